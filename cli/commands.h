@@ -1,0 +1,24 @@
+// Sub-commands of the tvfax tool. Each takes the arguments after its name and
+// returns the process exit status; failures print one clear line to stderr.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tv::cli {
+
+using Args = std::vector<std::string>;
+
+struct Command {
+  const char* name;
+  const char* usage;    // the arguments, as shown by --help
+  const char* summary;  // one line
+  int (*run)(const Args& args);
+};
+
+int ErrorCommand(const Args& args);
+
+// Prints "tvfax: <message>" to stderr and returns the usage-error status 2.
+int UsageError(const std::string& message);
+
+}  // namespace tv::cli

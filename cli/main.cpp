@@ -1,0 +1,56 @@
+// tvfax: the command-line tool over the program's non-window libraries.
+#include <cstring>
+#include <iostream>
+#include <span>
+
+#include "cli/commands.h"
+
+namespace tv::cli {
+
+namespace {
+
+constexpr Command kCommands[] = {
+    {"error", "CODE", "print an error code's exception class and message", ErrorCommand},
+};
+
+void PrintUsage(std::ostream& out) {
+  out << "usage: tvfax COMMAND [ARGUMENTS]\n\ncommands:\n";
+  for (const Command& c : kCommands) {
+    out << "  " << c.name << " " << c.usage << "\n      " << c.summary << "\n";
+  }
+  out << "\n  --help  show this text\n";
+}
+
+}  // namespace
+
+int UsageError(const std::string& message) {
+  std::cerr << "tvfax: " << message << "\n";
+  return 2;
+}
+
+int Main(std::span<char*> argv) {
+  if (argv.size() < 2) {
+    PrintUsage(std::cerr);
+    return 2;
+  }
+  const std::string name = argv[1];
+  if (name == "--help" || name == "-h" || name == "help") {
+    PrintUsage(std::cout);
+    return 0;
+  }
+  for (const Command& c : kCommands) {
+    if (name == c.name) return c.run(Args(argv.begin() + 2, argv.end()));
+  }
+  return UsageError("unknown command '" + name + "' (try tvfax --help)");
+}
+
+}  // namespace tv::cli
+
+int main(int argc, char** argv) {
+  try {
+    return tv::cli::Main(std::span(argv, static_cast<std::size_t>(argc)));
+  } catch (const std::exception& e) {
+    std::cerr << "tvfax: " << e.what() << "\n";
+    return 1;
+  }
+}

@@ -1,0 +1,59 @@
+#include "platform/clock.h"
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "platform/ui_thread.h"
+
+namespace tv {
+
+std::int32_t MilliCount() {
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now().time_since_epoch()).count();
+  return static_cast<std::int32_t>(ms & 0x7FFFFFFF);
+}
+
+std::int32_t TickCount() { return MilliCount() / kMsPerTick; }
+
+EventTimer NewTimer(std::int32_t ticks, std::int32_t nowTick) {
+  ticks = std::clamp(ticks, 0, kTickWrap);
+  return {nowTick, nowTick + ticks};
+}
+
+bool TimerExpired(const EventTimer& timer, std::int32_t nowTick) {
+  if (nowTick > timer.endTick) return true;
+  return nowTick < timer.startTick && std::int64_t{nowTick} + kTickWrap > timer.endTick;
+}
+
+std::int32_t ElapsedTicks(const EventTimer& timer, std::int32_t nowTick) {
+  std::int32_t elapsed = nowTick - timer.startTick;
+  if (nowTick < timer.startTick) elapsed += kTickWrap;
+  return elapsed;
+}
+
+std::int32_t RemainingTicks(const EventTimer& timer, std::int32_t nowTick) {
+  std::int64_t remaining = std::int64_t{timer.endTick} - nowTick;
+  if (nowTick < timer.startTick) remaining -= kTickWrap;
+  return static_cast<std::int32_t>(std::max<std::int64_t>(remaining, 0));
+}
+
+bool DelayTicks(std::int32_t ticks, bool processMessages) {
+  const EventTimer timer = NewTimer(ticks);
+  UiThread& ui = UiThread::Current();
+  while (!TimerExpired(timer)) {
+    if (processMessages) {
+      ui.ProcessPendingMessages();
+      if (ui.Terminating()) return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(processMessages ? 5 : kMsPerTick / 5));
+  }
+  return true;
+}
+
+void DelayMs(std::int32_t ms) {
+  if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+}  // namespace tv
+

@@ -1,0 +1,46 @@
+// Where the program keeps its files, and case-insensitive look-up inside it.
+//
+// ProgramFolder holds TV.INI, the tables, SEND/, Receive/, Covers/, traces
+// and logs. It is, in order: the --home option; TESSIVANE_HOME; the folder of
+// the executable when it is writable; $XDG_DATA_HOME/tessivane (by default
+// ~/.local/share/tessivane). Every folder returned ends with '/'.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tv {
+
+// Resolves and remembers the program folder; homeOption is the --home value
+// or empty. The chosen folder is created when missing.
+const std::string& InitProgramFolder(std::string_view homeOption);
+
+// The remembered folder (resolved without --home on first use).
+const std::string& ProgramFolder();
+
+std::string SettingsFilePath();  // ProgramFolder + "TV.INI"
+std::string SendFolder();        // ProgramFolder + "SEND/"
+std::string ReceiveFolder();     // ProgramFolder + "Receive/"
+std::string CoversFolder();      // ProgramFolder + "Covers/"
+
+// Appends '/' when missing.
+std::string WithSlash(std::string folder);
+
+// The path of `relative` (components separated by '/' or '\') inside
+// `folder`, where each component that exists under another letter case takes
+// the spelling found on disk. Components that do not exist keep the spelling
+// given, so the result can also name a file about to be created.
+std::string FindNoCase(std::string_view folder, std::string_view relative);
+
+// Strips one trailing slash; when the path is longer than two characters and
+// does not exist, makes its parent first and then the folder itself. Errors
+// are ignored; returns whether the folder exists afterwards.
+bool ForceFolder(std::string_view path);
+
+// Makes SEND/ and Receive/ (errors ignored).
+void MakeWorkFolders();
+
+// The XDG configuration folder of the program ($XDG_CONFIG_HOME/tessivane/).
+std::string ConfigFolder();
+
+}  // namespace tv
