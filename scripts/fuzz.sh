@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Builds the fuzz targets with clang, libFuzzer, ASan and UBSan in build-fuzz/
+# and runs one of them: ./scripts/fuzz.sh TARGET [SECONDS]. New inputs that
+# find new paths go into the target's corpus folder.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+target=${1:?usage: scripts/fuzz.sh TARGET [SECONDS]}
+seconds=${2:-60}
+./scripts/setup.sh
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DTV_FUZZ=ON -DTV_BUILD_GUI=OFF -DTV_BUILD_BENCH=OFF >/dev/null
+cmake --build build-fuzz --target "$target"
+mkdir -p "tests/fuzz/corpus/$target"
+exe=$(find build-fuzz/tests/fuzz -name "$target" -type f -perm -u+x | head -1)
+"$exe" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 "tests/fuzz/corpus/$target"
