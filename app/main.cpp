@@ -1,5 +1,6 @@
 // tessivane: the window program.
 #include <QApplication>
+#include <QIcon>
 #include <cstring>
 #include <iostream>
 #include <optional>
@@ -61,6 +62,8 @@ int main(int argc, char** argv) {
   int qtArgc = static_cast<int>(options.qtArgs.size()) - 1;
   QApplication app(qtArgc, options.qtArgs.data());
   QApplication::setApplicationName("Tessivane");
+  // Outside a desktop session Qt knows no icon theme; use the one the setup installs.
+  if (QIcon::themeName().isEmpty() || QIcon::themeName() == "hicolor") QIcon::setThemeName("Adwaita");
   tv::QtUiThread uiThread;
   tv::UiThread::Install(&uiThread);
 

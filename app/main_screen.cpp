@@ -1,16 +1,358 @@
 #include "app/main_screen.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStackedWidget>
+#include <QTabBar>
+#include <QTableView>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "app/about.h"
+#include "app/help.h"
+#include "app/preferences.h"
+#include "app/window_helpers.h"
+#include "platform/ini_file.h"
+#include "platform/paths.h"
 
 namespace tv {
 
-TMainScreen::TMainScreen(QWidget* parent) : QMainWindow(parent) {
+struct TMainScreen::Actions {
+  QAction* newCover;
+  QAction* addCover;
+  QAction* edit;
+  QAction* clone;
+  QAction* forward;
+  QAction* remove;
+  QAction* archive;
+  QAction* showArchived;
+  QAction* send;
+  QAction* receive;
+  QAction* viewPrint;
+  QAction* modemReset;
+  QAction* phoneBook;
+  QAction* rebuildIndexes;
+  QAction* preferences;
+  QAction* exit;
+  QAction* contents;
+  QAction* about;
+  QAction* troubleshooting;
+  QAction* showHints;
+  QAction* sortDateSent;
+  QAction* sortSubject;
+  QAction* sortRecipient;
+  QAction* sortDateReceived;
+  QAction* sortFrom;
+  // Toolbar buttons whose captions differ from their menu items.
+  QAction* newButton;
+  QAction* addCoverButton;
+  QAction* archiveButton;
+  QAction* sendButton;
+  QAction* receiveButton;
+  QAction* viewButton;
+  QAction* exitButton;
+  QAction* forwardButton;
+  QAction* cloneButton;
+};
+
+namespace {
+
+QAction* NewAction(QObject* parent, const QString& caption, const char* objectName, const QString& hint = {},
+                   const QKeySequence& shortcut = {}) {
+  auto* action = new QAction(caption, parent);
+  action->setObjectName(objectName);
+  if (!hint.isEmpty()) action->setToolTip(DisplayText(hint));
+  if (!shortcut.isEmpty()) action->setShortcut(shortcut);
+  return action;
+}
+
+// A toolbar button's action with an icon from the desktop theme when there is one.
+QAction* NewButton(QObject* parent, const QString& caption, const char* objectName, const QString& hint,
+                   const char* iconName) {
+  QAction* action = NewAction(parent, caption, objectName, hint);
+  const QIcon icon = QIcon::fromTheme(iconName);
+  if (!icon.isNull()) action->setIcon(icon);
+  action->setIconText(caption);
+  return action;
+}
+
+const QString kArchiveHint =
+    "Archive this fax [CTRL+A]\r(This makes the fax invisible, but does not\rdelete it. You can view archived faxes by\r"
+    "toggling the File..Show Archived Faxes menu)";
+const QString kUnarchiveHint = "Unarchive this fax [CTRL+A]";
+
+}  // namespace
+
+TMainScreen::TMainScreen(QWidget* parent) : QMainWindow(parent), actions_(std::make_unique<Actions>()) {
   setObjectName("TMainScreen");
   setWindowTitle("Tessivane");
-  setMinimumSize(640, 400);
-  auto* placeholder = new QLabel(this);
-  placeholder->setAlignment(Qt::AlignCenter);
-  setCentralWidget(placeholder);
+  BuildActions();
+  BuildMenus();
+  BuildToolbar();
+  BuildPages();
+  FormCreate();
+  setMinimumSize(sizeHint().boundedTo(QSize(720, 420)));
+  resize(900, 560);
+}
+
+TMainScreen::~TMainScreen() = default;
+
+void TMainScreen::FormCreate() {
+  LoadAppSettings();
+  if (Settings().ComPort == -1) openPreferencesAtFirstActivation_ = true;
+  actions_->showHints->setChecked(Settings().HintsOn);
+  SetHintsEnabled(Settings().HintsOn);
+  MakeWorkFolders();
+}
+
+void TMainScreen::BuildActions() {
+  Actions& a = *actions_;
+  a.newCover = NewAction(this, "&New Cover Sheet", "mnuNew", {}, QKeySequence("Ctrl+N"));
+  a.addCover = NewAction(this, "Add C&over Sheet", "mnuAddCover", {}, QKeySequence("Ctrl+O"));
+  a.edit = NewButton(this, "&Edit", "mnuEdit", {}, "document-properties");
+  a.edit->setShortcut(QKeySequence("Ctrl+E"));
+  a.clone = NewAction(this, "&Clone", "mnuClone", {}, QKeySequence("Ctrl+C"));
+  a.remove = NewButton(this, "&Delete", "mnuDelete", {}, "edit-delete");
+  a.remove->setShortcut(QKeySequence("Ctrl+D"));
+  a.archive = NewAction(this, "&Archive", "mnuArchive", {}, QKeySequence("Ctrl+A"));
+  a.forward = NewAction(this, "For&ward Received Fax", "mnuForward");
+  a.showArchived = NewAction(this, "S&how Archived Faxes", "mnuShowArchives");
+  a.showArchived->setCheckable(true);
+  a.send = NewAction(this, "&Send Fax", "mnuSend", {}, QKeySequence("Ctrl+S"));
+  a.receive = NewAction(this, "&Receive Fax", "mnuReceive", {}, QKeySequence("Ctrl+R"));
+  a.viewPrint = NewAction(this, "&View/Print Fax", "mnuViewPrint", {}, QKeySequence("Ctrl+V"));
+  a.modemReset = NewAction(this, "&Modem Reset", "mnuModemReset");
+  a.phoneBook = NewAction(this, "&Phone Book", "mnuPhoneBook", "Create or modify phone book entries");
+  a.rebuildIndexes = NewAction(this, "Rebuild &Indexes", "mnuRebuildIndexes", "Do this every 2 weeks ");
+  a.preferences = NewAction(this, "P&references", "mnuPreferences", "Set Tessivane preferences");
+  a.exit = NewAction(this, "E&xit", "mnuExit", {}, QKeySequence("Ctrl+X"));
+  a.contents = NewAction(this, "&Contents", "mnuContents");
+  a.about = NewAction(this, "&About", "mnuAbout");
+  a.troubleshooting = NewAction(this, "&Troubleshooting Tips", "mnuTroubleshooting");
+  a.showHints = NewAction(this, "&Show Hints", "mnuShowHints");
+  a.showHints->setCheckable(true);
+
+  a.sortDateSent = NewAction(this, "&Date Sent", "mnuDateSent");
+  a.sortSubject = NewAction(this, "&Subject", "mnuSubject");
+  a.sortRecipient = NewAction(this, "&Recipient", "mnuRecipient");
+  a.sortDateReceived = NewAction(this, "Date Received", "mnuSortDateReceived");
+  a.sortFrom = NewAction(this, "From", "mnuSortFrom");
+  for (QAction* sort : {a.sortDateSent, a.sortSubject, a.sortRecipient, a.sortDateReceived, a.sortFrom}) {
+    sort->setCheckable(true);
+  }
+  a.sortDateSent->setChecked(true);
+  a.sortDateReceived->setChecked(true);
+
+  a.newButton = NewButton(this, "&New", "NewButton",
+                          "Create a new stand-alone fax cover sheet for\ra quick one page fax message", "document-new");
+  a.addCoverButton = NewButton(this, "Add C&over", "AddCoverButton", "Add a fax cover sheet to the existing fax",
+                               "list-add");
+  a.addCoverButton->setEnabled(false);
+  a.cloneButton = NewButton(this, "&Clone", "CloneButton", "Clone the currently selected fax [CTRL+C]", "edit-copy");
+  a.forwardButton = NewButton(this, "For&ward", "ForwardButton",
+                              "Forward the current received fax to the Outgoing Faxes tab", "mail-forward");
+  a.archiveButton = NewButton(this, "&Archive", "ArchiveButton", kArchiveHint, "folder");
+  a.sendButton = NewButton(this, "&Send", "SendButton", "Send the currently selected fax [CTRL+S]", "mail-send");
+  a.receiveButton = NewButton(this, "&Receive", "ReceiveButton", "Go into Fax Receive mode [CTRL+R]", "call-start");
+  a.viewButton = NewButton(this, "&View", "ViewButton", "View or print the current fax [CTRL+V]", "document-print-preview");
+  a.exitButton = NewButton(this, "E&xit", "ExitButton", "Exit the program [CTRL+X]", "application-exit");
+
+  connect(a.exit, &QAction::triggered, this, &QWidget::close);
+  connect(a.exitButton, &QAction::triggered, this, &QWidget::close);
+  connect(a.contents, &QAction::triggered, this, [] { ShowHelp(kHelpContents); });
+  connect(a.troubleshooting, &QAction::triggered, this, [] { ShowHelp(kHelpTroubleshooting); });
+  connect(a.about, &QAction::triggered, this, &TMainScreen::mnuAboutClick);
+  connect(a.showHints, &QAction::triggered, this, &TMainScreen::mnuShowHintsClick);
+  connect(a.preferences, &QAction::triggered, this, &TMainScreen::mnuPreferencesClick);
+}
+
+void TMainScreen::BuildMenus() {
+  Actions& a = *actions_;
+  fileMenu_ = menuBar()->addMenu("&File");
+  fileMenu_->addActions({a.newCover, a.addCover, a.edit, a.clone, a.remove, a.archive, a.forward});
+  fileMenu_->addSeparator();
+  fileMenu_->addAction(a.showArchived);
+  fileMenu_->addSeparator();
+  fileMenu_->addActions({a.send, a.receive, a.viewPrint, a.modemReset});
+  fileMenu_->addSeparator();
+  fileMenu_->addAction(a.phoneBook);
+  fileMenu_->addSeparator();
+  fileMenu_->addActions({a.rebuildIndexes, a.preferences});
+  fileMenu_->addSeparator();
+  fileMenu_->addAction(a.exit);
+
+  QMenu* help = menuBar()->addMenu("&Help");
+  help->addActions({a.contents, a.about, a.troubleshooting});
+  help->addSeparator();
+  help->addAction(a.showHints);
+
+  outgoingSortMenu_ = new QMenu(this);
+  outgoingSortMenu_->addActions({a.sortDateSent, a.sortSubject, a.sortRecipient});
+  receivedSortMenu_ = new QMenu(this);
+  receivedSortMenu_->addActions({a.sortDateReceived, a.sortFrom});
+}
+
+void TMainScreen::BuildToolbar() {
+  Actions& a = *actions_;
+  toolbar_ = addToolBar("Toolbar");
+  toolbar_->setObjectName("Toolbar");
+  toolbar_->setMovable(false);
+  toolbar_->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+  toolbar_->addActions({a.newButton, a.addCoverButton, a.edit, a.cloneButton, a.forwardButton, a.remove,
+                        a.archiveButton});
+  sortButton_ = new QToolButton(this);
+  sortButton_->setObjectName("SortButton");
+  sortButton_->setText("Sor&t");
+  sortButton_->setToolTip("Change the sort order of the faxes");
+  sortButton_->setPopupMode(QToolButton::InstantPopup);
+  sortButton_->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+  if (const QIcon icon = QIcon::fromTheme("view-sort-ascending"); !icon.isNull()) sortButton_->setIcon(icon);
+  sortButton_->setMenu(outgoingSortMenu_);
+  toolbar_->addWidget(sortButton_);
+  toolbar_->addActions({a.sendButton, a.receiveButton, a.viewButton, a.exitButton});
+  // "For&ward" takes the place of "&Clone" on the incoming tab; the two are never shown together.
+  a.forwardButton->setVisible(false);
+}
+
+void TMainScreen::BuildPages() {
+  auto makeGrid = [this](const char* name) {
+    auto* grid = new QTableView(this);
+    grid->setObjectName(name);
+    grid->setSelectionBehavior(QAbstractItemView::SelectRows);
+    grid->setSelectionMode(QAbstractItemView::SingleSelection);
+    grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    grid->verticalHeader()->setDefaultSectionSize(grid->fontMetrics().height() + 6);
+    grid->horizontalHeader()->setSectionsMovable(true);
+    return grid;
+  };
+  faxGrid_ = makeGrid("FaxGrid");
+  recFaxGrid_ = makeGrid("RecFaxGrid");
+
+  pages_ = new QStackedWidget(this);
+  pages_->addWidget(faxGrid_);
+  pages_->addWidget(recFaxGrid_);
+
+  statusPanel_ = new QLabel(this);
+  statusPanel_->setObjectName("StatusPanel");
+  statusPanel_->setFrameShape(QFrame::StyledPanel);
+  statusPanel_->setVisible(false);
+
+  tabSet_ = new QTabBar(this);
+  tabSet_->setObjectName("TabSet1");
+  tabSet_->setShape(QTabBar::RoundedSouth);
+  tabSet_->addTab("Out&going Faxes");
+  tabSet_->addTab("&Incoming Faxes");
+  connect(tabSet_, &QTabBar::currentChanged, this, &TMainScreen::TabSet1Click);
+
+  auto* central = new QWidget(this);
+  auto* layout = new QVBoxLayout(central);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  layout->addWidget(pages_, 1);
+  layout->addWidget(statusPanel_);
+  layout->addWidget(tabSet_);
+  setCentralWidget(central);
+}
+
+TMainScreen::Tab TMainScreen::CurrentTab() const { return static_cast<Tab>(tabSet_->currentIndex()); }
+
+void TMainScreen::TabSet1Click(int index) {
+  pages_->setCurrentIndex(index);
+  sortButton_->setMenu(CurrentTab() == Tab::kOutgoing ? outgoingSortMenu_ : receivedSortMenu_);
+  SetButtons();
+}
+
+void TMainScreen::SwitchTab() { tabSet_->setCurrentIndex(1 - tabSet_->currentIndex()); }
+
+bool TMainScreen::event(QEvent* e) {
+  // The window sees Ctrl+Tab before the grids do.
+  if (e->type() == QEvent::ShortcutOverride || e->type() == QEvent::KeyPress) {
+    auto* key = static_cast<QKeyEvent*>(e);
+    if ((key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) && (key->modifiers() & Qt::ControlModifier)) {
+      if (e->type() == QEvent::KeyPress) SwitchTab();
+      e->accept();
+      return true;
+    }
+  }
+  return QMainWindow::event(e);
+}
+
+void TMainScreen::SetButtons() {}
+
+void TMainScreen::SetArchiveCaptions() {}
+
+void TMainScreen::changeEvent(QEvent* e) {
+  QMainWindow::changeEvent(e);
+  if (e->type() == QEvent::ActivationChange && isActiveWindow()) FormActivate();
+}
+
+void TMainScreen::showEvent(QShowEvent* e) {
+  QMainWindow::showEvent(e);
+  if (firstActivation_) QTimer::singleShot(0, this, &TMainScreen::FormActivate);
+}
+
+void TMainScreen::FormActivate() {
+  if (firstActivation_) {
+    FirstActivation();
+    return;
+  }
+  SetButtons();
+}
+
+void TMainScreen::FirstActivation() {
+  firstActivation_ = false;
+  RestoreFormPlacement(this);
+  QCoreApplication::processEvents();
+  if (openPreferencesAtFirstActivation_) {
+    openPreferencesAtFirstActivation_ = false;
+    TPreferences::Edit(this, true);
+  }
+  SetButtons();
+  WriteZPXPDINI();
+}
+
+void TMainScreen::WriteZPXPDINI() {
+  ForceFolder(ConfigFolder());
+  try {
+    IniFile ini(ConfigFolder() + "TVPD.INI");
+    ini.WriteString("Location", "TVOutPath", SendFolder());
+    ini.WriteString("Location", "TVExecutable", QCoreApplication::applicationFilePath().toStdString());
+    ini.Save();
+  } catch (const IniWriteError&) {
+    // The hand-over file only helps the printer driver find us; the program works without it.
+  }
+}
+
+void TMainScreen::closeEvent(QCloseEvent* e) {
+  SaveFormPlacement(this);
+  e->accept();
+}
+
+void TMainScreen::mnuShowHintsClick() {
+  Settings().HintsOn = actions_->showHints->isChecked();
+  SaveAppSettings();
+  SetHintsEnabled(Settings().HintsOn);
+}
+
+void TMainScreen::mnuPreferencesClick() {
+  const bool firstRun = openPreferencesAtFirstActivation_;
+  openPreferencesAtFirstActivation_ = false;
+  TPreferences::Edit(this, firstRun);
+}
+
+void TMainScreen::mnuAboutClick() {
+  TSplashform about(this);
+  CenterForm(&about);
+  about.exec();
 }
 
 }  // namespace tv

@@ -1,0 +1,283 @@
+#include "app/preferences.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "app/help.h"
+#include "app/sound.h"
+#include "app/widgets.h"
+#include "app/window_helpers.h"
+#include "platform/paths.h"
+
+namespace tv {
+
+namespace {
+
+QLineEdit* NewEdit(QWidget* parent, const char* objectName, const QString& hint = {}) {
+  auto* edit = new QLineEdit(parent);
+  edit->setObjectName(objectName);
+  if (!hint.isEmpty()) edit->setToolTip(DisplayText(hint));
+  return edit;
+}
+
+QPushButton* NewButton(QWidget* parent, const QString& caption, const char* objectName, const QString& hint = {}) {
+  auto* button = new QPushButton(caption, parent);
+  button->setObjectName(objectName);
+  if (!hint.isEmpty()) button->setToolTip(DisplayText(hint));
+  return button;
+}
+
+QLabel* BuddyLabel(const QString& text, QWidget* buddy) {
+  auto* label = new QLabel(text, buddy->parentWidget());
+  label->setBuddy(buddy);
+  return label;
+}
+
+std::optional<std::int32_t> DecimalField(const QLineEdit* edit) {
+  bool ok = false;
+  const int value = edit->text().trimmed().toInt(&ok, 10);
+  return ok ? std::optional<std::int32_t>(value) : std::nullopt;
+}
+
+const QStringList kRates = {"2400", "4800", "7200", "9600", "12000", "14400"};
+
+}  // namespace
+
+TPreferences::TPreferences(Scope scope, QWidget* parent) : QDialog(parent), scope_(scope) {
+  setObjectName("TPreferences");
+  setWindowTitle("Preferences");
+
+  faxNumber_ = NewEdit(this, "FaxNumber");
+  name_ = NewEdit(this, "Name");
+  voiceNumber_ = NewEdit(this, "Voicenumber");
+  company_ = NewEdit(this, "Company");
+  dialPrefix_ = NewEdit(this, "DialPrefix",
+                        "Enter the dial prefix here. If your telephone \rsystem requires special numbers or codes\r"
+                        "when dialing out, you can specify them once \rhere rather than in every fax number. Do not \r"
+                        "include 'ATD' or a 'T' or 'P' tone/pulse modifier \rin the dial prefix");
+  modemInit_ = NewEdit(this, "ModemInit",
+                       "(You should not need to do this). \rEnter extra modem init string here. If you use \r"
+                       "an init string here, it will be sent just before \rthe default init: ('ATE0Q0V1X4S0=0'). "
+                       "The init \rstring should not contain an 'AT' prefix.");
+  dialAttempts_ = NewEdit(this, "DialAttempts");
+  retryWait_ = NewEdit(this, "RetryWait");
+  timeOut_ = NewEdit(this, "TimeOut");
+  timeOut_->setText("60");
+
+  comPort_ = new RadioGroup("Port", {"Com1", "Com2", "Com3", "Com4", "Com5", "Com6"}, 2, this);
+  comPort_->setObjectName("ComPort");
+  faxClass_ = new RadioGroup("Fax &class", {"auto detect", "class 1", "class 2", "class 2.0"}, 1, this);
+  faxClass_->setObjectName("FaxClass");
+  toneOrPulse_ = new RadioGroup("Tone or Pulse", {"Tone", "Pulse"}, 2, this);
+  toneOrPulse_->setObjectName("ToneOrPulse");
+  blindDial_ = new QCheckBox("Blind Dial", this);
+  blindDial_->setObjectName("CheckBlindDial");
+  blindDial_->setToolTip(DisplayText("Dial without waiting for a dial tone\r(This is the same as sending the ATX3 modem command)"));
+  ignoreBusy_ = new QCheckBox("Ignore Busy Signal", this);
+  ignoreBusy_->setObjectName("CheckIgnoreBusy");
+  ignoreBusy_->setToolTip(DisplayText("Do not treat a busy signal as a failure (This is the same as sending\rthe ATX2 modem command)"));
+  transferRate_ = new QComboBox(this);
+  transferRate_->setObjectName("TransferRate");
+  transferRate_->addItems(kRates);
+  transferRate_->setToolTip(DisplayText(
+      "This is the maximum transfer rate or BPS of the \rfax session. We recommend leaving it at 9600.\r"
+      "Setting it at a lower rate (7200,4800 or 2400) \rcan increase reliability in some cases, but \r"
+      "will also mean a longer time to send the fax."));
+  answerOnRing_ = new RadioGroup("Answer on ring", {"1", "2", "3"}, 3, this);
+  answerOnRing_->setObjectName("AnswerOnRing");
+  waveFile_ = NewEdit(this, "WaveFileEdit");
+
+  auto* chooseWav = NewButton(this, "&Choose", "SelectWavButton", "Select the .WAV file from a Windows\rFile Open dialog");
+  auto* playNow = NewButton(this, "Play &Now", "BitBtn2", "Play the .WAV file you have selected");
+  auto* noWav = NewButton(this, "None", "BitBtn1", "Select NO WAV File");
+  // The modem tools come with the modem-tool dialogs; until then they are shown disabled.
+  auto* findModem = NewButton(this, "Find Modem", "FindModemButton");
+  auto* checkClass = NewButton(this, "Check Fax Class", "CheckFaxClassButton");
+  auto* modemReset = NewButton(this, "Modem Reset", "ExplorerButton2", "Click here to use the Modem Reset dialog");
+  for (QPushButton* tool : {findModem, checkClass, modemReset}) tool->setEnabled(false);
+  auto* accept = NewButton(this, "&Accept", "Acceptbutton", "Save changes to preferences");
+  auto* cancel = NewButton(this, "Cance&l", "Cancelbutton", "Cancel changes to preferences");
+  auto* help = NewButton(this, "&Help", "HelpButton", "Get Windows help for Preferences");
+  accept->setDefault(true);
+
+  auto* user = new QGroupBox("About you", this);
+  auto* userForm = new QFormLayout(user);
+  userForm->addRow(BuddyLabel("Your &fax number (Station ID#)", faxNumber_), faxNumber_);
+  userForm->addRow(BuddyLabel("Your &name", name_), name_);
+  userForm->addRow(BuddyLabel("Your &voice number", voiceNumber_), voiceNumber_);
+  userForm->addRow(BuddyLabel("Your &company", company_), company_);
+
+  auto* dialing = new QGroupBox("Dialing", this);
+  auto* dialForm = new QFormLayout(dialing);
+  dialForm->addRow(BuddyLabel("&Dial prefix:", dialPrefix_), dialPrefix_);
+  dialForm->addRow(BuddyLabel("&Modem initialization string:", modemInit_), modemInit_);
+  dialForm->addRow(BuddyLabel("Dial attempts", dialAttempts_), dialAttempts_);
+  dialForm->addRow(BuddyLabel("Seconds before retry", retryWait_), retryWait_);
+  dialForm->addRow(BuddyLabel("Seconds before timeout", timeOut_), timeOut_);
+  dialForm->addRow(toneOrPulse_);
+  dialForm->addRow(blindDial_);
+  dialForm->addRow(ignoreBusy_);
+
+  auto* modem = new QGroupBox("Modem", this);
+  auto* modemGrid = new QGridLayout(modem);
+  modemGrid->addWidget(comPort_, 0, 0);
+  modemGrid->addWidget(faxClass_, 0, 1);
+  modemGrid->addWidget(BuddyLabel("Transfer Rate (BPS)", transferRate_), 1, 0);
+  modemGrid->addWidget(transferRate_, 1, 1);
+  auto* tools = new QHBoxLayout;
+  tools->addWidget(findModem);
+  tools->addWidget(checkClass);
+  tools->addWidget(modemReset);
+  modemGrid->addLayout(tools, 2, 0, 1, 2);
+
+  auto* receive = new QGroupBox("Receiving", this);
+  auto* receiveLayout = new QVBoxLayout(receive);
+  receiveLayout->addWidget(answerOnRing_);
+  receiveLayout->addWidget(BuddyLabel("Select &WAV File to play when receiving a fax:", waveFile_));
+  auto* wavRow = new QHBoxLayout;
+  wavRow->addWidget(waveFile_, 1);
+  wavRow->addWidget(chooseWav);
+  wavRow->addWidget(playNow);
+  wavRow->addWidget(noWav);
+  receiveLayout->addLayout(wavRow);
+
+  status_ = new QLabel(this);
+  status_->setObjectName("StatusPanel");
+  status_->setFrameShape(QFrame::StyledPanel);
+  status_->setWordWrap(true);
+  status_->setVisible(false);
+
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttons->addWidget(accept);
+  buttons->addWidget(cancel);
+  buttons->addWidget(help);
+
+  auto* grid = new QGridLayout;
+  grid->addWidget(user, 0, 0);
+  grid->addWidget(dialing, 1, 0, 2, 1);
+  grid->addWidget(modem, 0, 1, 2, 1);
+  grid->addWidget(receive, 2, 1);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(grid);
+  layout->addWidget(status_);
+  layout->addLayout(buttons);
+
+  if (scope_ == Scope::kSenderInfo) {
+    for (QWidget* w : std::initializer_list<QWidget*>{ignoreBusy_, transferRate_, answerOnRing_, waveFile_, chooseWav,
+                                                      playNow, noWav, timeOut_}) {
+      w->setEnabled(false);
+    }
+  }
+
+  connect(accept, &QPushButton::clicked, this, &TPreferences::AcceptbuttonClick);
+  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+  connect(help, &QPushButton::clicked, this, [] { ShowHelp(kHelpPreferences); });
+  connect(chooseWav, &QPushButton::clicked, this, &TPreferences::SelectWavButtonClick);
+  connect(playNow, &QPushButton::clicked, this, [this] { PlaySoundFile(waveFile_->text()); });
+  connect(noWav, &QPushButton::clicked, waveFile_, &QLineEdit::clear);
+}
+
+void TPreferences::FillFrom(const AppSettings& s) {
+  faxNumber_->setText(QString::fromStdString(s.Fax));
+  name_->setText(QString::fromStdString(s.Name));
+  voiceNumber_->setText(QString::fromStdString(s.Voice));
+  company_->setText(QString::fromStdString(s.Company));
+  dialPrefix_->setText(QString::fromStdString(s.DialPrefix));
+  modemInit_->setText(QString::fromStdString(s.InitString));
+  dialAttempts_->setText(QString::number(s.DialAttempts));
+  retryWait_->setText(QString::number(s.RetryWait));
+  timeOut_->setText(QString::number(s.Timeout));
+  comPort_->SetItemIndex(s.ComPort < 0 ? 0 : s.ComPort);
+  faxClass_->SetItemIndex(s.FaxClass);
+  blindDial_->setChecked(s.BlindDial);
+  toneOrPulse_->SetItemIndex(s.ToneOrPulse);
+  if (scope_ == Scope::kSenderInfo) return;
+  ignoreBusy_->setChecked(s.IgnoreBusy);
+  transferRate_->setCurrentIndex(BpsToRateIndex(s.MaximumBPS));
+  answerOnRing_->SetItemIndex(s.AnswerOnRing - 1);
+  waveFile_->setText(QString::fromStdString(s.Wav));
+}
+
+bool TPreferences::TakeInto(AppSettings& settings) {
+  const auto attempts = DecimalField(dialAttempts_);
+  const auto retry = DecimalField(retryWait_);
+  const auto timeout = DecimalField(timeOut_);
+  for (const auto& [value, edit] : {std::pair{attempts, dialAttempts_}, std::pair{retry, retryWait_},
+                                    std::pair{timeout, timeOut_}}) {
+    if (!value && edit->isEnabled()) {
+      ShowInformation("'" + edit->text() + "' is not a valid whole number.");
+      edit->setFocus();
+      return false;
+    }
+  }
+  AppSettings s = settings;
+  if (scope_ == Scope::kAll) {
+    s.Wav = waveFile_->text().toStdString();
+    s.AnswerOnRing = answerOnRing_->ItemIndex() + 1;
+  }
+  s.Fax = faxNumber_->text().toStdString();
+  s.Name = name_->text().toStdString();
+  s.Voice = voiceNumber_->text().toStdString();
+  s.Company = company_->text().toStdString();
+  s.DialPrefix = dialPrefix_->text().toStdString();
+  s.InitString = modemInit_->text().toStdString();
+  s.DialAttempts = *attempts;
+  s.RetryWait = *retry;
+  s.ComPort = comPort_->ItemIndex();
+  s.FaxClass = faxClass_->ItemIndex();
+  s.BlindDial = blindDial_->isChecked();
+  if (scope_ == Scope::kAll) {
+    s.IgnoreBusy = ignoreBusy_->isChecked();
+    s.Timeout = *timeout;
+  }
+  s.ToneOrPulse = toneOrPulse_->ItemIndex();
+  if (scope_ == Scope::kAll) s.MaximumBPS = RateIndexToBps(transferRate_->currentIndex());
+  settings = s;
+  return true;
+}
+
+bool TPreferences::Edit(QWidget* parent, bool firstRun, Scope scope) {
+  TPreferences dialog(scope, parent);
+  dialog.SetFirstRun(firstRun);
+  dialog.FillFrom(Settings());
+  CenterForm(&dialog);
+  if (dialog.exec() != QDialog::Accepted) return false;
+  return SaveAppSettings();
+}
+
+void TPreferences::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (!firstRun_) return;
+  firstRun_ = false;
+  // Shown once the dialog is on screen, so the message sits on top of it.
+  QTimer::singleShot(0, this, [] {
+    ShowInformation(
+        "Please enter information about yourself and your\rfaxmodem in the Preferences screen. These values\r"
+        "will be saved for future use.\r\rBe sure to verify at least the Port setting before\rcontinuing");
+  });
+}
+
+void TPreferences::AcceptbuttonClick() {
+  if (TakeInto(Settings())) accept();
+}
+
+void TPreferences::SelectWavButtonClick() {
+  const QString current = waveFile_->text();
+  const QString start = QFileInfo(current).isFile() ? current : QString::fromStdString(ProgramFolder());
+  const QString chosen = QFileDialog::getOpenFileName(this, "Select WAV File", start, "WAVE files (*.wav *.WAV)");
+  if (chosen.toUpper().contains(".WAV")) waveFile_->setText(chosen);
+}
+
+}  // namespace tv

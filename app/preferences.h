@@ -1,0 +1,70 @@
+// The Preferences dialog: the user's details, dialling, modem and receive
+// options, all kept in TV.INI.
+#pragma once
+
+#include <QDialog>
+
+#include "platform/app_settings.h"
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QCheckBox;
+class QPushButton;
+
+namespace tv {
+
+class RadioGroup;
+
+class TPreferences : public QDialog {
+  Q_OBJECT
+
+ public:
+  // kAll from the main menu; kSenderInfo from the cover-sheet editor, which
+  // edits only the sender and dialling fields.
+  enum class Scope { kAll, kSenderInfo };
+
+  explicit TPreferences(Scope scope = Scope::kAll, QWidget* parent = nullptr);
+
+  void SetFirstRun(bool firstRun) { firstRun_ = firstRun; }
+
+  void FillFrom(const AppSettings& settings);
+  // Takes the controls back into settings; false (settings untouched) when a
+  // number field does not hold a number.
+  bool TakeInto(AppSettings& settings);
+
+  // The main menu's use: fill from the process settings, show modally and
+  // save on Accept. Returns whether the settings were saved.
+  static bool Edit(QWidget* parent, bool firstRun, Scope scope = Scope::kAll);
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void AcceptbuttonClick();
+  void SelectWavButtonClick();
+
+  Scope scope_;
+  bool firstRun_ = false;
+
+  QLineEdit* faxNumber_;
+  QLineEdit* name_;
+  QLineEdit* voiceNumber_;
+  QLineEdit* company_;
+  QLineEdit* dialPrefix_;
+  QLineEdit* modemInit_;
+  QLineEdit* dialAttempts_;
+  QLineEdit* retryWait_;
+  QLineEdit* timeOut_;
+  RadioGroup* comPort_;
+  RadioGroup* faxClass_;
+  RadioGroup* toneOrPulse_;
+  QCheckBox* blindDial_;
+  QCheckBox* ignoreBusy_;
+  QComboBox* transferRate_;
+  RadioGroup* answerOnRing_;
+  QLineEdit* waveFile_;
+  QLabel* status_;
+};
+
+}  // namespace tv

@@ -1,0 +1,33 @@
+#include "app/widgets.h"
+
+#include <QAbstractButton>
+#include <QGridLayout>
+#include <QRadioButton>
+
+namespace tv {
+
+RadioGroup::RadioGroup(const QString& title, const QStringList& items, int columns, QWidget* parent)
+    : QGroupBox(title, parent) {
+  auto* layout = new QGridLayout(this);
+  const int rows = (static_cast<int>(items.size()) + columns - 1) / columns;
+  for (int i = 0; i < items.size(); ++i) {
+    auto* button = new QRadioButton(items[i], this);
+    buttons_.addButton(button, i);
+    // Items run down each column first, as in a two-column port list.
+    layout->addWidget(button, i % rows, i / rows);
+  }
+}
+
+int RadioGroup::ItemIndex() const { return buttons_.checkedId(); }
+
+void RadioGroup::SetItemIndex(int index) {
+  if (QAbstractButton* button = buttons_.button(index)) {
+    button->setChecked(true);
+  } else if (QAbstractButton* checked = buttons_.checkedButton()) {
+    buttons_.setExclusive(false);
+    checked->setChecked(false);
+    buttons_.setExclusive(true);
+  }
+}
+
+}  // namespace tv

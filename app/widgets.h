@@ -1,0 +1,26 @@
+// Small controls the program's windows share.
+#pragma once
+
+#include <QButtonGroup>
+#include <QGroupBox>
+#include <QStringList>
+
+namespace tv {
+
+// A titled group of radio buttons laid out in columns, read and set by index
+// (-1 when none is checked).
+class RadioGroup : public QGroupBox {
+  Q_OBJECT
+
+ public:
+  RadioGroup(const QString& title, const QStringList& items, int columns, QWidget* parent = nullptr);
+
+  int ItemIndex() const;
+  void SetItemIndex(int index);
+  int Count() const { return static_cast<int>(buttons_.buttons().size()); }
+
+ private:
+  QButtonGroup buttons_;
+};
+
+}  // namespace tv

@@ -1,0 +1,134 @@
+#include "app/window_helpers.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QMessageBox>
+#include <QScreen>
+#include <QWidget>
+
+#include "platform/paths.h"
+
+namespace tv {
+
+namespace {
+
+QWidget* mainWindow = nullptr;
+
+// Swallows tool-tip requests while hints are off.
+class HintFilter : public QObject {
+ public:
+  bool enabled = true;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (!enabled && event->type() == QEvent::ToolTip) return true;
+    return QObject::eventFilter(watched, event);
+  }
+};
+
+HintFilter& Hints() {
+  static HintFilter* filter = [] {
+    auto* f = new HintFilter;
+    qApp->installEventFilter(f);
+    return f;
+  }();
+  return *filter;
+}
+
+QRect ScreenRect(const QWidget* form) {
+  const QScreen* screen = form->screen() ? form->screen() : QGuiApplication::primaryScreen();
+  return screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+}
+
+int DotsPerInch(const QWidget* form) {
+  const QScreen* screen = form->screen() ? form->screen() : QGuiApplication::primaryScreen();
+  return screen ? qRound(screen->logicalDotsPerInch()) : 96;
+}
+
+std::string ClassName(const QWidget* form) { return form->objectName().toStdString(); }
+
+bool Ask(const QString& text, const QString& title, QMessageBox::StandardButton defaultButton) {
+  QMessageBox box(QMessageBox::Question, title, DisplayText(text), QMessageBox::Yes | QMessageBox::No,
+                  QApplication::activeWindow());
+  box.setDefaultButton(defaultButton);
+  return box.exec() == QMessageBox::Yes;
+}
+
+}  // namespace
+
+AppSettings& Settings() {
+  static AppSettings settings;
+  return settings;
+}
+
+void LoadAppSettings() { Settings() = LoadSettings(SettingsFilePath()); }
+
+bool SaveAppSettings() {
+  try {
+    SaveSettings(Settings(), SettingsFilePath());
+    return true;
+  } catch (const IniWriteError& e) {
+    ShowInformation(QString::fromStdString(e.what()));
+    return false;
+  }
+}
+
+QString DisplayText(const QString& text) {
+  QString out = text;
+  out.replace("\r\n", "\n");
+  out.replace('\r', '\n');
+  return out;
+}
+
+bool AskYesNo(const QString& text, const QString& title) { return Ask(text, title, QMessageBox::Yes); }
+
+bool AskYesNoDefaultNo(const QString& text, const QString& title) { return Ask(text, title, QMessageBox::No); }
+
+void ShowInformation(const QString& text) {
+  QMessageBox box(QMessageBox::Information, "Information", DisplayText(text), QMessageBox::Ok,
+                  QApplication::activeWindow());
+  box.exec();
+}
+
+void Beep() { QApplication::beep(); }
+
+void SetHintsEnabled(bool on) { Hints().enabled = on; }
+bool HintsEnabled() { return Hints().enabled; }
+
+QWidget* MainWindow() { return mainWindow; }
+void SetMainWindow(QWidget* window) { mainWindow = window; }
+
+void CenterForm(QWidget* form) {
+  const QSize size = form->frameGeometry().size().isValid() ? form->frameGeometry().size() : form->sizeHint();
+  QRect over = ScreenRect(form);
+  if (form != mainWindow && mainWindow && !mainWindow->isMaximized()) over = mainWindow->frameGeometry();
+  // Halves rounded towards zero, as integer division does.
+  form->move(over.left() + (over.width() - size.width()) / 2, over.top() + (over.height() - size.height()) / 2);
+}
+
+void RestoreFormPlacement(QWidget* form, bool designMaximized) {
+  const IniFile ini(SettingsFilePath());
+  const QRect screen = ScreenRect(form);
+  FormPlacement p = ReadFormPlacement(ini, ClassName(form), DotsPerInch(form), designMaximized);
+  p = ClampPlacementToScreen(p, screen.right() + 1, screen.bottom() + 1);
+  if (p.Bottom != 0) {
+    form->setGeometry(QRect(QPoint(p.Left, p.Top), QPoint(p.Right - 1, p.Bottom - 1)));
+  } else {
+    CenterForm(form);
+  }
+  if (p.Maximized) form->setWindowState(form->windowState() | Qt::WindowMaximized);
+}
+
+void SaveFormPlacement(QWidget* form) {
+  const QRect normal = form->normalGeometry().isValid() ? form->normalGeometry() : form->geometry();
+  FormPlacement p{normal.left(), normal.top(), normal.right() + 1, normal.bottom() + 1, form->isMaximized()};
+  try {
+    IniFile ini(SettingsFilePath());
+    WriteFormPlacement(ini, ClassName(form), DotsPerInch(form), p);
+    ini.Save();
+  } catch (const IniWriteError& e) {
+    ShowInformation(QString::fromStdString(e.what()));
+  }
+}
+
+}  // namespace tv

@@ -1,0 +1,50 @@
+// Operations every window of the program shares: message boxes, centring,
+// window placement and the process-wide settings record.
+#pragma once
+
+#include <QString>
+
+#include "platform/app_settings.h"
+
+class QWidget;
+
+namespace tv {
+
+// The settings record loaded at start-up; windows read and change it and
+// save it whole.
+AppSettings& Settings();
+void LoadAppSettings();
+// Saves Settings(); a failure is shown to the user (naming the file) and
+// reported as false.
+bool SaveAppSettings();
+
+// Texts of the program use CR (and CR LF) as line breaks.
+QString DisplayText(const QString& text);
+
+// Yes/No question; true only for Yes.
+bool AskYesNo(const QString& text, const QString& title);
+// The same with No as the default button (record-changing actions).
+bool AskYesNoDefaultNo(const QString& text, const QString& title);
+// Information icon, one OK button, title "Information".
+void ShowInformation(const QString& text);
+// The short sound for "nothing to act on".
+void Beep();
+
+// The main window is centred on the screen; any other form over the main
+// window, or on the screen while the main window is maximized.
+void CenterForm(QWidget* form);
+
+// Restores the bounds kept in TV.INI under the form's class name (shifted
+// onto the screen), or centres the form when none are kept.
+void RestoreFormPlacement(QWidget* form, bool designMaximized = false);
+void SaveFormPlacement(QWidget* form);
+
+// Switches the tool hints of every window on or off.
+void SetHintsEnabled(bool on);
+bool HintsEnabled();
+
+// The main window once it exists (for centring dialogs over it).
+QWidget* MainWindow();
+void SetMainWindow(QWidget* window);
+
+}  // namespace tv
