@@ -9,6 +9,8 @@
 
 #include "app/main_screen.h"
 #include "app/qt_ui_thread.h"
+#include "app/single_instance.h"
+#include "app/window_helpers.h"
 #include "platform/paths.h"
 
 namespace {
@@ -64,10 +66,19 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName("Tessivane");
   // Outside a desktop session Qt knows no icon theme; use the one the setup installs.
   if (QIcon::themeName().isEmpty() || QIcon::themeName() == "hicolor") QIcon::setThemeName("Adwaita");
+  // A second copy on the same folder hands over to the first and stops here.
+  tv::TJustOne justOne(QString::fromStdString(tv::ProgramFolder()));
+  if (justOne.PreviousInstancePresent()) {
+    justOne.ActivatePrevious();
+    return 0;
+  }
+
   tv::QtUiThread uiThread;
   tv::UiThread::Install(&uiThread);
 
   tv::TMainScreen mainScreen;
+  tv::SetMainWindow(&mainScreen);
+  justOne.SetWindow(&mainScreen);
   mainScreen.show();
   const int status = QApplication::exec();
   uiThread.SetTerminating(true);
