@@ -10,7 +10,7 @@
 #include "app/main_screen.h"
 #include "app/qt_ui_thread.h"
 #include "app/single_instance.h"
-#include "app/window_helpers.h"
+#include "ui/window_helpers.h"
 #include "platform/paths.h"
 
 namespace {

@@ -18,9 +18,9 @@
 #include <QVBoxLayout>
 
 #include "app/about.h"
-#include "app/help.h"
+#include "ui/help.h"
 #include "app/preferences.h"
-#include "app/window_helpers.h"
+#include "ui/window_helpers.h"
 #include "platform/ini_file.h"
 #include "platform/paths.h"
 

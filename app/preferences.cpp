@@ -14,10 +14,10 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "app/help.h"
-#include "app/sound.h"
-#include "app/widgets.h"
-#include "app/window_helpers.h"
+#include "ui/help.h"
+#include "ui/sound.h"
+#include "ui/widgets.h"
+#include "ui/window_helpers.h"
 #include "platform/paths.h"
 
 namespace tv {

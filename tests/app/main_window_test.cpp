@@ -5,8 +5,8 @@
 
 #include "app/main_screen.h"
 #include "app/preferences.h"
-#include "app/widgets.h"
-#include "app/window_helpers.h"
+#include "ui/widgets.h"
+#include "ui/window_helpers.h"
 #include "platform/app_settings.h"
 #include "platform/ini_file.h"
 #include "platform/paths.h"

@@ -1,4 +1,4 @@
-#include "app/sound.h"
+#include "ui/sound.h"
 
 #include <QFileInfo>
 #include <QSoundEffect>

@@ -1,4 +1,4 @@
-#include "app/widgets.h"
+#include "ui/widgets.h"
 
 #include <QAbstractButton>
 #include <QGridLayout>

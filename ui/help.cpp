@@ -1,4 +1,4 @@
-#include "app/help.h"
+#include "ui/help.h"
 
 #include <QDialog>
 #include <QPointer>
@@ -6,9 +6,13 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+// The pages are built into this static library; make sure the linker keeps them.
+static void InitHelpResource() { Q_INIT_RESOURCE(help); }
+
 namespace tv {
 
 void ShowHelp(int context) {
+  InitHelpResource();
   static QPointer<QDialog> window;
   if (!window) {
     window = new QDialog(nullptr, Qt::Window);

@@ -1,0 +1,79 @@
+#include "cover/fax_editor.h"
+
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "ui/enter_edit.h"
+#include "ui/help.h"
+
+namespace tv {
+
+TFaxEditor::TFaxEditor(QWidget* parent) : QDialog(parent) {
+  setObjectName("TFaxEditor");
+  setWindowTitle("Fax Information Editor");
+
+  recipient_ = NewEnterEdit(this, "Recipient", 35);
+  faxNumber_ = NewEnterEdit(this, "FaxNumber", 25);
+  subject_ = NewEnterEdit(this, "Subject", 50);
+  notes_ = NewEnterEdit(this, "Notes", 50);
+  codes_ = NewEnterEdit(this, "Codes", 25);
+
+  auto* form = new QFormLayout;
+  form->addRow("&Recipient", recipient_);
+  form->addRow("Recipient &Fax#", faxNumber_);
+  form->addRow("Re&garding", subject_);
+  form->addRow("N&otes", notes_);
+  form->addRow("Co&des", codes_);
+
+  auto* phonebook = new QPushButton("&Phonebook", this);
+  phonebook->setObjectName("PhonebookButton");
+  auto* accept = new QPushButton("&Accept", this);
+  accept->setObjectName("AcceptButton");
+  accept->setDefault(true);
+  auto* cancel = new QPushButton("Cance&l", this);
+  cancel->setObjectName("CancelButton");
+  auto* help = new QPushButton("&Help", this);
+  help->setObjectName("HelpButton");
+
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(phonebook);
+  buttons->addStretch(1);
+  buttons->addWidget(accept);
+  buttons->addWidget(cancel);
+  buttons->addWidget(help);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(form);
+  layout->addLayout(buttons);
+  setMinimumWidth(fontMetrics().averageCharWidth() * 60);
+
+  connect(phonebook, &QPushButton::clicked, this, &TFaxEditor::PhonebookButtonClick);
+  connect(accept, &QPushButton::clicked, this, &QDialog::accept);
+  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+  connect(help, &QPushButton::clicked, this, [] { ShowHelp(kHelpFaxEditor); });
+}
+
+void TFaxEditor::SetValues(const FaxInformation& v) {
+  recipient_->setText(v.Recipient);
+  faxNumber_->setText(v.FaxNumber);
+  subject_->setText(v.Subject);
+  notes_->setText(v.Notes);
+  codes_->setText(v.Codes);
+}
+
+FaxInformation TFaxEditor::Values() const {
+  return {recipient_->text(), faxNumber_->text(), subject_->text(), notes_->text(), codes_->text()};
+}
+
+void TFaxEditor::PhonebookButtonClick() {
+  QString name;
+  QString number;
+  if (chooser_ && chooser_(this, name, number)) {
+    recipient_->setText(name);
+    faxNumber_->setText(number);
+  }
+}
+
+}  // namespace tv
