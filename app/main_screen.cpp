@@ -20,6 +20,7 @@
 #include "app/about.h"
 #include "ui/help.h"
 #include "app/preferences.h"
+#include "app/printer_handover.h"
 #include "ui/window_helpers.h"
 #include "platform/ini_file.h"
 #include "platform/paths.h"
@@ -323,10 +324,7 @@ void TMainScreen::FirstActivation() {
 void TMainScreen::WriteZPXPDINI() {
   ForceFolder(ConfigFolder());
   try {
-    IniFile ini(ConfigFolder() + "TVPD.INI");
-    ini.WriteString("Location", "TVOutPath", SendFolder());
-    ini.WriteString("Location", "TVExecutable", QCoreApplication::applicationFilePath().toStdString());
-    ini.Save();
+    tv::WriteZPXPDINI(ConfigFolder() + "TVPD.INI", SendFolder(), QCoreApplication::applicationFilePath().toStdString());
   } catch (const IniWriteError&) {
     // The hand-over file only helps the printer driver find us; the program works without it.
   }

@@ -11,6 +11,7 @@
 #include "platform/ini_file.h"
 #include "platform/paths.h"
 #include "tests/app/modal_driver.h"
+#include "tests/app/qtest_main.h"
 #include "tests/support/temp_dir.h"
 
 namespace tv {
@@ -141,7 +142,8 @@ class MainWindowTest : public QObject {
   }
 };
 
+TV_REGISTER_QTEST(MainWindowTest)
+
 }  // namespace tv
 
-QTEST_MAIN(tv::MainWindowTest)
 #include "main_window_test.moc"
