@@ -91,6 +91,10 @@ namespace {
 using Node = Expression::Node;
 using NodePtr = std::unique_ptr<Node>;
 
+// Each nesting level of an expression costs stack; real keys and filters
+// need a handful.
+constexpr int kMaxNesting = 200;
+
 enum class Tok { End, Name, Number, String, Date, True, False, And, Or, Not, Op, LParen, RParen, Comma };
 
 struct Token {
@@ -290,12 +294,14 @@ class Parser {
   }
 
   NodePtr ParseOr() {
+    if (++depth_ > kMaxNesting) Fail(current_.position, "the expression is nested too deeply");
     NodePtr left = ParseAnd();
     while (current_.kind == Tok::Or) {
       const int at = current_.position;
       Advance();
       left = Binary(Op::Or, std::move(left), ParseAnd(), at);
     }
+    --depth_;
     return left;
   }
 
@@ -313,7 +319,7 @@ class Parser {
     if (current_.kind == Tok::Not) {
       const int at = current_.position;
       Advance();
-      NodePtr operand = ParseNot();
+      NodePtr operand = ParseNested(&Parser::ParseNot);
       if (operand->type != XType::Logical) Fail(at, std::string(".NOT. needs a logical value, not ") + TypeName(operand->type));
       NodePtr n = Make(Node::Kind::Unary, at);
       n->op = Op::Not;
@@ -340,6 +346,13 @@ class Parser {
       Advance();
       left = Binary(found->op, std::move(left), ParseAdditive(), at);
     }
+  }
+
+  NodePtr ParseNested(NodePtr (Parser::*parse)()) {
+    if (++depth_ > kMaxNesting) Fail(current_.position, "the expression is nested too deeply");
+    NodePtr node = (this->*parse)();
+    --depth_;
+    return node;
   }
 
   NodePtr ParseAdditive() {
@@ -369,7 +382,7 @@ class Parser {
       const bool negate = IsOp("-");
       const int at = current_.position;
       Advance();
-      NodePtr operand = ParseUnary();
+      NodePtr operand = ParseNested(&Parser::ParseUnary);
       if (operand->type != XType::Numeric) Fail(at, std::string("a sign needs a number, not ") + TypeName(operand->type));
       if (!negate) return operand;
       NodePtr n = Make(Node::Kind::Unary, at);
@@ -386,7 +399,7 @@ class Parser {
     if (IsOp("^") || IsOp("**")) {
       const int at = current_.position;
       Advance();
-      return Binary(Op::Power, std::move(base), ParseUnary(), at);
+      return Binary(Op::Power, std::move(base), ParseNested(&Parser::ParseUnary), at);
     }
     return base;
   }
@@ -584,6 +597,7 @@ class Parser {
   std::string_view text_;
   const std::vector<DbfField>& fields_;
   std::size_t pos_ = 0;
+  int depth_ = 0;
   Token current_;
 };
 
