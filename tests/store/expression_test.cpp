@@ -143,7 +143,7 @@ TEST_F(ExpressionTest, ErrorsNameTheFaultAndItsPosition) {
   EXPECT_NE(Error("NAME @ 1").find("unexpected character '@' at position 6"), std::string::npos);
   EXPECT_NE(Error(std::string(5000, '(')).find("nested too deeply"), std::string::npos);
   EXPECT_NE(Error(std::string(5000, '!') + ".T.").find("nested too deeply"), std::string::npos);
-  EXPECT_TRUE(Logical(".not. .F. .and. .F.") == false);
+  EXPECT_FALSE(Logical(".not. .F. .and. .F."));  // .NOT. binds tighter than .AND.
 }
 
 }  // namespace
