@@ -69,9 +69,9 @@ void OpenWithIndex(TXbase& table, const FaxTableSpec& spec, const std::string& f
   }
 }
 
-enum class Kind { Outgoing, Received, Phone };
+}  // namespace
 
-bool OpenFaxTable(TXbase& table, const FaxTableSpec& spec, const std::string& folder, bool exclusive, Kind kind,
+bool OpenFaxTable(TXbase& table, const FaxTableSpec& spec, const std::string& folder, bool exclusive,
                   std::string* problem) {
   table.Close();
   if (!MakeFaxTable(spec, folder)) {
@@ -88,26 +88,14 @@ bool OpenFaxTable(TXbase& table, const FaxTableSpec& spec, const std::string& fo
   try {
     if (!Exists(FaxIndexPath(spec, folder)) || table.TagOrder(spec.tags[0].name) == 0) CreateTags(table, spec);
     table.SelectOrder(table.TagOrder(spec.tags[0].name));
-    switch (kind) {
-      case Kind::Outgoing:
-        table.First();
-        table.SetQuery(kArchiveFilter);
-        break;
-      case Kind::Received:
-        table.SetQuery(kNotDeletedFilter);
-        break;
-      case Kind::Phone:
-        table.SetQuery(kNotDeletedFilter);
-        break;
-    }
+    table.First();
+    table.SetQuery(&spec == &kOutgoing ? kArchiveFilter : kNotDeletedFilter);
     table.First();
   } catch (const XbaseError& e) {
     if (problem) *problem = e.what();
   }
   return true;
 }
-
-}  // namespace
 
 const FaxTableSpec& OutgoingTableSpec() { return kOutgoing; }
 const FaxTableSpec& ReceivedTableSpec() { return kReceived; }
@@ -149,15 +137,15 @@ bool MakeFaxTable(const FaxTableSpec& spec, const std::string& folder) {
 }
 
 bool OpenOutgoingTable(TXbase& table, const std::string& folder, std::string* problem) {
-  return OpenFaxTable(table, kOutgoing, folder, true, Kind::Outgoing, problem);
+  return OpenFaxTable(table, kOutgoing, folder, true, problem);
 }
 
 bool OpenRecFaxDBF(TXbase& table, const std::string& folder, std::string* problem) {
-  return OpenFaxTable(table, kReceived, folder, true, Kind::Received, problem);
+  return OpenFaxTable(table, kReceived, folder, true, problem);
 }
 
 bool OpenPhoneTable(TXbase& table, const std::string& folder, bool exclusive, std::string* problem) {
-  return OpenFaxTable(table, kPhone, folder, exclusive, Kind::Phone, problem);
+  return OpenFaxTable(table, kPhone, folder, exclusive, problem);
 }
 
 bool FaxTableCloseAndOpen(TXbase& table, const std::string& folder) {

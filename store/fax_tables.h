@@ -70,6 +70,11 @@ bool OpenOutgoingTable(TXbase& table, const std::string& folder, std::string* pr
 bool OpenRecFaxDBF(TXbase& table, const std::string& folder, std::string* problem = nullptr);
 bool OpenPhoneTable(TXbase& table, const std::string& folder, bool exclusive, std::string* problem = nullptr);
 
+// The same for any of the three (exclusive or shared), as the command-line
+// tool uses them.
+bool OpenFaxTable(TXbase& table, const FaxTableSpec& spec, const std::string& folder, bool exclusive,
+                  std::string* problem = nullptr);
+
 // Reopens the outgoing table after records were added behind its back,
 // keeping its filter, order and record (when that still exists).
 bool FaxTableCloseAndOpen(TXbase& table, const std::string& folder);
