@@ -11,6 +11,8 @@ namespace {
 
 constexpr Command kCommands[] = {
     {"error", "CODE", "print an error code's exception class and message", ErrorCommand},
+    {"db", "ACTION DIR [TABLE ...]", "create, list and change the fax tables (init, list, add, set, delete, pack, reindex)",
+     DbCommand},
 };
 
 void PrintUsage(std::ostream& out) {

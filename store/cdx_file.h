@@ -1,0 +1,189 @@
+// A FoxPro compound index file (.CDX): 512-byte pages addressed by byte
+// offset, a tag directory whose entries point at the tags' 1024-byte
+// headers, and per tag a B+tree of interior pages and compact leaf pages.
+//
+// Pages are decoded into a cache and written back by Flush. While decoded
+// pages differ from the file, the file header carries an "update in
+// progress" mark, so a writer stopped at any moment leaves an index that the
+// next open recognises as stale instead of trusting half of it.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace tv {
+
+constexpr std::uint32_t kCdxNone = 0xFFFFFFFF;
+constexpr int kCdxPageSize = 512;
+constexpr int kCdxMaxKeyLength = 240;
+
+struct CdxEntry {
+  std::string key;  // exactly the tree's key length
+  std::uint32_t recno = 0;
+  std::uint32_t child = 0;  // interior entries: the page the entry stands for
+};
+
+int CompareEntries(const std::string& keyA, std::uint32_t recnoA, const std::string& keyB, std::uint32_t recnoB);
+
+struct CdxNode {
+  std::uint32_t offset = 0;
+  bool leaf = true;
+  bool root = false;
+  std::uint32_t left = kCdxNone;
+  std::uint32_t right = kCdxNone;
+  std::vector<CdxEntry> entries;
+};
+
+class CdxFile;
+
+// One B+tree: a tag's keys or the tag directory. Keys are kept ascending by
+// (key bytes, record number); descending tags are walked from the right.
+class CdxTree {
+ public:
+  struct Position {
+    std::uint32_t leaf = kCdxNone;
+    int index = 0;
+    bool Valid() const { return leaf != kCdxNone; }
+  };
+
+  CdxTree(CdxFile& file, std::uint32_t headerOffset, std::uint32_t root, int keyLength, char filler);
+
+  int KeyLength() const { return keyLength_; }
+  char Filler() const { return filler_; }
+  std::uint32_t Root() const { return root_; }
+  std::uint32_t HeaderOffset() const { return headerOffset_; }
+
+  // False when the entry was already present (Insert) or absent (Remove).
+  bool Insert(const std::string& key, std::uint32_t recno);
+  bool Remove(const std::string& key, std::uint32_t recno);
+  bool Contains(const std::string& key, std::uint32_t recno);
+  // Replaces the whole tree by `sorted` (ascending, unique), filling pages.
+  void BulkLoad(const std::vector<CdxEntry>& sorted);
+
+  Position First();
+  Position Last();
+  Position Next(Position p);
+  Position Prior(Position p);
+  // The first entry at or after (key, recno); invalid when there is none.
+  Position LowerBound(const std::string& key, std::uint32_t recno);
+  const CdxEntry& At(Position p);
+
+  // Walks every page without caching it and checks the tree's shape, order,
+  // sibling links and record numbers; returns the number of keys. Throws
+  // XbaseError(xbBadIndex) naming the fault.
+  std::uint64_t Verify(std::uint32_t recordCount) const;
+
+ private:
+  friend class CdxFile;
+  struct Split {
+    std::uint32_t newNode = kCdxNone;
+  };
+  CdxNode& Load(std::uint32_t offset);
+  Split InsertInto(std::uint32_t offset, const CdxEntry& entry, bool& inserted);
+  bool RemoveFrom(std::uint32_t offset, const std::string& key, std::uint32_t recno, bool& nowEmpty);
+  std::uint32_t SplitNode(CdxNode& node);
+  bool Fits(const CdxNode& node) const;
+  void Unlink(CdxNode& node);
+  void SetRoot(std::uint32_t root);
+  std::uint64_t VerifyNode(std::uint32_t offset, int depth, bool isRoot, std::set<std::uint32_t>& seen,
+                           std::vector<std::uint32_t>& leaves, CdxEntry& last, bool& haveLast,
+                           std::uint32_t recordCount) const;
+
+  CdxFile& file_;
+  std::uint32_t headerOffset_;
+  std::uint32_t root_;
+  int keyLength_;
+  char filler_;
+};
+
+struct CdxTagInfo {
+  std::string name;
+  std::string keyExpression;
+  std::string forExpression;
+  int keyLength = 0;
+  bool unique = false;
+  bool descending = false;
+  bool characterKey = true;  // trailing filler is blank rather than 0x00
+  std::uint32_t headerOffset = 0;
+};
+
+class CdxFile {
+ public:
+  // A new file holding an empty tag directory (replacing any file there).
+  static std::unique_ptr<CdxFile> Create(const std::string& path);
+  // Opens and reads the tag directory and headers. Throws xbBadIndex for a
+  // damaged file and xbStaleIndex for one a stopped writer left behind.
+  static std::unique_ptr<CdxFile> Open(const std::string& path, bool readOnly);
+
+  ~CdxFile();
+  CdxFile(const CdxFile&) = delete;
+  CdxFile& operator=(const CdxFile&) = delete;
+
+  const std::string& Path() const { return path_; }
+  // Tags in creation order (the order of their headers in the file).
+  const std::vector<CdxTagInfo>& Tags() const { return tags_; }
+  CdxTree& Tree(std::size_t tag) { return *trees_[tag]; }
+  // Character keys end in blanks, all others in 0x00 bytes; the trailing
+  // counts in the leaves compress that filler. Set from the compiled key
+  // expression before the tag's pages are read.
+  void SetCharacterKey(std::size_t tag, bool characterKey);
+
+  // Adds a tag whose keys are `sorted`; returns its position in Tags().
+  std::size_t AddTag(const CdxTagInfo& info, const std::vector<CdxEntry>& sorted);
+
+  // The table's record count recorded at the last flush, when this program
+  // wrote the file; -1 otherwise.
+  std::int64_t RecordedCount() const { return recordedCount_; }
+
+  // Marks the file as being changed (once until the next Flush).
+  void BeginChange();
+  // Writes every changed page and header, then clears the mark.
+  void Flush(std::uint32_t recordCount);
+  std::size_t DirtyPages() const { return dirty_.size(); }
+  bool Changing() const { return changing_; }
+
+  // True when another program changed the file since it was read or last
+  // flushed here; the caller then reopens it.
+  bool ChangedElsewhere() const;
+
+ private:
+  friend class CdxTree;
+  CdxFile(std::string path, int fd, bool readOnly);
+  void ReadAll();
+  CdxTagInfo ReadTagHeader(std::uint32_t offset, std::uint32_t& root) const;
+  void WriteTagHeader(const CdxTagInfo& info, std::uint32_t root, bool directory);
+  void ReadPage(std::uint32_t offset, unsigned char* page) const;
+  void WritePage(std::uint32_t offset, const unsigned char* page);
+  CdxNode Decode(std::uint32_t offset, int keyLength, char filler) const;
+  void Encode(const CdxNode& node, int keyLength, char filler, unsigned char* page) const;
+  std::uint32_t AllocatePage();
+  std::uint32_t AllocateHeader();
+  void FreePage(std::uint32_t offset);
+  void MarkDirty(std::uint32_t offset, const CdxTree& tree);
+  void WriteFileHeaderState(bool changing, std::uint32_t recordCount);
+
+  std::string path_;
+  int fd_;
+  bool readOnly_;
+  std::uint64_t fileSize_ = 0;
+  std::uint32_t changeCounter_ = 0;
+  bool changing_ = false;
+  std::int64_t recordedCount_ = -1;
+  std::vector<std::uint32_t> freePages_;
+  bool freeListDirty_ = false;
+
+  std::unique_ptr<CdxTree> directory_;
+  std::vector<CdxTagInfo> tags_;
+  std::vector<std::unique_ptr<CdxTree>> trees_;
+  std::set<std::uint32_t> headersDirty_;  // offsets of tag headers whose root moved
+
+  std::unordered_map<std::uint32_t, std::unique_ptr<CdxNode>> cache_;
+  std::map<std::uint32_t, const CdxTree*> dirty_;
+};
+
+}  // namespace tv

@@ -1,0 +1,111 @@
+// A FoxPro 2.x table file (.DBF, version byte 0x03, no memo): header, field
+// descriptors and fixed-length records, each led by its deletion flag.
+//
+// The file is opened with a whole-file lock that enforces the open mode
+// against every other open (in this or another process): exclusive opens take
+// it exclusively, shared and read-only opens take it shared. Record locks and
+// the table-wide write lock are byte-range locks owned by the open file, far
+// beyond any real record offset.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tv {
+
+struct DbfField {
+  std::string name;  // upper case, at most 10 characters
+  char type = 'C';   // C, D, L or N
+  int width = 0;
+  int decimals = 0;
+  int offset = 0;    // in the record, after the deletion flag byte
+};
+
+enum class OpenMode { Shared = 0, ReadOnly = 1, Exclusive = 2 };
+
+using ProgressHook = std::function<void(int percent)>;
+
+class DbfTable {
+ public:
+  static constexpr char kLiveFlag = ' ';
+  static constexpr char kDeletedFlag = '*';
+
+  // Writes an empty table. Field names are upper-cased; widths and decimals
+  // are checked against the type (C 1..254, N 1..20, D 8, L 1).
+  static void Create(const std::string& path, std::vector<DbfField> fields, bool hasStructuralIndex);
+
+  // Opens and checks a table. A last record that was cut short, or a header
+  // count that disagrees with the file's length, gives every complete record.
+  static std::unique_ptr<DbfTable> Open(const std::string& path, OpenMode mode);
+
+  ~DbfTable();
+  DbfTable(const DbfTable&) = delete;
+  DbfTable& operator=(const DbfTable&) = delete;
+
+  const std::string& Path() const { return path_; }
+  OpenMode Mode() const { return mode_; }
+  const std::vector<DbfField>& Fields() const { return fields_; }
+  int FieldIndex(std::string_view name) const;  // any letter case; -1 if none
+  std::uint32_t RecordCount() const { return count_; }
+  int RecordLength() const { return recordLength_; }
+  bool HasStructuralIndexFlag() const { return structuralFlag_; }
+
+  // Copies record `recno` (1-based, flag byte first) into `out`.
+  void Read(std::uint32_t recno, char* out) const;
+  bool IsDeleted(std::uint32_t recno) const;
+
+  // Writes a whole record (flag byte first) in place.
+  void Write(std::uint32_t recno, const char* record);
+  // Appends a record and returns its number.
+  std::uint32_t Append(const char* record);
+  void SetStructuralIndexFlag(bool on);
+
+  // Re-reads the record count written by other programs (shared opens).
+  void Refresh();
+
+  // Rewrites the table without its deleted records (through a new file that
+  // replaces the old one in one step).
+  void Pack(const ProgressHook& progress);
+
+  // Record locks and the table-wide write lock. TryLockRecord fails at once
+  // when another open holds the record.
+  bool TryLockRecord(std::uint32_t recno);
+  void UnlockRecord(std::uint32_t recno);
+  void UnlockAllRecords();
+  bool IsRecordLockedHere(std::uint32_t recno) const;
+  const std::vector<std::uint32_t>& LockedRecords() const { return lockedRecords_; }
+  // Waits up to timeoutSeconds for the write lock.
+  bool LockForWrite(int timeoutSeconds);
+  void UnlockForWrite();
+
+ private:
+  DbfTable(std::string path, OpenMode mode, int fd);
+  void ReadHeader();
+  void WriteCount();
+  void StampDate();
+  void CheckWritable() const;
+  std::uint64_t RecordOffset(std::uint32_t recno) const;
+
+  std::string path_;
+  OpenMode mode_;
+  int fd_;
+  std::vector<DbfField> fields_;
+  std::uint32_t count_ = 0;
+  int headerLength_ = 0;
+  int recordLength_ = 0;
+  bool structuralFlag_ = false;
+  bool dateStamped_ = false;
+  std::vector<std::uint32_t> lockedRecords_;
+
+  // One block of consecutive records kept from the last read, so a walk in
+  // natural order costs one system call per block.
+  mutable std::vector<char> block_;
+  mutable std::uint32_t blockFirst_ = 0;  // record number of block_[0]; 0 = empty
+  mutable std::uint32_t blockRecords_ = 0;
+};
+
+}  // namespace tv

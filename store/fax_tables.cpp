@@ -1,0 +1,205 @@
+#include "store/fax_tables.h"
+
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "platform/paths.h"
+#include "store/xb_engine.h"
+
+namespace tv {
+
+namespace {
+
+constexpr FaxFieldSpec kOutgoingFields[] = {
+    {"SUBJECT", 'C', 50, 0, "Subject", 20},      {"DATESENT", 'D', 8, 0, "Date Sent", 0},
+    {"TIMESENT", 'C', 5, 0, "Time Sent", 0},     {"RECIPIENT", 'C', 35, 0, "Recipient", 20},
+    {"PHONE", 'C', 25, 0, "Fax#", 15},           {"LASTRESULT", 'C', 100, 0, "Last Attempt", 20},
+    {"FAXDOC", 'C', 12, 0, "", -1},              {"FAXCOVER", 'C', 12, 0, "", -1},
+    {"NOTES", 'C', 50, 0, "Notes", 25},          {"CODES", 'C', 25, 0, "Codes", 15},
+    {"ARCHIVED", 'L', 1, 0, "Archived", -1},
+};
+constexpr FaxTagSpec kOutgoingTags[] = {
+    {"DATESENT", "DTOS(DATESENT)+TIMESENT", true}, {"SUBJECT", "UPPER(SUBJECT)", false},
+    {"RECIPIENT", "UPPER(RECIPIENT)", false},      {"CODES", "UPPER(CODES)", false},
+    {"ARCHIVED", "ARCHIVED", false},
+};
+
+constexpr FaxFieldSpec kReceivedFields[] = {
+    {"DATEREC", 'D', 8, 0, "Date Rec'd", 0}, {"TIMEREC", 'C', 5, 0, "Time Rec'd", 0},
+    {"FROM", 'C', 20, 0, "From", 0},         {"PAGES", 'N', 2, 0, "Pages", 0},
+    {"FAXFILE", 'C', 12, 0, "", -1},         {"NOTES", 'C', 60, 0, "Notes", 60},
+    {"ARCHIVED", 'L', 1, 0, "", -1},
+};
+constexpr FaxTagSpec kReceivedTags[] = {
+    {"DATETIME", "DTOS(DATEREC)+TIMEREC", true},
+    {"FROM", "UPPER(FROM)", true},
+    {"ARCHIVED", "ARCHIVED", false},
+};
+
+constexpr FaxFieldSpec kPhoneFields[] = {
+    {"NAME", 'C', 35, 0, "Name", 31},
+    {"PHONE", 'C', 25, 0, "Fax #", 0},
+};
+constexpr FaxTagSpec kPhoneTags[] = {{"NAME", "NAME", false}};
+
+constexpr FaxTableSpec kOutgoing{"TVOUT", "TVOUT.DBF", "FAX", kOutgoingFields, kOutgoingTags};
+constexpr FaxTableSpec kReceived{"TVREC", "TVREC.DBF", "RECEIVE", kReceivedFields, kReceivedTags};
+constexpr FaxTableSpec kPhone{"TVPB", "TVPB.DBF", "PHONE", kPhoneFields, kPhoneTags};
+
+bool Exists(const std::string& path) {
+  std::error_code ignored;
+  return std::filesystem::exists(path, ignored);
+}
+
+void CreateTags(TXbase& table, const FaxTableSpec& spec) {
+  for (const FaxTagSpec& tag : spec.tags) table.CreateTag("", tag.name, tag.key, 0, tag.descending, kNotDeletedCondition);
+}
+
+// Opens the table, replacing an index that cannot be trusted by a new one.
+void OpenWithIndex(TXbase& table, const FaxTableSpec& spec, const std::string& folder, bool exclusive,
+                   std::string* problem) {
+  try {
+    table.Open(FaxTablePath(spec, folder), exclusive);
+  } catch (const XbaseError& e) {
+    if (e.Code() != xbBadIndex && e.Code() != xbStaleIndex) throw;
+    if (problem) *problem = e.what();
+    unlink(FaxIndexPath(spec, folder).c_str());
+    table.Open(FaxTablePath(spec, folder), exclusive);
+  }
+}
+
+}  // namespace
+
+bool OpenFaxTable(TXbase& table, const FaxTableSpec& spec, const std::string& folder, bool exclusive,
+                  std::string* problem) {
+  table.Close();
+  if (!MakeFaxTable(spec, folder)) {
+    if (problem) *problem = xb_LastErrorText();
+    return false;
+  }
+  try {
+    OpenWithIndex(table, spec, folder, exclusive, problem);
+  } catch (const XbaseError& e) {
+    if (problem) *problem = e.what();
+    return false;
+  }
+  // From here on the table is open: later failures still count as success.
+  try {
+    if (!Exists(FaxIndexPath(spec, folder)) || table.TagOrder(spec.tags[0].name) == 0) CreateTags(table, spec);
+    table.SelectOrder(table.TagOrder(spec.tags[0].name));
+    table.First();
+    table.SetQuery(&spec == &kOutgoing ? kArchiveFilter : kNotDeletedFilter);
+    table.First();
+  } catch (const XbaseError& e) {
+    if (problem) *problem = e.what();
+  }
+  return true;
+}
+
+const FaxTableSpec& OutgoingTableSpec() { return kOutgoing; }
+const FaxTableSpec& ReceivedTableSpec() { return kReceived; }
+const FaxTableSpec& PhoneTableSpec() { return kPhone; }
+
+const FaxTableSpec* FaxTableNamed(std::string_view name) {
+  for (const FaxTableSpec* spec : {&kOutgoing, &kReceived, &kPhone}) {
+    const std::string_view own = spec->name;
+    if (own.size() != name.size()) continue;
+    bool same = true;
+    for (std::size_t i = 0; i < own.size(); ++i)
+      same = same && std::toupper(static_cast<unsigned char>(name[i])) == own[i];
+    if (same) return spec;
+  }
+  return nullptr;
+}
+
+std::string FaxTablePath(const FaxTableSpec& spec, const std::string& folder) {
+  return FindNoCase(WithSlash(folder), spec.fileName);
+}
+
+std::string FaxIndexPath(const FaxTableSpec& spec, const std::string& folder) {
+  std::string name = spec.fileName;
+  name.replace(name.size() - 3, 3, "CDX");
+  return FindNoCase(WithSlash(folder), name);
+}
+
+bool MakeFaxTable(const FaxTableSpec& spec, const std::string& folder) {
+  const std::string path = FaxTablePath(spec, folder);
+  if (Exists(path)) return true;
+  TXbase maker;
+  if (!maker.CreateTable(path, kDriverCdx, static_cast<int>(spec.fields.size()))) return false;
+  try {
+    for (const FaxFieldSpec& f : spec.fields) maker.AddField(f.name, f.type, f.decimals, f.width);
+  } catch (const XbaseError&) {
+    return false;
+  }
+  return maker.FinishCreate() && Exists(path);
+}
+
+bool OpenOutgoingTable(TXbase& table, const std::string& folder, std::string* problem) {
+  return OpenFaxTable(table, kOutgoing, folder, true, problem);
+}
+
+bool OpenRecFaxDBF(TXbase& table, const std::string& folder, std::string* problem) {
+  return OpenFaxTable(table, kReceived, folder, true, problem);
+}
+
+bool OpenPhoneTable(TXbase& table, const std::string& folder, bool exclusive, std::string* problem) {
+  return OpenFaxTable(table, kPhone, folder, exclusive, problem);
+}
+
+bool FaxTableCloseAndOpen(TXbase& table, const std::string& folder) {
+  const std::uint32_t recno = table.Active() ? table.RecordNumber() : 0;
+  const std::string order = table.Active() ? table.IndexName() : std::string();
+  const std::string filter = table.Filter();
+  table.Close();
+  try {
+    OpenWithIndex(table, kOutgoing, folder, true, nullptr);
+    if (!Exists(FaxIndexPath(kOutgoing, folder))) CreateTags(table, kOutgoing);
+    table.SelectOrder(order.empty() ? 0 : table.TagOrder(order));
+    table.SetQuery(filter);
+  } catch (const XbaseError&) {
+    return table.Active();
+  }
+  try {
+    if (recno >= 1 && recno <= table.RecordCount()) table.GoToRecord(recno);
+    else table.First();
+  } catch (const XbaseError&) {
+    // Going back to the remembered record is a courtesy.
+  }
+  return true;
+}
+
+void RebuildTable(TXbase& table, const FaxTableSpec& spec, const std::string& folder, const RebuildProgress& progress) {
+  const std::string what = spec.what;
+  auto report = [&](const std::string& status, int percent) {
+    if (progress) progress(status, percent);
+  };
+  std::string status;
+  table.SetProgressHook([&](int percent) { report(status, percent); });
+  const std::string order = table.IndexName();
+  table.CloseIndexes();
+  unlink(FaxIndexPath(spec, folder).c_str());
+  status = "Removing " + what + " file records marked for deletion";
+  report(status, 0);
+  table.Pack();
+  status = "Rebuilding " + what + " file indexes";
+  report(status, 0);
+  CreateTags(table, spec);
+  table.SelectOrder(order.empty() ? 0 : table.TagOrder(order));
+  table.SetProgressHook({});
+}
+
+void RebuildIndexes(TXbase& outgoing, TXbase& received, TXbase& phone, const std::string& folder,
+                    const RebuildProgress& progress) {
+  if (progress) progress("", 0);
+  RebuildTable(outgoing, kOutgoing, folder, progress);
+  RebuildTable(received, kReceived, folder, progress);
+  if (OpenPhoneTable(phone, folder, true)) {
+    RebuildTable(phone, kPhone, folder, progress);
+    phone.SelectOrder(phone.TagOrder("NAME"));
+    phone.Close();
+  }
+}
+
+}  // namespace tv

@@ -1,0 +1,95 @@
+// The program's three tables: TVOUT (outgoing faxes), TVREC (received
+// faxes) and TVPB (the phone book), each a FoxPro table with a structural
+// .CDX in the program folder; how they are created and opened, and the
+// rebuild that packs them and builds their tags again.
+//
+// The grids read them through TXbase: select an order (SelectOrder with
+// TagOrder of a tag name), set the filter, then GoToRow(row) and Field(name)
+// per visible row; RowCount gives the scroll range. Rows near the last one
+// read cost a short walk along the order.
+#pragma once
+
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "store/txbase.h"
+
+namespace tv {
+
+struct FaxFieldSpec {
+  const char* name;
+  char type;
+  int width;
+  int decimals;
+  const char* title;  // grid column title
+  int displayWidth;   // grid display width; 0 = the field width, -1 = hidden
+};
+
+struct FaxTagSpec {
+  const char* name;
+  const char* key;
+  bool descending;
+};
+
+struct FaxTableSpec {
+  const char* name;      // "TVOUT"
+  const char* fileName;  // "TVOUT.DBF"
+  const char* what;      // "FAX", "RECEIVE", "PHONE": the rebuild's status texts
+  std::span<const FaxFieldSpec> fields;
+  std::span<const FaxTagSpec> tags;  // created in this order: order 1 is the first
+};
+
+// Every tag of the fax tables has this condition.
+inline constexpr const char* kNotDeletedCondition = ".not. deleted()";
+// Filters of the grids.
+inline constexpr const char* kArchiveFilter = ".not. archived";
+inline constexpr const char* kArchiveFilterAgain = ".not. ARCHIVED";
+inline constexpr const char* kNotDeletedFilter = ".not. deleted()";
+
+const FaxTableSpec& OutgoingTableSpec();
+const FaxTableSpec& ReceivedTableSpec();
+const FaxTableSpec& PhoneTableSpec();
+// By name ("TVOUT", "tvrec", ...); null for others.
+const FaxTableSpec* FaxTableNamed(std::string_view name);
+
+// The table's .DBF path in `folder` (letter case of existing files kept).
+std::string FaxTablePath(const FaxTableSpec& spec, const std::string& folder);
+std::string FaxIndexPath(const FaxTableSpec& spec, const std::string& folder);
+
+// Creates the table file when missing (no tags); true when it exists after.
+bool MakeFaxTable(const FaxTableSpec& spec, const std::string& folder);
+
+// Opening: create the table when its .DBF is missing, open it, create the
+// tags when the .CDX is missing, then apply the order and filter. An index
+// that is damaged or was left half-written is deleted and built again;
+// `problem` (when given) then receives the reason. Returns false only when
+// the table could not be created or opened.
+bool OpenOutgoingTable(TXbase& table, const std::string& folder, std::string* problem = nullptr);
+bool OpenRecFaxDBF(TXbase& table, const std::string& folder, std::string* problem = nullptr);
+bool OpenPhoneTable(TXbase& table, const std::string& folder, bool exclusive, std::string* problem = nullptr);
+
+// The same for any of the three (exclusive or shared), as the command-line
+// tool uses them.
+bool OpenFaxTable(TXbase& table, const FaxTableSpec& spec, const std::string& folder, bool exclusive,
+                  std::string* problem = nullptr);
+
+// Reopens the outgoing table after records were added behind its back,
+// keeping its filter, order and record (when that still exists).
+bool FaxTableCloseAndOpen(TXbase& table, const std::string& folder);
+
+// Progress of the rebuild: a status text ("" clears it) and a gauge value.
+using RebuildProgress = std::function<void(const std::string& status, int percent)>;
+
+// "Rebuild Indexes": packs each table and creates its tags again, keeping
+// the current order of the outgoing and received tables. The phone table is
+// opened exclusively for the work and closed again. Throws XbaseError on
+// failure, leaving the tables already rebuilt rebuilt.
+void RebuildIndexes(TXbase& outgoing, TXbase& received, TXbase& phone, const std::string& folder,
+                    const RebuildProgress& progress);
+
+// The rebuild of one open table (exclusive): pack, then its tags.
+void RebuildTable(TXbase& table, const FaxTableSpec& spec, const std::string& folder, const RebuildProgress& progress);
+
+}  // namespace tv

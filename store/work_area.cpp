@@ -1,0 +1,636 @@
+#include "store/work_area.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#include "store/field_codec.h"
+#include "store/xbase_error.h"
+
+namespace tv {
+
+namespace {
+
+// Pending index pages an exclusive writer may hold before writing them out.
+constexpr std::size_t kMaxDirtyPages = 4096;
+
+bool FileExists(const std::string& path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0;
+}
+
+std::string ReplaceExtension(const std::string& path, const std::string& upper, const std::string& lower) {
+  const auto slash = path.find_last_of('/');
+  const auto dot = path.find_last_of('.');
+  const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+  const std::string base = hasExtension ? path.substr(0, dot) : path;
+  const std::string ext = hasExtension ? path.substr(dot) : std::string();
+  const bool lowerCase = !ext.empty() && std::islower(static_cast<unsigned char>(ext.back()));
+  if (FileExists(base + upper)) return base + upper;
+  if (FileExists(base + lower)) return base + lower;
+  return base + (lowerCase ? lower : upper);
+}
+
+// Raises the table-wide write lock in shared mode for the length of one
+// change and writes the index out at its end.
+class WriteScope {
+ public:
+  WriteScope(const std::function<void()>& begin, std::function<void()> end) : end_(std::move(end)) { begin(); }
+  ~WriteScope() noexcept(false) {
+    if (std::uncaught_exceptions() > 0) {
+      try {
+        end_();
+      } catch (...) {
+      }
+      return;
+    }
+    end_();
+  }
+
+ private:
+  std::function<void()> end_;
+};
+
+}  // namespace
+
+std::string EncodeKey(const XValue& value, int keyLength) {
+  switch (value.type) {
+    case XType::Character: {
+      std::string key = value.text;
+      key.resize(static_cast<std::size_t>(keyLength), ' ');
+      return key;
+    }
+    case XType::Logical:
+      return std::string(1, value.logical ? 'T' : 'F');
+    case XType::Numeric:
+    case XType::Date: {
+      // Big-endian IEEE double with the sign bit flipped for values >= 0 and
+      // every bit inverted for negative ones: byte order = numeric order.
+      double number = value.type == XType::Date ? static_cast<double>(value.date) : value.number;
+      if (number == 0) number = 0;  // -0 sorts as +0
+      auto bits = std::bit_cast<std::uint64_t>(number);
+      bits = number < 0 ? ~bits : bits ^ (1ull << 63);
+      std::string key(8, '\0');
+      for (int i = 0; i < 8; ++i) key[static_cast<std::size_t>(i)] = static_cast<char>(bits >> (56 - 8 * i));
+      return key;
+    }
+  }
+  return {};
+}
+
+WorkArea::WorkArea(std::unique_ptr<DbfTable> table, const XbaseSettings& settings)
+    : table_(std::move(table)), settings_(settings) {
+  record_.assign(static_cast<std::size_t>(table_->RecordLength()), ' ');
+}
+
+WorkArea::~WorkArea() {
+  try {
+    Commit();
+  } catch (...) {
+    // The index keeps its "update in progress" mark and is rebuilt on the
+    // next open; nothing more can be done while closing.
+  }
+}
+
+std::unique_ptr<WorkArea> WorkArea::Open(const std::string& path, OpenMode mode, const XbaseSettings& settings,
+                                         bool openIndex) {
+  std::unique_ptr<WorkArea> area(new WorkArea(DbfTable::Open(path, mode), settings));
+  if (openIndex && FileExists(area->IndexPath())) area->OpenIndex();
+  area->GoTop();
+  return area;
+}
+
+std::string WorkArea::IndexPath() const { return ReplaceExtension(table_->Path(), ".CDX", ".cdx"); }
+
+void WorkArea::OpenIndex() {
+  index_ = CdxFile::Open(IndexPath(), table_->Mode() == OpenMode::ReadOnly);
+  LoadTags();
+  const std::uint32_t count = table_->RecordCount();
+  if (index_->RecordedCount() >= 0 && index_->RecordedCount() != count)
+    throw XbaseError(xbStaleIndex, IndexPath() + " was written for " + std::to_string(index_->RecordedCount()) +
+                                       " records but the table has " + std::to_string(count) +
+                                       "; rebuild the indexes");
+  for (std::size_t i = 0; i < tags_.size(); ++i) {
+    const std::uint64_t keys = index_->Tree(i).Verify(count);
+    const bool everyRecord = !tags_[i].condition && !tags_[i].unique;
+    if (keys > count || (everyRecord && keys != count))
+      throw XbaseError(xbBadIndex, IndexPath() + ": tag " + tags_[i].name + " holds " + std::to_string(keys) +
+                                       " keys for a table of " + std::to_string(count) +
+                                       " records; rebuild the indexes");
+  }
+}
+
+void WorkArea::LoadTags() {
+  tags_.clear();
+  const auto& infos = index_->Tags();
+  for (std::size_t i = 0; i < infos.size(); ++i) {
+    XbTag tag;
+    tag.name = infos[i].name;
+    tag.descending = infos[i].descending;
+    tag.unique = infos[i].unique;
+    tag.keyLength = infos[i].keyLength;
+    try {
+      tag.key = Expression::Compile(infos[i].keyExpression, table_->Fields());
+      if (!infos[i].forExpression.empty()) tag.condition = Expression::Compile(infos[i].forExpression, table_->Fields());
+    } catch (const XbaseError& e) {
+      throw XbaseError(xbBadIndex, IndexPath() + ": tag " + tag.name + " does not fit the table: " + e.what());
+    }
+    if (tag.condition && tag.condition->Type() != XType::Logical)
+      throw XbaseError(xbBadIndex, IndexPath() + ": the FOR condition of tag " + tag.name + " is not logical");
+    const XType type = tag.key->Type();
+    const int expected = type == XType::Logical ? 1 : type == XType::Character ? tag.keyLength : 8;
+    if (tag.keyLength != expected)
+      throw XbaseError(xbBadIndex, IndexPath() + ": tag " + tag.name + " has key length " +
+                                       std::to_string(tag.keyLength) + " for a key of " + std::to_string(expected));
+    index_->SetCharacterKey(i, type == XType::Character);
+    tags_.push_back(std::move(tag));
+  }
+  if (order_ > static_cast<int>(tags_.size())) order_ = 0;
+  ++generation_;
+}
+
+int WorkArea::TagOrder(const std::string& name) const {
+  for (std::size_t i = 0; i < tags_.size(); ++i) {
+    if (tags_[i].name.size() != name.size()) continue;
+    bool same = true;
+    for (std::size_t c = 0; c < name.size(); ++c)
+      same = same && std::toupper(static_cast<unsigned char>(name[c])) == static_cast<unsigned char>(tags_[i].name[c]);
+    if (same) return static_cast<int>(i) + 1;
+  }
+  return 0;
+}
+
+void WorkArea::SetOrder(int order) {
+  if (order < 0 || order > static_cast<int>(tags_.size()))
+    throw XbaseError(xbBadArgument, "order " + std::to_string(order) + " does not exist for " + table_->Path());
+  order_ = order;
+  positionGeneration_ = 0;
+}
+
+std::string WorkArea::KeyOf(const XbTag& tag, const char* record, std::uint32_t recno) const {
+  const XRecord r{record, recno, &settings_.expression};
+  return EncodeKey(tag.key->Evaluate(r), tag.keyLength);
+}
+
+bool WorkArea::InTag(const XbTag& tag, const char* record, std::uint32_t recno) const {
+  if (!tag.condition) return true;
+  return tag.condition->IsTrue(XRecord{record, recno, &settings_.expression});
+}
+
+bool WorkArea::Visible(const char* record, std::uint32_t recno) const {
+  if (settings_.deleted && record[0] == DbfTable::kDeletedFlag) return false;
+  return !filter_ || filter_->IsTrue(XRecord{record, recno, &settings_.expression});
+}
+
+std::vector<CdxEntry> WorkArea::CollectKeys(const XbTag& tag, const ProgressHook& progress, int first, int span) {
+  std::vector<CdxEntry> entries;
+  const std::uint32_t count = table_->RecordCount();
+  entries.reserve(count);
+  std::vector<char> record(static_cast<std::size_t>(table_->RecordLength()));
+  int lastPercent = -1;
+  for (std::uint32_t r = 1; r <= count; ++r) {
+    table_->Read(r, record.data());
+    if (InTag(tag, record.data(), r)) entries.push_back(CdxEntry{KeyOf(tag, record.data(), r), r, 0});
+    if (progress) {
+      const int percent = first + static_cast<int>(static_cast<std::uint64_t>(r) * static_cast<std::uint64_t>(span) / count);
+      if (percent != lastPercent) progress(lastPercent = percent);
+    }
+  }
+  std::sort(entries.begin(), entries.end(),
+            [](const CdxEntry& a, const CdxEntry& b) { return CompareEntries(a.key, a.recno, b.key, b.recno) < 0; });
+  if (tag.unique) {  // the lowest record number of each key stays
+    entries.erase(std::unique(entries.begin(), entries.end(),
+                              [](const CdxEntry& a, const CdxEntry& b) { return a.key == b.key; }),
+                  entries.end());
+  }
+  return entries;
+}
+
+int WorkArea::CreateTag(const std::string& name, const std::string& keyExpression, const std::string& forExpression,
+                        bool descending, bool unique, const ProgressHook& progress) {
+  if (table_->Mode() == OpenMode::ReadOnly) throw XbaseError(xbReadOnly, table_->Path() + " is open read-only");
+  XbTag tag;
+  for (char c : name) tag.name += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  tag.key = Expression::Compile(keyExpression, table_->Fields());
+  if (!forExpression.empty()) {
+    tag.condition = Expression::Compile(forExpression, table_->Fields());
+    if (tag.condition->Type() != XType::Logical)
+      throw XbaseError(xbBadExpression, "the FOR condition \"" + forExpression + "\" is not a logical expression");
+  }
+  tag.descending = descending;
+  tag.unique = unique;
+  const XType type = tag.key->Type();
+  tag.keyLength = type == XType::Logical ? 1 : type == XType::Character ? tag.key->Width() : 8;
+  CdxTagInfo info;
+  info.name = tag.name;
+  info.keyExpression = keyExpression;
+  info.forExpression = forExpression;
+  info.keyLength = tag.keyLength;
+  info.unique = unique;
+  info.descending = descending;
+  info.characterKey = type == XType::Character;
+  if (info.keyLength < 1 || info.keyLength > kCdxMaxKeyLength)
+    throw XbaseError(xbBadExpression, "the key \"" + keyExpression + "\" is " + std::to_string(info.keyLength) +
+                                          " bytes long; keys take 1 to 240 bytes");
+  if (TagOrder(tag.name) != 0) throw XbaseError(xbBadArgument, "tag " + tag.name + " already exists");
+
+  WriteScope scope([this] { BeginWrite(); }, [this] { EndWrite(); });
+  if (!index_) {
+    index_ = CdxFile::Create(IndexPath());
+    index_->Flush(table_->RecordCount());
+    if (!table_->HasStructuralIndexFlag()) table_->SetStructuralIndexFlag(true);
+  }
+  const std::vector<CdxEntry> entries = CollectKeys(tag, progress, 0, 100);
+  index_->AddTag(info, entries);
+  index_->Flush(table_->RecordCount());
+  tags_.push_back(std::move(tag));
+  ++generation_;
+  return static_cast<int>(tags_.size());
+}
+
+void WorkArea::ReplaceIndexFile(const std::string& builtPath) {
+  index_.reset();
+  if (rename(builtPath.c_str(), IndexPath().c_str()) != 0)
+    throw XbaseError(xbFileError, "cannot replace " + IndexPath() + ": " + std::strerror(errno));
+  index_ = CdxFile::Open(IndexPath(), false);
+  const int order = order_;
+  LoadTags();
+  order_ = order;
+}
+
+void WorkArea::Reindex(const ProgressHook& progress) {
+  if (!index_ && tags_.empty()) return;
+  if (table_->Mode() == OpenMode::ReadOnly) throw XbaseError(xbReadOnly, table_->Path() + " is open read-only");
+  WriteScope scope([this] { BeginWrite(); }, [this] { EndWrite(); });
+  // Built beside the old file and moved over it in one step, so a stop at any
+  // moment leaves either index whole.
+  const std::string built = IndexPath() + ".new";
+  {
+    std::unique_ptr<CdxFile> file = CdxFile::Create(built);
+    const int tagCount = static_cast<int>(tags_.size());
+    for (int i = 0; i < tagCount; ++i) {
+      const XbTag& tag = tags_[static_cast<std::size_t>(i)];
+      const CdxTagInfo& old = index_->Tags()[static_cast<std::size_t>(i)];
+      file->AddTag(old, CollectKeys(tag, progress, 100 * i / tagCount, 100 / tagCount));
+    }
+    file->Flush(table_->RecordCount());
+  }
+  ReplaceIndexFile(built);
+  positionGeneration_ = 0;
+}
+
+void WorkArea::CloseIndex() {
+  Commit();
+  index_.reset();
+  tags_.clear();
+  order_ = 0;
+  ++generation_;
+}
+
+void WorkArea::Pack(const ProgressHook& progress) {
+  if (index_) {
+    // Marked on disk before the table changes: a stop between the two leaves
+    // an index that announces itself as stale.
+    index_->BeginChange();
+  }
+  table_->Pack(progress);
+  if (index_) {
+    if (progress) progress(0);
+    Reindex(progress);
+  }
+  GoTop();
+}
+
+void WorkArea::Commit() {
+  if (index_ && index_->Changing()) index_->Flush(table_->RecordCount());
+}
+
+void WorkArea::BeginWrite() {
+  if (table_->Mode() == OpenMode::ReadOnly) throw XbaseError(xbReadOnly, table_->Path() + " is open read-only");
+  if (writeDepth_++ > 0) return;
+  if (table_->Mode() == OpenMode::Shared) {
+    if (!table_->LockForWrite(settings_.lockTimeout)) {
+      --writeDepth_;
+      throw XbaseError(xbLockTimeout, table_->Path() + " is being changed by another program; try again");
+    }
+    Sync();
+  }
+}
+
+void WorkArea::EndWrite() {
+  if (--writeDepth_ > 0) return;
+  const bool shared = table_->Mode() == OpenMode::Shared;
+  if (index_ && (shared || index_->DirtyPages() > kMaxDirtyPages)) index_->Flush(table_->RecordCount());
+  if (shared) table_->UnlockForWrite();
+}
+
+void WorkArea::Sync() {
+  if (table_->Mode() == OpenMode::Exclusive) return;
+  table_->Refresh();
+  if (index_ && index_->ChangedElsewhere()) {
+    index_ = CdxFile::Open(IndexPath(), table_->Mode() == OpenMode::ReadOnly);
+    const int order = order_;
+    LoadTags();
+    order_ = order;
+  }
+}
+
+void WorkArea::SetFilter(const std::string& expression) {
+  if (expression.find_first_not_of(' ') == std::string::npos) {
+    filter_.reset();
+    filterText_.clear();
+    return;
+  }
+  ExpressionPtr compiled = Expression::Compile(expression, table_->Fields());
+  if (compiled->Type() != XType::Logical)
+    throw XbaseError(xbBadExpression, "the filter \"" + expression + "\" is not a logical expression");
+  filter_ = std::move(compiled);
+  filterText_ = expression;
+}
+
+std::uint32_t WorkArea::FilterCount() {
+  Sync();
+  std::uint32_t passing = 0;
+  std::vector<char> record(static_cast<std::size_t>(table_->RecordLength()));
+  for (std::uint32_t r = 1; r <= table_->RecordCount(); ++r) {
+    table_->Read(r, record.data());
+    if (Visible(record.data(), r)) ++passing;
+  }
+  return passing;
+}
+
+void WorkArea::Load(std::uint32_t recno) {
+  table_->Read(recno, record_.data());
+  recno_ = recno;
+  bof_ = eof_ = false;
+}
+
+void WorkArea::SetEof() {
+  eof_ = true;
+  recno_ = table_->RecordCount() + 1;
+  std::fill(record_.begin(), record_.end(), ' ');
+  position_ = {};
+}
+
+void WorkArea::Refresh() {
+  Sync();
+  if (!eof_ && recno_ <= table_->RecordCount()) Load(recno_);
+}
+
+void WorkArea::CheckEntry(std::size_t tag, const CdxEntry& entry) {
+  const XbTag& t = tags_[tag];
+  const bool fits = entry.recno >= 1 && entry.recno <= table_->RecordCount() &&
+                    InTag(t, record_.data(), entry.recno) && KeyOf(t, record_.data(), entry.recno) == entry.key;
+  if (!fits)
+    throw XbaseError(xbBadIndex, IndexPath() + ": tag " + t.name + " does not match record " +
+                                     std::to_string(entry.recno) + " of the table; rebuild the indexes");
+}
+
+CdxTree& WorkArea::OrderTree() { return index_->Tree(static_cast<std::size_t>(order_ - 1)); }
+
+CdxTree::Position WorkArea::WalkFirst(bool fromEnd) {
+  const bool storageEnd = fromEnd != tags_[static_cast<std::size_t>(order_ - 1)].descending;
+  return storageEnd ? OrderTree().Last() : OrderTree().First();
+}
+
+CdxTree::Position WorkArea::WalkStep(CdxTree::Position p, bool forward) {
+  const bool storageForward = forward != tags_[static_cast<std::size_t>(order_ - 1)].descending;
+  return storageForward ? OrderTree().Next(p) : OrderTree().Prior(p);
+}
+
+CdxTree::Position WorkArea::CurrentPosition(bool forward) {
+  if (positionGeneration_ == generation_ && position_.Valid()) return WalkStep(position_, forward);
+  const XbTag& tag = tags_[static_cast<std::size_t>(order_ - 1)];
+  const std::string key = KeyOf(tag, record_.data(), recno_);
+  CdxTree& tree = OrderTree();
+  const CdxTree::Position p = tree.LowerBound(key, recno_);
+  const bool exact = p.Valid() && CompareEntries(tree.At(p).key, tree.At(p).recno, key, recno_) == 0;
+  if (forward != tag.descending) return exact ? tree.Next(p) : p;
+  return p.Valid() ? tree.Prior(p) : tree.Last();
+}
+
+bool WorkArea::SettleIndex(CdxTree::Position p, bool forward) {
+  const auto tag = static_cast<std::size_t>(order_ - 1);
+  std::vector<char> record(record_.size());
+  for (; p.Valid(); p = WalkStep(p, forward)) {
+    const CdxEntry& entry = OrderTree().At(p);
+    const std::uint32_t recno = entry.recno;
+    if (recno < 1 || recno > table_->RecordCount()) CheckEntry(tag, entry);
+    table_->Read(recno, record.data());
+    record_.swap(record);
+    CheckEntry(tag, entry);
+    if (Visible(record_.data(), recno)) {
+      recno_ = recno;
+      bof_ = eof_ = false;
+      position_ = p;
+      positionGeneration_ = generation_;
+      return true;
+    }
+    record_.swap(record);
+  }
+  return false;
+}
+
+bool WorkArea::SettleNatural(std::uint32_t recno, bool forward) {
+  std::vector<char> record(record_.size());
+  for (; recno >= 1 && recno <= table_->RecordCount(); forward ? ++recno : --recno) {
+    table_->Read(recno, record.data());
+    if (Visible(record.data(), recno)) {
+      record_.swap(record);
+      recno_ = recno;
+      bof_ = eof_ = false;
+      return true;
+    }
+  }
+  return false;
+}
+
+void WorkArea::GoTop() {
+  Sync();
+  const bool found = order_ == 0 ? SettleNatural(1, true) : SettleIndex(WalkFirst(false), true);
+  if (!found) {
+    SetEof();
+    bof_ = true;
+  }
+}
+
+void WorkArea::GoBottom() {
+  Sync();
+  const bool found = order_ == 0 ? SettleNatural(table_->RecordCount(), false) : SettleIndex(WalkFirst(true), false);
+  if (!found) {
+    SetEof();
+    bof_ = true;
+  }
+}
+
+void WorkArea::Go(std::uint32_t recno) {
+  Sync();
+  if (recno < 1 || recno > table_->RecordCount()) {
+    SetEof();
+    return;
+  }
+  Load(recno);
+  positionGeneration_ = 0;
+}
+
+void WorkArea::Skip(std::int64_t count) {
+  Sync();
+  if (count == 0) {
+    if (!eof_) Load(recno_);
+    return;
+  }
+  const bool forward = count > 0;
+  for (std::int64_t step = 0; step < (forward ? count : -count); ++step) {
+    if (forward) {
+      if (eof_) return;
+      const bool found = order_ == 0 ? SettleNatural(recno_ + 1, true) : SettleIndex(CurrentPosition(true), true);
+      if (!found) {
+        SetEof();
+        return;
+      }
+      continue;
+    }
+    if (eof_) {  // from past the end, one step back is the last record
+      const bool found =
+          order_ == 0 ? SettleNatural(table_->RecordCount(), false) : SettleIndex(WalkFirst(true), false);
+      if (!found) {
+        bof_ = true;
+        return;
+      }
+      continue;
+    }
+    const std::uint32_t here = recno_;
+    const bool found = order_ == 0 ? SettleNatural(recno_ - 1, false) : SettleIndex(CurrentPosition(false), false);
+    if (!found) {
+      Load(here);  // stays on the first record, flagged as beginning of file
+      bof_ = true;
+      return;
+    }
+  }
+}
+
+bool WorkArea::Seek(const XValue& value) {
+  if (order_ == 0) throw XbaseError(xbBadArgument, "seeking needs an index order on " + table_->Path());
+  Sync();
+  const XbTag& tag = tags_[static_cast<std::size_t>(order_ - 1)];
+  const XType type = tag.key->Type();
+  if (value.type != type)
+    throw XbaseError(xbBadArgument, "the seek value does not have the type of tag " + tag.name + "'s key");
+  std::string prefix = EncodeKey(value, tag.keyLength);
+  if (type == XType::Character && !settings_.expression.exact) {
+    std::string text = value.text.substr(0, static_cast<std::size_t>(tag.keyLength));
+    prefix = text;
+  }
+  CdxTree& tree = OrderTree();
+  CdxTree::Position p;
+  if (!tag.descending) {
+    p = tree.LowerBound(prefix, 0);
+  } else {
+    std::string highest = prefix;
+    highest.resize(static_cast<std::size_t>(tag.keyLength), '\xFF');
+    const CdxTree::Position after = tree.LowerBound(highest, 0xFFFFFFFFu);
+    p = after.Valid() ? tree.Prior(after) : tree.Last();
+  }
+  if (SettleIndex(p, true) && KeyOf(tag, record_.data(), recno_).compare(0, prefix.size(), prefix) == 0) return true;
+  if (!settings_.softSeek || eof_) SetEof();
+  return false;
+}
+
+std::uint32_t WorkArea::AppendBlank() {
+  WriteScope scope([this] { BeginWrite(); }, [this] { EndWrite(); });
+  const std::vector<char> blank(record_.size(), ' ');
+  const std::uint32_t recno = table_->Append(blank.data());
+  UpdateKeys(blank, blank, recno, true);
+  Load(recno);
+  positionGeneration_ = 0;
+  return recno;
+}
+
+void WorkArea::PutRecord(const char* record) {
+  if (eof_) throw XbaseError(xbBadRecordNumber, "there is no current record in " + table_->Path());
+  WriteScope scope([this] { BeginWrite(); }, [this] { EndWrite(); });
+  std::vector<char> before(record_.size());
+  table_->Read(recno_, before.data());
+  std::vector<char> after(record, record + record_.size());
+  after[0] = before[0];
+  table_->Write(recno_, after.data());
+  UpdateKeys(before, after, recno_, false);
+  record_ = after;
+}
+
+void WorkArea::Replace(int field, const XValue& value) {
+  const auto& fields = table_->Fields();
+  if (field < 0 || field >= static_cast<int>(fields.size()))
+    throw XbaseError(xbBadField, "field number " + std::to_string(field + 1) + " does not exist");
+  std::vector<char> record = record_;
+  WriteField(fields[static_cast<std::size_t>(field)], record.data(), value);
+  PutRecord(record.data());
+}
+
+void WorkArea::Delete() {
+  if (eof_) throw XbaseError(xbBadRecordNumber, "there is no current record in " + table_->Path());
+  WriteScope scope([this] { BeginWrite(); }, [this] { EndWrite(); });
+  std::vector<char> before(record_.size());
+  table_->Read(recno_, before.data());
+  std::vector<char> after = before;
+  after[0] = DbfTable::kDeletedFlag;
+  table_->Write(recno_, after.data());
+  UpdateKeys(before, after, recno_, false);
+  record_ = after;
+}
+
+void WorkArea::Recall() {
+  if (eof_) throw XbaseError(xbBadRecordNumber, "there is no current record in " + table_->Path());
+  WriteScope scope([this] { BeginWrite(); }, [this] { EndWrite(); });
+  std::vector<char> before(record_.size());
+  table_->Read(recno_, before.data());
+  std::vector<char> after = before;
+  after[0] = DbfTable::kLiveFlag;
+  table_->Write(recno_, after.data());
+  UpdateKeys(before, after, recno_, false);
+  record_ = after;
+}
+
+void WorkArea::UpdateKeys(const std::vector<char>& before, const std::vector<char>& after, std::uint32_t recno,
+                          bool isNew) {
+  if (!index_) return;
+  for (std::size_t i = 0; i < tags_.size(); ++i) {
+    const XbTag& tag = tags_[i];
+    const bool wasIn = !isNew && InTag(tag, before.data(), recno);
+    const bool isIn = InTag(tag, after.data(), recno);
+    const std::string oldKey = wasIn ? KeyOf(tag, before.data(), recno) : std::string();
+    const std::string newKey = isIn ? KeyOf(tag, after.data(), recno) : std::string();
+    if (wasIn && isIn && oldKey == newKey) continue;
+    CdxTree& tree = index_->Tree(i);
+    if (wasIn) tree.Remove(oldKey, recno);
+    if (isIn) {
+      if (tag.unique) {
+        const CdxTree::Position p = tree.LowerBound(newKey, 0);
+        if (p.Valid() && tree.At(p).key == newKey) continue;
+      }
+      tree.Insert(newKey, recno);
+    }
+    ++generation_;
+  }
+}
+
+bool WorkArea::LockRecord(std::uint32_t recno) {
+  if (recno < 1 || recno > table_->RecordCount()) return false;
+  if (table_->Mode() == OpenMode::Exclusive) return true;
+  return table_->TryLockRecord(recno);
+}
+
+void WorkArea::Unlock(std::uint32_t recno) {
+  if (recno == 0) table_->UnlockAllRecords();
+  else table_->UnlockRecord(recno);
+}
+
+XValue WorkArea::Evaluate(const std::string& expression) {
+  const ExpressionPtr compiled = Expression::Compile(expression, table_->Fields());
+  return compiled->Evaluate(XRecord{record_.data(), RecNo(), &settings_.expression});
+}
+
+}  // namespace tv

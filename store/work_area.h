@@ -1,0 +1,160 @@
+// An open table with its structural compound index: the record pointer, the
+// controlling order, the filter and the deleted-record setting, and every
+// change kept in step across all tags.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "store/cdx_file.h"
+#include "store/dbf_table.h"
+#include "store/xbase_expression.h"
+
+namespace tv {
+
+// Process-wide settings every work area follows.
+struct XbaseSettings {
+  XSettings expression;
+  bool deleted = false;   // records marked deleted are invisible everywhere
+  bool softSeek = false;  // a failed seek stops on the next key instead of the end
+  int lockTimeout = 1;    // seconds to wait for a table-wide write lock
+};
+
+struct XbTag {
+  std::string name;
+  ExpressionPtr key;
+  ExpressionPtr condition;  // null when the tag has no FOR clause
+  bool descending = false;
+  bool unique = false;
+  int keyLength = 0;
+};
+
+// The index key of a value of the given type, as FoxPro stores it: texts
+// blank-padded or cut to keyLength, numbers and dates (as Julian day
+// numbers) as order-preserving big-endian doubles, logicals as T or F.
+std::string EncodeKey(const XValue& value, int keyLength);
+
+class WorkArea {
+ public:
+  // Opens a table and, when it has one, its structural .CDX (same name,
+  // extension .CDX in either letter case), checking every tag against the
+  // table. Throws xbBadIndex or xbStaleIndex when the index cannot be
+  // trusted; openIndex false opens the table alone (to rebuild the index).
+  static std::unique_ptr<WorkArea> Open(const std::string& path, OpenMode mode, const XbaseSettings& settings,
+                                        bool openIndex = true);
+  ~WorkArea();
+
+  DbfTable& Table() { return *table_; }
+  const DbfTable& Table() const { return *table_; }
+  std::string IndexPath() const;  // the structural index's path, existing or not
+  bool HasIndex() const { return index_ != nullptr; }
+  const std::vector<XbTag>& Tags() const { return tags_; }
+
+  // Orders: 0 natural, n the n-th tag in creation order.
+  int Order() const { return order_; }
+  void SetOrder(int order);
+  int TagOrder(const std::string& name) const;  // 0 when there is no such tag
+
+  // Creates a tag in the structural index (creating the .CDX when missing)
+  // and returns its order.
+  int CreateTag(const std::string& name, const std::string& keyExpression, const std::string& forExpression,
+                bool descending, bool unique, const ProgressHook& progress = {});
+  // Throws away the index file and builds every tag again.
+  void Reindex(const ProgressHook& progress = {});
+  // Closes the structural index (the file stays); natural order follows.
+  void CloseIndex();
+  // Removes deleted records and rebuilds the index; the order is kept.
+  void Pack(const ProgressHook& progress = {});
+  // Writes every pending index change.
+  void Commit();
+
+  // Filter (empty text removes it).
+  void SetFilter(const std::string& expression);
+  const std::string& FilterText() const { return filterText_; }
+  std::uint32_t FilterCount();
+
+  // Navigation in the controlling order, with the filter and the deleted
+  // setting applied. Go positions on any existing record.
+  void GoTop();
+  void GoBottom();
+  void Go(std::uint32_t recno);
+  void Skip(std::int64_t count);
+  // Looks a key up in the controlling tag (texts may be a leading part of
+  // the key); true when found.
+  bool Seek(const XValue& key);
+  bool Bof() const { return bof_; }
+  bool Eof() const { return eof_; }
+  // The current record number; record count + 1 past the end.
+  std::uint32_t RecNo() const { return eof_ ? table_->RecordCount() + 1 : recno_; }
+  std::uint32_t RecCount() { return table_->RecordCount(); }
+  bool Deleted() const { return !eof_ && record_[0] == DbfTable::kDeletedFlag; }
+  const std::vector<char>& Record() const { return record_; }
+  // Re-reads the current record (for programs sharing the table).
+  void Refresh();
+
+  // Changes. AppendBlank positions on the new record; PutRecord writes the
+  // fields of a whole record buffer (its deletion flag byte is ignored).
+  std::uint32_t AppendBlank();
+  void PutRecord(const char* record);
+  void Replace(int field, const XValue& value);
+  void Delete();
+  void Recall();
+
+  bool LockRecord(std::uint32_t recno);
+  void Unlock(std::uint32_t recno);  // 0: all
+
+  // Evaluates an expression against the current record.
+  XValue Evaluate(const std::string& expression);
+
+  const XbaseSettings& Settings() const { return settings_; }
+
+ private:
+  WorkArea(std::unique_ptr<DbfTable> table, const XbaseSettings& settings);
+  void OpenIndex();
+  void LoadTags();
+  std::vector<CdxEntry> CollectKeys(const XbTag& tag, const ProgressHook& progress, int first, int span);
+  std::string KeyOf(const XbTag& tag, const char* record, std::uint32_t recno) const;
+  bool InTag(const XbTag& tag, const char* record, std::uint32_t recno) const;
+  bool Visible(const char* record, std::uint32_t recno) const;
+  void Load(std::uint32_t recno);
+  void SetEof();
+  void CheckEntry(std::size_t tag, const CdxEntry& entry);
+
+  // Index walking in the controlling tag's direction.
+  CdxTree& OrderTree();
+  CdxTree::Position WalkFirst(bool fromEnd);
+  CdxTree::Position WalkStep(CdxTree::Position p, bool forward);
+  CdxTree::Position CurrentPosition(bool forward);
+  bool SettleIndex(CdxTree::Position p, bool forward);
+  bool SettleNatural(std::uint32_t recno, bool forward);
+
+  void BeginWrite();
+  void EndWrite();
+  void UpdateKeys(const std::vector<char>& before, const std::vector<char>& after, std::uint32_t recno, bool isNew);
+  void Sync();
+  void ReplaceIndexFile(const std::string& builtPath);
+
+  std::unique_ptr<DbfTable> table_;
+  std::unique_ptr<CdxFile> index_;
+  std::vector<XbTag> tags_;
+  const XbaseSettings& settings_;
+  int order_ = 0;
+  ExpressionPtr filter_;
+  std::string filterText_;
+
+  std::uint32_t recno_ = 0;
+  bool bof_ = true;
+  bool eof_ = true;
+  std::vector<char> record_;
+
+  // The current record's place in the controlling tag; trusted only while
+  // the index has not changed since it was found.
+  CdxTree::Position position_;
+  std::uint64_t positionGeneration_ = 0;
+  std::uint64_t generation_ = 1;
+  int writeDepth_ = 0;
+};
+
+}  // namespace tv
