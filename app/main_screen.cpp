@@ -18,52 +18,18 @@
 #include <QVBoxLayout>
 
 #include "app/about.h"
+#include "app/main_screen_actions.h"
 #include "ui/help.h"
 #include "app/preferences.h"
 #include "app/printer_handover.h"
+#include "app/table_model.h"
 #include "ui/window_helpers.h"
 #include "platform/ini_file.h"
 #include "platform/paths.h"
+#include "store/fax_tables.h"
 
 namespace tv {
 
-struct TMainScreen::Actions {
-  QAction* newCover;
-  QAction* addCover;
-  QAction* edit;
-  QAction* clone;
-  QAction* forward;
-  QAction* remove;
-  QAction* archive;
-  QAction* showArchived;
-  QAction* send;
-  QAction* receive;
-  QAction* viewPrint;
-  QAction* modemReset;
-  QAction* phoneBook;
-  QAction* rebuildIndexes;
-  QAction* preferences;
-  QAction* exit;
-  QAction* contents;
-  QAction* about;
-  QAction* troubleshooting;
-  QAction* showHints;
-  QAction* sortDateSent;
-  QAction* sortSubject;
-  QAction* sortRecipient;
-  QAction* sortDateReceived;
-  QAction* sortFrom;
-  // Toolbar buttons whose captions differ from their menu items.
-  QAction* newButton;
-  QAction* addCoverButton;
-  QAction* archiveButton;
-  QAction* sendButton;
-  QAction* receiveButton;
-  QAction* viewButton;
-  QAction* exitButton;
-  QAction* forwardButton;
-  QAction* cloneButton;
-};
 
 namespace {
 
@@ -86,10 +52,6 @@ QAction* NewButton(QObject* parent, const QString& caption, const char* objectNa
   return action;
 }
 
-const QString kArchiveHint =
-    "Archive this fax [CTRL+A]\r(This makes the fax invisible, but does not\rdelete it. You can view archived faxes by\r"
-    "toggling the File..Show Archived Faxes menu)";
-const QString kUnarchiveHint = "Unarchive this fax [CTRL+A]";
 
 }  // namespace
 
@@ -108,11 +70,52 @@ TMainScreen::TMainScreen(QWidget* parent) : QMainWindow(parent), actions_(std::m
 TMainScreen::~TMainScreen() = default;
 
 void TMainScreen::FormCreate() {
+  firstActivation_ = true;
+  archiveFilter_ = kArchiveFilter;
+  xbaseEnv_.SetDeleted(true);
+  if (!OpenTables()) {
+    // Closed through the event queue, once the window exists.
+    QTimer::singleShot(0, this, &QWidget::close);
+  }
   LoadAppSettings();
   if (Settings().ComPort == -1) openPreferencesAtFirstActivation_ = true;
+  receiveMode_ = false;
+  faxBeingReceived_ = false;
   actions_->showHints->setChecked(Settings().HintsOn);
   SetHintsEnabled(Settings().HintsOn);
   MakeWorkFolders();
+}
+
+bool TMainScreen::OpenTables() {
+  const std::string folder = ProgramFolder();
+  if (!OpenOutgoingTable(faxXbase_, folder)) {
+    ShowInformation("Unable to open/create the FAX datafile - closing program");
+    return false;
+  }
+  faxXbase_.SystemProperty(1009, 0);
+  faxXbase_.SelectOrder(faxXbase_.TagOrder("DATESENT"));
+  if (!OpenRecFaxDBF(recXbase_, folder)) {
+    ShowInformation("Unable to open/create the FAX RECEIVE datafile - closing program");
+    return false;
+  }
+  faxXbase_.SetQuery(archiveFilter_);
+  recXbase_.SetQuery(archiveFilter_);
+  recXbase_.SelectOrder(recXbase_.TagOrder("DATETIME"));
+  faxModel_ = new TableModel(faxXbase_, OutgoingColumns(), this);
+  recModel_ = new TableModel(recXbase_, VisibleColumns(ReceivedTableSpec()), this);
+  faxGrid_->setModel(faxModel_);
+  recFaxGrid_->setModel(recModel_);
+  for (auto [grid, tab] : {std::pair{faxGrid_, Tab::kOutgoing}, std::pair{recFaxGrid_, Tab::kIncoming}}) {
+    SizeColumns(grid, *static_cast<TableModel*>(grid->model()));
+    connect(grid->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this, tab] { OnCurrentRowChanged(tab); });
+    connect(grid, &QTableView::doubleClicked, this, [this] {
+      if (actions_->edit->isEnabled()) EditButtonClick();
+    });
+  }
+  RefreshGrid(Tab::kOutgoing);
+  RefreshGrid(Tab::kIncoming);
+  return true;
 }
 
 void TMainScreen::BuildActions() {
@@ -161,7 +164,7 @@ void TMainScreen::BuildActions() {
   a.cloneButton = NewButton(this, "&Clone", "CloneButton", "Clone the currently selected fax [CTRL+C]", "edit-copy");
   a.forwardButton = NewButton(this, "For&ward", "ForwardButton",
                               "Forward the current received fax to the Outgoing Faxes tab", "mail-forward");
-  a.archiveButton = NewButton(this, "&Archive", "ArchiveButton", kArchiveHint, "folder");
+  a.archiveButton = NewButton(this, "&Archive", "ArchiveButton", {}, "folder");
   a.sendButton = NewButton(this, "&Send", "SendButton", "Send the currently selected fax [CTRL+S]", "mail-send");
   a.receiveButton = NewButton(this, "&Receive", "ReceiveButton", "Go into Fax Receive mode [CTRL+R]", "call-start");
   a.viewButton = NewButton(this, "&View", "ViewButton", "View or print the current fax [CTRL+V]", "document-print-preview");
@@ -174,6 +177,36 @@ void TMainScreen::BuildActions() {
   connect(a.about, &QAction::triggered, this, &TMainScreen::mnuAboutClick);
   connect(a.showHints, &QAction::triggered, this, &TMainScreen::mnuShowHintsClick);
   connect(a.preferences, &QAction::triggered, this, &TMainScreen::mnuPreferencesClick);
+  connect(a.phoneBook, &QAction::triggered, this, &TMainScreen::mnuPhoneBookClick);
+  connect(a.rebuildIndexes, &QAction::triggered, this, &TMainScreen::RebuildIndexes);
+  connect(a.edit, &QAction::triggered, this, &TMainScreen::EditButtonClick);
+  connect(a.remove, &QAction::triggered, this, &TMainScreen::DeleteButtonClick);
+  for (QAction* clone : {a.clone, a.cloneButton}) {
+    connect(clone, &QAction::triggered, this, &TMainScreen::CloneButtonClick);
+  }
+  for (QAction* forward : {a.forward, a.forwardButton}) {
+    connect(forward, &QAction::triggered, this, &TMainScreen::ForwardButtonClick);
+  }
+  for (QAction* archive : {a.archive, a.archiveButton}) {
+    connect(archive, &QAction::triggered, this, &TMainScreen::ArchivebuttonClick);
+  }
+  connect(a.showArchived, &QAction::triggered, this, &TMainScreen::mnuShowArchivesClick);
+  connect(a.sortDateSent, &QAction::triggered, this, [this] { SelectOutgoingOrder("DATESENT", actions_->sortDateSent); });
+  connect(a.sortSubject, &QAction::triggered, this, [this] { SelectOutgoingOrder("SUBJECT", actions_->sortSubject); });
+  connect(a.sortRecipient, &QAction::triggered, this,
+          [this] { SelectOutgoingOrder("RECIPIENT", actions_->sortRecipient); });
+  connect(a.sortDateReceived, &QAction::triggered, this,
+          [this] { SelectReceivedOrder("DATETIME", actions_->sortDateReceived); });
+  connect(a.sortFrom, &QAction::triggered, this, [this] { SelectReceivedOrder("FROM", actions_->sortFrom); });
+  // The dialogs behind these come with sending, receiving, viewing and cover sheets.
+  for (auto [action, what] : {std::pair{a.send, "Sending faxes"}, {a.sendButton, "Sending faxes"},
+                              {a.receive, "Receiving faxes"}, {a.receiveButton, "Receiving faxes"},
+                              {a.viewPrint, "Viewing and printing faxes"}, {a.viewButton, "Viewing and printing faxes"},
+                              {a.newCover, "The cover-sheet editor"}, {a.newButton, "The cover-sheet editor"},
+                              {a.addCover, "The cover-sheet editor"}, {a.addCoverButton, "The cover-sheet editor"},
+                              {a.modemReset, "The modem reset dialog"}}) {
+    connect(action, &QAction::triggered, this, [this, what = QString(what)] { NotYetAvailable(what); });
+  }
 }
 
 void TMainScreen::BuildMenus() {
@@ -287,9 +320,6 @@ bool TMainScreen::event(QEvent* e) {
   return QMainWindow::event(e);
 }
 
-void TMainScreen::SetButtons() {}
-
-void TMainScreen::SetArchiveCaptions() {}
 
 void TMainScreen::changeEvent(QEvent* e) {
   QMainWindow::changeEvent(e);
@@ -302,23 +332,31 @@ void TMainScreen::showEvent(QShowEvent* e) {
 }
 
 void TMainScreen::FormActivate() {
+  if (!faxXbase_.Active() || activating_) return;
+  activating_ = true;
+  struct Done {
+    bool& flag;
+    ~Done() { flag = false; }
+  } done{activating_};
   if (firstActivation_) {
     FirstActivation();
     return;
   }
+  ProcessExtraPDFaxFiles();
   SetButtons();
 }
 
 void TMainScreen::FirstActivation() {
-  firstActivation_ = false;
   RestoreFormPlacement(this);
+  std::uint32_t noted = 0;
+  if (ProcessExtraPDFaxFiles()) noted = SelectedRecNo(Tab::kOutgoing);
   QCoreApplication::processEvents();
-  if (openPreferencesAtFirstActivation_) {
-    openPreferencesAtFirstActivation_ = false;
-    TPreferences::Edit(this, true);
-  }
+  if (openPreferencesAtFirstActivation_) mnuPreferencesClick();
+  if (noted != 0) RefreshGrid(Tab::kOutgoing, noted);
   SetButtons();
+  LoadGridLayout();
   WriteZPXPDINI();
+  firstActivation_ = false;
 }
 
 void TMainScreen::WriteZPXPDINI() {
@@ -330,7 +368,21 @@ void TMainScreen::WriteZPXPDINI() {
   }
 }
 
+bool TMainScreen::FormCloseQuery() {
+  if (faxBeingReceived_ && !AskYesNo("You are recieving a fax. Close the program?", "ALERT!")) return false;
+  if (faxXbase_.Active()) SaveGridLayout();
+  QCoreApplication::processEvents();
+  faxXbase_.Close();
+  recXbase_.Close();
+  QCoreApplication::processEvents();
+  return true;
+}
+
 void TMainScreen::closeEvent(QCloseEvent* e) {
+  if (!FormCloseQuery()) {
+    e->ignore();
+    return;
+  }
   SaveFormPlacement(this);
   e->accept();
 }

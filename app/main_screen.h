@@ -4,6 +4,9 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <string>
+
+#include "store/txbase.h"
 
 class QAction;
 class QLabel;
@@ -15,6 +18,9 @@ class QToolBar;
 class QToolButton;
 
 namespace tv {
+
+class TableModel;
+struct PrinterDriverFax;
 
 class TMainScreen : public QMainWindow {
   Q_OBJECT
@@ -31,6 +37,11 @@ class TMainScreen : public QMainWindow {
   void SetButtons();
   void SetArchiveCaptions();
 
+  // The tables, for the dialogs that work on them.
+  TXbase& FaxXbase() { return faxXbase_; }
+  TXbase& RecXbase() { return recXbase_; }
+  TXbase& PhoneXbase() { return phoneXbase_; }
+
  protected:
   void changeEvent(QEvent* event) override;
   void showEvent(QShowEvent* event) override;
@@ -46,14 +57,65 @@ class TMainScreen : public QMainWindow {
   void BuildPages();
 
   void FormCreate();
+  bool OpenTables();
   void FormActivate();
   void FirstActivation();
   void WriteZPXPDINI();
+  bool FormCloseQuery();
   void TabSet1Click(int index);
   void SwitchTab();
   void mnuShowHintsClick();
   void mnuPreferencesClick();
   void mnuAboutClick();
+  void mnuPhoneBookClick();
+  void RebuildIndexes();
+
+  // Grids and records.
+  TXbase& CurrentTable();
+  TableModel* CurrentModel();
+  QTableView* CurrentGrid();
+  // Record number of the grid's current row; 0 when no record is visible.
+  std::uint32_t SelectedRecNo(Tab tab);
+  // Makes the record current in its table; false when it is gone.
+  bool GoToRecNo(TXbase& table, std::uint32_t recno);
+  // Re-reads a grid and selects the record (or the first row).
+  void RefreshGrid(Tab tab, std::uint32_t recno = 0);
+  QString FieldText(TXbase& table, const char* field);
+  void OnCurrentRowChanged(Tab tab);
+  void FaxDataSourceDataChange();
+  void LoadGridLayout();
+  void SaveGridLayout();
+
+  // The outgoing list.
+  bool ProcessExtraPDFaxFiles();
+  bool AppendPrinterDriverFax(const PrinterDriverFax& fax);
+  void FaxTableCloseAndOpen();
+  void EditButtonClick();
+  void EditAPFFax();
+  void CloneButtonClick();
+  void CloneAPFFax(const std::string& body, const std::string& cover, const QString& phone,
+                   const QString& recipient, const QString& subject);
+  void DeleteButtonClick();
+  void DeleteFromSend();
+  void ArchivebuttonClick();
+  void mnuShowArchivesClick();
+  void SelectOutgoingOrder(const char* tag, QAction* item);
+  void NotYetAvailable(const QString& what);
+
+  // The incoming list.
+  void EditReceivedFax();
+  void DeleteFromRec();
+  void ArchiveReceived();
+  void SelectReceivedOrder(const char* tag, QAction* item);
+  void ForwardButtonClick();
+
+  TXbaseEnv xbaseEnv_;
+  TXbase faxXbase_;
+  TXbase recXbase_;
+  TXbase phoneXbase_;
+  TableModel* faxModel_ = nullptr;
+  TableModel* recModel_ = nullptr;
+  std::string archiveFilter_;
 
   std::unique_ptr<Actions> actions_;
   QToolBar* toolbar_ = nullptr;
@@ -68,6 +130,7 @@ class TMainScreen : public QMainWindow {
   QLabel* statusPanel_ = nullptr;
 
   bool firstActivation_ = true;
+  bool activating_ = false;  // a modal dialog of the activation may re-activate the window
   bool openPreferencesAtFirstActivation_ = false;
   bool receiveMode_ = false;
   bool faxBeingReceived_ = false;

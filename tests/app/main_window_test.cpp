@@ -2,6 +2,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QComboBox>
+#include <QScreen>
 
 #include "app/main_screen.h"
 #include "app/preferences.h"
@@ -119,8 +120,7 @@ class MainWindowTest : public QObject {
   }
 
   void placementIsRestoredAndClampedToTheScreen() {
-    TMainScreen probe;
-    const QRect screen = probe.screen()->availableGeometry();
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
     // 600 pixels wide, its right edge 300 pixels beyond the screen's.
     const int right = screen.right() + 1 + 300;
     {
@@ -128,7 +128,8 @@ class MainWindowTest : public QObject {
       s.ComPort = 0;  // configured: no Preferences at first activation
       SaveSettings(s, SettingsFilePath());
       IniFile ini(SettingsFilePath());
-      WriteFormPlacement(ini, "TMainScreen", probe.logicalDpiX() > 96 ? probe.logicalDpiX() : 96,
+      const int dpi = qRound(QGuiApplication::primaryScreen()->logicalDotsPerInch());
+      WriteFormPlacement(ini, "TMainScreen", dpi > 96 ? dpi : 96,
                          {right - 600, 40, right, 440, false});
       ini.Save();
     }

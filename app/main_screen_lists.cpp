@@ -1,0 +1,579 @@
+// The two fax lists of the main window: buttons, records and grids.
+#include <QAction>
+#include <QCoreApplication>
+#include <QHeaderView>
+#include <QMenu>
+#include <QStringDecoder>
+#include <QTableView>
+#include <QToolButton>
+#include <fstream>
+
+#include "app/main_screen.h"
+#include "app/main_screen_actions.h"
+#include "app/phone_book.h"
+#include "app/printer_handover.h"
+#include "app/rebuild_dialog.h"
+#include "app/small_dialogs.h"
+#include "app/table_model.h"
+#include "cover/fax_editor.h"
+#include "platform/paths.h"
+#include "platform/work_files.h"
+#include "store/fax_tables.h"
+#include "ui/window_helpers.h"
+
+namespace tv {
+
+namespace {
+
+const QString kArchiveHint =
+    "Archive this fax [CTRL+A]\r(This makes the fax invisible, but does not\rdelete it. You can view archived faxes by\r"
+    "toggling the File..Show Archived Faxes menu)";
+const QString kUnarchiveHint = "Unarchive this fax [CTRL+A]";
+
+// Description texts from the printer driver are UTF-8 when they decode as
+// such, else 8-bit text.
+QString DescriptionText(const std::string& bytes) {
+  QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+  QString text = utf8(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
+  return utf8.hasError() ? QString::fromLatin1(bytes.data(), qsizetype(bytes.size())) : text;
+}
+
+std::string SendPath(const QString& name) { return FindNoCase(SendFolder(), name.toStdString()); }
+
+std::string ReceivePath(const QString& name) { return FindNoCase(ProgramFolder(), "RECEIVE/" + name.toStdString()); }
+
+// The cover data file beside a cover page: the same name with ".fcd".
+std::string CoverDataPath(const std::string& coverPath) {
+  const auto dot = coverPath.rfind('.');
+  const std::string base = dot == std::string::npos ? coverPath : coverPath.substr(0, dot);
+  const auto slash = base.rfind('/');
+  return FindNoCase(base.substr(0, slash + 1), base.substr(slash + 1) + ".fcd");
+}
+
+bool FileExists(const std::string& path) { return !path.empty() && std::ifstream(path).good(); }
+
+std::string FileName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
+QString SubjectNote(const QString& label, const QString& value) {
+  return "(" + label + ": \"" + value + "\")";
+}
+
+}  // namespace
+
+TXbase& TMainScreen::CurrentTable() { return CurrentTab() == Tab::kOutgoing ? faxXbase_ : recXbase_; }
+TableModel* TMainScreen::CurrentModel() { return CurrentTab() == Tab::kOutgoing ? faxModel_ : recModel_; }
+QTableView* TMainScreen::CurrentGrid() { return CurrentTab() == Tab::kOutgoing ? faxGrid_ : recFaxGrid_; }
+
+std::uint32_t TMainScreen::SelectedRecNo(Tab tab) {
+  QTableView* grid = tab == Tab::kOutgoing ? faxGrid_ : recFaxGrid_;
+  TableModel* model = tab == Tab::kOutgoing ? faxModel_ : recModel_;
+  if (!model) return 0;
+  const QModelIndex current = grid->currentIndex();
+  return current.isValid() ? model->RecNoAt(current.row()) : 0;
+}
+
+bool TMainScreen::GoToRecNo(TXbase& table, std::uint32_t recno) {
+  if (recno == 0 || !table.Active()) return false;
+  try {
+    table.GoToRecord(recno);
+    return table.RecordNumber() == recno;
+  } catch (const XbaseError&) {
+    return false;
+  }
+}
+
+void TMainScreen::RefreshGrid(Tab tab, std::uint32_t recno) {
+  QTableView* grid = tab == Tab::kOutgoing ? faxGrid_ : recFaxGrid_;
+  TableModel* model = tab == Tab::kOutgoing ? faxModel_ : recModel_;
+  if (!model) return;
+  const int oldRow = grid->currentIndex().row();
+  model->Reload();
+  const int rows = model->rowCount();
+  int row = recno != 0 ? model->RowOf(recno) : -1;
+  if (row < 0) row = std::clamp(oldRow, 0, rows - 1);
+  if (rows > 0) grid->setCurrentIndex(model->index(row, 0));
+  grid->setEnabled(rows > 0);
+  OnCurrentRowChanged(tab);
+}
+
+QString TMainScreen::FieldText(TXbase& table, const char* field) {
+  const auto value = table.Field(field);
+  if (!value) return {};
+  if (const auto* text = std::get_if<std::string>(&*value)) return FromTableText(*text);
+  return {};
+}
+
+void TMainScreen::OnCurrentRowChanged(Tab tab) {
+  if (tab != CurrentTab()) return;
+  SetArchiveCaptions();
+  if (tab == Tab::kOutgoing) FaxDataSourceDataChange();
+}
+
+void TMainScreen::FaxDataSourceDataChange() {
+  SetArchiveCaptions();
+  if (firstActivation_) return;
+  const std::uint32_t recno = SelectedRecNo(Tab::kOutgoing);
+  const bool canAddCover = GoToRecNo(faxXbase_, recno) && FieldText(faxXbase_, "FAXCOVER").isEmpty();
+  actions_->addCoverButton->setEnabled(canAddCover && !receiveMode_);
+  actions_->addCover->setEnabled(canAddCover && !receiveMode_);
+}
+
+void TMainScreen::SetButtons() {
+  if (!faxModel_ || !recModel_) return;
+  Actions& a = *actions_;
+  // Order housekeeping: natural order while a table is empty, the date order
+  // as soon as it has records.
+  if (faxModel_->rowCount() == 0 && faxXbase_.CurrentOrder() != 0) {
+    faxXbase_.SelectOrder(0);
+    RefreshGrid(Tab::kOutgoing);
+  } else if (faxModel_->rowCount() > 0 && faxXbase_.CurrentOrder() == 0) {
+    SelectOutgoingOrder("DATESENT", a.sortDateSent);
+    RefreshGrid(Tab::kOutgoing);
+  }
+  if (recModel_->rowCount() == 0 && recXbase_.CurrentOrder() != 0) {
+    recXbase_.SelectOrder(0);
+    RefreshGrid(Tab::kIncoming);
+  } else if (recModel_->rowCount() > 0 && recXbase_.CurrentOrder() == 0) {
+    recXbase_.SelectOrder(recXbase_.TagOrder("DATETIME"));
+    RefreshGrid(Tab::kIncoming);
+  }
+  faxGrid_->setEnabled(faxModel_->rowCount() > 0);
+  recFaxGrid_->setEnabled(recModel_->rowCount() > 0);
+
+  const bool hasRecord = CurrentModel()->rowCount() > 0;
+  sortButton_->setEnabled(true);
+  if (CurrentTab() == Tab::kOutgoing) {
+    const bool hasCover = GoToRecNo(faxXbase_, SelectedRecNo(Tab::kOutgoing)) &&
+                          !FieldText(faxXbase_, "FAXCOVER").isEmpty();
+    a.cloneButton->setVisible(true);
+    a.forwardButton->setVisible(false);
+    a.forwardButton->setEnabled(false);
+    a.sendButton->setEnabled(hasRecord && !receiveMode_);
+    a.newButton->setEnabled(true);
+    a.cloneButton->setEnabled(hasRecord);
+    a.addCoverButton->setEnabled(hasRecord && !receiveMode_ && !hasCover);
+  } else {
+    a.cloneButton->setVisible(false);
+    a.cloneButton->setEnabled(false);
+    a.forwardButton->setVisible(true);
+    a.forwardButton->setEnabled(hasRecord);
+    a.sendButton->setEnabled(false);
+    a.newButton->setEnabled(false);
+    a.addCoverButton->setEnabled(false);
+  }
+  a.edit->setEnabled(hasRecord);
+  a.remove->setEnabled(hasRecord);
+  a.viewButton->setEnabled(hasRecord);
+  a.archiveButton->setEnabled(hasRecord);
+
+  // Menu items follow their buttons.
+  a.forward->setEnabled(a.forwardButton->isEnabled());
+  a.newCover->setEnabled(a.newButton->isEnabled());
+  a.addCover->setEnabled(a.addCoverButton->isEnabled());
+  a.viewPrint->setEnabled(a.viewButton->isEnabled());
+  a.archive->setEnabled(a.archiveButton->isEnabled());
+  a.clone->setEnabled(a.cloneButton->isEnabled());
+  a.send->setEnabled(a.sendButton->isEnabled());
+  fileMenu_->setEnabled(!receiveMode_);
+  a.rebuildIndexes->setEnabled(!receiveMode_);
+  a.preferences->setEnabled(!receiveMode_);
+  SetArchiveCaptions();
+}
+
+void TMainScreen::SetArchiveCaptions() {
+  TXbase& table = CurrentTable();
+  bool archived = false;
+  if (GoToRecNo(table, SelectedRecNo(CurrentTab()))) {
+    const auto value = table.Field("ARCHIVED");
+    archived = value && std::get<bool>(*value);
+  }
+  for (QAction* action : {actions_->archive, actions_->archiveButton}) {
+    action->setText(archived ? "Un&Archive" : "&Archive");
+    action->setToolTip(DisplayText(archived ? kUnarchiveHint : kArchiveHint));
+  }
+}
+
+// --- Printer-driver hand-over ---------------------------------------------
+
+bool TMainScreen::ProcessExtraPDFaxFiles() {
+  const int found =
+      tv::ProcessExtraPDFaxFiles(SendFolder(), [this](const PrinterDriverFax& fax) { return AppendPrinterDriverFax(fax); });
+  if (found > 0) FaxTableCloseAndOpen();
+  return found > 0;
+}
+
+bool TMainScreen::AppendPrinterDriverFax(const PrinterDriverFax& fax) {
+  try {
+    faxXbase_.NewRecord();
+    faxXbase_.SetField("FAXDOC", fax.apfName);
+    faxXbase_.SetField("RECIPIENT", ToTableText(DescriptionText(fax.recipient)));
+    faxXbase_.SetField("SUBJECT", ToTableText(DescriptionText(fax.subject)));
+    faxXbase_.SetField("PHONE", ToTableText(DescriptionText(fax.phone)));
+    faxXbase_.Append();
+    QCoreApplication::processEvents();
+    return true;
+  } catch (const XbaseError&) {
+    return false;  // the pair stays and is tried again at the next activation
+  }
+}
+
+void TMainScreen::FaxTableCloseAndOpen() {
+  const std::uint32_t recno = SelectedRecNo(Tab::kOutgoing);
+  faxGrid_->setUpdatesEnabled(false);
+  tv::FaxTableCloseAndOpen(faxXbase_, ProgramFolder());
+  faxXbase_.SetQuery(archiveFilter_);
+  RefreshGrid(Tab::kOutgoing, recno);
+  faxGrid_->setUpdatesEnabled(true);
+}
+
+// --- Outgoing list ----------------------------------------------------------
+
+void TMainScreen::EditButtonClick() {
+  if (CurrentTab() == Tab::kIncoming) {
+    EditReceivedFax();
+  } else {
+    // Faxes with a cover sheet are edited in the cover-sheet editor once that
+    // exists; until then their fax information is edited here too.
+    EditAPFFax();
+  }
+}
+
+void TMainScreen::EditAPFFax() {
+  const std::uint32_t recno = SelectedRecNo(Tab::kOutgoing);
+  if (!GoToRecNo(faxXbase_, recno)) {
+    Beep();
+    return;
+  }
+  TFaxEditor editor(this);
+  editor.SetValues({FieldText(faxXbase_, "RECIPIENT"), FieldText(faxXbase_, "PHONE"), FieldText(faxXbase_, "SUBJECT"),
+                    FieldText(faxXbase_, "NOTES"), FieldText(faxXbase_, "CODES")});
+  editor.SetPhoneBookChooser(&TPhoneBook::Choose);
+  CenterForm(&editor);
+  if (editor.exec() != QDialog::Accepted || !GoToRecNo(faxXbase_, recno)) return;
+  const FaxInformation v = editor.Values();
+  RunRecordAction([&] {
+    faxXbase_.SetField("RECIPIENT", ToTableText(v.Recipient));
+    faxXbase_.SetField("PHONE", ToTableText(v.FaxNumber));
+    faxXbase_.SetField("SUBJECT", ToTableText(v.Subject));
+    faxXbase_.SetField("NOTES", ToTableText(v.Notes));
+    faxXbase_.SetField("CODES", ToTableText(v.Codes));
+    faxXbase_.Modify();
+  });
+  RefreshGrid(Tab::kOutgoing, recno);
+  SetButtons();
+}
+
+void TMainScreen::CloneButtonClick() {
+  const std::uint32_t recno = SelectedRecNo(Tab::kOutgoing);
+  if (!GoToRecNo(faxXbase_, recno)) {
+    Beep();
+    return;
+  }
+  const QString subject = FieldText(faxXbase_, "SUBJECT");
+  if (!AskYesNoDefaultNo("Clone the current fax?\r\n" + SubjectNote("subject", subject), "Clone")) return;
+  if (!GoToRecNo(faxXbase_, recno)) return;
+  const QString doc = FieldText(faxXbase_, "FAXDOC");
+  const QString cover = FieldText(faxXbase_, "FAXCOVER");
+  if (doc.isEmpty() && cover.isEmpty()) return;
+  CloneAPFFax(doc.isEmpty() ? std::string() : SendPath(doc), cover.isEmpty() ? std::string() : SendPath(cover),
+              FieldText(faxXbase_, "PHONE"), FieldText(faxXbase_, "RECIPIENT"), subject);
+}
+
+void TMainScreen::CloneAPFFax(const std::string& body, const std::string& cover, const QString& phone,
+                              const QString& recipient, const QString& subject) {
+  std::uint32_t added = 0;
+  RunRecordAction([&] {
+    faxXbase_.NewRecord();
+    if (FileExists(body)) {
+      const std::string copy = UniqueFaxFileName(SendFolder(), "FAX");
+      if (CopyWholeFile(body, copy)) faxXbase_.SetField("FAXDOC", FileName(copy));
+    }
+    const std::string coverData = cover.empty() ? std::string() : CoverDataPath(cover);
+    if (FileExists(cover) && FileExists(coverData)) {
+      const std::string copy = UniqueFaxFileName(SendFolder(), "COV");
+      if (CopyWholeFile(cover, copy) && CopyWholeFile(coverData, CoverDataPath(copy))) {
+        faxXbase_.SetField("FAXCOVER", FileName(copy));
+      }
+    }
+    faxXbase_.SetField("RECIPIENT", ToTableText(recipient));
+    faxXbase_.SetField("SUBJECT", ToTableText("[clone]" + subject));
+    faxXbase_.SetField("PHONE", ToTableText(phone));
+    added = faxXbase_.Append();
+  });
+  SetButtons();
+  tv::FaxTableCloseAndOpen(faxXbase_, ProgramFolder());
+  faxXbase_.SetQuery(archiveFilter_);
+  RefreshGrid(Tab::kOutgoing, added);
+  SetButtons();
+}
+
+void TMainScreen::DeleteButtonClick() {
+  if (CurrentTab() == Tab::kIncoming) {
+    DeleteFromRec();
+  } else {
+    DeleteFromSend();
+  }
+}
+
+void TMainScreen::DeleteFromSend() {
+  const std::uint32_t recno = SelectedRecNo(Tab::kOutgoing);
+  if (!GoToRecNo(faxXbase_, recno)) {
+    Beep();
+    return;
+  }
+  const QString doc = FieldText(faxXbase_, "FAXDOC");
+  const QString cover = FieldText(faxXbase_, "FAXCOVER");
+  DeleteWhat what = DeleteWhat::kBoth;
+  if (!doc.isEmpty() && !cover.isEmpty()) {
+    TDeleteWhat dialog(this);
+    CenterForm(&dialog);
+    if (dialog.exec() != QDialog::Accepted) return;
+    what = dialog.Choice();
+  } else if (!AskYesNoDefaultNo("Delete the current fax?\r\n" + SubjectNote("subject", FieldText(faxXbase_, "SUBJECT")),
+                                "Delete")) {
+    return;
+  }
+  if (!GoToRecNo(faxXbase_, recno)) return;
+  auto removeCover = [&] {
+    if (cover.isEmpty()) return;
+    const std::string path = SendPath(cover);
+    std::remove(CoverDataPath(path).c_str());
+    std::remove(path.c_str());
+  };
+  auto removeBody = [&] {
+    if (!doc.isEmpty()) std::remove(SendPath(doc).c_str());
+  };
+  RunRecordAction([&] {
+    switch (what) {
+      case DeleteWhat::kCover:
+        faxXbase_.ClearField("FAXCOVER");
+        faxXbase_.Modify();
+        removeCover();
+        break;
+      case DeleteWhat::kBody:
+        faxXbase_.ClearField("FAXDOC");
+        faxXbase_.Modify();
+        removeBody();
+        break;
+      case DeleteWhat::kBoth:
+        faxXbase_.Delete();
+        removeBody();
+        removeCover();
+        break;
+    }
+  });
+  RefreshGrid(Tab::kOutgoing, what == DeleteWhat::kBoth ? 0 : recno);
+  SetButtons();
+}
+
+void TMainScreen::ArchivebuttonClick() {
+  if (CurrentTab() == Tab::kIncoming) {
+    ArchiveReceived();
+    return;
+  }
+  const std::uint32_t recno = SelectedRecNo(Tab::kOutgoing);
+  if (!GoToRecNo(faxXbase_, recno)) {
+    Beep();
+    return;
+  }
+  const auto archivedValue = faxXbase_.Field("ARCHIVED");
+  const bool archived = archivedValue && std::get<bool>(*archivedValue);
+  const QString subject = FieldText(faxXbase_, "SUBJECT");
+  const QString text = QString(archived ? "UnArchive the current fax?" : "Archive the current fax?") + "\r" +
+                       (subject.isEmpty() ? QString("(no subject)") : "(subject: " + subject + ")");
+  if (AskYesNoDefaultNo(text, "Archive") && GoToRecNo(faxXbase_, recno)) {
+    try {
+      faxXbase_.SetField("ARCHIVED", !archived);
+      faxXbase_.Modify();
+    } catch (const XbaseError&) {
+      // Archiving is a view setting; a record that cannot be written stays as it was.
+    }
+  }
+  RefreshGrid(Tab::kOutgoing, recno);
+  SetButtons();
+}
+
+void TMainScreen::mnuShowArchivesClick() {
+  archiveFilter_ = actions_->showArchived->isChecked() ? std::string() : std::string(kArchiveFilterAgain);
+  const std::uint32_t outgoing = SelectedRecNo(Tab::kOutgoing);
+  const std::uint32_t incoming = SelectedRecNo(Tab::kIncoming);
+  faxXbase_.SetQuery(archiveFilter_);
+  recXbase_.SetQuery(archiveFilter_);
+  RefreshGrid(Tab::kOutgoing, outgoing);
+  RefreshGrid(Tab::kIncoming, incoming);
+  SetButtons();
+}
+
+void TMainScreen::SelectOutgoingOrder(const char* tag, QAction* item) {
+  const std::uint32_t recno = SelectedRecNo(Tab::kOutgoing);
+  faxXbase_.SelectOrder(faxXbase_.TagOrder(tag));
+  for (QAction* sort : {actions_->sortDateSent, actions_->sortSubject, actions_->sortRecipient}) {
+    sort->setChecked(sort == item);
+  }
+  RefreshGrid(Tab::kOutgoing, recno);
+}
+
+void TMainScreen::NotYetAvailable(const QString& what) {
+  ShowInformation(what + " comes with a later version of Tessivane.");
+}
+
+// --- Incoming list ----------------------------------------------------------
+
+void TMainScreen::EditReceivedFax() {
+  const std::uint32_t recno = SelectedRecNo(Tab::kIncoming);
+  if (faxBeingReceived_ || !GoToRecNo(recXbase_, recno)) {
+    Beep();
+    return;
+  }
+  TEditReceiveNotes dialog(FieldText(recXbase_, "FROM"), FieldText(recXbase_, "NOTES"), this);
+  CenterForm(&dialog);
+  if (dialog.exec() != QDialog::Accepted || !GoToRecNo(recXbase_, recno)) return;
+  RunRecordAction([&] {
+    recXbase_.SetField("NOTES", ToTableText(dialog.Notes()));
+    recXbase_.Modify();
+  });
+  RefreshGrid(Tab::kIncoming, recno);
+}
+
+void TMainScreen::DeleteFromRec() {
+  const std::uint32_t recno = SelectedRecNo(Tab::kIncoming);
+  if (faxBeingReceived_ || !GoToRecNo(recXbase_, recno)) {
+    Beep();
+    return;
+  }
+  const QString from = FieldText(recXbase_, "FROM");
+  const QString file = FieldText(recXbase_, "FAXFILE");
+  if (AskYesNoDefaultNo("Delete the current fax?\r\n" + SubjectNote("from", from), "Delete") &&
+      GoToRecNo(recXbase_, recno)) {
+    RunRecordAction([&] { recXbase_.Delete(); });
+    if (!file.isEmpty()) std::remove(ReceivePath(file).c_str());
+  }
+  RefreshGrid(Tab::kIncoming);
+  SetButtons();
+}
+
+void TMainScreen::ArchiveReceived() {
+  const std::uint32_t recno = SelectedRecNo(Tab::kIncoming);
+  if (faxBeingReceived_ || !GoToRecNo(recXbase_, recno)) {
+    Beep();
+    return;
+  }
+  const auto archivedValue = recXbase_.Field("ARCHIVED");
+  const bool archived = archivedValue && std::get<bool>(*archivedValue);
+  const QString from = FieldText(recXbase_, "FROM");
+  const QString text = QString(archived ? "UnArchive the current fax?" : "Archive the current fax?") + "\r" +
+                       (from.isEmpty() ? QString() : "(from: " + from + ")");
+  if (AskYesNoDefaultNo(text, "Archive") && GoToRecNo(recXbase_, recno)) {
+    try {
+      recXbase_.SetField("ARCHIVED", !archived);
+      recXbase_.Modify();
+    } catch (const XbaseError&) {
+      // As on the outgoing list: a record that cannot be written stays as it was.
+    }
+  }
+  RefreshGrid(Tab::kIncoming, recno);
+  SetButtons();
+}
+
+void TMainScreen::SelectReceivedOrder(const char* tag, QAction* item) {
+  if (faxBeingReceived_) {
+    Beep();
+    return;
+  }
+  const std::uint32_t recno = SelectedRecNo(Tab::kIncoming);
+  recXbase_.SelectOrder(recXbase_.TagOrder(tag));
+  for (QAction* sort : {actions_->sortDateReceived, actions_->sortFrom}) sort->setChecked(sort == item);
+  RefreshGrid(Tab::kIncoming, recno);
+}
+
+void TMainScreen::ForwardButtonClick() {
+  const std::uint32_t recno = SelectedRecNo(Tab::kIncoming);
+  if (!GoToRecNo(recXbase_, recno)) return;
+  const QString file = FieldText(recXbase_, "FAXFILE");
+  const QString from = FieldText(recXbase_, "FROM");
+  if (file.isEmpty() || !FileExists(ReceivePath(file))) return;
+  if (!AskYesNoDefaultNo("Forward the current fax to be sent?\r\n(from: " + from + ")", "Forward")) return;
+  TFaxEditor editor(this);
+  editor.setWindowTitle("Forward fax from: " + from);
+  editor.SetPhoneBookChooser(&TPhoneBook::Choose);
+  CenterForm(&editor);
+  if (editor.exec() != QDialog::Accepted) return;
+  const FaxInformation v = editor.Values();
+  const std::string copy = UniqueFaxFileName(SendFolder(), "FWD");
+  if (!CopyWholeFile(ReceivePath(file), copy)) {
+    ShowInformation("Unable to copy the received fax to " + QString::fromStdString(copy));
+    return;
+  }
+  RunRecordAction([&] {
+    faxXbase_.NewRecord();
+    faxXbase_.SetField("RECIPIENT", ToTableText(v.Recipient));
+    faxXbase_.SetField("SUBJECT", ToTableText(v.Subject));
+    faxXbase_.SetField("PHONE", ToTableText(v.FaxNumber));
+    faxXbase_.SetField("NOTES", ToTableText(v.Notes));
+    faxXbase_.SetField("CODES", ToTableText(v.Codes));
+    faxXbase_.SetField("FAXDOC", FileName(copy));
+    faxXbase_.Append();
+  });
+  tabSet_->setCurrentIndex(static_cast<int>(Tab::kOutgoing));
+  QCoreApplication::processEvents();
+  FaxTableCloseAndOpen();
+  SetButtons();
+}
+
+// --- Grid layout ------------------------------------------------------------
+
+void TMainScreen::LoadGridLayout() {
+  QHeaderView* header = faxGrid_->horizontalHeader();
+  std::ifstream order(FindNoCase(ProgramFolder(), "Out.gco"));
+  std::string line;
+  for (int position = 0; std::getline(order, line) && position < faxModel_->columnCount();) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const int column = faxModel_->ColumnOfField(line);
+    if (column < 0) continue;  // a line that names no field is skipped
+    header->moveSection(header->visualIndex(column), position++);
+  }
+  std::ifstream widths(FindNoCase(ProgramFolder(), "Out.gcs"));
+  for (int i = 0; std::getline(widths, line); ++i) {
+    bool ok = false;
+    const int width = QString::fromStdString(line).trimmed().toInt(&ok);
+    if (!ok || width < 0 || width > 4000) continue;
+    if (i == 0) {
+      faxGrid_->verticalHeader()->setFixedWidth(width);
+    } else if (i - 1 < faxModel_->columnCount()) {
+      header->resizeSection(header->logicalIndex(i - 1), width);
+    }
+  }
+}
+
+void TMainScreen::SaveGridLayout() {
+  QHeaderView* header = faxGrid_->horizontalHeader();
+  std::ofstream order(FindNoCase(ProgramFolder(), "Out.gco"), std::ios::trunc);
+  std::ofstream widths(FindNoCase(ProgramFolder(), "Out.gcs"), std::ios::trunc);
+  widths << faxGrid_->verticalHeader()->width() << "\n";
+  for (int visual = 0; visual < header->count(); ++visual) {
+    const int column = header->logicalIndex(visual);
+    order << faxModel_->Columns()[static_cast<std::size_t>(column)].field << "\n";
+    widths << header->sectionSize(column) << "\n";
+  }
+}
+
+// --- Dialogs over the tables ------------------------------------------------
+
+void TMainScreen::mnuPhoneBookClick() { TPhoneBook::Maintain(this); }
+
+void TMainScreen::RebuildIndexes() {
+  const std::uint32_t outgoing = SelectedRecNo(Tab::kOutgoing);
+  const std::uint32_t incoming = SelectedRecNo(Tab::kIncoming);
+  faxGrid_->setUpdatesEnabled(false);
+  TRebuildInd dialog(faxXbase_, recXbase_, phoneXbase_, this);
+  CenterForm(&dialog);
+  dialog.exec();
+  faxXbase_.SetQuery(archiveFilter_);
+  recXbase_.SetQuery(archiveFilter_);
+  faxGrid_->setUpdatesEnabled(true);
+  RefreshGrid(Tab::kOutgoing, outgoing);
+  RefreshGrid(Tab::kIncoming, incoming);
+  SetButtons();
+}
+
+}  // namespace tv

@@ -1,0 +1,155 @@
+#include "app/table_model.h"
+
+#include <QBrush>
+#include <QDate>
+#include <QHeaderView>
+#include <QTableView>
+
+#include "ui/window_helpers.h"
+
+namespace tv {
+
+namespace {
+
+QString DisplayText(const FieldData& value) {
+  if (const auto* text = std::get_if<std::string>(&value)) return FromTableText(*text);
+  if (const auto* date = std::get_if<CivilDate>(&value)) {
+    return QDate(date->year, date->month, date->day).toString(Qt::ISODate);
+  }
+  if (const auto* flag = std::get_if<bool>(&value)) return *flag ? "T" : "F";
+  if (const auto* number = std::get_if<int>(&value)) return QString::number(*number);
+  return QString::number(std::get<double>(value));
+}
+
+}  // namespace
+
+QString FromTableText(const std::string& text) { return QString::fromLatin1(text.data(), qsizetype(text.size())); }
+
+std::string ToTableText(const QString& text) { return text.toLatin1().toStdString(); }
+
+void RunRecordAction(const std::function<void()>& change) {
+  try {
+    change();
+  } catch (const XbaseError& e) {
+    ShowInformation(QString::fromLocal8Bit(e.what()));
+  }
+}
+
+void SizeColumns(QTableView* grid, const TableModel& model) {
+  QHeaderView* header = grid->horizontalHeader();
+  const int digit = grid->fontMetrics().horizontalAdvance('0');
+  for (int c = 0; c < model.columnCount(); ++c) {
+    const int chars = model.Columns()[static_cast<std::size_t>(c)].displayWidth;
+    grid->setColumnWidth(c, std::max(digit * chars + 12, header->sectionSizeFromContents(c).width()));
+  }
+}
+
+std::vector<TableModel::Column> VisibleColumns(const FaxTableSpec& spec) {
+  std::vector<TableModel::Column> columns;
+  for (const FaxFieldSpec& f : spec.fields) {
+    if (f.displayWidth < 0) continue;
+    // Dates show as yyyy-mm-dd, two characters more than they are stored in.
+    const int shown = f.type == 'D' ? 10 : f.width;
+    columns.push_back({f.name, f.title, f.displayWidth == 0 ? shown : f.displayWidth});
+  }
+  return columns;
+}
+
+std::vector<TableModel::Column> OutgoingColumns() {
+  std::vector<TableModel::Column> columns;
+  const std::vector<TableModel::Column> visible = VisibleColumns(OutgoingTableSpec());
+  for (const char* field : {"DATESENT", "TIMESENT", "PHONE", "RECIPIENT", "SUBJECT", "LASTRESULT", "NOTES", "CODES"}) {
+    for (const auto& c : visible) {
+      if (c.field == field) columns.push_back(c);
+    }
+  }
+  return columns;
+}
+
+TableModel::TableModel(TXbase& table, std::vector<Column> columns, QObject* parent)
+    : QAbstractTableModel(parent), table_(table), columns_(std::move(columns)) {
+  if (table_.Active()) {
+    try {
+      table_.Field("ARCHIVED");
+      hasArchived_ = true;
+    } catch (const XbaseError&) {
+      hasArchived_ = false;
+    }
+  }
+}
+
+int TableModel::rowCount(const QModelIndex& parent) const {
+  if (parent.isValid() || !table_.Active()) return 0;
+  return static_cast<int>(table_.RowCount());
+}
+
+int TableModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(columns_.size());
+}
+
+const TableModel::Row* TableModel::ReadRow(int row) const {
+  if (const Row* cached = rows_.object(row)) return cached;
+  if (!table_.Active() || row < 0 || !table_.GoToRow(static_cast<std::uint32_t>(row))) return nullptr;
+  auto* read = new Row;
+  read->recno = table_.RecordNumber();
+  for (const Column& c : columns_) {
+    const auto value = table_.Field(c.field);
+    read->texts.append(value ? DisplayText(*value) : QString());
+  }
+  if (hasArchived_) {
+    const auto archived = table_.Field("ARCHIVED");
+    read->archived = archived && std::get<bool>(*archived);
+  }
+  rows_.insert(row, read);
+  return read;
+}
+
+QVariant TableModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid()) return {};
+  const Row* row = ReadRow(index.row());
+  if (!row) return {};
+  switch (role) {
+    case Qt::DisplayRole:
+      return row->texts.value(index.column());
+    case Qt::ForegroundRole:
+      // Selected cells use the highlighted text colour, so archived rows read
+      // red normally and white when selected.
+      return row->archived ? QVariant(QBrush(Qt::red)) : QVariant();
+    default:
+      return {};
+  }
+}
+
+QVariant TableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (role != Qt::DisplayRole || orientation != Qt::Horizontal) return {};
+  if (section < 0 || section >= static_cast<int>(columns_.size())) return {};
+  return columns_[static_cast<std::size_t>(section)].title;
+}
+
+int TableModel::ColumnOfField(const std::string& field) const {
+  for (std::size_t i = 0; i < columns_.size(); ++i) {
+    if (columns_[i].field == field) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+std::uint32_t TableModel::RecNoAt(int row) const {
+  const Row* read = ReadRow(row);
+  return read ? read->recno : 0;
+}
+
+int TableModel::RowOf(std::uint32_t recno) const {
+  const int rows = rowCount();
+  for (int row = 0; row < rows; ++row) {
+    if (RecNoAt(row) == recno) return row;
+  }
+  return -1;
+}
+
+void TableModel::Reload() {
+  beginResetModel();
+  rows_.clear();
+  endResetModel();
+}
+
+}  // namespace tv

@@ -1,0 +1,80 @@
+// A grid's view of a table: rows are the visible records in the table's
+// current order and filter, read on demand through TXbase, so a table of any
+// size opens at once and only the rows on screen are read.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QCache>
+#include <QStringList>
+#include <functional>
+#include <vector>
+
+class QTableView;
+
+#include "store/fax_tables.h"
+
+namespace tv {
+
+// Table texts are stored in the 8-bit Latin-1 set of the xBase files.
+QString FromTableText(const std::string& text);
+std::string ToTableText(const QString& text);
+
+// Runs a change to records; a table error is shown to the user and ends the
+// change, and nothing else is lost.
+void RunRecordAction(const std::function<void()>& change);
+
+class TableModel : public QAbstractTableModel {
+  Q_OBJECT
+
+ public:
+  struct Column {
+    std::string field;
+    QString title;
+    int displayWidth;  // characters
+  };
+
+  // Columns in their default display order. Rows whose ARCHIVED field is
+  // true (when the table has one) are drawn in red.
+  TableModel(TXbase& table, std::vector<Column> columns, QObject* parent = nullptr);
+
+  int rowCount(const QModelIndex& parent = {}) const override;
+  int columnCount(const QModelIndex& parent = {}) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+  const std::vector<Column>& Columns() const { return columns_; }
+  int ColumnOfField(const std::string& field) const;  // -1 if none
+
+  // Record number shown in a row; 0 for none.
+  std::uint32_t RecNoAt(int row) const;
+  // The row showing a record, or -1 when it is not visible.
+  int RowOf(std::uint32_t recno) const;
+
+  // Re-reads everything (after records, order or filter changed).
+  void Reload();
+
+ private:
+  struct Row {
+    std::uint32_t recno = 0;
+    QStringList texts;
+    bool archived = false;
+  };
+  const Row* ReadRow(int row) const;
+
+  TXbase& table_;
+  std::vector<Column> columns_;
+  bool hasArchived_ = false;
+  mutable QCache<int, Row> rows_{2000};
+};
+
+// Sets each column's width from its display width in characters, and never
+// narrower than its title.
+void SizeColumns(QTableView* grid, const TableModel& model);
+
+// The columns of a table's fields that the grid shows, in table order.
+std::vector<TableModel::Column> VisibleColumns(const FaxTableSpec& spec);
+// The outgoing grid's default order: Date Sent, Time Sent, Fax#, Recipient,
+// Subject, Last Attempt, Notes, Codes.
+std::vector<TableModel::Column> OutgoingColumns();
+
+}  // namespace tv
