@@ -40,7 +40,7 @@ void SizeColumns(QTableView* grid, const TableModel& model) {
   const int digit = grid->fontMetrics().horizontalAdvance('0');
   for (int c = 0; c < model.columnCount(); ++c) {
     const int chars = model.Columns()[static_cast<std::size_t>(c)].displayWidth;
-    grid->setColumnWidth(c, std::max(digit * chars + 12, header->sectionSizeFromContents(c).width()));
+    grid->setColumnWidth(c, std::max(digit * chars + 12, header->sectionSizeHint(c)));
   }
 }
 
