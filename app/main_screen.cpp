@@ -63,6 +63,10 @@ TMainScreen::TMainScreen(QWidget* parent) : QMainWindow(parent), actions_(std::m
   BuildToolbar();
   BuildPages();
   FormCreate();
+  // Every switch back to the program takes in what the printer driver left.
+  connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+    if (state == Qt::ApplicationActive) FormActivate();
+  });
   setMinimumSize(sizeHint().boundedTo(QSize(720, 420)));
   resize(900, 560);
 }
@@ -101,6 +105,8 @@ bool TMainScreen::OpenTables() {
   faxXbase_.SetQuery(archiveFilter_);
   recXbase_.SetQuery(archiveFilter_);
   recXbase_.SelectOrder(recXbase_.TagOrder("DATETIME"));
+  // The phone book is opened when it is used; make sure it exists with its tag.
+  if (OpenPhoneTable(phoneXbase_, folder, false)) phoneXbase_.Close();
   faxModel_ = new TableModel(faxXbase_, OutgoingColumns(), this);
   recModel_ = new TableModel(recXbase_, VisibleColumns(ReceivedTableSpec()), this);
   faxGrid_->setModel(faxModel_);

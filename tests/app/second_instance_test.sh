@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # A second start on the same folder hands over to the running copy and exits
-# with 0 at once, creating or changing no file in the folder.
+# with 0 at once, creating or changing no file in the folder. The first start
+# creates the three tables with their indexes, SEND and Receive, and no TV.INI.
 set -euo pipefail
 exe=$1
 home=$(mktemp -d)
@@ -13,6 +14,11 @@ first=$!
 for _ in $(seq 100); do [ -d "$home/fax/Receive" ] && break; sleep 0.05; done
 [ -d "$home/fax/SEND" ] || { echo "first copy did not start"; exit 1; }
 sleep 0.3
+for f in TVOUT.DBF TVOUT.CDX TVREC.DBF TVREC.CDX TVPB.DBF TVPB.CDX; do
+  [ -f "$home/fax/$f" ] || { echo "first start did not create $f"; exit 1; }
+done
+# Preferences is open and nothing was saved yet.
+[ ! -e "$home/fax/TV.INI" ] || { echo "TV.INI written before any setting was saved"; exit 1; }
 before=$(cd "$home/fax" && find . -printf '%p %s %T@\n' | sort)
 
 start=$(date +%s%N)
