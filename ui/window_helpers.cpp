@@ -99,7 +99,9 @@ QWidget* MainWindow() { return mainWindow; }
 void SetMainWindow(QWidget* window) { mainWindow = window; }
 
 void CenterForm(QWidget* form) {
-  const QSize size = form->frameGeometry().size().isValid() ? form->frameGeometry().size() : form->sizeHint();
+  // A form not shown yet has no laid-out size; give it its preferred one first.
+  if (!form->isVisible()) form->adjustSize();
+  const QSize size = form->frameGeometry().size();
   QRect over = ScreenRect(form);
   if (form != mainWindow && mainWindow && !mainWindow->isMaximized()) over = mainWindow->frameGeometry();
   // Halves rounded towards zero, as integer division does.
