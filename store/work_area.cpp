@@ -540,10 +540,16 @@ bool WorkArea::Seek(const XValue& value) {
 }
 
 std::uint32_t WorkArea::AppendBlank() {
-  WriteScope scope([this] { BeginWrite(); }, [this] { EndWrite(); });
   const std::vector<char> blank(record_.size(), ' ');
-  const std::uint32_t recno = table_->Append(blank.data());
-  UpdateKeys(blank, blank, recno, true);
+  return Append(blank.data());
+}
+
+std::uint32_t WorkArea::Append(const char* record) {
+  WriteScope scope([this] { BeginWrite(); }, [this] { EndWrite(); });
+  std::vector<char> bytes(record, record + record_.size());
+  bytes[0] = DbfTable::kLiveFlag;
+  const std::uint32_t recno = table_->Append(bytes.data());
+  UpdateKeys(bytes, bytes, recno, true);
   Load(recno);
   positionGeneration_ = 0;
   return recno;
