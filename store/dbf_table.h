@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace tv {
@@ -101,11 +102,13 @@ class DbfTable {
   bool dateStamped_ = false;
   std::vector<std::uint32_t> lockedRecords_;
 
-  // One block of consecutive records kept from the last read, so a walk in
-  // natural order costs one system call per block.
-  mutable std::vector<char> block_;
-  mutable std::uint32_t blockFirst_ = 0;  // record number of block_[0]; 0 = empty
-  mutable std::uint32_t blockRecords_ = 0;
+  // Chunks of the file read so far, so that walks in any order cost one
+  // system call per chunk; written bytes go through to the chunks held.
+  const char* CachedChunk(std::uint64_t index) const;
+  void WriteThrough(std::uint64_t offset, const char* data, std::size_t size);
+  void DropCache() const;
+  mutable std::unordered_map<std::uint64_t, std::vector<char>> chunks_;
+  mutable std::size_t cachedBytes_ = 0;
 };
 
 }  // namespace tv

@@ -186,15 +186,22 @@ TEST(CrashTest, KilledWritersLoseNothingTheyFinished) {
     for (const auto& [id, expected] : model) {
       const auto found = rows.find(id);
       if (expected.deleted) {  // gone only when a pack ran
-        if (found != rows.end()) EXPECT_TRUE(found->second.deleted) << "S" << id << " came back";
+        if (found != rows.end()) {
+          EXPECT_TRUE(found->second.deleted) << "S" << id << " came back";
+        }
         continue;
       }
       ASSERT_NE(found, rows.end()) << "finished record S" << id << " was lost in round " << round;
       EXPECT_EQ(found->second.copies, 1);
       const bool pendingHere = pendingId == id;
-      if (!(pendingHere && kind == "X")) EXPECT_FALSE(found->second.deleted) << "S" << id;
-      if (!(pendingHere && kind == "M")) EXPECT_EQ(found->second.codes, expected.codes) << "S" << id;
-      else EXPECT_TRUE(found->second.codes == expected.codes || found->second.codes == newCodes);
+      if (!(pendingHere && kind == "X")) {
+        EXPECT_FALSE(found->second.deleted) << "S" << id;
+      }
+      if (!(pendingHere && kind == "M")) {
+        EXPECT_EQ(found->second.codes, expected.codes) << "S" << id;
+      } else {
+        EXPECT_TRUE(found->second.codes == expected.codes || found->second.codes == newCodes);
+      }
     }
     for (const auto& [id, row] : rows)
       EXPECT_TRUE(model.count(id) || (kind == "A" && id == pendingId)) << "unknown record S" << id;
