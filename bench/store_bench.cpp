@@ -153,6 +153,7 @@ void BM_Engine_SeekSubject(benchmark::State& state) {
   env.SetDeleted(true);
   TXbase out;
   OpenOutgoingTable(out, folder);
+  out.SetFilter("");
   out.SelectOrder(out.TagOrder("SUBJECT"));
   WorkArea& area = *(xb_Select(out.Cursor()), xb_CurrentArea());
   int found = 0;
@@ -312,8 +313,7 @@ void BM_Sqlite_WalkDateSent(benchmark::State& state) {
 void BM_Sqlite_SeekSubject(benchmark::State& state) {
   sqlite3* db = SqliteCopy("sqlite-seek");
   sqlite3_stmt* seek = nullptr;
-  sqlite3_prepare_v2(db, "SELECT * FROM tvout WHERE upper(subject) >= ?1 AND deleted = 0 ORDER BY upper(subject) LIMIT 1",
-                     -1, &seek, nullptr);
+  sqlite3_prepare_v2(db, "SELECT * FROM tvout WHERE upper(subject) = ?1 AND deleted = 0 LIMIT 1", -1, &seek, nullptr);
   int found = 0;
   for (auto _ : state) {
     found = 0;
@@ -321,7 +321,7 @@ void BM_Sqlite_SeekSubject(benchmark::State& state) {
       std::string key = Faxes()[static_cast<std::size_t>(i * 7 % kRecords)].subject;
       for (char& c : key) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
       sqlite3_bind_text(seek, 1, key.c_str(), -1, SQLITE_TRANSIENT);
-      if (sqlite3_step(seek) == SQLITE_ROW) found += key == reinterpret_cast<const char*>(sqlite3_column_text(seek, 0)) || true;
+      found += sqlite3_step(seek) == SQLITE_ROW;
       sqlite3_reset(seek);
     }
   }

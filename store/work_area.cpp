@@ -15,7 +15,7 @@ namespace tv {
 namespace {
 
 // Pending index pages an exclusive writer may hold before writing them out.
-constexpr std::size_t kMaxDirtyPages = 4096;
+constexpr std::size_t kMaxDirtyPages = 16384;
 
 bool FileExists(const std::string& path) {
   struct stat info {};
