@@ -186,7 +186,19 @@ std::unique_ptr<DbfTable> DbfTable::Open(const std::string& path, OpenMode mode)
 DbfTable::DbfTable(std::string path, OpenMode mode, int fd) : path_(std::move(path)), mode_(mode), fd_(fd) {}
 
 DbfTable::~DbfTable() {
-  if (fd_ >= 0) close(fd_);
+  if (fd_ < 0) return;
+  try {
+    Flush();
+  } catch (const XbaseError&) {
+    // The count is recovered from the file's length on the next open.
+  }
+  close(fd_);
+}
+
+void DbfTable::Flush() {
+  if (!countBehind_) return;
+  WriteCount();
+  countBehind_ = false;
 }
 
 void DbfTable::ReadHeader() {
@@ -363,13 +375,18 @@ std::uint32_t DbfTable::Append(const char* record) {
   StampDate();
   // The record and the new end marker go first, the count after them: a
   // writer stopped in between leaves a file whose length still shows the
-  // complete record.
+  // complete record, and opening trusts the length then. With the table to
+  // itself, the count is written when the changes are committed.
   std::vector<char> bytes(record, record + recordLength_);
   bytes.push_back(kEndOfFile);
   WriteAll(fd_, bytes.data(), bytes.size(), static_cast<off_t>(RecordOffset(count_ + 1)), path_);
   WriteThrough(RecordOffset(count_ + 1), bytes.data(), bytes.size());
   ++count_;
-  WriteCount();
+  if (mode_ == OpenMode::Exclusive) {
+    countBehind_ = true;
+  } else {
+    WriteCount();
+  }
   return count_;
 }
 
@@ -387,6 +404,7 @@ void DbfTable::Refresh() { ReadHeader(); }
 void DbfTable::Pack(const ProgressHook& progress) {
   CheckWritable();
   if (mode_ != OpenMode::Exclusive) throw XbaseError(xbTableInUse, "packing " + path_ + " needs an exclusive open");
+  Flush();
   const std::string temp = path_ + ".pack";
   unlink(temp.c_str());
   const int out = open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);

@@ -67,6 +67,8 @@ class DbfTable {
 
   // Re-reads the record count written by other programs (shared opens).
   void Refresh();
+  // Writes the header's record count when appends left it behind.
+  void Flush();
 
   // Rewrites the table without its deleted records (through a new file that
   // replaces the old one in one step).
@@ -100,6 +102,7 @@ class DbfTable {
   int recordLength_ = 0;
   bool structuralFlag_ = false;
   bool dateStamped_ = false;
+  bool countBehind_ = false;
   std::vector<std::uint32_t> lockedRecords_;
 
   // Chunks of the file read so far, so that walks in any order cost one

@@ -305,6 +305,7 @@ void WorkArea::Pack(const ProgressHook& progress) {
 }
 
 void WorkArea::Commit() {
+  table_->Flush();
   if (index_ && index_->Changing()) index_->Flush(table_->RecordCount());
 }
 
