@@ -151,8 +151,7 @@ int Add(const FaxTableSpec& spec, const std::string& dir, const Args& args) {
   const std::vector<Assignment> assignments = ParseAssignments(spec, area.Table().Fields(), args.begin(), args.end());
   std::vector<char> record(area.Record().size(), ' ');
   for (const Assignment& a : assignments) WriteField(*a.field, record.data(), a.value);
-  const std::uint32_t recno = area.AppendBlank();
-  area.PutRecord(record.data());
+  const std::uint32_t recno = area.Append(record.data());
   area.Commit();
   std::cout << recno << "\n";
   return 0;

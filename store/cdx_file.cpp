@@ -103,20 +103,12 @@ int DuplicateCount(const std::string& prev, int prevTrail, const std::string& ke
   return d;
 }
 
-// Bytes entries [begin, end) take in a leaf of their own.
-int LeafBytes(const std::vector<CdxEntry>& e, std::size_t begin, std::size_t end, int keyLength, char filler) {
-  std::uint32_t maxRecno = 0;
-  for (std::size_t i = begin; i < end; ++i) maxRecno = std::max(maxRecno, e[i].recno);
-  const LeafLayout layout = LayoutFor(keyLength, maxRecno);
-  int total = 0;
-  int prevTrail = 0;
-  for (std::size_t i = begin; i < end; ++i) {
-    const int t = TrailingCount(e[i].key, filler);
-    const int d = i == begin ? 0 : DuplicateCount(e[i - 1].key, prevTrail, e[i].key, t);
-    total += layout.bytes + keyLength - d - t;
-    prevTrail = t;
-  }
-  return total;
+// Key bytes `key` takes in a leaf after `prev` (null for a page's first entry).
+int StoredKeyBytes(const CdxEntry* prev, const CdxEntry& entry, char filler) {
+  const int length = static_cast<int>(entry.key.size());
+  const int t = TrailingCount(entry.key, filler);
+  if (!prev) return length - t;
+  return length - t - DuplicateCount(prev->key, TrailingCount(prev->key, filler), entry.key, t);
 }
 
 [[noreturn]] void IndexFault(const std::string& path, const std::string& what) {
@@ -145,9 +137,18 @@ CdxNode& CdxTree::Load(std::uint32_t offset) {
   return ref;
 }
 
-bool CdxTree::Fits(const CdxNode& node) const {
-  if (node.leaf) return LeafBytes(node.entries, 0, node.entries.size(), keyLength_, filler_) <= kLeafSpace;
-  return static_cast<int>(node.entries.size()) <= kInteriorSpace / (keyLength_ + 8);
+bool CdxTree::Fits(CdxNode& node) const {
+  if (!node.leaf) return static_cast<int>(node.entries.size()) <= kInteriorSpace / (keyLength_ + 8);
+  if (node.keyBytes < 0) {
+    node.keyBytes = 0;
+    node.maxRecno = 0;
+    for (std::size_t i = 0; i < node.entries.size(); ++i) {
+      node.keyBytes += StoredKeyBytes(i == 0 ? nullptr : &node.entries[i - 1], node.entries[i], filler_);
+      node.maxRecno = std::max(node.maxRecno, node.entries[i].recno);
+    }
+  }
+  const int entryBytes = LayoutFor(keyLength_, node.maxRecno).bytes;
+  return static_cast<int>(node.entries.size()) * entryBytes + node.keyBytes <= kLeafSpace;
 }
 
 void CdxTree::SetRoot(std::uint32_t root) {
@@ -158,18 +159,31 @@ void CdxTree::SetRoot(std::uint32_t root) {
 std::uint32_t CdxTree::SplitNode(CdxNode& node) {
   std::size_t k = node.entries.size() / 2;
   if (node.leaf) {
-    // The split that leaves the fuller half as empty as possible.
+    // The split that leaves the fuller half as empty as possible; sizes are
+    // reckoned with the whole page's entry width, an upper bound for each half.
+    const std::size_t n = node.entries.size();
+    std::uint32_t maxRecno = 0;
+    for (const CdxEntry& e : node.entries) maxRecno = std::max(maxRecno, e.recno);
+    const int entryBytes = LayoutFor(keyLength_, maxRecno).bytes;
+    std::vector<int> stored(n);
+    int total = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+      stored[i] = StoredKeyBytes(i == 0 ? nullptr : &node.entries[i - 1], node.entries[i], filler_);
+      total += stored[i];
+    }
     int best = -1;
-    for (std::size_t i = 1; i < node.entries.size(); ++i) {
-      const int left = LeafBytes(node.entries, 0, i, keyLength_, filler_);
-      const int right = LeafBytes(node.entries, i, node.entries.size(), keyLength_, filler_);
+    int leftKeys = 0;
+    for (std::size_t i = 1; i < n; ++i) {
+      leftKeys += stored[i - 1];
+      const int left = static_cast<int>(i) * entryBytes + leftKeys;
+      const int right = static_cast<int>(n - i) * entryBytes + total - leftKeys - stored[i] +
+                        StoredKeyBytes(nullptr, node.entries[i], filler_);
       if (left > kLeafSpace || right > kLeafSpace) continue;
       const int worst = std::max(left, right);
       if (best < 0 || worst < best) {
         best = worst;
         k = i;
       }
-      if (left > right) break;
     }
   }
   const std::uint32_t offset = file_.AllocatePage();
@@ -182,6 +196,7 @@ std::uint32_t CdxTree::SplitNode(CdxNode& node) {
   sibling.entries.assign(std::make_move_iterator(original.entries.begin() + static_cast<std::ptrdiff_t>(k)),
                          std::make_move_iterator(original.entries.end()));
   original.entries.resize(k);
+  original.keyBytes = -1;
   sibling.left = original.offset;
   sibling.right = original.right;
   if (original.right != kCdxNone) {
@@ -203,6 +218,13 @@ CdxTree::Split CdxTree::InsertInto(std::uint32_t offset, const CdxEntry& entry, 
       inserted = false;
       return {};
     }
+    if (node.keyBytes >= 0) {
+      const CdxEntry* prev = it == node.entries.begin() ? nullptr : &*(it - 1);
+      const CdxEntry* next = it == node.entries.end() ? nullptr : &*it;
+      if (next) node.keyBytes += StoredKeyBytes(&entry, *next, filler_) - StoredKeyBytes(prev, *next, filler_);
+      node.keyBytes += StoredKeyBytes(prev, entry, filler_);
+      node.maxRecno = std::max(node.maxRecno, entry.recno);
+    }
     node.entries.insert(it, CdxEntry{entry.key, entry.recno, 0});
     inserted = true;
     file_.MarkDirty(offset, *this);
@@ -215,8 +237,12 @@ CdxTree::Split CdxTree::InsertInto(std::uint32_t offset, const CdxEntry& entry, 
   if (!inserted) return {};
   CdxNode& self = Load(offset);
   const CdxNode& child = Load(childOffset);
-  self.entries[index].key = child.entries.back().key;
-  self.entries[index].recno = child.entries.back().recno;
+  CdxEntry& bound = self.entries[index];
+  const CdxEntry& highest = child.entries.back();
+  // Each entry carries its subtree's highest key; most inserts leave it alone.
+  if (childSplit.newNode == kCdxNone && bound.recno == highest.recno && bound.key == highest.key) return {};
+  bound.key = highest.key;
+  bound.recno = highest.recno;
   if (childSplit.newNode != kCdxNone) {
     const CdxNode& sibling = Load(childSplit.newNode);
     self.entries.insert(self.entries.begin() + static_cast<std::ptrdiff_t>(index + 1),
@@ -269,6 +295,7 @@ bool CdxTree::RemoveFrom(std::uint32_t offset, const std::string& key, std::uint
   if (node.leaf) {
     if (CompareEntries(it->key, it->recno, key, recno) != 0) return false;
     node.entries.erase(it);
+    node.keyBytes = -1;
     nowEmpty = node.entries.empty();
     file_.MarkDirty(offset, *this);
     return true;
@@ -356,11 +383,20 @@ void CdxTree::BulkLoad(const std::vector<CdxEntry>& sorted) {
 
   // Leaves, each filled while the next key still fits.
   CdxNode* leaf = &newNode(true);
-  std::size_t begin = 0;
+  int keyBytes = 0;
+  std::uint32_t maxRecno = 0;
   for (std::size_t i = 0; i < sorted.size(); ++i) {
-    if (LeafBytes(sorted, begin, i + 1, keyLength_, filler_) > kLeafSpace) {
+    const bool first = leaf->entries.empty();
+    const int stored = StoredKeyBytes(first ? nullptr : &sorted[i - 1], sorted[i], filler_);
+    const std::uint32_t highest = std::max(maxRecno, sorted[i].recno);
+    const int needed = static_cast<int>(leaf->entries.size() + 1) * LayoutFor(keyLength_, highest).bytes + keyBytes + stored;
+    if (!first && needed > kLeafSpace) {
       leaf = &newNode(true);
-      begin = i;
+      keyBytes = StoredKeyBytes(nullptr, sorted[i], filler_);
+      maxRecno = sorted[i].recno;
+    } else {
+      keyBytes += stored;
+      maxRecno = highest;
     }
     leaf->entries.push_back(CdxEntry{sorted[i].key, sorted[i].recno, 0});
   }
@@ -824,7 +860,9 @@ void CdxFile::BeginChange() {
 void CdxFile::Flush(std::uint32_t recordCount) {
   if (!changing_) return;
   unsigned char page[kCdxPageSize];
-  for (const auto& [offset, tree] : dirty_) {
+  std::vector<std::pair<std::uint32_t, const CdxTree*>> pages(dirty_.begin(), dirty_.end());
+  std::sort(pages.begin(), pages.end());  // in file order
+  for (const auto& [offset, tree] : pages) {
     Encode(*cache_.at(offset), tree->keyLength_, tree->filler_, page);
     WritePage(offset, page);
   }

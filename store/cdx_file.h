@@ -9,7 +9,6 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -37,6 +36,10 @@ struct CdxNode {
   std::uint32_t left = kCdxNone;
   std::uint32_t right = kCdxNone;
   std::vector<CdxEntry> entries;
+  // Leaves: the key bytes the entries take once compressed, and the highest
+  // record number (which decides the entry width); -1 until counted.
+  int keyBytes = -1;
+  std::uint32_t maxRecno = 0;
 };
 
 class CdxFile;
@@ -87,7 +90,7 @@ class CdxTree {
   Split InsertInto(std::uint32_t offset, const CdxEntry& entry, bool& inserted);
   bool RemoveFrom(std::uint32_t offset, const std::string& key, std::uint32_t recno, bool& nowEmpty);
   std::uint32_t SplitNode(CdxNode& node);
-  bool Fits(const CdxNode& node) const;
+  bool Fits(CdxNode& node) const;
   void Unlink(CdxNode& node);
   void SetRoot(std::uint32_t root);
   std::uint64_t VerifyNode(std::uint32_t offset, int depth, bool isRoot, std::set<std::uint32_t>& seen,
@@ -183,7 +186,7 @@ class CdxFile {
   std::set<std::uint32_t> headersDirty_;  // offsets of tag headers whose root moved
 
   std::unordered_map<std::uint32_t, std::unique_ptr<CdxNode>> cache_;
-  std::map<std::uint32_t, const CdxTree*> dirty_;
+  std::unordered_map<std::uint32_t, const CdxTree*> dirty_;
 };
 
 }  // namespace tv

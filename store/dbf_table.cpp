@@ -24,7 +24,9 @@ constexpr char kEndOfFile = 0x1A;
 constexpr unsigned char kStructuralIndexFlag = 0x01;
 constexpr int kHeaderSize = 32;
 constexpr int kDescriptorSize = 32;
-constexpr std::uint32_t kReadBlockBytes = 64 * 1024;
+constexpr std::uint32_t kReadBlockBytes = 64 * 1024;  // packing copies in blocks of this size
+constexpr std::uint64_t kChunkBytes = 32 * 1024;
+constexpr std::size_t kMaxCachedBytes = 96 * 1024 * 1024;
 // Lock bytes sit far beyond any record so that they never hide data from
 // programs that honour them as mandatory: the write lock at kLockBase, the
 // lock of record n at kLockBase + n.
@@ -184,7 +186,19 @@ std::unique_ptr<DbfTable> DbfTable::Open(const std::string& path, OpenMode mode)
 DbfTable::DbfTable(std::string path, OpenMode mode, int fd) : path_(std::move(path)), mode_(mode), fd_(fd) {}
 
 DbfTable::~DbfTable() {
-  if (fd_ >= 0) close(fd_);
+  if (fd_ < 0) return;
+  try {
+    Flush();
+  } catch (const XbaseError&) {
+    // The count is recovered from the file's length on the next open.
+  }
+  close(fd_);
+}
+
+void DbfTable::Flush() {
+  if (!countBehind_) return;
+  WriteCount();
+  countBehind_ = false;
 }
 
 void DbfTable::ReadHeader() {
@@ -253,7 +267,7 @@ void DbfTable::ReadHeader() {
     if (end < fileSize) ReadUpTo(fd_, &after, 1, static_cast<off_t>(end), path_);
     if (after == kEndOfFile) count_ = headerCount;
   }
-  blockFirst_ = 0;
+  DropCache();
 }
 
 int DbfTable::FieldIndex(std::string_view name) const {
@@ -273,21 +287,50 @@ std::uint64_t DbfTable::RecordOffset(std::uint32_t recno) const {
          static_cast<std::uint64_t>(recno - 1) * static_cast<std::uint64_t>(recordLength_);
 }
 
+void DbfTable::DropCache() const {
+  chunks_.clear();
+  cachedBytes_ = 0;
+}
+
+const char* DbfTable::CachedChunk(std::uint64_t index) const {
+  const auto it = chunks_.find(index);
+  if (it != chunks_.end()) return it->second.data();
+  if (cachedBytes_ > kMaxCachedBytes) DropCache();
+  std::vector<char>& chunk = chunks_[index];
+  cachedBytes_ += kChunkBytes;
+  chunk.resize(kChunkBytes);
+  const std::size_t got = ReadUpTo(fd_, chunk.data(), kChunkBytes, static_cast<off_t>(index * kChunkBytes), path_);
+  std::fill(chunk.begin() + static_cast<std::ptrdiff_t>(got), chunk.end(), '\0');
+  return chunk.data();
+}
+
 void DbfTable::Read(std::uint32_t recno, char* out) const {
   if (recno < 1 || recno > count_)
     throw XbaseError(xbBadRecordNumber, "record " + std::to_string(recno) + " is outside " + path_);
-  if (blockFirst_ == 0 || recno < blockFirst_ || recno >= blockFirst_ + blockRecords_) {
-    const std::uint32_t perBlock = std::max<std::uint32_t>(1, kReadBlockBytes / static_cast<std::uint32_t>(recordLength_));
-    const std::uint32_t records = std::min(perBlock, count_ - recno + 1);
-    block_.resize(static_cast<std::size_t>(records) * static_cast<std::size_t>(recordLength_));
-    const std::size_t got = ReadUpTo(fd_, block_.data(), block_.size(), static_cast<off_t>(RecordOffset(recno)), path_);
-    blockRecords_ = static_cast<std::uint32_t>(got / static_cast<std::size_t>(recordLength_));
-    blockFirst_ = blockRecords_ > 0 ? recno : 0;
-    if (blockRecords_ == 0)
-      throw XbaseError(xbBadTable, path_ + " ends before record " + std::to_string(recno));
+  std::uint64_t offset = RecordOffset(recno);
+  std::size_t left = static_cast<std::size_t>(recordLength_);
+  while (left > 0) {
+    const std::uint64_t index = offset / kChunkBytes;
+    const std::size_t within = static_cast<std::size_t>(offset % kChunkBytes);
+    const std::size_t piece = std::min<std::size_t>(left, kChunkBytes - within);
+    std::memcpy(out, CachedChunk(index) + within, piece);
+    out += piece;
+    offset += piece;
+    left -= piece;
   }
-  std::memcpy(out, block_.data() + static_cast<std::size_t>(recno - blockFirst_) * static_cast<std::size_t>(recordLength_),
-              static_cast<std::size_t>(recordLength_));
+}
+
+void DbfTable::WriteThrough(std::uint64_t offset, const char* data, std::size_t size) {
+  while (size > 0) {
+    const std::uint64_t index = offset / kChunkBytes;
+    const std::size_t within = static_cast<std::size_t>(offset % kChunkBytes);
+    const std::size_t piece = std::min<std::size_t>(size, kChunkBytes - within);
+    const auto it = chunks_.find(index);
+    if (it != chunks_.end()) std::memcpy(it->second.data() + within, data, piece);
+    data += piece;
+    offset += piece;
+    size -= piece;
+  }
 }
 
 bool DbfTable::IsDeleted(std::uint32_t recno) const {
@@ -323,9 +366,7 @@ void DbfTable::Write(std::uint32_t recno, const char* record) {
     throw XbaseError(xbBadRecordNumber, "record " + std::to_string(recno) + " is outside " + path_);
   StampDate();
   WriteAll(fd_, record, static_cast<std::size_t>(recordLength_), static_cast<off_t>(RecordOffset(recno)), path_);
-  if (blockFirst_ != 0 && recno >= blockFirst_ && recno < blockFirst_ + blockRecords_)
-    std::memcpy(block_.data() + static_cast<std::size_t>(recno - blockFirst_) * static_cast<std::size_t>(recordLength_),
-                record, static_cast<std::size_t>(recordLength_));
+  WriteThrough(RecordOffset(recno), record, static_cast<std::size_t>(recordLength_));
 }
 
 std::uint32_t DbfTable::Append(const char* record) {
@@ -334,12 +375,18 @@ std::uint32_t DbfTable::Append(const char* record) {
   StampDate();
   // The record and the new end marker go first, the count after them: a
   // writer stopped in between leaves a file whose length still shows the
-  // complete record.
+  // complete record, and opening trusts the length then. With the table to
+  // itself, the count is written when the changes are committed.
   std::vector<char> bytes(record, record + recordLength_);
   bytes.push_back(kEndOfFile);
   WriteAll(fd_, bytes.data(), bytes.size(), static_cast<off_t>(RecordOffset(count_ + 1)), path_);
+  WriteThrough(RecordOffset(count_ + 1), bytes.data(), bytes.size());
   ++count_;
-  WriteCount();
+  if (mode_ == OpenMode::Exclusive) {
+    countBehind_ = true;
+  } else {
+    WriteCount();
+  }
   return count_;
 }
 
@@ -357,6 +404,7 @@ void DbfTable::Refresh() { ReadHeader(); }
 void DbfTable::Pack(const ProgressHook& progress) {
   CheckWritable();
   if (mode_ != OpenMode::Exclusive) throw XbaseError(xbTableInUse, "packing " + path_ + " needs an exclusive open");
+  Flush();
   const std::string temp = path_ + ".pack";
   unlink(temp.c_str());
   const int out = open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);

@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace tv {
@@ -66,6 +67,8 @@ class DbfTable {
 
   // Re-reads the record count written by other programs (shared opens).
   void Refresh();
+  // Writes the header's record count when appends left it behind.
+  void Flush();
 
   // Rewrites the table without its deleted records (through a new file that
   // replaces the old one in one step).
@@ -99,13 +102,16 @@ class DbfTable {
   int recordLength_ = 0;
   bool structuralFlag_ = false;
   bool dateStamped_ = false;
+  bool countBehind_ = false;
   std::vector<std::uint32_t> lockedRecords_;
 
-  // One block of consecutive records kept from the last read, so a walk in
-  // natural order costs one system call per block.
-  mutable std::vector<char> block_;
-  mutable std::uint32_t blockFirst_ = 0;  // record number of block_[0]; 0 = empty
-  mutable std::uint32_t blockRecords_ = 0;
+  // Chunks of the file read so far, so that walks in any order cost one
+  // system call per chunk; written bytes go through to the chunks held.
+  const char* CachedChunk(std::uint64_t index) const;
+  void WriteThrough(std::uint64_t offset, const char* data, std::size_t size);
+  void DropCache() const;
+  mutable std::unordered_map<std::uint64_t, std::vector<char>> chunks_;
+  mutable std::size_t cachedBytes_ = 0;
 };
 
 }  // namespace tv

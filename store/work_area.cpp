@@ -15,7 +15,7 @@ namespace tv {
 namespace {
 
 // Pending index pages an exclusive writer may hold before writing them out.
-constexpr std::size_t kMaxDirtyPages = 4096;
+constexpr std::size_t kMaxDirtyPages = 16384;
 
 bool FileExists(const std::string& path) {
   struct stat info {};
@@ -305,6 +305,7 @@ void WorkArea::Pack(const ProgressHook& progress) {
 }
 
 void WorkArea::Commit() {
+  table_->Flush();
   if (index_ && index_->Changing()) index_->Flush(table_->RecordCount());
 }
 
@@ -540,10 +541,16 @@ bool WorkArea::Seek(const XValue& value) {
 }
 
 std::uint32_t WorkArea::AppendBlank() {
-  WriteScope scope([this] { BeginWrite(); }, [this] { EndWrite(); });
   const std::vector<char> blank(record_.size(), ' ');
-  const std::uint32_t recno = table_->Append(blank.data());
-  UpdateKeys(blank, blank, recno, true);
+  return Append(blank.data());
+}
+
+std::uint32_t WorkArea::Append(const char* record) {
+  WriteScope scope([this] { BeginWrite(); }, [this] { EndWrite(); });
+  std::vector<char> bytes(record, record + record_.size());
+  bytes[0] = DbfTable::kLiveFlag;
+  const std::uint32_t recno = table_->Append(bytes.data());
+  UpdateKeys(bytes, bytes, recno, true);
   Load(recno);
   positionGeneration_ = 0;
   return recno;

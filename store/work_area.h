@@ -97,6 +97,9 @@ class WorkArea {
   // Changes. AppendBlank positions on the new record; PutRecord writes the
   // fields of a whole record buffer (its deletion flag byte is ignored).
   std::uint32_t AppendBlank();
+  // Appends a whole record (its deletion flag byte is ignored) in one write,
+  // so that a stop cannot leave a blank record behind; positions on it.
+  std::uint32_t Append(const char* record);
   void PutRecord(const char* record);
   void Replace(int field, const XValue& value);
   void Delete();

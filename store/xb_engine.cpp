@@ -364,6 +364,13 @@ int xb_AppendBlank() {
   });
 }
 
+int xb_AppendRecord(const char* buffer) {
+  return Guard(static_cast<int>(xbNoTable), [&] {
+    Current().Append(buffer);
+    return 0;
+  });
+}
+
 int xb_Replace(const std::string& field, int type, const std::string& text, double number, bool logical) {
   return Guard(static_cast<int>(xbBadField), [&] {
     WorkArea& area = Current();

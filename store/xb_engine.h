@@ -89,6 +89,9 @@ bool xb_Deleted();
 int xb_GetRecord(char* buffer);
 int xb_PutRecord(const char* buffer);
 int xb_AppendBlank();
+// Appends the buffer as a new record in one write (what AppendBlank followed
+// by PutRecord does, without the blank record a stop in between would leave).
+int xb_AppendRecord(const char* buffer);
 int xb_Replace(const std::string& field, int type, const std::string& text, double number, bool logical);
 std::string xb_GetString(const std::string& field);
 std::string xb_GetTrimString(const std::string& field);
