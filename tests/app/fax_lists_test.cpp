@@ -24,7 +24,11 @@ namespace tv {
 namespace {
 
 struct OutgoingRow {
-  std::string subject, recipient, phone, faxDoc, faxCover;
+  std::string subject{};
+  std::string recipient{};
+  std::string phone{};
+  std::string faxDoc{};
+  std::string faxCover{};
   bool archived = false;
 };
 
