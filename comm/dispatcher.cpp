@@ -696,9 +696,13 @@ void TearDown(const PortPtr& port, bool onDispatchThread) {
 int StartThreads(const PortPtr& port) {
   Port& p = *port;
   const auto start = [&](std::thread& thread, void (*body)(PortPtr)) {
+    int wanted;
+    {
+      std::lock_guard lock(p.lock);
+      wanted = p.threadsStarted + 1;
+    }
     thread = std::thread(body, port);
     std::unique_lock lock(p.lock);
-    const int wanted = p.threadsStarted + 1;
     return p.changed.wait_for(lock, std::chrono::milliseconds(kThreadStartMs),
                               [&] { return p.threadsStarted >= wanted; });
   };
@@ -1087,6 +1091,15 @@ int ClearBreak(int handle) {
 
 int GiveDispatcherTurn(int handle) {
   return WithPort(handle, [](Port&) { return 0; });
+}
+
+int SetQueueSizes(int handle, int inSize, int outSize) {
+  return WithPort(handle, [&](Port& p) {
+    if (inSize < 0 || outSize < 0) return static_cast<int>(ecBadArgument);
+    if (p.layer->SetupQueues(p.device, inSize, outSize) == 0) return static_cast<int>(ecGeneralFailure);
+    p.inSize = inSize;
+    return 0;
+  });
 }
 
 // ---------------------------------------------------------------- triggers

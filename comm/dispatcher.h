@@ -169,6 +169,8 @@ int LineBreak(int port);
 int SendBreak(int port);
 int ClearBreak(int port);
 int GiveDispatcherTurn(int port);
+// Sets up the device queues again; the dispatcher's own buffers keep their size.
+int SetQueueSizes(int port, int inSize, int outSize);
 
 // Triggers.
 int SetAvailLevel(int port, int level);

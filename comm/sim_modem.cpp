@@ -19,7 +19,7 @@ struct SimModem::Impl {
   std::deque<std::uint8_t> rxQueue;
   std::string written;
   WriteHandler onWrite;
-  std::uint8_t lines = 0;
+  std::uint8_t lines = kLineCts | kLineDsr;  // a powered modem ready for commands
   bool dtr = false;
   bool rts = false;
   bool breakOn = false;

@@ -15,7 +15,8 @@
 // kept for TakeWritten / WaitForWritten. Bytes given to Receive wait in the
 // modem's receive queue until the port reads them. When the program enables
 // CTS output flow, the modem takes nothing while its CTS line is off, as a
-// real line would hold the sender.
+// real line would hold the sender. A new modem has CTS and DSR on, as a
+// powered modem has; carrier and ring are off.
 #pragma once
 
 #include <cstdint>
