@@ -11,6 +11,8 @@ namespace {
 
 constexpr Command kCommands[] = {
     {"error", "CODE", "print an error code's exception class and message", ErrorCommand},
+    {"at", "[--device PATH | --home DIR --com N] [--baud B] [--timeout SECONDS] [--trace FILE] [--log FILE] COMMAND...",
+     "send AT commands to the modem and print its replies (exit 0 when all got OK)", AtCommand},
 };
 
 void PrintUsage(std::ostream& out) {

@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <thread>
 
 #include "comm/errors.h"
+#include "platform/clock.h"
 
 namespace tv {
 
@@ -57,6 +60,64 @@ bool OpenComPortChecked(TQaCustomComPort& port, std::string& message) {
     message += "\rError message: " + (text.empty() ? std::string("Unknown error") : text);
     return false;
   }
+}
+
+namespace {
+
+enum class Reply { kOk, kError, kTimeout };
+
+Reply ReadReplyLines(TQaCustomComPort& port, int timeoutSecs, std::ostream& out) {
+  const EventTimer timer = NewTimer(SecsToTicks(timeoutSecs));
+  std::string line;
+  for (;;) {
+    if (port.CharAvailable()) {
+      const char c = port.ReadChar();
+      if (c != '\r' && c != '\n') {
+        line += c;
+        continue;
+      }
+      if (line.empty()) continue;
+      out << line << "\n";
+      if (line == "OK") return Reply::kOk;
+      if (line == "ERROR") return Reply::kError;
+      line.clear();
+      continue;
+    }
+    if (TimerExpired(timer)) {
+      if (!line.empty()) out << line << "\n";
+      return Reply::kTimeout;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+}
+
+}  // namespace
+
+bool RunAtCommands(TQaCustomComPort& port, const std::vector<std::string>& commands, int timeoutSecs,
+                   std::ostream& out, std::ostream& err) {
+  const int handle = port.PortHandle();
+  const bool wasOff = SetDispatching(handle, true) == 1;
+  const auto restore = [&] {
+    if (!wasOff) SetDispatching(handle, false);
+  };
+  bool allOk = true;
+  try {
+    for (const std::string& command : commands) {
+      port.SendText(command + "\r");
+      const Reply reply = ReadReplyLines(port, timeoutSecs, out);
+      if (reply == Reply::kTimeout) {
+        err << "no OK or ERROR for " << command << " within " << timeoutSecs << " s\n";
+        allOk = false;
+        break;
+      }
+      allOk = allOk && reply == Reply::kOk;
+    }
+  } catch (...) {
+    restore();
+    throw;
+  }
+  restore();
+  return allOk;
 }
 
 }  // namespace tv

@@ -2,7 +2,9 @@
 // opening a port with a message the user can act on.
 #pragma once
 
+#include <ostream>
 #include <string>
+#include <vector>
 
 #include "comm/qa_port.h"
 
@@ -20,5 +22,13 @@ bool ModemFactoryReset(TQaCustomComPort& port);
 // Opens the port. On failure returns false with a message for the user built
 // from the failure's error code and the port's number.
 bool OpenComPortChecked(TQaCustomComPort& port, std::string& message);
+
+// The modem check of the command-line tool: sends each command followed by a
+// carriage return and writes every line the modem sends back to out, until
+// the line "OK" or "ERROR" or timeoutSecs without one (then a note goes to
+// err and the remaining commands are not sent). Trigger delivery is off
+// meanwhile. True when every command got "OK".
+bool RunAtCommands(TQaCustomComPort& port, const std::vector<std::string>& commands, int timeoutSecs,
+                   std::ostream& out, std::ostream& err);
 
 }  // namespace tv

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sstream>
 
 #include "comm/errors.h"
 #include "comm/modem_commands.h"
@@ -468,6 +469,34 @@ TEST_F(ComPortTest, OpenComPortCheckedExplainsFailures) {
   EXPECT_FALSE(OpenComPortChecked(second, message));
   EXPECT_EQ(message, "Unable to open the specified communications port ( Com2 )\rError message: " +
                          PermissionDeniedMessage(com2_->DeviceName()));
+}
+
+TEST_F(ComPortTest, AtDialoguePrintsReplyLinesUntilTheFinalResult) {
+  port_.SetOpen(true);
+  com1_->OnWrite([this](std::string_view bytes) {
+    const std::string command(bytes.substr(0, bytes.find('\r')));
+    if (command == "ATI") {
+      com1_->Receive(command + "\r\r\nModel 1\r\n\r\nOK\r\n");
+    } else if (command == "ATX9") {
+      com1_->Receive("\r\nERROR\r\n");
+    } else if (command != "ATQ1") {
+      com1_->Receive("\r\nOK\r\n");
+    }
+  });
+  std::ostringstream out, err;
+  EXPECT_TRUE(RunAtCommands(port_, {"ATZ", "ATI"}, 2, out, err));
+  EXPECT_EQ(out.str(), "OK\nATI\nModel 1\nOK\n");
+  EXPECT_EQ(err.str(), "");
+
+  out.str("");
+  EXPECT_FALSE(RunAtCommands(port_, {"ATX9", "ATE0"}, 2, out, err));
+  EXPECT_EQ(out.str(), "ERROR\nOK\n");  // an ERROR does not stop the list
+
+  out.str("");
+  EXPECT_FALSE(RunAtCommands(port_, {"ATQ1", "ATE0"}, 1, out, err));
+  EXPECT_EQ(out.str(), "");  // a silent modem stops it
+  EXPECT_EQ(err.str(), "no OK or ERROR for ATQ1 within 1 s\n");
+  EXPECT_EQ(com1_->TakeWritten(), "ATZ\rATI\rATX9\rATE0\rATQ1\r");
 }
 
 }  // namespace
