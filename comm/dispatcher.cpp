@@ -4,6 +4,7 @@
 #include <cctype>
 #include <chrono>
 #include <condition_variable>
+#include <iostream>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -283,7 +284,12 @@ void CallHandler(const PortPtr& port, HandlerNode& node, std::uint16_t msg, std:
                  std::uint32_t dataArg) {
   const std::uint32_t high = static_cast<std::uint32_t>(port->handle) << 16;
   if (node.procedure) {
-    node.procedure(node.arg, high | msg, handleArg, high | (dataArg & 0xFFFF));
+    // A procedure that throws must not take the dispatch thread down with it.
+    try {
+      node.procedure(node.arg, high | msg, handleArg, high | (dataArg & 0xFFFF));
+    } catch (const std::exception& error) {
+      std::cerr << "tessivane: trigger handler on port " << port->handle << " failed: " << error.what() << "\n";
+    }
     return;
   }
   // The node stays allocated until this delivery ends, and Send never runs
@@ -834,6 +840,12 @@ int PortClose(int handle) {
 }
 
 bool PortIsOpen(int port) { return Lookup(port) != nullptr; }
+
+int PortDispatcherKind(int port) {
+  if (port < 1 || port > kMaxPorts) return 0;
+  std::lock_guard lock(tableMutex);
+  return portKind[static_cast<std::size_t>(port)];
+}
 
 // -------------------------------------------------------------------- data
 

@@ -135,6 +135,8 @@ int PortOpenAttached(const std::string& name, int kind, int inSize, int outSize,
 int PortClose(int port);
 // Whether a handle names an open port (a port whose close is pending counts).
 bool PortIsOpen(int port);
+// The dispatcher kind running a port: kDispatcherThreads, or 0 when none.
+int PortDispatcherKind(int port);
 
 // Data.
 int PutBlock(int port, const std::uint8_t* data, int count);

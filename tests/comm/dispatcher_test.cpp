@@ -10,11 +10,13 @@ namespace {
 using DispatcherTest = SimPortTest;
 
 TEST_F(DispatcherTest, HandlesOutsideTheTableOrClosedAreRefused) {
+  EXPECT_EQ(PortDispatcherKind(port_), kDispatcherThreads);
   EXPECT_EQ(BytesAvailable(0), ecBadHandle);
   EXPECT_EQ(BytesAvailable(51), ecBadHandle);
   EXPECT_EQ(PortClose(port_), 0);
   EXPECT_EQ(GetChar(port_), ecBadHandle);
   EXPECT_EQ(PortClose(port_), ecBadHandle);
+  EXPECT_EQ(PortDispatcherKind(port_), 0);
   EXPECT_FALSE(modem_->IsOpen());
 }
 
@@ -130,6 +132,18 @@ TEST_F(DispatcherTest, HandlerWithoutPassOnKeepsTheEventAndRemovalWaitsForTheDel
   modem_->Receive("b");
   ASSERT_TRUE(WaitUntil([&] { return older.Count(kMsgTriggerAvail) == 1; }));
   EXPECT_EQ(newer.Count(kMsgTriggerAvail), 1u);
+}
+
+TEST_F(DispatcherTest, AThrowingProcedureHandlerDoesNotStopTheDispatcher) {
+  EventRecorder rec;
+  rec.Action = [](const TriggerEvent&) { throw std::runtime_error("handler failed"); };
+  ASSERT_EQ(RegisterTriggerHandler(port_, nullptr, EventRecorder::Procedure, &rec, false), 0);
+  const int timer = AddTimerTrigger(port_);
+  ASSERT_EQ(SetTimerTrigger(port_, timer, 1, true), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  rec.Action = nullptr;
+  ASSERT_EQ(SetTimerTrigger(port_, timer, 1, true), 0);
+  ASSERT_TRUE(WaitUntil([&] { return rec.Count(kMsgTriggerTimer) == 1; }));
 }
 
 TEST_F(DispatcherTest, StatusTriggersFireOnceUntilArmedAgain) {
