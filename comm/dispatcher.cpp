@@ -97,11 +97,13 @@ struct Port {
   std::thread commThread;
   std::thread dispatchThread;
   std::thread outputThread;
+  std::thread::id dispatchThreadId;
   std::condition_variable changed;
   int threadsStarted = 0;
   bool stop = false;
-  bool dispatching = false;
-  bool delivering = false;
+  bool deliveryOff = false;  // trigger delivery switched off by SetDispatching
+  bool delivering = false;   // inside a delivery
+  bool windowHandlerRunning = false;  // a window handler of this port runs on the UI thread
   bool closePending = false;  // closed by a handler: torn down when the delivery returns
   bool closing = false;        // being torn down by the thread that closed it
   std::uint32_t deviceEvents = 0;
@@ -114,9 +116,18 @@ struct Port {
     if (outFull) return outSize;
     return (outHead - outTail + outSize) % std::max(outSize, 1);
   }
+  // Reads peek while an avail or data event is delivered, but only those of
+  // the handler being called: on the dispatch thread, or on the UI thread
+  // while a window handler of this port runs. Anyone else reading meanwhile
+  // (a wait for text on the UI thread) takes the bytes as usual.
+  bool Peeking() const {
+    if (!peekMode) return false;
+    if (std::this_thread::get_id() == dispatchThreadId) return true;
+    return windowHandlerRunning && UiThread::Current().IsUiThread();
+  }
   int Available() const {
     const int count = static_cast<int>(received - consumed);
-    return peekMode ? count - peekOffset : count;
+    return Peeking() ? count - peekOffset : count;
   }
   std::int32_t Elapsed() const { return (MilliCount() - startMs) & 0x7FFFFFFF; }
 };
@@ -300,7 +311,15 @@ void CallHandler(const PortPtr& port, HandlerNode& node, std::uint16_t msg, std:
         {
           std::lock_guard lock(port->lock);
           if (node.deleted) return;
+          port->windowHandlerRunning = true;
         }
+        struct Finished {
+          Port& p;
+          ~Finished() {
+            std::lock_guard lock(p.lock);
+            p.windowHandlerRunning = false;
+          }
+        } finished{*port};
         node.window->TriggerMessage(msg, handleArg, lParam);
       },
       kWindowSendTimeoutMs);
@@ -313,7 +332,6 @@ bool Deliver(const PortPtr& port, std::uint16_t msg, std::uint16_t trigger, std:
   Port& p = *port;
   std::unique_lock lock(p.lock);
   const bool dataEvent = msg == kMsgTriggerAvail || msg == kMsgTriggerData;
-  p.dispatching = true;
   p.delivering = true;
   p.peekMode = dataEvent && !(p.options & doPeekOff);
   p.reassigned.fill(false);
@@ -325,7 +343,7 @@ bool Deliver(const PortPtr& port, std::uint16_t msg, std::uint16_t trigger, std:
     lock.unlock();
     CallHandler(port, *it, msg, handleArg, dataArg);
     lock.lock();
-    if (p.closePending) {
+    if (p.closePending || p.closing) {
       delivered = false;
       break;
     }
@@ -338,15 +356,15 @@ bool Deliver(const PortPtr& port, std::uint16_t msg, std::uint16_t trigger, std:
   }
   p.handlers.remove_if([](const HandlerNode& n) { return n.deleted; });
   if (p.peekMode) {
-    p.consumed += static_cast<std::uint64_t>(largestPeek);
+    p.consumed = std::min(p.consumed + static_cast<std::uint64_t>(largestPeek), p.received);
     WakeReceiverLocked(p);
     // Avail offered bytes nobody took: do not offer them again until more come.
     if (msg == kMsgTriggerAvail && largestPeek < static_cast<int>(handleArg)) delivered = false;
   }
   p.peekMode = false;
   p.peekOffset = 0;
-  p.dispatching = false;
   p.delivering = false;
+  p.changed.notify_all();
   return delivered;
 }
 
@@ -359,6 +377,9 @@ bool DataAvailPass(const PortPtr& port) {
                        [](const DataTriggerSlot& t) { return t.handle != 0 && t.matched; });
   };
   bool matched = slotMatched();  // a match held back behind an avail event
+  // Bytes the ring has since written over are gone: never scan those.
+  const std::uint64_t oldestInRing = p.received > kInputBufferSize ? p.received - kInputBufferSize : 0;
+  if (p.scanned < oldestInRing) p.scanned = oldestInRing;
   while (!matched && p.scanned < p.received) {
     const std::uint8_t byte = p.input[p.scanned % kInputBufferSize];
     for (auto& t : p.triggers.data) {
@@ -377,7 +398,8 @@ bool DataAvailPass(const PortPtr& port) {
       if (t.handle != 0 && t.matched) longest = std::max<int>(longest, t.length);
     }
     const std::uint64_t matchStart = p.matchAt + 1 - std::min<std::uint64_t>(longest, p.matchAt + 1);
-    if (level > 0 && matchStart > p.lastAvail && matchStart - p.lastAvail >= static_cast<std::uint64_t>(level)) {
+    if (level > 0 && matchStart > p.lastAvail && matchStart > p.consumed &&
+        matchStart - p.lastAvail >= static_cast<std::uint64_t>(level)) {
       // The bytes before the match go first; the match fires on the next pass.
       const auto count = static_cast<std::uint32_t>(matchStart - p.consumed);
       p.scanned = p.matchAt;
@@ -483,7 +505,7 @@ bool Closing(Port& p) {
 
 bool Dispatching(Port& p) {
   std::lock_guard lock(p.lock);
-  return p.dispatching;
+  return p.delivering || p.deliveryOff;
 }
 
 void ClearFiredMarks(Port& p) {
@@ -589,6 +611,10 @@ void TearDown(const PortPtr& port, bool onDispatchThread);
 
 void DispatchThread(PortPtr port) {
   Port& p = *port;
+  {
+    std::lock_guard lock(p.lock);
+    p.dispatchThreadId = std::this_thread::get_id();
+  }
   SignalStarted(p);
   for (;;) {
     std::unique_lock lock(p.lock);
@@ -819,23 +845,30 @@ int PortOpenAttached(const std::string& name, int kind, int inSize, int outSize,
 int PortClose(int handle) {
   PortPtr port = Lookup(handle);
   if (!port) return ecBadHandle;
-  {
-    std::lock_guard lock(port->lock);
-    if (port->closePending || port->closing) return 0;
-    if (port->delivering) {
-      // Inside a handler: the dispatch thread tears the port down once the
-      // delivery has returned.
-      port->closePending = true;
-      port->changed.notify_all();
-      return 0;
-    }
-    port->closing = true;
+  Port& p = *port;
+  std::unique_lock lock(p.lock);
+  if (p.closePending || p.closing) return 0;
+  const bool onDispatchThread = std::this_thread::get_id() == p.dispatchThreadId;
+  if (p.delivering && (onDispatchThread || p.windowHandlerRunning)) {
+    // Inside a handler: the dispatch thread tears the port down once the
+    // delivery has returned.
+    p.closePending = true;
+    p.changed.notify_all();
+    return 0;
   }
-  if (std::this_thread::get_id() == port->dispatchThread.get_id()) {
-    TearDown(port, true);
-  } else {
-    TearDown(port, false);
+  p.closing = true;
+  // A delivery in progress ends first. It may be waiting for the UI thread,
+  // so a close on the UI thread keeps its queue running meanwhile.
+  UiThread& ui = UiThread::Current();
+  const bool onUiThread = ui.IsUiThread();
+  while (p.delivering) {
+    lock.unlock();
+    if (onUiThread) ui.ProcessPendingMessages();
+    lock.lock();
+    p.changed.wait_for(lock, std::chrono::milliseconds(2), [&] { return !p.delivering; });
   }
+  lock.unlock();
+  TearDown(port, onDispatchThread);
   return 0;
 }
 
@@ -879,7 +912,7 @@ int GetChar(int handle) {
   return WithPort(handle, [](Port& p) {
     if (p.Available() <= 0) return static_cast<int>(ecBufferIsEmpty);
     std::uint8_t byte;
-    if (p.peekMode) {
+    if (p.Peeking()) {
       byte = p.input[(p.consumed + static_cast<std::uint64_t>(p.peekOffset)) % kInputBufferSize];
       ++p.peekOffset;
     } else {
@@ -896,7 +929,7 @@ int PeekChar(int handle, int n) {
   return WithPort(handle, [n](Port& p) {
     if (n < 1) return static_cast<int>(ecBadArgument);
     if (p.Available() < n) return static_cast<int>(ecBufferIsEmpty);
-    const std::uint64_t from = p.consumed + static_cast<std::uint64_t>(p.peekMode ? p.peekOffset : 0);
+    const std::uint64_t from = p.consumed + static_cast<std::uint64_t>(p.Peeking() ? p.peekOffset : 0);
     return static_cast<int>(p.input[(from + static_cast<std::uint64_t>(n - 1)) % kInputBufferSize]);
   });
 }
@@ -926,7 +959,7 @@ int OutFreeSpace(int handle) {
 int FlushInput(int handle) {
   return WithPort(handle, [](Port& p) {
     const int result = p.layer->Flush(p.device, true);
-    if (p.peekMode) {
+    if (p.Peeking()) {
       p.peekOffset = static_cast<int>(p.received - p.consumed);
     } else {
       p.consumed = p.received;
@@ -1331,8 +1364,8 @@ int OptionsOf(int handle) {
 
 int SetDispatching(int handle, bool on) {
   return WithPort(handle, [on](Port& p) {
-    const bool before = p.dispatching;
-    p.dispatching = on;
+    const bool before = p.deliveryOff;
+    p.deliveryOff = on;
     return before ? 1 : 0;
   });
 }

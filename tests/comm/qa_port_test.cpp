@@ -295,6 +295,8 @@ TEST_F(ComPortTest, WaitForTextRestartsTheMatchAndTimesOut) {
 
   // Bytes arriving during a wait raise no trigger, even while messages are
   // processed; afterwards delivery is back on.
+  port_.SetOpen(false);  // no avail event left over from the waits above
+  port_.SetOpen(true);
   int avails = 0;
   port_.OnTriggerAvail = [&](TQaCustomComPort&, std::uint16_t) { ++avails; };
   std::thread feeder([&] {
