@@ -263,6 +263,22 @@ TEST_F(DispatcherTest, WindowHandlersRunOnTheUiThreadAndAreSkippedWhenItIsBusy) 
   EXPECT_EQ(window.messages.size(), 1u);
 }
 
+TEST_F(DispatcherTest, ClosingOnTheUiThreadDoesNotWaitForTheUiThread) {
+  RecordingWindow window;
+  ASSERT_EQ(RegisterTriggerHandler(port_, &window, nullptr, nullptr, true), 0);
+  ASSERT_EQ(SetAvailLevel(port_, 1), 0);
+  modem_->Receive("RING\r\n");
+  // The delivery now waits for the UI thread, which is busy closing the port.
+  ASSERT_TRUE(WaitUntil([&] { return BytesAvailable(port_) == 6; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(PortClose(port_), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+  EXPECT_FALSE(modem_->IsOpen());  // closed at once, so it can be opened again
+  EXPECT_FALSE(PortIsOpen(port_));
+  EXPECT_EQ(window.messages.size(), 1u);  // the waiting message was handed over, not lost
+}
+
 TEST_F(DispatcherTest, OutputRingRefusesOversizedBlocksAndFlushAbandonsPendingOutput) {
   modem_->HoldOutput(true);
   const std::string block(4000, 'x');
