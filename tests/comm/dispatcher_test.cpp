@@ -136,12 +136,14 @@ TEST_F(DispatcherTest, HandlerWithoutPassOnKeepsTheEventAndRemovalWaitsForTheDel
 
 TEST_F(DispatcherTest, AThrowingProcedureHandlerDoesNotStopTheDispatcher) {
   EventRecorder rec;
-  rec.Action = [](const TriggerEvent&) { throw std::runtime_error("handler failed"); };
+  std::atomic<int> calls{0};
+  rec.Action = [&](const TriggerEvent&) {
+    if (++calls == 1) throw std::runtime_error("handler failed");
+  };
   ASSERT_EQ(RegisterTriggerHandler(port_, nullptr, EventRecorder::Procedure, &rec, false), 0);
   const int timer = AddTimerTrigger(port_);
   ASSERT_EQ(SetTimerTrigger(port_, timer, 1, true), 0);
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  rec.Action = nullptr;
+  ASSERT_TRUE(WaitUntil([&] { return calls == 1; }));
   ASSERT_EQ(SetTimerTrigger(port_, timer, 1, true), 0);
   ASSERT_TRUE(WaitUntil([&] { return rec.Count(kMsgTriggerTimer) == 1; }));
 }
