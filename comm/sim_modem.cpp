@@ -1,5 +1,6 @@
 #include "comm/sim_modem.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -27,6 +28,10 @@ struct SimModem::Impl {
   std::uint32_t pendingEvents = 0;  // line and error events not yet reported
   int writeChunk = 0;
   bool holdOutput = false;
+  // Line pacing: bytes leave at lineRate bits per second (ten bits a byte)
+  // through a 16-byte transmit FIFO; the line is busy until lineFreeAt.
+  int lineRate = 0;
+  std::chrono::steady_clock::time_point lineFreeAt{};
   bool vanished = false;
   int failOpen = 0;
 
@@ -36,12 +41,37 @@ struct SimModem::Impl {
   std::uint64_t eventWakes = 0;
   std::uint64_t writerWakes = 0;
 
+  static constexpr int kFifoBytes = 16;
+
+  std::chrono::nanoseconds ByteTime() const { return std::chrono::nanoseconds(10'000'000'000LL / lineRate); }
+
+  // Bytes the transmit FIFO takes now; any number without pacing.
+  int FifoRoom(std::chrono::steady_clock::time_point now) const {
+    if (lineRate <= 0) return kFifoBytes;
+    const auto backlog = lineFreeAt > now ? lineFreeAt - now : std::chrono::nanoseconds(0);
+    const auto queued = static_cast<int>((backlog + ByteTime() - std::chrono::nanoseconds(1)) / ByteTime());
+    return std::max(kFifoBytes - queued, 0);
+  }
+
+  // When the FIFO has room again.
+  std::chrono::steady_clock::time_point RoomAt() const { return lineFreeAt - ByteTime() * (kFifoBytes - 1); }
+
   // Whether the line takes output now (called under the lock).
   bool TakesOutput() const {
     if (holdOutput) return false;
     if (state.outxCtsFlow && !(lines & kLineCts)) return false;
     if (state.outxDsrFlow && !(lines & kLineDsr)) return false;
-    return true;
+    return FifoRoom(std::chrono::steady_clock::now()) > 0;
+  }
+
+  // Takes up to count bytes into the FIFO; returns how many.
+  int Accept(int count) {
+    if (writeChunk > 0 && count > writeChunk) count = writeChunk;
+    if (lineRate <= 0) return count;
+    const auto now = std::chrono::steady_clock::now();
+    count = std::min(count, FifoRoom(now));
+    lineFreeAt = std::max(lineFreeAt, now) + ByteTime() * count;
+    return count;
   }
 };
 
@@ -174,8 +204,7 @@ class SimLayer final : public DeviceLayer {
       std::lock_guard lock(modem->mutex);
       if (modem->vanished) return ecDeviceWriteError;
       if (!modem->TakesOutput()) return 0;
-      int n = count;
-      if (modem->writeChunk > 0 && n > modem->writeChunk) n = modem->writeChunk;
+      const int n = modem->Accept(count);
       taken = std::string_view(reinterpret_cast<const char*>(data), static_cast<std::size_t>(n));
       modem->written.append(taken);
       handler = modem->onWrite;
@@ -229,8 +258,13 @@ class SimLayer final : public DeviceLayer {
     if (!modem) return ecNotOpen;
     std::unique_lock lock(modem->mutex);
     const std::uint64_t wakes = modem->writerWakes;
-    modem->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                            [&] { return modem->writerWakes != wakes || modem->vanished || modem->TakesOutput(); });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    auto ready = [&] { return modem->writerWakes != wakes || modem->vanished || modem->TakesOutput(); };
+    while (!ready() && std::chrono::steady_clock::now() < deadline) {
+      // A paced line frees room as time passes, without a notification.
+      const auto until = modem->lineRate > 0 ? std::min(deadline, modem->RoomAt()) : deadline;
+      modem->changed.wait_until(lock, until);
+    }
     return modem->vanished ? static_cast<int>(ecDeviceWriteError) : 0;
   }
 
@@ -367,6 +401,12 @@ void SimModem::InjectLineError(std::uint16_t errors) {
 void SimModem::SetWriteChunk(int maxBytes) {
   std::lock_guard lock(impl_->mutex);
   impl_->writeChunk = maxBytes;
+}
+
+void SimModem::SetLineRate(int bitsPerSecond) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->lineRate = std::max(bitsPerSecond, 0);
+  impl_->lineFreeAt = {};
 }
 
 void SimModem::HoldOutput(bool hold) {

@@ -65,9 +65,11 @@ class SimModem {
   // Line errors (LineErrorBit) as the device would report them.
   void InjectLineError(std::uint16_t errors);
 
-  // Write pacing: the device takes at most maxBytes per write (0: no limit)
-  // and nothing at all while held.
+  // Write pacing: the device takes at most maxBytes per write (0: no limit),
+  // sends at a line rate (bits per second, ten bits a byte, through a 16-byte
+  // transmit FIFO; 0: at once) and takes nothing at all while held.
   void SetWriteChunk(int maxBytes);
+  void SetLineRate(int bitsPerSecond);
   void HoldOutput(bool hold);
 
   // The device disappears: reads and writes fail from now on.

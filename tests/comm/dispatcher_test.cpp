@@ -299,6 +299,24 @@ TEST_F(DispatcherTest, OutputRingRefusesOversizedBlocksAndFlushAbandonsPendingOu
   EXPECT_EQ(modem_->TakeWritten(), "AT\r");
 }
 
+TEST_F(DispatcherTest, APacedLineDrainsTheOutputRingAtItsRate) {
+  EventRecorder rec;
+  ASSERT_EQ(RegisterTriggerHandler(port_, nullptr, EventRecorder::Procedure, &rec, true), 0);
+  modem_->SetLineRate(19200);  // 1920 bytes a second
+  modem_->SetWriteChunk(7);
+  const int drained = AddStatusTrigger(port_, stOutBuffUsed);
+  ASSERT_EQ(SetStatusTrigger(port_, drained, 0, true), 0);
+  const std::string page(480, 'p');
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(PutString(port_, page), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_GT(OutBytesWaiting(port_), 0);  // still on its way
+  ASSERT_TRUE(WaitUntil([&] { return rec.Count(kMsgTriggerStatus) == 1; }));
+  // 480 bytes at 1920 a second, less the FIFO the last bytes sit in.
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(230));
+  EXPECT_EQ(modem_->TakeWritten(), page);
+}
+
 TEST_F(DispatcherTest, CtsFlowHoldsOutputUntilTheModemRaisesCts) {
   modem_->SetLine(kLineCts, false);
   ASSERT_EQ(HwFlowOn(port_, 7372, 819, 2 | 8), 0);
