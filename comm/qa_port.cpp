@@ -79,7 +79,10 @@ class TQaCustomComPort::HiddenWindow : public TriggerWindow {
   }
 };
 
-TQaCustomComPort::TQaCustomComPort() = default;
+// Components belong to the UI thread: touching the UI-thread interface here
+// makes sure the headless fallback, when no program installed its own, takes
+// this thread as its UI thread rather than the first worker thread to send.
+TQaCustomComPort::TQaCustomComPort() { UiThread::Current(); }
 
 TQaCustomComPort::~TQaCustomComPort() {
   if (!open_) return;
