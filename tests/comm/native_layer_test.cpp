@@ -14,7 +14,9 @@
 #include <thread>
 
 #include "comm/error_codes.h"
+#include "comm/modem_commands.h"
 #include "comm/native_layer.h"
+#include "comm/qa_port.h"
 #include "tests/comm/comm_test_support.h"
 #include "tests/support/temp_dir.h"
 
@@ -271,6 +273,36 @@ TEST_F(NativeLayerTest, ADeviceWithoutReadWritePermissionSaysSo) {
   });
   if (result == 100 || result == 101) GTEST_SKIP() << "cannot take read-write permission away from " << path;
   EXPECT_EQ(-result, kOsPermissionDenied);
+}
+
+TEST_F(NativeLayerTest, TheComPortComponentTalksToAModemOnATerminal) {
+  HeadlessUiThread ui;
+  UiThread::Install(&ui);
+  TQaComPort port;
+  port.SetComNumber(1);
+  port.SetDevicePath(pty_.SlavePath());
+  port.SetInSize(8192);
+  port.SetOutSize(8192);
+  port.SetAutoOpen(false);
+  port.SetHWFlowOptions(hwfUseRTS | hwfRequireCTS);
+  std::string message;
+  ASSERT_TRUE(OpenComPortChecked(port, message)) << message;
+  std::thread modem([&] {
+    if (pty_.Read(4) == "ATZ\r") pty_.Send("ATZ\r\r\nOK\r\n");
+  });
+  EXPECT_TRUE(SendModemCommand(port, "Z"));
+  modem.join();
+
+  TQaComPort second;
+  second.SetComNumber(1);
+  second.SetDevicePath(pty_.SlavePath());
+  EXPECT_FALSE(OpenComPortChecked(second, message));
+  EXPECT_EQ(message.rfind("The communications port is in use ( Com 1 )", 0), 0u) << message;
+  second.SetDevicePath("/dev/tessivane-no-such-port");
+  EXPECT_FALSE(OpenComPortChecked(second, message));
+  EXPECT_EQ(message, "Unable to open the specified communications port ( Com1 )");
+  port.SetOpen(false);
+  UiThread::Install(nullptr);
 }
 
 }  // namespace

@@ -205,6 +205,44 @@ TEST_F(ComPortTest, SettingsAreAppliedAtOpenAndBySettersWhileOpen) {
   EXPECT_THROW(port_.SetDataBits(4), ENotSupported);  // the line refuses it
 }
 
+// Sees, from the hook that applies UseMSRShadow, which settings the open has
+// applied before it and which after.
+class OrderProbe : public TQaComPort {
+ public:
+  int optionsThen = -1;
+  SavedTriggers triggersThen;
+  bool dtrThen = true;
+  SimModem* modem = nullptr;
+
+ protected:
+  void ApplyUseMSRShadow() override {
+    const int h = PortHandle();
+    optionsThen = OptionsOf(h);
+    SaveTriggers(h, triggersThen);
+    dtrThen = modem->Dtr();
+    TQaComPort::ApplyUseMSRShadow();
+  }
+};
+
+TEST_F(ComPortTest, SettingsApplyInTheirFixedOrderAtOpen) {
+  OrderProbe probe;
+  probe.modem = com1_.get();
+  probe.SetDeviceLayer(dlOther);
+  probe.SetComNumber(1);
+  probe.SetAutoOpen(false);
+  probe.SetTriggerLength(9);
+  probe.SetDTR(false);
+  probe.SetUseEventWord(false);
+  probe.SetOpen(true);
+  EXPECT_EQ(probe.triggersThen.availLevel, 9);  // before: trigger length
+  EXPECT_FALSE(probe.dtrThen);                  // and DTR
+  EXPECT_NE(probe.optionsThen & doPeekOff, 0);  // after: peek mode
+  const int h = probe.PortHandle();
+  EXPECT_EQ(OptionsOf(h) & doPeekOff, 0);
+  EXPECT_EQ(OptionsOf(h) & doUseEventWord, 0);
+  probe.SetOpen(false);
+}
+
 TEST_F(ComPortTest, TriggerEventsArriveOnTheUiThread) {
   std::vector<std::string> seen;
   port_.OnTrigger = [&](TQaCustomComPort&, std::uint16_t msg, std::uint16_t handle, std::uint16_t data) {
