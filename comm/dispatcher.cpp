@@ -59,7 +59,6 @@ struct Port {
 
   SavedTriggers triggers;
   std::array<bool, kStatusTriggerSlots> statusFired{};
-  bool anyStatusFired = false;
   std::array<bool, kTriggerHandles> reassigned{};
 
   // Input ring, positions counted from the start of the stream so that a
@@ -472,7 +471,6 @@ bool StatusPass(const PortPtr& port) {
     if (!fires) continue;
     s.armed = false;
     p.statusFired[i] = true;
-    p.anyStatusFired = true;
     const std::uint16_t handle = s.handle;
     LogLocked(p, kLogTrigger, kLogStatus, handle);
     lock.unlock();
@@ -511,7 +509,6 @@ bool Dispatching(Port& p) {
 void ClearFiredMarks(Port& p) {
   std::lock_guard lock(p.lock);
   p.statusFired.fill(false);
-  p.anyStatusFired = false;
 }
 
 void StatusPasses(const PortPtr& port) {

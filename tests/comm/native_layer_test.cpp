@@ -193,6 +193,48 @@ TEST_F(NativeLayerTest, ADeviceThatVanishesFailsWritesAndStillCloses) {
   EXPECT_FALSE(std::filesystem::exists(locks_.File(NativeLockFileName(pty_.SlavePath()))));
 }
 
+TEST_F(NativeLayerTest, TheOperationTableWorksOnAnOpenDevice) {
+  const auto layer = NativeDeviceLayer();
+  const DeviceHandle h = layer->Open(pty_.SlavePath());
+  ASSERT_GE(h, 0);
+  SerialState state;
+  ASSERT_EQ(layer->BuildState("baud=2400 parity=e data=7 stop=2", state), 0);
+  EXPECT_EQ(state.baud, 2400u);
+  EXPECT_EQ(state.parity, 2);
+  EXPECT_EQ(state.byteSize, 7);
+  EXPECT_EQ(state.stopBits, 2);
+  SerialState unchanged = state;
+  EXPECT_EQ(layer->BuildState("baud=2400 parity=q", unchanged), -1);
+  EXPECT_EQ(unchanged, state);
+  ASSERT_EQ(layer->SetState(h, state), 0);
+  SerialState read;
+  ASSERT_EQ(layer->GetState(h, read), 0);
+  EXPECT_EQ(read.baud, 2400u);
+  EXPECT_EQ(layer->TransmitChar(h, 'Q'), 0);
+  EXPECT_EQ(pty_.Read(1), "Q");
+  EXPECT_EQ(layer->SetEventMask(h, kDispatcherEventMask), 0);
+  EXPECT_EQ(layer->GetEventMask(h), static_cast<int>(kDispatcherEventMask));
+  EXPECT_EQ(layer->EnableNotification(h, 10), ecNotSupported);
+  EXPECT_EQ(layer->SetupQueues(h, 8192, 8192), 1);
+  pty_.Send("in");
+  std::uint8_t buffer[8];
+  ASSERT_TRUE(WaitUntil([&] {
+    DeviceStatus status;
+    return layer->GetErrorAndStatus(h, status) == 0 && status.inQueue == 2;
+  }));
+  EXPECT_EQ(layer->Read(h, buffer, sizeof buffer), 2);
+  EXPECT_EQ(layer->Close(h), 0);
+  EXPECT_EQ(layer->Read(h, buffer, sizeof buffer), ecNotOpen);
+  DeviceStatus status;
+  EXPECT_EQ(layer->GetErrorAndStatus(h, status), ecNotOpen);
+
+  const auto none = NullDeviceLayer();
+  EXPECT_EQ(none->Open(pty_.SlavePath()), ecNullApi);
+  EXPECT_EQ(none->Write(1, buffer, 1), ecNullApi);
+  EXPECT_EQ(none->SetState(1, state), ecNullApi);
+  EXPECT_EQ(none->BuildState("baud=9600", state), ecNullApi);
+}
+
 TEST_F(NativeLayerTest, MissingDevicesAndNonTerminalsDoNotExist) {
   EXPECT_EQ(PortOpen("/dev/tessivane-no-such-port", kDispatcherThreads, 8192, 8192, 19200, 0, 8, 1),
             kOsFileNotFound);
