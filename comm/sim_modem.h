@@ -17,6 +17,16 @@
 // CTS output flow, the modem takes nothing while its CTS line is off, as a
 // real line would hold the sender. A new modem has CTS and DSR on, as a
 // powered modem has; carrier and ring are off.
+//
+// OnWrite gets the bytes in the pieces the device took them (SetWriteChunk
+// and SetLineRate make those small), so a scripted modem should gather them
+// up to the carriage return before it answers a command.
+//
+// To put it behind a com port component:
+//
+//   SetOtherDeviceLayerProvider([] { return SimDeviceLayer(); });
+//   port.SetDeviceLayer(dlOther);
+//   port.SetDevicePath("sim0");   // or map COMn to "sim0" in [Ports] of TV.INI
 #pragma once
 
 #include <cstdint>
