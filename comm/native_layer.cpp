@@ -308,7 +308,8 @@ class NativeLayer final : public DeviceLayer {
   int GetErrorAndStatus(DeviceHandle h, DeviceStatus& status) override {
     auto device = Find(h);
     if (!device) return ecNotOpen;
-    PollLineState(*device);
+    // The line changes stay for the comm-event thread to report.
+    PollLineState(*device, false);
     int waiting = 0;
     status.inQueue = ::ioctl(device->fd, FIONREAD, &waiting) == 0 ? waiting : 0;
     waiting = 0;
@@ -398,7 +399,7 @@ class NativeLayer final : public DeviceLayer {
       return 0;
     }
     if (watchInput && (fds[1].revents & POLLIN)) events |= kEvRxChar;
-    events |= PollLineState(*device);
+    events |= PollLineState(*device, true);
     return events & mask;
   }
 
@@ -434,12 +435,12 @@ class NativeLayer final : public DeviceLayer {
     device.lost = true;
   }
 
-  // Reads the modem lines and error counters, remembers new line errors and
-  // returns the events their changes stand for.
-  static std::uint32_t PollLineState(Device& device) {
+  // Reads the error counters (and with lines the modem lines), remembers new
+  // line errors and returns the events the changes stand for.
+  static std::uint32_t PollLineState(Device& device, bool lines) {
     std::uint32_t events = 0;
     int bits = 0;
-    const bool haveLines = device.hasLines && ::ioctl(device.fd, TIOCMGET, &bits) == 0;
+    const bool haveLines = lines && device.hasLines && ::ioctl(device.fd, TIOCMGET, &bits) == 0;
     serial_icounter_struct counters{};
     const bool haveCounters = device.hasCounters && ::ioctl(device.fd, TIOCGICOUNT, &counters) == 0;
     std::lock_guard lock(device.mutex);
