@@ -3,11 +3,15 @@
 //
 //   PtyThroughput: put block on one port, avail events with GetChar on the
 //     other; bytes per second and process CPU milliseconds per megabyte.
+//   PtyRawBaseline: the same bytes written and read with plain write() and
+//     read() on the pair, the peer the dispatcher path is compared with.
 //   IdlePortCpu: an open port with an avail trigger and a handler, nothing
 //     arriving, for 10 s; process CPU as a percentage of one core.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/resource.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -91,6 +95,45 @@ void PtyThroughput(benchmark::State& state) {
   state.counters["cpu_ms_per_MB"] = cpu * 1000 / megabytes;
 }
 BENCHMARK(PtyThroughput)->Arg(256)->Arg(4096)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void PtyRawBaseline(benchmark::State& state) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  grantpt(master);
+  unlockpt(master);
+  const int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+  termios tio{};
+  tcgetattr(slave, &tio);
+  cfmakeraw(&tio);
+  tcsetattr(slave, TCSANOW, &tio);
+  const auto blockSize = static_cast<std::size_t>(state.range(0));
+  constexpr std::uint64_t kBytesPerRound = 4 << 20;
+  std::vector<std::uint8_t> block(blockSize, 0x55);
+  double cpu = 0;
+  for (auto _ : state) {
+    const double cpuBefore = ProcessCpuSeconds();
+    std::thread reader([&] {
+      std::vector<std::uint8_t> in(65536);
+      for (std::uint64_t got = 0; got < kBytesPerRound;) {
+        const auto n = read(master, in.data(), in.size());
+        if (n <= 0) break;
+        got += static_cast<std::uint64_t>(n);
+      }
+    });
+    for (std::uint64_t sent = 0; sent < kBytesPerRound;) {
+      const auto n = write(slave, block.data(), blockSize);
+      if (n <= 0) break;
+      sent += static_cast<std::uint64_t>(n);
+    }
+    reader.join();
+    cpu += ProcessCpuSeconds() - cpuBefore;
+  }
+  close(slave);
+  close(master);
+  const double megabytes = static_cast<double>(state.iterations() * kBytesPerRound) / (1 << 20);
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kBytesPerRound));
+  state.counters["cpu_ms_per_MB"] = cpu * 1000 / megabytes;
+}
+BENCHMARK(PtyRawBaseline)->Arg(256)->Arg(4096)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void IdlePortCpu(benchmark::State& state) {
   PtyPair pair;
