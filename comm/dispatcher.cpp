@@ -379,11 +379,17 @@ bool DataAvailPass(const PortPtr& port) {
   // Bytes the ring has since written over are gone: never scan those.
   const std::uint64_t oldestInRing = p.received > kInputBufferSize ? p.received - kInputBufferSize : 0;
   if (p.scanned < oldestInRing) p.scanned = oldestInRing;
+  std::array<DataTriggerSlot*, kDataTriggerSlots> active{};
+  std::size_t activeCount = 0;
+  for (auto& t : p.triggers.data) {
+    if (t.handle != 0 && t.length != 0) active[activeCount++] = &t;
+  }
+  if (activeCount == 0) p.scanned = p.received;
   while (!matched && p.scanned < p.received) {
     const std::uint8_t byte = p.input[p.scanned % kInputBufferSize];
-    for (auto& t : p.triggers.data) {
-      if (t.handle != 0 && t.length != 0 && OfferByte(t, byte)) {
-        t.matched = true;
+    for (std::size_t i = 0; i < activeCount; ++i) {
+      if (OfferByte(*active[i], byte)) {
+        active[i]->matched = true;
         matched = true;
       }
     }
