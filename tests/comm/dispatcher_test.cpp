@@ -299,6 +299,33 @@ TEST_F(DispatcherTest, OutputRingRefusesOversizedBlocksAndFlushAbandonsPendingOu
   EXPECT_EQ(modem_->TakeWritten(), "AT\r");
 }
 
+TEST_F(DispatcherTest, ABlockCrossingTheRingEndIsSentInTwoStretches) {
+  std::mutex mutex;
+  std::vector<std::size_t> pieces;
+  modem_->OnWrite([&](std::string_view bytes) {
+    std::lock_guard lock(mutex);
+    pieces.push_back(bytes.size());
+  });
+  ASSERT_EQ(PutString(port_, std::string(4000, 'a')), 0);  // the ring holds 4096
+  ASSERT_TRUE(modem_->WaitForWritten(4000, 2000));
+  ASSERT_TRUE(WaitUntil([&] { return OutBytesWaiting(port_) == 0; }));
+  modem_->TakeWritten();
+  modem_->HoldOutput(true);
+  ASSERT_EQ(PutString(port_, std::string(200, 'b')), 0);
+  {
+    std::lock_guard lock(mutex);
+    pieces.clear();
+  }
+  modem_->HoldOutput(false);
+  ASSERT_TRUE(WaitUntil([&] {
+    std::lock_guard lock(mutex);
+    return pieces.size() == 2;
+  }));
+  EXPECT_EQ(modem_->TakeWritten(), std::string(200, 'b'));
+  std::lock_guard lock(mutex);
+  EXPECT_EQ(pieces, (std::vector<std::size_t>{96, 104}));
+}
+
 TEST_F(DispatcherTest, APacedLineDrainsTheOutputRingAtItsRate) {
   EventRecorder rec;
   ASSERT_EQ(RegisterTriggerHandler(port_, nullptr, EventRecorder::Procedure, &rec, true), 0);
