@@ -60,7 +60,8 @@ class SimModem {
   // Program to far end.
   void OnWrite(WriteHandler handler);
   std::string TakeWritten();
-  // Waits until at least count bytes are held for TakeWritten.
+  // Waits until at least count bytes are held for TakeWritten (OnWrite for
+  // the last of them may still be running).
   bool WaitForWritten(std::size_t count, int timeoutMs) const;
 
   // Modem lines driven by the far end (CTS, DSR, RI, DCD as ModemLine bits).
