@@ -18,6 +18,7 @@ struct Command {
 
 int ErrorCommand(const Args& args);
 int DbCommand(const Args& args);
+int AtCommand(const Args& args);
 
 // Prints "tvfax: <message>" to stderr and returns the usage-error status 2.
 int UsageError(const std::string& message);

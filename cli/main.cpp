@@ -13,6 +13,8 @@ constexpr Command kCommands[] = {
     {"error", "CODE", "print an error code's exception class and message", ErrorCommand},
     {"db", "ACTION DIR [TABLE ...]", "create, list and change the fax tables (init, list, add, set, delete, pack, reindex)",
      DbCommand},
+    {"at", "[--device PATH | --home DIR --com N] [--baud B] [--timeout SECONDS] [--trace FILE] [--log FILE] COMMAND...",
+     "send AT commands to the modem and print its replies (exit 0 when all got OK)", AtCommand},
 };
 
 void PrintUsage(std::ostream& out) {
