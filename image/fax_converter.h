@@ -244,8 +244,9 @@ class TQaFaxConverter {
   std::string stationId_;
 };
 
-// Converts a drawn cover page into an APF file at fine resolution: the
-// bottom-right pixel is set black so the page keeps its size when unpacked.
+// Converts a drawn cover page into an APF file at fine resolution without a
+// left margin: the bottom-right pixel is set black so the page keeps its size
+// when unpacked.
 // With an empty outputName the file is the first free SEND/COV#####.APF in
 // the program folder; the name used is returned through outputName.
 int ConvertCoverBitmap(MonoBitmap bitmap, std::string& outputName);

@@ -41,7 +41,9 @@ int ConvertCoverBitmap(MonoBitmap bitmap, std::string& outputName) {
     outputName = UniqueFaxFileName(SendFolder(), "COV");
   }
   bitmap.SetPixel(bitmap.Width() - 1, bitmap.Height() - 1, true);
-  return ConvertBitmap(bitmap, outputName, 50);
+  // The drawn page carries its own margins; a converter margin would push
+  // its right edge, and with it the corner mark, off the line.
+  return ConvertBitmap(bitmap, outputName, 0);
 }
 
 bool ApfRerenderFile(const std::string& source, const std::string& destination) {
