@@ -11,6 +11,15 @@ namespace {
 
 constexpr Command kCommands[] = {
     {"error", "CODE", "print an error code's exception class and message", ErrorCommand},
+    {"info", "FILE.apf", "show a fax file's header and pages", InfoCommand},
+    {"convert",
+     "[--fine] [--wide] [--small-font] [--margin PIXELS] [--top LINES] [--lines N] [--tab N] [--station ID] INPUT "
+     "[OUTPUT.apf]",
+     "convert a text, TIFF, PCX, DCX or BMP file into a fax file", ConvertCommand},
+    {"render", "[--no-autoscale | --half-width] FILE.apf PAGE OUT.pbm", "unpack one fax page into a PBM picture",
+     RenderCommand},
+    {"append", "DEST.apf SRC.apf", "append the pages of one fax file to another", AppendCommand},
+    {"rerender", "SRC.apf DEST.apf", "re-render a fax page by page at fine resolution", RerenderCommand},
 };
 
 void PrintUsage(std::ostream& out) {
