@@ -265,12 +265,37 @@ T4DecodeTree BuildDecodeTree(T4Colour colour) {
 // ---------------------------------------------------------------------------
 // Decoder
 
-T4Decoder::T4Decoder() : white_(BuildDecodeTree(T4Colour::kWhite)), black_(BuildDecodeTree(T4Colour::kBlack)) {
+T4Decoder::T4Decoder()
+    : white_(BuildDecodeTree(T4Colour::kWhite)),
+      black_(BuildDecodeTree(T4Colour::kBlack)),
+      whiteLookup_(std::make_unique<const LookupTable>(BuildLookup(white_))),
+      blackLookup_(std::make_unique<const LookupTable>(BuildLookup(black_))) {
   StartPage();
+}
+
+// For every 13-bit window, walks the tree from the root as the decoder
+// would; a walk that ends on a run or EOL leaf is a lookup entry.
+T4Decoder::LookupTable T4Decoder::BuildLookup(const T4DecodeTree& tree) {
+  LookupTable table{};
+  for (unsigned window = 0; window < table.size(); ++window) {
+    std::int32_t node = 0;
+    for (int bit = 0; bit < kLookupBits; ++bit) {
+      node = tree.nodes[node][(window >> bit) & 1u];
+      const auto& n = tree.nodes[node];
+      if (n[0] > 0) continue;
+      if (n[0] == T4DecodeTree::kRunLeaf || n[0] == T4DecodeTree::kEolLeaf) {
+        table[window] = {static_cast<std::int16_t>(n[1]), static_cast<std::int8_t>(n[0]),
+                         static_cast<std::uint8_t>(bit + 1)};
+      }
+      break;
+    }
+  }
+  return table;
 }
 
 void T4Decoder::StartPage() {
   tree_ = &white_;
+  lookup_ = whiteLookup_.get();
   node_ = 0;
   colourBlack_ = false;
   beforeFirstEol_ = true;
@@ -279,33 +304,6 @@ void T4Decoder::StartPage() {
   invalidCodes_ = 0;
   line_.fill(0);
   bitPosition_ = 0;
-}
-
-void T4Decoder::AddRun(std::int32_t run) {
-  node_ = 0;
-  eolCount_ = 0;
-  if (beforeFirstEol_ || run / 8 + bitPosition_ / 8 >= static_cast<int>(kLineBufferSize)) return;
-  if (colourBlack_) {
-    int pos = bitPosition_;
-    const int end = pos + run;
-    while (pos < end && (pos & 7) != 0) {
-      line_[pos >> 3] |= static_cast<std::uint8_t>(0x80u >> (pos & 7));
-      ++pos;
-    }
-    if (end - pos >= 8) {
-      std::memset(&line_[pos >> 3], 0xFF, static_cast<std::size_t>((end - pos) >> 3));
-      pos += (end - pos) & ~7;
-    }
-    while (pos < end) {
-      line_[pos >> 3] |= static_cast<std::uint8_t>(0x80u >> (pos & 7));
-      ++pos;
-    }
-  }
-  bitPosition_ += run;
-  if (run < 64) {
-    colourBlack_ = !colourBlack_;
-    tree_ = colourBlack_ ? &black_ : &white_;
-  }
 }
 
 int T4Decoder::CompletedLineBytes() const {
@@ -317,6 +315,7 @@ void T4Decoder::TakeEol() {
   std::memset(line_.data(), 0, std::min(line_.size(), static_cast<std::size_t>(bitPosition_ / 8 + 1)));
   bitPosition_ = 0;
   tree_ = &white_;
+  lookup_ = whiteLookup_.get();
   node_ = 0;
   colourBlack_ = false;
   ++eolCount_;

@@ -7,9 +7,12 @@
 // bit is its least significant bit).
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
+#include <memory>
 #include <cstdint>
+#include <cstring>
 #include <span>
 
 namespace tv {
@@ -121,6 +124,20 @@ class T4Decoder {
   int InvalidCodes() const { return invalidCodes_; }
 
  private:
+  static constexpr int kLookupBits = 13;
+  // A whole code seen from the root: its leaf and its length (0: walk).
+  struct Lookup {
+    std::int16_t run = 0;
+    std::int8_t kind = 0;
+    std::uint8_t bits = 0;
+  };
+  using LookupTable = std::array<Lookup, 1u << kLookupBits>;
+  static LookupTable BuildLookup(const T4DecodeTree& tree);
+
+  template <typename Sink>
+  bool StepBit(unsigned bit, Sink& sink);
+  template <typename Sink>
+  bool Reached(std::int32_t kind, std::int32_t run, Sink& sink);
   void AddRun(std::int32_t run);
   // 216 or 256 when the line built so far is one to give out, else 0.
   int CompletedLineBytes() const;
@@ -128,6 +145,9 @@ class T4Decoder {
 
   T4DecodeTree white_;
   T4DecodeTree black_;
+  std::unique_ptr<const LookupTable> whiteLookup_;
+  std::unique_ptr<const LookupTable> blackLookup_;
+  const LookupTable* lookup_ = nullptr;  // the current colour's
   const T4DecodeTree* tree_ = &white_;
   std::int32_t node_ = 0;
   bool colourBlack_ = false;
@@ -140,36 +160,111 @@ class T4Decoder {
   std::array<std::uint8_t, kLineBufferSize + 8> line_{};
 };
 
+inline void T4Decoder::AddRun(std::int32_t run) {
+  node_ = 0;
+  eolCount_ = 0;
+  if (beforeFirstEol_ || run / 8 + bitPosition_ / 8 >= static_cast<int>(kLineBufferSize)) return;
+  if (colourBlack_ && run > 0) {
+    const int start = bitPosition_;
+    const int end = start + run;
+    const std::size_t first = static_cast<std::size_t>(start >> 3);
+    const std::size_t last = static_cast<std::size_t>(end >> 3);
+    const auto head = static_cast<std::uint8_t>(0xFF >> (start & 7));
+    const auto tail = static_cast<std::uint8_t>(~(0xFF >> (end & 7)));
+    if (first == last) {
+      line_[first] |= static_cast<std::uint8_t>(head & tail);
+    } else {
+      line_[first] |= head;
+      std::memset(&line_[first + 1], 0xFF, last - first - 1);
+      line_[last] |= tail;
+    }
+  }
+  bitPosition_ += run;
+  if (run < 64) {
+    colourBlack_ = !colourBlack_;
+    tree_ = colourBlack_ ? &black_ : &white_;
+    lookup_ = colourBlack_ ? blackLookup_.get() : whiteLookup_.get();
+  }
+}
+
+template <typename Sink>
+bool T4Decoder::Reached(std::int32_t kind, std::int32_t run, Sink& sink) {
+  if (kind == T4DecodeTree::kRunLeaf) {
+    AddRun(run);
+  } else if (kind == T4DecodeTree::kEolLeaf) {
+    const int bytes = CompletedLineBytes();
+    const bool keepGoing = bytes == 0 || sink(line_.data(), bytes);
+    TakeEol();
+    return keepGoing;
+  } else {
+    ++invalidCodes_;
+    ignoreOnes_ = true;
+    node_ = 0;
+  }
+  return true;
+}
+
+template <typename Sink>
+bool T4Decoder::StepBit(unsigned bit, Sink& sink) {
+  if (bit) {
+    if (!ignoreOnes_) node_ = tree_->nodes[node_][1];
+  } else {
+    ignoreOnes_ = false;
+    node_ = tree_->nodes[node_][0];
+  }
+  const auto& n = tree_->nodes[node_];
+  if (n[0] > 0) return true;  // inner node
+  return Reached(n[0], n[1], sink);
+}
+
+// Whole codes are looked up 13 bits at a time from the root; everything
+// else (fill bits, dead ends, codes cut by the end of the data) walks the
+// tree bit by bit, so both ways give the same lines, counts and page end.
 template <typename Sink>
 std::size_t T4Decoder::Decode(const std::uint8_t* data, std::size_t size, Sink&& sink) {
-  std::size_t used = 0;
-  while (used < size && !PageEnded()) {
-    const unsigned byte = data[used++];
-    bool keepGoing = true;
-    for (int bit = 0; bit < 8 && !PageEnded(); ++bit) {
-      if ((byte >> bit) & 1u) {
-        if (!ignoreOnes_) node_ = tree_->nodes[node_][1];
+  if (PageEnded() || size == 0) return 0;
+  std::uint64_t limit = std::uint64_t{size} * 8;  // a stop request finishes the current byte
+  std::uint64_t pos = 0;                           // bits used
+  std::uint64_t buffer = 0;                        // the next `avail` bits, first in bit 0
+  int avail = 0;
+  std::size_t next = 0;  // next byte to load
+  auto consume = [&](int n) {
+    buffer >>= n;
+    avail -= n;
+    pos += static_cast<std::uint64_t>(n);
+  };
+  while (pos < limit && !PageEnded()) {
+    if (avail < kLookupBits) {
+      if (next + 4 <= size) {
+        std::uint32_t word;
+        std::memcpy(&word, data + next, 4);  // little-endian: first byte lowest
+        buffer |= std::uint64_t{word} << avail;
+        avail += 32;
+        next += 4;
       } else {
-        ignoreOnes_ = false;
-        node_ = tree_->nodes[node_][0];
-      }
-      const auto& n = tree_->nodes[node_];
-      if (n[0] > 0) continue;  // inner node
-      if (n[0] == T4DecodeTree::kRunLeaf) {
-        AddRun(n[1]);
-      } else if (n[0] == T4DecodeTree::kEolLeaf) {
-        const int bytes = CompletedLineBytes();
-        if (bytes > 0) keepGoing = sink(line_.data(), bytes) && keepGoing;
-        TakeEol();
-      } else if (n[1] == 0) {
-        ++invalidCodes_;
-        ignoreOnes_ = true;
-        node_ = 0;
+        while (avail <= 56 && next < size) {
+          buffer |= std::uint64_t{data[next++]} << avail;
+          avail += 8;
+        }
       }
     }
-    if (!keepGoing) break;
+    if (node_ == 0 && !ignoreOnes_ && avail >= kLookupBits) {
+      const Lookup entry = (*lookup_)[buffer & ((1u << kLookupBits) - 1)];
+      if (entry.bits != 0 && pos + entry.bits <= limit) {
+        consume(entry.bits);
+        if (entry.kind == T4DecodeTree::kRunLeaf) {
+          AddRun(entry.run);
+        } else if (!Reached(entry.kind, entry.run, sink)) {
+          limit = std::min(limit, (pos + 7) & ~std::uint64_t{7});
+        }
+        continue;
+      }
+    }
+    const unsigned bit = static_cast<unsigned>(buffer & 1u);
+    consume(1);
+    if (!StepBit(bit, sink)) limit = std::min(limit, (pos + 7) & ~std::uint64_t{7});
   }
-  return used;
+  return static_cast<std::size_t>((pos + 7) / 8);
 }
 
 }  // namespace tv

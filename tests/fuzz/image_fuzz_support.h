@@ -13,14 +13,20 @@
 
 namespace tv::fuzz {
 
+// Kept for the whole run (never destroyed, so the clean-up at exit can
+// still name it).
 inline const std::string& ScratchFolder() {
-  static const std::string folder = [] {
+  static const std::string* const folder = [] {
     std::string pattern = (std::filesystem::temp_directory_path() / "tv-fuzz-XXXXXX").string();
     if (!mkdtemp(pattern.data())) std::abort();
-    std::atexit([] { std::filesystem::remove_all(ScratchFolder()); });
-    return pattern + "/";
+    auto* name = new std::string(pattern + "/");
+    std::atexit([] {
+      std::error_code ignored;
+      std::filesystem::remove_all(ScratchFolder(), ignored);
+    });
+    return name;
   }();
-  return folder;
+  return *folder;
 }
 
 inline std::string WriteInput(const std::string& name, const std::uint8_t* data, std::size_t size) {

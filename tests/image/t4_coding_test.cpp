@@ -231,5 +231,102 @@ TEST(T4Decoding, OverlongRunsAreDroppedWithoutOverrun) {
   EXPECT_TRUE(decoder.PageEnded());
 }
 
+// The decoding rules applied one bit at a time, straight from the trees,
+// fed in the same chunks: the decoder must give the same lines, invalid-code
+// count and bytes used.
+struct ReferenceDecoder {
+  T4DecodeTree white = BuildDecodeTree(T4Colour::kWhite);
+  T4DecodeTree black = BuildDecodeTree(T4Colour::kBlack);
+  bool isBlack = false, beforeFirstEol = true, ignoreOnes = false;
+  int node = 0, eols = 0, invalid = 0, bitPos = 0;
+  Raster line = Raster(520);
+  std::vector<Raster> lines;
+
+  std::size_t Decode(const std::uint8_t* data, std::size_t size, std::size_t stopAfterLines) {
+    std::size_t used = 0;
+    while (used < size && eols < 3) {
+      const unsigned byte = data[used++];
+      bool stop = false;
+      for (int b = 0; b < 8 && eols < 3; ++b) {
+        const T4DecodeTree& tree = isBlack ? black : white;
+        if ((byte >> b) & 1) {
+          if (!ignoreOnes) node = tree.nodes[node][1];
+        } else {
+          ignoreOnes = false;
+          node = tree.nodes[node][0];
+        }
+        const auto n = tree.nodes[node];
+        if (n[0] == T4DecodeTree::kEolLeaf) {
+          if (bitPos / 8 == 216 || bitPos / 8 == 256) {
+            lines.emplace_back(line.begin(), line.begin() + bitPos / 8);
+            stop = stop || lines.size() == stopAfterLines;
+          }
+          std::fill(line.begin(), line.end(), 0);
+          bitPos = 0;
+          node = 0;
+          isBlack = false;
+          ++eols;
+          beforeFirstEol = false;
+        } else if (n[0] == T4DecodeTree::kRunLeaf) {
+          node = 0;
+          eols = 0;
+          if (!beforeFirstEol && n[1] / 8 + bitPos / 8 < 512) {
+            for (int i = 0; i < n[1] && isBlack; ++i) test::SetBlack(line, bitPos + i);
+            bitPos += n[1];
+            if (n[1] < 64) isBlack = !isBlack;
+          }
+        } else if (n[0] == 0 && n[1] == 0) {
+          ++invalid;
+          ignoreOnes = true;
+          node = 0;
+        }
+      }
+      if (stop) break;
+    }
+    return used;
+  }
+};
+
+TEST(T4Decoding, LookupDecodingMatchesTheBitByBitRules) {
+  std::mt19937 random(99);
+  T4LineCoder coder = Coder(kStandardWidth, 0);
+  for (int round = 0; round < 300; ++round) {
+    std::vector<std::uint8_t> data;
+    if (round % 3 == 0) {
+      data.resize(static_cast<std::size_t>(random() % 3000));
+      for (auto& b : data) b = static_cast<std::uint8_t>(random() & (round % 2 ? random() : 0xFF));
+    } else {
+      for (int y = 0; y < 12; ++y) {
+        const Raster l = RandomLine(random, kStandardLineBytes, static_cast<int>(random() % 40));
+        auto coded = coder.CodeLine(l.data());
+        data.insert(data.end(), coded.begin(), coded.end());
+      }
+      data.insert(data.end(), kEndOfPageCodes.begin(), kEndOfPageCodes.end());
+      for (int flips = static_cast<int>(random() % 6); flips > 0; --flips) {
+        data[random() % data.size()] ^= static_cast<std::uint8_t>(1u << (random() % 8));
+      }
+    }
+    const std::size_t stopAfter = round % 5 == 0 ? 3 : 0;
+    ReferenceDecoder reference;
+    T4Decoder decoder;
+    std::vector<Raster> lines;
+    std::size_t at = 0;
+    while (at < data.size()) {
+      const std::size_t chunk = std::min<std::size_t>(data.size() - at, 1 + random() % 700);
+      const std::size_t expected = reference.Decode(data.data() + at, chunk, stopAfter);
+      const std::size_t used = decoder.Decode(data.data() + at, chunk, [&](const std::uint8_t* line, int n) {
+        lines.emplace_back(line, line + n);
+        return lines.size() != stopAfter;
+      });
+      ASSERT_EQ(used, expected) << "round " << round << " at " << at;
+      if (used < chunk) break;
+      at += chunk;
+    }
+    ASSERT_EQ(lines, reference.lines) << "round " << round;
+    ASSERT_EQ(decoder.InvalidCodes(), reference.invalid) << "round " << round;
+    ASSERT_EQ(decoder.PageEnded(), reference.eols >= 3) << "round " << round;
+  }
+}
+
 }  // namespace
 }  // namespace tv
