@@ -322,7 +322,8 @@ int ApfReceiveWriter::BeginPage(bool fine, bool wide) {
 
 int ApfReceiveWriter::Write(const std::uint8_t* data, std::size_t n) {
   if (!pageOpen_) return ecBadArgument;
-  if (int rc = file_.Write(data, n); rc != ecOK) return rc;
+  // The receiving side knows one failure: the bytes did not all get stored.
+  if (file_.Write(data, n) != ecOK) return ecDeviceWriteError;
   page_.dataLength += static_cast<std::uint32_t>(n);
   return ecOK;
 }
