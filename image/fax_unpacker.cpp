@@ -233,7 +233,6 @@ TQaFaxUnpacker::TQaFaxUnpacker() {
   core_.SetStatusCallback([this](FaxUnpacker&, const std::string& name, int page, std::uint32_t done,
                                  std::uint32_t total) {
     Status(name, page, done, total);
-    if (options_ & uoAbort) core_.SetOption(kUnpackAbort, true);
   });
 }
 

@@ -11,6 +11,7 @@
 #include "image/fax_font.h"
 #include "image/fax_unpacker.h"
 #include "platform/paths.h"
+#include "platform/ui_thread.h"
 #include "tests/image/image_test_util.h"
 #include "tests/image/picture_writers.h"
 #include "tests/support/temp_dir.h"
@@ -235,6 +236,19 @@ TEST_F(ConverterTest, NamesStatusAbortAndTopMargin) {
   EXPECT_TRUE(AnyBlack(pages[0][3 + 8], 50, 120));
 
   EXPECT_EQ(Convert(idText, "missing.txt"), ecFileNotFound);
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("out.apf")));
+
+  // A quit message while yielding ends the conversion and drops the file.
+  options_ = coYield | coYieldOften;
+  int pumped = 0;
+  UiThread::Current().Post([&] {
+    ++pumped;
+    UiThread::Current().SetTerminating(true);
+  });
+  const int quit = Convert(idText, "abort.txt");
+  UiThread::Current().SetTerminating(false);
+  EXPECT_EQ(quit, ecGotQuitMsg);
+  EXPECT_EQ(pumped, 1);
   EXPECT_FALSE(std::filesystem::exists(dir_.File("out.apf")));
 }
 
