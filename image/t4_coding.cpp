@@ -1,9 +1,13 @@
 #include "image/t4_coding.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace tv {
+
+// Coded bytes are assembled and read as little-endian words.
+static_assert(std::endian::native == std::endian::little);
 
 namespace {
 
@@ -141,11 +145,15 @@ void T4LineCoder::BeginLine() {
 void T4LineCoder::Put(T4Code code) {
   bits_ |= std::uint64_t{code.value} << bitCount_;
   bitCount_ += code.bits;
-  while (bitCount_ >= 8) {
-    if (byteIndex_ < kCodedLineBufferSize) buffer_[byteIndex_] = static_cast<std::uint8_t>(bits_);
-    ++byteIndex_;
-    bits_ >>= 8;
-    bitCount_ -= 8;
+  if (bitCount_ >= 32) {
+    // Four whole bytes at a time, least significant (first) byte first.
+    if (byteIndex_ + 4 <= kCodedLineBufferSize) {
+      const auto word = static_cast<std::uint32_t>(bits_);
+      std::memcpy(&buffer_[byteIndex_], &word, 4);
+    }
+    byteIndex_ += 4;
+    bits_ >>= 32;
+    bitCount_ -= 32;
   }
 }
 
@@ -160,6 +168,12 @@ void T4LineCoder::CodeRun(T4Colour colour, int length) {
 }
 
 std::span<const std::uint8_t> T4LineCoder::EndLine() {
+  while (bitCount_ >= 8) {
+    if (byteIndex_ < kCodedLineBufferSize) buffer_[byteIndex_] = static_cast<std::uint8_t>(bits_);
+    ++byteIndex_;
+    bits_ >>= 8;
+    bitCount_ -= 8;
+  }
   // The partly filled byte and one further 0 byte close the line.
   const std::size_t end = std::min(byteIndex_, kCodedLineBufferSize - 2);
   buffer_[end] = static_cast<std::uint8_t>(bits_);
