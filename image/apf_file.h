@@ -119,8 +119,6 @@ class ApfWriter {
   void Abort();  // closes and deletes the file
 
   bool PageOpen() const { return pageOpen_; }
-  int PageCount() const { return header_.pageCount; }
-  const std::string& FileName() const { return fileName_; }
 
  private:
   int Put(const void* data, std::size_t n);

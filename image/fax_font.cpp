@@ -50,8 +50,6 @@ char32_t DecodeSequence(std::string_view s, std::size_t at, int length) {
 
 }  // namespace
 
-std::span<const std::uint8_t, kFaxFontImageSize> FaxFontImage() { return std::span(kFontImage); }
-
 FaxFont::FaxFont(int selector, bool fine) {
   const bool small = selector == kSmallFont;
   width_ = small ? 12 : 20;

@@ -6,7 +6,6 @@
 #pragma once
 
 #include <cstdint>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,8 +16,6 @@ inline constexpr std::size_t kFaxFontImageSize = 16384;
 // Font selectors: bytes per character of each font as stored.
 inline constexpr int kSmallFont = 16;
 inline constexpr int kLargeFont = 48;
-
-std::span<const std::uint8_t, kFaxFontImageSize> FaxFontImage();
 
 // A loaded font; at fine resolution every row is doubled.
 class FaxFont {

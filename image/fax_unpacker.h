@@ -38,6 +38,8 @@ class FaxUnpacker {
                                             std::uint32_t bytesUnpacked, std::uint32_t bytesToUnpack)>;
 
   FaxUnpacker();
+  FaxUnpacker(const FaxUnpacker&) = delete;
+  FaxUnpacker& operator=(const FaxUnpacker&) = delete;
 
   // Setting double height clears half width and the other way round.
   void SetOptions(unsigned bits);
@@ -61,7 +63,6 @@ class FaxUnpacker {
   int UnpackPageToBitmap(const std::string& fileName, int page, MonoBitmap& bitmap);
 
   int InvalidCodes() const { return decoder_.InvalidCodes(); }
-  int LinesOutput() const { return linesOutput_; }
   const TApfFileHeader& FileHeader() const { return reader_.FileHeader(); }
   const TApfPageHeader& PageHeader() const { return reader_.PageHeader(); }
 
@@ -108,6 +109,8 @@ class TQaFaxUnpacker {
 
   TQaFaxUnpacker();
   virtual ~TQaFaxUnpacker() = default;
+  TQaFaxUnpacker(const TQaFaxUnpacker&) = delete;
+  TQaFaxUnpacker& operator=(const TQaFaxUnpacker&) = delete;
 
   unsigned Options() const { return options_; }
   // Setting uoAbort while an unpack runs (from an event) stops that unpack.

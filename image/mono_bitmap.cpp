@@ -16,8 +16,6 @@ void MonoBitmap::SetPixel(int x, int y, bool black) {
   byte = black ? static_cast<std::uint8_t>(byte & ~mask) : static_cast<std::uint8_t>(byte | mask);
 }
 
-void MonoBitmap::FillWhite() { std::fill(bits_.begin(), bits_.end(), 0xFF); }
-
 void MonoBitmap::Draw(const MonoBitmap& source, int x, int y) {
   for (int sy = 0; sy < source.height_; ++sy) {
     const int ty = y + sy;

@@ -29,14 +29,10 @@ class MonoBitmap {
   bool IsBlack(int x, int y) const { return (Row(y)[x >> 3] & (0x80 >> (x & 7))) == 0; }
   void SetPixel(int x, int y, bool black);
 
-  // Fills the whole bitmap white.
-  void FillWhite();
   // Copies `source` with its top-left corner at (x, y), clipped to this bitmap.
   void Draw(const MonoBitmap& source, int x, int y);
   // A copy scaled to newWidth x newHeight by nearest pixel.
   MonoBitmap Stretched(int newWidth, int newHeight) const;
-
-  bool operator==(const MonoBitmap& other) const = default;
 
  private:
   int width_ = 0;

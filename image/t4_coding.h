@@ -111,6 +111,9 @@ class T4Decoder {
   static constexpr std::size_t kLineBufferSize = 512;
 
   T4Decoder();
+  // The decoder points into its own trees.
+  T4Decoder(const T4Decoder&) = delete;
+  T4Decoder& operator=(const T4Decoder&) = delete;
 
   void StartPage();
 
