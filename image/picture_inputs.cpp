@@ -47,12 +47,19 @@ int PlaceRow(FaxConverter& converter, const std::uint8_t* row, std::size_t rowBy
 // ---------------------------------------------------------------------------
 // TIFF
 
+std::uint8_t ReverseBits(std::uint8_t b) {
+  b = static_cast<std::uint8_t>((b & 0xF0) >> 4 | (b & 0x0F) << 4);
+  b = static_cast<std::uint8_t>((b & 0xCC) >> 2 | (b & 0x33) << 2);
+  return static_cast<std::uint8_t>((b & 0xAA) >> 1 | (b & 0x55) << 1);
+}
+
 constexpr std::uint16_t kTagNewSubfileType = 255;
 constexpr std::uint16_t kTagImageWidth = 256;
 constexpr std::uint16_t kTagImageLength = 257;
 constexpr std::uint16_t kTagBitsPerSample = 258;
 constexpr std::uint16_t kTagCompression = 259;
 constexpr std::uint16_t kTagPhotometric = 262;
+constexpr std::uint16_t kTagFillOrder = 266;
 constexpr std::uint16_t kTagStripOffsets = 273;
 constexpr std::uint16_t kTagRowsPerStrip = 278;
 constexpr std::uint16_t kTagStripByteCounts = 279;
@@ -106,6 +113,9 @@ class TiffInput : public ConverterInput {
     if (int rc = compression_ == kCompressionPackBits ? ReadPackBitsRow() : ReadPlainRow(); rc != ecOK) return rc;
     converter.AddBytesConverted(reader_.Position() - before);
     ++row_;
+    if (lsbFirst_) {
+      for (std::uint8_t& b : rowBuffer_) b = ReverseBits(b);
+    }
     line.length = PlaceRow(converter, rowBuffer_.data(), rowBuffer_.size(), width_, photometric_ != 0);
     return ecOK;
   }
@@ -146,6 +156,10 @@ class TiffInput : public ConverterInput {
           break;
         case kTagPhotometric:
           photometric_ = values[0];
+          break;
+        case kTagFillOrder:
+          // 2: pixel 0 in the least significant bit (as fax tools write).
+          lsbFirst_ = values[0] == 2;
           break;
         case kTagStripOffsets:
           stripOffsets_ = std::move(values);
@@ -244,6 +258,7 @@ class TiffInput : public ConverterInput {
   std::uint32_t bitsPerSample_ = 1;
   std::uint32_t compression_ = kCompressionNone;
   std::uint32_t photometric_ = 0;
+  bool lsbFirst_ = false;
   std::uint32_t rowsPerStrip_ = 0;
   std::vector<std::uint32_t> stripOffsets_;
   std::vector<std::uint32_t> stripByteCounts_;

@@ -259,6 +259,7 @@ TEST_F(ConverterTest, TiffInBothByteOrdersAndPackBits) {
       {"be.tif", test::TiffBytes(picture, true, false, 0)},
       {"pb.tif", test::TiffBytes(picture, false, true, 1)},
       {"pbbe.tif", test::TiffBytes(picture, true, true, 0, 0, 57)},
+      {"lsb.tif", test::TiffBytes(picture, false, false, 0, 0, 7, true)},
   };
   options_ = 0;  // no doubling, no centring: the picture starts at the margin
   for (const auto& [name, bytes] : files) {

@@ -101,8 +101,15 @@ inline std::vector<std::uint8_t> PackBits(const std::vector<std::uint8_t>& row) 
 }
 
 // A 1-bit TIFF with one strip per `rowsPerStrip` rows.
+inline std::uint8_t Reversed(std::uint8_t b) {
+  std::uint8_t r = 0;
+  for (int i = 0; i < 8; ++i) r = static_cast<std::uint8_t>(r | (((b >> i) & 1) << (7 - i)));
+  return r;
+}
+
+// lsbFirst: fill order 2, pixel 0 in the least significant bit.
 inline std::vector<std::uint8_t> TiffBytes(const Picture& p, bool bigEndian, bool packBits, int photometric,
-                                           int compression = 0, int rowsPerStrip = 7) {
+                                           int compression = 0, int rowsPerStrip = 7, bool lsbFirst = false) {
   ByteWriter w(bigEndian);
   const std::size_t rowBytes = static_cast<std::size_t>((p.width + 7) / 8);
   std::vector<std::vector<std::uint8_t>> strips;
@@ -110,6 +117,9 @@ inline std::vector<std::uint8_t> TiffBytes(const Picture& p, bool bigEndian, boo
     std::vector<std::uint8_t> strip;
     for (int r = y; r < std::min(p.Height(), y + rowsPerStrip); ++r) {
       auto row = p.PackedRow(r, photometric == 0, rowBytes);
+      if (lsbFirst) {
+        for (auto& b : row) b = Reversed(b);
+      }
       if (packBits) row = PackBits(row);
       strip.insert(strip.end(), row.begin(), row.end());
     }
@@ -119,7 +129,7 @@ inline std::vector<std::uint8_t> TiffBytes(const Picture& p, bool bigEndian, boo
   w.U8(bigEndian ? 'M' : 'I');
   w.U16(42);
   w.U32(8);
-  const std::uint32_t entries = 9;
+  const std::uint32_t entries = 10;
   const std::uint32_t dirEnd = 8 + 2 + entries * 12 + 4;
   const std::uint32_t offsetsAt = dirEnd;
   const std::uint32_t countsAt = offsetsAt + 4 * static_cast<std::uint32_t>(strips.size());
@@ -142,6 +152,7 @@ inline std::vector<std::uint8_t> TiffBytes(const Picture& p, bool bigEndian, boo
   entry(258, 3, 1, 1);
   entry(259, 3, 1, compression != 0 ? static_cast<std::uint32_t>(compression) : packBits ? 32773u : 1u);
   entry(262, 3, 1, static_cast<std::uint32_t>(photometric));
+  entry(266, 3, 1, lsbFirst ? 2u : 1u);
   entry(273, 4, static_cast<std::uint32_t>(strips.size()), strips.size() == 1 ? dataAt : offsetsAt);
   entry(278, 3, 1, static_cast<std::uint32_t>(rowsPerStrip));
   std::uint32_t firstCount = static_cast<std::uint32_t>(strips[0].size());
