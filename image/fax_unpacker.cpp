@@ -65,6 +65,10 @@ void FaxUnpacker::SetScaling(int horizMult, int horizDiv, int vertMult, int vert
   vertDiv_ = factor(vertDiv);
 }
 
+// Every 16 lines given out, with the yield option, pending window messages
+// are processed.
+bool FaxUnpacker::YieldDue() const { return (options_ & kUnpackYield) && linesOutput_ - lastYieldAt_ >= 16; }
+
 int FaxUnpacker::PumpMessages() {
   UiThread& ui = UiThread::Current();
   if (!ui.IsUiThread()) return ecOK;
@@ -129,7 +133,7 @@ int FaxUnpacker::UnpackPage(const std::string& fileName, int page) {
   fileName_ = fileName;
   page_ = page;
   linesOutput_ = 0;
-  lastYieldAt_ = -1;
+  lastYieldAt_ = 0;
   pendingBlank_ = 0;
   decoder_.StartPage();
   if (int rc = reader_.Open(fileName, page); rc != ecOK) return rc;
@@ -138,7 +142,7 @@ int FaxUnpacker::UnpackPage(const std::string& fileName, int page) {
   std::vector<std::uint8_t> block(kApfMaxBlock);
   auto sink = [&](const std::uint8_t* line, int byteCount) {
     result = DecodedLine(line, byteCount);
-    return result == ecOK && (options_ & kUnpackAbort) == 0;
+    return result == ecOK && (options_ & kUnpackAbort) == 0 && !YieldDue();
   };
   while (result == ecOK && !decoder_.PageEnded()) {
     const long got = reader_.NextBlock(std::span<std::uint8_t, kApfMaxBlock>(block.data(), kApfMaxBlock));
@@ -151,7 +155,7 @@ int FaxUnpacker::UnpackPage(const std::string& fileName, int page) {
         options_ &= ~kUnpackAbort;
         return ecUnpackAbort;
       }
-      if ((options_ & kUnpackYield) && linesOutput_ % 16 == 0 && linesOutput_ != lastYieldAt_) {
+      if (YieldDue()) {
         lastYieldAt_ = linesOutput_;
         result = PumpMessages();
       }

@@ -71,6 +71,7 @@ class FaxUnpacker {
   int FlushBlankLines();
   int GiveOut(const std::uint8_t* line, int byteCount);
   int Deliver(int flags, const std::uint8_t* line, int byteCount);
+  bool YieldDue() const;
   int PumpMessages();
   void ReportStatus();
 
@@ -87,7 +88,7 @@ class FaxUnpacker {
   std::string fileName_;
   int page_ = 0;
   int linesOutput_ = 0;
-  int lastYieldAt_ = -1;
+  int lastYieldAt_ = 0;
   int pendingBlank_ = 0;
   std::vector<std::uint8_t> work_;
   std::vector<std::uint8_t> blank_;

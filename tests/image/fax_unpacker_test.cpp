@@ -191,6 +191,29 @@ TEST_F(UnpackerTest, QuitWhileYieldingStopsTheUnpack) {
   UiThread::Current().SetTerminating(false);
   EXPECT_EQ(pumped, 1);
   EXPECT_LT(lines.size(), 100u);
+
+  // A received page is one code stream read in large chunks; the messages
+  // are still processed every 16 lines.
+  const std::string stream = dir_.File("stream.apf");
+  ApfReceiveWriter writer;
+  ASSERT_EQ(writer.Create(stream, "REMOTE"), ecOK);
+  ASSERT_EQ(writer.BeginPage(true, false), ecOK);
+  T4LineCoder coder;
+  const Raster mark = Line({1});
+  for (int i = 0; i < 100; ++i) {
+    const auto coded = coder.CodeLine(mark.data());
+    ASSERT_EQ(writer.Write(coded.data(), coded.size()), ecOK);
+  }
+  ASSERT_EQ(writer.Write(kEndOfPageCodes.data(), kEndOfPageCodes.size()), ecOK);
+  ASSERT_EQ(writer.EndPage(), ecOK);
+  writer.Close();
+  UiThread::Current().Post([&] { UiThread::Current().SetTerminating(true); });
+  EXPECT_EQ(test::UnpackLines(unpacker, stream, 1, lines), ecGotQuitMsg);
+  UiThread::Current().SetTerminating(false);
+  EXPECT_EQ(lines.size(), 16u);
+  unpacker.SetOptions(0);
+  ASSERT_EQ(test::UnpackLines(unpacker, stream, 1, lines), ecOK);
+  EXPECT_EQ(lines.size(), 100u);
 }
 
 }  // namespace
