@@ -140,31 +140,43 @@ int ApfReadPageTable(FaxFile& file, TApfFileHeader& header, std::vector<ApfPageL
 
 int ApfPageReader::Open(const std::string& fileName, int page) {
   consumed_ = 0;
-  if (int rc = OpenAndReadHeader(file_, fileName, fileHeader_); rc != ecOK) return rc;
+  FaxFile file;
+  if (int rc = OpenAndReadHeader(file, fileName, fileHeader_); rc != ecOK) return rc;
   if (page < 1) return ecFaxBadFormat;
   std::int64_t offset = 0;
-  return WalkToPage(file_, fileHeader_, page, pageHeader_, offset);
+  if (int rc = WalkToPage(file, fileHeader_, page, pageHeader_, offset); rc != ecOK) return rc;
+  // The page data is read through a buffer: line blocks are small.
+  if (int rc = data_.Open(fileName); rc != ecOK) return rc;
+  return data_.Seek(offset + static_cast<std::int64_t>(sizeof(TApfPageHeader)));
+}
+
+// A read that ends early means the page is cut short.
+int ApfPageReader::ReadData(void* into, std::size_t n) {
+  const int rc = data_.Read(into, n);
+  return rc == ecDeviceReadError ? ecFaxBadFormat : rc;
 }
 
 long ApfPageReader::NextBlock(std::span<std::uint8_t, kApfMaxBlock> block) {
-  const std::uint32_t left = pageHeader_.dataLength - consumed_;
-  if (left == 0) return 0;
-  std::size_t want = std::min<std::size_t>(left, kApfMaxBlock);
-  if (pageHeader_.LineBlocks()) {
-    if (left < 2) {  // a dangling byte cannot hold a block count
-      consumed_ = pageHeader_.dataLength;
-      return 0;
+  for (;;) {
+    const std::uint32_t left = pageHeader_.dataLength - consumed_;
+    if (left == 0) return 0;
+    std::size_t want = std::min<std::size_t>(left, kApfMaxBlock);
+    if (pageHeader_.LineBlocks()) {
+      if (left < 2) {  // a dangling byte cannot hold a block count
+        consumed_ = pageHeader_.dataLength;
+        return 0;
+      }
+      std::uint16_t count = 0;
+      if (int rc = ReadData(&count, sizeof count); rc != ecOK) return rc;
+      consumed_ += 2;
+      // Never read past the page, even when a count says so.
+      want = std::min<std::size_t>({count, kApfMaxBlock, left - 2u});
+      if (want == 0) continue;  // an empty block
     }
-    std::uint16_t count = 0;
-    if (int rc = file_.ReadExact(&count, sizeof count); rc != ecOK) return BadFormatIfShort(rc);
-    consumed_ += 2;
-    // Never read past the page, even when a count says so.
-    want = std::min<std::size_t>({count, kApfMaxBlock, left - 2u});
-    if (want == 0) return NextBlock(block);
+    if (int rc = ReadData(block.data(), want); rc != ecOK) return rc;
+    consumed_ += static_cast<std::uint32_t>(want);
+    return static_cast<long>(want);
   }
-  if (int rc = file_.ReadExact(block.data(), want); rc != ecOK) return BadFormatIfShort(rc);
-  consumed_ += static_cast<std::uint32_t>(want);
-  return static_cast<long>(want);
 }
 
 // ---------------------------------------------------------------------------

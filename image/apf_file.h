@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "image/byte_reader.h"
 #include "image/file_io.h"
 
 namespace tv {
@@ -82,7 +83,7 @@ class ApfPageReader {
  public:
   // Checks the file, walks to `page` and stands at its data.
   int Open(const std::string& fileName, int page);
-  void Close() { file_.Close(); }
+  void Close() { data_.Close(); }
 
   const TApfFileHeader& FileHeader() const { return fileHeader_; }
   const TApfPageHeader& PageHeader() const { return pageHeader_; }
@@ -95,7 +96,9 @@ class ApfPageReader {
   long NextBlock(std::span<std::uint8_t, kApfMaxBlock> block);
 
  private:
-  FaxFile file_;
+  int ReadData(void* into, std::size_t n);
+
+  ByteReader data_;
   TApfFileHeader fileHeader_{};
   TApfPageHeader pageHeader_{};
   std::uint32_t consumed_ = 0;

@@ -185,6 +185,23 @@ TEST(ApfFile, PageReaderReadsBlocksAndStreams) {
   EXPECT_EQ(count, 4);
   EXPECT_EQ(last, 12);
   EXPECT_EQ(reader.BytesRead(), reader.PageHeader().dataLength);
+
+  // Empty blocks are skipped, however many there are, and a count that
+  // reaches past the page is cut at the page end.
+  TApfFileHeader fileHeader = NewApfFileHeader();
+  fileHeader.pageCount = 1;
+  TApfPageHeader pageHeader;
+  pageHeader.pageFlags = kApfLineBlocks;
+  const std::string empties(4'000'000, '\0');
+  pageHeader.dataLength = static_cast<std::uint32_t>(empties.size() + 2 + 3);
+  std::string bytes(reinterpret_cast<const char*>(&fileHeader), sizeof fileHeader);
+  bytes.append(reinterpret_cast<const char*>(&pageHeader), sizeof pageHeader);
+  bytes += empties + std::string("\x10\x00" "abc", 5) + "next page";
+  dir.Write("empty_blocks.apf", bytes);
+  ASSERT_EQ(reader.Open(dir.File("empty_blocks.apf"), 1), ecOK);
+  EXPECT_EQ(reader.NextBlock(block), 3);
+  EXPECT_EQ(std::string(block.begin(), block.begin() + 3), "abc");
+  EXPECT_EQ(reader.NextBlock(block), 0);
 }
 
 TEST(ApfFile, AppendJoinsPagesUnchanged) {
