@@ -279,12 +279,16 @@ T4DecodeTree BuildDecodeTree(T4Colour colour) {
 // ---------------------------------------------------------------------------
 // Decoder
 
-T4Decoder::T4Decoder()
-    : white_(BuildDecodeTree(T4Colour::kWhite)),
-      black_(BuildDecodeTree(T4Colour::kBlack)),
-      whiteLookup_(std::make_unique<const LookupTable>(BuildLookup(white_))),
-      blackLookup_(std::make_unique<const LookupTable>(BuildLookup(black_))) {
-  StartPage();
+T4Decoder::T4Decoder() : tables_(SharedTables()) { StartPage(); }
+
+const T4Decoder::Tables& T4Decoder::SharedTables() {
+  static const Tables* const tables = [] {
+    auto* t = new Tables{BuildDecodeTree(T4Colour::kWhite), BuildDecodeTree(T4Colour::kBlack), {}, {}};
+    t->whiteLookup = BuildLookup(t->white);
+    t->blackLookup = BuildLookup(t->black);
+    return t;
+  }();
+  return *tables;
 }
 
 // For every 13-bit window, walks the tree from the root as the decoder
@@ -308,8 +312,8 @@ T4Decoder::LookupTable T4Decoder::BuildLookup(const T4DecodeTree& tree) {
 }
 
 void T4Decoder::StartPage() {
-  tree_ = &white_;
-  lookup_ = whiteLookup_.get();
+  tree_ = &tables_.white;
+  lookup_ = &tables_.whiteLookup;
   node_ = 0;
   colourBlack_ = false;
   beforeFirstEol_ = true;
@@ -328,8 +332,8 @@ int T4Decoder::CompletedLineBytes() const {
 void T4Decoder::TakeEol() {
   std::memset(line_.data(), 0, std::min(line_.size(), static_cast<std::size_t>(bitPosition_ / 8 + 1)));
   bitPosition_ = 0;
-  tree_ = &white_;
-  lookup_ = whiteLookup_.get();
+  tree_ = &tables_.white;
+  lookup_ = &tables_.whiteLookup;
   node_ = 0;
   colourBlack_ = false;
   ++eolCount_;

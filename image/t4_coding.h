@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
-#include <memory>
 #include <cstdint>
 #include <cstring>
 #include <span>
@@ -111,9 +110,6 @@ class T4Decoder {
   static constexpr std::size_t kLineBufferSize = 512;
 
   T4Decoder();
-  // The decoder points into its own trees.
-  T4Decoder(const T4Decoder&) = delete;
-  T4Decoder& operator=(const T4Decoder&) = delete;
 
   void StartPage();
 
@@ -136,6 +132,14 @@ class T4Decoder {
   };
   using LookupTable = std::array<Lookup, 1u << kLookupBits>;
   static LookupTable BuildLookup(const T4DecodeTree& tree);
+  // Trees and lookup tables of both colours, built once and shared.
+  struct Tables {
+    T4DecodeTree white;
+    T4DecodeTree black;
+    LookupTable whiteLookup;
+    LookupTable blackLookup;
+  };
+  static const Tables& SharedTables();
 
   template <typename Sink>
   bool StepBit(unsigned bit, Sink& sink);
@@ -146,12 +150,9 @@ class T4Decoder {
   int CompletedLineBytes() const;
   void TakeEol();
 
-  T4DecodeTree white_;
-  T4DecodeTree black_;
-  std::unique_ptr<const LookupTable> whiteLookup_;
-  std::unique_ptr<const LookupTable> blackLookup_;
+  const Tables& tables_;
   const LookupTable* lookup_ = nullptr;  // the current colour's
-  const T4DecodeTree* tree_ = &white_;
+  const T4DecodeTree* tree_ = nullptr;
   std::int32_t node_ = 0;
   bool colourBlack_ = false;
   bool beforeFirstEol_ = true;
@@ -185,8 +186,8 @@ inline void T4Decoder::AddRun(std::int32_t run) {
   bitPosition_ += run;
   if (run < 64) {
     colourBlack_ = !colourBlack_;
-    tree_ = colourBlack_ ? &black_ : &white_;
-    lookup_ = colourBlack_ ? blackLookup_.get() : whiteLookup_.get();
+    tree_ = colourBlack_ ? &tables_.black : &tables_.white;
+    lookup_ = colourBlack_ ? &tables_.blackLookup : &tables_.whiteLookup;
   }
 }
 
