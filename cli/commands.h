@@ -19,6 +19,11 @@ struct Command {
 int ErrorCommand(const Args& args);
 int DbCommand(const Args& args);
 int AtCommand(const Args& args);
+int InfoCommand(const Args& args);
+int ConvertCommand(const Args& args);
+int RenderCommand(const Args& args);
+int AppendCommand(const Args& args);
+int RerenderCommand(const Args& args);
 
 // Prints "tvfax: <message>" to stderr and returns the usage-error status 2.
 int UsageError(const std::string& message);

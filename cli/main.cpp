@@ -15,6 +15,15 @@ constexpr Command kCommands[] = {
      DbCommand},
     {"at", "[--device PATH | --home DIR --com N] [--baud B] [--timeout SECONDS] [--trace FILE] [--log FILE] COMMAND...",
      "send AT commands to the modem and print its replies (exit 0 when all got OK)", AtCommand},
+    {"info", "FILE.apf", "show a fax file's header and pages", InfoCommand},
+    {"convert",
+     "[--fine] [--wide] [--small-font] [--margin PIXELS] [--top LINES] [--lines N] [--tab N] [--station ID] INPUT "
+     "[OUTPUT.apf]",
+     "convert a text, TIFF, PCX, DCX or BMP file into a fax file", ConvertCommand},
+    {"render", "[--no-autoscale | --half-width] FILE.apf PAGE OUT.pbm", "unpack one fax page into a PBM picture",
+     RenderCommand},
+    {"append", "DEST.apf SRC.apf", "append the pages of one fax file to another", AppendCommand},
+    {"rerender", "SRC.apf DEST.apf", "re-render a fax page by page at fine resolution", RerenderCommand},
 };
 
 void PrintUsage(std::ostream& out) {

@@ -15,6 +15,8 @@ packages=(
   libspandsp-dev libtiff-dev libtiff-tools libsqlite3-dev
   libdbd-xbase-perl libtime-parsedate-perl python3 python3-dbfread python3-dbf
   imagemagick netpbm shapelib
+  # tools/fax_font/gen_fax_font (run by hand) draws the fax font with FreeType
+  libfreetype-dev
 )
 
 missing=()

@@ -1,0 +1,283 @@
+// Modified Huffman decoding and encoding against libtiff's own fax codec on
+// the same pages in the same run, plus the page re-rendering and the unpack
+// of a 50-page fax to bitmaps. Throughput is megabytes of raster per second.
+#include <benchmark/benchmark.h>
+#include <tiffio.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "image/apf_file.h"
+#include "image/dither_matrix.h"
+#include "image/fax_converter.h"
+#include "image/fax_unpacker.h"
+#include "image/t4_coding.h"
+
+namespace tv {
+namespace {
+
+constexpr int kPageLines = 2200;  // a fine-resolution page
+constexpr int kLineBytes = kStandardLineBytes;
+
+struct Page {
+  std::vector<std::uint8_t> raster;  // kPageLines x 216 bytes, 1 = black
+  std::vector<std::uint8_t> coded;   // our Modified Huffman lines
+};
+
+const std::string& ScratchFolder() {
+  static const std::string folder = [] {
+    const auto path = std::filesystem::temp_directory_path() / "tv-image-bench";
+    std::filesystem::create_directories(path);
+    return path.string() + "/";
+  }();
+  return folder;
+}
+
+std::vector<std::uint8_t> CodePage(const std::vector<std::uint8_t>& raster) {
+  T4LineCoder coder;
+  coder.SetMargin(0);
+  std::vector<std::uint8_t> coded;
+  for (int y = 0; y < kPageLines; ++y) {
+    const auto line = coder.CodeLine(raster.data() + static_cast<std::size_t>(y) * kLineBytes);
+    coded.insert(coded.end(), line.begin(), line.end());
+  }
+  return coded;
+}
+
+// A dense text page: 68 lines of 86 characters in the large font.
+Page TextPage() {
+  std::string text;
+  for (int line = 0; line < 68; ++line) {
+    for (int c = 0; c < 86; ++c) text += static_cast<char>(33 + (line * 7 + c * 13) % 94);
+    text += '\n';
+  }
+  const std::string input = ScratchFolder() + "dense.txt";
+  std::ofstream(input) << text;
+  auto converter = MakeFileConverter(idText);
+  converter->SetFine(true);
+  converter->SetLeftMargin(0);
+  converter->SetLinesPerPage(0);
+  if (converter->Convert(input, ScratchFolder() + "dense.apf") != 0) std::abort();
+  Page page;
+  page.raster.assign(static_cast<std::size_t>(kPageLines) * kLineBytes, 0);
+  FaxUnpacker unpacker;
+  unpacker.SetOptions(0);
+  int y = 0;
+  unpacker.SetLineCallback([&](FaxUnpacker&, int flags, const std::uint8_t* line, int n, int) {
+    if (flags == 0 && y < kPageLines) std::memcpy(&page.raster[static_cast<std::size_t>(y++) * kLineBytes], line, static_cast<std::size_t>(n));
+    return 0;
+  });
+  unpacker.UnpackPage(ScratchFolder() + "dense.apf", 1);
+  page.coded = CodePage(page.raster);
+  return page;
+}
+
+// A photo-like page: smooth shading and rings, dithered.
+Page PhotoPage() {
+  constexpr TDitherMatrix matrix;
+  Page page;
+  page.raster.assign(static_cast<std::size_t>(kPageLines) * kLineBytes, 0);
+  for (int y = 0; y < kPageLines; ++y) {
+    for (int x = 0; x < kStandardWidth; ++x) {
+      const double r = std::hypot(x - 864.0, y - 1100.0);
+      const int grey = static_cast<int>(127 + 60 * std::sin(r / 40.0) + 60 * std::cos(x / 300.0 + y / 500.0));
+      if (!matrix.White(x, y, grey)) page.raster[static_cast<std::size_t>(y) * kLineBytes + x / 8] |= static_cast<std::uint8_t>(0x80 >> (x % 8));
+    }
+  }
+  page.coded = CodePage(page.raster);
+  return page;
+}
+
+const Page& Dense() {
+  static const Page page = TextPage();
+  return page;
+}
+const Page& Photo() {
+  static const Page page = PhotoPage();
+  return page;
+}
+
+// ---------------------------------------------------------------------------
+// libtiff over memory
+
+struct MemoryTiff {
+  std::string bytes;
+  toff_t at = 0;
+};
+
+tsize_t MemRead(thandle_t h, tdata_t data, tsize_t n) {
+  auto* m = static_cast<MemoryTiff*>(h);
+  const tsize_t take = std::min<tsize_t>(n, static_cast<tsize_t>(m->bytes.size()) - static_cast<tsize_t>(m->at));
+  if (take <= 0) return 0;
+  std::memcpy(data, m->bytes.data() + m->at, static_cast<std::size_t>(take));
+  m->at += static_cast<toff_t>(take);
+  return take;
+}
+tsize_t MemWrite(thandle_t h, tdata_t data, tsize_t n) {
+  auto* m = static_cast<MemoryTiff*>(h);
+  if (m->at + static_cast<toff_t>(n) > m->bytes.size()) m->bytes.resize(m->at + static_cast<toff_t>(n));
+  std::memcpy(m->bytes.data() + m->at, data, static_cast<std::size_t>(n));
+  m->at += static_cast<toff_t>(n);
+  return n;
+}
+toff_t MemSeek(thandle_t h, toff_t off, int whence) {
+  auto* m = static_cast<MemoryTiff*>(h);
+  m->at = whence == SEEK_SET ? off : whence == SEEK_CUR ? m->at + off : m->bytes.size() + off;
+  return m->at;
+}
+int MemClose(thandle_t) { return 0; }
+toff_t MemSize(thandle_t h) { return static_cast<MemoryTiff*>(h)->bytes.size(); }
+int MemMap(thandle_t, tdata_t*, toff_t*) { return 0; }
+void MemUnmap(thandle_t, tdata_t, toff_t) {}
+
+TIFF* OpenMemory(MemoryTiff& m, const char* mode) {
+  m.at = 0;
+  return TIFFClientOpen("memory", mode, &m, MemRead, MemWrite, MemSeek, MemClose, MemSize, MemMap, MemUnmap);
+}
+
+void SetFaxFields(TIFF* tiff) {
+  TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, kStandardWidth);
+  TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, kPageLines);
+  TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 1);
+  TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 1);
+  TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+  TIFFSetField(tiff, TIFFTAG_FILLORDER, FILLORDER_LSB2MSB);
+  TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, kPageLines);
+  TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX3);
+  TIFFSetField(tiff, TIFFTAG_GROUP3OPTIONS, 0);
+}
+
+// A TIFF whose one strip is our coded page, for libtiff to decode.
+MemoryTiff TiffOfCodedPage(const Page& page) {
+  MemoryTiff m;
+  TIFF* tiff = OpenMemory(m, "w");
+  SetFaxFields(tiff);
+  TIFFWriteRawStrip(tiff, 0, const_cast<std::uint8_t*>(page.coded.data()), static_cast<tsize_t>(page.coded.size()));
+  TIFFClose(tiff);
+  return m;
+}
+
+// ---------------------------------------------------------------------------
+
+void Decode(benchmark::State& state, const Page& page) {
+  T4Decoder decoder;
+  std::vector<std::uint8_t> out(page.raster.size());
+  for (auto _ : state) {
+    decoder.StartPage();
+    std::size_t at = 0;
+    decoder.Decode(page.coded.data(), page.coded.size(), [&](const std::uint8_t* line, int n) {
+      std::memcpy(out.data() + at, line, static_cast<std::size_t>(n));
+      at += static_cast<std::size_t>(n);
+      return true;
+    });
+    benchmark::DoNotOptimize(out.data());
+  }
+  // The last line waits for an EOL that never comes; all others are checked.
+  if (std::memcmp(out.data(), page.raster.data(), out.size() - kLineBytes) != 0) state.SkipWithError("decoded wrong");
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(page.raster.size()));
+}
+
+void DecodeLibtiff(benchmark::State& state, const Page& page) {
+  MemoryTiff m = TiffOfCodedPage(page);
+  TIFF* tiff = OpenMemory(m, "r");
+  std::vector<std::uint8_t> out(page.raster.size());
+  for (auto _ : state) {
+    TIFFReadEncodedStrip(tiff, 0, out.data(), static_cast<tsize_t>(out.size()));
+    benchmark::DoNotOptimize(out.data());
+  }
+  TIFFClose(tiff);
+  if (out != page.raster) state.SkipWithError("libtiff decoded differently");
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(page.raster.size()));
+}
+
+void Encode(benchmark::State& state, const Page& page) {
+  T4LineCoder coder;
+  coder.SetMargin(0);
+  std::size_t total = 0;
+  for (auto _ : state) {
+    total = 0;
+    for (int y = 0; y < kPageLines; ++y) total += coder.CodeLine(page.raster.data() + static_cast<std::size_t>(y) * kLineBytes).size();
+    benchmark::DoNotOptimize(total);
+  }
+  state.counters["coded_bytes"] = static_cast<double>(total);
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(page.raster.size()));
+}
+
+void EncodeLibtiff(benchmark::State& state, const Page& page) {
+  std::vector<std::uint8_t> raster = page.raster;  // libtiff may scribble on its input
+  std::size_t total = 0;
+  for (auto _ : state) {
+    MemoryTiff m;
+    TIFF* tiff = OpenMemory(m, "w");
+    SetFaxFields(tiff);
+    TIFFWriteEncodedStrip(tiff, 0, raster.data(), static_cast<tsize_t>(raster.size()));
+    TIFFClose(tiff);
+    total = m.bytes.size();
+    benchmark::DoNotOptimize(total);
+  }
+  state.counters["file_bytes"] = static_cast<double>(total);
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(page.raster.size()));
+}
+
+BENCHMARK_CAPTURE(Decode, dense_text, Dense());
+BENCHMARK_CAPTURE(DecodeLibtiff, dense_text, Dense());
+BENCHMARK_CAPTURE(Decode, dithered_photo, Photo());
+BENCHMARK_CAPTURE(DecodeLibtiff, dithered_photo, Photo());
+BENCHMARK_CAPTURE(Encode, dense_text, Dense());
+BENCHMARK_CAPTURE(EncodeLibtiff, dense_text, Dense());
+BENCHMARK_CAPTURE(Encode, dithered_photo, Photo());
+BENCHMARK_CAPTURE(EncodeLibtiff, dithered_photo, Photo());
+
+// A 50-page standard-resolution fax of text.
+const std::string& FiftyPages() {
+  static const std::string file = [] {
+    std::string text;
+    for (int page = 0; page < 50; ++page) {
+      for (int line = 0; line < 60; ++line) {
+        for (int c = 0; c < 80; ++c) text += static_cast<char>(33 + (page + line * 7 + c * 13) % 94);
+        text += '\n';
+      }
+    }
+    const std::string input = ScratchFolder() + "fifty.txt";
+    std::ofstream(input) << text;
+    auto converter = MakeFileConverter(idText);
+    if (converter->Convert(input, ScratchFolder() + "fifty.apf") != 0 || converter->PagesWritten() != 50) std::abort();
+    return ScratchFolder() + "fifty.apf";
+  }();
+  return file;
+}
+
+void UnpackFiftyPages(benchmark::State& state) {
+  const std::string& file = FiftyPages();
+  FaxUnpacker unpacker;
+  unpacker.SetOptions(kUnpackDoubleHeight);
+  std::int64_t bytes = 0;
+  for (auto _ : state) {
+    for (int page = 1; page <= 50; ++page) {
+      MonoBitmap bitmap;
+      if (unpacker.UnpackPageToBitmap(file, page, bitmap) != 0) state.SkipWithError("unpack failed");
+      bytes += static_cast<std::int64_t>(bitmap.RowBytes()) * bitmap.Height();
+    }
+  }
+  state.SetBytesProcessed(bytes);
+}
+BENCHMARK(UnpackFiftyPages)->Unit(benchmark::kMillisecond);
+
+void RerenderFile(benchmark::State& state) {
+  const std::string& source = FiftyPages();
+  const std::string dest = ScratchFolder() + "rerendered.apf";
+  for (auto _ : state) {
+    if (!ApfRerenderFile(source, dest)) state.SkipWithError("re-render failed");
+  }
+  state.counters["pages"] = 50;
+}
+BENCHMARK(RerenderFile)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+}  // namespace
+}  // namespace tv
+
+BENCHMARK_MAIN();

@@ -1,0 +1,198 @@
+// Fax image sub-commands: info, convert, render, append and rerender.
+#include <charconv>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <vector>
+
+#include "cli/commands.h"
+#include "comm/error_codes.h"
+#include "comm/errors.h"
+#include "image/apf_file.h"
+#include "image/fax_converter.h"
+#include "image/fax_unpacker.h"
+#include "platform/text.h"
+
+namespace tv::cli {
+
+namespace {
+
+std::optional<int> ParseNumber(const std::string& text) {
+  int value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+std::string Extension(const std::string& name) {
+  const auto slash = name.find_last_of('/');
+  const auto dot = name.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+  return UpperAscii(name.substr(dot + 1));
+}
+
+std::optional<TFaxInputDocumentType> KindFromExtension(const std::string& name) {
+  const std::string ext = Extension(name);
+  if (ext == "TXT") return idText;
+  if (ext == "TIF" || ext == "TIFF") return idTiff;
+  if (ext == "PCX") return idPcx;
+  if (ext == "DCX") return idDcx;
+  if (ext == "BMP") return idBmp;
+  return std::nullopt;
+}
+
+std::string StampText(std::uint32_t stamp) {
+  if (stamp == 0) return "none";
+  const std::tm t = UnpackApfStamp(stamp);
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
+                t.tm_hour, t.tm_min, t.tm_sec);
+  return text;
+}
+
+}  // namespace
+
+int InfoCommand(const Args& args) {
+  if (args.size() != 1) return UsageError("usage: tvfax info FILE.apf");
+  FaxFile file;
+  CheckErrorCode(file.OpenRead(args[0]));
+  TApfFileHeader header;
+  std::vector<ApfPageLocation> pages;
+  CheckErrorCode(ApfReadPageTable(file, header, pages));
+  std::cout << "Pages: " << header.pageCount << "\n"
+            << "Station: " << ApfStationId(header) << "\n"
+            << "Created: " << StampText(header.creationStamp) << "\n";
+  for (std::size_t i = 0; i < pages.size(); ++i) {
+    const TApfPageHeader& page = pages[i].header;
+    std::cout << "Page " << i + 1 << ": " << page.dataLength << " bytes, " << (page.Fine() ? "fine" : "standard")
+              << ", " << page.WidthPixels() << ", " << (page.LineBlocks() ? "line blocks" : "stream") << "\n";
+  }
+  return 0;
+}
+
+int ConvertCommand(const Args& args) {
+  const std::string usage =
+      "usage: tvfax convert [--fine] [--wide] [--small-font] [--margin PIXELS] [--top LINES] [--lines N] "
+      "[--tab N] [--station ID] INPUT [OUTPUT.apf]";
+  TQaFaxConverter converter;
+  std::vector<std::string> names;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto number = [&](auto set) {
+      if (i + 1 >= args.size()) return false;
+      const auto v = ParseNumber(args[++i]);
+      if (!v || *v < 0) return false;
+      set(*v);
+      return true;
+    };
+    if (a == "--fine") {
+      converter.SetResolution(TFaxResolution::frHigh);
+    } else if (a == "--wide") {
+      converter.SetWidth(TFaxWidth::fwWide);
+    } else if (a == "--small-font") {
+      converter.SetFontType(TFaxFont::ffSmall);
+    } else if (a == "--margin") {
+      if (!number([&](int v) { converter.SetLeftMargin(v); })) return UsageError(usage);
+    } else if (a == "--top") {
+      if (!number([&](int v) { converter.SetTopMargin(v); })) return UsageError(usage);
+    } else if (a == "--lines") {
+      if (!number([&](int v) { converter.SetLinesPerPage(v); })) return UsageError(usage);
+    } else if (a == "--tab") {
+      if (!number([&](int v) { converter.SetTabStop(v); })) return UsageError(usage);
+    } else if (a == "--station") {
+      if (i + 1 >= args.size()) return UsageError(usage);
+      converter.SetStationID(args[++i]);
+    } else if (a.starts_with("--")) {
+      return UsageError("unknown option " + a);
+    } else {
+      names.push_back(a);
+    }
+  }
+  if (names.empty() || names.size() > 2) return UsageError(usage);
+  const auto kind = KindFromExtension(names[0]);
+  if (!kind) return UsageError("cannot tell the input kind of " + names[0] + " (.txt .tif .tiff .pcx .dcx .bmp)");
+  converter.SetInputDocumentType(*kind);
+  converter.SetOptions(converter.Options() & ~coYield);
+  converter.SetDocumentFile(names[0]);
+  if (names.size() == 2) converter.SetOutFileName(names[1]);
+  const int pages = converter.ConvertToFile();
+  std::string output = converter.OutFileName();
+  if (Extension(output).empty()) output += ".APF";
+  std::cout << output << ": " << pages << (pages == 1 ? " page" : " pages") << "\n";
+  return 0;
+}
+
+int RenderCommand(const Args& args) {
+  const std::string usage = "usage: tvfax render [--no-autoscale | --half-width] FILE.apf PAGE OUT.pbm";
+  unsigned options = kUnpackDoubleHeight;
+  std::vector<std::string> names;
+  for (const std::string& a : args) {
+    if (a == "--no-autoscale") {
+      options = 0;
+    } else if (a == "--half-width") {
+      options = kUnpackHalfWidth;
+    } else if (a.starts_with("--")) {
+      return UsageError("unknown option " + a);
+    } else {
+      names.push_back(a);
+    }
+  }
+  if (names.size() != 3) return UsageError(usage);
+  const auto page = ParseNumber(names[1]);
+  if (!page || *page < 1) return UsageError("not a page number: " + names[1]);
+
+  FaxUnpacker unpacker;
+  unpacker.SetOptions(options);
+  std::vector<std::uint8_t> pixels;
+  int width = 0;
+  int height = 0;
+  unpacker.SetLineCallback([&](FaxUnpacker& self, int flags, const std::uint8_t* line, int n, int) {
+    if (flags & kUnpackStarting) {
+      width = self.PageHeader().WidthPixels();
+      if ((options & kUnpackHalfWidth) && !self.PageHeader().Fine()) width /= 2;
+    }
+    if (flags != 0) return 0;
+    const std::size_t rowBytes = static_cast<std::size_t>(width / 8);
+    pixels.resize(pixels.size() + rowBytes, 0);
+    std::copy(line, line + std::min<std::size_t>(static_cast<std::size_t>(n), rowBytes), pixels.end() - static_cast<long>(rowBytes));
+    ++height;
+    return 0;
+  });
+  CheckErrorCode(unpacker.UnpackPage(names[0], *page));
+  std::ofstream out(names[2], std::ios::binary);
+  out << "P4\n" << width << " " << height << "\n";
+  out.write(reinterpret_cast<const char*>(pixels.data()), static_cast<std::streamsize>(pixels.size()));
+  out.close();
+  if (!out) {
+    std::cerr << "tvfax: cannot write " << names[2] << "\n";
+    return 1;
+  }
+  std::cout << names[2] << ": " << width << " x " << height << "\n";
+  return 0;
+}
+
+int AppendCommand(const Args& args) {
+  if (args.size() != 2) return UsageError("usage: tvfax append DEST.apf SRC.apf");
+  CheckErrorCode(ApfAppendFile(args[0], args[1]));
+  TApfFileHeader header;
+  CheckErrorCode(ApfReadFileHeader(args[0], header));
+  std::cout << args[0] << ": " << header.pageCount << (header.pageCount == 1 ? " page" : " pages") << "\n";
+  return 0;
+}
+
+int RerenderCommand(const Args& args) {
+  if (args.size() != 2) return UsageError("usage: tvfax rerender SRC.apf DEST.apf");
+  if (!ApfRerenderFile(args[0], args[1])) {
+    // The source is either not a fax file or has a page that cannot be read.
+    TApfFileHeader header;
+    const int rc = ApfReadFileHeader(args[0], header);
+    std::cerr << "tvfax: " << ErrorMessageText(rc != 0 ? rc : ecFaxBadFormat) << "\n";
+    return 1;
+  }
+  std::cout << args[1] << "\n";
+  return 0;
+}
+
+}  // namespace tv::cli

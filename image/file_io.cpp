@@ -1,0 +1,155 @@
+#include "image/file_io.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "comm/error_codes.h"
+
+namespace tv {
+
+int IoErrorFromErrno(int errnoValue) {
+  switch (errnoValue) {
+    case ENOENT:
+      return ecFileNotFound;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+      return ecPathNotFound;
+    case EMFILE:
+    case ENFILE:
+      return ecTooManyFiles;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+    case ETXTBSY:
+      return ecAccessDenied;
+    case EBADF:
+      return ecInvalidFileHandle;
+    case ENOMEM:
+      return ecOutOfMemory;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+      return ecDiskFull;
+    case EROFS:
+      return ecWriteProtected;
+    case EINVAL:
+    case ESPIPE:
+      return ecReadBeyondEnd;
+    default:
+      return ecGeneralFailure;
+  }
+}
+
+FaxFile& FaxFile::operator=(FaxFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+namespace {
+
+int OpenWith(int& fd, const std::string& name, int flags) {
+  if (name.empty()) return ecFileNotFound;
+  do {
+    fd = ::open(name.c_str(), flags | O_CLOEXEC, 0644);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return IoErrorFromErrno(errno);
+  struct stat info {};
+  if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+    ::close(fd);
+    fd = -1;
+    return ecAccessDenied;
+  }
+  return ecOK;
+}
+
+}  // namespace
+
+int FaxFile::OpenRead(const std::string& name) {
+  Close();
+  return OpenWith(fd_, name, O_RDONLY);
+}
+
+int FaxFile::OpenReadWrite(const std::string& name) {
+  Close();
+  return OpenWith(fd_, name, O_RDWR);
+}
+
+int FaxFile::Create(const std::string& name) {
+  Close();
+  return OpenWith(fd_, name, O_RDWR | O_CREAT | O_TRUNC);
+}
+
+void FaxFile::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+long FaxFile::Read(void* data, std::size_t n) {
+  if (fd_ < 0) return ecNotOpen;
+  for (;;) {
+    const ssize_t got = ::read(fd_, data, n);
+    if (got >= 0) return static_cast<long>(got);
+    if (errno != EINTR) return errno == EIO ? ecDeviceReadError : IoErrorFromErrno(errno);
+  }
+}
+
+int FaxFile::ReadExact(void* data, std::size_t n) {
+  auto* bytes = static_cast<unsigned char*>(data);
+  while (n > 0) {
+    const long got = Read(bytes, n);
+    if (got < 0) return static_cast<int>(got);
+    if (got == 0) return ecReadBeyondEnd;
+    bytes += got;
+    n -= static_cast<std::size_t>(got);
+  }
+  return ecOK;
+}
+
+int FaxFile::Write(const void* data, std::size_t n) {
+  if (fd_ < 0) return ecNotOpen;
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  while (n > 0) {
+    const ssize_t put = ::write(fd_, bytes, n);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      return errno == EIO ? ecDeviceWriteError : IoErrorFromErrno(errno);
+    }
+    if (put == 0) return ecDeviceWriteError;
+    bytes += put;
+    n -= static_cast<std::size_t>(put);
+  }
+  return ecOK;
+}
+
+int FaxFile::Seek(std::int64_t offset) {
+  if (fd_ < 0) return ecNotOpen;
+  if (::lseek(fd_, offset, SEEK_SET) < 0) return IoErrorFromErrno(errno);
+  return ecOK;
+}
+
+std::int64_t FaxFile::Position() const {
+  if (fd_ < 0) return ecNotOpen;
+  const off_t at = ::lseek(fd_, 0, SEEK_CUR);
+  return at < 0 ? IoErrorFromErrno(errno) : static_cast<std::int64_t>(at);
+}
+
+std::int64_t FaxFile::Size() const {
+  if (fd_ < 0) return ecNotOpen;
+  struct stat info {};
+  if (::fstat(fd_, &info) != 0) return IoErrorFromErrno(errno);
+  return static_cast<std::int64_t>(info.st_size);
+}
+
+bool FileExists(const std::string& name) {
+  struct stat info {};
+  return !name.empty() && ::stat(name.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+}  // namespace tv
