@@ -1,5 +1,6 @@
 #include "comm/errors.h"
 
+#include <cerrno>
 #include <cstdlib>
 
 #include "comm/string_resource.h"
@@ -72,6 +73,40 @@ void RaiseErrorCode(int code) {
 #undef TV_RAISE_CASE
     default:
       throw EQaException(std::string("Qarn exception"));
+  }
+}
+
+int IoErrorFromErrno(int errnoValue, bool creating) {
+  switch (errnoValue) {
+    case ENOENT:
+      // Creating a file, a missing entry can only be a missing folder.
+      return creating ? ecPathNotFound : ecFileNotFound;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+      return ecPathNotFound;
+    case EMFILE:
+    case ENFILE:
+      return ecTooManyFiles;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+    case ETXTBSY:
+      return ecAccessDenied;
+    case EBADF:
+      return ecInvalidFileHandle;
+    case ENOMEM:
+      return ecOutOfMemory;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+      return ecDiskFull;
+    case EROFS:
+      return ecWriteProtected;
+    case EINVAL:
+    case ESPIPE:
+      return ecReadBeyondEnd;
+    default:
+      return ecGeneralFailure;
   }
 }
 

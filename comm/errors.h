@@ -33,6 +33,11 @@ inline int CheckErrorCode(int code, bool componentLoading = false) {
   RaiseErrorCode(code);
 }
 
+// The negated I/O error number of an errno value ("File not found" is -2,
+// "Disk is full" -101, ...). When creating a file, a missing entry means a
+// missing folder (-3).
+int IoErrorFromErrno(int errnoValue, bool creating = false);
+
 // The code an exception stands for: the code field of an EQaException, the
 // negated I/O code of an EInOutError, -8 for EOutOfMemory, else -9999.
 int ExceptionToErrorCode(const std::exception& error);

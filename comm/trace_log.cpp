@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "comm/error_codes.h"
+#include "comm/errors.h"
 
 namespace tv {
 
@@ -38,7 +39,7 @@ class DumpFile {
       if (std::fclose(file_) != 0 && error_ == 0) error_ = errno;
       file_ = nullptr;
     }
-    return error_ == 0 ? 0 : IoErrorFromErrno(error_);
+    return error_ == 0 ? 0 : IoErrorFromErrno(error_, true);
   }
 
  private:
@@ -63,24 +64,6 @@ std::string Padded(const char* name, std::size_t width) {
 }
 
 }  // namespace
-
-int IoErrorFromErrno(int error) {
-  switch (error) {
-    case ENOENT:
-    case ENOTDIR:
-      return ecPathNotFound;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case EISDIR:
-      return ecAccessDenied;
-    case ENOSPC:
-    case EDQUOT:
-      return ecDiskFull;
-    default:
-      return ecGeneralFailure;
-  }
-}
 
 int TraceRecorder::Start(int entries) {
   if (buffer_.empty()) {

@@ -108,8 +108,5 @@ class DispatchLog {
   bool enabled_ = false;
 };
 
-// The negated I/O error number of an errno from opening or writing a file:
-// -3 missing folder, -5 denied, -101 disk full, -162 otherwise.
-int IoErrorFromErrno(int error);
 
 }  // namespace tv

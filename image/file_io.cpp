@@ -10,39 +10,6 @@
 
 namespace tv {
 
-int IoErrorFromErrno(int errnoValue) {
-  switch (errnoValue) {
-    case ENOENT:
-      return ecFileNotFound;
-    case ENOTDIR:
-    case ENAMETOOLONG:
-      return ecPathNotFound;
-    case EMFILE:
-    case ENFILE:
-      return ecTooManyFiles;
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-    case ETXTBSY:
-      return ecAccessDenied;
-    case EBADF:
-      return ecInvalidFileHandle;
-    case ENOMEM:
-      return ecOutOfMemory;
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG:
-      return ecDiskFull;
-    case EROFS:
-      return ecWriteProtected;
-    case EINVAL:
-    case ESPIPE:
-      return ecReadBeyondEnd;
-    default:
-      return ecGeneralFailure;
-  }
-}
-
 FaxFile& FaxFile::operator=(FaxFile&& other) noexcept {
   if (this != &other) {
     Close();
@@ -59,7 +26,7 @@ int OpenWith(int& fd, const std::string& name, int flags) {
   do {
     fd = ::open(name.c_str(), flags | O_CLOEXEC, 0644);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return IoErrorFromErrno(errno);
+  if (fd < 0) return IoErrorFromErrno(errno, (flags & O_CREAT) != 0);
   struct stat info {};
   if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
     ::close(fd);

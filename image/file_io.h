@@ -2,15 +2,14 @@
 // program's negated I/O error numbers.
 #pragma once
 
+#include "comm/errors.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 namespace tv {
 
-// The negated I/O error number for an errno value ("File not found" is -2,
-// "Disk is full" -101, ...).
-int IoErrorFromErrno(int errnoValue);
 
 // An open file descriptor, closed on destruction.
 class FaxFile {

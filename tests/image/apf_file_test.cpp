@@ -253,7 +253,7 @@ TEST(ApfFile, AppendRefusesDamagedOrMissingFilesAndWritesNothing) {
 TEST(ApfFile, WriterDeletesTheFileWhenWritingFails) {
   TempDir dir;
   ApfWriter writer;
-  EXPECT_EQ(writer.Create(dir.File("no/such/folder.apf")), ecFileNotFound);
+  EXPECT_EQ(writer.Create(dir.File("no/such/folder.apf")), ecPathNotFound);
 
   // A file size limit makes the writes fail part way through.
   const std::string file = dir.File("big.apf");
