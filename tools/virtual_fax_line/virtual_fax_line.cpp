@@ -1,0 +1,300 @@
+// virtual_fax_line: a fax line in a box, for testing the fax engine against an
+// independent T.30 implementation.
+//
+// It creates a pseudo-terminal that behaves as a Class 1 fax modem (spandsp's
+// T.31 modem) and connects that modem's audio to a spandsp fax terminal, the
+// far end. With --answer the far end answers the call the program dials and
+// stores the pages it receives in a TIFF file; with --call the line rings
+// until the program answers, and the far end sends a TIFF file.
+//
+// It prints "ready DEVICE" once the modem can be opened, and at the end one
+// line "result CODE pages N rate BPS remote "ID" TEXT" and exits 0
+// when the fax went through.
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <spandsp.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+namespace {
+
+constexpr int kSampleRate = 8000;
+constexpr int kBlockSamples = 160;  // 20 ms of audio per step
+constexpr int kRingEverySteps = 250;  // a ring every 5 s
+
+struct Options {
+  std::string link;            // symbolic link naming the modem device
+  std::string answerFile;      // far end answers and stores here
+  std::string callFile;        // far end calls and sends this
+  std::string ident = "VIRTUAL LINE";
+  double noiseDbm0 = 0;        // 0: a clean line
+  int timeoutSeconds = 300;
+  bool log = false;
+};
+
+[[noreturn]] void Usage(const char* why) {
+  std::fprintf(stderr,
+               "virtual_fax_line: %s\n"
+               "usage: virtual_fax_line --link PATH (--answer OUT.tif | --call IN.tif) [--ident ID]\n"
+               "                        [--noise DBM0] [--timeout SECONDS] [--log]\n",
+               why);
+  std::exit(2);
+}
+
+Options ParseOptions(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= argc) Usage(("missing value after " + arg).c_str());
+      return argv[++i];
+    };
+    if (arg == "--link") {
+      o.link = value();
+    } else if (arg == "--answer") {
+      o.answerFile = value();
+    } else if (arg == "--call") {
+      o.callFile = value();
+    } else if (arg == "--ident") {
+      o.ident = value();
+    } else if (arg == "--noise") {
+      o.noiseDbm0 = std::atof(value().c_str());
+    } else if (arg == "--timeout") {
+      o.timeoutSeconds = std::atoi(value().c_str());
+    } else if (arg == "--log") {
+      o.log = true;
+    } else {
+      Usage(("unknown option " + arg).c_str());
+    }
+  }
+  if (o.link.empty()) Usage("--link is required");
+  if (o.answerFile.empty() == o.callFile.empty()) Usage("give exactly one of --answer and --call");
+  return o;
+}
+
+class VirtualLine {
+ public:
+  explicit VirtualLine(const Options& options) : options_(options) {}
+
+  int Run() {
+    if (!OpenPseudoTerminal()) return 3;
+    modem_ = t31_init(nullptr, &VirtualLine::AtTx, this, &VirtualLine::ModemControl, this, nullptr, nullptr);
+    t31_set_transmit_on_idle(modem_, 1);
+    if (options_.log) EnableLog(t31_get_logging_state(modem_), "modem");
+    if (options_.noiseDbm0 != 0) noise_ = awgn_init_dbm0(nullptr, 1234567, static_cast<float>(options_.noiseDbm0));
+
+    std::printf("ready %s\n", options_.link.c_str());
+    std::fflush(stdout);
+
+    const auto start = std::chrono::steady_clock::now();
+    auto next = start;
+    for (long step = 0; !finished_; ++step) {
+      if (std::chrono::steady_clock::now() - start > std::chrono::seconds(options_.timeoutSeconds)) {
+        std::fprintf(stderr, "virtual_fax_line: timed out\n");
+        break;
+      }
+      PumpFromProgram();
+      RingWhileCalling(step);
+      ExchangeAudio();
+      next += std::chrono::milliseconds(kBlockSamples * 1000 / kSampleRate);
+      std::this_thread::sleep_until(next);
+    }
+    Report();
+    return completion_ == T30_ERR_OK && pages_ > 0 ? 0 : 1;
+  }
+
+  ~VirtualLine() {
+    if (noise_) awgn_free(noise_);
+    if (farEnd_) fax_free(farEnd_);
+    if (modem_) t31_free(modem_);
+    if (slave_ >= 0) close(slave_);
+    if (master_ >= 0) close(master_);
+    if (!options_.link.empty()) unlink(options_.link.c_str());
+  }
+
+ private:
+  bool OpenPseudoTerminal() {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
+      std::perror("virtual_fax_line: pseudo-terminal");
+      return false;
+    }
+    const char* slaveName = ptsname(master_);
+    // Held open so the master never sees the line hang up between the
+    // program's opens; raw, so nothing is echoed before the program sets it up.
+    slave_ = open(slaveName, O_RDWR | O_NOCTTY);
+    termios tio{};
+    tcgetattr(slave_, &tio);
+    cfmakeraw(&tio);
+    tcsetattr(slave_, TCSANOW, &tio);
+    unlink(options_.link.c_str());
+    if (symlink(slaveName, options_.link.c_str()) != 0) {
+      std::perror("virtual_fax_line: link");
+      return false;
+    }
+    return true;
+  }
+
+  void EnableLog(logging_state_t* log, const char* tag) {
+    span_log_set_level(log, SPAN_LOG_SHOW_SEVERITY | SPAN_LOG_SHOW_PROTOCOL | SPAN_LOG_SHOW_TAG | SPAN_LOG_FLOW);
+    span_log_set_tag(log, tag);
+  }
+
+  // Bytes from the program to the modem, only while the modem takes them:
+  // holding them back fills the pseudo-terminal, which is the program's flow
+  // control on a line without modem-status wires.
+  void PumpFromProgram() {
+    if (!clearToSend_) return;
+    char buffer[512];
+    const ssize_t n = read(master_, buffer, sizeof buffer);
+    if (n > 0) {
+      t31_at_rx(modem_, buffer, static_cast<int>(n));
+    }
+  }
+
+  void RingWhileCalling(long step) {
+    if (options_.callFile.empty() || callUp_ || callDone_) return;
+    if (step % kRingEverySteps == kRingEverySteps / 5) t31_call_event(modem_, AT_CALL_EVENT_ALERTING);
+  }
+
+  void ExchangeAudio() {
+    int16_t toFarEnd[kBlockSamples];
+    int16_t toModem[kBlockSamples];
+    int made = t31_tx(modem_, toFarEnd, kBlockSamples);
+    std::fill(toFarEnd + made, toFarEnd + kBlockSamples, 0);
+    if (callUp_ && farEnd_) {
+      AddNoise(toFarEnd);
+      fax_rx(farEnd_, toFarEnd, kBlockSamples);
+      made = fax_tx(farEnd_, toModem, kBlockSamples);
+      std::fill(toModem + made, toModem + kBlockSamples, 0);
+      AddNoise(toModem);
+    } else {
+      std::fill(toModem, toModem + kBlockSamples, 0);
+    }
+    t31_rx(modem_, toModem, kBlockSamples);
+  }
+
+  void AddNoise(int16_t* samples) {
+    if (!noise_) return;
+    for (int i = 0; i < kBlockSamples; ++i) {
+      const int mixed = samples[i] + awgn(noise_);
+      samples[i] = static_cast<int16_t>(std::clamp(mixed, -32768, 32767));
+    }
+  }
+
+  void StartFarEnd(bool calling) {
+    farEnd_ = fax_init(nullptr, calling);
+    fax_set_transmit_on_idle(farEnd_, 1);
+    t30_state_t* t30 = fax_get_t30_state(farEnd_);
+    t30_set_tx_ident(t30, options_.ident.c_str());
+    t30_set_supported_modems(t30, T30_SUPPORT_V27TER | T30_SUPPORT_V29 | T30_SUPPORT_V17);
+    t30_set_ecm_capability(t30, 0);
+    if (calling) {
+      t30_set_tx_file(t30, options_.callFile.c_str(), -1, -1);
+    } else {
+      t30_set_rx_file(t30, options_.answerFile.c_str(), -1);
+    }
+    t30_set_phase_e_handler(t30, &VirtualLine::PhaseE, this);
+    if (options_.log) EnableLog(t30_get_logging_state(t30), "far-end");
+    callUp_ = true;
+  }
+
+  void EndCall() {
+    callUp_ = false;
+    callDone_ = true;
+  }
+
+  static int AtTx(at_state_t*, void* user, const uint8_t* buf, size_t len) {
+    auto* self = static_cast<VirtualLine*>(user);
+    std::size_t done = 0;
+    while (done < len) {
+      const ssize_t n = write(self->master_, buf + done, len - done);
+      if (n > 0) {
+        done += static_cast<std::size_t>(n);
+      } else {
+        pollfd p{self->master_, POLLOUT, 0};
+        poll(&p, 1, 50);
+      }
+    }
+    return static_cast<int>(len);
+  }
+
+  static int ModemControl(t31_state_t* modem, void* user, int op, const char* num) {
+    auto* self = static_cast<VirtualLine*>(user);
+    switch (op) {
+      case AT_MODEM_CONTROL_CALL:  // ATD: the far end answers
+        if (self->options_.answerFile.empty() || self->callUp_) return 0;
+        self->StartFarEnd(false);
+        t31_call_event(modem, AT_CALL_EVENT_CONNECTED);
+        break;
+      case AT_MODEM_CONTROL_ANSWER:  // ATA after ringing: the far end sends
+        if (self->options_.callFile.empty() || self->callUp_) return 0;
+        self->StartFarEnd(true);
+        t31_call_event(modem, AT_CALL_EVENT_ANSWERED);
+        break;
+      case AT_MODEM_CONTROL_HANGUP:
+      case AT_MODEM_CONTROL_ONHOOK:
+        if (self->callUp_) self->EndCall();
+        if (self->callDone_) self->finished_ = true;
+        break;
+      case AT_MODEM_CONTROL_CTS:
+        self->clearToSend_ = num != nullptr;
+        break;
+      default:
+        break;
+    }
+    return 0;
+  }
+
+  static void PhaseE(t30_state_t* t30, void* user, int completion) {
+    auto* self = static_cast<VirtualLine*>(user);
+    t30_stats_t stats{};
+    t30_get_transfer_statistics(t30, &stats);
+    self->completion_ = completion;
+    self->pages_ = self->options_.callFile.empty() ? stats.pages_rx : stats.pages_tx;
+    self->bitRate_ = stats.bit_rate;
+    if (const char* ident = t30_get_rx_ident(t30)) self->remoteIdent_ = ident;
+    // The program hangs up after the call; stop once it has.
+    self->callUp_ = false;
+    self->callDone_ = true;
+  }
+
+  void Report() const {
+    std::printf("result %d pages %d rate %d remote \"%s\" %s\n", completion_, pages_, bitRate_, remoteIdent_.c_str(),
+                completion_ < 0 ? "no call" : t30_completion_code_to_str(completion_));
+    std::fflush(stdout);
+  }
+
+  Options options_;
+  int master_ = -1;
+  int slave_ = -1;
+  t31_state_t* modem_ = nullptr;
+  fax_state_t* farEnd_ = nullptr;
+  awgn_state_t* noise_ = nullptr;
+  bool clearToSend_ = true;
+  bool callUp_ = false;
+  bool callDone_ = false;
+  bool finished_ = false;
+  int completion_ = -1;
+  int pages_ = 0;
+  int bitRate_ = 0;
+  std::string remoteIdent_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const Options options = ParseOptions(argc, argv);
+  VirtualLine line(options);
+  return line.Run();
+}
