@@ -153,6 +153,23 @@ void ParseClass2Parameters(SessionParameters& p, std::string_view report) {
   p.minBytesPerLine = MinBytesPerLine(p.scanCode, p.fine, p.bitRate);
 }
 
+char Class2BitRateCode(int bps) {
+  switch (bps) {
+    case 2400:
+      return '0';
+    case 4800:
+      return '1';
+    case 7200:
+      return '2';
+    case 12000:
+      return '4';
+    case 14400:
+      return '5';
+    default:
+      return '3';
+  }
+}
+
 std::string EncodeStationId(std::string_view id) {
   id = id.substr(0, 20);
   std::string octets(20 - id.size(), ' ');

@@ -70,6 +70,10 @@ bool StepDownRate(SessionParameters& params);
 // time by their positions in the comma list.
 void ParseClass2Parameters(SessionParameters& params, std::string_view report);
 
+// The bit-rate digit of Class 2 and 2.0 parameter lists: 0 2400, 1 4800,
+// 2 7200, 4 12000, 5 14400, 3 for 9600 and every other rate.
+char Class2BitRateCode(int bps);
+
 // The 20 identification octets of a TSI or CSI frame: the station ID
 // right-aligned and reversed, as the frames carry it.
 std::string EncodeStationId(std::string_view id);

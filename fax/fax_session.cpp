@@ -1,0 +1,208 @@
+#include "fax/fax_session.h"
+
+#include "comm/dispatcher.h"
+#include "comm/error_codes.h"
+#include "fax/modem_prep.h"
+#include "platform/ui_thread.h"
+
+namespace tv {
+
+namespace {
+
+constexpr int kSendTimeoutMs = 1000;
+constexpr int kSessionSlot = 2;  // the port's user-data slot holding the session
+
+int SendToTarget(FaxSession& session, FaxMessage message, int wParam) {
+  if (!session.target) return 0;
+  int answer = 0;
+  // The function captures the session by reference: a call still queued at
+  // the deadline is abandoned and never runs later.
+  UiThread::Current().Send([&] { answer = session.target->FaxMessage(message, wParam, session); }, kSendTimeoutMs);
+  return answer;
+}
+
+bool IsSessionHandle(const FaxSession& s, int handle) {
+  const FaxCommonData& c = s.common;
+  return handle == c.availHandle || handle == c.replyTimer || handle == c.statusTimer || handle == c.outputSpace ||
+         handle == c.outputEmpty;
+}
+
+// The common head of every machine run, then the machine's own step.
+void MachineProcedure(void* arg, std::uint32_t msg, std::uint32_t handleArg, std::uint32_t) {
+  auto& session = *static_cast<FaxSession*>(arg);
+  const auto message = static_cast<std::uint16_t>(msg & 0xFFFF);
+  int handle = static_cast<int>(handleArg & 0xFFFF);
+  if (message == kMsgTriggerAvail) handle = session.common.availHandle;
+  if (message == FaxMsgAbort) {
+    SetFaxStatus(session, fsUserAbort);
+    session.common.lastError = ecCancelRequested;
+  } else if (!IsSessionHandle(session, handle)) {
+    return;
+  }
+  const bool statusTimerFired = message == kMsgTriggerTimer && handle == session.common.statusTimer;
+  if (statusTimerFired || session.common.statusChanged) {
+    session.common.statusChanged = false;
+    ReportFaxStatus(session, false, false);
+    SetTimerTrigger(session.common.port, session.common.statusTimer, SecsToTicks(session.common.statusInterval), true);
+    if (statusTimerFired) return;
+  }
+  session.machine(session, message, handle);
+}
+
+void ReleaseTriggers(FaxSession& s) {
+  FaxCommonData& c = s.common;
+  for (int* trigger : {&c.replyTimer, &c.statusTimer, &c.outputSpace, &c.outputEmpty, &c.modemStatus}) {
+    if (*trigger > 0) RemoveTrigger(c.port, *trigger);
+    *trigger = 0;
+  }
+}
+
+}  // namespace
+
+const Class2Commands& Class2CommandsFor(TFaxClass faxClass) {
+  static const Class2Commands kClass2{"CLASS=2", "DIS", "LID", "DCC", "CON", "DIS", "DCS", "TSI", "CSI", "PTS", "FHNG"};
+  static const Class2Commands kClass2_0{"CLASS=2.0", "IS", "LI", "CC", "CO", "IS", "CS", "TI", "CI", "PS", "FHS"};
+  return faxClass == TFaxClass::fcClass2_0 ? kClass2_0 : kClass2;
+}
+
+int StartFaxSession(FaxSession& session, const FaxPrepare& prepare, FaxMachine machine) {
+  FaxCommonData& c = session.common;
+  session.machine = std::move(machine);
+  SetAvailLevel(c.port, 1);
+  c.availHandle = 0;
+  c.replyTimer = AddTimerTrigger(c.port);
+  c.statusTimer = AddTimerTrigger(c.port);
+  c.outputSpace = AddStatusTrigger(c.port, stOutBuffFree);
+  c.outputEmpty = AddStatusTrigger(c.port, stOutBuffUsed);
+  c.modemStatus = AddStatusTrigger(c.port, stModemStatus);
+  for (int trigger : {c.replyTimer, c.statusTimer, c.outputSpace, c.outputEmpty, c.modemStatus}) {
+    if (trigger < 0) {
+      ReportFaxError(session, ecNoMoreTriggers);
+      FinishFaxSession(session);
+      return ecNoMoreTriggers;
+    }
+  }
+  SetUserData(c.port, kSessionSlot, &session);
+  SetFaxSession(c.port, 1);
+
+  c.lastError = 0;
+  prepare(session);
+  if (c.lastError != 0) {
+    const int error = c.lastError;
+    ReportFaxStatus(session, false, true);
+    FinishFaxSession(session);
+    return error;
+  }
+  // The first run counts as a data event and runs the first state at once.
+  session.machine(session, 0, c.availHandle);
+  if (const int rc = RegisterTriggerHandler(c.port, nullptr, &MachineProcedure, &session, false); rc < 0) {
+    ReportFaxError(session, rc);
+    FinishFaxSession(session);
+    return rc;
+  }
+  session.registered = true;
+  SetTimerTrigger(c.port, c.statusTimer, SecsToTicks(c.statusInterval), true);
+  return 0;
+}
+
+void FinishFaxSession(FaxSession& session) {
+  FaxCommonData& c = session.common;
+  SetFaxSession(c.port, 0);
+  ReleaseTriggers(session);
+  if (session.registered) DeregisterTriggerHandler(c.port, nullptr, &MachineProcedure);
+  session.registered = false;
+  c.prepared = false;
+  session.modem.initSent = false;
+  if (FaxSessionTarget* target = session.target) {
+    const int code = c.lastError;
+    FaxSession* s = &session;
+    UiThread::Current().Post([target, code, s] { target->FaxMessage(FaxMsgFinish, code, *s); });
+  }
+}
+
+void ReportFaxError(FaxSession& session, int code) {
+  session.common.lastError = code;
+  SendToTarget(session, FaxMsgError, code);
+}
+
+void ReportFaxStatus(FaxSession& session, bool first, bool last) {
+  SendToTarget(session, FaxMsgStatus, first ? 1 : last ? 2 : 0);
+}
+
+void ReportFaxLog(FaxSession& session, TFaxLogCode code) {
+  SendToTarget(session, FaxMsgLog, static_cast<int>(code));
+}
+
+bool AskNextFax(FaxSession& session) { return SendToTarget(session, FaxMsgNextFax, 0) != 0; }
+
+void AskFaxName(FaxSession& session) { SendToTarget(session, FaxMsgName, 0); }
+
+bool AskAccept(FaxSession& session) {
+  session.common.remoteId = session.common.remoteId.substr(0, 20);
+  return SendToTarget(session, FaxMsgAccept, 0) != 0;
+}
+
+void SetFaxStatus(FaxSession& session, int status) {
+  session.common.status = status;
+  session.common.statusChanged = true;
+}
+
+void ArmReplyTimer(FaxSession& session, std::int32_t ticks) {
+  SetTimerTrigger(session.common.port, session.common.replyTimer, ticks, true);
+  session.modem.replyTicks = NewTimer(ticks);
+}
+
+void SetBaudRates(FaxSession& session, std::uint32_t initBaud, std::uint32_t normalBaud, bool switchNow) {
+  FaxModemData& m = session.modem;
+  m.initBaud = initBaud;
+  m.normalBaud = normalBaud;
+  if (normalBaud == 0) {
+    LineSettings line;
+    if (GetLine(session.common.port, line) == 0) m.normalBaud = line.baud;
+  }
+  if (switchNow) UseNormalBaud(session, false);
+}
+
+void UseNormalBaud(FaxSession& session, bool normal) {
+  FaxModemData& m = session.modem;
+  if (m.initBaud == 0 || m.atInitBaud == !normal) return;
+  const std::uint32_t wanted = normal ? m.normalBaud : m.initBaud;
+  LineSettings line;
+  if (GetLine(session.common.port, line) == 0 && line.baud == wanted) {
+    m.atInitBaud = !normal;
+    return;
+  }
+  DelayTicks(9, false);
+  SetBaud(session.common.port, wanted);
+  m.atInitBaud = !normal;
+}
+
+void HangUpModem(FaxSession& session) {
+  const int port = session.common.port;
+  if (CarrierDetect(port) > 0) {
+    DelayMs(1000);
+    PutString(port, "+++");
+    DelayMs(1000);
+    PutString(port, "ATH\r");
+    DelayMs(1000);
+    FlushOutput(port);
+    if (CarrierDetect(port) > 0) ResetModemByDTR(session);
+    return;
+  }
+  PutString(port, "ATH\r");
+  DelayMs(1000);
+  FlushOutput(port);
+}
+
+void HangUpModemForReceiver(FaxSession& session) {
+  const int port = session.common.port;
+  ResetModemByDTR(session);
+  DelayMs(1000);
+  PutString(port, "+++");
+  DelayMs(1000);
+  PutString(port, "ATH\r");
+  DelayMs(1000);
+  FlushOutput(port);
+}
+
+}  // namespace tv

@@ -1,0 +1,191 @@
+// The fax session: one per sender or receiver component. It runs a state
+// machine on an open com port, fed by the port's trigger events, and reports
+// to its component through messages that cross to the UI thread.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "fax/fax_status.h"
+#include "fax/session_parameters.h"
+#include "platform/clock.h"
+
+namespace tv {
+
+enum class TFaxClass : std::uint8_t { fcUnknown = 0, fcDetect = 1, fcClass1 = 2, fcClass2 = 3, fcClass2_0 = 4 };
+
+// Option bits of a session.
+enum FaxOption : std::uint16_t {
+  foAbortNoConnect = 1,
+  foExitOnError = 2,
+  foSoftwareFlow = 8,
+};
+
+inline constexpr int kFaxDataBlock = 4096;
+inline constexpr int kResponseLineMax = 128;
+inline constexpr std::int32_t kReplyTimeoutTicks = 182;     // 10 s
+inline constexpr std::int32_t kPageDataTimeoutTicks = 1092; // 60 s
+inline constexpr std::int32_t kDialTimeoutTicks = 1092;     // 60 s
+
+struct FaxSession;
+
+// The component side of a session: handles the session's messages on the UI
+// thread and answers queries (next fax, accept, name) with a number.
+class FaxSessionTarget {
+ public:
+  virtual ~FaxSessionTarget() = default;
+  virtual int FaxMessage(FaxMessage message, int wParam, FaxSession& session) = 0;
+};
+
+// The Class 2 / 2.0 commands and reports that differ between the classes.
+struct Class2Commands {
+  std::string selectClass;   // "CLASS=2" / "CLASS=2.0"
+  std::string sessionParams; // "DIS" / "IS"
+  std::string localId;       // "LID" / "LI"
+  std::string capabilities;  // "DCC" / "CC"
+  std::string connect;       // "CON" / "CO"
+  std::string remoteCaps;    // "DIS" / "IS"
+  std::string negotiated;    // "DCS" / "CS"
+  std::string transmitId;    // "TSI" / "TI"
+  std::string calledId;      // "CSI" / "CI"
+  std::string pageStatus;    // "PTS" / "PS"
+  std::string hangup;        // "FHNG" / "FHS" (matched alone)
+};
+const Class2Commands& Class2CommandsFor(TFaxClass faxClass);
+
+struct FaxCommonData {
+  int availHandle = 0;       // received data arrives as avail events of handle 0
+  int statusTimer = 0;
+  int replyTimer = 0;
+  int outputSpace = 0;       // armed for 4096 bytes free
+  int outputEmpty = 0;       // armed for an empty output buffer
+  int modemStatus = 0;
+  int statusInterval = 1;    // seconds
+  int port = 0;
+  bool sendingCover = false;
+  int dialAttempts = 3;      // 0: no limit
+  int dialAttempt = 0;
+  std::int32_t dialRetryWait = SecsToTicks(60);
+  std::uint16_t options = 0;
+  int status = fsNone;
+  bool statusChanged = false;
+  std::int32_t lastError = 0;
+  int currentPage = 0;
+  int filePages = 0;
+  int coverPages = 0;
+  std::int32_t pageBytesDone = 0;
+  std::int32_t pageLength = 0;
+  TFaxClass faxClass = TFaxClass::fcUnknown;
+  std::string stationId;
+  std::string remoteId;
+  std::string destinationDir;
+  std::string faxFileExt = "APF";
+  std::string faxFile;
+  std::string coverFile;
+  std::string phoneNumber;
+  std::string headerLine;
+  std::string headerSender;
+  std::string headerRecipient;
+  std::string headerTitle;
+  bool prepared = false;
+};
+
+struct FaxModemData {
+  SessionParameters params;
+  bool blindDial = false;
+  bool detectBusy = true;
+  bool toneDial = true;
+  std::string dialPrefix;
+  char pageResolution = ' ';      // '0' standard, '1' fine
+  char previousResolution = ' ';
+  char ecmChar = '0';
+  char faxAndDataChar = '0';
+  int hangupCode = 0;
+  std::int32_t dialTimeout = kDialTimeoutTicks;
+  std::int32_t replyTimeout = kReplyTimeoutTicks;
+  std::int32_t pageDataTimeout = kPageDataTimeoutTicks;
+  int ringsToWait = 1;
+  std::string defaultInit = "ATE0Q0V1X4S0=0S2=43";
+  std::string userInit;
+  bool initSent = false;
+  Class2Commands commands;
+  std::string response;           // the line (or frame) being collected
+  bool lastWasCr = false;
+  bool lastWasDle = false;
+  std::uint8_t lastFcf = 0;
+  bool frameComplete = false;
+  bool retrain = false;
+  bool finalFrame = false;
+  bool cfrReceived = false;
+  std::uint32_t initBaud = 0;
+  std::uint32_t normalBaud = 0;
+  bool atInitBaud = false;
+  EventTimer replyTicks;
+};
+
+struct FaxSenderData {
+  int maxSendCount = 50;
+  int bufferMinimum = 1000;
+  int pageRetries = 0;
+  int postPageTries = 0;
+  bool frameArriving = false;
+  bool safeMode = true;
+};
+
+struct FaxReceiverData {
+  bool oneFax = false;
+  bool constantStatus = false;
+  bool firstStatusSent = false;
+  int ringCount = 0;
+  std::int64_t trainingBytes = 0;
+  std::int64_t trainingErrors = 0;
+};
+
+// The state machine of a session: one step per trigger event (msg is the
+// trigger message, handle the trigger handle; 0/0 for the first run).
+using FaxMachine = std::function<void(FaxSession&, std::uint16_t msg, int handle)>;
+// The preparation before the machine runs; leaves an error in lastError.
+using FaxPrepare = std::function<void(FaxSession&)>;
+
+struct FaxSession {
+  FaxCommonData common;
+  FaxModemData modem;
+  FaxSenderData sender;
+  FaxReceiverData receiver;
+  int state = 1;
+  FaxSessionTarget* target = nullptr;
+  FaxMachine machine;
+  bool registered = false;
+};
+
+// Starts the session on the open port common.port: triggers, preparation,
+// the first run of the machine, then the machine as the port's handler.
+// Returns 0 or an error code (the session then has finished).
+int StartFaxSession(FaxSession& session, const FaxPrepare& prepare, FaxMachine machine);
+// Releases the triggers and the handler and posts the finish message.
+void FinishFaxSession(FaxSession& session);
+
+// Messages to the component (sent with a 1000 ms limit; a query that times
+// out counts as "no").
+void ReportFaxError(FaxSession& session, int code);
+void ReportFaxStatus(FaxSession& session, bool first, bool last);
+void ReportFaxLog(FaxSession& session, TFaxLogCode code);
+bool AskNextFax(FaxSession& session);
+void AskFaxName(FaxSession& session);
+bool AskAccept(FaxSession& session);
+
+// Sets the status and marks it for the next report.
+void SetFaxStatus(FaxSession& session, int status);
+
+// Arms the reply timer trigger and the reply tick timer.
+void ArmReplyTimer(FaxSession& session, std::int32_t ticks);
+
+void SetBaudRates(FaxSession& session, std::uint32_t initBaud, std::uint32_t normalBaud, bool switchNow);
+void UseNormalBaud(FaxSession& session, bool normal);
+
+// Ends a call: escape and ATH (with a DTR reset when carrier stays).
+void HangUpModem(FaxSession& session);
+void HangUpModemForReceiver(FaxSession& session);
+
+}  // namespace tv

@@ -1,0 +1,72 @@
+// A scripted fax modem for the engine's tests: a SimModem that gathers each
+// command line the program writes and answers it from a list of rules.
+#pragma once
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "comm/sim_modem.h"
+
+namespace tv::test {
+
+class ScriptedModem {
+ public:
+  // Answers a command; the first rule whose prefix the command starts with wins.
+  struct Rule {
+    std::string prefix;
+    std::function<std::string(const std::string& command)> answer;
+  };
+
+  explicit ScriptedModem(const std::string& name) : modem_(name) {
+    modem_.OnWrite([this](std::string_view bytes) { Take(bytes); });
+  }
+
+  SimModem& Modem() { return modem_; }
+  const std::string& Name() const { return modem_.DeviceName(); }
+
+  void SetEcho(bool on) { echo_ = on; }
+  void Answer(const std::string& prefix, const std::string& reply) {
+    Answer(prefix, [reply](const std::string&) { return reply; });
+  }
+  void Answer(const std::string& prefix, std::function<std::string(const std::string&)> answer) {
+    std::lock_guard lock(mutex_);
+    rules_.push_back({prefix, std::move(answer)});
+  }
+
+  std::vector<std::string> Commands() const {
+    std::lock_guard lock(mutex_);
+    return commands_;
+  }
+
+ private:
+  void Take(std::string_view bytes) {
+    for (char c : bytes) {
+      if (c != '\r') {
+        pending_ += c;
+        continue;
+      }
+      const std::string command = pending_;
+      pending_.clear();
+      std::string reply = echo_ ? command + "\r\n" : std::string();
+      {
+        std::lock_guard lock(mutex_);
+        commands_.push_back(command);
+        auto rule = std::find_if(rules_.begin(), rules_.end(),
+                                 [&](const Rule& r) { return command.rfind(r.prefix, 0) == 0; });
+        reply += rule == rules_.end() ? "\r\nERROR\r\n" : rule->answer(command);
+      }
+      modem_.Receive(reply);
+    }
+  }
+
+  SimModem modem_;
+  mutable std::mutex mutex_;
+  std::vector<Rule> rules_;
+  std::vector<std::string> commands_;
+  std::string pending_;
+  bool echo_ = false;
+};
+
+}  // namespace tv::test
