@@ -531,14 +531,18 @@ void StatusPasses(const PortPtr& port) {
 void ReadFromDevice(Port& p) {
   std::lock_guard lock(p.lock);
   RefreshDeviceStatusLocked(p);
-  int wanted = std::min(p.status.inQueue, kInputBufferSize - static_cast<int>(p.received - p.consumed));
-  if (wanted <= 0) wanted = kInputBufferSize - static_cast<int>(p.received - p.consumed);
+  const int room = kInputBufferSize - static_cast<int>(p.received - p.consumed);
+  // What the device says it holds; a device that cannot tell is asked for
+  // as much as fits.
+  int wanted = p.status.inQueue > 0 ? std::min(p.status.inQueue, room) : room;
   for (int piece = 0; piece < 2 && wanted > 0; ++piece) {
     const int at = static_cast<int>(p.received % kInputBufferSize);
     const int length = std::min(wanted, kInputBufferSize - at);
     int got = p.layer->Read(p.device, p.input.data() + at, length);
     if (got < 0) got = 0;
-    if (got > 0 || piece == 0) LogLocked(p, kLogDispatch, kLogReadCom, static_cast<std::uint16_t>(got), p.input.data() + at, got);
+    if (got > 0 || piece == 0) {
+      LogLocked(p, kLogDispatch, kLogReadCom, static_cast<std::uint16_t>(got), p.input.data() + at, got);
+    }
     p.received += static_cast<std::uint64_t>(got);
     wanted -= got;
     if (got < length) break;
@@ -1130,11 +1134,15 @@ int LineBreak(int handle) {
 }
 
 int SendBreak(int handle) {
-  return WithPort(handle, [](Port& p) { return p.layer->SetBreak(p.device) == 0 ? 0 : static_cast<int>(ecNotSupported); });
+  return WithPort(handle, [](Port& p) {
+    return p.layer->SetBreak(p.device) == 0 ? 0 : static_cast<int>(ecNotSupported);
+  });
 }
 
 int ClearBreak(int handle) {
-  return WithPort(handle, [](Port& p) { return p.layer->ClearBreak(p.device) == 0 ? 0 : static_cast<int>(ecNotSupported); });
+  return WithPort(handle, [](Port& p) {
+    return p.layer->ClearBreak(p.device) == 0 ? 0 : static_cast<int>(ecNotSupported);
+  });
 }
 
 int GiveDispatcherTurn(int handle) {

@@ -255,12 +255,16 @@ TEST_F(ComPortTest, TriggerEventsArriveOnTheUiThread) {
     for (int i = 0; i < count; ++i) text += cp.ReadChar();
     seen.push_back("avail " + text);
   };
-  port_.OnTriggerStatus = [&](TQaCustomComPort&, std::uint16_t handle) { seen.push_back("status " + std::to_string(handle)); };
+  port_.OnTriggerStatus = [&](TQaCustomComPort&, std::uint16_t handle) {
+    seen.push_back("status " + std::to_string(handle));
+  };
   port_.OnTriggerLineError = [&](TQaCustomComPort&, std::uint16_t error, bool lineBreak) {
     seen.push_back("line error " + std::to_string(error) + (lineBreak ? " break" : ""));
   };
   port_.OnTriggerModemStatus = [&](TQaCustomComPort&) { seen.push_back("modem status"); };
-  port_.OnTriggerTimer = [&](TQaCustomComPort&, std::uint16_t handle) { seen.push_back("timer " + std::to_string(handle)); };
+  port_.OnTriggerTimer = [&](TQaCustomComPort&, std::uint16_t handle) {
+    seen.push_back("timer " + std::to_string(handle));
+  };
   port_.SetOpen(true);
   const int h = port_.PortHandle();
 
