@@ -83,6 +83,8 @@ enum ErrorCode : int {
   ecTimeout = -6006,
   ecTooManyErrors = -6008,
   ecSequenceError = -6009,
+  ecNoFileName = -6010,
+  ecFileRejected = -6011,
   ecAbortNoCarrier = -6014,
 
   // INI-file database.

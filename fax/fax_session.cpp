@@ -30,7 +30,8 @@ bool IsSessionHandle(const FaxSession& s, int handle) {
 // The common head of every machine run, then the machine's own step.
 void MachineProcedure(void* arg, std::uint32_t msg, std::uint32_t handleArg, std::uint32_t) {
   auto& session = *static_cast<FaxSession*>(arg);
-  const auto message = static_cast<std::uint16_t>(msg & 0xFFFF);
+  auto message = static_cast<std::uint16_t>(msg & 0xFFFF);
+  if (session.abortRequested.exchange(false)) message = FaxMsgAbort;
   int handle = static_cast<int>(handleArg & 0xFFFF);
   if (message == kMsgTriggerAvail) handle = session.common.availHandle;
   if (message == FaxMsgAbort) {
@@ -118,6 +119,12 @@ void FinishFaxSession(FaxSession& session) {
     FaxSession* s = &session;
     UiThread::Current().Post([target, code, s] { target->FaxMessage(FaxMsgFinish, code, *s); });
   }
+}
+
+void AbortFaxSession(FaxSession& session) {
+  if (!session.registered) return;
+  session.abortRequested = true;
+  SetTimerTrigger(session.common.port, session.common.replyTimer, 1, true);
 }
 
 void ReportFaxError(FaxSession& session, int code) {

@@ -3,6 +3,7 @@
 // to its component through messages that cross to the UI thread.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -157,6 +158,7 @@ struct FaxSession {
   FaxSessionTarget* target = nullptr;
   FaxMachine machine;
   bool registered = false;
+  std::atomic<bool> abortRequested{false};
 };
 
 // Starts the session on the open port common.port: triggers, preparation,
@@ -165,6 +167,9 @@ struct FaxSession {
 int StartFaxSession(FaxSession& session, const FaxPrepare& prepare, FaxMachine machine);
 // Releases the triggers and the handler and posts the finish message.
 void FinishFaxSession(FaxSession& session);
+// Asks the running machine, from any thread, to abort: its next run (brought
+// at once by the reply timer) sees FaxMsgAbort. Nothing when none runs.
+void AbortFaxSession(FaxSession& session);
 
 // Messages to the component (sent with a 1000 ms limit; a query that times
 // out counts as "no").

@@ -351,6 +351,13 @@ int ApfReceiveWriter::EndPage() {
   return file_.Seek(end);
 }
 
+int ApfReceiveWriter::DiscardPage() {
+  if (!pageOpen_) return ecBadArgument;
+  pageOpen_ = false;
+  if (::ftruncate(file_.Descriptor(), pageHeaderAt_) != 0) return IoErrorFromErrno(errno);
+  return file_.Seek(pageHeaderAt_);
+}
+
 // ---------------------------------------------------------------------------
 // Appending
 

@@ -150,9 +150,13 @@ class ApfReceiveWriter {
   int BeginPage(bool fine, bool wide);
   int Write(const std::uint8_t* data, std::size_t n);
   int EndPage();
+  // Cuts the open page off the file (a page the far end will send again, or
+  // one the call broke off): the file ends where the page header stood.
+  int DiscardPage();
   void Close() { file_.Close(); }
 
   int PageCount() const { return header_.pageCount; }
+  bool PageOpen() const { return pageOpen_; }
 
  private:
   FaxFile file_;
