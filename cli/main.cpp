@@ -24,6 +24,10 @@ constexpr Command kCommands[] = {
      RenderCommand},
     {"append", "DEST.apf SRC.apf", "append the pages of one fax file to another", AppendCommand},
     {"rerender", "SRC.apf DEST.apf", "re-render a fax page by page at fine resolution", RerenderCommand},
+    {"receive",
+     "(--device PATH | --home DIR --com N) [--class auto|1|2|2.0] [--dir DIR] [--rings N] [--station ID] [--one] "
+     "[--trace FILE] [--log FILE] [--history FILE]",
+     "wait for fax calls and receive them into fax files (--one: exit after the first call)", ReceiveCommand},
 };
 
 void PrintUsage(std::ostream& out) {

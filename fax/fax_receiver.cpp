@@ -122,7 +122,7 @@ void TFaxReceiverMachine::Step(Event event) {
     std::string line;
     const Collected got = Collect(line);
     if (got == Collected::kFrame) {
-      HandleFrame();
+      HandleFrame(line);
       return;
     }
     if (got == Collected::kNothing || !PreviewLine(line)) return;
@@ -288,11 +288,11 @@ bool TFaxReceiverMachine::PreviewLine(const std::string& line) {
   return true;
 }
 
-void TFaxReceiverMachine::HandleFrame() {
+void TFaxReceiverMachine::HandleFrame(const std::string& frame) {
   FaxModemData& m = session_.modem;
-  std::string frame;
-  frame.swap(m.response);
   const int rc = ParseFrame(session_, frame, m.params.fine, m.params.wide);
+  // Callers pad their ID on either side; the blanks are no part of it.
+  session_.common.remoteId = TrimWhite(session_.common.remoteId);
   if (rc == ecCancelRequested && State() == kGetDcn) {
     session_.common.lastError = 0;
     return;

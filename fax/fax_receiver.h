@@ -44,7 +44,7 @@ class TFaxReceiverMachine {
   // Handles what the collector found before the state sees it; false when
   // the call ended or the state should not see it.
   bool PreviewLine(const std::string& line);
-  void HandleFrame();
+  void HandleFrame(const std::string& frame);
   void ReplyTimeout();
 
   void StepSetUp(const std::string& line);

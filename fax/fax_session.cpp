@@ -1,5 +1,8 @@
 #include "fax/fax_session.h"
 
+#include <mutex>
+#include <set>
+
 #include "comm/dispatcher.h"
 #include "comm/error_codes.h"
 #include "fax/modem_prep.h"
@@ -58,7 +61,32 @@ void ReleaseTriggers(FaxSession& s) {
   }
 }
 
+std::mutex& TargetsLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+std::set<const FaxSessionTarget*>& LiveTargets() {
+  static std::set<const FaxSessionTarget*> targets;
+  return targets;
+}
+
 }  // namespace
+
+FaxSessionTarget::FaxSessionTarget() {
+  std::lock_guard lock(TargetsLock());
+  LiveTargets().insert(this);
+}
+
+FaxSessionTarget::~FaxSessionTarget() {
+  std::lock_guard lock(TargetsLock());
+  LiveTargets().erase(this);
+}
+
+bool FaxSessionTarget::Alive(const FaxSessionTarget* target) {
+  std::lock_guard lock(TargetsLock());
+  return LiveTargets().count(target) != 0;
+}
 
 const Class2Commands& Class2CommandsFor(TFaxClass faxClass) {
   static const Class2Commands kClass2{"CLASS=2", "DIS", "LID", "DCC", "CON", "DIS", "DCS", "TSI", "CSI", "PTS", "FHNG"};
@@ -117,7 +145,9 @@ void FinishFaxSession(FaxSession& session) {
   if (FaxSessionTarget* target = session.target) {
     const int code = c.lastError;
     FaxSession* s = &session;
-    UiThread::Current().Post([target, code, s] { target->FaxMessage(FaxMsgFinish, code, *s); });
+    UiThread::Current().Post([target, code, s] {
+      if (FaxSessionTarget::Alive(target)) target->FaxMessage(FaxMsgFinish, code, *s);
+    });
   }
 }
 

@@ -35,8 +35,14 @@ struct FaxSession;
 // thread and answers queries (next fax, accept, name) with a number.
 class FaxSessionTarget {
  public:
-  virtual ~FaxSessionTarget() = default;
+  FaxSessionTarget();
+  virtual ~FaxSessionTarget();
+  FaxSessionTarget(const FaxSessionTarget&) = delete;
+  FaxSessionTarget& operator=(const FaxSessionTarget&) = delete;
   virtual int FaxMessage(FaxMessage message, int wParam, FaxSession& session) = 0;
+  // Whether a target still exists: the posted finish message checks it, so
+  // it never reaches a component freed while the message waited.
+  static bool Alive(const FaxSessionTarget* target);
 };
 
 // The Class 2 / 2.0 commands and reports that differ between the classes.

@@ -1,0 +1,250 @@
+// tvfax send and tvfax receive: a fax session on a modem from the command
+// line. The command is the UI thread: it pumps the session's messages and
+// prints what the components report.
+#include <charconv>
+#include <csignal>
+#include <filesystem>
+#include <iostream>
+#include <optional>
+
+#include "cli/commands.h"
+#include "comm/errors.h"
+#include "comm/modem_commands.h"
+#include "comm/qa_port.h"
+#include "fax/fax_components.h"
+#include "image/apf_file.h"
+#include "platform/paths.h"
+#include "platform/ui_thread.h"
+
+namespace tv::cli {
+
+namespace {
+
+constexpr const char* kReceiveUsage =
+    "usage: tvfax receive (--device PATH | --home DIR --com N) [--class auto|1|2|2.0] [--dir DIR] [--rings N] "
+    "[--station ID] [--one] [--trace FILE] [--log FILE] [--history FILE]";
+
+constexpr int kPumpMs = 100;
+
+volatile std::sig_atomic_t interrupted = 0;
+
+extern "C" void OnInterrupt(int) { interrupted = 1; }
+
+bool ParseCount(const std::string& text, int& value) {
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return ec == std::errc() && end == text.data() + text.size() && value >= 0;
+}
+
+std::optional<TFaxClass> ParseClass(const std::string& text) {
+  if (text == "auto") return TFaxClass::fcDetect;
+  if (text == "1") return TFaxClass::fcClass1;
+  if (text == "2") return TFaxClass::fcClass2;
+  if (text == "2.0") return TFaxClass::fcClass2_0;
+  return std::nullopt;
+}
+
+// Options both commands share.
+struct LineOptions {
+  std::string device;
+  std::string home;
+  int com = 0;
+  TFaxClass faxClass = TFaxClass::fcDetect;
+  std::string station;
+  std::string trace;
+  std::string log;
+  std::string history;
+
+  // True when the option (and its value at args[i + 1]) was one of these.
+  bool Take(const std::string& arg, const std::string& value, std::string& problem) {
+    if (arg == "--device") {
+      device = value;
+    } else if (arg == "--home") {
+      home = value;
+    } else if (arg == "--com") {
+      if (!ParseCount(value, com) || com < 1 || com > 255) problem = "not a port number: " + value;
+    } else if (arg == "--class") {
+      const auto parsed = ParseClass(value);
+      if (!parsed) problem = "not a fax class (auto, 1, 2 or 2.0): " + value;
+      faxClass = parsed.value_or(TFaxClass::fcDetect);
+    } else if (arg == "--station") {
+      station = value;
+    } else if (arg == "--trace") {
+      trace = std::filesystem::absolute(value).string();
+    } else if (arg == "--log") {
+      log = std::filesystem::absolute(value).string();
+    } else if (arg == "--history") {
+      history = std::filesystem::absolute(value).string();
+    } else {
+      return false;
+    }
+    return true;
+  }
+
+  std::string Check() const {
+    if (device.empty() == (com == 0)) return "give either --device PATH or --home DIR --com N";
+    return {};
+  }
+};
+
+void SetUpPort(TQaComPort& port, const LineOptions& options) {
+  port.SetComNumber(static_cast<std::uint16_t>(options.device.empty() ? options.com : 1));
+  port.SetDevicePath(options.device);
+  port.SetAutoOpen(false);
+  port.SetTapiMode(tmOff);
+  if (!options.trace.empty()) {
+    port.SetTraceName(options.trace);
+    port.SetTraceSize(32000);
+    port.SetTracing(tlOn);
+  }
+  if (!options.log.empty()) {
+    port.SetLogName(options.log);
+    port.SetLogging(tlOn);
+  }
+}
+
+std::string ForTerminal(std::string text) {
+  for (char& c : text) {
+    if (c == '\r') c = ' ';
+  }
+  return text;
+}
+
+std::string StatusLine(const TQaAbstractFax& fax) {
+  std::string line = FaxStatusText(fax.Status());
+  if (line.empty()) line = "Status " + std::to_string(fax.Status());
+  line += ", page " + std::to_string(fax.CurrentPage());
+  line += ", bytes " + std::to_string(fax.BytesTransferred());
+  line += ", rate " + std::to_string(fax.BitRate());
+  return line;
+}
+
+std::string FailureText(int code) {
+  const std::string text = ErrorMessageText(code);
+  return text.empty() ? "error " + std::to_string(code) : text;
+}
+
+// Pumps the session's messages until it finishes; an interrupt aborts it.
+void PumpUntil(HeadlessUiThread& ui, TQaAbstractFax& fax, const bool& finished) {
+  bool abortSent = false;
+  while (!finished) {
+    if (interrupted && !abortSent) {
+      fax.AbortFax();
+      abortSent = true;
+    }
+    ui.WaitForMessages(kPumpMs);
+  }
+}
+
+struct ReceiveOptions {
+  LineOptions line;
+  std::string dir = ".";
+  int rings = 1;
+  bool one = false;
+};
+
+std::string ParseReceiveOptions(const Args& args, ReceiveOptions& options) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--one") {
+      options.one = true;
+      continue;
+    }
+    if (i + 1 >= args.size()) return arg + " needs a value";
+    const std::string& value = args[++i];
+    std::string problem;
+    if (options.line.Take(arg, value, problem)) {
+      if (!problem.empty()) return problem;
+    } else if (arg == "--dir") {
+      options.dir = value;
+    } else if (arg == "--rings") {
+      if (!ParseCount(value, options.rings) || options.rings < 1) return "not a number of rings: " + value;
+    } else {
+      return "unknown option " + arg;
+    }
+  }
+  return options.line.Check();
+}
+
+}  // namespace
+
+int ReceiveCommand(const Args& args) {
+  ReceiveOptions options;
+  if (const std::string problem = ParseReceiveOptions(args, options); !problem.empty()) {
+    return UsageError(problem + "\n" + kReceiveUsage);
+  }
+  if (!options.line.home.empty()) InitProgramFolder(options.line.home);
+
+  HeadlessUiThread ui;
+  UiThread::Install(&ui);
+  TQaComPort port;
+  TQaReceiveFax fax;
+  TQaFaxLog history;
+  fax.SetComPort(&port);
+  SetUpPort(port, options.line);
+  fax.SetFaxClass(options.line.faxClass);
+  fax.SetStationID(options.line.station);
+  fax.SetDestinationDir(std::filesystem::absolute(options.dir).string());
+  fax.SetAnswerOnRing(options.rings);
+  fax.SetOneFax(options.one);
+  fax.SetExitOnError(options.one);
+  if (!options.line.history.empty()) {
+    history.SetFaxHistoryName(options.line.history);
+    fax.SetFaxLog(&history);
+  }
+
+  bool finished = false;
+  int result = 0;
+  bool received = false;
+  std::string lastStatus;
+  fax.OnFaxStatus = [&](TQaAbstractFax& f, bool, bool) {
+    // Waiting for calls reports every second; only changes are worth a line.
+    const std::string line = StatusLine(f);
+    if (line != lastStatus) std::cout << line << std::endl;
+    lastStatus = line;
+  };
+  fax.OnFaxLog = [&](TQaAbstractFax& f, TFaxLogCode code) {
+    if (code == TFaxLogCode::lfaxReceiveOk) {
+      TApfFileHeader header;
+      const int pages = ApfReadFileHeader(f.FaxFile(), header) == 0 ? header.pageCount : 0;
+      std::cout << "Received " << f.FaxFile() << " pages " << pages << " from \"" << f.RemoteID() << "\""
+                << std::endl;
+      received = true;
+    } else if (code == TFaxLogCode::lfaxReceiveFail) {
+      std::cout << "Receive failed: " << ForTerminal(FailureText(f.LastError())) << std::endl;
+    }
+  };
+  fax.OnFaxFinish = [&](TQaAbstractFax&, int code) {
+    result = code;
+    finished = true;
+  };
+
+  std::signal(SIGINT, OnInterrupt);
+  std::signal(SIGTERM, OnInterrupt);
+  std::string message;
+  if (!OpenComPortChecked(port, message)) {
+    std::cerr << "tvfax: " << port.DeviceName() << ": " << ForTerminal(message) << "\n";
+    UiThread::Install(nullptr);
+    return 1;
+  }
+  try {
+    if (const int rc = fax.BeginReceiving(); rc != 0) {
+      result = rc;
+      finished = true;
+    }
+    PumpUntil(ui, fax, finished);
+    port.SetOpen(false);  // writes the trace and the log
+  } catch (const std::exception& error) {
+    std::cerr << "tvfax: " << error.what() << "\n";
+    UiThread::Install(nullptr);
+    return 1;
+  }
+  ui.ProcessPendingMessages();
+  UiThread::Install(nullptr);
+  if (result != 0 && result != ecCancelRequested) {
+    std::cout << "Failed: " << ForTerminal(FailureText(result)) << std::endl;
+    return 1;
+  }
+  return options.one && !received ? 1 : 0;
+}
+
+}  // namespace tv::cli
