@@ -159,6 +159,8 @@ void TFaxReceiverMachine::Step(Event event) {
         session_.receiver.firstStatusSent = true;
       }
       if (SoftwareFlow()) SwFlowOff(c.port);
+      // What the modem said while the last call was hung up answers nothing now.
+      FlushInput(c.port);
       SetDtrRts(c.port, true, true);
       if (IsClass1()) {
         SendModemCommand(session_, "AT+FCLASS=1");
@@ -254,7 +256,10 @@ TFaxReceiverMachine::Collected TFaxReceiverMachine::Collect(std::string& line) {
     }
     // A frame starts with its address byte; inside it CR and LF are data.
     const bool inFrame = !buffer.empty() && static_cast<std::uint8_t>(buffer.front()) == kFrameAddress;
-    if (!inFrame && (b == '\r' || b == '\n')) {
+    // CR LF ends a line. Ending it at the LF keeps the LF after a CONNECT
+    // out of the page data that follows at once.
+    if (!inFrame && b == '\r') continue;
+    if (!inFrame && b == '\n') {
       std::string text = TrimWhite(buffer);
       buffer.clear();
       if (text.empty()) continue;

@@ -2,7 +2,9 @@
 // command line the program writes and answers it from a list of rules.
 #pragma once
 
+#include <algorithm>
 #include <functional>
+#include <utility>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -41,24 +43,43 @@ class ScriptedModem {
   }
 
  private:
+  // Besides CR-terminated commands the program writes Class 1 frames (from
+  // the address byte 0xFF to DLE ETX) and the single DC2 that asks a Class 2
+  // modem for page data; each of them counts as one command too.
   void Take(std::string_view bytes) {
     for (char c : bytes) {
+      if (!pending_.empty() && pending_[0] == '\xFF') {
+        pending_ += c;
+        if (frameDle_) {
+          frameDle_ = false;
+          if (c == '\x03') Dispatch(std::exchange(pending_, std::string()), false);
+        } else {
+          frameDle_ = c == '\x10';
+        }
+        continue;
+      }
+      if (pending_.empty() && c == '\x12') {
+        Dispatch(std::string(1, c), false);
+        continue;
+      }
       if (c != '\r') {
         pending_ += c;
         continue;
       }
-      const std::string command = pending_;
-      pending_.clear();
-      std::string reply = echo_ ? command + "\r\n" : std::string();
-      {
-        std::lock_guard lock(mutex_);
-        commands_.push_back(command);
-        auto rule = std::find_if(rules_.begin(), rules_.end(),
-                                 [&](const Rule& r) { return command.rfind(r.prefix, 0) == 0; });
-        reply += rule == rules_.end() ? "\r\nERROR\r\n" : rule->answer(command);
-      }
-      modem_.Receive(reply);
+      Dispatch(std::exchange(pending_, std::string()), echo_);
     }
+  }
+
+  void Dispatch(const std::string& command, bool echo) {
+    std::string reply = echo ? command + "\r\n" : std::string();
+    {
+      std::lock_guard lock(mutex_);
+      commands_.push_back(command);
+      auto rule = std::find_if(rules_.begin(), rules_.end(),
+                               [&](const Rule& r) { return command.rfind(r.prefix, 0) == 0; });
+      reply += rule == rules_.end() ? "\r\nERROR\r\n" : rule->answer(command);
+    }
+    if (!reply.empty()) modem_.Receive(reply);
   }
 
   SimModem modem_;
@@ -67,6 +88,7 @@ class ScriptedModem {
   std::vector<std::string> commands_;
   std::string pending_;
   bool echo_ = false;
+  bool frameDle_ = false;
 };
 
 }  // namespace tv::test

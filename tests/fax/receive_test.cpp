@@ -1,0 +1,396 @@
+// The receiver machine behind a TQaReceiveFax component, against scripted
+// Class 1, Class 2 and Class 2.0 modems on the simulated device layer.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <memory>
+
+#include "comm/error_codes.h"
+#include "comm/sim_modem.h"
+#include "fax/class1_frames.h"
+#include "fax/fax_components.h"
+#include "fax/session_parameters.h"
+#include "image/apf_file.h"
+#include "image/file_io.h"
+#include "platform/ui_thread.h"
+#include "tests/fax/scripted_modem.h"
+#include "tests/support/temp_dir.h"
+
+namespace tv {
+namespace {
+
+const std::string kOk = "\r\nOK\r\n";
+const std::string kConnect = "\r\nCONNECT\r\n";
+const std::string kNoCarrier = "\r\nNO CARRIER\r\n";
+const std::string kDataEnd = "\x10\x03";
+
+std::string DleDoubled(const std::string& bytes) {
+  std::string out;
+  for (char c : bytes) {
+    out += c;
+    if (c == '\x10') out += c;
+  }
+  return out;
+}
+
+// A received HDLC frame as a Class 1 modem passes it on.
+std::string Frame(std::uint8_t fcf, const std::string& info, bool final) {
+  std::string body = {'\xFF', final ? '\x13' : '\x03', static_cast<char>(fcf)};
+  return DleDoubled(body + info) + kDataEnd;
+}
+
+std::string DcsInfo(int rateIndex, bool fine) {
+  SessionParameters p;
+  p.fine = fine;
+  p.SetRate(rateIndex);
+  const auto octets = CapabilityOctets(false, p);
+  return std::string(octets.begin(), octets.end());
+}
+
+// Page data with the byte values that need care: DLE, and bits to reverse.
+std::string PageBytes(int page) {
+  std::string bytes("\x00\x10\x01\x80page-", 9);
+  bytes += std::to_string(page);
+  bytes += std::string(5000, static_cast<char>(0x20 + page));
+  bytes += "\x10\x10 end";
+  return bytes;
+}
+
+std::string Reversed(const std::string& bytes) {
+  std::string out;
+  for (char c : bytes) {
+    auto b = static_cast<std::uint8_t>(c);
+    std::uint8_t r = 0;
+    for (int i = 0; i < 8; ++i) r = static_cast<std::uint8_t>(r | (((b >> i) & 1) << (7 - i)));
+    out += static_cast<char>(r);
+  }
+  return out;
+}
+
+struct StoredFax {
+  TApfFileHeader header{};
+  std::vector<TApfPageHeader> pageHeaders;
+  std::vector<std::string> pages;
+};
+
+StoredFax ReadFax(const std::string& name) {
+  StoredFax fax;
+  FaxFile file;
+  if (file.OpenRead(name) != 0) return fax;
+  std::vector<ApfPageLocation> pages;
+  if (ApfReadPageTable(file, fax.header, pages) != 0) return fax;
+  for (const ApfPageLocation& page : pages) {
+    std::string data(page.header.dataLength, '\0');
+    file.Seek(page.headerOffset + 16);
+    file.ReadExact(data.data(), data.size());
+    fax.pageHeaders.push_back(page.header);
+    fax.pages.push_back(data);
+  }
+  return fax;
+}
+
+class Receiving : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    UiThread::Install(&ui_);
+    SetOtherDeviceLayerProvider([] { return SimDeviceLayer(); });
+    fax_ = std::make_unique<TQaReceiveFax>();
+    fax_->SetStationID("TESS RX");
+    fax_->SetDestinationDir(dir_.Path());
+    fax_->OnFaxLog = [this](TQaAbstractFax& f, TFaxLogCode code) {
+      logs_.push_back(code);
+      if (code == TFaxLogCode::lfaxReceiveStart) fileName_ = f.FaxFile();
+    };
+    fax_->OnFaxError = [this](TQaAbstractFax&, int code) { errors_.push_back(code); };
+    fax_->OnFaxFinish = [this](TQaAbstractFax&, int code) {
+      finishCode_ = code;
+      finished_ = true;
+    };
+  }
+
+  void TearDown() override {
+    fax_.reset();
+    port_.SetOpen(false);
+    SetOtherDeviceLayerProvider(nullptr);
+    UiThread::Install(nullptr);
+  }
+
+  // Starts receiving one fax in the class given; a failed call ends the session.
+  void Start(test::ScriptedModem& modem, TFaxClass faxClass) {
+    port_.SetDeviceLayer(dlOther);
+    port_.SetComNumber(1);
+    port_.SetDevicePath(modem.Name());
+    fax_->SetComPort(&port_);
+    fax_->SetFaxClass(faxClass);
+    fax_->SetOneFax(true);
+    fax_->SetExitOnError(true);
+    ASSERT_EQ(fax_->BeginReceiving(), 0);
+  }
+
+  // Pumps the session's messages until it finishes.
+  bool RunToFinish(int seconds = 30) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!finished_ && std::chrono::steady_clock::now() < deadline) ui_.WaitForMessages(20);
+    return finished_;
+  }
+
+  // The modem part every Class 1 test shares: preparation, set-up with one
+  // RING after it, and ATA.
+  static void Class1SetUp(test::ScriptedModem& modem, const std::string& ataAnswer = kConnect) {
+    modem.Answer("ATE0", kOk);
+    modem.Answer("AT+FRM=?", "\r\n24,48,72,96\r\n" + kOk);
+    auto classCommands = std::make_shared<int>(0);
+    // Two in the preparation, the third sets up for the call.
+    modem.Answer("AT+FCLASS=1", [classCommands](const std::string&) {
+      return ++*classCommands == 3 ? kOk + "\r\nRING\r\n" : kOk;
+    });
+    modem.Answer("ATA", ataAnswer);
+    // After a frame with more to follow (our CSI) the modem is ready for the
+    // next one; after the final frame of a block it is done.
+    modem.Answer("\xFF\x03", kConnect);
+    modem.Answer("\xFF\x13", kOk);
+    modem.Answer("ATH", kOk);
+    modem.Answer("AT\r", kOk);
+  }
+
+  // A Class 1 caller: TSI and DCS, training, the pages with MPS/EOP, DCN.
+  static void Class1Caller(test::ScriptedModem& modem, std::vector<std::string> pages,
+                           std::string training = std::string(1800, '\0'), std::uint8_t lastPostPage = kFcfEOP) {
+    auto frh = std::make_shared<int>(0);
+    auto frm = std::make_shared<int>(0);
+    const int pageCount = static_cast<int>(pages.size());
+    modem.Answer("AT+FRH=3", [frh, pageCount, lastPostPage](const std::string&) {
+      const int n = ++*frh;
+      if (n == 1) return kConnect + Frame(kFcfTSI, EncodeStationId("CALLER 7"), false) + kOk;
+      if (n == 2) return kConnect + Frame(kFcfDCS, DcsInfo(4, false), true) + kOk;
+      const int page = n - 2;
+      if (page < pageCount) return kConnect + Frame(kFcfMPS, "", true) + kOk;
+      if (page == pageCount) return kConnect + Frame(lastPostPage, "", true) + kOk;
+      return kConnect + Frame(kFcfDCN, "", true) + kOk;
+    });
+    modem.Answer("AT+FRM=96", [frm, pages, training](const std::string&) {
+      const int n = ++*frm;
+      if (n == 1) return kConnect + DleDoubled(training) + kDataEnd + kNoCarrier;
+      if (n - 1 <= static_cast<int>(pages.size())) {
+        return kConnect + DleDoubled(pages[static_cast<std::size_t>(n - 2)]) + kDataEnd + kNoCarrier;
+      }
+      return std::string();
+    });
+    modem.Answer("AT+FTH=3", kConnect);
+  }
+
+  HeadlessUiThread ui_;
+  test::TempDir dir_;
+  TQaComPort port_;
+  std::unique_ptr<TQaReceiveFax> fax_;
+  std::vector<TFaxLogCode> logs_;
+  std::vector<int> errors_;
+  std::string fileName_;
+  bool finished_ = false;
+  int finishCode_ = 1;
+};
+
+TEST_F(Receiving, Class1CallerPagesArriveInOneApfFileWithTheCallersId) {
+  test::ScriptedModem modem("rx-class1");
+  Class1SetUp(modem);
+  const std::vector<std::string> pages = {PageBytes(1), PageBytes(2)};
+  Class1Caller(modem, pages);
+  Start(modem, TFaxClass::fcClass1);
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, 0);
+  EXPECT_TRUE(errors_.empty());
+  EXPECT_EQ(logs_, (std::vector{TFaxLogCode::lfaxReceiveStart, TFaxLogCode::lfaxReceiveOk}));
+  EXPECT_EQ(fileName_, dir_.Path() + "FAX0001.APF");
+  EXPECT_EQ(fax_->RemoteID(), "CALLER 7");
+  const StoredFax stored = ReadFax(fileName_);
+  EXPECT_EQ(stored.header.pageCount, 2);
+  EXPECT_EQ(ApfStationId(stored.header).substr(0, 8), "CALLER 7");
+  EXPECT_TRUE(stored.pages == pages);  // DLE pairs undone, nothing else changed
+  ASSERT_EQ(stored.pageHeaders.size(), 2u);
+  EXPECT_EQ(stored.pageHeaders[0].pageFlags, 0);
+
+  // Our identity and capabilities went out as CSI and DIS; MCF after each page.
+  const auto commands = modem.Commands();
+  const auto frames = std::count_if(commands.begin(), commands.end(), [](const std::string& c) {
+    return c.size() > 2 && static_cast<std::uint8_t>(c[2]) == kFcfMCF;
+  });
+  EXPECT_EQ(frames, 2);
+  EXPECT_NE(std::find(commands.begin(), commands.end(),
+                      Frame(kFcfCSI, EncodeStationId("TESS RX"), false)),
+            commands.end());
+}
+
+TEST_F(Receiving, Class1BadTrainingAtTheLowestRateEndsWithTrainingFailed) {
+  test::ScriptedModem modem("rx-class1-ftt");
+  Class1SetUp(modem);
+  auto frh = std::make_shared<int>(0);
+  modem.Answer("AT+FRH=3", [frh](const std::string&) {
+    return kConnect + Frame(kFcfDCS, DcsInfo(1, false), true) + kOk;
+  });
+  modem.Answer("AT+FRM=24", kConnect + std::string(300, '\x55') + kDataEnd + kNoCarrier);
+  modem.Answer("AT+FTH=3", kConnect);
+  Start(modem, TFaxClass::fcClass1);
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, ecFaxTrainError);
+  const auto commands = modem.Commands();
+  EXPECT_NE(std::find(commands.begin(), commands.end(), Frame(kFcfFTT, "", true)), commands.end());
+  EXPECT_TRUE(logs_.empty());  // no call was accepted, no file made
+}
+
+TEST_F(Receiving, Class1DcnAfterAPageKeepsTheCompletePage) {
+  test::ScriptedModem modem("rx-class1-dcn");
+  Class1SetUp(modem);
+  const std::vector<std::string> pages = {PageBytes(1)};
+  Class1Caller(modem, pages, std::string(1800, '\0'), kFcfDCN);
+  Start(modem, TFaxClass::fcClass1);
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, ecCancelRequested);
+  EXPECT_EQ(logs_, (std::vector{TFaxLogCode::lfaxReceiveStart, TFaxLogCode::lfaxReceiveFail}));
+  const StoredFax stored = ReadFax(fileName_);
+  EXPECT_EQ(stored.header.pageCount, 1);
+  EXPECT_TRUE(stored.pages == pages);
+}
+
+TEST_F(Receiving, Class1LineDropInTheMiddleOfAPageKeepsOnlyTheCompletePages) {
+  test::ScriptedModem modem("rx-class1-drop");
+  Class1SetUp(modem);
+  const std::vector<std::string> pages = {PageBytes(1), PageBytes(2)};
+  // The second page stops half way and the line goes quiet.
+  auto frm = std::make_shared<int>(0);
+  modem.Answer("AT+FRM=9", [frm, pages](const std::string&) {
+    const int n = ++*frm;
+    if (n == 1) return kConnect + std::string(1800, '\0') + kDataEnd + kNoCarrier;
+    if (n == 2) return kConnect + DleDoubled(pages[0]) + kDataEnd + kNoCarrier;
+    return kConnect + DleDoubled(pages[1].substr(0, 2000));
+  });
+  Class1Caller(modem, pages);
+  Start(modem, TFaxClass::fcClass1);
+  ASSERT_TRUE(RunToFinish(40));
+  EXPECT_EQ(finishCode_, ecTimeout);
+  EXPECT_EQ(logs_.back(), TFaxLogCode::lfaxReceiveFail);
+  const StoredFax stored = ReadFax(fileName_);
+  EXPECT_EQ(stored.header.pageCount, 1);
+  ASSERT_EQ(stored.pages.size(), 1u);
+  EXPECT_TRUE(stored.pages[0] == pages[0]);
+  EXPECT_EQ(std::filesystem::file_size(fileName_), 64u + 16u + pages[0].size());
+}
+
+TEST_F(Receiving, Class1GarbageBeforeConnectIsSkippedAndARefusedCallIsLogged) {
+  test::ScriptedModem modem("rx-class1-refuse");
+  Class1SetUp(modem, "\r\n#!~ line noise\r\n\r\n" + kConnect);
+  Class1Caller(modem, {PageBytes(1)});
+  bool asked = false;
+  fax_->OnFaxAccept = [&](TQaReceiveFax& f, bool& accept) {
+    asked = f.RemoteID() == "CALLER 7";
+    accept = false;
+  };
+  Start(modem, TFaxClass::fcClass1);
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_TRUE(asked);
+  EXPECT_EQ(finishCode_, ecFileRejected);
+  EXPECT_EQ(logs_, (std::vector{TFaxLogCode::lfaxReceiveSkip}));
+  EXPECT_TRUE(std::filesystem::is_empty(dir_.Path()));
+}
+
+TEST_F(Receiving, SetUpFailuresEndTheCallWithTheirCodes) {
+  {
+    test::ScriptedModem modem("rx-setup-error");
+    modem.Answer("ATE0", kOk);
+    modem.Answer("AT+FRM=?", "\r\n24,48\r\n" + kOk);
+    auto count = std::make_shared<int>(0);
+    modem.Answer("AT+FCLASS=1", [count](const std::string&) { return ++*count < 3 ? kOk : "\r\nERROR\r\n"; });
+    Start(modem, TFaxClass::fcClass1);
+    ASSERT_TRUE(RunToFinish());
+    EXPECT_EQ(finishCode_, ecFaxBadModemResult);
+  }
+  finished_ = false;
+  fax_ = std::make_unique<TQaReceiveFax>();
+  fax_->OnFaxFinish = [this](TQaAbstractFax&, int code) {
+    finishCode_ = code;
+    finished_ = true;
+  };
+  port_.SetOpen(false);
+  {
+    test::ScriptedModem modem("rx-setup-silent");
+    modem.Answer("ATE0", kOk);
+    modem.Answer("AT+FRM=?", "\r\n24,48\r\n" + kOk);
+    auto count = std::make_shared<int>(0);
+    modem.Answer("AT+FCLASS=1", [count](const std::string&) { return ++*count < 3 ? kOk : std::string(); });
+    Start(modem, TFaxClass::fcClass1);
+    ASSERT_TRUE(RunToFinish());
+    EXPECT_EQ(finishCode_, ecTimeout);
+  }
+}
+
+// The Class 2 / 2.0 modem part: preparation, set-up, one RING.
+void Class2SetUp(test::ScriptedModem& modem, const std::string& selectClass) {
+  modem.Answer("ATE0", kOk);
+  // The set-up ends with the capabilities (Class 2) or AT+FNR (Class 2.0).
+  const std::string last = selectClass == "2" ? "AT+FDCC=" : "AT+FNR=";
+  modem.Answer(last, kOk + "\r\nRING\r\n");
+  for (const std::string command : {"AT+FCLASS=", "AT+FCR=1", "AT+FLI", "AT+FAA=0", "AT+FCC=", "AT+FLO=2"}) {
+    modem.Answer(command, kOk);
+  }
+  modem.Answer("ATH", kOk);
+}
+
+TEST_F(Receiving, Class2PagesAreBitReversedAndARetrainedPageIsCutOff) {
+  test::ScriptedModem modem("rx-class2");
+  Class2SetUp(modem, "2");
+  modem.Answer("ATA", "\r\n+FCON\r\n+FTSI: \"  CALLER 2\"\r\n+FDCS: 1,3,0,2,0,0,0,0\r\n" + kOk);
+  const std::string first = PageBytes(1);
+  const std::string again = PageBytes(2);
+  auto dc2 = std::make_shared<int>(0);
+  modem.Answer("\x12", [=](const std::string&) {
+    // The first try fails its quality check (+FPTS:2); the page comes again.
+    if (++*dc2 == 1) return DleDoubled(first) + kDataEnd + "\r\n+FPTS:2\r\n+FET:0\r\n" + kOk;
+    return DleDoubled(again) + kDataEnd + "\r\n+FPTS:1\r\n+FET:2\r\n" + kOk;
+  });
+  auto fdr = std::make_shared<int>(0);
+  modem.Answer("AT+FDR", [fdr](const std::string&) { return ++*fdr <= 2 ? kConnect : "\r\n+FHNG:0\r\n" + kOk; });
+  Start(modem, TFaxClass::fcClass2);
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, 0);
+  EXPECT_EQ(fax_->RemoteID(), "CALLER 2");
+  const StoredFax stored = ReadFax(fileName_);
+  ASSERT_EQ(stored.header.pageCount, 1);
+  EXPECT_TRUE(stored.pages[0] == Reversed(again));
+  EXPECT_EQ(stored.pageHeaders[0].pageFlags, kApfFine);
+  EXPECT_EQ(std::filesystem::file_size(fileName_), 64u + 16u + again.size());
+}
+
+TEST_F(Receiving, Class2_0PagesAreStoredAsReceived) {
+  test::ScriptedModem modem("rx-class20");
+  Class2SetUp(modem, "2.0");
+  modem.Answer("ATA", "\r\n+FCO\r\n+FTI: \"CALLER 20\"\r\n+FCS: 0,5,0,2,0,0,0,0\r\n" + kOk);
+  const std::string page = PageBytes(3);
+  modem.Answer("\x12", DleDoubled(page) + kDataEnd + "\r\n+FPS:1\r\n+FET:2\r\n" + kOk);
+  auto fdr = std::make_shared<int>(0);
+  modem.Answer("AT+FDR", [fdr](const std::string&) { return ++*fdr == 1 ? kConnect : "\r\n+FHS:00\r\n" + kOk; });
+  Start(modem, TFaxClass::fcClass2_0);
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, 0);
+  EXPECT_EQ(fax_->BitRate(), 14400);
+  const StoredFax stored = ReadFax(fileName_);
+  ASSERT_EQ(stored.header.pageCount, 1);
+  EXPECT_TRUE(stored.pages[0] == page);
+}
+
+TEST_F(Receiving, Class2HangupReportInMidSessionFailsAndKeepsNothingEmpty) {
+  test::ScriptedModem modem("rx-class2-fhng");
+  Class2SetUp(modem, "2");
+  modem.Answer("ATA", "\r\n+FCON\r\n+FTSI: \"CALLER 2\"\r\n+FDCS: 0,3,0,2,0,0,0,0\r\n" + kOk);
+  modem.Answer("AT+FDR", "\r\n+FHNG:50\r\n" + kOk);
+  Start(modem, TFaxClass::fcClass2);
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, ecFaxSessionError);
+  EXPECT_EQ(fax_->HangupCode(), 50);
+  EXPECT_EQ(logs_, (std::vector{TFaxLogCode::lfaxReceiveStart, TFaxLogCode::lfaxReceiveFail}));
+  // The call broke off before any page: no empty fax file is left behind.
+  EXPECT_FALSE(std::filesystem::exists(fileName_));
+}
+
+}  // namespace
+}  // namespace tv
