@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# tvfax receive through the native serial layer against an independent T.30
+# far end: the virtual fax line rings and sends a three-page TIFF; the pages
+# of the APF file received must be the TIFF's pixel for pixel, and the
+# caller's ID must arrive.
+#   fax_receive_line_test.sh TVFAX VIRTUAL_FAX_LINE
+set -euo pipefail
+tvfax=$1
+line=$2
+work=$(mktemp -d)
+line_pid=
+cleanup() {
+  if [ -n "$line_pid" ]; then kill "$line_pid" 2>/dev/null || true; wait "$line_pid" 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+cd "$work"
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+for page in 1 2 3; do
+  pbmtext "Page $page of the virtual line test" | pnmscale 3 2>/dev/null | pgmtopbm -threshold 2>/dev/null |
+    pnmpad -white -width 1728 -height 1100 > "source$page.pbm"
+  pnmtotiff -g3 -xresolution 204 -yresolution 98 "source$page.pbm" > "source$page.tif" 2>/dev/null
+done
+tiffcp source1.tif source2.tif source3.tif call.tif
+
+"$line" --link "$work/modem" --call call.tif --ident "FAR END 42" --timeout 100 > line.out 2> line.err &
+line_pid=$!
+for _ in $(seq 50); do
+  grep -q '^ready' line.out 2>/dev/null && break
+  sleep 0.1
+done
+grep -q '^ready' line.out || fail "the virtual line did not come up: $(cat line.err)"
+
+timeout 100 "$tvfax" receive --device "$work/modem" --class 1 --dir "$work" --one --station "TESS RX" \
+  --history "$work/history.his" > receive.out || fail "tvfax receive failed: $(cat receive.out)"
+
+received=$(grep '^Received ' receive.out) || fail "no fax reported: $(cat receive.out)"
+[ "$received" = "Received $work/FAX0001.APF pages 3 from \"FAR END 42\"" ] || fail "reported: $received"
+grep -q '^Getting page data, page 3' receive.out || fail "no status lines for page 3"
+
+for page in 1 2 3; do
+  "$tvfax" render --no-autoscale FAX0001.APF "$page" "received$page.pbm" > /dev/null
+  cmp -s "received$page.pbm" "source$page.pbm" || fail "page $page differs from the TIFF"
+done
+# The receiver stores the caller's ID padded with blanks to 20 characters.
+"$tvfax" info FAX0001.APF | grep -q '^Station: FAR END 42 *$' || fail "station ID in the file"
+
+# The history file holds the start line, the end line and an empty line.
+[ "$(wc -l < history.his)" -eq 3 ] || fail "history lines: $(cat -A history.his)"
+grep -q "^Receive $work/FAX0001.APF from FAR END 42 started at .*"$'\r'"\$" history.his || fail "history start"
+grep -q "^Receive finished OK at .*"$'\r'"\$" history.his || fail "history end"
+
+wait "$line_pid" || true
+line_pid=
+echo "received 3 pages pixel for pixel"
