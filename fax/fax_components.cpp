@@ -19,10 +19,9 @@ constexpr std::uint16_t kFaxBufferSize = 8192;
 constexpr std::uint32_t kFaxPortBaud = 19200;
 constexpr const char* kEndOfLine = "\r\n";
 
+// Empty: the default, a line on stderr.
 std::function<void(const std::exception&)>& ExceptionHandler() {
-  static std::function<void(const std::exception&)> handler = [](const std::exception& e) {
-    std::cerr << "fax component: " << e.what() << "\n";
-  };
+  static std::function<void(const std::exception&)> handler;
   return handler;
 }
 
@@ -203,7 +202,11 @@ int TQaAbstractFax::FaxMessage(tv::FaxMessage message, int wParam, FaxSession&) 
   try {
     return HandleMessage(message, wParam);
   } catch (const std::exception& e) {
-    ExceptionHandler()(e);
+    if (const auto& handler = ExceptionHandler()) {
+      handler(e);
+    } else {
+      std::cerr << "fax component: " << e.what() << "\n";
+    }
     return 0;
   }
 }

@@ -169,7 +169,7 @@ class TQaAbstractFax : public FaxSessionTarget {
   TFaxFinishEvent OnFaxFinish;
 
   // Where exceptions raised while handling a session message go (a history
-  // file that cannot be written); by default to stderr.
+  // file that cannot be written); an empty handler means stderr.
   static void SetExceptionHandler(std::function<void(const std::exception&)> handler);
 
  protected:
