@@ -46,10 +46,6 @@ TEST(FaxComponents, PortChecksRaiseTheirExceptionsAndLinkingSetsThePortUp) {
 
   port.SetOutSize(4096);
   EXPECT_THROW(fax.BeginReceiving(), EOutputBufferTooSmall);
-  port.SetOutSize(8192);
-  port.SetComNumber(1);
-  port.SetDeviceLayer(dlWinsock);
-  EXPECT_THROW(fax.BeginReceiving(), ECannotUseWithWinSock);
 }
 
 TEST(FaxComponents, DefaultsAndPropertiesReadBackAsSet) {
