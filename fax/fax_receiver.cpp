@@ -714,8 +714,9 @@ void TFaxReceiverMachine::StepSuccess() {
   FaxReceiverData& r = session_.receiver;
   UseNormalBaud(session_, false);
   if (r.oneFax) {
-    FinishFaxSession(session_);
+    // Finished before the finish message can reach the component.
     Goto(kFinished);
+    FinishFaxSession(session_);
     return;
   }
   if (!r.constantStatus) {
@@ -737,8 +738,8 @@ void TFaxReceiverMachine::StepFailure() {
     r.firstStatusSent = false;
   }
   if ((session_.common.options & foExitOnError) || userAbort_) {
-    FinishFaxSession(session_);
     Goto(kFinished);
+    FinishFaxSession(session_);
     return;
   }
   Goto(kSetUp);
