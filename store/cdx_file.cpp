@@ -87,7 +87,7 @@ LeafLayout LayoutFor(int keyLength, std::uint32_t maxRecno) {
   return l;
 }
 
-int TrailingCount(const std::string& key, char filler) {
+int TrailingCount(std::string_view key, char filler) {
   int t = 0;
   for (auto i = key.size(); i > 0 && key[i - 1] == filler; --i) ++t;
   return t;
@@ -96,19 +96,88 @@ int TrailingCount(const std::string& key, char filler) {
 // Leading bytes shared with the previous key, never reaching into either
 // key's trailing filler, so that readers rebuilding the previous key with
 // any filler decode the same bytes.
-int DuplicateCount(const std::string& prev, int prevTrail, const std::string& key, int trail) {
+int DuplicateCount(std::string_view prev, int prevTrail, std::string_view key, int trail) {
   const int limit = static_cast<int>(key.size()) - std::max(prevTrail, trail);
   int d = 0;
   while (d < limit && prev[static_cast<std::size_t>(d)] == key[static_cast<std::size_t>(d)]) ++d;
   return d;
 }
 
-// Key bytes `key` takes in a leaf after `prev` (null for a page's first entry).
-int StoredKeyBytes(const CdxEntry* prev, const CdxEntry& entry, char filler) {
-  const int length = static_cast<int>(entry.key.size());
-  const int t = TrailingCount(entry.key, filler);
+// Key bytes `key` takes in a leaf after `prev` (none for a page's first entry).
+int StoredKeyBytes(const std::string_view* prev, std::string_view key, char filler) {
+  const int length = static_cast<int>(key.size());
+  const int t = TrailingCount(key, filler);
   if (!prev) return length - t;
-  return length - t - DuplicateCount(prev->key, TrailingCount(prev->key, filler), entry.key, t);
+  return length - t - DuplicateCount(*prev, TrailingCount(*prev, filler), key, t);
+}
+
+int StoredKeyBytes(const CdxEntry* prev, const CdxEntry& entry, char filler) {
+  if (!prev) return StoredKeyBytes(nullptr, entry.key, filler);
+  const std::string_view before = prev->key;
+  return StoredKeyBytes(&before, entry.key, filler);
+}
+
+// An entry as the page coders see it.
+struct KeyRef {
+  std::string_view key;
+  std::uint32_t recno = 0;
+  std::uint32_t child = 0;
+};
+
+void EncodeHeader(bool leaf, bool root, std::size_t count, std::uint32_t left, std::uint32_t right,
+                  unsigned char* page) {
+  std::memset(page, 0, kCdxPageSize);
+  Put16(page, (leaf ? kAttrLeaf : 0) | (root ? kAttrRoot : 0));
+  Put16(page + 2, static_cast<unsigned>(count));
+  Put32(page + 4, left);
+  Put32(page + 8, right);
+}
+
+void EncodeInterior(const KeyRef* entries, std::size_t count, int keyLength, bool root, std::uint32_t left,
+                    std::uint32_t right, unsigned char* page) {
+  EncodeHeader(false, root, count, left, right, page);
+  const auto L = static_cast<std::size_t>(keyLength);
+  for (std::size_t i = 0; i < count; ++i) {
+    unsigned char* e = page + kInteriorHeader + i * (L + 8);
+    std::memcpy(e, entries[i].key.data(), L);
+    Put32Be(e + L, entries[i].recno);
+    Put32Be(e + L + 4, entries[i].child);
+  }
+}
+
+void EncodeLeaf(const KeyRef* entries, std::size_t count, int keyLength, char filler, bool root, std::uint32_t left,
+                std::uint32_t right, unsigned char* page) {
+  EncodeHeader(true, root, count, left, right, page);
+  const auto L = static_cast<std::size_t>(keyLength);
+  std::uint32_t maxRecno = 0;
+  for (std::size_t i = 0; i < count; ++i) maxRecno = std::max(maxRecno, entries[i].recno);
+  const LeafLayout layout = LayoutFor(keyLength, maxRecno);
+  const std::uint64_t countMask = (1ull << layout.countBits) - 1;
+  std::size_t keyEnd = kCdxPageSize;
+  int prevTrail = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::string_view key = entries[i].key;
+    const int t = TrailingCount(key, filler);
+    const int d = i == 0 ? 0 : DuplicateCount(entries[i - 1].key, prevTrail, key, t);
+    prevTrail = t;
+    const std::uint64_t value = static_cast<std::uint64_t>(entries[i].recno) |
+                                static_cast<std::uint64_t>(d) << layout.recBits |
+                                static_cast<std::uint64_t>(t) << (layout.recBits + layout.countBits);
+    unsigned char* slot = page + kLeafHeader + i * static_cast<std::size_t>(layout.bytes);
+    for (int b = 0; b < layout.bytes; ++b) slot[b] = static_cast<unsigned char>(value >> (8 * b));
+    const std::size_t stored = L - static_cast<std::size_t>(d + t);
+    keyEnd -= stored;
+    std::memcpy(page + keyEnd, key.data() + d, stored);
+  }
+  const std::size_t used = count * static_cast<std::size_t>(layout.bytes) + (kCdxPageSize - keyEnd);
+  Put16(page + 12, static_cast<unsigned>(kLeafSpace - static_cast<int>(used)));
+  Put32(page + 14, layout.recBits >= 32 ? 0xFFFFFFFFu : (1u << layout.recBits) - 1);
+  page[18] = static_cast<unsigned char>(countMask);
+  page[19] = static_cast<unsigned char>(countMask);
+  page[20] = static_cast<unsigned char>(layout.recBits);
+  page[21] = static_cast<unsigned char>(layout.countBits);
+  page[22] = static_cast<unsigned char>(layout.countBits);
+  page[23] = static_cast<unsigned char>(layout.bytes);
 }
 
 [[noreturn]] void IndexFault(const std::string& path, const std::string& what) {
@@ -350,72 +419,6 @@ bool CdxTree::Contains(const std::string& key, std::uint32_t recno) {
   return CompareEntries(e.key, e.recno, key, recno) == 0;
 }
 
-void CdxTree::BulkLoad(const std::vector<CdxEntry>& sorted) {
-  file_.BeginChange();
-  // The old pages go back to the free list first.
-  std::vector<std::uint32_t> stack{root_};
-  while (!stack.empty()) {
-    const std::uint32_t offset = stack.back();
-    stack.pop_back();
-    const CdxNode& node = Load(offset);
-    if (!node.leaf)
-      for (const CdxEntry& e : node.entries) stack.push_back(e.child);
-    file_.FreePage(offset);
-  }
-
-  std::vector<std::uint32_t> level;
-  auto newNode = [&](bool leaf) -> CdxNode& {
-    const std::uint32_t offset = file_.AllocatePage();
-    auto fresh = std::make_unique<CdxNode>();
-    fresh->offset = offset;
-    fresh->leaf = leaf;
-    CdxNode& ref = *fresh;
-    file_.cache_[offset] = std::move(fresh);
-    file_.MarkDirty(offset, *this);
-    if (!level.empty()) {
-      CdxNode& prev = *file_.cache_[level.back()];
-      prev.right = offset;
-      ref.left = level.back();
-    }
-    level.push_back(offset);
-    return ref;
-  };
-
-  // Leaves, each filled while the next key still fits.
-  CdxNode* leaf = &newNode(true);
-  int keyBytes = 0;
-  std::uint32_t maxRecno = 0;
-  for (std::size_t i = 0; i < sorted.size(); ++i) {
-    const bool first = leaf->entries.empty();
-    const int stored = StoredKeyBytes(first ? nullptr : &sorted[i - 1], sorted[i], filler_);
-    const std::uint32_t highest = std::max(maxRecno, sorted[i].recno);
-    const int needed = static_cast<int>(leaf->entries.size() + 1) * LayoutFor(keyLength_, highest).bytes + keyBytes + stored;
-    if (!first && needed > kLeafSpace) {
-      leaf = &newNode(true);
-      keyBytes = StoredKeyBytes(nullptr, sorted[i], filler_);
-      maxRecno = sorted[i].recno;
-    } else {
-      keyBytes += stored;
-      maxRecno = highest;
-    }
-    leaf->entries.push_back(CdxEntry{sorted[i].key, sorted[i].recno, 0});
-  }
-  // Interior levels up to a single root.
-  const auto perInterior = static_cast<std::size_t>(kInteriorSpace / (keyLength_ + 8));
-  while (level.size() > 1) {
-    const std::vector<std::uint32_t> below = std::move(level);
-    level.clear();
-    CdxNode* parent = nullptr;
-    for (std::size_t i = 0; i < below.size(); ++i) {
-      if (i % perInterior == 0) parent = &newNode(false);
-      const CdxNode& child = *file_.cache_[below[i]];
-      parent->entries.push_back(CdxEntry{child.entries.back().key, child.entries.back().recno, below[i]});
-    }
-  }
-  file_.cache_[level.front()]->root = true;
-  SetRoot(level.front());
-}
-
 CdxTree::Position CdxTree::First() {
   std::uint32_t offset = root_;
   for (int depth = 0; depth < kMaxDepth; ++depth) {
@@ -579,13 +582,7 @@ void CdxFile::ReadPage(std::uint32_t offset, unsigned char* page) const {
 }
 
 void CdxFile::WritePage(std::uint32_t offset, const unsigned char* page) {
-  std::size_t done = 0;
-  while (done < static_cast<std::size_t>(kCdxPageSize)) {
-    const ssize_t n = pwrite(fd_, page + done, kCdxPageSize - done, static_cast<off_t>(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw XbaseError(xbFileError, "cannot write " + path_ + ": " + std::strerror(errno));
-    done += static_cast<std::size_t>(n);
-  }
+  WriteRun(offset, std::vector<unsigned char>(page, page + kCdxPageSize));
 }
 
 void CdxFile::ReadAll() {
@@ -768,50 +765,90 @@ CdxNode CdxFile::Decode(std::uint32_t offset, int keyLength, char filler) const 
 }
 
 void CdxFile::Encode(const CdxNode& node, int keyLength, char filler, unsigned char* page) const {
-  std::memset(page, 0, kCdxPageSize);
-  Put16(page, (node.leaf ? kAttrLeaf : 0) | (node.root ? kAttrRoot : 0));
-  Put16(page + 2, static_cast<unsigned>(node.entries.size()));
-  Put32(page + 4, node.left);
-  Put32(page + 8, node.right);
-  const auto L = static_cast<std::size_t>(keyLength);
-  if (!node.leaf) {
-    for (std::size_t i = 0; i < node.entries.size(); ++i) {
-      unsigned char* e = page + kInteriorHeader + i * (L + 8);
-      std::memcpy(e, node.entries[i].key.data(), L);
-      Put32Be(e + L, node.entries[i].recno);
-      Put32Be(e + L + 4, node.entries[i].child);
-    }
-    return;
-  }
+  std::vector<KeyRef> refs(node.entries.size());
+  for (std::size_t i = 0; i < refs.size(); ++i) refs[i] = KeyRef{node.entries[i].key, node.entries[i].recno, node.entries[i].child};
+  if (node.leaf) EncodeLeaf(refs.data(), refs.size(), keyLength, filler, node.root, node.left, node.right, page);
+  else EncodeInterior(refs.data(), refs.size(), keyLength, node.root, node.left, node.right, page);
+}
+
+std::uint32_t CdxFile::WriteTree(const CdxKeyList& keys, int keyLength, char filler) {
+  // Leaves, each filled while the next key still fits.
+  std::vector<std::size_t> starts{0};
+  int keyBytes = 0;
   std::uint32_t maxRecno = 0;
-  for (const CdxEntry& e : node.entries) maxRecno = std::max(maxRecno, e.recno);
-  const LeafLayout layout = LayoutFor(keyLength, maxRecno);
-  const std::uint64_t countMask = (1ull << layout.countBits) - 1;
-  std::size_t keyEnd = kCdxPageSize;
-  int prevTrail = 0;
-  for (std::size_t i = 0; i < node.entries.size(); ++i) {
-    const CdxEntry& e = node.entries[i];
-    const int t = TrailingCount(e.key, filler);
-    const int d = i == 0 ? 0 : DuplicateCount(node.entries[i - 1].key, prevTrail, e.key, t);
-    prevTrail = t;
-    const std::uint64_t value = static_cast<std::uint64_t>(e.recno) |
-                                static_cast<std::uint64_t>(d) << layout.recBits |
-                                static_cast<std::uint64_t>(t) << (layout.recBits + layout.countBits);
-    unsigned char* slot = page + kLeafHeader + i * static_cast<std::size_t>(layout.bytes);
-    for (int b = 0; b < layout.bytes; ++b) slot[b] = static_cast<unsigned char>(value >> (8 * b));
-    const std::size_t stored = L - static_cast<std::size_t>(d + t);
-    keyEnd -= stored;
-    std::memcpy(page + keyEnd, e.key.data() + d, stored);
+  for (std::size_t i = 0; i < keys.Size(); ++i) {
+    const bool first = starts.back() == i;
+    const std::string_view previous = first ? std::string_view() : keys.Key(i - 1);
+    const int stored = StoredKeyBytes(first ? nullptr : &previous, keys.Key(i), filler);
+    const std::uint32_t highest = std::max(maxRecno, keys.Recno(i));
+    const auto entries = static_cast<int>(i - starts.back() + 1);
+    if (!first && entries * LayoutFor(keyLength, highest).bytes + keyBytes + stored > kLeafSpace) {
+      starts.push_back(i);
+      keyBytes = StoredKeyBytes(nullptr, keys.Key(i), filler);
+      maxRecno = keys.Recno(i);
+    } else {
+      keyBytes += stored;
+      maxRecno = highest;
+    }
   }
-  const std::size_t used = node.entries.size() * static_cast<std::size_t>(layout.bytes) + (kCdxPageSize - keyEnd);
-  Put16(page + 12, static_cast<unsigned>(kLeafSpace - static_cast<int>(used)));
-  Put32(page + 14, layout.recBits >= 32 ? 0xFFFFFFFFu : (1u << layout.recBits) - 1);
-  page[18] = static_cast<unsigned char>(countMask);
-  page[19] = static_cast<unsigned char>(countMask);
-  page[20] = static_cast<unsigned char>(layout.recBits);
-  page[21] = static_cast<unsigned char>(layout.countBits);
-  page[22] = static_cast<unsigned char>(layout.countBits);
-  page[23] = static_cast<unsigned char>(layout.bytes);
+  starts.push_back(keys.Size());
+
+  // Pages of one level are allocated first so each knows its neighbours,
+  // then coded and written; consecutive pages go out in one write.
+  std::vector<unsigned char> run;
+  std::uint32_t runStart = 0;
+  auto emit = [&](std::uint32_t offset, const unsigned char* page) {
+    if (!run.empty() && runStart + run.size() != offset) {
+      WriteRun(runStart, run);
+      run.clear();
+    }
+    if (run.empty()) runStart = offset;
+    run.insert(run.end(), page, page + kCdxPageSize);
+  };
+  unsigned char page[kCdxPageSize];
+  std::vector<KeyRef> level;
+  const std::size_t leafCount = starts.size() - 1;
+  std::vector<std::uint32_t> offsets(leafCount);
+  for (std::uint32_t& offset : offsets) offset = AllocatePage();
+  std::vector<KeyRef> refs;
+  for (std::size_t l = 0; l < leafCount; ++l) {
+    refs.clear();
+    for (std::size_t i = starts[l]; i < starts[l + 1]; ++i) refs.push_back(KeyRef{keys.Key(i), keys.Recno(i), 0});
+    EncodeLeaf(refs.data(), refs.size(), keyLength, filler, leafCount == 1, l == 0 ? kCdxNone : offsets[l - 1],
+               l + 1 == leafCount ? kCdxNone : offsets[l + 1], page);
+    emit(offsets[l], page);
+    if (!refs.empty()) level.push_back(KeyRef{refs.back().key, refs.back().recno, offsets[l]});
+  }
+  std::uint32_t root = offsets.front();
+  const auto perInterior = static_cast<std::size_t>(kInteriorSpace / (keyLength + 8));
+  while (level.size() > 1) {
+    const std::size_t groups = (level.size() + perInterior - 1) / perInterior;
+    offsets.assign(groups, 0);
+    for (std::uint32_t& offset : offsets) offset = AllocatePage();
+    std::vector<KeyRef> above;
+    for (std::size_t g = 0; g < groups; ++g) {
+      const std::size_t begin = g * perInterior;
+      const std::size_t count = std::min(perInterior, level.size() - begin);
+      EncodeInterior(&level[begin], count, keyLength, groups == 1, g == 0 ? kCdxNone : offsets[g - 1],
+                     g + 1 == groups ? kCdxNone : offsets[g + 1], page);
+      emit(offsets[g], page);
+      above.push_back(KeyRef{level[begin + count - 1].key, level[begin + count - 1].recno, offsets[g]});
+    }
+    level = std::move(above);
+    root = offsets.front();
+  }
+  if (!run.empty()) WriteRun(runStart, run);
+  return root;
+}
+
+void CdxFile::WriteRun(std::uint32_t offset, const std::vector<unsigned char>& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = pwrite(fd_, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw XbaseError(xbFileError, "cannot write " + path_ + ": " + std::strerror(errno));
+    done += static_cast<std::size_t>(n);
+  }
 }
 
 std::uint32_t CdxFile::AllocatePage() {
@@ -893,7 +930,7 @@ bool CdxFile::ChangedElsewhere() const {
   return Get32Be(bytes) != changeCounter_;
 }
 
-std::size_t CdxFile::AddTag(const CdxTagInfo& info, const std::vector<CdxEntry>& sorted) {
+std::size_t CdxFile::AddTag(const CdxTagInfo& info, const CdxKeyList& keys) {
   if (info.keyLength < 1 || info.keyLength > kCdxMaxKeyLength)
     throw XbaseError(xbBadExpression, "the key of tag " + info.name + " is " + std::to_string(info.keyLength) +
                                           " bytes long; keys take 1 to 240 bytes");
@@ -906,14 +943,9 @@ std::size_t CdxFile::AddTag(const CdxTagInfo& info, const std::vector<CdxEntry>&
   BeginChange();
   CdxTagInfo tag = info;
   tag.headerOffset = AllocateHeader();
-  const std::uint32_t root = AllocatePage();
-  auto node = std::make_unique<CdxNode>();
-  node->offset = root;
-  node->root = true;
-  cache_[root] = std::move(node);
-  auto tree = std::make_unique<CdxTree>(*this, tag.headerOffset, root, tag.keyLength, tag.characterKey ? ' ' : '\0');
-  MarkDirty(root, *tree);
-  tree->BulkLoad(sorted);
+  const char filler = tag.characterKey ? ' ' : '\0';
+  const std::uint32_t root = WriteTree(keys, tag.keyLength, filler);
+  auto tree = std::make_unique<CdxTree>(*this, tag.headerOffset, root, tag.keyLength, filler);
   std::string dirKey = tag.name;
   dirKey.resize(kDirectoryKeyLength, ' ');
   directory_->Insert(dirKey, tag.headerOffset);
@@ -931,6 +963,43 @@ void CdxFile::SetCharacterKey(std::size_t tag, bool characterKey) {
     it = dirty_.count(it->first) ? std::next(it) : cache_.erase(it);
   }
   trees_[tag]->filler_ = characterKey ? ' ' : '\0';
+}
+
+}  // namespace tv
+
+namespace tv {
+
+void CdxKeyList::Reserve(std::size_t count) {
+  bytes_.reserve(count * static_cast<std::size_t>(keyLength_));
+  recnos_.reserve(count);
+}
+
+void CdxKeyList::Add(std::string_view key, std::uint32_t recno) {
+  bytes_.append(key.data(), static_cast<std::size_t>(keyLength_));
+  recnos_.push_back(recno);
+}
+
+void CdxKeyList::Sort(bool unique) {
+  std::vector<std::uint32_t> order(recnos_.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::uint32_t>(i);
+  const auto length = static_cast<std::size_t>(keyLength_);
+  const char* base = bytes_.data();
+  std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+    const int c = std::memcmp(base + a * length, base + b * length, length);
+    return c != 0 ? c < 0 : recnos_[a] < recnos_[b];
+  });
+  std::string bytes;
+  bytes.reserve(bytes_.size());
+  std::vector<std::uint32_t> recnos;
+  recnos.reserve(recnos_.size());
+  for (std::uint32_t i : order) {
+    const std::string_view key(base + i * length, length);
+    if (unique && !recnos.empty() && std::string_view(bytes).substr(bytes.size() - length) == key) continue;
+    bytes.append(key);
+    recnos.push_back(recnos_[i]);
+  }
+  bytes_ = std::move(bytes);
+  recnos_ = std::move(recnos);
 }
 
 }  // namespace tv

@@ -12,6 +12,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -28,6 +29,29 @@ struct CdxEntry {
 };
 
 int CompareEntries(const std::string& keyA, std::uint32_t recnoA, const std::string& keyB, std::uint32_t recnoB);
+
+// The keys of one tag in a single block of memory, sorted once and written
+// as a whole tree in one pass when a tag is built.
+class CdxKeyList {
+ public:
+  explicit CdxKeyList(int keyLength) : keyLength_(keyLength) {}
+  void Reserve(std::size_t count);
+  // `key` is exactly the key length.
+  void Add(std::string_view key, std::uint32_t recno);
+  // Ascending by key, then record number; `unique` keeps the first record of
+  // each key only.
+  void Sort(bool unique);
+  std::size_t Size() const { return recnos_.size(); }
+  std::string_view Key(std::size_t i) const {
+    return std::string_view(bytes_).substr(i * static_cast<std::size_t>(keyLength_), static_cast<std::size_t>(keyLength_));
+  }
+  std::uint32_t Recno(std::size_t i) const { return recnos_[i]; }
+
+ private:
+  int keyLength_;
+  std::string bytes_;
+  std::vector<std::uint32_t> recnos_;
+};
 
 struct CdxNode {
   std::uint32_t offset = 0;
@@ -65,8 +89,6 @@ class CdxTree {
   bool Insert(const std::string& key, std::uint32_t recno);
   bool Remove(const std::string& key, std::uint32_t recno);
   bool Contains(const std::string& key, std::uint32_t recno);
-  // Replaces the whole tree by `sorted` (ascending, unique), filling pages.
-  void BulkLoad(const std::vector<CdxEntry>& sorted);
 
   Position First();
   Position Last();
@@ -136,8 +158,8 @@ class CdxFile {
   // expression before the tag's pages are read.
   void SetCharacterKey(std::size_t tag, bool characterKey);
 
-  // Adds a tag whose keys are `sorted`; returns its position in Tags().
-  std::size_t AddTag(const CdxTagInfo& info, const std::vector<CdxEntry>& sorted);
+  // Adds a tag holding `keys` (sorted); returns its position in Tags().
+  std::size_t AddTag(const CdxTagInfo& info, const CdxKeyList& keys);
 
   // The table's record count recorded at the last flush, when this program
   // wrote the file; -1 otherwise.
@@ -162,8 +184,11 @@ class CdxFile {
   void WriteTagHeader(const CdxTagInfo& info, std::uint32_t root, bool directory);
   void ReadPage(std::uint32_t offset, unsigned char* page) const;
   void WritePage(std::uint32_t offset, const unsigned char* page);
+  void WriteRun(std::uint32_t offset, const std::vector<unsigned char>& bytes);
   CdxNode Decode(std::uint32_t offset, int keyLength, char filler) const;
   void Encode(const CdxNode& node, int keyLength, char filler, unsigned char* page) const;
+  // Writes a whole tree for `keys` into newly allocated pages; returns its root.
+  std::uint32_t WriteTree(const CdxKeyList& keys, int keyLength, char filler);
   std::uint32_t AllocatePage();
   std::uint32_t AllocateHeader();
   void FreePage(std::uint32_t offset);

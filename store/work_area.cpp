@@ -185,28 +185,27 @@ bool WorkArea::Visible(const char* record, std::uint32_t recno) const {
   return !filter_ || filter_->IsTrue(XRecord{record, recno, &settings_.expression});
 }
 
-std::vector<CdxEntry> WorkArea::CollectKeys(const XbTag& tag, const ProgressHook& progress, int first, int span) {
-  std::vector<CdxEntry> entries;
+std::vector<CdxKeyList> WorkArea::CollectKeys(const std::vector<const XbTag*>& tags, const ProgressHook& progress) {
+  std::vector<CdxKeyList> lists;
+  for (const XbTag* tag : tags) {
+    lists.emplace_back(tag->keyLength);
+    lists.back().Reserve(table_->RecordCount());
+  }
   const std::uint32_t count = table_->RecordCount();
-  entries.reserve(count);
   std::vector<char> record(static_cast<std::size_t>(table_->RecordLength()));
   int lastPercent = -1;
   for (std::uint32_t r = 1; r <= count; ++r) {
     table_->Read(r, record.data());
-    if (InTag(tag, record.data(), r)) entries.push_back(CdxEntry{KeyOf(tag, record.data(), r), r, 0});
+    for (std::size_t t = 0; t < tags.size(); ++t)
+      if (InTag(*tags[t], record.data(), r)) lists[t].Add(KeyOf(*tags[t], record.data(), r), r);
     if (progress) {
-      const int percent = first + static_cast<int>(static_cast<std::uint64_t>(r) * static_cast<std::uint64_t>(span) / count);
+      // Reading takes the first nine tenths of the work, sorting and writing the rest.
+      const int percent = static_cast<int>(static_cast<std::uint64_t>(r) * 90 / count);
       if (percent != lastPercent) progress(lastPercent = percent);
     }
   }
-  std::sort(entries.begin(), entries.end(),
-            [](const CdxEntry& a, const CdxEntry& b) { return CompareEntries(a.key, a.recno, b.key, b.recno) < 0; });
-  if (tag.unique) {  // the lowest record number of each key stays
-    entries.erase(std::unique(entries.begin(), entries.end(),
-                              [](const CdxEntry& a, const CdxEntry& b) { return a.key == b.key; }),
-                  entries.end());
-  }
-  return entries;
+  for (std::size_t t = 0; t < tags.size(); ++t) lists[t].Sort(tags[t]->unique);
+  return lists;
 }
 
 int WorkArea::CreateTag(const std::string& name, const std::string& keyExpression, const std::string& forExpression,
@@ -243,9 +242,10 @@ int WorkArea::CreateTag(const std::string& name, const std::string& keyExpressio
     index_->Flush(table_->RecordCount());
     if (!table_->HasStructuralIndexFlag()) table_->SetStructuralIndexFlag(true);
   }
-  const std::vector<CdxEntry> entries = CollectKeys(tag, progress, 0, 100);
-  index_->AddTag(info, entries);
+  const std::vector<CdxKeyList> keys = CollectKeys({&tag}, progress);
+  index_->AddTag(info, keys.front());
   index_->Flush(table_->RecordCount());
+  if (progress) progress(100);
   tags_.push_back(std::move(tag));
   ++generation_;
   return static_cast<int>(tags_.size());
@@ -270,16 +270,15 @@ void WorkArea::Reindex(const ProgressHook& progress) {
   const std::string built = IndexPath() + ".new";
   {
     std::unique_ptr<CdxFile> file = CdxFile::Create(built);
-    const int tagCount = static_cast<int>(tags_.size());
-    for (int i = 0; i < tagCount; ++i) {
-      const XbTag& tag = tags_[static_cast<std::size_t>(i)];
-      const CdxTagInfo& old = index_->Tags()[static_cast<std::size_t>(i)];
-      file->AddTag(old, CollectKeys(tag, progress, 100 * i / tagCount, 100 / tagCount));
-    }
+    std::vector<const XbTag*> tags;
+    for (const XbTag& tag : tags_) tags.push_back(&tag);
+    const std::vector<CdxKeyList> keys = CollectKeys(tags, progress);
+    for (std::size_t i = 0; i < tags_.size(); ++i) file->AddTag(index_->Tags()[i], keys[i]);
     file->Flush(table_->RecordCount());
   }
   ReplaceIndexFile(built);
   positionGeneration_ = 0;
+  if (progress) progress(100);
 }
 
 void WorkArea::CloseIndex() {

@@ -117,7 +117,8 @@ class WorkArea {
   WorkArea(std::unique_ptr<DbfTable> table, const XbaseSettings& settings);
   void OpenIndex();
   void LoadTags();
-  std::vector<CdxEntry> CollectKeys(const XbTag& tag, const ProgressHook& progress, int first, int span);
+  // The sorted keys of each tag, read in one pass over the table.
+  std::vector<CdxKeyList> CollectKeys(const std::vector<const XbTag*>& tags, const ProgressHook& progress);
   std::string KeyOf(const XbTag& tag, const char* record, std::uint32_t recno) const;
   bool InTag(const XbTag& tag, const char* record, std::uint32_t recno) const;
   bool Visible(const char* record, std::uint32_t recno) const;
