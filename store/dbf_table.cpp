@@ -484,7 +484,8 @@ bool DbfTable::IsRecordLockedHere(std::uint32_t recno) const {
 
 bool DbfTable::LockForWrite(int timeoutSeconds) {
   struct flock lock {};
-  lock.l_type = F_WRLCK;
+  // A read-only open waits for writers with a shared lock on the same byte.
+  lock.l_type = mode_ == OpenMode::ReadOnly ? F_RDLCK : F_WRLCK;
   lock.l_whence = SEEK_SET;
   lock.l_start = kLockBase;
   lock.l_len = 1;

@@ -317,6 +317,7 @@ void WorkArea::BeginWrite() {
       throw XbaseError(xbLockTimeout, table_->Path() + " is being changed by another program; try again");
     }
     Sync();
+    if (index_) index_->BeginChange();  // tells the others to read again
   }
 }
 
@@ -329,13 +330,26 @@ void WorkArea::EndWrite() {
 
 void WorkArea::Sync() {
   if (table_->Mode() == OpenMode::Exclusive) return;
-  table_->Refresh();
-  if (index_ && index_->ChangedElsewhere()) {
-    index_ = CdxFile::Open(IndexPath(), table_->Mode() == OpenMode::ReadOnly);
-    const int order = order_;
-    LoadTags();
-    order_ = order;
+  // Every change by a program sharing an indexed table moves the index's
+  // change counter, so an unchanged counter means the cached records and
+  // pages still hold; without an index, the table is read again.
+  if (index_ && !index_->ChangedElsewhere()) return;
+  // A writer holds the table-wide lock while its change is under way: wait
+  // for it to finish before reading its work.
+  const bool waited = writeDepth_ == 0 && table_->LockForWrite(settings_.lockTimeout);
+  try {
+    table_->Refresh();
+    if (index_) {
+      index_ = CdxFile::Open(IndexPath(), table_->Mode() == OpenMode::ReadOnly);
+      const int order = order_;
+      LoadTags();
+      order_ = order;
+    }
+  } catch (...) {
+    if (waited) table_->UnlockForWrite();
+    throw;
   }
+  if (waited) table_->UnlockForWrite();
 }
 
 void WorkArea::SetFilter(const std::string& expression) {

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <random>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "store/table_cursor.h"
 #include "store/txbase.h"
@@ -365,6 +367,50 @@ TEST_F(EngineTest, SharedOpensSeeEachOthersChanges) {
   EXPECT_EQ(Froms(a), (std::vector<std::string>{"a", "c", "m"}));
   // Packing needs the table to itself.
   EXPECT_THROW(a.Pack(), XbaseError);
+}
+
+// A reader walks a tag over and over while another program appends to the
+// shared table: every walk is complete and in order, never half-updated.
+TEST_F(EngineTest, ReadersNeverSeeAWriterHalfWay) {
+  const std::string path = MakeTable("T.DBF");
+  {
+    TXbase table;
+    table.Open(path, false);
+    table.CreateTag("", "FROM", "FROM", 0, false, "");
+  }
+  LayerEnd();
+  int go[2];
+  ASSERT_EQ(pipe(go), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    int code = 0;
+    char start = 0;
+    try {
+      TXbase table;
+      table.Open(path, false);
+      if (read(go[0], &start, 1) != 1) _exit(2);
+      for (int i = 0; i < 2000; ++i) AddRow(table, "name" + std::to_string((i * 7919) % 1000));
+    } catch (...) {
+      code = 1;
+    }
+    _exit(code);
+  }
+  TXbase reader;
+  reader.Open(path, false, true);
+  reader.SelectOrder(1);
+  ASSERT_EQ(write(go[1], "!", 1), 1);
+  std::size_t last = 0;
+  int walks = 0;
+  int status = 0;
+  for (; waitpid(child, &status, WNOHANG) == 0; ++walks) {
+    const std::vector<std::string> names = Froms(reader);
+    EXPECT_TRUE(std::is_sorted(names.begin(), names.end()));
+    EXPECT_GE(names.size(), last);
+    last = names.size();
+  }
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(Froms(reader).size(), 2000u);
+  EXPECT_GT(walks, 1);
 }
 
 TEST_F(EngineTest, PackRemovesDeletedRecordsAndRebuildsTags) {
