@@ -412,13 +412,6 @@ bool CdxTree::Remove(const std::string& key, std::uint32_t recno) {
   return true;
 }
 
-bool CdxTree::Contains(const std::string& key, std::uint32_t recno) {
-  const Position p = LowerBound(key, recno);
-  if (!p.Valid()) return false;
-  const CdxEntry& e = At(p);
-  return CompareEntries(e.key, e.recno, key, recno) == 0;
-}
-
 CdxTree::Position CdxTree::First() {
   std::uint32_t offset = root_;
   for (int depth = 0; depth < kMaxDepth; ++depth) {
@@ -883,15 +876,15 @@ void CdxFile::BeginChange() {
   if (changing_) return;
   changing_ = true;
   ++changeCounter_;
-  unsigned char bytes[kChangingOffset + 1 - 8] = {};
-  Put32Be(bytes, changeCounter_);
-  // Counter at 8..11 (big-endian), key length 12..13, options 14, signature 15: rewrite only the counter,
-  // then the mark and flag.
-  if (pwrite(fd_, bytes, 4, 8) != 4) throw XbaseError(xbFileError, "cannot write " + path_);
+  // Only the change counter (big-endian at 8) and the mark with its flag are
+  // rewritten; the bytes between belong to the directory's header.
+  unsigned char counter[4];
+  Put32Be(counter, changeCounter_);
   unsigned char mark[5];
   std::memcpy(mark, kOwnMark, 4);
   mark[4] = 1;
-  if (pwrite(fd_, mark, 5, kOwnMarkOffset) != 5) throw XbaseError(xbFileError, "cannot write " + path_);
+  if (pwrite(fd_, mark, sizeof mark, kOwnMarkOffset) != sizeof mark || pwrite(fd_, counter, 4, 8) != 4)
+    throw XbaseError(xbFileError, "cannot write " + path_ + ": " + std::strerror(errno));
 }
 
 void CdxFile::Flush(std::uint32_t recordCount) {

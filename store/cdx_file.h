@@ -88,7 +88,6 @@ class CdxTree {
   // False when the entry was already present (Insert) or absent (Remove).
   bool Insert(const std::string& key, std::uint32_t recno);
   bool Remove(const std::string& key, std::uint32_t recno);
-  bool Contains(const std::string& key, std::uint32_t recno);
 
   Position First();
   Position Last();
