@@ -168,6 +168,8 @@ void WorkArea::SetOrder(int order) {
     throw XbaseError(xbBadArgument, "order " + std::to_string(order) + " does not exist for " + table_->Path());
   order_ = order;
   positionGeneration_ = 0;
+  scopeTop_.reset();
+  scopeBottom_.reset();
 }
 
 std::string WorkArea::KeyOf(const XbTag& tag, const char* record, std::uint32_t recno) const {
@@ -407,7 +409,42 @@ CdxTree& WorkArea::OrderTree() { return index_->Tree(static_cast<std::size_t>(or
 
 CdxTree::Position WorkArea::WalkFirst(bool fromEnd) {
   const bool storageEnd = fromEnd != tags_[static_cast<std::size_t>(order_ - 1)].descending;
-  return storageEnd ? OrderTree().Last() : OrderTree().First();
+  CdxTree& tree = OrderTree();
+  if (!storageEnd) return scopeTop_ ? tree.LowerBound(*scopeTop_, 0) : tree.First();
+  if (!scopeBottom_) return tree.Last();
+  // The first key beyond every key that begins with the bottom of the range.
+  std::string beyond = *scopeBottom_;
+  beyond.resize(static_cast<std::size_t>(tags_[static_cast<std::size_t>(order_ - 1)].keyLength), '\xFF');
+  const CdxTree::Position after = tree.LowerBound(beyond, 0xFFFFFFFFu);
+  return after.Valid() ? tree.Prior(after) : tree.Last();
+}
+
+std::string WorkArea::ScopeKey(const XValue& value) const {
+  const XbTag& tag = tags_[static_cast<std::size_t>(order_ - 1)];
+  if (value.type != tag.key->Type())
+    throw XbaseError(xbBadArgument, "the range does not have the type of tag " + tag.name + "'s key");
+  if (value.type == XType::Character) return value.text.substr(0, static_cast<std::size_t>(tag.keyLength));
+  return EncodeKey(value, tag.keyLength);
+}
+
+void WorkArea::SetScope(const std::optional<XValue>& top, const std::optional<XValue>& bottom) {
+  if (order_ == 0) throw XbaseError(xbBadArgument, "a key range needs an index order on " + table_->Path());
+  scopeTop_ = top ? std::optional<std::string>(ScopeKey(*top)) : std::nullopt;
+  scopeBottom_ = bottom ? std::optional<std::string>(ScopeKey(*bottom)) : std::nullopt;
+  positionGeneration_ = 0;
+}
+
+bool WorkArea::BeforeScope(const std::string& key, bool forward) const {
+  const bool storageForward = forward != tags_[static_cast<std::size_t>(order_ - 1)].descending;
+  if (storageForward) return scopeTop_ && key.compare(0, scopeTop_->size(), *scopeTop_) < 0;
+  return scopeBottom_ && key.compare(0, scopeBottom_->size(), *scopeBottom_) > 0;
+}
+
+bool WorkArea::PastScope(const std::string& key, bool forward) const { return BeforeScope(key, !forward); }
+
+std::string WorkArea::KeyData() const {
+  if (order_ == 0 || eof_) return {};
+  return KeyOf(tags_[static_cast<std::size_t>(order_ - 1)], record_.data(), recno_);
 }
 
 CdxTree::Position WorkArea::WalkStep(CdxTree::Position p, bool forward) {
@@ -431,6 +468,8 @@ bool WorkArea::SettleIndex(CdxTree::Position p, bool forward) {
   std::vector<char> record(record_.size());
   for (; p.Valid(); p = WalkStep(p, forward)) {
     const CdxEntry& entry = OrderTree().At(p);
+    if (PastScope(entry.key, forward)) return false;
+    if (BeforeScope(entry.key, forward)) continue;
     const std::uint32_t recno = entry.recno;
     if (recno < 1 || recno > table_->RecordCount()) CheckEntry(tag, entry);
     table_->Read(recno, record.data());

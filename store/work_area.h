@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -84,6 +85,12 @@ class WorkArea {
   // Looks a key up in the controlling tag (texts may be a leading part of
   // the key); true when found.
   bool Seek(const XValue& key);
+  // Limits the controlling order to keys from `top` to `bottom` (texts
+  // compare as leading parts; nullopt leaves that end open). Selecting an
+  // order clears the range.
+  void SetScope(const std::optional<XValue>& top, const std::optional<XValue>& bottom);
+  // The current record's key in the controlling order (empty in natural order).
+  std::string KeyData() const;
   bool Bof() const { return bof_; }
   bool Eof() const { return eof_; }
   // The current record number; record count + 1 past the end.
@@ -131,6 +138,9 @@ class WorkArea {
   CdxTree::Position WalkFirst(bool fromEnd);
   CdxTree::Position WalkStep(CdxTree::Position p, bool forward);
   CdxTree::Position CurrentPosition(bool forward);
+  std::string ScopeKey(const XValue& value) const;
+  bool BeforeScope(const std::string& key, bool forward) const;
+  bool PastScope(const std::string& key, bool forward) const;
   bool SettleIndex(CdxTree::Position p, bool forward);
   bool SettleNatural(std::uint32_t recno, bool forward);
 
@@ -147,6 +157,8 @@ class WorkArea {
   int order_ = 0;
   ExpressionPtr filter_;
   std::string filterText_;
+  std::optional<std::string> scopeTop_;
+  std::optional<std::string> scopeBottom_;
 
   std::uint32_t recno_ = 0;
   bool bof_ = true;

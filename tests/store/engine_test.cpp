@@ -351,6 +351,36 @@ TEST_F(EngineTest, SeekFindsKeysAndLeadingParts) {
   EXPECT_FALSE(xb_EvalTest("FROM +"));
 }
 
+TEST_F(EngineTest, KeyRangesLimitTheOrderInBothDirections) {
+  TXbase table;
+  table.Open(MakeTable("T.DBF"), true);
+  for (const char* name : {"Miller", "Adams", "Mills", "Zorn", "Baker", "Mona", "Nash"}) AddRow(table, name);
+  table.CreateTag("", "FROM", "UPPER(FROM)", 0, false, "");
+  table.CreateTag("", "FROMD", "UPPER(FROM)", 0, true, "");
+  for (const char* tag : {"FROM", "FROMD"}) {
+    table.SelectOrder(table.TagOrder(tag));
+    xb_Select(table.Cursor());
+    ASSERT_EQ(xb_SetScope("MI", "MO"), 0);
+    std::vector<std::string> names = Froms(table);
+    if (std::string(tag) == "FROMD") std::reverse(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"Miller", "Mills", "Mona"})) << tag;
+    table.Last();
+    EXPECT_EQ(xb_KeyData(), std::string(tag) == "FROM" ? "MONA                " : "MILLER              ");
+    EXPECT_EQ(table.Prior(), xbOK);
+    EXPECT_EQ(table.Prior(), xbOK);
+    EXPECT_EQ(table.Prior(), xbBeginOfFile);
+    ASSERT_EQ(xb_SetScope("N", ""), 0);
+    names = Froms(table);
+    EXPECT_EQ(names.size(), 2u) << tag;
+    ASSERT_EQ(xb_SetScope("", ""), 0);
+    EXPECT_EQ(Froms(table).size(), 7u);
+  }
+  table.SelectOrder(0);
+  xb_Select(table.Cursor());
+  EXPECT_NE(xb_SetScope("A", "B"), 0);
+  EXPECT_EQ(xb_KeyData(), "");
+}
+
 TEST_F(EngineTest, SharedOpensSeeEachOthersChanges) {
   const std::string path = MakeTable("T.DBF");
   TXbase a, b;
