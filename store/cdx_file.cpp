@@ -973,23 +973,40 @@ void CdxKeyList::Add(std::string_view key, std::uint32_t recno) {
 }
 
 void CdxKeyList::Sort(bool unique) {
-  std::vector<std::uint32_t> order(recnos_.size());
-  for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::uint32_t>(i);
+  // Sorting (first eight key bytes as a number, position) pairs settles most
+  // comparisons without touching the keys; keys arrive in record order, so
+  // the position breaks ties between equal keys as the record number would.
+  struct Item {
+    std::uint64_t head;
+    std::uint32_t index;
+  };
   const auto length = static_cast<std::size_t>(keyLength_);
   const char* base = bytes_.data();
-  std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
-    const int c = std::memcmp(base + a * length, base + b * length, length);
-    return c != 0 ? c < 0 : recnos_[a] < recnos_[b];
+  std::vector<Item> items(recnos_.size());
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    std::uint64_t head = 0;
+    for (std::size_t b = 0; b < 8; ++b)
+      head = head << 8 | (b < length ? static_cast<unsigned char>(base[i * length + b]) : 0u);
+    items[i] = Item{head, static_cast<std::uint32_t>(i)};
+  }
+  const bool inRecordOrder = std::is_sorted(recnos_.begin(), recnos_.end());
+  std::sort(items.begin(), items.end(), [&](const Item& a, const Item& b) {
+    if (a.head != b.head) return a.head < b.head;
+    if (length > 8) {
+      const int c = std::memcmp(base + a.index * length + 8, base + b.index * length + 8, length - 8);
+      if (c != 0) return c < 0;
+    }
+    return inRecordOrder ? a.index < b.index : recnos_[a.index] < recnos_[b.index];
   });
   std::string bytes;
   bytes.reserve(bytes_.size());
   std::vector<std::uint32_t> recnos;
   recnos.reserve(recnos_.size());
-  for (std::uint32_t i : order) {
-    const std::string_view key(base + i * length, length);
+  for (const Item& item : items) {
+    const std::string_view key(base + item.index * length, length);
     if (unique && !recnos.empty() && std::string_view(bytes).substr(bytes.size() - length) == key) continue;
     bytes.append(key);
-    recnos.push_back(recnos_[i]);
+    recnos.push_back(recnos_[item.index]);
   }
   bytes_ = std::move(bytes);
   recnos_ = std::move(recnos);
