@@ -253,34 +253,61 @@ int WorkArea::CreateTag(const std::string& name, const std::string& keyExpressio
   return static_cast<int>(tags_.size());
 }
 
-void WorkArea::ReplaceIndexFile(const std::string& builtPath) {
+void WorkArea::WriteIndexFile(const std::vector<CdxKeyList>& keys) {
+  // Built beside the old file and moved over it in one step, so a stop at any
+  // moment leaves either index whole.
+  const std::string built = IndexPath() + ".new";
+  {
+    std::unique_ptr<CdxFile> file = CdxFile::Create(built);
+    for (std::size_t i = 0; i < tags_.size(); ++i) file->AddTag(index_->Tags()[i], keys[i]);
+    file->Flush(table_->RecordCount());
+  }
   index_.reset();
-  if (rename(builtPath.c_str(), IndexPath().c_str()) != 0)
+  if (rename(built.c_str(), IndexPath().c_str()) != 0)
     throw XbaseError(xbFileError, "cannot replace " + IndexPath() + ": " + std::strerror(errno));
   index_ = CdxFile::Open(IndexPath(), false);
   const int order = order_;
   LoadTags();
   order_ = order;
+  positionGeneration_ = 0;
 }
 
 void WorkArea::Reindex(const ProgressHook& progress) {
   if (!index_ && tags_.empty()) return;
   if (table_->Mode() == OpenMode::ReadOnly) throw XbaseError(xbReadOnly, table_->Path() + " is open read-only");
   WriteScope scope([this] { BeginWrite(); }, [this] { EndWrite(); });
-  // Built beside the old file and moved over it in one step, so a stop at any
-  // moment leaves either index whole.
-  const std::string built = IndexPath() + ".new";
-  {
-    std::unique_ptr<CdxFile> file = CdxFile::Create(built);
-    std::vector<const XbTag*> tags;
-    for (const XbTag& tag : tags_) tags.push_back(&tag);
-    const std::vector<CdxKeyList> keys = CollectKeys(tags, progress);
-    for (std::size_t i = 0; i < tags_.size(); ++i) file->AddTag(index_->Tags()[i], keys[i]);
-    file->Flush(table_->RecordCount());
-  }
-  ReplaceIndexFile(built);
-  positionGeneration_ = 0;
+  std::vector<const XbTag*> tags;
+  for (const XbTag& tag : tags_) tags.push_back(&tag);
+  WriteIndexFile(CollectKeys(tags, progress));
   if (progress) progress(100);
+}
+
+std::optional<std::vector<CdxKeyList>> WorkArea::KeysAfterPack() {
+  // Packing keeps the records' order, so every key keeps its place and only
+  // its record number changes, unless the key or condition depends on the
+  // number, or a unique tag may have to pick another record for a key.
+  for (const XbTag& tag : tags_)
+    if (tag.unique || tag.key->UsesRecordNumber() || (tag.condition && tag.condition->UsesRecordNumber()))
+      return std::nullopt;
+  const std::uint32_t count = table_->RecordCount();
+  std::vector<std::uint32_t> renumbered(static_cast<std::size_t>(count) + 1, 0);
+  std::vector<char> record(static_cast<std::size_t>(table_->RecordLength()));
+  std::uint32_t next = 0;
+  for (std::uint32_t r = 1; r <= count; ++r) {
+    table_->Read(r, record.data());
+    if (record[0] != DbfTable::kDeletedFlag) renumbered[r] = ++next;
+  }
+  std::vector<CdxKeyList> lists;
+  for (std::size_t t = 0; t < tags_.size(); ++t) {
+    lists.emplace_back(tags_[t].keyLength);
+    CdxTree& tree = index_->Tree(t);
+    for (CdxTree::Position p = tree.First(); p.Valid(); p = tree.Next(p)) {
+      const CdxEntry& entry = tree.At(p);
+      if (entry.recno < 1 || entry.recno > count) return std::nullopt;
+      if (renumbered[entry.recno] != 0) lists.back().Add(entry.key, renumbered[entry.recno]);
+    }
+  }
+  return lists;
 }
 
 void WorkArea::CloseIndex() {
@@ -292,13 +319,20 @@ void WorkArea::CloseIndex() {
 }
 
 void WorkArea::Pack(const ProgressHook& progress) {
-  if (index_) {
-    // Marked on disk before the table changes: a stop between the two leaves
-    // an index that announces itself as stale.
-    index_->BeginChange();
+  if (!index_) {
+    table_->Pack(progress);
+    GoTop();
+    return;
   }
+  WriteScope scope([this] { BeginWrite(); }, [this] { EndWrite(); });
+  std::optional<std::vector<CdxKeyList>> carried = KeysAfterPack();
+  // Marked on disk before the table changes: a stop between the two leaves
+  // an index that announces itself as stale.
+  index_->BeginChange();
   table_->Pack(progress);
-  if (index_) {
+  if (carried) {
+    WriteIndexFile(*carried);
+  } else {
     if (progress) progress(0);
     Reindex(progress);
   }

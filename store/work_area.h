@@ -126,6 +126,12 @@ class WorkArea {
   void LoadTags();
   // The sorted keys of each tag, read in one pass over the table.
   std::vector<CdxKeyList> CollectKeys(const std::vector<const XbTag*>& tags, const ProgressHook& progress);
+  // The keys of every tag as they will be after a pack, taken in order from
+  // the current trees; nullopt when some tag cannot be carried over that way.
+  std::optional<std::vector<CdxKeyList>> KeysAfterPack();
+  // Writes a new index file holding `keys` for the current tags and puts it
+  // in the old one's place in one step.
+  void WriteIndexFile(const std::vector<CdxKeyList>& keys);
   std::string KeyOf(const XbTag& tag, const char* record, std::uint32_t recno) const;
   bool InTag(const XbTag& tag, const char* record, std::uint32_t recno) const;
   bool Visible(const char* record, std::uint32_t recno) const;
@@ -148,7 +154,6 @@ class WorkArea {
   void EndWrite();
   void UpdateKeys(const std::vector<char>& before, const std::vector<char>& after, std::uint32_t recno, bool isNew);
   void Sync();
-  void ReplaceIndexFile(const std::string& builtPath);
 
   std::unique_ptr<DbfTable> table_;
   std::unique_ptr<CdxFile> index_;
