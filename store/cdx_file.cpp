@@ -769,19 +769,26 @@ std::uint32_t CdxFile::WriteTree(const CdxKeyList& keys, int keyLength, char fil
   std::vector<std::size_t> starts{0};
   int keyBytes = 0;
   std::uint32_t maxRecno = 0;
+  int entryBytes = LayoutFor(keyLength, 0).bytes;
+  int prevTrail = 0;
   for (std::size_t i = 0; i < keys.Size(); ++i) {
+    const std::string_view key = keys.Key(i);
+    const int trail = TrailingCount(key, filler);
     const bool first = starts.back() == i;
-    const std::string_view previous = first ? std::string_view() : keys.Key(i - 1);
-    const int stored = StoredKeyBytes(first ? nullptr : &previous, keys.Key(i), filler);
+    const int stored = keyLength - trail - (first ? 0 : DuplicateCount(keys.Key(i - 1), prevTrail, key, trail));
+    prevTrail = trail;
     const std::uint32_t highest = std::max(maxRecno, keys.Recno(i));
+    const int widthNeeded = highest == maxRecno ? entryBytes : LayoutFor(keyLength, highest).bytes;
     const auto entries = static_cast<int>(i - starts.back() + 1);
-    if (!first && entries * LayoutFor(keyLength, highest).bytes + keyBytes + stored > kLeafSpace) {
+    if (!first && entries * widthNeeded + keyBytes + stored > kLeafSpace) {
       starts.push_back(i);
-      keyBytes = StoredKeyBytes(nullptr, keys.Key(i), filler);
+      keyBytes = keyLength - trail;
       maxRecno = keys.Recno(i);
+      entryBytes = LayoutFor(keyLength, maxRecno).bytes;
     } else {
       keyBytes += stored;
       maxRecno = highest;
+      entryBytes = widthNeeded;
     }
   }
   starts.push_back(keys.Size());
