@@ -88,9 +88,8 @@ LeafLayout LayoutFor(int keyLength, std::uint32_t maxRecno) {
 }
 
 int TrailingCount(std::string_view key, char filler) {
-  int t = 0;
-  for (auto i = key.size(); i > 0 && key[i - 1] == filler; --i) ++t;
-  return t;
+  const auto last = key.find_last_not_of(filler);
+  return static_cast<int>(last == std::string_view::npos ? key.size() : key.size() - last - 1);
 }
 
 // Leading bytes shared with the previous key, never reaching into either
@@ -288,10 +287,19 @@ CdxTree::Split CdxTree::InsertInto(std::uint32_t offset, const CdxEntry& entry, 
       return {};
     }
     if (node.keyBytes >= 0) {
+      // The new entry's own bytes, and what the next entry now shares with it
+      // instead of with the previous one.
       const CdxEntry* prev = it == node.entries.begin() ? nullptr : &*(it - 1);
       const CdxEntry* next = it == node.entries.end() ? nullptr : &*it;
-      if (next) node.keyBytes += StoredKeyBytes(&entry, *next, filler_) - StoredKeyBytes(prev, *next, filler_);
-      node.keyBytes += StoredKeyBytes(prev, entry, filler_);
+      const int length = keyLength_;
+      const int tEntry = TrailingCount(entry.key, filler_);
+      const int tPrev = prev ? TrailingCount(prev->key, filler_) : 0;
+      node.keyBytes += length - tEntry - (prev ? DuplicateCount(prev->key, tPrev, entry.key, tEntry) : 0);
+      if (next) {
+        const int tNext = TrailingCount(next->key, filler_);
+        const int sharedBefore = prev ? DuplicateCount(prev->key, tPrev, next->key, tNext) : 0;
+        node.keyBytes += sharedBefore - DuplicateCount(entry.key, tEntry, next->key, tNext);
+      }
       node.maxRecno = std::max(node.maxRecno, entry.recno);
     }
     node.entries.insert(it, CdxEntry{entry.key, entry.recno, 0});
