@@ -963,6 +963,11 @@ std::size_t CdxFile::AddTag(const CdxTagInfo& info, const CdxKeyList& keys) {
   return tags_.size() - 1;
 }
 
+void CdxFile::TrimCache(std::size_t maxPages) {
+  if (cache_.size() <= maxPages) return;
+  for (auto it = cache_.begin(); it != cache_.end();) it = dirty_.count(it->first) ? std::next(it) : cache_.erase(it);
+}
+
 void CdxFile::SetCharacterKey(std::size_t tag, bool characterKey) {
   CdxTagInfo& info = tags_.at(tag);
   if (info.characterKey == characterKey) return;

@@ -175,6 +175,10 @@ class CdxFile {
   // flushed here; the caller then reopens it.
   bool ChangedElsewhere() const;
 
+  // Forgets decoded pages that match the file once more than maxPages are
+  // held. Only between operations: it invalidates references to entries.
+  void TrimCache(std::size_t maxPages);
+
  private:
   friend class CdxTree;
   CdxFile(std::string path, int fd, bool readOnly);

@@ -14,8 +14,11 @@ namespace tv {
 
 namespace {
 
-// Pending index pages an exclusive writer may hold before writing them out.
+// Pending index pages an exclusive writer may hold before writing them out,
+// and decoded pages kept for reading (about 4 MB of page bytes, several
+// times that decoded).
 constexpr std::size_t kMaxDirtyPages = 16384;
+constexpr std::size_t kMaxCachedPages = 8192;
 
 bool FileExists(const std::string& path) {
   struct stat info {};
@@ -365,6 +368,7 @@ void WorkArea::EndWrite() {
 }
 
 void WorkArea::Sync() {
+  if (index_) index_->TrimCache(kMaxCachedPages);
   if (table_->Mode() == OpenMode::Exclusive) return;
   // Every change by a program sharing an indexed table moves the index's
   // change counter, so an unchanged counter means the cached records and
