@@ -704,6 +704,9 @@ void WorkArea::UpdateKeys(const std::vector<char>& before, const std::vector<cha
     CdxTree& tree = index_->Tree(i);
     if (wasIn) tree.Remove(oldKey, recno);
     if (isIn) {
+      // A unique tag keeps the first record that brought a key; when that
+      // record's key changes, other records with the old key get no entry
+      // until the tags are built again (pack or reindex), as in FoxPro.
       if (tag.unique) {
         const CdxTree::Position p = tree.LowerBound(newKey, 0);
         if (p.Valid() && tree.At(p).key == newKey) continue;
