@@ -562,8 +562,13 @@ std::unique_ptr<CdxFile> CdxFile::Create(const std::string& path) {
 }
 
 std::unique_ptr<CdxFile> CdxFile::Open(const std::string& path, bool readOnly) {
-  const int fd = open(path.c_str(), (readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC);
+  const int fd = open(path.c_str(), (readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) throw XbaseError(xbFileError, "cannot open " + path + ": " + std::strerror(errno));
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    throw XbaseError(xbBadIndex, path + " is not an index file; rebuild the indexes");
+  }
   std::unique_ptr<CdxFile> file(new CdxFile(path, fd, readOnly));
   file->ReadAll();
   return file;

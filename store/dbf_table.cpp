@@ -166,8 +166,14 @@ void DbfTable::Create(const std::string& path, std::vector<DbfField> fields, boo
 }
 
 std::unique_ptr<DbfTable> DbfTable::Open(const std::string& path, OpenMode mode) {
-  const int fd = open(path.c_str(), (mode == OpenMode::ReadOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC);
+  // Non-blocking, so that a named pipe under a table's name cannot hang the open.
+  const int fd = open(path.c_str(), (mode == OpenMode::ReadOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) FileFailure("cannot open", path);
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    throw XbaseError(xbBadTable, path + " is not a table file");
+  }
   if (flock(fd, (mode == OpenMode::Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
     const int error = errno;
     close(fd);
