@@ -264,7 +264,7 @@ std::uint32_t CdxTree::SplitNode(CdxNode& node) {
   sibling.entries.assign(std::make_move_iterator(original.entries.begin() + static_cast<std::ptrdiff_t>(k)),
                          std::make_move_iterator(original.entries.end()));
   original.entries.resize(k);
-  original.keyBytes = -1;
+  original.keyBytes = -1;  // both halves are counted again on their next insert
   sibling.left = original.offset;
   sibling.right = original.right;
   if (original.right != kCdxNone) {
@@ -889,7 +889,12 @@ void CdxFile::FreePage(std::uint32_t offset) {
   freeListDirty_ = true;
 }
 
-void CdxFile::MarkDirty(std::uint32_t offset, const CdxTree& tree) { dirty_[offset] = &tree; }
+void CdxFile::MarkDirty(std::uint32_t offset, const CdxTree& tree) {
+  CdxNode& node = *cache_.at(offset);
+  if (node.dirty) return;
+  node.dirty = true;
+  dirty_[offset] = &tree;
+}
 
 void CdxFile::BeginChange() {
   if (readOnly_) throw XbaseError(xbReadOnly, path_ + " is open read-only");
@@ -913,8 +918,10 @@ void CdxFile::Flush(std::uint32_t recordCount) {
   std::vector<std::pair<std::uint32_t, const CdxTree*>> pages(dirty_.begin(), dirty_.end());
   std::sort(pages.begin(), pages.end());  // in file order
   for (const auto& [offset, tree] : pages) {
-    Encode(*cache_.at(offset), tree->keyLength_, tree->filler_, page);
+    CdxNode& node = *cache_.at(offset);
+    Encode(node, tree->keyLength_, tree->filler_, page);
     WritePage(offset, page);
+    node.dirty = false;
   }
   dirty_.clear();
   if (freeListDirty_) {
@@ -970,7 +977,7 @@ std::size_t CdxFile::AddTag(const CdxTagInfo& info, const CdxKeyList& keys) {
 
 void CdxFile::TrimCache(std::size_t maxPages) {
   if (cache_.size() <= maxPages) return;
-  for (auto it = cache_.begin(); it != cache_.end();) it = dirty_.count(it->first) ? std::next(it) : cache_.erase(it);
+  for (auto it = cache_.begin(); it != cache_.end();) it = it->second->dirty ? std::next(it) : cache_.erase(it);
 }
 
 void CdxFile::SetCharacterKey(std::size_t tag, bool characterKey) {

@@ -64,6 +64,7 @@ struct CdxNode {
   // record number (which decides the entry width); -1 until counted.
   int keyBytes = -1;
   std::uint32_t maxRecno = 0;
+  bool dirty = false;  // differs from the file
 };
 
 class CdxFile;
