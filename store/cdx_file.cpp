@@ -977,7 +977,10 @@ std::size_t CdxFile::AddTag(const CdxTagInfo& info, const CdxKeyList& keys) {
 
 void CdxFile::TrimCache(std::size_t maxPages) {
   if (cache_.size() <= maxPages) return;
-  for (auto it = cache_.begin(); it != cache_.end();) it = it->second->dirty ? std::next(it) : cache_.erase(it);
+  // Down to half, so that the cost of trimming spreads over the many page
+  // reads it takes to fill the cache again.
+  for (auto it = cache_.begin(); it != cache_.end() && cache_.size() > maxPages / 2;)
+    it = it->second->dirty ? std::next(it) : cache_.erase(it);
 }
 
 void CdxFile::SetCharacterKey(std::size_t tag, bool characterKey) {

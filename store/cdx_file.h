@@ -176,8 +176,9 @@ class CdxFile {
   // flushed here; the caller then reopens it.
   bool ChangedElsewhere() const;
 
-  // Forgets decoded pages that match the file once more than maxPages are
-  // held. Only between operations: it invalidates references to entries.
+  // Forgets decoded pages that match the file, down to half of maxPages,
+  // once more than maxPages are held. Only between operations: it
+  // invalidates references to entries.
   void TrimCache(std::size_t maxPages);
 
  private:

@@ -15,10 +15,10 @@ namespace tv {
 namespace {
 
 // Pending index pages an exclusive writer may hold before writing them out,
-// and decoded pages kept for reading (about 4 MB of page bytes, several
-// times that decoded).
+// and decoded pages kept for reading (16 MB of page bytes, a few times that
+// decoded).
 constexpr std::size_t kMaxDirtyPages = 16384;
-constexpr std::size_t kMaxCachedPages = 8192;
+constexpr std::size_t kMaxCachedPages = 32768;
 
 bool FileExists(const std::string& path) {
   struct stat info {};
