@@ -97,6 +97,16 @@ class CdxTree {
   // The first entry at or after (key, recno); invalid when there is none.
   Position LowerBound(const std::string& key, std::uint32_t recno);
   const CdxEntry& At(Position p);
+  // Calls visit for every entry in ascending order, a leaf at a time.
+  template <typename Visit>
+  void ForEach(Visit visit) {
+    Position p = First();
+    for (std::uint32_t leaf = p.leaf; leaf != kCdxNone;) {
+      const CdxNode& node = Load(leaf);
+      for (const CdxEntry& entry : node.entries) visit(entry);
+      leaf = node.right;
+    }
+  }
 
   // Walks every page without caching it and checks the tree's shape, order,
   // sibling links and record numbers; returns the number of keys. Throws

@@ -340,9 +340,10 @@ void DbfTable::WriteThrough(std::uint64_t offset, const char* data, std::size_t 
 }
 
 bool DbfTable::IsDeleted(std::uint32_t recno) const {
-  std::vector<char> record(static_cast<std::size_t>(recordLength_));
-  Read(recno, record.data());
-  return record[0] == kDeletedFlag;
+  if (recno < 1 || recno > count_)
+    throw XbaseError(xbBadRecordNumber, "record " + std::to_string(recno) + " is outside " + path_);
+  const std::uint64_t offset = RecordOffset(recno);
+  return CachedChunk(offset / kChunkBytes)[offset % kChunkBytes] == kDeletedFlag;
 }
 
 void DbfTable::CheckWritable() const {

@@ -294,22 +294,20 @@ std::optional<std::vector<CdxKeyList>> WorkArea::KeysAfterPack() {
       return std::nullopt;
   const std::uint32_t count = table_->RecordCount();
   std::vector<std::uint32_t> renumbered(static_cast<std::size_t>(count) + 1, 0);
-  std::vector<char> record(static_cast<std::size_t>(table_->RecordLength()));
   std::uint32_t next = 0;
-  for (std::uint32_t r = 1; r <= count; ++r) {
-    table_->Read(r, record.data());
-    if (record[0] != DbfTable::kDeletedFlag) renumbered[r] = ++next;
-  }
+  for (std::uint32_t r = 1; r <= count; ++r)
+    if (!table_->IsDeleted(r)) renumbered[r] = ++next;
   std::vector<CdxKeyList> lists;
-  for (std::size_t t = 0; t < tags_.size(); ++t) {
-    lists.emplace_back(tags_[t].keyLength);
-    CdxTree& tree = index_->Tree(t);
-    for (CdxTree::Position p = tree.First(); p.Valid(); p = tree.Next(p)) {
-      const CdxEntry& entry = tree.At(p);
-      if (entry.recno < 1 || entry.recno > count) return std::nullopt;
-      if (renumbered[entry.recno] != 0) lists.back().Add(entry.key, renumbered[entry.recno]);
-    }
+  bool fits = true;
+  for (std::size_t t = 0; t < tags_.size() && fits; ++t) {
+    CdxKeyList& list = lists.emplace_back(tags_[t].keyLength);
+    list.Reserve(next);
+    index_->Tree(t).ForEach([&](const CdxEntry& entry) {
+      if (entry.recno < 1 || entry.recno > count) fits = false;
+      else if (renumbered[entry.recno] != 0) list.Add(entry.key, renumbered[entry.recno]);
+    });
   }
+  if (!fits) return std::nullopt;
   return lists;
 }
 
