@@ -277,7 +277,7 @@ std::uint32_t CdxTree::SplitNode(CdxNode& node) {
   return offset;
 }
 
-CdxTree::Split CdxTree::InsertInto(std::uint32_t offset, const CdxEntry& entry, bool& inserted) {
+CdxTree::Split CdxTree::InsertInto(std::uint32_t offset, CdxEntry& entry, bool& inserted) {
   CdxNode& node = Load(offset);
   auto after = [&](const CdxEntry& e) { return CompareEntries(e.key, e.recno, entry.key, entry.recno) < 0; };
   const auto it = std::partition_point(node.entries.begin(), node.entries.end(), after);
@@ -302,7 +302,7 @@ CdxTree::Split CdxTree::InsertInto(std::uint32_t offset, const CdxEntry& entry, 
       }
       node.maxRecno = std::max(node.maxRecno, entry.recno);
     }
-    node.entries.insert(it, CdxEntry{entry.key, entry.recno, 0});
+    node.entries.insert(it, std::move(entry));  // the caller is done with it
     inserted = true;
     file_.MarkDirty(offset, *this);
     return Fits(node) ? Split{} : Split{SplitNode(node)};
@@ -332,7 +332,8 @@ CdxTree::Split CdxTree::InsertInto(std::uint32_t offset, const CdxEntry& entry, 
 bool CdxTree::Insert(const std::string& key, std::uint32_t recno) {
   file_.BeginChange();
   bool inserted = false;
-  const Split split = InsertInto(root_, CdxEntry{key, recno, 0}, inserted);
+  CdxEntry entry{key, recno, 0};
+  const Split split = InsertInto(root_, entry, inserted);
   if (split.newNode != kCdxNone) {
     CdxNode& oldRoot = Load(root_);
     oldRoot.root = false;

@@ -119,7 +119,8 @@ class CdxTree {
     std::uint32_t newNode = kCdxNone;
   };
   CdxNode& Load(std::uint32_t offset);
-  Split InsertInto(std::uint32_t offset, const CdxEntry& entry, bool& inserted);
+  // Moves `entry` into its leaf.
+  Split InsertInto(std::uint32_t offset, CdxEntry& entry, bool& inserted);
   bool RemoveFrom(std::uint32_t offset, const std::string& key, std::uint32_t recno, bool& nowEmpty);
   std::uint32_t SplitNode(CdxNode& node);
   bool Fits(CdxNode& node) const;

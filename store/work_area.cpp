@@ -59,10 +59,10 @@ class WriteScope {
 
 }  // namespace
 
-std::string EncodeKey(const XValue& value, int keyLength) {
+std::string EncodeKey(XValue value, int keyLength) {
   switch (value.type) {
     case XType::Character: {
-      std::string key = value.text;
+      std::string key = std::move(value.text);
       key.resize(static_cast<std::size_t>(keyLength), ' ');
       return key;
     }

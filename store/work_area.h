@@ -35,7 +35,7 @@ struct XbTag {
 // The index key of a value of the given type, as FoxPro stores it: texts
 // blank-padded or cut to keyLength, numbers and dates (as Julian day
 // numbers) as order-preserving big-endian doubles, logicals as T or F.
-std::string EncodeKey(const XValue& value, int keyLength);
+std::string EncodeKey(XValue value, int keyLength);
 
 class WorkArea {
  public:
