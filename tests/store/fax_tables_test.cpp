@@ -52,25 +52,25 @@ TEST_F(FaxTablesTest, OpeningCreatesTheTablesWithTheirFieldsAndTags) {
 
   struct Expect {
     TXbase* table;
-    const FaxTableSpec* spec;
+    const FaxTableLayout* layout;
     const char* filter;
   };
-  for (const Expect& e : {Expect{&out, &OutgoingTableSpec(), kArchiveFilter},
-                          Expect{&rec, &ReceivedTableSpec(), kNotDeletedFilter},
-                          Expect{&phone, &PhoneTableSpec(), kNotDeletedFilter}}) {
+  for (const Expect& e : {Expect{&out, &OutgoingTableLayout(), kArchiveFilter},
+                          Expect{&rec, &ReceivedTableLayout(), kNotDeletedFilter},
+                          Expect{&phone, &PhoneTableLayout(), kNotDeletedFilter}}) {
     const auto& fields = CursorFields(e.table->Cursor());
-    ASSERT_EQ(fields.size(), e.spec->fields.size());
+    ASSERT_EQ(fields.size(), e.layout->fields.size());
     for (std::size_t i = 0; i < fields.size(); ++i) {
-      EXPECT_EQ(fields[i].name, e.spec->fields[i].name);
-      EXPECT_EQ(fields[i].width, e.spec->fields[i].width);
+      EXPECT_EQ(fields[i].name, e.layout->fields[i].name);
+      EXPECT_EQ(fields[i].width, e.layout->fields[i].width);
     }
     xb_Select(e.table->Cursor());
     const WorkArea& area = *xb_CurrentArea();
-    ASSERT_EQ(area.Tags().size(), e.spec->tags.size());
+    ASSERT_EQ(area.Tags().size(), e.layout->tags.size());
     for (std::size_t i = 0; i < area.Tags().size(); ++i) {
-      EXPECT_EQ(area.Tags()[i].name, e.spec->tags[i].name);
-      EXPECT_EQ(area.Tags()[i].key->Text(), e.spec->tags[i].key);
-      EXPECT_EQ(area.Tags()[i].descending, e.spec->tags[i].descending);
+      EXPECT_EQ(area.Tags()[i].name, e.layout->tags[i].name);
+      EXPECT_EQ(area.Tags()[i].key->Text(), e.layout->tags[i].key);
+      EXPECT_EQ(area.Tags()[i].descending, e.layout->tags[i].descending);
       ASSERT_TRUE(area.Tags()[i].condition);
       EXPECT_EQ(area.Tags()[i].condition->Text(), ".not. deleted()");
     }
