@@ -197,11 +197,10 @@ CdxTree::CdxTree(CdxFile& file, std::uint32_t headerOffset, std::uint32_t root, 
     : file_(file), headerOffset_(headerOffset), root_(root), keyLength_(keyLength), filler_(filler) {}
 
 CdxNode& CdxTree::Load(std::uint32_t offset) {
-  auto it = file_.cache_.find(offset);
-  if (it != file_.cache_.end()) return *it->second;
+  if (CdxNode* cached = file_.cache_.Find(offset)) return *cached;
   auto node = std::make_unique<CdxNode>(file_.Decode(offset, keyLength_, filler_));
   CdxNode& ref = *node;
-  file_.cache_.emplace(offset, std::move(node));
+  file_.cache_.Put(offset, std::move(node));
   return ref;
 }
 
@@ -257,7 +256,7 @@ std::uint32_t CdxTree::SplitNode(CdxNode& node) {
   const std::uint32_t offset = file_.AllocatePage();
   auto fresh = std::make_unique<CdxNode>();
   CdxNode& sibling = *fresh;
-  file_.cache_[offset] = std::move(fresh);
+  file_.cache_.Put(offset, std::move(fresh));
   CdxNode& original = Load(node.offset);  // the cache insert above may not move nodes, but stay explicit
   sibling.offset = offset;
   sibling.leaf = original.leaf;
@@ -346,7 +345,7 @@ bool CdxTree::Insert(const std::string& key, std::uint32_t recno) {
     fresh->leaf = false;
     fresh->root = true;
     fresh->entries = {left, right};
-    file_.cache_[offset] = std::move(fresh);
+    file_.cache_.Put(offset, std::move(fresh));
     file_.MarkDirty(offset, *this);
     SetRoot(offset);
   }
@@ -556,7 +555,7 @@ std::unique_ptr<CdxFile> CdxFile::Create(const std::string& path) {
   auto node = std::make_unique<CdxNode>();
   node->offset = root;
   node->root = true;
-  file->cache_[root] = std::move(node);
+  file->cache_.Put(root, std::move(node));
   file->directory_ = std::make_unique<CdxTree>(*file, 0, root, kDirectoryKeyLength, ' ');
   file->MarkDirty(root, *file->directory_);
   return file;
@@ -598,7 +597,7 @@ void CdxFile::ReadAll() {
   fileSize_ = static_cast<std::uint64_t>(info.st_size);
   if (fileSize_ < kHeaderBytes + kCdxPageSize || fileSize_ > 0xFFFFFE00u) IndexFault(path_, "wrong file length");
   fileSize_ -= fileSize_ % kCdxPageSize;
-  cache_.clear();
+  cache_.Clear();
   dirty_.clear();
   headersDirty_.clear();
   tags_.clear();
@@ -640,7 +639,7 @@ void CdxFile::ReadAll() {
     name.erase(name.find_last_not_of(' ') + 1);
     entries.emplace_back(e.recno, name);
   }
-  cache_.clear();  // directory pages were decoded with its own key length only
+  cache_.Clear();  // directory pages were decoded with its own key length only
   std::sort(entries.begin(), entries.end());
   for (const auto& [offset, name] : entries) {
     if (offset % kCdxPageSize != 0 || offset < kHeaderBytes || offset + kHeaderBytes > fileSize_)
@@ -884,14 +883,14 @@ std::uint32_t CdxFile::AllocateHeader() {
 }
 
 void CdxFile::FreePage(std::uint32_t offset) {
-  cache_.erase(offset);
+  cache_.Erase(offset);
   dirty_.erase(offset);
   freePages_.push_back(offset);
   freeListDirty_ = true;
 }
 
 void CdxFile::MarkDirty(std::uint32_t offset, const CdxTree& tree) {
-  CdxNode& node = *cache_.at(offset);
+  CdxNode& node = *cache_.Find(offset);
   if (node.dirty) return;
   node.dirty = true;
   dirty_[offset] = &tree;
@@ -919,7 +918,7 @@ void CdxFile::Flush(std::uint32_t recordCount) {
   std::vector<std::pair<std::uint32_t, const CdxTree*>> pages(dirty_.begin(), dirty_.end());
   std::sort(pages.begin(), pages.end());  // in file order
   for (const auto& [offset, tree] : pages) {
-    CdxNode& node = *cache_.at(offset);
+    CdxNode& node = *cache_.Find(offset);
     Encode(node, tree->keyLength_, tree->filler_, page);
     WritePage(offset, page);
     node.dirty = false;
@@ -977,20 +976,17 @@ std::size_t CdxFile::AddTag(const CdxTagInfo& info, const CdxKeyList& keys) {
 }
 
 void CdxFile::TrimCache(std::size_t maxPages) {
-  if (cache_.size() <= maxPages) return;
+  if (cache_.Size() <= maxPages) return;
   // Down to half, so that the cost of trimming spreads over the many page
   // reads it takes to fill the cache again.
-  for (auto it = cache_.begin(); it != cache_.end() && cache_.size() > maxPages / 2;)
-    it = it->second->dirty ? std::next(it) : cache_.erase(it);
+  cache_.DropClean(maxPages / 2);
 }
 
 void CdxFile::SetCharacterKey(std::size_t tag, bool characterKey) {
   CdxTagInfo& info = tags_.at(tag);
   if (info.characterKey == characterKey) return;
   info.characterKey = characterKey;
-  for (auto it = cache_.begin(); it != cache_.end();) {  // pages decoded with the other filler
-    it = dirty_.count(it->first) ? std::next(it) : cache_.erase(it);
-  }
+  cache_.DropClean(0);  // pages decoded with the other filler
   trees_[tag]->filler_ = characterKey ? ' ' : '\0';
 }
 
@@ -1046,6 +1042,40 @@ void CdxKeyList::Sort(bool unique) {
   }
   bytes_ = std::move(bytes);
   recnos_ = std::move(recnos);
+}
+
+}  // namespace tv
+
+namespace tv {
+
+CdxNode& CdxPageCache::Put(std::uint32_t offset, std::unique_ptr<CdxNode> node) {
+  const std::size_t page = offset / kCdxPageSize;
+  if (page >= pages_.size()) pages_.resize(page + 1 + page / 4);
+  if (!pages_[page]) ++count_;
+  pages_[page] = std::move(node);
+  return *pages_[page];
+}
+
+void CdxPageCache::Erase(std::uint32_t offset) {
+  const std::size_t page = offset / kCdxPageSize;
+  if (page < pages_.size() && pages_[page]) {
+    pages_[page].reset();
+    --count_;
+  }
+}
+
+void CdxPageCache::Clear() {
+  pages_.clear();
+  count_ = 0;
+}
+
+void CdxPageCache::DropClean(std::size_t keep) {
+  for (std::size_t page = 0; page < pages_.size() && count_ > keep; ++page) {
+    if (pages_[page] && !pages_[page]->dirty) {
+      pages_[page].reset();
+      --count_;
+    }
+  }
 }
 
 }  // namespace tv

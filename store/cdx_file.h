@@ -69,6 +69,25 @@ struct CdxNode {
 
 class CdxFile;
 
+// Decoded pages, found by page number without hashing.
+class CdxPageCache {
+ public:
+  CdxNode* Find(std::uint32_t offset) const {
+    const std::size_t page = offset / kCdxPageSize;
+    return page < pages_.size() ? pages_[page].get() : nullptr;
+  }
+  CdxNode& Put(std::uint32_t offset, std::unique_ptr<CdxNode> node);
+  void Erase(std::uint32_t offset);
+  void Clear();
+  std::size_t Size() const { return count_; }
+  // Drops pages that are not dirty until at most `keep` remain.
+  void DropClean(std::size_t keep);
+
+ private:
+  std::vector<std::unique_ptr<CdxNode>> pages_;
+  std::size_t count_ = 0;
+};
+
 // One B+tree: a tag's keys or the tag directory. Keys are kept ascending by
 // (key bytes, record number); descending tags are walked from the right.
 class CdxTree {
@@ -226,7 +245,7 @@ class CdxFile {
   std::vector<std::unique_ptr<CdxTree>> trees_;
   std::set<std::uint32_t> headersDirty_;  // offsets of tag headers whose root moved
 
-  std::unordered_map<std::uint32_t, std::unique_ptr<CdxNode>> cache_;
+  CdxPageCache cache_;
   std::unordered_map<std::uint32_t, const CdxTree*> dirty_;
 };
 
