@@ -108,6 +108,27 @@ TEST_F(FaxTablesTest, SentFaxesListNewestFirstAndUnsentLast) {
   EXPECT_FALSE(out.GoToRow(4));
 }
 
+// The grids read rows by position in any order; every position gives the
+// record a plain walk reaches there.
+TEST_F(FaxTablesTest, RowsByPositionMatchTheWalk) {
+  TXbase out;
+  ASSERT_TRUE(OpenOutgoingTable(out, dir_.Path()));
+  for (int i = 0; i < 300; ++i)
+    AddFax(out, "fax " + std::to_string(i * 37 % 300), CivilDate{2020 + i % 5, 1 + i % 12, 1 + i % 28}, "10:00",
+           i % 7 == 0);
+  out.SelectOrder(out.TagOrder("DATESENT"));
+  std::vector<std::uint32_t> walked;
+  for (int r = out.First(); r == xbOK; r = out.Next()) walked.push_back(out.RecordNumber());
+  ASSERT_EQ(out.RowCount(), walked.size());
+  for (std::uint32_t row : {0u, 1u, 2u, 250u, 249u, 10u, 11u, 200u, 5u, 256u, 100u, 101u, 99u}) {
+    ASSERT_TRUE(out.GoToRow(row)) << row;
+    EXPECT_EQ(out.RecordNumber(), walked[row]) << row;
+  }
+  EXPECT_FALSE(out.GoToRow(static_cast<std::uint32_t>(walked.size())));
+  ASSERT_TRUE(out.GoToRow(3));
+  EXPECT_EQ(out.RecordNumber(), walked[3]);
+}
+
 TEST_F(FaxTablesTest, ReceivedFaxesByFromRunFromZToA) {
   TXbase rec;
   ASSERT_TRUE(OpenRecFaxDBF(rec, dir_.Path()));
