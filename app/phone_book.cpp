@@ -75,7 +75,7 @@ TPhoneBook::~TPhoneBook() = default;
 
 bool TPhoneBook::OpenTable() {
   if (!OpenPhoneTable(table_, ProgramFolder(), false)) return false;
-  model_ = new TableModel(table_, VisibleColumns(PhoneTableSpec()), this);
+  model_ = new TableModel(table_, VisibleColumns(PhoneTableLayout()), this);
   phoneGrid_->setModel(model_);
   SizeColumns(phoneGrid_, *model_);
   Refresh(0);
