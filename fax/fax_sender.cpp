@@ -196,6 +196,21 @@ void TFaxSenderMachine::HandleFrame(std::string_view frame) {
   s_.state = 13;
 }
 
+bool TFaxSenderMachine::FrameReceptionLine(const std::string& line) {
+  if (IsConnect(line)) {
+    // Frame bytes follow, up to DLE ETX.
+    inFrame_ = true;
+    collectBuffer_.clear();
+    return true;
+  }
+  if (IsOk(line) && !s_.modem.finalFrame) {
+    // More frames in this block: ask for the next one.
+    SendClass1Command(s_, "AT+FRH=3");
+    return true;
+  }
+  return false;
+}
+
 void TFaxSenderMachine::ReplyTimerInCollectingState() {
   switch (s_.state) {
     case 34:
@@ -251,16 +266,12 @@ void TFaxSenderMachine::Step(Event event, const std::string& line) {
       handled = StepDialAnswer(line);
       if (handled || s_.state != 11) break;
       handled = true;
-      if (IsConnect(line)) {
-        inFrame_ = true;
-        collectBuffer_.clear();
-      } else if (IsOk(line) && m.finalFrame) {
+      if (FrameReceptionLine(line)) break;
+      if (IsOk(line)) {
         DelayMs(kFramePauseMs);
         SendClass1Command(s_, "AT+FTH=3");
         m.finalFrame = false;
         s_.state = 12;
-      } else if (IsOk(line)) {
-        SendClass1Command(s_, "AT+FRH=3");
       } else {
         handled = false;
       }
@@ -307,20 +318,16 @@ void TFaxSenderMachine::Step(Event event, const std::string& line) {
       }
       break;
     case 17:
-      if (IsConnect(line)) {
-        inFrame_ = true;
-        collectBuffer_.clear();
-      } else if (IsOk(line) && m.finalFrame && m.cfrReceived) {
+      if (FrameReceptionLine(line)) break;
+      if (IsOk(line) && m.cfrReceived) {
         DelayMs(kFramePauseMs);
         SendClass1Command(s_, std::string("AT+FTM=") + m.params.PageModulation());
         m.finalFrame = false;
         s_.state = 18;
-      } else if (IsOk(line) && m.finalFrame) {
+      } else if (IsOk(line)) {
         DelayMs(kFramePauseMs);
         SendClass1Command(s_, "AT+FTH=3");
         s_.state = 13;
-      } else if (IsOk(line)) {
-        SendClass1Command(s_, "AT+FRH=3");
       } else {
         handled = false;
       }
@@ -432,13 +439,11 @@ void TFaxSenderMachine::Step(Event event, const std::string& line) {
       }
       break;
     case 34:
-      if (IsConnect(line)) {
-        s_.sender.frameArriving = true;
-        inFrame_ = true;
-        collectBuffer_.clear();
-      } else if (IsError(line)) {
+      if (IsConnect(line)) s_.sender.frameArriving = true;
+      if (FrameReceptionLine(line)) break;
+      if (IsError(line)) {
         s_.state = 30;
-      } else if (IsOk(line) && m.finalFrame && (m.lastFcf & 0xFE) == kFcfMCF) {
+      } else if (IsOk(line) && (m.lastFcf & 0xFE) == kFcfMCF) {
         m.finalFrame = false;
         SetFaxStatus(s_, fsPageAccepted);
         if (MorePages()) {
@@ -450,7 +455,7 @@ void TFaxSenderMachine::Step(Event event, const std::string& line) {
           SendClass1Command(s_, "AT+FTH=3");
           s_.state = 35;
         }
-      } else if (IsOk(line) && m.finalFrame && (m.lastFcf & 0xFE) == kFcfRTP) {
+      } else if (IsOk(line) && (m.lastFcf & 0xFE) == kFcfRTP) {
         m.finalFrame = false;
         if (MorePages()) {
           AdvancePage();
@@ -461,8 +466,6 @@ void TFaxSenderMachine::Step(Event event, const std::string& line) {
           SendClass1Command(s_, "AT+FTH=3");
           s_.state = 35;
         }
-      } else if (IsOk(line) && !m.finalFrame) {
-        SendClass1Command(s_, "AT+FRH=3");
       } else {
         handled = false;
       }
@@ -771,17 +774,8 @@ void TFaxSenderMachine::PageStart() {
   coder_.SetDoubling(false);
   SendFillLines(s_, kPageStartLines);
   if (!c.headerLine.empty()) {
-    HeaderValues values = HeaderValuesNow();
-    values.stationId = c.stationId;
-    values.sender = c.headerSender;
-    values.recipient = c.headerRecipient;
-    values.title = c.headerTitle;
-    values.filePages = c.filePages;
-    values.coverPages = c.coverPages;
-    values.currentPage = c.currentPage;
-    values.sendingCover = c.sendingCover;
     TopUpOutput();
-    if (const int rc = DrawTextLine(font, ExpandHeaderTags(c.headerLine, values)); rc < 0) {
+    if (const int rc = DrawTextLine(font, ExpandHeaderTags(c.headerLine, PageHeaderValues())); rc < 0) {
       EndCall(rc);
       return;
     }
@@ -842,16 +836,7 @@ void TFaxSenderMachine::TextCoverPage() {
     }
     if (!text.empty() && text.back() == '\r') text.pop_back();
     text = ToFaxCharset(text.substr(0, kMaxTextLine), coverTextUtf8_);
-    HeaderValues values = HeaderValuesNow();
-    values.stationId = c.stationId;
-    values.sender = c.headerSender;
-    values.recipient = c.headerRecipient;
-    values.title = c.headerTitle;
-    values.filePages = c.filePages;
-    values.coverPages = c.coverPages;
-    values.currentPage = c.currentPage;
-    values.sendingCover = true;
-    if (const int rc = DrawTextLine(*coverFont_, ExpandHeaderTags(text, values)); rc < 0) {
+    if (const int rc = DrawTextLine(*coverFont_, ExpandHeaderTags(text, PageHeaderValues())); rc < 0) {
       EndCall(rc);
       return;
     }
@@ -989,6 +974,20 @@ void TFaxSenderMachine::TakePageResolution() {
     ReportFaxError(s_, ecFaxMixedResolution);  // reported; the call goes on
   }
   m.previousResolution = m.pageResolution;
+}
+
+HeaderValues TFaxSenderMachine::PageHeaderValues() const {
+  const FaxCommonData& c = s_.common;
+  HeaderValues values = HeaderValuesNow();
+  values.stationId = c.stationId;
+  values.sender = c.headerSender;
+  values.recipient = c.headerRecipient;
+  values.title = c.headerTitle;
+  values.filePages = c.filePages;
+  values.coverPages = c.coverPages;
+  values.currentPage = c.currentPage;
+  values.sendingCover = c.sendingCover;
+  return values;
 }
 
 int TFaxSenderMachine::DrawTextLine(const FaxFont& font, const std::string& text) {

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "fax/fax_session.h"
+#include "fax/header_tags.h"
 #include "image/apf_file.h"
 #include "image/fax_font.h"
 #include "image/t4_coding.h"
@@ -46,6 +47,9 @@ class TFaxSenderMachine {
   bool StepDialAnswer(const std::string& line);
   bool StepClass2Negotiation(const std::string& line);
   bool StepClass2PageEnd(const std::string& line);
+  // CONNECT (a frame follows) or OK before the final frame (ask for the
+  // next one); true when the line was one of these.
+  bool FrameReceptionLine(const std::string& line);
   void ReplyTimerInCollectingState();
 
   // State actions.
@@ -69,6 +73,7 @@ class TFaxSenderMachine {
   bool MorePages() const;
   int GoToPage(const std::string& file, int page);
   void TakePageResolution();
+  HeaderValues PageHeaderValues() const;
   int DrawTextLine(const FaxFont& font, const std::string& text);
   void TopUpOutput();
   void ArmOutputSpace();
