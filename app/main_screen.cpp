@@ -108,7 +108,7 @@ bool TMainScreen::OpenTables() {
   // The phone book is opened when it is used; make sure it exists with its tag.
   if (OpenPhoneTable(phoneXbase_, folder, false)) phoneXbase_.Close();
   faxModel_ = new TableModel(faxXbase_, OutgoingColumns(), this);
-  recModel_ = new TableModel(recXbase_, VisibleColumns(ReceivedTableSpec()), this);
+  recModel_ = new TableModel(recXbase_, VisibleColumns(ReceivedTableLayout()), this);
   faxGrid_->setModel(faxModel_);
   recFaxGrid_->setModel(recModel_);
   for (auto [grid, tab] : {std::pair{faxGrid_, Tab::kOutgoing}, std::pair{recFaxGrid_, Tab::kIncoming}}) {

@@ -75,7 +75,7 @@ TPhoneBook::~TPhoneBook() = default;
 
 bool TPhoneBook::OpenTable() {
   if (!OpenPhoneTable(table_, ProgramFolder(), false)) return false;
-  model_ = new TableModel(table_, VisibleColumns(PhoneTableSpec()), this);
+  model_ = new TableModel(table_, VisibleColumns(PhoneTableLayout()), this);
   phoneGrid_->setModel(model_);
   SizeColumns(phoneGrid_, *model_);
   Refresh(0);
@@ -125,6 +125,15 @@ void TPhoneBook::Refresh(std::uint32_t recno) {
   if (rows > 0) phoneGrid_->setCurrentIndex(model_->index(row, 0));
 }
 
+std::pair<QString, QString> TPhoneBook::Entry(std::uint32_t recno) {
+  table_.GoToRecord(recno);
+  auto text = [this](const char* field) {
+    const auto value = table_.Field(field);
+    return value ? FromTableText(std::get<std::string>(*value)) : QString();
+  };
+  return {text("NAME"), text("PHONE")};
+}
+
 void TPhoneBook::NewButtonClick() {
   TPhoneBookEditor editor({}, {}, this);
   CenterForm(&editor);
@@ -148,11 +157,8 @@ void TPhoneBook::EditButtonClick() {
     return;
   }
   RunRecordAction([&] {
-    table_.GoToRecord(recno);
-    const auto name = table_.Field("NAME");
-    const auto phone = table_.Field("PHONE");
-    TPhoneBookEditor editor(name ? FromTableText(std::get<std::string>(*name)) : QString(),
-                            phone ? FromTableText(std::get<std::string>(*phone)) : QString(), this);
+    const auto [name, number] = Entry(recno);
+    TPhoneBookEditor editor(name, number, this);
     CenterForm(&editor);
     if (editor.exec() != QDialog::Accepted) return;
     table_.GoToRecord(recno);
@@ -170,11 +176,7 @@ void TPhoneBook::DeleteButtonClick() {
     return;
   }
   RunRecordAction([&] {
-    table_.GoToRecord(recno);
-    const auto name = table_.Field("NAME");
-    const QString text = "Delete the current phone book entry?:\r" +
-                         (name ? FromTableText(std::get<std::string>(*name)) : QString());
-    if (!AskYesNoDefaultNo(text, "Delete")) return;
+    if (!AskYesNoDefaultNo("Delete the current phone book entry?:\r" + Entry(recno).first, "Delete")) return;
     table_.GoToRecord(recno);
     table_.Delete();
   });
@@ -187,11 +189,7 @@ void TPhoneBook::AcceptButtonClick() {
   const std::uint32_t recno = CurrentRecNo();
   if (recno == 0) return;
   RunRecordAction([&] {
-    table_.GoToRecord(recno);
-    const auto name = table_.Field("NAME");
-    const auto phone = table_.Field("PHONE");
-    chosenName_ = name ? FromTableText(std::get<std::string>(*name)) : QString();
-    chosenNumber_ = phone ? FromTableText(std::get<std::string>(*phone)) : QString();
+    std::tie(chosenName_, chosenNumber_) = Entry(recno);
     accept();
   });
 }

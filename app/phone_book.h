@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDialog>
+#include <utility>
 
 #include "store/txbase.h"
 
@@ -40,6 +41,8 @@ class TPhoneBook : public QDialog {
   void UpdateButtons();
   void Refresh(std::uint32_t recno);
   std::uint32_t CurrentRecNo() const;
+  // The name and number of a record (raises XbaseError when it is gone).
+  std::pair<QString, QString> Entry(std::uint32_t recno);
   void NewButtonClick();
   void EditButtonClick();
   void DeleteButtonClick();

@@ -44,9 +44,9 @@ void SizeColumns(QTableView* grid, const TableModel& model) {
   }
 }
 
-std::vector<TableModel::Column> VisibleColumns(const FaxTableSpec& spec) {
+std::vector<TableModel::Column> VisibleColumns(const FaxTableLayout& layout) {
   std::vector<TableModel::Column> columns;
-  for (const FaxFieldSpec& f : spec.fields) {
+  for (const FaxFieldLayout& f : layout.fields) {
     if (f.displayWidth < 0) continue;
     // Dates show as yyyy-mm-dd, two characters more than they are stored in.
     const int shown = f.type == 'D' ? 10 : f.width;
@@ -57,7 +57,7 @@ std::vector<TableModel::Column> VisibleColumns(const FaxTableSpec& spec) {
 
 std::vector<TableModel::Column> OutgoingColumns() {
   std::vector<TableModel::Column> columns;
-  const std::vector<TableModel::Column> visible = VisibleColumns(OutgoingTableSpec());
+  const std::vector<TableModel::Column> visible = VisibleColumns(OutgoingTableLayout());
   for (const char* field : {"DATESENT", "TIMESENT", "PHONE", "RECIPIENT", "SUBJECT", "LASTRESULT", "NOTES", "CODES"}) {
     for (const auto& c : visible) {
       if (c.field == field) columns.push_back(c);

@@ -72,7 +72,7 @@ class TableModel : public QAbstractTableModel {
 void SizeColumns(QTableView* grid, const TableModel& model);
 
 // The columns of a table's fields that the grid shows, in table order.
-std::vector<TableModel::Column> VisibleColumns(const FaxTableSpec& spec);
+std::vector<TableModel::Column> VisibleColumns(const FaxTableLayout& layout);
 // The outgoing grid's default order: Date Sent, Time Sent, Fax#, Recipient,
 // Subject, Last Attempt, Notes, Codes.
 std::vector<TableModel::Column> OutgoingColumns();

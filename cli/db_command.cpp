@@ -34,10 +34,10 @@ struct Layer {
   ~Layer() { LayerEnd(); }
 };
 
-const FaxTableSpec* TableArgument(const std::string& name) { return FaxTableNamed(name); }
+const FaxTableLayout* TableArgument(const std::string& name) { return FaxTableNamed(name); }
 
-bool ExistingTable(const FaxTableSpec& spec, const std::string& dir) {
-  return std::filesystem::exists(FaxTablePath(spec, dir));
+bool ExistingTable(const FaxTableLayout& layout, const std::string& dir) {
+  return std::filesystem::exists(FaxTablePath(layout, dir));
 }
 
 std::optional<std::uint32_t> RecordNumber(const std::string& text) {
@@ -53,7 +53,7 @@ struct Assignment {
   XValue value;
 };
 
-std::vector<Assignment> ParseAssignments(const FaxTableSpec& spec, const std::vector<DbfField>& fields,
+std::vector<Assignment> ParseAssignments(const FaxTableLayout& layout, const std::vector<DbfField>& fields,
                                          Args::const_iterator begin, Args::const_iterator end) {
   std::vector<Assignment> out;
   for (auto it = begin; it != end; ++it) {
@@ -67,7 +67,7 @@ std::vector<Assignment> ParseAssignments(const FaxTableSpec& spec, const std::ve
             return a == std::toupper(static_cast<unsigned char>(b));
           }))
         field = &f;
-    if (!field) throw XbaseError(xbBadField, std::string(spec.name) + " has no field " + name);
+    if (!field) throw XbaseError(xbBadField, std::string(layout.name) + " has no field " + name);
     const std::optional<XValue> value = ParseFieldText(*field, text);
     if (!value)
       throw XbaseError(xbBadField, "'" + text + "' is not a valid value for " + field->name + " (" +
@@ -78,11 +78,11 @@ std::vector<Assignment> ParseAssignments(const FaxTableSpec& spec, const std::ve
 }
 
 // Opens one of the fax tables for a command; the table must exist.
-void OpenForCommand(TXbase& table, const FaxTableSpec& spec, const std::string& dir, bool exclusive) {
-  if (!ExistingTable(spec, dir))
-    throw XbaseError(xbOpenFailed, FaxTablePath(spec, dir) + " does not exist (tvfax db init creates it)");
+void OpenForCommand(TXbase& table, const FaxTableLayout& layout, const std::string& dir, bool exclusive) {
+  if (!ExistingTable(layout, dir))
+    throw XbaseError(xbOpenFailed, FaxTablePath(layout, dir) + " does not exist (tvfax db init creates it)");
   std::string problem;
-  if (!OpenFaxTable(table, spec, dir, exclusive, &problem)) throw XbaseError(xbOpenFailed, problem);
+  if (!OpenFaxTable(table, layout, dir, exclusive, &problem)) throw XbaseError(xbOpenFailed, problem);
   if (!problem.empty()) std::cerr << "tvfax: " << problem << " (rebuilt)\n";
 }
 
@@ -95,18 +95,18 @@ int Init(const Args& args) {
   if (args.size() != 1) return UsageError(kDbUsage);
   const std::string dir = args[0];
   if (!std::filesystem::is_directory(dir)) return Fail(dir + " is not a folder");
-  for (const FaxTableSpec* spec : {&OutgoingTableSpec(), &ReceivedTableSpec(), &PhoneTableSpec()}) {
-    const bool existed = ExistingTable(*spec, dir);
+  for (const FaxTableLayout* layout : {&OutgoingTableLayout(), &ReceivedTableLayout(), &PhoneTableLayout()}) {
+    const bool existed = ExistingTable(*layout, dir);
     TXbase table;
     std::string problem;
-    if (!OpenFaxTable(table, *spec, dir, true, &problem)) return Fail(problem);
-    if (!existed) std::cout << "created " << spec->fileName << "\n";
-    else if (!problem.empty()) std::cout << "rebuilt the tags of " << spec->fileName << ": " << problem << "\n";
+    if (!OpenFaxTable(table, *layout, dir, true, &problem)) return Fail(problem);
+    if (!existed) std::cout << "created " << layout->fileName << "\n";
+    else if (!problem.empty()) std::cout << "rebuilt the tags of " << layout->fileName << ": " << problem << "\n";
   }
   return 0;
 }
 
-int List(const FaxTableSpec& spec, const std::string& dir, const Args& options) {
+int List(const FaxTableLayout& layout, const std::string& dir, const Args& options) {
   std::string tag;
   std::string filter;
   bool all = false;
@@ -122,13 +122,13 @@ int List(const FaxTableSpec& spec, const std::string& dir, const Args& options) 
   }
   TXbaseEnv env;
   env.SetDeleted(!all);
-  if (!ExistingTable(spec, dir)) return Fail(FaxTablePath(spec, dir) + " does not exist");
+  if (!ExistingTable(layout, dir)) return Fail(FaxTablePath(layout, dir) + " does not exist");
   TXbase table;
-  table.Open(FaxTablePath(spec, dir), false, true);
+  table.Open(FaxTablePath(layout, dir), false, true);
   int order = 0;
   if (!tag.empty()) {
     order = table.TagOrder(tag);
-    if (order == 0) return Fail(std::string(spec.name) + " has no tag " + tag);
+    if (order == 0) return Fail(std::string(layout.name) + " has no tag " + tag);
   }
   table.SelectOrder(order);
   table.SetFilter(filter);
@@ -143,12 +143,12 @@ int List(const FaxTableSpec& spec, const std::string& dir, const Args& options) 
   return 0;
 }
 
-int Add(const FaxTableSpec& spec, const std::string& dir, const Args& args) {
+int Add(const FaxTableLayout& layout, const std::string& dir, const Args& args) {
   if (args.empty()) return UsageError(kDbUsage);
   TXbase table;
-  OpenForCommand(table, spec, dir, false);
+  OpenForCommand(table, layout, dir, false);
   WorkArea& area = AreaOf(table);
-  const std::vector<Assignment> assignments = ParseAssignments(spec, area.Table().Fields(), args.begin(), args.end());
+  const std::vector<Assignment> assignments = ParseAssignments(layout, area.Table().Fields(), args.begin(), args.end());
   std::vector<char> record(area.Record().size(), ' ');
   for (const Assignment& a : assignments) WriteField(*a.field, record.data(), a.value);
   const std::uint32_t recno = area.Append(record.data());
@@ -157,16 +157,16 @@ int Add(const FaxTableSpec& spec, const std::string& dir, const Args& args) {
   return 0;
 }
 
-int Set(const FaxTableSpec& spec, const std::string& dir, const Args& args) {
+int Set(const FaxTableLayout& layout, const std::string& dir, const Args& args) {
   if (args.size() < 2) return UsageError(kDbUsage);
   const auto recno = RecordNumber(args[0]);
   if (!recno) return Fail("'" + args[0] + "' is not a record number");
   TXbase table;
-  OpenForCommand(table, spec, dir, false);
+  OpenForCommand(table, layout, dir, false);
   WorkArea& area = AreaOf(table);
-  const std::vector<Assignment> assignments = ParseAssignments(spec, area.Table().Fields(), args.begin() + 1, args.end());
+  const std::vector<Assignment> assignments = ParseAssignments(layout, area.Table().Fields(), args.begin() + 1, args.end());
   if (*recno > area.RecCount())
-    return Fail(std::string(spec.name) + " has no record " + args[0] + " (it has " + std::to_string(area.RecCount()) + ")");
+    return Fail(std::string(layout.name) + " has no record " + args[0] + " (it has " + std::to_string(area.RecCount()) + ")");
   area.Go(*recno);
   std::vector<char> record = area.Record();
   for (const Assignment& a : assignments) WriteField(*a.field, record.data(), a.value);
@@ -175,26 +175,26 @@ int Set(const FaxTableSpec& spec, const std::string& dir, const Args& args) {
   return 0;
 }
 
-int Delete(const FaxTableSpec& spec, const std::string& dir, const Args& args) {
+int Delete(const FaxTableLayout& layout, const std::string& dir, const Args& args) {
   if (args.size() != 1) return UsageError(kDbUsage);
   const auto recno = RecordNumber(args[0]);
   if (!recno) return Fail("'" + args[0] + "' is not a record number");
   TXbase table;
-  OpenForCommand(table, spec, dir, false);
+  OpenForCommand(table, layout, dir, false);
   WorkArea& area = AreaOf(table);
   if (*recno > area.RecCount())
-    return Fail(std::string(spec.name) + " has no record " + args[0] + " (it has " + std::to_string(area.RecCount()) + ")");
+    return Fail(std::string(layout.name) + " has no record " + args[0] + " (it has " + std::to_string(area.RecCount()) + ")");
   area.Go(*recno);
   area.Delete();
   area.Commit();
   return 0;
 }
 
-int Rebuild(const FaxTableSpec& spec, const std::string& dir, bool pack) {
+int Rebuild(const FaxTableLayout& layout, const std::string& dir, bool pack) {
   TXbase table;
-  OpenForCommand(table, spec, dir, true);
+  OpenForCommand(table, layout, dir, true);
   if (pack) {
-    RebuildTable(table, spec, dir, {});
+    RebuildTable(table, layout, dir, {});
   } else {
     table.Reindex();
   }
@@ -214,15 +214,15 @@ int DbCommand(const Args& args) {
     const auto known = kArgsAfterTable.find(action);
     if (known == kArgsAfterTable.end() || args.size() < 3) return UsageError(kDbUsage);
     const std::string dir = args[1];
-    const FaxTableSpec* spec = TableArgument(args[2]);
-    if (!spec) return Fail("unknown table '" + args[2] + "' (TVOUT, TVREC or TVPB)");
+    const FaxTableLayout* layout = TableArgument(args[2]);
+    if (!layout) return Fail("unknown table '" + args[2] + "' (TVOUT, TVREC or TVPB)");
     const Args rest(args.begin() + 3, args.end());
     if (known->second >= 0 && static_cast<int>(rest.size()) != known->second) return UsageError(kDbUsage);
-    if (action == "list") return List(*spec, dir, rest);
-    if (action == "add") return Add(*spec, dir, rest);
-    if (action == "set") return Set(*spec, dir, rest);
-    if (action == "delete") return Delete(*spec, dir, rest);
-    return Rebuild(*spec, dir, action == "pack");
+    if (action == "list") return List(*layout, dir, rest);
+    if (action == "add") return Add(*layout, dir, rest);
+    if (action == "set") return Set(*layout, dir, rest);
+    if (action == "delete") return Delete(*layout, dir, rest);
+    return Rebuild(*layout, dir, action == "pack");
   } catch (const XbaseError& e) {
     return Fail(e.what());
   }

@@ -4,6 +4,7 @@
 
 #include "comm/dispatcher.h"
 #include "comm/error_codes.h"
+#include "platform/text.h"
 
 namespace tv {
 
@@ -85,7 +86,8 @@ int ParseFrame(FaxSession& s, std::string_view frame, bool pageFine, bool pageWi
     case 0x41:
     case 0x42:
     case 0x43:
-      s.common.remoteId = DecodeStationId(frame.substr(std::min<std::size_t>(3, frame.size()), 20));
+      // Stations pad their ID with blanks on either side; keep the ID itself.
+      s.common.remoteId = TrimText(DecodeStationId(frame.substr(std::min<std::size_t>(3, frame.size()), 20)));
       SetFaxStatus(s, fsGotRemoteId);
       break;
     case 0x44:

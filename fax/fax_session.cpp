@@ -214,32 +214,37 @@ void UseNormalBaud(FaxSession& session, bool normal) {
   m.atInitBaud = !normal;
 }
 
+namespace {
+
+constexpr int kGuardMs = 1000;
+
+// The escape to command mode and ATH, each with a guard time before and after.
+void EscapeAndHangUp(int port) {
+  DelayMs(kGuardMs);
+  PutString(port, "+++");
+  DelayMs(kGuardMs);
+  PutString(port, "ATH\r");
+  DelayMs(kGuardMs);
+  FlushOutput(port);
+}
+
+}  // namespace
+
 void HangUpModem(FaxSession& session) {
   const int port = session.common.port;
   if (CarrierDetect(port) > 0) {
-    DelayMs(1000);
-    PutString(port, "+++");
-    DelayMs(1000);
-    PutString(port, "ATH\r");
-    DelayMs(1000);
-    FlushOutput(port);
+    EscapeAndHangUp(port);
     if (CarrierDetect(port) > 0) ResetModemByDTR(session);
     return;
   }
   PutString(port, "ATH\r");
-  DelayMs(1000);
+  DelayMs(kGuardMs);
   FlushOutput(port);
 }
 
 void HangUpModemForReceiver(FaxSession& session) {
-  const int port = session.common.port;
   ResetModemByDTR(session);
-  DelayMs(1000);
-  PutString(port, "+++");
-  DelayMs(1000);
-  PutString(port, "ATH\r");
-  DelayMs(1000);
-  FlushOutput(port);
+  EscapeAndHangUp(session.common.port);
 }
 
 }  // namespace tv

@@ -63,6 +63,17 @@ RateSet RateSet::Basic() {
   return set;
 }
 
+const char* SessionParameters::PageModulation() const {
+  switch (rateIndex) {
+    case 5:
+      return "122";
+    case 6:
+      return "146";
+    default:
+      return Modulation();
+  }
+}
+
 void SessionParameters::SetRate(int index) {
   rateIndex = index;
   bitRate = RateAt(index).bps;

@@ -42,7 +42,11 @@ struct SessionParameters {
   RateSet local = RateSet::Basic();
   RateSet remote = RateSet::Basic();
 
+  // The modulation for training (AT+FTM= before TCF).
   const char* Modulation() const { return RateAt(rateIndex).modulation; }
+  // The modulation for page data: after a trained V.17 link (12000, 14400)
+  // the receiver expects the page with short training.
+  const char* PageModulation() const;
   // Takes the rate of an index and recomputes the minimum bytes per line.
   void SetRate(int index);
 };

@@ -87,28 +87,96 @@ LeafLayout LayoutFor(int keyLength, std::uint32_t maxRecno) {
   return l;
 }
 
-int TrailingCount(const std::string& key, char filler) {
-  int t = 0;
-  for (auto i = key.size(); i > 0 && key[i - 1] == filler; --i) ++t;
-  return t;
+int TrailingCount(std::string_view key, char filler) {
+  const auto last = key.find_last_not_of(filler);
+  return static_cast<int>(last == std::string_view::npos ? key.size() : key.size() - last - 1);
 }
 
 // Leading bytes shared with the previous key, never reaching into either
 // key's trailing filler, so that readers rebuilding the previous key with
 // any filler decode the same bytes.
-int DuplicateCount(const std::string& prev, int prevTrail, const std::string& key, int trail) {
+int DuplicateCount(std::string_view prev, int prevTrail, std::string_view key, int trail) {
   const int limit = static_cast<int>(key.size()) - std::max(prevTrail, trail);
   int d = 0;
   while (d < limit && prev[static_cast<std::size_t>(d)] == key[static_cast<std::size_t>(d)]) ++d;
   return d;
 }
 
-// Key bytes `key` takes in a leaf after `prev` (null for a page's first entry).
-int StoredKeyBytes(const CdxEntry* prev, const CdxEntry& entry, char filler) {
-  const int length = static_cast<int>(entry.key.size());
-  const int t = TrailingCount(entry.key, filler);
+// Key bytes `key` takes in a leaf after `prev` (none for a page's first entry).
+int StoredKeyBytes(const std::string_view* prev, std::string_view key, char filler) {
+  const int length = static_cast<int>(key.size());
+  const int t = TrailingCount(key, filler);
   if (!prev) return length - t;
-  return length - t - DuplicateCount(prev->key, TrailingCount(prev->key, filler), entry.key, t);
+  return length - t - DuplicateCount(*prev, TrailingCount(*prev, filler), key, t);
+}
+
+int StoredKeyBytes(const CdxEntry* prev, const CdxEntry& entry, char filler) {
+  if (!prev) return StoredKeyBytes(nullptr, entry.key, filler);
+  const std::string_view before = prev->key;
+  return StoredKeyBytes(&before, entry.key, filler);
+}
+
+// An entry as the page coders see it.
+struct KeyRef {
+  std::string_view key;
+  std::uint32_t recno = 0;
+  std::uint32_t child = 0;
+};
+
+void EncodeHeader(bool leaf, bool root, std::size_t count, std::uint32_t left, std::uint32_t right,
+                  unsigned char* page) {
+  std::memset(page, 0, kCdxPageSize);
+  Put16(page, (leaf ? kAttrLeaf : 0) | (root ? kAttrRoot : 0));
+  Put16(page + 2, static_cast<unsigned>(count));
+  Put32(page + 4, left);
+  Put32(page + 8, right);
+}
+
+void EncodeInterior(const KeyRef* entries, std::size_t count, int keyLength, bool root, std::uint32_t left,
+                    std::uint32_t right, unsigned char* page) {
+  EncodeHeader(false, root, count, left, right, page);
+  const auto L = static_cast<std::size_t>(keyLength);
+  for (std::size_t i = 0; i < count; ++i) {
+    unsigned char* e = page + kInteriorHeader + i * (L + 8);
+    std::memcpy(e, entries[i].key.data(), L);
+    Put32Be(e + L, entries[i].recno);
+    Put32Be(e + L + 4, entries[i].child);
+  }
+}
+
+void EncodeLeaf(const KeyRef* entries, std::size_t count, int keyLength, char filler, bool root, std::uint32_t left,
+                std::uint32_t right, unsigned char* page) {
+  EncodeHeader(true, root, count, left, right, page);
+  const auto L = static_cast<std::size_t>(keyLength);
+  std::uint32_t maxRecno = 0;
+  for (std::size_t i = 0; i < count; ++i) maxRecno = std::max(maxRecno, entries[i].recno);
+  const LeafLayout layout = LayoutFor(keyLength, maxRecno);
+  const std::uint64_t countMask = (1ull << layout.countBits) - 1;
+  std::size_t keyEnd = kCdxPageSize;
+  int prevTrail = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::string_view key = entries[i].key;
+    const int t = TrailingCount(key, filler);
+    const int d = i == 0 ? 0 : DuplicateCount(entries[i - 1].key, prevTrail, key, t);
+    prevTrail = t;
+    const std::uint64_t value = static_cast<std::uint64_t>(entries[i].recno) |
+                                static_cast<std::uint64_t>(d) << layout.recBits |
+                                static_cast<std::uint64_t>(t) << (layout.recBits + layout.countBits);
+    unsigned char* slot = page + kLeafHeader + i * static_cast<std::size_t>(layout.bytes);
+    for (int b = 0; b < layout.bytes; ++b) slot[b] = static_cast<unsigned char>(value >> (8 * b));
+    const std::size_t stored = L - static_cast<std::size_t>(d + t);
+    keyEnd -= stored;
+    std::memcpy(page + keyEnd, key.data() + d, stored);
+  }
+  const std::size_t used = count * static_cast<std::size_t>(layout.bytes) + (kCdxPageSize - keyEnd);
+  Put16(page + 12, static_cast<unsigned>(kLeafSpace - static_cast<int>(used)));
+  Put32(page + 14, layout.recBits >= 32 ? 0xFFFFFFFFu : (1u << layout.recBits) - 1);
+  page[18] = static_cast<unsigned char>(countMask);
+  page[19] = static_cast<unsigned char>(countMask);
+  page[20] = static_cast<unsigned char>(layout.recBits);
+  page[21] = static_cast<unsigned char>(layout.countBits);
+  page[22] = static_cast<unsigned char>(layout.countBits);
+  page[23] = static_cast<unsigned char>(layout.bytes);
 }
 
 [[noreturn]] void IndexFault(const std::string& path, const std::string& what) {
@@ -129,11 +197,10 @@ CdxTree::CdxTree(CdxFile& file, std::uint32_t headerOffset, std::uint32_t root, 
     : file_(file), headerOffset_(headerOffset), root_(root), keyLength_(keyLength), filler_(filler) {}
 
 CdxNode& CdxTree::Load(std::uint32_t offset) {
-  auto it = file_.cache_.find(offset);
-  if (it != file_.cache_.end()) return *it->second;
+  if (CdxNode* cached = file_.cache_.Find(offset)) return *cached;
   auto node = std::make_unique<CdxNode>(file_.Decode(offset, keyLength_, filler_));
   CdxNode& ref = *node;
-  file_.cache_.emplace(offset, std::move(node));
+  file_.cache_.Put(offset, std::move(node));
   return ref;
 }
 
@@ -189,14 +256,14 @@ std::uint32_t CdxTree::SplitNode(CdxNode& node) {
   const std::uint32_t offset = file_.AllocatePage();
   auto fresh = std::make_unique<CdxNode>();
   CdxNode& sibling = *fresh;
-  file_.cache_[offset] = std::move(fresh);
+  file_.cache_.Put(offset, std::move(fresh));
   CdxNode& original = Load(node.offset);  // the cache insert above may not move nodes, but stay explicit
   sibling.offset = offset;
   sibling.leaf = original.leaf;
   sibling.entries.assign(std::make_move_iterator(original.entries.begin() + static_cast<std::ptrdiff_t>(k)),
                          std::make_move_iterator(original.entries.end()));
   original.entries.resize(k);
-  original.keyBytes = -1;
+  original.keyBytes = -1;  // both halves are counted again on their next insert
   sibling.left = original.offset;
   sibling.right = original.right;
   if (original.right != kCdxNone) {
@@ -209,7 +276,7 @@ std::uint32_t CdxTree::SplitNode(CdxNode& node) {
   return offset;
 }
 
-CdxTree::Split CdxTree::InsertInto(std::uint32_t offset, const CdxEntry& entry, bool& inserted) {
+CdxTree::Split CdxTree::InsertInto(std::uint32_t offset, CdxEntry& entry, bool& inserted) {
   CdxNode& node = Load(offset);
   auto after = [&](const CdxEntry& e) { return CompareEntries(e.key, e.recno, entry.key, entry.recno) < 0; };
   const auto it = std::partition_point(node.entries.begin(), node.entries.end(), after);
@@ -219,13 +286,22 @@ CdxTree::Split CdxTree::InsertInto(std::uint32_t offset, const CdxEntry& entry, 
       return {};
     }
     if (node.keyBytes >= 0) {
+      // The new entry's own bytes, and what the next entry now shares with it
+      // instead of with the previous one.
       const CdxEntry* prev = it == node.entries.begin() ? nullptr : &*(it - 1);
       const CdxEntry* next = it == node.entries.end() ? nullptr : &*it;
-      if (next) node.keyBytes += StoredKeyBytes(&entry, *next, filler_) - StoredKeyBytes(prev, *next, filler_);
-      node.keyBytes += StoredKeyBytes(prev, entry, filler_);
+      const int length = keyLength_;
+      const int tEntry = TrailingCount(entry.key, filler_);
+      const int tPrev = prev ? TrailingCount(prev->key, filler_) : 0;
+      node.keyBytes += length - tEntry - (prev ? DuplicateCount(prev->key, tPrev, entry.key, tEntry) : 0);
+      if (next) {
+        const int tNext = TrailingCount(next->key, filler_);
+        const int sharedBefore = prev ? DuplicateCount(prev->key, tPrev, next->key, tNext) : 0;
+        node.keyBytes += sharedBefore - DuplicateCount(entry.key, tEntry, next->key, tNext);
+      }
       node.maxRecno = std::max(node.maxRecno, entry.recno);
     }
-    node.entries.insert(it, CdxEntry{entry.key, entry.recno, 0});
+    node.entries.insert(it, std::move(entry));  // the caller is done with it
     inserted = true;
     file_.MarkDirty(offset, *this);
     return Fits(node) ? Split{} : Split{SplitNode(node)};
@@ -255,7 +331,8 @@ CdxTree::Split CdxTree::InsertInto(std::uint32_t offset, const CdxEntry& entry, 
 bool CdxTree::Insert(const std::string& key, std::uint32_t recno) {
   file_.BeginChange();
   bool inserted = false;
-  const Split split = InsertInto(root_, CdxEntry{key, recno, 0}, inserted);
+  CdxEntry entry{key, recno, 0};
+  const Split split = InsertInto(root_, entry, inserted);
   if (split.newNode != kCdxNone) {
     CdxNode& oldRoot = Load(root_);
     oldRoot.root = false;
@@ -268,7 +345,7 @@ bool CdxTree::Insert(const std::string& key, std::uint32_t recno) {
     fresh->leaf = false;
     fresh->root = true;
     fresh->entries = {left, right};
-    file_.cache_[offset] = std::move(fresh);
+    file_.cache_.Put(offset, std::move(fresh));
     file_.MarkDirty(offset, *this);
     SetRoot(offset);
   }
@@ -341,79 +418,6 @@ bool CdxTree::Remove(const std::string& key, std::uint32_t recno) {
     file_.MarkDirty(child, *this);
   }
   return true;
-}
-
-bool CdxTree::Contains(const std::string& key, std::uint32_t recno) {
-  const Position p = LowerBound(key, recno);
-  if (!p.Valid()) return false;
-  const CdxEntry& e = At(p);
-  return CompareEntries(e.key, e.recno, key, recno) == 0;
-}
-
-void CdxTree::BulkLoad(const std::vector<CdxEntry>& sorted) {
-  file_.BeginChange();
-  // The old pages go back to the free list first.
-  std::vector<std::uint32_t> stack{root_};
-  while (!stack.empty()) {
-    const std::uint32_t offset = stack.back();
-    stack.pop_back();
-    const CdxNode& node = Load(offset);
-    if (!node.leaf)
-      for (const CdxEntry& e : node.entries) stack.push_back(e.child);
-    file_.FreePage(offset);
-  }
-
-  std::vector<std::uint32_t> level;
-  auto newNode = [&](bool leaf) -> CdxNode& {
-    const std::uint32_t offset = file_.AllocatePage();
-    auto fresh = std::make_unique<CdxNode>();
-    fresh->offset = offset;
-    fresh->leaf = leaf;
-    CdxNode& ref = *fresh;
-    file_.cache_[offset] = std::move(fresh);
-    file_.MarkDirty(offset, *this);
-    if (!level.empty()) {
-      CdxNode& prev = *file_.cache_[level.back()];
-      prev.right = offset;
-      ref.left = level.back();
-    }
-    level.push_back(offset);
-    return ref;
-  };
-
-  // Leaves, each filled while the next key still fits.
-  CdxNode* leaf = &newNode(true);
-  int keyBytes = 0;
-  std::uint32_t maxRecno = 0;
-  for (std::size_t i = 0; i < sorted.size(); ++i) {
-    const bool first = leaf->entries.empty();
-    const int stored = StoredKeyBytes(first ? nullptr : &sorted[i - 1], sorted[i], filler_);
-    const std::uint32_t highest = std::max(maxRecno, sorted[i].recno);
-    const int needed = static_cast<int>(leaf->entries.size() + 1) * LayoutFor(keyLength_, highest).bytes + keyBytes + stored;
-    if (!first && needed > kLeafSpace) {
-      leaf = &newNode(true);
-      keyBytes = StoredKeyBytes(nullptr, sorted[i], filler_);
-      maxRecno = sorted[i].recno;
-    } else {
-      keyBytes += stored;
-      maxRecno = highest;
-    }
-    leaf->entries.push_back(CdxEntry{sorted[i].key, sorted[i].recno, 0});
-  }
-  // Interior levels up to a single root.
-  const auto perInterior = static_cast<std::size_t>(kInteriorSpace / (keyLength_ + 8));
-  while (level.size() > 1) {
-    const std::vector<std::uint32_t> below = std::move(level);
-    level.clear();
-    CdxNode* parent = nullptr;
-    for (std::size_t i = 0; i < below.size(); ++i) {
-      if (i % perInterior == 0) parent = &newNode(false);
-      const CdxNode& child = *file_.cache_[below[i]];
-      parent->entries.push_back(CdxEntry{child.entries.back().key, child.entries.back().recno, below[i]});
-    }
-  }
-  file_.cache_[level.front()]->root = true;
-  SetRoot(level.front());
 }
 
 CdxTree::Position CdxTree::First() {
@@ -551,15 +555,20 @@ std::unique_ptr<CdxFile> CdxFile::Create(const std::string& path) {
   auto node = std::make_unique<CdxNode>();
   node->offset = root;
   node->root = true;
-  file->cache_[root] = std::move(node);
+  file->cache_.Put(root, std::move(node));
   file->directory_ = std::make_unique<CdxTree>(*file, 0, root, kDirectoryKeyLength, ' ');
   file->MarkDirty(root, *file->directory_);
   return file;
 }
 
 std::unique_ptr<CdxFile> CdxFile::Open(const std::string& path, bool readOnly) {
-  const int fd = open(path.c_str(), (readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC);
+  const int fd = open(path.c_str(), (readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) throw XbaseError(xbFileError, "cannot open " + path + ": " + std::strerror(errno));
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    throw XbaseError(xbBadIndex, path + " is not an index file; rebuild the indexes");
+  }
   std::unique_ptr<CdxFile> file(new CdxFile(path, fd, readOnly));
   file->ReadAll();
   return file;
@@ -579,13 +588,7 @@ void CdxFile::ReadPage(std::uint32_t offset, unsigned char* page) const {
 }
 
 void CdxFile::WritePage(std::uint32_t offset, const unsigned char* page) {
-  std::size_t done = 0;
-  while (done < static_cast<std::size_t>(kCdxPageSize)) {
-    const ssize_t n = pwrite(fd_, page + done, kCdxPageSize - done, static_cast<off_t>(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw XbaseError(xbFileError, "cannot write " + path_ + ": " + std::strerror(errno));
-    done += static_cast<std::size_t>(n);
-  }
+  WriteRun(offset, std::vector<unsigned char>(page, page + kCdxPageSize));
 }
 
 void CdxFile::ReadAll() {
@@ -594,7 +597,7 @@ void CdxFile::ReadAll() {
   fileSize_ = static_cast<std::uint64_t>(info.st_size);
   if (fileSize_ < kHeaderBytes + kCdxPageSize || fileSize_ > 0xFFFFFE00u) IndexFault(path_, "wrong file length");
   fileSize_ -= fileSize_ % kCdxPageSize;
-  cache_.clear();
+  cache_.Clear();
   dirty_.clear();
   headersDirty_.clear();
   tags_.clear();
@@ -636,7 +639,7 @@ void CdxFile::ReadAll() {
     name.erase(name.find_last_not_of(' ') + 1);
     entries.emplace_back(e.recno, name);
   }
-  cache_.clear();  // directory pages were decoded with its own key length only
+  cache_.Clear();  // directory pages were decoded with its own key length only
   std::sort(entries.begin(), entries.end());
   for (const auto& [offset, name] : entries) {
     if (offset % kCdxPageSize != 0 || offset < kHeaderBytes || offset + kHeaderBytes > fileSize_)
@@ -768,50 +771,97 @@ CdxNode CdxFile::Decode(std::uint32_t offset, int keyLength, char filler) const 
 }
 
 void CdxFile::Encode(const CdxNode& node, int keyLength, char filler, unsigned char* page) const {
-  std::memset(page, 0, kCdxPageSize);
-  Put16(page, (node.leaf ? kAttrLeaf : 0) | (node.root ? kAttrRoot : 0));
-  Put16(page + 2, static_cast<unsigned>(node.entries.size()));
-  Put32(page + 4, node.left);
-  Put32(page + 8, node.right);
-  const auto L = static_cast<std::size_t>(keyLength);
-  if (!node.leaf) {
-    for (std::size_t i = 0; i < node.entries.size(); ++i) {
-      unsigned char* e = page + kInteriorHeader + i * (L + 8);
-      std::memcpy(e, node.entries[i].key.data(), L);
-      Put32Be(e + L, node.entries[i].recno);
-      Put32Be(e + L + 4, node.entries[i].child);
-    }
-    return;
-  }
+  std::vector<KeyRef> refs(node.entries.size());
+  for (std::size_t i = 0; i < refs.size(); ++i) refs[i] = KeyRef{node.entries[i].key, node.entries[i].recno, node.entries[i].child};
+  if (node.leaf) EncodeLeaf(refs.data(), refs.size(), keyLength, filler, node.root, node.left, node.right, page);
+  else EncodeInterior(refs.data(), refs.size(), keyLength, node.root, node.left, node.right, page);
+}
+
+std::uint32_t CdxFile::WriteTree(const CdxKeyList& keys, int keyLength, char filler) {
+  // Leaves, each filled while the next key still fits.
+  std::vector<std::size_t> starts{0};
+  int keyBytes = 0;
   std::uint32_t maxRecno = 0;
-  for (const CdxEntry& e : node.entries) maxRecno = std::max(maxRecno, e.recno);
-  const LeafLayout layout = LayoutFor(keyLength, maxRecno);
-  const std::uint64_t countMask = (1ull << layout.countBits) - 1;
-  std::size_t keyEnd = kCdxPageSize;
+  int entryBytes = LayoutFor(keyLength, 0).bytes;
   int prevTrail = 0;
-  for (std::size_t i = 0; i < node.entries.size(); ++i) {
-    const CdxEntry& e = node.entries[i];
-    const int t = TrailingCount(e.key, filler);
-    const int d = i == 0 ? 0 : DuplicateCount(node.entries[i - 1].key, prevTrail, e.key, t);
-    prevTrail = t;
-    const std::uint64_t value = static_cast<std::uint64_t>(e.recno) |
-                                static_cast<std::uint64_t>(d) << layout.recBits |
-                                static_cast<std::uint64_t>(t) << (layout.recBits + layout.countBits);
-    unsigned char* slot = page + kLeafHeader + i * static_cast<std::size_t>(layout.bytes);
-    for (int b = 0; b < layout.bytes; ++b) slot[b] = static_cast<unsigned char>(value >> (8 * b));
-    const std::size_t stored = L - static_cast<std::size_t>(d + t);
-    keyEnd -= stored;
-    std::memcpy(page + keyEnd, e.key.data() + d, stored);
+  for (std::size_t i = 0; i < keys.Size(); ++i) {
+    const std::string_view key = keys.Key(i);
+    const int trail = TrailingCount(key, filler);
+    const bool first = starts.back() == i;
+    const int stored = keyLength - trail - (first ? 0 : DuplicateCount(keys.Key(i - 1), prevTrail, key, trail));
+    prevTrail = trail;
+    const std::uint32_t highest = std::max(maxRecno, keys.Recno(i));
+    const int widthNeeded = highest == maxRecno ? entryBytes : LayoutFor(keyLength, highest).bytes;
+    const auto entries = static_cast<int>(i - starts.back() + 1);
+    if (!first && entries * widthNeeded + keyBytes + stored > kLeafSpace) {
+      starts.push_back(i);
+      keyBytes = keyLength - trail;
+      maxRecno = keys.Recno(i);
+      entryBytes = LayoutFor(keyLength, maxRecno).bytes;
+    } else {
+      keyBytes += stored;
+      maxRecno = highest;
+      entryBytes = widthNeeded;
+    }
   }
-  const std::size_t used = node.entries.size() * static_cast<std::size_t>(layout.bytes) + (kCdxPageSize - keyEnd);
-  Put16(page + 12, static_cast<unsigned>(kLeafSpace - static_cast<int>(used)));
-  Put32(page + 14, layout.recBits >= 32 ? 0xFFFFFFFFu : (1u << layout.recBits) - 1);
-  page[18] = static_cast<unsigned char>(countMask);
-  page[19] = static_cast<unsigned char>(countMask);
-  page[20] = static_cast<unsigned char>(layout.recBits);
-  page[21] = static_cast<unsigned char>(layout.countBits);
-  page[22] = static_cast<unsigned char>(layout.countBits);
-  page[23] = static_cast<unsigned char>(layout.bytes);
+  starts.push_back(keys.Size());
+
+  // Pages of one level are allocated first so each knows its neighbours,
+  // then coded and written; consecutive pages go out in one write.
+  std::vector<unsigned char> run;
+  std::uint32_t runStart = 0;
+  auto emit = [&](std::uint32_t offset, const unsigned char* page) {
+    if (!run.empty() && runStart + run.size() != offset) {
+      WriteRun(runStart, run);
+      run.clear();
+    }
+    if (run.empty()) runStart = offset;
+    run.insert(run.end(), page, page + kCdxPageSize);
+  };
+  unsigned char page[kCdxPageSize];
+  std::vector<KeyRef> level;
+  const std::size_t leafCount = starts.size() - 1;
+  std::vector<std::uint32_t> offsets(leafCount);
+  for (std::uint32_t& offset : offsets) offset = AllocatePage();
+  std::vector<KeyRef> refs;
+  for (std::size_t l = 0; l < leafCount; ++l) {
+    refs.clear();
+    for (std::size_t i = starts[l]; i < starts[l + 1]; ++i) refs.push_back(KeyRef{keys.Key(i), keys.Recno(i), 0});
+    EncodeLeaf(refs.data(), refs.size(), keyLength, filler, leafCount == 1, l == 0 ? kCdxNone : offsets[l - 1],
+               l + 1 == leafCount ? kCdxNone : offsets[l + 1], page);
+    emit(offsets[l], page);
+    if (!refs.empty()) level.push_back(KeyRef{refs.back().key, refs.back().recno, offsets[l]});
+  }
+  std::uint32_t root = offsets.front();
+  const auto perInterior = static_cast<std::size_t>(kInteriorSpace / (keyLength + 8));
+  while (level.size() > 1) {
+    const std::size_t groups = (level.size() + perInterior - 1) / perInterior;
+    offsets.assign(groups, 0);
+    for (std::uint32_t& offset : offsets) offset = AllocatePage();
+    std::vector<KeyRef> above;
+    for (std::size_t g = 0; g < groups; ++g) {
+      const std::size_t begin = g * perInterior;
+      const std::size_t count = std::min(perInterior, level.size() - begin);
+      EncodeInterior(&level[begin], count, keyLength, groups == 1, g == 0 ? kCdxNone : offsets[g - 1],
+                     g + 1 == groups ? kCdxNone : offsets[g + 1], page);
+      emit(offsets[g], page);
+      above.push_back(KeyRef{level[begin + count - 1].key, level[begin + count - 1].recno, offsets[g]});
+    }
+    level = std::move(above);
+    root = offsets.front();
+  }
+  if (!run.empty()) WriteRun(runStart, run);
+  return root;
+}
+
+void CdxFile::WriteRun(std::uint32_t offset, const std::vector<unsigned char>& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = pwrite(fd_, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw XbaseError(xbFileError, "cannot write " + path_ + ": " + std::strerror(errno));
+    done += static_cast<std::size_t>(n);
+  }
 }
 
 std::uint32_t CdxFile::AllocatePage() {
@@ -833,28 +883,33 @@ std::uint32_t CdxFile::AllocateHeader() {
 }
 
 void CdxFile::FreePage(std::uint32_t offset) {
-  cache_.erase(offset);
+  cache_.Erase(offset);
   dirty_.erase(offset);
   freePages_.push_back(offset);
   freeListDirty_ = true;
 }
 
-void CdxFile::MarkDirty(std::uint32_t offset, const CdxTree& tree) { dirty_[offset] = &tree; }
+void CdxFile::MarkDirty(std::uint32_t offset, const CdxTree& tree) {
+  CdxNode& node = *cache_.Find(offset);
+  if (node.dirty) return;
+  node.dirty = true;
+  dirty_[offset] = &tree;
+}
 
 void CdxFile::BeginChange() {
   if (readOnly_) throw XbaseError(xbReadOnly, path_ + " is open read-only");
   if (changing_) return;
   changing_ = true;
   ++changeCounter_;
-  unsigned char bytes[kChangingOffset + 1 - 8] = {};
-  Put32Be(bytes, changeCounter_);
-  // Counter at 8..11 (big-endian), key length 12..13, options 14, signature 15: rewrite only the counter,
-  // then the mark and flag.
-  if (pwrite(fd_, bytes, 4, 8) != 4) throw XbaseError(xbFileError, "cannot write " + path_);
+  // Only the change counter (big-endian at 8) and the mark with its flag are
+  // rewritten; the bytes between belong to the directory's header.
+  unsigned char counter[4];
+  Put32Be(counter, changeCounter_);
   unsigned char mark[5];
   std::memcpy(mark, kOwnMark, 4);
   mark[4] = 1;
-  if (pwrite(fd_, mark, 5, kOwnMarkOffset) != 5) throw XbaseError(xbFileError, "cannot write " + path_);
+  if (pwrite(fd_, mark, sizeof mark, kOwnMarkOffset) != sizeof mark || pwrite(fd_, counter, 4, 8) != 4)
+    throw XbaseError(xbFileError, "cannot write " + path_ + ": " + std::strerror(errno));
 }
 
 void CdxFile::Flush(std::uint32_t recordCount) {
@@ -863,8 +918,10 @@ void CdxFile::Flush(std::uint32_t recordCount) {
   std::vector<std::pair<std::uint32_t, const CdxTree*>> pages(dirty_.begin(), dirty_.end());
   std::sort(pages.begin(), pages.end());  // in file order
   for (const auto& [offset, tree] : pages) {
-    Encode(*cache_.at(offset), tree->keyLength_, tree->filler_, page);
+    CdxNode& node = *cache_.Find(offset);
+    Encode(node, tree->keyLength_, tree->filler_, page);
     WritePage(offset, page);
+    node.dirty = false;
   }
   dirty_.clear();
   if (freeListDirty_) {
@@ -893,7 +950,7 @@ bool CdxFile::ChangedElsewhere() const {
   return Get32Be(bytes) != changeCounter_;
 }
 
-std::size_t CdxFile::AddTag(const CdxTagInfo& info, const std::vector<CdxEntry>& sorted) {
+std::size_t CdxFile::AddTag(const CdxTagInfo& info, const CdxKeyList& keys) {
   if (info.keyLength < 1 || info.keyLength > kCdxMaxKeyLength)
     throw XbaseError(xbBadExpression, "the key of tag " + info.name + " is " + std::to_string(info.keyLength) +
                                           " bytes long; keys take 1 to 240 bytes");
@@ -906,14 +963,9 @@ std::size_t CdxFile::AddTag(const CdxTagInfo& info, const std::vector<CdxEntry>&
   BeginChange();
   CdxTagInfo tag = info;
   tag.headerOffset = AllocateHeader();
-  const std::uint32_t root = AllocatePage();
-  auto node = std::make_unique<CdxNode>();
-  node->offset = root;
-  node->root = true;
-  cache_[root] = std::move(node);
-  auto tree = std::make_unique<CdxTree>(*this, tag.headerOffset, root, tag.keyLength, tag.characterKey ? ' ' : '\0');
-  MarkDirty(root, *tree);
-  tree->BulkLoad(sorted);
+  const char filler = tag.characterKey ? ' ' : '\0';
+  const std::uint32_t root = WriteTree(keys, tag.keyLength, filler);
+  auto tree = std::make_unique<CdxTree>(*this, tag.headerOffset, root, tag.keyLength, filler);
   std::string dirKey = tag.name;
   dirKey.resize(kDirectoryKeyLength, ' ');
   directory_->Insert(dirKey, tag.headerOffset);
@@ -923,14 +975,107 @@ std::size_t CdxFile::AddTag(const CdxTagInfo& info, const std::vector<CdxEntry>&
   return tags_.size() - 1;
 }
 
+void CdxFile::TrimCache(std::size_t maxPages) {
+  if (cache_.Size() <= maxPages) return;
+  // Down to half, so that the cost of trimming spreads over the many page
+  // reads it takes to fill the cache again.
+  cache_.DropClean(maxPages / 2);
+}
+
 void CdxFile::SetCharacterKey(std::size_t tag, bool characterKey) {
   CdxTagInfo& info = tags_.at(tag);
   if (info.characterKey == characterKey) return;
   info.characterKey = characterKey;
-  for (auto it = cache_.begin(); it != cache_.end();) {  // pages decoded with the other filler
-    it = dirty_.count(it->first) ? std::next(it) : cache_.erase(it);
-  }
+  cache_.DropClean(0);  // pages decoded with the other filler
   trees_[tag]->filler_ = characterKey ? ' ' : '\0';
+}
+
+}  // namespace tv
+
+namespace tv {
+
+void CdxKeyList::Reserve(std::size_t count) {
+  bytes_.reserve(count * static_cast<std::size_t>(keyLength_));
+  recnos_.reserve(count);
+}
+
+void CdxKeyList::Add(std::string_view key, std::uint32_t recno) {
+  bytes_.append(key.data(), static_cast<std::size_t>(keyLength_));
+  recnos_.push_back(recno);
+}
+
+void CdxKeyList::Sort(bool unique) {
+  // Sorting (first eight key bytes as a number, position) pairs settles most
+  // comparisons without touching the keys; keys arrive in record order, so
+  // the position breaks ties between equal keys as the record number would.
+  struct Item {
+    std::uint64_t head;
+    std::uint32_t index;
+  };
+  const auto length = static_cast<std::size_t>(keyLength_);
+  const char* base = bytes_.data();
+  std::vector<Item> items(recnos_.size());
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    std::uint64_t head = 0;
+    for (std::size_t b = 0; b < 8; ++b)
+      head = head << 8 | (b < length ? static_cast<unsigned char>(base[i * length + b]) : 0u);
+    items[i] = Item{head, static_cast<std::uint32_t>(i)};
+  }
+  const bool inRecordOrder = std::is_sorted(recnos_.begin(), recnos_.end());
+  std::sort(items.begin(), items.end(), [&](const Item& a, const Item& b) {
+    if (a.head != b.head) return a.head < b.head;
+    if (length > 8) {
+      const int c = std::memcmp(base + a.index * length + 8, base + b.index * length + 8, length - 8);
+      if (c != 0) return c < 0;
+    }
+    return inRecordOrder ? a.index < b.index : recnos_[a.index] < recnos_[b.index];
+  });
+  std::string bytes;
+  bytes.reserve(bytes_.size());
+  std::vector<std::uint32_t> recnos;
+  recnos.reserve(recnos_.size());
+  for (const Item& item : items) {
+    const std::string_view key(base + item.index * length, length);
+    if (unique && !recnos.empty() && std::string_view(bytes).substr(bytes.size() - length) == key) continue;
+    bytes.append(key);
+    recnos.push_back(recnos_[item.index]);
+  }
+  bytes_ = std::move(bytes);
+  recnos_ = std::move(recnos);
+}
+
+}  // namespace tv
+
+namespace tv {
+
+CdxNode& CdxPageCache::Put(std::uint32_t offset, std::unique_ptr<CdxNode> node) {
+  const std::size_t page = offset / kCdxPageSize;
+  if (page >= pages_.size()) pages_.resize(page + 1 + page / 4);
+  if (!pages_[page]) ++count_;
+  pages_[page] = std::move(node);
+  return *pages_[page];
+}
+
+void CdxPageCache::Erase(std::uint32_t offset) {
+  const std::size_t page = offset / kCdxPageSize;
+  if (page < pages_.size() && pages_[page]) {
+    pages_[page].reset();
+    --count_;
+  }
+}
+
+void CdxPageCache::Clear() {
+  pages_.clear();
+  count_ = 0;
+}
+
+void CdxPageCache::DropClean(std::size_t keep) {
+  for (std::size_t page = 0; page < pages_.size() && count_ > keep; ++page) {
+    if (pages_[page] && !pages_[page]->dirty) {
+      pages_[page].reset();
+      --count_;
+    }
+  }
 }
 
 }  // namespace tv

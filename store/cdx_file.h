@@ -12,6 +12,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -29,6 +30,29 @@ struct CdxEntry {
 
 int CompareEntries(const std::string& keyA, std::uint32_t recnoA, const std::string& keyB, std::uint32_t recnoB);
 
+// The keys of one tag in a single block of memory, sorted once and written
+// as a whole tree in one pass when a tag is built.
+class CdxKeyList {
+ public:
+  explicit CdxKeyList(int keyLength) : keyLength_(keyLength) {}
+  void Reserve(std::size_t count);
+  // `key` is exactly the key length.
+  void Add(std::string_view key, std::uint32_t recno);
+  // Ascending by key, then record number; `unique` keeps the first record of
+  // each key only.
+  void Sort(bool unique);
+  std::size_t Size() const { return recnos_.size(); }
+  std::string_view Key(std::size_t i) const {
+    return std::string_view(bytes_).substr(i * static_cast<std::size_t>(keyLength_), static_cast<std::size_t>(keyLength_));
+  }
+  std::uint32_t Recno(std::size_t i) const { return recnos_[i]; }
+
+ private:
+  int keyLength_;
+  std::string bytes_;
+  std::vector<std::uint32_t> recnos_;
+};
+
 struct CdxNode {
   std::uint32_t offset = 0;
   bool leaf = true;
@@ -40,9 +64,29 @@ struct CdxNode {
   // record number (which decides the entry width); -1 until counted.
   int keyBytes = -1;
   std::uint32_t maxRecno = 0;
+  bool dirty = false;  // differs from the file
 };
 
 class CdxFile;
+
+// Decoded pages, found by page number without hashing.
+class CdxPageCache {
+ public:
+  CdxNode* Find(std::uint32_t offset) const {
+    const std::size_t page = offset / kCdxPageSize;
+    return page < pages_.size() ? pages_[page].get() : nullptr;
+  }
+  CdxNode& Put(std::uint32_t offset, std::unique_ptr<CdxNode> node);
+  void Erase(std::uint32_t offset);
+  void Clear();
+  std::size_t Size() const { return count_; }
+  // Drops pages that are not dirty until at most `keep` remain.
+  void DropClean(std::size_t keep);
+
+ private:
+  std::vector<std::unique_ptr<CdxNode>> pages_;
+  std::size_t count_ = 0;
+};
 
 // One B+tree: a tag's keys or the tag directory. Keys are kept ascending by
 // (key bytes, record number); descending tags are walked from the right.
@@ -64,9 +108,6 @@ class CdxTree {
   // False when the entry was already present (Insert) or absent (Remove).
   bool Insert(const std::string& key, std::uint32_t recno);
   bool Remove(const std::string& key, std::uint32_t recno);
-  bool Contains(const std::string& key, std::uint32_t recno);
-  // Replaces the whole tree by `sorted` (ascending, unique), filling pages.
-  void BulkLoad(const std::vector<CdxEntry>& sorted);
 
   Position First();
   Position Last();
@@ -75,6 +116,16 @@ class CdxTree {
   // The first entry at or after (key, recno); invalid when there is none.
   Position LowerBound(const std::string& key, std::uint32_t recno);
   const CdxEntry& At(Position p);
+  // Calls visit for every entry in ascending order, a leaf at a time.
+  template <typename Visit>
+  void ForEach(Visit visit) {
+    Position p = First();
+    for (std::uint32_t leaf = p.leaf; leaf != kCdxNone;) {
+      const CdxNode& node = Load(leaf);
+      for (const CdxEntry& entry : node.entries) visit(entry);
+      leaf = node.right;
+    }
+  }
 
   // Walks every page without caching it and checks the tree's shape, order,
   // sibling links and record numbers; returns the number of keys. Throws
@@ -87,7 +138,8 @@ class CdxTree {
     std::uint32_t newNode = kCdxNone;
   };
   CdxNode& Load(std::uint32_t offset);
-  Split InsertInto(std::uint32_t offset, const CdxEntry& entry, bool& inserted);
+  // Moves `entry` into its leaf.
+  Split InsertInto(std::uint32_t offset, CdxEntry& entry, bool& inserted);
   bool RemoveFrom(std::uint32_t offset, const std::string& key, std::uint32_t recno, bool& nowEmpty);
   std::uint32_t SplitNode(CdxNode& node);
   bool Fits(CdxNode& node) const;
@@ -136,8 +188,8 @@ class CdxFile {
   // expression before the tag's pages are read.
   void SetCharacterKey(std::size_t tag, bool characterKey);
 
-  // Adds a tag whose keys are `sorted`; returns its position in Tags().
-  std::size_t AddTag(const CdxTagInfo& info, const std::vector<CdxEntry>& sorted);
+  // Adds a tag holding `keys` (sorted); returns its position in Tags().
+  std::size_t AddTag(const CdxTagInfo& info, const CdxKeyList& keys);
 
   // The table's record count recorded at the last flush, when this program
   // wrote the file; -1 otherwise.
@@ -154,6 +206,11 @@ class CdxFile {
   // flushed here; the caller then reopens it.
   bool ChangedElsewhere() const;
 
+  // Forgets decoded pages that match the file, down to half of maxPages,
+  // once more than maxPages are held. Only between operations: it
+  // invalidates references to entries.
+  void TrimCache(std::size_t maxPages);
+
  private:
   friend class CdxTree;
   CdxFile(std::string path, int fd, bool readOnly);
@@ -162,8 +219,11 @@ class CdxFile {
   void WriteTagHeader(const CdxTagInfo& info, std::uint32_t root, bool directory);
   void ReadPage(std::uint32_t offset, unsigned char* page) const;
   void WritePage(std::uint32_t offset, const unsigned char* page);
+  void WriteRun(std::uint32_t offset, const std::vector<unsigned char>& bytes);
   CdxNode Decode(std::uint32_t offset, int keyLength, char filler) const;
   void Encode(const CdxNode& node, int keyLength, char filler, unsigned char* page) const;
+  // Writes a whole tree for `keys` into newly allocated pages; returns its root.
+  std::uint32_t WriteTree(const CdxKeyList& keys, int keyLength, char filler);
   std::uint32_t AllocatePage();
   std::uint32_t AllocateHeader();
   void FreePage(std::uint32_t offset);
@@ -185,7 +245,7 @@ class CdxFile {
   std::vector<std::unique_ptr<CdxTree>> trees_;
   std::set<std::uint32_t> headersDirty_;  // offsets of tag headers whose root moved
 
-  std::unordered_map<std::uint32_t, std::unique_ptr<CdxNode>> cache_;
+  CdxPageCache cache_;
   std::unordered_map<std::uint32_t, const CdxTree*> dirty_;
 };
 

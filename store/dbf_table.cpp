@@ -166,8 +166,14 @@ void DbfTable::Create(const std::string& path, std::vector<DbfField> fields, boo
 }
 
 std::unique_ptr<DbfTable> DbfTable::Open(const std::string& path, OpenMode mode) {
-  const int fd = open(path.c_str(), (mode == OpenMode::ReadOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC);
+  // Non-blocking, so that a named pipe under a table's name cannot hang the open.
+  const int fd = open(path.c_str(), (mode == OpenMode::ReadOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) FileFailure("cannot open", path);
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    throw XbaseError(xbBadTable, path + " is not a table file");
+  }
   if (flock(fd, (mode == OpenMode::Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
     const int error = errno;
     close(fd);
@@ -334,9 +340,10 @@ void DbfTable::WriteThrough(std::uint64_t offset, const char* data, std::size_t 
 }
 
 bool DbfTable::IsDeleted(std::uint32_t recno) const {
-  std::vector<char> record(static_cast<std::size_t>(recordLength_));
-  Read(recno, record.data());
-  return record[0] == kDeletedFlag;
+  if (recno < 1 || recno > count_)
+    throw XbaseError(xbBadRecordNumber, "record " + std::to_string(recno) + " is outside " + path_);
+  const std::uint64_t offset = RecordOffset(recno);
+  return CachedChunk(offset / kChunkBytes)[offset % kChunkBytes] == kDeletedFlag;
 }
 
 void DbfTable::CheckWritable() const {
@@ -484,7 +491,8 @@ bool DbfTable::IsRecordLockedHere(std::uint32_t recno) const {
 
 bool DbfTable::LockForWrite(int timeoutSeconds) {
   struct flock lock {};
-  lock.l_type = F_WRLCK;
+  // A read-only open waits for writers with a shared lock on the same byte.
+  lock.l_type = mode_ == OpenMode::ReadOnly ? F_RDLCK : F_WRLCK;
   lock.l_whence = SEEK_SET;
   lock.l_start = kLockBase;
   lock.l_len = 1;

@@ -80,8 +80,8 @@ class DbfTable {
   void UnlockRecord(std::uint32_t recno);
   void UnlockAllRecords();
   bool IsRecordLockedHere(std::uint32_t recno) const;
-  const std::vector<std::uint32_t>& LockedRecords() const { return lockedRecords_; }
-  // Waits up to timeoutSeconds for the write lock.
+  // Waits up to timeoutSeconds for the write lock (a read-only open takes
+  // it shared, to wait for a writer to finish).
   bool LockForWrite(int timeoutSeconds);
   void UnlockForWrite();
 

@@ -11,7 +11,7 @@ namespace tv {
 
 namespace {
 
-constexpr FaxFieldSpec kOutgoingFields[] = {
+constexpr FaxFieldLayout kOutgoingFields[] = {
     {"SUBJECT", 'C', 50, 0, "Subject", 20},      {"DATESENT", 'D', 8, 0, "Date Sent", 0},
     {"TIMESENT", 'C', 5, 0, "Time Sent", 0},     {"RECIPIENT", 'C', 35, 0, "Recipient", 20},
     {"PHONE", 'C', 25, 0, "Fax#", 15},           {"LASTRESULT", 'C', 100, 0, "Last Attempt", 20},
@@ -19,77 +19,77 @@ constexpr FaxFieldSpec kOutgoingFields[] = {
     {"NOTES", 'C', 50, 0, "Notes", 25},          {"CODES", 'C', 25, 0, "Codes", 15},
     {"ARCHIVED", 'L', 1, 0, "Archived", -1},
 };
-constexpr FaxTagSpec kOutgoingTags[] = {
+constexpr FaxTagLayout kOutgoingTags[] = {
     {"DATESENT", "DTOS(DATESENT)+TIMESENT", true}, {"SUBJECT", "UPPER(SUBJECT)", false},
     {"RECIPIENT", "UPPER(RECIPIENT)", false},      {"CODES", "UPPER(CODES)", false},
     {"ARCHIVED", "ARCHIVED", false},
 };
 
-constexpr FaxFieldSpec kReceivedFields[] = {
+constexpr FaxFieldLayout kReceivedFields[] = {
     {"DATEREC", 'D', 8, 0, "Date Rec'd", 0}, {"TIMEREC", 'C', 5, 0, "Time Rec'd", 0},
     {"FROM", 'C', 20, 0, "From", 0},         {"PAGES", 'N', 2, 0, "Pages", 0},
     {"FAXFILE", 'C', 12, 0, "", -1},         {"NOTES", 'C', 60, 0, "Notes", 60},
     {"ARCHIVED", 'L', 1, 0, "", -1},
 };
-constexpr FaxTagSpec kReceivedTags[] = {
+constexpr FaxTagLayout kReceivedTags[] = {
     {"DATETIME", "DTOS(DATEREC)+TIMEREC", true},
     {"FROM", "UPPER(FROM)", true},
     {"ARCHIVED", "ARCHIVED", false},
 };
 
-constexpr FaxFieldSpec kPhoneFields[] = {
+constexpr FaxFieldLayout kPhoneFields[] = {
     {"NAME", 'C', 35, 0, "Name", 31},
     {"PHONE", 'C', 25, 0, "Fax #", 0},
 };
-constexpr FaxTagSpec kPhoneTags[] = {{"NAME", "NAME", false}};
+constexpr FaxTagLayout kPhoneTags[] = {{"NAME", "NAME", false}};
 
-constexpr FaxTableSpec kOutgoing{"TVOUT", "TVOUT.DBF", "FAX", kOutgoingFields, kOutgoingTags};
-constexpr FaxTableSpec kReceived{"TVREC", "TVREC.DBF", "RECEIVE", kReceivedFields, kReceivedTags};
-constexpr FaxTableSpec kPhone{"TVPB", "TVPB.DBF", "PHONE", kPhoneFields, kPhoneTags};
+constexpr FaxTableLayout kOutgoing{"TVOUT", "TVOUT.DBF", "FAX", kOutgoingFields, kOutgoingTags};
+constexpr FaxTableLayout kReceived{"TVREC", "TVREC.DBF", "RECEIVE", kReceivedFields, kReceivedTags};
+constexpr FaxTableLayout kPhone{"TVPB", "TVPB.DBF", "PHONE", kPhoneFields, kPhoneTags};
 
 bool Exists(const std::string& path) {
   std::error_code ignored;
   return std::filesystem::exists(path, ignored);
 }
 
-void CreateTags(TXbase& table, const FaxTableSpec& spec) {
-  for (const FaxTagSpec& tag : spec.tags) table.CreateTag("", tag.name, tag.key, 0, tag.descending, kNotDeletedCondition);
+void CreateTags(TXbase& table, const FaxTableLayout& layout) {
+  for (const FaxTagLayout& tag : layout.tags) table.CreateTag("", tag.name, tag.key, 0, tag.descending, kNotDeletedCondition);
 }
 
 // Opens the table, replacing an index that cannot be trusted by a new one.
-void OpenWithIndex(TXbase& table, const FaxTableSpec& spec, const std::string& folder, bool exclusive,
+void OpenWithIndex(TXbase& table, const FaxTableLayout& layout, const std::string& folder, bool exclusive,
                    std::string* problem) {
   try {
-    table.Open(FaxTablePath(spec, folder), exclusive);
+    table.Open(FaxTablePath(layout, folder), exclusive);
   } catch (const XbaseError& e) {
     if (e.Code() != xbBadIndex && e.Code() != xbStaleIndex) throw;
     if (problem) *problem = e.what();
-    unlink(FaxIndexPath(spec, folder).c_str());
-    table.Open(FaxTablePath(spec, folder), exclusive);
+    unlink(FaxIndexPath(layout, folder).c_str());
+    table.Open(FaxTablePath(layout, folder), exclusive);
   }
 }
 
 }  // namespace
 
-bool OpenFaxTable(TXbase& table, const FaxTableSpec& spec, const std::string& folder, bool exclusive,
+bool OpenFaxTable(TXbase& table, const FaxTableLayout& layout, const std::string& folder, bool exclusive,
                   std::string* problem) {
   table.Close();
-  if (!MakeFaxTable(spec, folder)) {
+  if (!MakeFaxTable(layout, folder)) {
     if (problem) *problem = xb_LastErrorText();
     return false;
   }
   try {
-    OpenWithIndex(table, spec, folder, exclusive, problem);
+    OpenWithIndex(table, layout, folder, exclusive, problem);
   } catch (const XbaseError& e) {
     if (problem) *problem = e.what();
     return false;
   }
   // From here on the table is open: later failures still count as success.
   try {
-    if (!Exists(FaxIndexPath(spec, folder)) || table.TagOrder(spec.tags[0].name) == 0) CreateTags(table, spec);
-    table.SelectOrder(table.TagOrder(spec.tags[0].name));
+    if (!Exists(FaxIndexPath(layout, folder)) || table.TagOrder(layout.tags[0].name) == 0) CreateTags(table, layout);
+    table.SelectOrder(table.TagOrder(layout.tags[0].name));
     table.First();
-    table.SetQuery(&spec == &kOutgoing ? kArchiveFilter : kNotDeletedFilter);
+    table.SetQuery(&layout == &kOutgoing ? kArchiveFilter : kNotDeletedFilter);
     table.First();
   } catch (const XbaseError& e) {
     if (problem) *problem = e.what();
@@ -97,39 +97,39 @@ bool OpenFaxTable(TXbase& table, const FaxTableSpec& spec, const std::string& fo
   return true;
 }
 
-const FaxTableSpec& OutgoingTableSpec() { return kOutgoing; }
-const FaxTableSpec& ReceivedTableSpec() { return kReceived; }
-const FaxTableSpec& PhoneTableSpec() { return kPhone; }
+const FaxTableLayout& OutgoingTableLayout() { return kOutgoing; }
+const FaxTableLayout& ReceivedTableLayout() { return kReceived; }
+const FaxTableLayout& PhoneTableLayout() { return kPhone; }
 
-const FaxTableSpec* FaxTableNamed(std::string_view name) {
-  for (const FaxTableSpec* spec : {&kOutgoing, &kReceived, &kPhone}) {
-    const std::string_view own = spec->name;
+const FaxTableLayout* FaxTableNamed(std::string_view name) {
+  for (const FaxTableLayout* layout : {&kOutgoing, &kReceived, &kPhone}) {
+    const std::string_view own = layout->name;
     if (own.size() != name.size()) continue;
     bool same = true;
     for (std::size_t i = 0; i < own.size(); ++i)
       same = same && std::toupper(static_cast<unsigned char>(name[i])) == own[i];
-    if (same) return spec;
+    if (same) return layout;
   }
   return nullptr;
 }
 
-std::string FaxTablePath(const FaxTableSpec& spec, const std::string& folder) {
-  return FindNoCase(WithSlash(folder), spec.fileName);
+std::string FaxTablePath(const FaxTableLayout& layout, const std::string& folder) {
+  return FindNoCase(WithSlash(folder), layout.fileName);
 }
 
-std::string FaxIndexPath(const FaxTableSpec& spec, const std::string& folder) {
-  std::string name = spec.fileName;
+std::string FaxIndexPath(const FaxTableLayout& layout, const std::string& folder) {
+  std::string name = layout.fileName;
   name.replace(name.size() - 3, 3, "CDX");
   return FindNoCase(WithSlash(folder), name);
 }
 
-bool MakeFaxTable(const FaxTableSpec& spec, const std::string& folder) {
-  const std::string path = FaxTablePath(spec, folder);
+bool MakeFaxTable(const FaxTableLayout& layout, const std::string& folder) {
+  const std::string path = FaxTablePath(layout, folder);
   if (Exists(path)) return true;
   TXbase maker;
-  if (!maker.CreateTable(path, kDriverCdx, static_cast<int>(spec.fields.size()))) return false;
+  if (!maker.CreateTable(path, kDriverCdx, static_cast<int>(layout.fields.size()))) return false;
   try {
-    for (const FaxFieldSpec& f : spec.fields) maker.AddField(f.name, f.type, f.decimals, f.width);
+    for (const FaxFieldLayout& f : layout.fields) maker.AddField(f.name, f.type, f.decimals, f.width);
   } catch (const XbaseError&) {
     return false;
   }
@@ -170,8 +170,8 @@ bool FaxTableCloseAndOpen(TXbase& table, const std::string& folder) {
   return true;
 }
 
-void RebuildTable(TXbase& table, const FaxTableSpec& spec, const std::string& folder, const RebuildProgress& progress) {
-  const std::string what = spec.what;
+void RebuildTable(TXbase& table, const FaxTableLayout& layout, const std::string& folder, const RebuildProgress& progress) {
+  const std::string what = layout.what;
   auto report = [&](const std::string& status, int percent) {
     if (progress) progress(status, percent);
   };
@@ -179,13 +179,13 @@ void RebuildTable(TXbase& table, const FaxTableSpec& spec, const std::string& fo
   table.SetProgressHook([&](int percent) { report(status, percent); });
   const std::string order = table.IndexName();
   table.CloseIndexes();
-  unlink(FaxIndexPath(spec, folder).c_str());
+  unlink(FaxIndexPath(layout, folder).c_str());
   status = "Removing " + what + " file records marked for deletion";
   report(status, 0);
   table.Pack();
   status = "Rebuilding " + what + " file indexes";
   report(status, 0);
-  CreateTags(table, spec);
+  CreateTags(table, layout);
   table.SelectOrder(order.empty() ? 0 : table.TagOrder(order));
   table.SetProgressHook({});
 }

@@ -18,7 +18,7 @@
 
 namespace tv {
 
-struct FaxFieldSpec {
+struct FaxFieldLayout {
   const char* name;
   char type;
   int width;
@@ -27,18 +27,18 @@ struct FaxFieldSpec {
   int displayWidth;   // grid display width; 0 = the field width, -1 = hidden
 };
 
-struct FaxTagSpec {
+struct FaxTagLayout {
   const char* name;
   const char* key;
   bool descending;
 };
 
-struct FaxTableSpec {
+struct FaxTableLayout {
   const char* name;      // "TVOUT"
   const char* fileName;  // "TVOUT.DBF"
   const char* what;      // "FAX", "RECEIVE", "PHONE": the rebuild's status texts
-  std::span<const FaxFieldSpec> fields;
-  std::span<const FaxTagSpec> tags;  // created in this order: order 1 is the first
+  std::span<const FaxFieldLayout> fields;
+  std::span<const FaxTagLayout> tags;  // created in this order: order 1 is the first
 };
 
 // Every tag of the fax tables has this condition.
@@ -48,18 +48,18 @@ inline constexpr const char* kArchiveFilter = ".not. archived";
 inline constexpr const char* kArchiveFilterAgain = ".not. ARCHIVED";
 inline constexpr const char* kNotDeletedFilter = ".not. deleted()";
 
-const FaxTableSpec& OutgoingTableSpec();
-const FaxTableSpec& ReceivedTableSpec();
-const FaxTableSpec& PhoneTableSpec();
+const FaxTableLayout& OutgoingTableLayout();
+const FaxTableLayout& ReceivedTableLayout();
+const FaxTableLayout& PhoneTableLayout();
 // By name ("TVOUT", "tvrec", ...); null for others.
-const FaxTableSpec* FaxTableNamed(std::string_view name);
+const FaxTableLayout* FaxTableNamed(std::string_view name);
 
 // The table's .DBF path in `folder` (letter case of existing files kept).
-std::string FaxTablePath(const FaxTableSpec& spec, const std::string& folder);
-std::string FaxIndexPath(const FaxTableSpec& spec, const std::string& folder);
+std::string FaxTablePath(const FaxTableLayout& layout, const std::string& folder);
+std::string FaxIndexPath(const FaxTableLayout& layout, const std::string& folder);
 
 // Creates the table file when missing (no tags); true when it exists after.
-bool MakeFaxTable(const FaxTableSpec& spec, const std::string& folder);
+bool MakeFaxTable(const FaxTableLayout& layout, const std::string& folder);
 
 // Opening: create the table when its .DBF is missing, open it, create the
 // tags when the .CDX is missing, then apply the order and filter. An index
@@ -72,7 +72,7 @@ bool OpenPhoneTable(TXbase& table, const std::string& folder, bool exclusive, st
 
 // The same for any of the three (exclusive or shared), as the command-line
 // tool uses them.
-bool OpenFaxTable(TXbase& table, const FaxTableSpec& spec, const std::string& folder, bool exclusive,
+bool OpenFaxTable(TXbase& table, const FaxTableLayout& layout, const std::string& folder, bool exclusive,
                   std::string* problem = nullptr);
 
 // Reopens the outgoing table after records were added behind its back,
@@ -90,6 +90,6 @@ void RebuildIndexes(TXbase& outgoing, TXbase& received, TXbase& phone, const std
                     const RebuildProgress& progress);
 
 // The rebuild of one open table (exclusive): pack, then its tags.
-void RebuildTable(TXbase& table, const FaxTableSpec& spec, const std::string& folder, const RebuildProgress& progress);
+void RebuildTable(TXbase& table, const FaxTableLayout& layout, const std::string& folder, const RebuildProgress& progress);
 
 }  // namespace tv

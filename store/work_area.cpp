@@ -14,8 +14,11 @@ namespace tv {
 
 namespace {
 
-// Pending index pages an exclusive writer may hold before writing them out.
+// Pending index pages an exclusive writer may hold before writing them out,
+// and decoded pages kept for reading (16 MB of page bytes, a few times that
+// decoded).
 constexpr std::size_t kMaxDirtyPages = 16384;
+constexpr std::size_t kMaxCachedPages = 32768;
 
 bool FileExists(const std::string& path) {
   struct stat info {};
@@ -56,10 +59,10 @@ class WriteScope {
 
 }  // namespace
 
-std::string EncodeKey(const XValue& value, int keyLength) {
+std::string EncodeKey(XValue value, int keyLength) {
   switch (value.type) {
     case XType::Character: {
-      std::string key = value.text;
+      std::string key = std::move(value.text);
       key.resize(static_cast<std::size_t>(keyLength), ' ');
       return key;
     }
@@ -168,6 +171,8 @@ void WorkArea::SetOrder(int order) {
     throw XbaseError(xbBadArgument, "order " + std::to_string(order) + " does not exist for " + table_->Path());
   order_ = order;
   positionGeneration_ = 0;
+  scopeTop_.reset();
+  scopeBottom_.reset();
 }
 
 std::string WorkArea::KeyOf(const XbTag& tag, const char* record, std::uint32_t recno) const {
@@ -185,28 +190,27 @@ bool WorkArea::Visible(const char* record, std::uint32_t recno) const {
   return !filter_ || filter_->IsTrue(XRecord{record, recno, &settings_.expression});
 }
 
-std::vector<CdxEntry> WorkArea::CollectKeys(const XbTag& tag, const ProgressHook& progress, int first, int span) {
-  std::vector<CdxEntry> entries;
+std::vector<CdxKeyList> WorkArea::CollectKeys(const std::vector<const XbTag*>& tags, const ProgressHook& progress) {
+  std::vector<CdxKeyList> lists;
+  for (const XbTag* tag : tags) {
+    lists.emplace_back(tag->keyLength);
+    lists.back().Reserve(table_->RecordCount());
+  }
   const std::uint32_t count = table_->RecordCount();
-  entries.reserve(count);
   std::vector<char> record(static_cast<std::size_t>(table_->RecordLength()));
   int lastPercent = -1;
   for (std::uint32_t r = 1; r <= count; ++r) {
     table_->Read(r, record.data());
-    if (InTag(tag, record.data(), r)) entries.push_back(CdxEntry{KeyOf(tag, record.data(), r), r, 0});
+    for (std::size_t t = 0; t < tags.size(); ++t)
+      if (InTag(*tags[t], record.data(), r)) lists[t].Add(KeyOf(*tags[t], record.data(), r), r);
     if (progress) {
-      const int percent = first + static_cast<int>(static_cast<std::uint64_t>(r) * static_cast<std::uint64_t>(span) / count);
+      // Reading takes the first nine tenths of the work, sorting and writing the rest.
+      const int percent = static_cast<int>(static_cast<std::uint64_t>(r) * 90 / count);
       if (percent != lastPercent) progress(lastPercent = percent);
     }
   }
-  std::sort(entries.begin(), entries.end(),
-            [](const CdxEntry& a, const CdxEntry& b) { return CompareEntries(a.key, a.recno, b.key, b.recno) < 0; });
-  if (tag.unique) {  // the lowest record number of each key stays
-    entries.erase(std::unique(entries.begin(), entries.end(),
-                              [](const CdxEntry& a, const CdxEntry& b) { return a.key == b.key; }),
-                  entries.end());
-  }
-  return entries;
+  for (std::size_t t = 0; t < tags.size(); ++t) lists[t].Sort(tags[t]->unique);
+  return lists;
 }
 
 int WorkArea::CreateTag(const std::string& name, const std::string& keyExpression, const std::string& forExpression,
@@ -243,43 +247,68 @@ int WorkArea::CreateTag(const std::string& name, const std::string& keyExpressio
     index_->Flush(table_->RecordCount());
     if (!table_->HasStructuralIndexFlag()) table_->SetStructuralIndexFlag(true);
   }
-  const std::vector<CdxEntry> entries = CollectKeys(tag, progress, 0, 100);
-  index_->AddTag(info, entries);
+  const std::vector<CdxKeyList> keys = CollectKeys({&tag}, progress);
+  index_->AddTag(info, keys.front());
   index_->Flush(table_->RecordCount());
+  if (progress) progress(100);
   tags_.push_back(std::move(tag));
   ++generation_;
   return static_cast<int>(tags_.size());
 }
 
-void WorkArea::ReplaceIndexFile(const std::string& builtPath) {
+void WorkArea::WriteIndexFile(const std::vector<CdxKeyList>& keys) {
+  // Built beside the old file and moved over it in one step, so a stop at any
+  // moment leaves either index whole.
+  const std::string built = IndexPath() + ".new";
+  {
+    std::unique_ptr<CdxFile> file = CdxFile::Create(built);
+    for (std::size_t i = 0; i < tags_.size(); ++i) file->AddTag(index_->Tags()[i], keys[i]);
+    file->Flush(table_->RecordCount());
+  }
   index_.reset();
-  if (rename(builtPath.c_str(), IndexPath().c_str()) != 0)
+  if (rename(built.c_str(), IndexPath().c_str()) != 0)
     throw XbaseError(xbFileError, "cannot replace " + IndexPath() + ": " + std::strerror(errno));
   index_ = CdxFile::Open(IndexPath(), false);
   const int order = order_;
   LoadTags();
   order_ = order;
+  positionGeneration_ = 0;
 }
 
 void WorkArea::Reindex(const ProgressHook& progress) {
   if (!index_ && tags_.empty()) return;
   if (table_->Mode() == OpenMode::ReadOnly) throw XbaseError(xbReadOnly, table_->Path() + " is open read-only");
   WriteScope scope([this] { BeginWrite(); }, [this] { EndWrite(); });
-  // Built beside the old file and moved over it in one step, so a stop at any
-  // moment leaves either index whole.
-  const std::string built = IndexPath() + ".new";
-  {
-    std::unique_ptr<CdxFile> file = CdxFile::Create(built);
-    const int tagCount = static_cast<int>(tags_.size());
-    for (int i = 0; i < tagCount; ++i) {
-      const XbTag& tag = tags_[static_cast<std::size_t>(i)];
-      const CdxTagInfo& old = index_->Tags()[static_cast<std::size_t>(i)];
-      file->AddTag(old, CollectKeys(tag, progress, 100 * i / tagCount, 100 / tagCount));
-    }
-    file->Flush(table_->RecordCount());
+  std::vector<const XbTag*> tags;
+  for (const XbTag& tag : tags_) tags.push_back(&tag);
+  WriteIndexFile(CollectKeys(tags, progress));
+  if (progress) progress(100);
+}
+
+std::optional<std::vector<CdxKeyList>> WorkArea::KeysAfterPack() {
+  // Packing keeps the records' order, so every key keeps its place and only
+  // its record number changes, unless the key or condition depends on the
+  // number, or a unique tag may have to pick another record for a key.
+  for (const XbTag& tag : tags_)
+    if (tag.unique || tag.key->UsesRecordNumber() || (tag.condition && tag.condition->UsesRecordNumber()))
+      return std::nullopt;
+  const std::uint32_t count = table_->RecordCount();
+  std::vector<std::uint32_t> renumbered(static_cast<std::size_t>(count) + 1, 0);
+  std::uint32_t next = 0;
+  for (std::uint32_t r = 1; r <= count; ++r)
+    if (!table_->IsDeleted(r)) renumbered[r] = ++next;
+  std::vector<CdxKeyList> lists;
+  bool fits = true;
+  for (std::size_t t = 0; t < tags_.size() && fits; ++t) {
+    CdxKeyList& list = lists.emplace_back(tags_[t].keyLength);
+    list.Reserve(next);
+    index_->Tree(t).ForEach([&](const CdxEntry& entry) {
+      if (entry.recno < 1 || entry.recno > count) fits = false;
+      else if (renumbered[entry.recno] != 0) list.Add(entry.key, renumbered[entry.recno]);
+    });
   }
-  ReplaceIndexFile(built);
-  positionGeneration_ = 0;
+  if (!fits) return std::nullopt;
+  return lists;
 }
 
 void WorkArea::CloseIndex() {
@@ -291,13 +320,20 @@ void WorkArea::CloseIndex() {
 }
 
 void WorkArea::Pack(const ProgressHook& progress) {
-  if (index_) {
-    // Marked on disk before the table changes: a stop between the two leaves
-    // an index that announces itself as stale.
-    index_->BeginChange();
+  if (!index_) {
+    table_->Pack(progress);
+    GoTop();
+    return;
   }
+  WriteScope scope([this] { BeginWrite(); }, [this] { EndWrite(); });
+  std::optional<std::vector<CdxKeyList>> carried = KeysAfterPack();
+  // Marked on disk before the table changes: a stop between the two leaves
+  // an index that announces itself as stale.
+  index_->BeginChange();
   table_->Pack(progress);
-  if (index_) {
+  if (carried) {
+    WriteIndexFile(*carried);
+  } else {
     if (progress) progress(0);
     Reindex(progress);
   }
@@ -318,6 +354,7 @@ void WorkArea::BeginWrite() {
       throw XbaseError(xbLockTimeout, table_->Path() + " is being changed by another program; try again");
     }
     Sync();
+    if (index_) index_->BeginChange();  // tells the others to read again
   }
 }
 
@@ -329,14 +366,28 @@ void WorkArea::EndWrite() {
 }
 
 void WorkArea::Sync() {
+  if (index_) index_->TrimCache(kMaxCachedPages);
   if (table_->Mode() == OpenMode::Exclusive) return;
-  table_->Refresh();
-  if (index_ && index_->ChangedElsewhere()) {
-    index_ = CdxFile::Open(IndexPath(), table_->Mode() == OpenMode::ReadOnly);
-    const int order = order_;
-    LoadTags();
-    order_ = order;
+  // Every change by a program sharing an indexed table moves the index's
+  // change counter, so an unchanged counter means the cached records and
+  // pages still hold; without an index, the table is read again.
+  if (index_ && !index_->ChangedElsewhere()) return;
+  // A writer holds the table-wide lock while its change is under way: wait
+  // for it to finish before reading its work.
+  const bool waited = writeDepth_ == 0 && table_->LockForWrite(settings_.lockTimeout);
+  try {
+    table_->Refresh();
+    if (index_) {
+      index_ = CdxFile::Open(IndexPath(), table_->Mode() == OpenMode::ReadOnly);
+      const int order = order_;
+      LoadTags();
+      order_ = order;
+    }
+  } catch (...) {
+    if (waited) table_->UnlockForWrite();
+    throw;
   }
+  if (waited) table_->UnlockForWrite();
 }
 
 void WorkArea::SetFilter(const std::string& expression) {
@@ -394,7 +445,42 @@ CdxTree& WorkArea::OrderTree() { return index_->Tree(static_cast<std::size_t>(or
 
 CdxTree::Position WorkArea::WalkFirst(bool fromEnd) {
   const bool storageEnd = fromEnd != tags_[static_cast<std::size_t>(order_ - 1)].descending;
-  return storageEnd ? OrderTree().Last() : OrderTree().First();
+  CdxTree& tree = OrderTree();
+  if (!storageEnd) return scopeTop_ ? tree.LowerBound(*scopeTop_, 0) : tree.First();
+  if (!scopeBottom_) return tree.Last();
+  // The first key beyond every key that begins with the bottom of the range.
+  std::string beyond = *scopeBottom_;
+  beyond.resize(static_cast<std::size_t>(tags_[static_cast<std::size_t>(order_ - 1)].keyLength), '\xFF');
+  const CdxTree::Position after = tree.LowerBound(beyond, 0xFFFFFFFFu);
+  return after.Valid() ? tree.Prior(after) : tree.Last();
+}
+
+std::string WorkArea::ScopeKey(const XValue& value) const {
+  const XbTag& tag = tags_[static_cast<std::size_t>(order_ - 1)];
+  if (value.type != tag.key->Type())
+    throw XbaseError(xbBadArgument, "the range does not have the type of tag " + tag.name + "'s key");
+  if (value.type == XType::Character) return value.text.substr(0, static_cast<std::size_t>(tag.keyLength));
+  return EncodeKey(value, tag.keyLength);
+}
+
+void WorkArea::SetScope(const std::optional<XValue>& top, const std::optional<XValue>& bottom) {
+  if (order_ == 0) throw XbaseError(xbBadArgument, "a key range needs an index order on " + table_->Path());
+  scopeTop_ = top ? std::optional<std::string>(ScopeKey(*top)) : std::nullopt;
+  scopeBottom_ = bottom ? std::optional<std::string>(ScopeKey(*bottom)) : std::nullopt;
+  positionGeneration_ = 0;
+}
+
+bool WorkArea::BeforeScope(const std::string& key, bool forward) const {
+  const bool storageForward = forward != tags_[static_cast<std::size_t>(order_ - 1)].descending;
+  if (storageForward) return scopeTop_ && key.compare(0, scopeTop_->size(), *scopeTop_) < 0;
+  return scopeBottom_ && key.compare(0, scopeBottom_->size(), *scopeBottom_) > 0;
+}
+
+bool WorkArea::PastScope(const std::string& key, bool forward) const { return BeforeScope(key, !forward); }
+
+std::string WorkArea::KeyData() const {
+  if (order_ == 0 || eof_) return {};
+  return KeyOf(tags_[static_cast<std::size_t>(order_ - 1)], record_.data(), recno_);
 }
 
 CdxTree::Position WorkArea::WalkStep(CdxTree::Position p, bool forward) {
@@ -418,6 +504,8 @@ bool WorkArea::SettleIndex(CdxTree::Position p, bool forward) {
   std::vector<char> record(record_.size());
   for (; p.Valid(); p = WalkStep(p, forward)) {
     const CdxEntry& entry = OrderTree().At(p);
+    if (PastScope(entry.key, forward)) return false;
+    if (BeforeScope(entry.key, forward)) continue;
     const std::uint32_t recno = entry.recno;
     if (recno < 1 || recno > table_->RecordCount()) CheckEntry(tag, entry);
     table_->Read(recno, record.data());
@@ -614,6 +702,9 @@ void WorkArea::UpdateKeys(const std::vector<char>& before, const std::vector<cha
     CdxTree& tree = index_->Tree(i);
     if (wasIn) tree.Remove(oldKey, recno);
     if (isIn) {
+      // A unique tag keeps the first record that brought a key; when that
+      // record's key changes, other records with the old key get no entry
+      // until the tags are built again (pack or reindex), as in FoxPro.
       if (tag.unique) {
         const CdxTree::Position p = tree.LowerBound(newKey, 0);
         if (p.Valid() && tree.At(p).key == newKey) continue;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,7 +35,7 @@ struct XbTag {
 // The index key of a value of the given type, as FoxPro stores it: texts
 // blank-padded or cut to keyLength, numbers and dates (as Julian day
 // numbers) as order-preserving big-endian doubles, logicals as T or F.
-std::string EncodeKey(const XValue& value, int keyLength);
+std::string EncodeKey(XValue value, int keyLength);
 
 class WorkArea {
  public:
@@ -84,6 +85,12 @@ class WorkArea {
   // Looks a key up in the controlling tag (texts may be a leading part of
   // the key); true when found.
   bool Seek(const XValue& key);
+  // Limits the controlling order to keys from `top` to `bottom` (texts
+  // compare as leading parts; nullopt leaves that end open). Selecting an
+  // order clears the range.
+  void SetScope(const std::optional<XValue>& top, const std::optional<XValue>& bottom);
+  // The current record's key in the controlling order (empty in natural order).
+  std::string KeyData() const;
   bool Bof() const { return bof_; }
   bool Eof() const { return eof_; }
   // The current record number; record count + 1 past the end.
@@ -117,7 +124,14 @@ class WorkArea {
   WorkArea(std::unique_ptr<DbfTable> table, const XbaseSettings& settings);
   void OpenIndex();
   void LoadTags();
-  std::vector<CdxEntry> CollectKeys(const XbTag& tag, const ProgressHook& progress, int first, int span);
+  // The sorted keys of each tag, read in one pass over the table.
+  std::vector<CdxKeyList> CollectKeys(const std::vector<const XbTag*>& tags, const ProgressHook& progress);
+  // The keys of every tag as they will be after a pack, taken in order from
+  // the current trees; nullopt when some tag cannot be carried over that way.
+  std::optional<std::vector<CdxKeyList>> KeysAfterPack();
+  // Writes a new index file holding `keys` for the current tags and puts it
+  // in the old one's place in one step.
+  void WriteIndexFile(const std::vector<CdxKeyList>& keys);
   std::string KeyOf(const XbTag& tag, const char* record, std::uint32_t recno) const;
   bool InTag(const XbTag& tag, const char* record, std::uint32_t recno) const;
   bool Visible(const char* record, std::uint32_t recno) const;
@@ -130,6 +144,9 @@ class WorkArea {
   CdxTree::Position WalkFirst(bool fromEnd);
   CdxTree::Position WalkStep(CdxTree::Position p, bool forward);
   CdxTree::Position CurrentPosition(bool forward);
+  std::string ScopeKey(const XValue& value) const;
+  bool BeforeScope(const std::string& key, bool forward) const;
+  bool PastScope(const std::string& key, bool forward) const;
   bool SettleIndex(CdxTree::Position p, bool forward);
   bool SettleNatural(std::uint32_t recno, bool forward);
 
@@ -137,7 +154,6 @@ class WorkArea {
   void EndWrite();
   void UpdateKeys(const std::vector<char>& before, const std::vector<char>& after, std::uint32_t recno, bool isNew);
   void Sync();
-  void ReplaceIndexFile(const std::string& builtPath);
 
   std::unique_ptr<DbfTable> table_;
   std::unique_ptr<CdxFile> index_;
@@ -146,6 +162,8 @@ class WorkArea {
   int order_ = 0;
   ExpressionPtr filter_;
   std::string filterText_;
+  std::optional<std::string> scopeTop_;
+  std::optional<std::string> scopeBottom_;
 
   std::uint32_t recno_ = 0;
   bool bof_ = true;

@@ -94,6 +94,19 @@ void CheckDriver(int driver) {
                                         ".CDX indexes (driver 2) only");
 }
 
+// A key typed as text, in the type of the controlling order's key.
+XValue KeyValue(const WorkArea& area, const std::string& text) {
+  if (area.Order() == 0) throw XbaseError(xbBadArgument, "keys need an index order");
+  const XbTag& tag = area.Tags()[static_cast<std::size_t>(area.Order() - 1)];
+  switch (tag.key->Type()) {
+    case XType::Character: return XValue::Char(text);
+    case XType::Numeric: return XValue::Num(std::strtod(text.c_str(), nullptr));
+    case XType::Date: return XValue::Day(std::max(0, JulianFromDtos(text)));
+    case XType::Logical: return XValue::Bool(text == "T" || text == ".T.");
+  }
+  return XValue{};
+}
+
 }  // namespace
 
 std::string xb_Version() { return "2.40.00 Tessivane"; }
@@ -510,17 +523,21 @@ std::string xb_DBFilter() {
 bool xb_Seek(const std::string& key) {
   return Guard(false, [&] {
     WorkArea& area = Current();
-    if (area.Order() == 0) throw XbaseError(xbBadArgument, "seeking needs an index order");
-    const XbTag& tag = area.Tags()[static_cast<std::size_t>(area.Order() - 1)];
-    XValue value;
-    switch (tag.key->Type()) {
-      case XType::Character: value = XValue::Char(key); break;
-      case XType::Numeric: value = XValue::Num(std::strtod(key.c_str(), nullptr)); break;
-      case XType::Date: value = XValue::Day(std::max(0, JulianFromDtos(key))); break;
-      case XType::Logical: value = XValue::Bool(key == "T" || key == ".T."); break;
-    }
-    return area.Seek(value);
+    return area.Seek(KeyValue(area, key));
   });
+}
+
+int xb_SetScope(const std::string& top, const std::string& bottom) {
+  return Guard(static_cast<int>(xbBadArgument), [&] {
+    WorkArea& area = Current();
+    area.SetScope(top.empty() ? std::nullopt : std::optional<XValue>(KeyValue(area, top)),
+                  bottom.empty() ? std::nullopt : std::optional<XValue>(KeyValue(area, bottom)));
+    return 0;
+  });
+}
+
+std::string xb_KeyData() {
+  return Guard(std::string(), [&] { return Current().KeyData(); });
 }
 
 std::string xb_EvalString(const std::string& expression) {

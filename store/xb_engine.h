@@ -118,6 +118,11 @@ int xb_Query(const std::string& expression);
 std::uint32_t xb_QueryRecCount();
 std::string xb_DBFilter();
 bool xb_Seek(const std::string& key);
+// Limits the controlling order to keys from top to bottom (empty: open end);
+// both empty removes the range.
+int xb_SetScope(const std::string& top, const std::string& bottom);
+// The current record's key in the controlling order.
+std::string xb_KeyData();
 std::string xb_EvalString(const std::string& expression);
 bool xb_EvalLogical(const std::string& expression);
 bool xb_EvalTest(const std::string& expression);

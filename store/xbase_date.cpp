@@ -1,6 +1,5 @@
 #include "store/xbase_date.h"
 
-#include <cstdio>
 #include <ctime>
 
 namespace tv {
@@ -56,9 +55,15 @@ std::int32_t JulianFromDtos(std::string_view text) {
 std::string DtosFromJulian(std::int32_t julianDay) {
   if (julianDay <= 0) return std::string(8, ' ');
   const CivilDate d = CivilFromJulian(julianDay);
-  char text[16];
-  std::snprintf(text, sizeof text, "%04d%02d%02d", d.year % 10000, d.month, d.day);
-  return std::string(text, 8);
+  // Written digit by digit: index keys call this once per record.
+  std::string text(8, '0');
+  int year = d.year % 10000;
+  for (int i = 3; i >= 0; --i, year /= 10) text[static_cast<std::size_t>(i)] = static_cast<char>('0' + year % 10);
+  text[4] = static_cast<char>('0' + d.month / 10);
+  text[5] = static_cast<char>('0' + d.month % 10);
+  text[6] = static_cast<char>('0' + d.day / 10);
+  text[7] = static_cast<char>('0' + d.day % 10);
+  return text;
 }
 
 std::int32_t TodayJulian() {

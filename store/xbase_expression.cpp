@@ -723,6 +723,17 @@ int Expression::Width() const { return root_->width; }
 
 XValue Expression::Evaluate(const XRecord& record) const { return Eval(*root_, record); }
 
+bool Expression::UsesRecordNumber() const {
+  std::vector<const Node*> pending{root_.get()};
+  while (!pending.empty()) {
+    const Node* node = pending.back();
+    pending.pop_back();
+    if (node->kind == Node::Kind::Call && node->func == Func::Recno) return true;
+    for (const auto& arg : node->args) pending.push_back(arg.get());
+  }
+  return false;
+}
+
 bool Expression::IsTrue(const XRecord& record) const {
   const XValue v = Eval(*root_, record);
   return v.type == XType::Logical && v.logical;

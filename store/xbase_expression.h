@@ -70,6 +70,9 @@ class Expression {
   // Width of a character result, the key length an index uses for it.
   int Width() const;
 
+  // Whether the value depends on the record's number (RECNO()).
+  bool UsesRecordNumber() const;
+
   XValue Evaluate(const XRecord& record) const;
   bool IsTrue(const XRecord& record) const;  // a logical expression
 

@@ -116,7 +116,7 @@ TEST(CdxTree, RandomChangesKeepEveryLevelConsistent) {
   info.name = "K";
   info.keyExpression = "K";
   info.keyLength = 120;
-  file->AddTag(info, {});
+  file->AddTag(info, CdxKeyList(info.keyLength));
   CdxTree& tree = file->Tree(0);
   std::set<std::pair<std::string, std::uint32_t>> model;
   std::mt19937 random(7);
@@ -166,14 +166,15 @@ TEST(CdxTree, DuplicateCountsStopBeforeTrailingBlanks) {
     info.name = "NAME";
     info.keyExpression = "NAME";
     info.keyLength = 10;
-    std::vector<CdxEntry> entries;
+    CdxKeyList keys(10);
     std::uint32_t recno = 1;
     for (const char* name : {"A", "A B", "A B C", "AB", "Bob", "Bob Jr", "Bob Jr  X"}) {
       std::string key = name;
       key.resize(10, ' ');
-      entries.push_back(CdxEntry{key, recno++, 0});
+      keys.Add(key, recno++);
     }
-    file->AddTag(info, entries);
+    keys.Sort(false);
+    file->AddTag(info, keys);
     file->Flush(7);
   }
   std::ifstream in(dir.File("p.cdx"), std::ios::binary);

@@ -113,7 +113,7 @@ void ExpectTagsMatchRebuilt(const std::string& folder, const TempDir& scratch) {
   std::filesystem::remove(scratch.File("TVOUT.CDX"));
   const XbaseSettings settings;
   auto fresh = WorkArea::Open(scratch.File("TVOUT.DBF"), OpenMode::Exclusive, settings);
-  for (const FaxTagSpec& tag : OutgoingTableSpec().tags)
+  for (const FaxTagLayout& tag : OutgoingTableLayout().tags)
     fresh->CreateTag(tag.name, tag.key, kNotDeletedCondition, tag.descending, false);
   auto kept = WorkArea::Open(folder + "TVOUT.DBF", OpenMode::ReadOnly, settings);
   for (int order = 1; order <= 5; ++order)

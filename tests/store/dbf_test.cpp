@@ -1,6 +1,7 @@
 // The table file: its header, records, end marker, damaged and foreign
 // files, and the locks that enforce the open modes.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -156,6 +157,10 @@ TEST_F(DbfRecovery, OtherVariantsAndBrokenHeadersAreRefusedWithAReason) {
   EXPECT_NE(refused(8, 0).find("header"), std::string::npos);
   dir_.Write("p.dbf", pristine.substr(0, 20));
   EXPECT_EQ(ErrorOf([&] { DbfTable::Open(path_, OpenMode::ReadOnly); }), xbBadTable);
+  // A folder or a named pipe under a table's name is refused, not waited on.
+  EXPECT_EQ(ErrorOf([&] { DbfTable::Open(dir_.Path(), OpenMode::ReadOnly); }), xbBadTable);
+  ASSERT_EQ(mkfifo(dir_.File("pipe.dbf").c_str(), 0600), 0);
+  EXPECT_EQ(ErrorOf([&] { DbfTable::Open(dir_.File("pipe.dbf"), OpenMode::ReadOnly); }), xbBadTable);
 }
 
 TEST(DbfLocks, ExclusiveOpensShutOutEveryOtherOpen) {

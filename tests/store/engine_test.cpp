@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <random>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "store/table_cursor.h"
 #include "store/txbase.h"
@@ -349,6 +351,70 @@ TEST_F(EngineTest, SeekFindsKeysAndLeadingParts) {
   EXPECT_FALSE(xb_EvalTest("FROM +"));
 }
 
+// After a pack every tag holds exactly what building it afresh gives,
+// whether its keys were carried over in order or built again.
+TEST_F(EngineTest, PackedTagsEqualFreshlyBuiltOnes) {
+  // Plain tags are carried over in order; a unique tag, or one whose key or
+  // condition uses RECNO(), makes the pack build every tag again.
+  for (const bool carried : {true, false}) {
+    TXbase table;
+    table.Open(MakeTable(carried ? "C.DBF" : "R.DBF"), true);
+    std::mt19937 random(3);
+    for (int i = 0; i < 3000; ++i) AddRow(table, "n" + std::to_string(random() % 700), i % 3 == 0);
+    table.CreateTag("", "FROM", "FROM", 0, false, "");
+    table.CreateTag("", "LIVE", "UPPER(FROM)", 0, true, ".not. deleted()");
+    table.CreateTag("", "ARCH", "ARCHIVED", 0, false, carried ? "" : "RECNO() % 2 = 0");
+    if (!carried) {
+      table.CreateTag("", "BYNUMBER", "STR(RECNO(), 6) + FROM", 0, false, "");
+      table.CreateTag("", "FIRSTS", "FROM", 1, false, "");
+    }
+    for (std::uint32_t r = 1; r <= 3000; r += 1 + random() % 5) {
+      table.GoToRecord(r);
+      table.Delete();
+    }
+    table.Pack();
+    xb_Select(table.Cursor());
+    WorkArea& area = *xb_CurrentArea();
+    const int tags = static_cast<int>(area.Tags().size());
+    std::vector<std::vector<std::uint32_t>> packed;
+    for (int order = 1; order <= tags; ++order) packed.push_back(test::Walk(area, order));
+    EXPECT_LT(packed[0].size(), 3000u);
+    area.Reindex();
+    for (int order = 1; order <= tags; ++order)
+      EXPECT_EQ(test::Walk(area, order), packed[static_cast<std::size_t>(order - 1)]) << order << " " << carried;
+  }
+}
+
+TEST_F(EngineTest, KeyRangesLimitTheOrderInBothDirections) {
+  TXbase table;
+  table.Open(MakeTable("T.DBF"), true);
+  for (const char* name : {"Miller", "Adams", "Mills", "Zorn", "Baker", "Mona", "Nash"}) AddRow(table, name);
+  table.CreateTag("", "FROM", "UPPER(FROM)", 0, false, "");
+  table.CreateTag("", "FROMD", "UPPER(FROM)", 0, true, "");
+  for (const char* tag : {"FROM", "FROMD"}) {
+    table.SelectOrder(table.TagOrder(tag));
+    xb_Select(table.Cursor());
+    ASSERT_EQ(xb_SetScope("MI", "MO"), 0);
+    std::vector<std::string> names = Froms(table);
+    if (std::string(tag) == "FROMD") std::reverse(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"Miller", "Mills", "Mona"})) << tag;
+    table.Last();
+    EXPECT_EQ(xb_KeyData(), std::string(tag) == "FROM" ? "MONA                " : "MILLER              ");
+    EXPECT_EQ(table.Prior(), xbOK);
+    EXPECT_EQ(table.Prior(), xbOK);
+    EXPECT_EQ(table.Prior(), xbBeginOfFile);
+    ASSERT_EQ(xb_SetScope("N", ""), 0);
+    names = Froms(table);
+    EXPECT_EQ(names.size(), 2u) << tag;
+    ASSERT_EQ(xb_SetScope("", ""), 0);
+    EXPECT_EQ(Froms(table).size(), 7u);
+  }
+  table.SelectOrder(0);
+  xb_Select(table.Cursor());
+  EXPECT_NE(xb_SetScope("A", "B"), 0);
+  EXPECT_EQ(xb_KeyData(), "");
+}
+
 TEST_F(EngineTest, SharedOpensSeeEachOthersChanges) {
   const std::string path = MakeTable("T.DBF");
   TXbase a, b;
@@ -365,6 +431,50 @@ TEST_F(EngineTest, SharedOpensSeeEachOthersChanges) {
   EXPECT_EQ(Froms(a), (std::vector<std::string>{"a", "c", "m"}));
   // Packing needs the table to itself.
   EXPECT_THROW(a.Pack(), XbaseError);
+}
+
+// A reader walks a tag over and over while another program appends to the
+// shared table: every walk is complete and in order, never half-updated.
+TEST_F(EngineTest, ReadersNeverSeeAWriterHalfWay) {
+  const std::string path = MakeTable("T.DBF");
+  {
+    TXbase table;
+    table.Open(path, false);
+    table.CreateTag("", "FROM", "FROM", 0, false, "");
+  }
+  LayerEnd();
+  int go[2];
+  ASSERT_EQ(pipe(go), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    int code = 0;
+    char start = 0;
+    try {
+      TXbase table;
+      table.Open(path, false);
+      if (read(go[0], &start, 1) != 1) _exit(2);
+      for (int i = 0; i < 2000; ++i) AddRow(table, "name" + std::to_string((i * 7919) % 1000));
+    } catch (...) {
+      code = 1;
+    }
+    _exit(code);
+  }
+  TXbase reader;
+  reader.Open(path, false, true);
+  reader.SelectOrder(1);
+  ASSERT_EQ(write(go[1], "!", 1), 1);
+  std::size_t last = 0;
+  int walks = 0;
+  int status = 0;
+  for (; waitpid(child, &status, WNOHANG) == 0; ++walks) {
+    const std::vector<std::string> names = Froms(reader);
+    EXPECT_TRUE(std::is_sorted(names.begin(), names.end()));
+    EXPECT_GE(names.size(), last);
+    last = names.size();
+  }
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(Froms(reader).size(), 2000u);
+  EXPECT_GT(walks, 1);
 }
 
 TEST_F(EngineTest, PackRemovesDeletedRecordsAndRebuildsTags) {

@@ -52,25 +52,25 @@ TEST_F(FaxTablesTest, OpeningCreatesTheTablesWithTheirFieldsAndTags) {
 
   struct Expect {
     TXbase* table;
-    const FaxTableSpec* spec;
+    const FaxTableLayout* layout;
     const char* filter;
   };
-  for (const Expect& e : {Expect{&out, &OutgoingTableSpec(), kArchiveFilter},
-                          Expect{&rec, &ReceivedTableSpec(), kNotDeletedFilter},
-                          Expect{&phone, &PhoneTableSpec(), kNotDeletedFilter}}) {
+  for (const Expect& e : {Expect{&out, &OutgoingTableLayout(), kArchiveFilter},
+                          Expect{&rec, &ReceivedTableLayout(), kNotDeletedFilter},
+                          Expect{&phone, &PhoneTableLayout(), kNotDeletedFilter}}) {
     const auto& fields = CursorFields(e.table->Cursor());
-    ASSERT_EQ(fields.size(), e.spec->fields.size());
+    ASSERT_EQ(fields.size(), e.layout->fields.size());
     for (std::size_t i = 0; i < fields.size(); ++i) {
-      EXPECT_EQ(fields[i].name, e.spec->fields[i].name);
-      EXPECT_EQ(fields[i].width, e.spec->fields[i].width);
+      EXPECT_EQ(fields[i].name, e.layout->fields[i].name);
+      EXPECT_EQ(fields[i].width, e.layout->fields[i].width);
     }
     xb_Select(e.table->Cursor());
     const WorkArea& area = *xb_CurrentArea();
-    ASSERT_EQ(area.Tags().size(), e.spec->tags.size());
+    ASSERT_EQ(area.Tags().size(), e.layout->tags.size());
     for (std::size_t i = 0; i < area.Tags().size(); ++i) {
-      EXPECT_EQ(area.Tags()[i].name, e.spec->tags[i].name);
-      EXPECT_EQ(area.Tags()[i].key->Text(), e.spec->tags[i].key);
-      EXPECT_EQ(area.Tags()[i].descending, e.spec->tags[i].descending);
+      EXPECT_EQ(area.Tags()[i].name, e.layout->tags[i].name);
+      EXPECT_EQ(area.Tags()[i].key->Text(), e.layout->tags[i].key);
+      EXPECT_EQ(area.Tags()[i].descending, e.layout->tags[i].descending);
       ASSERT_TRUE(area.Tags()[i].condition);
       EXPECT_EQ(area.Tags()[i].condition->Text(), ".not. deleted()");
     }
@@ -106,6 +106,27 @@ TEST_F(FaxTablesTest, SentFaxesListNewestFirstAndUnsentLast) {
   ASSERT_TRUE(out.GoToRow(0));
   EXPECT_EQ(std::get<std::string>(*out.Field("SUBJECT")), "new");
   EXPECT_FALSE(out.GoToRow(4));
+}
+
+// The grids read rows by position in any order; every position gives the
+// record a plain walk reaches there.
+TEST_F(FaxTablesTest, RowsByPositionMatchTheWalk) {
+  TXbase out;
+  ASSERT_TRUE(OpenOutgoingTable(out, dir_.Path()));
+  for (int i = 0; i < 300; ++i)
+    AddFax(out, "fax " + std::to_string(i * 37 % 300), CivilDate{2020 + i % 5, 1 + i % 12, 1 + i % 28}, "10:00",
+           i % 7 == 0);
+  out.SelectOrder(out.TagOrder("DATESENT"));
+  std::vector<std::uint32_t> walked;
+  for (int r = out.First(); r == xbOK; r = out.Next()) walked.push_back(out.RecordNumber());
+  ASSERT_EQ(out.RowCount(), walked.size());
+  for (std::uint32_t row : {0u, 1u, 2u, 250u, 249u, 10u, 11u, 200u, 5u, 256u, 100u, 101u, 99u}) {
+    ASSERT_TRUE(out.GoToRow(row)) << row;
+    EXPECT_EQ(out.RecordNumber(), walked[row]) << row;
+  }
+  EXPECT_FALSE(out.GoToRow(static_cast<std::uint32_t>(walked.size())));
+  ASSERT_TRUE(out.GoToRow(3));
+  EXPECT_EQ(out.RecordNumber(), walked[3]);
 }
 
 TEST_F(FaxTablesTest, ReceivedFaxesByFromRunFromZToA) {

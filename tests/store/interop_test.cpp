@@ -199,6 +199,19 @@ TEST_F(InteropTest, PerlWalksTheFixtureTagsLikeTheEngine) {
   for (const char* table : {"people", "many"}) ExpectPerlWalksLikeTheEngine(test::CopyFixture(table, dir_.Path()));
 }
 
+TEST_F(InteropTest, EveryFixtureRecordReadsBackAsDbfreadReadsIt) {
+  const std::string script = Script(dir_, "read.py", kDbfreadScript);
+  for (const char* table : {"people", "prefix", "many"}) {
+    const std::string path = test::CopyFixture(table, dir_.Path());
+    int status = 0;
+    const std::string dbfread = RunCommand("/usr/bin/python3 " + script + " " + path + " 2>&1", &status);
+    ASSERT_EQ(status, 0) << dbfread;
+    const XbaseSettings settings;
+    auto area = WorkArea::Open(path, OpenMode::ReadOnly, settings);
+    EXPECT_EQ(dbfread, EngineView(*area)) << table;
+  }
+}
+
 // The prefix fixture's writer let duplicate counts reach into trailing
 // blanks, which Perl decodes as 0x00 bytes; the same keys written by this
 // engine decode identically in both readers.

@@ -1,0 +1,187 @@
+// The sender machine end to end: through the native serial layer into the
+// virtual fax line, whose spandsp far end stores what it receives.
+#include <gtest/gtest.h>
+#include <tiffio.h>
+
+#include <fstream>
+
+#include "comm/device_layer.h"
+#include "comm/dispatcher.h"
+#include "comm/native_layer.h"
+#include "fax/fax_sender.h"
+#include "fax/modem_prep.h"
+#include "image/fax_converter.h"
+#include "image/fax_unpacker.h"
+#include "platform/ui_thread.h"
+#include "tests/fax/virtual_line.h"
+#include "tests/support/temp_dir.h"
+
+namespace tv {
+namespace {
+
+// Answers one next-fax query with the given fax, then none.
+class OneFaxTarget : public FaxSessionTarget {
+ public:
+  OneFaxTarget(std::string number, std::string file) : number_(std::move(number)), file_(std::move(file)) {}
+
+  int FaxMessage(tv::FaxMessage message, int wParam, FaxSession& session) override {
+    switch (message) {
+      case FaxMsgNextFax:
+        if (given_) return 0;
+        given_ = true;
+        session.common.phoneNumber = number_;
+        session.common.faxFile = file_;
+        return 1;
+      case FaxMsgError:
+        errors.push_back(wParam);
+        return 0;
+      case FaxMsgLog:
+        logs.push_back(wParam);
+        return 0;
+      case FaxMsgFinish:
+        finished = true;
+        finishCode = wParam;
+        return 0;
+      default:
+        return 0;
+    }
+  }
+
+  bool finished = false;
+  int finishCode = 0;
+  std::vector<int> errors;
+  std::vector<int> logs;
+
+ private:
+  std::string number_;
+  std::string file_;
+  bool given_ = false;
+};
+
+std::string MakeTextFax(const test::TempDir& dir, bool fine, int lines) {
+  std::ofstream text(dir.File("letter.txt"));
+  for (int i = 1; i <= lines; ++i) text << "Line " << i << " of the test fax: the quick brown fox jumps over the lazy dog.\n";
+  text.close();
+  FaxConverter converter(MakeTextInput(), "TXT");
+  converter.SetFine(fine);
+  converter.SetLinesPerPage(6);
+  EXPECT_EQ(converter.Convert(dir.File("letter.txt"), dir.File("letter.apf")), 0);
+  return dir.File("letter.apf");
+}
+
+// The page's rows as decoded, 1 = black, one byte per pixel.
+std::vector<std::vector<std::uint8_t>> ApfRows(const std::string& file, int page) {
+  std::vector<std::vector<std::uint8_t>> rows;
+  FaxUnpacker unpacker;
+  unpacker.SetOptions(0);
+  unpacker.SetLineCallback([&](FaxUnpacker&, int flags, const std::uint8_t* line, int bytes, int) {
+    if (flags != 0) return 0;
+    std::vector<std::uint8_t> row(static_cast<std::size_t>(bytes) * 8);
+    for (int i = 0; i < bytes * 8; ++i) row[static_cast<std::size_t>(i)] = (line[i / 8] >> (7 - i % 8)) & 1;
+    rows.push_back(row);
+    return 0;
+  });
+  EXPECT_EQ(unpacker.UnpackPage(file, page), 0);
+  return rows;
+}
+
+std::vector<std::vector<std::vector<std::uint8_t>>> TiffPages(const std::string& file) {
+  std::vector<std::vector<std::vector<std::uint8_t>>> pages;
+  TIFF* tif = TIFFOpen(file.c_str(), "r");
+  if (!tif) return pages;
+  do {
+    std::uint32_t width = 0, height = 0;
+    std::uint16_t photometric = PHOTOMETRIC_MINISWHITE;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
+    TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(TIFFScanlineSize(tif)));
+    std::vector<std::vector<std::uint8_t>> rows;
+    for (std::uint32_t y = 0; y < height; ++y) {
+      TIFFReadScanline(tif, buffer.data(), y);
+      std::vector<std::uint8_t> row(width);
+      for (std::uint32_t x = 0; x < width; ++x) {
+        const int bit = (buffer[x / 8] >> (7 - x % 8)) & 1;
+        row[x] = static_cast<std::uint8_t>(photometric == PHOTOMETRIC_MINISWHITE ? bit : 1 - bit);
+      }
+      rows.push_back(row);
+    }
+    pages.push_back(rows);
+  } while (TIFFReadDirectory(tif));
+  TIFFClose(tif);
+  return pages;
+}
+
+// Black pixels of a page, counted from a row on.
+long Black(const std::vector<std::vector<std::uint8_t>>& rows, std::size_t from) {
+  long black = 0;
+  for (std::size_t y = from; y < rows.size(); ++y) {
+    for (auto p : rows[y]) black += p;
+  }
+  return black;
+}
+
+class SendThroughVirtualLine : public ::testing::TestWithParam<int> {
+ protected:
+  void SetUp() override {
+    UiThread::Install(&ui_);
+    InstallDeviceLayer(NativeDeviceLayer());
+  }
+  void TearDown() override {
+    InstallDeviceLayer(nullptr);
+    UiThread::Install(nullptr);
+  }
+  HeadlessUiThread ui_;
+};
+
+TEST_P(SendThroughVirtualLine, PagesArriveAsTheySource) {
+  const int bps = GetParam();
+  test::TempDir dir;
+  const std::string apf = MakeTextFax(dir, true, 12);
+  test::VirtualLine line(dir.File("modem"), {"--answer", dir.File("out.tif"), "--ident", "FAR END", "--timeout", "120"});
+  ASSERT_TRUE(line.WaitReady());
+
+  FaxSession session;
+  OneFaxTarget target("5550100", apf);
+  session.target = &target;
+  session.common.port = PortOpen(dir.File("modem"), kDispatcherThreads, 8192, 8192, 19200, 0, 8, 1);
+  ASSERT_GT(session.common.port, 0);
+  session.common.faxClass = TFaxClass::fcClass1;
+  session.common.stationId = "tessivane test";
+  session.common.headerLine = "$D $T  From $I  Page $P of $N";
+  session.modem.params.desiredBps = bps;
+  TFaxSenderMachine sender(session);
+  ASSERT_EQ(StartFaxSession(session, PrepareSender, sender.Machine()), 0);
+
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  while (!target.finished && std::chrono::steady_clock::now() < deadline) ui_.WaitForMessages(50);
+  PortClose(session.common.port);
+  ASSERT_TRUE(target.finished) << "the session did not finish";
+  EXPECT_EQ(target.finishCode, 0);
+  EXPECT_TRUE(target.errors.empty()) << target.errors.front();
+  EXPECT_EQ(target.logs, (std::vector<int>{1, 2}));
+
+  const std::string result = line.ReadLine();
+  EXPECT_EQ(result.rfind("result 0 pages 2 rate " + std::to_string(bps), 0), 0u) << result;
+  EXPECT_NE(result.find("remote \"TESSIVANE TEST"), std::string::npos) << result;
+  EXPECT_EQ(session.common.remoteId, "FAR END");
+
+  const auto received = TiffPages(dir.File("out.tif"));
+  ASSERT_EQ(received.size(), 2u);
+  for (int page = 1; page <= 2; ++page) {
+    const auto sent = ApfRows(apf, page);
+    const auto& got = received[static_cast<std::size_t>(page - 1)];
+    // The received page starts with the header line; below it every row is the source's.
+    ASSERT_GE(got.size(), sent.size());
+    const std::size_t headerRows = got.size() - sent.size();
+    EXPECT_GT(Black(got, 0) - Black(got, headerRows), 0) << "no header line drawn";
+    for (std::size_t y = 0; y < sent.size(); ++y) {
+      ASSERT_EQ(got[headerRows + y], sent[y]) << "page " << page << " row " << y;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, SendThroughVirtualLine, ::testing::Values(9600, 14400));
+
+}  // namespace
+}  // namespace tv
