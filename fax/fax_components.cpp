@@ -1,5 +1,6 @@
 #include "fax/fax_components.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
@@ -243,6 +244,70 @@ int TQaAbstractFax::HandleMessage(tv::FaxMessage message, int wParam) {
     default:
       return 0;
   }
+}
+
+// ---------------------------------------------------------------------------
+// Sender
+
+TQaSendFax::TQaSendFax() { session_.common.faxClass = TFaxClass::fcUnknown; }
+
+TQaSendFax::~TQaSendFax() {
+  session_.target = nullptr;
+  if (session_.registered) FinishFaxSession(session_);
+}
+
+void TQaSendFax::SetBlindDial(bool on) {
+  session_.modem.blindDial = on;
+  session_.modem.defaultInit = DefaultInitString(on, session_.modem.detectBusy);
+}
+
+void TQaSendFax::SetDetectBusy(bool on) {
+  session_.modem.detectBusy = on;
+  session_.modem.defaultInit = DefaultInitString(session_.modem.blindDial, on);
+}
+
+int TQaSendFax::BeginSending() {
+  CheckPort();
+  singleFaxGiven_ = false;
+  return StartFaxSession(session_, PrepareSender, machine_.Machine());
+}
+
+int TQaSendFax::NextFax() {
+  std::string phone;
+  std::string file;
+  std::string cover;
+  if (OnFaxNext) {
+    OnFaxNext(*this, phone, file, cover);
+    phoneNumber_ = phone.substr(0, 40);
+    SetFaxFile(file);
+    coverFile_ = cover.substr(0, 255);
+  } else if (!singleFaxGiven_) {
+    // Without a handler the properties name exactly one fax per start.
+    phone = phoneNumber_;
+    file = FaxFile();
+    cover = coverFile_;
+    singleFaxGiven_ = true;
+  }
+  if (phone.empty()) return 0;
+  FaxCommonData& c = session_.common;
+  c.phoneNumber = phone.substr(0, 40);
+  // Kept as given: on this system letter case is part of a path, and the
+  // sender compares extensions without regard to it.
+  c.faxFile = file.substr(0, 255);
+  c.coverFile = cover.substr(0, 255);
+  return 1;
+}
+
+int TQaSendFax::CurrentPage() const {
+  return session_.common.sendingCover ? 0 : session_.common.currentPage;
+}
+
+int TQaSendFax::BytesTransferred() const {
+  const FaxCommonData& c = session_.common;
+  int queued = c.port > 0 ? OutBytesWaiting(c.port) : 0;
+  // One byte queued is what the line keeps in flight; it is not held back.
+  if (queued == 1 || queued < 0) queued = 0;
+  return std::max(0, static_cast<int>(c.pageBytesDone) - queued);
 }
 
 // ---------------------------------------------------------------------------

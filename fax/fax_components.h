@@ -15,6 +15,7 @@
 
 #include "comm/qa_port.h"
 #include "fax/fax_receiver.h"
+#include "fax/fax_sender.h"
 #include "fax/fax_session.h"
 #include "fax/receive_names.h"
 
@@ -193,6 +194,69 @@ class TQaAbstractFax : public FaxSessionTarget {
   TQaAbstractFaxStatus* statusDisplay_ = nullptr;
   TQaFaxLog* faxLog_ = nullptr;
   int capabilities_ = -1;
+};
+
+class TQaSendFax : public TQaAbstractFax {
+ public:
+  using TFaxNextEvent =
+      std::function<void(TQaSendFax& fax, std::string& phoneNumber, std::string& faxFile, std::string& coverFile)>;
+
+  TQaSendFax();
+  ~TQaSendFax() override;
+
+  bool BlindDial() const { return session_.modem.blindDial; }
+  void SetBlindDial(bool on);
+  bool DetectBusy() const { return session_.modem.detectBusy; }
+  void SetDetectBusy(bool on);
+  bool ToneDial() const { return session_.modem.toneDial; }
+  void SetToneDial(bool on) { session_.modem.toneDial = on; }
+  const std::string& DialPrefix() const { return session_.modem.dialPrefix; }
+  void SetDialPrefix(const std::string& value) { session_.modem.dialPrefix = value.substr(0, 40); }
+  int DialWait() const { return TicksToSecs(session_.modem.dialTimeout); }
+  void SetDialWait(int seconds) { session_.modem.dialTimeout = SecsToTicks(seconds); }
+  int DialAttempts() const { return session_.common.dialAttempts; }
+  void SetDialAttempts(int value) { session_.common.dialAttempts = value; }
+  int DialRetryWait() const { return TicksToSecs(session_.common.dialRetryWait); }
+  void SetDialRetryWait(int seconds) { session_.common.dialRetryWait = SecsToTicks(seconds); }
+  int MaxSendCount() const { return session_.sender.maxSendCount; }
+  void SetMaxSendCount(int value) { session_.sender.maxSendCount = value; }
+  int BufferMinimum() const { return session_.sender.bufferMinimum; }
+  void SetBufferMinimum(int value) { session_.sender.bufferMinimum = value; }
+  const std::string& HeaderLine() const { return session_.common.headerLine; }
+  void SetHeaderLine(const std::string& value) { session_.common.headerLine = value; }
+  const std::string& CoverFile() const { return coverFile_; }
+  void SetCoverFile(const std::string& value) { coverFile_ = value.substr(0, 255); }
+  const std::string& PhoneNumber() const { return phoneNumber_; }
+  void SetPhoneNumber(const std::string& value) { phoneNumber_ = value.substr(0, 40); }
+  bool SafeMode() const { return session_.sender.safeMode; }
+  void SetSafeMode(bool on) { session_.sender.safeMode = on; }
+  int DialAttempt() const { return session_.common.dialAttempt + 1; }
+  const std::string& HeaderSender() const { return session_.common.headerSender; }
+  void SetHeaderSender(const std::string& value) { session_.common.headerSender = value; }
+  const std::string& HeaderRecipient() const { return session_.common.headerRecipient; }
+  void SetHeaderRecipient(const std::string& value) { session_.common.headerRecipient = value; }
+  const std::string& HeaderTitle() const { return session_.common.headerTitle; }
+  void SetHeaderTitle(const std::string& value) { session_.common.headerTitle = value; }
+
+  TFaxNextEvent OnFaxNext;
+
+  // Checks the port and starts sending; 0 or an error code.
+  int BeginSending();
+
+  int TotalPages() const override { return session_.common.filePages; }
+  int CurrentPage() const override;
+  int PageLength() const override { return session_.common.pageLength; }
+  int BytesTransferred() const override;
+  bool IsSender() const override { return true; }
+
+ protected:
+  int NextFax() override;
+
+ private:
+  std::string phoneNumber_;
+  std::string coverFile_;
+  bool singleFaxGiven_ = false;
+  TFaxSenderMachine machine_{session_};
 };
 
 class TQaReceiveFax : public TQaAbstractFax {

@@ -428,7 +428,7 @@ void TFaxReceiverMachine::StepClass1(const std::string& line) {
       }
       m.finalFrame = false;
       if (SoftwareFlow()) SwFlowOn(session_.common.port, kFlowStopAt, kFlowResumeAt, kFlowReceive);
-      SendModulationCommand();
+      SendModulationCommand(m.params.Modulation());
       m.replyTicks = NewTimer(m.replyTimeout);
       Goto(kTrainingConnect);
       return;
@@ -462,7 +462,7 @@ void TFaxReceiverMachine::StepClass1(const std::string& line) {
         return;
       }
       if (!ok) break;
-      SendModulationCommand();
+      SendModulationCommand(m.params.PageModulation());
       if (AskAccept(session_)) {
         AcceptCall();
         if (State() == kSendCfr) Goto(kPageConnect);
@@ -498,7 +498,7 @@ void TFaxReceiverMachine::StepClass1(const std::string& line) {
       }
       if (!ok) break;
       if (morePages_) {
-        SendModulationCommand();
+        SendModulationCommand(m.params.PageModulation());
         pageState_ = kNewPage;
         // The next page starts after the modem's CONNECT, as the first did.
         Goto(kPageConnect);
@@ -846,8 +846,8 @@ void TFaxReceiverMachine::EndCall(int code) {
 
 void TFaxReceiverMachine::SendFrameCommand(const char* command) { SendClass1Command(session_, command); }
 
-void TFaxReceiverMachine::SendModulationCommand() {
-  SendClass1Command(session_, std::string("AT+FRM=") + session_.modem.params.Modulation());
+void TFaxReceiverMachine::SendModulationCommand(const char* modulation) {
+  SendClass1Command(session_, std::string("AT+FRM=") + modulation);
 }
 
 }  // namespace tv

@@ -71,7 +71,9 @@ class TFaxReceiverMachine {
   bool SoftwareFlow() const { return (session_.common.options & foSoftwareFlow) != 0; }
   bool Report(const std::string& line, const std::string& suffix) const;
   void SendFrameCommand(const char* command);
-  void SendModulationCommand();
+  // AT+FRM= for the training (the full one) or a page (after a V.17
+  // training the page comes with the short one).
+  void SendModulationCommand(const char* modulation);
 
   FaxSession& session_;
   ApfReceiveWriter writer_;
