@@ -24,6 +24,7 @@ int ConvertCommand(const Args& args);
 int RenderCommand(const Args& args);
 int AppendCommand(const Args& args);
 int RerenderCommand(const Args& args);
+int SendCommand(const Args& args);
 int ReceiveCommand(const Args& args);
 
 // Prints "tvfax: <message>" to stderr and returns the usage-error status 2.

@@ -6,8 +6,10 @@
 #include <filesystem>
 #include <iostream>
 #include <optional>
+#include <vector>
 
 #include "cli/commands.h"
+#include "comm/error_codes.h"
 #include "comm/errors.h"
 #include "comm/modem_commands.h"
 #include "comm/qa_port.h"
@@ -19,6 +21,11 @@
 namespace tv::cli {
 
 namespace {
+
+constexpr const char* kSendUsage =
+    "usage: tvfax send (--device PATH | --home DIR --com N) [--class auto|1|2|2.0] [--bps N] [--station ID] "
+    "[--header TEXT] [--cover FILE] [--attempts N] [--retry-wait S] [--dial-wait S] [--init STRING] [--trace FILE] "
+    "[--log FILE] [--history FILE] NUMBER FILE.apf";
 
 constexpr const char* kReceiveUsage =
     "usage: tvfax receive (--device PATH | --home DIR --com N) [--class auto|1|2|2.0] [--dir DIR] [--rings N] "
@@ -135,6 +142,56 @@ void PumpUntil(HeadlessUiThread& ui, TQaAbstractFax& fax, const bool& finished) 
   }
 }
 
+struct SendOptions {
+  LineOptions line;
+  int bps = 9600;
+  std::string header;
+  std::string cover;
+  int attempts = 3;
+  int retryWait = 60;
+  int dialWait = 60;
+  std::string init;
+  std::string number;
+  std::string file;
+};
+
+std::string ParseSendOptions(const Args& args, SendOptions& options) {
+  std::vector<std::string> positional;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg.rfind("--", 0) != 0) {
+      positional.push_back(arg);
+      continue;
+    }
+    if (i + 1 >= args.size()) return arg + " needs a value";
+    const std::string& value = args[++i];
+    std::string problem;
+    if (options.line.Take(arg, value, problem)) {
+      if (!problem.empty()) return problem;
+    } else if (arg == "--bps") {
+      if (!ParseCount(value, options.bps) || options.bps < 2400) return "not a bit rate: " + value;
+    } else if (arg == "--header") {
+      options.header = value;
+    } else if (arg == "--cover") {
+      options.cover = std::filesystem::absolute(value).string();
+    } else if (arg == "--attempts") {
+      if (!ParseCount(value, options.attempts)) return "not a number of attempts: " + value;
+    } else if (arg == "--retry-wait") {
+      if (!ParseCount(value, options.retryWait)) return "not a number of seconds: " + value;
+    } else if (arg == "--dial-wait") {
+      if (!ParseCount(value, options.dialWait) || options.dialWait < 1) return "not a number of seconds: " + value;
+    } else if (arg == "--init") {
+      options.init = value;
+    } else {
+      return "unknown option " + arg;
+    }
+  }
+  if (positional.size() != 2) return "give the number to dial and the fax file";
+  options.number = positional[0];
+  options.file = std::filesystem::absolute(positional[1]).string();
+  return options.line.Check();
+}
+
 struct ReceiveOptions {
   LineOptions line;
   std::string dir = ".";
@@ -166,6 +223,78 @@ std::string ParseReceiveOptions(const Args& args, ReceiveOptions& options) {
 }
 
 }  // namespace
+
+int SendCommand(const Args& args) {
+  SendOptions options;
+  if (const std::string problem = ParseSendOptions(args, options); !problem.empty()) {
+    return UsageError(problem + "\n" + kSendUsage);
+  }
+  if (!options.line.home.empty()) InitProgramFolder(options.line.home);
+
+  HeadlessUiThread ui;
+  UiThread::Install(&ui);
+  TQaComPort port;
+  TQaSendFax fax;
+  TQaFaxLog history;
+  fax.SetComPort(&port);
+  SetUpPort(port, options.line);
+  fax.SetFaxClass(options.line.faxClass == TFaxClass::fcDetect ? TFaxClass::fcUnknown : options.line.faxClass);
+  fax.SetStationID(options.line.station);
+  fax.SetDesiredBPS(options.bps);
+  fax.SetHeaderLine(options.header);
+  fax.SetDialAttempts(options.attempts);
+  fax.SetDialRetryWait(options.retryWait);
+  fax.SetDialWait(options.dialWait);
+  fax.SetModemInit(options.init);
+  fax.SetPhoneNumber(options.number);
+  fax.SetFaxFile(options.file);
+  fax.SetCoverFile(options.cover);
+  if (!options.line.history.empty()) {
+    history.SetFaxHistoryName(options.line.history);
+    fax.SetFaxLog(&history);
+  }
+
+  bool finished = false;
+  int result = 0;
+  fax.OnFaxStatus = [](TQaAbstractFax& f, bool, bool) { std::cout << StatusLine(f) << std::endl; };
+  fax.OnFaxError = [&](TQaAbstractFax&, int code) {
+    // A resolution change is reported and the call goes on.
+    if (code != ecFaxMixedResolution) result = code;
+  };
+  fax.OnFaxFinish = [&](TQaAbstractFax&, int code) {
+    if (code != 0) result = code;
+    finished = true;
+  };
+
+  std::signal(SIGINT, OnInterrupt);
+  std::signal(SIGTERM, OnInterrupt);
+  std::string message;
+  if (!OpenComPortChecked(port, message)) {
+    std::cerr << "tvfax: " << port.DeviceName() << ": " << ForTerminal(message) << "\n";
+    UiThread::Install(nullptr);
+    return 1;
+  }
+  try {
+    if (const int rc = fax.BeginSending(); rc != 0) {
+      result = rc;
+      finished = true;
+    }
+    PumpUntil(ui, fax, finished);
+    port.SetOpen(false);  // writes the trace and the log
+  } catch (const std::exception& error) {
+    std::cout << "Failed: " << ForTerminal(error.what()) << std::endl;
+    UiThread::Install(nullptr);
+    return 1;
+  }
+  ui.ProcessPendingMessages();
+  UiThread::Install(nullptr);
+  if (result != 0) {
+    std::cout << "Failed: " << ForTerminal(FailureText(result)) << std::endl;
+    return 1;
+  }
+  std::cout << "Sent" << std::endl;
+  return 0;
+}
 
 int ReceiveCommand(const Args& args) {
   ReceiveOptions options;

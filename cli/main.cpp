@@ -24,6 +24,11 @@ constexpr Command kCommands[] = {
      RenderCommand},
     {"append", "DEST.apf SRC.apf", "append the pages of one fax file to another", AppendCommand},
     {"rerender", "SRC.apf DEST.apf", "re-render a fax page by page at fine resolution", RerenderCommand},
+    {"send",
+     "(--device PATH | --home DIR --com N) [--class auto|1|2|2.0] [--bps N] [--station ID] [--header TEXT] "
+     "[--cover FILE] [--attempts N] [--retry-wait S] [--dial-wait S] [--init STRING] [--trace FILE] [--log FILE] "
+     "[--history FILE] NUMBER FILE.apf",
+     "send a fax file (exit 0 only when it was sent)", SendCommand},
     {"receive",
      "(--device PATH | --home DIR --com N) [--class auto|1|2|2.0] [--dir DIR] [--rings N] [--station ID] [--one] "
      "[--trace FILE] [--log FILE] [--history FILE]",

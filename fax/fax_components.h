@@ -122,8 +122,8 @@ class TQaAbstractFax : public FaxSessionTarget {
   void SetStatusDisplay(TQaAbstractFaxStatus* display);
   TQaFaxLog* FaxLog() const { return faxLog_; }
   void SetFaxLog(TQaFaxLog* log);
-  const std::string& FaxFile() const { return session_.common.faxFile; }
-  void SetFaxFile(const std::string& value) { session_.common.faxFile = value.substr(0, 255); }
+  virtual const std::string& FaxFile() const { return session_.common.faxFile; }
+  virtual void SetFaxFile(const std::string& value) { session_.common.faxFile = value.substr(0, 255); }
   bool AbortNoConnect() const { return Option(foAbortNoConnect); }
   void SetAbortNoConnect(bool on) { SetOption(foAbortNoConnect, on); }
   bool ExitOnError() const { return Option(foExitOnError); }
@@ -224,6 +224,10 @@ class TQaSendFax : public TQaAbstractFax {
   void SetBufferMinimum(int value) { session_.sender.bufferMinimum = value; }
   const std::string& HeaderLine() const { return session_.common.headerLine; }
   void SetHeaderLine(const std::string& value) { session_.common.headerLine = value; }
+  // The fax a start sends when no OnFaxNext handler names one; the session
+  // takes it over when the fax is asked for.
+  const std::string& FaxFile() const override { return faxFile_; }
+  void SetFaxFile(const std::string& value) override { faxFile_ = value.substr(0, 255); }
   const std::string& CoverFile() const { return coverFile_; }
   void SetCoverFile(const std::string& value) { coverFile_ = value.substr(0, 255); }
   const std::string& PhoneNumber() const { return phoneNumber_; }
@@ -254,6 +258,7 @@ class TQaSendFax : public TQaAbstractFax {
 
  private:
   std::string phoneNumber_;
+  std::string faxFile_;
   std::string coverFile_;
   bool singleFaxGiven_ = false;
   TFaxSenderMachine machine_{session_};
