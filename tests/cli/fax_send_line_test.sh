@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# tvfax send through the native serial layer against an independent T.30
+# far end: the virtual fax line answers and stores the pages in a TIFF file.
+# Sent at 9600 and 14400 bit/s, every page must arrive pixel for pixel below
+# the header line, and our station ID must reach the far end.
+#   fax_send_line_test.sh TVFAX VIRTUAL_FAX_LINE
+set -euo pipefail
+tvfax=$1
+line=$2
+work=$(mktemp -d)
+line_pid=
+cleanup() {
+  if [ -n "$line_pid" ]; then kill "$line_pid" 2>/dev/null || true; wait "$line_pid" 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+cd "$work"
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+height() { pnmfile "$1" | sed -E 's/.* by ([0-9]+).*/\1/'; }
+
+# Two standard pages and a fine one.
+printf 'A letter through the virtual line\nSecond line of the first page\n\fPage two\n' > letter.txt
+"$tvfax" convert letter.txt letter.apf > /dev/null
+printf 'A fine page\n' > fine.txt
+"$tvfax" convert --fine fine.txt fine.apf > /dev/null
+"$tvfax" append letter.apf fine.apf > /dev/null
+
+send_at() { # send_at BPS
+  local bps=$1
+  rm -f received.tif page_*
+  "$line" --link "$work/modem" --answer received.tif --ident "FAR END 9" --timeout 100 > line.out 2> line.err &
+  line_pid=$!
+  for _ in $(seq 50); do
+    grep -q '^ready' line.out 2>/dev/null && break
+    sleep 0.1
+  done
+  grep -q '^ready' line.out || fail "the virtual line did not come up: $(cat line.err)"
+
+  timeout 100 "$tvfax" send --device "$work/modem" --class 1 --bps "$bps" --station "TESS TX" \
+    --header 'TEST $P/$N' 5551234 letter.apf > send.out || fail "tvfax send at $bps failed: $(tail -3 send.out)"
+  [ "$(tail -n 1 send.out)" = "Sent" ] || fail "last line: $(tail -n 1 send.out)"
+  grep -q "^Sending page data, page 3, .*, rate $bps\$" send.out || fail "no status line for page 3 at $bps"
+  wait "$line_pid" || true
+  line_pid=
+  grep -q "^result 0 pages 3 rate $bps remote \"TESS TX *\" " line.out || fail "far end at $bps: $(cat line.out)"
+
+  tiffsplit received.tif page_
+  local n=0
+  for tif in page_*.tif; do
+    n=$((n + 1))
+    tifftopnm "$tif" > "received$n.pbm" 2> /dev/null
+    "$tvfax" render --no-autoscale letter.apf "$n" "source$n.pbm" > /dev/null
+    local header=$(( $(height "received$n.pbm") - $(height "source$n.pbm") ))
+    [ "$header" -gt 0 ] || fail "page $n has no header line"
+    pamcut -top "$header" "received$n.pbm" | pnmtopnm -plain > body.txt
+    pnmtopnm -plain "source$n.pbm" > source.txt
+    cmp -s body.txt source.txt || fail "page $n at $bps differs below the header line"
+  done
+  [ "$n" -eq 3 ] || fail "$n pages arrived at $bps"
+}
+
+send_at 9600
+send_at 14400
+echo "sent 3 pages at 9600 and 14400 pixel for pixel below the header"
