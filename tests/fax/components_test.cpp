@@ -2,13 +2,18 @@
 // and the fax history file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 
 #include "comm/error_codes.h"
 #include "comm/errors.h"
 #include "comm/qa_exceptions.h"
+#include "comm/sim_modem.h"
 #include "fax/fax_components.h"
+#include "image/apf_file.h"
 #include "platform/ui_thread.h"
+#include "tests/fax/scripted_modem.h"
 #include "tests/support/temp_dir.h"
 
 namespace tv {
@@ -174,6 +179,147 @@ TEST(FaxComponents, HistoryFileIsAppendedOnlyWhenNamedAndAFailureRaises) {
   Deliver(fax, FaxMsgLog, static_cast<int>(TFaxLogCode::lfaxReceiveOk));
   TQaAbstractFax::SetExceptionHandler(nullptr);
   EXPECT_FALSE(reported.empty());
+}
+
+}  // namespace
+}  // namespace tv
+
+namespace tv {
+namespace {
+
+TEST(FaxComponents, SenderWithoutNextFaxHandlerGivesExactlyOneFax) {
+  TQaSendFax fax;
+  EXPECT_EQ(fax.FaxClass(), TFaxClass::fcUnknown);
+  fax.SetPhoneNumber("5551234");
+  fax.SetFaxFile("/data/Letter.apf");
+  fax.SetCoverFile("/data/cover.txt");
+  EXPECT_EQ(Deliver(fax, FaxMsgNextFax, 0), 1);
+  const FaxCommonData& c = fax.Session().common;
+  EXPECT_EQ(c.phoneNumber, "5551234");
+  EXPECT_EQ(c.faxFile, "/data/Letter.apf");  // letter case is part of a path here
+  EXPECT_EQ(c.coverFile, "/data/cover.txt");
+  EXPECT_EQ(Deliver(fax, FaxMsgNextFax, 0), 0);
+  EXPECT_EQ(Deliver(fax, FaxMsgNextFax, 0), 0);
+  EXPECT_EQ(fax.FaxFile(), "/data/Letter.apf");  // the property stays for the next start
+}
+
+TEST(FaxComponents, SenderNextFaxHandlerFillsTheFaxUntilItGivesNoNumber) {
+  TQaSendFax fax;
+  int calls = 0;
+  fax.OnFaxNext = [&](TQaSendFax&, std::string& phone, std::string& file, std::string& cover) {
+    EXPECT_TRUE(phone.empty() && file.empty() && cover.empty());
+    if (++calls <= 2) {
+      phone = "100" + std::to_string(calls);
+      file = "fax" + std::to_string(calls) + ".apf";
+    }
+  };
+  EXPECT_EQ(Deliver(fax, FaxMsgNextFax, 0), 1);
+  EXPECT_EQ(Deliver(fax, FaxMsgNextFax, 0), 1);
+  EXPECT_EQ(fax.Session().common.phoneNumber, "1002");
+  EXPECT_EQ(fax.PhoneNumber(), "1002");
+  EXPECT_EQ(fax.FaxFile(), "fax2.apf");
+  EXPECT_EQ(Deliver(fax, FaxMsgNextFax, 0), 0);
+  EXPECT_EQ(calls, 3);
+}
+
+TEST(FaxComponents, SenderPropertiesRoundTripThroughTicksAndPickTheInitString) {
+  TQaSendFax fax;
+  EXPECT_EQ(fax.DialWait(), 60);
+  EXPECT_EQ(fax.DialRetryWait(), 60);
+  EXPECT_EQ(fax.DialAttempts(), 3);
+  EXPECT_EQ(fax.MaxSendCount(), 50);
+  EXPECT_EQ(fax.BufferMinimum(), 1000);
+  EXPECT_TRUE(fax.SafeMode() && fax.ToneDial() && fax.DetectBusy() && !fax.BlindDial());
+  fax.SetDialWait(60);
+  EXPECT_EQ(fax.Session().modem.dialTimeout, 1092);
+  EXPECT_EQ(fax.DialWait(), 60);
+  for (int seconds : {1, 10, 30, 45, 90, 255}) {
+    fax.SetDialRetryWait(seconds);
+    EXPECT_EQ(fax.DialRetryWait(), seconds);
+  }
+  EXPECT_EQ(fax.Session().modem.defaultInit, "ATE0Q0V1X4S0=0S2=43");
+  fax.SetBlindDial(true);
+  EXPECT_EQ(fax.Session().modem.defaultInit, "ATE0Q0V1X3S0=0S2=43");
+  fax.SetDetectBusy(false);
+  EXPECT_EQ(fax.Session().modem.defaultInit, "ATE0Q0V1X1S0=0S2=43");
+  fax.SetBlindDial(false);
+  EXPECT_EQ(fax.Session().modem.defaultInit, "ATE0Q0V1X2S0=0S2=43");
+  EXPECT_EQ(fax.DialAttempt(), 1);
+}
+
+TEST(FaxComponents, SenderHistoryEntriesAreExactlyAsTheLogCodesSay) {
+  TQaSendFax fax;
+  FaxCommonData& c = fax.Session().common;
+  c.faxFile = "/send/FAX1.APF";
+  c.phoneNumber = "5551234";
+  c.remoteId = "FAR END";
+  c.lastError = ecFaxBusy;
+  fax.Session().modem.hangupCode = 12;
+  const std::string now = "12/07/2026 10:15:00";
+  EXPECT_EQ(TQaFaxLog::LogEntry(fax, TFaxLogCode::lfaxTransmitStart, now),
+            "Transmit /send/FAX1.APF to 5551234 started at 12/07/2026 10:15:00\r\n");
+  EXPECT_EQ(TQaFaxLog::LogEntry(fax, TFaxLogCode::lfaxTransmitOk, now),
+            "Transmit to FAR END finished OK at 12/07/2026 10:15:00 12\r\n\r\n");
+  EXPECT_EQ(TQaFaxLog::LogEntry(fax, TFaxLogCode::lfaxTransmitFail, now),
+            "Transmit failed at 12/07/2026 10:15:00\r\n  (Called fax number was busy) 12\r\n\r\n");
+  EXPECT_EQ(TQaFaxLog::LogEntry(fax, TFaxLogCode::lfaxReceiveOk, now), "");
+}
+
+}  // namespace
+}  // namespace tv
+
+namespace tv {
+namespace {
+
+TEST(FaxComponents, SenderWithoutNextFaxHandlerStopsAfterOneFailedFax) {
+  HeadlessUiThread ui;
+  UiThread::Install(&ui);
+  SetOtherDeviceLayerProvider([] { return SimDeviceLayer(); });
+  test::TempDir dir;
+  {
+    ApfWriter writer;
+    const std::uint8_t eol[] = {0x00, 0x80, 0xB2, 0x59, 0x01};
+    ASSERT_EQ(writer.Create(dir.File("one.apf")), 0);
+    ASSERT_EQ(writer.BeginPage(false, false), 0);
+    ASSERT_EQ(writer.WriteLine(eol, sizeof eol), 0);
+    ASSERT_EQ(writer.EndPage(), 0);
+    ASSERT_EQ(writer.Close("ME"), 0);
+  }
+  test::ScriptedModem modem("send-one-busy");
+  for (const char* command : {"ATE0", "AT+FCLASS=2", "AT+FLID=", "AT+FDIS=", "ATH"}) modem.Answer(command, "\r\nOK\r\n");
+  modem.Answer("ATD", "\r\nBUSY\r\n");
+  TQaComPort port;
+  port.SetDeviceLayer(dlOther);
+  port.SetComNumber(1);
+  port.SetDevicePath(modem.Name());
+  {
+    TQaSendFax fax;
+    fax.SetComPort(&port);
+    fax.SetFaxClass(TFaxClass::fcClass2);
+    fax.SetDialAttempts(1);
+    fax.SetPhoneNumber("5551234");
+    fax.SetFaxFile(dir.File("one.apf"));
+    std::vector<TFaxLogCode> logs;
+    bool finished = false;
+    int finishCode = 0;
+    fax.OnFaxLog = [&](TQaAbstractFax&, TFaxLogCode code) { logs.push_back(code); };
+    fax.OnFaxFinish = [&](TQaAbstractFax&, int code) {
+      finishCode = code;
+      finished = true;
+    };
+    ASSERT_EQ(fax.BeginSending(), 0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!finished && std::chrono::steady_clock::now() < deadline) ui.WaitForMessages(20);
+    ASSERT_TRUE(finished);
+    EXPECT_EQ(finishCode, ecFaxBusy);
+    EXPECT_EQ(logs, (std::vector{TFaxLogCode::lfaxTransmitStart, TFaxLogCode::lfaxTransmitFail}));
+    const auto commands = modem.Commands();
+    EXPECT_EQ(std::count_if(commands.begin(), commands.end(), [](const std::string& c) { return c.rfind("ATD", 0) == 0; }),
+              1);
+  }
+  port.SetOpen(false);
+  SetOtherDeviceLayerProvider(nullptr);
+  UiThread::Install(nullptr);
 }
 
 }  // namespace
