@@ -696,7 +696,7 @@ void TFaxSenderMachine::StartFax() {
     }
     c.filePages = header.pageCount;
   } else if (c.coverFile.empty()) {
-    EndCall(-6010);  // no file name: nothing to send
+    EndCall(ecNoFileName);  // nothing to send
     return;
   }
   if (c.options & foSoftwareFlow) SwFlowOff(c.port);
