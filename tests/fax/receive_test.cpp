@@ -394,3 +394,58 @@ TEST_F(Receiving, Class2HangupReportInMidSessionFailsAndKeepsNothingEmpty) {
 
 }  // namespace
 }  // namespace tv
+
+namespace tv {
+namespace {
+
+TEST_F(Receiving, AnswersOnTheRingAskedForAndNoCarrierBetweenRingsOnlyShowsStatus) {
+  test::ScriptedModem modem("rx-rings");
+  Class2SetUp(modem, "2");
+  modem.Answer("ATA", "\r\n+FCON\r\n+FTSI: \"R3\"\r\n+FDCS: 0,3,0,2,0,0,0,0\r\n" + kOk);
+  modem.Answer("\x12", DleDoubled(PageBytes(1)) + kDataEnd + "\r\n+FPTS:1\r\n+FET:2\r\n" + kOk);
+  auto fdr = std::make_shared<int>(0);
+  modem.Answer("AT+FDR", [fdr](const std::string&) { return ++*fdr == 1 ? kConnect : "\r\n+FHNG:0\r\n" + kOk; });
+  std::vector<int> statuses;
+  fax_->OnFaxStatus = [&](TQaAbstractFax& f, bool, bool) { statuses.push_back(f.Status()); };
+  fax_->SetAnswerOnRing(3);
+  Start(modem, TFaxClass::fcClass2);
+  // The set-up answer brought the first RING; two more follow, a NO CARRIER between them.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+  while (std::chrono::steady_clock::now() < until) ui_.WaitForMessages(20);
+  EXPECT_EQ(fax_->Session().state, 8);  // still waiting: one ring so far
+  modem.Modem().Receive("\r\nNO CARRIER\r\n");
+  const auto until2 = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+  while (std::chrono::steady_clock::now() < until2) ui_.WaitForMessages(20);
+  EXPECT_NE(std::find(statuses.begin(), statuses.end(), fsNoConnect), statuses.end());
+  modem.Modem().Receive("\r\nRING\r\n");
+  const auto until3 = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+  while (std::chrono::steady_clock::now() < until3) ui_.WaitForMessages(20);
+  EXPECT_EQ(fax_->Session().state, 8);
+  modem.Modem().Receive("\r\nRING\r\n");
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, 0);
+  const auto commands = modem.Commands();
+  EXPECT_EQ(std::count(commands.begin(), commands.end(), "ATA"), 1);
+}
+
+TEST_F(Receiving, AbortWhileWaitingForCallsEndsTheSessionAsUserAbort) {
+  test::ScriptedModem modem("rx-abort");
+  modem.Answer("ATE0", kOk);
+  modem.Answer("AT+FRM=?", "\r\n24,48\r\n" + kOk);
+  modem.Answer("AT+FCLASS=1", kOk);
+  std::vector<bool> lasts;
+  fax_->OnFaxStatus = [&](TQaAbstractFax&, bool, bool last) { lasts.push_back(last); };
+  Start(modem, TFaxClass::fcClass1);
+  fax_->SetExitOnError(false);  // only the abort ends this session
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+  while (std::chrono::steady_clock::now() < until) ui_.WaitForMessages(20);
+  fax_->AbortFax();
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, ecCancelRequested);
+  EXPECT_EQ(fax_->Status(), fsUserAbort);
+  ASSERT_FALSE(lasts.empty());
+  EXPECT_TRUE(lasts.back());  // the display gets its last report
+}
+
+}  // namespace
+}  // namespace tv
