@@ -267,7 +267,7 @@ TFaxReceiverMachine::Collected TFaxReceiverMachine::Collect(std::string& line) {
       line = std::move(text);
       return Collected::kLine;
     }
-    if (!inFrame && b < 32 && !(buffer.empty() && b == kFrameAddress)) continue;
+    if (!inFrame && b < 32) continue;
     buffer += static_cast<char>(b);
     if (buffer.size() > static_cast<std::size_t>(kResponseLineMax)) {
       buffer.erase(0, buffer.size() - kResponseLineMax);
@@ -778,7 +778,12 @@ int TFaxReceiverMachine::OpenNewFile() {
 int TFaxReceiverMachine::StartPage() {
   FaxCommonData& c = session_.common;
   if (pageState_ == kNewFile || !fileOpen_) {
-    if (fileOpen_) CloseFile();
+    // A new document of the same call (EOM): the last one is complete and
+    // is reported as received before the next file starts.
+    if (fileOpen_) {
+      CloseFile();
+      ReportFaxLog(session_, TFaxLogCode::lfaxReceiveOk);
+    }
     if (const int rc = OpenNewFile(); rc != 0) return rc;
     ReportFaxLog(session_, TFaxLogCode::lfaxReceiveStart);
     c.currentPage = 0;

@@ -449,3 +449,38 @@ TEST_F(Receiving, AbortWhileWaitingForCallsEndsTheSessionAsUserAbort) {
 
 }  // namespace
 }  // namespace tv
+
+namespace tv {
+namespace {
+
+TEST_F(Receiving, Class2NewDocumentInTheSameCallGoesIntoItsOwnFile) {
+  test::ScriptedModem modem("rx-class2-eom");
+  Class2SetUp(modem, "2");
+  modem.Answer("ATA", "\r\n+FCON\r\n+FTSI: \"TWO DOCS\"\r\n+FDCS: 0,3,0,2,0,0,0,0\r\n" + kOk);
+  auto dc2 = std::make_shared<int>(0);
+  modem.Answer("\x12", [dc2](const std::string&) {
+    const int n = ++*dc2;
+    return DleDoubled(PageBytes(n)) + kDataEnd + "\r\n+FPTS:1\r\n+FET:" + (n == 1 ? "1" : "2") + "\r\n" + kOk;
+  });
+  auto fdr = std::make_shared<int>(0);
+  modem.Answer("AT+FDR", [fdr](const std::string&) { return ++*fdr <= 2 ? kConnect : "\r\n+FHNG:0\r\n" + kOk; });
+  std::vector<std::string> files;
+  fax_->OnFaxLog = [&](TQaAbstractFax& f, TFaxLogCode code) {
+    logs_.push_back(code);
+    if (code == TFaxLogCode::lfaxReceiveOk) files.push_back(f.FaxFile());
+  };
+  Start(modem, TFaxClass::fcClass2);
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, 0);
+  EXPECT_EQ(logs_, (std::vector{TFaxLogCode::lfaxReceiveStart, TFaxLogCode::lfaxReceiveOk,
+                                TFaxLogCode::lfaxReceiveStart, TFaxLogCode::lfaxReceiveOk}));
+  ASSERT_EQ(files, (std::vector<std::string>{dir_.Path() + "FAX0001.APF", dir_.Path() + "FAX0002.APF"}));
+  for (int doc = 0; doc < 2; ++doc) {
+    const StoredFax stored = ReadFax(files[static_cast<std::size_t>(doc)]);
+    ASSERT_EQ(stored.header.pageCount, 1);
+    EXPECT_TRUE(stored.pages[0] == Reversed(PageBytes(doc + 1)));
+  }
+}
+
+}  // namespace
+}  // namespace tv
