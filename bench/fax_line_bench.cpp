@@ -26,12 +26,22 @@ namespace {
 constexpr int kBps = 14400;
 constexpr int kStepSamples = 160;  // 20 ms at 8000 samples a second
 
-std::string WorkDir() {
-  static const std::string dir = [] {
+// A scratch folder for the run, removed at exit.
+struct ScratchDir {
+  ScratchDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "tv-fax-bench-XXXXXX").string();
-    return std::string(mkdtemp(pattern.data()));
-  }();
-  return dir;
+    path = mkdtemp(pattern.data());
+  }
+  ~ScratchDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+  }
+  std::string path;
+};
+
+const std::string& WorkDir() {
+  static const ScratchDir dir;
+  return dir.path;
 }
 
 std::string Path(const std::string& name) { return WorkDir() + "/" + name; }
