@@ -272,7 +272,7 @@ int SendCommand(const Args& args) {
   std::signal(SIGTERM, OnInterrupt);
   std::string message;
   if (!OpenComPortChecked(port, message)) {
-    std::cerr << "tvfax: " << port.DeviceName() << ": " << ForTerminal(message) << "\n";
+    std::cout << "Failed: " << port.DeviceName() << ": " << ForTerminal(message) << std::endl;
     UiThread::Install(nullptr);
     return 1;
   }

@@ -16,6 +16,9 @@ enum : int {
   kSetUp = 1,
   kClass1Ready = 2,
   kClass2Ready = 3,
+  kCapabilitiesSent = 4,  // Class 2.0: AT+FLO=2 follows
+  kFlowControlSent = 5,  // Class 2.0: AT+FNR follows
+  kLastSetUpSent = 7,
   kWaitForRing = 8,
   kAnswer = 9,
   kSendCsi = 10,
@@ -126,13 +129,11 @@ void TFaxReceiverMachine::Step(Event event) {
       return;
     }
     if (got == Collected::kNothing || !PreviewLine(line)) return;
-    if (s <= 7) {
+    if (s <= kLastSetUpSent) {
       StepSetUp(line);
     } else if (s == kWaitForRing) {
       StepWaitForRing(line);
-    } else if (s >= kClass2Connect && s <= kClass2PageConnect) {
-      StepClass2(line);
-    } else if (s == kClass2PageEnd || s == kClass2HangUp) {
+    } else if ((s >= kClass2Connect && s <= kClass2PageConnect) || s == kClass2PageEnd || s == kClass2HangUp) {
       StepClass2(line);
     } else {
       StepClass1(line);
@@ -266,7 +267,7 @@ TFaxReceiverMachine::Collected TFaxReceiverMachine::Collect(std::string& line) {
       line = std::move(text);
       return Collected::kLine;
     }
-    if (!inFrame && b < 32 && !(buffer.empty() && b == kFrameAddress)) continue;
+    if (!inFrame && b < 32) continue;
     buffer += static_cast<char>(b);
     if (buffer.size() > static_cast<std::size_t>(kResponseLineMax)) {
       buffer.erase(0, buffer.size() - kResponseLineMax);
@@ -351,7 +352,7 @@ void TFaxReceiverMachine::StepSetUp(const std::string& line) {
   const int port = session_.common.port;
   switch (State()) {
     case kClass1Ready:
-    case 7:
+    case kLastSetUpSent:
       if (State() == kClass1Ready) UseNormalBaud(session_, true);
       SetTimerTrigger(port, session_.common.replyTimer, 0, false);
       SetFaxStatus(session_, fsWaitingForCall);
@@ -361,15 +362,15 @@ void TFaxReceiverMachine::StepSetUp(const std::string& line) {
       UseNormalBaud(session_, true);
       SendModemCommand(session_, "AT+F" + m.commands.capabilities + "=1," +
                                      Class2BitRateCode(m.params.desiredBps) + ",0,2,0," + m.ecmChar + ",0,0");
-      Goto(session_.common.faxClass == TFaxClass::fcClass2_0 ? 4 : 7);
+      Goto(session_.common.faxClass == TFaxClass::fcClass2_0 ? kCapabilitiesSent : kLastSetUpSent);
       return;
-    case 4:
+    case kCapabilitiesSent:
       SendModemCommand(session_, "AT+FLO=2");
-      Goto(5);
+      Goto(kFlowControlSent);
       return;
-    case 5:
+    case kFlowControlSent:
       SendModemCommand(session_, "AT+FNR=1,1,1,0");
-      Goto(7);
+      Goto(kLastSetUpSent);
       return;
     default:
       return;
@@ -777,7 +778,12 @@ int TFaxReceiverMachine::OpenNewFile() {
 int TFaxReceiverMachine::StartPage() {
   FaxCommonData& c = session_.common;
   if (pageState_ == kNewFile || !fileOpen_) {
-    if (fileOpen_) CloseFile();
+    // A new document of the same call (EOM): the last one is complete and
+    // is reported as received before the next file starts.
+    if (fileOpen_) {
+      CloseFile();
+      ReportFaxLog(session_, TFaxLogCode::lfaxReceiveOk);
+    }
     if (const int rc = OpenNewFile(); rc != 0) return rc;
     ReportFaxLog(session_, TFaxLogCode::lfaxReceiveStart);
     c.currentPage = 0;

@@ -516,8 +516,8 @@ void TFaxSenderMachine::Step(Event event, const std::string& line) {
       break;
     case 45:
       ReportFaxStatus(s_, false, true);
+      s_.state = 47;  // finished before the finish message can reach the component
       FinishFaxSession(s_);
-      s_.state = 47;
       break;
     case 46:
       FailedCall();
@@ -1054,8 +1054,8 @@ void TFaxSenderMachine::FailedCall() {
   if (userAbort_ || (c.options & (foExitOnError | foAbortNoConnect))) {
     SetFaxStatus(s_, fsUserAbort);
     ReportFaxStatus(s_, false, true);
-    FinishFaxSession(s_);
     s_.state = 47;
+    FinishFaxSession(s_);
     return;
   }
   s_.state = 1;

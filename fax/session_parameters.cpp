@@ -28,10 +28,12 @@ std::uint8_t RateBits(bool isDIS, int rateIndex) {
       return 0x08;
     case 3:
       return 0x0C;
+    // A DIS says "V.17" (bits 11 to 14 set as 1101, with V.29 and V.27 ter)
+    // for either V.17 rate; the rate bits of a DCS name the one chosen.
     case 5:
-      return isDIS ? 0x14 : 0x10;
+      return isDIS ? 0x2C : 0x10;
     case 6:
-      return isDIS ? 0x24 : 0x20;
+      return isDIS ? 0x2C : 0x20;
     default:
       return isDIS ? 0x0C : 0x04;
   }

@@ -294,34 +294,16 @@ TEST_F(Receiving, Class1GarbageBeforeConnectIsSkippedAndARefusedCallIsLogged) {
   EXPECT_TRUE(std::filesystem::is_empty(dir_.Path()));
 }
 
-TEST_F(Receiving, SetUpFailuresEndTheCallWithTheirCodes) {
-  {
-    test::ScriptedModem modem("rx-setup-error");
-    modem.Answer("ATE0", kOk);
-    modem.Answer("AT+FRM=?", "\r\n24,48\r\n" + kOk);
-    auto count = std::make_shared<int>(0);
-    modem.Answer("AT+FCLASS=1", [count](const std::string&) { return ++*count < 3 ? kOk : "\r\nERROR\r\n"; });
-    Start(modem, TFaxClass::fcClass1);
-    ASSERT_TRUE(RunToFinish());
-    EXPECT_EQ(finishCode_, ecFaxBadModemResult);
-  }
-  finished_ = false;
-  fax_ = std::make_unique<TQaReceiveFax>();
-  fax_->OnFaxFinish = [this](TQaAbstractFax&, int code) {
-    finishCode_ = code;
-    finished_ = true;
-  };
-  port_.SetOpen(false);
-  {
-    test::ScriptedModem modem("rx-setup-silent");
-    modem.Answer("ATE0", kOk);
-    modem.Answer("AT+FRM=?", "\r\n24,48\r\n" + kOk);
-    auto count = std::make_shared<int>(0);
-    modem.Answer("AT+FCLASS=1", [count](const std::string&) { return ++*count < 3 ? kOk : std::string(); });
-    Start(modem, TFaxClass::fcClass1);
-    ASSERT_TRUE(RunToFinish());
-    EXPECT_EQ(finishCode_, ecTimeout);
-  }
+TEST_F(Receiving, SetUpRefusedByTheModemEndsWithBadResponse) {
+  test::ScriptedModem modem("rx-setup-error");
+  modem.Answer("ATE0", kOk);
+  modem.Answer("AT+FRM=?", "\r\n24,48\r\n" + kOk);
+  auto count = std::make_shared<int>(0);
+  modem.Answer("AT+FCLASS=1", [count](const std::string&) { return ++*count < 3 ? kOk : "\r\nERROR\r\n"; });
+  Start(modem, TFaxClass::fcClass1);
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, ecFaxBadModemResult);
+  EXPECT_TRUE(logs_.empty());
 }
 
 // The Class 2 / 2.0 modem part: preparation, set-up, one RING.
@@ -390,6 +372,96 @@ TEST_F(Receiving, Class2HangupReportInMidSessionFailsAndKeepsNothingEmpty) {
   EXPECT_EQ(logs_, (std::vector{TFaxLogCode::lfaxReceiveStart, TFaxLogCode::lfaxReceiveFail}));
   // The call broke off before any page: no empty fax file is left behind.
   EXPECT_FALSE(std::filesystem::exists(fileName_));
+}
+
+}  // namespace
+}  // namespace tv
+
+namespace tv {
+namespace {
+
+TEST_F(Receiving, AnswersOnTheRingAskedForAndNoCarrierBetweenRingsOnlyShowsStatus) {
+  test::ScriptedModem modem("rx-rings");
+  Class2SetUp(modem, "2");
+  modem.Answer("ATA", "\r\n+FCON\r\n+FTSI: \"R3\"\r\n+FDCS: 0,3,0,2,0,0,0,0\r\n" + kOk);
+  modem.Answer("\x12", DleDoubled(PageBytes(1)) + kDataEnd + "\r\n+FPTS:1\r\n+FET:2\r\n" + kOk);
+  auto fdr = std::make_shared<int>(0);
+  modem.Answer("AT+FDR", [fdr](const std::string&) { return ++*fdr == 1 ? kConnect : "\r\n+FHNG:0\r\n" + kOk; });
+  std::vector<int> statuses;
+  fax_->OnFaxStatus = [&](TQaAbstractFax& f, bool, bool) { statuses.push_back(f.Status()); };
+  fax_->SetAnswerOnRing(3);
+  Start(modem, TFaxClass::fcClass2);
+  // The set-up answer brought the first RING; two more follow, a NO CARRIER between them.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+  while (std::chrono::steady_clock::now() < until) ui_.WaitForMessages(20);
+  EXPECT_EQ(fax_->Session().state, 8);  // still waiting: one ring so far
+  modem.Modem().Receive("\r\nNO CARRIER\r\n");
+  const auto until2 = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+  while (std::chrono::steady_clock::now() < until2) ui_.WaitForMessages(20);
+  EXPECT_NE(std::find(statuses.begin(), statuses.end(), fsNoConnect), statuses.end());
+  modem.Modem().Receive("\r\nRING\r\n");
+  const auto until3 = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+  while (std::chrono::steady_clock::now() < until3) ui_.WaitForMessages(20);
+  EXPECT_EQ(fax_->Session().state, 8);
+  modem.Modem().Receive("\r\nRING\r\n");
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, 0);
+  const auto commands = modem.Commands();
+  EXPECT_EQ(std::count(commands.begin(), commands.end(), "ATA"), 1);
+}
+
+TEST_F(Receiving, AbortWhileWaitingForCallsEndsTheSessionAsUserAbort) {
+  test::ScriptedModem modem("rx-abort");
+  modem.Answer("ATE0", kOk);
+  modem.Answer("AT+FRM=?", "\r\n24,48\r\n" + kOk);
+  modem.Answer("AT+FCLASS=1", kOk);
+  std::vector<bool> lasts;
+  fax_->OnFaxStatus = [&](TQaAbstractFax&, bool, bool last) { lasts.push_back(last); };
+  Start(modem, TFaxClass::fcClass1);
+  fax_->SetExitOnError(false);  // only the abort ends this session
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+  while (std::chrono::steady_clock::now() < until) ui_.WaitForMessages(20);
+  fax_->AbortFax();
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, ecCancelRequested);
+  EXPECT_EQ(fax_->Status(), fsUserAbort);
+  ASSERT_FALSE(lasts.empty());
+  EXPECT_TRUE(lasts.back());  // the display gets its last report
+}
+
+}  // namespace
+}  // namespace tv
+
+namespace tv {
+namespace {
+
+TEST_F(Receiving, Class2NewDocumentInTheSameCallGoesIntoItsOwnFile) {
+  test::ScriptedModem modem("rx-class2-eom");
+  Class2SetUp(modem, "2");
+  modem.Answer("ATA", "\r\n+FCON\r\n+FTSI: \"TWO DOCS\"\r\n+FDCS: 0,3,0,2,0,0,0,0\r\n" + kOk);
+  auto dc2 = std::make_shared<int>(0);
+  modem.Answer("\x12", [dc2](const std::string&) {
+    const int n = ++*dc2;
+    return DleDoubled(PageBytes(n)) + kDataEnd + "\r\n+FPTS:1\r\n+FET:" + (n == 1 ? "1" : "2") + "\r\n" + kOk;
+  });
+  auto fdr = std::make_shared<int>(0);
+  modem.Answer("AT+FDR", [fdr](const std::string&) { return ++*fdr <= 2 ? kConnect : "\r\n+FHNG:0\r\n" + kOk; });
+  std::vector<std::string> files;
+  fax_->OnFaxLog = [&](TQaAbstractFax& f, TFaxLogCode code) {
+    logs_.push_back(code);
+    if (code == TFaxLogCode::lfaxReceiveOk) files.push_back(f.FaxFile());
+  };
+  Start(modem, TFaxClass::fcClass2);
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, 0);
+  EXPECT_EQ(logs_, (std::vector{TFaxLogCode::lfaxReceiveStart, TFaxLogCode::lfaxReceiveOk,
+                                TFaxLogCode::lfaxReceiveStart, TFaxLogCode::lfaxReceiveOk}));
+  ASSERT_EQ(files, (std::vector<std::string>{dir_.Path() + "FAX0001.APF", dir_.Path() + "FAX0002.APF"}));
+  for (int doc = 0; doc < 2; ++doc) {
+    const StoredFax stored = ReadFax(files[static_cast<std::size_t>(doc)]);
+    ASSERT_EQ(stored.header.pageCount, 1);
+    EXPECT_TRUE(stored.pages[0] == Reversed(PageBytes(doc + 1)));
+  }
 }
 
 }  // namespace

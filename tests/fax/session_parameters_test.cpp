@@ -25,8 +25,12 @@ TEST(CapabilityOctets, DisOffersTheReceiveRate) {
   SessionParameters p;
   p.SetRate(4);
   EXPECT_EQ(CapabilityOctets(true, p), (std::array<std::uint8_t, 4>{0x00, 0x4E, 0xF9, 0x00}));
+  // Both V.17 rates are offered as V.17 with V.29 and V.27 ter: a far end
+  // takes no other bit pattern as a V.17 receiver.
   p.SetRate(6);
-  EXPECT_EQ(CapabilityOctets(true, p)[1], 0x66);
+  EXPECT_EQ(CapabilityOctets(true, p)[1], 0x6E);
+  p.SetRate(5);
+  EXPECT_EQ(CapabilityOctets(true, p)[1], 0x6E);
   p.SetRate(1);
   EXPECT_EQ(CapabilityOctets(true, p)[1], 0x42);
 }

@@ -2,9 +2,10 @@
 // simulated modem says, the machine must neither crash nor hang, and must
 // end in its finished state once it is aborted.
 //
-// Input: a class byte (0 Class 1, 1 Class 2, 2 Class 2.0), then the modem's
-// answers, each a length byte and its bytes; every command or frame the
-// program writes is answered with the next one.
+// Input: a selector byte (its value mod 3: Class 1, 2 or 2.0; bit 2: the
+// sender instead of the receiver), then the modem's answers, each a length
+// byte and its bytes; every command or frame the program writes is answered
+// with the next one.
 #include <unistd.h>
 
 #include <chrono>
@@ -18,26 +19,63 @@
 #include "comm/dispatcher.h"
 #include "comm/sim_modem.h"
 #include "fax/fax_receiver.h"
+#include "fax/fax_sender.h"
 #include "fax/fax_session.h"
+#include "image/apf_file.h"
 #include "platform/ui_thread.h"
 
 namespace {
 
-// Answers the machine's questions as a component would: accept every call,
-// receive into one scratch file.
+// Answers the machine's questions as a component would: accept every call
+// and receive into one scratch file; send one small fax.
 class Component : public tv::FaxSessionTarget {
  public:
-  explicit Component(std::string file) : file_(std::move(file)) {}
+  Component(std::string receiveFile, std::string sendFile)
+      : receiveFile_(std::move(receiveFile)), sendFile_(std::move(sendFile)) {}
   int FaxMessage(tv::FaxMessage message, int, tv::FaxSession& session) override {
-    if (message == tv::FaxMsgName) session.common.faxFile = file_;
-    if (message == tv::FaxMsgFinish) finished = true;
-    return message == tv::FaxMsgAccept ? 1 : 0;
+    switch (message) {
+      case tv::FaxMsgName:
+        session.common.faxFile = receiveFile_;
+        return 0;
+      case tv::FaxMsgAccept:
+        return 1;
+      case tv::FaxMsgNextFax:
+        if (faxGiven_) return 0;
+        faxGiven_ = true;
+        session.common.phoneNumber = "1";
+        session.common.faxFile = sendFile_;
+        return 1;
+      case tv::FaxMsgFinish:
+        finished = true;
+        return 0;
+      default:
+        return 0;
+    }
   }
   bool finished = false;
 
  private:
-  std::string file_;
+  std::string receiveFile_;
+  std::string sendFile_;
+  bool faxGiven_ = false;
 };
+
+// A one-page fax for the sender, made once.
+std::string SendFile() {
+  static const std::string file = [] {
+    const std::string name =
+        (std::filesystem::temp_directory_path() / ("fax-fuzz-send-" + std::to_string(getpid()) + ".apf")).string();
+    tv::ApfWriter writer;
+    const std::uint8_t line[] = {0x00, 0x80, 0xB2, 0x59, 0x01};
+    writer.Create(name);
+    writer.BeginPage(false, false);
+    writer.WriteLine(line, sizeof line);
+    writer.EndPage();
+    writer.Close("FUZZ");
+    return name;
+  }();
+  return file;
+}
 
 // Hands out the scripted answers, one per command or frame written.
 class Answers {
@@ -84,6 +122,7 @@ constexpr tv::TFaxClass kClasses[] = {tv::TFaxClass::fcClass1, tv::TFaxClass::fc
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return 0;
   const tv::TFaxClass faxClass = kClasses[data[0] % 3];
+  const bool sending = (data[0] & 4) != 0;
   Answers answers(data + 1, size - 1);
 
   tv::HeadlessUiThread ui;
@@ -96,7 +135,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const std::string file =
       (std::filesystem::temp_directory_path() / ("fax-fuzz-" + std::to_string(getpid()) + ".apf")).string();
-  Component component(file);
+  Component component(file, SendFile());
   auto session = std::make_unique<tv::FaxSession>();
   session->common.port = port;
   session->common.faxClass = faxClass;
@@ -104,10 +143,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   session->common.stationId = "FUZZ";
   session->modem.commands = tv::Class2CommandsFor(faxClass);
   session->target = &component;
-  tv::TFaxReceiverMachine machine(*session);
+  tv::TFaxReceiverMachine receiver(*session);
+  tv::TFaxSenderMachine sender(*session);
   // The preparation's synchronous exchanges are the modem-preparation
   // target's business; the machine starts right away.
-  tv::StartFaxSession(*session, [](tv::FaxSession& s) { s.state = 1; }, machine.Machine());
+  tv::StartFaxSession(*session, [](tv::FaxSession& s) { s.state = 1; },
+                      sending ? sender.Machine() : receiver.Machine());
 
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   bool aborted = false;
@@ -119,7 +160,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     ui.WaitForMessages(20);
   }
-  if (machine.State() != 37) __builtin_trap();
+  const int finishedState = sending ? 47 : 37;
+  if (session->state != finishedState) __builtin_trap();
   tv::PortClose(port);
   tv::InstallDeviceLayer(nullptr);
   tv::UiThread::Install(nullptr);

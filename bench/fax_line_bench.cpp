@@ -1,0 +1,171 @@
+// A fax session's length: the engine sending through the virtual fax line at
+// 14400 bit/s, against two spandsp fax terminals connected directly that
+// exchange the same pages (the TIFF the line's far end stored). The line runs
+// in real time, so the engine's figure is wall-clock time; the direct pair's
+// is the audio time it exchanged (20 ms per step). Compare the two per page
+// count: ratio = engine / direct.
+#include <benchmark/benchmark.h>
+#include <spandsp.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+
+#include "comm/device_layer.h"
+#include "comm/native_layer.h"
+#include "comm/qa_port.h"
+#include "fax/fax_components.h"
+#include "image/fax_converter.h"
+#include "platform/ui_thread.h"
+#include "tests/fax/virtual_line.h"
+
+namespace {
+
+constexpr int kBps = 14400;
+constexpr int kStepSamples = 160;  // 20 ms at 8000 samples a second
+
+// A scratch folder for the run, removed at exit.
+struct ScratchDir {
+  ScratchDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "tv-fax-bench-XXXXXX").string();
+    path = mkdtemp(pattern.data());
+  }
+  ~ScratchDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+  }
+  std::string path;
+};
+
+const std::string& WorkDir() {
+  static const ScratchDir dir;
+  return dir.path;
+}
+
+std::string Path(const std::string& name) { return WorkDir() + "/" + name; }
+
+// A text fax of the given pages, each a dozen lines of text.
+std::string MakeFax(int pages) {
+  const std::string text = Path("letter" + std::to_string(pages) + ".txt");
+  std::ofstream out(text);
+  for (int line = 1; line <= pages * 12; ++line) {
+    out << "Line " << line << " of the measured fax: the quick brown fox jumps over the lazy dog.\n";
+  }
+  out.close();
+  tv::FaxConverter converter(tv::MakeTextInput(), "TXT");
+  converter.SetLinesPerPage(12);
+  const std::string apf = Path("letter" + std::to_string(pages) + ".apf");
+  converter.Convert(text, apf);
+  return apf;
+}
+
+// The TIFF the far end stored for each page count, for the direct pair.
+std::map<int, std::string>& Received() {
+  static std::map<int, std::string> files;
+  return files;
+}
+
+void BM_EngineThroughVirtualLine(benchmark::State& state) {
+  const int pages = static_cast<int>(state.range(0));
+  const std::string apf = MakeFax(pages);
+  const std::string tif = Path("received" + std::to_string(pages) + ".tif");
+  tv::HeadlessUiThread ui;
+  tv::UiThread::Install(&ui);
+  tv::InstallDeviceLayer(tv::NativeDeviceLayer());
+  for (auto _ : state) {
+    tv::test::VirtualLine line(Path("modem"), {"--answer", tif, "--timeout", "300"});
+    if (!line.WaitReady()) {
+      state.SkipWithError("the virtual line did not start");
+      break;
+    }
+    tv::TQaComPort port;
+    tv::TQaSendFax fax;
+    fax.SetComPort(&port);
+    port.SetComNumber(1);
+    port.SetDevicePath(Path("modem"));
+    fax.SetFaxClass(tv::TFaxClass::fcClass1);
+    fax.SetDesiredBPS(kBps);
+    fax.SetStationID("BENCH");
+    fax.SetHeaderLine("BENCH $P/$N");
+    fax.SetPhoneNumber("1");
+    fax.SetFaxFile(apf);
+    bool finished = false;
+    int code = 0;
+    fax.OnFaxFinish = [&](tv::TQaAbstractFax&, int c) {
+      code = c;
+      finished = true;
+    };
+    const auto start = std::chrono::steady_clock::now();
+    fax.BeginSending();
+    while (!finished) ui.WaitForMessages(20);
+    const auto end = std::chrono::steady_clock::now();
+    port.SetOpen(false);
+    line.Wait();
+    if (code != 0 && code != tv::ecFaxMixedResolution) state.SkipWithError("the fax failed");
+    state.SetIterationTime(std::chrono::duration<double>(end - start).count());
+  }
+  Received()[pages] = tif;
+  tv::InstallDeviceLayer(nullptr);
+  tv::UiThread::Install(nullptr);
+}
+
+struct Terminal {
+  fax_state_t* fax = nullptr;
+  bool done = false;
+};
+
+void PhaseE(t30_state_t*, void* user, int) { static_cast<Terminal*>(user)->done = true; }
+
+Terminal MakeTerminal(bool calling, const std::string& file) {
+  Terminal t;
+  t.fax = fax_init(nullptr, calling);
+  fax_set_transmit_on_idle(t.fax, 1);
+  t30_state_t* t30 = fax_get_t30_state(t.fax);
+  t30_set_supported_modems(t30, T30_SUPPORT_V27TER | T30_SUPPORT_V29 | T30_SUPPORT_V17);
+  t30_set_ecm_capability(t30, 0);
+  if (calling) {
+    t30_set_tx_file(t30, file.c_str(), -1, -1);
+  } else {
+    t30_set_rx_file(t30, file.c_str(), -1);
+  }
+  return t;
+}
+
+void BM_SpandspTerminalsDirect(benchmark::State& state) {
+  const int pages = static_cast<int>(state.range(0));
+  const auto source = Received().find(pages);
+  if (source == Received().end()) {
+    state.SkipWithError("run after the engine's measurement, which makes the pages");
+    return;
+  }
+  for (auto _ : state) {
+    Terminal caller = MakeTerminal(true, source->second);
+    Terminal answerer = MakeTerminal(false, Path("direct.tif"));
+    t30_set_phase_e_handler(fax_get_t30_state(caller.fax), PhaseE, &caller);
+    t30_set_phase_e_handler(fax_get_t30_state(answerer.fax), PhaseE, &answerer);
+    long steps = 0;
+    int16_t toAnswerer[kStepSamples];
+    int16_t toCaller[kStepSamples];
+    while (!(caller.done && answerer.done) && steps < 300 * 50) {
+      const int a = fax_tx(caller.fax, toAnswerer, kStepSamples);
+      std::fill(toAnswerer + a, toAnswerer + kStepSamples, 0);
+      const int b = fax_tx(answerer.fax, toCaller, kStepSamples);
+      std::fill(toCaller + b, toCaller + kStepSamples, 0);
+      fax_rx(answerer.fax, toAnswerer, kStepSamples);
+      fax_rx(caller.fax, toCaller, kStepSamples);
+      ++steps;
+    }
+    fax_free(caller.fax);
+    fax_free(answerer.fax);
+    state.SetIterationTime(static_cast<double>(steps) * kStepSamples / 8000.0);
+  }
+}
+
+BENCHMARK(BM_EngineThroughVirtualLine)->Arg(1)->Arg(10)->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_SpandspTerminalsDirect)->Arg(1)->Arg(10)->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,126 @@
+// The receiver end to end: the virtual fax line's spandsp far end calls and
+// sends a TIFF through the native serial layer at 14400 bit/s; the APF file
+// received must hold the same pages row for row.
+#include <gtest/gtest.h>
+#include <tiffio.h>
+
+#include <chrono>
+#include <fstream>
+
+#include "comm/device_layer.h"
+#include "comm/native_layer.h"
+#include "fax/fax_components.h"
+#include "image/fax_converter.h"
+#include "image/fax_unpacker.h"
+#include "platform/ui_thread.h"
+#include "tests/fax/virtual_line.h"
+#include "tests/support/temp_dir.h"
+
+namespace tv {
+namespace {
+
+using Rows = std::vector<std::vector<std::uint8_t>>;
+
+// The decoded rows of an APF page, packed as in the file's raster: 1 = black,
+// the first pixel in the top bit.
+Rows PageRows(const std::string& file, int page) {
+  Rows rows;
+  FaxUnpacker unpacker;
+  unpacker.SetOptions(0);
+  unpacker.SetLineCallback([&](FaxUnpacker&, int flags, const std::uint8_t* line, int bytes, int) {
+    if (flags == 0) rows.emplace_back(line, line + bytes);
+    return 0;
+  });
+  EXPECT_EQ(unpacker.UnpackPage(file, page), 0);
+  return rows;
+}
+
+// Writes pages of 1728-pixel rows as a standard-resolution fax TIFF.
+void WriteTiff(const std::string& file, const std::vector<Rows>& pages) {
+  TIFF* tif = TIFFOpen(file.c_str(), "w");
+  ASSERT_NE(tif, nullptr);
+  for (const Rows& rows : pages) {
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 1728);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(rows.size()));
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX3);
+    TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+    TIFFSetField(tif, TIFFTAG_XRESOLUTION, 204.0);
+    TIFFSetField(tif, TIFFTAG_YRESOLUTION, 98.0);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, static_cast<std::uint32_t>(rows.size()));
+    TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
+    for (std::size_t y = 0; y < rows.size(); ++y) {
+      std::vector<std::uint8_t> row = rows[y];
+      TIFFWriteScanline(tif, row.data(), static_cast<std::uint32_t>(y), 0);
+    }
+    TIFFWriteDirectory(tif);
+  }
+  TIFFClose(tif);
+}
+
+TEST(ReceiveThroughVirtualLine, CalledFaxArrivesRowForRowAt14400) {
+  HeadlessUiThread ui;
+  UiThread::Install(&ui);
+  InstallDeviceLayer(NativeDeviceLayer());
+  test::TempDir dir;
+
+  // Two standard pages of text, made by the converter and sent as a TIFF.
+  {
+    std::ofstream text(dir.File("letter.txt"));
+    for (int i = 1; i <= 10; ++i) text << "Line " << i << " of the fax the far end sends.\n";
+  }
+  FaxConverter converter(MakeTextInput(), "TXT");
+  converter.SetLinesPerPage(5);
+  ASSERT_EQ(converter.Convert(dir.File("letter.txt"), dir.File("source.apf")), 0);
+  const std::vector<Rows> source = {PageRows(dir.File("source.apf"), 1), PageRows(dir.File("source.apf"), 2)};
+  WriteTiff(dir.File("call.tif"), source);
+
+  test::VirtualLine line(dir.File("modem"), {"--call", dir.File("call.tif"), "--ident", "FAR END 14", "--timeout", "120"});
+  ASSERT_TRUE(line.WaitReady());
+  {
+    TQaComPort port;
+    TQaReceiveFax fax;
+    fax.SetComPort(&port);
+    port.SetComNumber(1);
+    port.SetDevicePath(dir.File("modem"));
+    fax.SetFaxClass(TFaxClass::fcClass1);
+    fax.SetDesiredBPS(14400);
+    fax.SetStationID("TESS RX");
+    fax.SetDestinationDir(dir.Path());
+    fax.SetOneFax(true);
+    fax.SetExitOnError(true);
+    bool finished = false;
+    int finishCode = -1;
+    std::string received;
+    fax.OnFaxLog = [&](TQaAbstractFax& f, TFaxLogCode code) {
+      if (code == TFaxLogCode::lfaxReceiveOk) received = f.FaxFile();
+    };
+    fax.OnFaxFinish = [&](TQaAbstractFax&, int code) {
+      finishCode = code;
+      finished = true;
+    };
+    ASSERT_EQ(fax.BeginReceiving(), 0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(100);
+    while (!finished && std::chrono::steady_clock::now() < deadline) ui.WaitForMessages(50);
+    port.SetOpen(false);
+    ASSERT_TRUE(finished);
+    EXPECT_EQ(finishCode, 0);
+    EXPECT_EQ(fax.BitRate(), 14400);
+    EXPECT_EQ(fax.RemoteID(), "FAR END 14");
+    ASSERT_EQ(received, dir.Path() + "FAX0001.APF");
+
+    TApfFileHeader header;
+    ASSERT_EQ(ApfReadFileHeader(received, header), 0);
+    ASSERT_EQ(header.pageCount, 2);
+    for (int page = 1; page <= 2; ++page) {
+      EXPECT_TRUE(PageRows(received, page) == source[static_cast<std::size_t>(page - 1)]) << "page " << page;
+    }
+  }
+  InstallDeviceLayer(nullptr);
+  UiThread::Install(nullptr);
+}
+
+}  // namespace
+}  // namespace tv
