@@ -262,9 +262,7 @@ int SendCommand(const Args& args) {
     if (code != ecFaxMixedResolution) result = code;
   };
   fax.OnFaxFinish = [&](TQaAbstractFax&, int code) {
-    // The finish carries the last error reported, which may be the
-    // resolution change of a fax that went through all the same.
-    if (code != 0 && code != ecFaxMixedResolution) result = code;
+    if (code != 0) result = code;
     finished = true;
   };
 

@@ -16,11 +16,12 @@ namespace tv {
 namespace {
 
 constexpr std::int32_t kFdtTicks = 546;          // 30 s for the answer to AT+FDT
-constexpr std::int32_t kPageStartTicks = 18;     // wait for XON or the first page data
+constexpr std::int32_t kPageStartTicks = 18;     // Class 2: wait for XON or send after this
 constexpr std::int32_t kPostPageTicks = 54;      // about 3 s for the post-page answer
 constexpr std::int32_t kHangupTicks = 26;
 constexpr int kFramePauseMs = 200;
-constexpr int kPostPagePauseMs = 500;
+// The post-page message follows the end of the page signal after 75 ms of silence.
+constexpr int kPostPagePauseMs = 75;
 constexpr int kMaxPageRetries = 2;
 constexpr int kMaxPostPageTries = 3;
 constexpr int kOutputSpaceBytes = 4096;
@@ -335,8 +336,11 @@ void TFaxSenderMachine::Step(Event event, const std::string& line) {
     case 18:
       handled = IsConnect(line);
       if (handled) {
-        ArmReplyTimer(s_, kPageStartTicks);
-        s_.state = 21;
+        // A Class 1 modem takes page data as soon as it says CONNECT; there is
+        // no XON to wait for, and every second waited is a second of fill.
+        ArmOutputSpace();
+        ArmReplyTimer(s_, m.pageDataTimeout);
+        s_.state = 22;
       }
       break;
     case 19:
@@ -971,7 +975,11 @@ void TFaxSenderMachine::TakePageResolution() {
   wide_ = header.Wide();
   m.pageResolution = fine_ ? '1' : '0';
   if (m.previousResolution != ' ' && m.previousResolution != m.pageResolution) {
-    ReportFaxError(s_, ecFaxMixedResolution);  // reported; the call goes on
+    // Reported only: the call goes on and may still succeed, so the session's
+    // last error stays what it was.
+    const std::int32_t kept = s_.common.lastError;
+    ReportFaxError(s_, ecFaxMixedResolution);
+    s_.common.lastError = kept;
   }
   m.previousResolution = m.pageResolution;
 }

@@ -31,6 +31,7 @@ namespace {
 constexpr int kSampleRate = 8000;
 constexpr int kBlockSamples = 160;  // 20 ms of audio per step
 constexpr int kRingEverySteps = 250;  // a ring every 5 s
+constexpr int kFarEndGraceSteps = 750;  // 15 s for the far end to end a call the program left
 
 struct Options {
   std::string link;            // symbolic link naming the modem device
@@ -106,6 +107,9 @@ class VirtualLine {
       PumpFromProgram();
       RingWhileCalling(step);
       ExchangeAudio();
+      // After the program hangs up the far end hears silence until it ends
+      // the call itself, so its result is known.
+      if (lineDropped_ && (callDone_ || ++stepsSinceHangup_ > kFarEndGraceSteps)) finished_ = true;
       next += std::chrono::milliseconds(kBlockSamples * 1000 / kSampleRate);
       std::this_thread::sleep_until(next);
     }
@@ -173,6 +177,7 @@ class VirtualLine {
     int made = t31_tx(modem_, toFarEnd, kBlockSamples);
     std::fill(toFarEnd + made, toFarEnd + kBlockSamples, 0);
     if (callUp_ && farEnd_) {
+      if (lineDropped_) std::fill(toFarEnd, toFarEnd + kBlockSamples, 0);
       AddNoise(toFarEnd);
       fax_rx(farEnd_, toFarEnd, kBlockSamples);
       made = fax_tx(farEnd_, toModem, kBlockSamples);
@@ -209,10 +214,6 @@ class VirtualLine {
     callUp_ = true;
   }
 
-  void EndCall() {
-    callUp_ = false;
-    callDone_ = true;
-  }
 
   static int AtTx(at_state_t*, void* user, const uint8_t* buf, size_t len) {
     auto* self = static_cast<VirtualLine*>(user);
@@ -244,8 +245,11 @@ class VirtualLine {
         break;
       case AT_MODEM_CONTROL_HANGUP:
       case AT_MODEM_CONTROL_ONHOOK:
-        if (self->callUp_) self->EndCall();
-        if (self->callDone_) self->finished_ = true;
+        if (self->callDone_) {
+          self->finished_ = true;
+        } else if (self->callUp_) {
+          self->lineDropped_ = true;
+        }
         break;
       case AT_MODEM_CONTROL_CTS:
         self->clearToSend_ = num != nullptr;
@@ -285,6 +289,8 @@ class VirtualLine {
   bool callUp_ = false;
   bool callDone_ = false;
   bool finished_ = false;
+  bool lineDropped_ = false;   // the program hung up before the far end ended the call
+  int stepsSinceHangup_ = 0;
   int completion_ = -1;
   int pages_ = 0;
   int bitRate_ = 0;
