@@ -88,6 +88,25 @@ void TMainScreen::FormCreate() {
   actions_->showHints->setChecked(Settings().HintsOn);
   SetHintsEnabled(Settings().HintsOn);
   MakeWorkFolders();
+  SetUpReceiver();
+}
+
+void TMainScreen::SetUpReceiver() {
+  qaComPort1_.SetComNumber(1);
+  qaComPort1_.SetAutoOpen(false);
+  qaReceiveFax1_.SetStationID("QA RcvFax");
+  qaReceiveFax1_.SetFaxFileExt("APF");
+  qaReceiveFax1_.SetConstantStatus(true);
+  qaReceiveFax1_.SetComPort(&qaComPort1_);  // also gives the port its fax defaults
+  qaComPort1_.SetInSize(8192);
+  qaComPort1_.SetOutSize(8192);
+  qaComPort1_.SetHWFlowOptions(hwfUseRTS | hwfRequireCTS);
+  qaComPort1_.SetBufferFull(7372);
+  qaComPort1_.SetBufferResume(819);
+  qaReceiveFax1_.SetDestinationDir(FindNoCase(ProgramFolder(), "receive"));
+  qaReceiveFax1_.SetReceiveNameMode(1);
+  qaComPort1_.SetTraceName(ProgramFolder() + "TVRECV.TRC");
+  qaComPort1_.SetLogName(ProgramFolder() + "TVRECV.LOG");
 }
 
 bool TMainScreen::OpenTables() {

@@ -6,6 +6,8 @@
 #include <QPointer>
 #include <string>
 
+#include "comm/qa_port.h"
+#include "fax/fax_components.h"
 #include "store/txbase.h"
 
 class QAction;
@@ -57,6 +59,7 @@ class TMainScreen : public QMainWindow {
   void BuildPages();
 
   void FormCreate();
+  void SetUpReceiver();
   bool OpenTables();
   void FormActivate();
   void FirstActivation();
@@ -113,6 +116,9 @@ class TMainScreen : public QMainWindow {
   TXbase faxXbase_;
   TXbase recXbase_;
   TXbase phoneXbase_;
+  // The port and receiver of receive mode, set up at start and idle until it begins.
+  TQaComPort qaComPort1_;
+  TQaReceiveFax qaReceiveFax1_;
   TableModel* faxModel_ = nullptr;
   TableModel* recModel_ = nullptr;
   std::string archiveFilter_;

@@ -16,6 +16,7 @@
 #include "app/small_dialogs.h"
 #include "app/table_model.h"
 #include "cover/fax_editor.h"
+#include "image/file_io.h"
 #include "platform/paths.h"
 #include "platform/work_files.h"
 #include "store/fax_tables.h"
@@ -49,8 +50,6 @@ std::string CoverDataPath(const std::string& coverPath) {
   const auto slash = base.rfind('/');
   return FindNoCase(base.substr(0, slash + 1), base.substr(slash + 1) + ".fcd");
 }
-
-bool FileExists(const std::string& path) { return !path.empty() && std::ifstream(path).good(); }
 
 std::string FileName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
