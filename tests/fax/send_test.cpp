@@ -183,5 +183,41 @@ TEST_P(SendThroughVirtualLine, PagesArriveAsTheySource) {
 
 INSTANTIATE_TEST_SUITE_P(Rates, SendThroughVirtualLine, ::testing::Values(9600, 14400));
 
+// On a noisy line the session either gets the page through, stepping the
+// rate down as training fails, or ends with a clean failure; it never hangs.
+TEST_F(SendThroughVirtualLine, NoisyLineRetrainsOrFailsCleanly) {
+  test::TempDir dir;
+  const std::string apf = MakeTextFax(dir, false, 5);
+  test::VirtualLine line(dir.File("modem"),
+                         {"--answer", dir.File("out.tif"), "--noise", "-38", "--timeout", "150"});
+  ASSERT_TRUE(line.WaitReady());
+
+  FaxSession session;
+  OneFaxTarget target("5550100", apf);
+  session.target = &target;
+  session.common.port = PortOpen(dir.File("modem"), kDispatcherThreads, 8192, 8192, 19200, 0, 8, 1);
+  ASSERT_GT(session.common.port, 0);
+  session.common.faxClass = TFaxClass::fcClass1;
+  session.modem.params.desiredBps = 14400;
+  TFaxSenderMachine sender(session);
+  ASSERT_EQ(StartFaxSession(session, PrepareSender, sender.Machine()), 0);
+
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(150);
+  while (!target.finished && std::chrono::steady_clock::now() < deadline) ui_.WaitForMessages(50);
+  PortClose(session.common.port);
+  ASSERT_TRUE(target.finished) << "the session did not finish";
+  const std::string result = line.ReadLine();
+  if (target.finishCode == 0) {
+    EXPECT_EQ(target.logs, (std::vector<int>{1, 2}));
+    EXPECT_EQ(result.rfind("result 0 pages 1", 0), 0u) << result;
+    EXPECT_EQ(TiffPages(dir.File("out.tif")).size(), 1u);
+  } else {
+    EXPECT_LT(target.finishCode, 0);
+    EXPECT_EQ(target.logs, (std::vector<int>{1, 3}));
+    EXPECT_FALSE(target.errors.empty());
+  }
+  std::printf("noisy line: finish code %d, far end: %s\n", target.finishCode, result.c_str());
+}
+
 }  // namespace
 }  // namespace tv
