@@ -399,6 +399,17 @@ void TFaxReceiverMachine::StepWaitForRing(const std::string& line) {
   // Anything else between rings is ignored: there is no time limit here.
 }
 
+bool TFaxReceiverMachine::FinalFrameArrived() {
+  FaxModemData& m = session_.modem;
+  if (!m.finalFrame) {
+    // More frames in this block: ask for the next one.
+    SendFrameCommand("AT+FRH=3");
+    return false;
+  }
+  m.finalFrame = false;
+  return true;
+}
+
 void TFaxReceiverMachine::StepClass1(const std::string& line) {
   FaxModemData& m = session_.modem;
   const bool ok = IsOk(line);
@@ -423,11 +434,7 @@ void TFaxReceiverMachine::StepClass1(const std::string& line) {
       return;
     case kGetDcs:
       if (!ok) break;
-      if (!m.finalFrame) {
-        SendFrameCommand("AT+FRH=3");
-        return;
-      }
-      m.finalFrame = false;
+      if (!FinalFrameArrived()) return;
       if (SoftwareFlow()) SwFlowOn(session_.common.port, kFlowStopAt, kFlowResumeAt, kFlowReceive);
       SendModulationCommand(m.params.Modulation());
       m.replyTicks = NewTimer(m.replyTimeout);
@@ -483,11 +490,7 @@ void TFaxReceiverMachine::StepClass1(const std::string& line) {
       return;
     case kPostPageFrame:
       if (!ok) break;
-      if (!m.finalFrame) {
-        SendFrameCommand("AT+FRH=3");
-        return;
-      }
-      m.finalFrame = false;
+      if (!FinalFrameArrived()) return;
       morePages_ = (m.lastFcf & 0xFE) == kFcfMPSReceived;
       SetFaxStatus(session_, fsGettingPageEnd);
       Goto(kFinishClass1Page);
@@ -515,11 +518,7 @@ void TFaxReceiverMachine::StepClass1(const std::string& line) {
       return;
     case kGetDcn:
       if (!ok) break;
-      if (!m.finalFrame) {
-        SendFrameCommand("AT+FRH=3");
-        return;
-      }
-      m.finalFrame = false;
+      if (!FinalFrameArrived()) return;
       SendModemCommand(session_, "ATH");
       Goto(kClass1HangUp);
       return;

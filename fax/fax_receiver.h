@@ -50,6 +50,9 @@ class TFaxReceiverMachine {
   void StepSetUp(const std::string& line);
   void StepWaitForRing(const std::string& line);
   void StepClass1(const std::string& line);
+  // After OK for a received frame: true when it was the block's final
+  // frame; otherwise asks the modem for the next one.
+  bool FinalFrameArrived();
   void StepClass2(const std::string& line);
   void StepTraining();
   void StepPageData();
