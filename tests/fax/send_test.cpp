@@ -131,7 +131,30 @@ class SendThroughVirtualLine : public ::testing::TestWithParam<int> {
     InstallDeviceLayer(nullptr);
     UiThread::Install(nullptr);
   }
+
+  // Sends the fax through the line's modem at the given rate and waits for
+  // the session's end (a test failure if it does not end in time).
+  void Send(const std::string& modem, OneFaxTarget& target, int bps, int timeoutSeconds) {
+    FaxSession session;
+    session.target = &target;
+    session.common.port = PortOpen(modem, kDispatcherThreads, 8192, 8192, 19200, 0, 8, 1);
+    ASSERT_GT(session.common.port, 0);
+    session.common.faxClass = TFaxClass::fcClass1;
+    session.common.stationId = "tessivane test";
+    session.common.headerLine = "$D $T  From $I  Page $P of $N";
+    session.modem.params.desiredBps = bps;
+    TFaxSenderMachine sender(session);
+    ASSERT_EQ(StartFaxSession(session, PrepareSender, sender.Machine()), 0);
+
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+    while (!target.finished && std::chrono::steady_clock::now() < deadline) ui_.WaitForMessages(50);
+    PortClose(session.common.port);
+    ASSERT_TRUE(target.finished) << "the session did not finish";
+    remoteId_ = session.common.remoteId;
+  }
+
   HeadlessUiThread ui_;
+  std::string remoteId_;
 };
 
 TEST_P(SendThroughVirtualLine, PagesArriveAsTheySource) {
@@ -140,23 +163,8 @@ TEST_P(SendThroughVirtualLine, PagesArriveAsTheySource) {
   const std::string apf = MakeTextFax(dir, true, 12);
   test::VirtualLine line(dir.File("modem"), {"--answer", dir.File("out.tif"), "--ident", "FAR END", "--timeout", "120"});
   ASSERT_TRUE(line.WaitReady());
-
-  FaxSession session;
   OneFaxTarget target("5550100", apf);
-  session.target = &target;
-  session.common.port = PortOpen(dir.File("modem"), kDispatcherThreads, 8192, 8192, 19200, 0, 8, 1);
-  ASSERT_GT(session.common.port, 0);
-  session.common.faxClass = TFaxClass::fcClass1;
-  session.common.stationId = "tessivane test";
-  session.common.headerLine = "$D $T  From $I  Page $P of $N";
-  session.modem.params.desiredBps = bps;
-  TFaxSenderMachine sender(session);
-  ASSERT_EQ(StartFaxSession(session, PrepareSender, sender.Machine()), 0);
-
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-  while (!target.finished && std::chrono::steady_clock::now() < deadline) ui_.WaitForMessages(50);
-  PortClose(session.common.port);
-  ASSERT_TRUE(target.finished) << "the session did not finish";
+  ASSERT_NO_FATAL_FAILURE(Send(dir.File("modem"), target, bps, 120));
   EXPECT_EQ(target.finishCode, 0);
   EXPECT_TRUE(target.errors.empty()) << target.errors.front();
   EXPECT_EQ(target.logs, (std::vector<int>{1, 2}));
@@ -164,7 +172,7 @@ TEST_P(SendThroughVirtualLine, PagesArriveAsTheySource) {
   const std::string result = line.ReadLine();
   EXPECT_EQ(result.rfind("result 0 pages 2 rate " + std::to_string(bps), 0), 0u) << result;
   EXPECT_NE(result.find("remote \"TESSIVANE TEST"), std::string::npos) << result;
-  EXPECT_EQ(session.common.remoteId, "FAR END");
+  EXPECT_EQ(remoteId_, "FAR END");
 
   const auto received = TiffPages(dir.File("out.tif"));
   ASSERT_EQ(received.size(), 2u);
@@ -183,40 +191,36 @@ TEST_P(SendThroughVirtualLine, PagesArriveAsTheySource) {
 
 INSTANTIATE_TEST_SUITE_P(Rates, SendThroughVirtualLine, ::testing::Values(9600, 14400));
 
-// On a noisy line the session either gets the page through, stepping the
-// rate down as training fails, or ends with a clean failure; it never hangs.
-TEST_F(SendThroughVirtualLine, NoisyLineRetrainsOrFailsCleanly) {
+// White noise at -47 dBm0 on both directions is as much as spandsp's modems
+// take: its V.17 receiver no longer trains at 14400 (two spandsp terminals
+// connected directly give up). The engine steps down after the failed
+// training and gets the page through at 9600.
+TEST_F(SendThroughVirtualLine, NoisyLineStepsTheRateDown) {
   test::TempDir dir;
   const std::string apf = MakeTextFax(dir, false, 5);
-  test::VirtualLine line(dir.File("modem"),
-                         {"--answer", dir.File("out.tif"), "--noise", "-38", "--timeout", "150"});
+  test::VirtualLine line(dir.File("modem"), {"--answer", dir.File("out.tif"), "--noise", "-47", "--timeout", "120"});
   ASSERT_TRUE(line.WaitReady());
-
-  FaxSession session;
   OneFaxTarget target("5550100", apf);
-  session.target = &target;
-  session.common.port = PortOpen(dir.File("modem"), kDispatcherThreads, 8192, 8192, 19200, 0, 8, 1);
-  ASSERT_GT(session.common.port, 0);
-  session.common.faxClass = TFaxClass::fcClass1;
-  session.modem.params.desiredBps = 14400;
-  TFaxSenderMachine sender(session);
-  ASSERT_EQ(StartFaxSession(session, PrepareSender, sender.Machine()), 0);
-
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(150);
-  while (!target.finished && std::chrono::steady_clock::now() < deadline) ui_.WaitForMessages(50);
-  PortClose(session.common.port);
-  ASSERT_TRUE(target.finished) << "the session did not finish";
+  ASSERT_NO_FATAL_FAILURE(Send(dir.File("modem"), target, 14400, 120));
+  EXPECT_EQ(target.finishCode, 0);
+  EXPECT_EQ(target.logs, (std::vector<int>{1, 2}));
   const std::string result = line.ReadLine();
-  if (target.finishCode == 0) {
-    EXPECT_EQ(target.logs, (std::vector<int>{1, 2}));
-    EXPECT_EQ(result.rfind("result 0 pages 1", 0), 0u) << result;
-    EXPECT_EQ(TiffPages(dir.File("out.tif")).size(), 1u);
-  } else {
-    EXPECT_LT(target.finishCode, 0);
-    EXPECT_EQ(target.logs, (std::vector<int>{1, 3}));
-    EXPECT_FALSE(target.errors.empty());
-  }
-  std::printf("noisy line: finish code %d, far end: %s\n", target.finishCode, result.c_str());
+  EXPECT_EQ(result.rfind("result 0 pages 1 rate 9600", 0), 0u) << result;
+  EXPECT_EQ(TiffPages(dir.File("out.tif")).size(), 1u);
+}
+
+// Noise far above what the modems take: the session ends with a failure
+// code, a failure log line and an error report, in bounded time.
+TEST_F(SendThroughVirtualLine, HopelessLineFailsCleanly) {
+  test::TempDir dir;
+  const std::string apf = MakeTextFax(dir, false, 5);
+  test::VirtualLine line(dir.File("modem"), {"--answer", dir.File("out.tif"), "--noise", "-38", "--timeout", "120"});
+  ASSERT_TRUE(line.WaitReady());
+  OneFaxTarget target("5550100", apf);
+  ASSERT_NO_FATAL_FAILURE(Send(dir.File("modem"), target, 14400, 120));
+  EXPECT_LT(target.finishCode, 0);
+  EXPECT_EQ(target.logs, (std::vector<int>{1, 3}));
+  EXPECT_FALSE(target.errors.empty());
 }
 
 }  // namespace
