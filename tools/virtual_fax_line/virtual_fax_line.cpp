@@ -8,13 +8,17 @@
 // until the program answers, and the far end sends a TIFF file.
 //
 // It prints "ready DEVICE" once the modem can be opened, and at the end one
-// line "result CODE pages N rate BPS remote "ID" TEXT" and exits 0
-// when the fax went through.
+// line "result CODE pages N rate BPS starved MS of MS remote "ID" TEXT" and
+// exits 0 when the fax went through. "starved A of B" is the time the modem
+// sent page or training data with nothing from the program to send (A, in
+// milliseconds) out of the time it sent such data (B).
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
+// The modem's transmit buffer is read to see when the program starves it.
+#define SPANDSP_EXPOSE_INTERNAL_STRUCTURES
 #include <spandsp.h>
 
 #include <algorithm>
@@ -30,6 +34,7 @@ namespace {
 
 constexpr int kSampleRate = 8000;
 constexpr int kBlockSamples = 160;  // 20 ms of audio per step
+constexpr int kStepMs = kBlockSamples * 1000 / kSampleRate;
 constexpr int kRingEverySteps = 250;  // a ring every 5 s
 constexpr int kFarEndGraceSteps = 750;  // 15 s for the far end to end a call the program left
 
@@ -106,11 +111,12 @@ class VirtualLine {
       }
       PumpFromProgram();
       RingWhileCalling(step);
+      MeasureStarvation();
       ExchangeAudio();
       // After the program hangs up the far end hears silence until it ends
       // the call itself, so its result is known.
       if (lineDropped_ && (callDone_ || ++stepsSinceHangup_ > kFarEndGraceSteps)) finished_ = true;
-      next += std::chrono::milliseconds(kBlockSamples * 1000 / kSampleRate);
+      next += std::chrono::milliseconds(kStepMs);
       std::this_thread::sleep_until(next);
     }
     Report();
@@ -164,6 +170,25 @@ class VirtualLine {
     if (n > 0) {
       t31_at_rx(modem_, buffer, static_cast<int>(n));
     }
+  }
+
+  // Each step sends 20 ms of data; what the modem's buffer lacks for it is
+  // sent as fill, unless the program has already ended the data. Counted
+  // from the first data byte of a transmission, so the fill sent while the
+  // modem trains is not.
+  void MeasureStarvation() {
+    const int type = modem_->modem;
+    if (type != FAX_MODEM_V17_TX && type != FAX_MODEM_V29_TX && type != FAX_MODEM_V27TER_TX) {
+      dataEnded_ = false;
+      return;
+    }
+    // The modem forgets the end mark once it has sent the last byte.
+    if (modem_->tx.final) dataEnded_ = true;
+    const int buffered = modem_->tx.in_bytes - modem_->tx.out_bytes;
+    if (!modem_->tx.data_started || (dataEnded_ && buffered == 0)) return;
+    dataMs_ += kStepMs;
+    const double needed = modem_->bit_rate / 8.0 * kBlockSamples / kSampleRate;
+    if (!dataEnded_ && buffered < needed) starvedMs_ += (needed - buffered) / needed * kStepMs;
   }
 
   void RingWhileCalling(long step) {
@@ -274,7 +299,8 @@ class VirtualLine {
   }
 
   void Report() const {
-    std::printf("result %d pages %d rate %d remote \"%s\" %s\n", completion_, pages_, bitRate_, remoteIdent_.c_str(),
+    std::printf("result %d pages %d rate %d starved %.0f of %d remote \"%s\" %s\n", completion_, pages_, bitRate_,
+                starvedMs_, dataMs_, remoteIdent_.c_str(),
                 completion_ < 0 ? "no call" : t30_completion_code_to_str(completion_));
     std::fflush(stdout);
   }
@@ -294,6 +320,9 @@ class VirtualLine {
   int completion_ = -1;
   int pages_ = 0;
   int bitRate_ = 0;
+  bool dataEnded_ = false;    // the program has ended the current transmission's data
+  double starvedMs_ = 0;
+  int dataMs_ = 0;
   std::string remoteIdent_;
 };
 
