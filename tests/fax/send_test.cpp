@@ -10,10 +10,12 @@
 #include "comm/native_layer.h"
 #include "fax/fax_sender.h"
 #include "fax/modem_prep.h"
+#include "image/apf_file.h"
 #include "image/fax_converter.h"
 #include "image/fax_unpacker.h"
 #include "platform/ui_thread.h"
 #include "tests/fax/virtual_line.h"
+#include "tests/image/picture_writers.h"
 #include "tests/support/temp_dir.h"
 
 namespace tv {
@@ -22,7 +24,8 @@ namespace {
 // Answers one next-fax query with the given fax, then none.
 class OneFaxTarget : public FaxSessionTarget {
  public:
-  OneFaxTarget(std::string number, std::string file) : number_(std::move(number)), file_(std::move(file)) {}
+  OneFaxTarget(std::string number, std::string file, std::string cover = {})
+      : number_(std::move(number)), file_(std::move(file)), cover_(std::move(cover)) {}
 
   int FaxMessage(tv::FaxMessage message, int wParam, FaxSession& session) override {
     switch (message) {
@@ -31,6 +34,7 @@ class OneFaxTarget : public FaxSessionTarget {
         given_ = true;
         session.common.phoneNumber = number_;
         session.common.faxFile = file_;
+        session.common.coverFile = cover_;
         return 1;
       case FaxMsgError:
         errors.push_back(wParam);
@@ -55,6 +59,7 @@ class OneFaxTarget : public FaxSessionTarget {
  private:
   std::string number_;
   std::string file_;
+  std::string cover_;
   bool given_ = false;
 };
 
@@ -67,6 +72,24 @@ std::string MakeTextFax(const test::TempDir& dir, bool fine, int lines) {
   converter.SetLinesPerPage(6);
   EXPECT_EQ(converter.Convert(dir.File("letter.txt"), dir.File("letter.apf")), 0);
   return dir.File("letter.apf");
+}
+
+// Two text pages and a picture page after them.
+std::string MakeTextAndPictureFax(const test::TempDir& dir, bool fine) {
+  const std::string apf = MakeTextFax(dir, fine, 12);
+  const auto pcx = test::PcxBytes(test::Picture::Pattern(400, 150));
+  std::ofstream(dir.File("picture.pcx"), std::ios::binary).write(reinterpret_cast<const char*>(pcx.data()),
+                                                                 static_cast<std::streamsize>(pcx.size()));
+  FaxConverter converter(MakePcxInput(), "PCX");
+  converter.SetFine(fine);
+  EXPECT_EQ(converter.Convert(dir.File("picture.pcx"), dir.File("picture.apf")), 0);
+  EXPECT_EQ(ApfAppendFile(apf, dir.File("picture.apf")), 0);
+  return apf;
+}
+
+std::string MakeTextCover(const test::TempDir& dir) {
+  std::ofstream(dir.File("cover.txt")) << "FAX COVER\nTo: the far end\nPages: $N\n";
+  return dir.File("cover.txt");
 }
 
 // The page's rows as decoded, 1 = black, one byte per pixel.
@@ -121,7 +144,7 @@ long Black(const std::vector<std::vector<std::uint8_t>>& rows, std::size_t from)
   return black;
 }
 
-class SendThroughVirtualLine : public ::testing::TestWithParam<int> {
+class SendThroughVirtualLine : public ::testing::TestWithParam<std::tuple<int, bool>> {
  protected:
   void SetUp() override {
     UiThread::Install(&ui_);
@@ -157,31 +180,36 @@ class SendThroughVirtualLine : public ::testing::TestWithParam<int> {
   std::string remoteId_;
 };
 
+// A text cover page, two text pages and a picture page, at 9600 in standard
+// resolution and at 14400 in fine.
 TEST_P(SendThroughVirtualLine, PagesArriveAsTheySource) {
-  const int bps = GetParam();
+  const auto [bps, fine] = GetParam();
   test::TempDir dir;
-  const std::string apf = MakeTextFax(dir, true, 12);
-  test::VirtualLine line(dir.File("modem"), {"--answer", dir.File("out.tif"), "--ident", "FAR END", "--timeout", "120"});
+  const std::string apf = MakeTextAndPictureFax(dir, fine);
+  test::VirtualLine line(dir.File("modem"), {"--answer", dir.File("out.tif"), "--ident", "FAR END", "--timeout", "150"});
   ASSERT_TRUE(line.WaitReady());
-  OneFaxTarget target("5550100", apf);
-  ASSERT_NO_FATAL_FAILURE(Send(dir.File("modem"), target, bps, 120));
+  OneFaxTarget target("5550100", apf, MakeTextCover(dir));
+  ASSERT_NO_FATAL_FAILURE(Send(dir.File("modem"), target, bps, 150));
   EXPECT_EQ(target.finishCode, 0);
   EXPECT_TRUE(target.errors.empty()) << target.errors.front();
   EXPECT_EQ(target.logs, (std::vector<int>{1, 2}));
 
   const std::string result = line.ReadLine();
-  EXPECT_EQ(result.rfind("result 0 pages 2 rate " + std::to_string(bps), 0), 0u) << result;
+  EXPECT_EQ(result.rfind("result 0 pages 4 rate " + std::to_string(bps), 0), 0u) << result;
   EXPECT_NE(result.find("remote \"TESSIVANE TEST"), std::string::npos) << result;
   EXPECT_EQ(remoteId_, "FAR END");
 
   const auto received = TiffPages(dir.File("out.tif"));
-  ASSERT_EQ(received.size(), 2u);
-  for (int page = 1; page <= 2; ++page) {
+  ASSERT_EQ(received.size(), 4u);
+  const std::size_t coverHeaderRows = received[1].size() - ApfRows(apf, 1).size();
+  EXPECT_GT(Black(received[0], coverHeaderRows), 0) << "the cover text is missing";
+  for (int page = 1; page <= 3; ++page) {
     const auto sent = ApfRows(apf, page);
-    const auto& got = received[static_cast<std::size_t>(page - 1)];
+    const auto& got = received[static_cast<std::size_t>(page)];
     // The received page starts with the header line; below it every row is the source's.
     ASSERT_GE(got.size(), sent.size());
     const std::size_t headerRows = got.size() - sent.size();
+    EXPECT_EQ(headerRows, coverHeaderRows);
     EXPECT_GT(Black(got, 0) - Black(got, headerRows), 0) << "no header line drawn";
     for (std::size_t y = 0; y < sent.size(); ++y) {
       ASSERT_EQ(got[headerRows + y], sent[y]) << "page " << page << " row " << y;
@@ -189,7 +217,8 @@ TEST_P(SendThroughVirtualLine, PagesArriveAsTheySource) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Rates, SendThroughVirtualLine, ::testing::Values(9600, 14400));
+INSTANTIATE_TEST_SUITE_P(Rates, SendThroughVirtualLine,
+                         ::testing::Values(std::tuple{9600, false}, std::tuple{14400, true}));
 
 // White noise at -47 dBm0 on both directions is as much as spandsp's modems
 // take: its V.17 receiver no longer trains at 14400 (two spandsp terminals
