@@ -776,15 +776,16 @@ void TFaxSenderMachine::PageStart() {
   const FaxFont font(kSmallFont, fine_);
   coder_.SetWidth(wide_ ? kWideWidth : kStandardWidth);
   coder_.SetDoubling(false);
+  // The page's own lines follow at once and keep the output queue above
+  // BufferMinimum, so no zero bytes are queued ahead of them: they would
+  // only lengthen every page by BufferMinimum bytes of line time.
   SendFillLines(s_, kPageStartLines);
   if (!c.headerLine.empty()) {
-    TopUpOutput();
     if (const int rc = DrawTextLine(font, ExpandHeaderTags(c.headerLine, PageHeaderValues())); rc < 0) {
       EndCall(rc);
       return;
     }
   }
-  TopUpOutput();
   s_.state = c.sendingCover ? 24 : 26;
 }
 
@@ -1006,15 +1007,6 @@ int TFaxSenderMachine::DrawTextLine(const FaxFont& font, const std::string& text
     if (const int rc = SendCodedRow(s_, coder_.CodeLine(raster.data())); rc < 0) return rc;
   }
   return 0;
-}
-
-void TFaxSenderMachine::TopUpOutput() {
-  const int port = s_.common.port;
-  const int queued = OutBytesWaiting(port);
-  if (queued < 0 || queued > s_.sender.bufferMinimum) return;
-  // Zero bytes are fill before the next line's EOL: they keep the modem fed.
-  const std::vector<std::uint8_t> zeros(static_cast<std::size_t>(s_.sender.bufferMinimum - queued + 1), 0);
-  PutBlock(port, zeros.data(), static_cast<int>(zeros.size()));
 }
 
 void TFaxSenderMachine::ArmOutputSpace() {

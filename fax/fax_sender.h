@@ -75,7 +75,6 @@ class TFaxSenderMachine {
   void TakePageResolution();
   HeaderValues PageHeaderValues() const;
   int DrawTextLine(const FaxFont& font, const std::string& text);
-  void TopUpOutput();
   void ArmOutputSpace();
   void ArmOutputEmpty();
   void CloseFiles();
