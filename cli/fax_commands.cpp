@@ -28,8 +28,8 @@ constexpr const char* kSendUsage =
     "[--log FILE] [--history FILE] NUMBER FILE.apf";
 
 constexpr const char* kReceiveUsage =
-    "usage: tvfax receive (--device PATH | --home DIR --com N) [--class auto|1|2|2.0] [--dir DIR] [--rings N] "
-    "[--station ID] [--one] [--trace FILE] [--log FILE] [--history FILE]";
+    "usage: tvfax receive (--device PATH | --home DIR --com N) [--class auto|1|2|2.0] [--bps N] [--dir DIR] "
+    "[--rings N] [--station ID] [--one] [--trace FILE] [--log FILE] [--history FILE]";
 
 constexpr int kPumpMs = 100;
 
@@ -56,6 +56,7 @@ struct LineOptions {
   std::string home;
   int com = 0;
   TFaxClass faxClass = TFaxClass::fcDetect;
+  int bps = 9600;  // the highest rate to send or receive at
   std::string station;
   std::string trace;
   std::string log;
@@ -73,6 +74,8 @@ struct LineOptions {
       const auto parsed = ParseClass(value);
       if (!parsed) problem = "not a fax class (auto, 1, 2 or 2.0): " + value;
       faxClass = parsed.value_or(TFaxClass::fcDetect);
+    } else if (arg == "--bps") {
+      if (!ParseCount(value, bps) || bps < 2400) problem = "not a bit rate: " + value;
     } else if (arg == "--station") {
       station = value;
     } else if (arg == "--trace") {
@@ -144,7 +147,6 @@ void PumpUntil(HeadlessUiThread& ui, TQaAbstractFax& fax, const bool& finished) 
 
 struct SendOptions {
   LineOptions line;
-  int bps = 9600;
   std::string header;
   std::string cover;
   int attempts = 3;
@@ -168,8 +170,6 @@ std::string ParseSendOptions(const Args& args, SendOptions& options) {
     std::string problem;
     if (options.line.Take(arg, value, problem)) {
       if (!problem.empty()) return problem;
-    } else if (arg == "--bps") {
-      if (!ParseCount(value, options.bps) || options.bps < 2400) return "not a bit rate: " + value;
     } else if (arg == "--header") {
       options.header = value;
     } else if (arg == "--cover") {
@@ -240,7 +240,7 @@ int SendCommand(const Args& args) {
   SetUpPort(port, options.line);
   fax.SetFaxClass(options.line.faxClass == TFaxClass::fcDetect ? TFaxClass::fcUnknown : options.line.faxClass);
   fax.SetStationID(options.line.station);
-  fax.SetDesiredBPS(options.bps);
+  fax.SetDesiredBPS(options.line.bps);
   fax.SetHeaderLine(options.header);
   fax.SetDialAttempts(options.attempts);
   fax.SetDialRetryWait(options.retryWait);
@@ -312,6 +312,7 @@ int ReceiveCommand(const Args& args) {
   SetUpPort(port, options.line);
   fax.SetFaxClass(options.line.faxClass);
   fax.SetStationID(options.line.station);
+  fax.SetDesiredBPS(options.line.bps);
   fax.SetDestinationDir(std::filesystem::absolute(options.dir).string());
   fax.SetAnswerOnRing(options.rings);
   fax.SetOneFax(options.one);

@@ -80,15 +80,14 @@ bool TFaxReceiverMachine::Collects(int s) const {
          (s >= 30 && s <= 34);
 }
 
-// Page start and the end of a Class 1 page need no answer from the modem:
-// they run as soon as the state before them is done.
+// Page start, the end of a Class 1 page and giving up on a frame need no
+// answer from the modem: they run as soon as the state before them is done.
 bool TFaxReceiverMachine::RunsAtOnce(int s) const {
-  return s == kSetUp || s == kAnswer || s == kStartPage || s == kFinishClass1Page || s == kSuccess || s == kFailure;
+  return s == kSetUp || s == kAnswer || s == kCancelFrameReception || s == kStartPage || s == kFinishClass1Page ||
+         s == kSuccess || s == kFailure;
 }
 
-bool TFaxReceiverMachine::WaitsForEvent(int s) const {
-  return s == kCancelFrameReception || s == kResendIdentity || s == kFinished;
-}
+bool TFaxReceiverMachine::WaitsForEvent(int s) const { return s == kFinished; }
 
 void TFaxReceiverMachine::Run(std::uint16_t msg, int handle) {
   Event event = Event::kOther;
@@ -183,12 +182,26 @@ void TFaxReceiverMachine::Step(Event event) {
         EndCall(ecTimeout);
         return;
       }
-      // Any character ends a pending AT+FRH; the modem then answers OK.
+      // Any character ends a pending AT+FRH; the modem then answers OK. What
+      // the abandoned reception left in the input answers nothing now.
+      FlushInput(session_.common.port);
+      m.response.clear();
+      lastWasDle_ = false;
       SendModemCommand(session_, "AT\r");
+      ArmReplyTimer(session_, m.replyTimeout);
       Goto(kResendIdentity);
       return;
     case kResendIdentity:
+      // Once the modem has answered the abort (or has said nothing in time),
+      // send our identity and capabilities again.
+      if (event == Event::kData) {
+        std::string line;
+        if (Collect(line) != Collected::kLine || !IsOk(line)) return;
+      } else if (event != Event::kTimer) {
+        return;
+      }
       SendFrameCommand("AT+FTH=3");
+      ArmReplyTimer(session_, m.replyTimeout);
       Goto(kSendCsi);
       return;
     case kTraining:

@@ -33,12 +33,12 @@ for _ in $(seq 50); do
 done
 grep -q '^ready' line.out || fail "the virtual line did not come up: $(cat line.err)"
 
-timeout 100 "$tvfax" receive --device "$work/modem" --class 1 --dir "$work" --one --station "TESS RX" \
+timeout 100 "$tvfax" receive --device "$work/modem" --class 1 --bps 14400 --dir "$work" --one --station "TESS RX" \
   --history "$work/history.his" > receive.out || fail "tvfax receive failed: $(cat receive.out)"
 
 received=$(grep '^Received ' receive.out) || fail "no fax reported: $(cat receive.out)"
 [ "$received" = "Received $work/FAX0001.APF pages 3 from \"FAR END 42\"" ] || fail "reported: $received"
-grep -q '^Getting page data, page 3' receive.out || fail "no status lines for page 3"
+grep -q '^Getting page data, page 3, .*, rate 14400$' receive.out || fail "no status lines for page 3 at 14400"
 
 for page in 1 2 3; do
   "$tvfax" render --no-autoscale FAX0001.APF "$page" "received$page.pbm" > /dev/null

@@ -43,7 +43,7 @@ send_at() { # send_at BPS
   grep -q "^Sending page data, page 3, .*, rate $bps\$" send.out || fail "no status line for page 3 at $bps"
   wait "$line_pid" || true
   line_pid=
-  grep -q "^result 0 pages 3 rate $bps remote \"TESS TX *\" " line.out || fail "far end at $bps: $(cat line.out)"
+  grep -q "^result 0 pages 3 rate $bps starved [0-9]* of [0-9]* remote \"TESS TX *\" " line.out || fail "far end at $bps: $(cat line.out)"
 
   tiffsplit received.tif page_
   local n=0

@@ -152,17 +152,20 @@ class Receiving : public ::testing::Test {
     modem.Answer("\xFF\x03", kConnect);
     modem.Answer("\xFF\x13", kOk);
     modem.Answer("ATH", kOk);
-    modem.Answer("AT\r", kOk);
+    modem.AnswerExactly("AT", kOk);
   }
 
   // A Class 1 caller: TSI and DCS, training, the pages with MPS/EOP, DCN.
+  // The first `unheard` receptions after our DIS hear a carrier but no frame.
   static void Class1Caller(test::ScriptedModem& modem, std::vector<std::string> pages,
-                           std::string training = std::string(1800, '\0'), std::uint8_t lastPostPage = kFcfEOP) {
+                           std::string training = std::string(1800, '\0'), std::uint8_t lastPostPage = kFcfEOP,
+                           int unheard = 0) {
     auto frh = std::make_shared<int>(0);
     auto frm = std::make_shared<int>(0);
     const int pageCount = static_cast<int>(pages.size());
-    modem.Answer("AT+FRH=3", [frh, pageCount, lastPostPage](const std::string&) {
-      const int n = ++*frh;
+    modem.Answer("AT+FRH=3", [frh, pageCount, lastPostPage, unheard](const std::string&) {
+      const int n = ++*frh - unheard;
+      if (n <= 0) return kConnect;
       if (n == 1) return kConnect + Frame(kFcfTSI, EncodeStationId("CALLER 7"), false) + kOk;
       if (n == 2) return kConnect + Frame(kFcfDCS, DcsInfo(4, false), true) + kOk;
       const int page = n - 2;
@@ -220,6 +223,25 @@ TEST_F(Receiving, Class1CallerPagesArriveInOneApfFileWithTheCallersId) {
   EXPECT_NE(std::find(commands.begin(), commands.end(),
                       Frame(kFcfCSI, EncodeStationId("TESS RX"), false)),
             commands.end());
+}
+
+// No frame comes after our DIS: the receiver gives up the reception after
+// about 3 s, sends CSI and DIS again, and then takes the call.
+TEST_F(Receiving, Class1CallerNotHeardGetsOurIdentityAgain) {
+  test::ScriptedModem modem("rx-class1-repeat");
+  Class1SetUp(modem);
+  const std::vector<std::string> pages = {PageBytes(1)};
+  Class1Caller(modem, pages, std::string(1800, '\0'), kFcfEOP, 1);
+  Start(modem, TFaxClass::fcClass1);
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, 0);
+  EXPECT_TRUE(ReadFax(fileName_).pages == pages);
+  const auto commands = modem.Commands();
+  const auto dis = std::count_if(commands.begin(), commands.end(), [](const std::string& c) {
+    return c.size() > 2 && static_cast<std::uint8_t>(c[2]) == kFcfDIS;
+  });
+  EXPECT_EQ(dis, 2);
+  EXPECT_NE(std::find(commands.begin(), commands.end(), "AT"), commands.end());
 }
 
 TEST_F(Receiving, Class1BadTrainingAtTheLowestRateEndsWithTrainingFailed) {

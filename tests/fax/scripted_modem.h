@@ -15,10 +15,12 @@ namespace tv::test {
 
 class ScriptedModem {
  public:
-  // Answers a command; the first rule whose prefix the command starts with wins.
+  // Answers a command: a rule for exactly that command, else the first rule
+  // whose prefix the command starts with.
   struct Rule {
     std::string prefix;
     std::function<std::string(const std::string& command)> answer;
+    bool exact = false;
   };
 
   explicit ScriptedModem(const std::string& name) : modem_(name) {
@@ -35,6 +37,11 @@ class ScriptedModem {
   void Answer(const std::string& prefix, std::function<std::string(const std::string&)> answer) {
     std::lock_guard lock(mutex_);
     rules_.push_back({prefix, std::move(answer)});
+  }
+
+  void AnswerExactly(const std::string& command, const std::string& reply) {
+    std::lock_guard lock(mutex_);
+    rules_.push_back({command, [reply](const std::string&) { return reply; }, true});
   }
 
   std::vector<std::string> Commands() const {
@@ -66,7 +73,8 @@ class ScriptedModem {
         pending_ += c;
         continue;
       }
-      Dispatch(std::exchange(pending_, std::string()), echo_);
+      // A bare CR is no command: modems say nothing to it.
+      if (!pending_.empty()) Dispatch(std::exchange(pending_, std::string()), echo_);
     }
   }
 
@@ -75,8 +83,11 @@ class ScriptedModem {
     {
       std::lock_guard lock(mutex_);
       commands_.push_back(command);
-      auto rule = std::find_if(rules_.begin(), rules_.end(),
-                               [&](const Rule& r) { return command.rfind(r.prefix, 0) == 0; });
+      auto rule = std::find_if(rules_.begin(), rules_.end(), [&](const Rule& r) { return r.exact && r.prefix == command; });
+      if (rule == rules_.end()) {
+        rule = std::find_if(rules_.begin(), rules_.end(),
+                            [&](const Rule& r) { return !r.exact && command.rfind(r.prefix, 0) == 0; });
+      }
       reply += rule == rules_.end() ? "\r\nERROR\r\n" : rule->answer(command);
     }
     if (!reply.empty()) modem_.Receive(reply);
