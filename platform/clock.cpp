@@ -1,6 +1,7 @@
 #include "platform/clock.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -38,7 +39,19 @@ std::int32_t RemainingTicks(const EventTimer& timer, std::int32_t nowTick) {
   return static_cast<std::int32_t>(std::max<std::int64_t>(remaining, 0));
 }
 
+namespace {
+std::atomic<int> pausePercent{100};
+
+std::int32_t Scaled(std::int32_t amount) {
+  return static_cast<std::int32_t>(std::int64_t{amount} * pausePercent.load(std::memory_order_relaxed) / 100);
+}
+}  // namespace
+
+void SetPauseScale(int percent) { pausePercent.store(std::max(percent, 0), std::memory_order_relaxed); }
+
 bool DelayTicks(std::int32_t ticks, bool processMessages) {
+  ticks = Scaled(ticks);
+  if (ticks <= 0) return true;
   const EventTimer timer = NewTimer(ticks);
   UiThread& ui = UiThread::Current();
   while (!TimerExpired(timer)) {
@@ -52,6 +65,7 @@ bool DelayTicks(std::int32_t ticks, bool processMessages) {
 }
 
 void DelayMs(std::int32_t ms) {
+  ms = Scaled(ms);
   if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 

@@ -54,4 +54,9 @@ bool DelayTicks(std::int32_t ticks, bool processMessages);
 // Busy-free wait of a number of milliseconds on the millisecond clock.
 void DelayMs(std::int32_t ms);
 
+// The share of their time, in percent, that DelayTicks and DelayMs wait
+// (100 unless set). Tests and fuzzing lower it to run modem dialogues
+// through simulated modems, which need no pauses, quickly.
+void SetPauseScale(int percent);
+
 }  // namespace tv

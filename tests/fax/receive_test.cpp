@@ -14,6 +14,7 @@
 #include "fax/session_parameters.h"
 #include "image/apf_file.h"
 #include "image/file_io.h"
+#include "platform/clock.h"
 #include "platform/ui_thread.h"
 #include "tests/fax/scripted_modem.h"
 #include "tests/support/temp_dir.h"
@@ -94,6 +95,8 @@ StoredFax ReadFax(const std::string& name) {
 class Receiving : public ::testing::Test {
  protected:
   void SetUp() override {
+    // The scripted modem needs none of the pauses a real one is given.
+    SetPauseScale(0);
     UiThread::Install(&ui_);
     SetOtherDeviceLayerProvider([] { return SimDeviceLayer(); });
     fax_ = std::make_unique<TQaReceiveFax>();
@@ -115,6 +118,7 @@ class Receiving : public ::testing::Test {
     port_.SetOpen(false);
     SetOtherDeviceLayerProvider(nullptr);
     UiThread::Install(nullptr);
+    SetPauseScale(100);
   }
 
   // Starts receiving one fax in the class given; a failed call ends the session.

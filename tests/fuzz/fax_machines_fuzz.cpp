@@ -22,6 +22,7 @@
 #include "fax/fax_sender.h"
 #include "fax/fax_session.h"
 #include "image/apf_file.h"
+#include "platform/clock.h"
 #include "platform/ui_thread.h"
 
 namespace {
@@ -104,7 +105,7 @@ class Answers {
   // seconds each.
   bool Spent() {
     std::lock_guard lock(mutex_);
-    return std::chrono::steady_clock::now() - lastWrite_ > std::chrono::milliseconds(300);
+    return std::chrono::steady_clock::now() - lastWrite_ > std::chrono::milliseconds(100);
   }
 
  private:
@@ -124,6 +125,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const tv::TFaxClass faxClass = kClasses[data[0] % 3];
   const bool sending = (data[0] & 4) != 0;
   Answers answers(data + 1, size - 1);
+  // The simulated modem needs none of the pauses a real one is given.
+  tv::SetPauseScale(0);
 
   tv::HeadlessUiThread ui;
   tv::UiThread::Install(&ui);

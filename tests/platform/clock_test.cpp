@@ -48,5 +48,26 @@ TEST(Delay, WaitsAtLeastTheTicksAsked) {
   EXPECT_GE(MilliCount() - start, kMsPerTick);
 }
 
+TEST(Delay, PauseScaleShortensBothKindsOfPause) {
+  SetPauseScale(25);
+  std::int32_t start = MilliCount();
+  DelayMs(800);
+  const std::int32_t quarter = MilliCount() - start;
+  start = MilliCount();
+  EXPECT_TRUE(DelayTicks(16, false));  // 880 ms at full length
+  const std::int32_t ticksQuarter = MilliCount() - start;
+  SetPauseScale(0);
+  start = MilliCount();
+  DelayMs(5000);
+  EXPECT_TRUE(DelayTicks(100, true));
+  const std::int32_t none = MilliCount() - start;
+  SetPauseScale(100);
+  EXPECT_GE(quarter, 200);
+  EXPECT_LT(quarter, 600);
+  EXPECT_GE(ticksQuarter, 3 * kMsPerTick);
+  EXPECT_LT(ticksQuarter, 600);
+  EXPECT_LT(none, 100);
+}
+
 }  // namespace
 }  // namespace tv
