@@ -160,7 +160,7 @@ class Receiving : public ::testing::Test {
   }
 
   // A Class 1 caller: TSI and DCS, training, the pages with MPS/EOP, DCN.
-  // The first `unheard` receptions after our DIS hear a carrier but no frame.
+  // The first `unheard` receptions after our DIS hear nothing.
   static void Class1Caller(test::ScriptedModem& modem, std::vector<std::string> pages,
                            std::string training = std::string(1800, '\0'), std::uint8_t lastPostPage = kFcfEOP,
                            int unheard = 0) {
@@ -169,7 +169,7 @@ class Receiving : public ::testing::Test {
     const int pageCount = static_cast<int>(pages.size());
     modem.Answer("AT+FRH=3", [frh, pageCount, lastPostPage, unheard](const std::string&) {
       const int n = ++*frh - unheard;
-      if (n <= 0) return kConnect;
+      if (n <= 0) return std::string();
       if (n == 1) return kConnect + Frame(kFcfTSI, EncodeStationId("CALLER 7"), false) + kOk;
       if (n == 2) return kConnect + Frame(kFcfDCS, DcsInfo(4, false), true) + kOk;
       const int page = n - 2;
