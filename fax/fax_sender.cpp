@@ -73,13 +73,16 @@ bool TFaxSenderMachine::CollectingState() const {
 TFaxSenderMachine::Then TFaxSenderMachine::AfterStep(int state) {
   switch (state) {
     case 10:
-    case 21:
     case 22:
     case 25:
     case 27:
     case 28:
     case 47:
       return Then::kWait;
+    // A Class 2 modem's XON often comes in the same read as its CONNECT:
+    // no later data event would bring it, and left unread it would spoil
+    // the answer to the page.
+    case 21:
     case 29:
     case 39:
     case 40:
