@@ -638,21 +638,7 @@ bool TFaxSenderMachine::StepClass2PageEnd(const std::string& line) {
       return true;
     case 40:
       if (IsHangupReport(s_, line)) return true;  // the code is kept
-      if (Contains(line, "+F" + m.commands.pageStatus)) {
-        const std::string status = StripResponsePrefix(line);
-        const char first = status.empty() ? ' ' : status[0];
-        if (first == '1' || first == '3') {
-          SetFaxStatus(s_, fsPageAccepted);
-        } else if (first == '2') {
-          SetFaxStatus(s_, fsPageError);
-          s_.state = 41;
-        } else if (first == '4' || first == '5') {
-          EndCall(ecCancelRequested);
-        } else {
-          return false;
-        }
-        return true;
-      }
+      if (Contains(line, "+F" + m.commands.pageStatus)) return PageStatusReport(line);
       if (!IsOk(line)) return false;
       s_.state = 42;
       return true;
@@ -669,6 +655,9 @@ bool TFaxSenderMachine::StepClass2PageEnd(const std::string& line) {
       return true;
     case 43:
       if (IsHangupReport(s_, line)) return true;
+      // A Class 2.0 modem reports the far end's answer to the page (+FPS)
+      // before its OK, as a Class 2 modem does after +FET.
+      if (Contains(line, "+F" + m.commands.pageStatus)) return PageStatusReport(line);
       if (!IsOk(line)) return false;
       SetFaxStatus(s_, fsPageAccepted);
       s_.state = 42;
@@ -676,6 +665,22 @@ bool TFaxSenderMachine::StepClass2PageEnd(const std::string& line) {
     default:
       return false;
   }
+}
+
+bool TFaxSenderMachine::PageStatusReport(const std::string& line) {
+  const std::string status = StripResponsePrefix(line);
+  const char first = status.empty() ? ' ' : status[0];
+  if (first == '1' || first == '3') {
+    SetFaxStatus(s_, fsPageAccepted);
+  } else if (first == '2') {
+    SetFaxStatus(s_, fsPageError);
+    s_.state = 41;
+  } else if (first == '4' || first == '5') {
+    EndCall(ecCancelRequested);
+  } else {
+    return false;
+  }
+  return true;
 }
 
 // --- State actions -------------------------------------------------------------

@@ -593,6 +593,34 @@ TEST_F(Sending, Class2HangupReportInMidSessionEndsTheCallAndKeepsItsCode) {
   EXPECT_TRUE(modem.DataBlocks().empty());
 }
 
+TEST_F(Sending, Class2_0PagesEndWithTheirPageMarkAndThePageStatusIsTaken) {
+  test::ScriptedModem modem("tx-class20");
+  Class2Modem(modem);
+  modem.Answer("ATD", "\r\n+FCO\r\n+FCI: \"FAR END 20\"\r\n+FIS: 1,5,0,2,0,0,0,0\r\n" + kOk);
+  modem.Answer("AT+FDT", "\r\n+FCS: 0,5,0,2,0,0,0,0\r\n" + kConnect);
+  auto pages = std::make_shared<int>(0);
+  modem.AnswerData("AT+FDT", ",.", [pages](const std::string&) {
+    return ++*pages == 1 ? "\r\n+FPS:1\r\n" + kOk : "\r\n+FPS:1\r\n+FHS:00\r\n" + kOk;
+  });
+  Start(modem, TFaxClass::fcClass2_0, StreamFax(2));
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, 0);
+  EXPECT_TRUE(errors_.empty());
+  EXPECT_EQ(logs_, kSent);
+  EXPECT_EQ(fax_->RemoteID(), "FAR END 20");
+  EXPECT_EQ(fax_->BitRate(), 14400);
+  const auto commands = modem.Commands();
+  EXPECT_EQ(Starting(commands, "AT+FLI="), std::vector<std::string>{"AT+FLI=\"TESS TX 1\""});
+  EXPECT_EQ(Starting(commands, "AT+FLO=2").size(), 1u);
+  EXPECT_EQ(Starting(commands, "AT+FNR=1,1,1,0").size(), 1u);
+  EXPECT_EQ(Starting(commands, "AT+FIS="), std::vector<std::string>{"AT+FIS=0,3,0,2,0,0,0,0"});
+  EXPECT_TRUE(Starting(commands, "AT+FET").empty());
+  const auto blocks = modem.DataBlocks();
+  ASSERT_EQ(blocks.size(), 2u);
+  EXPECT_EQ(PageLead(blocks[0], DleDoubled(StreamPage(1)), "\x10,"), kLineStart);
+  EXPECT_EQ(PageLead(blocks[1], DleDoubled(StreamPage(2)), "\x10."), kLineStart);
+}
+
 TEST_F(Sending, Class2_0PageEndAnsweredByErrorEndsWithBadResponse) {
   test::ScriptedModem modem("tx-class20-error");
   Class2Modem(modem);
