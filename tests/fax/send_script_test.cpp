@@ -48,12 +48,14 @@ std::string Frame(std::uint8_t fcf, const std::string& info, bool final) {
 std::uint8_t FrameFcf(const std::string& frame) { return static_cast<std::uint8_t>(frame[2]); }
 bool IsFrame(const std::string& command) { return command.size() > 2 && command[0] == '\xFF'; }
 
-// The far end's DIS: up to 9600 (V.29 and V.27 ter), fine and wide, and the
-// minimum scan-line time of 10 ms at standard resolution.
-std::string DisInfo() {
+// The far end's DIS: up to 9600 (V.29 and V.27 ter), wide, fine unless
+// told otherwise, and the minimum scan-line time of 10 ms at standard
+// resolution.
+std::string DisInfo(bool fine = true) {
   SessionParameters p;
   p.SetRate(4);
   auto octets = CapabilityOctets(true, p);
+  if (!fine) octets[1] = static_cast<std::uint8_t>(octets[1] & ~0x40);
   octets[2] = static_cast<std::uint8_t>((octets[2] & ~0x70) | 0x20);
   return std::string(octets.begin(), octets.end());
 }
@@ -122,7 +124,7 @@ std::string StreamPage(int page) {
   return bytes;
 }
 
-void WriteStreamApf(const std::string& file, const std::vector<std::string>& pages) {
+void WriteStreamApf(const std::string& file, const std::vector<std::string>& pages, std::uint16_t flags = 0) {
   TApfFileHeader header = NewApfFileHeader();
   header.pageCount = static_cast<std::uint16_t>(pages.size());
   std::ofstream out(file, std::ios::binary);
@@ -130,10 +132,14 @@ void WriteStreamApf(const std::string& file, const std::vector<std::string>& pag
   for (const std::string& page : pages) {
     TApfPageHeader pageHeader;
     pageHeader.dataLength = static_cast<std::uint32_t>(page.size());
+    pageHeader.pageFlags = flags;
     out.write(reinterpret_cast<const char*>(&pageHeader), sizeof pageHeader);
     out.write(page.data(), static_cast<std::streamsize>(page.size()));
   }
 }
+
+// In a list of far-end answers: no frame comes, the modem says ERROR.
+constexpr std::uint8_t kModemError = 0;
 
 // The far end of a Class 1 call: its answer to each training (CFR or FTT)
 // and to each post-page message (MCF, RTN, DCN ...), in turn; CFR and MCF
@@ -141,6 +147,7 @@ void WriteStreamApf(const std::string& file, const std::vector<std::string>& pag
 struct Class1FarEnd {
   std::vector<std::uint8_t> trainingAnswers;
   std::vector<std::uint8_t> pageAnswers;
+  bool fine = true;  // the DIS offers fine resolution
 };
 
 class Sending : public ::testing::Test {
@@ -150,6 +157,16 @@ class Sending : public ::testing::Test {
     SetPauseScale(0);
     UiThread::Install(&ui_);
     SetOtherDeviceLayerProvider([] { return SimDeviceLayer(); });
+    NewFax();
+  }
+
+  // A fresh component on a closed port, for each call a test makes.
+  void NewFax() {
+    fax_.reset();
+    port_.SetOpen(false);
+    logs_.clear();
+    errors_.clear();
+    finished_ = false;
     fax_ = std::make_unique<TQaSendFax>();
     fax_->SetStationID("tess tx 1");
     fax_->SetPhoneNumber("5551234");
@@ -200,10 +217,10 @@ class Sending : public ::testing::Test {
     return dir_.File("letter.apf");
   }
 
-  std::string StreamFax(int pages) {
+  std::string StreamFax(int pages, std::uint16_t flags = 0) {
     std::vector<std::string> data;
     for (int page = 1; page <= pages; ++page) data.push_back(StreamPage(page));
-    WriteStreamApf(dir_.File("stream.apf"), data);
+    WriteStreamApf(dir_.File("stream.apf"), data, flags);
     return dir_.File("stream.apf");
   }
 
@@ -216,7 +233,7 @@ class Sending : public ::testing::Test {
     modem.AnswerExactly("AT+FTM=?", "\r\n24,48,72,96\r\n" + kOk);
     modem.Answer("ATH", kOk);
     modem.Answer("ATD", kConnect + Frame(kFcfCSI, EncodeStationId("FAR END 9"), false) + kOk);
-    auto next = std::make_shared<std::string>(kConnect + Frame(kFcfDIS, DisInfo(), true) + kOk);
+    auto next = std::make_shared<std::string>(kConnect + Frame(kFcfDIS, DisInfo(farEnd.fine), true) + kOk);
     auto trainings = std::make_shared<std::size_t>(0);
     auto postPages = std::make_shared<std::size_t>(0);
     modem.Answer("AT+FRH=3", [next](const std::string&) { return *next; });
@@ -228,7 +245,7 @@ class Sending : public ::testing::Test {
       auto answer = [](const std::vector<std::uint8_t>& list, std::size_t& count, std::uint8_t otherwise) {
         const std::uint8_t fcf = count < list.size() ? list[count] : otherwise;
         ++count;
-        return kConnect + Frame(fcf, "", true) + kOk;
+        return fcf == kModemError ? kError : kConnect + Frame(fcf, "", true) + kOk;
       };
       const std::uint8_t fcf = FrameFcf(frame);
       if (fcf == kFcfDCS) *next = answer(farEnd.trainingAnswers, *trainings, kFcfCFR);
@@ -396,6 +413,51 @@ TEST_F(Sending, Class1DcnFromTheFarEndEndsTheCallAsCancelled) {
   EXPECT_EQ(commands.back(), "ATH");
 }
 
+// ERROR instead of the far end's answer to MPS: the post-page message goes
+// again, three times at most, and then the call ends with the time-out.
+TEST_F(Sending, Class1ErrorForThePostPageAnswerRepeatsThePostPageMessage) {
+  test::ScriptedModem again("tx-class1-ppm-again");
+  Class1Modem(again, {{}, {kModemError, kModemError, kFcfMCF}});
+  Start(again, TFaxClass::fcClass1, StreamFax(2));
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, 0);
+  EXPECT_EQ(FinalFrames(again.Commands()),
+            (std::vector<std::uint8_t>{kFcfDCS, kFcfMPS, kFcfMPS, kFcfMPS, kFcfEOP, kFcfDCN}));
+  EXPECT_EQ(again.DataBlocks().size(), 3u);  // each page once
+
+  NewFax();
+  test::ScriptedModem never("tx-class1-ppm-never");
+  Class1Modem(never, {{}, {kModemError, kModemError, kModemError, kModemError}});
+  Start(never, TFaxClass::fcClass1, StreamFax(2));
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, ecTimeout);
+  EXPECT_EQ(logs_, kFailed);
+  EXPECT_EQ(FinalFrames(never.Commands()), (std::vector<std::uint8_t>{kFcfDCS, kFcfMPS, kFcfMPS, kFcfMPS}));
+}
+
+// A fine page to a far end that offers only standard resolution.
+TEST_F(Sending, RemoteThatCannotTakeAFinePageEndsAsIncompatible) {
+  test::ScriptedModem class1("tx-class1-no-fine");
+  Class1Modem(class1, {{}, {}, false});
+  Start(class1, TFaxClass::fcClass1, StreamFax(1, kApfFine));
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, ecFaxBadMachine);
+  EXPECT_EQ(logs_, kFailed);
+  EXPECT_TRUE(FinalFrames(class1.Commands()).empty());  // no DCS
+
+  NewFax();
+  test::ScriptedModem class2("tx-class2-no-fine");
+  Class2Modem(class2);
+  class2.Answer("ATD", "\r\n+FCON\r\n+FCSI: \"FAR END 2\"\r\n+FDIS: 0,3,0,2,0,0,0,0\r\n" + kOk);
+  Start(class2, TFaxClass::fcClass2, StreamFax(1, kApfFine));
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, ecFaxBadMachine);
+  EXPECT_EQ(errors_, std::vector<int>{ecFaxBadMachine});
+  const auto commands = class2.Commands();
+  EXPECT_EQ(Starting(commands, "AT+FDIS="), std::vector<std::string>{"AT+FDIS=1,3,0,2,0,0,0,0"});
+  EXPECT_TRUE(Starting(commands, "AT+FDT").empty());
+}
+
 TEST_F(Sending, Class1ErrorAnsweringACommandEndsWithBadResponse) {
   test::ScriptedModem modem("tx-class1-error");
   modem.AnswerExactly("AT+FTH=3", kError);  // refuses to send our TSI
@@ -480,27 +542,19 @@ TEST_F(Sending, DialResultsEachEndTheCallWithTheirOwnCode) {
   for (const auto& [answer, code] : cases) {
     SCOPED_TRACE(answer.empty() ? "no answer" : answer);
     for (const TFaxClass faxClass : {TFaxClass::fcClass1, TFaxClass::fcClass2}) {
+      SCOPED_TRACE(faxClass == TFaxClass::fcClass1 ? "Class 1" : "Class 2");
       test::ScriptedModem modem("tx-dial-" + std::to_string(++n));
       modem.AnswerExactly("ATDT5551234", answer.empty() ? "" : "\r\n" + answer + "\r\n");
       Class1Modem(modem, {});
       Class2Modem(modem);
-      finished_ = false;
-      logs_.clear();
-      fax_ = std::make_unique<TQaSendFax>();
-      fax_->SetPhoneNumber("5551234");
       fax_->SetDialWait(1);
-      fax_->OnFaxLog = [this](TQaAbstractFax&, TFaxLogCode c) { logs_.push_back(c); };
-      fax_->OnFaxFinish = [this](TQaAbstractFax&, int c) {
-        finishCode_ = c;
-        finished_ = true;
-      };
       Start(modem, faxClass, StreamFax(1));
       ASSERT_TRUE(RunToFinish());
       EXPECT_EQ(finishCode_, code);
+      EXPECT_EQ(errors_, std::vector<int>{code});
       EXPECT_EQ(logs_, kFailed);
       EXPECT_EQ(Starting(modem.Commands(), "ATD").size(), 1u);
-      fax_.reset();
-      port_.SetOpen(false);
+      NewFax();  // while this modem is still there to close on
     }
   }
 }
