@@ -153,8 +153,11 @@ struct Class1FarEnd {
 class Sending : public ::testing::Test {
  protected:
   void SetUp() override {
-    // The scripted modem needs none of the pauses a real one is given.
-    SetPauseScale(0);
+    // The scripted modem needs hardly any of the pauses a real one is given.
+    // Not none: a hang-up writes ATH and flushes the port's output after its
+    // guard time, and a flush that meets the port's output thread still
+    // writing the ATH makes the port send its old output again.
+    SetPauseScale(1);
     UiThread::Install(&ui_);
     SetOtherDeviceLayerProvider([] { return SimDeviceLayer(); });
     NewFax();
@@ -620,17 +623,39 @@ TEST_F(Sending, Class2PageRefusedIsSentAgainAndThirdRefusalEndsTheCall) {
   EXPECT_EQ(blocks[3], blocks[2]);
 }
 
+// This modem never sends XON after CONNECT: the page goes out after a
+// second all the same. The modem then refuses the page.
 TEST_F(Sending, Class2ErrorAfterAPageEndsWithBadResponse) {
   test::ScriptedModem modem("tx-class2-error");
   Class2Modem(modem);
   modem.Answer("ATD", "\r\n+FCON\r\n+FCSI: \"FAR END 2\"\r\n" + kOk);
-  modem.Answer("AT+FDT", kConnect + "\x11");
+  modem.Answer("AT+FDT", kConnect);
   modem.AnswerData("AT+FDT", "\x03", kError);
   Start(modem, TFaxClass::fcClass2, StreamFax(2));
   ASSERT_TRUE(RunToFinish());
   EXPECT_EQ(finishCode_, ecFaxBadModemResult);
   EXPECT_EQ(logs_, kFailed);
+  const auto blocks = modem.DataBlocks();
+  ASSERT_EQ(blocks.size(), 1u);
+  PageLead(blocks[0], DleDoubled(StreamPage(1)), kDataEnd);
   EXPECT_TRUE(Starting(modem.Commands(), "AT+FET").empty());
+}
+
+TEST_F(Sending, AbortInTheMiddleOfAPageEndsTheCallAsCancelled) {
+  test::ScriptedModem modem("tx-class1-abort");
+  Class1Modem(modem, {});
+  // The line stalls in the middle of page 1.
+  modem.DropLineAfterData(9600 / 100 * 18 + 2 + 1000);
+  Start(modem, TFaxClass::fcClass1, StreamFax(2));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (fax_->Status() != fsSendingPage && std::chrono::steady_clock::now() < deadline) ui_.WaitForMessages(20);
+  ASSERT_EQ(fax_->Status(), fsSendingPage);
+  fax_->AbortFax();
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, ecCancelRequested);
+  EXPECT_EQ(fax_->Status(), fsUserAbort);
+  EXPECT_EQ(logs_, kFailed);
+  EXPECT_EQ(modem.DataBlocks().size(), 1u);  // the training; the page never ended
 }
 
 TEST_F(Sending, Class2HangupReportInMidSessionEndsTheCallAndKeepsItsCode) {
