@@ -16,6 +16,7 @@
 #include "fax/session_parameters.h"
 #include "image/apf_file.h"
 #include "image/fax_converter.h"
+#include "image/t4_coding.h"
 #include "platform/clock.h"
 #include "platform/ui_thread.h"
 #include "tests/fax/scripted_modem.h"
@@ -342,6 +343,32 @@ TEST_F(Sending, Class1HeaderLineIsDrawnBetweenTheLineStartAndThePage) {
   // The header rows are coded lines with black in them, each padded to the minimum.
   EXPECT_GT(lead.size(), 100u);
   EXPECT_NE(lead.find_first_not_of(std::string("\0\x80", 2), kLineStart.size()), std::string::npos);
+}
+
+// A text cover page goes first, as a page of its own that ends with the
+// end-of-page code; then the pages of the fax file.
+TEST_F(Sending, Class1TextCoverGoesAheadOfThePages) {
+  test::ScriptedModem modem("tx-class1-cover");
+  Class1Modem(modem, {});
+  std::ofstream(dir_.File("cover.txt")) << "FAX COVER\nTo: the far end\nPages: $N\n";
+  fax_->SetCoverFile(dir_.File("cover.txt"));
+  Start(modem, TFaxClass::fcClass1, StreamFax(1));
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, 0);
+  EXPECT_EQ(logs_, kSent);
+  EXPECT_EQ(FinalFrames(modem.Commands()), (std::vector<std::uint8_t>{kFcfDCS, kFcfMPS, kFcfEOP, kFcfDCN}));
+  const auto blocks = modem.DataBlocks();
+  ASSERT_EQ(blocks.size(), 3u);
+  const std::string rtc(kEndOfPageCodes.begin(), kEndOfPageCodes.end());
+  const std::string cover = blocks[1];
+  EXPECT_EQ(cover.substr(0, kLineStart.size()), kLineStart);
+  EXPECT_GT(cover.size(), 3u * 16 * 12);  // three lines of 16 rows, each of at least 12 bytes
+  // The end-of-page code closes the page, followed by no more than padding.
+  const auto end = cover.rfind(rtc);
+  ASSERT_NE(end, std::string::npos);
+  EXPECT_EQ(cover.find_first_not_of('\0', end + rtc.size()), cover.size() - 2);
+  EXPECT_EQ(cover.substr(cover.size() - 2), kDataEnd);
+  PageLead(blocks[2], DleDoubled(StreamPage(1)), kDataEnd);
 }
 
 TEST_F(Sending, Class1FailedTrainingStepsTheRateDownAndTrainsAgain) {
