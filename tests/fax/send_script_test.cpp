@@ -4,9 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
+#include <cstdint>
 #include <fstream>
+#include <iterator>
 #include <memory>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "comm/dispatcher.h"
 #include "comm/error_codes.h"
@@ -96,7 +102,7 @@ std::string WirePage(const std::string& file, int page, int minBytesPerLine) {
   std::string out;
   for (long n; (n = reader.NextBlock(block)) > 0;) {
     std::string bytes(reinterpret_cast<const char*>(block.data()), static_cast<std::size_t>(n));
-    if (lineBlocks && bytes.size() < static_cast<std::size_t>(minBytesPerLine)) bytes.resize(minBytesPerLine, '\0');
+    if (lineBlocks && bytes.size() < static_cast<std::size_t>(minBytesPerLine)) bytes.resize(static_cast<std::size_t>(minBytesPerLine), '\0');
     out += DleDoubled(bytes);
   }
   return out;
