@@ -115,7 +115,8 @@ class ScriptedModem {
     {
       std::lock_guard lock(mutex_);
       commands_.push_back(command);
-      auto rule = std::find_if(rules_.begin(), rules_.end(), [&](const Rule& r) { return r.exact && r.prefix == command; });
+      auto rule =
+          std::find_if(rules_.begin(), rules_.end(), [&](const Rule& r) { return r.exact && r.prefix == command; });
       if (rule == rules_.end()) {
         rule = std::find_if(rules_.begin(), rules_.end(),
                             [&](const Rule& r) { return !r.exact && command.rfind(r.prefix, 0) == 0; });

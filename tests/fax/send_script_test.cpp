@@ -102,7 +102,8 @@ std::string WirePage(const std::string& file, int page, int minBytesPerLine) {
   std::string out;
   for (long n; (n = reader.NextBlock(block)) > 0;) {
     std::string bytes(reinterpret_cast<const char*>(block.data()), static_cast<std::size_t>(n));
-    if (lineBlocks && bytes.size() < static_cast<std::size_t>(minBytesPerLine)) bytes.resize(static_cast<std::size_t>(minBytesPerLine), '\0');
+    if (lineBlocks && bytes.size() < static_cast<std::size_t>(minBytesPerLine))
+      bytes.resize(static_cast<std::size_t>(minBytesPerLine), '\0');
     out += DleDoubled(bytes);
   }
   return out;
@@ -392,7 +393,8 @@ TEST_F(Sending, Class1FailedTrainingStepsTheRateDownAndTrainsAgain) {
   }
   EXPECT_EQ(dcsRates, (std::vector<int>{9600, 7200}));
   // Two trainings and the page, the page at the rate trained last.
-  EXPECT_EQ(Starting(commands, "AT+FTM="), (std::vector<std::string>{"AT+FTM=?", "AT+FTM=96", "AT+FTM=72", "AT+FTM=72"}));
+  EXPECT_EQ(Starting(commands, "AT+FTM="),
+            (std::vector<std::string>{"AT+FTM=?", "AT+FTM=96", "AT+FTM=72", "AT+FTM=72"}));
   const auto blocks = modem.DataBlocks();
   ASSERT_EQ(blocks.size(), 3u);
   EXPECT_EQ(blocks[1].size(), 7200u / 100 * 18 + 2);  // 1.5 s of zeros at the new rate
@@ -424,8 +426,7 @@ TEST_F(Sending, Class1RtnAfterAPageRetrainsLowerAndSendsThePageAgain) {
   EXPECT_EQ(finishCode_, 0);
   EXPECT_EQ(logs_, kSent);
   const auto commands = modem.Commands();
-  EXPECT_EQ(FinalFrames(commands),
-            (std::vector<std::uint8_t>{kFcfDCS, kFcfMPS, kFcfEOP, kFcfDCS, kFcfEOP, kFcfDCN}));
+  EXPECT_EQ(FinalFrames(commands), (std::vector<std::uint8_t>{kFcfDCS, kFcfMPS, kFcfEOP, kFcfDCS, kFcfEOP, kFcfDCN}));
   const auto blocks = modem.DataBlocks();
   // Training, page 1, page 2, training at 7200, page 2 again.
   ASSERT_EQ(blocks.size(), 5u);
@@ -570,10 +571,8 @@ TEST_F(Sending, BusyLineIsRedialledUpToDialAttemptsAndEndsBusy) {
 }
 
 TEST_F(Sending, DialResultsEachEndTheCallWithTheirOwnCode) {
-  const std::pair<std::string, int> cases[] = {{"NO DIALTONE", ecFaxNoDialTone},
-                                               {"VOICE", ecFaxVoiceCall},
-                                               {"NO CARRIER", ecFaxNoCarrier},
-                                               {"", ecTimeout}};
+  const std::pair<std::string, int> cases[] = {
+      {"NO DIALTONE", ecFaxNoDialTone}, {"VOICE", ecFaxVoiceCall}, {"NO CARRIER", ecFaxNoCarrier}, {"", ecTimeout}};
   int n = 0;
   for (const auto& [answer, code] : cases) {
     SCOPED_TRACE(answer.empty() ? "no answer" : answer);
@@ -622,7 +621,8 @@ TEST_F(Sending, Class2PagesGoOutAsStoredAfterXonWithThePageStatusOfEach) {
   const auto blocks = modem.DataBlocks();
   ASSERT_EQ(blocks.size(), 2u);
   for (int page = 1; page <= 2; ++page) {
-    const std::string lead = PageLead(blocks[static_cast<std::size_t>(page - 1)], DleDoubled(StreamPage(page)), kDataEnd);
+    const std::string lead =
+        PageLead(blocks[static_cast<std::size_t>(page - 1)], DleDoubled(StreamPage(page)), kDataEnd);
     EXPECT_EQ(lead, kLineStart) << "page " << page;
   }
 }
