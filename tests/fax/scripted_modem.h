@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -27,8 +28,23 @@ class ScriptedModem {
   };
 
   explicit ScriptedModem(const std::string& name) : modem_(name) {
-    modem_.OnWrite([this](std::string_view bytes) { Take(bytes); });
+    guard_->owner = this;
+    modem_.OnWrite([guard = guard_](std::string_view bytes) {
+      std::lock_guard lock(guard->mutex);
+      if (guard->owner) guard->owner->Take(bytes);
+    });
   }
+
+  // A port may still be open on the modem, its output thread still writing
+  // (a test ends when the program has finished, not when its port has):
+  // what it writes from now on goes nowhere.
+  ~ScriptedModem() {
+    std::lock_guard lock(guard_->mutex);
+    guard_->owner = nullptr;
+  }
+
+  ScriptedModem(const ScriptedModem&) = delete;
+  ScriptedModem& operator=(const ScriptedModem&) = delete;
 
   SimModem& Modem() { return modem_; }
   const std::string& Name() const { return modem_.DeviceName(); }
@@ -167,6 +183,13 @@ class ScriptedModem {
     std::function<std::string(const std::string& block)> answer;
   };
 
+  // The write handler reaches the modem only through this, and only while it lives.
+  struct Guard {
+    std::mutex mutex;
+    ScriptedModem* owner = nullptr;
+  };
+
+  std::shared_ptr<Guard> guard_ = std::make_shared<Guard>();
   SimModem modem_;
   mutable std::mutex mutex_;
   std::vector<Rule> rules_;
