@@ -775,7 +775,9 @@ void TFaxSenderMachine::BusyRedial() {
     return;
   }
   SetFaxStatus(s_, fsBusyWaiting);
-  ArmReplyTimer(s_, c.dialRetryWait);
+  // A timer armed with 0 ticks keeps the length it had, here the dial
+  // time-out: no wait between attempts must still mean the shortest one.
+  ArmReplyTimer(s_, std::max(c.dialRetryWait, std::int32_t{1}));
   s_.state = 10;
 }
 

@@ -570,6 +570,21 @@ TEST_F(Sending, BusyLineIsRedialledUpToDialAttemptsAndEndsBusy) {
   EXPECT_EQ(attemptsWhileWaiting, (std::vector<int>{2, 3}));
 }
 
+// No wait between attempts means redialling at once, not after the dial
+// time-out.
+TEST_F(Sending, BusyLineWithNoRetryWaitIsRedialledAtOnce) {
+  test::ScriptedModem modem("tx-busy-no-wait");
+  Class1Modem(modem, {});
+  modem.AnswerExactly("ATDT5551234", "\r\nBUSY\r\n");
+  fax_->SetDialAttempts(2);
+  fax_->SetDialRetryWait(0);
+  fax_->SetDialWait(30);
+  Start(modem, TFaxClass::fcClass1, StreamFax(1));
+  ASSERT_TRUE(RunToFinish(10));
+  EXPECT_EQ(finishCode_, ecFaxBusy);
+  EXPECT_EQ(Starting(modem.Commands(), "ATD").size(), 2u);
+}
+
 TEST_F(Sending, DialResultsEachEndTheCallWithTheirOwnCode) {
   const std::pair<std::string, int> cases[] = {
       {"NO DIALTONE", ecFaxNoDialTone}, {"VOICE", ecFaxVoiceCall}, {"NO CARRIER", ecFaxNoCarrier}, {"", ecTimeout}};
