@@ -73,13 +73,16 @@ bool TFaxSenderMachine::CollectingState() const {
 TFaxSenderMachine::Then TFaxSenderMachine::AfterStep(int state) {
   switch (state) {
     case 10:
-    case 21:
     case 22:
     case 25:
     case 27:
     case 28:
     case 47:
       return Then::kWait;
+    // A Class 2 modem's XON often comes in the same read as its CONNECT:
+    // no later data event would bring it, and left unread it would spoil
+    // the answer to the page.
+    case 21:
     case 29:
     case 39:
     case 40:
@@ -635,21 +638,7 @@ bool TFaxSenderMachine::StepClass2PageEnd(const std::string& line) {
       return true;
     case 40:
       if (IsHangupReport(s_, line)) return true;  // the code is kept
-      if (Contains(line, "+F" + m.commands.pageStatus)) {
-        const std::string status = StripResponsePrefix(line);
-        const char first = status.empty() ? ' ' : status[0];
-        if (first == '1' || first == '3') {
-          SetFaxStatus(s_, fsPageAccepted);
-        } else if (first == '2') {
-          SetFaxStatus(s_, fsPageError);
-          s_.state = 41;
-        } else if (first == '4' || first == '5') {
-          EndCall(ecCancelRequested);
-        } else {
-          return false;
-        }
-        return true;
-      }
+      if (Contains(line, "+F" + m.commands.pageStatus)) return PageStatusReport(line);
       if (!IsOk(line)) return false;
       s_.state = 42;
       return true;
@@ -666,6 +655,9 @@ bool TFaxSenderMachine::StepClass2PageEnd(const std::string& line) {
       return true;
     case 43:
       if (IsHangupReport(s_, line)) return true;
+      // A Class 2.0 modem reports the far end's answer to the page (+FPS)
+      // before its OK, as a Class 2 modem does after +FET.
+      if (Contains(line, "+F" + m.commands.pageStatus)) return PageStatusReport(line);
       if (!IsOk(line)) return false;
       SetFaxStatus(s_, fsPageAccepted);
       s_.state = 42;
@@ -673,6 +665,22 @@ bool TFaxSenderMachine::StepClass2PageEnd(const std::string& line) {
     default:
       return false;
   }
+}
+
+bool TFaxSenderMachine::PageStatusReport(const std::string& line) {
+  const std::string status = StripResponsePrefix(line);
+  const char first = status.empty() ? ' ' : status[0];
+  if (first == '1' || first == '3') {
+    SetFaxStatus(s_, fsPageAccepted);
+  } else if (first == '2') {
+    SetFaxStatus(s_, fsPageError);
+    s_.state = 41;
+  } else if (first == '4' || first == '5') {
+    EndCall(ecCancelRequested);
+  } else {
+    return false;
+  }
+  return true;
 }
 
 // --- State actions -------------------------------------------------------------
@@ -767,7 +775,9 @@ void TFaxSenderMachine::BusyRedial() {
     return;
   }
   SetFaxStatus(s_, fsBusyWaiting);
-  ArmReplyTimer(s_, c.dialRetryWait);
+  // A timer armed with 0 ticks keeps the length it had, here the dial
+  // time-out: no wait between attempts must still mean the shortest one.
+  ArmReplyTimer(s_, std::max(c.dialRetryWait, std::int32_t{1}));
   s_.state = 10;
 }
 

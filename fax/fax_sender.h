@@ -47,6 +47,9 @@ class TFaxSenderMachine {
   bool StepDialAnswer(const std::string& line);
   bool StepClass2Negotiation(const std::string& line);
   bool StepClass2PageEnd(const std::string& line);
+  // A +FPTS / +FPS report: page accepted (stay), page refused (go on to
+  // send it again) or the far end gone; false for an unknown status.
+  bool PageStatusReport(const std::string& line);
   // CONNECT (a frame follows) or OK before the final frame (ask for the
   // next one); true when the line was one of these.
   bool FrameReceptionLine(const std::string& line);

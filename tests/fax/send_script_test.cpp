@@ -1,0 +1,776 @@
+// The sender machine behind a TQaSendFax component, against scripted Class 1,
+// Class 2 and Class 2.0 modems on the simulated device layer: what goes out
+// on the wire, and how each failure of the modem or the far end ends a call.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "comm/dispatcher.h"
+#include "comm/error_codes.h"
+#include "comm/sim_modem.h"
+#include "fax/class1_frames.h"
+#include "fax/fax_components.h"
+#include "fax/session_parameters.h"
+#include "image/apf_file.h"
+#include "image/fax_converter.h"
+#include "image/t4_coding.h"
+#include "platform/clock.h"
+#include "platform/ui_thread.h"
+#include "tests/fax/scripted_modem.h"
+#include "tests/support/temp_dir.h"
+
+namespace tv {
+namespace {
+
+const std::string kOk = "\r\nOK\r\n";
+const std::string kConnect = "\r\nCONNECT\r\n";
+const std::string kError = "\r\nERROR\r\n";
+const std::string kDataEnd = "\x10\x03";
+const std::string kLineStart("\0\0\0\0\0\x80", 6);  // EOL, least significant bit first
+
+std::string DleDoubled(const std::string& bytes) {
+  std::string out;
+  for (char c : bytes) {
+    out += c;
+    if (c == '\x10') out += c;
+  }
+  return out;
+}
+
+// An HDLC frame as a Class 1 modem passes it on, and as the program writes it.
+std::string Frame(std::uint8_t fcf, const std::string& info, bool final) {
+  const std::string body = {'\xFF', final ? '\x13' : '\x03', static_cast<char>(fcf)};
+  return DleDoubled(body + info) + kDataEnd;
+}
+
+std::uint8_t FrameFcf(const std::string& frame) { return static_cast<std::uint8_t>(frame[2]); }
+bool IsFrame(const std::string& command) { return command.size() > 2 && command[0] == '\xFF'; }
+
+// The far end's DIS: up to 9600 (V.29 and V.27 ter), wide, fine unless
+// told otherwise, and the minimum scan-line time of 10 ms at standard
+// resolution.
+std::string DisInfo(bool fine = true) {
+  SessionParameters p;
+  p.SetRate(4);
+  auto octets = CapabilityOctets(true, p);
+  if (!fine) octets[1] = static_cast<std::uint8_t>(octets[1] & ~0x40);
+  octets[2] = static_cast<std::uint8_t>((octets[2] & ~0x70) | 0x20);
+  return std::string(octets.begin(), octets.end());
+}
+constexpr int kDisScanCode = 3;  // 10 ms standard, as DisInfo says
+
+// The bit rate a DCS we wrote names.
+int DcsBps(const std::string& frame) {
+  SessionParameters p;
+  ParseCapabilities(p, false, static_cast<std::uint8_t>(frame[4]), static_cast<std::uint8_t>(frame[5]), false, false);
+  return p.bitRate;
+}
+
+std::vector<std::string> Starting(const std::vector<std::string>& commands, const std::string& prefix) {
+  std::vector<std::string> found;
+  std::copy_if(commands.begin(), commands.end(), std::back_inserter(found),
+               [&](const std::string& c) { return c.rfind(prefix, 0) == 0; });
+  return found;
+}
+
+// The control fields of the final frames we wrote (DCS, MPS, EOP, DCN), in order.
+std::vector<std::uint8_t> FinalFrames(const std::vector<std::string>& commands) {
+  std::vector<std::uint8_t> fcfs;
+  for (const std::string& c : commands) {
+    if (IsFrame(c) && c[1] == '\x13') fcfs.push_back(FrameFcf(c));
+  }
+  return fcfs;
+}
+
+// A page's data as the sender must put it on the line: each stored line
+// block padded with zeros to the minimum bytes per line (stream pages as
+// stored), DLE-doubled.
+std::string WirePage(const std::string& file, int page, int minBytesPerLine) {
+  ApfPageReader reader;
+  EXPECT_EQ(reader.Open(file, page), 0);
+  const bool lineBlocks = reader.PageHeader().LineBlocks();
+  std::array<std::uint8_t, kApfMaxBlock> block{};
+  std::string out;
+  for (long n; (n = reader.NextBlock(block)) > 0;) {
+    std::string bytes(reinterpret_cast<const char*>(block.data()), static_cast<std::size_t>(n));
+    if (lineBlocks && bytes.size() < static_cast<std::size_t>(minBytesPerLine))
+      bytes.resize(static_cast<std::size_t>(minBytesPerLine), '\0');
+    out += DleDoubled(bytes);
+  }
+  return out;
+}
+
+// A page block written after CONNECT: the line start (and any header line)
+// ahead of the page data, then the end. Checks the page data and the end,
+// and returns what came ahead of the page.
+std::string PageLead(const std::string& block, const std::string& page, const std::string& end) {
+  const std::string tail = page + end;
+  if (block.size() < tail.size() || block.compare(block.size() - tail.size(), tail.size(), tail) != 0) {
+    ADD_FAILURE() << "the block does not end with the page data (" << block.size() << " bytes, page " << page.size()
+                  << ")";
+    return {};
+  }
+  return block.substr(0, block.size() - tail.size());
+}
+
+// Pages in stream form with bytes that need care on the wire: DLE, CR, XON,
+// and values that read differently bit-reversed.
+std::string StreamPage(int page) {
+  std::string bytes("\x00\x80\x10\x01\x0D\x11\x13\xF0", 8);
+  bytes += "page " + std::to_string(page);
+  bytes += std::string(3000, static_cast<char>(0x30 + page));
+  bytes += "\x10\x10\x01";
+  return bytes;
+}
+
+void WriteStreamApf(const std::string& file, const std::vector<std::string>& pages, std::uint16_t flags = 0) {
+  TApfFileHeader header = NewApfFileHeader();
+  header.pageCount = static_cast<std::uint16_t>(pages.size());
+  std::ofstream out(file, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(&header), sizeof header);
+  for (const std::string& page : pages) {
+    TApfPageHeader pageHeader;
+    pageHeader.dataLength = static_cast<std::uint32_t>(page.size());
+    pageHeader.pageFlags = flags;
+    out.write(reinterpret_cast<const char*>(&pageHeader), sizeof pageHeader);
+    out.write(page.data(), static_cast<std::streamsize>(page.size()));
+  }
+}
+
+// In a list of far-end answers: no frame comes, the modem says ERROR.
+constexpr std::uint8_t kModemError = 0;
+
+// The far end of a Class 1 call: its answer to each training (CFR or FTT)
+// and to each post-page message (MCF, RTN, DCN ...), in turn; CFR and MCF
+// once the lists run out.
+struct Class1FarEnd {
+  std::vector<std::uint8_t> trainingAnswers;
+  std::vector<std::uint8_t> pageAnswers;
+  bool fine = true;  // the DIS offers fine resolution
+};
+
+class Sending : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // The scripted modem needs hardly any of the pauses a real one is given.
+    // Not none: a hang-up writes ATH and flushes the port's output after its
+    // guard time, and a flush that meets the port's output thread still
+    // writing the ATH makes the port send its old output again.
+    SetPauseScale(1);
+    UiThread::Install(&ui_);
+    SetOtherDeviceLayerProvider([] { return SimDeviceLayer(); });
+    NewFax();
+  }
+
+  // A fresh component on a closed port, for each call a test makes.
+  void NewFax() {
+    fax_.reset();
+    port_.SetOpen(false);
+    logs_.clear();
+    errors_.clear();
+    finished_ = false;
+    fax_ = std::make_unique<TQaSendFax>();
+    fax_->SetStationID("tess tx 1");
+    fax_->SetPhoneNumber("5551234");
+    fax_->OnFaxLog = [this](TQaAbstractFax&, TFaxLogCode code) { logs_.push_back(code); };
+    fax_->OnFaxError = [this](TQaAbstractFax&, int code) { errors_.push_back(code); };
+    fax_->OnFaxFinish = [this](TQaAbstractFax&, int code) {
+      finishCode_ = code;
+      finished_ = true;
+    };
+  }
+
+  void TearDown() override {
+    fax_.reset();
+    port_.SetOpen(false);
+    SetOtherDeviceLayerProvider(nullptr);
+    UiThread::Install(nullptr);
+    SetPauseScale(100);
+  }
+
+  void Start(test::ScriptedModem& modem, TFaxClass faxClass, const std::string& file) {
+    port_.SetDeviceLayer(dlOther);
+    port_.SetComNumber(1);
+    port_.SetDevicePath(modem.Name());
+    fax_->SetComPort(&port_);
+    fax_->SetFaxClass(faxClass);
+    fax_->SetFaxFile(file);
+    ASSERT_EQ(fax_->BeginSending(), 0);
+  }
+
+  // Pumps the session's messages until it finishes.
+  bool RunToFinish(int seconds = 20) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!finished_ && std::chrono::steady_clock::now() < deadline) ui_.WaitForMessages(20);
+    return finished_;
+  }
+
+  // Two pages of text in line-block form, as the converter makes them.
+  std::string TextFax() {
+    std::ofstream text(dir_.File("letter.txt"));
+    for (int i = 1; i <= 10; ++i) text << "Line " << i << " of the letter to the far end.\n";
+    text.close();
+    FaxConverter converter(MakeTextInput(), "TXT");
+    converter.SetLinesPerPage(5);
+    EXPECT_EQ(converter.Convert(dir_.File("letter.txt"), dir_.File("letter.apf")), 0);
+    TApfFileHeader header;
+    EXPECT_EQ(ApfReadFileHeader(dir_.File("letter.apf"), header), 0);
+    EXPECT_EQ(header.pageCount, 2);
+    return dir_.File("letter.apf");
+  }
+
+  std::string StreamFax(int pages, std::uint16_t flags = 0) {
+    std::vector<std::string> data;
+    for (int page = 1; page <= pages; ++page) data.push_back(StreamPage(page));
+    WriteStreamApf(dir_.File("stream.apf"), data, flags);
+    return dir_.File("stream.apf");
+  }
+
+  // A Class 1 modem: preparation and set-up, the dial answered with the far
+  // end's CSI and (at the next AT+FRH=3) its DIS, and then the far end's
+  // answers after each DCS and training and after each post-page message.
+  static void Class1Modem(test::ScriptedModem& modem, const Class1FarEnd& farEnd) {
+    modem.Answer("ATE0", kOk);
+    modem.Answer("AT+FCLASS=1", kOk);
+    modem.AnswerExactly("AT+FTM=?", "\r\n24,48,72,96\r\n" + kOk);
+    modem.Answer("ATH", kOk);
+    modem.Answer("ATD", kConnect + Frame(kFcfCSI, EncodeStationId("FAR END 9"), false) + kOk);
+    auto next = std::make_shared<std::string>(kConnect + Frame(kFcfDIS, DisInfo(farEnd.fine), true) + kOk);
+    auto trainings = std::make_shared<std::size_t>(0);
+    auto postPages = std::make_shared<std::size_t>(0);
+    modem.Answer("AT+FRH=3", [next](const std::string&) { return *next; });
+    modem.Answer("AT+FTH=3", kConnect);
+    // After a frame with more to follow (our TSI) the modem is ready for the
+    // next one; after the final frame of a block it is done.
+    modem.Answer("\xFF\x03", kConnect);
+    modem.Answer("\xFF\x13", [=](const std::string& frame) {
+      auto answer = [](const std::vector<std::uint8_t>& list, std::size_t& count, std::uint8_t otherwise) {
+        const std::uint8_t fcf = count < list.size() ? list[count] : otherwise;
+        ++count;
+        return fcf == kModemError ? kError : kConnect + Frame(fcf, "", true) + kOk;
+      };
+      const std::uint8_t fcf = FrameFcf(frame);
+      if (fcf == kFcfDCS) *next = answer(farEnd.trainingAnswers, *trainings, kFcfCFR);
+      if (fcf == kFcfMPS || fcf == kFcfEOP) *next = answer(farEnd.pageAnswers, *postPages, kFcfMCF);
+      return kOk;
+    });
+    modem.Answer("AT+FTM=", kConnect);
+    modem.AnswerData("AT+FTM=", "\x03", kOk);
+  }
+
+  // A Class 2 or 2.0 modem up to the dial.
+  static void Class2Modem(test::ScriptedModem& modem) {
+    for (const char* command : {"ATE0", "AT+FCLASS=", "AT+FLI", "AT+FLO=", "AT+FNR=", "AT+FDIS=", "AT+FIS=", "ATH"}) {
+      modem.Answer(command, kOk);
+    }
+  }
+
+  HeadlessUiThread ui_;
+  test::TempDir dir_;
+  TQaComPort port_;
+  std::unique_ptr<TQaSendFax> fax_;
+  std::vector<TFaxLogCode> logs_;
+  std::vector<int> errors_;
+  bool finished_ = false;
+  int finishCode_ = 1;
+};
+
+const std::vector<TFaxLogCode> kSent = {TFaxLogCode::lfaxTransmitStart, TFaxLogCode::lfaxTransmitOk};
+const std::vector<TFaxLogCode> kFailed = {TFaxLogCode::lfaxTransmitStart, TFaxLogCode::lfaxTransmitFail};
+
+// --- Class 1 -------------------------------------------------------------------
+
+TEST_F(Sending, Class1TwoPagesGoOutWithOurIdentityAndEachPageAsStored) {
+  test::ScriptedModem modem("tx-class1");
+  Class1Modem(modem, {});
+  const std::string file = TextFax();
+  Start(modem, TFaxClass::fcClass1, file);
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, 0);
+  EXPECT_TRUE(errors_.empty());
+  EXPECT_EQ(logs_, kSent);
+  EXPECT_EQ(fax_->RemoteID(), "FAR END 9");
+  EXPECT_EQ(fax_->BitRate(), 9600);
+
+  const auto commands = modem.Commands();
+  EXPECT_EQ(Starting(commands, "ATD"), std::vector<std::string>{"ATDT5551234"});
+  // Our station ID goes out upper-cased in the TSI, ahead of the DCS.
+  const auto tsi = std::find(commands.begin(), commands.end(), Frame(kFcfTSI, EncodeStationId("TESS TX 1"), false));
+  const auto dcs = std::find_if(commands.begin(), commands.end(),
+                                [](const std::string& c) { return IsFrame(c) && FrameFcf(c) == kFcfDCS; });
+  ASSERT_NE(tsi, commands.end());
+  ASSERT_NE(dcs, commands.end());
+  EXPECT_LT(tsi, dcs);
+  EXPECT_EQ(DcsBps(*dcs), 9600);
+  EXPECT_EQ(FinalFrames(commands), (std::vector<std::uint8_t>{kFcfDCS, kFcfMPS, kFcfEOP, kFcfDCN}));
+  EXPECT_EQ(Starting(commands, "AT+FTM=9"), (std::vector<std::string>{"AT+FTM=96", "AT+FTM=96", "AT+FTM=96"}));
+  EXPECT_EQ(commands.back(), "ATH");
+
+  // Training of zeros, then each page: the line start, the stored lines
+  // padded to the 12 bytes 10 ms take at 9600 bit/s, DLE ETX.
+  const auto blocks = modem.DataBlocks();
+  ASSERT_EQ(blocks.size(), 3u);
+  EXPECT_EQ(blocks[0].find_first_not_of('\0'), blocks[0].size() - 2);
+  EXPECT_EQ(blocks[0].substr(blocks[0].size() - 2), kDataEnd);
+  const int minBytes = MinBytesPerLine(kDisScanCode, false, 9600);
+  ASSERT_EQ(minBytes, 12);
+  for (int page = 1; page <= 2; ++page) {
+    const std::string lead = PageLead(blocks[static_cast<std::size_t>(page)], WirePage(file, page, minBytes), kDataEnd);
+    EXPECT_EQ(lead.substr(0, kLineStart.size()), kLineStart) << "page " << page;
+    EXPECT_EQ(lead.find_first_not_of('\0', kLineStart.size()), std::string::npos) << "page " << page;
+  }
+}
+
+TEST_F(Sending, Class1HeaderLineIsDrawnBetweenTheLineStartAndThePage) {
+  test::ScriptedModem modem("tx-class1-header");
+  // Line noise before the CONNECT of the dial is passed over.
+  modem.Answer("ATD", "\r\n#!~ line noise\r\n\r\nRINGING\r\n" + kConnect +
+                          Frame(kFcfCSI, EncodeStationId("FAR END 9"), false) + kOk);
+  Class1Modem(modem, {});
+  const std::string file = StreamFax(1);
+  fax_->SetHeaderLine("FROM $I PAGE $P OF $N");
+  Start(modem, TFaxClass::fcClass1, file);
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, 0);
+  EXPECT_EQ(FinalFrames(modem.Commands()), (std::vector<std::uint8_t>{kFcfDCS, kFcfEOP, kFcfDCN}));
+  const auto blocks = modem.DataBlocks();
+  ASSERT_EQ(blocks.size(), 2u);
+  // A stream page goes out exactly as stored, only DLE-doubled.
+  const std::string lead = PageLead(blocks[1], DleDoubled(StreamPage(1)), kDataEnd);
+  EXPECT_EQ(lead.substr(0, kLineStart.size()), kLineStart);
+  // The header rows are coded lines with black in them, each padded to the minimum.
+  EXPECT_GT(lead.size(), 100u);
+  EXPECT_NE(lead.find_first_not_of(std::string("\0\x80", 2), kLineStart.size()), std::string::npos);
+}
+
+// A text cover page goes first, as a page of its own that ends with the
+// end-of-page code; then the pages of the fax file.
+TEST_F(Sending, Class1TextCoverGoesAheadOfThePages) {
+  test::ScriptedModem modem("tx-class1-cover");
+  Class1Modem(modem, {});
+  std::ofstream(dir_.File("cover.txt")) << "FAX COVER\nTo: the far end\nPages: $N\n";
+  fax_->SetCoverFile(dir_.File("cover.txt"));
+  Start(modem, TFaxClass::fcClass1, StreamFax(1));
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, 0);
+  EXPECT_EQ(logs_, kSent);
+  EXPECT_EQ(FinalFrames(modem.Commands()), (std::vector<std::uint8_t>{kFcfDCS, kFcfMPS, kFcfEOP, kFcfDCN}));
+  const auto blocks = modem.DataBlocks();
+  ASSERT_EQ(blocks.size(), 3u);
+  const std::string rtc(kEndOfPageCodes.begin(), kEndOfPageCodes.end());
+  const std::string cover = blocks[1];
+  EXPECT_EQ(cover.substr(0, kLineStart.size()), kLineStart);
+  EXPECT_GT(cover.size(), 3u * 16 * 12);  // three lines of 16 rows, each of at least 12 bytes
+  // The end-of-page code closes the page, followed by no more than padding.
+  const auto end = cover.rfind(rtc);
+  ASSERT_NE(end, std::string::npos);
+  EXPECT_EQ(cover.find_first_not_of('\0', end + rtc.size()), cover.size() - 2);
+  EXPECT_EQ(cover.substr(cover.size() - 2), kDataEnd);
+  PageLead(blocks[2], DleDoubled(StreamPage(1)), kDataEnd);
+}
+
+TEST_F(Sending, Class1FailedTrainingStepsTheRateDownAndTrainsAgain) {
+  test::ScriptedModem modem("tx-class1-ftt");
+  Class1Modem(modem, {{kFcfFTT, kFcfCFR}, {}});
+  const std::string file = StreamFax(1);
+  Start(modem, TFaxClass::fcClass1, file);
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, 0);
+  EXPECT_EQ(fax_->BitRate(), 7200);
+  const auto commands = modem.Commands();
+  std::vector<int> dcsRates;
+  for (const std::string& c : commands) {
+    if (IsFrame(c) && FrameFcf(c) == kFcfDCS) dcsRates.push_back(DcsBps(c));
+  }
+  EXPECT_EQ(dcsRates, (std::vector<int>{9600, 7200}));
+  // Two trainings and the page, the page at the rate trained last.
+  EXPECT_EQ(Starting(commands, "AT+FTM="),
+            (std::vector<std::string>{"AT+FTM=?", "AT+FTM=96", "AT+FTM=72", "AT+FTM=72"}));
+  const auto blocks = modem.DataBlocks();
+  ASSERT_EQ(blocks.size(), 3u);
+  EXPECT_EQ(blocks[1].size(), 7200u / 100 * 18 + 2);  // 1.5 s of zeros at the new rate
+  PageLead(blocks[2], DleDoubled(StreamPage(1)), kDataEnd);
+}
+
+TEST_F(Sending, Class1TrainingThatFailsAtTheLowestRateEndsWithTrainingFailed) {
+  test::ScriptedModem modem("tx-class1-ftt-all");
+  Class1Modem(modem, {{kFcfFTT, kFcfFTT, kFcfFTT, kFcfFTT}, {}});
+  Start(modem, TFaxClass::fcClass1, StreamFax(1));
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, ecFaxTrainError);
+  EXPECT_EQ(errors_, std::vector<int>{ecFaxTrainError});
+  EXPECT_EQ(logs_, kFailed);
+  const auto commands = modem.Commands();
+  EXPECT_EQ(Starting(commands, "AT+FTM=")[4], "AT+FTM=24");
+  EXPECT_EQ(Starting(commands, "AT+FTM=").size(), 5u);  // the query and four trainings, no page
+  EXPECT_EQ(commands.back(), "ATH");
+}
+
+// RTN: the page was not good enough. The sender steps the rate down, sends
+// DCS and trains again, and sends the same page once more.
+TEST_F(Sending, Class1RtnAfterAPageRetrainsLowerAndSendsThePageAgain) {
+  test::ScriptedModem modem("tx-class1-rtn");
+  Class1Modem(modem, {{}, {kFcfMCF, kFcfRTN, kFcfMCF}});
+  const std::string file = StreamFax(2);
+  Start(modem, TFaxClass::fcClass1, file);
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, 0);
+  EXPECT_EQ(logs_, kSent);
+  const auto commands = modem.Commands();
+  EXPECT_EQ(FinalFrames(commands), (std::vector<std::uint8_t>{kFcfDCS, kFcfMPS, kFcfEOP, kFcfDCS, kFcfEOP, kFcfDCN}));
+  const auto blocks = modem.DataBlocks();
+  // Training, page 1, page 2, training at 7200, page 2 again.
+  ASSERT_EQ(blocks.size(), 5u);
+  PageLead(blocks[1], DleDoubled(StreamPage(1)), kDataEnd);
+  PageLead(blocks[2], DleDoubled(StreamPage(2)), kDataEnd);
+  EXPECT_EQ(blocks[3].size(), 7200u / 100 * 18 + 2);
+  EXPECT_EQ(PageLead(blocks[4], DleDoubled(StreamPage(2)), kDataEnd).substr(0, kLineStart.size()), kLineStart);
+  EXPECT_EQ(fax_->BitRate(), 7200);
+}
+
+TEST_F(Sending, Class1DcnFromTheFarEndEndsTheCallAsCancelled) {
+  test::ScriptedModem modem("tx-class1-dcn");
+  Class1Modem(modem, {{}, {kFcfDCN}});
+  Start(modem, TFaxClass::fcClass1, StreamFax(2));
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, ecCancelRequested);
+  EXPECT_EQ(errors_, std::vector<int>{ecCancelRequested});
+  EXPECT_EQ(logs_, kFailed);
+  const auto commands = modem.Commands();
+  EXPECT_EQ(FinalFrames(commands), (std::vector<std::uint8_t>{kFcfDCS, kFcfMPS}));
+  EXPECT_EQ(commands.back(), "ATH");
+}
+
+// ERROR instead of the far end's answer to MPS: the post-page message goes
+// again, three times at most, and then the call ends with the time-out.
+TEST_F(Sending, Class1ErrorForThePostPageAnswerRepeatsThePostPageMessage) {
+  test::ScriptedModem again("tx-class1-ppm-again");
+  Class1Modem(again, {{}, {kModemError, kModemError, kFcfMCF}});
+  Start(again, TFaxClass::fcClass1, StreamFax(2));
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, 0);
+  EXPECT_EQ(FinalFrames(again.Commands()),
+            (std::vector<std::uint8_t>{kFcfDCS, kFcfMPS, kFcfMPS, kFcfMPS, kFcfEOP, kFcfDCN}));
+  EXPECT_EQ(again.DataBlocks().size(), 3u);  // each page once
+
+  NewFax();
+  test::ScriptedModem never("tx-class1-ppm-never");
+  Class1Modem(never, {{}, {kModemError, kModemError, kModemError, kModemError}});
+  Start(never, TFaxClass::fcClass1, StreamFax(2));
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, ecTimeout);
+  EXPECT_EQ(logs_, kFailed);
+  EXPECT_EQ(FinalFrames(never.Commands()), (std::vector<std::uint8_t>{kFcfDCS, kFcfMPS, kFcfMPS, kFcfMPS}));
+}
+
+// A fine page to a far end that offers only standard resolution.
+TEST_F(Sending, RemoteThatCannotTakeAFinePageEndsAsIncompatible) {
+  test::ScriptedModem class1("tx-class1-no-fine");
+  Class1Modem(class1, {{}, {}, false});
+  Start(class1, TFaxClass::fcClass1, StreamFax(1, kApfFine));
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, ecFaxBadMachine);
+  EXPECT_EQ(logs_, kFailed);
+  EXPECT_TRUE(FinalFrames(class1.Commands()).empty());  // no DCS
+
+  NewFax();
+  test::ScriptedModem class2("tx-class2-no-fine");
+  Class2Modem(class2);
+  class2.Answer("ATD", "\r\n+FCON\r\n+FCSI: \"FAR END 2\"\r\n+FDIS: 0,3,0,2,0,0,0,0\r\n" + kOk);
+  Start(class2, TFaxClass::fcClass2, StreamFax(1, kApfFine));
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, ecFaxBadMachine);
+  EXPECT_EQ(errors_, std::vector<int>{ecFaxBadMachine});
+  const auto commands = class2.Commands();
+  EXPECT_EQ(Starting(commands, "AT+FDIS="), std::vector<std::string>{"AT+FDIS=1,3,0,2,0,0,0,0"});
+  EXPECT_TRUE(Starting(commands, "AT+FDT").empty());
+}
+
+TEST_F(Sending, Class1ErrorAnsweringACommandEndsWithBadResponse) {
+  test::ScriptedModem modem("tx-class1-error");
+  modem.AnswerExactly("AT+FTH=3", kError);  // refuses to send our TSI
+  Class1Modem(modem, {});
+  Start(modem, TFaxClass::fcClass1, StreamFax(1));
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, ecFaxBadModemResult);
+  EXPECT_EQ(logs_, kFailed);
+  EXPECT_TRUE(modem.DataBlocks().empty());
+}
+
+// The far end says nothing after our training: the modem gives up its
+// frame reception with NO CARRIER, and the reply time then ends the call.
+TEST_F(Sending, Class1SilenceAfterTrainingEndsWithTimeout) {
+  test::ScriptedModem modem("tx-class1-silent");
+  auto frh = std::make_shared<int>(0);
+  modem.Answer("AT+FRH=3", [frh](const std::string&) {
+    return ++*frh == 1 ? kConnect + Frame(kFcfDIS, DisInfo(), true) + kOk : "\r\nNO CARRIER\r\n";
+  });
+  Class1Modem(modem, {});
+  fax_->Session().modem.replyTimeout = SecsToTicks(1);
+  Start(modem, TFaxClass::fcClass1, StreamFax(1));
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, ecTimeout);
+  EXPECT_EQ(logs_, kFailed);
+  EXPECT_EQ(modem.DataBlocks().size(), 1u);  // the training only
+}
+
+// The line drops in the middle of the second page: the modem takes no more
+// data and says NO CARRIER. The call fails with the page-data time-out, the
+// session lets go of the port, and nothing more is written to it.
+TEST_F(Sending, Class1LineDropInAPageFailsTheCallAndReleasesThePort) {
+  test::ScriptedModem modem("tx-class1-drop");
+  Class1Modem(modem, {});
+  const std::string file = StreamFax(2);
+  const std::size_t training = 9600 / 100 * 18 + 2;
+  modem.DropLineAfterData(training + DleDoubled(StreamPage(1)).size() + 2000);
+  fax_->Session().modem.pageDataTimeout = SecsToTicks(1);
+  Start(modem, TFaxClass::fcClass1, file);
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, ecTimeout);
+  EXPECT_EQ(logs_, kFailed);
+  EXPECT_EQ(FinalFrames(modem.Commands()), (std::vector<std::uint8_t>{kFcfDCS, kFcfMPS}));
+  EXPECT_EQ(modem.DataBlocks().size(), 2u);  // training and page 1 complete
+
+  // What the modem says now stays on the port for its next user.
+  modem.Modem().Receive(kConnect + kOk);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+  while (std::chrono::steady_clock::now() < until) ui_.WaitForMessages(20);
+  EXPECT_EQ(BytesAvailable(port_.PortHandle()), static_cast<int>((kConnect + kOk).size()));
+}
+
+// --- Dialling ------------------------------------------------------------------
+
+TEST_F(Sending, BusyLineIsRedialledUpToDialAttemptsAndEndsBusy) {
+  test::ScriptedModem modem("tx-busy");
+  Class1Modem(modem, {});
+  modem.AnswerExactly("ATDT5551234", "\r\nBUSY\r\n");
+  std::vector<int> attemptsWhileWaiting;
+  fax_->OnFaxStatus = [&](TQaAbstractFax& f, bool, bool) {
+    if (f.Status() == fsBusyWaiting) attemptsWhileWaiting.push_back(fax_->DialAttempt());
+  };
+  fax_->SetDialAttempts(3);
+  fax_->SetDialRetryWait(1);
+  Start(modem, TFaxClass::fcClass1, StreamFax(1));
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, ecFaxBusy);
+  EXPECT_EQ(errors_, std::vector<int>{ecFaxBusy});
+  EXPECT_EQ(logs_, kFailed);
+  EXPECT_EQ(Starting(modem.Commands(), "ATD").size(), 3u);
+  attemptsWhileWaiting.erase(std::unique(attemptsWhileWaiting.begin(), attemptsWhileWaiting.end()),
+                             attemptsWhileWaiting.end());
+  EXPECT_EQ(attemptsWhileWaiting, (std::vector<int>{2, 3}));
+}
+
+// No wait between attempts means redialling at once, not after the dial
+// time-out.
+TEST_F(Sending, BusyLineWithNoRetryWaitIsRedialledAtOnce) {
+  test::ScriptedModem modem("tx-busy-no-wait");
+  Class1Modem(modem, {});
+  modem.AnswerExactly("ATDT5551234", "\r\nBUSY\r\n");
+  fax_->SetDialAttempts(2);
+  fax_->SetDialRetryWait(0);
+  fax_->SetDialWait(30);
+  Start(modem, TFaxClass::fcClass1, StreamFax(1));
+  ASSERT_TRUE(RunToFinish(10));
+  EXPECT_EQ(finishCode_, ecFaxBusy);
+  EXPECT_EQ(Starting(modem.Commands(), "ATD").size(), 2u);
+}
+
+TEST_F(Sending, DialResultsEachEndTheCallWithTheirOwnCode) {
+  const std::pair<std::string, int> cases[] = {
+      {"NO DIALTONE", ecFaxNoDialTone}, {"VOICE", ecFaxVoiceCall}, {"NO CARRIER", ecFaxNoCarrier}, {"", ecTimeout}};
+  int n = 0;
+  for (const auto& [answer, code] : cases) {
+    SCOPED_TRACE(answer.empty() ? "no answer" : answer);
+    for (const TFaxClass faxClass : {TFaxClass::fcClass1, TFaxClass::fcClass2}) {
+      SCOPED_TRACE(faxClass == TFaxClass::fcClass1 ? "Class 1" : "Class 2");
+      test::ScriptedModem modem("tx-dial-" + std::to_string(++n));
+      modem.AnswerExactly("ATDT5551234", answer.empty() ? "" : "\r\n" + answer + "\r\n");
+      Class1Modem(modem, {});
+      Class2Modem(modem);
+      fax_->SetDialWait(1);
+      Start(modem, faxClass, StreamFax(1));
+      ASSERT_TRUE(RunToFinish());
+      EXPECT_EQ(finishCode_, code);
+      EXPECT_EQ(errors_, std::vector<int>{code});
+      EXPECT_EQ(logs_, kFailed);
+      EXPECT_EQ(Starting(modem.Commands(), "ATD").size(), 1u);
+      NewFax();  // while this modem is still there to close on
+    }
+  }
+}
+
+// --- Class 2 and 2.0 -------------------------------------------------------------
+
+TEST_F(Sending, Class2PagesGoOutAsStoredAfterXonWithThePageStatusOfEach) {
+  test::ScriptedModem modem("tx-class2");
+  Class2Modem(modem);
+  modem.Answer("ATD", "\r\n+FCON\r\n+FCSI: \"  FAR END 2  \"\r\n+FDIS: 1,5,1,2,0,0,0,0\r\n" + kOk);
+  modem.Answer("AT+FDT", "\r\n+FDCS: 0,4,0,2,0,0,0,0\r\n" + kConnect + "\x11");
+  modem.AnswerData("AT+FDT", "\x03", kOk);
+  modem.Answer("AT+FET=0", "\r\n+FPTS:1\r\n" + kOk);
+  modem.Answer("AT+FET=2", "\r\n+FPTS:1\r\n+FHNG:0\r\n" + kOk);
+  Start(modem, TFaxClass::fcClass2, StreamFax(2));
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, 0);
+  EXPECT_TRUE(errors_.empty());
+  EXPECT_EQ(logs_, kSent);
+  EXPECT_EQ(fax_->RemoteID(), "FAR END 2");
+  EXPECT_EQ(fax_->BitRate(), 12000);
+  EXPECT_EQ(fax_->HangupCode(), 0);
+  const auto commands = modem.Commands();
+  EXPECT_EQ(Starting(commands, "AT+FLID="), std::vector<std::string>{"AT+FLID=\"TESS TX 1\""});
+  EXPECT_EQ(Starting(commands, "AT+FDIS="), std::vector<std::string>{"AT+FDIS=0,3,0,2,0,0,0,0"});
+  EXPECT_EQ(Starting(commands, "AT+FDT").size(), 2u);
+  EXPECT_EQ(Starting(commands, "AT+FET="), (std::vector<std::string>{"AT+FET=0", "AT+FET=2"}));
+  // Class 2 page data goes out in the bit order of the file (no reversal).
+  const auto blocks = modem.DataBlocks();
+  ASSERT_EQ(blocks.size(), 2u);
+  for (int page = 1; page <= 2; ++page) {
+    const std::string lead =
+        PageLead(blocks[static_cast<std::size_t>(page - 1)], DleDoubled(StreamPage(page)), kDataEnd);
+    EXPECT_EQ(lead, kLineStart) << "page " << page;
+  }
+}
+
+TEST_F(Sending, Class2PageRefusedIsSentAgainAndThirdRefusalEndsTheCall) {
+  test::ScriptedModem modem("tx-class2-pts2");
+  Class2Modem(modem);
+  modem.Answer("ATD", "\r\n+FCON\r\n+FCSI: \"FAR END 2\"\r\n+FDIS: 1,3,0,2,0,0,0,0\r\n" + kOk);
+  modem.Answer("AT+FDT", "\r\n+FDCS: 0,3,0,2,0,0,0,0\r\n" + kConnect + "\x11");
+  modem.AnswerData("AT+FDT", "\x03", kOk);
+  // Page 1 is refused once, page 2 every time.
+  auto fets = std::make_shared<int>(0);
+  modem.Answer("AT+FET=", [fets](const std::string&) {
+    return ++*fets == 1 ? "\r\n+FPTS:2\r\n" + kOk : *fets == 2 ? "\r\n+FPTS:1\r\n" + kOk : "\r\n+FPTS:2\r\n" + kOk;
+  });
+  modem.Answer("AT+FKS", kOk);
+  Start(modem, TFaxClass::fcClass2, StreamFax(2));
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, ecFaxSessionError);
+  EXPECT_EQ(logs_, kFailed);
+  const auto commands = modem.Commands();
+  EXPECT_EQ(std::count(commands.begin(), commands.end(), "AT+FKS"), 1);
+  // Page 1 twice, page 2 twice: the third refusal in the fax ends it.
+  const auto blocks = modem.DataBlocks();
+  ASSERT_EQ(blocks.size(), 4u);
+  const std::string page1 = DleDoubled(StreamPage(1));
+  const std::string page2 = DleDoubled(StreamPage(2));
+  PageLead(blocks[0], page1, kDataEnd);
+  EXPECT_EQ(blocks[1], blocks[0]);
+  PageLead(blocks[2], page2, kDataEnd);
+  EXPECT_EQ(blocks[3], blocks[2]);
+}
+
+// This modem never sends XON after CONNECT: the page goes out after a
+// second all the same. The modem then refuses the page.
+TEST_F(Sending, Class2ErrorAfterAPageEndsWithBadResponse) {
+  test::ScriptedModem modem("tx-class2-error");
+  Class2Modem(modem);
+  modem.Answer("ATD", "\r\n+FCON\r\n+FCSI: \"FAR END 2\"\r\n" + kOk);
+  modem.Answer("AT+FDT", kConnect);
+  modem.AnswerData("AT+FDT", "\x03", kError);
+  Start(modem, TFaxClass::fcClass2, StreamFax(2));
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, ecFaxBadModemResult);
+  EXPECT_EQ(logs_, kFailed);
+  const auto blocks = modem.DataBlocks();
+  ASSERT_EQ(blocks.size(), 1u);
+  PageLead(blocks[0], DleDoubled(StreamPage(1)), kDataEnd);
+  EXPECT_TRUE(Starting(modem.Commands(), "AT+FET").empty());
+}
+
+TEST_F(Sending, AbortInTheMiddleOfAPageEndsTheCallAsCancelled) {
+  test::ScriptedModem modem("tx-class1-abort");
+  Class1Modem(modem, {});
+  // The line stalls in the middle of page 1.
+  modem.DropLineAfterData(9600 / 100 * 18 + 2 + 1000);
+  Start(modem, TFaxClass::fcClass1, StreamFax(2));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (fax_->Status() != fsSendingPage && std::chrono::steady_clock::now() < deadline) ui_.WaitForMessages(20);
+  ASSERT_EQ(fax_->Status(), fsSendingPage);
+  fax_->AbortFax();
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, ecCancelRequested);
+  EXPECT_EQ(fax_->Status(), fsUserAbort);
+  EXPECT_EQ(logs_, kFailed);
+  EXPECT_EQ(modem.DataBlocks().size(), 1u);  // the training; the page never ended
+}
+
+TEST_F(Sending, Class2HangupReportInMidSessionEndsTheCallAndKeepsItsCode) {
+  test::ScriptedModem modem("tx-class2-fhng");
+  Class2Modem(modem);
+  modem.Answer("ATD", "\r\n+FCON\r\n+FCSI: \"FAR END 2\"\r\n" + kOk);
+  modem.Answer("AT+FDT", "\r\n+FHNG:25\r\n" + kOk);
+  Start(modem, TFaxClass::fcClass2, StreamFax(1));
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, ecFaxBadModemResult);
+  EXPECT_EQ(fax_->HangupCode(), 25);
+  EXPECT_EQ(fax_->RemoteID(), "FAR END 2");
+  EXPECT_EQ(logs_, kFailed);
+  EXPECT_TRUE(modem.DataBlocks().empty());
+}
+
+TEST_F(Sending, Class2_0PagesEndWithTheirPageMarkAndThePageStatusIsTaken) {
+  test::ScriptedModem modem("tx-class20");
+  Class2Modem(modem);
+  modem.Answer("ATD", "\r\n+FCO\r\n+FCI: \"FAR END 20\"\r\n+FIS: 1,5,0,2,0,0,0,0\r\n" + kOk);
+  modem.Answer("AT+FDT", "\r\n+FCS: 0,5,0,2,0,0,0,0\r\n" + kConnect);
+  auto pages = std::make_shared<int>(0);
+  modem.AnswerData("AT+FDT", ",.", [pages](const std::string&) {
+    return ++*pages == 1 ? "\r\n+FPS:1\r\n" + kOk : "\r\n+FPS:1\r\n+FHS:00\r\n" + kOk;
+  });
+  Start(modem, TFaxClass::fcClass2_0, StreamFax(2));
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, 0);
+  EXPECT_TRUE(errors_.empty());
+  EXPECT_EQ(logs_, kSent);
+  EXPECT_EQ(fax_->RemoteID(), "FAR END 20");
+  EXPECT_EQ(fax_->BitRate(), 14400);
+  const auto commands = modem.Commands();
+  EXPECT_EQ(Starting(commands, "AT+FLI="), std::vector<std::string>{"AT+FLI=\"TESS TX 1\""});
+  EXPECT_EQ(Starting(commands, "AT+FLO=2").size(), 1u);
+  EXPECT_EQ(Starting(commands, "AT+FNR=1,1,1,0").size(), 1u);
+  EXPECT_EQ(Starting(commands, "AT+FIS="), std::vector<std::string>{"AT+FIS=0,3,0,2,0,0,0,0"});
+  EXPECT_TRUE(Starting(commands, "AT+FET").empty());
+  const auto blocks = modem.DataBlocks();
+  ASSERT_EQ(blocks.size(), 2u);
+  EXPECT_EQ(PageLead(blocks[0], DleDoubled(StreamPage(1)), "\x10,"), kLineStart);
+  EXPECT_EQ(PageLead(blocks[1], DleDoubled(StreamPage(2)), "\x10."), kLineStart);
+}
+
+TEST_F(Sending, Class2_0PageEndAnsweredByErrorEndsWithBadResponse) {
+  test::ScriptedModem modem("tx-class20-error");
+  Class2Modem(modem);
+  modem.Answer("ATD", "\r\n+FCO\r\n+FCI: \"FAR END 20\"\r\n" + kOk);
+  modem.Answer("AT+FDT", kConnect);
+  modem.AnswerData("AT+FDT", ",.", kError);
+  Start(modem, TFaxClass::fcClass2_0, StreamFax(2));
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, ecFaxBadModemResult);
+  EXPECT_EQ(logs_, kFailed);
+  EXPECT_EQ(modem.DataBlocks().size(), 1u);
+}
+
+TEST_F(Sending, Class2_0HangupReportWhileNegotiatingEndsTheCallAndKeepsItsCode) {
+  test::ScriptedModem modem("tx-class20-fhs");
+  Class2Modem(modem);
+  modem.Answer("ATD", "\r\n+FCO\r\n+FHS:23\r\n" + kOk);
+  Start(modem, TFaxClass::fcClass2_0, StreamFax(1));
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, ecFaxBadModemResult);
+  EXPECT_EQ(fax_->HangupCode(), 23);
+  EXPECT_EQ(logs_, kFailed);
+}
+
+}  // namespace
+}  // namespace tv
