@@ -648,6 +648,13 @@ void DispatchThread(PortPtr port) {
   }
 }
 
+// Drops whatever output is queued and not yet written.
+void EmptyOutputRingLocked(Port& p) {
+  p.outHead = p.outTail = 0;
+  p.outFull = false;
+  p.dataToSend = false;
+}
+
 void OutputThread(PortPtr port) {
   Port& p = *port;
   SignalStarted(p);
@@ -656,6 +663,10 @@ void OutputThread(PortPtr port) {
     p.changed.wait(lock, [&] { return p.dataToSend || p.flushRequest || p.stop; });
     if (p.stop) break;
     if (p.flushRequest) {
+      // Emptied here, under the lock and before answering: emptied by the
+      // flusher after the answer, data queued meanwhile could send this
+      // thread writing from a tail the flusher then resets under it.
+      EmptyOutputRingLocked(p);
       p.flushRequest = false;
       p.flushAck = true;
       p.changed.notify_all();
@@ -667,8 +678,8 @@ void OutputThread(PortPtr port) {
       const int length = p.outTail < p.outHead ? p.outHead - p.outTail : p.outSize - p.outTail;
       const std::uint8_t* stretch = p.output.data() + p.outTail;
       lock.unlock();
-      // Only this thread moves the tail, and flush resets the ring only after
-      // this thread has answered, so the stretch stays valid unlocked.
+      // Only this thread moves the tail or empties the ring on a flush, so
+      // the stretch stays valid unlocked.
       const int sent = p.layer->Write(p.device, stretch, length);
       const int waited = sent == 0 ? p.layer->WaitWritable(p.device, kWriteWaitMs) : 0;
       lock.lock();
@@ -722,8 +733,7 @@ void TearDown(const PortPtr& port, bool onDispatchThread) {
   StopThreads(p, onDispatchThread);
   {
     std::lock_guard lock(p.lock);
-    p.outHead = p.outTail = 0;
-    p.outFull = false;
+    EmptyOutputRingLocked(p);
   }
   p.layer->Flush(p.device, false);
   CloseDevice(p);
@@ -993,9 +1003,10 @@ int FlushOutput(int handle) {
       p.layer->WakeWriter(p.device);
       lock.lock();
       p.changed.wait(lock, [&] { return p.flushAck || p.stop; });
+      if (!p.flushAck) EmptyOutputRingLocked(p);  // stopped: the thread has gone
+    } else {
+      EmptyOutputRingLocked(p);
     }
-    p.outHead = p.outTail = 0;
-    p.outFull = false;
   }
   const int result = p.layer->Flush(p.device, false);
   return result < 0 ? result : 0;

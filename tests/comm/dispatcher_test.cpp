@@ -299,6 +299,31 @@ TEST_F(DispatcherTest, OutputRingRefusesOversizedBlocksAndFlushAbandonsPendingOu
   EXPECT_EQ(modem_->TakeWritten(), "AT\r");
 }
 
+// A flush that meets the output thread in the middle of a block, with more
+// output queued behind it, drops the queue; nothing queued before it is ever
+// sent again afterwards.
+TEST_F(DispatcherTest, FlushWhileWritingNeverSendsOutputAgain) {
+  modem_->SetLineRate(19200);  // 100 bytes take about 50 ms
+  modem_->SetWriteChunk(7);
+  std::size_t put = 0;
+  for (int i = 0; i < 300; ++i) {
+    ASSERT_EQ(PutString(port_, std::string(100, 'o')), 0);
+    std::this_thread::sleep_for(std::chrono::microseconds(500 * (i % 8)));
+    ASSERT_EQ(PutString(port_, std::string(10, 'n')), 0);
+    put += 110;
+    ASSERT_EQ(FlushOutput(port_), 0);
+  }
+  ASSERT_EQ(PutString(port_, "END"), 0);
+  put += 3;
+  ASSERT_TRUE(modem_->WaitForWritten(3, 2000));
+  ASSERT_TRUE(WaitUntil([&] { return OutBytesWaiting(port_) == 0; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const std::string written = modem_->TakeWritten();
+  EXPECT_LE(written.size(), put);
+  ASSERT_GE(written.size(), 3u);
+  EXPECT_EQ(written.substr(written.size() - 3), "END");
+}
+
 TEST_F(DispatcherTest, ABlockCrossingTheRingEndIsSentInTwoStretches) {
   std::mutex mutex;
   std::vector<std::size_t> pieces;

@@ -162,9 +162,8 @@ class Sending : public ::testing::Test {
  protected:
   void SetUp() override {
     // The scripted modem needs hardly any of the pauses a real one is given.
-    // Not none: a hang-up writes ATH and flushes the port's output after its
-    // guard time, and a flush that meets the port's output thread still
-    // writing the ATH makes the port send its old output again.
+    // Not none: the hang-up writes ATH and flushes the port's output after
+    // its guard time; with no time at all the flush drops the ATH unsent.
     SetPauseScale(1);
     UiThread::Install(&ui_);
     SetOtherDeviceLayerProvider([] { return SimDeviceLayer(); });
