@@ -8,39 +8,22 @@
 #include <memory>
 
 #include "comm/error_codes.h"
-#include "comm/sim_modem.h"
 #include "fax/class1_frames.h"
 #include "fax/fax_components.h"
 #include "fax/session_parameters.h"
 #include "image/apf_file.h"
 #include "image/file_io.h"
-#include "platform/clock.h"
-#include "platform/ui_thread.h"
-#include "tests/fax/scripted_modem.h"
-#include "tests/support/temp_dir.h"
+#include "tests/fax/scripted_fax_test.h"
 
 namespace tv {
 namespace {
 
-const std::string kOk = "\r\nOK\r\n";
-const std::string kConnect = "\r\nCONNECT\r\n";
-const std::string kNoCarrier = "\r\nNO CARRIER\r\n";
-const std::string kDataEnd = "\x10\x03";
-
-std::string DleDoubled(const std::string& bytes) {
-  std::string out;
-  for (char c : bytes) {
-    out += c;
-    if (c == '\x10') out += c;
-  }
-  return out;
-}
-
-// A received HDLC frame as a Class 1 modem passes it on.
-std::string Frame(std::uint8_t fcf, const std::string& info, bool final) {
-  std::string body = {'\xFF', final ? '\x13' : '\x03', static_cast<char>(fcf)};
-  return DleDoubled(body + info) + kDataEnd;
-}
+using test::DleDoubled;
+using test::Frame;
+using test::kConnect;
+using test::kDataEnd;
+using test::kNoCarrier;
+using test::kOk;
 
 std::string DcsInfo(int rateIndex, bool fine) {
   SessionParameters p;
@@ -92,55 +75,23 @@ StoredFax ReadFax(const std::string& name) {
   return fax;
 }
 
-class Receiving : public ::testing::Test {
+class Receiving : public test::ScriptedFaxTest<TQaReceiveFax> {
  protected:
   void SetUp() override {
-    // The scripted modem needs hardly any of the pauses a real one is given.
-    // Not none: a hang-up flushes the port's output after its guard times;
-    // with no time at all the flush drops the last frame unsent.
-    SetPauseScale(1);
-    UiThread::Install(&ui_);
-    SetOtherDeviceLayerProvider([] { return SimDeviceLayer(); });
-    fax_ = std::make_unique<TQaReceiveFax>();
+    ScriptedFaxTest::SetUp();
     fax_->SetStationID("TESS RX");
     fax_->SetDestinationDir(dir_.Path());
-    fax_->OnFaxLog = [this](TQaAbstractFax& f, TFaxLogCode code) {
-      logs_.push_back(code);
-      if (code == TFaxLogCode::lfaxReceiveStart) fileName_ = f.FaxFile();
-    };
-    fax_->OnFaxError = [this](TQaAbstractFax&, int code) { errors_.push_back(code); };
-    fax_->OnFaxFinish = [this](TQaAbstractFax&, int code) {
-      finishCode_ = code;
-      finished_ = true;
-    };
-  }
-
-  void TearDown() override {
-    fax_.reset();
-    port_.SetOpen(false);
-    SetOtherDeviceLayerProvider(nullptr);
-    UiThread::Install(nullptr);
-    SetPauseScale(100);
   }
 
   // Starts receiving one fax in the class given; a failed call ends the session.
   void Start(test::ScriptedModem& modem, TFaxClass faxClass) {
-    port_.SetDeviceLayer(dlOther);
-    port_.SetComNumber(1);
-    port_.SetDevicePath(modem.Name());
-    fax_->SetComPort(&port_);
-    fax_->SetFaxClass(faxClass);
+    Attach(modem, faxClass);
     fax_->SetOneFax(true);
     fax_->SetExitOnError(true);
     ASSERT_EQ(fax_->BeginReceiving(), 0);
   }
 
-  // Pumps the session's messages until it finishes.
-  bool RunToFinish(int seconds = 30) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (!finished_ && std::chrono::steady_clock::now() < deadline) ui_.WaitForMessages(20);
-    return finished_;
-  }
+  bool RunToFinish(int seconds = 30) { return ScriptedFaxTest::RunToFinish(seconds); }
 
   // The modem part every Class 1 test shares: preparation, set-up with one
   // RING after it, and ATA.
@@ -189,16 +140,6 @@ class Receiving : public ::testing::Test {
     });
     modem.Answer("AT+FTH=3", kConnect);
   }
-
-  HeadlessUiThread ui_;
-  test::TempDir dir_;
-  TQaComPort port_;
-  std::unique_ptr<TQaReceiveFax> fax_;
-  std::vector<TFaxLogCode> logs_;
-  std::vector<int> errors_;
-  std::string fileName_;
-  bool finished_ = false;
-  int finishCode_ = 1;
 };
 
 TEST_F(Receiving, Class1CallerPagesArriveInOneApfFileWithTheCallersId) {

@@ -16,41 +16,25 @@
 
 #include "comm/dispatcher.h"
 #include "comm/error_codes.h"
-#include "comm/sim_modem.h"
 #include "fax/class1_frames.h"
 #include "fax/fax_components.h"
 #include "fax/session_parameters.h"
 #include "image/apf_file.h"
 #include "image/fax_converter.h"
 #include "image/t4_coding.h"
-#include "platform/clock.h"
-#include "platform/ui_thread.h"
-#include "tests/fax/scripted_modem.h"
-#include "tests/support/temp_dir.h"
+#include "tests/fax/scripted_fax_test.h"
 
 namespace tv {
 namespace {
 
-const std::string kOk = "\r\nOK\r\n";
-const std::string kConnect = "\r\nCONNECT\r\n";
-const std::string kError = "\r\nERROR\r\n";
-const std::string kDataEnd = "\x10\x03";
+using test::DleDoubled;
+using test::Frame;
+using test::kConnect;
+using test::kDataEnd;
+using test::kError;
+using test::kOk;
+
 const std::string kLineStart("\0\0\0\0\0\x80", 6);  // EOL, least significant bit first
-
-std::string DleDoubled(const std::string& bytes) {
-  std::string out;
-  for (char c : bytes) {
-    out += c;
-    if (c == '\x10') out += c;
-  }
-  return out;
-}
-
-// An HDLC frame as a Class 1 modem passes it on, and as the program writes it.
-std::string Frame(std::uint8_t fcf, const std::string& info, bool final) {
-  const std::string body = {'\xFF', final ? '\x13' : '\x03', static_cast<char>(fcf)};
-  return DleDoubled(body + info) + kDataEnd;
-}
 
 std::uint8_t FrameFcf(const std::string& frame) { return static_cast<std::uint8_t>(frame[2]); }
 bool IsFrame(const std::string& command) { return command.size() > 2 && command[0] == '\xFF'; }
@@ -158,60 +142,31 @@ struct Class1FarEnd {
   bool fine = true;  // the DIS offers fine resolution
 };
 
-class Sending : public ::testing::Test {
+class Sending : public test::ScriptedFaxTest<TQaSendFax> {
  protected:
   void SetUp() override {
-    // The scripted modem needs hardly any of the pauses a real one is given.
-    // Not none: the hang-up writes ATH and flushes the port's output after
-    // its guard time; with no time at all the flush drops the ATH unsent.
-    SetPauseScale(1);
-    UiThread::Install(&ui_);
-    SetOtherDeviceLayerProvider([] { return SimDeviceLayer(); });
-    NewFax();
+    ScriptedFaxTest::SetUp();
+    Address();
   }
 
-  // A fresh component on a closed port, for each call a test makes.
+  // A fresh component for a further call in the same test.
   void NewFax() {
-    fax_.reset();
-    port_.SetOpen(false);
-    logs_.clear();
-    errors_.clear();
-    finished_ = false;
-    fax_ = std::make_unique<TQaSendFax>();
+    ScriptedFaxTest::NewFax();
+    Address();
+  }
+
+  void Address() {
     fax_->SetStationID("tess tx 1");
     fax_->SetPhoneNumber("5551234");
-    fax_->OnFaxLog = [this](TQaAbstractFax&, TFaxLogCode code) { logs_.push_back(code); };
-    fax_->OnFaxError = [this](TQaAbstractFax&, int code) { errors_.push_back(code); };
-    fax_->OnFaxFinish = [this](TQaAbstractFax&, int code) {
-      finishCode_ = code;
-      finished_ = true;
-    };
-  }
-
-  void TearDown() override {
-    fax_.reset();
-    port_.SetOpen(false);
-    SetOtherDeviceLayerProvider(nullptr);
-    UiThread::Install(nullptr);
-    SetPauseScale(100);
   }
 
   void Start(test::ScriptedModem& modem, TFaxClass faxClass, const std::string& file) {
-    port_.SetDeviceLayer(dlOther);
-    port_.SetComNumber(1);
-    port_.SetDevicePath(modem.Name());
-    fax_->SetComPort(&port_);
-    fax_->SetFaxClass(faxClass);
+    Attach(modem, faxClass);
     fax_->SetFaxFile(file);
     ASSERT_EQ(fax_->BeginSending(), 0);
   }
 
-  // Pumps the session's messages until it finishes.
-  bool RunToFinish(int seconds = 20) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (!finished_ && std::chrono::steady_clock::now() < deadline) ui_.WaitForMessages(20);
-    return finished_;
-  }
+  bool RunToFinish(int seconds = 20) { return ScriptedFaxTest::RunToFinish(seconds); }
 
   // Two pages of text in line-block form, as the converter makes them.
   std::string TextFax() {
@@ -272,15 +227,6 @@ class Sending : public ::testing::Test {
       modem.Answer(command, kOk);
     }
   }
-
-  HeadlessUiThread ui_;
-  test::TempDir dir_;
-  TQaComPort port_;
-  std::unique_ptr<TQaSendFax> fax_;
-  std::vector<TFaxLogCode> logs_;
-  std::vector<int> errors_;
-  bool finished_ = false;
-  int finishCode_ = 1;
 };
 
 const std::vector<TFaxLogCode> kSent = {TFaxLogCode::lfaxTransmitStart, TFaxLogCode::lfaxTransmitOk};
