@@ -95,15 +95,7 @@ int AtCommand(const Args& args) {
   port.SetBufferResume(819);
   port.SetTapiMode(tmOff);
   port.SetBaud(options.baud);
-  if (!options.trace.empty()) {
-    port.SetTraceName(options.trace);
-    port.SetTraceSize(32000);
-    port.SetTracing(tlOn);
-  }
-  if (!options.log.empty()) {
-    port.SetLogName(options.log);
-    port.SetLogging(tlOn);
-  }
+  RecordPortTraffic(port, options.trace, options.log);
 
   std::string message;
   if (!OpenComPortChecked(port, message)) {

@@ -5,6 +5,10 @@
 #include <string>
 #include <vector>
 
+namespace tv {
+class TQaComPort;
+}
+
 namespace tv::cli {
 
 using Args = std::vector<std::string>;
@@ -29,5 +33,9 @@ int ReceiveCommand(const Args& args);
 
 // Prints "tvfax: <message>" to stderr and returns the usage-error status 2.
 int UsageError(const std::string& message);
+
+// Has the port write a trace and a dispatch log of its traffic to the files
+// named (none when a name is empty); they are written when the port closes.
+void RecordPortTraffic(TQaComPort& port, const std::string& trace, const std::string& log);
 
 }  // namespace tv::cli

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <optional>
 #include <vector>
@@ -96,19 +97,19 @@ struct LineOptions {
   }
 };
 
-void SetUpPort(TQaComPort& port, const LineOptions& options) {
+// The port and the settings both components take from the shared options.
+void SetUpFax(TQaAbstractFax& fax, TQaComPort& port, TQaFaxLog& history, const LineOptions& options) {
   port.SetComNumber(static_cast<std::uint16_t>(options.device.empty() ? options.com : 1));
   port.SetDevicePath(options.device);
   port.SetAutoOpen(false);
   port.SetTapiMode(tmOff);
-  if (!options.trace.empty()) {
-    port.SetTraceName(options.trace);
-    port.SetTraceSize(32000);
-    port.SetTracing(tlOn);
-  }
-  if (!options.log.empty()) {
-    port.SetLogName(options.log);
-    port.SetLogging(tlOn);
+  RecordPortTraffic(port, options.trace, options.log);
+  fax.SetComPort(&port);
+  fax.SetStationID(options.station);
+  fax.SetDesiredBPS(options.bps);
+  if (!options.history.empty()) {
+    history.SetFaxHistoryName(options.history);
+    fax.SetFaxLog(&history);
   }
 }
 
@@ -143,6 +144,29 @@ void PumpUntil(HeadlessUiThread& ui, TQaAbstractFax& fax, const bool& finished) 
     }
     ui.WaitForMessages(kPumpMs);
   }
+}
+
+// Opens the port, starts the session with begin and pumps it until it has
+// finished; closing the port writes the trace and the log. Returns why the
+// session could not run, or an empty text.
+std::string RunSession(HeadlessUiThread& ui, TQaComPort& port, TQaAbstractFax& fax, bool& finished, int& result,
+                       const std::function<int()>& begin) {
+  std::signal(SIGINT, OnInterrupt);
+  std::signal(SIGTERM, OnInterrupt);
+  std::string message;
+  if (!OpenComPortChecked(port, message)) return port.DeviceName() + ": " + message;
+  try {
+    if (const int rc = begin(); rc != 0) {
+      result = rc;
+      finished = true;
+    }
+    PumpUntil(ui, fax, finished);
+    port.SetOpen(false);
+  } catch (const std::exception& error) {
+    return error.what();
+  }
+  ui.ProcessPendingMessages();
+  return {};
 }
 
 struct SendOptions {
@@ -236,11 +260,8 @@ int SendCommand(const Args& args) {
   TQaComPort port;
   TQaSendFax fax;
   TQaFaxLog history;
-  fax.SetComPort(&port);
-  SetUpPort(port, options.line);
+  SetUpFax(fax, port, history, options.line);
   fax.SetFaxClass(options.line.faxClass == TFaxClass::fcDetect ? TFaxClass::fcUnknown : options.line.faxClass);
-  fax.SetStationID(options.line.station);
-  fax.SetDesiredBPS(options.line.bps);
   fax.SetHeaderLine(options.header);
   fax.SetDialAttempts(options.attempts);
   fax.SetDialRetryWait(options.retryWait);
@@ -249,10 +270,6 @@ int SendCommand(const Args& args) {
   fax.SetPhoneNumber(options.number);
   fax.SetFaxFile(options.file);
   fax.SetCoverFile(options.cover);
-  if (!options.line.history.empty()) {
-    history.SetFaxHistoryName(options.line.history);
-    fax.SetFaxLog(&history);
-  }
 
   bool finished = false;
   int result = 0;
@@ -266,28 +283,12 @@ int SendCommand(const Args& args) {
     finished = true;
   };
 
-  std::signal(SIGINT, OnInterrupt);
-  std::signal(SIGTERM, OnInterrupt);
-  std::string message;
-  if (!OpenComPortChecked(port, message)) {
-    std::cout << "Failed: " << port.DeviceName() << ": " << ForTerminal(message) << std::endl;
-    UiThread::Install(nullptr);
-    return 1;
-  }
-  try {
-    if (const int rc = fax.BeginSending(); rc != 0) {
-      result = rc;
-      finished = true;
-    }
-    PumpUntil(ui, fax, finished);
-    port.SetOpen(false);  // writes the trace and the log
-  } catch (const std::exception& error) {
-    std::cout << "Failed: " << ForTerminal(error.what()) << std::endl;
-    UiThread::Install(nullptr);
-    return 1;
-  }
-  ui.ProcessPendingMessages();
+  const std::string problem = RunSession(ui, port, fax, finished, result, [&] { return fax.BeginSending(); });
   UiThread::Install(nullptr);
+  if (!problem.empty()) {
+    std::cout << "Failed: " << ForTerminal(problem) << std::endl;
+    return 1;
+  }
   if (result != 0) {
     std::cout << "Failed: " << ForTerminal(FailureText(result)) << std::endl;
     return 1;
@@ -308,19 +309,12 @@ int ReceiveCommand(const Args& args) {
   TQaComPort port;
   TQaReceiveFax fax;
   TQaFaxLog history;
-  fax.SetComPort(&port);
-  SetUpPort(port, options.line);
+  SetUpFax(fax, port, history, options.line);
   fax.SetFaxClass(options.line.faxClass);
-  fax.SetStationID(options.line.station);
-  fax.SetDesiredBPS(options.line.bps);
   fax.SetDestinationDir(std::filesystem::absolute(options.dir).string());
   fax.SetAnswerOnRing(options.rings);
   fax.SetOneFax(options.one);
   fax.SetExitOnError(options.one);
-  if (!options.line.history.empty()) {
-    history.SetFaxHistoryName(options.line.history);
-    fax.SetFaxLog(&history);
-  }
 
   bool finished = false;
   int result = 0;
@@ -348,28 +342,12 @@ int ReceiveCommand(const Args& args) {
     finished = true;
   };
 
-  std::signal(SIGINT, OnInterrupt);
-  std::signal(SIGTERM, OnInterrupt);
-  std::string message;
-  if (!OpenComPortChecked(port, message)) {
-    std::cerr << "tvfax: " << port.DeviceName() << ": " << ForTerminal(message) << "\n";
-    UiThread::Install(nullptr);
-    return 1;
-  }
-  try {
-    if (const int rc = fax.BeginReceiving(); rc != 0) {
-      result = rc;
-      finished = true;
-    }
-    PumpUntil(ui, fax, finished);
-    port.SetOpen(false);  // writes the trace and the log
-  } catch (const std::exception& error) {
-    std::cerr << "tvfax: " << error.what() << "\n";
-    UiThread::Install(nullptr);
-    return 1;
-  }
-  ui.ProcessPendingMessages();
+  const std::string problem = RunSession(ui, port, fax, finished, result, [&] { return fax.BeginReceiving(); });
   UiThread::Install(nullptr);
+  if (!problem.empty()) {
+    std::cerr << "tvfax: " << ForTerminal(problem) << "\n";
+    return 1;
+  }
   if (result != 0 && result != ecCancelRequested) {
     std::cout << "Failed: " << ForTerminal(FailureText(result)) << std::endl;
     return 1;

@@ -4,6 +4,7 @@
 #include <span>
 
 #include "cli/commands.h"
+#include "comm/qa_port.h"
 
 namespace tv::cli {
 
@@ -48,6 +49,18 @@ void PrintUsage(std::ostream& out) {
 int UsageError(const std::string& message) {
   std::cerr << "tvfax: " << message << "\n";
   return 2;
+}
+
+void RecordPortTraffic(TQaComPort& port, const std::string& trace, const std::string& log) {
+  if (!trace.empty()) {
+    port.SetTraceName(trace);
+    port.SetTraceSize(32000);
+    port.SetTracing(tlOn);
+  }
+  if (!log.empty()) {
+    port.SetLogName(log);
+    port.SetLogging(tlOn);
+  }
 }
 
 int Main(std::span<char*> argv) {
