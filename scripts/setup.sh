@@ -14,6 +14,8 @@ packages=(
   # interoperability peers
   libspandsp-dev libtiff-dev libtiff-tools libsqlite3-dev
   libdbd-xbase-perl libtime-parsedate-perl python3 python3-dbfread python3-dbf
+  # the number tests compile a locale with a decimal comma (localedef)
+  locales
   imagemagick netpbm shapelib
   # tools/fax_font/gen_fax_font (run by hand) draws the fax font with FreeType
   libfreetype-dev
