@@ -11,6 +11,7 @@
 
 #include "comm/error_codes.h"
 #include "image/t4_coding.h"
+#include "platform/files.h"
 
 namespace tv {
 
@@ -362,7 +363,7 @@ int ApfReceiveWriter::DiscardPage() {
 // Appending
 
 int ApfAppendFile(const std::string& destination, const std::string& source) {
-  if (!FileExists(destination) || !FileExists(source)) return ecFileNotFound;
+  if (!IsRegularFile(destination) || !IsRegularFile(source)) return ecFileNotFound;
   std::vector<std::uint8_t> buffer;
   try {
     buffer.resize(kApfMaxBlock);

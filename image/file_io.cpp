@@ -114,9 +114,4 @@ std::int64_t FaxFile::Size() const {
   return static_cast<std::int64_t>(info.st_size);
 }
 
-bool FileExists(const std::string& name) {
-  struct stat info {};
-  return !name.empty() && ::stat(name.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
 }  // namespace tv

@@ -48,6 +48,4 @@ class FaxFile {
   int fd_ = -1;
 };
 
-bool FileExists(const std::string& name);
-
 }  // namespace tv

@@ -9,6 +9,7 @@
 #include "comm/error_codes.h"
 #include "image/fax_converter.h"
 #include "image/fax_unpacker.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/work_files.h"
 
@@ -47,7 +48,7 @@ int ConvertCoverBitmap(MonoBitmap bitmap, std::string& outputName) {
 }
 
 bool ApfRerenderFile(const std::string& source, const std::string& destination) {
-  if (!FileExists(source)) return true;
+  if (!IsRegularFile(source)) return true;
   TApfFileHeader header;
   if (ApfReadFileHeader(source, header) != ecOK || header.pageCount == 0) return false;
 
