@@ -140,7 +140,10 @@ int List(const FaxTableLayout& layout, const std::string& dir, const Args& optio
     if (order == 0) return Fail(std::string(layout.name) + " has no tag " + tag);
   }
   table.SelectOrder(order);
-  table.SetFilter(filter);
+  std::string unfit;
+  const std::optional<std::string> stored = Utf8ToCp1252(filter, &unfit);
+  if (!stored) return Fail("the filter holds '" + unfit + "', which the table's code page (Windows-1252) cannot hold");
+  table.SetFilter(*stored);
   WorkArea& area = table.Area();
   const auto& fields = area.Table().Fields();
   for (area.GoTop(); !area.Eof(); area.Skip(1)) {

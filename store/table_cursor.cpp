@@ -261,8 +261,9 @@ int CursorAppend(int cursor, const char* buffer, bool lock) {
 int CursorModify(int cursor, const char* buffer) {
   if (!Find(cursor)) return xbInvalidCursor;
   AreaScope scope(cursor);
+  const std::uint32_t recno = xb_RecNo();
   const int result = xb_PutRecord(buffer);
-  xb_Unlock(xb_RecNo());
+  xb_Unlock(recno);  // keeps the write's error for the caller
   return result;
 }
 

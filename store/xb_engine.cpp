@@ -470,10 +470,12 @@ bool xb_Rlock(std::uint32_t recno) {
 }
 
 int xb_Unlock(std::uint32_t recno) {
-  return Guard(static_cast<int>(xbNoTable), [&] {
-    Current().Unlock(recno);
-    return 0;
-  });
+  // Releasing locks cannot fail, and it leaves the last error alone: a
+  // failed change is reported after its record lock has been released.
+  WorkArea* area = xb_CurrentArea();
+  if (!area) return xbNoTable;
+  area->Unlock(recno);
+  return 0;
 }
 
 int xb_Delete() {
