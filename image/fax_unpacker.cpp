@@ -119,6 +119,8 @@ int FaxUnpacker::FlushBlankLines() {
 }
 
 int FaxUnpacker::DecodedLine(const std::uint8_t* line, int byteCount) {
+  // Longer than any paper: damaged or hostile data that would take gigabytes.
+  if (++codedLines_ > kApfMaxPageLines) return ecFaxBadFormat;
   if (whitespaceFrom_ != 0 && whitespaceTo_ != 0) {
     if (IsBlank(line, byteCount)) {
       ++pendingBlank_;
@@ -133,6 +135,7 @@ int FaxUnpacker::UnpackPage(const std::string& fileName, int page) {
   fileName_ = fileName;
   page_ = page;
   linesOutput_ = 0;
+  codedLines_ = 0;
   lastYieldAt_ = 0;
   pendingBlank_ = 0;
   decoder_.StartPage();
@@ -162,6 +165,8 @@ int FaxUnpacker::UnpackPage(const std::string& fileName, int page) {
     }
     ReportStatus();
   }
+  if (result != ecOK) return result;
+  decoder_.EndOfData(sink);
   if (result != ecOK) return result;
   if (int rc = FlushBlankLines(); rc != ecOK) return rc;
   ReportStatus();

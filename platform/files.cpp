@@ -72,6 +72,15 @@ bool IsPlainFileName(std::string_view name) {
   });
 }
 
+std::string CreateTemporaryFile(const std::string& beside, const std::string& suffix) {
+  const auto slash = beside.rfind('/');
+  std::string path = (slash == std::string::npos ? "" : beside.substr(0, slash + 1)) + ".tv-work-XXXXXX" + suffix;
+  const int fd = mkostemps(path.data(), static_cast<int>(suffix.size()), O_CLOEXEC);
+  if (fd < 0) return {};
+  close(fd);
+  return path;
+}
+
 int FileReplacement::Begin(const std::string& target) {
   Discard();
   target_ = target;
@@ -80,40 +89,35 @@ int FileReplacement::Begin(const std::string& target) {
     std::free(real);
   }
   const auto slash = target_.rfind('/');
-  const std::string folder = slash == std::string::npos ? "" : target_.substr(0, slash + 1);
-  temp_ = folder + ".tv-new-XXXXXX";
+  temp_ = (slash == std::string::npos ? "" : target_.substr(0, slash + 1)) + ".tv-new-XXXXXX";
   fd_ = mkostemp(temp_.data(), O_CLOEXEC);
-  if (fd_ < 0) {
-    const int error = errno;
-    temp_.clear();
-    return error;
-  }
-  return 0;
+  committed_ = false;
+  return fd_ < 0 ? errno : 0;
 }
 
 void FileReplacement::Discard() {
   if (fd_ < 0) return;
   close(fd_);
   fd_ = -1;
-  unlink(temp_.c_str());
-  temp_.clear();
+  if (!committed_) unlink(temp_.c_str());
+}
+
+int FileReplacement::Release() {
+  const int fd = fd_;
+  fd_ = -1;
+  return fd;
 }
 
 int FileReplacement::Commit() {
-  if (fd_ < 0) return EBADF;
+  if (fd_ < 0 || committed_) return EBADF;
   struct stat existing {};
   const mode_t mode = stat(target_.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : 0644;
-  int error = 0;
-  if (fchmod(fd_, mode) != 0 || fsync(fd_) != 0) error = errno;
-  if (close(fd_) != 0 && error == 0) error = errno;
-  fd_ = -1;
-  if (error == 0 && rename(temp_.c_str(), target_.c_str()) != 0) error = errno;
-  if (error != 0) {
-    unlink(temp_.c_str());
-    temp_.clear();
+  if (fchmod(fd_, mode) != 0 || fsync(fd_) != 0 || rename(temp_.c_str(), target_.c_str()) != 0) {
+    const int error = errno;
+    Discard();
     return error;
   }
-  temp_.clear();
+  committed_ = true;
   // The rename itself reaches the disk with the folder.
   const auto slash = target_.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : target_.substr(0, std::max<std::size_t>(slash, 1));

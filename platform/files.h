@@ -34,6 +34,11 @@ std::string_view BaseName(std::string_view path);
 // '\', no control character, and not "." or "..".
 bool IsPlainFileName(std::string_view name);
 
+// Creates an empty file in the folder of `beside`, under a name no other
+// process or thread gets, ending in `suffix`; returns its path, or an empty
+// text (errno set) when it cannot.
+std::string CreateTemporaryFile(const std::string& beside, const std::string& suffix);
+
 // A new version of a file, written under a temporary name beside its target
 // and put in the target's place in one step when complete: whatever fails or
 // stops on the way, the target holds the old contents or the new, never a
@@ -50,18 +55,23 @@ class FileReplacement {
   int Begin(const std::string& target);
   bool Active() const { return fd_ >= 0; }
   int Descriptor() const { return fd_; }
-  const std::string& TemporaryPath() const { return temp_; }
+  const std::string& Target() const { return target_; }
   // Writes the file out to the disk, gives it the target's permissions (0644
-  // for a new file) and renames it over the target; 0 or an errno value.
-  // The temporary file is gone afterwards either way.
+  // for a new file) and renames it over the target; 0 or an errno value (the
+  // temporary file is then removed). The descriptor stays open, now on the
+  // file at the target's place.
   int Commit();
-  // Closes and removes the temporary file; the target is not touched.
+  // Closes the descriptor; removes the temporary file unless it was
+  // committed. The target is not touched.
   void Discard();
+  // Hands the descriptor over to the caller (after Commit).
+  int Release();
 
  private:
   std::string target_;
   std::string temp_;
   int fd_ = -1;
+  bool committed_ = false;
 };
 
 // Writes `bytes` as the whole new contents of `path` through a
