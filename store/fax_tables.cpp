@@ -143,16 +143,17 @@ bool OpenPhoneTable(TXbase& table, const std::string& folder, bool exclusive, st
   return OpenFaxTable(table, kPhone, folder, exclusive, problem);
 }
 
-bool FaxTableCloseAndOpen(TXbase& table, const std::string& folder) {
+bool FaxTableCloseAndOpen(TXbase& table, const std::string& folder, std::string* problem) {
   const std::uint32_t recno = table.Active() ? table.RecordNumber() : 0;
   const std::string order = table.Active() ? table.IndexName() : std::string();
   const std::string filter = table.Filter();
-  table.Close();
   try {
+    table.Close();
     OpenWithIndex(table, kOutgoing, folder, true, nullptr);
     table.SelectOrder(order.empty() ? 0 : table.TagOrder(order));
     table.SetQuery(filter);
-  } catch (const XbaseError&) {
+  } catch (const XbaseError& e) {
+    if (problem) *problem = e.what();
     return table.Active();
   }
   try {

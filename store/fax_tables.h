@@ -82,8 +82,9 @@ bool OpenFaxTable(TXbase& table, const FaxTableLayout& layout, const std::string
                   std::string* problem = nullptr);
 
 // Reopens the outgoing table after records were added behind its back,
-// keeping its filter, order and record (when that still exists).
-bool FaxTableCloseAndOpen(TXbase& table, const std::string& folder);
+// keeping its filter, order and record (when that still exists). False when
+// it could not be opened again (`problem`, when given, then says why).
+bool FaxTableCloseAndOpen(TXbase& table, const std::string& folder, std::string* problem = nullptr);
 
 // Progress of the rebuild: a status text ("" clears it) and a gauge value.
 using RebuildProgress = std::function<void(const std::string& status, int percent)>;
