@@ -39,7 +39,7 @@ struct Layer {
 const FaxTableLayout* TableArgument(const std::string& name) { return FaxTableNamed(name); }
 
 bool ExistingTable(const FaxTableLayout& layout, const std::string& dir) {
-  return std::filesystem::exists(FaxTablePath(layout, dir));
+  return FileExists(FaxTablePath(layout, dir));
 }
 
 std::optional<std::uint32_t> RecordNumber(const std::string& text) {

@@ -6,6 +6,7 @@
 
 #include "comm/error_codes.h"
 #include "comm/errors.h"
+#include "platform/files.h"
 #include "platform/text.h"
 #include "platform/ui_thread.h"
 
@@ -256,9 +257,7 @@ void TQaFaxUnpacker::SetInFileName(const std::string& name) {
     return;
   }
   inFileName_ = name;
-  const auto slash = name.find_last_of('/');
-  const auto dot = name.find_last_of('.');
-  outFileName_ = (dot != std::string::npos && (slash == std::string::npos || dot > slash)) ? name.substr(0, dot) : name;
+  outFileName_ = ChangeExtension(name, "");
 }
 
 int TQaFaxUnpacker::Rebuild() {

@@ -43,7 +43,7 @@ bool ValidName(const std::string& name) {
 }
 
 std::string CheckField(DbfField& field) {
-  for (char& c : field.name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  field.name = UpperAscii(field.name);
   if (!ValidName(field.name)) return "invalid field name '" + field.name + "'";
   switch (field.type) {
     case 'C':

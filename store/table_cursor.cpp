@@ -133,9 +133,7 @@ void LayerEnd() {
 }
 
 std::string AliasForTable(const std::string& path) {
-  std::string name = path.substr(path.find_last_of('/') == std::string::npos ? 0 : path.find_last_of('/') + 1);
-  const auto dot = name.find_last_of('.');
-  if (dot != std::string::npos) name.erase(dot);
+  std::string name = ChangeExtension(BaseName(path), "");
   for (std::size_t i = 0; i < name.size() && i < 8; ++i)
     if (name[i] == '~' || name[i] == '-' || name[i] == ' ') name[i] = '_';
   std::string alias = name;
