@@ -307,7 +307,8 @@ void TMainScreen::BuildPages() {
   tabSet_->setShape(QTabBar::RoundedSouth);
   tabSet_->addTab("Out&going Faxes");
   tabSet_->addTab("&Incoming Faxes");
-  connect(tabSet_, &QTabBar::currentChanged, this, [this](int index) { RunRecordAction([&] { TabSet1Click(index); }); });
+  connect(tabSet_, &QTabBar::currentChanged, this,
+          [this](int index) { RunRecordAction([&] { TabSet1Click(index); }); });
 
   auto* central = new QWidget(this);
   auto* layout = new QVBoxLayout(central);

@@ -220,8 +220,10 @@ bool TMainScreen::ProcessExtraPDFaxFiles() {
       news << QString::fromStdString(failure.apfName + ": " + failure.reason);
   }
   if (!news.isEmpty())
-    ShowInformation("These faxes from the printer driver could not be added to the outgoing list; they stay in "
-                    "the SEND folder and are tried again:\r\n" + news.join("\r\n"));
+    ShowInformation(
+        "These faxes from the printer driver could not be added to the outgoing list; they stay in "
+        "the SEND folder and are tried again:\r\n" +
+        news.join("\r\n"));
   if (intake.found > 0) FaxTableCloseAndOpen();
   return intake.found > 0;
 }

@@ -80,7 +80,8 @@ PrinterDriverIntake ProcessExtraPDFaxFiles(const std::string& sendFolderPath,
     if (!FitsTheTable(fax.apfName)) {
       shortPath = UniqueFaxFileName(folder, "FAX");
       if (link(apfPath.c_str(), shortPath.c_str()) != 0) {
-        intake.failures.push_back({fax.apfName, "it cannot be given a shorter name: " + std::string(std::strerror(errno))});
+        intake.failures.push_back(
+            {fax.apfName, "it cannot be given a shorter name: " + std::string(std::strerror(errno))});
         continue;
       }
       fax.apfName = std::string(BaseName(shortPath));

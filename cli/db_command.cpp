@@ -95,8 +95,9 @@ void OpenForCommand(TXbase& table, const FaxTableLayout& layout, const std::stri
   if (!OpenFaxTable(table, layout, dir, exclusive, &problem)) throw XbaseError(xbOpenFailed, problem);
   const std::string& damage = table.Area().Table().Damage();
   if (!damage.empty())
-    throw XbaseError(xbBadTable, damage + "; nothing was written (tvfax db reindex repairs it, keeping a copy "
-                                          "of the damaged files)");
+    throw XbaseError(xbBadTable, damage +
+                                     "; nothing was written (tvfax db reindex repairs it, keeping a copy "
+                                     "of the damaged files)");
   if (!problem.empty()) std::cerr << "tvfax: " << problem << " (rebuilt)\n";
 }
 
@@ -212,7 +213,8 @@ int Pack(const FaxTableLayout& layout, const std::string& dir) {
 int Reindex(const FaxTableLayout& layout, const std::string& dir) {
   if (!ExistingTable(layout, dir)) return Fail(FaxTablePath(layout, dir) + " does not exist");
   const std::string found = RepairFaxTable(layout, dir);
-  if (!found.empty()) std::cout << "repaired " << layout.fileName << " (copies of the damaged files kept): " << found << "\n";
+  if (!found.empty())
+    std::cout << "repaired " << layout.fileName << " (copies of the damaged files kept): " << found << "\n";
   return 0;
 }
 

@@ -164,8 +164,8 @@ int RenderCommand(const Args& args) {
     return 0;
   });
   CheckErrorCode(unpacker.UnpackPage(names[0], *page));
-  const std::string picture = "P4\n" + std::to_string(width) + " " + std::to_string(height) + "\n" +
-                              std::string(pixels.begin(), pixels.end());
+  const std::string picture =
+      "P4\n" + std::to_string(width) + " " + std::to_string(height) + "\n" + std::string(pixels.begin(), pixels.end());
   if (const int error = ReplaceFileContents(names[2], picture); error != 0) {
     std::cerr << "tvfax: cannot write " << names[2] << ": " << std::strerror(error) << "\n";
     return 1;

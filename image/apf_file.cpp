@@ -2,9 +2,8 @@
 
 #include <unistd.h>
 
-#include <cerrno>
-
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -393,7 +392,8 @@ int ApfJoinFiles(const std::vector<std::string>& sources, const std::string& des
     if (part.pages.empty()) continue;
     const std::int64_t start = part.pages.front().headerOffset;
     const ApfPageLocation& last = part.pages.back();
-    const std::int64_t end = last.headerOffset + static_cast<std::int64_t>(sizeof(TApfPageHeader)) + last.header.dataLength;
+    const std::int64_t end =
+        last.headerOffset + static_cast<std::int64_t>(sizeof(TApfPageHeader)) + last.header.dataLength;
     if (int rc = part.file.Seek(start); rc != ecOK) return rc;
     for (std::int64_t left = end - start; left > 0;) {
       const auto n = static_cast<std::size_t>(std::min<std::int64_t>(left, kApfMaxBlock));

@@ -2,13 +2,12 @@
 // program's negated I/O error numbers.
 #pragma once
 
-#include "comm/errors.h"
-
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 
+#include "comm/errors.h"
 #include "platform/files.h"
 
 namespace tv {

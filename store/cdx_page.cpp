@@ -164,8 +164,10 @@ void EncodeCdxNode(const CdxNode& node, int keyLength, char filler, std::uint8_t
   std::vector<CdxKeyRef> refs(node.entries.size());
   for (std::size_t i = 0; i < refs.size(); ++i)
     refs[i] = CdxKeyRef{node.entries[i].key, node.entries[i].recno, node.entries[i].child};
-  if (node.leaf) EncodeCdxLeaf(refs.data(), refs.size(), keyLength, filler, node.root, node.left, node.right, page);
-  else EncodeCdxInterior(refs.data(), refs.size(), keyLength, node.root, node.left, node.right, page);
+  if (node.leaf)
+    EncodeCdxLeaf(refs.data(), refs.size(), keyLength, filler, node.root, node.left, node.right, page);
+  else
+    EncodeCdxInterior(refs.data(), refs.size(), keyLength, node.root, node.left, node.right, page);
 }
 
 CdxNode DecodeCdxPage(const std::uint8_t* page, std::uint32_t offset, int keyLength, char filler,

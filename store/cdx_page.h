@@ -102,8 +102,8 @@ struct CdxFileHeader {
   std::uint32_t directoryRoot = 0;
   std::uint32_t freeListHead = 0;  // 0 or kCdxNone: none
   std::uint32_t changeCounter = 0;
-  bool ownMark = false;        // written by this program, so the fields below hold
-  bool changing = false;       // a writer was part-way through a change
+  bool ownMark = false;           // written by this program, so the fields below hold
+  bool changing = false;          // a writer was part-way through a change
   std::uint32_t recordCount = 0;  // the table's records at the last complete change
   std::uint8_t collation = 0;     // the letter-case rule the keys were built with
 };

@@ -122,7 +122,8 @@ CdxNode& CdxPager::Load(std::uint32_t offset, int keyLength, char filler) {
   if (CdxNode* cached = cache_.Find(offset)) return *cached;
   std::uint8_t page[kCdxPageSize];
   ReadPage(offset, page);
-  return cache_.Put(offset, std::make_unique<CdxNode>(DecodeCdxPage(page, offset, keyLength, filler, fileSize_, Path())));
+  return cache_.Put(offset,
+                    std::make_unique<CdxNode>(DecodeCdxPage(page, offset, keyLength, filler, fileSize_, Path())));
 }
 
 void CdxPager::MarkDirty(std::uint32_t offset, int keyLength, char filler) {

@@ -113,7 +113,8 @@ CdxTree::Split CdxTree::InsertInto(std::uint32_t offset, CdxEntry& entry, bool& 
     return Fits(node) ? Split{} : Split{SplitNode(node)};
   }
   if (node.entries.empty()) CdxFault(pager_.Path(), "interior page without entries");
-  const auto index = static_cast<std::size_t>(it == node.entries.end() ? node.entries.size() - 1 : it - node.entries.begin());
+  const auto index =
+      static_cast<std::size_t>(it == node.entries.end() ? node.entries.size() - 1 : it - node.entries.begin());
   const std::uint32_t childOffset = node.entries[index].child;
   const Split childSplit = InsertInto(childOffset, entry, inserted);
   if (!inserted) return {};
@@ -343,7 +344,6 @@ std::uint64_t CdxTree::VerifyNode(std::uint32_t offset, int depth, bool isRoot, 
   return keys;
 }
 
-
 CdxNode CdxTree::Decode(std::uint32_t offset) const {
   std::uint8_t page[kCdxPageSize];
   pager_.ReadPage(offset, page);
@@ -401,7 +401,7 @@ std::uint32_t CdxTree::Build(CdxPager& pager, const CdxKeyList& keys, int keyLen
     refs.clear();
     for (std::size_t i = starts[l]; i < starts[l + 1]; ++i) refs.push_back(CdxKeyRef{keys.Key(i), keys.Recno(i), 0});
     EncodeCdxLeaf(refs.data(), refs.size(), keyLength, filler, leafCount == 1, l == 0 ? kCdxNone : offsets[l - 1],
-               l + 1 == leafCount ? kCdxNone : offsets[l + 1], page);
+                  l + 1 == leafCount ? kCdxNone : offsets[l + 1], page);
     emit(offsets[l], page);
     if (!refs.empty()) level.push_back(CdxKeyRef{refs.back().key, refs.back().recno, offsets[l]});
   }
@@ -416,7 +416,7 @@ std::uint32_t CdxTree::Build(CdxPager& pager, const CdxKeyList& keys, int keyLen
       const std::size_t begin = g * perInterior;
       const std::size_t count = std::min(perInterior, level.size() - begin);
       EncodeCdxInterior(&level[begin], count, keyLength, groups == 1, g == 0 ? kCdxNone : offsets[g - 1],
-                     g + 1 == groups ? kCdxNone : offsets[g + 1], page);
+                        g + 1 == groups ? kCdxNone : offsets[g + 1], page);
       emit(offsets[g], page);
       above.push_back(CdxKeyRef{level[begin + count - 1].key, level[begin + count - 1].recno, offsets[g]});
     }
@@ -426,7 +426,6 @@ std::uint32_t CdxTree::Build(CdxPager& pager, const CdxKeyList& keys, int keyLen
   if (!run.empty()) pager.WriteRun(runStart, run);
   return root;
 }
-
 
 void CdxKeyList::Reserve(std::size_t count) {
   bytes_.reserve(count * static_cast<std::size_t>(keyLength_));
@@ -477,6 +476,5 @@ void CdxKeyList::Sort(bool unique) {
   bytes_ = std::move(bytes);
   recnos_ = std::move(recnos);
 }
-
 
 }  // namespace tv

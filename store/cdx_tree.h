@@ -27,7 +27,8 @@ class CdxKeyList {
   void Sort(bool unique);
   std::size_t Size() const { return recnos_.size(); }
   std::string_view Key(std::size_t i) const {
-    return std::string_view(bytes_).substr(i * static_cast<std::size_t>(keyLength_), static_cast<std::size_t>(keyLength_));
+    return std::string_view(bytes_).substr(i * static_cast<std::size_t>(keyLength_),
+                                           static_cast<std::size_t>(keyLength_));
   }
   std::uint32_t Recno(std::size_t i) const { return recnos_[i]; }
 

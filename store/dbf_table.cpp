@@ -6,11 +6,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <span>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <span>
 #include <thread>
 
 #include "platform/bytes.h"
@@ -200,8 +200,8 @@ void DbfTable::ReadHeader() {
   // header length that points anywhere else would shift every record.
   const auto padding = std::span(descriptors).subspan(pos + 1);
   if (std::any_of(padding.begin(), padding.end(), [](unsigned char b) { return b != 0; }))
-    throw XbaseError(xbBadTable, path_ + ": the header length " + std::to_string(headerLength_) +
-                                     " does not fit its " + std::to_string(fields_.size()) + " fields (" +
+    throw XbaseError(xbBadTable, path_ + ": the header length " + std::to_string(headerLength_) + " does not fit its " +
+                                     std::to_string(fields_.size()) + " fields (" +
                                      std::to_string(kHeaderSize + pos + 1) + " expected)");
   CheckUniqueNames(fields_, path_);
   if (offset != recordLength_)

@@ -22,7 +22,8 @@ namespace {
 std::string FitNumber(double value, int width, int decimals) {
   for (int d = decimals; d >= 0; --d) {
     const std::string text = FormatFixed(value, d);
-    if (static_cast<int>(text.size()) <= width) return std::string(static_cast<std::size_t>(width) - text.size(), ' ') + text;
+    if (static_cast<int>(text.size()) <= width)
+      return std::string(static_cast<std::size_t>(width) - text.size(), ' ') + text;
   }
   return {};
 }

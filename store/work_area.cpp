@@ -145,13 +145,15 @@ std::optional<XbaseError> WorkArea::CheckIndex(const std::vector<TagDefinition>*
     const std::uint32_t count = table_->RecordCount();
     if (index_->RecordedCount() >= 0 && index_->RecordedCount() != count)
       return XbaseError(xbStaleIndex, path + " was written for " + std::to_string(index_->RecordedCount()) +
-                                          " records but the table has " + std::to_string(count) + "; rebuild the indexes");
+                                          " records but the table has " + std::to_string(count) +
+                                          "; rebuild the indexes");
     for (std::size_t i = 0; i < tags_.size(); ++i) {
       const std::uint64_t keys = index_->Tree(i).Verify(count);
       const bool everyRecord = !tags_[i].condition && !tags_[i].unique;
       if (keys > count || (everyRecord && keys != count))
         return XbaseError(xbBadIndex, path + ": tag " + tags_[i].name + " holds " + std::to_string(keys) +
-                                          " keys for a table of " + std::to_string(count) + " records; rebuild the indexes");
+                                          " keys for a table of " + std::to_string(count) +
+                                          " records; rebuild the indexes");
     }
   } catch (const XbaseError& e) {
     index_.reset();
@@ -161,8 +163,7 @@ std::optional<XbaseError> WorkArea::CheckIndex(const std::vector<TagDefinition>*
   }
   // Keys of UPPER() and LOWER() built before those folded the code page's
   // letters would be looked for in the wrong places.
-  if (index_->Collation() < kCdxCollation &&
-      std::any_of(tags_.begin(), tags_.end(), [](const XbTag& t) {
+  if (index_->Collation() < kCdxCollation && std::any_of(tags_.begin(), tags_.end(), [](const XbTag& t) {
         return t.key->UsesLetterCase() || (t.condition && t.condition->UsesLetterCase());
       }))
     return XbaseError(xbStaleIndex, path + " was built with an older letter-case rule; rebuild the indexes");
@@ -174,7 +175,9 @@ std::optional<XbaseError> WorkArea::CheckIndex(const std::vector<TagDefinition>*
     const bool same = ExpressionForm(tag.key->Text()) == ExpressionForm(d.key) &&
                       ExpressionForm(tag.condition ? tag.condition->Text() : "") == ExpressionForm(d.condition) &&
                       tag.descending == d.descending && tag.unique == d.unique;
-    if (!same) return XbaseError(xbBadIndex, path + ": the tag " + d.name + " is not the one this table needs; rebuild the indexes");
+    if (!same)
+      return XbaseError(xbBadIndex,
+                        path + ": the tag " + d.name + " is not the one this table needs; rebuild the indexes");
   }
   return std::nullopt;
 }
@@ -207,7 +210,6 @@ void WorkArea::LoadTags() {
   if (order_ > static_cast<int>(tags_.size())) order_ = 0;
   ++generation_;
 }
-
 
 int WorkArea::TagOrder(const std::string& name) const {
   for (std::size_t i = 0; i < tags_.size(); ++i)
@@ -269,7 +271,8 @@ XbTag WorkArea::CompileTag(const TagDefinition& definition) const {
   if (!definition.condition.empty()) {
     tag.condition = Expression::Compile(definition.condition, table_->Fields());
     if (tag.condition->Type() != XType::Logical)
-      throw XbaseError(xbBadExpression, "the FOR condition \"" + definition.condition + "\" is not a logical expression");
+      throw XbaseError(xbBadExpression,
+                       "the FOR condition \"" + definition.condition + "\" is not a logical expression");
   }
   tag.descending = definition.descending;
   tag.unique = definition.unique;
@@ -419,8 +422,7 @@ ProgressHook WorkArea::GuardedHook(const ProgressHook& progress) {
 }
 
 void WorkArea::CheckNotReporting() const {
-  if (reporting_ > 0)
-    throw XbaseError(xbTableBusy, table_->Path() + " is being rebuilt; try again when that is done");
+  if (reporting_ > 0) throw XbaseError(xbTableBusy, table_->Path() + " is being rebuilt; try again when that is done");
 }
 
 void WorkArea::Lock() {
@@ -825,4 +827,3 @@ XValue WorkArea::Evaluate(const std::string& expression) {
 }
 
 }  // namespace tv
-

@@ -96,7 +96,8 @@ XValue KeyValue(const WorkArea& area, const std::string& text) {
   const XbTag& tag = area.Tags()[static_cast<std::size_t>(area.Order() - 1)];
   switch (tag.key->Type()) {
     case XType::Character: return XValue::Char(text);
-    case XType::Numeric: return XValue::Num(ParseLeadingDecimal(text));
+    case XType::Numeric:
+      return XValue::Num(ParseLeadingDecimal(text));
     case XType::Date: return XValue::Day(std::max(0, JulianFromDtos(text)));
     case XType::Logical: return XValue::Bool(text == "T" || text == ".T.");
   }
@@ -548,7 +549,8 @@ std::string xb_EvalString(const std::string& expression) {
       case XType::Character: return v.text;
       case XType::Date: return DtosFromJulian(v.date);
       case XType::Logical: return std::string(v.logical ? "T" : "F");
-      case XType::Numeric: return FormatGeneral(v.number);
+      case XType::Numeric:
+        return FormatGeneral(v.number);
     }
     return std::string();
   });

@@ -796,8 +796,16 @@ XValue Expression::Eval(const Node& n, const XRecord& r) const {
     case Func::Dtos: return XValue::Char(DtosFromJulian(arg(0).date));
     case Func::Dtoc: return XValue::Char(FormatDate(arg(0).date, settings));
     case Func::Deleted: return XValue::Bool(r.bytes[0] == DbfTable::kDeletedFlag);
-    case Func::Upper: { std::string s = arg(0).text; for (char& c : s) c = UpperCp1252(c); return XValue::Char(std::move(s)); }
-    case Func::Lower: { std::string s = arg(0).text; for (char& c : s) c = LowerCp1252(c); return XValue::Char(std::move(s)); }
+    case Func::Upper: {
+      std::string s = arg(0).text;
+      for (char& c : s) c = UpperCp1252(c);
+      return XValue::Char(std::move(s));
+    }
+    case Func::Lower: {
+      std::string s = arg(0).text;
+      for (char& c : s) c = LowerCp1252(c);
+      return XValue::Char(std::move(s));
+    }
     case Func::Trim: return XValue::Char(std::string(TrimRight(arg(0).text)));
     case Func::Ltrim: return XValue::Char(std::string(TrimLeft(arg(0).text)));
     case Func::Alltrim: return XValue::Char(std::string(TrimLeft(TrimRight(arg(0).text))));

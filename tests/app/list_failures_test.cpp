@@ -3,13 +3,14 @@
 // rebuild with the printer driver at work, and a table that cannot be read
 // or opened again. Nothing stored is lost, nothing outside the folders is
 // touched, and the user is told.
+#include <unistd.h>
+
 #include <QAction>
 #include <QApplication>
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
-#include <unistd.h>
 
 #include "app/main_screen.h"
 #include "app/table_model.h"

@@ -1,8 +1,8 @@
 #include "app/printer_handover.h"
 
-#include <QTest>
 #include <unistd.h>
 
+#include <QTest>
 #include <set>
 
 #include "platform/ini_file.h"

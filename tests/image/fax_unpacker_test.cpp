@@ -191,7 +191,8 @@ std::string WriteStream(const std::string& file, const test::BitStream& bits) {
 
 TEST_F(UnpackerTest, LastLineWithoutEolIsKeptAndOverlongPagesAreRefused) {
   test::BitStream bits;
-  for (int i = 0; i < 3; ++i) bits.Eol().Run(T4Colour::kWhite, 100).Run(T4Colour::kBlack, 8).Run(T4Colour::kWhite, 1620);
+  for (int i = 0; i < 3; ++i)
+    bits.Eol().Run(T4Colour::kWhite, 100).Run(T4Colour::kBlack, 8).Run(T4Colour::kWhite, 1620);
   FaxUnpacker unpacker;
   std::vector<Raster> lines;
   ASSERT_EQ(test::UnpackLines(unpacker, WriteStream(dir_.File("s.apf"), bits), 1, lines), ecOK);

@@ -12,7 +12,8 @@ namespace tv {
 namespace {
 
 TEST(FileNames, PlainNamesStayInTheirFolder) {
-  for (const char* name : {"FAX00001.APF", "Müller €.apf", "a..b", ".hidden"}) EXPECT_TRUE(IsPlainFileName(name)) << name;
+  for (const char* name : {"FAX00001.APF", "Müller €.apf", "a..b", ".hidden"})
+    EXPECT_TRUE(IsPlainFileName(name)) << name;
   for (const char* name : {"", ".", "..", "../TVOUT.DBF", "sub/x.apf", "..\\TVOUT.DBF", "/etc/passwd", "a\nb"})
     EXPECT_FALSE(IsPlainFileName(name)) << name;
   EXPECT_EQ(ChangeExtension("dir.d/TVOUT.DBF", ".CDX"), "dir.d/TVOUT.CDX");

@@ -1,9 +1,11 @@
-#include <clocale>
-#include <cstdlib>
+#include "platform/text.h"
+
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <cstdlib>
+
 #include "platform/code_page.h"
-#include "platform/text.h"
 #include "tests/support/temp_dir.h"
 
 namespace tv {

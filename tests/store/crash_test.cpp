@@ -245,8 +245,10 @@ TEST(CrashTest, ExclusiveWriterStoppedBetweenRecordAndKeysLeavesAStaleIndex) {
     out.SetFilter("");
     bool recordWritten = false;
     InjectWriteFault([&](const std::string& path) {
-      if (path.ends_with(".DBF")) recordWritten = true;
-      else if (recordWritten) raise(SIGKILL);
+      if (path.ends_with(".DBF"))
+        recordWritten = true;
+      else if (recordWritten)
+        raise(SIGKILL);
       return 0;
     });
     out.GoToRecord(2);

@@ -142,8 +142,8 @@ TEST_F(DbCommandTest, HostileNamesAndFilesAreRefused) {
 
   std::filesystem::remove(dir_.File("tables/TVPB.DBF"));
   ASSERT_EQ(mkfifo(dir_.File("tables/TVPB.DBF").c_str(), 0600), 0);
-  const std::string out = test::RunCommand("timeout 10 " + std::string(TVFAX_PATH) + " db list " + D() + "TVPB 2>&1",
-                                           &status);
+  const std::string out =
+      test::RunCommand("timeout 10 " + std::string(TVFAX_PATH) + " db list " + D() + "TVPB 2>&1", &status);
   EXPECT_EQ(WEXITSTATUS(status), 1) << out;  // not 124: it did not hang
   EXPECT_NE(out.find("not a regular file"), std::string::npos) << out;
 }

@@ -1,11 +1,12 @@
 // The three fax tables: their layout and tags, opening and creating them,
 // the orders and filters the windows use, and the rebuild.
+#include "store/fax_tables.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <span>
 
-#include "store/fax_tables.h"
 #include "store/xb_engine.h"
 #include "tests/store/store_test_support.h"
 #include "tests/support/temp_dir.h"
@@ -183,7 +184,10 @@ TEST_F(FaxTablesTest, IndexWithoutEveryTagOrWithTheOldLetterCaseIsBuiltAgain) {
   {
     TXbase out;
     ASSERT_TRUE(OpenOutgoingTable(out, dir_.Path()));
-    AddFax(out, "\xE9" "clair", std::nullopt, "");  // éclair in the tables' code page
+    AddFax(out,
+           "\xE9"
+           "clair",
+           std::nullopt, "");  // éclair in the tables' code page
     AddFax(out, "Zebra", std::nullopt, "");
   }
   std::filesystem::remove(dir_.File("TVOUT.CDX"));
@@ -199,8 +203,12 @@ TEST_F(FaxTablesTest, IndexWithoutEveryTagOrWithTheOldLetterCaseIsBuiltAgain) {
     EXPECT_TRUE(OpenOutgoingTable(out, dir_.Path(), &problem));
     out.SelectOrder(out.TagOrder("SUBJECT"));
     out.SetFilter("");
-    EXPECT_EQ(Column(out, "SUBJECT"), (std::vector<std::string>{"Zebra", "\xE9" "clair"}));
-    EXPECT_TRUE(out.Area().Seek(XValue::Char("\xC9" "CLAIR")));  // the key holds É, not é
+    EXPECT_EQ(Column(out, "SUBJECT"), (std::vector<std::string>{"Zebra",
+                                                                "\xE9"
+                                                                "clair"}));
+    EXPECT_TRUE(
+        out.Area().Seek(XValue::Char("\xC9"
+                                     "CLAIR")));  // the key holds É, not é
     EXPECT_EQ(out.Area().Tags().size(), 5u);
     return problem;
   };

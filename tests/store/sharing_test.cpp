@@ -66,7 +66,8 @@ class SharedTableTest : public ::testing::Test {
   }
   std::vector<std::string> Names(TXbase& table) {
     std::vector<std::string> names;
-    for (int r = table.First(); r == xbOK; r = table.Next()) names.push_back(std::get<std::string>(*table.Field("NAME")));
+    for (int r = table.First(); r == xbOK; r = table.Next())
+      names.push_back(std::get<std::string>(*table.Field("NAME")));
     return names;
   }
 
@@ -128,7 +129,8 @@ TEST_F(SharedTableTest, ARebuildsProgressReportCannotChangeItsTable) {
   ASSERT_TRUE(OpenPhoneTable(table, dir_.Path(), true));
   int refused = 0;
   table.SetProgressHook([&](int) {
-    for (auto change : {std::function<void()>([&] { Add(table, "late"); }), std::function<void()>([&] { table.Close(); })}) {
+    for (auto change :
+         {std::function<void()>([&] { Add(table, "late"); }), std::function<void()>([&] { table.Close(); })}) {
       try {
         change();
       } catch (const XbaseError& e) {
