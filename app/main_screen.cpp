@@ -19,6 +19,7 @@
 
 #include "app/about.h"
 #include "app/main_screen_actions.h"
+#include "app/modem_tools.h"
 #include "ui/help.h"
 #include "app/preferences.h"
 #include "app/printer_handover.h"
@@ -223,13 +224,13 @@ void TMainScreen::BuildActions() {
   connect(a.sortDateReceived, &QAction::triggered, this,
           [this] { SelectReceivedOrder("DATETIME", actions_->sortDateReceived); });
   connect(a.sortFrom, &QAction::triggered, this, [this] { SelectReceivedOrder("FROM", actions_->sortFrom); });
-  // The dialogs behind these come with sending, receiving, viewing and cover sheets.
-  for (auto [action, what] : {std::pair{a.send, "Sending faxes"}, {a.sendButton, "Sending faxes"},
-                              {a.receive, "Receiving faxes"}, {a.receiveButton, "Receiving faxes"},
+  for (QAction* send : {a.send, a.sendButton}) connect(send, &QAction::triggered, this, &TMainScreen::SendButtonClick);
+  connect(a.modemReset, &QAction::triggered, this, [this] { ShowModemResetDialog(this); });
+  // The dialogs behind these come with receiving, viewing and cover sheets.
+  for (auto [action, what] : {std::pair{a.receive, "Receiving faxes"}, {a.receiveButton, "Receiving faxes"},
                               {a.viewPrint, "Viewing and printing faxes"}, {a.viewButton, "Viewing and printing faxes"},
                               {a.newCover, "The cover-sheet editor"}, {a.newButton, "The cover-sheet editor"},
-                              {a.addCover, "The cover-sheet editor"}, {a.addCoverButton, "The cover-sheet editor"},
-                              {a.modemReset, "The modem reset dialog"}}) {
+                              {a.addCover, "The cover-sheet editor"}, {a.addCoverButton, "The cover-sheet editor"}}) {
     connect(action, &QAction::triggered, this, [this, what = QString(what)] { NotYetAvailable(what); });
   }
 }

@@ -104,6 +104,9 @@ class TMainScreen : public QMainWindow {
   void mnuShowArchivesClick();
   void SelectOutgoingOrder(const char* tag, QAction* item);
   void NotYetAvailable(const QString& what);
+  void SendButtonClick();
+  void ShowStatusPanel(const QString& text);
+  void HideStatusPanel();
 
   // The incoming list.
   void EditReceivedFax();
