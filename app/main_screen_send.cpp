@@ -1,6 +1,7 @@
 // Sending from the outgoing list: the fax's files are made ready, the send
 // dialog runs, and what it reports is written back into the row.
 #include <QCoreApplication>
+#include <QLabel>
 #include <QDate>
 #include <QTime>
 

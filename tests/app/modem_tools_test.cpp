@@ -9,9 +9,6 @@
 
 #include "app/modem_tools.h"
 #include "app/preferences.h"
-#include "comm/device_layer.h"
-#include "comm/native_layer.h"
-#include "comm/sim_modem.h"
 #include "platform/app_settings.h"
 #include "platform/paths.h"
 #include "tests/app/modal_driver.h"
@@ -126,8 +123,7 @@ class ModemToolsTest : public QObject {
     QCOMPARE(chosen.second, 1);
     line_.reset();
 
-    // Modems the test scripts, on the simulated device layer.
-    InstallDeviceLayer(SimDeviceLayer());
+    // Modems the test scripts, opened by name as in-process devices.
     for (const auto& [classes, expected, index] :
          {std::tuple{"0,1,2", "Class 2   : Supported (recommended)", 2}, {"0,1,2,2.0", "Class 2.0 : Supported", 3}}) {
       test::ScriptedModem modem("simfax");
@@ -139,7 +135,6 @@ class ModemToolsTest : public QObject {
       QVERIFY2(labels.contains(expected), qPrintable(labels.join(" | ")));
       QCOMPARE(chosen.second, index);
     }
-    InstallDeviceLayer(NativeDeviceLayer());
   }
 
   void modemResetSendsTheStringAndReports() {

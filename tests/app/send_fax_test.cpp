@@ -41,9 +41,8 @@ struct Row {
   QString timeSent;
 };
 
-Row ReadRow(const std::string& folder) {
-  TXbase table;
-  if (!OpenOutgoingTable(table, folder)) qFatal("cannot open TVOUT");
+// The fax's row as the window's table holds it.
+Row ReadRow(TXbase& table) {
   table.GoToRecord(1);
   Row row;
   auto text = [&](const char* field) {
@@ -200,7 +199,7 @@ class SendFaxTest : public QObject {
     const QString message = SendFromWindow();
     QCOMPARE(message, QString("Fax sent successfully"));
 
-    const Row row = ReadRow(Home());
+    const Row row = ReadRow(window_->FaxXbase());
     QCOMPARE(row.lastResult, QString("Sent"));
     const QDate today = QDate::currentDate();
     QVERIFY(row.dateSent && row.dateSent->year == today.year() && row.dateSent->month == today.month() &&
@@ -242,8 +241,8 @@ class SendFaxTest : public QObject {
     WatchStatusDisplay();
     const QString message = SendFromWindow();
     QCOMPARE(message, QString("Fax was not sent. Called fax number was busy"));
-    QCOMPARE(ReadRow(Home()).lastResult, QString("Called fax number was busy"));
-    QVERIFY(!ReadRow(Home()).dateSent);
+    QCOMPARE(ReadRow(window_->FaxXbase()).lastResult, QString("Called fax number was busy"));
+    QVERIFY(!ReadRow(window_->FaxXbase()).dateSent);
     const QStringList countdown = statusTexts_.filter("Busy, waiting until redial...");
     QVERIFY2(!countdown.isEmpty(), qPrintable(statusTexts_.join(" | ")));
     QVERIFY2(countdown.filter(QRegularExpression("\\.\\.\\.0:0[0-3]$")).size() >= 2,
@@ -283,7 +282,7 @@ class SendFaxTest : public QObject {
                qPrintable(QString("the call took %1 ms to end")
                               .arg(std::chrono::duration_cast<std::chrono::milliseconds>(took).count())));
       QCOMPARE(message, QString("Fax was not sent. Cancel requested"));
-      QCOMPARE(ReadRow(Home()).lastResult, QString("Cancel requested"));
+      QCOMPARE(ReadRow(window_->FaxXbase()).lastResult, QString("Cancel requested"));
       QVERIFY(!LockFileLeft(Modem()));
       window_.reset();
       line_.reset();
@@ -332,8 +331,8 @@ class SendFaxTest : public QObject {
     LoadAppSettings();
     tv::Settings().ComPort = 6;
     QVERIFY(attempt("555 0100").startsWith("Please choose the Port"));
-    QCOMPARE(ReadRow(Home()).lastResult, QString("Cancelled"));
-    QVERIFY(!ReadRow(Home()).dateSent);
+    QCOMPARE(ReadRow(window_->FaxXbase()).lastResult, QString("Cancelled"));
+    QVERIFY(!ReadRow(window_->FaxXbase()).dateSent);
 
     // A body that is not a fax file is refused before the dialog opens.
     home_->Write("SEND/FAX00000.APF", "not a fax");
