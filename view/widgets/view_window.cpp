@@ -71,7 +71,7 @@ TFaxViewer::TFaxViewer(QWidget* parent) : QDialog(parent), printerStatus_(this) 
   layout->addWidget(faxViewer_, 1);
   layout->addWidget(statusBox);
   layout->addWidget(buttonBar);
-  resize(594, 386 + layout->menuBar()->sizeHint().height());
+  resize(sizeHint());
 
   faxPrinter_.SetCaption("QA Fax Printer");
   faxPrinter_.FaxHeader().SetCaption("FILE: $F");
@@ -96,6 +96,10 @@ TFaxViewer::TFaxViewer(QWidget* parent) : QDialog(parent), printerStatus_(this) 
 }
 
 TFaxViewer::~TFaxViewer() = default;
+
+QSize TFaxViewer::sizeHint() const {
+  return QSize(594, 386 + layout()->menuBar()->sizeHint().height()).expandedTo(minimumSizeHint());
+}
 
 void TFaxViewer::BuildMenu(QWidget* menuOwner) {
   auto* menuBar = new QMenuBar(menuOwner);

@@ -35,6 +35,9 @@ class TFaxViewer : public QDialog {
   // 25, 50, 75 or 100 ("50%" to "200%" in the menu).
   int Zoom() const { return zoom_; }
 
+  // The designed client area, 594 x 386 below the menu.
+  QSize sizeHint() const override;
+
  public slots:
   void done(int result) override;
 
