@@ -216,6 +216,9 @@ void TMainScreen::BuildActions() {
     connect(archive, &QAction::triggered, this, &TMainScreen::ArchivebuttonClick);
   }
   connect(a.showArchived, &QAction::triggered, this, &TMainScreen::mnuShowArchivesClick);
+  for (QAction* view : {a.viewPrint, a.viewButton}) {
+    connect(view, &QAction::triggered, this, &TMainScreen::mnuViewPrintClick);
+  }
   connect(a.sortDateSent, &QAction::triggered, this, [this] { SelectOutgoingOrder("DATESENT", actions_->sortDateSent); });
   connect(a.sortSubject, &QAction::triggered, this, [this] { SelectOutgoingOrder("SUBJECT", actions_->sortSubject); });
   connect(a.sortRecipient, &QAction::triggered, this,
@@ -223,10 +226,9 @@ void TMainScreen::BuildActions() {
   connect(a.sortDateReceived, &QAction::triggered, this,
           [this] { SelectReceivedOrder("DATETIME", actions_->sortDateReceived); });
   connect(a.sortFrom, &QAction::triggered, this, [this] { SelectReceivedOrder("FROM", actions_->sortFrom); });
-  // The dialogs behind these come with sending, receiving, viewing and cover sheets.
+  // The dialogs behind these come with sending, receiving and cover sheets.
   for (auto [action, what] : {std::pair{a.send, "Sending faxes"}, {a.sendButton, "Sending faxes"},
                               {a.receive, "Receiving faxes"}, {a.receiveButton, "Receiving faxes"},
-                              {a.viewPrint, "Viewing and printing faxes"}, {a.viewButton, "Viewing and printing faxes"},
                               {a.newCover, "The cover-sheet editor"}, {a.newButton, "The cover-sheet editor"},
                               {a.addCover, "The cover-sheet editor"}, {a.addCoverButton, "The cover-sheet editor"},
                               {a.modemReset, "The modem reset dialog"}}) {

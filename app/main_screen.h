@@ -104,6 +104,9 @@ class TMainScreen : public QMainWindow {
   void mnuShowArchivesClick();
   void SelectOutgoingOrder(const char* tag, QAction* item);
   void NotYetAvailable(const QString& what);
+  // Viewing and printing the current fax of either list.
+  void mnuViewPrintClick();
+  QString OutgoingTitle();
 
   // The incoming list.
   void EditReceivedFax();
