@@ -87,7 +87,15 @@ class FaxPrinterTest : public QObject {
 
  private:
   std::unique_ptr<test::TempDir> dir_;
+  TQaFaxPrinterLog log_;
   QString Path(const char* name) const { return QString::fromStdString(dir_->File(name)); }
+  // A printer for the fax into the PDF file, logging to FAXPRINT.LOG.
+  void Prepare(TQaFaxPrinter& printer, const std::string& fax, const char* pdf) {
+    log_.SetLogFileName(dir_->File("FAXPRINT.LOG"));
+    printer.SetFaxPrinterLog(&log_);
+    printer.Printer().setOutputFileName(Path(pdf));
+    printer.SetFileName(fax);
+  }
   std::string Fax(const char* name, int pages) {
     const std::string file = dir_->File(name);
     if (test::WriteFax(file, TestPages(pages)) != 0) qFatal("cannot write %s", name);
@@ -101,11 +109,7 @@ class FaxPrinterTest : public QObject {
   void printsEachPageWhereTheLayoutSays() {
     const std::string fax = Fax("three.apf", 3);
     TQaFaxPrinter printer;
-    TQaFaxPrinterLog log;
-    log.SetLogFileName(dir_->File("FAXPRINT.LOG"));
-    printer.SetFaxPrinterLog(&log);
-    printer.Printer().setOutputFileName(Path("three.pdf"));
-    printer.SetFileName(fax);
+    Prepare(printer, fax, "three.pdf");
     QCOMPARE(printer.PageCount(), 3);
     QVERIFY(printer.FaxResolutionFine());
     printer.PrintFax();
@@ -134,8 +138,7 @@ class FaxPrinterTest : public QObject {
   void fourUpPutsPageThreeBottomLeft() {
     const std::string fax = Fax("five.apf", 5);
     TQaFaxPrinter printer;
-    printer.Printer().setOutputFileName(Path("five.pdf"));
-    printer.SetFileName(fax);
+    Prepare(printer, fax, "five.pdf");
     printer.SetMultiPage(true);
     printer.PrintFax();
 
@@ -157,11 +160,7 @@ class FaxPrinterTest : public QObject {
     const std::string fax = Fax("three.apf", 3);
     dir_->Write("out.pdf", "OLD");
     TQaFaxPrinter printer;
-    TQaFaxPrinterLog log;
-    log.SetLogFileName(dir_->File("FAXPRINT.LOG"));
-    printer.SetFaxPrinterLog(&log);
-    printer.Printer().setOutputFileName(Path("out.pdf"));
-    printer.SetFileName(fax);
+    Prepare(printer, fax, "out.pdf");
     printer.OnNextPage = [](TQaFaxPrinter& sender, int page, int) {
       if (page == 2) sender.PrintAbort();
     };
@@ -200,8 +199,7 @@ class FaxPrinterTest : public QObject {
     TQaFaxPrinter printer;
     TQaFaxPrinterStatus status;
     printer.SetStatusDisplay(&status);
-    printer.Printer().setOutputFileName(Path("status.pdf"));
-    printer.SetFileName(fax);
+    Prepare(printer, fax, "status.pdf");
     QStringList seen;
     printer.OnNextPage = [&](TQaFaxPrinter&, int page, int) {
       if (page != 2) return;

@@ -100,27 +100,9 @@ void TQaFaxViewer::SetScaling(bool on) {
   ApplyScale();
 }
 
-void TQaFaxViewer::SetHorizMult(int v) {
+void TQaFaxViewer::SetFactor(int ViewScale::*factor, int v) {
   if (v == 0) return;
-  factors_.horizMult = v;
-  if (scaling_) ApplyScale();
-}
-
-void TQaFaxViewer::SetHorizDiv(int v) {
-  if (v == 0) return;
-  factors_.horizDiv = v;
-  if (scaling_) ApplyScale();
-}
-
-void TQaFaxViewer::SetVertMult(int v) {
-  if (v == 0) return;
-  factors_.vertMult = v;
-  if (scaling_) ApplyScale();
-}
-
-void TQaFaxViewer::SetVertDiv(int v) {
-  if (v == 0) return;
-  factors_.vertDiv = v;
+  factors_.*factor = v;
   if (scaling_) ApplyScale();
 }
 

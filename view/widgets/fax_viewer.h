@@ -51,13 +51,13 @@ class TQaFaxViewer : public QAbstractScrollArea {
   bool Scaling() const { return scaling_; }
   void SetScaling(bool on);
   int HorizMult() const { return factors_.horizMult; }
-  void SetHorizMult(int v);
+  void SetHorizMult(int v) { SetFactor(&ViewScale::horizMult, v); }
   int HorizDiv() const { return factors_.horizDiv; }
-  void SetHorizDiv(int v);
+  void SetHorizDiv(int v) { SetFactor(&ViewScale::horizDiv, v); }
   int VertMult() const { return factors_.vertMult; }
-  void SetVertMult(int v);
+  void SetVertMult(int v) { SetFactor(&ViewScale::vertMult, v); }
   int VertDiv() const { return factors_.vertDiv; }
-  void SetVertDiv(int v);
+  void SetVertDiv(int v) { SetFactor(&ViewScale::vertDiv, v); }
 
   TAutoScaleMode AutoScaleMode() const { return autoScaleMode_; }
   void SetAutoScaleMode(TAutoScaleMode mode);
@@ -146,6 +146,7 @@ class TQaFaxViewer : public QAbstractScrollArea {
   enum class Change { kPage, kView };
 
   int OpenFile(const std::string& name);
+  void SetFactor(int ViewScale::*factor, int v);
   void GoToPage(int page);
   // Shows the current page after a page change (scrolled to the top-left,
   // mark removed) or a view change (zoom, rotation: the mark and the
