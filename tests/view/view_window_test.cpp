@@ -9,6 +9,7 @@
 #include <QTest>
 #include <QToolButton>
 #include <QUrl>
+#include <QWheelEvent>
 
 #include "comm/error_codes.h"
 #include "platform/paths.h"
@@ -137,11 +138,22 @@ class ViewWindowTest : public QObject {
     QCOMPARE(Viewer().Geometry().ShownHeight(), 550);
     QTest::keyClick(window_.get(), Qt::Key_Minus, Qt::ControlModifier);  // beeps at "50%"
     QCOMPARE(window_->Zoom(), 25);
+    // The wheel with Ctrl zooms; without, it scrolls.
+    auto wheel = [this](int delta, Qt::KeyboardModifiers modifiers) {
+      QWheelEvent event(QPointF(50, 50), QPointF(50, 50), {}, QPoint(0, delta), Qt::NoButton, modifiers,
+                        Qt::NoScrollPhase, false);
+      QApplication::sendEvent(Viewer().viewport(), &event);
+    };
+    wheel(120, Qt::ControlModifier);
+    QCOMPARE(window_->Zoom(), 50);
+    wheel(-120, Qt::NoModifier);
+    QCOMPARE(window_->Zoom(), 50);
+    QVERIFY(Viewer().ScrollPosition().y() > 0);
 
     MenuItem("Rotate 90 degrees")->trigger();
     QCOMPARE(Viewer().Rotation(), 1);
     QCOMPARE(Viewer().PageWidth(), 2200);
-    QCOMPARE(Viewer().Geometry().ShownWidth(), 550);
+    QCOMPARE(Viewer().Geometry().ShownWidth(), 1100);
     QVERIFY(MenuItem("Rotate 90 degrees")->isChecked());
     MenuItem("No rotation")->trigger();
     QCOMPARE(Viewer().PageWidth(), 1728);
