@@ -35,7 +35,7 @@ class TFaxViewer : public QDialog {
   // 25, 50, 75 or 100 ("50%" to "200%" in the menu).
   int Zoom() const { return zoom_; }
 
-  // The designed client area, 594 x 386 below the menu.
+  // A client area of 594 x 386 below the menu.
   QSize sizeHint() const override;
 
  public slots:
