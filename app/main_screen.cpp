@@ -217,6 +217,9 @@ void TMainScreen::BuildActions() {
     connect(archive, &QAction::triggered, this, &TMainScreen::ArchivebuttonClick);
   }
   connect(a.showArchived, &QAction::triggered, this, &TMainScreen::mnuShowArchivesClick);
+  for (QAction* view : {a.viewPrint, a.viewButton}) {
+    connect(view, &QAction::triggered, this, &TMainScreen::mnuViewPrintClick);
+  }
   connect(a.sortDateSent, &QAction::triggered, this, [this] { SelectOutgoingOrder("DATESENT", actions_->sortDateSent); });
   connect(a.sortSubject, &QAction::triggered, this, [this] { SelectOutgoingOrder("SUBJECT", actions_->sortSubject); });
   connect(a.sortRecipient, &QAction::triggered, this,
@@ -226,9 +229,8 @@ void TMainScreen::BuildActions() {
   connect(a.sortFrom, &QAction::triggered, this, [this] { SelectReceivedOrder("FROM", actions_->sortFrom); });
   for (QAction* send : {a.send, a.sendButton}) connect(send, &QAction::triggered, this, &TMainScreen::SendButtonClick);
   connect(a.modemReset, &QAction::triggered, this, [this] { ShowModemResetDialog(this); });
-  // The dialogs behind these come with receiving, viewing and cover sheets.
+  // The dialogs behind these come with receiving and cover sheets.
   for (auto [action, what] : {std::pair{a.receive, "Receiving faxes"}, {a.receiveButton, "Receiving faxes"},
-                              {a.viewPrint, "Viewing and printing faxes"}, {a.viewButton, "Viewing and printing faxes"},
                               {a.newCover, "The cover-sheet editor"}, {a.newButton, "The cover-sheet editor"},
                               {a.addCover, "The cover-sheet editor"}, {a.addCoverButton, "The cover-sheet editor"}}) {
     connect(action, &QAction::triggered, this, [this, what = QString(what)] { NotYetAvailable(what); });

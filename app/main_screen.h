@@ -107,6 +107,10 @@ class TMainScreen : public QMainWindow {
   void SendButtonClick();
   void ShowStatusPanel(const QString& text);
   void HideStatusPanel();
+  // Viewing and printing the current fax of either list.
+  void mnuViewPrintClick();
+  // "To: RECIPIENT ,   Subject: SUBJECT" of the current outgoing fax.
+  QString OutgoingTitle();
 
   // The incoming list.
   void EditReceivedFax();

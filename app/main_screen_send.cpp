@@ -15,19 +15,6 @@
 
 namespace tv {
 
-namespace {
-
-// "To: RECIPIENT ,   Subject: SUBJECT", as the dialog's caption and the
-// viewer's title show it.
-QString FaxTitle(const QString& recipient, const QString& subject) {
-  QString title;
-  if (!recipient.isEmpty()) title = "To: " + recipient + " ";
-  if (!subject.isEmpty()) title += (recipient.isEmpty() ? "Subject: " : ",   Subject: ") + subject;
-  return title;
-}
-
-}  // namespace
-
 void TMainScreen::ShowStatusPanel(const QString& text) {
   statusPanel_->setText(text);
   statusPanel_->setVisible(true);
@@ -46,10 +33,8 @@ void TMainScreen::SendButtonClick() {
     return;
   }
   ShowStatusPanel("Preparing fax files...");
-  const QString doc = FieldText(faxXbase_, "FAXDOC");
-  const QString cover = FieldText(faxXbase_, "FAXCOVER");
-  const WorkingFax fax(doc.isEmpty() ? std::string() : FindNoCase(SendFolder(), doc.toStdString()),
-                       cover.isEmpty() ? std::string() : FindNoCase(SendFolder(), cover.toStdString()));
+  const WorkingFax fax(RowFile(SendFolder(), FieldText(faxXbase_, "FAXDOC").toStdString()),
+                       RowFile(SendFolder(), FieldText(faxXbase_, "FAXCOVER").toStdString()));
   if (fax.Result() != WorkingFax::Outcome::kReady) {
     HideStatusPanel();
     ShowInformation(fax.Result() == WorkingFax::Outcome::kBodyUnreadable ? "Error opening fax file"
@@ -61,8 +46,7 @@ void TMainScreen::SendButtonClick() {
   TSendFaxForm form(this);
   CenterForm(&form);
   form.SetSendFileName(QString::fromStdString(fax.Path()));
-  form.setWindowTitle("Send Fax: [" + FaxTitle(FieldText(faxXbase_, "RECIPIENT"), FieldText(faxXbase_, "SUBJECT")) +
-                      "]");
+  form.setWindowTitle("Send Fax: [" + OutgoingTitle() + "]");
   form.SetInitialPhone(FieldText(faxXbase_, "PHONE"));
   form.FillFrom(Settings());
   HideStatusPanel();

@@ -44,4 +44,11 @@ WorkingFax::~WorkingFax() {
   if (!path_.empty()) std::remove(path_.c_str());
 }
 
+std::string RowFile(const std::string& folder, const std::string& name) {
+  if (name.empty() || name.find_first_of("/\\") != std::string::npos || name.find("..") != std::string::npos) {
+    return {};
+  }
+  return FindNoCase(folder, name);
+}
+
 }  // namespace tv

@@ -1,7 +1,7 @@
-// The working file of an outgoing fax, made for sending or viewing: the body
-// re-rendered page by page (so every page is fine line-block data) and the
-// cover page put in front of it. It lives in the program folder under a free
-// "FAX" name and is removed when the object goes.
+// The working file of a fax, made for sending or viewing: the body
+// re-rendered page by page (so every page is fine line-block data) and an
+// outgoing fax's cover page put in front of it. It lives in the program
+// folder under a free "FAX" name and is removed when the object goes.
 #pragma once
 
 #include <string>
@@ -16,7 +16,8 @@ class WorkingFax {
     kNothing,         // neither body nor cover exists
   };
 
-  // body and cover are full paths; either may be empty.
+  // body and cover are full paths; either may be empty (a received fax has
+  // no cover).
   WorkingFax(const std::string& body, const std::string& cover);
   ~WorkingFax();
   WorkingFax(const WorkingFax&) = delete;
@@ -29,5 +30,9 @@ class WorkingFax {
   Outcome outcome_ = Outcome::kNothing;
   std::string path_;
 };
+
+// The file a table row names inside its folder; empty for an empty name or
+// one that would lead out of the folder.
+std::string RowFile(const std::string& folder, const std::string& name);
 
 }  // namespace tv

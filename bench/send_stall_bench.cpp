@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "app/main_screen.h"
-#include "app/qt_ui_thread.h"
+#include "ui/qt_ui_thread.h"
 #include "app/send_fax_form.h"
 #include "image/fax_converter.h"
 #include "platform/app_settings.h"

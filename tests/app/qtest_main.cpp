@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <QTest>
 
-#include "app/qt_ui_thread.h"
+#include "ui/qt_ui_thread.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
