@@ -19,6 +19,7 @@
 
 #include "app/about.h"
 #include "app/main_screen_actions.h"
+#include "app/modem_tools.h"
 #include "ui/help.h"
 #include "app/preferences.h"
 #include "app/printer_handover.h"
@@ -215,18 +216,18 @@ void TMainScreen::BuildActions() {
   for (QAction* forward : {a.forward, a.forwardButton}) handle(forward, [this] { ForwardButtonClick(); });
   for (QAction* archive : {a.archive, a.archiveButton}) handle(archive, [this] { ArchivebuttonClick(); });
   handle(a.showArchived, [this] { mnuShowArchivesClick(); });
+  for (QAction* view : {a.viewPrint, a.viewButton}) handle(view, [this] { mnuViewPrintClick(); });
+  for (QAction* send : {a.send, a.sendButton}) handle(send, [this] { SendButtonClick(); });
   handle(a.sortDateSent, [this] { SelectOutgoingOrder("DATESENT", actions_->sortDateSent); });
   handle(a.sortSubject, [this] { SelectOutgoingOrder("SUBJECT", actions_->sortSubject); });
   handle(a.sortRecipient, [this] { SelectOutgoingOrder("RECIPIENT", actions_->sortRecipient); });
   handle(a.sortDateReceived, [this] { SelectReceivedOrder("DATETIME", actions_->sortDateReceived); });
   handle(a.sortFrom, [this] { SelectReceivedOrder("FROM", actions_->sortFrom); });
-  // The dialogs behind these come with sending, receiving, viewing and cover sheets.
-  for (auto [action, what] : {std::pair{a.send, "Sending faxes"}, {a.sendButton, "Sending faxes"},
-                              {a.receive, "Receiving faxes"}, {a.receiveButton, "Receiving faxes"},
-                              {a.viewPrint, "Viewing and printing faxes"}, {a.viewButton, "Viewing and printing faxes"},
+  connect(a.modemReset, &QAction::triggered, this, [this] { ShowModemResetDialog(this); });
+  // The dialogs behind these come with receiving and cover sheets.
+  for (auto [action, what] : {std::pair{a.receive, "Receiving faxes"}, {a.receiveButton, "Receiving faxes"},
                               {a.newCover, "The cover-sheet editor"}, {a.newButton, "The cover-sheet editor"},
-                              {a.addCover, "The cover-sheet editor"}, {a.addCoverButton, "The cover-sheet editor"},
-                              {a.modemReset, "The modem reset dialog"}}) {
+                              {a.addCover, "The cover-sheet editor"}, {a.addCoverButton, "The cover-sheet editor"}}) {
     connect(action, &QAction::triggered, this, [this, what = QString(what)] { NotYetAvailable(what); });
   }
 }

@@ -109,6 +109,13 @@ class TMainScreen : public QMainWindow {
   void mnuShowArchivesClick();
   void SelectOutgoingOrder(const char* tag, QAction* item);
   void NotYetAvailable(const QString& what);
+  void SendButtonClick();
+  void ShowStatusPanel(const QString& text);
+  void HideStatusPanel();
+  // Viewing and printing the current fax of either list.
+  void mnuViewPrintClick();
+  // "To: RECIPIENT ,   Subject: SUBJECT" of the current outgoing fax.
+  QString OutgoingTitle();
 
   // The incoming list.
   void EditReceivedFax();

@@ -42,24 +42,10 @@ QString DescriptionText(const std::string& bytes) {
   return utf8.hasError() ? QString::fromStdString(Cp1252ToUtf8(bytes)) : text;
 }
 
-// The path of a fax file a record names in its folder; nullopt when the
-// record holds something other than a plain file name there (a damaged or
-// hostile record), so that nothing outside the folder is ever touched.
-std::optional<std::string> FaxFilePath(const std::string& folder, const QString& name) {
-  const std::string plain = name.toStdString();
-  if (!IsPlainFileName(plain)) return std::nullopt;
-  return FindNoCase(folder, plain);
-}
-
 // The cover data file beside a cover page: the same name with ".fcd".
 std::string CoverDataPath(const std::string& coverPath) {
   const std::string_view name = BaseName(coverPath);
   return FindNoCase(coverPath.substr(0, coverPath.size() - name.size()), ChangeExtension(name, ".fcd"));
-}
-
-void ShowDamagedRecord(const QString& field, const QString& name) {
-  ShowInformation("This fax's record is damaged: " + field + " holds \"" + name +
-                  "\", which is not a file name in the fax folder. No file was touched.");
 }
 
 QString SubjectNote(const QString& label, const QString& value) {
@@ -304,8 +290,8 @@ void TMainScreen::CloneButtonClick() {
   const QString doc = FieldText(faxXbase_, "FAXDOC");
   const QString cover = FieldText(faxXbase_, "FAXCOVER");
   if (doc.isEmpty() && cover.isEmpty()) return;
-  const std::optional<std::string> body = doc.isEmpty() ? std::string() : FaxFilePath(SendFolder(), doc);
-  const std::optional<std::string> coverPage = cover.isEmpty() ? std::string() : FaxFilePath(SendFolder(), cover);
+  const std::optional<std::string> body = FaxFilePath(SendFolder(), doc);
+  const std::optional<std::string> coverPage = FaxFilePath(SendFolder(), cover);
   if (!body || !coverPage) {
     body ? ShowDamagedRecord("FAXCOVER", cover) : ShowDamagedRecord("FAXDOC", doc);
     return;

@@ -8,6 +8,7 @@
 
 #include "platform/code_page.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 #include "ui/window_helpers.h"
 
 namespace tv {
@@ -43,6 +44,18 @@ void RunRecordAction(const std::function<void()>& change) {
   } catch (const XbaseError& e) {
     ShowInformation(QString::fromLocal8Bit(e.what()));
   }
+}
+
+std::optional<std::string> FaxFilePath(const std::string& folder, const QString& name) {
+  if (name.isEmpty()) return std::string();
+  const std::string plain = name.toStdString();
+  if (!IsPlainFileName(plain)) return std::nullopt;
+  return FindNoCase(folder, plain);
+}
+
+void ShowDamagedRecord(const QString& field, const QString& name) {
+  ShowInformation("This fax's record is damaged: " + field + " holds \"" + name +
+                  "\", which is not a file name in the fax folder. No file was touched.");
 }
 
 void SizeColumns(QTableView* grid, const TableModel& model) {

@@ -7,6 +7,8 @@
 #include <QCache>
 #include <QStringList>
 #include <functional>
+#include <optional>
+#include <string>
 #include <vector>
 
 class QTableView;
@@ -24,6 +26,14 @@ std::string ToTableText(const QString& text);
 // Runs a change to records; a table error is shown to the user and ends the
 // change, and nothing else is lost.
 void RunRecordAction(const std::function<void()>& change);
+
+// The path of the fax file a record names in its folder ("" when the field
+// is empty); nullopt when the record holds something other than a plain file
+// name there (a damaged or hostile record), so that nothing outside the
+// folder is ever touched.
+std::optional<std::string> FaxFilePath(const std::string& folder, const QString& name);
+// Tells the user that a record's file field is damaged and nothing was touched.
+void ShowDamagedRecord(const QString& field, const QString& name);
 
 class TableModel : public QAbstractTableModel {
   Q_OBJECT

@@ -34,6 +34,13 @@ constexpr Command kCommands[] = {
      "(--device PATH | --home DIR --com N) [--class auto|1|2|2.0] [--dir DIR] [--rings N] [--station ID] [--one] "
      "[--trace FILE] [--log FILE] [--history FILE]",
      "wait for fax calls and receive them into fax files (--one: exit after the first call)", ReceiveCommand},
+#ifdef TVFAX_PRINT
+    {"print",
+     "[--printer NAME | --pdf OUT.pdf] [--four-up] [--landscape] [--pixel-for-pixel] [--header TEXT] [--footer TEXT] "
+     "[--pages A-B] [--log FILE] FILE.apf",
+     "print a fax file on a printer or into a PDF file (--four-up: four pages a sheet, two in landscape)",
+     PrintCommand},
+#endif
 };
 
 void PrintUsage(std::ostream& out) {

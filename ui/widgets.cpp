@@ -30,4 +30,8 @@ void RadioGroup::SetItemIndex(int index) {
   }
 }
 
+void RadioGroup::SetItemText(int index, const QString& text) {
+  if (QAbstractButton* button = buttons_.button(index)) button->setText(text);
+}
+
 }  // namespace tv

@@ -18,6 +18,7 @@ class RadioGroup : public QGroupBox {
   int ItemIndex() const;
   void SetItemIndex(int index);
   int Count() const { return static_cast<int>(buttons_.buttons().size()); }
+  void SetItemText(int index, const QString& text);
 
  private:
   QButtonGroup buttons_;
