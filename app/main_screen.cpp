@@ -65,6 +65,7 @@ TMainScreen::TMainScreen(QWidget* parent) : QMainWindow(parent), actions_(std::m
   BuildPages();
   FormCreate();
   // Every switch back to the program takes in what the printer driver left.
+  qApp->installEventFilter(this);
   connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
     if (state == Qt::ApplicationActive) FormActivate();
   });
@@ -282,12 +283,7 @@ void TMainScreen::BuildToolbar() {
 
 void TMainScreen::BuildPages() {
   auto makeGrid = [this](const char* name) {
-    auto* grid = new QTableView(this);
-    grid->setObjectName(name);
-    grid->setSelectionBehavior(QAbstractItemView::SelectRows);
-    grid->setSelectionMode(QAbstractItemView::SingleSelection);
-    grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    grid->verticalHeader()->setDefaultSectionSize(grid->fontMetrics().height() + 6);
+    QTableView* grid = NewGrid(this, name);
     grid->horizontalHeader()->setSectionsMovable(true);
     return grid;
   };
@@ -331,17 +327,20 @@ void TMainScreen::TabSet1Click(int index) {
 
 void TMainScreen::SwitchTab() { tabSet_->setCurrentIndex(1 - tabSet_->currentIndex()); }
 
-bool TMainScreen::event(QEvent* e) {
-  // The window sees Ctrl+Tab before the grids do.
+// The window sees Ctrl+Tab (and Ctrl+Shift+Tab) before any of its widgets:
+// a grid would take it to move between its columns.
+bool TMainScreen::eventFilter(QObject* watched, QEvent* e) {
   if (e->type() == QEvent::ShortcutOverride || e->type() == QEvent::KeyPress) {
     auto* key = static_cast<QKeyEvent*>(e);
-    if ((key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) && (key->modifiers() & Qt::ControlModifier)) {
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if ((key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) && (key->modifiers() & Qt::ControlModifier) &&
+        widget && widget->window() == this) {
       if (e->type() == QEvent::KeyPress) SwitchTab();
       e->accept();
       return true;
     }
   }
-  return QMainWindow::event(e);
+  return QMainWindow::eventFilter(watched, e);
 }
 
 

@@ -3,6 +3,7 @@
 #include <QBrush>
 #include <QDate>
 #include <QHeaderView>
+#include <QScrollBar>
 #include <QTableView>
 #include <memory>
 
@@ -65,6 +66,22 @@ void SizeColumns(QTableView* grid, const TableModel& model) {
     const int chars = model.Columns()[static_cast<std::size_t>(c)].displayWidth;
     grid->setColumnWidth(c, std::max(digit * chars + 12, header->sectionSizeHint(c)));
   }
+}
+
+QTableView* NewGrid(QWidget* parent, const char* objectName) {
+  auto* grid = new QTableView(parent);
+  grid->setObjectName(objectName);
+  grid->setSelectionBehavior(QAbstractItemView::SelectRows);
+  grid->setSelectionMode(QAbstractItemView::SingleSelection);
+  grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  grid->verticalHeader()->setDefaultSectionSize(grid->fontMetrics().height() + 6);
+  return grid;
+}
+
+int FullWidth(const QTableView* grid) {
+  const int header = grid->verticalHeader()->isVisible() ? grid->verticalHeader()->width() : 0;
+  return grid->horizontalHeader()->length() + header + grid->verticalScrollBar()->sizeHint().width() +
+         2 * grid->frameWidth();
 }
 
 std::vector<TableModel::Column> VisibleColumns(const FaxTableLayout& layout) {

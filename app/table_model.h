@@ -92,6 +92,11 @@ class TableModel : public QAbstractTableModel {
 // narrower than its title.
 void SizeColumns(QTableView* grid, const TableModel& model);
 
+// A grid of whole rows, read-only, with the program's row height.
+QTableView* NewGrid(QWidget* parent, const char* objectName);
+// The width a grid needs to show all its columns without scrolling sideways.
+int FullWidth(const QTableView* grid);
+
 // The columns of a table's fields that the grid shows, in table order.
 std::vector<TableModel::Column> VisibleColumns(const FaxTableLayout& layout);
 // The outgoing grid's default order: Date Sent, Time Sent, Fax#, Recipient,

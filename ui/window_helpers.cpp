@@ -1,5 +1,6 @@
 #include "ui/window_helpers.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QEvent>
 #include <QMessageBox>
@@ -59,6 +60,12 @@ bool Ask(const QString& text, const QString& title, QMessageBox::StandardButton 
 AppSettings& Settings() {
   static AppSettings settings;
   return settings;
+}
+
+void SetCaption(QAction* action, const QString& caption, const QString& hint) {
+  action->setText(caption);
+  action->setIconText(caption);
+  action->setToolTip(DisplayText(hint));
 }
 
 void LoadAppSettings() { Settings() = LoadSettings(SettingsFilePath()); }

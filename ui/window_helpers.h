@@ -6,6 +6,7 @@
 
 #include "platform/app_settings.h"
 
+class QAction;
 class QWidget;
 
 namespace tv {
@@ -38,6 +39,10 @@ void CenterForm(QWidget* form);
 // onto the screen), or centres the form when none are kept.
 void RestoreFormPlacement(QWidget* form, bool designMaximized = false);
 void SaveFormPlacement(QWidget* form);
+
+// Sets an action's caption and hint on its menu items and toolbar buttons
+// alike (a toolbar button shows the icon text, which keeps its accelerator).
+void SetCaption(QAction* action, const QString& caption, const QString& hint);
 
 // Switches the tool hints of every window on or off.
 void SetHintsEnabled(bool on);
