@@ -111,8 +111,37 @@ void TMainScreen::SetUpReceiver() {
   qaComPort1_.SetLogName(ProgramFolder() + "TVRECV.LOG");
 }
 
+// A table or index found damaged (not merely left by a program that stopped
+// in the middle of a change) is repaired before the window uses it: copies
+// of the damaged files are kept first, and the user is told what was found.
+void TMainScreen::RepairDamagedTable(const FaxTableLayout& layout) {
+  const std::string folder = ProgramFolder();
+  TableCheck check;
+  try {
+    check = CheckFaxTable(layout, folder);
+  } catch (const XbaseError&) {
+    return;  // what cannot be read at all, opening reports
+  }
+  if (check.fault.empty() || check.onlyStale) return;
+  const QString table = QString::fromStdString(layout.fileName);
+  const QString found = QString::fromLocal8Bit(check.fault.c_str());
+  try {
+    RepairFaxTable(layout, folder);
+  } catch (const XbaseError& e) {
+    ShowInformation(table + " is damaged and could not be repaired:\r" + found + "\r\r" + QString::fromLocal8Bit(e.what()));
+    return;
+  }
+  ShowInformation(table + " was found damaged:\r" + found +
+                  "\r\rA copy of the damaged files was kept beside it (named " + table +
+                  ".damaged- and the date and time), then the table was repaired: every whole record was kept and "
+                  "its index was built again.");
+}
+
 bool TMainScreen::OpenTables() {
   const std::string folder = ProgramFolder();
+  for (const FaxTableLayout* layout : {&OutgoingTableLayout(), &ReceivedTableLayout(), &PhoneTableLayout()}) {
+    RepairDamagedTable(*layout);
+  }
   if (!OpenOutgoingTable(faxXbase_, folder)) {
     ShowInformation("Unable to open/create the FAX datafile - closing program");
     return false;

@@ -23,6 +23,7 @@ class QToolButton;
 namespace tv {
 
 class TableModel;
+struct FaxTableLayout;
 struct PrinterDriverFax;
 
 class TMainScreen : public QMainWindow {
@@ -62,6 +63,7 @@ class TMainScreen : public QMainWindow {
   void FormCreate();
   void SetUpReceiver();
   bool OpenTables();
+  void RepairDamagedTable(const FaxTableLayout& layout);
   void FormActivate();
   void FirstActivation();
   void WriteZPXPDINI();

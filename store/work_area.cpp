@@ -144,7 +144,7 @@ std::optional<XbaseError> WorkArea::CheckIndex(const std::vector<TagDefinition>*
     LoadTags();
     const std::uint32_t count = table_->RecordCount();
     if (index_->RecordedCount() >= 0 && index_->RecordedCount() != count)
-      return XbaseError(xbStaleIndex, path + " was written for " + std::to_string(index_->RecordedCount()) +
+      return XbaseError(xbBadIndex, path + " was written for " + std::to_string(index_->RecordedCount()) +
                                           " records but the table has " + std::to_string(count) +
                                           "; rebuild the indexes");
     for (std::size_t i = 0; i < tags_.size(); ++i) {
@@ -166,6 +166,7 @@ std::optional<XbaseError> WorkArea::CheckIndex(const std::vector<TagDefinition>*
   if (index_->Collation() < kCdxCollation && std::any_of(tags_.begin(), tags_.end(), [](const XbTag& t) {
         return t.key->UsesLetterCase() || (t.condition && t.condition->UsesLetterCase());
       }))
+    // Not damage: an index of an older version, rebuilt like a stopped writer's.
     return XbaseError(xbStaleIndex, path + " was built with an older letter-case rule; rebuild the indexes");
   if (!required) return std::nullopt;
   for (const TagDefinition& d : *required) {

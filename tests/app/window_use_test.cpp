@@ -150,6 +150,42 @@ class WindowUseTest : public QObject {
     QVERIFY(told.isEmpty());
   }
 
+  // A table cut short, and an index that knew more records than the table
+  // holds: the user is told, copies of the damaged files stay beside the
+  // table, and the repaired table takes new records.
+  void aDamagedTableIsToldAndKeptBeforeTheRepair() {
+    for (int i = 0; i < 10; ++i) AddOutgoing("Fax " + std::to_string(i));
+    const std::string dbf = home_->File("TVOUT.DBF");
+    const auto size = std::filesystem::file_size(dbf);
+    std::filesystem::resize_file(dbf, size - 5 * (size / 12));  // about half of the records go
+    QString told;
+    test::AnswerMessageBox(QMessageBox::Ok, &told);
+    Open();
+    QVERIFY2(told.startsWith("TVOUT.DBF was found damaged:") && told.contains("cut short"), qPrintable(told));
+    int copies = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(home_->Path())) {
+      if (entry.path().filename().string().find(".damaged-") != std::string::npos) ++copies;
+    }
+    QCOMPARE(copies, 2);  // the table and its index
+    const int rows = FaxGrid()->model()->rowCount();
+    QVERIFY(rows > 0 && rows < 10);
+    window_.reset();
+    AddOutgoing("After the repair");
+
+    // An index that knew more records than the table now holds.
+    std::filesystem::copy_file(home_->File("TVOUT.CDX"), home_->File("old.cdx"));
+    AddOutgoing("One more");
+    std::filesystem::copy_file(home_->File("old.cdx"), home_->File("TVOUT.CDX"),
+                               std::filesystem::copy_options::overwrite_existing);
+    told.clear();
+    test::AnswerMessageBox(QMessageBox::Ok, &told);
+    Open();
+    QVERIFY2(told.contains("was written for " + QString::number(rows + 1) + " records but the table has " +
+                           QString::number(rows + 2)),
+             qPrintable(told));
+    QCOMPARE(FaxGrid()->model()->rowCount(), rows + 2);
+  }
+
   // Both of the phone book's columns show, with the main grid's row height.
   void phoneBookShowsBothColumns() {
     Open();
