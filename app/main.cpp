@@ -75,6 +75,7 @@ int main(int argc, char** argv) {
 
   tv::QtUiThread uiThread;
   tv::UiThread::Install(&uiThread);
+  tv::ApplyProgramLook();
 
   tv::TMainScreen mainScreen;
   tv::SetMainWindow(&mainScreen);

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 #include <QStackedWidget>
 #include <QTabBar>
 #include <QTableView>
@@ -70,7 +71,10 @@ TMainScreen::TMainScreen(QWidget* parent) : QMainWindow(parent), actions_(std::m
     if (state == Qt::ApplicationActive) FormActivate();
   });
   setMinimumSize(sizeHint().boundedTo(QSize(720, 420)));
-  resize(900, 560);
+  // On a first start, wide enough for every outgoing column (later starts
+  // restore the placement the user left).
+  const QRect available = screen()->availableGeometry();
+  resize(std::min(std::max(FullWidth(faxGrid_) + 4, 900), available.width()), std::min(620, available.height()));
 }
 
 TMainScreen::~TMainScreen() = default;
@@ -128,10 +132,10 @@ void TMainScreen::RepairDamagedTable(const FaxTableLayout& layout) {
   try {
     RepairFaxTable(layout, folder);
   } catch (const XbaseError& e) {
-    ShowInformation(table + " is damaged and could not be repaired:\r" + found + "\r\r" + QString::fromLocal8Bit(e.what()));
+    ShowWarning(table + " is damaged and could not be repaired:\r" + found + "\r\r" + QString::fromLocal8Bit(e.what()));
     return;
   }
-  ShowInformation(table + " was found damaged:\r" + found +
+  ShowWarning(table + " was found damaged:\r" + found +
                   "\r\rA copy of the damaged files was kept beside it (named " + table +
                   ".damaged- and the date and time), then the table was repaired: every whole record was kept and "
                   "its index was built again.");

@@ -43,6 +43,7 @@ class TableModel : public QAbstractTableModel {
     std::string field;
     QString title;
     int displayWidth;  // characters
+    Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter;
   };
 
   // Columns in their default display order. Rows whose ARCHIVED field is
