@@ -25,13 +25,6 @@ namespace tv {
 
 namespace {
 
-QLineEdit* NewEdit(QWidget* parent, const char* objectName, const QString& hint = {}) {
-  auto* edit = new QLineEdit(parent);
-  edit->setObjectName(objectName);
-  if (!hint.isEmpty()) edit->setToolTip(DisplayText(hint));
-  return edit;
-}
-
 QPushButton* NewButton(QWidget* parent, const QString& caption, const char* objectName, const QString& hint = {}) {
   auto* button = new QPushButton(caption, parent);
   button->setObjectName(objectName);
@@ -59,21 +52,21 @@ TPreferences::TPreferences(Scope scope, QWidget* parent) : QDialog(parent), scop
   setObjectName("TPreferences");
   setWindowTitle("Preferences");
 
-  faxNumber_ = NewEdit(this, "FaxNumber");
-  name_ = NewEdit(this, "Name");
-  voiceNumber_ = NewEdit(this, "Voicenumber");
-  company_ = NewEdit(this, "Company");
-  dialPrefix_ = NewEdit(this, "DialPrefix",
+  faxNumber_ = NewLineEdit(this, "FaxNumber");
+  name_ = NewLineEdit(this, "Name");
+  voiceNumber_ = NewLineEdit(this, "Voicenumber");
+  company_ = NewLineEdit(this, "Company");
+  dialPrefix_ = NewLineEdit(this, "DialPrefix",
                         "Enter the dial prefix here. If your telephone \rsystem requires special numbers or codes\r"
                         "when dialing out, you can specify them once \rhere rather than in every fax number. Do not \r"
                         "include 'ATD' or a 'T' or 'P' tone/pulse modifier \rin the dial prefix");
-  modemInit_ = NewEdit(this, "ModemInit",
+  modemInit_ = NewLineEdit(this, "ModemInit",
                        "(You should not need to do this). \rEnter extra modem init string here. If you use \r"
                        "an init string here, it will be sent just before \rthe default init: ('ATE0Q0V1X4S0=0'). "
                        "The init \rstring should not contain an 'AT' prefix.");
-  dialAttempts_ = NewEdit(this, "DialAttempts");
-  retryWait_ = NewEdit(this, "RetryWait");
-  timeOut_ = NewEdit(this, "TimeOut");
+  dialAttempts_ = NewLineEdit(this, "DialAttempts", {}, 6);
+  retryWait_ = NewLineEdit(this, "RetryWait", {}, 6);
+  timeOut_ = NewLineEdit(this, "TimeOut", {}, 6);
   timeOut_->setText("60");
 
   comPort_ = new RadioGroup("Port", ComPortItems(), 2, this);
@@ -97,7 +90,7 @@ TPreferences::TPreferences(Scope scope, QWidget* parent) : QDialog(parent), scop
       "will also mean a longer time to send the fax."));
   answerOnRing_ = new RadioGroup("Answer on ring", {"1", "2", "3"}, 3, this);
   answerOnRing_->setObjectName("AnswerOnRing");
-  waveFile_ = NewEdit(this, "WaveFileEdit");
+  waveFile_ = NewLineEdit(this, "WaveFileEdit");
 
   auto* chooseWav = NewButton(this, "&Choose", "SelectWavButton", "Select the .WAV file from a Windows\rFile Open dialog");
   auto* playNow = NewButton(this, "Play &Now", "BitBtn2", "Play the .WAV file you have selected");

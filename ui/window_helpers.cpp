@@ -88,6 +88,8 @@ QIcon ProgramIcon() {
 }
 
 void ApplyProgramLook() {
+  // Outside a desktop session Qt knows no icon theme; use the one the setup installs.
+  if (QIcon::themeName().isEmpty() || QIcon::themeName() == "hicolor") QIcon::setThemeName("Adwaita");
   QApplication::setWindowIcon(ProgramIcon());
   QApplication::setStyle(new ProgramStyle);
 }
@@ -134,8 +136,11 @@ QWidget* MainWindow() { return mainWindow; }
 void SetMainWindow(QWidget* window) { mainWindow = window; }
 
 void CenterForm(QWidget* form) {
-  // A form not shown yet has no laid-out size; give it its preferred one first.
+  // A form not shown yet has no laid-out size; give it its preferred one
+  // first, and never less than its texts need (a small screen at a large
+  // scale would otherwise squeeze a window with wrapped text).
   if (!form->isVisible()) form->adjustSize();
+  form->resize(form->size().expandedTo(form->minimumSizeHint()));
   const QSize size = form->frameGeometry().size();
   QRect over = ScreenRect(form);
   if (form != mainWindow && mainWindow && !mainWindow->isMaximized()) over = mainWindow->frameGeometry();
