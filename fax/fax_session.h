@@ -116,15 +116,9 @@ struct FaxModemData {
   std::string defaultInit = "ATE0Q0V1X4S0=0S2=43";
   std::string userInit;
   bool initSent = false;
+  bool calling = false;           // the sender's side of the call: frames carry the X bit
   Class2Commands commands;
-  std::string response;           // the line (or frame) being collected
-  bool lastWasCr = false;
-  bool lastWasDle = false;
-  std::uint8_t lastFcf = 0;
-  bool frameComplete = false;
-  bool retrain = false;
-  bool finalFrame = false;
-  bool cfrReceived = false;
+  std::string response;           // the line being read, or the information line of an answer
   std::uint32_t initBaud = 0;
   std::uint32_t normalBaud = 0;
   bool atInitBaud = false;
@@ -135,8 +129,6 @@ struct FaxSenderData {
   int maxSendCount = 50;
   int bufferMinimum = 1000;
   int pageRetries = 0;
-  int postPageTries = 0;
-  bool frameArriving = false;
   bool safeMode = true;
 };
 
@@ -145,6 +137,9 @@ struct FaxReceiverData {
   bool constantStatus = false;
   bool firstStatusSent = false;
   int ringCount = 0;
+  // Rings of one call come within a ring cycle (about 6 s at the slowest
+  // cadences); a longer pause ends the call that rang.
+  std::int32_t ringGapTicks = SecsToTicks(8);
   std::int64_t trainingBytes = 0;
   std::int64_t trainingErrors = 0;
 };

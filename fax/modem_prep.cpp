@@ -28,7 +28,6 @@ int WriteCommand(FaxSession& session, std::string_view command, int pauseMs) {
   if (text.empty() || text.back() != '\r') text += '\r';
   const int rc = PutString(session.common.port, text);
   session.modem.response.clear();
-  ArmReplyTimer(session, session.modem.replyTimeout);
   return rc < 0 ? rc : 0;
 }
 
@@ -70,10 +69,18 @@ bool SendInitStrings(FaxSession& session) {
 }  // namespace
 
 int SendModemCommand(FaxSession& session, std::string_view command) {
-  return WriteCommand(session, command, kCommandPauseMs);
+  const int rc = WriteCommand(session, command, kCommandPauseMs);
+  ArmReplyTimer(session, session.modem.replyTimeout);
+  return rc;
 }
 
 int SendClass1Command(FaxSession& session, std::string_view command) {
+  const int rc = WriteClass1Command(session, command);
+  ArmReplyTimer(session, session.modem.replyTimeout);
+  return rc;
+}
+
+int WriteClass1Command(FaxSession& session, std::string_view command) {
   return WriteCommand(session, command, kClass1PauseMs);
 }
 
@@ -174,10 +181,16 @@ bool DetectFaxClass(FaxSession& session) {
 RateSet ParseClass1Rates(std::string_view list) {
   RateSet rates = RateSet::Basic();
   if (!Contains(list, ",")) return rates;
-  if (Contains(list, "72")) rates.Add(3);
-  if (Contains(list, "96")) rates.Add(4);
-  if (Contains(list, "121")) rates.Add(5);
-  if (Contains(list, "145")) rates.Add(6);
+  // A rate is usable when its training code is in the list: "97" is V.17
+  // at 9600, which a V.29-only modem lacks though it has "96".
+  for (std::size_t start = 0; start <= list.size();) {
+    const std::size_t end = std::min(list.find(',', start), list.size());
+    const std::string code = TrimWhite(list.substr(start, end - start));
+    for (int index = kMinRateIndex; index <= kMaxRateIndex; ++index) {
+      if (code == RateAt(index).modulation) rates.Add(index);
+    }
+    start = end + 1;
+  }
   return rates;
 }
 
@@ -200,6 +213,7 @@ void PrepareSender(FaxSession& session) {
   FaxCommonData& c = session.common;
   FaxModemData& m = session.modem;
   m.previousResolution = ' ';
+  m.calling = true;
   session.state = 1;
   SetFaxStatus(session, fsInitializing);
   ReportFaxStatus(session, true, false);
@@ -234,6 +248,7 @@ void PrepareSender(FaxSession& session) {
 void PrepareReceiver(FaxSession& session) {
   FaxCommonData& c = session.common;
   FaxModemData& m = session.modem;
+  m.calling = false;
   session.state = 1;
   c.status = fsNone;
   c.lastError = 0;
@@ -287,7 +302,9 @@ std::string UserInitString(std::string_view init) {
 bool IsOk(std::string_view line) { return Contains(line, "OK"); }
 bool IsConnect(std::string_view line) { return Contains(line, "CONNECT"); }
 bool IsNoCarrier(std::string_view line) { return Contains(line, "RRIER"); }
-bool IsError(std::string_view line) { return Contains(line, "ERROR"); }
+// +FCERROR is no failure: the modem heard another carrier than the one asked for.
+bool IsError(std::string_view line) { return Contains(line, "ERROR") && !IsCarrierError(line); }
+bool IsCarrierError(std::string_view line) { return Contains(line, "+FCERROR"); }
 
 bool IsHangupReport(const FaxSession& session, std::string_view line) {
   const std::string& word = session.modem.commands.hangup;

@@ -73,8 +73,8 @@ TEST_F(ModemPrep, EchoingModemStillInitialises) {
   PrepareSender(session_);
   EXPECT_EQ(session_.common.lastError, 0);
   EXPECT_EQ(session_.common.faxClass, TFaxClass::fcClass1);
-  EXPECT_TRUE(session_.modem.params.local.Has(4));
-  EXPECT_FALSE(session_.modem.params.local.Has(5));
+  EXPECT_TRUE(session_.modem.params.local.Has(kV29_9600));
+  EXPECT_FALSE(session_.modem.params.local.Has(kV17_12000));
 }
 
 TEST_F(ModemPrep, SilentModemFailsWithBadResponse) {
@@ -117,9 +117,16 @@ TEST(ResponseTexts, ClassesRatesPrefixesAndIds) {
   EXPECT_FALSE(classes.class2 || classes.class2_0);
   EXPECT_EQ(FaxClassBits(ParseFaxClasses("0,1,2")), 12);
 
-  EXPECT_TRUE(ParseClass1Rates("24,48,72,96").Has(4));
-  EXPECT_FALSE(ParseClass1Rates("24 48 72 96").Has(3));  // no list without a comma
-  EXPECT_TRUE(ParseClass1Rates("24,48,72,73,74,96,97,98,121,122,145,146").Has(6));
+  const RateSet v29 = ParseClass1Rates("24,48,72,96");
+  EXPECT_TRUE(v29.Has(kV29_9600));
+  EXPECT_FALSE(v29.Has(kV17_9600));
+  EXPECT_FALSE(ParseClass1Rates("24 48 72 96").Has(kV29_7200));  // no list without a comma
+  const RateSet v17 = ParseClass1Rates("24,48,72,73,74,96,97,98,121,122,145,146");
+  for (int index : {kV17_7200, kV17_9600, kV17_12000, kV17_14400}) EXPECT_TRUE(v17.Has(index)) << index;
+  // +FCERROR says another carrier came, not that a command failed.
+  EXPECT_TRUE(IsError("ERROR"));
+  EXPECT_FALSE(IsError("+FCERROR"));
+  EXPECT_TRUE(IsCarrierError("+FCERROR"));
 
   EXPECT_EQ(StripResponsePrefix("  +FCON: 1,5 \r"), "1,5");
   EXPECT_EQ(StripResponsePrefix("+FDCS=1,3"), "1,3");

@@ -124,7 +124,7 @@ class Receiving : public test::ScriptedFaxTest<TQaReceiveFax> {
       const int n = ++*frh - unheard;
       if (n <= 0) return std::string();
       if (n == 1) return kConnect + Frame(kFcfTSI, EncodeStationId("CALLER 7"), false) + kOk;
-      if (n == 2) return kConnect + Frame(kFcfDCS, DcsInfo(4, false), true) + kOk;
+      if (n == 2) return kConnect + Frame(kFcfDCS, DcsInfo(kV29_9600, false), true) + kOk;
       const int page = n - 2;
       if (page < pageCount) return kConnect + Frame(kFcfMPS, "", true) + kOk;
       if (page == pageCount) return kConnect + Frame(lastPostPage, "", true) + kOk;
@@ -196,7 +196,7 @@ TEST_F(Receiving, Class1BadTrainingAtTheLowestRateEndsWithTrainingFailed) {
   Class1SetUp(modem);
   auto frh = std::make_shared<int>(0);
   modem.Answer("AT+FRH=3", [frh](const std::string&) {
-    return kConnect + Frame(kFcfDCS, DcsInfo(1, false), true) + kOk;
+    return kConnect + Frame(kFcfDCS, DcsInfo(kV27ter2400, false), true) + kOk;
   });
   modem.Answer("AT+FRM=24", kConnect + std::string(300, '\x55') + kDataEnd + kNoCarrier);
   modem.Answer("AT+FTH=3", kConnect);

@@ -36,7 +36,11 @@ using test::kOk;
 
 const std::string kLineStart("\0\0\0\0\0\x80", 6);  // EOL, least significant bit first
 
-std::uint8_t FrameFcf(const std::string& frame) { return static_cast<std::uint8_t>(frame[2]); }
+// The type of a frame we wrote; every frame of ours carries the caller's X bit.
+std::uint8_t FrameFcf(const std::string& frame) {
+  EXPECT_TRUE(static_cast<std::uint8_t>(frame[2]) & kFcfXBit);
+  return FrameType(static_cast<std::uint8_t>(frame[2]));
+}
 bool IsFrame(const std::string& command) { return command.size() > 2 && command[0] == '\xFF'; }
 
 // The far end's DIS: up to 9600 (V.29 and V.27 ter), wide, fine unless
@@ -44,7 +48,7 @@ bool IsFrame(const std::string& command) { return command.size() > 2 && command[
 // resolution.
 std::string DisInfo(bool fine = true) {
   SessionParameters p;
-  p.SetRate(4);
+  p.SetRate(kV29_9600);
   auto octets = CapabilityOctets(true, p);
   if (!fine) octets[1] = static_cast<std::uint8_t>(octets[1] & ~0x40);
   octets[2] = static_cast<std::uint8_t>((octets[2] & ~0x70) | 0x20);
@@ -55,7 +59,7 @@ constexpr int kDisScanCode = 3;  // 10 ms standard, as DisInfo says
 // The bit rate a DCS we wrote names.
 int DcsBps(const std::string& frame) {
   SessionParameters p;
-  ParseCapabilities(p, false, static_cast<std::uint8_t>(frame[4]), static_cast<std::uint8_t>(frame[5]), false, false);
+  ParseCapabilities(p, false, FrameCapabilities(ReadFrame(frame)), false, false);
   return p.bitRate;
 }
 
@@ -130,6 +134,39 @@ void WriteStreamApf(const std::string& file, const std::vector<std::string>& pag
   }
 }
 
+using Rows = std::vector<std::vector<std::uint8_t>>;
+
+// The raster rows coded data decodes to.
+Rows DecodedRows(const std::string& coded) {
+  Rows rows;
+  T4Decoder decoder;
+  decoder.StartPage();
+  decoder.Decode(reinterpret_cast<const std::uint8_t*>(coded.data()), coded.size(),
+                 [&](const std::uint8_t* line, int bytes) {
+                   rows.emplace_back(line, line + bytes);
+                   return true;
+                 });
+  return rows;
+}
+
+Rows StoredRows(const std::string& file, int page) {
+  ApfPageReader reader;
+  EXPECT_EQ(reader.Open(file, page), 0);
+  std::array<std::uint8_t, kApfMaxBlock> block{};
+  std::string coded;
+  for (long n; (n = reader.NextBlock(block)) > 0;) coded.append(reinterpret_cast<const char*>(block.data()), n);
+  return DecodedRows(coded);
+}
+
+std::string DleUndone(const std::string& bytes) {
+  std::string out;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    out += bytes[i];
+    if (bytes[i] == '\x10' && i + 1 < bytes.size() && bytes[i + 1] == '\x10') ++i;
+  }
+  return out;
+}
+
 // In a list of far-end answers: no frame comes, the modem says ERROR.
 constexpr std::uint8_t kModemError = 0;
 
@@ -169,12 +206,13 @@ class Sending : public test::ScriptedFaxTest<TQaSendFax> {
   bool RunToFinish(int seconds = 20) { return ScriptedFaxTest::RunToFinish(seconds); }
 
   // Two pages of text in line-block form, as the converter makes them.
-  std::string TextFax() {
+  std::string TextFax(bool fine = false) {
     std::ofstream text(dir_.File("letter.txt"));
     for (int i = 1; i <= 10; ++i) text << "Line " << i << " of the letter to the far end.\n";
     text.close();
     FaxConverter converter(MakeTextInput(), "TXT");
     converter.SetLinesPerPage(5);
+    converter.SetFine(fine);
     EXPECT_EQ(converter.Convert(dir_.File("letter.txt"), dir_.File("letter.apf")), 0);
     TApfFileHeader header;
     EXPECT_EQ(ApfReadFileHeader(dir_.File("letter.apf"), header), 0);
@@ -197,6 +235,7 @@ class Sending : public test::ScriptedFaxTest<TQaSendFax> {
     modem.Answer("AT+FCLASS=1", kOk);
     modem.AnswerExactly("AT+FTM=?", "\r\n24,48,72,96\r\n" + kOk);
     modem.Answer("ATH", kOk);
+    modem.Answer("ATS7=", kOk);
     modem.Answer("ATD", kConnect + Frame(kFcfCSI, EncodeStationId("FAR END 9"), false) + kOk);
     auto next = std::make_shared<std::string>(kConnect + Frame(kFcfDIS, DisInfo(farEnd.fine), true) + kOk);
     auto trainings = std::make_shared<std::size_t>(0);
@@ -223,7 +262,8 @@ class Sending : public test::ScriptedFaxTest<TQaSendFax> {
 
   // A Class 2 or 2.0 modem up to the dial.
   static void Class2Modem(test::ScriptedModem& modem) {
-    for (const char* command : {"ATE0", "AT+FCLASS=", "AT+FLI", "AT+FLO=", "AT+FNR=", "AT+FDIS=", "AT+FIS=", "ATH"}) {
+    for (const char* command :
+         {"ATE0", "AT+FCLASS=", "AT+FLI", "AT+FLO=", "AT+FNR=", "AT+FDIS=", "AT+FIS=", "ATS7=", "ATH"}) {
       modem.Answer(command, kOk);
     }
   }
@@ -249,7 +289,8 @@ TEST_F(Sending, Class1TwoPagesGoOutWithOurIdentityAndEachPageAsStored) {
   const auto commands = modem.Commands();
   EXPECT_EQ(Starting(commands, "ATD"), std::vector<std::string>{"ATDT5551234"});
   // Our station ID goes out upper-cased in the TSI, ahead of the DCS.
-  const auto tsi = std::find(commands.begin(), commands.end(), Frame(kFcfTSI, EncodeStationId("TESS TX 1"), false));
+  const auto tsi =
+      std::find(commands.begin(), commands.end(), Frame(kFcfTSI | kFcfXBit, EncodeStationId("TESS TX 1"), false));
   const auto dcs = std::find_if(commands.begin(), commands.end(),
                                 [](const std::string& c) { return IsFrame(c) && FrameFcf(c) == kFcfDCS; });
   ASSERT_NE(tsi, commands.end());
@@ -396,7 +437,8 @@ TEST_F(Sending, Class1DcnFromTheFarEndEndsTheCallAsCancelled) {
 }
 
 // ERROR instead of the far end's answer to MPS: the post-page message goes
-// again, three times at most, and then the call ends with the time-out.
+// again, three times at most, and then the call ends with the time-out and
+// a DCN to the far end.
 TEST_F(Sending, Class1ErrorForThePostPageAnswerRepeatsThePostPageMessage) {
   test::ScriptedModem again("tx-class1-ppm-again");
   Class1Modem(again, {{}, {kModemError, kModemError, kFcfMCF}});
@@ -414,30 +456,64 @@ TEST_F(Sending, Class1ErrorForThePostPageAnswerRepeatsThePostPageMessage) {
   ASSERT_TRUE(RunToFinish());
   EXPECT_EQ(finishCode_, ecTimeout);
   EXPECT_EQ(logs_, kFailed);
-  EXPECT_EQ(FinalFrames(never.Commands()), (std::vector<std::uint8_t>{kFcfDCS, kFcfMPS, kFcfMPS, kFcfMPS}));
+  EXPECT_EQ(FinalFrames(never.Commands()),
+            (std::vector<std::uint8_t>{kFcfDCS, kFcfMPS, kFcfMPS, kFcfMPS, kFcfDCN}));
 }
 
-// A fine page to a far end that offers only standard resolution.
-TEST_F(Sending, RemoteThatCannotTakeAFinePageEndsAsIncompatible) {
-  test::ScriptedModem class1("tx-class1-no-fine");
-  Class1Modem(class1, {{}, {}, false});
-  Start(class1, TFaxClass::fcClass1, StreamFax(1, kApfFine));
-  ASSERT_TRUE(RunToFinish());
-  EXPECT_EQ(finishCode_, ecFaxBadMachine);
-  EXPECT_EQ(logs_, kFailed);
-  EXPECT_TRUE(FinalFrames(class1.Commands()).empty());  // no DCS
+// A fine fax to a far end that takes standard resolution only: every two
+// lines go out as one, a pixel black in either staying black; the DCS (or
+// the Class 2 session parameters) say standard, and the status says so.
+TEST_F(Sending, FinePagesToAStandardOnlyFarEndGoOutReduced) {
+  for (const TFaxClass faxClass : {TFaxClass::fcClass1, TFaxClass::fcClass2}) {
+    SCOPED_TRACE(faxClass == TFaxClass::fcClass1 ? "Class 1" : "Class 2");
+    NewFax();
+    test::ScriptedModem modem(faxClass == TFaxClass::fcClass1 ? "tx-class1-no-fine" : "tx-class2-no-fine");
+    if (faxClass == TFaxClass::fcClass1) {
+      Class1Modem(modem, {{}, {}, false});
+    } else {
+      Class2Modem(modem);
+      modem.Answer("ATD", "\r\n+FCON\r\n+FCSI: \"FAR END 2\"\r\n+FDIS: 0,3,0,2,0,0,0,0\r\n" + kOk);
+      modem.Answer("AT+FDT", "\r\n+FDCS: 0,3,0,2,0,0,0,0\r\n" + kConnect + "\x11");
+      modem.AnswerData("AT+FDT", "\x03", kOk);
+      modem.Answer("AT+FET=", "\r\n+FPTS:1\r\n" + kOk);
+    }
+    std::vector<int> statuses;
+    fax_->OnFaxStatus = [&](TQaAbstractFax& f, bool, bool) { statuses.push_back(f.Status()); };
+    const std::string file = TextFax(true);
+    Start(modem, faxClass, file);
+    ASSERT_TRUE(RunToFinish());
+    EXPECT_EQ(finishCode_, 0);
+    EXPECT_EQ(logs_, kSent);
+    EXPECT_NE(std::find(statuses.begin(), statuses.end(), fsReducingResolution), statuses.end());
 
-  NewFax();
-  test::ScriptedModem class2("tx-class2-no-fine");
-  Class2Modem(class2);
-  class2.Answer("ATD", "\r\n+FCON\r\n+FCSI: \"FAR END 2\"\r\n+FDIS: 0,3,0,2,0,0,0,0\r\n" + kOk);
-  Start(class2, TFaxClass::fcClass2, StreamFax(1, kApfFine));
-  ASSERT_TRUE(RunToFinish());
-  EXPECT_EQ(finishCode_, ecFaxBadMachine);
-  EXPECT_EQ(errors_, std::vector<int>{ecFaxBadMachine});
-  const auto commands = class2.Commands();
-  EXPECT_EQ(Starting(commands, "AT+FDIS="), std::vector<std::string>{"AT+FDIS=1,3,0,2,0,0,0,0"});
-  EXPECT_TRUE(Starting(commands, "AT+FDT").empty());
+    const auto commands = modem.Commands();
+    std::vector<std::string> pages = modem.DataBlocks();
+    if (faxClass == TFaxClass::fcClass1) {
+      const auto dcs = std::find_if(commands.begin(), commands.end(),
+                                    [](const std::string& c) { return IsFrame(c) && FrameFcf(c) == kFcfDCS; });
+      ASSERT_NE(dcs, commands.end());
+      EXPECT_FALSE(FrameCapabilities(ReadFrame(*dcs)).Has(t30bit::kFine));
+      pages.erase(pages.begin());  // the training
+    } else {
+      EXPECT_EQ(Starting(commands, "AT+FDIS="),
+                (std::vector<std::string>{"AT+FDIS=1,3,0,2,0,0,0,0", "AT+FDIS=0,3,0,2,0,0,0,0"}));
+    }
+    ASSERT_EQ(pages.size(), 2u);
+    for (int page = 1; page <= 2; ++page) {
+      const Rows fine = StoredRows(file, page);
+      Rows expected;
+      for (std::size_t y = 0; y < fine.size(); y += 2) {
+        Rows::value_type row = fine[y];
+        if (y + 1 < fine.size()) {
+          for (std::size_t x = 0; x < row.size(); ++x) row[x] |= fine[y + 1][x];
+        }
+        expected.push_back(row);
+      }
+      ASSERT_GT(expected.size(), 10u);
+      const std::string& sent = pages[static_cast<std::size_t>(page - 1)];
+      EXPECT_TRUE(DecodedRows(DleUndone(sent.substr(0, sent.size() - 2))) == expected) << "page " << page;
+    }
+  }
 }
 
 TEST_F(Sending, Class1ErrorAnsweringACommandEndsWithBadResponse) {
@@ -452,35 +528,35 @@ TEST_F(Sending, Class1ErrorAnsweringACommandEndsWithBadResponse) {
 }
 
 // The far end says nothing after our training: the modem gives up its
-// frame reception with NO CARRIER, and the reply time then ends the call.
-TEST_F(Sending, Class1SilenceAfterTrainingEndsWithTimeout) {
+// frame reception with NO CARRIER. DCS and training go again, three times
+// in all; then the call ends with the time-out and a DCN.
+TEST_F(Sending, Class1SilenceAfterTrainingRepeatsDcsThenEndsWithTimeout) {
   test::ScriptedModem modem("tx-class1-silent");
   auto frh = std::make_shared<int>(0);
   modem.Answer("AT+FRH=3", [frh](const std::string&) {
     return ++*frh == 1 ? kConnect + Frame(kFcfDIS, DisInfo(), true) + kOk : "\r\nNO CARRIER\r\n";
   });
   Class1Modem(modem, {});
-  fax_->Session().modem.replyTimeout = SecsToTicks(1);
   Start(modem, TFaxClass::fcClass1, StreamFax(1));
   ASSERT_TRUE(RunToFinish());
   EXPECT_EQ(finishCode_, ecTimeout);
   EXPECT_EQ(logs_, kFailed);
-  EXPECT_EQ(modem.DataBlocks().size(), 1u);  // the training only
+  EXPECT_EQ(FinalFrames(modem.Commands()), (std::vector<std::uint8_t>{kFcfDCS, kFcfDCS, kFcfDCS, kFcfDCN}));
+  EXPECT_EQ(modem.DataBlocks().size(), 3u);  // the trainings only
 }
 
 // The line drops in the middle of the second page: the modem takes no more
-// data and says NO CARRIER. The call fails with the page-data time-out, the
-// session lets go of the port, and nothing more is written to it.
+// data and says NO CARRIER. The call fails at once, the session lets go of
+// the port, and nothing more is written to it.
 TEST_F(Sending, Class1LineDropInAPageFailsTheCallAndReleasesThePort) {
   test::ScriptedModem modem("tx-class1-drop");
   Class1Modem(modem, {});
   const std::string file = StreamFax(2);
   const std::size_t training = 9600 / 100 * 18 + 2;
   modem.DropLineAfterData(training + DleDoubled(StreamPage(1)).size() + 2000);
-  fax_->Session().modem.pageDataTimeout = SecsToTicks(1);
   Start(modem, TFaxClass::fcClass1, file);
   ASSERT_TRUE(RunToFinish());
-  EXPECT_EQ(finishCode_, ecTimeout);
+  EXPECT_EQ(finishCode_, ecFaxSessionError);
   EXPECT_EQ(logs_, kFailed);
   EXPECT_EQ(FinalFrames(modem.Commands()), (std::vector<std::uint8_t>{kFcfDCS, kFcfMPS}));
   EXPECT_EQ(modem.DataBlocks().size(), 2u);  // training and page 1 complete
@@ -530,9 +606,14 @@ TEST_F(Sending, BusyLineWithNoRetryWaitIsRedialledAtOnce) {
   EXPECT_EQ(Starting(modem.Commands(), "ATD").size(), 2u);
 }
 
+// With one dial attempt, each result ends the call with its own code; no
+// answer at all is the far end not answering.
 TEST_F(Sending, DialResultsEachEndTheCallWithTheirOwnCode) {
-  const std::pair<std::string, int> cases[] = {
-      {"NO DIALTONE", ecFaxNoDialTone}, {"VOICE", ecFaxVoiceCall}, {"NO CARRIER", ecFaxNoCarrier}, {"", ecTimeout}};
+  const std::pair<std::string, int> cases[] = {{"NO DIALTONE", ecFaxNoDialTone},
+                                               {"VOICE", ecFaxVoiceCall},
+                                               {"NO CARRIER", ecFaxNoCarrier},
+                                               {"NO ANSWER", ecFaxNoAnswer},
+                                               {"", ecFaxNoAnswer}};
   int n = 0;
   for (const auto& [answer, code] : cases) {
     SCOPED_TRACE(answer.empty() ? "no answer" : answer);
@@ -543,6 +624,7 @@ TEST_F(Sending, DialResultsEachEndTheCallWithTheirOwnCode) {
       Class1Modem(modem, {});
       Class2Modem(modem);
       fax_->SetDialWait(1);
+      fax_->SetDialAttempts(1);
       Start(modem, faxClass, StreamFax(1));
       ASSERT_TRUE(RunToFinish());
       EXPECT_EQ(finishCode_, code);
