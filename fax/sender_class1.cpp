@@ -32,7 +32,9 @@ void TFaxSenderMachine::AskForFrameAgain() {
 // and once the modem has said so the command goes again.
 void TFaxSenderMachine::NoAnswerToCommand(State resend) {
   afterCancel_ = resend;
-  PutChar(s_.common.port, ' ');
+  // Any character ends a pending AT+FRH=3; a CR is one no modem takes for
+  // the start of a command.
+  PutChar(s_.common.port, '\r');
   ArmReplyTimer(s_, kCancelTicks);
   Goto(kCancelReception);
 }

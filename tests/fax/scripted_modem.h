@@ -58,6 +58,18 @@ class ScriptedModem {
     rules_.push_back({prefix, std::move(answer)});
   }
 
+  // Answers the commands that start with `prefix` with the replies in turn,
+  // and with nothing once they have run out.
+  void AnswerInTurn(const std::string& prefix, std::vector<std::string> replies) {
+    auto next = std::make_shared<std::size_t>(0);
+    Answer(prefix, [next, replies = std::move(replies)](const std::string&) {
+      return *next < replies.size() ? replies[(*next)++] : std::string();
+    });
+  }
+
+  // What a modem says when a bare CR ends a frame reception it was waiting in.
+  void AnswerBareCr(const std::string& reply) { bareCrReply_ = reply; }
+
   void AnswerExactly(const std::string& command, const std::string& reply) {
     std::lock_guard lock(mutex_);
     rules_.push_back({command, [reply](const std::string&) { return reply; }, true});
@@ -121,8 +133,12 @@ class ScriptedModem {
         pending_ += c;
         continue;
       }
-      // A bare CR is no command: modems say nothing to it.
-      if (!pending_.empty()) Dispatch(std::exchange(pending_, std::string()), echo_);
+      // A bare CR is no command: modems say nothing to it, unless it ends a reception.
+      if (!pending_.empty()) {
+        Dispatch(std::exchange(pending_, std::string()), echo_);
+      } else if (!bareCrReply_.empty()) {
+        modem_.Receive(bareCrReply_);
+      }
     }
   }
 
@@ -195,6 +211,7 @@ class ScriptedModem {
   std::vector<Rule> rules_;
   std::vector<std::string> commands_;
   std::string pending_;
+  std::string bareCrReply_;
   bool echo_ = false;
   bool frameDle_ = false;
   std::vector<DataRule> dataRules_;
