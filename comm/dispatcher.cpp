@@ -457,19 +457,21 @@ bool StatusPass(const PortPtr& port) {
         fires = (p.lineError & s.mask) != 0;
         if (fires) s.data = p.lineError & s.mask;
         break;
+      // A device that failed takes no more output: whoever waits for it
+      // is woken, and learns of the failure from what it does next.
       case stOutBuffFree:
         RefreshDeviceStatusLocked(p);
         value = static_cast<std::uint16_t>(p.outSize - p.OutWaiting());
-        fires = value >= s.threshold;
+        fires = value >= s.threshold || p.deviceFailed;
         break;
       case stOutBuffUsed:
         RefreshDeviceStatusLocked(p);
         value = static_cast<std::uint16_t>(p.OutWaiting());
-        fires = value <= s.threshold;
+        fires = value <= s.threshold || p.deviceFailed;
         break;
       case stOutSent:
-        fires = p.outputQueued;
-        if (fires) p.outputQueued = false;
+        fires = p.outputQueued || p.deviceFailed;
+        p.outputQueued = false;
         break;
       default:
         break;
@@ -961,6 +963,7 @@ int BytesAvailable(int handle) {
 
 int OutBytesWaiting(int handle) {
   return WithPort(handle, [](Port& p) {
+    if (p.deviceFailed) return static_cast<int>(ecPutBlockFail);
     RefreshDeviceStatusLocked(p);
     return p.OutWaiting();
   });
@@ -968,6 +971,7 @@ int OutBytesWaiting(int handle) {
 
 int OutFreeSpace(int handle) {
   return WithPort(handle, [](Port& p) {
+    if (p.deviceFailed) return static_cast<int>(ecPutBlockFail);
     RefreshDeviceStatusLocked(p);
     return p.outSize - p.OutWaiting();
   });

@@ -146,6 +146,7 @@ int GetChar(int port);
 int PeekChar(int port, int n);
 int CharReady(int port);
 int BytesAvailable(int port);
+// Both give ecPutBlockFail once the device has failed a write.
 int OutBytesWaiting(int port);
 int OutFreeSpace(int port);
 int FlushInput(int port);

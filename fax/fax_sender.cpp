@@ -101,7 +101,7 @@ TFaxSenderMachine::Event TFaxSenderMachine::Classify(std::uint16_t msg, int hand
   const FaxCommonData& c = s_.common;
   if (msg == kMsgTriggerTimer && handle == c.replyTimer) return Event::kReplyTimer;
   if (msg == kMsgTriggerStatus && handle == c.outputSpace) return Event::kOutputSpace;
-  if (msg == kMsgTriggerStatus && handle == c.outputEmpty) return Event::kOutputEmpty;
+  if (msg == kMsgTriggerStatus && handle == c.outputEmpty) return Event::kOutputDrained;
   return Event::kData;
 }
 
@@ -430,14 +430,19 @@ void TFaxSenderMachine::StepPageTransfer(Event event, Got got, const std::string
       page_.SetReduceToStandard(reduce_);
       pageBytes_.clear();
       ArmReplyTimer(s_, m.pageDataTimeout);
-      ArmOutputSpace();
+      ArmOutputAtMost(s_.sender.bufferMinimum);
       Goto(kPageData);
       return;
     case kPageData:
-      if (event == Event::kOutputSpace) PageData();
+      if (event == Event::kOutputDrained) PageData();
       return;
     case kPageDrain:
-      if (event == Event::kOutputEmpty) PageEnd(false);
+      if (event != Event::kOutputDrained) return;
+      if (const int waiting = OutBytesWaiting(c.port); waiting < 0) {
+        EndCall(waiting);  // the device is gone
+      } else {
+        PageEnd(false);
+      }
       return;
     default:
       return;
@@ -494,6 +499,11 @@ void TFaxSenderMachine::OpenCover() {
 void TFaxSenderMachine::TextCoverPage() {
   FaxCommonData& c = s_.common;
   std::string text;
+  bool progress = false;
+  if (const int free = OutFreeSpace(c.port); free < 0) {
+    EndCall(free);  // the device is gone
+    return;
+  }
   while (OutFreeSpace(c.port) > kOutputSpaceBytes) {
     if (!std::getline(coverText_, text)) {
       const std::span<const std::uint8_t> eop(kEndOfPageCodes);
@@ -508,7 +518,7 @@ void TFaxSenderMachine::TextCoverPage() {
         SetFaxStatus(s_, fsSendingPage);
       }
       ArmReplyTimer(s_, s_.modem.pageDataTimeout);
-      ArmOutputEmpty();
+      ArmOutputAtMost(0);
       Goto(kPageDrain);
       return;
     }
@@ -518,27 +528,33 @@ void TFaxSenderMachine::TextCoverPage() {
       EndCall(rc);
       return;
     }
+    progress = true;
   }
-  ArmReplyTimer(s_, s_.modem.pageDataTimeout);
+  // The page-data time runs from the last bytes the port took: a port that
+  // takes nothing more ends the call when it runs out.
+  if (progress) ArmReplyTimer(s_, s_.modem.pageDataTimeout);
   ArmOutputSpace();
 }
 
 // Keeps the output queue just above BufferMinimum, at most MaxSendCount
 // pieces an event, so other events are not held up; a status report goes
-// out every two to three status intervals meanwhile.
+// out every two to three status intervals meanwhile. The next event comes
+// when the queue is down to BufferMinimum again.
 void TFaxSenderMachine::PageData() {
   FaxCommonData& c = s_.common;
   FaxModemData& m = s_.modem;
   const int interval = SecsToTicks(std::max(c.statusInterval, 1));
   EventTimer statusTicks = NewTimer(3 * interval);
   std::vector<std::uint8_t> piece;
+  bool progress = false;
   for (int i = 0; i < s_.sender.maxSendCount; ++i) {
+    const int waiting = OutBytesWaiting(c.port);
     const int free = OutFreeSpace(c.port);
-    if (free < 0) {
-      EndCall(free);  // the device is gone
+    if (waiting < 0 || free < 0) {
+      EndCall(std::min(waiting, free));  // the device is gone
       return;
     }
-    if (OutBytesWaiting(c.port) > s_.sender.bufferMinimum || free < kOutputSpaceBytes) break;
+    if (waiting > s_.sender.bufferMinimum || free == 0) break;
     if (TimerExpired(statusTicks)) {
       ReportFaxStatus(s_, false, false);
       SetTimerTrigger(c.port, c.statusTimer, interval, true);
@@ -556,7 +572,7 @@ void TFaxSenderMachine::PageData() {
           SetFaxStatus(s_, fsSendingPage);
         }
         ArmReplyTimer(s_, m.pageDataTimeout);
-        ArmOutputEmpty();
+        ArmOutputAtMost(0);
         Goto(kPageDrain);
         return;
       }
@@ -565,14 +581,17 @@ void TFaxSenderMachine::PageData() {
     // A piece made longer by fill goes out as the buffer takes it.
     const int count = std::min(static_cast<int>(pageBytes_.size()), free);
     if (const int rc = PutBlock(c.port, pageBytes_.data(), count); rc < 0) {
-      EndCall(rc);
+      EndCall(rc);  // the device is gone
       return;
     }
     pageBytes_.erase(pageBytes_.begin(), pageBytes_.begin() + count);
     c.pageBytesDone = static_cast<std::int32_t>(page_.BytesRead());
+    progress = true;
   }
-  ArmReplyTimer(s_, m.pageDataTimeout);
-  ArmOutputSpace();
+  // The page-data time runs from the last bytes the port took: a stalled
+  // port, or a modem that takes nothing more, ends the call when it runs out.
+  if (progress) ArmReplyTimer(s_, m.pageDataTimeout);
+  ArmOutputAtMost(s_.sender.bufferMinimum);
 }
 
 void TFaxSenderMachine::PageEnd(bool modemSaidOk) {
@@ -683,7 +702,9 @@ void TFaxSenderMachine::ArmOutputSpace() {
   SetStatusTrigger(s_.common.port, s_.common.outputSpace, kOutputSpaceBytes, true);
 }
 
-void TFaxSenderMachine::ArmOutputEmpty() { SetStatusTrigger(s_.common.port, s_.common.outputEmpty, 0, true); }
+void TFaxSenderMachine::ArmOutputAtMost(int bytes) {
+  SetStatusTrigger(s_.common.port, s_.common.outputEmpty, bytes, true);
+}
 
 void TFaxSenderMachine::CloseFiles() {
   page_.Close();

@@ -96,7 +96,8 @@ class TFaxSenderMachine {
   };
 
  private:
-  enum class Event { kData, kReplyTimer, kOutputSpace, kOutputEmpty };
+  // kOutputDrained: the output queue is down to the level last armed.
+  enum class Event { kData, kReplyTimer, kOutputSpace, kOutputDrained };
   enum class Phase { kSetUp, kClass1Negotiation, kClass2Negotiation, kPageTransfer, kClass1PostPage,
                      kClass2PostPage, kEnd };
   // After a step: wait for the next event, run again while data is waiting,
@@ -170,7 +171,7 @@ class TFaxSenderMachine {
   HeaderValues PageHeaderValues() const;
   int DrawTextLine(const FaxFont& font, const std::string& text);
   void ArmOutputSpace();
-  void ArmOutputEmpty();
+  void ArmOutputAtMost(int bytes);
   void CloseFiles();
   void SoftwareFlow(bool on);
   bool IsClass1() const { return s_.common.faxClass == TFaxClass::fcClass1; }

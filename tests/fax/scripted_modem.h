@@ -99,10 +99,21 @@ class ScriptedModem {
   // The line drops once the program has written `bytes` bytes of data
   // blocks in all: the modem takes nothing more and says NO CARRIER.
   void DropLineAfterData(std::size_t bytes) { dropAfterData_ = bytes; }
+  // The device disappears at that point instead (a USB modem unplugged).
+  void VanishAfterData(std::size_t bytes) {
+    dropAfterData_ = bytes;
+    vanish_ = true;
+  }
 
   std::vector<std::string> DataBlocks() const {
     std::lock_guard lock(mutex_);
     return dataBlocks_;
+  }
+
+  // For each data block, whether the port obeyed XON/XOFF as it began.
+  std::vector<bool> DataBlockSoftwareFlow() const {
+    std::lock_guard lock(mutex_);
+    return dataBlockFlow_;
   }
 
  private:
@@ -165,11 +176,20 @@ class ScriptedModem {
 
   void TakeData(char c) {
     if (lineDropped_) return;
+    if (block_.empty()) {
+      const bool flow = modem_.State().outX;
+      std::lock_guard lock(mutex_);
+      dataBlockFlow_.push_back(flow);
+    }
     block_ += c;
     if (dropAfterData_ > 0 && ++dataBytes_ >= dropAfterData_) {
       lineDropped_ = true;
-      modem_.HoldOutput(true);
-      modem_.Receive("\r\nNO CARRIER\r\n");
+      if (vanish_) {
+        modem_.Vanish();
+      } else {
+        modem_.HoldOutput(true);
+        modem_.Receive("\r\nNO CARRIER\r\n");
+      }
       return;
     }
     if (!blockDle_) {
@@ -217,10 +237,12 @@ class ScriptedModem {
   std::vector<DataRule> dataRules_;
   std::optional<DataRule> dataRule_;  // taking a data block for this rule
   std::vector<std::string> dataBlocks_;
+  std::vector<bool> dataBlockFlow_;
   std::string block_;
   bool blockDle_ = false;
   int dataAnswerDelayMs_ = 150;
   std::size_t dropAfterData_ = 0;
+  bool vanish_ = false;
   std::size_t dataBytes_ = 0;
   bool lineDropped_ = false;
   // Declared last: joined before anything they use goes away.

@@ -460,6 +460,138 @@ TEST_F(Sending, Class1ErrorForThePostPageAnswerRepeatsThePostPageMessage) {
             (std::vector<std::uint8_t>{kFcfDCS, kFcfMPS, kFcfMPS, kFcfMPS, kFcfDCN}));
 }
 
+// A frame whose check sequence was wrong (the modem says ERROR after it) is
+// asked for again and never acted on: not a DIS, not a DCN, not an MCF.
+TEST_F(Sending, Class1DamagedFramesAreAskedForAgainAndNeverActedOn) {
+  test::ScriptedModem modem("tx-class1-damaged");
+  auto damaged = [](std::uint8_t fcf, const std::string& info = {}) {
+    return kConnect + Frame(fcf, info, true) + kError;
+  };
+  auto good = [](std::uint8_t fcf, const std::string& info = {}) { return kConnect + Frame(fcf, info, true) + kOk; };
+  modem.AnswerInTurn("AT+FRH=3", {damaged(kFcfDIS, DisInfo()), good(kFcfDIS, DisInfo()), damaged(kFcfDCN),
+                                  good(kFcfCFR), damaged(kFcfMCF), good(kFcfMCF)});
+  Class1Modem(modem, {});  // its frame receptions are the ones above
+  Start(modem, TFaxClass::fcClass1, StreamFax(1));
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, 0);
+  EXPECT_EQ(logs_, kSent);
+  const auto commands = modem.Commands();
+  EXPECT_EQ(FinalFrames(commands), (std::vector<std::uint8_t>{kFcfDCS, kFcfEOP, kFcfDCN}));
+  EXPECT_EQ(std::count(commands.begin(), commands.end(), "AT+FRH=3"), 6);
+  EXPECT_EQ(modem.DataBlocks().size(), 2u);
+}
+
+// No answer to DCS and training within T4 (3 s, not the 10 s of a modem
+// command): DCS and training go again, and the CFR to that is taken.
+TEST_F(Sending, Class1NoAnswerToTheTrainingWithinT4SendsDcsAgain) {
+  test::ScriptedModem modem("tx-class1-t4");
+  modem.AnswerBareCr(kOk);  // the modem's answer to the reception given up
+  const std::string dis = kConnect + Frame(kFcfDIS, DisInfo(), true) + kOk;
+  const std::string cfr = kConnect + Frame(kFcfCFR, "", true) + kOk;
+  const std::string mcf = kConnect + Frame(kFcfMCF, "", true) + kOk;
+  modem.AnswerInTurn("AT+FRH=3", {dis, "", cfr, mcf});
+  Class1Modem(modem, {});  // its frame receptions are the ones above
+  Start(modem, TFaxClass::fcClass1, StreamFax(1));
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, 0);
+  const auto commands = modem.Commands();
+  EXPECT_EQ(FinalFrames(commands), (std::vector<std::uint8_t>{kFcfDCS, kFcfDCS, kFcfEOP, kFcfDCN}));
+  EXPECT_EQ(modem.DataBlocks().size(), 3u);  // two trainings and the page
+}
+
+// After a page: CRP asks for the post-page message again; PIN is a page to
+// send again after a new training, PIP a good one (no operator here).
+TEST_F(Sending, Class1CrpPinAndPipAfterAPage) {
+  test::ScriptedModem modem("tx-class1-crp");
+  Class1Modem(modem, {{}, {kFcfCRP, kFcfMCF, kFcfPIN, kFcfPIP, kFcfMCF}});
+  Start(modem, TFaxClass::fcClass1, StreamFax(3));
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, 0);
+  EXPECT_EQ(FinalFrames(modem.Commands()),
+            (std::vector<std::uint8_t>{kFcfDCS, kFcfMPS, kFcfMPS, kFcfMPS, kFcfDCS, kFcfMPS, kFcfEOP, kFcfDCN}));
+  const auto blocks = modem.DataBlocks();
+  // Training, page 1, page 2, training at 7200, page 2 again, page 3.
+  ASSERT_EQ(blocks.size(), 6u);
+  PageLead(blocks[2], DleDoubled(StreamPage(2)), kDataEnd);
+  PageLead(blocks[4], DleDoubled(StreamPage(2)), kDataEnd);
+  PageLead(blocks[5], DleDoubled(StreamPage(3)), kDataEnd);
+  EXPECT_EQ(fax_->BitRate(), 7200);
+}
+
+// With SoftwareFlow the port obeys the modem's XOFF while training and page
+// data go out, and the modem is told to send XON/XOFF (AT+FLO=1).
+TEST_F(Sending, SoftwareFlowHoldsOnXoffWhileDataGoesAndTellsTheModem) {
+  for (const TFaxClass faxClass : {TFaxClass::fcClass1, TFaxClass::fcClass2_0}) {
+    SCOPED_TRACE(faxClass == TFaxClass::fcClass1 ? "Class 1" : "Class 2.0");
+    NewFax();
+    test::ScriptedModem modem(faxClass == TFaxClass::fcClass1 ? "tx-class1-xon" : "tx-class20-xon");
+    if (faxClass == TFaxClass::fcClass1) {
+      modem.Answer("AT+FLO=", kOk);
+      Class1Modem(modem, {});
+    } else {
+      Class2Modem(modem);
+      modem.Answer("ATD", "\r\n+FCO\r\n+FCI: \"FAR END 20\"\r\n" + kOk);
+      modem.Answer("AT+FDT", kConnect);
+      modem.AnswerData("AT+FDT", ".", "\r\n+FPS:1\r\n+FHS:00\r\n" + kOk);
+    }
+    fax_->SetSoftwareFlow(true);
+    Start(modem, faxClass, StreamFax(1));
+    ASSERT_TRUE(RunToFinish());
+    EXPECT_EQ(finishCode_, 0);
+    // Class 1: the training and the page; Class 2.0: the page.
+    EXPECT_EQ(modem.DataBlockSoftwareFlow(), std::vector<bool>(faxClass == TFaxClass::fcClass1 ? 2 : 1, true));
+    EXPECT_FALSE(modem.Modem().State().outX);  // off again after the page
+    EXPECT_EQ(Starting(modem.Commands(), "AT+FLO="), std::vector<std::string>{"AT+FLO=1"});
+  }
+}
+
+// Class 2 and 2.0: the last page went, but the modem reports an abnormal
+// hang-up: the fax failed, with its own message.
+TEST_F(Sending, Class2AbnormalHangupCodeAfterTheLastPageIsAFailure) {
+  for (const TFaxClass faxClass : {TFaxClass::fcClass2, TFaxClass::fcClass2_0}) {
+    SCOPED_TRACE(faxClass == TFaxClass::fcClass2 ? "Class 2" : "Class 2.0");
+    NewFax();
+    test::ScriptedModem modem(faxClass == TFaxClass::fcClass2 ? "tx-class2-fhng" : "tx-class20-fhs");
+    Class2Modem(modem);
+    if (faxClass == TFaxClass::fcClass2) {
+      modem.Answer("ATD", "\r\n+FCON\r\n+FCSI: \"FAR END 2\"\r\n" + kOk);
+      modem.Answer("AT+FDT", kConnect + "\x11");
+      modem.AnswerData("AT+FDT", "\x03", kOk);
+      modem.Answer("AT+FET=2", "\r\n+FPTS:1\r\n+FHNG:54\r\n" + kOk);
+    } else {
+      modem.Answer("ATD", "\r\n+FCO\r\n+FCI: \"FAR END 20\"\r\n" + kOk);
+      modem.Answer("AT+FDT", kConnect);
+      modem.AnswerData("AT+FDT", ".", "\r\n+FPS:1\r\n+FHS:54\r\n" + kOk);
+    }
+    Start(modem, faxClass, StreamFax(1));
+    ASSERT_TRUE(RunToFinish());
+    EXPECT_EQ(finishCode_, ecFaxAbnormalHangup);
+    EXPECT_EQ(fax_->HangupCode(), 54);
+    EXPECT_EQ(logs_, kFailed);
+  }
+}
+
+// A number that does not answer is dialled again like a busy one, and the
+// modem waits for an answer as long as the user said (S7).
+TEST_F(Sending, NoAnswerIsRedialledAndTheModemWaitsTheDialWait) {
+  test::ScriptedModem modem("tx-no-answer");
+  Class1Modem(modem, {});
+  modem.AnswerExactly("ATDT5551234", "\r\nNO ANSWER\r\n");
+  std::vector<int> statuses;
+  fax_->OnFaxStatus = [&](TQaAbstractFax& f, bool, bool) { statuses.push_back(f.Status()); };
+  fax_->SetDialAttempts(2);
+  fax_->SetDialRetryWait(0);
+  fax_->SetDialWait(45);
+  Start(modem, TFaxClass::fcClass1, StreamFax(1));
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, ecFaxNoAnswer);
+  EXPECT_EQ(logs_, kFailed);
+  const auto commands = modem.Commands();
+  EXPECT_EQ(Starting(commands, "ATD").size(), 2u);
+  EXPECT_EQ(Starting(commands, "ATS7="), std::vector<std::string>{"ATS7=45"});
+  EXPECT_NE(std::find(statuses.begin(), statuses.end(), fsNoAnswerWaiting), statuses.end());
+}
+
 // A fine fax to a far end that takes standard resolution only: every two
 // lines go out as one, a pixel black in either staying black; the DCS (or
 // the Class 2 session parameters) say standard, and the status says so.
@@ -566,6 +698,21 @@ TEST_F(Sending, Class1LineDropInAPageFailsTheCallAndReleasesThePort) {
   const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
   while (std::chrono::steady_clock::now() < until) ui_.WaitForMessages(20);
   EXPECT_EQ(BytesAvailable(port_.PortHandle()), static_cast<int>((kConnect + kOk).size()));
+}
+
+// The modem disappears in the middle of a page (a USB modem unplugged):
+// the call ends at once, long before the page-data time (60 s) would end
+// it, and the port can be closed.
+TEST_F(Sending, ModemGoneInAPageEndsTheCallAtOnce) {
+  test::ScriptedModem modem("tx-class1-gone");
+  Class1Modem(modem, {});
+  modem.VanishAfterData(9600 / 100 * 18 + 2 + 1500);
+  Start(modem, TFaxClass::fcClass1, StreamFax(2));
+  ASSERT_TRUE(RunToFinish(20));
+  EXPECT_LT(finishCode_, 0);
+  EXPECT_EQ(logs_, kFailed);
+  port_.SetOpen(false);
+  EXPECT_FALSE(port_.Open());
 }
 
 // --- Dialling ------------------------------------------------------------------
