@@ -156,9 +156,11 @@ struct FaxSession {
   FaxSenderData sender;
   FaxReceiverData receiver;
   int state = 1;
-  FaxSessionTarget* target = nullptr;
+  // Written on the UI thread, read by the machine on the dispatch thread.
+  std::atomic<FaxSessionTarget*> target{nullptr};
   FaxMachine machine;
-  bool registered = false;
+  std::atomic<bool> registered{false};  // the machine is the port's handler
+  std::atomic<bool> running{false};     // started and not yet finished
   std::atomic<bool> abortRequested{false};
 };
 
@@ -166,8 +168,13 @@ struct FaxSession {
 // the first run of the machine, then the machine as the port's handler.
 // Returns 0 or an error code (the session then has finished).
 int StartFaxSession(FaxSession& session, const FaxPrepare& prepare, FaxMachine machine);
-// Releases the triggers and the handler and posts the finish message.
+// Releases the triggers and the handler and posts the finish message; once
+// per session start, whichever thread comes first.
 void FinishFaxSession(FaxSession& session);
+// For a component going away while its session may run: no more messages
+// reach it, a machine run in progress on the dispatch thread is waited for,
+// and the session is finished. Afterwards nothing touches the session.
+void StopFaxSession(FaxSession& session);
 // Asks the running machine, from any thread, to abort: its next run (brought
 // at once by the reply timer) sees FaxMsgAbort. Nothing when none runs.
 void AbortFaxSession(FaxSession& session);

@@ -29,7 +29,7 @@ class RecordingDisplay : public TQaAbstractFaxStatus {
 };
 
 int Deliver(TQaAbstractFax& fax, FaxMessage message, int wParam) {
-  return fax.Session().target->FaxMessage(message, wParam, fax.Session());
+  return fax.Session().target.load()->FaxMessage(message, wParam, fax.Session());
 }
 
 TEST(FaxComponents, PortChecksRaiseTheirExceptionsAndLinkingSetsThePortUp) {

@@ -102,7 +102,12 @@ class ScriptedModem {
   // The device disappears at that point instead (a USB modem unplugged).
   void VanishAfterData(std::size_t bytes) {
     dropAfterData_ = bytes;
-    vanish_ = true;
+    lineEnd_ = LineEnd::kVanish;
+  }
+  // Or the modem just stops taking data, without a word.
+  void StallAfterData(std::size_t bytes) {
+    dropAfterData_ = bytes;
+    lineEnd_ = LineEnd::kStall;
   }
 
   std::vector<std::string> DataBlocks() const {
@@ -184,12 +189,12 @@ class ScriptedModem {
     block_ += c;
     if (dropAfterData_ > 0 && ++dataBytes_ >= dropAfterData_) {
       lineDropped_ = true;
-      if (vanish_) {
+      if (lineEnd_ == LineEnd::kVanish) {
         modem_.Vanish();
-      } else {
-        modem_.HoldOutput(true);
-        modem_.Receive("\r\nNO CARRIER\r\n");
+        return;
       }
+      modem_.HoldOutput(true);
+      if (lineEnd_ == LineEnd::kNoCarrier) modem_.Receive("\r\nNO CARRIER\r\n");
       return;
     }
     if (!blockDle_) {
@@ -242,7 +247,7 @@ class ScriptedModem {
   bool blockDle_ = false;
   int dataAnswerDelayMs_ = 150;
   std::size_t dropAfterData_ = 0;
-  bool vanish_ = false;
+  enum class LineEnd { kNoCarrier, kVanish, kStall } lineEnd_ = LineEnd::kNoCarrier;
   std::size_t dataBytes_ = 0;
   bool lineDropped_ = false;
   // Declared last: joined before anything they use goes away.

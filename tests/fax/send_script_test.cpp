@@ -715,6 +715,27 @@ TEST_F(Sending, ModemGoneInAPageEndsTheCallAtOnce) {
   EXPECT_FALSE(port_.Open());
 }
 
+// A component destroyed while its session sends: the machine is taken off
+// the port (a run in progress finishes first) and nothing reads the port
+// for it any more.
+TEST_F(Sending, ComponentDestroyedInAPageLeavesThePortToItsNextUser) {
+  test::ScriptedModem modem("tx-class1-destroyed");
+  Class1Modem(modem, {});
+  modem.StallAfterData(9600 / 100 * 18 + 2 + 1000);
+  Start(modem, TFaxClass::fcClass1, StreamFax(2));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (fax_->Status() != fsSendingPage && std::chrono::steady_clock::now() < deadline) ui_.WaitForMessages(20);
+  ASSERT_EQ(fax_->Status(), fsSendingPage);
+  fax_.reset();
+  EXPECT_FALSE(finished_);  // no finish message reaches a component that is gone
+  const std::size_t written = modem.Commands().size();
+  modem.Modem().Receive(kOk);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+  while (std::chrono::steady_clock::now() < until) ui_.WaitForMessages(20);
+  EXPECT_EQ(BytesAvailable(port_.PortHandle()), static_cast<int>(kOk.size()));
+  EXPECT_EQ(modem.Commands().size(), written);
+}
+
 // --- Dialling ------------------------------------------------------------------
 
 TEST_F(Sending, BusyLineIsRedialledUpToDialAttemptsAndEndsBusy) {
@@ -867,7 +888,7 @@ TEST_F(Sending, AbortInTheMiddleOfAPageEndsTheCallAsCancelled) {
   test::ScriptedModem modem("tx-class1-abort");
   Class1Modem(modem, {});
   // The line stalls in the middle of page 1.
-  modem.DropLineAfterData(9600 / 100 * 18 + 2 + 1000);
+  modem.StallAfterData(9600 / 100 * 18 + 2 + 1000);
   Start(modem, TFaxClass::fcClass1, StreamFax(2));
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (fax_->Status() != fsSendingPage && std::chrono::steady_clock::now() < deadline) ui_.WaitForMessages(20);
