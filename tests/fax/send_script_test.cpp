@@ -22,17 +22,23 @@
 #include "image/apf_file.h"
 #include "image/fax_converter.h"
 #include "image/t4_coding.h"
+#include "tests/fax/apf_pages.h"
 #include "tests/fax/scripted_fax_test.h"
 
 namespace tv {
 namespace {
 
+using test::DecodedRows;
 using test::DleDoubled;
+using test::DleUndone;
 using test::Frame;
 using test::kConnect;
 using test::kDataEnd;
 using test::kError;
 using test::kOk;
+using test::Rows;
+using test::StoredRows;
+using test::WriteStreamApf;
 
 const std::string kLineStart("\0\0\0\0\0\x80", 6);  // EOL, least significant bit first
 
@@ -120,52 +126,6 @@ std::string StreamPage(int page) {
   return bytes;
 }
 
-void WriteStreamApf(const std::string& file, const std::vector<std::string>& pages, std::uint16_t flags = 0) {
-  TApfFileHeader header = NewApfFileHeader();
-  header.pageCount = static_cast<std::uint16_t>(pages.size());
-  std::ofstream out(file, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(&header), sizeof header);
-  for (const std::string& page : pages) {
-    TApfPageHeader pageHeader;
-    pageHeader.dataLength = static_cast<std::uint32_t>(page.size());
-    pageHeader.pageFlags = flags;
-    out.write(reinterpret_cast<const char*>(&pageHeader), sizeof pageHeader);
-    out.write(page.data(), static_cast<std::streamsize>(page.size()));
-  }
-}
-
-using Rows = std::vector<std::vector<std::uint8_t>>;
-
-// The raster rows coded data decodes to.
-Rows DecodedRows(const std::string& coded) {
-  Rows rows;
-  T4Decoder decoder;
-  decoder.StartPage();
-  decoder.Decode(reinterpret_cast<const std::uint8_t*>(coded.data()), coded.size(),
-                 [&](const std::uint8_t* line, int bytes) {
-                   rows.emplace_back(line, line + bytes);
-                   return true;
-                 });
-  return rows;
-}
-
-Rows StoredRows(const std::string& file, int page) {
-  ApfPageReader reader;
-  EXPECT_EQ(reader.Open(file, page), 0);
-  std::array<std::uint8_t, kApfMaxBlock> block{};
-  std::string coded;
-  for (long n; (n = reader.NextBlock(block)) > 0;) coded.append(reinterpret_cast<const char*>(block.data()), n);
-  return DecodedRows(coded);
-}
-
-std::string DleUndone(const std::string& bytes) {
-  std::string out;
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    out += bytes[i];
-    if (bytes[i] == '\x10' && i + 1 < bytes.size() && bytes[i + 1] == '\x10') ++i;
-  }
-  return out;
-}
 
 // In a list of far-end answers: no frame comes, the modem says ERROR.
 constexpr std::uint8_t kModemError = 0;
