@@ -209,6 +209,34 @@ void QueryClass1Rates(FaxSession& session, bool transmit) {
   DrainInput(session.common.port);
 }
 
+int Class2MaxBitRate(std::string_view ranges) {
+  // The second of the parenthesised value lists holds the bit-rate codes.
+  std::size_t at = 0;
+  for (int group = 0; group < 2; ++group) {
+    at = ranges.find('(', at);
+    if (at == std::string_view::npos) return 0;
+    ++at;
+  }
+  const std::size_t end = ranges.find(')', at);
+  if (end == std::string_view::npos) return 0;
+  int best = -1;
+  for (char c : ranges.substr(at, end - at)) {
+    if (c >= '0' && c <= '5') best = std::max(best, c - '0');
+  }
+  static constexpr int kBps[] = {2400, 4800, 7200, 9600, 12000, 14400};
+  return best < 0 ? 0 : kBps[best];
+}
+
+void QueryClass2Rates(FaxSession& session) {
+  FaxModemData& m = session.modem;
+  if (!ModemCommandOk(session, "AT+F" + m.commands.selectClass)) return;
+  m.response.clear();
+  if (!ModemCommandOk(session, "AT+F" + m.commands.sessionParams + "=?")) return;
+  if (const int bps = Class2MaxBitRate(StripResponsePrefix(m.response)); bps > 0) {
+    m.params.desiredBps = std::min(m.params.desiredBps, bps);
+  }
+}
+
 void PrepareSender(FaxSession& session) {
   FaxCommonData& c = session.common;
   FaxModemData& m = session.modem;
@@ -241,7 +269,11 @@ void PrepareSender(FaxSession& session) {
     m.commands = Class2CommandsFor(c.faxClass);
   }
   UseNormalBaud(session, true);
-  if (c.faxClass == TFaxClass::fcClass1) QueryClass1Rates(session, true);
+  if (c.faxClass == TFaxClass::fcClass1) {
+    QueryClass1Rates(session, true);
+  } else {
+    QueryClass2Rates(session);
+  }
   c.prepared = true;
 }
 

@@ -47,6 +47,11 @@ bool DetectFaxClass(FaxSession& session);
 FaxClasses ParseFaxClasses(std::string_view answer);
 // Fills the local Class 1 rate table from AT+FTM=? or AT+FRM=?.
 void QueryClass1Rates(FaxSession& session, bool transmit);
+// Holds DesiredBPS to the fastest rate a Class 2 or 2.0 modem offers (the
+// answer to AT+FDIS=? or AT+FIS=?); a modem that does not say keeps it.
+void QueryClass2Rates(FaxSession& session);
+// The fastest rate of such an answer, "(0,1),(0-5),(0-2),..."; 0 without one.
+int Class2MaxBitRate(std::string_view ranges);
 // The Class 1 rates of a capability list ("24,48,72,73,74,96,97,98"); 2400
 // and 4800 always.
 RateSet ParseClass1Rates(std::string_view list);

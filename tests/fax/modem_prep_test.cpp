@@ -49,15 +49,21 @@ TEST_F(ModemPrep, SenderDetectsTheBestClassAndSendsTheInitStringsOnce) {
   AnswerOk(modem, "ATE0");
   AnswerOk(modem, "AT&F");
   modem.Answer("AT+FCLASS=?", "\r\n+FCLASS: 0,1,2,2.0\r\n\r\nOK\r\n");
+  AnswerOk(modem, "AT+FCLASS=2.0");
+  // The modem sends at 9600 at most: the session is held to that.
+  modem.Answer("AT+FIS=?", "\r\n(0,1),(0-3),(0-2),(0-2),(0-3),(0-2),(0),(0-7)\r\nOK\r\n");
   Open(modem);
   session_.modem.userInit = UserInitString("&f");
+  session_.modem.params.desiredBps = 14400;
   PrepareSender(session_);
   EXPECT_EQ(session_.common.lastError, 0);
   EXPECT_EQ(session_.common.faxClass, TFaxClass::fcClass2_0);
+  EXPECT_EQ(session_.modem.params.desiredBps, 9600);
   EXPECT_TRUE(session_.common.prepared);
   EXPECT_EQ(session_.modem.commands.hangup, "FHS");
   const auto commands = modem.Commands();
-  EXPECT_EQ(commands, (std::vector<std::string>{"ATE0Q0V1X4S0=0S2=43", "AT+FCLASS=?", "AT&F", "ATE0Q0V1X4S0=0S2=43"}));
+  EXPECT_EQ(commands, (std::vector<std::string>{"ATE0Q0V1X4S0=0S2=43", "AT+FCLASS=?", "AT&F", "ATE0Q0V1X4S0=0S2=43",
+                                                "AT+FCLASS=2.0", "AT+FIS=?"}));
   ASSERT_FALSE(target_.messages.empty());
   EXPECT_EQ(target_.messages.front(), std::make_pair(int(FaxMsgStatus), 1));
 }
@@ -123,6 +129,9 @@ TEST(ResponseTexts, ClassesRatesPrefixesAndIds) {
   EXPECT_FALSE(ParseClass1Rates("24 48 72 96").Has(kV29_7200));  // no list without a comma
   const RateSet v17 = ParseClass1Rates("24,48,72,73,74,96,97,98,121,122,145,146");
   for (int index : {kV17_7200, kV17_9600, kV17_12000, kV17_14400}) EXPECT_TRUE(v17.Has(index)) << index;
+  EXPECT_EQ(Class2MaxBitRate("+FDIS: (0,1),(0-5),(0-2),(0-2),(0-3),(0-2),(0),(0-7)"), 14400);
+  EXPECT_EQ(Class2MaxBitRate("(0,1),(0,1,2,3),(0-2)"), 9600);
+  EXPECT_EQ(Class2MaxBitRate("0,1"), 0);
   // +FCERROR says another carrier came, not that a command failed.
   EXPECT_TRUE(IsError("ERROR"));
   EXPECT_FALSE(IsError("+FCERROR"));
