@@ -16,6 +16,7 @@ enum : int {
   // Set-up and waiting for a call.
   kSetUp = 1,
   kSetUpCommand = 2,  // each OK sends the next set-up command
+  kAbortReception = 6,  // a frame or page reception given up, before our DCN
   kWaitForRing = 8,
   kAnswer = 9,
   // Class 1 negotiation.
@@ -26,7 +27,7 @@ enum : int {
   kResendIdentity = 14,
   kTrainingConnect = 15,
   kTraining = 16,
-  kRefuseCall = 17,
+  kSendDcn = 17,  // a refused or failed call: DCN before the hang-up
   kSendFtt = 18,
   kTrainingEnd = 19,
   kSendCfr = 20,
@@ -55,6 +56,7 @@ enum : int {
 };
 
 constexpr int kMaxDisRepeats = 3;
+constexpr std::int32_t kAbortTicks = 18;  // the modem's answer to a reception given up
 constexpr int kMaxBytesPerEvent = 10000;
 constexpr int kFramePauseMs = 200;
 constexpr std::uint8_t kDC2 = 0x12;
@@ -81,9 +83,9 @@ FaxMachine TFaxReceiverMachine::Machine() {
 bool TFaxReceiverMachine::Finished() const { return State() == kFinished; }
 
 bool TFaxReceiverMachine::Collects(int s) const {
-  return s == kSetUpCommand || s == kWaitForRing || (s >= kSendCsi && s <= kGetDcs) || s == kTrainingConnect ||
-         (s >= kRefuseCall && s <= kClass2PageConnect) || s == kPageCarrierEnd || s == kPostPageFrame ||
-         (s >= kSendMcf && s <= kClass2HangUp);
+  return s == kSetUpCommand || s == kAbortReception || s == kWaitForRing || (s >= kSendCsi && s <= kGetDcs) ||
+         s == kTrainingConnect || (s >= kSendDcn && s <= kClass2PageConnect) || s == kPageCarrierEnd ||
+         s == kPostPageFrame || (s >= kSendMcf && s <= kClass2HangUp);
 }
 
 // Page start, the end of a Class 1 page and giving up on a frame need no
@@ -163,6 +165,8 @@ void TFaxReceiverMachine::Step(Event event) {
       pageState_ = kNewFile;
       pageConfirmed_ = true;
       callAccepted_ = false;
+      answered_ = false;
+      failing_ = false;
       if (session_.receiver.constantStatus && !session_.receiver.firstStatusSent) {
         ReportFaxStatus(session_, true, false);
         session_.receiver.firstStatusSent = true;
@@ -194,7 +198,7 @@ void TFaxReceiverMachine::Step(Event event) {
       return;
     case kCancelFrameReception:
       if (++disRepeats_ > kMaxDisRepeats) {
-        EndCall(ecTimeout);
+        GiveUpCall(ecTimeout);
         return;
       }
       // Any character ends a pending AT+FRH; the modem then answers OK. What
@@ -261,6 +265,10 @@ void TFaxReceiverMachine::Step(Event event) {
 }
 
 bool TFaxReceiverMachine::PreviewLine(const std::string& line) {
+  if (failing_ && IsError(line)) {
+    Goto(kFailure);  // the way out is refused: hang up without it
+    return false;
+  }
   if (IsError(line)) {
     // After a Class 2 page an ERROR means the page failed: it is dropped
     // and the next one asked for (see StepClass2).
@@ -284,7 +292,7 @@ void TFaxReceiverMachine::ReplyTimeout() {
       if (disRepeats_ > 0) {
         Goto(kCancelFrameReception);
       } else {
-        EndCall(ecTimeout);
+        GiveUpCall(ecTimeout);
       }
       return;
     case kGetDcs:
@@ -296,8 +304,14 @@ void TFaxReceiverMachine::ReplyTimeout() {
       return;
     case kWaitForRing:
       return;  // rings may take any time
+    case kAbortReception:
+      SendDcn();
+      return;
+    case kSendDcn:
+      Goto(kFailure);
+      return;
     default:
-      EndCall(ecTimeout);
+      GiveUpCall(ecTimeout);
       return;
   }
 }
@@ -429,7 +443,7 @@ void TFaxReceiverMachine::CallerCommand(std::uint8_t type) {
         SendModemCommand(session_, "ATH");
         Goto(kClass1HangUp);
       } else {
-        EndCall(ecCancelRequested);
+        EndCallSilently(ecCancelRequested);
       }
       return;
     default:
@@ -447,6 +461,7 @@ void TFaxReceiverMachine::StepClass1(const std::string& line) {
   switch (State()) {
     case kSendCsi:
       if (!connect) break;
+      answered_ = true;
       SendIdFrame(session_, kFcfCSI);
       Goto(kSendDis);
       return;
@@ -478,10 +493,14 @@ void TFaxReceiverMachine::StepClass1(const std::string& line) {
     case kSendFtt:
       if (connect) {
         SendSimpleFrame(session_, kFcfFTT);
-        if (m.params.rateIndex <= kMinRateIndex) EndCall(ecFaxTrainError);
         return;
       }
       if (!ok) break;
+      // No rate is left below this one: the caller gets the DCN as well.
+      if (m.params.rateIndex <= kMinRateIndex) {
+        EndCall(ecFaxTrainError);
+        return;
+      }
       AskForFrame();
       ArmReplyTimer(session_, t30timer::kT2);
       Goto(kGetDcs);
@@ -490,13 +509,15 @@ void TFaxReceiverMachine::StepClass1(const std::string& line) {
       if (!IsNoCarrier(line)) break;
       TrainingPassed();
       return;
-    case kRefuseCall:
+    case kAbortReception:
+      SendDcn();  // the modem has answered the character that ended its reception
+      return;
+    case kSendDcn:
       if (connect) {
         SendSimpleFrame(session_, kFcfDCN);
         return;
       }
-      if (!ok) break;
-      RefuseCall();
+      if (ok) Goto(kFailure);
       return;
     case kSendCfr:
       if (connect) {
@@ -563,8 +584,7 @@ void TFaxReceiverMachine::TrainingPassed() {
   // out instead of the confirmation.
   if (!callAccepted_) {
     if (!AskAccept(session_)) {
-      SendFrameCommand("AT+FTH=3");
-      Goto(kRefuseCall);
+      RefuseCall();
       return;
     }
     AcceptCall();
@@ -810,10 +830,10 @@ void TFaxReceiverMachine::AcceptCall() {
   session_.common.currentPage = 0;
 }
 
+// The refusal goes to a Class 1 caller as DCN, where CFR would have gone.
 void TFaxReceiverMachine::RefuseCall() {
-  ReportFaxError(session_, ecFileRejected);
   ReportFaxLog(session_, TFaxLogCode::lfaxReceiveSkip);
-  Goto(kFailure);  // hangs up
+  EndCall(ecFileRejected);
 }
 
 // The last page is confirmed: the fax is complete, whatever the rest of
@@ -911,7 +931,45 @@ void TFaxReceiverMachine::CloseFile() {
 
 void TFaxReceiverMachine::EndCall(int code) {
   ReportFaxError(session_, code);
+  if (CanSendDcn()) {
+    SendDcn();
+  } else {
+    Goto(kFailure);
+  }
+}
+
+// A failure found by a time running out: the modem may still listen for a
+// frame or a page, and is stopped (any character does it) before the DCN.
+void TFaxReceiverMachine::GiveUpCall(int code) {
+  ReportFaxError(session_, code);
+  if (!CanSendDcn()) {
+    Goto(kFailure);
+    return;
+  }
+  PutChar(session_.common.port, '\r');
+  ArmReplyTimer(session_, kAbortTicks);
+  failing_ = true;
+  Goto(kAbortReception);
+}
+
+// The caller has ended the call itself: nothing more goes to it.
+void TFaxReceiverMachine::EndCallSilently(int code) {
+  ReportFaxError(session_, code);
   Goto(kFailure);
+}
+
+// A Class 1 caller on the line is told the call ends, when the modem is
+// not in the middle of a training or a page.
+bool TFaxReceiverMachine::CanSendDcn() const {
+  const int s = State();
+  return IsClass1() && answered_ && !failing_ && s != kTraining && s != kStartPage && s != kPageData;
+}
+
+void TFaxReceiverMachine::SendDcn() {
+  failing_ = true;
+  SendFrameCommand("AT+FTH=3");
+  ArmReplyTimer(session_, t30timer::kT4);
+  Goto(kSendDcn);
 }
 
 void TFaxReceiverMachine::SendFrameCommand(const char* command) { SendClass1Command(session_, command); }

@@ -72,6 +72,10 @@ class TFaxReceiverMachine {
   void StorePageByte(std::uint8_t byte, bool reverse);
   void CloseFile();
   void EndCall(int code);
+  void GiveUpCall(int code);
+  void EndCallSilently(int code);
+  bool CanSendDcn() const;
+  void SendDcn();
   void Goto(int state) { session_.state = state; }
   bool IsClass1() const { return session_.common.faxClass == TFaxClass::fcClass1; }
   bool SoftwareFlow() const { return (session_.common.options & foSoftwareFlow) != 0; }
@@ -91,6 +95,8 @@ class TFaxReceiverMachine {
   bool pageDataEnded_ = false;  // its data ended with DLE ETX
   bool pageConfirmed_ = true;   // MCF went out for the last page received
   bool callAccepted_ = false;
+  bool answered_ = false;  // a Class 1 caller is on the line: a failure tells it with DCN
+  bool failing_ = false;
   int pageState_ = kNewFile;
   bool lastWasDle_ = false;
   bool userAbort_ = false;

@@ -3,7 +3,7 @@
 #include "fax/fax_sender.h"
 
 #include <algorithm>
-#include <array>
+#include <iterator>
 
 #include "comm/dispatcher.h"
 #include "comm/error_codes.h"
@@ -34,61 +34,70 @@ using namespace sender;
 
 // --- The table ---------------------------------------------------------------------
 
+// What each state is: the phase whose step function runs it, whether it
+// reads the modem's lines and frames, and what follows a step that leaves
+// the machine in it (wait for an event, run again while data is waiting, or
+// run at once).
 const TFaxSenderMachine::StateInfo& TFaxSenderMachine::Info(int state) {
   using P = Phase;
   using T = Then;
-  // phase, collects, then
-  static const StateInfo kSetUpStep{P::kSetUp, false, T::kNow};
-  static const StateInfo kTable[] = {
-      /* unused         */ kSetUpStep,
-      /* kNextFax       */ kSetUpStep,
-      /* kSelectClass   */ kSetUpStep,
-      /* kSetUpCommand  */ {P::kSetUp, true, T::kNowIfData},
-      /* kDial          */ kSetUpStep,
-      /* kRedialWait    */ {P::kSetUp, false, T::kWait},
-      /* kGetDis        */ {P::kClass1Negotiation, true, T::kNowIfData},
-      /* kSendTsi       */ {P::kClass1Negotiation, true, T::kNowIfData},
-      /* kSendDcs       */ {P::kClass1Negotiation, true, T::kNowIfData},
-      /* kDcsSent       */ {P::kClass1Negotiation, true, T::kNowIfData},
-      /* kTrainingConnect */ {P::kClass1Negotiation, true, T::kNowIfData},
-      /* kTrainingSent  */ {P::kClass1Negotiation, true, T::kNowIfData},
-      /* kGetCfr        */ {P::kClass1Negotiation, true, T::kNowIfData},
-      /* kCancelReception */ {P::kClass1Negotiation, true, T::kNowIfData},
-      /* kPageConnect   */ {P::kClass1Negotiation, true, T::kNowIfData},
-      /* kClass2Connect */ {P::kClass2Negotiation, true, T::kNowIfData},
-      /* kClass2Session */ {P::kClass2Negotiation, true, T::kNowIfData},
-      /* kClass2Reduce  */ {P::kClass2Negotiation, true, T::kNowIfData},
-      // A Class 2 modem's XON often comes in the same read as its CONNECT:
-      // no later data event would bring it.
-      /* kWaitForXon    */ {P::kClass2Negotiation, false, T::kNowIfData},
-      /* kWaitForOutputSpace */ {P::kPageTransfer, true, T::kWait},
-      /* kPageStart     */ {P::kPageTransfer, false, T::kNow},
-      /* kOpenCover     */ {P::kPageTransfer, false, T::kNow},
-      /* kTextCover     */ {P::kPageTransfer, true, T::kWait},
-      /* kPageBegin     */ {P::kPageTransfer, false, T::kNow},
-      /* kPageData      */ {P::kPageTransfer, true, T::kWait},
-      /* kPageDrain     */ {P::kPageTransfer, true, T::kWait},
-      /* kPageSent      */ {P::kClass1PostPage, true, T::kNowIfData},
-      /* kSendPostPage  */ {P::kClass1PostPage, false, T::kNow},
-      /* kPostPageConnect */ {P::kClass1PostPage, true, T::kNowIfData},
-      /* kPostPageSent  */ {P::kClass1PostPage, true, T::kNowIfData},
-      /* kGetPostPageAnswer */ {P::kClass1PostPage, true, T::kNowIfData},
-      /* kClass2PageEnd */ {P::kClass2PostPage, false, T::kNow},
-      /* kClass2PageSent */ {P::kClass2PostPage, true, T::kNowIfData},
-      /* kClass2PageResult */ {P::kClass2PostPage, true, T::kNowIfData},
-      /* kClass2_0PageResult */ {P::kClass2PostPage, true, T::kNowIfData},
-      /* kClass2PageRefused */ {P::kClass2PostPage, true, T::kNowIfData},
-      /* kNextPageOrDone */ {P::kClass2PostPage, false, T::kNow},
-      /* kSendDcn       */ {P::kEnd, true, T::kNowIfData},
-      /* kDcnSent       */ {P::kEnd, true, T::kNowIfData},
-      /* kHangUp        */ {P::kEnd, true, T::kNowIfData},
-      /* kFaxDone       */ {P::kEnd, false, T::kNow},
-      /* kNoMoreFaxes   */ {P::kEnd, false, T::kNow},
-      /* kFailed        */ {P::kEnd, false, T::kNow},
-      /* kFinished      */ {P::kEnd, false, T::kWait},
+  struct Row {
+    State state;
+    StateInfo info;
   };
-  static_assert(std::size(kTable) == kFinished + 1);
-  return kTable[state >= kNextFax && state <= kFinished ? state : kFinished];
+  static constexpr Row kTable[] = {
+      {kNextFax, {P::kSetUp, false, T::kNow}},
+      {kSelectClass, {P::kSetUp, false, T::kNow}},
+      {kSetUpCommand, {P::kSetUp, true, T::kNowIfData}},
+      {kDial, {P::kSetUp, false, T::kNow}},
+      {kRedialWait, {P::kSetUp, false, T::kWait}},
+      {kGetDis, {P::kClass1Negotiation, true, T::kNowIfData}},
+      {kSendTsi, {P::kClass1Negotiation, true, T::kNowIfData}},
+      {kSendDcs, {P::kClass1Negotiation, true, T::kNowIfData}},
+      {kDcsSent, {P::kClass1Negotiation, true, T::kNowIfData}},
+      {kTrainingConnect, {P::kClass1Negotiation, true, T::kNowIfData}},
+      {kTrainingSent, {P::kClass1Negotiation, true, T::kNowIfData}},
+      {kGetCfr, {P::kClass1Negotiation, true, T::kNowIfData}},
+      {kCancelReception, {P::kClass1Negotiation, true, T::kNowIfData}},
+      {kPageConnect, {P::kClass1Negotiation, true, T::kNowIfData}},
+      {kClass2Connect, {P::kClass2Negotiation, true, T::kNowIfData}},
+      {kClass2Session, {P::kClass2Negotiation, true, T::kNowIfData}},
+      {kClass2Reduce, {P::kClass2Negotiation, true, T::kNowIfData}},
+      {kWaitForXon, {P::kClass2Negotiation, false, T::kNowIfData}},
+      {kWaitForOutputSpace, {P::kPageTransfer, true, T::kWait}},
+      {kPageStart, {P::kPageTransfer, false, T::kNow}},
+      {kOpenCover, {P::kPageTransfer, false, T::kNow}},
+      {kTextCover, {P::kPageTransfer, true, T::kWait}},
+      {kPageBegin, {P::kPageTransfer, false, T::kNow}},
+      {kPageData, {P::kPageTransfer, true, T::kWait}},
+      {kPageDrain, {P::kPageTransfer, true, T::kWait}},
+      {kPageSent, {P::kClass1PostPage, true, T::kNowIfData}},
+      {kSendPostPage, {P::kClass1PostPage, false, T::kNow}},
+      {kPostPageConnect, {P::kClass1PostPage, true, T::kNowIfData}},
+      {kPostPageSent, {P::kClass1PostPage, true, T::kNowIfData}},
+      {kGetPostPageAnswer, {P::kClass1PostPage, true, T::kNowIfData}},
+      {kClass2PageEnd, {P::kClass2PostPage, false, T::kNow}},
+      {kClass2PageSent, {P::kClass2PostPage, true, T::kNowIfData}},
+      {kClass2PageResult, {P::kClass2PostPage, true, T::kNowIfData}},
+      {kClass2_0PageResult, {P::kClass2PostPage, true, T::kNowIfData}},
+      {kClass2PageRefused, {P::kClass2PostPage, true, T::kNowIfData}},
+      {kNextPageOrDone, {P::kClass2PostPage, false, T::kNow}},
+      {kSendDcn, {P::kEnd, true, T::kNowIfData}},
+      {kDcnSent, {P::kEnd, true, T::kNowIfData}},
+      {kHangUp, {P::kEnd, true, T::kNowIfData}},
+      {kFaxDone, {P::kEnd, false, T::kNow}},
+      {kNoMoreFaxes, {P::kEnd, false, T::kNow}},
+      {kFailed, {P::kEnd, false, T::kNow}},
+      {kFinished, {P::kEnd, false, T::kWait}},
+  };
+  static_assert(std::size(kTable) == kFinished);
+  static_assert([] {
+    for (std::size_t i = 0; i < std::size(kTable); ++i) {
+      if (kTable[i].state != static_cast<int>(i) + 1) return false;
+    }
+    return true;
+  }());
+  return kTable[(state >= kNextFax && state <= kFinished ? state : kFinished) - 1].info;
 }
 
 FaxMachine TFaxSenderMachine::Machine() {

@@ -587,8 +587,8 @@ TEST_F(Sending, FinePagesToAStandardOnlyFarEndGoOutReduced) {
       EXPECT_FALSE(FrameCapabilities(ReadFrame(*dcs)).Has(t30bit::kFine));
       pages.erase(pages.begin());  // the training
     } else {
-      EXPECT_EQ(Starting(commands, "AT+FDIS="),
-                (std::vector<std::string>{"AT+FDIS=1,3,0,2,0,0,0,0", "AT+FDIS=0,3,0,2,0,0,0,0"}));
+      EXPECT_EQ(Starting(commands, "AT+FDIS="), (std::vector<std::string>{"AT+FDIS=?", "AT+FDIS=1,3,0,2,0,0,0,0",
+                                                                        "AT+FDIS=0,3,0,2,0,0,0,0"}));
     }
     ASSERT_EQ(pages.size(), 2u);
     for (int page = 1; page <= 2; ++page) {
@@ -784,7 +784,8 @@ TEST_F(Sending, Class2PagesGoOutAsStoredAfterXonWithThePageStatusOfEach) {
   EXPECT_EQ(fax_->HangupCode(), 0);
   const auto commands = modem.Commands();
   EXPECT_EQ(Starting(commands, "AT+FLID="), std::vector<std::string>{"AT+FLID=\"TESS TX 1\""});
-  EXPECT_EQ(Starting(commands, "AT+FDIS="), std::vector<std::string>{"AT+FDIS=0,3,0,2,0,0,0,0"});
+  // The modem is asked its rates first; it does not say, so 9600 it is.
+  EXPECT_EQ(Starting(commands, "AT+FDIS="), (std::vector<std::string>{"AT+FDIS=?", "AT+FDIS=0,3,0,2,0,0,0,0"}));
   EXPECT_EQ(Starting(commands, "AT+FDT").size(), 2u);
   EXPECT_EQ(Starting(commands, "AT+FET="), (std::vector<std::string>{"AT+FET=0", "AT+FET=2"}));
   // Class 2 page data goes out in the bit order of the file (no reversal).
@@ -895,7 +896,7 @@ TEST_F(Sending, Class2_0PagesEndWithTheirPageMarkAndThePageStatusIsTaken) {
   EXPECT_EQ(Starting(commands, "AT+FLI="), std::vector<std::string>{"AT+FLI=\"TESS TX 1\""});
   EXPECT_EQ(Starting(commands, "AT+FLO=2").size(), 1u);
   EXPECT_EQ(Starting(commands, "AT+FNR=1,1,1,0").size(), 1u);
-  EXPECT_EQ(Starting(commands, "AT+FIS="), std::vector<std::string>{"AT+FIS=0,3,0,2,0,0,0,0"});
+  EXPECT_EQ(Starting(commands, "AT+FIS="), (std::vector<std::string>{"AT+FIS=?", "AT+FIS=0,3,0,2,0,0,0,0"}));
   EXPECT_TRUE(Starting(commands, "AT+FET").empty());
   const auto blocks = modem.DataBlocks();
   ASSERT_EQ(blocks.size(), 2u);
