@@ -58,7 +58,6 @@ enum : int {
 constexpr int kMaxDisRepeats = 3;
 constexpr std::int32_t kAbortTicks = 18;  // the modem's answer to a reception given up
 constexpr int kMaxBytesPerEvent = 10000;
-constexpr int kFramePauseMs = 200;
 constexpr std::uint8_t kDC2 = 0x12;
 constexpr int kFlowStopAt = 6144;
 constexpr int kFlowResumeAt = 2048;
@@ -471,8 +470,6 @@ void TFaxReceiverMachine::StepClass1(const std::string& line) {
         return;
       }
       if (!ok) break;
-      DelayMs(kFramePauseMs);
-      DelayMs(kFramePauseMs);
       AskForFrame();
       ArmReplyTimer(session_, t30timer::kT4);
       Goto(kGetDcs);
@@ -561,7 +558,6 @@ void TFaxReceiverMachine::StepClass1(const std::string& line) {
         Goto(kPageConnect);
         return;
       }
-      DelayMs(kFramePauseMs);
       AskForFrame();
       ArmReplyTimer(session_, t30timer::kT2);
       EndOfFax();
@@ -590,7 +586,7 @@ void TFaxReceiverMachine::TrainingPassed() {
     AcceptCall();
     if (State() == kFailure) return;
   }
-  DelayMs(20);
+  DelayMs(kT30SilenceMs);
   SendFrameCommand("AT+FTH=3");
   Goto(kSendCfr);
 }

@@ -145,7 +145,6 @@ void TFaxSenderMachine::StepClass1Negotiation(Event event, Got got, const std::s
     case kTrainingSent:
       if (!ok) return;
       SoftwareFlow(false);
-      DelayMs(kFramePauseMs);
       AskForFrame();
       ArmReplyTimer(s_, t30timer::kT4);
       Goto(kGetCfr);
@@ -189,7 +188,7 @@ void TFaxSenderMachine::AnswererFrames(FrameReception::Result result, const std:
         AskForFrameAgain();
         return;
       }
-      DelayMs(kFramePauseMs);
+      DelayMs(kT30SilenceMs);
       commandTries_ = 0;
       SendClass1Command(s_, "AT+FTH=3");
       Goto(kSendTsi);
@@ -287,7 +286,7 @@ void TFaxSenderMachine::StepClass1PostPage(Event event, Got got, const std::stri
         EndCall(ecTimeout);
         return;
       }
-      DelayMs(kPostPagePauseMs);
+      DelayMs(kT30SilenceMs);
       SendClass1Command(s_, "AT+FTH=3");
       Goto(kPostPageConnect);
       return;
@@ -301,7 +300,6 @@ void TFaxSenderMachine::StepClass1PostPage(Event event, Got got, const std::stri
       return;
     case kPostPageSent:
       if (!ok) return;
-      DelayMs(kFramePauseMs);
       AskForFrame();
       ArmReplyTimer(s_, t30timer::kT4);
       Goto(kGetPostPageAnswer);

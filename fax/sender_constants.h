@@ -15,11 +15,6 @@ inline constexpr std::int32_t kCancelTicks = 18;            // the modem's answe
 // The modem's own no-answer result (S7) comes first when it keeps to it.
 inline constexpr std::int32_t kDialGraceTicks = SecsToTicks(2);
 
-// Milliseconds.
-inline constexpr int kFramePauseMs = 200;   // after the answerer's frames and after training, before our turn
-// The post-page message follows the end of the page signal after 75 ms of silence.
-inline constexpr int kPostPagePauseMs = 75;
-
 // T.30 sends a command three times at most when no answer comes.
 inline constexpr int kMaxCommandTries = 3;
 inline constexpr int kMaxPageRetries = 2;  // Class 2: a page the far end refused, sent again

@@ -93,6 +93,13 @@ class T30Field {
   std::array<std::uint8_t, 4> octets_{};
 };
 
+// --- Timing ------------------------------------------------------------------------
+// The silence between the end of a signal received and the start of the
+// answer sent. A station listens for the answer to its own signal at once:
+// the answer's preamble is a second of flags, of which the modem needs some
+// to lock on.
+inline constexpr int kT30SilenceMs = 75;
+
 // --- Timers ------------------------------------------------------------------------
 // T.30's timers, in ticks. T3 (the operator's procedure interrupt) and T5
 // (error-correction busy) belong to procedures this program does not offer.

@@ -14,6 +14,9 @@
 // (A, in milliseconds) out of the time it sent such data (B); "dcn 1" says
 // the program sent the far end a DCN frame.
 //
+// With --speed X the line's time runs X times as fast as the clock's, for
+// tests where the program's timing is not the point.
+//
 // With --spoil-trainings N the first N trainings (TCF) of the call reach
 // their receiver with ones where the zeros were, so the training check fails
 // and the sender has to step its rate down: the far end's trainings on their
@@ -52,6 +55,7 @@ struct Options {
   std::string ident = "VIRTUAL LINE";
   double noiseDbm0 = 0;        // 0: a clean line
   int spoilTrainings = 0;
+  double speed = 1;
   int timeoutSeconds = 300;
   bool log = false;
 };
@@ -60,7 +64,7 @@ struct Options {
   std::fprintf(stderr,
                "virtual_fax_line: %s\n"
                "usage: virtual_fax_line --link PATH (--answer OUT.tif | --call IN.tif) [--ident ID]\n"
-               "                        [--noise DBM0] [--spoil-trainings N] [--timeout SECONDS] [--log]\n",
+               "                        [--noise DBM0] [--spoil-trainings N] [--speed X] [--timeout SECONDS] [--log]\n",
                why);
   std::exit(2);
 }
@@ -83,6 +87,9 @@ Options ParseOptions(int argc, char** argv) {
       o.ident = value();
     } else if (arg == "--noise") {
       o.noiseDbm0 = std::atof(value().c_str());
+    } else if (arg == "--speed") {
+      o.speed = std::atof(value().c_str());
+      if (o.speed <= 0) Usage("--speed needs a positive number");
     } else if (arg == "--spoil-trainings") {
       o.spoilTrainings = std::atoi(value().c_str());
     } else if (arg == "--timeout") {
@@ -251,6 +258,8 @@ class VirtualLine {
     std::fflush(stdout);
 
     const auto start = std::chrono::steady_clock::now();
+    const auto stepTime = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::duration<double, std::milli>(kStepMs / options_.speed));
     auto next = start;
     for (long step = 0; !finished_; ++step) {
       if (std::chrono::steady_clock::now() - start > std::chrono::seconds(options_.timeoutSeconds)) {
@@ -264,7 +273,7 @@ class VirtualLine {
       // After the program hangs up the far end hears silence until it ends
       // the call itself, so its result is known.
       if (lineDropped_ && (callDone_ || ++stepsSinceHangup_ > kFarEndGraceSteps)) finished_ = true;
-      next += std::chrono::milliseconds(kStepMs);
+      next += stepTime;
       std::this_thread::sleep_until(next);
     }
     Report();
@@ -303,8 +312,11 @@ class VirtualLine {
     return true;
   }
 
+  // Log lines carry the line's time (the samples exchanged so far).
   void EnableLog(logging_state_t* log, const char* tag) {
-    span_log_set_level(log, SPAN_LOG_SHOW_SEVERITY | SPAN_LOG_SHOW_PROTOCOL | SPAN_LOG_SHOW_TAG | SPAN_LOG_FLOW);
+    logs_.push_back(log);
+    span_log_set_level(log, SPAN_LOG_SHOW_SEVERITY | SPAN_LOG_SHOW_PROTOCOL | SPAN_LOG_SHOW_TAG | SPAN_LOG_SHOW_SAMPLE_TIME |
+                                SPAN_LOG_FLOW);
     span_log_set_tag(log, tag);
   }
 
@@ -346,6 +358,7 @@ class VirtualLine {
   }
 
   void ExchangeAudio() {
+    for (logging_state_t* log : logs_) span_log_bump_samples(log, kBlockSamples);
     int16_t toFarEnd[kBlockSamples];
     int16_t toModem[kBlockSamples];
     int made = t31_tx(modem_, toFarEnd, kBlockSamples);
@@ -459,6 +472,7 @@ class VirtualLine {
 
   Options options_;
   DialogueWatch watch_;
+  std::vector<logging_state_t*> logs_;
   int master_ = -1;
   int slave_ = -1;
   t31_state_t* modem_ = nullptr;
