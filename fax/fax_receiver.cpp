@@ -316,6 +316,9 @@ void TFaxReceiverMachine::ReplyTimeout() {
 }
 
 void TFaxReceiverMachine::StepSetUp(const std::string& line) {
+  // A call may ring while the modem is set up for it: the ring counting
+  // starts once the set-up is done.
+  if (Contains(line, "RING")) return;
   if (!IsOk(line)) {
     EndCall(ecFaxInitError);
     return;

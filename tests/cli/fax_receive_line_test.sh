@@ -25,7 +25,7 @@ for page in 1 2 3; do
 done
 tiffcp source1.tif source2.tif source3.tif call.tif
 
-"$line" --link "$work/modem" --call call.tif --ident "FAR END 42" --timeout 100 > line.out 2> line.err &
+"$line" --link "$work/modem" --call call.tif --ident "FAR END 42" --speed 2 --timeout 100 > line.out 2> line.err &
 line_pid=$!
 for _ in $(seq 50); do
   grep -q '^ready' line.out 2>/dev/null && break

@@ -30,7 +30,7 @@ printf 'A fine page\n' > fine.txt
 send_at() { # send_at BPS
   local bps=$1
   rm -f received.tif page_*
-  "$line" --link "$work/modem" --answer received.tif --ident "FAR END 9" --timeout 100 > line.out 2> line.err &
+  "$line" --link "$work/modem" --answer received.tif --ident "FAR END 9" --speed 2 --timeout 100 > line.out 2> line.err &
   line_pid=$!
   for _ in $(seq 50); do
     grep -q '^ready' line.out 2>/dev/null && break

@@ -131,9 +131,10 @@ class Receiving : public test::ScriptedFaxTest<TQaReceiveFax> {
     modem.Answer("ATE0", kOk);
     modem.Answer("AT+FRM=?", "\r\n24,48,72,96\r\n" + kOk);
     auto classCommands = std::make_shared<int>(0);
-    // Two in the preparation, the third sets up for the call.
+    // Two in the preparation, the third sets up for the call, which rings
+    // already while the modem answers it.
     modem.Answer("AT+FCLASS=1", [classCommands](const std::string&) {
-      return ++*classCommands == 3 ? kOk + "\r\nRING\r\n" : kOk;
+      return ++*classCommands == 3 ? "\r\nRING\r\n" + kOk + "\r\nRING\r\n" : kOk;
     });
     modem.Answer("ATA", ataAnswer);
     // After a frame with more to follow (our CSI) the modem is ready for the
