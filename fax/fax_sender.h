@@ -133,8 +133,10 @@ class TFaxSenderMachine {
   void AskForFrame();
   void AskForFrameAgain();
   void AnswererFrames(FrameReception::Result result, const std::string& text);
-  void TrainingAnswer(FrameReception::Result result);
-  void PostPageAnswer(FrameReception::Result result, const std::string& text);
+  bool CommandAnswer(FrameReception::Result result, const std::string& text, State resend);
+  void CommandAnswerTimedOut(State resend);
+  void TrainingAnswer(const ReceivedFrame& frame);
+  void PostPageAnswer(const ReceivedFrame& frame);
   void NoAnswerToCommand(State resend);
   void RetryCommand(State resend);
   bool TakeDis(const ReceivedFrame& frame);

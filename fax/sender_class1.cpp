@@ -52,6 +52,39 @@ void TFaxSenderMachine::RetryCommand(State resend) {
   Goto(resend);
 }
 
+// What came for a command (DCS with training, or the post-page message):
+// true with a confirmed frame in frames_.Frame(); anything else is dealt
+// with here (the frame asked for again, or the command sent again).
+bool TFaxSenderMachine::CommandAnswer(FrameReception::Result result, const std::string& text, State resend) {
+  switch (result) {
+    case FrameReception::Result::kFrame:
+      return true;
+    case FrameReception::Result::kBadFrame:
+    case FrameReception::Result::kEnded:
+      AskForFrameAgain();
+      return false;
+    case FrameReception::Result::kNoCarrier:
+      RetryCommand(resend);
+      return false;
+    case FrameReception::Result::kOther:
+      if (IsError(text)) RetryCommand(resend);  // the modem refused the reception itself
+      return false;
+    case FrameReception::Result::kWaiting:
+      return false;
+  }
+  return false;
+}
+
+// T4 ran out: a frame on its way gets one more T4 to end, else the command goes again.
+void TFaxSenderMachine::CommandAnswerTimedOut(State resend) {
+  if (frames_.Arriving() && !arrivalExtended_) {
+    arrivalExtended_ = true;
+    ArmReplyTimer(s_, t30timer::kT4);
+    return;
+  }
+  NoAnswerToCommand(resend);
+}
+
 // A DIS read into the session. A far end that takes no fine resolution gets
 // fine pages at standard; one that takes no wide lines cannot get a wide page.
 bool TFaxSenderMachine::TakeDis(const ReceivedFrame& frame) {
@@ -100,12 +133,7 @@ void TFaxSenderMachine::StepClass1Negotiation(Event event, Got got, const std::s
         EndCall(ecTimeout);  // T1: the far end never said what it is
         return;
       case kGetCfr:
-        if (frames_.Arriving() && !arrivalExtended_) {
-          arrivalExtended_ = true;  // a frame is coming in: let it end
-          ArmReplyTimer(s_, t30timer::kT4);
-          return;
-        }
-        NoAnswerToCommand(kSendTsi);
+        CommandAnswerTimedOut(kSendTsi);
         return;
       case kCancelReception:
         RetryCommand(afterCancel_);
@@ -150,7 +178,7 @@ void TFaxSenderMachine::StepClass1Negotiation(Event event, Got got, const std::s
       Goto(kGetCfr);
       return;
     case kGetCfr:
-      TrainingAnswer(frames_.Take(got, text));
+      if (CommandAnswer(frames_.Take(got, text), text, kSendTsi)) TrainingAnswer(frames_.Frame());
       return;
     case kCancelReception:
       // The modem's answer to the character that ended the reception.
@@ -212,23 +240,8 @@ void TFaxSenderMachine::AnswererFrames(FrameReception::Result result, const std:
 }
 
 // The answer to DCS and training: CFR, or FTT for a lower rate.
-void TFaxSenderMachine::TrainingAnswer(FrameReception::Result result) {
+void TFaxSenderMachine::TrainingAnswer(const ReceivedFrame& frame) {
   FaxModemData& m = s_.modem;
-  switch (result) {
-    case FrameReception::Result::kWaiting:
-    case FrameReception::Result::kOther:
-      return;
-    case FrameReception::Result::kBadFrame:
-    case FrameReception::Result::kEnded:
-      AskForFrameAgain();
-      return;
-    case FrameReception::Result::kNoCarrier:
-      RetryCommand(kSendTsi);
-      return;
-    case FrameReception::Result::kFrame:
-      break;
-  }
-  const ReceivedFrame& frame = frames_.Frame();
   switch (frame.type) {
     case kFcfCFR:
       SendClass1Command(s_, std::string("AT+FTM=") + m.params.PageModulation());
@@ -264,13 +277,10 @@ void TFaxSenderMachine::StepClass1PostPage(Event event, Got got, const std::stri
   const bool connect = got == Got::kLine && IsConnect(text);
   const bool ok = got == Got::kLine && IsOk(text);
   if (event == Event::kReplyTimer) {
-    if (At() != kGetPostPageAnswer) {
-      EndCall(ecTimeout);
-    } else if (frames_.Arriving() && !arrivalExtended_) {
-      arrivalExtended_ = true;
-      ArmReplyTimer(s_, t30timer::kT4);
+    if (At() == kGetPostPageAnswer) {
+      CommandAnswerTimedOut(kSendPostPage);
     } else {
-      NoAnswerToCommand(kSendPostPage);
+      EndCall(ecTimeout);
     }
     return;
   }
@@ -305,7 +315,7 @@ void TFaxSenderMachine::StepClass1PostPage(Event event, Got got, const std::stri
       Goto(kGetPostPageAnswer);
       return;
     case kGetPostPageAnswer:
-      PostPageAnswer(frames_.Take(got, text), text);
+      if (CommandAnswer(frames_.Take(got, text), text, kSendPostPage)) PostPageAnswer(frames_.Frame());
       return;
     default:
       return;
@@ -313,25 +323,8 @@ void TFaxSenderMachine::StepClass1PostPage(Event event, Got got, const std::stri
 }
 
 // The far end's answer to MPS or EOP.
-void TFaxSenderMachine::PostPageAnswer(FrameReception::Result result, const std::string& text) {
+void TFaxSenderMachine::PostPageAnswer(const ReceivedFrame& frame) {
   FaxModemData& m = s_.modem;
-  switch (result) {
-    case FrameReception::Result::kWaiting:
-      return;
-    case FrameReception::Result::kOther:
-      if (IsError(text)) RetryCommand(kSendPostPage);  // the modem refused the reception itself
-      return;
-    case FrameReception::Result::kBadFrame:
-    case FrameReception::Result::kEnded:
-      AskForFrameAgain();
-      return;
-    case FrameReception::Result::kNoCarrier:
-      RetryCommand(kSendPostPage);
-      return;
-    case FrameReception::Result::kFrame:
-      break;
-  }
-  const ReceivedFrame& frame = frames_.Frame();
   switch (frame.type) {
     // The page is good. PIP asks for an operator as well, which this
     // program has none of: it counts as MCF (PIN as RTN below).
