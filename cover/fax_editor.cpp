@@ -49,7 +49,7 @@ TFaxEditor::TFaxEditor(QWidget* parent) : QDialog(parent) {
   layout->addLayout(buttons);
   setMinimumWidth(fontMetrics().averageCharWidth() * 60);
 
-  connect(phonebook, &QPushButton::clicked, this, &TFaxEditor::PhonebookButtonClick);
+  connect(phonebook, &QPushButton::clicked, this, [this] { ChooseRecipient(chooser_, this, recipient_, faxNumber_); });
   connect(accept, &QPushButton::clicked, this, &QDialog::accept);
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
   connect(help, &QPushButton::clicked, this, [] { ShowHelp(kHelpFaxEditor); });
@@ -67,12 +67,12 @@ FaxInformation TFaxEditor::Values() const {
   return {recipient_->text(), faxNumber_->text(), subject_->text(), notes_->text(), codes_->text()};
 }
 
-void TFaxEditor::PhonebookButtonClick() {
-  QString name;
-  QString number;
-  if (chooser_ && chooser_(this, name, number)) {
-    recipient_->setText(name);
-    faxNumber_->setText(number);
+void ChooseRecipient(const PhoneBookChooser& chooser, QWidget* parent, QLineEdit* name, QLineEdit* number) {
+  QString chosenName;
+  QString chosenNumber;
+  if (chooser && chooser(parent, chosenName, chosenNumber)) {
+    name->setText(chosenName);
+    number->setText(chosenNumber);
   }
 }
 
