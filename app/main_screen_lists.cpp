@@ -230,9 +230,9 @@ void TMainScreen::FaxTableCloseAndOpen() {
 void TMainScreen::EditButtonClick() {
   if (CurrentTab() == Tab::kIncoming) {
     EditReceivedFax();
+  } else if (GoToRecNo(faxXbase_, SelectedRecNo(Tab::kOutgoing)) && !FieldText(faxXbase_, "FAXCOVER").isEmpty()) {
+    EditAddQuickFax(false);
   } else {
-    // Faxes with a cover sheet are edited in the cover-sheet editor once that
-    // exists; until then their fax information is edited here too.
     EditAPFFax();
   }
 }
