@@ -41,6 +41,12 @@ constexpr Command kCommands[] = {
      "print a fax file on a printer or into a PDF file (--four-up: four pages a sheet, two in landscape)",
      PrintCommand},
 #endif
+#ifdef TVFAX_COVER
+    {"cover",
+     "[--home DIR] [--template NAME.fct] [--to NAME] [--fax NUMBER] [--subject TEXT] [--message TEXT | "
+     "--message-file FILE] [--urgent] [--review] [--comment] [--reply] [--recycle] OUT.apf",
+     "draw a cover sheet from a template into a one-page fax file, with the sender from TV.INI", CoverCommand},
+#endif
 };
 
 void PrintUsage(std::ostream& out) {
