@@ -71,8 +71,8 @@ struct CoverElement {
   std::int32_t y = 0;
   std::int32_t width = 0;
   std::int32_t height = 0;
-  std::string text;      // 8-bit text as stored
-  std::string fontName;  // 8-bit text as stored
+  std::string text{};      // 8-bit text as stored
+  std::string fontName{};  // 8-bit text as stored
   std::int32_t fontSize = 0;
   bool bold = false;
   bool italic = false;
