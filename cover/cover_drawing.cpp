@@ -20,9 +20,12 @@ namespace tv {
 
 namespace {
 
-// Coordinates and sizes are kept within a million pixels of the page: far
-// beyond anything visible, and within the painter's fixed-point range.
-constexpr double kCoordinateLimit = 1 << 20;
+// Text is laid out in fixed-point numbers: text placed further off the page
+// than this is not drawn, and a message box is cut to it.
+constexpr double kTextReach = 1 << 20;
+const QRectF kTextBounds(-kTextReach, -kTextReach, 2 * kTextReach, 2 * kTextReach);
+// More characters than a line of the page can show even at the smallest size.
+constexpr qsizetype kMaxTextLength = 4096;
 constexpr int kMaxFontPoints = 500;
 constexpr int kMaxPenWidth = 200;
 // Font sizes are points of a 96-dpi canvas.
@@ -49,20 +52,20 @@ QString InstalledFamily(const QString& family) {
 }
 
 // The element's numbers on the canvas: the page margin added, everything
-// divided by the scale.
+// divided by the scale. The painter clips shapes however far off the page
+// they reach.
 class Placement {
  public:
   explicit Placement(double scale) : scale_(scale > 0 ? scale : 1) {}
   double Scale() const { return scale_; }
-  double Position(std::int32_t v) const { return (kCoverPageMargin + Bound(v)) / scale_; }
-  double Length(std::int32_t v) const { return Bound(v) / scale_; }
+  double Position(std::int32_t v) const { return (kCoverPageMargin + double(v)) / scale_; }
+  double Length(std::int32_t v) const { return v / scale_; }
   QPointF At(const CoverElement& e) const { return {Position(e.x), Position(e.y)}; }
   QRectF Box(const CoverElement& e) const {
     return QRectF(Position(e.x), Position(e.y), Length(e.width), Length(e.height)).normalized();
   }
 
  private:
-  static double Bound(std::int32_t v) { return std::clamp<double>(v, -kCoordinateLimit, kCoordinateLimit); }
   double scale_;
 };
 
@@ -116,15 +119,18 @@ class ElementPainter {
     p_.drawText(at + QPointF(0, p_.fontMetrics().ascent()), text);
   }
   void Text(const CoverElement& e, const QString& text) {
-    if (text.isEmpty()) return;
+    if (text.isEmpty() || !kTextBounds.contains(place_.At(e))) return;
     SetFont(e);
-    TextAt(place_.At(e), text);
+    TextAt(place_.At(e), text.left(kMaxTextLength));
   }
 
   // The line of boxes appears only when a flag is set; each set flag puts an
   // "X" just after its box's "[".
   void FlagLine(const CoverElement& e) {
-    if (std::none_of(values_.Flags.begin(), values_.Flags.end(), [](bool set) { return set; })) return;
+    if (std::none_of(values_.Flags.begin(), values_.Flags.end(), [](bool set) { return set; }) ||
+        !kTextBounds.contains(place_.At(e))) {
+      return;
+    }
     SetFont(e);
     const QString line = FlagLineText();
     const QPointF at = place_.At(e);
@@ -187,7 +193,7 @@ class ElementPainter {
   // The message wrapped at word boundaries (inside a word only when it is
   // longer than the box is wide), as many whole lines as the box holds.
   void Message(const CoverElement& e) {
-    const QRectF box = place_.Box(e);
+    const QRectF box = place_.Box(e) & kTextBounds;
     if (message_.isEmpty() || box.isEmpty()) return;
     QString text = message_;
     text.replace("\r\n", "\n").replace('\r', '\n').replace('\n', QChar::LineSeparator);
