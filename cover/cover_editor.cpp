@@ -13,6 +13,7 @@
 #include "platform/paths.h"
 #include "ui/enter_edit.h"
 #include "ui/help.h"
+#include "ui/widgets.h"
 #include "ui/window_helpers.h"
 
 namespace tv {
@@ -21,12 +22,6 @@ namespace {
 
 constexpr std::array<const char*, kCoverFlagCount> kFlagBoxNames = {"cUrgent", "cForReview", "cPleaseComment",
                                                                     "cPleaseReply", "cPleaseRecycle"};
-
-QPushButton* NewButton(QWidget* parent, const QString& caption, const char* objectName) {
-  auto* button = new QPushButton(caption, parent);
-  button->setObjectName(objectName);
-  return button;
-}
 
 }  // namespace
 
@@ -47,7 +42,7 @@ TCreateEditQuickFax::TCreateEditQuickFax(QWidget* parent) : QDialog(parent) {
   auto* messageLabel = new QLabel("&Message", this);
   messageLabel->setBuddy(faxMessage_);
 
-  auto* phonebook = NewButton(this, "&Phonebook", "PhonebookButton");
+  auto* phonebook = NewPushButton(this, "&Phonebook", "PhonebookButton");
   auto* form = new QFormLayout;
   auto* recipientRow = new QHBoxLayout;
   recipientRow->addWidget(recipient_, 1);
@@ -69,12 +64,12 @@ TCreateEditQuickFax::TCreateEditQuickFax(QWidget* parent) : QDialog(parent) {
 
   currentQFileLabel_ = new QLabel(this);
   currentQFileLabel_->setObjectName("CurrentQFileLabel");
-  auto* selectTemplate = NewButton(this, "&Select Fax Cover Template", "SelectTemplateButton");
-  senderInfo_ = NewButton(this, "&Change Sender Info", "SenderInfoButton");
-  auto* save = NewButton(this, "&Save", "OkButton");
+  auto* selectTemplate = NewPushButton(this, "&Select Fax Cover Template", "SelectTemplateButton");
+  senderInfo_ = NewPushButton(this, "&Change Sender Info", "SenderInfoButton");
+  auto* save = NewPushButton(this, "&Save", "OkButton");
   save->setDefault(true);
-  auto* cancel = NewButton(this, "Cance&l", "CancelButton");
-  auto* help = NewButton(this, "&Help", "HelpButton");
+  auto* cancel = NewPushButton(this, "Cance&l", "CancelButton");
+  auto* help = NewPushButton(this, "&Help", "HelpButton");
 
   auto* details = new QHBoxLayout;
   details->addLayout(form, 1);

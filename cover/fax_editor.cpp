@@ -8,6 +8,7 @@
 
 #include "ui/enter_edit.h"
 #include "ui/help.h"
+#include "ui/widgets.h"
 
 namespace tv {
 
@@ -28,15 +29,11 @@ TFaxEditor::TFaxEditor(QWidget* parent) : QDialog(parent) {
   form->addRow("N&otes", notes_);
   form->addRow("Co&des", codes_);
 
-  auto* phonebook = new QPushButton("&Phonebook", this);
-  phonebook->setObjectName("PhonebookButton");
-  auto* accept = new QPushButton("&Accept", this);
-  accept->setObjectName("AcceptButton");
+  auto* phonebook = NewPushButton(this, "&Phonebook", "PhonebookButton");
+  auto* accept = NewPushButton(this, "&Accept", "AcceptButton");
   accept->setDefault(true);
-  auto* cancel = new QPushButton("Cance&l", this);
-  cancel->setObjectName("CancelButton");
-  auto* help = new QPushButton("&Help", this);
-  help->setObjectName("HelpButton");
+  auto* cancel = NewPushButton(this, "Cance&l", "CancelButton");
+  auto* help = NewPushButton(this, "&Help", "HelpButton");
 
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(phonebook);

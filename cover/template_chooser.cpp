@@ -12,6 +12,7 @@
 #include "cover/eight_bit_text.h"
 #include "platform/paths.h"
 #include "ui/help.h"
+#include "ui/widgets.h"
 #include "ui/window_helpers.h"
 
 namespace tv {
@@ -23,12 +24,6 @@ namespace {
 QString Companion(const std::string& folder, const QString& templateName, const char* extension) {
   const QString base = templateName.left(templateName.lastIndexOf('.'));
   return QString::fromStdString(FindNoCase(folder, (base + extension).toStdString()));
-}
-
-QPushButton* NewButton(QWidget* parent, const QString& caption, const char* objectName) {
-  auto* button = new QPushButton(caption, parent);
-  button->setObjectName(objectName);
-  return button;
 }
 
 }  // namespace
@@ -53,10 +48,10 @@ TPreviewQuickFaxForms::TPreviewQuickFaxForms(QWidget* parent) : QDialog(parent) 
   description_->setWordWrap(true);
   description_->setMinimumHeight(description_->fontMetrics().height() * 2 + 8);
 
-  auto* ok = NewButton(this, "Ok", "OkButton");
+  auto* ok = NewPushButton(this, "Ok", "OkButton");
   ok->setDefault(true);
-  auto* cancel = NewButton(this, "Cancel", "CancelButton");
-  auto* help = NewButton(this, "Help", "HelpButton");
+  auto* cancel = NewPushButton(this, "Cancel", "CancelButton");
+  auto* help = NewPushButton(this, "Help", "HelpButton");
 
   auto* list = new QVBoxLayout;
   list->addWidget(listLabel);
