@@ -47,7 +47,9 @@ TCreateEditQuickFax::TCreateEditQuickFax(QWidget* parent) : QDialog(parent) {
   auto* recipientRow = new QHBoxLayout;
   recipientRow->addWidget(recipient_, 1);
   recipientRow->addWidget(phonebook);
-  form->addRow("&Recipient", recipientRow);
+  auto* recipientLabel = new QLabel("&Recipient", this);
+  recipientLabel->setBuddy(recipient_);
+  form->addRow(recipientLabel, recipientRow);
   form->addRow("Recipient &Fax#", recipientFax_);
   form->addRow("Re&garding", regarding_);
   form->addRow("N&otes", notes_);
@@ -78,8 +80,8 @@ TCreateEditQuickFax::TCreateEditQuickFax(QWidget* parent) : QDialog(parent) {
   templateRow->addWidget(new QLabel("Using Fax Cover Template:", this));
   templateRow->addWidget(currentQFileLabel_, 1);
   templateRow->addWidget(selectTemplate);
-  templateRow->addWidget(senderInfo_);
   auto* buttons = new QHBoxLayout;
+  buttons->addWidget(senderInfo_);
   buttons->addStretch(1);
   buttons->addWidget(save);
   buttons->addWidget(cancel);
