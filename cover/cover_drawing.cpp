@@ -34,9 +34,14 @@ constexpr double kPixelsPerPoint = 96.0 / 72.0;
 // Families the templates may name that are not installed, and their
 // metric-compatible replacements.
 constexpr std::pair<const char*, const char*> kFontTwins[] = {
-    {"Arial", "Liberation Sans"},         {"Helvetica", "Liberation Sans"}, {"Arial Narrow", "Liberation Sans Narrow"},
-    {"Times New Roman", "Liberation Serif"}, {"Times", "Liberation Serif"}, {"Courier New", "Liberation Mono"},
-    {"Courier", "Liberation Mono"}};
+    {"Arial", "Liberation Sans"},
+    {"Helvetica", "Liberation Sans"},
+    {"Arial Narrow", "Liberation Sans Narrow"},
+    {"Times New Roman", "Liberation Serif"},
+    {"Times", "Liberation Serif"},
+    {"Courier New", "Liberation Mono"},
+    {"Courier", "Liberation Mono"},
+};
 constexpr const char* kFallbackFamily = "Liberation Sans";
 
 QString TemplateText(const std::string& bytes) {
@@ -283,12 +288,11 @@ void DrawCoverElements(QPainter& painter, const std::vector<CoverElement>& eleme
   for (const CoverElement& e : elements) draw.Draw(e);
 }
 
-bool DrawCoverTemplate(QPainter& painter, const std::string& templatePath, const TCoverValues& values, double scale,
+void DrawCoverTemplate(QPainter& painter, const std::string& templatePath, const TCoverValues& values, double scale,
                        const QString& message) {
-  const auto elements = ReadCoverTemplate(templatePath);
-  if (!elements) return false;
-  DrawCoverElements(painter, *elements, values, scale, message);
-  return true;
+  if (const auto elements = ReadCoverTemplate(templatePath)) {
+    DrawCoverElements(painter, *elements, values, scale, message);
+  }
 }
 
 std::string RenderCoverSheet(const std::string& coverPath, const std::string& templatePath,

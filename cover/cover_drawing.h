@@ -70,8 +70,8 @@ QFont CoverFont(const std::string& family, int points, bool bold, bool italic, b
 // The painter's TextAntialiasing hint decides whether text is smoothed.
 void DrawCoverElements(QPainter& painter, const std::vector<CoverElement>& elements, const TCoverValues& values,
                        double scale, const QString& message);
-// The same for a template file; false (nothing drawn) when it cannot be read.
-bool DrawCoverTemplate(QPainter& painter, const std::string& templatePath, const TCoverValues& values, double scale,
+// The same for a template file; nothing is drawn when it cannot be read.
+void DrawCoverTemplate(QPainter& painter, const std::string& templatePath, const TCoverValues& values, double scale,
                        const QString& message);
 
 // Raised when the drawn page cannot be written; the text names the file.

@@ -94,7 +94,8 @@ TCreateEditQuickFax::TCreateEditQuickFax(QWidget* parent) : QDialog(parent) {
   layout->addLayout(buttons);
   setMinimumSize(fontMetrics().averageCharWidth() * 90, fontMetrics().height() * 30);
 
-  connect(phonebook, &QPushButton::clicked, this, [this] { ChooseRecipient(chooser_, this, recipient_, recipientFax_); });
+  connect(phonebook, &QPushButton::clicked, this,
+          [this] { ChooseRecipient(chooser_, this, recipient_, recipientFax_); });
   connect(selectTemplate, &QPushButton::clicked, this, &TCreateEditQuickFax::SelectTemplateButtonClick);
   connect(senderInfo_, &QPushButton::clicked, this, &TCreateEditQuickFax::ChangeSenderInfoButtonClick);
   connect(save, &QPushButton::clicked, this, &TCreateEditQuickFax::OkButtonClick);

@@ -172,7 +172,8 @@ std::string EncodeCoverTemplate(const std::vector<CoverElement>& elements) {
     PutText(out, e.fontName);
     PutInteger(out, e.fontSize);
     for (bool value : {e.bold, e.italic, e.underline}) PutBoolean(out, value);
-    for (std::int32_t value : {e.shapeType, e.fillStyle, e.penWidth, e.lineDirection, e.cornerPercent, e.fieldSelector}) {
+    for (std::int32_t value :
+         {e.shapeType, e.fillStyle, e.penWidth, e.lineDirection, e.cornerPercent, e.fieldSelector}) {
       PutInteger(out, value);
     }
     out.push_back(static_cast<char>(kListEnd));

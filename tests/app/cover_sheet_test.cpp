@@ -205,7 +205,8 @@ class CoverSheetTest : public QObject {
       FaxPages shown;
       MonoBitmap cover;
       FaxUnpacker unpacker;
-      if (shown.Open(viewer->FaxViewer().FileName()) == 0 && unpacker.UnpackPageToBitmap(Send("COV00000.APF"), 1, cover) == 0) {
+      if (shown.Open(viewer->FaxViewer().FileName()) == 0 &&
+          unpacker.UnpackPageToBitmap(Send("COV00000.APF"), 1, cover) == 0) {
         pages = shown.PageCount();
         for (int n = 1; n <= pages; ++n) {
           const MonoBitmap* page = nullptr;
@@ -266,7 +267,8 @@ class CoverSheetTest : public QObject {
     QCOMPARE(save({"", "555", "Re", ""}), QString("Please enter a recipient"));
     QCOMPARE(editor.focusWidget(), recipient);
     QCOMPARE(save({"Jane", "", "Re", ""}), QString("Please enter a recipient fax number"));
-    QCOMPARE(save({"Jane", "555", "", "  "}), QString("Please enter text for the \"regarding\" field\nand/or enter a message"));
+    QCOMPARE(save({"Jane", "555", "", "  "}),
+             QString("Please enter text for the \"regarding\" field\nand/or enter a message"));
     QCOMPARE(editor.focusWidget(), Child<QLineEdit>(&editor, "Regarding"));
     QVERIFY(editor.isVisible());
     // A message alone is enough.

@@ -11,8 +11,8 @@ namespace {
 TEST(CoverData, WhatIsWrittenReadsBack) {
   test::TempDir dir;
   const std::string path = dir.File("COV00003.fcd");
-  for (const QString& message : {QString(), QString("One line"), QString::fromUtf8("Grüße, Ωμέγα €\n\nthird line\n"),
-                                 QString("\n")}) {
+  for (const QString& message :
+       {QString(), QString("One line"), QString::fromUtf8("Grüße, Ωμέγα €\n\nthird line\n"), QString("\n")}) {
     CoverData data;
     data.TemplateName = "tv0002.fct";
     data.Flags = {false, true, false, false, true};

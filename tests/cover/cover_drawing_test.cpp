@@ -93,7 +93,8 @@ MonoBitmap UnpackedPage(const std::string& apf) {
 
 std::vector<std::string> ShippedTemplates() {
   std::vector<std::string> paths;
-  for (const auto& entry : std::filesystem::directory_iterator(std::string(std::getenv("TV_SOURCE_DIR")) + "/data/Covers")) {
+  const std::string folder = std::string(std::getenv("TV_SOURCE_DIR")) + "/data/Covers";
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
     if (entry.path().extension() == ".fct") paths.push_back(entry.path().string());
   }
   std::sort(paths.begin(), paths.end());

@@ -271,7 +271,8 @@ bool WriteFile(const std::string& path, const std::string& bytes) {
 bool MakeTemplate(const std::string& description, const std::string& folder) {
   Description d(description);
   d.Parse();
-  const std::string base = folder + "/" + QFileInfo(QString::fromStdString(description)).completeBaseName().toStdString();
+  const QString name = QFileInfo(QString::fromStdString(description)).completeBaseName();
+  const std::string base = folder + "/" + name.toStdString();
   if (!WriteFile(base + ".fct", EncodeCoverTemplate(d.Elements())) || !WriteFile(base + ".des", d.Text() + "\n")) {
     std::cerr << "cannot write " << base << ".*\n";
     return false;
