@@ -5,6 +5,7 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "comm/qa_port.h"
@@ -85,6 +86,9 @@ class TMainScreen : public QMainWindow {
   bool GoToRecNo(TXbase& table, std::uint32_t recno);
   // Re-reads a grid and selects the record (or the first row).
   void RefreshGrid(Tab tab, std::uint32_t recno = 0);
+  // Natural order while a list is empty, its date order once it has records;
+  // true when the order changed.
+  bool FitOrderToRows(Tab tab);
   QString FieldText(TXbase& table, const char* field);
   void OnCurrentRowChanged(Tab tab);
   void FaxDataSourceDataChange();
@@ -93,7 +97,8 @@ class TMainScreen : public QMainWindow {
 
   // The outgoing list.
   bool ProcessExtraPDFaxFiles();
-  bool AppendPrinterDriverFax(const PrinterDriverFax& fax);
+  // Empty when the record was written, else why not.
+  std::string AppendPrinterDriverFax(const PrinterDriverFax& fax);
   void FaxTableCloseAndOpen();
   void EditButtonClick();
   void EditAPFFax();
@@ -158,6 +163,8 @@ class TMainScreen : public QMainWindow {
   bool openPreferencesAtFirstActivation_ = false;
   bool receiveMode_ = false;
   bool faxBeingReceived_ = false;
+  bool rebuilding_ = false;
+  std::set<std::string> reportedPairs_;  // printer-driver faxes the user heard could not be taken in
 };
 
 }  // namespace tv

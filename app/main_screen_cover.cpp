@@ -36,7 +36,13 @@ void TMainScreen::EditAddQuickFax(bool isNew) {
   // that is there (else from the default template, no flags, no message).
   std::string keptCover;
   if (!isNew) {
-    keptCover = RowFile(SendFolder(), FieldText(faxXbase_, "FAXCOVER").toStdString());
+    const QString cover = FieldText(faxXbase_, "FAXCOVER");
+    const std::optional<std::string> coverPath = FaxFilePath(SendFolder(), cover);
+    if (!coverPath) {
+      ShowDamagedRecord("FAXCOVER", cover);
+      return;
+    }
+    keptCover = *coverPath;
     if (!keptCover.empty()) {
       if (const auto data = ReadCoverData(CoverDataPath(keptCover))) editor.SetCover(*data);
     }

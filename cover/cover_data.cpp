@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include "cover/eight_bit_text.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 
 namespace tv {
@@ -17,11 +18,8 @@ constexpr qint64 kMaxCoverDataBytes = 1 << 20;
 }  // namespace
 
 std::string CoverDataPath(const std::string& coverPath) {
-  const auto slash = coverPath.rfind('/');
-  const std::string folder = coverPath.substr(0, slash + 1);
-  std::string name = coverPath.substr(slash + 1);
-  name = name.substr(0, name.rfind('.')) + ".fcd";
-  return FindNoCase(folder, name);
+  const std::string_view name = BaseName(coverPath);
+  return FindNoCase(coverPath.substr(0, coverPath.size() - name.size()), ChangeExtension(name, ".fcd"));
 }
 
 std::optional<CoverData> ReadCoverData(const std::string& path) {
