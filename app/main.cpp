@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/main_screen.h"
-#include "app/qt_ui_thread.h"
+#include "ui/qt_ui_thread.h"
 #include "app/single_instance.h"
 #include "ui/window_helpers.h"
 #include "platform/paths.h"

@@ -19,10 +19,12 @@
 
 #include "app/about.h"
 #include "app/main_screen_actions.h"
+#include "app/modem_tools.h"
 #include "ui/help.h"
 #include "app/preferences.h"
 #include "app/printer_handover.h"
 #include "app/table_model.h"
+#include "cover/shipped_templates.h"
 #include "ui/window_helpers.h"
 #include "platform/ini_file.h"
 #include "platform/paths.h"
@@ -88,6 +90,7 @@ void TMainScreen::FormCreate() {
   actions_->showHints->setChecked(Settings().HintsOn);
   SetHintsEnabled(Settings().HintsOn);
   MakeWorkFolders();
+  InstallCoverTemplates(CoversFolder());
   SetUpReceiver();
 }
 
@@ -133,9 +136,9 @@ bool TMainScreen::OpenTables() {
   for (auto [grid, tab] : {std::pair{faxGrid_, Tab::kOutgoing}, std::pair{recFaxGrid_, Tab::kIncoming}}) {
     SizeColumns(grid, *static_cast<TableModel*>(grid->model()));
     connect(grid->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-            [this, tab] { OnCurrentRowChanged(tab); });
+            [this, tab] { RunRecordAction([&] { OnCurrentRowChanged(tab); }); });
     connect(grid, &QTableView::doubleClicked, this, [this] {
-      if (actions_->edit->isEnabled()) EditButtonClick();
+      if (actions_->edit->isEnabled()) RunRecordAction([this] { EditButtonClick(); });
     });
   }
   RefreshGrid(Tab::kOutgoing);
@@ -195,42 +198,43 @@ void TMainScreen::BuildActions() {
   a.viewButton = NewButton(this, "&View", "ViewButton", "View or print the current fax [CTRL+V]", "document-print-preview");
   a.exitButton = NewButton(this, "E&xit", "ExitButton", "Exit the program [CTRL+X]", "application-exit");
 
+  // A table error inside a handler reaches the user as a message instead of
+  // leaving through Qt's event loop.
+  auto handle = [this](QAction* action, auto handler) {
+    connect(action, &QAction::triggered, this, [handler] { RunRecordAction(handler); });
+  };
   connect(a.exit, &QAction::triggered, this, &QWidget::close);
   connect(a.exitButton, &QAction::triggered, this, &QWidget::close);
   connect(a.contents, &QAction::triggered, this, [] { ShowHelp(kHelpContents); });
   connect(a.troubleshooting, &QAction::triggered, this, [] { ShowHelp(kHelpTroubleshooting); });
   connect(a.about, &QAction::triggered, this, &TMainScreen::mnuAboutClick);
   connect(a.showHints, &QAction::triggered, this, &TMainScreen::mnuShowHintsClick);
-  connect(a.preferences, &QAction::triggered, this, &TMainScreen::mnuPreferencesClick);
-  connect(a.phoneBook, &QAction::triggered, this, &TMainScreen::mnuPhoneBookClick);
-  connect(a.rebuildIndexes, &QAction::triggered, this, &TMainScreen::RebuildIndexes);
-  connect(a.edit, &QAction::triggered, this, &TMainScreen::EditButtonClick);
-  connect(a.remove, &QAction::triggered, this, &TMainScreen::DeleteButtonClick);
-  for (QAction* clone : {a.clone, a.cloneButton}) {
-    connect(clone, &QAction::triggered, this, &TMainScreen::CloneButtonClick);
+  handle(a.preferences, [this] { mnuPreferencesClick(); });
+  handle(a.phoneBook, [this] { mnuPhoneBookClick(); });
+  handle(a.rebuildIndexes, [this] { RebuildIndexes(); });
+  handle(a.edit, [this] { EditButtonClick(); });
+  handle(a.remove, [this] { DeleteButtonClick(); });
+  for (QAction* clone : {a.clone, a.cloneButton}) handle(clone, [this] { CloneButtonClick(); });
+  for (QAction* forward : {a.forward, a.forwardButton}) handle(forward, [this] { ForwardButtonClick(); });
+  for (QAction* archive : {a.archive, a.archiveButton}) handle(archive, [this] { ArchivebuttonClick(); });
+  handle(a.showArchived, [this] { mnuShowArchivesClick(); });
+  for (QAction* view : {a.viewPrint, a.viewButton}) handle(view, [this] { mnuViewPrintClick(); });
+  for (QAction* send : {a.send, a.sendButton}) handle(send, [this] { SendButtonClick(); });
+  handle(a.sortDateSent, [this] { SelectOutgoingOrder("DATESENT", actions_->sortDateSent); });
+  handle(a.sortSubject, [this] { SelectOutgoingOrder("SUBJECT", actions_->sortSubject); });
+  handle(a.sortRecipient, [this] { SelectOutgoingOrder("RECIPIENT", actions_->sortRecipient); });
+  handle(a.sortDateReceived, [this] { SelectReceivedOrder("DATETIME", actions_->sortDateReceived); });
+  handle(a.sortFrom, [this] { SelectReceivedOrder("FROM", actions_->sortFrom); });
+  connect(a.modemReset, &QAction::triggered, this, [this] { ShowModemResetDialog(this); });
+  for (QAction* item : {a.newCover, a.newButton}) {
+    connect(item, &QAction::triggered, this, &TMainScreen::NewbuttonClick);
   }
-  for (QAction* forward : {a.forward, a.forwardButton}) {
-    connect(forward, &QAction::triggered, this, &TMainScreen::ForwardButtonClick);
+  for (QAction* item : {a.addCover, a.addCoverButton}) {
+    connect(item, &QAction::triggered, this, &TMainScreen::AddCoverButtonClick);
   }
-  for (QAction* archive : {a.archive, a.archiveButton}) {
-    connect(archive, &QAction::triggered, this, &TMainScreen::ArchivebuttonClick);
-  }
-  connect(a.showArchived, &QAction::triggered, this, &TMainScreen::mnuShowArchivesClick);
-  connect(a.sortDateSent, &QAction::triggered, this, [this] { SelectOutgoingOrder("DATESENT", actions_->sortDateSent); });
-  connect(a.sortSubject, &QAction::triggered, this, [this] { SelectOutgoingOrder("SUBJECT", actions_->sortSubject); });
-  connect(a.sortRecipient, &QAction::triggered, this,
-          [this] { SelectOutgoingOrder("RECIPIENT", actions_->sortRecipient); });
-  connect(a.sortDateReceived, &QAction::triggered, this,
-          [this] { SelectReceivedOrder("DATETIME", actions_->sortDateReceived); });
-  connect(a.sortFrom, &QAction::triggered, this, [this] { SelectReceivedOrder("FROM", actions_->sortFrom); });
-  // The dialogs behind these come with sending, receiving, viewing and cover sheets.
-  for (auto [action, what] : {std::pair{a.send, "Sending faxes"}, {a.sendButton, "Sending faxes"},
-                              {a.receive, "Receiving faxes"}, {a.receiveButton, "Receiving faxes"},
-                              {a.viewPrint, "Viewing and printing faxes"}, {a.viewButton, "Viewing and printing faxes"},
-                              {a.newCover, "The cover-sheet editor"}, {a.newButton, "The cover-sheet editor"},
-                              {a.addCover, "The cover-sheet editor"}, {a.addCoverButton, "The cover-sheet editor"},
-                              {a.modemReset, "The modem reset dialog"}}) {
-    connect(action, &QAction::triggered, this, [this, what = QString(what)] { NotYetAvailable(what); });
+  // The dialogs behind these come with receiving.
+  for (QAction* action : {a.receive, a.receiveButton}) {
+    connect(action, &QAction::triggered, this, [this] { NotYetAvailable("Receiving faxes"); });
   }
 }
 
@@ -310,7 +314,8 @@ void TMainScreen::BuildPages() {
   tabSet_->setShape(QTabBar::RoundedSouth);
   tabSet_->addTab("Out&going Faxes");
   tabSet_->addTab("&Incoming Faxes");
-  connect(tabSet_, &QTabBar::currentChanged, this, &TMainScreen::TabSet1Click);
+  connect(tabSet_, &QTabBar::currentChanged, this,
+          [this](int index) { RunRecordAction([&] { TabSet1Click(index); }); });
 
   auto* central = new QWidget(this);
   auto* layout = new QVBoxLayout(central);
@@ -357,18 +362,24 @@ void TMainScreen::showEvent(QShowEvent* e) {
 }
 
 void TMainScreen::FormActivate() {
-  if (!faxXbase_.Active() || activating_) return;
+  // A rebuild keeps the window alive while it works: the printer driver's
+  // faxes wait until it is done, so that no table changes halfway.
+  if (!faxModel_ || activating_ || rebuilding_) return;
   activating_ = true;
   struct Done {
     bool& flag;
     ~Done() { flag = false; }
   } done{activating_};
-  if (firstActivation_) {
-    FirstActivation();
-    return;
-  }
-  ProcessExtraPDFaxFiles();
-  SetButtons();
+  RunRecordAction([this] {
+    // A list that could not be opened again last time is tried again now.
+    if (!faxXbase_.Active()) FaxTableCloseAndOpen();
+    if (firstActivation_) {
+      FirstActivation();
+      return;
+    }
+    ProcessExtraPDFaxFiles();
+    SetButtons();
+  });
 }
 
 void TMainScreen::FirstActivation() {

@@ -4,6 +4,8 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <optional>
+#include <set>
 #include <string>
 
 #include "comm/qa_port.h"
@@ -22,6 +24,7 @@ class QToolButton;
 namespace tv {
 
 class TableModel;
+class TCreateEditQuickFax;
 struct PrinterDriverFax;
 
 class TMainScreen : public QMainWindow {
@@ -83,6 +86,9 @@ class TMainScreen : public QMainWindow {
   bool GoToRecNo(TXbase& table, std::uint32_t recno);
   // Re-reads a grid and selects the record (or the first row).
   void RefreshGrid(Tab tab, std::uint32_t recno = 0);
+  // Natural order while a list is empty, its date order once it has records;
+  // true when the order changed.
+  bool FitOrderToRows(Tab tab);
   QString FieldText(TXbase& table, const char* field);
   void OnCurrentRowChanged(Tab tab);
   void FaxDataSourceDataChange();
@@ -91,7 +97,8 @@ class TMainScreen : public QMainWindow {
 
   // The outgoing list.
   bool ProcessExtraPDFaxFiles();
-  bool AppendPrinterDriverFax(const PrinterDriverFax& fax);
+  // Empty when the record was written, else why not.
+  std::string AppendPrinterDriverFax(const PrinterDriverFax& fax);
   void FaxTableCloseAndOpen();
   void EditButtonClick();
   void EditAPFFax();
@@ -104,6 +111,22 @@ class TMainScreen : public QMainWindow {
   void mnuShowArchivesClick();
   void SelectOutgoingOrder(const char* tag, QAction* item);
   void NotYetAvailable(const QString& what);
+  void SendButtonClick();
+  void ShowStatusPanel(const QString& text);
+  void HideStatusPanel();
+  // Viewing and printing the current fax of either list.
+  void mnuViewPrintClick();
+  // "To: RECIPIENT ,   Subject: SUBJECT" of the current outgoing fax.
+  QString OutgoingTitle();
+
+  // Cover sheets: the editor on a new fax or on the current one's cover.
+  void NewbuttonClick();
+  void AddCoverButtonClick();
+  void EditAddQuickFax(bool isNew);
+  // Draws the cover and writes its row (recno 0: a new one); the row to show,
+  // or nullopt when the editor should stay open.
+  std::optional<std::uint32_t> SaveQuickFax(const TCreateEditQuickFax& editor, std::uint32_t recno,
+                                            const std::string& keptCover);
 
   // The incoming list.
   void EditReceivedFax();
@@ -140,6 +163,8 @@ class TMainScreen : public QMainWindow {
   bool openPreferencesAtFirstActivation_ = false;
   bool receiveMode_ = false;
   bool faxBeingReceived_ = false;
+  bool rebuilding_ = false;
+  std::set<std::string> reportedPairs_;  // printer-driver faxes the user heard could not be taken in
 };
 
 }  // namespace tv

@@ -106,7 +106,7 @@ void TPhoneBook::showEvent(QShowEvent* event) {
 
 void TPhoneBook::UpdateButtons() {
   QCoreApplication::processEvents();
-  const bool hasRecord = model_ && model_->rowCount() > 0;
+  const bool hasRecord = model_ && model_->HasRecords();
   edit_->setEnabled(hasRecord);
   delete_->setEnabled(hasRecord);
   if (accept_->isVisible()) accept_->setEnabled(hasRecord);
@@ -121,7 +121,7 @@ void TPhoneBook::Refresh(std::uint32_t recno) {
   model_->Reload();
   const int rows = model_->rowCount();
   int row = recno != 0 ? model_->RowOf(recno) : -1;
-  if (row < 0) row = std::clamp(phoneGrid_->currentIndex().row(), 0, rows - 1);
+  if (row < 0 && rows > 0) row = std::clamp(phoneGrid_->currentIndex().row(), 0, rows - 1);
   if (rows > 0) phoneGrid_->setCurrentIndex(model_->index(row, 0));
 }
 

@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "app/modem_tools.h"
 #include "ui/help.h"
 #include "ui/sound.h"
 #include "ui/widgets.h"
@@ -75,7 +76,7 @@ TPreferences::TPreferences(Scope scope, QWidget* parent) : QDialog(parent), scop
   timeOut_ = NewEdit(this, "TimeOut");
   timeOut_->setText("60");
 
-  comPort_ = new RadioGroup("Port", {"Com1", "Com2", "Com3", "Com4", "Com5", "Com6"}, 2, this);
+  comPort_ = new RadioGroup("Port", ComPortItems(), 2, this);
   comPort_->setObjectName("ComPort");
   faxClass_ = new RadioGroup("Fax &class", {"auto detect", "class 1", "class 2", "class 2.0"}, 1, this);
   faxClass_->setObjectName("FaxClass");
@@ -101,11 +102,9 @@ TPreferences::TPreferences(Scope scope, QWidget* parent) : QDialog(parent), scop
   auto* chooseWav = NewButton(this, "&Choose", "SelectWavButton", "Select the .WAV file from a Windows\rFile Open dialog");
   auto* playNow = NewButton(this, "Play &Now", "BitBtn2", "Play the .WAV file you have selected");
   auto* noWav = NewButton(this, "None", "BitBtn1", "Select NO WAV File");
-  // The modem tools come with the modem-tool dialogs; until then they are shown disabled.
   auto* findModem = NewButton(this, "Find Modem", "FindModemButton");
   auto* checkClass = NewButton(this, "Check Fax Class", "CheckFaxClassButton");
   auto* modemReset = NewButton(this, "Modem Reset", "ExplorerButton2", "Click here to use the Modem Reset dialog");
-  for (QPushButton* tool : {findModem, checkClass, modemReset}) tool->setEnabled(false);
   auto* accept = NewButton(this, "&Accept", "Acceptbutton", "Save changes to preferences");
   auto* cancel = NewButton(this, "Cance&l", "Cancelbutton", "Cancel changes to preferences");
   auto* help = NewButton(this, "&Help", "HelpButton", "Get Windows help for Preferences");
@@ -181,6 +180,21 @@ TPreferences::TPreferences(Scope scope, QWidget* parent) : QDialog(parent), scop
     }
   }
 
+  comPort1_.SetComNumber(1);
+  comPort1_.SetAutoOpen(false);
+  comPort1_.SetTapiMode(tmOff);
+  sendFax1_.SetComPort(&comPort1_);
+  comPort1_.SetBufferFull(7372);
+  comPort1_.SetBufferResume(819);
+  comPort1_.SetTraceSize(32000);
+  comPort1_.SetTraceName(ProgramFolder() + "ZPX2.TRC");
+  comPort1_.SetLogName(ProgramFolder() + "ZPX2.LOG");
+  comPort1_.SetTracing(tlOn);
+  comPort1_.SetLogging(tlOn);
+  connect(findModem, &QPushButton::clicked, this, [this] { FindModemFor(this, comPort1_, *comPort_); });
+  connect(checkClass, &QPushButton::clicked, this,
+          [this] { CheckFaxClassFor(this, comPort1_, sendFax1_, *comPort_, *faxClass_); });
+  connect(modemReset, &QPushButton::clicked, this, [this] { ShowModemResetDialog(this); });
   connect(accept, &QPushButton::clicked, this, &TPreferences::AcceptbuttonClick);
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
   connect(help, &QPushButton::clicked, this, [] { ShowHelp(kHelpPreferences); });

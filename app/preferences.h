@@ -4,6 +4,8 @@
 
 #include <QDialog>
 
+#include "comm/qa_port.h"
+#include "fax/fax_components.h"
 #include "platform/app_settings.h"
 
 class QComboBox;
@@ -46,6 +48,9 @@ class TPreferences : public QDialog {
 
   Scope scope_;
   bool firstRun_ = false;
+  // The modem tools' own port and sender.
+  TQaComPort comPort1_;
+  TQaSendFax sendFax1_;
 
   QLineEdit* faxNumber_;
   QLineEdit* name_;

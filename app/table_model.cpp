@@ -4,7 +4,11 @@
 #include <QDate>
 #include <QHeaderView>
 #include <QTableView>
+#include <memory>
 
+#include "platform/code_page.h"
+#include "platform/files.h"
+#include "platform/paths.h"
 #include "ui/window_helpers.h"
 
 namespace tv {
@@ -23,9 +27,16 @@ QString DisplayText(const FieldData& value) {
 
 }  // namespace
 
-QString FromTableText(const std::string& text) { return QString::fromLatin1(text.data(), qsizetype(text.size())); }
+QString FromTableText(const std::string& text) { return QString::fromStdString(Cp1252ToUtf8(text)); }
 
-std::string ToTableText(const QString& text) { return text.toLatin1().toStdString(); }
+std::string ToTableText(const QString& text) {
+  std::string unfit;
+  const std::optional<std::string> stored = Utf8ToCp1252(text.toStdString(), &unfit);
+  if (!stored)
+    throw XbaseError(xbBadField, "\"" + text.toStdString() + "\" holds the character " + unfit +
+                                     ", which the fax lists cannot store (they hold Western European text)");
+  return *stored;
+}
 
 void RunRecordAction(const std::function<void()>& change) {
   try {
@@ -33,6 +44,18 @@ void RunRecordAction(const std::function<void()>& change) {
   } catch (const XbaseError& e) {
     ShowInformation(QString::fromLocal8Bit(e.what()));
   }
+}
+
+std::optional<std::string> FaxFilePath(const std::string& folder, const QString& name) {
+  if (name.isEmpty()) return std::string();
+  const std::string plain = name.toStdString();
+  if (!IsPlainFileName(plain)) return std::nullopt;
+  return FindNoCase(folder, plain);
+}
+
+void ShowDamagedRecord(const QString& field, const QString& name) {
+  ShowInformation("This fax's record is damaged: " + field + " holds \"" + name +
+                  "\", which is not a file name in the fax folder. No file was touched.");
 }
 
 void SizeColumns(QTableView* grid, const TableModel& model) {
@@ -68,19 +91,25 @@ std::vector<TableModel::Column> OutgoingColumns() {
 
 TableModel::TableModel(TXbase& table, std::vector<Column> columns, QObject* parent)
     : QAbstractTableModel(parent), table_(table), columns_(std::move(columns)) {
-  if (table_.Active()) {
-    try {
-      table_.Field("ARCHIVED");
-      hasArchived_ = true;
-    } catch (const XbaseError&) {
-      hasArchived_ = false;
-    }
-  }
+  if (!table_.Active()) return;
+  const DbfTable& fields = table_.Area().Table();
+  hasArchived_ = fields.FieldIndex("ARCHIVED") >= 0;
+  for (const DbfField& f : fields.Fields())
+    if (IsFileNameField(f.name)) fileNameFields_.push_back(f.name);
 }
+
+void TableModel::Failed(const XbaseError& error) const { error_ = QString::fromStdString(error.what()); }
 
 int TableModel::rowCount(const QModelIndex& parent) const {
   if (parent.isValid() || !table_.Active()) return 0;
-  return static_cast<int>(table_.RowCount());
+  if (error_.isEmpty()) {
+    try {
+      return static_cast<int>(table_.RowCount());
+    } catch (const XbaseError& e) {
+      Failed(e);
+    }
+  }
+  return 1;
 }
 
 int TableModel::columnCount(const QModelIndex& parent) const {
@@ -89,25 +118,44 @@ int TableModel::columnCount(const QModelIndex& parent) const {
 
 const TableModel::Row* TableModel::ReadRow(int row) const {
   if (const Row* cached = rows_.object(row)) return cached;
-  if (!table_.Active() || row < 0 || !table_.GoToRow(static_cast<std::uint32_t>(row))) return nullptr;
-  auto* read = new Row;
-  read->recno = table_.RecordNumber();
-  for (const Column& c : columns_) {
-    const auto value = table_.Field(c.field);
-    read->texts.append(value ? DisplayText(*value) : QString());
+  if (!table_.Active() || row < 0 || !error_.isEmpty()) return nullptr;
+  auto read = std::make_unique<Row>();
+  try {
+    if (!table_.GoToRow(static_cast<std::uint32_t>(row))) return nullptr;
+    read->recno = table_.RecordNumber();
+    for (const Column& c : columns_) {
+      const auto value = table_.Field(c.field);
+      read->texts.append(value ? DisplayText(*value) : QString());
+    }
+    if (hasArchived_) {
+      const auto archived = table_.Field("ARCHIVED");
+      read->archived = archived && std::get<bool>(*archived);
+    }
+    for (const std::string& field : fileNameFields_) {
+      const auto value = table_.Field(field);
+      const QString name = value ? FromTableText(std::get<std::string>(*value)) : QString();
+      if (!name.isEmpty() && !IsPlainFileName(name.toStdString()))
+        read->damage = "This record is damaged: " + QString::fromStdString(field) + " holds \"" + name +
+                       "\", which is not a file name in the fax folder.";
+    }
+  } catch (const XbaseError& e) {
+    Failed(e);
+    return nullptr;
   }
-  if (hasArchived_) {
-    const auto archived = table_.Field("ARCHIVED");
-    read->archived = archived && std::get<bool>(*archived);
-  }
-  rows_.insert(row, read);
-  return read;
+  const Row* kept = read.get();
+  rows_.insert(row, read.release());
+  return kept;
 }
 
 QVariant TableModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid()) return {};
   const Row* row = ReadRow(index.row());
-  if (!row) return {};
+  if (!row) {
+    // The one row of a table that could not be read says why.
+    if (!error_.isEmpty() && index.row() == 0 && (role == Qt::DisplayRole || role == Qt::ToolTipRole))
+      return index.column() == 0 || role == Qt::ToolTipRole ? error_ : QString();
+    return {};
+  }
   switch (role) {
     case Qt::DisplayRole:
       return row->texts.value(index.column());
@@ -115,6 +163,10 @@ QVariant TableModel::data(const QModelIndex& index, int role) const {
       // Selected cells use the highlighted text colour, so archived rows read
       // red normally and white when selected.
       return row->archived ? QVariant(QBrush(Qt::red)) : QVariant();
+    case Qt::BackgroundRole:
+      return row->damage.isEmpty() ? QVariant() : QVariant(QBrush(QColor(255, 230, 160)));
+    case Qt::ToolTipRole:
+      return row->damage.isEmpty() ? QVariant() : QVariant(row->damage);
     default:
       return {};
   }
@@ -149,6 +201,7 @@ int TableModel::RowOf(std::uint32_t recno) const {
 void TableModel::Reload() {
   beginResetModel();
   rows_.clear();
+  error_.clear();
   endResetModel();
 }
 

@@ -23,7 +23,7 @@
 #include "fax/fax_components.h"
 #include "image/fax_converter.h"
 #include "platform/ui_thread.h"
-#include "tests/fax/virtual_line.h"
+#include "tests/support/virtual_line.h"
 
 namespace {
 

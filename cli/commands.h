@@ -30,6 +30,8 @@ int AppendCommand(const Args& args);
 int RerenderCommand(const Args& args);
 int SendCommand(const Args& args);
 int ReceiveCommand(const Args& args);
+int PrintCommand(const Args& args);  // with the window libraries only
+int CoverCommand(const Args& args);  // with the window libraries only
 
 // Prints "tvfax: <message>" to stderr and returns the usage-error status 2.
 int UsageError(const std::string& message);

@@ -38,6 +38,19 @@ constexpr Command kCommands[] = {
      "wait for fax calls and receive them into fax files (--one: exit after the first call); --bps: the highest "
      "rate, by default the fastest the modem offers",
      ReceiveCommand},
+#ifdef TVFAX_PRINT
+    {"print",
+     "[--printer NAME | --pdf OUT.pdf] [--four-up] [--landscape] [--pixel-for-pixel] [--header TEXT] [--footer TEXT] "
+     "[--pages A-B] [--log FILE] FILE.apf",
+     "print a fax file on a printer or into a PDF file (--four-up: four pages a sheet, two in landscape)",
+     PrintCommand},
+#endif
+#ifdef TVFAX_COVER
+    {"cover",
+     "[--home DIR] [--template NAME.fct] [--to NAME] [--fax NUMBER] [--subject TEXT] [--message TEXT | "
+     "--message-file FILE] [--urgent] [--review] [--comment] [--reply] [--recycle] OUT.apf",
+     "draw a cover sheet from a template into a one-page fax file, with the sender from TV.INI", CoverCommand},
+#endif
 };
 
 void PrintUsage(std::ostream& out) {

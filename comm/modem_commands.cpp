@@ -25,11 +25,15 @@ bool SendAndWaitForOk(TQaCustomComPort& port, const std::string& text) {
 
 }  // namespace
 
-bool SendModemCommand(TQaCustomComPort& port, const std::string& command) {
+std::string WithAtPrefix(const std::string& command) {
   std::string upper = command;
   std::transform(upper.begin(), upper.end(), upper.begin(),
                  [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return SendAndWaitForOk(port, upper.find("AT") == std::string::npos ? "AT" + command : command);
+  return upper.find("AT") == std::string::npos ? "AT" + command : command;
+}
+
+bool SendModemCommand(TQaCustomComPort& port, const std::string& command) {
+  return SendAndWaitForOk(port, WithAtPrefix(command));
 }
 
 bool ModemFactoryReset(TQaCustomComPort& port) { return SendAndWaitForOk(port, "AT&F"); }

@@ -10,8 +10,10 @@
 
 namespace tv {
 
-// Puts "AT" in front when the command has none (in any letter case), sends
-// it with a carriage return and waits up to 36 ticks (about two seconds) for
+// The command with "AT" put in front when it has none (in any letter case).
+std::string WithAtPrefix(const std::string& command);
+
+// Sends WithAtPrefix(command) with a carriage return and waits up to 36 ticks (about two seconds) for
 // "OK" in any letter case, without processing window messages. True only
 // when it came; any failure on the way gives false.
 bool SendModemCommand(TQaCustomComPort& port, const std::string& command);

@@ -10,6 +10,7 @@
 
 #include "comm/errors.h"
 #include "comm/native_layer.h"
+#include "comm/sim_modem.h"
 #include "comm/trace_log.h"
 #include "platform/app_settings.h"
 #include "platform/clock.h"
@@ -518,7 +519,8 @@ void TQaCustomComPort::CheckPortNumber() {
 void TQaCustomComPort::InstallLayer() {
   switch (deviceLayer_) {
     case dlNative:
-      InstallDeviceLayer(NativeDeviceLayer());
+      // In-process modems are opened by their names like any device.
+      InstallDeviceLayer(SimModemRegistered(DeviceName()) ? SimDeviceLayer() : NativeDeviceLayer());
       break;
     case dlOther:
       InstallDeviceLayer(ProvideOtherLayer());

@@ -443,4 +443,10 @@ std::shared_ptr<DeviceLayer> SimDeviceLayer() {
   return layer;
 }
 
+bool SimModemRegistered(const std::string& name) {
+  std::lock_guard lock(registryMutex);
+  const auto it = registry.find(name);
+  return it != registry.end() && !it->second.expired();
+}
+
 }  // namespace tv

@@ -100,4 +100,8 @@ class SimModem {
 // The simulated device layer; opens the SimModem registered under a name.
 std::shared_ptr<DeviceLayer> SimDeviceLayer();
 
+// Whether a SimModem is registered under the name (so a port opens it, not a
+// device of the system).
+bool SimModemRegistered(const std::string& name);
+
 }  // namespace tv

@@ -108,6 +108,12 @@ std::string ComDevicePath(const IniFile& ini, int comNumber) {
   return "/dev/ttyS" + std::to_string(comNumber - 1);
 }
 
+void MapComDevice(const std::string& iniPath, int comNumber, const std::string& device) {
+  IniFile ini(iniPath);
+  ini.WriteString("Ports", "COM" + std::to_string(comNumber), device);
+  ini.Save();
+}
+
 std::int32_t RateIndexToBps(std::int32_t index) {
   return (index >= 0 && index < static_cast<std::int32_t>(kRates.size())) ? kRates[static_cast<std::size_t>(index)]
                                                                            : 9600;

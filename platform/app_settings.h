@@ -61,6 +61,8 @@ FormPlacement ClampPlacementToScreen(FormPlacement placement, int screenWidth, i
 
 // The device of COMn: key COMn of [Ports] when present, else /dev/ttyS<n-1>.
 std::string ComDevicePath(const IniFile& ini, int comNumber);
+// Maps COMn to a device in [Ports] of the settings file; raises IniWriteError.
+void MapComDevice(const std::string& iniPath, int comNumber, const std::string& device);
 
 // Transfer-rate index of the rate list (2400 ... 14400) to bits per second.
 std::int32_t RateIndexToBps(std::int32_t index);

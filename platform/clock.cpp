@@ -66,7 +66,19 @@ bool DelayTicks(std::int32_t ticks, bool processMessages) {
 
 void DelayMs(std::int32_t ms) {
   ms = Scaled(ms);
-  if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  if (ms <= 0) return;
+  UiThread& ui = UiThread::Current();
+  if (!ui.IsUiThread()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    return;
+  }
+  // The pauses a modem dialogue needs must not freeze the window.
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point until = Clock::now() + std::chrono::milliseconds(ms);
+  for (Clock::time_point now = Clock::now(); now < until; now = Clock::now()) {
+    ui.ProcessPendingMessages();
+    std::this_thread::sleep_for(std::min<Clock::duration>(until - now, std::chrono::milliseconds(5)));
+  }
 }
 
 }  // namespace tv

@@ -51,7 +51,8 @@ inline std::int32_t RemainingTicks(const EventTimer& timer) { return RemainingTi
 // terminating. Returns false when it ended early.
 bool DelayTicks(std::int32_t ticks, bool processMessages);
 
-// Busy-free wait of a number of milliseconds on the millisecond clock.
+// Busy-free wait of a number of milliseconds on the millisecond clock. On
+// the UI thread its messages are pumped meanwhile, so the window stays alive.
 void DelayMs(std::int32_t ms);
 
 // The share of their time, in percent, that DelayTicks and DelayMs wait

@@ -7,14 +7,18 @@ packages=(
   # toolchain
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   # window program
-  qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libqt6svg6 libgl-dev
+  qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libqt6svg6 libgl-dev libcups2-dev
   fonts-liberation fontconfig adwaita-icon-theme
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth
   # interoperability peers
   libspandsp-dev libtiff-dev libtiff-tools libsqlite3-dev
   libdbd-xbase-perl libtime-parsedate-perl python3 python3-dbfread python3-dbf
+  # the number tests compile a locale with a decimal comma (localedef)
+  locales
   imagemagick netpbm shapelib
+  # printing tests: poppler's PDF tools and a CUPS scheduler of the tests' own
+  poppler-utils cups-daemon cups-client
   # tools/fax_font/gen_fax_font (run by hand) draws the fax font with FreeType
   libfreetype-dev
 )

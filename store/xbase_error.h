@@ -32,6 +32,7 @@ enum XbaseCode : int {
   xbNotSupported = 20011,    // a cursor operation this layer does not provide
   xbLockTimeout = 20012,     // a table-wide write lock was not granted in time
   xbReadOnly = 20013,        // writing to a table opened read-only
+  xbTableBusy = 20014,       // a change asked for while the table is being rebuilt
 };
 
 class XbaseError : public std::runtime_error {

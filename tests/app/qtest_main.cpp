@@ -3,12 +3,18 @@
 #include <QApplication>
 #include <QTest>
 
+#include "ui/qt_ui_thread.h"
+
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
+  // The engine's threads reach the windows through the UI thread, as in the program.
+  tv::QtUiThread uiThread;
+  tv::UiThread::Install(&uiThread);
   int failures = 0;
   for (const auto& factory : tv::test::QtTests()) {
     const std::unique_ptr<QObject> test = factory();
     failures += QTest::qExec(test.get(), argc, argv);
   }
+  tv::UiThread::Install(nullptr);
   return failures == 0 ? 0 : 1;
 }

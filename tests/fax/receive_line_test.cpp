@@ -2,7 +2,6 @@
 // sends a TIFF through the native serial layer; the APF file received must
 // hold the same pages row for row.
 #include <gtest/gtest.h>
-#include <tiffio.h>
 
 #include <chrono>
 #include <fstream>
@@ -13,52 +12,16 @@
 #include "image/fax_converter.h"
 #include "image/fax_unpacker.h"
 #include "platform/ui_thread.h"
-#include "tests/fax/virtual_line.h"
+#include "tests/support/virtual_line.h"
+#include "tests/support/fax_pages.h"
 #include "tests/support/temp_dir.h"
 
 namespace tv {
 namespace {
 
-using Rows = std::vector<std::vector<std::uint8_t>>;
-
-// The decoded rows of an APF page, packed as in the file's raster: 1 = black,
-// the first pixel in the top bit.
-Rows PageRows(const std::string& file, int page) {
-  Rows rows;
-  FaxUnpacker unpacker;
-  unpacker.SetOptions(0);
-  unpacker.SetLineCallback([&](FaxUnpacker&, int flags, const std::uint8_t* line, int bytes, int) {
-    if (flags == 0) rows.emplace_back(line, line + bytes);
-    return 0;
-  });
-  EXPECT_EQ(unpacker.UnpackPage(file, page), 0);
-  return rows;
-}
-
-// Writes pages of 1728-pixel rows as a standard-resolution fax TIFF.
-void WriteTiff(const std::string& file, const std::vector<Rows>& pages) {
-  TIFF* tif = TIFFOpen(file.c_str(), "w");
-  ASSERT_NE(tif, nullptr);
-  for (const Rows& rows : pages) {
-    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 1728);
-    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(rows.size()));
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
-    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
-    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX3);
-    TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
-    TIFFSetField(tif, TIFFTAG_XRESOLUTION, 204.0);
-    TIFFSetField(tif, TIFFTAG_YRESOLUTION, 98.0);
-    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, static_cast<std::uint32_t>(rows.size()));
-    TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
-    for (std::size_t y = 0; y < rows.size(); ++y) {
-      std::vector<std::uint8_t> row = rows[y];
-      TIFFWriteScanline(tif, row.data(), static_cast<std::uint32_t>(y), 0);
-    }
-    TIFFWriteDirectory(tif);
-  }
-  TIFFClose(tif);
-}
+using test::PageRows;
+using test::Rows;
+using test::WriteTiff;
 
 class ReceiveThroughVirtualLine : public ::testing::Test {
  protected:

@@ -14,7 +14,7 @@
 #include "image/fax_converter.h"
 #include "image/fax_unpacker.h"
 #include "platform/ui_thread.h"
-#include "tests/fax/virtual_line.h"
+#include "tests/support/virtual_line.h"
 #include "tests/image/picture_writers.h"
 #include "tests/support/temp_dir.h"
 

@@ -58,13 +58,16 @@ struct Options {
   double speed = 1;
   int timeoutSeconds = 300;
   bool log = false;
+  bool busy = false;      // every call the program dials finds the line busy
+  bool noAnswer = false;  // every call rings out unanswered
 };
 
 [[noreturn]] void Usage(const char* why) {
   std::fprintf(stderr,
                "virtual_fax_line: %s\n"
                "usage: virtual_fax_line --link PATH (--answer OUT.tif | --call IN.tif) [--ident ID]\n"
-               "                        [--noise DBM0] [--spoil-trainings N] [--speed X] [--timeout SECONDS] [--log]\n",
+               "                        [--noise DBM0] [--spoil-trainings N] [--speed X] [--timeout SECONDS] [--log]\n"
+               "                        [--busy | --no-answer]\n",
                why);
   std::exit(2);
 }
@@ -96,6 +99,10 @@ Options ParseOptions(int argc, char** argv) {
       o.timeoutSeconds = std::atoi(value().c_str());
     } else if (arg == "--log") {
       o.log = true;
+    } else if (arg == "--busy") {
+      o.busy = true;
+    } else if (arg == "--no-answer") {
+      o.noAnswer = true;
     } else {
       Usage(("unknown option " + arg).c_str());
     }
@@ -424,7 +431,11 @@ class VirtualLine {
     auto* self = static_cast<VirtualLine*>(user);
     switch (op) {
       case AT_MODEM_CONTROL_CALL:  // ATD: the far end answers
-        if (self->options_.answerFile.empty() || self->callUp_) return 0;
+        if (self->options_.answerFile.empty() || self->callUp_ || self->options_.noAnswer) return 0;
+        if (self->options_.busy) {
+          t31_call_event(modem, AT_CALL_EVENT_BUSY);
+          return 0;
+        }
         self->StartFarEnd(false);
         t31_call_event(modem, AT_CALL_EVENT_CONNECTED);
         break;

@@ -1,4 +1,4 @@
-#include "app/qt_ui_thread.h"
+#include "ui/qt_ui_thread.h"
 
 #include <QCoreApplication>
 #include <QThread>

@@ -1,0 +1,92 @@
+// The view and print window: one fax file in the fax viewer, with page
+// buttons, zoom, rotation and printing. The caller gives it the file and a
+// title for its status line, shows it modally and deletes it afterwards.
+#pragma once
+
+#include <QDialog>
+#include <array>
+#include <string>
+
+#include "view/widgets/fax_printer.h"
+#include "view/widgets/fax_viewer.h"
+#include "view/widgets/print_status_window.h"
+
+class QAction;
+class QLabel;
+class QPushButton;
+class QToolButton;
+
+namespace tv {
+
+class TFaxViewer : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit TFaxViewer(QWidget* parent = nullptr);
+  ~TFaxViewer() override;
+
+  // Set before the window is shown.
+  void SetFaxFileName(const std::string& name) { faxFileName_ = name; }
+  void SetTitle(const QString& title) { title_ = title; }
+
+  TQaFaxViewer& FaxViewer() { return *faxViewer_; }
+  TQaFaxPrinter& FaxPrinter() { return faxPrinter_; }
+  TQaFaxPrinterStatus& PrinterStatus() { return printerStatus_; }
+  // 25, 50, 75 or 100 ("50%" to "200%" in the menu).
+  int Zoom() const { return zoom_; }
+
+  // A client area of 594 x 386 below the menu.
+  QSize sizeHint() const override;
+
+ public slots:
+  void done(int result) override;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void BuildMenu(QWidget* menuOwner);
+  void BuildButtons(QWidget* bar);
+  void FormActivate();
+  void SetFaxFile();
+  // The starting zoom, the status line and the page buttons for the fax now
+  // in the viewer.
+  void ShowOpenedFax();
+  void SetZoom(int zoom);
+  void ZoomInButtonClick();
+  void ZoomOutButtonClick();
+  void SetRotationItem(int quarterTurns);
+  void FaxViewerPageChange();
+  void FaxViewerViewerError(int code);
+  void PrintPages(int first, int last);
+  void PrintbuttonClick();
+  void ExplorerButton1Click();
+  void PrinterSetupButtonClick();
+  void ShowError(const QString& text);
+
+  std::string faxFileName_;
+  QString title_;
+  int zoom_ = 100;
+  bool firstActivation_ = true;
+
+  TQaFaxViewer* faxViewer_;
+  QLabel* statusPanel_;
+  QToolButton* firstButton_;
+  QToolButton* prevButton_;
+  QToolButton* nextButton_;
+  QToolButton* lastButton_;
+  QToolButton* printerSetupButton_;
+  QToolButton* printButton_;
+  QToolButton* printCurrentButton_;
+  QToolButton* zoomInButton_;
+  QToolButton* zoomOutButton_;
+  QPushButton* helpButton_;
+  QPushButton* closeButton_;
+  std::array<QAction*, 4> zoomItems_{};
+  std::array<QAction*, 4> rotationItems_{};
+
+  TQaFaxPrinter faxPrinter_;
+  TQaFaxPrinterStatus printerStatus_;
+};
+
+}  // namespace tv
