@@ -25,13 +25,6 @@ namespace tv {
 
 namespace {
 
-QPushButton* NewButton(QWidget* parent, const QString& caption, const char* objectName, const QString& hint = {}) {
-  auto* button = new QPushButton(caption, parent);
-  button->setObjectName(objectName);
-  if (!hint.isEmpty()) button->setToolTip(DisplayText(hint));
-  return button;
-}
-
 QLabel* BuddyLabel(const QString& text, QWidget* buddy) {
   auto* label = new QLabel(text, buddy->parentWidget());
   label->setBuddy(buddy);
@@ -92,15 +85,15 @@ TPreferences::TPreferences(Scope scope, QWidget* parent) : QDialog(parent), scop
   answerOnRing_->setObjectName("AnswerOnRing");
   waveFile_ = NewLineEdit(this, "WaveFileEdit");
 
-  auto* chooseWav = NewButton(this, "&Choose", "SelectWavButton", "Select the .WAV file from a Windows\rFile Open dialog");
-  auto* playNow = NewButton(this, "Play &Now", "BitBtn2", "Play the .WAV file you have selected");
-  auto* noWav = NewButton(this, "None", "BitBtn1", "Select NO WAV File");
-  auto* findModem = NewButton(this, "Find Modem", "FindModemButton");
-  auto* checkClass = NewButton(this, "Check Fax Class", "CheckFaxClassButton");
-  auto* modemReset = NewButton(this, "Modem Reset", "ExplorerButton2", "Click here to use the Modem Reset dialog");
-  auto* accept = NewButton(this, "&Accept", "Acceptbutton", "Save changes to preferences");
-  auto* cancel = NewButton(this, "Cance&l", "Cancelbutton", "Cancel changes to preferences");
-  auto* help = NewButton(this, "&Help", "HelpButton", "Get Windows help for Preferences");
+  auto* chooseWav = NewPushButton(this, "&Choose", "SelectWavButton", "Select the .WAV file from a Windows\rFile Open dialog");
+  auto* playNow = NewPushButton(this, "Play &Now", "BitBtn2", "Play the .WAV file you have selected");
+  auto* noWav = NewPushButton(this, "None", "BitBtn1", "Select NO WAV File");
+  auto* findModem = NewPushButton(this, "Find Modem", "FindModemButton");
+  auto* checkClass = NewPushButton(this, "Check Fax Class", "CheckFaxClassButton");
+  auto* modemReset = NewPushButton(this, "Modem Reset", "ExplorerButton2", "Click here to use the Modem Reset dialog");
+  auto* accept = NewPushButton(this, "&Accept", "Acceptbutton", "Save changes to preferences");
+  auto* cancel = NewPushButton(this, "Cance&l", "Cancelbutton", "Cancel changes to preferences");
+  auto* help = NewPushButton(this, "&Help", "HelpButton", "Get Windows help for Preferences");
   accept->setDefault(true);
 
   auto* user = new QGroupBox("About you", this);

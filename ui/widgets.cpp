@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QGridLayout>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRadioButton>
 
 #include "ui/window_helpers.h"
@@ -15,6 +16,13 @@ QLineEdit* NewLineEdit(QWidget* parent, const char* objectName, const QString& h
   if (!hint.isEmpty()) edit->setToolTip(DisplayText(hint));
   edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance('0') * chars);
   return edit;
+}
+
+QPushButton* NewPushButton(QWidget* parent, const QString& caption, const char* objectName, const QString& hint) {
+  auto* button = new QPushButton(caption, parent);
+  button->setObjectName(objectName);
+  if (!hint.isEmpty()) button->setToolTip(DisplayText(hint));
+  return button;
 }
 
 RadioGroup::RadioGroup(const QString& title, const QStringList& items, int columns, QWidget* parent)
