@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QIcon>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -12,19 +13,34 @@
 #include "app/single_instance.h"
 #include "ui/window_helpers.h"
 #include "platform/paths.h"
+#include "platform/text.h"
+#include "view/widgets/view_window.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: tessivane [--home DIR] [Qt options]\n"
+    "Usage: tessivane [--home DIR] [Qt options] [FILE.apf]\n"
+    "Without a file, opens the outgoing and incoming fax lists; with one, shows\n"
+    "that fax in the view and print window.\n"
     "\n"
+    "Options:\n"
     "  --home DIR  keep settings, fax tables and fax files in DIR\n"
-    "  --help      show this text\n";
+    "  --help      show this text\n"
+    "Qt's own options (-platform, -style, ...) are passed on to Qt.\n";
 
 struct Options {
   std::string home;
+  std::string faxFile;  // a fax file to view, from the file manager
   std::vector<char*> qtArgs;  // what Qt may still interpret (-platform, -style, ...)
 };
+
+// A file handed over by the file manager: a fax file by its name, or any
+// existing file (found to be a fax by its contents).
+bool IsFaxFileArgument(const std::string& arg) {
+  if (arg.starts_with('-')) return false;
+  const std::string suffix = arg.size() >= 4 ? arg.substr(arg.size() - 4) : std::string();
+  return tv::EqualsNoCase(suffix, ".apf") || std::filesystem::is_regular_file(arg);
+}
 
 // Parses the program's own options. Returns an exit status when the program
 // should stop at once.
@@ -48,10 +64,45 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& options) {
       std::cerr << "tessivane: unknown option " << arg << "\n" << kUsage;
       return 2;
     }
+    if (IsFaxFileArgument(arg)) {
+      options.faxFile = arg;
+      continue;
+    }
     options.qtArgs.push_back(argv[i]);
   }
   options.qtArgs.push_back(nullptr);
   return std::nullopt;
+}
+
+// A fax file opened from the file manager: shown on its own, without the
+// lists, so that it never competes with a running copy for the tables.
+int ViewFaxFile(const std::string& path) {
+  tv::TFaxViewer viewer;
+  viewer.SetFaxFileName(path);
+  const QString title = QString::fromStdString(path.substr(path.rfind('/') + 1));
+  viewer.SetTitle(title);
+  viewer.FaxPrinter().FaxHeader().SetCaption(title);
+  viewer.exec();
+  return 0;
+}
+
+// The program proper: the fax lists. A second copy on the same folder hands
+// over to the first and stops.
+int RunFaxLists() {
+  tv::TJustOne justOne(QString::fromStdString(tv::ProgramFolder()));
+  if (justOne.PreviousInstancePresent()) {
+    justOne.ActivatePrevious();
+    return 0;
+  }
+  if (const std::string missing = tv::MissingSharedData(""); !missing.empty()) {
+    std::cerr << "tessivane: " << missing << "\n";
+    tv::ShowInformation(QString::fromStdString(missing));
+  }
+  tv::TMainScreen mainScreen;
+  tv::SetMainWindow(&mainScreen);
+  justOne.SetWindow(&mainScreen);
+  mainScreen.show();
+  return QApplication::exec();
 }
 
 }  // namespace
@@ -64,22 +115,11 @@ int main(int argc, char** argv) {
   int qtArgc = static_cast<int>(options.qtArgs.size()) - 1;
   QApplication app(qtArgc, options.qtArgs.data());
   QApplication::setApplicationName("Tessivane");
-  // A second copy on the same folder hands over to the first and stops here.
-  tv::TJustOne justOne(QString::fromStdString(tv::ProgramFolder()));
-  if (justOne.PreviousInstancePresent()) {
-    justOne.ActivatePrevious();
-    return 0;
-  }
-
+  QApplication::setDesktopFileName("org.tessivane.Tessivane");
   tv::QtUiThread uiThread;
   tv::UiThread::Install(&uiThread);
   tv::ApplyProgramLook();
-
-  tv::TMainScreen mainScreen;
-  tv::SetMainWindow(&mainScreen);
-  justOne.SetWindow(&mainScreen);
-  mainScreen.show();
-  const int status = QApplication::exec();
+  const int status = options.faxFile.empty() ? RunFaxLists() : ViewFaxFile(options.faxFile);
   uiThread.SetTerminating(true);
   tv::UiThread::Install(nullptr);
   return status;

@@ -109,7 +109,9 @@ int CoverCommand(const Args& args) {
     message = EightBitText(file.readAll());
   }
 
-  InstallCoverTemplates(CoversFolder());
+  std::string missing;
+  InstallCoverTemplates(CoversFolder(), &missing);
+  if (!missing.empty()) std::cerr << "tvfax: " << missing << "\n";
   const std::string templatePath = o.templateName.find('/') == std::string::npos
                                        ? FindNoCase(CoversFolder(), o.templateName)
                                        : o.templateName;

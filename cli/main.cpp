@@ -2,6 +2,7 @@
 #include <cstring>
 #include <iostream>
 #include <span>
+#include <string_view>
 
 #include "cli/commands.h"
 #include "comm/qa_port.h"
@@ -53,12 +54,15 @@ constexpr Command kCommands[] = {
 #endif
 };
 
+// The layout is the one help2man reads into the manual page: a usage line,
+// headed lists, each entry's text on its own line indented by 20.
 void PrintUsage(std::ostream& out) {
-  out << "usage: tvfax COMMAND [ARGUMENTS]\n\ncommands:\n";
+  constexpr std::string_view kTextIndent = "                    ";
+  out << "Usage: tvfax COMMAND [ARGUMENTS]\n\nCommands:\n";
   for (const Command& c : kCommands) {
-    out << "  " << c.name << " " << c.usage << "\n      " << c.summary << "\n";
+    out << "  " << c.name << " " << c.usage << "\n" << kTextIndent << c.summary << "\n";
   }
-  out << "\n  --help  show this text\n";
+  out << "\nOptions:\n  --help\n" << kTextIndent << "show this text\n";
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The cover templates shipped inside the program, with their previews and
-// descriptions.
+// The cover templates shipped with the program, with their previews and
+// descriptions, in the shared data folder's Covers/.
 #pragma once
 
 #include <string>
@@ -8,7 +8,8 @@ namespace tv {
 
 // Copies the shipped templates into `coversFolder` (made when missing) when
 // it holds no ".FCT" file; a file of the same name already there is kept.
-// Returns the number of files copied.
-int InstallCoverTemplates(const std::string& coversFolder);
+// Returns the number of files copied. When there is nothing to copy from,
+// `missing` (when given) gets the message naming the missing folder.
+int InstallCoverTemplates(const std::string& coversFolder, std::string* missing = nullptr);
 
 }  // namespace tv

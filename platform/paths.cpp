@@ -37,11 +37,42 @@ std::string ExecutableFolder() {
   return path.substr(0, path.rfind('/') + 1);
 }
 
+// The build passes the install layout as TV_INSTALL_BINDIR (the bin folder
+// under the prefix, "bin") and TV_DATA_FROM_BINDIR (the shared data folder as
+// seen from it, "../share/tessivane"), so an installed program moved with its
+// prefix (a package unpacked anywhere) still finds its data.
+
+// An installed program lives in a bin folder (/usr/bin, /usr/local/bin,
+// ~/.local/bin): never a place for fax files, even for a user who may write
+// there (root).
+bool IsInstalledExecutable(const std::string& exeFolder) {
+  constexpr std::string_view kBinFolder = "/" TV_INSTALL_BINDIR "/";
+  return exeFolder.size() >= kBinFolder.size() && exeFolder.ends_with(kBinFolder);
+}
+
+std::string BuildTreeTop(std::string folder) {
+  while (folder.size() > 1) {
+    if (access((folder + "CMakeCache.txt").c_str(), F_OK) == 0) return folder;
+    folder = folder.substr(0, folder.rfind('/', folder.size() - 2) + 1);
+  }
+  return {};
+}
+
+std::string FindSharedDataFolder() {
+  const std::string exeFolder = ExecutableFolder();
+  if (!IsInstalledExecutable(exeFolder)) {
+    if (const std::string top = BuildTreeTop(exeFolder); !top.empty()) return top + "share/tessivane/";
+  }
+  return WithSlash(exeFolder + TV_DATA_FROM_BINDIR);
+}
+
 std::string ChooseFolder(std::string_view homeOption) {
   if (!homeOption.empty()) return std::string(homeOption);
   if (const char* env = std::getenv("TESSIVANE_HOME"); env && *env) return env;
   const std::string exeFolder = ExecutableFolder();
-  if (!exeFolder.empty() && access(exeFolder.c_str(), W_OK) == 0) return exeFolder;
+  if (!exeFolder.empty() && !IsInstalledExecutable(exeFolder) && access(exeFolder.c_str(), W_OK) == 0) {
+    return exeFolder;
+  }
   return EnvOr("XDG_DATA_HOME", HomeDir() + "/.local/share") + "/tessivane";
 }
 
@@ -120,6 +151,17 @@ bool ForceFolder(std::string_view pathView) {
 void MakeWorkFolders() {
   ForceFolder(SendFolder());
   ForceFolder(ReceiveFolder());
+}
+
+const std::string& SharedDataFolder() {
+  static const std::string folder = FindSharedDataFolder();
+  return folder;
+}
+
+std::string MissingSharedData(std::string_view relative) {
+  const std::string path = SharedDataFolder() + std::string(relative);
+  if (access(path.c_str(), F_OK) == 0) return {};
+  return "The program's shared data is missing: " + path + " does not exist. Reinstall Tessivane.";
 }
 
 std::string ConfigFolder() { return EnvOr("XDG_CONFIG_HOME", HomeDir() + "/.config") + "/tessivane/"; }

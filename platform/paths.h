@@ -2,8 +2,9 @@
 //
 // ProgramFolder holds TV.INI, the tables, SEND/, Receive/, Covers/, traces
 // and logs. It is, in order: the --home option; TESSIVANE_HOME; the folder of
-// the executable when it is writable; $XDG_DATA_HOME/tessivane (by default
-// ~/.local/share/tessivane). Every folder returned ends with '/'.
+// the executable when it is writable and not an installed program's bin
+// folder; $XDG_DATA_HOME/tessivane (by default ~/.local/share/tessivane).
+// Every folder returned ends with '/'.
 #pragma once
 
 #include <string>
@@ -39,6 +40,16 @@ bool ForceFolder(std::string_view path);
 
 // Makes SEND/ and Receive/ (errors ignored).
 void MakeWorkFolders();
+
+// The folder of the data shipped with the program (help pages, cover
+// templates): share/tessivane beside the bin folder of an installed program,
+// or share/tessivane at the top of the build tree (the folder holding
+// CMakeCache.txt) for a program run from its build. It may be missing.
+const std::string& SharedDataFolder();
+
+// Empty when SharedDataFolder() + relative exists; else a message naming
+// what is missing.
+std::string MissingSharedData(std::string_view relative);
 
 // The XDG configuration folder of the program ($XDG_CONFIG_HOME/tessivane/).
 std::string ConfigFolder();

@@ -7,13 +7,17 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-// The pages are built into this static library; make sure the linker keeps them.
-static void InitHelpResource() { Q_INIT_RESOURCE(help); }
+#include "platform/paths.h"
+#include "ui/window_helpers.h"
 
 namespace tv {
 
 void ShowHelp(int context) {
-  InitHelpResource();
+  constexpr const char* kPages = "help/tessivane.html";
+  if (const std::string missing = MissingSharedData(kPages); !missing.empty()) {
+    ShowInformation(QString::fromStdString(missing));
+    return;
+  }
   static QPointer<QDialog> window;
   if (!window) {
     window = new QDialog(nullptr, Qt::Window);
@@ -38,7 +42,7 @@ void ShowHelp(int context) {
     window->setGeometry(placed);
   }
   auto* browser = window->findChild<QTextBrowser*>("HelpBrowser");
-  QUrl page("qrc:/help/tessivane.html");
+  QUrl page = QUrl::fromLocalFile(QString::fromStdString(SharedDataFolder() + kPages));
   page.setFragment(QString("ctx%1").arg(context));
   browser->setSource(page);
   window->show();
