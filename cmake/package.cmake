@@ -4,11 +4,13 @@ set(CPACK_PACKAGE_NAME tessivane)
 set(CPACK_PACKAGE_VENDOR "The Tessivane developers")
 set(CPACK_PACKAGE_CONTACT "Tessivane maintainers <maintainers@users.noreply.c-seed-7934ed6f.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "desktop fax program for fax modems")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Tessivane sends and receives faxes through a Class 1, Class 2 or Class 2.0 fax modem on a serial or USB "
-    "port. It keeps lists of outgoing and incoming faxes, a phone book and cover sheets drawn from templates, "
-    "and shows and prints every fax.\n"
-    "The package holds the window program tessivane and the command-line tool tvfax.")
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+    "Tessivane sends and receives faxes through a Class 1, Class 2 or Class 2.0\n"
+    "fax modem on a serial or USB port. It keeps lists of outgoing and incoming\n"
+    "faxes, a phone book and cover sheets drawn from templates, and shows and\n"
+    "prints every fax.\n"
+    "The package holds the window program tessivane and the command-line tool\n"
+    "tvfax.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 
@@ -32,5 +34,8 @@ add_custom_command(OUTPUT changelog.Debian.gz
   DEPENDS ${PROJECT_BINARY_DIR}/changelog.Debian VERBATIM)
 add_custom_target(tv_changelog ALL DEPENDS changelog.Debian.gz)
 install(FILES ${PROJECT_BINARY_DIR}/changelog.Debian.gz DESTINATION ${tv_doc})
+# The package is built outside Debian's archive: no bug report to close.
+install(FILES ${PROJECT_SOURCE_DIR}/data/debian/lintian-overrides
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME tessivane)
 
 include(CPack)

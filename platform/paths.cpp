@@ -6,6 +6,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <vector>
 
@@ -63,7 +64,7 @@ std::string FindSharedDataFolder() {
   if (!IsInstalledExecutable(exeFolder)) {
     if (const std::string top = BuildTreeTop(exeFolder); !top.empty()) return top + "share/tessivane/";
   }
-  return WithSlash(exeFolder + TV_DATA_FROM_BINDIR);
+  return WithSlash(std::filesystem::path(exeFolder + TV_DATA_FROM_BINDIR).lexically_normal());
 }
 
 std::string ChooseFolder(std::string_view homeOption) {

@@ -21,6 +21,8 @@ packages=(
   poppler-utils cups-daemon cups-client
   # tools/fax_font/gen_fax_font (run by hand) draws the fax font with FreeType
   libfreetype-dev
+  # manual pages from --help; the Debian package and the desktop's validators
+  help2man dpkg-dev lintian desktop-file-utils appstream shared-mime-info libglib2.0-bin man-db
 )
 
 missing=()
