@@ -108,6 +108,10 @@ void TMainScreen::SetUpReceiver() {
   qaReceiveFax1_.SetReceiveNameMode(1);
   qaComPort1_.SetTraceName(ProgramFolder() + "TVRECV.TRC");
   qaComPort1_.SetLogName(ProgramFolder() + "TVRECV.LOG");
+  // Beyond the window's own messages: every call is kept in the fax history.
+  faxHistory_.SetFaxHistoryName(ProgramFolder() + "TVFAX.HIS");
+  qaReceiveFax1_.SetFaxLog(&faxHistory_);
+  HookUpReceiver();
 }
 
 bool TMainScreen::OpenTables() {
@@ -229,9 +233,11 @@ void TMainScreen::BuildActions() {
   connect(a.sortFrom, &QAction::triggered, this, [this] { SelectReceivedOrder("FROM", actions_->sortFrom); });
   for (QAction* send : {a.send, a.sendButton}) connect(send, &QAction::triggered, this, &TMainScreen::SendButtonClick);
   connect(a.modemReset, &QAction::triggered, this, [this] { ShowModemResetDialog(this); });
-  // The dialogs behind these come with receiving and cover sheets.
-  for (auto [action, what] : {std::pair{a.receive, "Receiving faxes"}, {a.receiveButton, "Receiving faxes"},
-                              {a.newCover, "The cover-sheet editor"}, {a.newButton, "The cover-sheet editor"},
+  for (QAction* receive : {a.receive, a.receiveButton}) {
+    connect(receive, &QAction::triggered, this, &TMainScreen::ReceiveButtonClick);
+  }
+  // The dialogs behind these come with cover sheets.
+  for (auto [action, what] : {std::pair{a.newCover, "The cover-sheet editor"}, {a.newButton, "The cover-sheet editor"},
                               {a.addCover, "The cover-sheet editor"}, {a.addCoverButton, "The cover-sheet editor"}}) {
     connect(action, &QAction::triggered, this, [this, what = QString(what)] { NotYetAvailable(what); });
   }
@@ -398,6 +404,11 @@ void TMainScreen::WriteZPXPDINI() {
 
 bool TMainScreen::FormCloseQuery() {
   if (faxBeingReceived_ && !AskYesNo("You are recieving a fax. Close the program?", "ALERT!")) return false;
+  if (receiveMode_) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    EndReceiveMode();
+    QApplication::restoreOverrideCursor();
+  }
   if (faxXbase_.Active()) SaveGridLayout();
   QCoreApplication::processEvents();
   faxXbase_.Close();
