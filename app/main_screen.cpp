@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 #include <QStackedWidget>
 #include <QTabBar>
 #include <QTableView>
@@ -24,6 +25,7 @@
 #include "app/preferences.h"
 #include "app/printer_handover.h"
 #include "app/table_model.h"
+#include "cover/shipped_templates.h"
 #include "ui/window_helpers.h"
 #include "platform/ini_file.h"
 #include "platform/paths.h"
@@ -65,11 +67,15 @@ TMainScreen::TMainScreen(QWidget* parent) : QMainWindow(parent), actions_(std::m
   BuildPages();
   FormCreate();
   // Every switch back to the program takes in what the printer driver left.
+  qApp->installEventFilter(this);
   connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
     if (state == Qt::ApplicationActive) FormActivate();
   });
   setMinimumSize(sizeHint().boundedTo(QSize(720, 420)));
-  resize(900, 560);
+  // On a first start, wide enough for every outgoing column (later starts
+  // restore the placement the user left).
+  const QRect available = screen()->availableGeometry();
+  resize(std::min(std::max(FullWidth(faxGrid_) + 4, 900), available.width()), std::min(620, available.height()));
 }
 
 TMainScreen::~TMainScreen() = default;
@@ -89,6 +95,7 @@ void TMainScreen::FormCreate() {
   actions_->showHints->setChecked(Settings().HintsOn);
   SetHintsEnabled(Settings().HintsOn);
   MakeWorkFolders();
+  InstallCoverTemplates(CoversFolder());
   SetUpReceiver();
 }
 
@@ -114,8 +121,37 @@ void TMainScreen::SetUpReceiver() {
   HookUpReceiver();
 }
 
+// A table or index found damaged (not merely left by a program that stopped
+// in the middle of a change) is repaired before the window uses it: copies
+// of the damaged files are kept first, and the user is told what was found.
+void TMainScreen::RepairDamagedTable(const FaxTableLayout& layout) {
+  const std::string folder = ProgramFolder();
+  TableCheck check;
+  try {
+    check = CheckFaxTable(layout, folder);
+  } catch (const XbaseError&) {
+    return;  // what cannot be read at all, opening reports
+  }
+  if (check.fault.empty() || check.onlyStale) return;
+  const QString table = QString::fromStdString(layout.fileName);
+  const QString found = QString::fromLocal8Bit(check.fault.c_str());
+  try {
+    RepairFaxTable(layout, folder);
+  } catch (const XbaseError& e) {
+    ShowWarning(table + " is damaged and could not be repaired:\r" + found + "\r\r" + QString::fromLocal8Bit(e.what()));
+    return;
+  }
+  ShowWarning(table + " was found damaged:\r" + found +
+                  "\r\rA copy of the damaged files was kept beside it (named " + table +
+                  ".damaged- and the date and time), then the table was repaired: every whole record was kept and "
+                  "its index was built again.");
+}
+
 bool TMainScreen::OpenTables() {
   const std::string folder = ProgramFolder();
+  for (const FaxTableLayout* layout : {&OutgoingTableLayout(), &ReceivedTableLayout(), &PhoneTableLayout()}) {
+    RepairDamagedTable(*layout);
+  }
   if (!OpenOutgoingTable(faxXbase_, folder)) {
     ShowInformation("Unable to open/create the FAX datafile - closing program");
     return false;
@@ -138,9 +174,9 @@ bool TMainScreen::OpenTables() {
   for (auto [grid, tab] : {std::pair{faxGrid_, Tab::kOutgoing}, std::pair{recFaxGrid_, Tab::kIncoming}}) {
     SizeColumns(grid, *static_cast<TableModel*>(grid->model()));
     connect(grid->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-            [this, tab] { OnCurrentRowChanged(tab); });
+            [this, tab] { RunRecordAction([&] { OnCurrentRowChanged(tab); }); });
     connect(grid, &QTableView::doubleClicked, this, [this] {
-      if (actions_->edit->isEnabled()) EditButtonClick();
+      if (actions_->edit->isEnabled()) RunRecordAction([this] { EditButtonClick(); });
     });
   }
   RefreshGrid(Tab::kOutgoing);
@@ -200,46 +236,42 @@ void TMainScreen::BuildActions() {
   a.viewButton = NewButton(this, "&View", "ViewButton", "View or print the current fax [CTRL+V]", "document-print-preview");
   a.exitButton = NewButton(this, "E&xit", "ExitButton", "Exit the program [CTRL+X]", "application-exit");
 
+  // A table error inside a handler reaches the user as a message instead of
+  // leaving through Qt's event loop.
+  auto handle = [this](QAction* action, auto handler) {
+    connect(action, &QAction::triggered, this, [handler] { RunRecordAction(handler); });
+  };
   connect(a.exit, &QAction::triggered, this, &QWidget::close);
   connect(a.exitButton, &QAction::triggered, this, &QWidget::close);
   connect(a.contents, &QAction::triggered, this, [] { ShowHelp(kHelpContents); });
   connect(a.troubleshooting, &QAction::triggered, this, [] { ShowHelp(kHelpTroubleshooting); });
   connect(a.about, &QAction::triggered, this, &TMainScreen::mnuAboutClick);
   connect(a.showHints, &QAction::triggered, this, &TMainScreen::mnuShowHintsClick);
-  connect(a.preferences, &QAction::triggered, this, &TMainScreen::mnuPreferencesClick);
-  connect(a.phoneBook, &QAction::triggered, this, &TMainScreen::mnuPhoneBookClick);
-  connect(a.rebuildIndexes, &QAction::triggered, this, &TMainScreen::RebuildIndexes);
-  connect(a.edit, &QAction::triggered, this, &TMainScreen::EditButtonClick);
-  connect(a.remove, &QAction::triggered, this, &TMainScreen::DeleteButtonClick);
-  for (QAction* clone : {a.clone, a.cloneButton}) {
-    connect(clone, &QAction::triggered, this, &TMainScreen::CloneButtonClick);
-  }
-  for (QAction* forward : {a.forward, a.forwardButton}) {
-    connect(forward, &QAction::triggered, this, &TMainScreen::ForwardButtonClick);
-  }
-  for (QAction* archive : {a.archive, a.archiveButton}) {
-    connect(archive, &QAction::triggered, this, &TMainScreen::ArchivebuttonClick);
-  }
-  connect(a.showArchived, &QAction::triggered, this, &TMainScreen::mnuShowArchivesClick);
-  for (QAction* view : {a.viewPrint, a.viewButton}) {
-    connect(view, &QAction::triggered, this, &TMainScreen::mnuViewPrintClick);
-  }
-  connect(a.sortDateSent, &QAction::triggered, this, [this] { SelectOutgoingOrder("DATESENT", actions_->sortDateSent); });
-  connect(a.sortSubject, &QAction::triggered, this, [this] { SelectOutgoingOrder("SUBJECT", actions_->sortSubject); });
-  connect(a.sortRecipient, &QAction::triggered, this,
-          [this] { SelectOutgoingOrder("RECIPIENT", actions_->sortRecipient); });
-  connect(a.sortDateReceived, &QAction::triggered, this,
-          [this] { SelectReceivedOrder("DATETIME", actions_->sortDateReceived); });
-  connect(a.sortFrom, &QAction::triggered, this, [this] { SelectReceivedOrder("FROM", actions_->sortFrom); });
-  for (QAction* send : {a.send, a.sendButton}) connect(send, &QAction::triggered, this, &TMainScreen::SendButtonClick);
+  handle(a.preferences, [this] { mnuPreferencesClick(); });
+  handle(a.phoneBook, [this] { mnuPhoneBookClick(); });
+  handle(a.rebuildIndexes, [this] { RebuildIndexes(); });
+  handle(a.edit, [this] { EditButtonClick(); });
+  handle(a.remove, [this] { DeleteButtonClick(); });
+  for (QAction* clone : {a.clone, a.cloneButton}) handle(clone, [this] { CloneButtonClick(); });
+  for (QAction* forward : {a.forward, a.forwardButton}) handle(forward, [this] { ForwardButtonClick(); });
+  for (QAction* archive : {a.archive, a.archiveButton}) handle(archive, [this] { ArchivebuttonClick(); });
+  handle(a.showArchived, [this] { mnuShowArchivesClick(); });
+  for (QAction* view : {a.viewPrint, a.viewButton}) handle(view, [this] { mnuViewPrintClick(); });
+  for (QAction* send : {a.send, a.sendButton}) handle(send, [this] { SendButtonClick(); });
+  handle(a.sortDateSent, [this] { SelectOutgoingOrder("DATESENT", actions_->sortDateSent); });
+  handle(a.sortSubject, [this] { SelectOutgoingOrder("SUBJECT", actions_->sortSubject); });
+  handle(a.sortRecipient, [this] { SelectOutgoingOrder("RECIPIENT", actions_->sortRecipient); });
+  handle(a.sortDateReceived, [this] { SelectReceivedOrder("DATETIME", actions_->sortDateReceived); });
+  handle(a.sortFrom, [this] { SelectReceivedOrder("FROM", actions_->sortFrom); });
   connect(a.modemReset, &QAction::triggered, this, [this] { ShowModemResetDialog(this); });
+  for (QAction* item : {a.newCover, a.newButton}) {
+    connect(item, &QAction::triggered, this, &TMainScreen::NewbuttonClick);
+  }
+  for (QAction* item : {a.addCover, a.addCoverButton}) {
+    connect(item, &QAction::triggered, this, &TMainScreen::AddCoverButtonClick);
+  }
   for (QAction* receive : {a.receive, a.receiveButton}) {
     connect(receive, &QAction::triggered, this, &TMainScreen::ReceiveButtonClick);
-  }
-  // The dialogs behind these come with cover sheets.
-  for (auto [action, what] : {std::pair{a.newCover, "The cover-sheet editor"}, {a.newButton, "The cover-sheet editor"},
-                              {a.addCover, "The cover-sheet editor"}, {a.addCoverButton, "The cover-sheet editor"}}) {
-    connect(action, &QAction::triggered, this, [this, what = QString(what)] { NotYetAvailable(what); });
   }
 }
 
@@ -293,12 +325,7 @@ void TMainScreen::BuildToolbar() {
 
 void TMainScreen::BuildPages() {
   auto makeGrid = [this](const char* name) {
-    auto* grid = new QTableView(this);
-    grid->setObjectName(name);
-    grid->setSelectionBehavior(QAbstractItemView::SelectRows);
-    grid->setSelectionMode(QAbstractItemView::SingleSelection);
-    grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    grid->verticalHeader()->setDefaultSectionSize(grid->fontMetrics().height() + 6);
+    QTableView* grid = NewGrid(this, name);
     grid->horizontalHeader()->setSectionsMovable(true);
     return grid;
   };
@@ -319,7 +346,8 @@ void TMainScreen::BuildPages() {
   tabSet_->setShape(QTabBar::RoundedSouth);
   tabSet_->addTab("Out&going Faxes");
   tabSet_->addTab("&Incoming Faxes");
-  connect(tabSet_, &QTabBar::currentChanged, this, &TMainScreen::TabSet1Click);
+  connect(tabSet_, &QTabBar::currentChanged, this,
+          [this](int index) { RunRecordAction([&] { TabSet1Click(index); }); });
 
   auto* central = new QWidget(this);
   auto* layout = new QVBoxLayout(central);
@@ -341,17 +369,20 @@ void TMainScreen::TabSet1Click(int index) {
 
 void TMainScreen::SwitchTab() { tabSet_->setCurrentIndex(1 - tabSet_->currentIndex()); }
 
-bool TMainScreen::event(QEvent* e) {
-  // The window sees Ctrl+Tab before the grids do.
+// The window sees Ctrl+Tab (and Ctrl+Shift+Tab) before any of its widgets:
+// a grid would take it to move between its columns.
+bool TMainScreen::eventFilter(QObject* watched, QEvent* e) {
   if (e->type() == QEvent::ShortcutOverride || e->type() == QEvent::KeyPress) {
     auto* key = static_cast<QKeyEvent*>(e);
-    if ((key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) && (key->modifiers() & Qt::ControlModifier)) {
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if ((key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) && (key->modifiers() & Qt::ControlModifier) &&
+        widget && widget->window() == this) {
       if (e->type() == QEvent::KeyPress) SwitchTab();
       e->accept();
       return true;
     }
   }
-  return QMainWindow::event(e);
+  return QMainWindow::eventFilter(watched, e);
 }
 
 
@@ -366,18 +397,24 @@ void TMainScreen::showEvent(QShowEvent* e) {
 }
 
 void TMainScreen::FormActivate() {
-  if (!faxXbase_.Active() || activating_) return;
+  // A rebuild keeps the window alive while it works: the printer driver's
+  // faxes wait until it is done, so that no table changes halfway.
+  if (!faxModel_ || activating_ || rebuilding_) return;
   activating_ = true;
   struct Done {
     bool& flag;
     ~Done() { flag = false; }
   } done{activating_};
-  if (firstActivation_) {
-    FirstActivation();
-    return;
-  }
-  ProcessExtraPDFaxFiles();
-  SetButtons();
+  RunRecordAction([this] {
+    // A list that could not be opened again last time is tried again now.
+    if (!faxXbase_.Active()) FaxTableCloseAndOpen();
+    if (firstActivation_) {
+      FirstActivation();
+      return;
+    }
+    ProcessExtraPDFaxFiles();
+    SetButtons();
+  });
 }
 
 void TMainScreen::FirstActivation() {

@@ -4,6 +4,8 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <optional>
+#include <set>
 #include <string>
 
 #include "comm/qa_port.h"
@@ -23,6 +25,8 @@ class QToolButton;
 namespace tv {
 
 class TableModel;
+class TCreateEditQuickFax;
+struct FaxTableLayout;
 struct PrinterDriverFax;
 
 class TMainScreen : public QMainWindow {
@@ -49,7 +53,7 @@ class TMainScreen : public QMainWindow {
   void changeEvent(QEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
-  bool event(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   struct Actions;
@@ -63,6 +67,7 @@ class TMainScreen : public QMainWindow {
   void SetUpReceiver();
   void HookUpReceiver();
   bool OpenTables();
+  void RepairDamagedTable(const FaxTableLayout& layout);
   void FormActivate();
   void FirstActivation();
   void WriteZPXPDINI();
@@ -85,6 +90,9 @@ class TMainScreen : public QMainWindow {
   bool GoToRecNo(TXbase& table, std::uint32_t recno);
   // Re-reads a grid and selects the record (or the first row).
   void RefreshGrid(Tab tab, std::uint32_t recno = 0);
+  // Natural order while a list is empty, its date order once it has records;
+  // true when the order changed.
+  bool FitOrderToRows(Tab tab);
   QString FieldText(TXbase& table, const char* field);
   void OnCurrentRowChanged(Tab tab);
   void FaxDataSourceDataChange();
@@ -93,7 +101,8 @@ class TMainScreen : public QMainWindow {
 
   // The outgoing list.
   bool ProcessExtraPDFaxFiles();
-  bool AppendPrinterDriverFax(const PrinterDriverFax& fax);
+  // Empty when the record was written, else why not.
+  std::string AppendPrinterDriverFax(const PrinterDriverFax& fax);
   void FaxTableCloseAndOpen();
   void EditButtonClick();
   void EditAPFFax();
@@ -126,6 +135,14 @@ class TMainScreen : public QMainWindow {
   void RecordReceivedFax(const std::string& file, const QString& from, int pages);
   void FaxReceivedMessage(const QString& from, int pages);
   void ShowTrayState();
+  // Cover sheets: the editor on a new fax or on the current one's cover.
+  void NewbuttonClick();
+  void AddCoverButtonClick();
+  void EditAddQuickFax(bool isNew);
+  // Draws the cover and writes its row (recno 0: a new one); the row to show,
+  // or nullopt when the editor should stay open.
+  std::optional<std::uint32_t> SaveQuickFax(const TCreateEditQuickFax& editor, std::uint32_t recno,
+                                            const std::string& keptCover);
 
   // The incoming list.
   void EditReceivedFax();
@@ -168,6 +185,8 @@ class TMainScreen : public QMainWindow {
   int lastError_ = 0;             // reported by the receiver during the current call
   int pageCount_ = 0;             // of the current call
   QSystemTrayIcon* tray_ = nullptr;
+  bool rebuilding_ = false;
+  std::set<std::string> reportedPairs_;  // printer-driver faxes the user heard could not be taken in
 };
 
 // "Fax received from FROM, N pages": the desktop notice of a new fax.

@@ -7,6 +7,8 @@
 #include <QTableView>
 #include <QToolButton>
 #include <fstream>
+#include <optional>
+#include <sstream>
 
 #include "app/main_screen.h"
 #include "app/main_screen_actions.h"
@@ -15,8 +17,10 @@
 #include "app/rebuild_dialog.h"
 #include "app/small_dialogs.h"
 #include "app/table_model.h"
+#include "cover/cover_data.h"
 #include "cover/fax_editor.h"
-#include "image/file_io.h"
+#include "platform/code_page.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/work_files.h"
 #include "store/fax_tables.h"
@@ -32,26 +36,12 @@ const QString kArchiveHint =
 const QString kUnarchiveHint = "Unarchive this fax [CTRL+A]";
 
 // Description texts from the printer driver are UTF-8 when they decode as
-// such, else 8-bit text.
+// such, else 8-bit text in the 1252 code page.
 QString DescriptionText(const std::string& bytes) {
   QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
   QString text = utf8(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
-  return utf8.hasError() ? QString::fromLatin1(bytes.data(), qsizetype(bytes.size())) : text;
+  return utf8.hasError() ? QString::fromStdString(Cp1252ToUtf8(bytes)) : text;
 }
-
-std::string SendPath(const QString& name) { return FindNoCase(SendFolder(), name.toStdString()); }
-
-std::string ReceivePath(const QString& name) { return FindNoCase(ProgramFolder(), "RECEIVE/" + name.toStdString()); }
-
-// The cover data file beside a cover page: the same name with ".fcd".
-std::string CoverDataPath(const std::string& coverPath) {
-  const auto dot = coverPath.rfind('.');
-  const std::string base = dot == std::string::npos ? coverPath : coverPath.substr(0, dot);
-  const auto slash = base.rfind('/');
-  return FindNoCase(base.substr(0, slash + 1), base.substr(slash + 1) + ".fcd");
-}
-
-std::string FileName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
 QString SubjectNote(const QString& label, const QString& value) {
   return "(" + label + ": \"" + value + "\")";
@@ -87,12 +77,34 @@ void TMainScreen::RefreshGrid(Tab tab, std::uint32_t recno) {
   if (!model) return;
   const int oldRow = grid->currentIndex().row();
   model->Reload();
+  if (FitOrderToRows(tab)) model->Reload();
   const int rows = model->rowCount();
   int row = recno != 0 ? model->RowOf(recno) : -1;
-  if (row < 0) row = std::clamp(oldRow, 0, rows - 1);
+  if (row < 0 && rows > 0) row = std::clamp(oldRow, 0, rows - 1);
   if (rows > 0) grid->setCurrentIndex(model->index(row, 0));
-  grid->setEnabled(rows > 0);
+  grid->setEnabled(model->HasRecords());
   OnCurrentRowChanged(tab);
+}
+
+bool TMainScreen::FitOrderToRows(Tab tab) {
+  // Natural order while a list is empty, its date order as soon as it has
+  // records (on the outgoing list through its sort menu's "Date Sent").
+  TXbase& table = tab == Tab::kOutgoing ? faxXbase_ : recXbase_;
+  TableModel* model = tab == Tab::kOutgoing ? faxModel_ : recModel_;
+  if (!table.Active()) return false;
+  const bool hasRecords = model->HasRecords();
+  const bool ordered = table.CurrentOrder() != 0;
+  if (hasRecords == ordered) return false;
+  if (!hasRecords) {
+    table.SelectOrder(0);
+  } else if (tab == Tab::kOutgoing) {
+    table.SelectOrder(table.TagOrder("DATESENT"));
+    for (QAction* sort : {actions_->sortDateSent, actions_->sortSubject, actions_->sortRecipient})
+      sort->setChecked(sort == actions_->sortDateSent);
+  } else {
+    table.SelectOrder(table.TagOrder("DATETIME"));
+  }
+  return true;
 }
 
 QString TMainScreen::FieldText(TXbase& table, const char* field) {
@@ -120,26 +132,10 @@ void TMainScreen::FaxDataSourceDataChange() {
 void TMainScreen::SetButtons() {
   if (!faxModel_ || !recModel_) return;
   Actions& a = *actions_;
-  // Order housekeeping: natural order while a table is empty, the date order
-  // as soon as it has records.
-  if (faxModel_->rowCount() == 0 && faxXbase_.CurrentOrder() != 0) {
-    faxXbase_.SelectOrder(0);
-    RefreshGrid(Tab::kOutgoing);
-  } else if (faxModel_->rowCount() > 0 && faxXbase_.CurrentOrder() == 0) {
-    SelectOutgoingOrder("DATESENT", a.sortDateSent);
-    RefreshGrid(Tab::kOutgoing);
-  }
-  if (recModel_->rowCount() == 0 && recXbase_.CurrentOrder() != 0) {
-    recXbase_.SelectOrder(0);
-    RefreshGrid(Tab::kIncoming);
-  } else if (recModel_->rowCount() > 0 && recXbase_.CurrentOrder() == 0) {
-    recXbase_.SelectOrder(recXbase_.TagOrder("DATETIME"));
-    RefreshGrid(Tab::kIncoming);
-  }
-  faxGrid_->setEnabled(faxModel_->rowCount() > 0);
-  recFaxGrid_->setEnabled(recModel_->rowCount() > 0);
+  faxGrid_->setEnabled(faxModel_->HasRecords());
+  recFaxGrid_->setEnabled(recModel_->HasRecords());
 
-  const bool hasRecord = CurrentModel()->rowCount() > 0;
+  const bool hasRecord = CurrentModel()->HasRecords();
   sortButton_->setEnabled(true);
   if (CurrentTab() == Tab::kOutgoing) {
     const bool hasCover = GoToRecNo(faxXbase_, SelectedRecNo(Tab::kOutgoing)) &&
@@ -187,39 +183,53 @@ void TMainScreen::SetArchiveCaptions() {
     archived = value && std::get<bool>(*value);
   }
   for (QAction* action : {actions_->archive, actions_->archiveButton}) {
-    action->setText(archived ? "Un&Archive" : "&Archive");
-    action->setToolTip(DisplayText(archived ? kUnarchiveHint : kArchiveHint));
+    SetCaption(action, archived ? "Un&Archive" : "&Archive", archived ? kUnarchiveHint : kArchiveHint);
   }
 }
 
 // --- Printer-driver hand-over ---------------------------------------------
 
 bool TMainScreen::ProcessExtraPDFaxFiles() {
-  const int found =
-      tv::ProcessExtraPDFaxFiles(SendFolder(), [this](const PrinterDriverFax& fax) { return AppendPrinterDriverFax(fax); });
-  if (found > 0) FaxTableCloseAndOpen();
-  return found > 0;
+  const PrinterDriverIntake intake = tv::ProcessExtraPDFaxFiles(
+      SendFolder(), [this](const PrinterDriverFax& fax) { return AppendPrinterDriverFax(fax); });
+  // A pair that cannot be taken in stays for the next activation; the user
+  // hears of it once, not at every switch back to the program.
+  QStringList news;
+  for (const PrinterDriverFailure& failure : intake.failures) {
+    if (reportedPairs_.insert(failure.apfName).second)
+      news << QString::fromStdString(failure.apfName + ": " + failure.reason);
+  }
+  if (!news.isEmpty())
+    ShowInformation(
+        "These faxes from the printer driver could not be added to the outgoing list; they stay in "
+        "the SEND folder and are tried again:\r\n" +
+        news.join("\r\n"));
+  if (intake.found > 0) FaxTableCloseAndOpen();
+  return intake.found > 0;
 }
 
-bool TMainScreen::AppendPrinterDriverFax(const PrinterDriverFax& fax) {
+std::string TMainScreen::AppendPrinterDriverFax(const PrinterDriverFax& fax) {
   try {
     faxXbase_.NewRecord();
-    faxXbase_.SetField("FAXDOC", fax.apfName);
+    faxXbase_.SetField("FAXDOC", ToTableText(QString::fromStdString(fax.apfName)));
     faxXbase_.SetField("RECIPIENT", ToTableText(DescriptionText(fax.recipient)));
     faxXbase_.SetField("SUBJECT", ToTableText(DescriptionText(fax.subject)));
     faxXbase_.SetField("PHONE", ToTableText(DescriptionText(fax.phone)));
     faxXbase_.Append();
     QCoreApplication::processEvents();
-    return true;
-  } catch (const XbaseError&) {
-    return false;  // the pair stays and is tried again at the next activation
+    return {};
+  } catch (const XbaseError& e) {
+    return e.what();
   }
 }
 
 void TMainScreen::FaxTableCloseAndOpen() {
   const std::uint32_t recno = SelectedRecNo(Tab::kOutgoing);
   faxGrid_->setUpdatesEnabled(false);
-  tv::FaxTableCloseAndOpen(faxXbase_, ProgramFolder());
+  std::string problem;
+  if (!tv::FaxTableCloseAndOpen(faxXbase_, ProgramFolder(), &problem))
+    ShowInformation("The outgoing fax list could not be opened again (" + QString::fromStdString(problem) +
+                    "). It is tried again when you come back to the program.");
   faxXbase_.SetQuery(archiveFilter_);
   RefreshGrid(Tab::kOutgoing, recno);
   faxGrid_->setUpdatesEnabled(true);
@@ -230,9 +240,9 @@ void TMainScreen::FaxTableCloseAndOpen() {
 void TMainScreen::EditButtonClick() {
   if (CurrentTab() == Tab::kIncoming) {
     EditReceivedFax();
+  } else if (GoToRecNo(faxXbase_, SelectedRecNo(Tab::kOutgoing)) && !FieldText(faxXbase_, "FAXCOVER").isEmpty()) {
+    EditAddQuickFax(false);
   } else {
-    // Faxes with a cover sheet are edited in the cover-sheet editor once that
-    // exists; until then their fax information is edited here too.
     EditAPFFax();
   }
 }
@@ -274,8 +284,13 @@ void TMainScreen::CloneButtonClick() {
   const QString doc = FieldText(faxXbase_, "FAXDOC");
   const QString cover = FieldText(faxXbase_, "FAXCOVER");
   if (doc.isEmpty() && cover.isEmpty()) return;
-  CloneAPFFax(doc.isEmpty() ? std::string() : SendPath(doc), cover.isEmpty() ? std::string() : SendPath(cover),
-              FieldText(faxXbase_, "PHONE"), FieldText(faxXbase_, "RECIPIENT"), subject);
+  const std::optional<std::string> body = FaxFilePath(SendFolder(), doc);
+  const std::optional<std::string> coverPage = FaxFilePath(SendFolder(), cover);
+  if (!body || !coverPage) {
+    body ? ShowDamagedRecord("FAXCOVER", cover) : ShowDamagedRecord("FAXDOC", doc);
+    return;
+  }
+  CloneAPFFax(*body, *coverPage, FieldText(faxXbase_, "PHONE"), FieldText(faxXbase_, "RECIPIENT"), subject);
 }
 
 void TMainScreen::CloneAPFFax(const std::string& body, const std::string& cover, const QString& phone,
@@ -283,15 +298,15 @@ void TMainScreen::CloneAPFFax(const std::string& body, const std::string& cover,
   std::uint32_t added = 0;
   RunRecordAction([&] {
     faxXbase_.NewRecord();
-    if (FileExists(body)) {
+    if (IsRegularFile(body)) {
       const std::string copy = UniqueFaxFileName(SendFolder(), "FAX");
-      if (CopyWholeFile(body, copy)) faxXbase_.SetField("FAXDOC", FileName(copy));
+      if (CopyWholeFile(body, copy)) faxXbase_.SetField("FAXDOC", std::string(BaseName(copy)));
     }
     const std::string coverData = cover.empty() ? std::string() : CoverDataPath(cover);
-    if (FileExists(cover) && FileExists(coverData)) {
+    if (IsRegularFile(cover) && IsRegularFile(coverData)) {
       const std::string copy = UniqueFaxFileName(SendFolder(), "COV");
       if (CopyWholeFile(cover, copy) && CopyWholeFile(coverData, CoverDataPath(copy))) {
-        faxXbase_.SetField("FAXCOVER", FileName(copy));
+        faxXbase_.SetField("FAXCOVER", std::string(BaseName(copy)));
       }
     }
     faxXbase_.SetField("RECIPIENT", ToTableText(recipient));
@@ -300,7 +315,7 @@ void TMainScreen::CloneAPFFax(const std::string& body, const std::string& cover,
     added = faxXbase_.Append();
   });
   SetButtons();
-  tv::FaxTableCloseAndOpen(faxXbase_, ProgramFolder());
+  tv::FaxTableCloseAndOpen(faxXbase_, ProgramFolder(), nullptr);
   faxXbase_.SetQuery(archiveFilter_);
   RefreshGrid(Tab::kOutgoing, added);
   SetButtons();
@@ -333,14 +348,24 @@ void TMainScreen::DeleteFromSend() {
     return;
   }
   if (!GoToRecNo(faxXbase_, recno)) return;
+  // Files go only after the record no longer names them, and only files
+  // that are plainly in the SEND folder.
   auto removeCover = [&] {
     if (cover.isEmpty()) return;
-    const std::string path = SendPath(cover);
-    std::remove(CoverDataPath(path).c_str());
-    std::remove(path.c_str());
+    if (const auto path = FaxFilePath(SendFolder(), cover)) {
+      std::remove(CoverDataPath(*path).c_str());
+      std::remove(path->c_str());
+    } else {
+      ShowDamagedRecord("FAXCOVER", cover);
+    }
   };
   auto removeBody = [&] {
-    if (!doc.isEmpty()) std::remove(SendPath(doc).c_str());
+    if (doc.isEmpty()) return;
+    if (const auto path = FaxFilePath(SendFolder(), doc)) {
+      std::remove(path->c_str());
+    } else {
+      ShowDamagedRecord("FAXDOC", doc);
+    }
   };
   RunRecordAction([&] {
     switch (what) {
@@ -381,12 +406,10 @@ void TMainScreen::ArchivebuttonClick() {
   const QString text = QString(archived ? "UnArchive the current fax?" : "Archive the current fax?") + "\r" +
                        (subject.isEmpty() ? QString("(no subject)") : "(subject: " + subject + ")");
   if (AskYesNoDefaultNo(text, "Archive") && GoToRecNo(faxXbase_, recno)) {
-    try {
+    RunRecordAction([&] {
       faxXbase_.SetField("ARCHIVED", !archived);
       faxXbase_.Modify();
-    } catch (const XbaseError&) {
-      // Archiving is a view setting; a record that cannot be written stays as it was.
-    }
+    });
   }
   RefreshGrid(Tab::kOutgoing, recno);
   SetButtons();
@@ -444,8 +467,15 @@ void TMainScreen::DeleteFromRec() {
   const QString file = FieldText(recXbase_, "FAXFILE");
   if (AskYesNoDefaultNo("Delete the current fax?\r\n" + SubjectNote("from", from), "Delete") &&
       GoToRecNo(recXbase_, recno)) {
-    RunRecordAction([&] { recXbase_.Delete(); });
-    if (!file.isEmpty()) std::remove(ReceivePath(file).c_str());
+    RunRecordAction([&] {
+      recXbase_.Delete();
+      if (file.isEmpty()) return;
+      if (const auto path = FaxFilePath(ReceiveFolder(), file)) {
+        std::remove(path->c_str());
+      } else {
+        ShowDamagedRecord("FAXFILE", file);
+      }
+    });
   }
   RefreshGrid(Tab::kIncoming);
   SetButtons();
@@ -463,12 +493,10 @@ void TMainScreen::ArchiveReceived() {
   const QString text = QString(archived ? "UnArchive the current fax?" : "Archive the current fax?") + "\r" +
                        (from.isEmpty() ? QString() : "(from: " + from + ")");
   if (AskYesNoDefaultNo(text, "Archive") && GoToRecNo(recXbase_, recno)) {
-    try {
+    RunRecordAction([&] {
       recXbase_.SetField("ARCHIVED", !archived);
       recXbase_.Modify();
-    } catch (const XbaseError&) {
-      // As on the outgoing list: a record that cannot be written stays as it was.
-    }
+    });
   }
   RefreshGrid(Tab::kIncoming, recno);
   SetButtons();
@@ -490,7 +518,13 @@ void TMainScreen::ForwardButtonClick() {
   if (!GoToRecNo(recXbase_, recno)) return;
   const QString file = FieldText(recXbase_, "FAXFILE");
   const QString from = FieldText(recXbase_, "FROM");
-  if (file.isEmpty() || !FileExists(ReceivePath(file))) return;
+  if (file.isEmpty()) return;
+  const std::optional<std::string> received = FaxFilePath(ReceiveFolder(), file);
+  if (!received) {
+    ShowDamagedRecord("FAXFILE", file);
+    return;
+  }
+  if (!IsRegularFile(*received)) return;
   if (!AskYesNoDefaultNo("Forward the current fax to be sent?\r\n(from: " + from + ")", "Forward")) return;
   TFaxEditor editor(this);
   editor.setWindowTitle("Forward fax from: " + from);
@@ -499,7 +533,7 @@ void TMainScreen::ForwardButtonClick() {
   if (editor.exec() != QDialog::Accepted) return;
   const FaxInformation v = editor.Values();
   const std::string copy = UniqueFaxFileName(SendFolder(), "FWD");
-  if (!CopyWholeFile(ReceivePath(file), copy)) {
+  if (!CopyWholeFile(*received, copy)) {
     ShowInformation("Unable to copy the received fax to " + QString::fromStdString(copy));
     return;
   }
@@ -510,7 +544,7 @@ void TMainScreen::ForwardButtonClick() {
     faxXbase_.SetField("PHONE", ToTableText(v.FaxNumber));
     faxXbase_.SetField("NOTES", ToTableText(v.Notes));
     faxXbase_.SetField("CODES", ToTableText(v.Codes));
-    faxXbase_.SetField("FAXDOC", FileName(copy));
+    faxXbase_.SetField("FAXDOC", std::string(BaseName(copy)));
     faxXbase_.Append();
   });
   tabSet_->setCurrentIndex(static_cast<int>(Tab::kOutgoing));
@@ -546,14 +580,18 @@ void TMainScreen::LoadGridLayout() {
 
 void TMainScreen::SaveGridLayout() {
   QHeaderView* header = faxGrid_->horizontalHeader();
-  std::ofstream order(FindNoCase(ProgramFolder(), "Out.gco"), std::ios::trunc);
-  std::ofstream widths(FindNoCase(ProgramFolder(), "Out.gcs"), std::ios::trunc);
+  std::ostringstream order;
+  std::ostringstream widths;
   widths << faxGrid_->verticalHeader()->width() << "\n";
   for (int visual = 0; visual < header->count(); ++visual) {
     const int column = header->logicalIndex(visual);
     order << faxModel_->Columns()[static_cast<std::size_t>(column)].field << "\n";
     widths << header->sectionSize(column) << "\n";
   }
+  // Each file is replaced whole; a layout that cannot be saved only costs the
+  // user the column arrangement.
+  ReplaceFileContents(FindNoCase(ProgramFolder(), "Out.gco"), order.str());
+  ReplaceFileContents(FindNoCase(ProgramFolder(), "Out.gcs"), widths.str());
 }
 
 // --- Dialogs over the tables ------------------------------------------------
@@ -564,9 +602,19 @@ void TMainScreen::RebuildIndexes() {
   const std::uint32_t outgoing = SelectedRecNo(Tab::kOutgoing);
   const std::uint32_t incoming = SelectedRecNo(Tab::kIncoming);
   faxGrid_->setUpdatesEnabled(false);
-  TRebuildInd dialog(faxXbase_, recXbase_, phoneXbase_, this);
-  CenterForm(&dialog);
-  dialog.exec();
+  {
+    // The rebuild keeps the window alive; nothing else may change the tables
+    // meanwhile (activations wait, see FormActivate).
+    rebuilding_ = true;
+    struct Done {
+      bool& flag;
+      ~Done() { flag = false; }
+    } done{rebuilding_};
+    TRebuildInd dialog(faxXbase_, recXbase_, phoneXbase_, this);
+    CenterForm(&dialog);
+    dialog.exec();
+  }
+  ProcessExtraPDFaxFiles();  // what the printer driver left meanwhile
   faxXbase_.SetQuery(archiveFilter_);
   recXbase_.SetQuery(archiveFilter_);
   faxGrid_->setUpdatesEnabled(true);

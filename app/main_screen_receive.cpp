@@ -75,8 +75,8 @@ void TMainScreen::ReceiveButtonClick() {
 }
 
 void TMainScreen::SetReceiveCaptions(bool on) {
-  actions_->receiveButton->setText(on ? "STOP" : "Receive");
-  actions_->receiveButton->setToolTip(on ? "Stop receiving faxes" : "Start receiving faxes");
+  // "&Receive" keeps the button's accelerator once receive mode has ended.
+  SetCaption(actions_->receiveButton, on ? "STOP" : "&Receive", on ? "Stop receiving faxes" : "Start receiving faxes");
   actions_->receive->setText(on ? "Stop Receiving Faxes" : "Receive Faxes");
   ShowTrayState();
 }
@@ -243,7 +243,7 @@ void TMainScreen::FaxReceivedMessage(const QString& from, int pages) {
 void TMainScreen::ShowTrayState() {
   if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
   if (!tray_) {
-    tray_ = new QSystemTrayIcon(windowIcon().isNull() ? QIcon::fromTheme("call-start") : windowIcon(), this);
+    tray_ = new QSystemTrayIcon(ProgramIcon(), this);
     connect(tray_, &QSystemTrayIcon::activated, this, [this] {
       showNormal();
       raise();

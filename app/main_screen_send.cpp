@@ -32,9 +32,16 @@ void TMainScreen::SendButtonClick() {
     Beep();
     return;
   }
+  const QString doc = FieldText(faxXbase_, "FAXDOC");
+  const QString cover = FieldText(faxXbase_, "FAXCOVER");
+  const std::optional<std::string> body = FaxFilePath(SendFolder(), doc);
+  const std::optional<std::string> coverPage = FaxFilePath(SendFolder(), cover);
+  if (!body || !coverPage) {
+    body ? ShowDamagedRecord("FAXCOVER", cover) : ShowDamagedRecord("FAXDOC", doc);
+    return;
+  }
   ShowStatusPanel("Preparing fax files...");
-  const WorkingFax fax(RowFile(SendFolder(), FieldText(faxXbase_, "FAXDOC").toStdString()),
-                       RowFile(SendFolder(), FieldText(faxXbase_, "FAXCOVER").toStdString()));
+  const WorkingFax fax(*body, *coverPage);
   if (fax.Result() != WorkingFax::Outcome::kReady) {
     HideStatusPanel();
     ShowInformation(fax.Result() == WorkingFax::Outcome::kBodyUnreadable ? "Error opening fax file"

@@ -2,6 +2,7 @@
 #include <QApplication>
 
 #include "app/main_screen.h"
+#include "app/table_model.h"
 #include "app/working_fax.h"
 #include "platform/paths.h"
 #include "ui/window_helpers.h"
@@ -24,12 +25,20 @@ void TMainScreen::mnuViewPrintClick() {
     Beep();
     return;
   }
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  ShowStatusPanel("Preparing files for viewing...");
   const bool outgoing = tab == Tab::kOutgoing;
   const std::string folder = outgoing ? SendFolder() : ReceiveFolder();
-  const WorkingFax fax(RowFile(folder, FieldText(table, outgoing ? "FAXDOC" : "FAXFILE").toStdString()),
-                       outgoing ? RowFile(folder, FieldText(table, "FAXCOVER").toStdString()) : std::string());
+  const char* bodyField = outgoing ? "FAXDOC" : "FAXFILE";
+  const QString doc = FieldText(table, bodyField);
+  const QString cover = outgoing ? FieldText(table, "FAXCOVER") : QString();
+  const std::optional<std::string> body = FaxFilePath(folder, doc);
+  const std::optional<std::string> coverPage = FaxFilePath(folder, cover);
+  if (!body || !coverPage) {
+    body ? ShowDamagedRecord("FAXCOVER", cover) : ShowDamagedRecord(bodyField, doc);
+    return;
+  }
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  ShowStatusPanel("Preparing files for viewing...");
+  const WorkingFax fax(*body, *coverPage);
   QString title = outgoing ? OutgoingTitle() : FieldText(recXbase_, "FROM");
   if (const QString notes = FieldText(recXbase_, "NOTES"); !outgoing && !notes.isEmpty()) title += " - " + notes;
   if (title.isEmpty()) title = "Fax printout";

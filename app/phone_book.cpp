@@ -20,11 +20,7 @@ TPhoneBook::TPhoneBook(Use use, QWidget* parent) : QDialog(parent), use_(use) {
   setObjectName("TPhoneBook");
   setWindowTitle("Phone Book Browser");
 
-  phoneGrid_ = new QTableView(this);
-  phoneGrid_->setObjectName("PhoneGrid");
-  phoneGrid_->setSelectionBehavior(QAbstractItemView::SelectRows);
-  phoneGrid_->setSelectionMode(QAbstractItemView::SingleSelection);
-  phoneGrid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  phoneGrid_ = NewGrid(this, "PhoneGrid");
   phoneGrid_->verticalHeader()->setVisible(false);
   phoneGrid_->horizontalHeader()->setStretchLastSection(true);
 
@@ -53,7 +49,6 @@ TPhoneBook::TPhoneBook(Use use, QWidget* parent) : QDialog(parent), use_(use) {
   auto* layout = new QHBoxLayout(this);
   layout->addWidget(phoneGrid_, 1);
   layout->addLayout(buttons);
-  resize(560, 360);
 
   connect(close, &QPushButton::clicked, this, &QDialog::reject);
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
@@ -78,6 +73,9 @@ bool TPhoneBook::OpenTable() {
   model_ = new TableModel(table_, VisibleColumns(PhoneTableLayout()), this);
   phoneGrid_->setModel(model_);
   SizeColumns(phoneGrid_, *model_);
+  // Both columns in view, and room for a screenful of names.
+  phoneGrid_->setMinimumSize(FullWidth(phoneGrid_), phoneGrid_->verticalHeader()->defaultSectionSize() * 12);
+  adjustSize();
   Refresh(0);
   return true;
 }
@@ -106,7 +104,7 @@ void TPhoneBook::showEvent(QShowEvent* event) {
 
 void TPhoneBook::UpdateButtons() {
   QCoreApplication::processEvents();
-  const bool hasRecord = model_ && model_->rowCount() > 0;
+  const bool hasRecord = model_ && model_->HasRecords();
   edit_->setEnabled(hasRecord);
   delete_->setEnabled(hasRecord);
   if (accept_->isVisible()) accept_->setEnabled(hasRecord);
@@ -121,7 +119,7 @@ void TPhoneBook::Refresh(std::uint32_t recno) {
   model_->Reload();
   const int rows = model_->rowCount();
   int row = recno != 0 ? model_->RowOf(recno) : -1;
-  if (row < 0) row = std::clamp(phoneGrid_->currentIndex().row(), 0, rows - 1);
+  if (row < 0 && rows > 0) row = std::clamp(phoneGrid_->currentIndex().row(), 0, rows - 1);
   if (rows > 0) phoneGrid_->setCurrentIndex(model_->index(row, 0));
 }
 

@@ -2,9 +2,15 @@
 
 #include <QBrush>
 #include <QDate>
+#include <QLocale>
 #include <QHeaderView>
+#include <QScrollBar>
 #include <QTableView>
+#include <memory>
 
+#include "platform/code_page.h"
+#include "platform/files.h"
+#include "platform/paths.h"
 #include "ui/window_helpers.h"
 
 namespace tv {
@@ -13,8 +19,9 @@ namespace {
 
 QString DisplayText(const FieldData& value) {
   if (const auto* text = std::get_if<std::string>(&value)) return FromTableText(*text);
+  // Dates in the user's own format; the table keeps its own.
   if (const auto* date = std::get_if<CivilDate>(&value)) {
-    return QDate(date->year, date->month, date->day).toString(Qt::ISODate);
+    return QLocale().toString(QDate(date->year, date->month, date->day), QLocale::ShortFormat);
   }
   if (const auto* flag = std::get_if<bool>(&value)) return *flag ? "T" : "F";
   if (const auto* number = std::get_if<int>(&value)) return QString::number(*number);
@@ -23,9 +30,16 @@ QString DisplayText(const FieldData& value) {
 
 }  // namespace
 
-QString FromTableText(const std::string& text) { return QString::fromLatin1(text.data(), qsizetype(text.size())); }
+QString FromTableText(const std::string& text) { return QString::fromStdString(Cp1252ToUtf8(text)); }
 
-std::string ToTableText(const QString& text) { return text.toLatin1().toStdString(); }
+std::string ToTableText(const QString& text) {
+  std::string unfit;
+  const std::optional<std::string> stored = Utf8ToCp1252(text.toStdString(), &unfit);
+  if (!stored)
+    throw XbaseError(xbBadField, "\"" + text.toStdString() + "\" holds the character " + unfit +
+                                     ", which the fax lists cannot store (they hold Western European text)");
+  return *stored;
+}
 
 void RunRecordAction(const std::function<void()>& change) {
   try {
@@ -35,22 +49,59 @@ void RunRecordAction(const std::function<void()>& change) {
   }
 }
 
+std::optional<std::string> FaxFilePath(const std::string& folder, const QString& name) {
+  if (name.isEmpty()) return std::string();
+  const std::string plain = name.toStdString();
+  if (!IsPlainFileName(plain)) return std::nullopt;
+  return FindNoCase(folder, plain);
+}
+
+void ShowDamagedRecord(const QString& field, const QString& name) {
+  ShowInformation("This fax's record is damaged: " + field + " holds \"" + name +
+                  "\", which is not a file name in the fax folder. No file was touched.");
+}
+
 void SizeColumns(QTableView* grid, const TableModel& model) {
   QHeaderView* header = grid->horizontalHeader();
-  const int digit = grid->fontMetrics().horizontalAdvance('0');
+  const QFontMetrics metrics = grid->fontMetrics();
+  const int digit = metrics.horizontalAdvance('0');
+  // The first screenful of rows tells what the columns hold (the grid reads
+  // rows only as they are shown); an empty list gets the fields' widths.
+  const int rows = model.HasRecords() ? std::min(model.rowCount(), 50) : 0;
   for (int c = 0; c < model.columnCount(); ++c) {
-    const int chars = model.Columns()[static_cast<std::size_t>(c)].displayWidth;
-    grid->setColumnWidth(c, std::max(digit * chars + 12, header->sectionSizeHint(c)));
+    const int widest = digit * model.Columns()[static_cast<std::size_t>(c)].displayWidth;
+    int content = rows == 0 ? widest : 0;
+    for (int r = 0; r < rows; ++r) {
+      content = std::max(content, metrics.horizontalAdvance(model.index(r, c).data().toString()));
+    }
+    grid->setColumnWidth(c, std::max(std::min(content, widest) + 12, header->sectionSizeHint(c)));
   }
+}
+
+QTableView* NewGrid(QWidget* parent, const char* objectName) {
+  auto* grid = new QTableView(parent);
+  grid->setObjectName(objectName);
+  grid->setSelectionBehavior(QAbstractItemView::SelectRows);
+  grid->setSelectionMode(QAbstractItemView::SingleSelection);
+  grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  grid->verticalHeader()->setDefaultSectionSize(grid->fontMetrics().height() + 6);
+  return grid;
+}
+
+int FullWidth(const QTableView* grid) {
+  const int header = grid->verticalHeader()->isVisible() ? grid->verticalHeader()->width() : 0;
+  return grid->horizontalHeader()->length() + header + grid->verticalScrollBar()->sizeHint().width() +
+         2 * grid->frameWidth();
 }
 
 std::vector<TableModel::Column> VisibleColumns(const FaxTableLayout& layout) {
   std::vector<TableModel::Column> columns;
   for (const FaxFieldLayout& f : layout.fields) {
     if (f.displayWidth < 0) continue;
-    // Dates show as yyyy-mm-dd, two characters more than they are stored in.
+    // Dates show in the locale's format, as wide as yyyy-mm-dd at most.
     const int shown = f.type == 'D' ? 10 : f.width;
-    columns.push_back({f.name, f.title, f.displayWidth == 0 ? shown : f.displayWidth});
+    const Qt::Alignment alignment = (f.type == 'N' ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter;
+    columns.push_back({f.name, f.title, f.displayWidth == 0 ? shown : f.displayWidth, alignment});
   }
   return columns;
 }
@@ -68,19 +119,25 @@ std::vector<TableModel::Column> OutgoingColumns() {
 
 TableModel::TableModel(TXbase& table, std::vector<Column> columns, QObject* parent)
     : QAbstractTableModel(parent), table_(table), columns_(std::move(columns)) {
-  if (table_.Active()) {
-    try {
-      table_.Field("ARCHIVED");
-      hasArchived_ = true;
-    } catch (const XbaseError&) {
-      hasArchived_ = false;
-    }
-  }
+  if (!table_.Active()) return;
+  const DbfTable& fields = table_.Area().Table();
+  hasArchived_ = fields.FieldIndex("ARCHIVED") >= 0;
+  for (const DbfField& f : fields.Fields())
+    if (IsFileNameField(f.name)) fileNameFields_.push_back(f.name);
 }
+
+void TableModel::Failed(const XbaseError& error) const { error_ = QString::fromStdString(error.what()); }
 
 int TableModel::rowCount(const QModelIndex& parent) const {
   if (parent.isValid() || !table_.Active()) return 0;
-  return static_cast<int>(table_.RowCount());
+  if (error_.isEmpty()) {
+    try {
+      return static_cast<int>(table_.RowCount());
+    } catch (const XbaseError& e) {
+      Failed(e);
+    }
+  }
+  return 1;
 }
 
 int TableModel::columnCount(const QModelIndex& parent) const {
@@ -89,32 +146,59 @@ int TableModel::columnCount(const QModelIndex& parent) const {
 
 const TableModel::Row* TableModel::ReadRow(int row) const {
   if (const Row* cached = rows_.object(row)) return cached;
-  if (!table_.Active() || row < 0 || !table_.GoToRow(static_cast<std::uint32_t>(row))) return nullptr;
-  auto* read = new Row;
-  read->recno = table_.RecordNumber();
-  for (const Column& c : columns_) {
-    const auto value = table_.Field(c.field);
-    read->texts.append(value ? DisplayText(*value) : QString());
+  if (!table_.Active() || row < 0 || !error_.isEmpty()) return nullptr;
+  auto read = std::make_unique<Row>();
+  try {
+    if (!table_.GoToRow(static_cast<std::uint32_t>(row))) return nullptr;
+    read->recno = table_.RecordNumber();
+    for (const Column& c : columns_) {
+      const auto value = table_.Field(c.field);
+      read->texts.append(value ? DisplayText(*value) : QString());
+    }
+    if (hasArchived_) {
+      const auto archived = table_.Field("ARCHIVED");
+      read->archived = archived && std::get<bool>(*archived);
+    }
+    for (const std::string& field : fileNameFields_) {
+      const auto value = table_.Field(field);
+      const QString name = value ? FromTableText(std::get<std::string>(*value)) : QString();
+      if (!name.isEmpty() && !IsPlainFileName(name.toStdString()))
+        read->damage = "This record is damaged: " + QString::fromStdString(field) + " holds \"" + name +
+                       "\", which is not a file name in the fax folder.";
+    }
+  } catch (const XbaseError& e) {
+    Failed(e);
+    return nullptr;
   }
-  if (hasArchived_) {
-    const auto archived = table_.Field("ARCHIVED");
-    read->archived = archived && std::get<bool>(*archived);
-  }
-  rows_.insert(row, read);
-  return read;
+  const Row* kept = read.get();
+  rows_.insert(row, read.release());
+  return kept;
 }
 
 QVariant TableModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid()) return {};
   const Row* row = ReadRow(index.row());
-  if (!row) return {};
+  if (!row) {
+    // The one row of a table that could not be read says why.
+    if (!error_.isEmpty() && index.row() == 0 && (role == Qt::DisplayRole || role == Qt::ToolTipRole))
+      return index.column() == 0 || role == Qt::ToolTipRole ? error_ : QString();
+    return {};
+  }
   switch (role) {
     case Qt::DisplayRole:
       return row->texts.value(index.column());
+    case Qt::TextAlignmentRole:
+      return QVariant(columns_[static_cast<std::size_t>(index.column())].alignment);
     case Qt::ForegroundRole:
       // Selected cells use the highlighted text colour, so archived rows read
-      // red normally and white when selected.
+      // red normally and white when selected; a damaged row's light marking
+      // keeps dark text in a dark palette too.
+      if (!row->damage.isEmpty()) return QVariant(QBrush(Qt::black));
       return row->archived ? QVariant(QBrush(Qt::red)) : QVariant();
+    case Qt::BackgroundRole:
+      return row->damage.isEmpty() ? QVariant() : QVariant(QBrush(QColor(255, 230, 160)));
+    case Qt::ToolTipRole:
+      return row->damage.isEmpty() ? QVariant() : QVariant(row->damage);
     default:
       return {};
   }
@@ -149,6 +233,7 @@ int TableModel::RowOf(std::uint32_t recno) const {
 void TableModel::Reload() {
   beginResetModel();
   rows_.clear();
+  error_.clear();
   endResetModel();
 }
 

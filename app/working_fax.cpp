@@ -4,7 +4,7 @@
 
 #include "image/apf_file.h"
 #include "image/fax_converter.h"
-#include "image/file_io.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/work_files.h"
 
@@ -12,7 +12,7 @@ namespace tv {
 
 WorkingFax::WorkingFax(const std::string& body, const std::string& cover) {
   std::string bodyCopy;
-  if (!body.empty() && FileExists(body)) {
+  if (!body.empty() && IsRegularFile(body)) {
     bodyCopy = UniqueFaxFileName(ProgramFolder(), "FAX");
     if (!ApfRerenderFile(body, bodyCopy)) {
       std::remove(bodyCopy.c_str());
@@ -21,7 +21,7 @@ WorkingFax::WorkingFax(const std::string& body, const std::string& cover) {
     }
   }
   std::string coverCopy;
-  if (!cover.empty() && FileExists(cover)) {
+  if (!cover.empty() && IsRegularFile(cover)) {
     coverCopy = UniqueFaxFileName(ProgramFolder(), "FAX");
     if (!CopyWholeFile(cover, coverCopy)) coverCopy.clear();
   }
@@ -42,13 +42,6 @@ WorkingFax::WorkingFax(const std::string& body, const std::string& cover) {
 
 WorkingFax::~WorkingFax() {
   if (!path_.empty()) std::remove(path_.c_str());
-}
-
-std::string RowFile(const std::string& folder, const std::string& name) {
-  if (name.empty() || name.find_first_of("/\\") != std::string::npos || name.find("..") != std::string::npos) {
-    return {};
-  }
-  return FindNoCase(folder, name);
 }
 
 }  // namespace tv

@@ -31,8 +31,4 @@ class WorkingFax {
   std::string path_;
 };
 
-// The file a table row names inside its folder; empty for an empty name or
-// one that would lead out of the folder.
-std::string RowFile(const std::string& folder, const std::string& name);
-
 }  // namespace tv

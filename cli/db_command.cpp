@@ -5,6 +5,8 @@
 #include <map>
 
 #include "cli/commands.h"
+#include "platform/code_page.h"
+#include "platform/files.h"
 #include "store/fax_tables.h"
 #include "store/field_codec.h"
 #include "store/xb_engine.h"
@@ -37,7 +39,7 @@ struct Layer {
 const FaxTableLayout* TableArgument(const std::string& name) { return FaxTableNamed(name); }
 
 bool ExistingTable(const FaxTableLayout& layout, const std::string& dir) {
-  return std::filesystem::exists(FaxTablePath(layout, dir));
+  return FileExists(FaxTablePath(layout, dir));
 }
 
 std::optional<std::uint32_t> RecordNumber(const std::string& text) {
@@ -53,42 +55,50 @@ struct Assignment {
   XValue value;
 };
 
-std::vector<Assignment> ParseAssignments(const FaxTableLayout& layout, const std::vector<DbfField>& fields,
+std::vector<Assignment> ParseAssignments(const FaxTableLayout& layout, const DbfTable& table,
                                          Args::const_iterator begin, Args::const_iterator end) {
   std::vector<Assignment> out;
   for (auto it = begin; it != end; ++it) {
     const auto eq = it->find('=');
     if (eq == std::string::npos || eq == 0) throw XbaseError(xbBadArgument, "expected FIELD=VALUE, not '" + *it + "'");
     const std::string name = it->substr(0, eq);
-    const std::string text = it->substr(eq + 1);
-    const DbfField* field = nullptr;
-    for (const DbfField& f : fields)
-      if (f.name.size() == name.size() && std::equal(f.name.begin(), f.name.end(), name.begin(), [](char a, char b) {
-            return a == std::toupper(static_cast<unsigned char>(b));
-          }))
-        field = &f;
-    if (!field) throw XbaseError(xbBadField, std::string(layout.name) + " has no field " + name);
-    const std::optional<XValue> value = ParseFieldText(*field, text);
+    std::string text = it->substr(eq + 1);
+    const int index = table.FieldIndex(name);
+    if (index < 0) throw XbaseError(xbBadField, std::string(layout.name) + " has no field " + name);
+    const DbfField& field = table.Fields()[static_cast<std::size_t>(index)];
+    if (field.type == 'C') {
+      // The table holds its text in the 1252 code page; the command line speaks UTF-8.
+      std::string unfit;
+      const std::optional<std::string> stored = Utf8ToCp1252(text, &unfit);
+      if (!stored)
+        throw XbaseError(xbBadField, "'" + text + "' for " + field.name + " holds '" + unfit +
+                                         "', which the table's code page (Windows-1252) cannot store");
+      if (IsFileNameField(field.name) && !stored->empty() && !IsPlainFileName(text))
+        throw XbaseError(xbBadField, field.name + " names a file in the table's folder, not a path: '" + text + "'");
+      text = *stored;
+    }
+    const std::optional<XValue> value = ParseFieldText(field, text);
     if (!value)
-      throw XbaseError(xbBadField, "'" + text + "' is not a valid value for " + field->name + " (" +
-                                       std::string(1, field->type) + " " + std::to_string(field->width) + ")");
-    out.push_back({field, *value});
+      throw XbaseError(xbBadField, "'" + it->substr(eq + 1) + "' is not a valid value for " + field.name + " (" +
+                                       std::string(1, field.type) + " " + std::to_string(field.width) + ")");
+    out.push_back({&field, *value});
   }
   return out;
 }
 
-// Opens one of the fax tables for a command; the table must exist.
+// Opens one of the fax tables for a command; the table must exist. A command
+// that writes refuses a table that was cut short.
 void OpenForCommand(TXbase& table, const FaxTableLayout& layout, const std::string& dir, bool exclusive) {
   if (!ExistingTable(layout, dir))
     throw XbaseError(xbOpenFailed, FaxTablePath(layout, dir) + " does not exist (tvfax db init creates it)");
   std::string problem;
   if (!OpenFaxTable(table, layout, dir, exclusive, &problem)) throw XbaseError(xbOpenFailed, problem);
+  const std::string& damage = table.Area().Table().Damage();
+  if (!damage.empty())
+    throw XbaseError(xbBadTable, damage +
+                                     "; nothing was written (tvfax db reindex repairs it, keeping a copy "
+                                     "of the damaged files)");
   if (!problem.empty()) std::cerr << "tvfax: " << problem << " (rebuilt)\n";
-}
-
-WorkArea& AreaOf(TXbase& table) {
-  xb_Select(table.Cursor());
-  return *xb_CurrentArea();
 }
 
 int Init(const Args& args) {
@@ -131,12 +141,15 @@ int List(const FaxTableLayout& layout, const std::string& dir, const Args& optio
     if (order == 0) return Fail(std::string(layout.name) + " has no tag " + tag);
   }
   table.SelectOrder(order);
-  table.SetFilter(filter);
-  WorkArea& area = AreaOf(table);
+  std::string unfit;
+  const std::optional<std::string> stored = Utf8ToCp1252(filter, &unfit);
+  if (!stored) return Fail("the filter holds '" + unfit + "', which the table's code page (Windows-1252) cannot hold");
+  table.SetFilter(*stored);
+  WorkArea& area = table.Area();
   const auto& fields = area.Table().Fields();
   for (area.GoTop(); !area.Eof(); area.Skip(1)) {
     std::string line = std::to_string(area.RecNo());
-    for (const DbfField& f : fields) line += "\t" + StoredText(f, area.Record().data());
+    for (const DbfField& f : fields) line += "\t" + Cp1252ToUtf8(StoredText(f, area.Record().data()));
     if (all) line += area.Deleted() ? "\t*" : "\t";
     std::cout << line << "\n";
   }
@@ -147,8 +160,8 @@ int Add(const FaxTableLayout& layout, const std::string& dir, const Args& args) 
   if (args.empty()) return UsageError(kDbUsage);
   TXbase table;
   OpenForCommand(table, layout, dir, false);
-  WorkArea& area = AreaOf(table);
-  const std::vector<Assignment> assignments = ParseAssignments(layout, area.Table().Fields(), args.begin(), args.end());
+  WorkArea& area = table.Area();
+  const std::vector<Assignment> assignments = ParseAssignments(layout, area.Table(), args.begin(), args.end());
   std::vector<char> record(area.Record().size(), ' ');
   for (const Assignment& a : assignments) WriteField(*a.field, record.data(), a.value);
   const std::uint32_t recno = area.Append(record.data());
@@ -163,8 +176,8 @@ int Set(const FaxTableLayout& layout, const std::string& dir, const Args& args) 
   if (!recno) return Fail("'" + args[0] + "' is not a record number");
   TXbase table;
   OpenForCommand(table, layout, dir, false);
-  WorkArea& area = AreaOf(table);
-  const std::vector<Assignment> assignments = ParseAssignments(layout, area.Table().Fields(), args.begin() + 1, args.end());
+  WorkArea& area = table.Area();
+  const std::vector<Assignment> assignments = ParseAssignments(layout, area.Table(), args.begin() + 1, args.end());
   if (*recno > area.RecCount())
     return Fail(std::string(layout.name) + " has no record " + args[0] + " (it has " + std::to_string(area.RecCount()) + ")");
   area.Go(*recno);
@@ -181,7 +194,7 @@ int Delete(const FaxTableLayout& layout, const std::string& dir, const Args& arg
   if (!recno) return Fail("'" + args[0] + "' is not a record number");
   TXbase table;
   OpenForCommand(table, layout, dir, false);
-  WorkArea& area = AreaOf(table);
+  WorkArea& area = table.Area();
   if (*recno > area.RecCount())
     return Fail(std::string(layout.name) + " has no record " + args[0] + " (it has " + std::to_string(area.RecCount()) + ")");
   area.Go(*recno);
@@ -190,14 +203,18 @@ int Delete(const FaxTableLayout& layout, const std::string& dir, const Args& arg
   return 0;
 }
 
-int Rebuild(const FaxTableLayout& layout, const std::string& dir, bool pack) {
+int Pack(const FaxTableLayout& layout, const std::string& dir) {
   TXbase table;
   OpenForCommand(table, layout, dir, true);
-  if (pack) {
-    RebuildTable(table, layout, dir, {});
-  } else {
-    table.Reindex();
-  }
+  RebuildTable(table, layout, {});
+  return 0;
+}
+
+int Reindex(const FaxTableLayout& layout, const std::string& dir) {
+  if (!ExistingTable(layout, dir)) return Fail(FaxTablePath(layout, dir) + " does not exist");
+  const std::string found = RepairFaxTable(layout, dir);
+  if (!found.empty())
+    std::cout << "repaired " << layout.fileName << " (copies of the damaged files kept): " << found << "\n";
   return 0;
 }
 
@@ -222,7 +239,8 @@ int DbCommand(const Args& args) {
     if (action == "add") return Add(*layout, dir, rest);
     if (action == "set") return Set(*layout, dir, rest);
     if (action == "delete") return Delete(*layout, dir, rest);
-    return Rebuild(*layout, dir, action == "pack");
+    if (action == "pack") return Pack(*layout, dir);
+    return Reindex(*layout, dir);
   } catch (const XbaseError& e) {
     return Fail(e.what());
   }

@@ -1,8 +1,8 @@
 // Fax image sub-commands: info, convert, render, append and rerender.
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
-#include <fstream>
 #include <iostream>
 #include <optional>
 #include <vector>
@@ -13,6 +13,7 @@
 #include "image/apf_file.h"
 #include "image/fax_converter.h"
 #include "image/fax_unpacker.h"
+#include "platform/files.h"
 #include "platform/text.h"
 
 namespace tv::cli {
@@ -26,20 +27,13 @@ std::optional<int> ParseNumber(const std::string& text) {
   return value;
 }
 
-std::string Extension(const std::string& name) {
-  const auto slash = name.find_last_of('/');
-  const auto dot = name.find_last_of('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-  return UpperAscii(name.substr(dot + 1));
-}
-
 std::optional<TFaxInputDocumentType> KindFromExtension(const std::string& name) {
-  const std::string ext = Extension(name);
-  if (ext == "TXT") return idText;
-  if (ext == "TIF" || ext == "TIFF") return idTiff;
-  if (ext == "PCX") return idPcx;
-  if (ext == "DCX") return idDcx;
-  if (ext == "BMP") return idBmp;
+  const std::string ext = UpperAscii(Extension(name));
+  if (ext == ".TXT") return idText;
+  if (ext == ".TIF" || ext == ".TIFF") return idTiff;
+  if (ext == ".PCX") return idPcx;
+  if (ext == ".DCX") return idDcx;
+  if (ext == ".BMP") return idBmp;
   return std::nullopt;
 }
 
@@ -78,15 +72,20 @@ int ConvertCommand(const Args& args) {
       "[--tab N] [--station ID] INPUT [OUTPUT.apf]";
   TQaFaxConverter converter;
   std::vector<std::string> names;
+  std::string badOption;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    auto number = [&](auto set) {
-      if (i + 1 >= args.size()) return false;
-      const auto v = ParseNumber(args[++i]);
-      if (!v || *v < 0) return false;
+    // A number within what a page can hold.
+    auto number = [&](int most, auto set) {
+      const auto v = i + 1 < args.size() ? ParseNumber(args[++i]) : std::nullopt;
+      if (!v || *v < 0 || *v > most) {
+        badOption = a + " takes a number from 0 to " + std::to_string(most);
+        return false;
+      }
       set(*v);
       return true;
     };
+    bool ok = true;
     if (a == "--fine") {
       converter.SetResolution(TFaxResolution::frHigh);
     } else if (a == "--wide") {
@@ -94,13 +93,13 @@ int ConvertCommand(const Args& args) {
     } else if (a == "--small-font") {
       converter.SetFontType(TFaxFont::ffSmall);
     } else if (a == "--margin") {
-      if (!number([&](int v) { converter.SetLeftMargin(v); })) return UsageError(usage);
+      ok = number(kWideWidth - 1, [&](int v) { converter.SetLeftMargin(v); });
     } else if (a == "--top") {
-      if (!number([&](int v) { converter.SetTopMargin(v); })) return UsageError(usage);
+      ok = number(kApfMaxPageLines, [&](int v) { converter.SetTopMargin(v); });
     } else if (a == "--lines") {
-      if (!number([&](int v) { converter.SetLinesPerPage(v); })) return UsageError(usage);
+      ok = number(kApfMaxPageLines, [&](int v) { converter.SetLinesPerPage(v); });
     } else if (a == "--tab") {
-      if (!number([&](int v) { converter.SetTabStop(v); })) return UsageError(usage);
+      ok = number(kMaxTabStop, [&](int v) { converter.SetTabStop(v); });
     } else if (a == "--station") {
       if (i + 1 >= args.size()) return UsageError(usage);
       converter.SetStationID(args[++i]);
@@ -109,17 +108,21 @@ int ConvertCommand(const Args& args) {
     } else {
       names.push_back(a);
     }
+    if (!ok) return UsageError(badOption);
   }
   if (names.empty() || names.size() > 2) return UsageError(usage);
+  if (converter.Width() == TFaxWidth::fwNormal && converter.LeftMargin() >= kStandardWidth)
+    return UsageError("--margin takes a number from 0 to " + std::to_string(kStandardWidth - 1) + " without --wide");
   const auto kind = KindFromExtension(names[0]);
   if (!kind) return UsageError("cannot tell the input kind of " + names[0] + " (.txt .tif .tiff .pcx .dcx .bmp)");
   converter.SetInputDocumentType(*kind);
   converter.SetOptions(converter.Options() & ~coYield);
   converter.SetDocumentFile(names[0]);
   if (names.size() == 2) converter.SetOutFileName(names[1]);
-  const int pages = converter.ConvertToFile();
   std::string output = converter.OutFileName();
   if (Extension(output).empty()) output += ".APF";
+  if (SameFile(names[0], output)) return UsageError("the output " + output + " is the input; name another file");
+  const int pages = converter.ConvertToFile();
   std::cout << output << ": " << pages << (pages == 1 ? " page" : " pages") << "\n";
   return 0;
 }
@@ -161,12 +164,10 @@ int RenderCommand(const Args& args) {
     return 0;
   });
   CheckErrorCode(unpacker.UnpackPage(names[0], *page));
-  std::ofstream out(names[2], std::ios::binary);
-  out << "P4\n" << width << " " << height << "\n";
-  out.write(reinterpret_cast<const char*>(pixels.data()), static_cast<std::streamsize>(pixels.size()));
-  out.close();
-  if (!out) {
-    std::cerr << "tvfax: cannot write " << names[2] << "\n";
+  const std::string picture =
+      "P4\n" + std::to_string(width) + " " + std::to_string(height) + "\n" + std::string(pixels.begin(), pixels.end());
+  if (const int error = ReplaceFileContents(names[2], picture); error != 0) {
+    std::cerr << "tvfax: cannot write " << names[2] << ": " << std::strerror(error) << "\n";
     return 1;
   }
   std::cout << names[2] << ": " << width << " x " << height << "\n";

@@ -2,15 +2,15 @@
 
 #include <unistd.h>
 
-#include <cerrno>
-
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <new>
 
 #include "comm/error_codes.h"
 #include "image/t4_coding.h"
+#include "platform/files.h"
 
 namespace tv {
 
@@ -138,6 +138,15 @@ int ApfReadPageTable(FaxFile& file, TApfFileHeader& header, std::vector<ApfPageL
   return ecOK;
 }
 
+int ApfCheckFile(const std::string& fileName) {
+  FaxFile file;
+  TApfFileHeader header;
+  std::vector<ApfPageLocation> pages;
+  if (int rc = OpenAndReadHeader(file, fileName, header); rc != ecOK) return rc;
+  if (int rc = ApfReadPageTable(file, header, pages); rc != ecOK) return rc;
+  return pages.empty() ? ecFaxBadFormat : ecOK;
+}
+
 int ApfPageReader::Open(const std::string& fileName, int page) {
   consumed_ = 0;
   FaxFile file;
@@ -193,14 +202,12 @@ int ApfWriter::Fail(int code) {
 }
 
 void ApfWriter::Abort() {
-  file_.Close();
-  if (!fileName_.empty()) ::unlink(fileName_.c_str());
+  file_.Close();  // the new file goes; a file that was there stays as it was
   pageOpen_ = false;
   if (failure_ == 0) failure_ = ecNotOpen;
 }
 
 int ApfWriter::Create(const std::string& fileName) {
-  fileName_.clear();
   failure_ = 0;
   fill_ = 0;
   pageOpen_ = false;
@@ -209,8 +216,7 @@ int ApfWriter::Create(const std::string& fileName) {
   } catch (const std::bad_alloc&) {
     return failure_ = ecOutOfMemory;
   }
-  if (int rc = file_.Create(fileName); rc != ecOK) return failure_ = rc;
-  fileName_ = fileName;
+  if (int rc = file_.CreateReplacement(fileName); rc != ecOK) return failure_ = rc;
   header_ = NewApfFileHeader();
   if (int rc = Put(&header_, sizeof header_); rc != ecOK) return Fail(rc);
   return ecOK;
@@ -296,8 +302,7 @@ int ApfWriter::Close(const std::string& stationId) {
   if (int rc = SeekTo(0); rc != ecOK) return rc;
   if (int rc = file_.Write(&header_, sizeof header_); rc != ecOK) return Fail(rc);
   if (int rc = file_.Seek(resume); rc != ecOK) return Fail(rc);
-  file_.Close();
-  fileName_.clear();
+  if (int rc = file_.CommitReplacement(); rc != ecOK) return Fail(rc);
   return ecOK;
 }
 
@@ -361,60 +366,56 @@ int ApfReceiveWriter::DiscardPage() {
 // ---------------------------------------------------------------------------
 // Appending
 
-int ApfAppendFile(const std::string& destination, const std::string& source) {
-  if (!FileExists(destination) || !FileExists(source)) return ecFileNotFound;
+int ApfJoinFiles(const std::vector<std::string>& sources, const std::string& destination) {
+  if (sources.empty()) return ecBadArgument;
+  for (const std::string& source : sources)
+    if (!IsRegularFile(source)) return ecFileNotFound;
+  struct Part {
+    FaxFile file;
+    TApfFileHeader header;
+    std::vector<ApfPageLocation> pages;
+  };
+  std::vector<Part> parts(sources.size());
+  unsigned pageCount = 0;
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    if (int rc = parts[i].file.OpenRead(sources[i]); rc != ecOK) return rc;
+    if (int rc = ApfReadPageTable(parts[i].file, parts[i].header, parts[i].pages); rc != ecOK) return rc;
+    pageCount += parts[i].header.pageCount;
+  }
+  if (pageCount > 0xFFFF) return ecBadArgument;
   std::vector<std::uint8_t> buffer;
   try {
     buffer.resize(kApfMaxBlock);
   } catch (const std::bad_alloc&) {
     return ecOutOfMemory;
   }
-  FaxFile dest;
-  FaxFile src;
-  if (int rc = dest.OpenReadWrite(destination); rc != ecOK) return rc;
-  if (int rc = src.OpenRead(source); rc != ecOK) return rc;
-
-  TApfFileHeader destHeader;
-  TApfFileHeader srcHeader;
-  std::vector<ApfPageLocation> destPages;
-  std::vector<ApfPageLocation> srcPages;
-  if (int rc = ApfReadPageTable(dest, destHeader, destPages); rc != ecOK) return rc;
-  if (int rc = ApfReadPageTable(src, srcHeader, srcPages); rc != ecOK) return rc;
-  if (destHeader.pageCount + srcHeader.pageCount > 0xFFFF) return ecBadArgument;
-
-  const std::int64_t destEnd = destPages.empty()
-                                   ? destHeader.firstPageOffset
-                                   : destPages.back().headerOffset + static_cast<std::int64_t>(sizeof(TApfPageHeader)) +
-                                         destPages.back().header.dataLength;
-  const std::int64_t srcStart = srcHeader.firstPageOffset;
-  const std::int64_t srcEnd = srcPages.empty() ? srcStart
-                                               : srcPages.back().headerOffset +
-                                                     static_cast<std::int64_t>(sizeof(TApfPageHeader)) +
-                                                     srcPages.back().header.dataLength;
-  const std::int64_t destSizeBefore = dest.Size();
-
-  // Copies the source's pages unchanged; on failure the destination is cut
-  // back to what it held, so nothing is half appended.
-  auto copy = [&]() -> int {
-    if (int rc = src.Seek(srcStart); rc != ecOK) return rc;
-    if (int rc = dest.Seek(destEnd); rc != ecOK) return rc;
-    for (std::int64_t left = srcEnd - srcStart; left > 0;) {
-      const std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(left, kApfMaxBlock));
-      if (int rc = src.ReadExact(buffer.data(), n); rc != ecOK) return BadFormatIfShort(rc);
-      if (int rc = dest.Write(buffer.data(), n); rc != ecOK) return rc;
+  // The first file's header (its stamp and station identifier) with every
+  // page counted, then each file's pages unchanged, mixed page flags kept.
+  TApfFileHeader header = parts.front().header;
+  header.pageCount = static_cast<std::uint16_t>(pageCount);
+  header.firstPageOffset = kApfFirstPageOffset;
+  FaxFile out;
+  if (int rc = out.CreateReplacement(destination); rc != ecOK) return rc;
+  if (int rc = out.Write(&header, sizeof header); rc != ecOK) return rc;
+  for (Part& part : parts) {
+    if (part.pages.empty()) continue;
+    const std::int64_t start = part.pages.front().headerOffset;
+    const ApfPageLocation& last = part.pages.back();
+    const std::int64_t end =
+        last.headerOffset + static_cast<std::int64_t>(sizeof(TApfPageHeader)) + last.header.dataLength;
+    if (int rc = part.file.Seek(start); rc != ecOK) return rc;
+    for (std::int64_t left = end - start; left > 0;) {
+      const auto n = static_cast<std::size_t>(std::min<std::int64_t>(left, kApfMaxBlock));
+      if (int rc = part.file.ReadExact(buffer.data(), n); rc != ecOK) return BadFormatIfShort(rc);
+      if (int rc = out.Write(buffer.data(), n); rc != ecOK) return rc;
       left -= static_cast<std::int64_t>(n);
     }
-    const std::int64_t newEnd = destEnd + (srcEnd - srcStart);
-    if (newEnd < destSizeBefore && ::ftruncate(dest.Descriptor(), newEnd) != 0) return IoErrorFromErrno(errno);
-    destHeader.pageCount = static_cast<std::uint16_t>(destHeader.pageCount + srcHeader.pageCount);
-    if (int rc = dest.Seek(0); rc != ecOK) return rc;
-    return dest.Write(&destHeader, sizeof destHeader);
-  };
-  const int rc = copy();
-  if (rc != ecOK && destSizeBefore >= 0) {
-    if (::ftruncate(dest.Descriptor(), destSizeBefore) != 0) return rc;
   }
-  return rc;
+  return out.CommitReplacement();
+}
+
+int ApfAppendFile(const std::string& destination, const std::string& source) {
+  return ApfJoinFiles({destination, source}, destination);
 }
 
 }  // namespace tv

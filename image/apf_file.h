@@ -22,6 +22,9 @@ inline constexpr std::array<char, 6> kApfSignature = {'A', 'P', 'F', '1', '0', '
 inline constexpr std::uint32_t kApfFirstPageOffset = 64;
 inline constexpr int kApfMaxStationId = 20;
 inline constexpr std::size_t kApfMaxBlock = 4096;
+// Coded lines a page holds at most: the longest paper scanned at 600 dpi,
+// and some. Longer pages are neither made by the converter nor unpacked.
+inline constexpr int kApfMaxPageLines = 16384;
 
 // Page flags.
 inline constexpr std::uint16_t kApfFine = 1;        // fine vertical resolution
@@ -105,8 +108,10 @@ class ApfPageReader {
 };
 
 // Converter-style writer: pages of counted line blocks, output buffered
-// through 4096 bytes. Any write failure closes and deletes the file and is
-// returned by that call and every later one.
+// through 4096 bytes, written beside the target and put in its place by
+// Close, so a file of that name keeps its old contents until the new one is
+// complete. Any write failure abandons the new file and is returned by that
+// call and every later one.
 class ApfWriter {
  public:
   ApfWriter() = default;
@@ -119,7 +124,7 @@ class ApfWriter {
   int WriteLine(const std::uint8_t* data, std::size_t n);  // n at most 65535
   int EndPage();  // writes the end-of-page block and completes the header
   int Close(const std::string& stationId);
-  void Abort();  // closes and deletes the file
+  void Abort();  // abandons the new file
 
   bool PageOpen() const { return pageOpen_; }
 
@@ -131,7 +136,6 @@ class ApfWriter {
   int Fail(int code);
 
   FaxFile file_;
-  std::string fileName_;
   TApfFileHeader header_{};
   TApfPageHeader page_{};
   std::int64_t pageHeaderAt_ = 0;
@@ -169,8 +173,11 @@ class ApfReceiveWriter {
 // Appends the pages of `source` to `destination`; the destination keeps its
 // stamp and station identifier. Both files are checked whole first: a damaged
 // file is ecFaxBadFormat and nothing is written. A missing file is
-// ecFileNotFound.
+// ecFileNotFound. The joined file replaces the destination in one step.
 int ApfAppendFile(const std::string& destination, const std::string& source);
+// Writes the pages of every source, in order, as `destination` (which may
+// be one of them), with the first source's header; the same checks.
+int ApfJoinFiles(const std::vector<std::string>& sources, const std::string& destination);
 
 // One page's place in a file.
 struct ApfPageLocation {
@@ -181,5 +188,9 @@ struct ApfPageLocation {
 // Reads the file header and walks the whole page chain, checking that every
 // page lies inside the file. ecFaxBadFormat when it does not.
 int ApfReadPageTable(FaxFile& file, TApfFileHeader& header, std::vector<ApfPageLocation>& pages);
+
+// Checks a whole file the same way, and that it holds a page at all: 0, or
+// the code of what is wrong with it.
+int ApfCheckFile(const std::string& fileName);
 
 }  // namespace tv

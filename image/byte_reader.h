@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "image/file_io.h"
+#include "platform/bytes.h"
 
 namespace tv {
 
@@ -35,17 +36,5 @@ class ByteReader {
   std::size_t at_ = 0;
   std::size_t filled_ = 0;
 };
-
-// Little-endian and big-endian numbers in a byte string.
-inline std::uint16_t Le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
-inline std::uint32_t Le32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-inline std::uint16_t Be16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] << 8 | p[1]); }
-inline std::uint32_t Be32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
-         static_cast<std::uint32_t>(p[2]) << 8 | static_cast<std::uint32_t>(p[3]);
-}
 
 }  // namespace tv

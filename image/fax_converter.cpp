@@ -7,26 +7,10 @@
 
 #include "comm/error_codes.h"
 #include "comm/errors.h"
+#include "platform/files.h"
 #include "platform/ui_thread.h"
 
 namespace tv {
-
-namespace {
-
-// The position of the extension's dot in the last path component, or npos.
-std::size_t ExtensionDot(const std::string& name) {
-  const std::size_t slash = name.find_last_of("/\\");
-  const std::size_t dot = name.find_last_of('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return std::string::npos;
-  return dot;
-}
-
-std::string WithExtension(const std::string& name, const std::string& extension) {
-  const std::size_t dot = ExtensionDot(name);
-  return (dot == std::string::npos ? name : name.substr(0, dot)) + extension;
-}
-
-}  // namespace
 
 FaxConverter::FaxConverter(std::unique_ptr<ConverterInput> input, std::string defaultExtension)
     : input_(std::move(input)), defaultExtension_(std::move(defaultExtension)) {}
@@ -124,14 +108,19 @@ int FaxConverter::Convert(const std::string& inputName, const std::string& outpu
   halfHeight_ = false;
   centerOffset_ = 0;
   inputName_ = inputName;
-  if (!defaultExtension_.empty() && ExtensionDot(inputName_) == std::string::npos) inputName_ += "." + defaultExtension_;
+  if (!defaultExtension_.empty() && Extension(inputName_).empty()) inputName_ += "." + defaultExtension_;
   if (outputName.empty()) {
     if (inputName_.empty()) return ecFileNotFound;
-    outputName_ = WithExtension(inputName_, ".APF");
+    outputName_ = ChangeExtension(inputName_, ".APF");
   } else {
-    outputName_ = ExtensionDot(outputName) == std::string::npos ? outputName + ".APF" : outputName;
+    outputName_ = Extension(outputName).empty() ? outputName + ".APF" : outputName;
   }
 
+  // Writing over the document being read would destroy it.
+  if (SameFile(inputName_, outputName_)) return ecBadArgument;
+  if (leftMargin_ >= pageWidth_ || topMargin_ > kApfMaxPageLines || linesPerPage_ > kApfMaxPageLines ||
+      tabStop_ > kMaxTabStop)
+    return ecBadArgument;
   int result = writer_.Create(outputName_);
   if (result == ecOK) {
     result = Run();
@@ -173,7 +162,7 @@ void TQaFaxConverter::SetOptions(unsigned options) {
 
 void TQaFaxConverter::SetDocumentFile(const std::string& name) {
   documentFile_ = name;
-  outFileName_ = WithExtension(name, ".APF");
+  outFileName_ = ChangeExtension(name, ".APF");
 }
 
 void TQaFaxConverter::Status(bool starting, bool ending, int pages, int lines, std::int64_t done,

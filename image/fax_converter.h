@@ -31,7 +31,11 @@ enum class TFaxFont { ffStandard, ffSmall };
 
 inline constexpr std::size_t kConverterRasterSize = 4096;
 // No fax page is taller than this; a picture that claims more is refused.
-inline constexpr long kMaxPictureRows = 65535;
+inline constexpr long kMaxPictureRows = kApfMaxPageLines;
+// Settings beyond what a page can hold are refused (ecBadArgument): a left
+// margin of the page's width or more, a top margin or a count of text lines
+// beyond a page's lines, a tab stop beyond the widest line's characters.
+inline constexpr int kMaxTabStop = 256;
 
 // Status flags.
 inline constexpr int kConvertStarting = 1;
@@ -87,8 +91,10 @@ class FaxConverter {
 
   // Converts the document `inputName` (completed with the kind's default
   // extension when it has none) into `outputName` (".APF" added when it has
-  // no extension; when empty, the input's name with ".APF"). On failure the
-  // output file is deleted.
+  // no extension; when empty, the input's name with ".APF"). The output is
+  // written beside its name and takes that name only when complete: on
+  // failure a file that was there stays as it was. An output that is the
+  // input itself is ecBadArgument.
   int Convert(const std::string& inputName, const std::string& outputName);
   const std::string& OutputName() const { return outputName_; }
   int PagesWritten() const { return pagesWritten_; }

@@ -6,6 +6,7 @@
 
 #include "comm/error_codes.h"
 #include "comm/errors.h"
+#include "platform/files.h"
 #include "platform/text.h"
 #include "platform/ui_thread.h"
 
@@ -119,6 +120,8 @@ int FaxUnpacker::FlushBlankLines() {
 }
 
 int FaxUnpacker::DecodedLine(const std::uint8_t* line, int byteCount) {
+  // Longer than any paper: damaged or hostile data that would take gigabytes.
+  if (++codedLines_ > kApfMaxPageLines) return ecFaxBadFormat;
   if (whitespaceFrom_ != 0 && whitespaceTo_ != 0) {
     if (IsBlank(line, byteCount)) {
       ++pendingBlank_;
@@ -133,6 +136,7 @@ int FaxUnpacker::UnpackPage(const std::string& fileName, int page) {
   fileName_ = fileName;
   page_ = page;
   linesOutput_ = 0;
+  codedLines_ = 0;
   lastYieldAt_ = 0;
   pendingBlank_ = 0;
   decoder_.StartPage();
@@ -162,6 +166,8 @@ int FaxUnpacker::UnpackPage(const std::string& fileName, int page) {
     }
     ReportStatus();
   }
+  if (result != ecOK) return result;
+  decoder_.EndOfData(sink);
   if (result != ecOK) return result;
   if (int rc = FlushBlankLines(); rc != ecOK) return rc;
   ReportStatus();
@@ -251,9 +257,7 @@ void TQaFaxUnpacker::SetInFileName(const std::string& name) {
     return;
   }
   inFileName_ = name;
-  const auto slash = name.find_last_of('/');
-  const auto dot = name.find_last_of('.');
-  outFileName_ = (dot != std::string::npos && (slash == std::string::npos || dot > slash)) ? name.substr(0, dot) : name;
+  outFileName_ = ChangeExtension(name, "");
 }
 
 int TQaFaxUnpacker::Rebuild() {

@@ -88,6 +88,7 @@ class FaxUnpacker {
   std::string fileName_;
   int page_ = 0;
   int linesOutput_ = 0;
+  int codedLines_ = 0;
   int lastYieldAt_ = 0;
   int pendingBlank_ = 0;
   std::vector<std::uint8_t> work_;

@@ -14,6 +14,7 @@ FaxFile& FaxFile::operator=(FaxFile&& other) noexcept {
   if (this != &other) {
     Close();
     fd_ = other.fd_;
+    replacement_ = std::move(other.replacement_);
     other.fd_ = -1;
   }
   return *this;
@@ -23,17 +24,11 @@ namespace {
 
 int OpenWith(int& fd, const std::string& name, int flags) {
   if (name.empty()) return ecFileNotFound;
-  do {
-    fd = ::open(name.c_str(), flags | O_CLOEXEC, 0644);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return IoErrorFromErrno(errno, (flags & O_CREAT) != 0);
-  struct stat info {};
-  if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
-    ::close(fd);
-    fd = -1;
-    return ecAccessDenied;
-  }
-  return ecOK;
+  // Only regular files: a folder or a named pipe under a fax file's name is
+  // refused at once rather than read (or waited on).
+  fd = OpenRegularFile(name, flags);
+  if (fd >= 0) return ecOK;
+  return errno == EINVAL ? ecAccessDenied : IoErrorFromErrno(errno, (flags & O_CREAT) != 0);
 }
 
 }  // namespace
@@ -53,8 +48,31 @@ int FaxFile::Create(const std::string& name) {
   return OpenWith(fd_, name, O_RDWR | O_CREAT | O_TRUNC);
 }
 
+int FaxFile::CreateReplacement(const std::string& name) {
+  Close();
+  if (name.empty()) return ecFileNotFound;
+  if (FileExists(name) && !IsRegularFile(name)) return ecAccessDenied;
+  auto replacement = std::make_unique<FileReplacement>();
+  if (const int error = replacement->Begin(name); error != 0) return IoErrorFromErrno(error, true);
+  fd_ = replacement->Descriptor();
+  replacement_ = std::move(replacement);
+  return ecOK;
+}
+
+int FaxFile::CommitReplacement() {
+  if (!replacement_) return ecNotOpen;
+  const int error = replacement_->Commit();
+  Close();
+  return error == 0 ? ecOK : IoErrorFromErrno(error, true);
+}
+
 void FaxFile::Close() {
-  if (fd_ >= 0) ::close(fd_);
+  if (replacement_) {
+    replacement_->Discard();  // closes the descriptor; removes an uncommitted file
+    replacement_.reset();
+  } else if (fd_ >= 0) {
+    ::close(fd_);
+  }
   fd_ = -1;
 }
 
@@ -112,11 +130,6 @@ std::int64_t FaxFile::Size() const {
   struct stat info {};
   if (::fstat(fd_, &info) != 0) return IoErrorFromErrno(errno);
   return static_cast<std::int64_t>(info.st_size);
-}
-
-bool FileExists(const std::string& name) {
-  struct stat info {};
-  return !name.empty() && ::stat(name.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 }  // namespace tv

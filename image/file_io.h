@@ -2,11 +2,13 @@
 // program's negated I/O error numbers.
 #pragma once
 
-#include "comm/errors.h"
-
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+
+#include "comm/errors.h"
+#include "platform/files.h"
 
 namespace tv {
 
@@ -16,7 +18,7 @@ class FaxFile {
  public:
   FaxFile() = default;
   ~FaxFile() { Close(); }
-  FaxFile(FaxFile&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  FaxFile(FaxFile&& other) noexcept : fd_(other.fd_), replacement_(std::move(other.replacement_)) { other.fd_ = -1; }
   FaxFile& operator=(FaxFile&& other) noexcept;
   FaxFile(const FaxFile&) = delete;
   FaxFile& operator=(const FaxFile&) = delete;
@@ -25,6 +27,11 @@ class FaxFile {
   int OpenRead(const std::string& name);
   int OpenReadWrite(const std::string& name);
   int Create(const std::string& name);  // creates or truncates
+  // A new version of `name`, written beside it: CommitReplacement puts it in
+  // the file's place whole, and closing without that leaves the file as it
+  // was. A name that is not a regular file (a folder, a device) is refused.
+  int CreateReplacement(const std::string& name);
+  int CommitReplacement();
   void Close();
   bool IsOpen() const { return fd_ >= 0; }
 
@@ -46,8 +53,7 @@ class FaxFile {
 
  private:
   int fd_ = -1;
+  std::unique_ptr<FileReplacement> replacement_;
 };
-
-bool FileExists(const std::string& name);
 
 }  // namespace tv

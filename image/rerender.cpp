@@ -9,6 +9,7 @@
 #include "comm/error_codes.h"
 #include "image/fax_converter.h"
 #include "image/fax_unpacker.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/work_files.h"
 
@@ -47,19 +48,24 @@ int ConvertCoverBitmap(MonoBitmap bitmap, std::string& outputName) {
 }
 
 bool ApfRerenderFile(const std::string& source, const std::string& destination) {
-  if (!FileExists(source)) return true;
+  if (!IsRegularFile(source)) return true;
   TApfFileHeader header;
   if (ApfReadFileHeader(source, header) != ecOK || header.pageCount == 0) return false;
 
-  FaxUnpacker unpacker;
+  // Each page goes through a file of its own beside the destination, under
+  // a name no other user of the folder gets; they are joined into the
+  // destination, which changes only when every page is there.
   std::vector<std::string> pageFiles;
-  bool failed = false;
+  struct Cleanup {
+    std::vector<std::string>& files;
+    ~Cleanup() {
+      for (const std::string& file : files) ::unlink(file.c_str());
+    }
+  } cleanup{pageFiles};
+  FaxUnpacker unpacker;
   for (int n = 1; n <= header.pageCount; ++n) {
     MonoBitmap page;
-    if (unpacker.UnpackPageToBitmap(source, n, page) != ecOK) {
-      failed = true;
-      continue;
-    }
+    if (unpacker.UnpackPageToBitmap(source, n, page) != ecOK) return false;
     // A page without decodable lines still becomes a (blank) page.
     const int height = std::max(page.Height(), 1);
     MonoBitmap work(RenderedWidth(page.Width(), height), height);
@@ -67,20 +73,12 @@ bool ApfRerenderFile(const std::string& source, const std::string& destination) 
     // Black corners keep the page's full width and height when it is unpacked.
     work.SetPixel(work.Width() - 1, 0, true);
     work.SetPixel(work.Width() - 1, height - 1, true);
-    const std::string file = ProgramFolder() + "TEMP" + std::to_string(n) + ".apf";
-    if (ConvertBitmap(work, file, 0) != ecOK) {
-      failed = true;
-      continue;
-    }
+    const std::string file = CreateTemporaryFile(destination, ".apf");
+    if (file.empty()) return false;
     pageFiles.push_back(file);
+    if (ConvertBitmap(work, file, 0) != ecOK) return false;
   }
-
-  bool joined = !failed && CopyWholeFile(pageFiles.front(), destination);
-  for (std::size_t i = 1; joined && i < pageFiles.size(); ++i) {
-    joined = ApfAppendFile(destination, pageFiles[i]) == ecOK;
-  }
-  for (const std::string& file : pageFiles) ::unlink(file.c_str());
-  return joined;
+  return ApfJoinFiles(pageFiles, destination) == ecOK;
 }
 
 }  // namespace tv

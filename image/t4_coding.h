@@ -119,6 +119,12 @@ class T4Decoder {
   template <typename Sink>
   std::size_t Decode(const std::uint8_t* data, std::size_t size, Sink&& sink);
 
+  // At the end of the data: a complete line that no EOL followed (writers
+  // that put their EOLs in front of the lines leave the last one so) is
+  // given to `sink` too.
+  template <typename Sink>
+  void EndOfData(Sink&& sink);
+
   bool PageEnded() const { return eolCount_ >= 3; }
   int InvalidCodes() const { return invalidCodes_; }
 
@@ -219,6 +225,15 @@ bool T4Decoder::StepBit(unsigned bit, Sink& sink) {
   const auto& n = tree_->nodes[node_];
   if (n[0] > 0) return true;  // inner node
   return Reached(n[0], n[1], sink);
+}
+
+template <typename Sink>
+void T4Decoder::EndOfData(Sink&& sink) {
+  if (PageEnded() || beforeFirstEol_) return;
+  if (const int bytes = CompletedLineBytes(); bytes != 0) {
+    sink(line_.data(), bytes);
+    TakeEol();
+  }
 }
 
 // Whole codes are looked up 13 bits at a time from the root; everything

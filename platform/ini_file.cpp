@@ -1,17 +1,13 @@
 #include "platform/ini_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cctype>
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 
+#include "platform/files.h"
 #include "platform/text.h"
 
 namespace tv {
@@ -167,56 +163,11 @@ void IniFile::WriteBool(std::string_view section, std::string_view key, bool val
 }
 
 void IniFile::Save() const {
-  // Write through a symbolic link to the file it names, keeping the link.
-  std::string target = path_;
-  if (char* real = realpath(path_.c_str(), nullptr)) {
-    target = real;
-    std::free(real);
-  }
-  const auto slash = target.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash == 0 ? 1 : slash);
-  std::string tempName = folder + "/.tv-ini-XXXXXX";
-
-  const int fd = mkstemp(tempName.data());
-  if (fd < 0) throw IniWriteError(path_, std::strerror(errno));
-
   std::ostringstream body;
   const char* eol = crlf_ ? "\r\n" : "\n";
   for (const Line& line : lines_) body << line.text << eol;
-  const std::string bytes = body.str();
-
-  struct stat st {};
-  const mode_t mode = stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
-
-  auto fail = [&](int err) {
-    close(fd);
-    unlink(tempName.c_str());
-    throw IniWriteError(path_, std::strerror(err));
-  };
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      fail(errno);
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  if (fchmod(fd, mode) != 0 || fsync(fd) != 0) fail(errno);
-  if (close(fd) != 0) {
-    const int err = errno;
-    unlink(tempName.c_str());
-    throw IniWriteError(path_, std::strerror(err));
-  }
-  if (rename(tempName.c_str(), target.c_str()) != 0) {
-    const int err = errno;
-    unlink(tempName.c_str());
-    throw IniWriteError(path_, std::strerror(err));
-  }
-  if (const int dirFd = open(folder.c_str(), O_RDONLY | O_DIRECTORY); dirFd >= 0) {
-    fsync(dirFd);
-    close(dirFd);
-  }
+  if (const int error = ReplaceFileContents(path_, body.str()); error != 0)
+    throw IniWriteError(path_, std::strerror(error));
 }
 
 }  // namespace tv

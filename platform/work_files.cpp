@@ -1,10 +1,12 @@
 #include "platform/work_files.h"
 
-#include <sys/stat.h>
+#include <fcntl.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
 
+#include "platform/files.h"
 #include "platform/paths.h"
 
 namespace tv {
@@ -16,24 +18,34 @@ std::string UniqueFaxFileName(const std::string& folder, const std::string& pref
     char digits[8];
     std::snprintf(digits, sizeof digits, "%5.5d", n);
     name = prefix + digits + ".APF";
-    struct stat st {};
-    if (stat(FindNoCase(base, name).c_str(), &st) != 0) break;
+    if (!FileExists(FindNoCase(base, name))) break;
   }
   return base + name;
 }
 
 bool CopyWholeFile(const std::string& source, const std::string& target) {
-  if (source == target) return false;
-  std::ifstream in(source, std::ios::binary);
-  if (!in) return false;
-  std::ofstream out(target, std::ios::binary | std::ios::trunc);
-  if (!out) return false;
+  if (source == target || SameFile(source, target)) return false;
+  const int in = OpenRegularFile(source, O_RDONLY);
+  if (in < 0) return false;
+  FileReplacement out;
+  bool copied = out.Begin(target) == 0;
   char block[2048];
-  while (in) {
-    in.read(block, sizeof block);
-    out.write(block, in.gcount());
+  while (copied) {
+    const ssize_t n = read(in, block, sizeof block);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      copied = n == 0;
+      break;
+    }
+    for (ssize_t done = 0; copied && done < n;) {
+      const ssize_t put = write(out.Descriptor(), block + done, static_cast<std::size_t>(n - done));
+      if (put < 0 && errno == EINTR) continue;
+      copied = put > 0;
+      done += put;
+    }
   }
-  return in.eof() && static_cast<bool>(out.flush());
+  close(in);
+  return copied && out.Commit() == 0;
 }
 
 }  // namespace tv

@@ -10,8 +10,10 @@ namespace tv {
 // name tried.
 std::string UniqueFaxFileName(const std::string& folder, const std::string& prefix);
 
-// Copies source over target in 2048-byte blocks. False when the two names are
-// the same text or either file cannot be opened or written.
+// Copies source over target in 2048-byte blocks, through a temporary file
+// that replaces the target only when the copy is complete. False when both
+// name the same file, or either cannot be opened or written; the target is
+// then as it was.
 bool CopyWholeFile(const std::string& source, const std::string& target);
 
 }  // namespace tv

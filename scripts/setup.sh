@@ -14,6 +14,8 @@ packages=(
   # interoperability peers
   libspandsp-dev libtiff-dev libtiff-tools libsqlite3-dev
   libdbd-xbase-perl libtime-parsedate-perl python3 python3-dbfread python3-dbf
+  # the number tests compile a locale with a decimal comma (localedef)
+  locales
   imagemagick netpbm shapelib
   # printing tests: poppler's PDF tools and a CUPS scheduler of the tests' own
   poppler-utils cups-daemon cups-client

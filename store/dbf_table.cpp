@@ -10,8 +10,11 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <span>
 #include <thread>
 
+#include "platform/bytes.h"
+#include "platform/text.h"
 #include "store/xbase_error.h"
 
 namespace tv {
@@ -32,52 +35,6 @@ constexpr std::size_t kMaxCachedBytes = 96 * 1024 * 1024;
 // lock of record n at kLockBase + n.
 constexpr off_t kLockBase = 0x40000000;
 
-std::uint16_t Get16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
-std::uint32_t Get32(const unsigned char* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-void Put16(unsigned char* p, unsigned v) {
-  p[0] = static_cast<unsigned char>(v);
-  p[1] = static_cast<unsigned char>(v >> 8);
-}
-void Put32(unsigned char* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
-}
-
-[[noreturn]] void FileFailure(const std::string& what, const std::string& path) {
-  throw XbaseError(xbFileError, what + " " + path + ": " + std::strerror(errno));
-}
-
-void WriteAll(int fd, const void* data, std::size_t size, off_t offset, const std::string& path) {
-  const char* p = static_cast<const char*>(data);
-  while (size > 0) {
-    const ssize_t n = pwrite(fd, p, size, offset);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      FileFailure("cannot write", path);
-    }
-    p += n;
-    size -= static_cast<std::size_t>(n);
-    offset += n;
-  }
-}
-
-std::size_t ReadUpTo(int fd, void* data, std::size_t size, off_t offset, const std::string& path) {
-  char* p = static_cast<char*>(data);
-  std::size_t done = 0;
-  while (done < size) {
-    const ssize_t n = pread(fd, p + done, size - done, offset + static_cast<off_t>(done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      FileFailure("cannot read", path);
-    }
-    if (n == 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  return done;
-}
-
 bool ValidName(const std::string& name) {
   if (name.empty() || name.size() > 10) return false;
   if (!std::isalpha(static_cast<unsigned char>(name[0])) && name[0] != '_') return false;
@@ -86,7 +43,7 @@ bool ValidName(const std::string& name) {
 }
 
 std::string CheckField(DbfField& field) {
-  for (char& c : field.name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  field.name = UpperAscii(field.name);
   if (!ValidName(field.name)) return "invalid field name '" + field.name + "'";
   switch (field.type) {
     case 'C':
@@ -132,8 +89,8 @@ void DbfTable::Create(const std::string& path, std::vector<DbfField> fields, boo
   const int headerLength = kHeaderSize + kDescriptorSize * static_cast<int>(fields.size()) + 1;
   std::vector<unsigned char> bytes(static_cast<std::size_t>(headerLength) + 1, 0);
   bytes[0] = kVersionFoxBase;
-  Put16(&bytes[8], static_cast<unsigned>(headerLength));
-  Put16(&bytes[10], static_cast<unsigned>(recordLength));
+  PutLe16(&bytes[8], static_cast<unsigned>(headerLength));
+  PutLe16(&bytes[10], static_cast<unsigned>(recordLength));
   bytes[28] = hasStructuralIndex ? kStructuralIndexFlag : 0;
   bytes[29] = 0x03;  // Windows-1252
   const std::time_t now = std::time(nullptr);
@@ -146,59 +103,45 @@ void DbfTable::Create(const std::string& path, std::vector<DbfField> fields, boo
     unsigned char* d = &bytes[kHeaderSize + kDescriptorSize * i];
     std::memcpy(d, fields[i].name.data(), fields[i].name.size());
     d[11] = static_cast<unsigned char>(fields[i].type);
-    Put32(d + 12, static_cast<std::uint32_t>(fields[i].offset));
+    PutLe32(d + 12, static_cast<std::uint32_t>(fields[i].offset));
     d[16] = static_cast<unsigned char>(fields[i].width);
     d[17] = static_cast<unsigned char>(fields[i].decimals);
   }
   bytes[static_cast<std::size_t>(headerLength) - 1] = kFieldTerminator;
   bytes[static_cast<std::size_t>(headerLength)] = kEndOfFile;
 
-  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd < 0) FileFailure("cannot create", path);
+  TableFile file = TableFile::CreateNew(path);
   try {
-    WriteAll(fd, bytes.data(), bytes.size(), 0, path);
-  } catch (...) {
-    close(fd);
+    file.WriteAt(0, bytes.data(), bytes.size());
+  } catch (const XbaseError&) {
     unlink(path.c_str());
     throw;
   }
-  close(fd);
 }
 
 std::unique_ptr<DbfTable> DbfTable::Open(const std::string& path, OpenMode mode) {
-  // Non-blocking, so that a named pipe under a table's name cannot hang the open.
-  const int fd = open(path.c_str(), (mode == OpenMode::ReadOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) FileFailure("cannot open", path);
-  struct stat info {};
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    close(fd);
-    throw XbaseError(xbBadTable, path + " is not a table file");
-  }
-  if (flock(fd, (mode == OpenMode::Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
-    const int error = errno;
-    close(fd);
-    if (error == EWOULDBLOCK)
+  TableFile file = TableFile::Open(path, mode != OpenMode::ReadOnly, xbBadTable);
+  if (flock(file.Descriptor(), (mode == OpenMode::Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
+    if (errno == EWOULDBLOCK)
       throw XbaseError(xbTableInUse, path + (mode == OpenMode::Exclusive
                                                  ? " is in use by another program"
                                                  : " is opened exclusively by another program"));
-    errno = error;
-    FileFailure("cannot lock", path);
+    throw XbaseError(xbFileError, "cannot lock " + path + ": " + std::strerror(errno));
   }
-  std::unique_ptr<DbfTable> table(new DbfTable(path, mode, fd));
+  std::unique_ptr<DbfTable> table(new DbfTable(path, mode, std::move(file)));
   table->ReadHeader();
   return table;
 }
 
-DbfTable::DbfTable(std::string path, OpenMode mode, int fd) : path_(std::move(path)), mode_(mode), fd_(fd) {}
+DbfTable::DbfTable(std::string path, OpenMode mode, TableFile file)
+    : path_(std::move(path)), mode_(mode), file_(std::move(file)) {}
 
 DbfTable::~DbfTable() {
-  if (fd_ < 0) return;
   try {
     Flush();
   } catch (const XbaseError&) {
     // The count is recovered from the file's length on the next open.
   }
-  close(fd_);
 }
 
 void DbfTable::Flush() {
@@ -208,11 +151,9 @@ void DbfTable::Flush() {
 }
 
 void DbfTable::ReadHeader() {
-  struct stat info {};
-  if (fstat(fd_, &info) != 0) FileFailure("cannot examine", path_);
-  const auto fileSize = static_cast<std::uint64_t>(info.st_size);
+  const std::uint64_t fileSize = file_.Size();
   unsigned char head[kHeaderSize];
-  if (ReadUpTo(fd_, head, kHeaderSize, 0, path_) != kHeaderSize)
+  if (file_.ReadAt(0, head, kHeaderSize) != kHeaderSize)
     throw XbaseError(xbBadTable, path_ + " is too short to be a table");
   if (head[0] != kVersionFoxBase) {
     char hex[8];
@@ -220,14 +161,14 @@ void DbfTable::ReadHeader() {
     throw XbaseError(xbBadTable, path_ + " is a table variant this engine does not handle (version byte " +
                                      hex + ")");
   }
-  headerLength_ = Get16(head + 8);
-  recordLength_ = Get16(head + 10);
+  headerLength_ = Le16(head + 8);
+  recordLength_ = Le16(head + 10);
   structuralFlag_ = (head[28] & kStructuralIndexFlag) != 0;
   if (headerLength_ < kHeaderSize + kDescriptorSize + 1 || static_cast<std::uint64_t>(headerLength_) > fileSize)
     throw XbaseError(xbBadTable, path_ + " has a damaged header (header length " +
                                      std::to_string(headerLength_) + ")");
   std::vector<unsigned char> descriptors(static_cast<std::size_t>(headerLength_ - kHeaderSize));
-  ReadUpTo(fd_, descriptors.data(), descriptors.size(), kHeaderSize, path_);
+  file_.ReadAt(kHeaderSize, descriptors.data(), descriptors.size());
   fields_.clear();
   std::size_t pos = 0;
   int offset = 1;
@@ -254,6 +195,14 @@ void DbfTable::ReadHeader() {
   }
   if (!terminated || fields_.empty())
     throw XbaseError(xbBadTable, path_ + " has a damaged field list");
+  // The records start right after the terminator; some writers pad the
+  // header with zero bytes after it (Harbour one, Visual FoxPro 263), but a
+  // header length that points anywhere else would shift every record.
+  const auto padding = std::span(descriptors).subspan(pos + 1);
+  if (std::any_of(padding.begin(), padding.end(), [](unsigned char b) { return b != 0; }))
+    throw XbaseError(xbBadTable, path_ + ": the header length " + std::to_string(headerLength_) + " does not fit its " +
+                                     std::to_string(fields_.size()) + " fields (" +
+                                     std::to_string(kHeaderSize + pos + 1) + " expected)");
   CheckUniqueNames(fields_, path_);
   if (offset != recordLength_)
     throw XbaseError(xbBadTable, path_ + ": the record length " + std::to_string(recordLength_) +
@@ -261,30 +210,31 @@ void DbfTable::ReadHeader() {
 
   // Trust the header count only when the records it counts are all present
   // and nothing but the end marker or junk after one follows them; otherwise
-  // every complete record in the file counts.
-  const std::uint32_t headerCount = Get32(head + 4);
-  const std::uint64_t complete = (fileSize - static_cast<std::uint64_t>(headerLength_)) /
-                                 static_cast<std::uint64_t>(recordLength_);
+  // every complete record in the file counts. Fewer whole records than the
+  // header counts means the file lost its end: that is damage, and writing
+  // over the partial record would hide it for good.
+  const std::uint32_t headerCount = Le32(head + 4);
+  const std::uint64_t data = fileSize - static_cast<std::uint64_t>(headerLength_);
+  const std::uint64_t complete = data / static_cast<std::uint64_t>(recordLength_);
   count_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(complete, 0xFFFFFFFEu));
+  damage_.clear();
   if (headerCount <= complete) {
     char after = kEndOfFile;
     const std::uint64_t end = static_cast<std::uint64_t>(headerLength_) +
                               static_cast<std::uint64_t>(headerCount) * static_cast<std::uint64_t>(recordLength_);
-    if (end < fileSize) ReadUpTo(fd_, &after, 1, static_cast<off_t>(end), path_);
+    if (end < fileSize) file_.ReadAt(end, &after, 1);
     if (after == kEndOfFile) count_ = headerCount;
+  } else {
+    const std::uint64_t partial = data % static_cast<std::uint64_t>(recordLength_);
+    damage_ = path_ + " is cut short: its header counts " + std::to_string(headerCount) + " records, the file holds " +
+              std::to_string(complete) + (partial > 0 ? " and " + std::to_string(partial) + " bytes of another" : "");
   }
   DropCache();
 }
 
 int DbfTable::FieldIndex(std::string_view name) const {
-  for (std::size_t i = 0; i < fields_.size(); ++i) {
-    const std::string& f = fields_[i].name;
-    if (f.size() == name.size() &&
-        std::equal(f.begin(), f.end(), name.begin(), [](char a, char b) {
-          return std::toupper(static_cast<unsigned char>(a)) == std::toupper(static_cast<unsigned char>(b));
-        }))
-      return static_cast<int>(i);
-  }
+  for (std::size_t i = 0; i < fields_.size(); ++i)
+    if (EqualsNoCase(fields_[i].name, name)) return static_cast<int>(i);
   return -1;
 }
 
@@ -305,7 +255,7 @@ const char* DbfTable::CachedChunk(std::uint64_t index) const {
   std::vector<char>& chunk = chunks_[index];
   cachedBytes_ += kChunkBytes;
   chunk.resize(kChunkBytes);
-  const std::size_t got = ReadUpTo(fd_, chunk.data(), kChunkBytes, static_cast<off_t>(index * kChunkBytes), path_);
+  const std::size_t got = file_.ReadAt(index * kChunkBytes, chunk.data(), kChunkBytes);
   std::fill(chunk.begin() + static_cast<std::ptrdiff_t>(got), chunk.end(), '\0');
   return chunk.data();
 }
@@ -348,6 +298,7 @@ bool DbfTable::IsDeleted(std::uint32_t recno) const {
 
 void DbfTable::CheckWritable() const {
   if (mode_ == OpenMode::ReadOnly) throw XbaseError(xbReadOnly, path_ + " is open read-only");
+  if (!damage_.empty()) throw XbaseError(xbBadTable, damage_ + "; it is not written to until it is repaired");
 }
 
 void DbfTable::StampDate() {
@@ -357,14 +308,14 @@ void DbfTable::StampDate() {
   localtime_r(&now, &local);
   const unsigned char date[3] = {static_cast<unsigned char>(local.tm_year), static_cast<unsigned char>(local.tm_mon + 1),
                                  static_cast<unsigned char>(local.tm_mday)};
-  WriteAll(fd_, date, 3, 1, path_);
+  file_.WriteAt(1, date, 3);
   dateStamped_ = true;
 }
 
 void DbfTable::WriteCount() {
   unsigned char bytes[4];
-  Put32(bytes, count_);
-  WriteAll(fd_, bytes, 4, 4, path_);
+  PutLe32(bytes, count_);
+  file_.WriteAt(4, bytes, 4);
 }
 
 void DbfTable::Write(std::uint32_t recno, const char* record) {
@@ -372,7 +323,7 @@ void DbfTable::Write(std::uint32_t recno, const char* record) {
   if (recno < 1 || recno > count_)
     throw XbaseError(xbBadRecordNumber, "record " + std::to_string(recno) + " is outside " + path_);
   StampDate();
-  WriteAll(fd_, record, static_cast<std::size_t>(recordLength_), static_cast<off_t>(RecordOffset(recno)), path_);
+  file_.WriteAt(RecordOffset(recno), record, static_cast<std::size_t>(recordLength_));
   WriteThrough(RecordOffset(recno), record, static_cast<std::size_t>(recordLength_));
 }
 
@@ -386,7 +337,7 @@ std::uint32_t DbfTable::Append(const char* record) {
   // itself, the count is written when the changes are committed.
   std::vector<char> bytes(record, record + recordLength_);
   bytes.push_back(kEndOfFile);
-  WriteAll(fd_, bytes.data(), bytes.size(), static_cast<off_t>(RecordOffset(count_ + 1)), path_);
+  file_.WriteAt(RecordOffset(count_ + 1), bytes.data(), bytes.size());
   WriteThrough(RecordOffset(count_ + 1), bytes.data(), bytes.size());
   ++count_;
   if (mode_ == OpenMode::Exclusive) {
@@ -398,11 +349,12 @@ std::uint32_t DbfTable::Append(const char* record) {
 }
 
 void DbfTable::SetStructuralIndexFlag(bool on) {
-  CheckWritable();
+  // A header byte far from any record: allowed on a damaged table too.
+  if (mode_ == OpenMode::ReadOnly) throw XbaseError(xbReadOnly, path_ + " is open read-only");
   unsigned char flags = 0;
-  ReadUpTo(fd_, &flags, 1, 28, path_);
+  file_.ReadAt(28, &flags, 1);
   flags = on ? (flags | kStructuralIndexFlag) : (flags & ~kStructuralIndexFlag);
-  WriteAll(fd_, &flags, 1, 28, path_);
+  file_.WriteAt(28, &flags, 1);
   structuralFlag_ = on;
 }
 
@@ -412,49 +364,56 @@ void DbfTable::Pack(const ProgressHook& progress) {
   CheckWritable();
   if (mode_ != OpenMode::Exclusive) throw XbaseError(xbTableInUse, "packing " + path_ + " needs an exclusive open");
   Flush();
-  const std::string temp = path_ + ".pack";
-  unlink(temp.c_str());
-  const int out = open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (out < 0) FileFailure("cannot create", temp);
-  try {
-    std::vector<char> header(static_cast<std::size_t>(headerLength_));
-    ReadUpTo(fd_, header.data(), header.size(), 0, path_);
-    std::vector<char> buffer;
-    std::vector<char> record(static_cast<std::size_t>(recordLength_));
-    std::uint32_t kept = 0;
-    off_t offset = headerLength_;
-    int lastPercent = -1;
-    for (std::uint32_t r = 1; r <= count_; ++r) {
-      Read(r, record.data());
-      if (record[0] != kDeletedFlag) {
-        record[0] = kLiveFlag;
-        buffer.insert(buffer.end(), record.begin(), record.end());
-        ++kept;
-      }
-      if (buffer.size() >= kReadBlockBytes || r == count_) {
-        WriteAll(out, buffer.data(), buffer.size(), offset, temp);
-        offset += static_cast<off_t>(buffer.size());
-        buffer.clear();
-      }
-      const int percent = static_cast<int>(static_cast<std::uint64_t>(r) * 100 / count_);
-      if (progress && percent != lastPercent) progress(lastPercent = percent);
+  TableFile packed = TableFile::CreateReplacement(path_);
+  std::vector<char> header(static_cast<std::size_t>(headerLength_));
+  file_.ReadAt(0, header.data(), header.size());
+  std::vector<char> buffer;
+  std::vector<char> record(static_cast<std::size_t>(recordLength_));
+  std::uint32_t kept = 0;
+  std::uint64_t offset = static_cast<std::uint64_t>(headerLength_);
+  int lastPercent = -1;
+  for (std::uint32_t r = 1; r <= count_; ++r) {
+    Read(r, record.data());
+    if (record[0] != kDeletedFlag) {
+      record[0] = kLiveFlag;
+      buffer.insert(buffer.end(), record.begin(), record.end());
+      ++kept;
     }
-    const char eof = kEndOfFile;
-    WriteAll(out, &eof, 1, offset, temp);
-    Put32(reinterpret_cast<unsigned char*>(header.data()) + 4, kept);
-    WriteAll(out, header.data(), header.size(), 0, temp);
-    if (fsync(out) != 0) FileFailure("cannot write", temp);
-    if (flock(out, LOCK_EX | LOCK_NB) != 0) FileFailure("cannot lock", temp);
-    if (rename(temp.c_str(), path_.c_str()) != 0) FileFailure("cannot replace", path_);
-  } catch (...) {
-    close(out);
-    unlink(temp.c_str());
-    throw;
+    if (buffer.size() >= kReadBlockBytes || r == count_) {
+      packed.WriteAt(offset, buffer.data(), buffer.size());
+      offset += buffer.size();
+      buffer.clear();
+    }
+    const int percent = static_cast<int>(static_cast<std::uint64_t>(r) * 100 / count_);
+    if (progress && percent != lastPercent) progress(lastPercent = percent);
   }
-  close(fd_);
-  fd_ = out;
+  const char eof = kEndOfFile;
+  packed.WriteAt(offset, &eof, 1);
+  PutLe32(reinterpret_cast<unsigned char*>(header.data()) + 4, kept);
+  packed.WriteAt(0, header.data(), header.size());
+  // Locked before it takes the table's place, so that no other program gets
+  // in between.
+  if (flock(packed.Descriptor(), LOCK_EX | LOCK_NB) != 0)
+    throw XbaseError(xbFileError, "cannot lock the packed " + path_ + ": " + std::strerror(errno));
+  packed.CommitReplacement();
+  file_ = std::move(packed);
   lockedRecords_.clear();
   ReadHeader();
+}
+
+void DbfTable::AcceptLength() {
+  if (mode_ != OpenMode::Exclusive) throw XbaseError(xbTableInUse, "repairing " + path_ + " needs an exclusive open");
+  if (damage_.empty()) return;
+  // The whole records stay, with an end marker after them and their number
+  // in the header; the bytes of a partial record go.
+  const std::uint64_t end = RecordOffset(count_ + 1);
+  file_.Truncate(end);
+  const char eof = kEndOfFile;
+  file_.WriteAt(end, &eof, 1);
+  damage_.clear();
+  WriteCount();
+  file_.Sync();
+  DropCache();
 }
 
 bool DbfTable::TryLockRecord(std::uint32_t recno) {
@@ -464,7 +423,7 @@ bool DbfTable::TryLockRecord(std::uint32_t recno) {
   lock.l_whence = SEEK_SET;
   lock.l_start = kLockBase + static_cast<off_t>(recno);
   lock.l_len = 1;
-  if (fcntl(fd_, F_OFD_SETLK, &lock) != 0) return false;
+  if (fcntl(file_.Descriptor(), F_OFD_SETLK, &lock) != 0) return false;
   lockedRecords_.push_back(recno);
   return true;
 }
@@ -477,7 +436,7 @@ void DbfTable::UnlockRecord(std::uint32_t recno) {
   lock.l_whence = SEEK_SET;
   lock.l_start = kLockBase + static_cast<off_t>(recno);
   lock.l_len = 1;
-  fcntl(fd_, F_OFD_SETLK, &lock);
+  fcntl(file_.Descriptor(), F_OFD_SETLK, &lock);
   lockedRecords_.erase(it);
 }
 
@@ -497,7 +456,7 @@ bool DbfTable::LockForWrite(int timeoutSeconds) {
   lock.l_start = kLockBase;
   lock.l_len = 1;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(std::max(0, timeoutSeconds));
-  while (fcntl(fd_, F_OFD_SETLK, &lock) != 0) {
+  while (fcntl(file_.Descriptor(), F_OFD_SETLK, &lock) != 0) {
     if (std::chrono::steady_clock::now() >= deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
@@ -510,7 +469,7 @@ void DbfTable::UnlockForWrite() {
   lock.l_whence = SEEK_SET;
   lock.l_start = kLockBase;
   lock.l_len = 1;
-  fcntl(fd_, F_OFD_SETLK, &lock);
+  fcntl(file_.Descriptor(), F_OFD_SETLK, &lock);
 }
 
 }  // namespace tv

@@ -16,6 +16,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "store/table_file.h"
+
 namespace tv {
 
 struct DbfField {
@@ -39,8 +41,10 @@ class DbfTable {
   // are checked against the type (C 1..254, N 1..20, D 8, L 1).
   static void Create(const std::string& path, std::vector<DbfField> fields, bool hasStructuralIndex);
 
-  // Opens and checks a table. A last record that was cut short, or a header
-  // count that disagrees with the file's length, gives every complete record.
+  // Opens and checks a table. A header count beyond the file's end (the file
+  // was cut short) gives every complete record and marks the table damaged;
+  // otherwise a count that disagrees with the file's length (a writer stopped
+  // between a record and its count) gives every complete record.
   static std::unique_ptr<DbfTable> Open(const std::string& path, OpenMode mode);
 
   ~DbfTable();
@@ -54,6 +58,12 @@ class DbfTable {
   std::uint32_t RecordCount() const { return count_; }
   int RecordLength() const { return recordLength_; }
   bool HasStructuralIndexFlag() const { return structuralFlag_; }
+  // What is wrong with a damaged table (empty when nothing is); a damaged
+  // table is read but not written until AcceptLength repairs it.
+  const std::string& Damage() const { return damage_; }
+  // Repairs a table cut short: the whole records stay and the header counts
+  // them; the bytes of a partial record go. Needs an exclusive open.
+  void AcceptLength();
 
   // Copies record `recno` (1-based, flag byte first) into `out`.
   void Read(std::uint32_t recno, char* out) const;
@@ -86,7 +96,7 @@ class DbfTable {
   void UnlockForWrite();
 
  private:
-  DbfTable(std::string path, OpenMode mode, int fd);
+  DbfTable(std::string path, OpenMode mode, TableFile file);
   void ReadHeader();
   void WriteCount();
   void StampDate();
@@ -95,7 +105,7 @@ class DbfTable {
 
   std::string path_;
   OpenMode mode_;
-  int fd_;
+  TableFile file_;
   std::vector<DbfField> fields_;
   std::uint32_t count_ = 0;
   int headerLength_ = 0;
@@ -103,6 +113,7 @@ class DbfTable {
   bool structuralFlag_ = false;
   bool dateStamped_ = false;
   bool countBehind_ = false;
+  std::string damage_;
   std::vector<std::uint32_t> lockedRecords_;
 
   // Chunks of the file read so far, so that walks in any order cost one

@@ -1,10 +1,12 @@
 #include "store/fax_tables.h"
 
-#include <unistd.h>
+#include <ctime>
 
-#include <filesystem>
-
+#include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/text.h"
+#include "platform/work_files.h"
+#include "store/dbf_table.h"
 #include "store/xb_engine.h"
 
 namespace tv {
@@ -47,29 +49,24 @@ constexpr FaxTableLayout kOutgoing{"TVOUT", "TVOUT.DBF", "FAX", kOutgoingFields,
 constexpr FaxTableLayout kReceived{"TVREC", "TVREC.DBF", "RECEIVE", kReceivedFields, kReceivedTags};
 constexpr FaxTableLayout kPhone{"TVPB", "TVPB.DBF", "PHONE", kPhoneFields, kPhoneTags};
 
-bool Exists(const std::string& path) {
-  std::error_code ignored;
-  return std::filesystem::exists(path, ignored);
-}
-
-void CreateTags(TXbase& table, const FaxTableLayout& layout) {
-  for (const FaxTagLayout& tag : layout.tags) table.CreateTag("", tag.name, tag.key, 0, tag.descending, kNotDeletedCondition);
-}
-
-// Opens the table, replacing an index that cannot be trusted by a new one.
+// Opens the table; an index that is missing, cannot be trusted or lacks one
+// of the table's tags is built again whole.
 void OpenWithIndex(TXbase& table, const FaxTableLayout& layout, const std::string& folder, bool exclusive,
                    std::string* problem) {
-  try {
-    table.Open(FaxTablePath(layout, folder), exclusive);
-  } catch (const XbaseError& e) {
-    if (e.Code() != xbBadIndex && e.Code() != xbStaleIndex) throw;
-    if (problem) *problem = e.what();
-    unlink(FaxIndexPath(layout, folder).c_str());
-    table.Open(FaxTablePath(layout, folder), exclusive);
-  }
+  table.Open(FaxTablePath(layout, folder), exclusive, false, {}, RequiredTags(layout));
+  if (!problem) return;
+  const std::string& repair = table.Area().IndexRepair();
+  const std::string& damage = table.Area().Table().Damage();
+  *problem = repair.empty() || damage.empty() ? repair + damage : repair + "; " + damage;
 }
 
 }  // namespace
+
+std::vector<TagDefinition> RequiredTags(const FaxTableLayout& layout) {
+  std::vector<TagDefinition> tags;
+  for (const FaxTagLayout& tag : layout.tags) tags.push_back({tag.name, tag.key, kNotDeletedCondition, tag.descending});
+  return tags;
+}
 
 bool OpenFaxTable(TXbase& table, const FaxTableLayout& layout, const std::string& folder, bool exclusive,
                   std::string* problem) {
@@ -86,7 +83,6 @@ bool OpenFaxTable(TXbase& table, const FaxTableLayout& layout, const std::string
   }
   // From here on the table is open: later failures still count as success.
   try {
-    if (!Exists(FaxIndexPath(layout, folder)) || table.TagOrder(layout.tags[0].name) == 0) CreateTags(table, layout);
     table.SelectOrder(table.TagOrder(layout.tags[0].name));
     table.First();
     table.SetQuery(&layout == &kOutgoing ? kArchiveFilter : kNotDeletedFilter);
@@ -97,19 +93,19 @@ bool OpenFaxTable(TXbase& table, const FaxTableLayout& layout, const std::string
   return true;
 }
 
+bool IsFileNameField(std::string_view field) {
+  for (const char* name : {"FAXDOC", "FAXCOVER", "FAXFILE"})
+    if (EqualsNoCase(field, name)) return true;
+  return false;
+}
+
 const FaxTableLayout& OutgoingTableLayout() { return kOutgoing; }
 const FaxTableLayout& ReceivedTableLayout() { return kReceived; }
 const FaxTableLayout& PhoneTableLayout() { return kPhone; }
 
 const FaxTableLayout* FaxTableNamed(std::string_view name) {
-  for (const FaxTableLayout* layout : {&kOutgoing, &kReceived, &kPhone}) {
-    const std::string_view own = layout->name;
-    if (own.size() != name.size()) continue;
-    bool same = true;
-    for (std::size_t i = 0; i < own.size(); ++i)
-      same = same && std::toupper(static_cast<unsigned char>(name[i])) == own[i];
-    if (same) return layout;
-  }
+  for (const FaxTableLayout* layout : {&kOutgoing, &kReceived, &kPhone})
+    if (EqualsNoCase(layout->name, name)) return layout;
   return nullptr;
 }
 
@@ -125,7 +121,7 @@ std::string FaxIndexPath(const FaxTableLayout& layout, const std::string& folder
 
 bool MakeFaxTable(const FaxTableLayout& layout, const std::string& folder) {
   const std::string path = FaxTablePath(layout, folder);
-  if (Exists(path)) return true;
+  if (FileExists(path)) return true;
   TXbase maker;
   if (!maker.CreateTable(path, kDriverCdx, static_cast<int>(layout.fields.size()))) return false;
   try {
@@ -133,7 +129,7 @@ bool MakeFaxTable(const FaxTableLayout& layout, const std::string& folder) {
   } catch (const XbaseError&) {
     return false;
   }
-  return maker.FinishCreate() && Exists(path);
+  return maker.FinishCreate() && FileExists(path);
 }
 
 bool OpenOutgoingTable(TXbase& table, const std::string& folder, std::string* problem) {
@@ -148,17 +144,17 @@ bool OpenPhoneTable(TXbase& table, const std::string& folder, bool exclusive, st
   return OpenFaxTable(table, kPhone, folder, exclusive, problem);
 }
 
-bool FaxTableCloseAndOpen(TXbase& table, const std::string& folder) {
+bool FaxTableCloseAndOpen(TXbase& table, const std::string& folder, std::string* problem) {
   const std::uint32_t recno = table.Active() ? table.RecordNumber() : 0;
   const std::string order = table.Active() ? table.IndexName() : std::string();
   const std::string filter = table.Filter();
-  table.Close();
   try {
+    table.Close();
     OpenWithIndex(table, kOutgoing, folder, true, nullptr);
-    if (!Exists(FaxIndexPath(kOutgoing, folder))) CreateTags(table, kOutgoing);
     table.SelectOrder(order.empty() ? 0 : table.TagOrder(order));
     table.SetQuery(filter);
-  } catch (const XbaseError&) {
+  } catch (const XbaseError& e) {
+    if (problem) *problem = e.what();
     return table.Active();
   }
   try {
@@ -170,33 +166,74 @@ bool FaxTableCloseAndOpen(TXbase& table, const std::string& folder) {
   return true;
 }
 
-void RebuildTable(TXbase& table, const FaxTableLayout& layout, const std::string& folder, const RebuildProgress& progress) {
+void RebuildTable(TXbase& table, const FaxTableLayout& layout, const RebuildProgress& progress) {
   const std::string what = layout.what;
   auto report = [&](const std::string& status, int percent) {
     if (progress) progress(status, percent);
   };
   std::string status;
   table.SetProgressHook([&](int percent) { report(status, percent); });
+  struct Unhook {
+    TXbase& table;
+    ~Unhook() { table.SetProgressHook({}); }
+  } unhook{table};
   const std::string order = table.IndexName();
   table.CloseIndexes();
-  unlink(FaxIndexPath(layout, folder).c_str());
   status = "Removing " + what + " file records marked for deletion";
   report(status, 0);
   table.Pack();
   status = "Rebuilding " + what + " file indexes";
   report(status, 0);
-  CreateTags(table, layout);
+  // The new index replaces the old file whole when it is complete.
+  table.BuildIndex(RequiredTags(layout));
   table.SelectOrder(order.empty() ? 0 : table.TagOrder(order));
-  table.SetProgressHook({});
+}
+
+TableCheck CheckFaxTable(const FaxTableLayout& layout, const std::string& folder) {
+  TableCheck check;
+  const std::string path = FaxTablePath(layout, folder);
+  if (!FileExists(path)) return check;
+  // The table alone first: a fault of its index would hide one of its own.
+  check.fault = DbfTable::Open(path, OpenMode::ReadOnly)->Damage();
+  try {
+    TXbase probe;
+    probe.Open(path, false, true);
+  } catch (const XbaseError& e) {
+    if (e.Code() != xbBadIndex && e.Code() != xbStaleIndex) throw;
+    check.onlyStale = check.fault.empty() && e.Code() == xbStaleIndex;
+    check.fault += (check.fault.empty() ? "" : "; ") + std::string(e.what());
+  }
+  return check;
+}
+
+std::string RepairFaxTable(const FaxTableLayout& layout, const std::string& folder) {
+  const std::string path = FaxTablePath(layout, folder);
+  const std::string found = CheckFaxTable(layout, folder).fault;
+  if (!found.empty()) {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, ".damaged-%Y%m%d-%H%M%S", &local);
+    for (const std::string& file : {path, FaxIndexPath(layout, folder)}) {
+      if (FileExists(file) && !CopyWholeFile(file, file + stamp))
+        throw XbaseError(xbFileError, "cannot keep a copy of " + file + " before repairing it");
+    }
+  }
+  TXbase table;
+  table.Open(path, true, false, {}, RequiredTags(layout));
+  table.Area().Table().AcceptLength();
+  table.BuildIndex(RequiredTags(layout));
+  return found;
 }
 
 void RebuildIndexes(TXbase& outgoing, TXbase& received, TXbase& phone, const std::string& folder,
                     const RebuildProgress& progress) {
   if (progress) progress("", 0);
-  RebuildTable(outgoing, kOutgoing, folder, progress);
-  RebuildTable(received, kReceived, folder, progress);
+  RebuildTable(outgoing, kOutgoing, progress);
+  RebuildTable(received, kReceived, progress);
   if (OpenPhoneTable(phone, folder, true)) {
-    RebuildTable(phone, kPhone, folder, progress);
+    RebuildTable(phone, kPhone, progress);
     phone.SelectOrder(phone.TagOrder("NAME"));
     phone.Close();
   }

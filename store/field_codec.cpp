@@ -1,10 +1,9 @@
 #include "store/field_codec.h"
 
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
+#include "platform/text.h"
 #include "store/xbase_date.h"
 #include "store/xbase_error.h"
 
@@ -22,9 +21,9 @@ namespace {
 // dropping decimals while it is too wide; empty when even none fit.
 std::string FitNumber(double value, int width, int decimals) {
   for (int d = decimals; d >= 0; --d) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%*.*f", width, d, value);
-    if (static_cast<int>(std::strlen(text)) <= width) return text;
+    const std::string text = FormatFixed(value, d);
+    if (static_cast<int>(text.size()) <= width)
+      return std::string(static_cast<std::size_t>(width) - text.size(), ' ') + text;
   }
   return {};
 }
@@ -87,11 +86,9 @@ std::optional<XValue> ParseFieldText(const DbfField& field, const std::string& t
       return std::nullopt;
     default: {
       if (text.empty()) return std::nullopt;
-      char* end = nullptr;
-      const double number = std::strtod(text.c_str(), &end);
-      if (end != text.c_str() + text.size() || !std::isfinite(number)) return std::nullopt;
-      if (FitNumber(number, field.width, field.decimals).empty()) return std::nullopt;
-      return XValue::Num(number);
+      const std::optional<double> number = ParseDecimal(text);
+      if (!number || FitNumber(*number, field.width, field.decimals).empty()) return std::nullopt;
+      return XValue::Num(*number);
     }
   }
 }

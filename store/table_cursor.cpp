@@ -1,7 +1,6 @@
 #include "store/table_cursor.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +9,9 @@
 #include <map>
 #include <memory>
 
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "platform/text.h"
 #include "store/field_codec.h"
 #include "store/xb_engine.h"
 
@@ -20,7 +22,6 @@ namespace {
 struct CursorRecord {
   int driver = kDriverCdx;
   std::vector<CursorField> fields;
-  std::vector<char> buffer;
   int recordSize = 0;
 };
 
@@ -29,18 +30,10 @@ std::map<int, CursorRecord>& Cursors() {
   return cursors;
 }
 
-bool Exists(const std::string& path) {
-  struct stat info {};
-  return stat(path.c_str(), &info) == 0;
-}
-
-std::string WithExtension(const std::string& path, const std::string& extension) {
-  const auto slash = path.find_last_of('/');
-  const auto dot = path.find_last_of('.');
-  const std::string base = dot != std::string::npos && (slash == std::string::npos || dot > slash) ? path.substr(0, dot) : path;
-  std::string lower = extension;
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return Exists(base + lower) ? base + lower : base + extension;
+// The path with the extension, in the letter case of a file there.
+std::string IndexBeside(const std::string& table, std::string_view extension) {
+  const std::string_view name = BaseName(table);
+  return FindNoCase(table.substr(0, table.size() - name.size()), ChangeExtension(name, extension));
 }
 
 // The driver number a table type names, or the one the file's first byte
@@ -52,15 +45,15 @@ int DriverFor(const CursorOpenRequest& request) {
     return it == kTypes.end() ? kDriverCdx : it->second;
   }
   unsigned char first = 0;
-  const int fd = open(request.path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = OpenRegularFile(request.path, O_RDONLY);
   if (fd >= 0) {
     if (read(fd, &first, 1) != 1) first = 0;
     close(fd);
   }
   switch (first) {
     case 0x03: case 0x06:
-      if (Exists(WithExtension(request.path, ".CDX"))) return 2;
-      return Exists(WithExtension(request.path, ".NSX")) ? 3 : 2;
+      if (FileExists(IndexBeside(request.path, ".CDX"))) return 2;
+      return FileExists(IndexBeside(request.path, ".NSX")) ? 3 : 2;
     case 0x83: case 0x86: return 1;
     case 0xE5: case 0xE6: return 3;
     default: return 2;
@@ -115,9 +108,8 @@ std::vector<CursorField> DescribeFields() {
   return fields;
 }
 
-void CopyRecord(CursorRecord& c, char* buffer) {
-  xb_GetRecord(c.buffer.data());
-  if (buffer) std::memcpy(buffer, c.buffer.data(), c.buffer.size());
+void CopyRecord(char* buffer) {
+  if (buffer) xb_GetRecord(buffer);
 }
 
 bool LockCurrent(bool lock) { return !lock || xb_Rlock(xb_RecNo()); }
@@ -141,9 +133,7 @@ void LayerEnd() {
 }
 
 std::string AliasForTable(const std::string& path) {
-  std::string name = path.substr(path.find_last_of('/') == std::string::npos ? 0 : path.find_last_of('/') + 1);
-  const auto dot = name.find_last_of('.');
-  if (dot != std::string::npos) name.erase(dot);
+  std::string name = ChangeExtension(BaseName(path), "");
   for (std::size_t i = 0; i < name.size() && i < 8; ++i)
     if (name[i] == '~' || name[i] == '-' || name[i] == ' ') name[i] = '_';
   std::string alias = name;
@@ -156,7 +146,7 @@ int CursorOpen(const CursorOpenRequest& request, int& cursor) {
   const int driver = DriverFor(request);
   const int mode = request.readOnly ? kOpenReadOnly : request.exclusive ? kOpenExclusive : kOpenShared;
   const int previous = xb_WorkArea();
-  const int area = xb_Use(request.path, AliasForTable(request.path), mode, driver);
+  const int area = xb_Use(request.path, AliasForTable(request.path), mode, driver, request.requiredTags);
   if (area == 0) {
     xb_Select(previous);
     return xbOpenFailed;
@@ -171,7 +161,6 @@ int CursorOpen(const CursorOpenRequest& request, int& cursor) {
     return xbOpenFailed;
   }
   record.recordSize = xb_RecSize();
-  record.buffer.assign(static_cast<std::size_t>(record.recordSize), ' ');
   if (!request.indexName.empty()) {
     const int order = xb_TagArea(request.indexName);
     if (order > 0) xb_SetOrder(order);
@@ -185,8 +174,11 @@ int CursorOpen(const CursorOpenRequest& request, int& cursor) {
 int CursorClose(int cursor) {
   if (!Find(cursor)) return xbInvalidCursor;
   AreaScope scope(cursor);
-  Cursors().erase(cursor);
-  return xb_Close();
+  const int result = xb_Close();
+  // A table busy with a rebuild stays open; one whose last writes failed is
+  // closed all the same, and the failure reported.
+  if (xb_SysProp(spAreaInUse, cursor) == 0) Cursors().erase(cursor);
+  return result;
 }
 
 const std::vector<CursorField>& CursorFields(int cursor) {
@@ -201,20 +193,18 @@ int CursorRecordSize(int cursor) {
 }
 
 int CursorNext(int cursor, char* buffer, bool lock) {
-  CursorRecord* c = Find(cursor);
-  if (!c) return xbInvalidCursor;
+  if (!Find(cursor)) return xbInvalidCursor;
   AreaScope scope(cursor);
   if (xb_Bof()) xb_GoTop();
   else xb_Skip(1);
   if (xb_Eof()) return xbEndOfFile;
   if (!LockCurrent(lock)) return xbRecordLocked;
-  CopyRecord(*c, buffer);
+  CopyRecord(buffer);
   return xbOK;
 }
 
 int CursorPrior(int cursor, char* buffer, bool lock) {
-  CursorRecord* c = Find(cursor);
-  if (!c) return xbInvalidCursor;
+  if (!Find(cursor)) return xbInvalidCursor;
   AreaScope scope(cursor);
   xb_Skip(-1);
   if (xb_Bof()) {
@@ -222,13 +212,12 @@ int CursorPrior(int cursor, char* buffer, bool lock) {
     return xbBeginOfFile;
   }
   if (!LockCurrent(lock)) return xbRecordLocked;
-  CopyRecord(*c, buffer);
+  CopyRecord(buffer);
   return xbOK;
 }
 
 int CursorCurrent(int cursor, char* buffer, bool lock) {
-  CursorRecord* c = Find(cursor);
-  if (!c) return xbInvalidCursor;
+  if (!Find(cursor)) return xbInvalidCursor;
   AreaScope scope(cursor);
   if (xb_Eof()) return xbEndOfFile;
   if (xb_Bof() && xb_RecCount() == 0) return xbBeginOfFile;
@@ -246,7 +235,7 @@ int CursorCurrent(int cursor, char* buffer, bool lock) {
       return xbRecordNotVisible;
     }
   }
-  CopyRecord(*c, buffer);
+  CopyRecord(buffer);
   return xbOK;
 }
 
@@ -256,8 +245,7 @@ void CursorNewRecord(int cursor, char* buffer) {
 }
 
 int CursorAppend(int cursor, const char* buffer, bool lock) {
-  CursorRecord* c = Find(cursor);
-  if (!c) return xbInvalidCursor;
+  if (!Find(cursor)) return xbInvalidCursor;
   AreaScope scope(cursor);
   // One write for blank record and contents: the record lock that guards
   // the gap between the two in the classic sequence has nothing to guard,
@@ -269,11 +257,11 @@ int CursorAppend(int cursor, const char* buffer, bool lock) {
 }
 
 int CursorModify(int cursor, const char* buffer) {
-  CursorRecord* c = Find(cursor);
-  if (!c) return xbInvalidCursor;
+  if (!Find(cursor)) return xbInvalidCursor;
   AreaScope scope(cursor);
+  const std::uint32_t recno = xb_RecNo();
   const int result = xb_PutRecord(buffer);
-  xb_Unlock(xb_RecNo());
+  xb_Unlock(recno);  // keeps the write's error for the caller
   return result;
 }
 
@@ -335,7 +323,7 @@ std::optional<FieldData> ReadCursorField(const CursorField& field, const char* b
     case FieldKind::SmallInt:
       return static_cast<int>(std::strtol(std::string(raw).c_str(), nullptr, 10));
     case FieldKind::Float:
-      return std::strtod(std::string(raw).c_str(), nullptr);
+      return ParseLeadingDecimal(raw);
   }
   return std::nullopt;
 }

@@ -10,6 +10,7 @@
 #include <variant>
 #include <vector>
 
+#include "store/work_area.h"
 #include "store/xbase_date.h"
 #include "store/xbase_error.h"
 
@@ -36,6 +37,9 @@ struct CursorOpenRequest {
   std::string indexName;  // a tag to select after opening; empty for none
   bool readOnly = false;
   bool exclusive = false;
+  // The tags the table needs; a writable open builds its index again when
+  // it is missing, unsound or lacks one of them (see WorkArea::Open).
+  std::vector<TagDefinition> requiredTags;
 };
 
 // Starts the layer once before the first open (checks the engine version);

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/text.h"
 #include "store/xb_engine.h"
 
 namespace tv {
@@ -42,7 +43,9 @@ TXbase::~TXbase() {
 }
 
 void TXbase::Check(int result) {
-  if (result != 0) throw XbaseError(result, xb_LastErrorText().empty() ? "table operation failed" : xb_LastErrorText());
+  if (result == 0) return;
+  throw XbaseError(xb_LastError() != 0 ? xb_LastError() : result,
+                   xb_LastErrorText().empty() ? "table operation failed" : xb_LastErrorText());
 }
 
 void TXbase::Changed() {
@@ -50,13 +53,15 @@ void TXbase::Changed() {
   lastRow_.reset();
 }
 
-void TXbase::Open(const std::string& path, bool exclusive, bool readOnly, const std::string& indexName) {
+void TXbase::Open(const std::string& path, bool exclusive, bool readOnly, const std::string& indexName,
+                  const std::vector<TagDefinition>& requiredTags) {
   if (Active()) Close();
   CursorOpenRequest request;
   request.path = path;
   request.exclusive = exclusive;
   request.readOnly = readOnly;
   request.indexName = indexName;
+  request.requiredTags = requiredTags;
   int cursor = 0;
   if (CursorOpen(request, cursor) != 0) throw XbaseError(xb_LastError() ? xb_LastError() : xbOpenFailed, xb_LastErrorText());
   cursor_ = cursor;
@@ -74,11 +79,21 @@ void TXbase::Open(const std::string& path, bool exclusive, bool readOnly, const 
 
 void TXbase::Close() {
   if (!Active()) return;
-  const int cursor = cursor_;
-  cursor_ = 0;
-  indexName_.clear();
-  Changed();
-  Check(CursorClose(cursor));
+  const int result = CursorClose(cursor_);
+  if (xb_SysProp(spAreaInUse, cursor_) == 0) {
+    cursor_ = 0;
+    indexName_.clear();
+    Changed();
+  }
+  Check(result);
+}
+
+WorkArea& TXbase::Area() const {
+  if (!Active()) throw XbaseError(xbNoTable, "the table is not open");
+  const int previous = xb_Select(cursor_);
+  WorkArea* area = xb_CurrentArea();
+  xb_Select(previous);
+  return *area;
 }
 
 bool TXbase::CreateTable(const std::string& path, int driver, int fieldCount) {
@@ -193,6 +208,19 @@ void TXbase::Reindex() {
   Changed();
 }
 
+void TXbase::BuildIndex(const std::vector<TagDefinition>& tags) {
+  Scope scope(*this);
+  try {
+    xb_CurrentArea()->BuildIndex(tags, progress_);
+  } catch (...) {
+    Changed();
+    throw;
+  }
+  indexName_ = xb_TagName(xb_IndexOrd());
+  Changed();
+  ReadCurrent();
+}
+
 void TXbase::CloseIndexes() {
   Scope scope(*this);
   Check(xb_CloseIndexes());
@@ -278,13 +306,8 @@ bool TXbase::Bof() {
 }
 
 const CursorField& TXbase::FieldNamed(const std::string& name) const {
-  for (const CursorField& f : CursorFields(cursor_)) {
-    if (f.name.size() != name.size()) continue;
-    bool same = true;
-    for (std::size_t i = 0; i < name.size(); ++i)
-      same = same && std::toupper(static_cast<unsigned char>(name[i])) == static_cast<unsigned char>(f.name[i]);
-    if (same) return f;
-  }
+  for (const CursorField& f : CursorFields(cursor_))
+    if (EqualsNoCase(f.name, name)) return f;
   throw XbaseError(xbBadField, "the table has no field " + name);
 }
 
@@ -310,16 +333,16 @@ std::uint32_t TXbase::Append() {
   return xb_RecNo();
 }
 
-int TXbase::Modify() {
+void TXbase::Modify() {
   const int result = CursorModify(cursor_, buffer_.data());
   Changed();
-  return result;
+  Check(result);
 }
 
-int TXbase::Delete() {
+void TXbase::Delete() {
   const int result = CursorDelete(cursor_);
   Changed();
-  return result;
+  Check(result);
 }
 
 bool TXbase::GoToRow(std::uint32_t row) {

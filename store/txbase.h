@@ -52,9 +52,13 @@ class TXbase {
   TXbase& operator=(const TXbase&) = delete;
 
   // Opening and closing the bound table. Open re-applies Filter and
-  // ExtraIndexes and allocates the record buffer.
-  void Open(const std::string& path, bool exclusive, bool readOnly = false, const std::string& indexName = {});
+  // ExtraIndexes and allocates the record buffer; `requiredTags`: see
+  // WorkArea::Open.
+  void Open(const std::string& path, bool exclusive, bool readOnly = false, const std::string& indexName = {},
+            const std::vector<TagDefinition>& requiredTags = {});
   void Close();
+  // The open table as the engine holds it.
+  WorkArea& Area() const;
   bool Active() const { return cursor_ != 0; }
   int Cursor() const { return cursor_; }
   const std::string& Path() const { return path_; }
@@ -87,6 +91,8 @@ class TXbase {
   void GoToRecord(std::uint32_t recno);
   void Pack();
   void Reindex();
+  // Makes `tags` the whole index, in a new file that replaces the old one.
+  void BuildIndex(const std::vector<TagDefinition>& tags);
   void CloseIndexes();
   int SystemProperty(int code, int value);
   const std::vector<std::string>& ExtraIndexes() const { return extraIndexes_; }
@@ -111,9 +117,12 @@ class TXbase {
   void ClearField(const std::string& name);
   // Fills the buffer with blanks for a new record; Append writes it.
   void NewRecord();
+  // Writes a new record, the changed current record, or marks the current
+  // record deleted; a failure raises XbaseError and the record stays as it
+  // was on disk.
   std::uint32_t Append();
-  int Modify();
-  int Delete();
+  void Modify();
+  void Delete();
 
   // Positioned reads for a grid: the row-th visible record (0-based) in the
   // current order and filter; false past the end. Consecutive and nearby

@@ -1,12 +1,12 @@
 #include "store/work_area.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <bit>
 #include <cstring>
 
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "platform/text.h"
 #include "store/field_codec.h"
 #include "store/xbase_error.h"
 
@@ -20,29 +20,11 @@ namespace {
 constexpr std::size_t kMaxDirtyPages = 16384;
 constexpr std::size_t kMaxCachedPages = 32768;
 
-bool FileExists(const std::string& path) {
-  struct stat info {};
-  return stat(path.c_str(), &info) == 0;
-}
-
-std::string ReplaceExtension(const std::string& path, const std::string& upper, const std::string& lower) {
-  const auto slash = path.find_last_of('/');
-  const auto dot = path.find_last_of('.');
-  const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
-  const std::string base = hasExtension ? path.substr(0, dot) : path;
-  const std::string ext = hasExtension ? path.substr(dot) : std::string();
-  const bool lowerCase = !ext.empty() && std::islower(static_cast<unsigned char>(ext.back()));
-  if (FileExists(base + upper)) return base + upper;
-  if (FileExists(base + lower)) return base + lower;
-  return base + (lowerCase ? lower : upper);
-}
-
-// Raises the table-wide write lock in shared mode for the length of one
-// change and writes the index out at its end.
-class WriteScope {
+// Runs begin at once and end when the scope is left, however it is left.
+class Scope {
  public:
-  WriteScope(const std::function<void()>& begin, std::function<void()> end) : end_(std::move(end)) { begin(); }
-  ~WriteScope() noexcept(false) {
+  Scope(const std::function<void()>& begin, std::function<void()> end) : end_(std::move(end)) { begin(); }
+  ~Scope() noexcept(false) {
     if (std::uncaught_exceptions() > 0) {
       try {
         end_();
@@ -56,6 +38,27 @@ class WriteScope {
  private:
   std::function<void()> end_;
 };
+
+// Expressions compared as the engine reads them: letter case and blanks
+// aside.
+std::string ExpressionForm(std::string_view text) {
+  std::string form;
+  for (const char c : text)
+    if (c != ' ') form += c;
+  return UpperAscii(form);
+}
+
+CdxTagInfo InfoOf(const XbTag& tag) {
+  CdxTagInfo info;
+  info.name = tag.name;
+  info.keyExpression = tag.key->Text();
+  info.forExpression = tag.condition ? tag.condition->Text() : std::string();
+  info.keyLength = tag.keyLength;
+  info.unique = tag.unique;
+  info.descending = tag.descending;
+  info.characterKey = tag.key->Type() == XType::Character;
+  return info;
+}
 
 }  // namespace
 
@@ -99,31 +102,85 @@ WorkArea::~WorkArea() {
 }
 
 std::unique_ptr<WorkArea> WorkArea::Open(const std::string& path, OpenMode mode, const XbaseSettings& settings,
-                                         bool openIndex) {
+                                         const std::vector<TagDefinition>* required) {
   std::unique_ptr<WorkArea> area(new WorkArea(DbfTable::Open(path, mode), settings));
-  if (openIndex && FileExists(area->IndexPath())) area->OpenIndex();
+  area->OpenIndex(required);
   area->GoTop();
   return area;
 }
 
-std::string WorkArea::IndexPath() const { return ReplaceExtension(table_->Path(), ".CDX", ".cdx"); }
+std::string WorkArea::IndexPath() const {
+  // Beside the table, in the letter case of the file there, else in the
+  // table's own case.
+  const std::string_view table = table_->Path();
+  const std::string_view name = BaseName(table);
+  const std::string_view ext = Extension(name);
+  const bool lower = !ext.empty() && std::islower(static_cast<unsigned char>(ext.back()));
+  return FindNoCase(table.substr(0, table.size() - name.size()), ChangeExtension(name, lower ? ".cdx" : ".CDX"));
+}
 
-void WorkArea::OpenIndex() {
-  index_ = CdxFile::Open(IndexPath(), table_->Mode() == OpenMode::ReadOnly);
-  LoadTags();
-  const std::uint32_t count = table_->RecordCount();
-  if (index_->RecordedCount() >= 0 && index_->RecordedCount() != count)
-    throw XbaseError(xbStaleIndex, IndexPath() + " was written for " + std::to_string(index_->RecordedCount()) +
-                                       " records but the table has " + std::to_string(count) +
-                                       "; rebuild the indexes");
-  for (std::size_t i = 0; i < tags_.size(); ++i) {
-    const std::uint64_t keys = index_->Tree(i).Verify(count);
-    const bool everyRecord = !tags_[i].condition && !tags_[i].unique;
-    if (keys > count || (everyRecord && keys != count))
-      throw XbaseError(xbBadIndex, IndexPath() + ": tag " + tags_[i].name + " holds " + std::to_string(keys) +
-                                       " keys for a table of " + std::to_string(count) +
-                                       " records; rebuild the indexes");
+void WorkArea::OpenIndex(const std::vector<TagDefinition>* required) {
+  // Read under the table-wide lock, so that no writer is part-way through a
+  // change while the table's length and its index are compared: what looks
+  // unfinished then really was left so by a program that stopped.
+  Scope lock([this] { Lock(); }, [this] { Unlock(); });
+  if (table_->Mode() != OpenMode::Exclusive) table_->Refresh();
+  const bool repairable = required && !required->empty() && table_->Mode() != OpenMode::ReadOnly;
+  if (!FileExists(IndexPath())) {
+    if (repairable) BuildIndex(*required);  // a missing index is simply made
+    return;
   }
+  const std::optional<XbaseError> problem = CheckIndex(required);
+  if (!problem) return;
+  if (!repairable) throw *problem;
+  indexRepair_ = problem->what();
+  BuildIndex(*required);
+}
+
+std::optional<XbaseError> WorkArea::CheckIndex(const std::vector<TagDefinition>* required) {
+  const std::string path = IndexPath();
+  try {
+    index_ = CdxFile::Open(path, table_->Mode() == OpenMode::ReadOnly);
+    LoadTags();
+    const std::uint32_t count = table_->RecordCount();
+    if (index_->RecordedCount() >= 0 && index_->RecordedCount() != count)
+      return XbaseError(xbBadIndex, path + " was written for " + std::to_string(index_->RecordedCount()) +
+                                          " records but the table has " + std::to_string(count) +
+                                          "; rebuild the indexes");
+    for (std::size_t i = 0; i < tags_.size(); ++i) {
+      const std::uint64_t keys = index_->Tree(i).Verify(count);
+      const bool everyRecord = !tags_[i].condition && !tags_[i].unique;
+      if (keys > count || (everyRecord && keys != count))
+        return XbaseError(xbBadIndex, path + ": tag " + tags_[i].name + " holds " + std::to_string(keys) +
+                                          " keys for a table of " + std::to_string(count) +
+                                          " records; rebuild the indexes");
+    }
+  } catch (const XbaseError& e) {
+    index_.reset();
+    tags_.clear();
+    if (e.Code() != xbBadIndex && e.Code() != xbStaleIndex) throw;
+    return e;
+  }
+  // Keys of UPPER() and LOWER() built before those folded the code page's
+  // letters would be looked for in the wrong places.
+  if (index_->Collation() < kCdxCollation && std::any_of(tags_.begin(), tags_.end(), [](const XbTag& t) {
+        return t.key->UsesLetterCase() || (t.condition && t.condition->UsesLetterCase());
+      }))
+    // Not damage: an index of an older version, rebuilt like a stopped writer's.
+    return XbaseError(xbStaleIndex, path + " was built with an older letter-case rule; rebuild the indexes");
+  if (!required) return std::nullopt;
+  for (const TagDefinition& d : *required) {
+    const int order = TagOrder(d.name);
+    if (order == 0) return XbaseError(xbBadIndex, path + " lacks the tag " + d.name + "; rebuild the indexes");
+    const XbTag& tag = tags_[static_cast<std::size_t>(order - 1)];
+    const bool same = ExpressionForm(tag.key->Text()) == ExpressionForm(d.key) &&
+                      ExpressionForm(tag.condition ? tag.condition->Text() : "") == ExpressionForm(d.condition) &&
+                      tag.descending == d.descending && tag.unique == d.unique;
+    if (!same)
+      return XbaseError(xbBadIndex,
+                        path + ": the tag " + d.name + " is not the one this table needs; rebuild the indexes");
+  }
+  return std::nullopt;
 }
 
 void WorkArea::LoadTags() {
@@ -156,13 +213,8 @@ void WorkArea::LoadTags() {
 }
 
 int WorkArea::TagOrder(const std::string& name) const {
-  for (std::size_t i = 0; i < tags_.size(); ++i) {
-    if (tags_[i].name.size() != name.size()) continue;
-    bool same = true;
-    for (std::size_t c = 0; c < name.size(); ++c)
-      same = same && std::toupper(static_cast<unsigned char>(name[c])) == static_cast<unsigned char>(tags_[i].name[c]);
-    if (same) return static_cast<int>(i) + 1;
-  }
+  for (std::size_t i = 0; i < tags_.size(); ++i)
+    if (EqualsNoCase(tags_[i].name, name)) return static_cast<int>(i) + 1;
   return 0;
 }
 
@@ -206,68 +258,74 @@ std::vector<CdxKeyList> WorkArea::CollectKeys(const std::vector<const XbTag*>& t
     if (progress) {
       // Reading takes the first nine tenths of the work, sorting and writing the rest.
       const int percent = static_cast<int>(static_cast<std::uint64_t>(r) * 90 / count);
-      if (percent != lastPercent) progress(lastPercent = percent);
+      if (percent != lastPercent) Report(progress, lastPercent = percent);
     }
   }
   for (std::size_t t = 0; t < tags.size(); ++t) lists[t].Sort(tags[t]->unique);
   return lists;
 }
 
+XbTag WorkArea::CompileTag(const TagDefinition& definition) const {
+  XbTag tag;
+  tag.name = UpperAscii(definition.name);
+  tag.key = Expression::Compile(definition.key, table_->Fields());
+  if (!definition.condition.empty()) {
+    tag.condition = Expression::Compile(definition.condition, table_->Fields());
+    if (tag.condition->Type() != XType::Logical)
+      throw XbaseError(xbBadExpression,
+                       "the FOR condition \"" + definition.condition + "\" is not a logical expression");
+  }
+  tag.descending = definition.descending;
+  tag.unique = definition.unique;
+  const XType type = tag.key->Type();
+  tag.keyLength = type == XType::Logical ? 1 : type == XType::Character ? tag.key->Width() : 8;
+  if (tag.keyLength < 1 || tag.keyLength > kCdxMaxKeyLength)
+    throw XbaseError(xbBadExpression, "the key \"" + definition.key + "\" is " + std::to_string(tag.keyLength) +
+                                          " bytes long; keys take 1 to 240 bytes");
+  if (tag.name.empty() || tag.name.size() > kCdxDirectoryKeyLength)
+    throw XbaseError(xbBadArgument, "tag names take 1 to 10 characters: '" + definition.name + "'");
+  return tag;
+}
+
 int WorkArea::CreateTag(const std::string& name, const std::string& keyExpression, const std::string& forExpression,
                         bool descending, bool unique, const ProgressHook& progress) {
   if (table_->Mode() == OpenMode::ReadOnly) throw XbaseError(xbReadOnly, table_->Path() + " is open read-only");
-  XbTag tag;
-  for (char c : name) tag.name += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  tag.key = Expression::Compile(keyExpression, table_->Fields());
-  if (!forExpression.empty()) {
-    tag.condition = Expression::Compile(forExpression, table_->Fields());
-    if (tag.condition->Type() != XType::Logical)
-      throw XbaseError(xbBadExpression, "the FOR condition \"" + forExpression + "\" is not a logical expression");
-  }
-  tag.descending = descending;
-  tag.unique = unique;
-  const XType type = tag.key->Type();
-  tag.keyLength = type == XType::Logical ? 1 : type == XType::Character ? tag.key->Width() : 8;
-  CdxTagInfo info;
-  info.name = tag.name;
-  info.keyExpression = keyExpression;
-  info.forExpression = forExpression;
-  info.keyLength = tag.keyLength;
-  info.unique = unique;
-  info.descending = descending;
-  info.characterKey = type == XType::Character;
-  if (info.keyLength < 1 || info.keyLength > kCdxMaxKeyLength)
-    throw XbaseError(xbBadExpression, "the key \"" + keyExpression + "\" is " + std::to_string(info.keyLength) +
-                                          " bytes long; keys take 1 to 240 bytes");
+  XbTag tag = CompileTag(TagDefinition{name, keyExpression, forExpression, descending, unique});
   if (TagOrder(tag.name) != 0) throw XbaseError(xbBadArgument, "tag " + tag.name + " already exists");
-
-  WriteScope scope([this] { BeginWrite(); }, [this] { EndWrite(); });
+  Scope write([this] { BeginWrite(); }, [this] { EndWrite(); });
   if (!index_) {
-    index_ = CdxFile::Create(IndexPath());
-    index_->Flush(table_->RecordCount());
+    // The first tag makes the index file, whole or not at all.
+    BuildTags({std::move(tag)}, progress);
     if (!table_->HasStructuralIndexFlag()) table_->SetStructuralIndexFlag(true);
+    return static_cast<int>(tags_.size());
   }
   const std::vector<CdxKeyList> keys = CollectKeys({&tag}, progress);
-  index_->AddTag(info, keys.front());
+  index_->AddTag(InfoOf(tag), keys.front());
   index_->Flush(table_->RecordCount());
-  if (progress) progress(100);
+  if (progress) Report(progress, 100);
   tags_.push_back(std::move(tag));
   ++generation_;
   return static_cast<int>(tags_.size());
 }
 
+void WorkArea::BuildTags(std::vector<XbTag> tags, const ProgressHook& progress) {
+  std::vector<const XbTag*> pointers;
+  for (const XbTag& tag : tags) pointers.push_back(&tag);
+  const std::vector<CdxKeyList> keys = CollectKeys(pointers, progress);
+  tags_ = std::move(tags);
+  WriteIndexFile(keys);
+  if (progress) Report(progress, 100);
+}
+
 void WorkArea::WriteIndexFile(const std::vector<CdxKeyList>& keys) {
-  // Built beside the old file and moved over it in one step, so a stop at any
-  // moment leaves either index whole.
-  const std::string built = IndexPath() + ".new";
+  // Built beside the old file and put in its place in one step, so a stop at
+  // any moment leaves either index whole; programs sharing the table see the
+  // new file and read it.
   {
-    std::unique_ptr<CdxFile> file = CdxFile::Create(built);
-    for (std::size_t i = 0; i < tags_.size(); ++i) file->AddTag(index_->Tags()[i], keys[i]);
-    file->Flush(table_->RecordCount());
+    std::unique_ptr<CdxFile> file = CdxFile::Create(IndexPath());
+    for (std::size_t i = 0; i < tags_.size(); ++i) file->AddTag(InfoOf(tags_[i]), keys[i]);
+    file->Commit(table_->RecordCount());
   }
-  index_.reset();
-  if (rename(built.c_str(), IndexPath().c_str()) != 0)
-    throw XbaseError(xbFileError, "cannot replace " + IndexPath() + ": " + std::strerror(errno));
   index_ = CdxFile::Open(IndexPath(), false);
   const int order = order_;
   LoadTags();
@@ -275,14 +333,25 @@ void WorkArea::WriteIndexFile(const std::vector<CdxKeyList>& keys) {
   positionGeneration_ = 0;
 }
 
+void WorkArea::BuildIndex(const std::vector<TagDefinition>& definitions, const ProgressHook& progress) {
+  if (table_->Mode() == OpenMode::ReadOnly) throw XbaseError(xbReadOnly, table_->Path() + " is open read-only");
+  CheckNotReporting();
+  std::vector<XbTag> tags;
+  for (const TagDefinition& d : definitions) tags.push_back(CompileTag(d));
+  // The old index is not read: it may be the reason for the new one.
+  Scope lock([this] { Lock(); }, [this] { Unlock(); });
+  if (table_->Mode() == OpenMode::Shared) table_->Refresh();
+  index_.reset();
+  order_ = 0;
+  BuildTags(std::move(tags), progress);
+  if (!table_->HasStructuralIndexFlag()) table_->SetStructuralIndexFlag(true);
+}
+
 void WorkArea::Reindex(const ProgressHook& progress) {
   if (!index_ && tags_.empty()) return;
   if (table_->Mode() == OpenMode::ReadOnly) throw XbaseError(xbReadOnly, table_->Path() + " is open read-only");
-  WriteScope scope([this] { BeginWrite(); }, [this] { EndWrite(); });
-  std::vector<const XbTag*> tags;
-  for (const XbTag& tag : tags_) tags.push_back(&tag);
-  WriteIndexFile(CollectKeys(tags, progress));
-  if (progress) progress(100);
+  Scope write([this] { BeginWrite(); }, [this] { EndWrite(); });
+  BuildTags(tags_, progress);
 }
 
 std::optional<std::vector<CdxKeyList>> WorkArea::KeysAfterPack() {
@@ -312,6 +381,7 @@ std::optional<std::vector<CdxKeyList>> WorkArea::KeysAfterPack() {
 }
 
 void WorkArea::CloseIndex() {
+  CheckNotReporting();
   Commit();
   index_.reset();
   tags_.clear();
@@ -320,22 +390,17 @@ void WorkArea::CloseIndex() {
 }
 
 void WorkArea::Pack(const ProgressHook& progress) {
-  if (!index_) {
-    table_->Pack(progress);
-    GoTop();
-    return;
-  }
-  WriteScope scope([this] { BeginWrite(); }, [this] { EndWrite(); });
-  std::optional<std::vector<CdxKeyList>> carried = KeysAfterPack();
-  // Marked on disk before the table changes: a stop between the two leaves
-  // an index that announces itself as stale.
-  index_->BeginChange();
-  table_->Pack(progress);
+  Scope write([this] { BeginWrite(); }, [this] { EndWrite(); });
+  std::optional<std::vector<CdxKeyList>> carried;
+  if (index_) carried = KeysAfterPack();
+  // The index was marked as being changed before the table changes
+  // (BeginWrite): a stop between the two leaves it announcing itself stale.
+  table_->Pack(GuardedHook(progress));
   if (carried) {
     WriteIndexFile(*carried);
-  } else {
-    if (progress) progress(0);
-    Reindex(progress);
+  } else if (index_) {
+    if (progress) Report(progress, 0);
+    BuildTags(tags_, progress);
   }
   GoTop();
 }
@@ -345,49 +410,80 @@ void WorkArea::Commit() {
   if (index_ && index_->Changing()) index_->Flush(table_->RecordCount());
 }
 
+void WorkArea::Report(const ProgressHook& progress, int percent) {
+  // Whatever the hook does meanwhile (a window processing its events), it
+  // cannot change this table halfway through the work.
+  Scope reporting([this] { ++reporting_; }, [this] { --reporting_; });
+  progress(percent);
+}
+
+ProgressHook WorkArea::GuardedHook(const ProgressHook& progress) {
+  if (!progress) return {};
+  return [this, progress](int percent) { Report(progress, percent); };
+}
+
+void WorkArea::CheckNotReporting() const {
+  if (reporting_ > 0) throw XbaseError(xbTableBusy, table_->Path() + " is being rebuilt; try again when that is done");
+}
+
+void WorkArea::Lock() {
+  if (table_->Mode() == OpenMode::Exclusive || lockDepth_++ > 0) return;
+  if (!table_->LockForWrite(settings_.lockTimeout)) {
+    --lockDepth_;
+    throw XbaseError(xbLockTimeout, table_->Path() + " is being changed by another program; try again");
+  }
+}
+
+void WorkArea::Unlock() {
+  if (table_->Mode() == OpenMode::Exclusive || --lockDepth_ > 0) return;
+  table_->UnlockForWrite();
+}
+
 void WorkArea::BeginWrite() {
   if (table_->Mode() == OpenMode::ReadOnly) throw XbaseError(xbReadOnly, table_->Path() + " is open read-only");
-  if (writeDepth_++ > 0) return;
-  if (table_->Mode() == OpenMode::Shared) {
-    if (!table_->LockForWrite(settings_.lockTimeout)) {
-      --writeDepth_;
-      throw XbaseError(xbLockTimeout, table_->Path() + " is being changed by another program; try again");
-    }
-    Sync();
-    if (index_) index_->BeginChange();  // tells the others to read again
+  CheckNotReporting();
+  if (writeDepth_ > 0) {
+    ++writeDepth_;
+    return;
   }
+  Lock();
+  try {
+    Sync();
+    // Marked before the table changes, in every mode: a stop between the
+    // record and its keys leaves an index that announces itself as stale.
+    if (index_) index_->BeginChange();
+  } catch (...) {
+    Unlock();
+    throw;
+  }
+  writeDepth_ = 1;
 }
 
 void WorkArea::EndWrite() {
   if (--writeDepth_ > 0) return;
+  Scope unlock([] {}, [this] { Unlock(); });
   const bool shared = table_->Mode() == OpenMode::Shared;
   if (index_ && (shared || index_->DirtyPages() > kMaxDirtyPages)) index_->Flush(table_->RecordCount());
-  if (shared) table_->UnlockForWrite();
 }
 
 void WorkArea::Sync() {
   if (index_) index_->TrimCache(kMaxCachedPages);
   if (table_->Mode() == OpenMode::Exclusive) return;
   // Every change by a program sharing an indexed table moves the index's
-  // change counter, so an unchanged counter means the cached records and
-  // pages still hold; without an index, the table is read again.
+  // change counter, so an unchanged counter on the same file means the
+  // cached records and pages still hold; without an index, the table is read
+  // again, and an index another program made meanwhile is taken up.
   if (index_ && !index_->ChangedElsewhere()) return;
   // A writer holds the table-wide lock while its change is under way: wait
   // for it to finish before reading its work.
-  const bool waited = writeDepth_ == 0 && table_->LockForWrite(settings_.lockTimeout);
-  try {
-    table_->Refresh();
-    if (index_) {
-      index_ = CdxFile::Open(IndexPath(), table_->Mode() == OpenMode::ReadOnly);
-      const int order = order_;
-      LoadTags();
-      order_ = order;
-    }
-  } catch (...) {
-    if (waited) table_->UnlockForWrite();
-    throw;
+  Scope lock([this] { Lock(); }, [this] { Unlock(); });
+  table_->Refresh();
+  if (index_ || FileExists(IndexPath())) {
+    index_ = CdxFile::Open(IndexPath(), table_->Mode() == OpenMode::ReadOnly);
+    const int order = order_;
+    LoadTags();
+    order_ = order;
   }
-  if (waited) table_->UnlockForWrite();
 }
 
 void WorkArea::SetFilter(const std::string& expression) {
@@ -634,7 +730,7 @@ std::uint32_t WorkArea::AppendBlank() {
 }
 
 std::uint32_t WorkArea::Append(const char* record) {
-  WriteScope scope([this] { BeginWrite(); }, [this] { EndWrite(); });
+  Scope write([this] { BeginWrite(); }, [this] { EndWrite(); });
   std::vector<char> bytes(record, record + record_.size());
   bytes[0] = DbfTable::kLiveFlag;
   const std::uint32_t recno = table_->Append(bytes.data());
@@ -646,7 +742,7 @@ std::uint32_t WorkArea::Append(const char* record) {
 
 void WorkArea::PutRecord(const char* record) {
   if (eof_) throw XbaseError(xbBadRecordNumber, "there is no current record in " + table_->Path());
-  WriteScope scope([this] { BeginWrite(); }, [this] { EndWrite(); });
+  Scope write([this] { BeginWrite(); }, [this] { EndWrite(); });
   std::vector<char> before(record_.size());
   table_->Read(recno_, before.data());
   std::vector<char> after(record, record + record_.size());
@@ -667,7 +763,7 @@ void WorkArea::Replace(int field, const XValue& value) {
 
 void WorkArea::Delete() {
   if (eof_) throw XbaseError(xbBadRecordNumber, "there is no current record in " + table_->Path());
-  WriteScope scope([this] { BeginWrite(); }, [this] { EndWrite(); });
+  Scope write([this] { BeginWrite(); }, [this] { EndWrite(); });
   std::vector<char> before(record_.size());
   table_->Read(recno_, before.data());
   std::vector<char> after = before;
@@ -679,7 +775,7 @@ void WorkArea::Delete() {
 
 void WorkArea::Recall() {
   if (eof_) throw XbaseError(xbBadRecordNumber, "there is no current record in " + table_->Path());
-  WriteScope scope([this] { BeginWrite(); }, [this] { EndWrite(); });
+  Scope write([this] { BeginWrite(); }, [this] { EndWrite(); });
   std::vector<char> before(record_.size());
   table_->Read(recno_, before.data());
   std::vector<char> after = before;

@@ -11,6 +11,7 @@
 
 #include "store/cdx_file.h"
 #include "store/dbf_table.h"
+#include "store/xbase_error.h"
 #include "store/xbase_expression.h"
 
 namespace tv {
@@ -32,6 +33,15 @@ struct XbTag {
   int keyLength = 0;
 };
 
+// A tag as a table's definition requires it.
+struct TagDefinition {
+  std::string name;
+  std::string key;
+  std::string condition;  // empty: none
+  bool descending = false;
+  bool unique = false;
+};
+
 // The index key of a value of the given type, as FoxPro stores it: texts
 // blank-padded or cut to keyLength, numbers and dates (as Julian day
 // numbers) as order-preserving big-endian doubles, logicals as T or F.
@@ -41,11 +51,20 @@ class WorkArea {
  public:
   // Opens a table and, when it has one, its structural .CDX (same name,
   // extension .CDX in either letter case), checking every tag against the
-  // table. Throws xbBadIndex or xbStaleIndex when the index cannot be
-  // trusted; openIndex false opens the table alone (to rebuild the index).
+  // table while no other program is changing it. Throws xbBadIndex or
+  // xbStaleIndex when the index cannot be trusted, unless `required` names
+  // the tags the table needs and the open may write: then an index that is
+  // missing, unsound, built by an older letter-case rule or without one of
+  // those tags is built again whole, from `required`.
   static std::unique_ptr<WorkArea> Open(const std::string& path, OpenMode mode, const XbaseSettings& settings,
-                                        bool openIndex = true);
+                                        const std::vector<TagDefinition>* required = nullptr);
   ~WorkArea();
+  // Why the index was built again at open; empty when it was sound (or
+  // simply missing).
+  const std::string& IndexRepair() const { return indexRepair_; }
+  // True while a progress report of a rebuild runs; the table refuses every
+  // change and closing meanwhile (xbTableBusy).
+  bool Reporting() const { return reporting_ > 0; }
 
   DbfTable& Table() { return *table_; }
   const DbfTable& Table() const { return *table_; }
@@ -64,6 +83,9 @@ class WorkArea {
                 bool descending, bool unique, const ProgressHook& progress = {});
   // Throws away the index file and builds every tag again.
   void Reindex(const ProgressHook& progress = {});
+  // Makes `tags` the whole index, in a new file that takes the old one's
+  // place in one step; natural order follows.
+  void BuildIndex(const std::vector<TagDefinition>& tags, const ProgressHook& progress = {});
   // Closes the structural index (the file stays); natural order follows.
   void CloseIndex();
   // Removes deleted records and rebuilds the index; the order is kept.
@@ -122,8 +144,14 @@ class WorkArea {
 
  private:
   WorkArea(std::unique_ptr<DbfTable> table, const XbaseSettings& settings);
-  void OpenIndex();
+  void OpenIndex(const std::vector<TagDefinition>* required);
+  // Opens the index file and checks it whole; the problem when it is not
+  // sound or lacks a required tag.
+  std::optional<XbaseError> CheckIndex(const std::vector<TagDefinition>* required);
   void LoadTags();
+  XbTag CompileTag(const TagDefinition& definition) const;
+  // Makes `tags` the index's whole content, in a new file.
+  void BuildTags(std::vector<XbTag> tags, const ProgressHook& progress);
   // The sorted keys of each tag, read in one pass over the table.
   std::vector<CdxKeyList> CollectKeys(const std::vector<const XbTag*>& tags, const ProgressHook& progress);
   // The keys of every tag as they will be after a pack, taken in order from
@@ -132,6 +160,10 @@ class WorkArea {
   // Writes a new index file holding `keys` for the current tags and puts it
   // in the old one's place in one step.
   void WriteIndexFile(const std::vector<CdxKeyList>& keys);
+  // Progress reports, during which the table refuses changes.
+  void Report(const ProgressHook& progress, int percent);
+  ProgressHook GuardedHook(const ProgressHook& progress);
+  void CheckNotReporting() const;
   std::string KeyOf(const XbTag& tag, const char* record, std::uint32_t recno) const;
   bool InTag(const XbTag& tag, const char* record, std::uint32_t recno) const;
   bool Visible(const char* record, std::uint32_t recno) const;
@@ -150,6 +182,9 @@ class WorkArea {
   bool SettleIndex(CdxTree::Position p, bool forward);
   bool SettleNatural(std::uint32_t recno, bool forward);
 
+  // The table-wide lock of a shared (or read-only) open; nests.
+  void Lock();
+  void Unlock();
   void BeginWrite();
   void EndWrite();
   void UpdateKeys(const std::vector<char>& before, const std::vector<char>& after, std::uint32_t recno, bool isNew);
@@ -176,6 +211,9 @@ class WorkArea {
   std::uint64_t positionGeneration_ = 0;
   std::uint64_t generation_ = 1;
   int writeDepth_ = 0;
+  int lockDepth_ = 0;
+  int reporting_ = 0;
+  std::string indexRepair_;
 };
 
 }  // namespace tv

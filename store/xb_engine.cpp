@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/text.h"
 #include "store/field_codec.h"
 #include "store/xbase_date.h"
 
@@ -82,11 +83,6 @@ int FieldIndexOf(const std::string& name) {
   return index;
 }
 
-std::string UpperName(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
-
 void CheckDriver(int driver) {
   if (driver != kDriverCdx)
     throw XbaseError(xbBadArgument, "table driver " + std::to_string(driver) +
@@ -100,7 +96,8 @@ XValue KeyValue(const WorkArea& area, const std::string& text) {
   const XbTag& tag = area.Tags()[static_cast<std::size_t>(area.Order() - 1)];
   switch (tag.key->Type()) {
     case XType::Character: return XValue::Char(text);
-    case XType::Numeric: return XValue::Num(std::strtod(text.c_str(), nullptr));
+    case XType::Numeric:
+      return XValue::Num(ParseLeadingDecimal(text));
     case XType::Date: return XValue::Day(std::max(0, JulianFromDtos(text)));
     case XType::Logical: return XValue::Bool(text == "T" || text == ".T.");
   }
@@ -138,11 +135,12 @@ int xb_SysProp(int code, int value) {
   });
 }
 
-int xb_Use(const std::string& path, const std::string& alias, int openMode, int driver) {
+int xb_Use(const std::string& path, const std::string& alias, int openMode, int driver,
+           const std::vector<TagDefinition>& requiredTags) {
   return Guard(0, [&] {
     CheckDriver(driver);
     Engine& e = State();
-    const std::string name = UpperName(alias);
+    const std::string name = UpperAscii(alias);
     for (int a = 1; a <= kMaxWorkAreas; ++a)
       if (e.areas[static_cast<std::size_t>(a)] && e.aliases[static_cast<std::size_t>(a)] == name)
         throw XbaseError(xbBadArgument, "the alias " + name + " is already in use");
@@ -152,7 +150,8 @@ int xb_Use(const std::string& path, const std::string& alias, int openMode, int 
     const OpenMode mode = openMode == kOpenExclusive ? OpenMode::Exclusive
                           : openMode == kOpenReadOnly ? OpenMode::ReadOnly
                                                       : OpenMode::Shared;
-    e.areas[static_cast<std::size_t>(area)] = WorkArea::Open(path, mode, e.settings);
+    e.areas[static_cast<std::size_t>(area)] =
+        WorkArea::Open(path, mode, e.settings, requiredTags.empty() ? nullptr : &requiredTags);
     e.aliases[static_cast<std::size_t>(area)] = name;
     e.current = area;
     return area;
@@ -162,7 +161,7 @@ int xb_Use(const std::string& path, const std::string& alias, int openMode, int 
 int xb_WorkArea(const std::string& alias) {
   Engine& e = State();
   if (alias.empty()) return e.current;
-  const std::string name = UpperName(alias);
+  const std::string name = UpperAscii(alias);
   for (int a = 1; a <= kMaxWorkAreas; ++a)
     if (e.areas[static_cast<std::size_t>(a)] && e.aliases[static_cast<std::size_t>(a)] == name) return a;
   return 0;
@@ -178,7 +177,8 @@ int xb_Select(int area) {
 int xb_Close() {
   return Guard(static_cast<int>(xbNoTable), [&] {
     Engine& e = State();
-    Current();
+    if (Current().Reporting())
+      throw XbaseError(xbTableBusy, Current().Table().Path() + " is being rebuilt; it closes when that is done");
     auto& slot = e.areas[static_cast<std::size_t>(e.current)];
     std::unique_ptr<WorkArea> closing = std::move(slot);
     e.aliases[static_cast<std::size_t>(e.current)].clear();
@@ -259,7 +259,7 @@ int xb_IndexTag(const std::string& indexFile, const std::string& tag, const std:
                 bool descending, const std::string& condition) {
   return Guard(0, [&] {
     WorkArea& area = Current();
-    if (!indexFile.empty() && UpperName(indexFile) != UpperName(area.IndexPath()))
+    if (!indexFile.empty() && !EqualsNoCase(indexFile, area.IndexPath()))
       throw XbaseError(xbNotSupported, "tags go into the table's structural index, not " + indexFile);
     const int order = area.CreateTag(tag, key, condition, descending, option == 1, State().gauge);
     area.SetOrder(order);
@@ -471,10 +471,12 @@ bool xb_Rlock(std::uint32_t recno) {
 }
 
 int xb_Unlock(std::uint32_t recno) {
-  return Guard(static_cast<int>(xbNoTable), [&] {
-    Current().Unlock(recno);
-    return 0;
-  });
+  // Releasing locks cannot fail, and it leaves the last error alone: a
+  // failed change is reported after its record lock has been released.
+  WorkArea* area = xb_CurrentArea();
+  if (!area) return xbNoTable;
+  area->Unlock(recno);
+  return 0;
 }
 
 int xb_Delete() {
@@ -547,11 +549,8 @@ std::string xb_EvalString(const std::string& expression) {
       case XType::Character: return v.text;
       case XType::Date: return DtosFromJulian(v.date);
       case XType::Logical: return std::string(v.logical ? "T" : "F");
-      case XType::Numeric: {
-        char text[64];
-        std::snprintf(text, sizeof text, "%g", v.number);
-        return std::string(text);
-      }
+      case XType::Numeric:
+        return FormatGeneral(v.number);
     }
     return std::string();
   });

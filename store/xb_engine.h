@@ -54,7 +54,10 @@ int xb_LastError();
 const std::string& xb_LastErrorText();
 int xb_SysProp(int code, int value);
 
-int xb_Use(const std::string& path, const std::string& alias, int openMode, int driver);
+// `requiredTags` (when not empty): the tags the table needs, built again
+// when its index is missing, unsound or lacks one (WorkArea::Open).
+int xb_Use(const std::string& path, const std::string& alias, int openMode, int driver,
+           const std::vector<TagDefinition>& requiredTags = {});
 int xb_WorkArea(const std::string& alias = {});
 int xb_Select(int area);
 int xb_Close();

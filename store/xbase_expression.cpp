@@ -6,21 +6,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/code_page.h"
+#include "platform/text.h"
 #include "store/xbase_date.h"
 #include "store/xbase_error.h"
 
 namespace tv {
 
 namespace {
-
-char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string UpperText(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = Upper(c);
-  return out;
-}
 
 std::string_view TrimRight(std::string_view s) {
   const auto last = s.find_last_not_of(' ');
@@ -138,7 +131,7 @@ class Parser {
       const std::size_t start = pos_;
       while (pos_ < text_.size() && (std::isalnum(static_cast<unsigned char>(text_[pos_])) || text_[pos_] == '_')) ++pos_;
       current_.kind = Tok::Name;
-      current_.text = UpperText(text_.substr(start, pos_ - start));
+      current_.text = UpperAscii(text_.substr(start, pos_ - start));
       return;
     }
     if (std::isdigit(static_cast<unsigned char>(c)) ||
@@ -153,13 +146,13 @@ class Parser {
         while (pos_ < text_.size() && std::isdigit(static_cast<unsigned char>(text_[pos_]))) ++pos_;
       }
       current_.kind = Tok::Number;
-      current_.number = std::strtod(std::string(text_.substr(start, pos_ - start)).c_str(), nullptr);
+      current_.number = ParseDecimal(text_.substr(start, pos_ - start)).value_or(0);
       return;
     }
     if (c == '.') {
       const std::size_t close = text_.find('.', pos_ + 1);
       if (close != std::string_view::npos) {
-        const std::string word = UpperText(text_.substr(pos_ + 1, close - pos_ - 1));
+        const std::string word = UpperAscii(text_.substr(pos_ + 1, close - pos_ - 1));
         Tok kind = Tok::End;
         if (word == "AND") kind = Tok::And;
         else if (word == "OR") kind = Tok::Or;
@@ -631,16 +624,9 @@ int Compare(const XValue& a, const XValue& b) {
 }
 
 std::string FormatNumber(double value, int width, int decimals) {
-  char text[512];
-  std::snprintf(text, sizeof text, "%*.*f", width, decimals, value);
-  std::string out(text);
-  if (static_cast<int>(out.size()) > width) out.assign(static_cast<std::size_t>(width), '*');
-  return out;
-}
-
-double ParseLeadingNumber(std::string_view text) {
-  const std::string s(TrimLeft(text));
-  return std::strtod(s.c_str(), nullptr);
+  std::string out = FormatFixed(value, decimals);
+  if (out.empty() || static_cast<int>(out.size()) > width) return std::string(static_cast<std::size_t>(width), '*');
+  return std::string(static_cast<std::size_t>(width) - out.size(), ' ') + out;
 }
 
 }  // namespace
@@ -654,7 +640,7 @@ XValue FieldValue(const DbfField& field, const char* record) {
       const char c = raw[0];
       return XValue::Bool(c == 'T' || c == 't' || c == 'Y' || c == 'y');
     }
-    default: return XValue::Num(ParseLeadingNumber(raw));
+    default: return XValue::Num(ParseLeadingDecimal(raw));
   }
 }
 
@@ -723,16 +709,25 @@ int Expression::Width() const { return root_->width; }
 
 XValue Expression::Evaluate(const XRecord& record) const { return Eval(*root_, record); }
 
-bool Expression::UsesRecordNumber() const {
-  std::vector<const Node*> pending{root_.get()};
+namespace {
+
+bool CallsAny(const Expression::Node* root, std::initializer_list<Func> funcs) {
+  std::vector<const Expression::Node*> pending{root};
   while (!pending.empty()) {
-    const Node* node = pending.back();
+    const Expression::Node* node = pending.back();
     pending.pop_back();
-    if (node->kind == Node::Kind::Call && node->func == Func::Recno) return true;
+    if (node->kind == Expression::Node::Kind::Call && std::find(funcs.begin(), funcs.end(), node->func) != funcs.end())
+      return true;
     for (const auto& arg : node->args) pending.push_back(arg.get());
   }
   return false;
 }
+
+}  // namespace
+
+bool Expression::UsesRecordNumber() const { return CallsAny(root_.get(), {Func::Recno}); }
+
+bool Expression::UsesLetterCase() const { return CallsAny(root_.get(), {Func::Upper, Func::Lower}); }
 
 bool Expression::IsTrue(const XRecord& record) const {
   const XValue v = Eval(*root_, record);
@@ -801,8 +796,16 @@ XValue Expression::Eval(const Node& n, const XRecord& r) const {
     case Func::Dtos: return XValue::Char(DtosFromJulian(arg(0).date));
     case Func::Dtoc: return XValue::Char(FormatDate(arg(0).date, settings));
     case Func::Deleted: return XValue::Bool(r.bytes[0] == DbfTable::kDeletedFlag);
-    case Func::Upper: { std::string s = arg(0).text; for (char& c : s) c = Upper(c); return XValue::Char(std::move(s)); }
-    case Func::Lower: { std::string s = arg(0).text; for (char& c : s) c = Lower(c); return XValue::Char(std::move(s)); }
+    case Func::Upper: {
+      std::string s = arg(0).text;
+      for (char& c : s) c = UpperCp1252(c);
+      return XValue::Char(std::move(s));
+    }
+    case Func::Lower: {
+      std::string s = arg(0).text;
+      for (char& c : s) c = LowerCp1252(c);
+      return XValue::Char(std::move(s));
+    }
     case Func::Trim: return XValue::Char(std::string(TrimRight(arg(0).text)));
     case Func::Ltrim: return XValue::Char(std::string(TrimLeft(arg(0).text)));
     case Func::Alltrim: return XValue::Char(std::string(TrimLeft(TrimRight(arg(0).text))));
@@ -835,7 +838,7 @@ XValue Expression::Eval(const Node& n, const XRecord& r) const {
       return XValue::Char(FormatNumber(arg(0).number, width, decimals));
     }
     case Func::Space: return XValue::Char(std::string(static_cast<std::size_t>(std::clamp(count(0), 0, 65535)), ' '));
-    case Func::Val: return XValue::Num(ParseLeadingNumber(arg(0).text));
+    case Func::Val: return XValue::Num(ParseLeadingDecimal(arg(0).text));
     case Func::Len: return XValue::Num(static_cast<double>(arg(0).text.size()));
     case Func::Ctod: return XValue::Day(ParseDate(arg(0).text, settings));
     case Func::Date: return XValue::Day(TodayJulian());

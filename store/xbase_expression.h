@@ -72,6 +72,9 @@ class Expression {
 
   // Whether the value depends on the record's number (RECNO()).
   bool UsesRecordNumber() const;
+  // Whether it changes the letter case of text (UPPER(), LOWER()), so that
+  // its values depend on the code page's case rules.
+  bool UsesLetterCase() const;
 
   XValue Evaluate(const XRecord& record) const;
   bool IsTrue(const XRecord& record) const;  // a logical expression

@@ -2,9 +2,28 @@
 
 #include <QAbstractButton>
 #include <QGridLayout>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QRadioButton>
 
+#include "ui/window_helpers.h"
+
 namespace tv {
+
+QLineEdit* NewLineEdit(QWidget* parent, const char* objectName, const QString& hint, int chars) {
+  auto* edit = new QLineEdit(parent);
+  edit->setObjectName(objectName);
+  if (!hint.isEmpty()) edit->setToolTip(DisplayText(hint));
+  edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance('0') * chars);
+  return edit;
+}
+
+QPushButton* NewPushButton(QWidget* parent, const QString& caption, const char* objectName, const QString& hint) {
+  auto* button = new QPushButton(caption, parent);
+  button->setObjectName(objectName);
+  if (!hint.isEmpty()) button->setToolTip(DisplayText(hint));
+  return button;
+}
 
 RadioGroup::RadioGroup(const QString& title, const QStringList& items, int columns, QWidget* parent)
     : QGroupBox(title, parent) {

@@ -1,22 +1,12 @@
 #include "view/fax_pages.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 
 #include "comm/error_codes.h"
 #include "image/apf_file.h"
+#include "platform/files.h"
 
 namespace tv {
-
-namespace {
-
-bool IsRegularFile(const std::string& name) {
-  struct stat info {};
-  return ::stat(name.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
-}  // namespace
 
 // A page unpacks in a few milliseconds, so the viewer does not pump window
 // messages in the middle of one (and so never re-enters itself from there).

@@ -250,13 +250,15 @@ TEST(ApfFile, AppendRefusesDamagedOrMissingFilesAndWritesNothing) {
   EXPECT_EQ(dir.Read("dest.apf"), destBefore);
 }
 
-TEST(ApfFile, WriterDeletesTheFileWhenWritingFails) {
+TEST(ApfFile, WriterLeavesTheTargetAsItWasWhenWritingFails) {
   TempDir dir;
   ApfWriter writer;
   EXPECT_EQ(writer.Create(dir.File("no/such/folder.apf")), ecPathNotFound);
 
-  // A file size limit makes the writes fail part way through.
+  // A file size limit makes the writes fail part way through; the file of
+  // that name keeps what it held, and nothing else is left behind.
   const std::string file = dir.File("big.apf");
+  dir.Write("big.apf", "the old fax");
   struct rlimit old {};
   getrlimit(RLIMIT_FSIZE, &old);
   auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
@@ -271,8 +273,9 @@ TEST(ApfFile, WriterDeletesTheFileWhenWritingFails) {
   setrlimit(RLIMIT_FSIZE, &old);
   std::signal(SIGXFSZ, oldHandler);
   EXPECT_EQ(rc, ecDiskFull);
-  EXPECT_FALSE(std::filesystem::exists(file));
+  EXPECT_EQ(dir.Read("big.apf"), "the old fax");
   EXPECT_EQ(writer.Close("X"), ecDiskFull);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
 }
 
 }  // namespace

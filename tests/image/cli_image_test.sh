@@ -53,5 +53,25 @@ if msg=$("$tvfax" append letter.APF junk.apf 2>&1); then fail "append accepted j
 expect 'File is not an APF file' "$msg"
 expect '^Pages: 4$' "$("$tvfax" info letter.APF)"
 if "$tvfax" rerender junk.apf x.apf 2>/dev/null; then fail "rerender accepted junk"; fi
+
+# A failed conversion leaves a file of the output's name as it was, and an
+# output that is the input is refused before anything is read or written.
+cp letter.APF old.apf
+if "$tvfax" convert bad.tif old.apf 2>/dev/null; then fail "convert accepted a bad TIFF"; fi
+cmp -s letter.APF old.apf || fail "a failed conversion changed the old output"
+cp letter.txt keep.txt
+if msg=$("$tvfax" convert keep.txt keep.txt 2>&1); then fail "convert wrote over its input"; fi
+expect 'is the input' "$msg"
+cmp -s letter.txt keep.txt || fail "the input was changed"
+# Numbers beyond what a page holds are refused.
+for option in "--top 2147483647" "--lines 99999" "--tab 100000" "--margin 1728"; do
+  if msg=$("$tvfax" convert $option letter.txt big.apf 2>&1); then fail "convert took $option"; fi
+  expect 'takes a number from 0 to' "$msg"
+done
+[ ! -e big.apf ] || fail "a refused conversion left its output"
+# Rerendering a file onto itself, and appending, leave no working files.
+"$tvfax" rerender joined.apf joined.apf >/dev/null
+expect '^Pages: 4$' "$("$tvfax" info joined.apf)"
+[ -z "$(ls -A | grep -e '^\.tv-' -e '^TEMP')" ] || fail "working files left: $(ls -A)"
 if "$tvfax" convert letter.doc 2>/dev/null; then fail "convert guessed a kind"; fi
 echo "all image commands behave"

@@ -235,10 +235,12 @@ TEST_F(ConverterTest, NamesStatusAbortAndTopMargin) {
   EXPECT_EQ(pages[0][0], Raster(kStandardLineBytes));
   EXPECT_TRUE(AnyBlack(pages[0][3 + 8], 50, 120));
 
+  // A conversion that fails leaves the output it would have replaced alone.
+  const std::string done = dir_.Read("out.apf");
   EXPECT_EQ(Convert(idText, "missing.txt"), ecFileNotFound);
-  EXPECT_FALSE(std::filesystem::exists(dir_.File("out.apf")));
+  EXPECT_EQ(dir_.Read("out.apf"), done);
 
-  // A quit message while yielding ends the conversion and drops the file.
+  // A quit message while yielding ends the conversion and drops the new file.
   options_ = coYield | coYieldOften;
   int pumped = 0;
   UiThread::Current().Post([&] {
@@ -249,7 +251,17 @@ TEST_F(ConverterTest, NamesStatusAbortAndTopMargin) {
   UiThread::Current().SetTerminating(false);
   EXPECT_EQ(quit, ecGotQuitMsg);
   EXPECT_EQ(pumped, 1);
-  EXPECT_FALSE(std::filesystem::exists(dir_.File("out.apf")));
+  EXPECT_EQ(dir_.Read("out.apf"), done);
+  options_ = 0;
+
+  // The document itself as the output would be destroyed by the writing,
+  // and a margin beyond what a page holds would write gigabytes.
+  const std::string text = dir_.Read("doc.TXT");
+  EXPECT_EQ(converter->Convert(dir_.File("doc.TXT"), dir_.File("doc.TXT")), ecBadArgument);
+  EXPECT_EQ(dir_.Read("doc.TXT"), text);
+  topMargin_ = kApfMaxPageLines + 1;
+  EXPECT_EQ(Convert(idText, "abort.txt"), ecBadArgument);
+  EXPECT_EQ(dir_.Read("out.apf"), done);
 }
 
 TEST_F(ConverterTest, TiffInBothByteOrdersAndPackBits) {
@@ -279,12 +291,14 @@ TEST_F(ConverterTest, TiffInBothByteOrdersAndPackBits) {
   EXPECT_EQ(Convert(idTiff, "g4.tif"), ecBadGraphicsFormat);
   dir_.Write("text.tif", "II*\0garbage");
   EXPECT_EQ(Convert(idTiff, "text.tif"), ecBadGraphicsFormat);
-  // Strip data that ends early is a read error, and nothing is left behind.
+  // Strip data that ends early is a read error, and the output from before
+  // stays whole.
+  const std::string before = dir_.Read("out.apf");
   auto cut = test::TiffBytes(picture, false, false, 0);
   cut.resize(cut.size() - 100);
   test::SaveBytes(dir_.File("cut.tif"), cut);
   EXPECT_EQ(Convert(idTiff, "cut.tif"), ecDeviceReadError);
-  EXPECT_FALSE(std::filesystem::exists(dir_.File("out.apf")));
+  EXPECT_EQ(dir_.Read("out.apf"), before);
 }
 
 TEST_F(ConverterTest, PicturePlacementDoublesCentresAndHalves) {
@@ -500,7 +514,12 @@ TEST_F(ConverterTest, CoverPagesAndRerendering) {
   TApfPageHeader header;
   ASSERT_EQ(ApfReadPageHeader(dest, 2, header), ecOK);
   EXPECT_TRUE(header.Fine());
-  for (int n = 1; n <= 2; ++n) EXPECT_FALSE(std::filesystem::exists(home + "TEMP" + std::to_string(n) + ".apf"));
+  // Its working files had names of their own and are gone; the file can be
+  // re-rendered onto itself.
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.Path()))
+    EXPECT_FALSE(entry.path().filename().string().starts_with(".tv-")) << entry.path();
+  ASSERT_TRUE(ApfRerenderFile(dest, dest));
+  EXPECT_EQ(ReadPages(dest).size(), 2u);
 
   EXPECT_TRUE(ApfRerenderFile(dir_.File("missing.apf"), dest));
   dir_.Write("junk.apf", "APF10\x1A but then nothing useful");

@@ -177,6 +177,38 @@ TEST_F(UnpackerTest, ComponentRaisesAbortsAndReportsStatus) {
   EXPECT_THROW(unpacker.NumberOfPages(), EInOutError);
 }
 
+// A page of the received kind (one code stream) written by a coder that
+// puts each EOL in front of its line: the last line has none after it.
+std::string WriteStream(const std::string& file, const test::BitStream& bits) {
+  ApfReceiveWriter writer;
+  EXPECT_EQ(writer.Create(file, "X"), ecOK);
+  EXPECT_EQ(writer.BeginPage(true, false), ecOK);
+  EXPECT_EQ(writer.Write(bits.Bytes().data(), bits.Bytes().size()), ecOK);
+  EXPECT_EQ(writer.EndPage(), ecOK);
+  writer.Close();
+  return file;
+}
+
+TEST_F(UnpackerTest, LastLineWithoutEolIsKeptAndOverlongPagesAreRefused) {
+  test::BitStream bits;
+  for (int i = 0; i < 3; ++i)
+    bits.Eol().Run(T4Colour::kWhite, 100).Run(T4Colour::kBlack, 8).Run(T4Colour::kWhite, 1620);
+  FaxUnpacker unpacker;
+  std::vector<Raster> lines;
+  ASSERT_EQ(test::UnpackLines(unpacker, WriteStream(dir_.File("s.apf"), bits), 1, lines), ecOK);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[2], Line({100, 101, 102, 103, 104, 105, 106, 107}));
+
+  // A page longer than any paper would take gigabytes as a bitmap.
+  test::BitStream endless;
+  for (int i = 0; i <= kApfMaxPageLines; ++i) endless.Eol().Run(T4Colour::kWhite, kStandardWidth);
+  WriteStream(dir_.File("long.apf"), endless);
+  EXPECT_EQ(test::UnpackLines(unpacker, dir_.File("long.apf"), 1, lines), ecFaxBadFormat);
+  EXPECT_EQ(lines.size(), static_cast<std::size_t>(kApfMaxPageLines));
+  MonoBitmap bitmap;
+  EXPECT_EQ(unpacker.UnpackPageToBitmap(dir_.File("long.apf"), 1, bitmap), ecFaxBadFormat);
+}
+
 TEST_F(UnpackerTest, QuitWhileYieldingStopsTheUnpack) {
   const std::string file = Write({std::vector<Raster>(100, Line({1}))}, true);
   FaxUnpacker unpacker;

@@ -117,6 +117,7 @@ TEST(CdxTree, RandomChangesKeepEveryLevelConsistent) {
   info.keyExpression = "K";
   info.keyLength = 120;
   file->AddTag(info, CdxKeyList(info.keyLength));
+  file->Commit(0);
   CdxTree& tree = file->Tree(0);
   std::set<std::pair<std::string, std::uint32_t>> model;
   std::mt19937 random(7);
@@ -175,7 +176,7 @@ TEST(CdxTree, DuplicateCountsStopBeforeTrailingBlanks) {
     }
     keys.Sort(false);
     file->AddTag(info, keys);
-    file->Flush(7);
+    file->Commit(7);
   }
   std::ifstream in(dir.File("p.cdx"), std::ios::binary);
   const std::string bytes{std::istreambuf_iterator<char>(in), {}};

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "store/fax_tables.h"
+#include "store/table_file.h"
 #include "store/xb_engine.h"
 #include "tests/store/store_test_support.h"
 #include "tests/support/temp_dir.h"
@@ -215,6 +216,59 @@ TEST(CrashTest, KilledWritersLoseNothingTheyFinished) {
   EXPECT_GT(staleSeen, 0);  // some kills really did catch the index mid-change
   EXPECT_GT(finished, 500);
   EXPECT_GT(model.size(), 100u);
+}
+
+// A writer with the table to itself, stopped right when the index is first
+// touched after its record went to disk: the index must already say that it
+// was being changed, so the next open builds it again instead of trusting
+// keys that no longer match the record.
+TEST(CrashTest, ExclusiveWriterStoppedBetweenRecordAndKeysLeavesAStaleIndex) {
+  TempDir dir;
+  TempDir scratch;
+  const std::string folder = dir.Path();
+  {
+    TXbaseEnv env;
+    TXbase out;
+    ASSERT_TRUE(OpenOutgoingTable(out, folder));
+    for (const char* codes : {"alpha", "beta", "gamma"}) {
+      out.NewRecord();
+      out.SetField("CODES", std::string(codes));
+      out.Append();
+    }
+  }
+  LayerEnd();
+  const pid_t child = fork();
+  if (child == 0) {
+    TXbaseEnv env;
+    TXbase out;
+    if (!OpenOutgoingTable(out, folder)) _exit(2);
+    out.SetFilter("");
+    bool recordWritten = false;
+    InjectWriteFault([&](const std::string& path) {
+      if (path.ends_with(".DBF"))
+        recordWritten = true;
+      else if (recordWritten)
+        raise(SIGKILL);
+      return 0;
+    });
+    out.GoToRecord(2);
+    out.SetField("CODES", std::string("zulu"));
+    out.Modify();
+    out.Close();  // writes the index pages out: the kill comes at the latest here
+    _exit(3);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "status " << status;
+  std::string problem;
+  {
+    TXbaseEnv env;
+    TXbase out;
+    ASSERT_TRUE(OpenOutgoingTable(out, folder, &problem));
+  }
+  EXPECT_NE(problem.find("half-updated"), std::string::npos) << problem;
+  ExpectTagsMatchRebuilt(folder, scratch);
+  LayerEnd();
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // tvfax db at the process level: what it prints, its exit status, and that
 // a refused command changes nothing.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include "tests/store/store_test_support.h"
@@ -99,6 +100,90 @@ TEST_F(DbCommandTest, RefusedCommandsSayWhyAndChangeNothing) {
   EXPECT_NE(Errors().find("does not exist"), std::string::npos);
   EXPECT_EQ(Db("add " + D() + "TVREC PAGES=x", &status), "");
   EXPECT_EQ(status, 1);
+}
+
+// Text goes in and out as UTF-8 and is stored in the tables' code page, so
+// that an independent reader decoding Windows-1252 reads the same text.
+TEST_F(DbCommandTest, TextIsStoredInTheTablesCodePage) {
+  EXPECT_EQ(Db("add " + D() + "TVPB \"NAME=Müller € Œuvre\" PHONE=1"), "1\n");
+  EXPECT_EQ(Db("list " + D() + "TVPB"), "1\tMüller € Œuvre\t1\n");
+  const std::string stored = dir_.Read("tables/TVPB.DBF");
+  EXPECT_NE(stored.find("M\xFCller \x80 \x8Cuvre"), std::string::npos);
+  dir_.Write("read.py",
+             "import sys, dbfread\n"
+             "for r in dbfread.DBF(sys.argv[1], encoding='cp1252'): print(r['NAME'])\n");
+  int status = 0;
+  EXPECT_EQ(test::RunCommand("/usr/bin/python3 " + dir_.File("read.py") + " " + dir_.File("tables/TVPB.DBF"), &status),
+            "Müller € Œuvre\n");
+  EXPECT_EQ(status, 0);
+  // UPPER() folds the code page's letters: the index finds it in capitals.
+  EXPECT_EQ(Db("list " + D() + "TVPB --filter \"UPPER(NAME) = 'MÜLLER € ŒUVRE'\"").substr(0, 2), "1\t");
+  // What the code page cannot hold is refused, not stored as '?'.
+  Db("add " + D() + "TVPB NAME=Ωmega", &status);
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(Errors().find("holds 'Ω', which the table's code page (Windows-1252) cannot store"), std::string::npos)
+      << Errors();
+}
+
+// Names of fax files stay plain names in their folder; a table file that is
+// a named pipe is refused at once instead of hanging the command.
+TEST_F(DbCommandTest, HostileNamesAndFilesAreRefused) {
+  int status = 0;
+  for (const char* name : {"../TVOUT.DBF", "sub/FAX00001.APF", "..", "..\\TVOUT.DBF"}) {
+    Db(std::string("add ") + D() + "TVOUT \"FAXDOC=" + name + "\"", &status);
+    EXPECT_EQ(status, 1) << name;
+    EXPECT_NE(Errors().find("names a file in the table's folder, not a path"), std::string::npos) << Errors();
+  }
+  EXPECT_EQ(Db("add " + D() + "TVOUT FAXDOC=FAX00001.APF FAXCOVER=COV00001.APF"), "1\n");
+  Db("set " + D() + "TVOUT 1 FAXCOVER=/etc/passwd", &status);
+  EXPECT_EQ(status, 1);
+  Db("add " + D() + "TVREC FAXFILE=../../x", &status);
+  EXPECT_EQ(status, 1);
+
+  std::filesystem::remove(dir_.File("tables/TVPB.DBF"));
+  ASSERT_EQ(mkfifo(dir_.File("tables/TVPB.DBF").c_str(), 0600), 0);
+  const std::string out =
+      test::RunCommand("timeout 10 " + std::string(TVFAX_PATH) + " db list " + D() + "TVPB 2>&1", &status);
+  EXPECT_EQ(WEXITSTATUS(status), 1) << out;  // not 124: it did not hang
+  EXPECT_NE(out.find("not a regular file"), std::string::npos) << out;
+}
+
+// A table cut short is not written to; the repair keeps copies of the
+// damaged files first and then takes the whole records.
+TEST_F(DbCommandTest, TableCutShortIsRefusedUntilTheRepair) {
+  EXPECT_EQ(Db("add " + D() + "TVPB NAME=Ann PHONE=1"), "1\n");
+  EXPECT_EQ(Db("add " + D() + "TVPB NAME=Bob PHONE=2"), "2\n");
+  const std::string whole = dir_.Read("tables/TVPB.DBF");
+  const std::string cut = whole.substr(0, whole.size() - 30);  // Bob's record loses its end
+  dir_.Write("tables/TVPB.DBF", cut);
+  int status = 0;
+  for (const std::string& write : {"add " + D() + "TVPB NAME=Cy", "set " + D() + "TVPB 1 NAME=Al",
+                                   "delete " + D() + "TVPB 1", "pack " + D() + "TVPB"}) {
+    Db(write, &status);
+    EXPECT_EQ(status, 1) << write;
+    EXPECT_NE(Errors().find("is cut short: its header counts 2 records, the file holds 1"), std::string::npos)
+        << Errors();
+    EXPECT_NE(Errors().find("tvfax db reindex repairs it"), std::string::npos) << Errors();
+  }
+  EXPECT_EQ(dir_.Read("tables/TVPB.DBF"), cut);
+  EXPECT_EQ(Db("list " + D() + "TVPB"), "1\tAnn\t1\n");  // reading still works
+
+  const std::string report = Db("reindex " + D() + "TVPB", &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(report.find("repaired TVPB.DBF"), std::string::npos) << report;
+  int copies = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.File("tables"))) {
+    const std::string name = entry.path().filename().string();
+    if (name.starts_with("TVPB.DBF.damaged-")) {
+      EXPECT_EQ(dir_.Read("tables/" + name), cut);
+      ++copies;
+    }
+    copies += name.starts_with("TVPB.CDX.damaged-");
+  }
+  EXPECT_EQ(copies, 2);
+  EXPECT_EQ(Db("add " + D() + "TVPB NAME=Cy PHONE=3"), "2\n");
+  EXPECT_EQ(Db("list " + D() + "TVPB --tag NAME"), "1\tAnn\t1\n2\tCy\t3\n");
+  EXPECT_EQ(Db("reindex " + D() + "TVPB"), "");  // nothing wrong any more
 }
 
 }  // namespace

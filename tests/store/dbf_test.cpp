@@ -104,14 +104,29 @@ class DbfRecovery : public ::testing::Test {
   std::string path_ = dir_.File("p.dbf");
 };
 
-TEST_F(DbfRecovery, LastRecordCutShortIsDropped) {
+// A file that lost its end keeps its whole records readable, and says so: a
+// write would hide the cut for good, so none is made until the repair.
+TEST_F(DbfRecovery, TableCutShortIsReadButNotWrittenUntilRepaired) {
   std::filesystem::resize_file(path_, 161 + 4 * 26 + 10);
-  EXPECT_EQ(Count(), 4u);
   auto table = DbfTable::Open(path_, OpenMode::Exclusive);
+  EXPECT_EQ(table->RecordCount(), 4u);
   char record[26];
   table->Read(4, record);
   EXPECT_EQ(std::string(record + 1, 5), "Name3");
-  // Appending after the cut replaces the broken tail.
+  EXPECT_NE(table->Damage().find("cut short: its header counts 5 records, the file holds 4 and 10 bytes"),
+            std::string::npos)
+      << table->Damage();
+  try {
+    table->Append(Record("Again     19900115 12.50T").c_str());
+    FAIL() << "appended to a table cut short";
+  } catch (const XbaseError& e) {
+    EXPECT_EQ(e.Code(), xbBadTable);
+  }
+  EXPECT_THROW(table->Write(1, record), XbaseError);
+  EXPECT_EQ(std::filesystem::file_size(path_), 161u + 4 * 26 + 10);  // untouched
+
+  table->AcceptLength();
+  EXPECT_EQ(table->Damage(), "");
   EXPECT_EQ(table->Append(Record("Again     19900115 12.50T").c_str()), 5u);
   table.reset();
   EXPECT_EQ(Count(), 5u);
@@ -155,6 +170,9 @@ TEST_F(DbfRecovery, OtherVariantsAndBrokenHeadersAreRefusedWithAReason) {
   EXPECT_NE(refused(32 + 11, 'M').find("unsupported type"), std::string::npos);
   EXPECT_NE(refused(160, 0).find("field list"), std::string::npos);
   EXPECT_NE(refused(8, 0).find("header"), std::string::npos);
+  // One byte off would shift every record by a byte.
+  EXPECT_NE(refused(8, static_cast<char>(162)).find("header length 162 does not fit its 4 fields (161 expected)"),
+            std::string::npos);
   dir_.Write("p.dbf", pristine.substr(0, 20));
   EXPECT_EQ(ErrorOf([&] { DbfTable::Open(path_, OpenMode::ReadOnly); }), xbBadTable);
   // A folder or a named pipe under a table's name is refused, not waited on.

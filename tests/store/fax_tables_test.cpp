@@ -1,10 +1,12 @@
 // The three fax tables: their layout and tags, opening and creating them,
 // the orders and filters the windows use, and the rebuild.
+#include "store/fax_tables.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <span>
 
-#include "store/fax_tables.h"
 #include "store/xb_engine.h"
 #include "tests/store/store_test_support.h"
 #include "tests/support/temp_dir.h"
@@ -173,6 +175,50 @@ TEST_F(FaxTablesTest, MissingOrDamagedIndexIsBuiltAgain) {
     out.Close();
     std::filesystem::resize_file(dir_.File("TVOUT.CDX"), 1536);
   }
+}
+
+// An index holding only some of the table's tags (its writer was stopped
+// while creating them), or built when UPPER() folded ASCII letters only, is
+// built again whole at the next open.
+TEST_F(FaxTablesTest, IndexWithoutEveryTagOrWithTheOldLetterCaseIsBuiltAgain) {
+  {
+    TXbase out;
+    ASSERT_TRUE(OpenOutgoingTable(out, dir_.Path()));
+    AddFax(out,
+           "\xE9"
+           "clair",
+           std::nullopt, "");  // éclair in the tables' code page
+    AddFax(out, "Zebra", std::nullopt, "");
+  }
+  std::filesystem::remove(dir_.File("TVOUT.CDX"));
+  {
+    const XbaseSettings settings;
+    auto area = WorkArea::Open(dir_.File("TVOUT.DBF"), OpenMode::Exclusive, settings);
+    for (const FaxTagLayout& tag : std::span(OutgoingTableLayout().tags).first(2))
+      area->CreateTag(tag.name, tag.key, kNotDeletedCondition, tag.descending, false);
+  }
+  auto reopen = [&] {
+    TXbase out;
+    std::string problem;
+    EXPECT_TRUE(OpenOutgoingTable(out, dir_.Path(), &problem));
+    out.SelectOrder(out.TagOrder("SUBJECT"));
+    out.SetFilter("");
+    EXPECT_EQ(Column(out, "SUBJECT"), (std::vector<std::string>{"Zebra",
+                                                                "\xE9"
+                                                                "clair"}));
+    EXPECT_TRUE(
+        out.Area().Seek(XValue::Char("\xC9"
+                                     "CLAIR")));  // the key holds É, not é
+    EXPECT_EQ(out.Area().Tags().size(), 5u);
+    return problem;
+  };
+  EXPECT_NE(reopen().find("lacks the tag RECIPIENT"), std::string::npos);
+  EXPECT_EQ(reopen(), "");
+  std::string cdx = dir_.Read("TVOUT.CDX");
+  cdx[36] = 0;  // the letter-case rule of earlier versions
+  dir_.Write("TVOUT.CDX", cdx);
+  EXPECT_NE(reopen().find("older letter-case rule"), std::string::npos);
+  EXPECT_EQ(reopen(), "");
 }
 
 TEST_F(FaxTablesTest, ReopeningKeepsFilterOrderAndRecord) {

@@ -1,0 +1,480 @@
+#include "store/cdx_tree.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "store/xbase_error.h"
+
+namespace tv {
+
+CdxTree::CdxTree(CdxPager& pager, std::uint32_t headerOffset, std::uint32_t root, int keyLength, char filler)
+    : pager_(pager), headerOffset_(headerOffset), root_(root), keyLength_(keyLength), filler_(filler) {}
+
+bool CdxTree::Fits(CdxNode& node) const {
+  if (!node.leaf) return static_cast<int>(node.entries.size()) <= kCdxInteriorSpace / (keyLength_ + 8);
+  if (node.keyBytes < 0) {
+    node.keyBytes = 0;
+    node.maxRecno = 0;
+    for (std::size_t i = 0; i < node.entries.size(); ++i) {
+      node.keyBytes += CdxStoredKeyBytes(i == 0 ? nullptr : &node.entries[i - 1], node.entries[i], filler_);
+      node.maxRecno = std::max(node.maxRecno, node.entries[i].recno);
+    }
+  }
+  const int entryBytes = CdxLeafEntryBytes(keyLength_, node.maxRecno);
+  return static_cast<int>(node.entries.size()) * entryBytes + node.keyBytes <= kCdxLeafSpace;
+}
+
+void CdxTree::SetRoot(std::uint32_t root) {
+  root_ = root;
+  rootMoved_ = true;
+}
+
+std::uint32_t CdxTree::SplitNode(CdxNode& node) {
+  std::size_t k = node.entries.size() / 2;
+  if (node.leaf) {
+    // The split that leaves the fuller half as empty as possible; sizes are
+    // reckoned with the whole page's entry width, an upper bound for each half.
+    const std::size_t n = node.entries.size();
+    std::uint32_t maxRecno = 0;
+    for (const CdxEntry& e : node.entries) maxRecno = std::max(maxRecno, e.recno);
+    const int entryBytes = CdxLeafEntryBytes(keyLength_, maxRecno);
+    std::vector<int> stored(n);
+    int total = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+      stored[i] = CdxStoredKeyBytes(i == 0 ? nullptr : &node.entries[i - 1], node.entries[i], filler_);
+      total += stored[i];
+    }
+    int best = -1;
+    int leftKeys = 0;
+    for (std::size_t i = 1; i < n; ++i) {
+      leftKeys += stored[i - 1];
+      const int left = static_cast<int>(i) * entryBytes + leftKeys;
+      const int right = static_cast<int>(n - i) * entryBytes + total - leftKeys - stored[i] +
+                        CdxStoredKeyBytes(nullptr, node.entries[i], filler_);
+      if (left > kCdxLeafSpace || right > kCdxLeafSpace) continue;
+      const int worst = std::max(left, right);
+      if (best < 0 || worst < best) {
+        best = worst;
+        k = i;
+      }
+    }
+  }
+  const std::uint32_t offset = pager_.AllocatePage();
+  auto fresh = std::make_unique<CdxNode>();
+  CdxNode& sibling = *fresh;
+  pager_.Put(offset, std::move(fresh));
+  CdxNode& original = Load(node.offset);  // the cache insert above may not move nodes, but stay explicit
+  sibling.offset = offset;
+  sibling.leaf = original.leaf;
+  sibling.entries.assign(std::make_move_iterator(original.entries.begin() + static_cast<std::ptrdiff_t>(k)),
+                         std::make_move_iterator(original.entries.end()));
+  original.entries.resize(k);
+  original.keyBytes = -1;  // both halves are counted again on their next insert
+  sibling.left = original.offset;
+  sibling.right = original.right;
+  if (original.right != kCdxNone) {
+    Load(original.right).left = offset;
+    MarkDirty(original.right);
+  }
+  original.right = offset;
+  MarkDirty(original.offset);
+  MarkDirty(offset);
+  return offset;
+}
+
+CdxTree::Split CdxTree::InsertInto(std::uint32_t offset, CdxEntry& entry, bool& inserted) {
+  CdxNode& node = Load(offset);
+  auto after = [&](const CdxEntry& e) { return CompareEntries(e.key, e.recno, entry.key, entry.recno) < 0; };
+  const auto it = std::partition_point(node.entries.begin(), node.entries.end(), after);
+  if (node.leaf) {
+    if (it != node.entries.end() && CompareEntries(it->key, it->recno, entry.key, entry.recno) == 0) {
+      inserted = false;
+      return {};
+    }
+    if (node.keyBytes >= 0) {
+      // The new entry's own bytes, and what the next entry now shares with it
+      // instead of with the previous one.
+      const CdxEntry* prev = it == node.entries.begin() ? nullptr : &*(it - 1);
+      const CdxEntry* next = it == node.entries.end() ? nullptr : &*it;
+      const int length = keyLength_;
+      const int tEntry = CdxTrailingCount(entry.key, filler_);
+      const int tPrev = prev ? CdxTrailingCount(prev->key, filler_) : 0;
+      node.keyBytes += length - tEntry - (prev ? CdxDuplicateCount(prev->key, tPrev, entry.key, tEntry) : 0);
+      if (next) {
+        const int tNext = CdxTrailingCount(next->key, filler_);
+        const int sharedBefore = prev ? CdxDuplicateCount(prev->key, tPrev, next->key, tNext) : 0;
+        node.keyBytes += sharedBefore - CdxDuplicateCount(entry.key, tEntry, next->key, tNext);
+      }
+      node.maxRecno = std::max(node.maxRecno, entry.recno);
+    }
+    node.entries.insert(it, std::move(entry));  // the caller is done with it
+    inserted = true;
+    MarkDirty(offset);
+    return Fits(node) ? Split{} : Split{SplitNode(node)};
+  }
+  if (node.entries.empty()) CdxFault(pager_.Path(), "interior page without entries");
+  const auto index =
+      static_cast<std::size_t>(it == node.entries.end() ? node.entries.size() - 1 : it - node.entries.begin());
+  const std::uint32_t childOffset = node.entries[index].child;
+  const Split childSplit = InsertInto(childOffset, entry, inserted);
+  if (!inserted) return {};
+  CdxNode& self = Load(offset);
+  const CdxNode& child = Load(childOffset);
+  CdxEntry& bound = self.entries[index];
+  const CdxEntry& highest = child.entries.back();
+  // Each entry carries its subtree's highest key; most inserts leave it alone.
+  if (childSplit.newNode == kCdxNone && bound.recno == highest.recno && bound.key == highest.key) return {};
+  bound.key = highest.key;
+  bound.recno = highest.recno;
+  if (childSplit.newNode != kCdxNone) {
+    const CdxNode& sibling = Load(childSplit.newNode);
+    self.entries.insert(self.entries.begin() + static_cast<std::ptrdiff_t>(index + 1),
+                        CdxEntry{sibling.entries.back().key, sibling.entries.back().recno, childSplit.newNode});
+  }
+  MarkDirty(offset);
+  return Fits(self) ? Split{} : Split{SplitNode(self)};
+}
+
+bool CdxTree::Insert(const std::string& key, std::uint32_t recno) {
+  pager_.BeginChange();
+  bool inserted = false;
+  CdxEntry entry{key, recno, 0};
+  const Split split = InsertInto(root_, entry, inserted);
+  if (split.newNode != kCdxNone) {
+    CdxNode& oldRoot = Load(root_);
+    oldRoot.root = false;
+    const CdxEntry left{oldRoot.entries.back().key, oldRoot.entries.back().recno, root_};
+    const CdxNode& sibling = Load(split.newNode);
+    const CdxEntry right{sibling.entries.back().key, sibling.entries.back().recno, split.newNode};
+    const std::uint32_t offset = pager_.AllocatePage();
+    auto fresh = std::make_unique<CdxNode>();
+    fresh->offset = offset;
+    fresh->leaf = false;
+    fresh->root = true;
+    fresh->entries = {left, right};
+    pager_.Put(offset, std::move(fresh));
+    MarkDirty(offset);
+    SetRoot(offset);
+  }
+  return inserted;
+}
+
+void CdxTree::Unlink(CdxNode& node) {
+  if (node.left != kCdxNone) {
+    Load(node.left).right = node.right;
+    MarkDirty(node.left);
+  }
+  if (node.right != kCdxNone) {
+    Load(node.right).left = node.left;
+    MarkDirty(node.right);
+  }
+}
+
+bool CdxTree::RemoveFrom(std::uint32_t offset, const std::string& key, std::uint32_t recno, bool& nowEmpty) {
+  CdxNode& node = Load(offset);
+  const auto it = std::partition_point(node.entries.begin(), node.entries.end(), [&](const CdxEntry& e) {
+    return CompareEntries(e.key, e.recno, key, recno) < 0;
+  });
+  if (it == node.entries.end()) return false;
+  if (node.leaf) {
+    if (CompareEntries(it->key, it->recno, key, recno) != 0) return false;
+    node.entries.erase(it);
+    node.keyBytes = -1;
+    nowEmpty = node.entries.empty();
+    MarkDirty(offset);
+    return true;
+  }
+  const auto index = static_cast<std::size_t>(it - node.entries.begin());
+  const std::uint32_t childOffset = it->child;
+  bool childEmpty = false;
+  if (!RemoveFrom(childOffset, key, recno, childEmpty)) return false;
+  CdxNode& self = Load(offset);
+  if (childEmpty) {
+    CdxNode& child = Load(childOffset);
+    Unlink(child);
+    pager_.FreePage(childOffset);
+    self.entries.erase(self.entries.begin() + static_cast<std::ptrdiff_t>(index));
+  } else {
+    const CdxNode& child = Load(childOffset);
+    self.entries[index].key = child.entries.back().key;
+    self.entries[index].recno = child.entries.back().recno;
+  }
+  nowEmpty = self.entries.empty();
+  MarkDirty(offset);
+  return true;
+}
+
+bool CdxTree::Remove(const std::string& key, std::uint32_t recno) {
+  pager_.BeginChange();
+  bool empty = false;
+  if (!RemoveFrom(root_, key, recno, empty)) return false;
+  CdxNode& root = Load(root_);
+  if (empty && !root.leaf) {  // the last key went: the root becomes an empty leaf again
+    root.leaf = true;
+    root.left = root.right = kCdxNone;
+  }
+  // A root left with one child hands the root over to it, so the tree does
+  // not keep levels it no longer needs.
+  for (;;) {
+    const CdxNode& top = Load(root_);
+    if (top.leaf || top.entries.size() != 1) break;
+    const std::uint32_t child = top.entries[0].child;
+    pager_.FreePage(root_);
+    SetRoot(child);
+    Load(child).root = true;
+    MarkDirty(child);
+  }
+  return true;
+}
+
+CdxTree::Position CdxTree::First() {
+  std::uint32_t offset = root_;
+  for (int depth = 0; depth < kCdxMaxDepth; ++depth) {
+    const CdxNode& node = Load(offset);
+    if (node.leaf) {
+      Position p{offset, 0};
+      return node.entries.empty() ? Next(Position{offset, -1}) : p;
+    }
+    if (node.entries.empty()) return {};
+    offset = node.entries.front().child;
+  }
+  CdxFault(pager_.Path(), "tree too deep");
+}
+
+CdxTree::Position CdxTree::Last() {
+  std::uint32_t offset = root_;
+  for (int depth = 0; depth < kCdxMaxDepth; ++depth) {
+    const CdxNode& node = Load(offset);
+    if (node.leaf) {
+      if (node.entries.empty()) return Prior(Position{offset, 0});
+      return Position{offset, static_cast<int>(node.entries.size()) - 1};
+    }
+    if (node.entries.empty()) return {};
+    offset = node.entries.back().child;
+  }
+  CdxFault(pager_.Path(), "tree too deep");
+}
+
+CdxTree::Position CdxTree::Next(Position p) {
+  if (!p.Valid()) return {};
+  const CdxNode* node = &Load(p.leaf);
+  if (p.index + 1 < static_cast<int>(node->entries.size())) return Position{p.leaf, p.index + 1};
+  for (std::uint32_t next = node->right; next != kCdxNone; next = node->right) {
+    node = &Load(next);
+    if (!node->entries.empty()) return Position{next, 0};
+  }
+  return {};
+}
+
+CdxTree::Position CdxTree::Prior(Position p) {
+  if (!p.Valid()) return {};
+  const CdxNode* node = &Load(p.leaf);
+  if (p.index > 0) return Position{p.leaf, std::min(p.index, static_cast<int>(node->entries.size())) - 1};
+  for (std::uint32_t prev = node->left; prev != kCdxNone; prev = node->left) {
+    node = &Load(prev);
+    if (!node->entries.empty()) return Position{prev, static_cast<int>(node->entries.size()) - 1};
+  }
+  return {};
+}
+
+CdxTree::Position CdxTree::LowerBound(const std::string& key, std::uint32_t recno) {
+  std::uint32_t offset = root_;
+  for (int depth = 0; depth < kCdxMaxDepth; ++depth) {
+    const CdxNode& node = Load(offset);
+    const auto it = std::partition_point(node.entries.begin(), node.entries.end(), [&](const CdxEntry& e) {
+      return CompareEntries(e.key, e.recno, key, recno) < 0;
+    });
+    if (node.leaf) {
+      const auto index = static_cast<int>(it - node.entries.begin());
+      if (index < static_cast<int>(node.entries.size())) return Position{offset, index};
+      return Next(Position{offset, index - 1});
+    }
+    if (it == node.entries.end()) return {};
+    offset = it->child;
+  }
+  CdxFault(pager_.Path(), "tree too deep");
+}
+
+const CdxEntry& CdxTree::At(Position p) { return Load(p.leaf).entries.at(static_cast<std::size_t>(p.index)); }
+
+std::uint64_t CdxTree::Verify(std::uint32_t recordCount) const {
+  std::set<std::uint32_t> seen;
+  std::vector<std::uint32_t> leaves;
+  CdxEntry last;
+  bool haveLast = false;
+  const std::uint64_t keys = VerifyNode(root_, 0, true, seen, leaves, last, haveLast, recordCount);
+  for (std::size_t i = 0; i < leaves.size(); ++i) {
+    const CdxNode node = Decode(leaves[i]);
+    const std::uint32_t expectLeft = i == 0 ? kCdxNone : leaves[i - 1];
+    const std::uint32_t expectRight = i + 1 == leaves.size() ? kCdxNone : leaves[i + 1];
+    if (node.left != expectLeft || node.right != expectRight)
+      CdxFault(pager_.Path(), "broken sibling links at page " + std::to_string(leaves[i]));
+  }
+  return keys;
+}
+
+std::uint64_t CdxTree::VerifyNode(std::uint32_t offset, int depth, bool isRoot, std::set<std::uint32_t>& seen,
+                                  std::vector<std::uint32_t>& leaves, CdxEntry& last, bool& haveLast,
+                                  std::uint32_t recordCount) const {
+  if (depth > kCdxMaxDepth) CdxFault(pager_.Path(), "tree too deep");
+  if (!seen.insert(offset).second) CdxFault(pager_.Path(), "page " + std::to_string(offset) + " is used twice");
+  const CdxNode node = Decode(offset);
+  if (node.leaf) {
+    leaves.push_back(offset);
+    for (const CdxEntry& e : node.entries) {
+      if (recordCount != kCdxNone && (e.recno < 1 || e.recno > recordCount))
+        CdxFault(pager_.Path(), "key for record " + std::to_string(e.recno) + " beyond the table's " +
+                                    std::to_string(recordCount) + " records");
+      if (haveLast && CompareEntries(last.key, last.recno, e.key, e.recno) >= 0)
+        CdxFault(pager_.Path(), "keys out of order at page " + std::to_string(offset));
+      last = e;
+      haveLast = true;
+    }
+    return node.entries.size();
+  }
+  if (node.entries.empty() && !isRoot) CdxFault(pager_.Path(), "empty interior page " + std::to_string(offset));
+  std::uint64_t keys = 0;
+  for (const CdxEntry& e : node.entries) {
+    keys += VerifyNode(e.child, depth + 1, false, seen, leaves, last, haveLast, recordCount);
+    if (haveLast && CompareEntries(last.key, last.recno, e.key, e.recno) > 0)
+      CdxFault(pager_.Path(), "interior key below its subtree at page " + std::to_string(offset));
+    last = e;  // every later key must lie above the bound this entry sets
+    haveLast = true;
+  }
+  return keys;
+}
+
+CdxNode CdxTree::Decode(std::uint32_t offset) const {
+  std::uint8_t page[kCdxPageSize];
+  pager_.ReadPage(offset, page);
+  return DecodeCdxPage(page, offset, keyLength_, filler_, pager_.FileSize(), pager_.Path());
+}
+
+std::uint32_t CdxTree::Build(CdxPager& pager, const CdxKeyList& keys, int keyLength, char filler) {
+  // Leaves, each filled while the next key still fits.
+  std::vector<std::size_t> starts{0};
+  int keyBytes = 0;
+  std::uint32_t maxRecno = 0;
+  int entryBytes = CdxLeafEntryBytes(keyLength, 0);
+  int prevTrail = 0;
+  for (std::size_t i = 0; i < keys.Size(); ++i) {
+    const std::string_view key = keys.Key(i);
+    const int trail = CdxTrailingCount(key, filler);
+    const bool first = starts.back() == i;
+    const int stored = keyLength - trail - (first ? 0 : CdxDuplicateCount(keys.Key(i - 1), prevTrail, key, trail));
+    prevTrail = trail;
+    const std::uint32_t highest = std::max(maxRecno, keys.Recno(i));
+    const int widthNeeded = highest == maxRecno ? entryBytes : CdxLeafEntryBytes(keyLength, highest);
+    const auto entries = static_cast<int>(i - starts.back() + 1);
+    if (!first && entries * widthNeeded + keyBytes + stored > kCdxLeafSpace) {
+      starts.push_back(i);
+      keyBytes = keyLength - trail;
+      maxRecno = keys.Recno(i);
+      entryBytes = CdxLeafEntryBytes(keyLength, maxRecno);
+    } else {
+      keyBytes += stored;
+      maxRecno = highest;
+      entryBytes = widthNeeded;
+    }
+  }
+  starts.push_back(keys.Size());
+
+  // Pages of one level are allocated first so each knows its neighbours,
+  // then coded and written; consecutive pages go out in one write.
+  std::vector<std::uint8_t> run;
+  std::uint32_t runStart = 0;
+  auto emit = [&](std::uint32_t offset, const std::uint8_t* page) {
+    if (!run.empty() && runStart + run.size() != offset) {
+      pager.WriteRun(runStart, run);
+      run.clear();
+    }
+    if (run.empty()) runStart = offset;
+    run.insert(run.end(), page, page + kCdxPageSize);
+  };
+  std::uint8_t page[kCdxPageSize];
+  std::vector<CdxKeyRef> level;
+  const std::size_t leafCount = starts.size() - 1;
+  std::vector<std::uint32_t> offsets(leafCount);
+  for (std::uint32_t& offset : offsets) offset = pager.AllocatePage();
+  std::vector<CdxKeyRef> refs;
+  for (std::size_t l = 0; l < leafCount; ++l) {
+    refs.clear();
+    for (std::size_t i = starts[l]; i < starts[l + 1]; ++i) refs.push_back(CdxKeyRef{keys.Key(i), keys.Recno(i), 0});
+    EncodeCdxLeaf(refs.data(), refs.size(), keyLength, filler, leafCount == 1, l == 0 ? kCdxNone : offsets[l - 1],
+                  l + 1 == leafCount ? kCdxNone : offsets[l + 1], page);
+    emit(offsets[l], page);
+    if (!refs.empty()) level.push_back(CdxKeyRef{refs.back().key, refs.back().recno, offsets[l]});
+  }
+  std::uint32_t root = offsets.front();
+  const auto perInterior = static_cast<std::size_t>(kCdxInteriorSpace / (keyLength + 8));
+  while (level.size() > 1) {
+    const std::size_t groups = (level.size() + perInterior - 1) / perInterior;
+    offsets.assign(groups, 0);
+    for (std::uint32_t& offset : offsets) offset = pager.AllocatePage();
+    std::vector<CdxKeyRef> above;
+    for (std::size_t g = 0; g < groups; ++g) {
+      const std::size_t begin = g * perInterior;
+      const std::size_t count = std::min(perInterior, level.size() - begin);
+      EncodeCdxInterior(&level[begin], count, keyLength, groups == 1, g == 0 ? kCdxNone : offsets[g - 1],
+                        g + 1 == groups ? kCdxNone : offsets[g + 1], page);
+      emit(offsets[g], page);
+      above.push_back(CdxKeyRef{level[begin + count - 1].key, level[begin + count - 1].recno, offsets[g]});
+    }
+    level = std::move(above);
+    root = offsets.front();
+  }
+  if (!run.empty()) pager.WriteRun(runStart, run);
+  return root;
+}
+
+void CdxKeyList::Reserve(std::size_t count) {
+  bytes_.reserve(count * static_cast<std::size_t>(keyLength_));
+  recnos_.reserve(count);
+}
+
+void CdxKeyList::Add(std::string_view key, std::uint32_t recno) {
+  bytes_.append(key.data(), static_cast<std::size_t>(keyLength_));
+  recnos_.push_back(recno);
+}
+
+void CdxKeyList::Sort(bool unique) {
+  // Sorting (first eight key bytes as a number, position) pairs settles most
+  // comparisons without touching the keys; keys arrive in record order, so
+  // the position breaks ties between equal keys as the record number would.
+  struct Item {
+    std::uint64_t head;
+    std::uint32_t index;
+  };
+  const auto length = static_cast<std::size_t>(keyLength_);
+  const char* base = bytes_.data();
+  std::vector<Item> items(recnos_.size());
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    std::uint64_t head = 0;
+    for (std::size_t b = 0; b < 8; ++b)
+      head = head << 8 | (b < length ? static_cast<unsigned char>(base[i * length + b]) : 0u);
+    items[i] = Item{head, static_cast<std::uint32_t>(i)};
+  }
+  const bool inRecordOrder = std::is_sorted(recnos_.begin(), recnos_.end());
+  std::sort(items.begin(), items.end(), [&](const Item& a, const Item& b) {
+    if (a.head != b.head) return a.head < b.head;
+    if (length > 8) {
+      const int c = std::memcmp(base + a.index * length + 8, base + b.index * length + 8, length - 8);
+      if (c != 0) return c < 0;
+    }
+    return inRecordOrder ? a.index < b.index : recnos_[a.index] < recnos_[b.index];
+  });
+  std::string bytes;
+  bytes.reserve(bytes_.size());
+  std::vector<std::uint32_t> recnos;
+  recnos.reserve(recnos_.size());
+  for (const Item& item : items) {
+    const std::string_view key(base + item.index * length, length);
+    if (unique && !recnos.empty() && std::string_view(bytes).substr(bytes.size() - length) == key) continue;
+    bytes.append(key);
+    recnos.push_back(recnos_[item.index]);
+  }
+  bytes_ = std::move(bytes);
+  recnos_ = std::move(recnos);
+}
+
+}  // namespace tv

@@ -1,0 +1,142 @@
+#include "store/table_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "store/xbase_error.h"
+
+namespace tv {
+
+namespace {
+
+WriteFaultHook& FaultHook() {
+  static WriteFaultHook hook;
+  return hook;
+}
+
+}  // namespace
+
+void InjectWriteFault(WriteFaultHook hook) { FaultHook() = std::move(hook); }
+
+TableFile TableFile::Open(const std::string& path, bool writable, int notAFileCode) {
+  const int fd = OpenRegularFile(path, writable ? O_RDWR : O_RDONLY);
+  if (fd < 0 && errno == EINVAL) throw XbaseError(notAFileCode, path + " is not a regular file");
+  if (fd < 0) throw XbaseError(xbFileError, "cannot open " + path + ": " + std::strerror(errno));
+  return TableFile(path, fd);
+}
+
+TableFile TableFile::CreateNew(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) throw XbaseError(xbFileError, "cannot create " + path + ": " + std::strerror(errno));
+  return TableFile(path, fd);
+}
+
+TableFile TableFile::CreateReplacement(const std::string& target) {
+  auto replacement = std::make_unique<FileReplacement>();
+  if (const int error = replacement->Begin(target); error != 0)
+    throw XbaseError(xbFileError, "cannot create a new " + target + ": " + std::strerror(error));
+  TableFile file(target, replacement->Descriptor());
+  file.replacement_ = std::move(replacement);
+  return file;
+}
+
+TableFile::TableFile(TableFile&& other) noexcept
+    : path_(std::move(other.path_)), fd_(other.fd_), replacement_(std::move(other.replacement_)) {
+  other.fd_ = -1;
+}
+
+TableFile& TableFile::operator=(TableFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    path_ = std::move(other.path_);
+    fd_ = other.fd_;
+    replacement_ = std::move(other.replacement_);
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+TableFile::~TableFile() { Close(); }
+
+void TableFile::Close() {
+  if (replacement_) {
+    replacement_->Discard();  // closes the descriptor too
+    replacement_.reset();
+  } else if (fd_ >= 0) {
+    close(fd_);
+  }
+  fd_ = -1;
+}
+
+void TableFile::Fail(const std::string& what, int error) const {
+  throw XbaseError(xbFileError, "cannot " + what + " " + path_ + ": " + std::strerror(error));
+}
+
+std::size_t TableFile::ReadAt(std::uint64_t offset, void* data, std::size_t size) const {
+  char* p = static_cast<char*>(data);
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = pread(fd_, p + done, size - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) Fail("read", errno);
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return done;
+}
+
+void TableFile::WriteAt(std::uint64_t offset, const void* data, std::size_t size) {
+  if (FaultHook()) {
+    if (const int error = FaultHook()(path_); error != 0) Fail("write", error);
+  }
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t n = pwrite(fd_, p, size, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) Fail("write", n < 0 ? errno : EIO);
+    p += n;
+    size -= static_cast<std::size_t>(n);
+    offset += static_cast<std::uint64_t>(n);
+  }
+}
+
+void TableFile::Truncate(std::uint64_t size) {
+  if (FaultHook()) {
+    if (const int error = FaultHook()(path_); error != 0) Fail("write", error);
+  }
+  if (ftruncate(fd_, static_cast<off_t>(size)) != 0) Fail("write", errno);
+}
+
+void TableFile::Sync() {
+  if (fsync(fd_) != 0) Fail("write", errno);
+}
+
+std::uint64_t TableFile::Size() const {
+  struct stat info {};
+  if (fstat(fd_, &info) != 0) Fail("examine", errno);
+  return static_cast<std::uint64_t>(info.st_size);
+}
+
+bool TableFile::ReplacedOnDisk() const {
+  struct stat open {};
+  struct stat named {};
+  if (fstat(fd_, &open) != 0 || stat(path_.c_str(), &named) != 0) return true;
+  return open.st_dev != named.st_dev || open.st_ino != named.st_ino;
+}
+
+void TableFile::CommitReplacement() {
+  if (!replacement_) return;
+  if (const int error = replacement_->Commit(); error != 0) {
+    fd_ = -1;
+    replacement_.reset();
+    Fail("replace", error);
+  }
+  fd_ = replacement_->Release();
+  replacement_.reset();
+}
+
+}  // namespace tv
