@@ -177,8 +177,8 @@ class WorkArea {
   CdxTree::Position WalkStep(CdxTree::Position p, bool forward);
   CdxTree::Position CurrentPosition(bool forward);
   std::string ScopeKey(const XValue& value) const;
-  bool BeforeScope(const std::string& key, bool forward) const;
-  bool PastScope(const std::string& key, bool forward) const;
+  bool BeforeScope(std::string_view key, bool forward) const;
+  bool PastScope(std::string_view key, bool forward) const;
   bool SettleIndex(CdxTree::Position p, bool forward);
   bool SettleNatural(std::uint32_t recno, bool forward);
 
