@@ -64,8 +64,7 @@ void CdxFile::Flush(std::uint32_t recordCount) {
   for (std::size_t i = 0; i < tags_.size(); ++i) {
     if (!trees_[i]->RootMoved()) continue;
     EncodeCdxTagHeader(tags_[i], trees_[i]->Root(), head);
-    pager_->WritePage(tags_[i].headerOffset, head);
-    pager_->WritePage(tags_[i].headerOffset + kCdxPageSize, head + kCdxPageSize);
+    pager_->WriteHeader(tags_[i].headerOffset, head);
     trees_[i]->HeaderWritten();
   }
   pager_->FinishChange(directory_->Root(), recordCount);
@@ -99,8 +98,7 @@ std::size_t CdxFile::AddTag(const CdxTagInfo& info, const CdxKeyList& keys) {
   trees_.push_back(std::move(tree));
   std::uint8_t head[kCdxHeaderBytes];
   EncodeCdxTagHeader(tag, root, head);
-  pager_->WritePage(tag.headerOffset, head);
-  pager_->WritePage(tag.headerOffset + kCdxPageSize, head + kCdxPageSize);
+  pager_->WriteHeader(tag.headerOffset, head);
   return tags_.size() - 1;
 }
 

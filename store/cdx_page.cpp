@@ -84,11 +84,26 @@ int CompareEntries(std::string_view keyA, std::uint32_t recnoA, std::string_view
 }
 
 std::size_t CdxEntries::LowerBound(std::string_view key, std::uint32_t recno) const {
+  // The first eight bytes, read as big-endian numbers, settle most steps
+  // without a call to compare the rest.
+  const bool wide = keyLength_ >= 8;
+  std::uint64_t keyHead = 0;
+  if (wide) std::memcpy(&keyHead, key.data(), 8);
+  keyHead = __builtin_bswap64(keyHead);
   std::size_t low = 0;
   std::size_t high = size();
   while (low < high) {
     const std::size_t mid = (low + high) / 2;
-    const int c = std::memcmp(keys_.data() + mid * keyLength_, key.data(), keyLength_);
+    const char* at = keys_.data() + mid * keyLength_;
+    int c = 0;
+    if (wide) {
+      std::uint64_t head;
+      std::memcpy(&head, at, 8);
+      head = __builtin_bswap64(head);
+      c = head < keyHead ? -1 : head > keyHead ? 1 : std::memcmp(at + 8, key.data() + 8, keyLength_ - 8);
+    } else {
+      c = std::memcmp(at, key.data(), keyLength_);
+    }
     if (c < 0 || (c == 0 && recnos_[mid] < recno)) {
       low = mid + 1;
     } else {

@@ -409,6 +409,13 @@ void WorkArea::Commit() {
   if (index_ && index_->Changing()) index_->Flush(table_->RecordCount());
 }
 
+void WorkArea::CommitToDisk() {
+  Commit();
+  if (table_->Mode() == OpenMode::ReadOnly) return;
+  table_->SyncToDisk();
+  if (index_) index_->SyncToDisk();
+}
+
 void WorkArea::Report(const ProgressHook& progress, int percent) {
   // Whatever the hook does meanwhile (a window processing its events), it
   // cannot change this table halfway through the work.

@@ -90,8 +90,10 @@ class WorkArea {
   void CloseIndex();
   // Removes deleted records and rebuilds the index; the order is kept.
   void Pack(const ProgressHook& progress = {});
-  // Writes every pending index change.
+  // Writes every pending change to the files.
   void Commit();
+  // Commits, then waits until the disk holds the table and its index.
+  void CommitToDisk();
 
   // Filter (empty text removes it).
   void SetFilter(const std::string& expression);
