@@ -97,7 +97,8 @@ void AppendAll(WorkArea& area, int count = kRecords) {
     const Fax& f = Faxes()[static_cast<std::size_t>(i)];
     std::fill(record.begin(), record.end(), ' ');
     WriteField(fields[0], record.data(), XValue::Char(f.subject));
-    WriteField(fields[1], record.data(), XValue::Day(std::max(0, JulianFromDtos(f.dateSent.empty() ? "        " : f.dateSent))));
+    const std::string dtos = f.dateSent.empty() ? "        " : f.dateSent;
+    WriteField(fields[1], record.data(), XValue::Day(std::max(0, JulianFromDtos(dtos))));
     WriteField(fields[2], record.data(), XValue::Char(f.timeSent));
     WriteField(fields[3], record.data(), XValue::Char(f.recipient));
     WriteField(fields[4], record.data(), XValue::Char(f.phone));
@@ -260,7 +261,13 @@ void CompareAppend(benchmark::State& state) {
   bench::Compare(state, ours, sqlite);
   state.SetItemsProcessed(state.iterations() * kRecords * 2);
 }
-BENCHMARK(CompareAppend)->ArgName("sync")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
+BENCHMARK(CompareAppend)
+    ->ArgName("sync")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(3);
 
 // Each append one whole change that other programs see at once.
 void CompareSharedAppend(benchmark::State& state) {

@@ -91,7 +91,7 @@ std::size_t CdxEntries::LowerBound(std::string_view key, std::uint32_t recno) co
   if (wide) std::memcpy(&keyHead, key.data(), 8);
   keyHead = __builtin_bswap64(keyHead);
   std::size_t low = 0;
-  std::size_t high = size();
+  std::size_t high = Size();
   while (low < high) {
     const std::size_t mid = (low + high) / 2;
     const char* at = keys_.data() + mid * keyLength_;
@@ -231,7 +231,7 @@ void EncodeCdxLeaf(const CdxEntry* entries, std::size_t count, int keyLength, ch
 }
 
 void EncodeCdxNode(const CdxNode& node, int keyLength, char filler, std::uint8_t* page) {
-  std::vector<CdxEntry> entries(node.entries.size());
+  std::vector<CdxEntry> entries(node.entries.Size());
   for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = node.entries[i];
   if (node.leaf)
     EncodeCdxLeaf(entries.data(), entries.size(), keyLength, filler, node.root, node.left, node.right, page);

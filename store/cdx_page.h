@@ -35,19 +35,19 @@ class CdxEntries {
  public:
   explicit CdxEntries(int keyLength) : keyLength_(static_cast<std::size_t>(keyLength)) {}
 
-  std::size_t size() const { return recnos_.size(); }
-  bool empty() const { return recnos_.empty(); }
+  std::size_t Size() const { return recnos_.size(); }
+  bool Empty() const { return recnos_.empty(); }
   std::string_view Key(std::size_t i) const { return {keys_.data() + i * keyLength_, keyLength_}; }
   std::uint32_t Recno(std::size_t i) const { return recnos_[i]; }
   std::uint32_t Child(std::size_t i) const { return children_[i]; }
   CdxEntry operator[](std::size_t i) const { return {Key(i), recnos_[i], children_[i]}; }
-  CdxEntry back() const { return (*this)[size() - 1]; }
+  CdxEntry Back() const { return (*this)[Size() - 1]; }
 
   // The first position whose entry is not below (key, recno).
   std::size_t LowerBound(std::string_view key, std::uint32_t recno) const;
   // `entry` must not point into these entries.
   void Insert(std::size_t i, const CdxEntry& entry);
-  void Append(const CdxEntry& entry) { Insert(size(), entry); }
+  void Append(const CdxEntry& entry) { Insert(Size(), entry); }
   void Erase(std::size_t i);
   // Gives entry i another key and record number (the child stays).
   void Set(std::size_t i, std::string_view key, std::uint32_t recno);

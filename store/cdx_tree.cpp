@@ -13,12 +13,12 @@ CdxTree::CdxTree(CdxPager& pager, std::uint32_t headerOffset, std::uint32_t root
 
 bool CdxTree::Fits(CdxNode& node) const {
   const CdxEntries& entries = node.entries;
-  if (!node.leaf) return static_cast<int>(entries.size()) <= kCdxInteriorSpace / (keyLength_ + 8);
+  if (!node.leaf) return static_cast<int>(entries.Size()) <= kCdxInteriorSpace / (keyLength_ + 8);
   if (node.keyBytes < 0) {
     node.keyBytes = 0;
     node.maxRecno = 0;
     int prevTrail = 0;
-    for (std::size_t i = 0; i < entries.size(); ++i) {
+    for (std::size_t i = 0; i < entries.Size(); ++i) {
       const int trail = CdxTrailingCount(entries.Key(i), filler_);
       const int shared = i == 0 ? 0 : CdxDuplicateCount(entries.Key(i - 1), prevTrail, entries.Key(i), trail);
       node.keyBytes += keyLength_ - trail - shared;
@@ -27,7 +27,7 @@ bool CdxTree::Fits(CdxNode& node) const {
     }
   }
   const int entryBytes = CdxLeafEntryBytes(keyLength_, node.maxRecno);
-  return static_cast<int>(entries.size()) * entryBytes + node.keyBytes <= kCdxLeafSpace;
+  return static_cast<int>(entries.Size()) * entryBytes + node.keyBytes <= kCdxLeafSpace;
 }
 
 void CdxTree::SetRoot(std::uint32_t root) {
@@ -37,7 +37,7 @@ void CdxTree::SetRoot(std::uint32_t root) {
 
 std::uint32_t CdxTree::SplitNode(CdxNode& node) {
   const CdxEntries& entries = node.entries;
-  const std::size_t n = entries.size();
+  const std::size_t n = entries.Size();
   std::size_t k = n / 2;
   if (node.leaf) {
     // The split that leaves the fuller half as empty as possible; sizes are
@@ -95,7 +95,7 @@ CdxTree::Split CdxTree::InsertInto(std::uint32_t offset, const CdxEntry& entry, 
   CdxEntries& entries = node.entries;
   const std::size_t at = entries.LowerBound(entry.key, entry.recno);
   if (node.leaf) {
-    if (at < entries.size() && entries.Recno(at) == entry.recno && entries.Key(at) == entry.key) {
+    if (at < entries.Size() && entries.Recno(at) == entry.recno && entries.Key(at) == entry.key) {
       inserted = false;
       return {};
     }
@@ -103,14 +103,16 @@ CdxTree::Split CdxTree::InsertInto(std::uint32_t offset, const CdxEntry& entry, 
       // The new entry's own bytes, and what the next entry now shares with it
       // instead of with the previous one.
       const bool hasPrev = at > 0;
-      const bool hasNext = at < entries.size();
+      const bool hasNext = at < entries.Size();
       const int tEntry = CdxTrailingCount(entry.key, filler_);
-      const int tPrev = hasPrev ? CdxTrailingCount(entries.Key(at - 1), filler_) : 0;
-      node.keyBytes += keyLength_ - tEntry - (hasPrev ? CdxDuplicateCount(entries.Key(at - 1), tPrev, entry.key, tEntry) : 0);
+      const std::string_view prev = hasPrev ? entries.Key(at - 1) : std::string_view();
+      const int tPrev = hasPrev ? CdxTrailingCount(prev, filler_) : 0;
+      node.keyBytes += keyLength_ - tEntry - (hasPrev ? CdxDuplicateCount(prev, tPrev, entry.key, tEntry) : 0);
       if (hasNext) {
-        const int tNext = CdxTrailingCount(entries.Key(at), filler_);
-        const int sharedBefore = hasPrev ? CdxDuplicateCount(entries.Key(at - 1), tPrev, entries.Key(at), tNext) : 0;
-        node.keyBytes += sharedBefore - CdxDuplicateCount(entry.key, tEntry, entries.Key(at), tNext);
+        const std::string_view next = entries.Key(at);
+        const int tNext = CdxTrailingCount(next, filler_);
+        const int sharedBefore = hasPrev ? CdxDuplicateCount(prev, tPrev, next, tNext) : 0;
+        node.keyBytes += sharedBefore - CdxDuplicateCount(entry.key, tEntry, next, tNext);
       }
       node.maxRecno = std::max(node.maxRecno, entry.recno);
     }
@@ -119,20 +121,20 @@ CdxTree::Split CdxTree::InsertInto(std::uint32_t offset, const CdxEntry& entry, 
     MarkDirty(offset);
     return Fits(node) ? Split{} : Split{SplitNode(node)};
   }
-  if (entries.empty()) CdxFault(pager_.Path(), "interior page without entries");
-  const std::size_t index = at == entries.size() ? entries.size() - 1 : at;
+  if (entries.Empty()) CdxFault(pager_.Path(), "interior page without entries");
+  const std::size_t index = at == entries.Size() ? entries.Size() - 1 : at;
   const std::uint32_t childOffset = entries.Child(index);
   const Split childSplit = InsertInto(childOffset, entry, inserted);
   if (!inserted) return {};
   CdxNode& self = Load(offset);
-  const CdxEntry highest = Load(childOffset).entries.back();
+  const CdxEntry highest = Load(childOffset).entries.Back();
   // Each entry carries its subtree's highest key; most inserts leave it alone.
   if (childSplit.newNode == kCdxNone && self.entries.Recno(index) == highest.recno &&
       self.entries.Key(index) == highest.key)
     return {};
   self.entries.Set(index, highest.key, highest.recno);
   if (childSplit.newNode != kCdxNone) {
-    const CdxEntry sibling = Load(childSplit.newNode).entries.back();
+    const CdxEntry sibling = Load(childSplit.newNode).entries.Back();
     self.entries.Insert(index + 1, CdxEntry{sibling.key, sibling.recno, childSplit.newNode});
   }
   MarkDirty(offset);
@@ -151,9 +153,9 @@ bool CdxTree::Insert(std::string_view key, std::uint32_t recno) {
     fresh->offset = offset;
     fresh->leaf = false;
     fresh->root = true;
-    const CdxEntry left = oldRoot.entries.back();
+    const CdxEntry left = oldRoot.entries.Back();
     fresh->entries.Append(CdxEntry{left.key, left.recno, root_});
-    const CdxEntry right = Load(split.newNode).entries.back();
+    const CdxEntry right = Load(split.newNode).entries.Back();
     fresh->entries.Append(CdxEntry{right.key, right.recno, split.newNode});
     pager_.Put(offset, std::move(fresh));
     MarkDirty(offset);
@@ -176,12 +178,12 @@ void CdxTree::Unlink(CdxNode& node) {
 bool CdxTree::RemoveFrom(std::uint32_t offset, std::string_view key, std::uint32_t recno, bool& nowEmpty) {
   CdxNode& node = Load(offset);
   const std::size_t at = node.entries.LowerBound(key, recno);
-  if (at == node.entries.size()) return false;
+  if (at == node.entries.Size()) return false;
   if (node.leaf) {
     if (node.entries.Recno(at) != recno || node.entries.Key(at) != key) return false;
     node.entries.Erase(at);
     node.keyBytes = -1;
-    nowEmpty = node.entries.empty();
+    nowEmpty = node.entries.Empty();
     MarkDirty(offset);
     return true;
   }
@@ -195,10 +197,10 @@ bool CdxTree::RemoveFrom(std::uint32_t offset, std::string_view key, std::uint32
     pager_.FreePage(childOffset);
     self.entries.Erase(at);
   } else {
-    const CdxEntry highest = Load(childOffset).entries.back();
+    const CdxEntry highest = Load(childOffset).entries.Back();
     self.entries.Set(at, highest.key, highest.recno);
   }
-  nowEmpty = self.entries.empty();
+  nowEmpty = self.entries.Empty();
   MarkDirty(offset);
   return true;
 }
@@ -216,7 +218,7 @@ bool CdxTree::Remove(std::string_view key, std::uint32_t recno) {
   // not keep levels it no longer needs.
   for (;;) {
     const CdxNode& top = Load(root_);
-    if (top.leaf || top.entries.size() != 1) break;
+    if (top.leaf || top.entries.Size() != 1) break;
     const std::uint32_t child = top.entries.Child(0);
     pager_.FreePage(root_);
     SetRoot(child);
@@ -232,9 +234,9 @@ CdxTree::Position CdxTree::First() {
     const CdxNode& node = Load(offset);
     if (node.leaf) {
       Position p{offset, 0};
-      return node.entries.empty() ? Next(Position{offset, -1}) : p;
+      return node.entries.Empty() ? Next(Position{offset, -1}) : p;
     }
-    if (node.entries.empty()) return {};
+    if (node.entries.Empty()) return {};
     offset = node.entries.Child(0);
   }
   CdxFault(pager_.Path(), "tree too deep");
@@ -245,11 +247,11 @@ CdxTree::Position CdxTree::Last() {
   for (int depth = 0; depth < kCdxMaxDepth; ++depth) {
     const CdxNode& node = Load(offset);
     if (node.leaf) {
-      if (node.entries.empty()) return Prior(Position{offset, 0});
-      return Position{offset, static_cast<int>(node.entries.size()) - 1};
+      if (node.entries.Empty()) return Prior(Position{offset, 0});
+      return Position{offset, static_cast<int>(node.entries.Size()) - 1};
     }
-    if (node.entries.empty()) return {};
-    offset = node.entries.back().child;
+    if (node.entries.Empty()) return {};
+    offset = node.entries.Back().child;
   }
   CdxFault(pager_.Path(), "tree too deep");
 }
@@ -257,10 +259,10 @@ CdxTree::Position CdxTree::Last() {
 CdxTree::Position CdxTree::Next(Position p) {
   if (!p.Valid()) return {};
   const CdxNode* node = &Load(p.leaf);
-  if (p.index + 1 < static_cast<int>(node->entries.size())) return Position{p.leaf, p.index + 1};
+  if (p.index + 1 < static_cast<int>(node->entries.Size())) return Position{p.leaf, p.index + 1};
   for (std::uint32_t next = node->right; next != kCdxNone; next = node->right) {
     node = &Load(next);
-    if (!node->entries.empty()) return Position{next, 0};
+    if (!node->entries.Empty()) return Position{next, 0};
   }
   return {};
 }
@@ -268,10 +270,10 @@ CdxTree::Position CdxTree::Next(Position p) {
 CdxTree::Position CdxTree::Prior(Position p) {
   if (!p.Valid()) return {};
   const CdxNode* node = &Load(p.leaf);
-  if (p.index > 0) return Position{p.leaf, std::min(p.index, static_cast<int>(node->entries.size())) - 1};
+  if (p.index > 0) return Position{p.leaf, std::min(p.index, static_cast<int>(node->entries.Size())) - 1};
   for (std::uint32_t prev = node->left; prev != kCdxNone; prev = node->left) {
     node = &Load(prev);
-    if (!node->entries.empty()) return Position{prev, static_cast<int>(node->entries.size()) - 1};
+    if (!node->entries.Empty()) return Position{prev, static_cast<int>(node->entries.Size()) - 1};
   }
   return {};
 }
@@ -283,10 +285,10 @@ CdxTree::Position CdxTree::LowerBound(std::string_view key, std::uint32_t recno)
     const std::size_t at = node.entries.LowerBound(key, recno);
     if (node.leaf) {
       const auto index = static_cast<int>(at);
-      if (at < node.entries.size()) return Position{offset, index};
+      if (at < node.entries.Size()) return Position{offset, index};
       return Next(Position{offset, index - 1});
     }
-    if (at == node.entries.size()) return {};
+    if (at == node.entries.Size()) return {};
     offset = node.entries.Child(at);
   }
   CdxFault(pager_.Path(), "tree too deep");
@@ -294,7 +296,7 @@ CdxTree::Position CdxTree::LowerBound(std::string_view key, std::uint32_t recno)
 
 CdxEntry CdxTree::At(Position p) {
   const CdxEntries& entries = Load(p.leaf).entries;
-  if (p.index < 0 || static_cast<std::size_t>(p.index) >= entries.size())
+  if (p.index < 0 || static_cast<std::size_t>(p.index) >= entries.Size())
     throw std::out_of_range("CdxTree::At: no entry at that position");
   return entries[static_cast<std::size_t>(p.index)];
 }
@@ -324,7 +326,7 @@ std::uint64_t CdxTree::VerifyNode(std::uint32_t offset, int depth, bool isRoot, 
   const CdxNode node = Decode(offset);
   if (node.leaf) {
     leaves.push_back(offset);
-    for (std::size_t i = 0; i < node.entries.size(); ++i) {
+    for (std::size_t i = 0; i < node.entries.Size(); ++i) {
       const CdxEntry e = node.entries[i];
       if (recordCount != kCdxNone && (e.recno < 1 || e.recno > recordCount))
         CdxFault(pager_.Path(), "key for record " + std::to_string(e.recno) + " beyond the table's " +
@@ -335,11 +337,11 @@ std::uint64_t CdxTree::VerifyNode(std::uint32_t offset, int depth, bool isRoot, 
       lastRecno = e.recno;
       haveLast = true;
     }
-    return node.entries.size();
+    return node.entries.Size();
   }
-  if (node.entries.empty() && !isRoot) CdxFault(pager_.Path(), "empty interior page " + std::to_string(offset));
+  if (node.entries.Empty() && !isRoot) CdxFault(pager_.Path(), "empty interior page " + std::to_string(offset));
   std::uint64_t keys = 0;
-  for (std::size_t i = 0; i < node.entries.size(); ++i) {
+  for (std::size_t i = 0; i < node.entries.Size(); ++i) {
     const CdxEntry e = node.entries[i];
     keys += VerifyNode(e.child, depth + 1, false, seen, leaves, lastKey, lastRecno, haveLast, recordCount);
     if (haveLast && CompareEntries(lastKey, lastRecno, e.key, e.recno) > 0)

@@ -80,7 +80,7 @@ class CdxTree {
     Position p = First();
     for (std::uint32_t leaf = p.leaf; leaf != kCdxNone;) {
       const CdxNode& node = Load(leaf);
-      for (std::size_t i = 0; i < node.entries.size(); ++i) visit(node.entries[i]);
+      for (std::size_t i = 0; i < node.entries.Size(); ++i) visit(node.entries[i]);
       leaf = node.right;
     }
   }
