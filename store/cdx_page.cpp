@@ -183,20 +183,27 @@ int CdxStoredKeyBytes(const std::string_view* prev, std::string_view key, char f
   return length - t - CdxDuplicateCount(*prev, CdxTrailingCount(*prev, filler), key, t);
 }
 
-void EncodeCdxInterior(const CdxEntry* entries, std::size_t count, int keyLength, bool root, std::uint32_t left,
-                       std::uint32_t right, std::uint8_t* page) {
+namespace {
+
+// The coders read entries from a plain array (a tree being built) or from a
+// decoded page alike: entries[i] gives a CdxEntry.
+template <typename Entries>
+void EncodeInterior(const Entries& entries, std::size_t count, int keyLength, bool root, std::uint32_t left,
+                    std::uint32_t right, std::uint8_t* page) {
   EncodePageHeader(false, root, count, left, right, page);
   const auto L = static_cast<std::size_t>(keyLength);
   for (std::size_t i = 0; i < count; ++i) {
+    const CdxEntry entry = entries[i];
     std::uint8_t* e = page + kInteriorHeader + i * (L + 8);
-    std::memcpy(e, entries[i].key.data(), L);
-    PutBe32(e + L, entries[i].recno);
-    PutBe32(e + L + 4, entries[i].child);
+    std::memcpy(e, entry.key.data(), L);
+    PutBe32(e + L, entry.recno);
+    PutBe32(e + L + 4, entry.child);
   }
 }
 
-void EncodeCdxLeaf(const CdxEntry* entries, std::size_t count, int keyLength, char filler, bool root,
-                   std::uint32_t left, std::uint32_t right, std::uint8_t* page) {
+template <typename Entries>
+void EncodeLeaf(const Entries& entries, std::size_t count, int keyLength, char filler, bool root,
+                std::uint32_t left, std::uint32_t right, std::uint8_t* page) {
   EncodePageHeader(true, root, count, left, right, page);
   const auto L = static_cast<std::size_t>(keyLength);
   std::uint32_t maxRecno = 0;
@@ -204,20 +211,28 @@ void EncodeCdxLeaf(const CdxEntry* entries, std::size_t count, int keyLength, ch
   const LeafLayout layout = LayoutFor(keyLength, maxRecno);
   const std::uint64_t countMask = (1ull << layout.countBits) - 1;
   std::size_t keyEnd = kCdxPageSize;
+  std::string_view prev;
   int prevTrail = 0;
   for (std::size_t i = 0; i < count; ++i) {
-    const std::string_view key = entries[i].key;
-    const int t = CdxTrailingCount(key, filler);
-    const int d = i == 0 ? 0 : CdxDuplicateCount(entries[i - 1].key, prevTrail, key, t);
+    const CdxEntry entry = entries[i];
+    const int t = CdxTrailingCount(entry.key, filler);
+    const int d = i == 0 ? 0 : CdxDuplicateCount(prev, prevTrail, entry.key, t);
+    prev = entry.key;
     prevTrail = t;
-    const std::uint64_t value = static_cast<std::uint64_t>(entries[i].recno) |
-                                static_cast<std::uint64_t>(d) << layout.recBits |
-                                static_cast<std::uint64_t>(t) << (layout.recBits + layout.countBits);
-    std::uint8_t* slot = page + kLeafHeader + i * static_cast<std::size_t>(layout.bytes);
-    for (int b = 0; b < layout.bytes; ++b) slot[b] = static_cast<std::uint8_t>(value >> (8 * b));
     const std::size_t stored = L - static_cast<std::size_t>(d + t);
     keyEnd -= stored;
-    std::memcpy(page + keyEnd, key.data() + d, stored);
+    std::memcpy(page + keyEnd, entry.key.data() + d, stored);
+    const std::uint64_t value = static_cast<std::uint64_t>(entry.recno) |
+                                static_cast<std::uint64_t>(d) << layout.recBits |
+                                static_cast<std::uint64_t>(t) << (layout.recBits + layout.countBits);
+    // Little-endian in layout.bytes bytes. A whole word where it stays below
+    // the keys: the bytes past the entry are 0 and the next entries' own.
+    std::uint8_t* slot = page + kLeafHeader + i * static_cast<std::size_t>(layout.bytes);
+    if (slot + 8 <= page + keyEnd) {
+      std::memcpy(slot, &value, 8);
+    } else {
+      for (int b = 0; b < layout.bytes; ++b) slot[b] = static_cast<std::uint8_t>(value >> (8 * b));
+    }
   }
   const std::size_t used = count * static_cast<std::size_t>(layout.bytes) + (kCdxPageSize - keyEnd);
   PutLe16(page + 12, static_cast<unsigned>(kCdxLeafSpace - static_cast<int>(used)));
@@ -230,13 +245,24 @@ void EncodeCdxLeaf(const CdxEntry* entries, std::size_t count, int keyLength, ch
   page[23] = static_cast<std::uint8_t>(layout.bytes);
 }
 
+}  // namespace
+
+void EncodeCdxInterior(const CdxEntry* entries, std::size_t count, int keyLength, bool root, std::uint32_t left,
+                       std::uint32_t right, std::uint8_t* page) {
+  EncodeInterior(entries, count, keyLength, root, left, right, page);
+}
+
+void EncodeCdxLeaf(const CdxEntry* entries, std::size_t count, int keyLength, char filler, bool root,
+                   std::uint32_t left, std::uint32_t right, std::uint8_t* page) {
+  EncodeLeaf(entries, count, keyLength, filler, root, left, right, page);
+}
+
 void EncodeCdxNode(const CdxNode& node, int keyLength, char filler, std::uint8_t* page) {
-  std::vector<CdxEntry> entries(node.entries.Size());
-  for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = node.entries[i];
+  const std::size_t count = node.entries.Size();
   if (node.leaf)
-    EncodeCdxLeaf(entries.data(), entries.size(), keyLength, filler, node.root, node.left, node.right, page);
+    EncodeLeaf(node.entries, count, keyLength, filler, node.root, node.left, node.right, page);
   else
-    EncodeCdxInterior(entries.data(), entries.size(), keyLength, node.root, node.left, node.right, page);
+    EncodeInterior(node.entries, count, keyLength, node.root, node.left, node.right, page);
 }
 
 CdxNode DecodeCdxPage(const std::uint8_t* page, std::uint32_t offset, int keyLength, char filler,
