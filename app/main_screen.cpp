@@ -24,6 +24,7 @@
 #include "app/preferences.h"
 #include "app/printer_handover.h"
 #include "app/table_model.h"
+#include "cover/shipped_templates.h"
 #include "ui/window_helpers.h"
 #include "platform/ini_file.h"
 #include "platform/paths.h"
@@ -89,6 +90,7 @@ void TMainScreen::FormCreate() {
   actions_->showHints->setChecked(Settings().HintsOn);
   SetHintsEnabled(Settings().HintsOn);
   MakeWorkFolders();
+  InstallCoverTemplates(CoversFolder());
   SetUpReceiver();
 }
 
@@ -224,11 +226,15 @@ void TMainScreen::BuildActions() {
   handle(a.sortDateReceived, [this] { SelectReceivedOrder("DATETIME", actions_->sortDateReceived); });
   handle(a.sortFrom, [this] { SelectReceivedOrder("FROM", actions_->sortFrom); });
   connect(a.modemReset, &QAction::triggered, this, [this] { ShowModemResetDialog(this); });
-  // The dialogs behind these come with receiving and cover sheets.
-  for (auto [action, what] : {std::pair{a.receive, "Receiving faxes"}, {a.receiveButton, "Receiving faxes"},
-                              {a.newCover, "The cover-sheet editor"}, {a.newButton, "The cover-sheet editor"},
-                              {a.addCover, "The cover-sheet editor"}, {a.addCoverButton, "The cover-sheet editor"}}) {
-    connect(action, &QAction::triggered, this, [this, what = QString(what)] { NotYetAvailable(what); });
+  for (QAction* item : {a.newCover, a.newButton}) {
+    connect(item, &QAction::triggered, this, &TMainScreen::NewbuttonClick);
+  }
+  for (QAction* item : {a.addCover, a.addCoverButton}) {
+    connect(item, &QAction::triggered, this, &TMainScreen::AddCoverButtonClick);
+  }
+  // The dialogs behind these come with receiving.
+  for (QAction* action : {a.receive, a.receiveButton}) {
+    connect(action, &QAction::triggered, this, [this] { NotYetAvailable("Receiving faxes"); });
   }
 }
 

@@ -4,6 +4,7 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -23,6 +24,7 @@ class QToolButton;
 namespace tv {
 
 class TableModel;
+class TCreateEditQuickFax;
 struct PrinterDriverFax;
 
 class TMainScreen : public QMainWindow {
@@ -116,6 +118,15 @@ class TMainScreen : public QMainWindow {
   void mnuViewPrintClick();
   // "To: RECIPIENT ,   Subject: SUBJECT" of the current outgoing fax.
   QString OutgoingTitle();
+
+  // Cover sheets: the editor on a new fax or on the current one's cover.
+  void NewbuttonClick();
+  void AddCoverButtonClick();
+  void EditAddQuickFax(bool isNew);
+  // Draws the cover and writes its row (recno 0: a new one); the row to show,
+  // or nullopt when the editor should stay open.
+  std::optional<std::uint32_t> SaveQuickFax(const TCreateEditQuickFax& editor, std::uint32_t recno,
+                                            const std::string& keptCover);
 
   // The incoming list.
   void EditReceivedFax();

@@ -17,6 +17,7 @@
 #include "app/rebuild_dialog.h"
 #include "app/small_dialogs.h"
 #include "app/table_model.h"
+#include "cover/cover_data.h"
 #include "cover/fax_editor.h"
 #include "platform/code_page.h"
 #include "platform/files.h"
@@ -40,12 +41,6 @@ QString DescriptionText(const std::string& bytes) {
   QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
   QString text = utf8(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
   return utf8.hasError() ? QString::fromStdString(Cp1252ToUtf8(bytes)) : text;
-}
-
-// The cover data file beside a cover page: the same name with ".fcd".
-std::string CoverDataPath(const std::string& coverPath) {
-  const std::string_view name = BaseName(coverPath);
-  return FindNoCase(coverPath.substr(0, coverPath.size() - name.size()), ChangeExtension(name, ".fcd"));
 }
 
 QString SubjectNote(const QString& label, const QString& value) {
@@ -246,9 +241,9 @@ void TMainScreen::FaxTableCloseAndOpen() {
 void TMainScreen::EditButtonClick() {
   if (CurrentTab() == Tab::kIncoming) {
     EditReceivedFax();
+  } else if (GoToRecNo(faxXbase_, SelectedRecNo(Tab::kOutgoing)) && !FieldText(faxXbase_, "FAXCOVER").isEmpty()) {
+    EditAddQuickFax(false);
   } else {
-    // Faxes with a cover sheet are edited in the cover-sheet editor once that
-    // exists; until then their fax information is edited here too.
     EditAPFFax();
   }
 }

@@ -36,12 +36,6 @@ QLineEdit* NewEdit(QWidget* parent, const char* objectName) {
   return edit;
 }
 
-QPushButton* NewButton(QWidget* parent, const QString& caption, const char* objectName) {
-  auto* button = new QPushButton(caption, parent);
-  button->setObjectName(objectName);
-  return button;
-}
-
 std::optional<int> Number(const QLineEdit* edit) {
   bool ok = false;
   const int value = edit->text().trimmed().toInt(&ok, 10);
@@ -127,14 +121,14 @@ TSendFaxForm::TSendFaxForm(QWidget* parent) : QDialog(parent) {
   status_->setFrameShape(QFrame::StyledPanel);
   status_->setVisible(false);
 
-  auto* sendNow = NewButton(this, "&Send Fax Now", "SendFaxButton");
+  auto* sendNow = NewPushButton(this, "&Send Fax Now", "SendFaxButton");
   sendNow->setDefault(true);
-  auto* close = NewButton(this, "C&lose", "CloseButton");
-  auto* help = NewButton(this, "&Help", "HelpButton");
-  auto* findModem = NewButton(this, "Find Modem", "FindModemButton");
-  auto* checkClass = NewButton(this, "Check Fax Class", "CheckFaxClassButton");
-  auto* problems = NewButton(this, "Problems??", "ExplorerButton1");
-  auto* modemReset = NewButton(this, "Modem Reset", "ExplorerButton2");
+  auto* close = NewPushButton(this, "C&lose", "CloseButton");
+  auto* help = NewPushButton(this, "&Help", "HelpButton");
+  auto* findModem = NewPushButton(this, "Find Modem", "FindModemButton");
+  auto* checkClass = NewPushButton(this, "Check Fax Class", "CheckFaxClassButton");
+  auto* problems = NewPushButton(this, "Problems??", "ExplorerButton1");
+  auto* modemReset = NewPushButton(this, "Modem Reset", "ExplorerButton2");
 
   auto* fields = new QFormLayout;
   fields->addRow("Fax number to dial:", sfPhoneNumber_);

@@ -8,6 +8,7 @@
 
 #include "ui/enter_edit.h"
 #include "ui/help.h"
+#include "ui/widgets.h"
 
 namespace tv {
 
@@ -28,15 +29,11 @@ TFaxEditor::TFaxEditor(QWidget* parent) : QDialog(parent) {
   form->addRow("N&otes", notes_);
   form->addRow("Co&des", codes_);
 
-  auto* phonebook = new QPushButton("&Phonebook", this);
-  phonebook->setObjectName("PhonebookButton");
-  auto* accept = new QPushButton("&Accept", this);
-  accept->setObjectName("AcceptButton");
+  auto* phonebook = NewPushButton(this, "&Phonebook", "PhonebookButton");
+  auto* accept = NewPushButton(this, "&Accept", "AcceptButton");
   accept->setDefault(true);
-  auto* cancel = new QPushButton("Cance&l", this);
-  cancel->setObjectName("CancelButton");
-  auto* help = new QPushButton("&Help", this);
-  help->setObjectName("HelpButton");
+  auto* cancel = NewPushButton(this, "Cance&l", "CancelButton");
+  auto* help = NewPushButton(this, "&Help", "HelpButton");
 
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(phonebook);
@@ -49,7 +46,7 @@ TFaxEditor::TFaxEditor(QWidget* parent) : QDialog(parent) {
   layout->addLayout(buttons);
   setMinimumWidth(fontMetrics().averageCharWidth() * 60);
 
-  connect(phonebook, &QPushButton::clicked, this, &TFaxEditor::PhonebookButtonClick);
+  connect(phonebook, &QPushButton::clicked, this, [this] { ChooseRecipient(chooser_, this, recipient_, faxNumber_); });
   connect(accept, &QPushButton::clicked, this, &QDialog::accept);
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
   connect(help, &QPushButton::clicked, this, [] { ShowHelp(kHelpFaxEditor); });
@@ -67,12 +64,12 @@ FaxInformation TFaxEditor::Values() const {
   return {recipient_->text(), faxNumber_->text(), subject_->text(), notes_->text(), codes_->text()};
 }
 
-void TFaxEditor::PhonebookButtonClick() {
-  QString name;
-  QString number;
-  if (chooser_ && chooser_(this, name, number)) {
-    recipient_->setText(name);
-    faxNumber_->setText(number);
+void ChooseRecipient(const PhoneBookChooser& chooser, QWidget* parent, QLineEdit* name, QLineEdit* number) {
+  QString chosenName;
+  QString chosenNumber;
+  if (chooser && chooser(parent, chosenName, chosenNumber)) {
+    name->setText(chosenName);
+    number->setText(chosenNumber);
   }
 }
 

@@ -17,12 +17,17 @@ struct FaxInformation {
   QString Codes;
 };
 
+// Picks a name and number from the phone book; false when the user cancels.
+using PhoneBookChooser = std::function<bool(QWidget* parent, QString& name, QString& number)>;
+
+// The editors' "&Phonebook": the chosen entry's name and number go into the
+// two fields.
+void ChooseRecipient(const PhoneBookChooser& chooser, QWidget* parent, QLineEdit* name, QLineEdit* number);
+
 class TFaxEditor : public QDialog {
   Q_OBJECT
 
  public:
-  // Picks a name and number from the phone book; false when the user cancels.
-  using PhoneBookChooser = std::function<bool(QWidget* parent, QString& name, QString& number)>;
 
   explicit TFaxEditor(QWidget* parent = nullptr);
 
@@ -31,8 +36,6 @@ class TFaxEditor : public QDialog {
   void SetPhoneBookChooser(PhoneBookChooser chooser) { chooser_ = std::move(chooser); }
 
  private:
-  void PhonebookButtonClick();
-
   QLineEdit* recipient_;
   QLineEdit* faxNumber_;
   QLineEdit* subject_;

@@ -2,9 +2,19 @@
 
 #include <QAbstractButton>
 #include <QGridLayout>
+#include <QPushButton>
 #include <QRadioButton>
 
+#include "ui/window_helpers.h"
+
 namespace tv {
+
+QPushButton* NewPushButton(QWidget* parent, const QString& caption, const char* objectName, const QString& hint) {
+  auto* button = new QPushButton(caption, parent);
+  button->setObjectName(objectName);
+  if (!hint.isEmpty()) button->setToolTip(DisplayText(hint));
+  return button;
+}
 
 RadioGroup::RadioGroup(const QString& title, const QStringList& items, int columns, QWidget* parent)
     : QGroupBox(title, parent) {

@@ -5,7 +5,12 @@
 #include <QGroupBox>
 #include <QStringList>
 
+class QPushButton;
+
 namespace tv {
+
+// A push button with an object name (and a hint, when given).
+QPushButton* NewPushButton(QWidget* parent, const QString& caption, const char* objectName, const QString& hint = {});
 
 // A titled group of radio buttons laid out in columns, read and set by index
 // (-1 when none is checked).

@@ -18,6 +18,8 @@
 #include "app/main_screen.h"
 #include "app/send_fax_form.h"
 #include "comm/native_layer.h"
+#include "cover/cover_drawing.h"
+#include "cover/shipped_templates.h"
 #include "image/fax_converter.h"
 #include "platform/app_settings.h"
 #include "platform/paths.h"
@@ -102,8 +104,14 @@ class SendFaxTest : public QObject {
   }
 
   void AddFaxWithCover() {
-    MakeTextFax("A cover page\nfor the test\n", 60, home_->File("SEND/COV00000.APF"));
-    home_->Write("SEND/COV00000.fcd", "cover data");
+    // The cover as the cover-sheet editor draws it.
+    InstallCoverTemplates(CoversFolder());
+    TCoverValues cover;
+    cover.RecipientName = "Bob";
+    cover.Subject = "Plans";
+    cover.Flags[kUrgent] = true;
+    RenderCoverSheet(home_->File("SEND/COV00000.APF"), CoversFolder() + "tv0001.fct", cover, "A cover page for the test");
+    home_->Write("SEND/COV00000.fcd", "tv0001.fct\nX    \nA cover page for the test\n");
     MakeTextFax("Body page one\n\fBody page two\n", 60, home_->File("SEND/FAX00000.APF"));
     TXbase table;
     if (!OpenOutgoingTable(table, Home())) qFatal("cannot open TVOUT");

@@ -1,0 +1,130 @@
+// The cover sub-command: the cover-sheet editor's drawing from the command
+// line, with the sender's details from the program folder's TV.INI.
+#include <QFile>
+#include <QGuiApplication>
+#include <iostream>
+#include <map>
+#include <optional>
+
+#include "cli/commands.h"
+#include "cover/cover_data.h"
+#include "cover/cover_drawing.h"
+#include "cover/eight_bit_text.h"
+#include "cover/shipped_templates.h"
+#include "platform/app_settings.h"
+#include "platform/paths.h"
+
+namespace tv::cli {
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: tvfax cover [--home DIR] [--template NAME.fct] [--to NAME] [--fax NUMBER] [--subject TEXT] "
+    "[--message TEXT | --message-file FILE] [--urgent] [--review] [--comment] [--reply] [--recycle] OUT.apf";
+
+// A message file longer than this is no cover-sheet message.
+constexpr qint64 kMaxMessageBytes = 1 << 20;
+
+const std::map<std::string, CoverFlag> kFlagOptions = {{"--urgent", kUrgent},
+                                                       {"--review", kForReview},
+                                                       {"--comment", kPleaseComment},
+                                                       {"--reply", kPleaseReply},
+                                                       {"--recycle", kPleaseRecycle}};
+
+struct CoverOptions {
+  std::string home;
+  std::string templateName = kDefaultCoverTemplate;
+  QString to;
+  QString fax;
+  QString subject;
+  std::optional<QString> message;
+  std::string messageFile;
+  std::array<bool, kCoverFlagCount> flags{};
+  std::string out;
+};
+
+std::optional<int> ParseOptions(const Args& args, CoverOptions& o) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&](std::string& into) {
+      if (i + 1 >= args.size()) return false;
+      into = args[++i];
+      return true;
+    };
+    auto text = [&](QString& into) {
+      std::string bytes;
+      if (!value(bytes)) return false;
+      into = QString::fromStdString(bytes);
+      return true;
+    };
+    bool ok = true;
+    if (a == "--home") {
+      ok = value(o.home);
+    } else if (a == "--template") {
+      ok = value(o.templateName);
+    } else if (a == "--to") {
+      ok = text(o.to);
+    } else if (a == "--fax") {
+      ok = text(o.fax);
+    } else if (a == "--subject") {
+      ok = text(o.subject);
+    } else if (a == "--message") {
+      ok = text(o.message.emplace());
+    } else if (a == "--message-file") {
+      ok = value(o.messageFile);
+    } else if (const auto flag = kFlagOptions.find(a); flag != kFlagOptions.end()) {
+      o.flags[flag->second] = true;
+    } else if (a.rfind("--", 0) == 0 || !o.out.empty()) {
+      ok = false;
+    } else {
+      o.out = a;
+    }
+    if (!ok) return UsageError(kUsage);
+  }
+  if (o.out.empty() || (o.message && !o.messageFile.empty())) return UsageError(kUsage);
+  return std::nullopt;
+}
+
+}  // namespace
+
+int CoverCommand(const Args& args) {
+  CoverOptions o;
+  if (auto status = ParseOptions(args, o)) return *status;
+  if (!o.home.empty()) InitProgramFolder(o.home);
+
+  // The page is drawn with Qt's fonts but never needs a display.
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  int argc = 1;
+  char name[] = "tvfax";
+  char* argv[] = {name, nullptr};
+  QGuiApplication app(argc, argv);
+
+  QString message = o.message.value_or(QString());
+  if (!o.messageFile.empty()) {
+    QFile file(QString::fromStdString(o.messageFile));
+    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxMessageBytes) {
+      std::cerr << "tvfax: cannot read the message file " << o.messageFile << "\n";
+      return 1;
+    }
+    message = EightBitText(file.readAll());
+  }
+
+  InstallCoverTemplates(CoversFolder());
+  const std::string templatePath = o.templateName.find('/') == std::string::npos
+                                       ? FindNoCase(CoversFolder(), o.templateName)
+                                       : o.templateName;
+  if (!QFile::exists(QString::fromStdString(templatePath))) {
+    std::cerr << "tvfax: no template " << templatePath << "; the cover page is blank\n";
+  }
+  const TCoverValues values = CoverValuesNow(LoadSettings(SettingsFilePath()), o.subject, o.to, o.fax, o.flags);
+  try {
+    const std::string written = RenderCoverSheet(o.out, templatePath, values, message);
+    std::cout << written << ": cover page from " << templatePath << "\n";
+    return 0;
+  } catch (const CoverWriteError& e) {
+    std::cerr << "tvfax: " << e.what() << "\n";
+    return 1;
+  }
+}
+
+}  // namespace tv::cli
