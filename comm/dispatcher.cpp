@@ -131,9 +131,10 @@ struct Port {
     if (std::this_thread::get_id() == dispatchThreadId) return true;
     return windowHandlerRunning && UiThread::Current().IsUiThread();
   }
-  int Available() const {
+  int Available() const { return Available(Peeking()); }
+  int Available(bool peeking) const {
     const int count = static_cast<int>(received - consumed);
-    return Peeking() ? count - peekOffset : count;
+    return peeking ? count - peekOffset : count;
   }
   std::int32_t Elapsed() const { return (MilliCount() - startMs) & 0x7FFFFFFF; }
 };
@@ -959,14 +960,18 @@ int PutString(int port, std::string_view text) {
 namespace {
 
 // Takes count available bytes at the tail (while peeking, past the peek
-// offset), each traced as read.
-void TakeLocked(Port& p, std::uint8_t* buffer, int count) {
-  const bool peeking = p.Peeking();
+// offset), each traced as read. A single byte, as GetChar takes, is read
+// in place.
+void TakeLocked(Port& p, bool peeking, std::uint8_t* buffer, int count) {
   const std::uint64_t from = p.consumed + static_cast<std::uint64_t>(peeking ? p.peekOffset : 0);
   const auto at = static_cast<int>(from % kInputBufferSize);
   const int first = std::min(count, kInputBufferSize - at);
-  std::copy_n(p.input.data() + at, first, buffer);
-  std::copy_n(p.input.data(), count - first, buffer + first);
+  if (count == 1) {
+    buffer[0] = p.input[static_cast<std::size_t>(at)];
+  } else {
+    std::copy_n(p.input.data() + at, first, buffer);
+    if (first < count) std::copy_n(p.input.data(), count - first, buffer + first);
+  }
   if (peeking) {
     p.peekOffset += count;
   } else {
@@ -980,9 +985,10 @@ void TakeLocked(Port& p, std::uint8_t* buffer, int count) {
 
 int GetChar(int handle) {
   return WithPort(handle, [](Port& p) {
-    if (p.Available() <= 0) return static_cast<int>(ecBufferIsEmpty);
+    const bool peeking = p.Peeking();
+    if (p.Available(peeking) <= 0) return static_cast<int>(ecBufferIsEmpty);
     std::uint8_t byte;
-    TakeLocked(p, &byte, 1);
+    TakeLocked(p, peeking, &byte, 1);
     return static_cast<int>(byte);
   });
 }
@@ -990,8 +996,9 @@ int GetChar(int handle) {
 int GetBlock(int handle, std::uint8_t* buffer, int count) {
   return WithPort(handle, [&](Port& p) {
     if (count < 0) return static_cast<int>(ecBadArgument);
-    if (p.Available() < count) return static_cast<int>(ecGetBlockFail);
-    TakeLocked(p, buffer, count);
+    const bool peeking = p.Peeking();
+    if (p.Available(peeking) < count) return static_cast<int>(ecGetBlockFail);
+    TakeLocked(p, peeking, buffer, count);
     return count;
   });
 }
