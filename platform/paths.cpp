@@ -42,13 +42,12 @@ std::string ExecutableFolder() {
 // under the prefix, "bin") and TV_DATA_FROM_BINDIR (the shared data folder as
 // seen from it, "../share/tessivane"), so an installed program moved with its
 // prefix (a package unpacked anywhere) still finds its data.
-
+//
 // An installed program lives in a bin folder (/usr/bin, /usr/local/bin,
 // ~/.local/bin): never a place for fax files, even for a user who may write
 // there (root).
 bool IsInstalledExecutable(const std::string& exeFolder) {
-  constexpr std::string_view kBinFolder = "/" TV_INSTALL_BINDIR "/";
-  return exeFolder.size() >= kBinFolder.size() && exeFolder.ends_with(kBinFolder);
+  return exeFolder.ends_with("/" TV_INSTALL_BINDIR "/");
 }
 
 std::string BuildTreeTop(std::string folder) {

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
 #include "platform/work_files.h"
 #include "tests/support/temp_dir.h"
 
@@ -34,6 +38,21 @@ TEST(ProgramFolder, HomeOptionWinsAndIsCreated) {
   // A folder that exists under another case is found, not made again.
   std::filesystem::create_directories(dir.File("home/covers"));
   EXPECT_EQ(CoversFolder(), folder + "covers/");
+}
+
+// Run from the build, the programs find the data the build stages at its top,
+// the same files as in the source tree; what is missing is named.
+TEST(SharedDataFolder, IsTheBuildsStagedCopyAndNamesWhatIsMissing) {
+  const std::string& folder = SharedDataFolder();
+  EXPECT_TRUE(folder.ends_with("/share/tessivane/")) << folder;
+  std::ifstream staged(folder + "help/tessivane.html");
+  std::ifstream source(std::string(std::getenv("TV_SOURCE_DIR")) + "/data/help/tessivane.html");
+  ASSERT_TRUE(staged && source);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(staged), {}),
+            std::string(std::istreambuf_iterator<char>(source), {}));
+  EXPECT_EQ(MissingSharedData("Covers"), "");
+  EXPECT_NE(MissingSharedData("Covers/nothing.fct").find(folder + "Covers/nothing.fct does not exist"),
+            std::string::npos);
 }
 
 TEST(UniqueFaxFileName, SkipsNamesInUseWhateverTheirCase) {
