@@ -65,6 +65,7 @@ TMainScreen::TMainScreen(QWidget* parent) : QMainWindow(parent), actions_(std::m
   BuildToolbar();
   BuildPages();
   FormCreate();
+  SetUpOutsideFaxes();
   // Every switch back to the program takes in what the printer driver left.
   connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
     if (state == Qt::ApplicationActive) FormActivate();

@@ -13,11 +13,13 @@
 #include "store/txbase.h"
 
 class QAction;
+class QFileSystemWatcher;
 class QLabel;
 class QMenu;
 class QStackedWidget;
 class QTabBar;
 class QTableView;
+class QTimer;
 class QToolBar;
 class QToolButton;
 
@@ -52,6 +54,7 @@ class TMainScreen : public QMainWindow {
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   bool event(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   struct Actions;
@@ -128,6 +131,12 @@ class TMainScreen : public QMainWindow {
   std::optional<std::uint32_t> SaveQuickFax(const TCreateEditQuickFax& editor, std::uint32_t recno,
                                             const std::string& keptCover);
 
+  // Faxes from outside while the program runs: the printer's pairs as soon
+  // as they appear in SEND, documents dropped on the outgoing list.
+  void SetUpOutsideFaxes();
+  void SendFolderChanged();
+  void AddDroppedDocuments(const QStringList& files);
+
   // The incoming list.
   void EditReceivedFax();
   void DeleteFromRec();
@@ -157,6 +166,8 @@ class TMainScreen : public QMainWindow {
   QTableView* faxGrid_ = nullptr;
   QTableView* recFaxGrid_ = nullptr;
   QLabel* statusPanel_ = nullptr;
+  QFileSystemWatcher* sendWatcher_ = nullptr;
+  QTimer* sendFolderTimer_ = nullptr;
 
   bool firstActivation_ = true;
   bool activating_ = false;  // a modal dialog of the activation may re-activate the window

@@ -106,6 +106,8 @@ std::optional<TFaxInputDocumentType> DocumentKind(const std::string& path) {
 std::unique_ptr<FaxConverter> MakeDocumentConverter(TFaxInputDocumentType kind, const DocumentRendering& rendering) {
   std::unique_ptr<FaxConverter> converter = MakeFileConverter(kind, rendering);
   if (!converter) return nullptr;
+  // A file on the desktop is named as it is.
+  converter->SetDefaultExtension("");
   converter->SetFine(true);
   // A rendered document brings its own margins.
   if (kind == idPdf || kind == idPostScript) converter->SetLeftMargin(0);

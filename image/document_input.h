@@ -45,8 +45,8 @@ std::unique_ptr<ConverterInput> MakeGhostscriptInput(const DocumentRendering& re
 std::optional<TFaxInputDocumentType> DocumentKind(const std::string& path);
 
 // A converter for any document kind, set for documents from the desktop:
-// fine resolution, no left margin for rendered documents; nullptr for the
-// memory kinds.
+// the name taken as it is (no extension added), fine resolution, no left
+// margin for rendered documents; nullptr for the memory kinds.
 std::unique_ptr<FaxConverter> MakeDocumentConverter(TFaxInputDocumentType kind, const DocumentRendering& rendering);
 
 }  // namespace tv

@@ -74,6 +74,8 @@ class FaxConverter {
   FaxConverter(std::unique_ptr<ConverterInput> input, std::string defaultExtension);
 
   // Settings.
+  // The extension an input name without one is completed with ("" for none).
+  void SetDefaultExtension(std::string extension) { defaultExtension_ = std::move(extension); }
   void SetOptions(unsigned options) { options_ = options; }
   unsigned Options() const { return options_; }
   void SetFine(bool on) { fine_ = on; }

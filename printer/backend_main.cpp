@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <memory>
 
 #include "comm/error_codes.h"
 #include "comm/errors.h"
@@ -53,10 +54,10 @@ std::string Render(const std::string& document, const std::string& staged, const
                    int& pages) {
   const auto kind = DocumentKind(document);
   if (kind != idPdf && kind != idPostScript) return "the job is neither PDF nor PostScript";
-  FaxConverter converter(MakeGhostscriptInput(rendering.document), "");
-  converter.SetOptions(0);
+  const std::unique_ptr<FaxConverter> made = MakeDocumentConverter(*kind, rendering.document);
+  FaxConverter& converter = *made;
+  converter.SetOptions(0);  // no window to keep alive
   converter.SetFine(rendering.fine);
-  converter.SetLeftMargin(0);
   converter.SetStatusCallback([](FaxConverter&, int flags, int page, int line, std::int64_t, std::int64_t) {
     if (flags == 0 && line == 1) std::cerr << "INFO: Page " << page << std::endl;
     return stopRequested != 0;
