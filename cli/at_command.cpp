@@ -67,14 +67,6 @@ std::string ParseAtOptions(const Args& args, AtOptions& options) {
   return {};
 }
 
-// The message boxes separate lines with carriage returns.
-std::string ForTerminal(std::string text) {
-  for (char& c : text) {
-    if (c == '\r') c = '\n';
-  }
-  return text;
-}
-
 }  // namespace
 
 int AtCommand(const Args& args) {
@@ -97,9 +89,8 @@ int AtCommand(const Args& args) {
   port.SetBaud(options.baud);
   RecordPortTraffic(port, options.trace, options.log);
 
-  std::string message;
-  if (!OpenComPortChecked(port, message)) {
-    std::cerr << "tvfax: " << port.DeviceName() << ": " << ForTerminal(message) << "\n";
+  if (const std::string problem = OpenPortProblem(port); !problem.empty()) {
+    std::cerr << "tvfax: " << problem << "\n";
     return 1;
   }
   bool allOk = false;

@@ -36,6 +36,10 @@ int CoverCommand(const Args& args);  // with the window libraries only
 // Prints "tvfax: <message>" to stderr and returns the usage-error status 2.
 int UsageError(const std::string& message);
 
+// Opens the port; on failure the device path and the reason (no such
+// device, in use, no permission), else an empty text.
+std::string OpenPortProblem(TQaComPort& port);
+
 // Has the port write a trace and a dispatch log of its traffic to the files
 // named (none when a name is empty); they are written when the port closes.
 void RecordPortTraffic(TQaComPort& port, const std::string& trace, const std::string& log);

@@ -1,6 +1,8 @@
 // tvfax send and tvfax receive: a fax session on a modem from the command
 // line. The command is the UI thread: it pumps the session's messages and
 // prints what the components report.
+#include <unistd.h>
+
 #include <charconv>
 #include <csignal>
 #include <filesystem>
@@ -12,7 +14,6 @@
 #include "cli/commands.h"
 #include "comm/error_codes.h"
 #include "comm/errors.h"
-#include "comm/modem_commands.h"
 #include "comm/qa_port.h"
 #include "fax/fax_components.h"
 #include "image/apf_file.h"
@@ -26,13 +27,17 @@ namespace {
 constexpr const char* kSendUsage =
     "usage: tvfax send (--device PATH | --home DIR --com N) [--class auto|1|2|2.0] [--bps N] [--station ID] "
     "[--header TEXT] [--cover FILE] [--attempts N] [--retry-wait S] [--dial-wait S] [--init STRING] [--trace FILE] "
-    "[--log FILE] [--history FILE] NUMBER FILE.apf";
+    "[--log FILE] [--history FILE] NUMBER FILE.apf\n"
+    "  --bps N: the highest bit rate to use (default: the fastest the modem offers)";
 
 constexpr const char* kReceiveUsage =
     "usage: tvfax receive (--device PATH | --home DIR --com N) [--class auto|1|2|2.0] [--bps N] [--dir DIR] "
-    "[--rings N] [--station ID] [--one] [--trace FILE] [--log FILE] [--history FILE]";
+    "[--rings N] [--station ID] [--one] [--trace FILE] [--log FILE] [--history FILE]\n"
+    "  --bps N: the highest bit rate to receive at (default: the fastest the modem offers)";
 
 constexpr int kPumpMs = 100;
+constexpr int kFastestBps = 14400;  // no fax modem goes faster; the modem's own limit holds it lower
+constexpr int kProgressWidth = 20;
 
 volatile std::sig_atomic_t interrupted = 0;
 
@@ -57,7 +62,7 @@ struct LineOptions {
   std::string home;
   int com = 0;
   TFaxClass faxClass = TFaxClass::fcDetect;
-  int bps = 9600;  // the highest rate to send or receive at
+  int bps = kFastestBps;  // the highest rate to send or receive at
   std::string station;
   std::string trace;
   std::string log;
@@ -120,14 +125,60 @@ std::string ForTerminal(std::string text) {
   return text;
 }
 
-std::string StatusLine(const TQaAbstractFax& fax) {
-  std::string line = FaxStatusText(fax.Status());
-  if (line.empty()) line = "Status " + std::to_string(fax.Status());
-  line += ", page " + std::to_string(fax.CurrentPage());
-  line += ", bytes " + std::to_string(fax.BytesTransferred());
-  line += ", rate " + std::to_string(fax.BitRate());
-  return line;
-}
+// What a session is doing, for the user. On a terminal one line shows it
+// and is rewritten in place, with a bar for the page's bytes; into a pipe
+// or a log each change is a line of its own, and the same line never comes
+// twice.
+class StatusPrinter {
+ public:
+  StatusPrinter() : live_(isatty(STDOUT_FILENO) == 1) {}
+
+  void Update(const TQaAbstractFax& fax) {
+    if (live_) {
+      std::cout << '\r' << Line(fax, true) << "\x1b[K" << std::flush;
+      showing_ = true;
+      return;
+    }
+    const std::string line = Line(fax, false);
+    if (line == last_) return;
+    std::cout << line << std::endl;
+    last_ = line;
+  }
+
+  // A line of its own (a result), below the live line.
+  void Say(const std::string& text) {
+    if (showing_) std::cout << "\r\x1b[K";
+    showing_ = false;
+    std::cout << ForTerminal(text) << std::endl;
+  }
+
+ private:
+  static std::string Line(const TQaAbstractFax& fax, bool progress) {
+    std::string line = FaxStatusText(fax.Status());
+    if (line.empty()) line = "Status " + std::to_string(fax.Status());
+    if (fax.CurrentPage() > 0) {
+      line += ": page " + std::to_string(fax.CurrentPage());
+      if (fax.TotalPages() > 0) line += " of " + std::to_string(fax.TotalPages());
+    } else if (fax.IsSender() && fax.Status() == fsSendingPage) {
+      line += ": cover page";
+    }
+    if (progress && fax.Status() == fsSendingPage && fax.PageLength() > 0) {
+      const int done = std::min(fax.BytesTransferred(), fax.PageLength());
+      const int filled = done * kProgressWidth / fax.PageLength();
+      line += " [" + std::string(static_cast<std::size_t>(filled), '#') +
+              std::string(static_cast<std::size_t>(kProgressWidth - filled), '.') + "]";
+    } else if (progress && fax.Status() == fsGettingPage) {
+      line += ", " + std::to_string(fax.BytesTransferred() / 1024) + " KB";
+    }
+    if (fax.BitRate() > 0) line += ", " + std::to_string(fax.BitRate()) + " bit/s";
+    if (!fax.RemoteID().empty()) line += ", remote \"" + fax.RemoteID() + "\"";
+    return line;
+  }
+
+  bool live_;
+  bool showing_ = false;
+  std::string last_;
+};
 
 std::string FailureText(int code) {
   const std::string text = ErrorMessageText(code);
@@ -153,8 +204,7 @@ std::string RunSession(HeadlessUiThread& ui, TQaComPort& port, TQaAbstractFax& f
                        const std::function<int()>& begin) {
   std::signal(SIGINT, OnInterrupt);
   std::signal(SIGTERM, OnInterrupt);
-  std::string message;
-  if (!OpenComPortChecked(port, message)) return port.DeviceName() + ": " + message;
+  if (std::string problem = OpenPortProblem(port); !problem.empty()) return problem;
   try {
     if (const int rc = begin(); rc != 0) {
       result = rc;
@@ -273,7 +323,8 @@ int SendCommand(const Args& args) {
 
   bool finished = false;
   int result = 0;
-  fax.OnFaxStatus = [](TQaAbstractFax& f, bool, bool) { std::cout << StatusLine(f) << std::endl; };
+  StatusPrinter status;
+  fax.OnFaxStatus = [&](TQaAbstractFax& f, bool, bool) { status.Update(f); };
   fax.OnFaxError = [&](TQaAbstractFax&, int code) {
     // A resolution change is reported and the call goes on.
     if (code != ecFaxMixedResolution) result = code;
@@ -286,14 +337,18 @@ int SendCommand(const Args& args) {
   const std::string problem = RunSession(ui, port, fax, finished, result, [&] { return fax.BeginSending(); });
   UiThread::Install(nullptr);
   if (!problem.empty()) {
-    std::cout << "Failed: " << ForTerminal(problem) << std::endl;
+    status.Say("Failed: " + problem);
     return 1;
   }
   if (result != 0) {
-    std::cout << "Failed: " << ForTerminal(FailureText(result)) << std::endl;
+    std::string text = "Failed: " + FailureText(result);
+    if (fax.HangupCode() != 0) text += " (hang-up code " + std::to_string(fax.HangupCode()) + ")";
+    status.Say(text);
     return 1;
   }
-  std::cout << "Sent" << std::endl;
+  const int pages = fax.TotalPages() + fax.Session().common.coverPages;
+  status.Say("Sent " + std::to_string(pages) + (pages == 1 ? " page" : " pages") + " to \"" + fax.RemoteID() +
+             "\" at " + std::to_string(fax.BitRate()) + " bit/s");
   return 0;
 }
 
@@ -318,23 +373,20 @@ int ReceiveCommand(const Args& args) {
 
   bool finished = false;
   int result = 0;
-  bool received = false;
-  std::string lastStatus;
-  fax.OnFaxStatus = [&](TQaAbstractFax& f, bool, bool) {
-    // Waiting for calls reports every second; only changes are worth a line.
-    const std::string line = StatusLine(f);
-    if (line != lastStatus) std::cout << line << std::endl;
-    lastStatus = line;
-  };
+  int faxes = 0;
+  int pages = 0;
+  StatusPrinter status;
+  fax.OnFaxStatus = [&](TQaAbstractFax& f, bool, bool) { status.Update(f); };
   fax.OnFaxLog = [&](TQaAbstractFax& f, TFaxLogCode code) {
     if (code == TFaxLogCode::lfaxReceiveOk) {
       TApfFileHeader header;
-      const int pages = ApfReadFileHeader(f.FaxFile(), header) == 0 ? header.pageCount : 0;
-      std::cout << "Received " << f.FaxFile() << " pages " << pages << " from \"" << f.RemoteID() << "\""
-                << std::endl;
-      received = true;
+      const int filePages = ApfReadFileHeader(f.FaxFile(), header) == 0 ? header.pageCount : 0;
+      status.Say("Received " + f.FaxFile() + " pages " + std::to_string(filePages) + " from \"" + f.RemoteID() +
+                 "\"");
+      ++faxes;
+      pages += filePages;
     } else if (code == TFaxLogCode::lfaxReceiveFail) {
-      std::cout << "Receive failed: " << ForTerminal(FailureText(f.LastError())) << std::endl;
+      status.Say("Receive failed: " + FailureText(f.LastError()));
     }
   };
   fax.OnFaxFinish = [&](TQaAbstractFax&, int code) {
@@ -348,11 +400,12 @@ int ReceiveCommand(const Args& args) {
     std::cerr << "tvfax: " << ForTerminal(problem) << "\n";
     return 1;
   }
-  if (result != 0 && result != ecCancelRequested) {
-    std::cout << "Failed: " << ForTerminal(FailureText(result)) << std::endl;
-    return 1;
-  }
-  return options.one && !received ? 1 : 0;
+  if (result != 0 && result != ecCancelRequested) status.Say("Failed: " + FailureText(result));
+  status.Say(faxes == 0 ? std::string("Received no fax")
+                        : "Received " + std::to_string(faxes) + (faxes == 1 ? " fax, " : " faxes, ") +
+                              std::to_string(pages) + (pages == 1 ? " page" : " pages"));
+  if (result != 0 && result != ecCancelRequested) return 1;
+  return options.one && faxes == 0 ? 1 : 0;
 }
 
 }  // namespace tv::cli

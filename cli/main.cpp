@@ -32,11 +32,15 @@ constexpr Command kCommands[] = {
      "(--device PATH | --home DIR --com N) [--class auto|1|2|2.0] [--bps N] [--station ID] [--header TEXT] "
      "[--cover FILE] [--attempts N] [--retry-wait S] [--dial-wait S] [--init STRING] [--trace FILE] [--log FILE] "
      "[--history FILE] NUMBER FILE.apf",
-     "send a fax file (exit 0 only when it was sent)", SendCommand},
+     "send a fax file (exit 0 only when it was sent); --bps: the highest rate, by default the fastest the modem "
+     "offers",
+     SendCommand},
     {"receive",
-     "(--device PATH | --home DIR --com N) [--class auto|1|2|2.0] [--dir DIR] [--rings N] [--station ID] [--one] "
-     "[--trace FILE] [--log FILE] [--history FILE]",
-     "wait for fax calls and receive them into fax files (--one: exit after the first call)", ReceiveCommand},
+     "(--device PATH | --home DIR --com N) [--class auto|1|2|2.0] [--bps N] [--dir DIR] [--rings N] [--station ID] "
+     "[--one] [--trace FILE] [--log FILE] [--history FILE]",
+     "wait for fax calls and receive them into fax files (--one: exit after the first call); --bps: the highest "
+     "rate, by default the fastest the modem offers",
+     ReceiveCommand},
 #ifdef TVFAX_PRINT
     {"print",
      "[--printer NAME | --pdf OUT.pdf] [--four-up] [--landscape] [--pixel-for-pixel] [--header TEXT] [--footer TEXT] "

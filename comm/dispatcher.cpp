@@ -103,6 +103,7 @@ struct Port {
   bool deliveryOff = false;  // trigger delivery switched off by SetDispatching
   bool delivering = false;   // inside a delivery
   bool windowHandlerRunning = false;  // a window handler of this port runs on the UI thread
+  const HandlerNode* runningProcedure = nullptr;  // the procedure handler the dispatch thread is in
   bool closePending = false;  // closed by a handler: torn down when the delivery returns
   bool closing = false;        // being torn down by the thread that closed it
   std::uint32_t deviceEvents = 0;
@@ -339,9 +340,12 @@ bool Deliver(const PortPtr& port, std::uint16_t msg, std::uint16_t trigger, std:
   for (auto it = p.handlers.begin(); it != p.handlers.end(); ++it) {
     if (it->deleted) continue;
     p.peekOffset = 0;
+    if (it->procedure) p.runningProcedure = &*it;
     lock.unlock();
     CallHandler(port, *it, msg, handleArg, dataArg);
     lock.lock();
+    p.runningProcedure = nullptr;
+    p.changed.notify_all();
     if (p.closePending || p.closing) {
       delivered = false;
       break;
@@ -457,19 +461,21 @@ bool StatusPass(const PortPtr& port) {
         fires = (p.lineError & s.mask) != 0;
         if (fires) s.data = p.lineError & s.mask;
         break;
+      // A device that failed takes no more output: whoever waits for it
+      // is woken, and learns of the failure from what it does next.
       case stOutBuffFree:
         RefreshDeviceStatusLocked(p);
         value = static_cast<std::uint16_t>(p.outSize - p.OutWaiting());
-        fires = value >= s.threshold;
+        fires = value >= s.threshold || p.deviceFailed;
         break;
       case stOutBuffUsed:
         RefreshDeviceStatusLocked(p);
         value = static_cast<std::uint16_t>(p.OutWaiting());
-        fires = value <= s.threshold;
+        fires = value <= s.threshold || p.deviceFailed;
         break;
       case stOutSent:
-        fires = p.outputQueued;
-        if (fires) p.outputQueued = false;
+        fires = p.outputQueued || p.deviceFailed;
+        p.outputQueued = false;
         break;
       default:
         break;
@@ -961,6 +967,7 @@ int BytesAvailable(int handle) {
 
 int OutBytesWaiting(int handle) {
   return WithPort(handle, [](Port& p) {
+    if (p.deviceFailed) return static_cast<int>(ecPutBlockFail);
     RefreshDeviceStatusLocked(p);
     return p.OutWaiting();
   });
@@ -968,6 +975,7 @@ int OutBytesWaiting(int handle) {
 
 int OutFreeSpace(int handle) {
   return WithPort(handle, [](Port& p) {
+    if (p.deviceFailed) return static_cast<int>(ecPutBlockFail);
     RefreshDeviceStatusLocked(p);
     return p.outSize - p.OutWaiting();
   });
@@ -1316,18 +1324,41 @@ int RegisterTriggerHandler(int handle, TriggerWindow* window, TriggerProcedure p
   });
 }
 
-int DeregisterTriggerHandler(int handle, TriggerWindow* window, TriggerProcedure procedure) {
-  return WithPort(handle, [&](Port& p) {
-    for (auto& node : p.handlers) {
-      if (node.deleted) continue;
-      if ((window && node.window == window) || (!window && procedure && node.procedure == procedure)) {
-        node.deleted = true;
-        if (!p.delivering) p.handlers.remove_if([](const HandlerNode& n) { return n.deleted; });
-        return 0;
-      }
+int DeregisterTriggerHandler(int handle, TriggerWindow* window, TriggerProcedure procedure, void* arg) {
+  PortPtr port = Lookup(handle);
+  if (!port) return ecBadHandle;
+  Port& p = *port;
+  std::unique_lock lock(p.lock);
+  const auto matches = [&](const HandlerNode& node) {
+    if (window) return node.window == window;
+    return procedure && node.procedure == procedure && (!arg || node.arg == arg);
+  };
+  int result = ecRegisterHandlerFailed;
+  for (auto& node : p.handlers) {
+    if (!node.deleted && matches(node)) {
+      node.deleted = true;
+      result = 0;
+      break;
     }
-    return static_cast<int>(ecRegisterHandlerFailed);
-  });
+  }
+  // A procedure handler that runs this moment on the dispatch thread is
+  // waited for, so that what it works on may be freed once this returns
+  // (inside the handler itself there is nothing to wait for). It may be
+  // waiting for the UI thread meanwhile, so a wait there keeps the UI
+  // thread's queue running.
+  if (std::this_thread::get_id() != p.dispatchThreadId) {
+    UiThread& ui = UiThread::Current();
+    const bool onUiThread = ui.IsUiThread();
+    const auto running = [&] { return p.runningProcedure && matches(*p.runningProcedure); };
+    while (running()) {
+      lock.unlock();
+      if (onUiThread) ui.ProcessPendingMessages();
+      lock.lock();
+      p.changed.wait_for(lock, std::chrono::milliseconds(2), [&] { return !running(); });
+    }
+  }
+  if (!p.delivering) p.handlers.remove_if([](const HandlerNode& n) { return n.deleted; });
+  return result;
 }
 
 // ------------------------------------------------------- protocol state

@@ -146,6 +146,7 @@ int GetChar(int port);
 int PeekChar(int port, int n);
 int CharReady(int port);
 int BytesAvailable(int port);
+// Both give ecPutBlockFail once the device has failed a write.
 int OutBytesWaiting(int port);
 int OutFreeSpace(int port);
 int FlushInput(int port);
@@ -187,7 +188,10 @@ int StatusTriggerTypeOf(int port, int trigger);
 int SaveTriggers(int port, SavedTriggers& saved);
 int RestoreTriggers(int port, const SavedTriggers& saved);
 int RegisterTriggerHandler(int port, TriggerWindow* window, TriggerProcedure procedure, void* arg, bool passOn);
-int DeregisterTriggerHandler(int port, TriggerWindow* window, TriggerProcedure procedure);
+// Marks the handler deleted (a procedure handler with the given first
+// argument when arg is set); one running on the dispatch thread at the time
+// is waited for, unless it is the caller.
+int DeregisterTriggerHandler(int port, TriggerWindow* window, TriggerProcedure procedure, void* arg = nullptr);
 
 // Protocol state kept on the port.
 int SetUserData(int port, int slot, void* data);

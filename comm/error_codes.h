@@ -116,7 +116,9 @@ enum ErrorCode : int {
   ecFaxNoCarrier = -8078,
   ecFaxSessionError = -8079,
   ecFaxPageError = -8080,
+  ecFaxNoAnswer = -8081,
   ecFaxMixedResolution = -8082,
+  ecFaxAbnormalHangup = -8083,
 
   // Returned by ExceptionToErrorCode for exceptions that carry no code.
   ecUnknownException = -9999,

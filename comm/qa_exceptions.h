@@ -140,6 +140,8 @@ TV_EXCEPTION_FAMILIES(TV_DECLARE_EXCEPTION)
   X(-8078, EFaxNoCarrier, EFax)                    \
   X(-8079, EFaxSessionError, EFax)                 \
   X(-8080, EFaxPageError, EFax)                    \
+  X(-8081, EFaxNoAnswer, EFax)                     \
+  X(-8083, EFaxAbnormalHangup, EFax)               \
   X(-13801, ETapiAllocated, ETapi)                 \
   X(-13802, ETapiBadDeviceID, ETapi)               \
   X(-13803, ETapiBearerModeUnavail, ETapi)         \

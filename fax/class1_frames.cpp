@@ -3,8 +3,6 @@
 #include <vector>
 
 #include "comm/dispatcher.h"
-#include "comm/error_codes.h"
-#include "platform/text.h"
 
 namespace tv {
 
@@ -14,6 +12,8 @@ constexpr int kFramePauseMs = 20;
 constexpr std::uint8_t kAddress = 0xFF;
 constexpr std::uint8_t kControlFinal = 0x13;
 constexpr std::uint8_t kControlMore = 0x03;
+constexpr std::uint8_t kControlFinalBit = 0x10;
+constexpr std::size_t kIdOctets = 20;
 
 int Write(FaxSession& s, std::span<const std::uint8_t> bytes) {
   return PutBlock(s.common.port, bytes.data(), static_cast<int>(bytes.size()));
@@ -21,12 +21,12 @@ int Write(FaxSession& s, std::span<const std::uint8_t> bytes) {
 
 std::vector<std::uint8_t> DleDoubled(std::span<const std::uint8_t> bytes) {
   std::vector<std::uint8_t> out;
-  out.reserve(bytes.size() + bytes.size() / 32 + 4);
-  for (std::uint8_t b : bytes) {
-    out.push_back(b);
-    if (b == kDLE) out.push_back(kDLE);
-  }
+  AppendDleDoubled(bytes, out);
   return out;
+}
+
+std::uint8_t OwnFcf(const FaxSession& s, std::uint8_t fcf) {
+  return s.modem.calling ? static_cast<std::uint8_t>(fcf | kFcfXBit) : fcf;
 }
 
 void SendFrameBody(FaxSession& s, bool final, std::span<const std::uint8_t> body) {
@@ -36,6 +36,14 @@ void SendFrameBody(FaxSession& s, bool final, std::span<const std::uint8_t> body
 }
 
 }  // namespace
+
+void AppendDleDoubled(std::span<const std::uint8_t> bytes, std::vector<std::uint8_t>& out) {
+  out.reserve(out.size() + bytes.size() + bytes.size() / 32 + 4);
+  for (std::uint8_t b : bytes) {
+    out.push_back(b);
+    if (b == kDLE) out.push_back(kDLE);
+  }
+}
 
 void SendFrameHeader(FaxSession& s, bool final) {
   DelayMs(kFramePauseMs);
@@ -49,12 +57,12 @@ void SendFrameEnd(FaxSession& s) {
 }
 
 void SendSimpleFrame(FaxSession& s, std::uint8_t fcf) {
-  const std::uint8_t body[] = {fcf};
+  const std::uint8_t body[] = {OwnFcf(s, fcf)};
   SendFrameBody(s, true, body);
 }
 
 void SendIdFrame(FaxSession& s, std::uint8_t fcf) {
-  std::vector<std::uint8_t> body{fcf};
+  std::vector<std::uint8_t> body{OwnFcf(s, fcf)};
   const std::string id = EncodeStationId(s.common.stationId);
   body.insert(body.end(), id.begin(), id.end());
   SendFrameBody(s, false, body);
@@ -62,7 +70,7 @@ void SendIdFrame(FaxSession& s, std::uint8_t fcf) {
 
 void SendCapabilityFrame(FaxSession& s, bool isDIS) {
   const auto octets = CapabilityOctets(isDIS, s.modem.params);
-  const std::uint8_t body[] = {isDIS ? kFcfDIS : kFcfDCS, octets[0], octets[1], octets[2], octets[3]};
+  const std::uint8_t body[] = {OwnFcf(s, isDIS ? kFcfDIS : kFcfDCS), octets[0], octets[1], octets[2], octets[3]};
   SendFrameBody(s, true, body);
 }
 
@@ -72,55 +80,27 @@ void SendTraining(FaxSession& s) {
   SendFrameEnd(s);
 }
 
-int ParseFrame(FaxSession& s, std::string_view frame, bool pageFine, bool pageWide) {
-  FaxModemData& m = s.modem;
-  const auto start = frame.find(static_cast<char>(kAddress));
-  frame = start == std::string_view::npos ? std::string_view() : frame.substr(start);
-  auto byte = [&](std::size_t i) { return i < frame.size() ? static_cast<std::uint8_t>(frame[i]) : std::uint8_t{0}; };
-  m.finalFrame = (byte(1) & 0x10) != 0;
-  const std::uint8_t fcf = byte(2);
-  m.lastFcf = fcf;
-  int result = 0;
-  switch (fcf) {
-    case 0x40:
-    case 0x41:
-    case 0x42:
-    case 0x43:
-      // Stations pad their ID with blanks on either side; keep the ID itself.
-      s.common.remoteId = TrimText(DecodeStationId(frame.substr(std::min<std::size_t>(3, frame.size()), 20)));
-      SetFaxStatus(s, fsGotRemoteId);
-      break;
-    case 0x44:
-    case 0x45:
-    case 0x4C:
-    case 0x4D:
-      m.retrain = true;
-      break;
-    case 0x80:
-    case 0x81:
-      ParseCapabilities(m.params, true, byte(4), byte(5), pageFine, pageWide);
-      if ((pageFine && !m.params.remoteCanFine) || (pageWide && !m.params.remoteCanWide)) return ecFaxBadMachine;
-      SetFaxStatus(s, fsGettingParams);
-      break;
-    case 0x82:
-    case 0x83:
-      ParseCapabilities(m.params, false, byte(4), byte(5), pageFine, pageWide);
-      SetFaxStatus(s, fsGettingParams);
-      break;
-    case 0x84:
-    case 0x85:
-      m.cfrReceived = true;
-      break;
-    case 0xFA:
-    case 0xFB:
-      result = ecCancelRequested;
-      break;
-    default:
-      break;
+ReceivedFrame ReadFrame(std::string_view bytes) {
+  ReceivedFrame frame;
+  const auto start = bytes.find(static_cast<char>(kAddress));
+  if (start == std::string_view::npos || bytes.size() - start < 3) return frame;
+  bytes.remove_prefix(start);
+  frame.final = (static_cast<std::uint8_t>(bytes[1]) & kControlFinalBit) != 0;
+  frame.type = FrameType(static_cast<std::uint8_t>(bytes[2]));
+  frame.info = std::string(bytes.substr(3));
+  return frame;
+}
+
+std::string FrameStationId(const ReceivedFrame& frame) {
+  return DecodeStationId(std::string_view(frame.info).substr(0, kIdOctets));
+}
+
+T30Field FrameCapabilities(const ReceivedFrame& frame) {
+  std::array<std::uint8_t, 4> octets{};
+  for (std::size_t i = 0; i < octets.size() && i < frame.info.size(); ++i) {
+    octets[i] = static_cast<std::uint8_t>(frame.info[i]);
   }
-  m.response.clear();
-  ArmReplyTimer(s, m.replyTimeout);
-  return result;
+  return T30Field(octets);
 }
 
 int SendPageBytes(FaxSession& s, std::span<const std::uint8_t> bytes) { return Write(s, DleDoubled(bytes)); }

@@ -5,31 +5,21 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "fax/fax_session.h"
+#include "fax/t30.h"
 
 namespace tv {
 
-// Frame control fields sent.
-inline constexpr std::uint8_t kFcfDIS = 0x80;
-inline constexpr std::uint8_t kFcfCSI = 0x40;
-inline constexpr std::uint8_t kFcfDCS = 0x83;
-inline constexpr std::uint8_t kFcfTSI = 0x43;
-inline constexpr std::uint8_t kFcfCFR = 0x84;
-inline constexpr std::uint8_t kFcfFTT = 0x44;
-inline constexpr std::uint8_t kFcfMCF = 0x8C;
-inline constexpr std::uint8_t kFcfMPS = 0x4F;
-inline constexpr std::uint8_t kFcfEOP = 0x2F;
-inline constexpr std::uint8_t kFcfDCN = 0xFB;
-// Answers tested in the last received control field.
-inline constexpr std::uint8_t kFcfRTN = 0x4C;
-inline constexpr std::uint8_t kFcfRTP = 0xCC;
-inline constexpr std::uint8_t kFcfMPSReceived = 0x4E;  // with the lowest bit cleared
-
 inline constexpr std::uint8_t kDLE = 0x10;
 inline constexpr std::uint8_t kETX = 0x03;
+// With double escaping on, DLE SUB stands for two DLEs of data.
+inline constexpr std::uint8_t kSUB = 0x1A;
 
+// Frames go out with the X bit of the session's side of the call.
 void SendFrameHeader(FaxSession& session, bool final);
 void SendFrameEnd(FaxSession& session);
 void SendSimpleFrame(FaxSession& session, std::uint8_t fcf);
@@ -37,12 +27,23 @@ void SendIdFrame(FaxSession& session, std::uint8_t fcf);
 void SendCapabilityFrame(FaxSession& session, bool isDIS);
 void SendTraining(FaxSession& session);
 
-// Reads a complete received frame (bytes as received, DLE pairs already
-// undone) into the session: remote ID, capabilities, flags. Returns 0,
-// ecCancelRequested for DCN, or ecFaxBadMachine for a DIS the page cannot
-// be sent to. pageFine/pageWide describe the page to send.
-int ParseFrame(FaxSession& session, std::string_view frame, bool pageFine, bool pageWide);
+// A frame as a Class 1 modem passed it on.
+struct ReceivedFrame {
+  std::uint8_t type = 0;  // the control field without its X bit
+  bool final = false;     // the last frame of its block
+  std::string info;       // the information field
+};
+// Reads a frame's bytes (address, control, control field, information; DLE
+// pairs undone). Bytes before the address are dropped; a frame too short to
+// hold a control field reads as type 0.
+ReceivedFrame ReadFrame(std::string_view bytes);
+// The station ID a TSI or CSI carries, in reading order without padding.
+std::string FrameStationId(const ReceivedFrame& frame);
+// The first four octets of a DIS or DCS (missing ones read as zero).
+T30Field FrameCapabilities(const ReceivedFrame& frame);
 
+// Appends bytes with every DLE doubled, as data goes to a Class 1 or 2 modem.
+void AppendDleDoubled(std::span<const std::uint8_t> bytes, std::vector<std::uint8_t>& out);
 // Page data with every DLE doubled; returns the port's code.
 int SendPageBytes(FaxSession& session, std::span<const std::uint8_t> bytes);
 // A coded row, DLE-doubled and padded with zeros to the minimum bytes per

@@ -135,9 +135,8 @@ TQaAbstractFax::TQaAbstractFax() {
 
 TQaAbstractFax::~TQaAbstractFax() {
   // A session still running on the port must not call back into a freed
-  // component: it is taken off the port first.
-  session_.target = nullptr;
-  if (session_.registered) FinishFaxSession(session_);
+  // component, nor run on a freed session: it is taken off the port first.
+  StopFaxSession(session_);
   SetStatusDisplay(nullptr);
   SetFaxLog(nullptr);
 }
@@ -251,10 +250,8 @@ int TQaAbstractFax::HandleMessage(tv::FaxMessage message, int wParam) {
 
 TQaSendFax::TQaSendFax() { session_.common.faxClass = TFaxClass::fcUnknown; }
 
-TQaSendFax::~TQaSendFax() {
-  session_.target = nullptr;
-  if (session_.registered) FinishFaxSession(session_);
-}
+// The machine works on this class's members: it stops before they go.
+TQaSendFax::~TQaSendFax() { StopFaxSession(session_); }
 
 void TQaSendFax::SetBlindDial(bool on) {
   session_.modem.blindDial = on;
@@ -315,10 +312,7 @@ int TQaSendFax::BytesTransferred() const {
 
 TQaReceiveFax::TQaReceiveFax() { session_.common.faxClass = TFaxClass::fcDetect; }
 
-TQaReceiveFax::~TQaReceiveFax() {
-  session_.target = nullptr;
-  if (session_.registered) FinishFaxSession(session_);
-}
+TQaReceiveFax::~TQaReceiveFax() { StopFaxSession(session_); }
 
 int TQaReceiveFax::BeginReceiving() {
   CheckPort();

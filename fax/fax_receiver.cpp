@@ -13,14 +13,13 @@ namespace {
 
 // States, named where the code jumps to them from elsewhere.
 enum : int {
+  // Set-up and waiting for a call.
   kSetUp = 1,
-  kClass1Ready = 2,
-  kClass2Ready = 3,
-  kCapabilitiesSent = 4,  // Class 2.0: AT+FLO=2 follows
-  kFlowControlSent = 5,  // Class 2.0: AT+FNR follows
-  kLastSetUpSent = 7,
+  kSetUpCommand = 2,  // each OK sends the next set-up command
+  kAbortReception = 6,  // a frame or page reception given up, before our DCN
   kWaitForRing = 8,
   kAnswer = 9,
+  // Class 1 negotiation.
   kSendCsi = 10,
   kSendDis = 11,
   kGetDcs = 12,
@@ -28,33 +27,38 @@ enum : int {
   kResendIdentity = 14,
   kTrainingConnect = 15,
   kTraining = 16,
+  kSendDcn = 17,  // a refused or failed call: DCN before the hang-up
   kSendFtt = 18,
   kTrainingEnd = 19,
   kSendCfr = 20,
   kPageConnect = 21,
+  // Class 2 and 2.0 negotiation.
   kClass2Connect = 22,
   kClass2Session = 23,
   kClass2PageConnect = 24,
+  // Page transfer.
   kStartPage = 25,
   kPageData = 26,
+  // Class 1 post-page and hang-up.
   kPageCarrierEnd = 27,
   kPostPageFrame = 28,
   kFinishClass1Page = 29,
   kSendMcf = 30,
   kGetDcn = 31,
   kClass1HangUp = 32,
+  // Class 2 and 2.0 post-page and hang-up.
   kClass2PageEnd = 33,
   kClass2HangUp = 34,
+  // End of a call.
   kSuccess = 35,
   kFailure = 36,
   kFinished = 37,
 };
 
-constexpr std::int32_t kDcsWaitTicks = 54;  // about 3 s for the caller's DCS after our DIS
 constexpr int kMaxDisRepeats = 3;
+constexpr std::int32_t kAbortTicks = 18;  // the modem's answer to a reception given up
 constexpr int kMaxBytesPerEvent = 10000;
 constexpr std::uint8_t kDC2 = 0x12;
-constexpr std::uint8_t kFrameAddress = 0xFF;
 constexpr int kFlowStopAt = 6144;
 constexpr int kFlowResumeAt = 2048;
 constexpr int kFlowReceive = 2;  // the receive-side option of SwFlowOn
@@ -75,9 +79,12 @@ FaxMachine TFaxReceiverMachine::Machine() {
   return [this](FaxSession&, std::uint16_t msg, int handle) { Run(msg, handle); };
 }
 
+bool TFaxReceiverMachine::Finished() const { return State() == kFinished; }
+
 bool TFaxReceiverMachine::Collects(int s) const {
-  return (s >= 2 && s <= 8) || (s >= 10 && s <= 12) || s == 15 || (s >= 18 && s <= 24) || s == 27 || s == 28 ||
-         (s >= 30 && s <= 34);
+  return s == kSetUpCommand || s == kAbortReception || s == kWaitForRing || (s >= kSendCsi && s <= kGetDcs) ||
+         s == kTrainingConnect || (s >= kSendDcn && s <= kClass2PageConnect) || s == kPageCarrierEnd ||
+         s == kPostPageFrame || (s >= kSendMcf && s <= kClass2HangUp);
 }
 
 // Page start, the end of a Class 1 page and giving up on a frame need no
@@ -121,21 +128,22 @@ void TFaxReceiverMachine::Step(Event event) {
       return;
     }
     if (event != Event::kData) return;
-    std::string line;
-    const Collected got = Collect(line);
-    if (got == Collected::kFrame) {
-      HandleFrame(line);
+    std::string text;
+    const ResponseCollector::Got got = responses_.Next(session_.common.port, text);
+    if (s == kGetDcs || s == kPostPageFrame || s == kGetDcn) {
+      StepFrames(got, text);
       return;
     }
-    if (got == Collected::kNothing || !PreviewLine(line)) return;
-    if (s <= kLastSetUpSent) {
-      StepSetUp(line);
+    // A frame outside a frame reception answers nothing.
+    if (got != ResponseCollector::Got::kLine || !PreviewLine(text)) return;
+    if (s == kSetUpCommand) {
+      StepSetUp(text);
     } else if (s == kWaitForRing) {
-      StepWaitForRing(line);
+      StepWaitForRing(text);
     } else if ((s >= kClass2Connect && s <= kClass2PageConnect) || s == kClass2PageEnd || s == kClass2HangUp) {
-      StepClass2(line);
+      StepClass2(text);
     } else {
-      StepClass1(line);
+      StepClass1(text);
     }
     return;
   }
@@ -143,7 +151,7 @@ void TFaxReceiverMachine::Step(Event event) {
   switch (s) {
     case kSetUp: {
       FaxCommonData& c = session_.common;
-      m.response.clear();
+      responses_.Clear();
       session_.receiver.ringCount = 0;
       c.remoteId.clear();
       c.faxFile.clear();
@@ -154,6 +162,10 @@ void TFaxReceiverMachine::Step(Event event) {
       lastWasDle_ = false;
       disRepeats_ = 0;
       pageState_ = kNewFile;
+      pageConfirmed_ = true;
+      callAccepted_ = false;
+      answered_ = false;
+      failing_ = false;
       if (session_.receiver.constantStatus && !session_.receiver.firstStatusSent) {
         ReportFaxStatus(session_, true, false);
         session_.receiver.firstStatusSent = true;
@@ -162,13 +174,19 @@ void TFaxReceiverMachine::Step(Event event) {
       // What the modem said while the last call was hung up answers nothing now.
       FlushInput(c.port);
       SetDtrRts(c.port, true, true);
+      // The modem is told to hold us back by XON and XOFF when the port obeys them.
+      const std::string flow = SoftwareFlow() ? "AT+FLO=1" : "AT+FLO=2";
       if (IsClass1()) {
-        SendModemCommand(session_, "AT+FCLASS=1");
-        Goto(kClass1Ready);
+        setUpCommands_ = {"AT+FCLASS=1"};
+        if (SoftwareFlow()) setUpCommands_.push_back(flow);
       } else {
-        SendModemCommand(session_, "AT+F" + m.commands.selectClass);
-        Goto(kClass2Ready);
+        setUpCommands_ = {"AT+F" + m.commands.selectClass, "AT+F" + m.commands.capabilities + "=1," +
+                                                             Class2BitRateCode(m.params.desiredBps) + ",0,2,0," +
+                                                             m.ecmChar + ",0,0"};
+        if (c.faxClass == TFaxClass::fcClass2_0) setUpCommands_.insert(setUpCommands_.end(), {flow, "AT+FNR=1,1,1,0"});
       }
+      SendModemCommand(session_, setUpCommands_.front());
+      Goto(kSetUpCommand);
       return;
     }
     case kAnswer:
@@ -179,16 +197,14 @@ void TFaxReceiverMachine::Step(Event event) {
       return;
     case kCancelFrameReception:
       if (++disRepeats_ > kMaxDisRepeats) {
-        EndCall(ecTimeout);
+        GiveUpCall(ecTimeout);
         return;
       }
       // Any character ends a pending AT+FRH; the modem then answers OK. What
       // the abandoned reception left in the input answers nothing now.
       FlushInput(session_.common.port);
-      m.response.clear();
-      lastWasDle_ = false;
+      responses_.Clear();
       SendModemCommand(session_, "AT\r");
-      ArmReplyTimer(session_, m.replyTimeout);
       Goto(kResendIdentity);
       return;
     case kResendIdentity:
@@ -196,12 +212,11 @@ void TFaxReceiverMachine::Step(Event event) {
       // send our identity and capabilities again.
       if (event == Event::kData) {
         std::string line;
-        if (Collect(line) != Collected::kLine || !IsOk(line)) return;
+        if (responses_.Next(session_.common.port, line) != ResponseCollector::Got::kLine || !IsOk(line)) return;
       } else if (event != Event::kTimer) {
         return;
       }
       SendFrameCommand("AT+FTH=3");
-      ArmReplyTimer(session_, m.replyTimeout);
       Goto(kSendCsi);
       return;
     case kTraining:
@@ -232,6 +247,7 @@ void TFaxReceiverMachine::Step(Event event) {
         EndCall(rc);
         return;
       }
+      pageConfirmed_ = true;
       SendFrameCommand("AT+FTH=3");
       SetFaxStatus(session_, fsGettingDocumentEnd);
       Goto(kSendMcf);
@@ -247,49 +263,11 @@ void TFaxReceiverMachine::Step(Event event) {
   }
 }
 
-TFaxReceiverMachine::Collected TFaxReceiverMachine::Collect(std::string& line) {
-  std::string& buffer = session_.modem.response;
-  const int port = session_.common.port;
-  while (CharReady(port) > 0) {
-    const int c = GetChar(port);
-    if (c < 0) break;
-    const auto b = static_cast<std::uint8_t>(c);
-    if (lastWasDle_) {
-      lastWasDle_ = false;
-      if (b == kETX) {
-        line = buffer;
-        buffer.clear();
-        return Collected::kFrame;
-      }
-      buffer += static_cast<char>(b);  // DLE DLE stands for one DLE
-      continue;
-    }
-    if (b == kDLE) {
-      lastWasDle_ = true;
-      continue;
-    }
-    // A frame starts with its address byte; inside it CR and LF are data.
-    const bool inFrame = !buffer.empty() && static_cast<std::uint8_t>(buffer.front()) == kFrameAddress;
-    // CR LF ends a line. Ending it at the LF keeps the LF after a CONNECT
-    // out of the page data that follows at once.
-    if (!inFrame && b == '\r') continue;
-    if (!inFrame && b == '\n') {
-      std::string text = TrimWhite(buffer);
-      buffer.clear();
-      if (text.empty()) continue;
-      line = std::move(text);
-      return Collected::kLine;
-    }
-    if (!inFrame && b < 32) continue;
-    buffer += static_cast<char>(b);
-    if (buffer.size() > static_cast<std::size_t>(kResponseLineMax)) {
-      buffer.erase(0, buffer.size() - kResponseLineMax);
-    }
-  }
-  return Collected::kNothing;
-}
-
 bool TFaxReceiverMachine::PreviewLine(const std::string& line) {
+  if (failing_ && IsError(line)) {
+    Goto(kFailure);  // the way out is refused: hang up without it
+    return false;
+  }
   if (IsError(line)) {
     // After a Class 2 page an ERROR means the page failed: it is dropped
     // and the next one asked for (see StepClass2).
@@ -307,92 +285,64 @@ bool TFaxReceiverMachine::PreviewLine(const std::string& line) {
   return true;
 }
 
-void TFaxReceiverMachine::HandleFrame(const std::string& frame) {
-  FaxModemData& m = session_.modem;
-  const int rc = ParseFrame(session_, frame, m.params.fine, m.params.wide);
-  // Callers pad their ID on either side; the blanks are no part of it.
-  session_.common.remoteId = TrimWhite(session_.common.remoteId);
-  if (rc == ecCancelRequested && State() == kGetDcn) {
-    session_.common.lastError = 0;
-    return;
-  }
-  if (rc != 0) {
-    EndCall(rc);
-    return;
-  }
-  if (m.retrain) {
-    m.retrain = false;
-    DelayMs(200);
-    SendFrameCommand("AT+FRH=3");
-    Goto(kGetDcs);
-  }
-}
-
 void TFaxReceiverMachine::ReplyTimeout() {
   switch (State()) {
     case kSendCsi:
       if (disRepeats_ > 0) {
         Goto(kCancelFrameReception);
       } else {
-        EndCall(ecTimeout);
+        GiveUpCall(ecTimeout);
       }
       return;
     case kGetDcs:
       Goto(kCancelFrameReception);
       return;
     case kGetDcn:
+      // The caller had the fax confirmed and went without its DCN.
       Goto(kSuccess);
       return;
     case kWaitForRing:
       return;  // rings may take any time
+    case kAbortReception:
+      SendDcn();
+      return;
+    case kSendDcn:
+      Goto(kFailure);
+      return;
     default:
-      EndCall(ecTimeout);
+      GiveUpCall(ecTimeout);
       return;
   }
 }
 
-void TFaxReceiverMachine::OtherLine() {
-  session_.modem.response.clear();
-  ArmReplyTimer(session_, session_.modem.replyTimeout);
-}
-
 void TFaxReceiverMachine::StepSetUp(const std::string& line) {
+  // A call may ring while the modem is set up for it: the ring counting
+  // starts once the set-up is done.
+  if (Contains(line, "RING")) return;
   if (!IsOk(line)) {
     EndCall(ecFaxInitError);
     return;
   }
-  FaxModemData& m = session_.modem;
   const int port = session_.common.port;
-  switch (State()) {
-    case kClass1Ready:
-    case kLastSetUpSent:
-      if (State() == kClass1Ready) UseNormalBaud(session_, true);
-      SetTimerTrigger(port, session_.common.replyTimer, 0, false);
-      SetFaxStatus(session_, fsWaitingForCall);
-      Goto(kWaitForRing);
-      return;
-    case kClass2Ready:
-      UseNormalBaud(session_, true);
-      SendModemCommand(session_, "AT+F" + m.commands.capabilities + "=1," +
-                                     Class2BitRateCode(m.params.desiredBps) + ",0,2,0," + m.ecmChar + ",0,0");
-      Goto(session_.common.faxClass == TFaxClass::fcClass2_0 ? kCapabilitiesSent : kLastSetUpSent);
-      return;
-    case kCapabilitiesSent:
-      SendModemCommand(session_, "AT+FLO=2");
-      Goto(kFlowControlSent);
-      return;
-    case kFlowControlSent:
-      SendModemCommand(session_, "AT+FNR=1,1,1,0");
-      Goto(kLastSetUpSent);
-      return;
-    default:
-      return;
+  // The class command has been answered: the modem talks at the normal rate from now on.
+  if (setUpCommands_.front().rfind("AT+FCLASS", 0) == 0) UseNormalBaud(session_, true);
+  setUpCommands_.pop_front();
+  if (!setUpCommands_.empty()) {
+    SendModemCommand(session_, setUpCommands_.front());
+    return;
   }
+  SetTimerTrigger(port, session_.common.replyTimer, 0, false);
+  SetFaxStatus(session_, fsWaitingForCall);
+  Goto(kWaitForRing);
 }
 
 void TFaxReceiverMachine::StepWaitForRing(const std::string& line) {
   FaxReceiverData& r = session_.receiver;
   if (Contains(line, "RING")) {
+    // Rings of one call follow each other within a ring cycle; after a
+    // longer pause the rings counted so far were a call that gave up.
+    if (TimerExpired(ringWindow_)) r.ringCount = 0;
+    ringWindow_ = NewTimer(r.ringGapTicks);
     if (++r.ringCount >= session_.modem.ringsToWait) {
       pageState_ = kNewFile;
       if (!r.firstStatusSent) {
@@ -412,15 +362,98 @@ void TFaxReceiverMachine::StepWaitForRing(const std::string& line) {
   // Anything else between rings is ignored: there is no time limit here.
 }
 
-bool TFaxReceiverMachine::FinalFrameArrived() {
-  FaxModemData& m = session_.modem;
-  if (!m.finalFrame) {
-    // More frames in this block: ask for the next one.
-    SendFrameCommand("AT+FRH=3");
-    return false;
+void TFaxReceiverMachine::AskForFrame() {
+  frames_.Start();
+  SendFrameCommand("AT+FRH=3");
+}
+
+void TFaxReceiverMachine::StepFrames(ResponseCollector::Got got, const std::string& text) {
+  switch (frames_.Take(got, text)) {
+    case FrameReception::Result::kWaiting:
+      return;
+    case FrameReception::Result::kFrame:
+      CallerFrame(frames_.Frame());
+      return;
+    case FrameReception::Result::kNoCarrier:
+      // After the fax was confirmed, a caller that is gone has nothing more to say.
+      if (State() == kGetDcn) {
+        Goto(kSuccess);
+        return;
+      }
+      [[fallthrough]];
+    case FrameReception::Result::kBadFrame:
+    case FrameReception::Result::kEnded:
+      // The caller repeats its command until it gets an answer; listen
+      // again while the time allowed for it runs on.
+      frames_.Start();
+      WriteClass1Command(session_, "AT+FRH=3");
+      return;
+    case FrameReception::Result::kOther:
+      PreviewLine(text);
+      return;
   }
-  m.finalFrame = false;
-  return true;
+}
+
+void TFaxReceiverMachine::CallerFrame(const ReceivedFrame& frame) {
+  SessionParameters& p = session_.modem.params;
+  switch (frame.type) {
+    case kFcfTSI:
+      session_.common.remoteId = FrameStationId(frame);
+      SetFaxStatus(session_, fsGotRemoteId);
+      break;
+    case kFcfDCS:
+      ParseCapabilities(p, false, FrameCapabilities(frame), p.fine, p.wide);
+      SetFaxStatus(session_, fsGettingParams);
+      break;
+    default:
+      break;
+  }
+  if (!frame.final) {
+    // More frames in this block: ask for the next one.
+    AskForFrame();
+    return;
+  }
+  CallerCommand(frame.type);
+}
+
+// The last frame of the caller's block is its command. A command that
+// comes again means our answer to it was lost: it gets the same answer.
+void TFaxReceiverMachine::CallerCommand(std::uint8_t type) {
+  FaxModemData& m = session_.modem;
+  switch (type) {
+    case kFcfDCS:
+      if (SoftwareFlow()) SwFlowOn(session_.common.port, kFlowStopAt, kFlowResumeAt, kFlowReceive);
+      SendModulationCommand(m.params.Modulation());
+      m.replyTicks = NewTimer(m.replyTimeout);
+      Goto(kTrainingConnect);
+      return;
+    case kFcfMPS:
+    case kFcfEOP:
+    case kFcfEOM:
+      if (!callAccepted_) break;
+      morePages_ = type == kFcfMPS;
+      SetFaxStatus(session_, fsGettingPageEnd);
+      if (!pageConfirmed_) {
+        Goto(kFinishClass1Page);
+        return;
+      }
+      SendFrameCommand("AT+FTH=3");
+      Goto(kSendMcf);
+      return;
+    case kFcfDCN:
+      if (State() == kGetDcn) {
+        SendModemCommand(session_, "ATH");
+        Goto(kClass1HangUp);
+      } else {
+        EndCallSilently(ecCancelRequested);
+      }
+      return;
+    default:
+      break;
+  }
+  // Nothing this receiver answers: listen on.
+  frames_.Start();
+  WriteClass1Command(session_, "AT+FRH=3");
 }
 
 void TFaxReceiverMachine::StepClass1(const std::string& line) {
@@ -430,6 +463,7 @@ void TFaxReceiverMachine::StepClass1(const std::string& line) {
   switch (State()) {
     case kSendCsi:
       if (!connect) break;
+      answered_ = true;
       SendIdFrame(session_, kFcfCSI);
       Goto(kSendDis);
       return;
@@ -439,42 +473,51 @@ void TFaxReceiverMachine::StepClass1(const std::string& line) {
         return;
       }
       if (!ok) break;
-      DelayMs(200);
-      DelayMs(200);
-      SendFrameCommand("AT+FRH=3");
-      ArmReplyTimer(session_, kDcsWaitTicks);
+      AskForFrame();
+      ArmReplyTimer(session_, t30timer::kT4);
       Goto(kGetDcs);
       return;
-    case kGetDcs:
-      if (!ok) break;
-      if (!FinalFrameArrived()) return;
-      if (SoftwareFlow()) SwFlowOn(session_.common.port, kFlowStopAt, kFlowResumeAt, kFlowReceive);
-      SendModulationCommand(m.params.Modulation());
-      m.replyTicks = NewTimer(m.replyTimeout);
-      Goto(kTrainingConnect);
-      return;
     case kTrainingConnect:
-      if (!connect) break;
-      training_ = TrainingCheck{};
-      m.replyTicks = NewTimer(m.replyTimeout);
-      Goto(kTraining);
+      if (connect) {
+        training_ = TrainingCheck{};
+        m.replyTicks = NewTimer(m.replyTimeout);
+        Goto(kTraining);
+        return;
+      }
+      // Frames where the training should be: the caller has more to say first.
+      if (!IsCarrierError(line) && !IsNoCarrier(line)) break;
+      AskForFrame();
+      ArmReplyTimer(session_, t30timer::kT2);
+      Goto(kGetDcs);
       return;
     case kSendFtt:
       if (connect) {
         SendSimpleFrame(session_, kFcfFTT);
-        if (m.params.rateIndex <= kMinRateIndex) EndCall(ecFaxTrainError);
         return;
       }
       if (!ok) break;
-      SendFrameCommand("AT+FRH=3");
+      // No rate is left below this one: the caller gets the DCN as well.
+      if (m.params.rateIndex <= kMinRateIndex) {
+        EndCall(ecFaxTrainError);
+        return;
+      }
+      AskForFrame();
+      ArmReplyTimer(session_, t30timer::kT2);
       Goto(kGetDcs);
       return;
     case kTrainingEnd:
       if (!IsNoCarrier(line)) break;
-      if (SoftwareFlow()) SwFlowOff(session_.common.port);
-      DelayMs(20);
-      SendFrameCommand("AT+FTH=3");
-      Goto(kSendCfr);
+      TrainingPassed();
+      return;
+    case kAbortReception:
+      SendDcn();  // the modem has answered the character that ended its reception
+      return;
+    case kSendDcn:
+      if (connect) {
+        SendSimpleFrame(session_, kFcfDCN);
+        return;
+      }
+      if (ok) Goto(kFailure);
       return;
     case kSendCfr:
       if (connect) {
@@ -484,29 +527,26 @@ void TFaxReceiverMachine::StepClass1(const std::string& line) {
       }
       if (!ok) break;
       SendModulationCommand(m.params.PageModulation());
-      if (AskAccept(session_)) {
-        AcceptCall();
-        if (State() == kSendCfr) Goto(kPageConnect);
-      } else {
-        RefuseCall();
-      }
+      Goto(kPageConnect);
       return;
     case kPageConnect:
-      if (!connect) break;
-      SetFaxStatus(session_, fsGettingParams);
-      Goto(kStartPage);
+      if (connect) {
+        SetFaxStatus(session_, fsGettingParams);
+        Goto(kStartPage);
+        return;
+      }
+      // The caller is sending frames, not a page: it did not hear our last
+      // answer (CFR or MCF) and repeats its command.
+      if (!IsCarrierError(line) && !IsNoCarrier(line)) break;
+      AskForFrame();
+      ArmReplyTimer(session_, t30timer::kT2);
+      Goto(kPostPageFrame);
       return;
     case kPageCarrierEnd:
       if (!IsNoCarrier(line)) break;
-      SendFrameCommand("AT+FRH=3");
+      AskForFrame();
+      ArmReplyTimer(session_, t30timer::kT2);
       Goto(kPostPageFrame);
-      return;
-    case kPostPageFrame:
-      if (!ok) break;
-      if (!FinalFrameArrived()) return;
-      morePages_ = (m.lastFcf & 0xFE) == kFcfMPSReceived;
-      SetFaxStatus(session_, fsGettingPageEnd);
-      Goto(kFinishClass1Page);
       return;
     case kSendMcf:
       if (connect) {
@@ -521,19 +561,10 @@ void TFaxReceiverMachine::StepClass1(const std::string& line) {
         Goto(kPageConnect);
         return;
       }
-      DelayMs(200);
-      SendFrameCommand("AT+FRH=3");
-      CloseFile();
-      ReportFaxLog(session_, TFaxLogCode::lfaxReceiveOk);
-      session_.common.faxFile.clear();
-      SetFaxStatus(session_, fsGettingHangup);
+      AskForFrame();
+      ArmReplyTimer(session_, t30timer::kT2);
+      EndOfFax();
       Goto(kGetDcn);
-      return;
-    case kGetDcn:
-      if (!ok) break;
-      if (!FinalFrameArrived()) return;
-      SendModemCommand(session_, "ATH");
-      Goto(kClass1HangUp);
       return;
     case kClass1HangUp:
       if (!ok) break;
@@ -543,7 +574,24 @@ void TFaxReceiverMachine::StepClass1(const std::string& line) {
     default:
       break;
   }
-  OtherLine();
+  // Lines no state is waiting for pass: the time the state allowed runs on.
+}
+
+void TFaxReceiverMachine::TrainingPassed() {
+  if (SoftwareFlow()) SwFlowOff(session_.common.port);
+  // The caller is known by now (its TSI came with the DCS): a refusal goes
+  // out instead of the confirmation.
+  if (!callAccepted_) {
+    if (!AskAccept(session_)) {
+      RefuseCall();
+      return;
+    }
+    AcceptCall();
+    if (State() == kFailure) return;
+  }
+  DelayMs(kT30SilenceMs);
+  SendFrameCommand("AT+FTH=3");
+  Goto(kSendCfr);
 }
 
 bool TFaxReceiverMachine::Report(const std::string& line, const std::string& suffix) const {
@@ -632,9 +680,6 @@ void TFaxReceiverMachine::StepClass2(const std::string& line) {
       if (!IsOk(line)) break;
       SendModemCommand(session_, "AT+FDR");
       if (pageState_ == kEndOfDocument) {
-        CloseFile();
-        ReportFaxLog(session_, TFaxLogCode::lfaxReceiveOk);
-        session_.common.faxFile.clear();
         SetFaxStatus(session_, fsGettingHangup);
         Goto(kClass2HangUp);
       } else {
@@ -651,12 +696,18 @@ void TFaxReceiverMachine::StepClass2(const std::string& line) {
         return;
       }
       if (!IsOk(line)) break;
+      // Every page arrived, but a modem that reports an abnormal end saw
+      // the call fail after them: the pages are kept, the call failed.
+      if (m.hangupCode != 0) {
+        EndCall(ecFaxAbnormalHangup);
+        return;
+      }
+      EndOfFax();
       Goto(kSuccess);
       return;
     default:
       break;
   }
-  OtherLine();
 }
 
 void TFaxReceiverMachine::StepTraining() {
@@ -687,13 +738,18 @@ void TFaxReceiverMachine::StepTraining() {
   }
 }
 
+void TFaxReceiverMachine::StorePageByte(std::uint8_t byte, bool reverse) {
+  pageBuffer_.push_back(reverse ? ReverseBits(byte) : byte);
+  ++session_.common.pageBytesDone;
+}
+
 void TFaxReceiverMachine::StepPageData() {
   FaxCommonData& c = session_.common;
   const bool reverse = c.faxClass == TFaxClass::fcClass2;
   for (int taken = 0; taken < kMaxBytesPerEvent && CharReady(c.port) > 0; ++taken) {
     const int got = GetChar(c.port);
     if (got < 0) break;
-    auto b = static_cast<std::uint8_t>(got);
+    const auto b = static_cast<std::uint8_t>(got);
     if (lastWasDle_) {
       lastWasDle_ = false;
       if (b == kETX) {
@@ -702,17 +758,21 @@ void TFaxReceiverMachine::StepPageData() {
           return;
         }
         pageDataEnded_ = true;
+        pageConfirmed_ = false;
         SetFaxStatus(session_, fsGettingPage);
         if (SoftwareFlow()) SwFlowOff(c.port);
         Goto(IsClass1() ? kPageCarrierEnd : kClass2PageEnd);
         return;
       }
+      // DLE DLE is one DLE of data, DLE SUB two.
+      if (b == kSUB) StorePageByte(kDLE, reverse);
+      StorePageByte(b == kSUB ? kDLE : b, reverse);
     } else if (b == kDLE) {
       lastWasDle_ = true;
       continue;
+    } else {
+      StorePageByte(b, reverse);
     }
-    pageBuffer_.push_back(reverse ? ReverseBits(b) : b);
-    ++c.pageBytesDone;
     if (pageBuffer_.size() >= static_cast<std::size_t>(kFaxDataBlock)) {
       if (const int rc = FlushPageBuffer(); rc != 0) {
         EndCall(rc);
@@ -763,15 +823,26 @@ void TFaxReceiverMachine::AcceptCall() {
     EndCall(rc);
     return;
   }
+  callAccepted_ = true;
   ReportFaxLog(session_, TFaxLogCode::lfaxReceiveStart);
   pageState_ = kNewPage;
   session_.common.currentPage = 0;
 }
 
+// The refusal goes to a Class 1 caller as DCN, where CFR would have gone.
 void TFaxReceiverMachine::RefuseCall() {
-  ReportFaxError(session_, ecFileRejected);
   ReportFaxLog(session_, TFaxLogCode::lfaxReceiveSkip);
-  Goto(kFailure);  // hangs up
+  EndCall(ecFileRejected);
+}
+
+// The last page is confirmed: the fax is complete, whatever the rest of
+// the call brings.
+void TFaxReceiverMachine::EndOfFax() {
+  if (!fileOpen_) return;
+  CloseFile();
+  ReportFaxLog(session_, TFaxLogCode::lfaxReceiveOk);
+  session_.common.faxFile.clear();
+  SetFaxStatus(session_, fsGettingHangup);
 }
 
 int TFaxReceiverMachine::OpenNewFile() {
@@ -859,7 +930,45 @@ void TFaxReceiverMachine::CloseFile() {
 
 void TFaxReceiverMachine::EndCall(int code) {
   ReportFaxError(session_, code);
+  if (CanSendDcn()) {
+    SendDcn();
+  } else {
+    Goto(kFailure);
+  }
+}
+
+// A failure found by a time running out: the modem may still listen for a
+// frame or a page, and is stopped (any character does it) before the DCN.
+void TFaxReceiverMachine::GiveUpCall(int code) {
+  ReportFaxError(session_, code);
+  if (!CanSendDcn()) {
+    Goto(kFailure);
+    return;
+  }
+  PutChar(session_.common.port, '\r');
+  ArmReplyTimer(session_, kAbortTicks);
+  failing_ = true;
+  Goto(kAbortReception);
+}
+
+// The caller has ended the call itself: nothing more goes to it.
+void TFaxReceiverMachine::EndCallSilently(int code) {
+  ReportFaxError(session_, code);
   Goto(kFailure);
+}
+
+// A Class 1 caller on the line is told the call ends, when the modem is
+// not in the middle of a training or a page.
+bool TFaxReceiverMachine::CanSendDcn() const {
+  const int s = State();
+  return IsClass1() && answered_ && !failing_ && s != kTraining && s != kStartPage && s != kPageData;
+}
+
+void TFaxReceiverMachine::SendDcn() {
+  failing_ = true;
+  SendFrameCommand("AT+FTH=3");
+  ArmReplyTimer(session_, t30timer::kT4);
+  Goto(kSendDcn);
 }
 
 void TFaxReceiverMachine::SendFrameCommand(const char* command) { SendClass1Command(session_, command); }

@@ -5,11 +5,13 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
 #include "fax/class1_frames.h"
 #include "fax/fax_session.h"
+#include "fax/modem_responses.h"
 #include "image/apf_file.h"
 
 namespace tv {
@@ -27,10 +29,10 @@ class TFaxReceiverMachine {
   void Run(std::uint16_t msg, int handle);
 
   int State() const { return session_.state; }
+  bool Finished() const;
 
  private:
   enum class Event { kData, kTimer, kOther };
-  enum class Collected { kNothing, kLine, kFrame };
   // The page states: what the next page start does.
   enum PageState { kPageOther = 0, kPageOtherPri = 1, kNewPage = 2, kNewFile = 3, kEndOfDocument = 4 };
 
@@ -39,36 +41,41 @@ class TFaxReceiverMachine {
   bool RunsAtOnce(int state) const;
   bool WaitsForEvent(int state) const;
 
-  // The response collector: a CR LF line or a DLE ETX frame.
-  Collected Collect(std::string& line);
-  // Handles what the collector found before the state sees it; false when
-  // the call ended or the state should not see it.
+  // Handles a line before the state sees it; false when the call ended or
+  // the state should not see it.
   bool PreviewLine(const std::string& line);
-  void HandleFrame(const std::string& frame);
   void ReplyTimeout();
 
   void StepSetUp(const std::string& line);
   void StepWaitForRing(const std::string& line);
   void StepClass1(const std::string& line);
-  // After OK for a received frame: true when it was the block's final
-  // frame; otherwise asks the modem for the next one.
-  bool FinalFrameArrived();
+  // The caller's frames after AT+FRH=3, acted on once the modem confirmed them.
+  void StepFrames(ResponseCollector::Got got, const std::string& text);
+  void CallerFrame(const ReceivedFrame& frame);
+  void CallerCommand(std::uint8_t type);
   void StepClass2(const std::string& line);
   void StepTraining();
   void StepPageData();
   void StepSuccess();
   void StepFailure();
 
+  void AskForFrame();
+  void TrainingPassed();
   void AcceptCall();
   void RefuseCall();
+  void EndOfFax();
   int OpenNewFile();
   int StartPage();
   int FinishPage();
   int CutPage();
   int FlushPageBuffer();
+  void StorePageByte(std::uint8_t byte, bool reverse);
   void CloseFile();
   void EndCall(int code);
-  void OtherLine();
+  void GiveUpCall(int code);
+  void EndCallSilently(int code);
+  bool CanSendDcn() const;
+  void SendDcn();
   void Goto(int state) { session_.state = state; }
   bool IsClass1() const { return session_.common.faxClass == TFaxClass::fcClass1; }
   bool SoftwareFlow() const { return (session_.common.options & foSoftwareFlow) != 0; }
@@ -79,16 +86,23 @@ class TFaxReceiverMachine {
   void SendModulationCommand(const char* modulation);
 
   FaxSession& session_;
+  ResponseCollector responses_;
+  FrameReception frames_;
   ApfReceiveWriter writer_;
+  std::deque<std::string> setUpCommands_;  // the set-up commands still to send
   bool fileOpen_ = false;
   bool pageOpen_ = false;       // a page header is written and the page not finished
   bool pageDataEnded_ = false;  // its data ended with DLE ETX
+  bool pageConfirmed_ = true;   // MCF went out for the last page received
+  bool callAccepted_ = false;
+  bool answered_ = false;  // a Class 1 caller is on the line: a failure tells it with DCN
+  bool failing_ = false;
   int pageState_ = kNewFile;
   bool lastWasDle_ = false;
-  bool inFrame_ = false;
   bool userAbort_ = false;
   bool morePages_ = false;
   int disRepeats_ = 0;
+  EventTimer ringWindow_;       // the next RING of the same call comes before its end
   TrainingCheck training_;
   std::vector<std::uint8_t> pageBuffer_;
 };

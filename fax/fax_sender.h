@@ -1,20 +1,27 @@
 // The sender state machine: one fax after another for a send component.
 // For each it asks for the next fax, opens its files, sets the modem up for
-// the class in use, dials with busy redial, negotiates (Class 1: its own
-// T.30 frames; Class 2 and 2.0: +F commands), sends an optional cover page
-// and every page with a header line, handles each post-page answer and hangs
-// up.
+// the class in use, dials with redial, negotiates (Class 1: its own T.30
+// frames; Class 2 and 2.0: +F commands), sends an optional cover page and
+// every page with a header line, handles each post-page answer and hangs up.
+//
+// The states are grouped by the phases of a call; each group has one step
+// function. Set-up, dialling, page transfer and the end of a fax are shared
+// by the classes (fax_sender.cpp); Class 1 negotiation and post-page
+// (sender_class1.cpp) and Class 2 and 2.0 negotiation and page end
+// (sender_class2.cpp) share nothing.
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <fstream>
-#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "fax/fax_session.h"
 #include "fax/header_tags.h"
-#include "image/apf_file.h"
+#include "fax/modem_responses.h"
+#include "fax/outgoing_page.h"
 #include "image/fax_font.h"
 #include "image/t4_coding.h"
 
@@ -23,6 +30,8 @@ namespace tv {
 class TFaxSenderMachine {
  public:
   explicit TFaxSenderMachine(FaxSession& session) : s_(session) {}
+  TFaxSenderMachine(const TFaxSenderMachine&) = delete;
+  TFaxSenderMachine& operator=(const TFaxSenderMachine&) = delete;
 
   // The machine to hand to StartFaxSession together with PrepareSender.
   FaxMachine Machine();
@@ -31,74 +40,167 @@ class TFaxSenderMachine {
   // trigger handle.
   void Run(std::uint16_t msg, int handle);
 
+  bool Finished() const;
+
+  enum State : int {
+    // Set-up and dialling.
+    kNextFax = 1,      // ask for the next fax and open its files
+    kSelectClass,      // the first page's resolution; the class command
+    kSetUpCommand,     // each OK sends the next set-up command
+    kDial,
+    kRedialWait,
+    // Class 1 negotiation.
+    kGetDis,           // the answerer's frames after the dial
+    kSendTsi,
+    kSendDcs,
+    kDcsSent,
+    kTrainingConnect,
+    kTrainingSent,
+    kGetCfr,
+    kCancelReception,  // a frame reception given up; then a command goes again
+    kPageConnect,
+    // Class 2 and 2.0 negotiation.
+    kClass2Connect,    // the dial's answer up to the connect report
+    kClass2Session,    // reports and OK, then AT+FDT and its CONNECT
+    kClass2Reduce,     // the session parameters again, for a far end without fine
+    kWaitForXon,       // Class 2: the modem's XON before page data, often in the same read as CONNECT
+    // Page transfer.
+    kWaitForOutputSpace,
+    kPageStart,        // the line start and the header line
+    kOpenCover,
+    kTextCover,
+    kPageBegin,
+    kPageData,
+    kPageDrain,        // the last bytes of the page leave the port
+    // Class 1 post-page.
+    kPageSent,
+    kSendPostPage,
+    kPostPageConnect,
+    kPostPageSent,
+    kGetPostPageAnswer,
+    // Class 2 and 2.0 post-page.
+    kClass2PageEnd,
+    kClass2PageSent,      // Class 2: OK for the page, then AT+FET
+    kClass2PageResult,    // Class 2: +FPTS, +FHNG and OK after AT+FET
+    kClass2_0PageResult,  // Class 2.0: +FPS, +FHS and OK after the page mark
+    kClass2PageRefused,
+    kNextPageOrDone,
+    // Hang-up and the end of a fax.
+    kSendDcn,
+    kDcnSent,
+    kHangUp,
+    kFaxDone,
+    kNoMoreFaxes,
+    kFailed,
+    kFinished,
+  };
+
  private:
-  enum class Event { kData, kReplyTimer, kOutputSpace, kOutputEmpty };
+  // kOutputDrained: the output queue is down to the level last armed.
+  enum class Event { kData, kReplyTimer, kOutputSpace, kOutputDrained };
+  enum class Phase { kSetUp, kClass1Negotiation, kClass2Negotiation, kPageTransfer, kClass1PostPage,
+                     kClass2PostPage, kEnd };
+  // After a step: wait for the next event, run again while data is waiting,
+  // or run the next step at once.
   enum class Then { kWait, kNowIfData, kNow };
+  struct StateInfo {
+    Phase phase;
+    bool collects;  // reads modem lines and frames on data events
+    Then then;
+  };
+  static const StateInfo& Info(int state);
 
   Event Classify(std::uint16_t msg, int handle) const;
-  // Collects received bytes into a line or frame; false when neither is complete.
-  bool Collect(std::string& line, bool& handled);
-  void HandleFrame(std::string_view frame);
-  bool CollectingState() const;
-  static Then AfterStep(int state);
 
-  void Step(Event event, const std::string& line);
-  bool StepClass2Setup(const std::string& line);
-  bool StepDialAnswer(const std::string& line);
-  bool StepClass2Negotiation(const std::string& line);
-  bool StepClass2PageEnd(const std::string& line);
-  // A +FPTS / +FPS report: page accepted (stay), page refused (go on to
-  // send it again) or the far end gone; false for an unknown status.
+  // One step function per phase. `got` and `text` are the collector's
+  // result for a data event in a collecting state (kNothing otherwise).
+  using Got = ResponseCollector::Got;
+  void StepSetUp(Event event, Got got, const std::string& text);
+  void StepClass1Negotiation(Event event, Got got, const std::string& text);
+  void StepClass2Negotiation(Event event, Got got, const std::string& text);
+  void StepPageTransfer(Event event, Got got, const std::string& text);
+  void StepClass1PostPage(Event event, Got got, const std::string& text);
+  void StepClass2PostPage(Event event, Got got, const std::string& text);
+  void StepEnd(Event event, Got got, const std::string& text);
+
+  // What every collecting state does with ERROR and hang-up reports;
+  // false when the call ended.
+  bool PreviewLine(const std::string& line);
+  bool DialResult(const std::string& line);
+  void Redial(int code, int waitingStatus);
+
+  // Class 1 frames.
+  void AskForFrame();
+  void AskForFrameAgain();
+  void AnswererFrames(FrameReception::Result result, const std::string& text);
+  bool CommandAnswer(FrameReception::Result result, const std::string& text, State resend);
+  void CommandAnswerTimedOut(State resend);
+  void TrainingAnswer(const ReceivedFrame& frame);
+  void PostPageAnswer(const ReceivedFrame& frame);
+  void NoAnswerToCommand(State resend);
+  void RetryCommand(State resend);
+  bool TakeDis(const ReceivedFrame& frame);
+  void StepDownAndTrainAgain();
+
+  // Class 2 and 2.0.
+  bool Class2Report(const std::string& line, const std::string& suffix) const;
+  std::string Class2SessionParameters() const;
   bool PageStatusReport(const std::string& line);
-  // CONNECT (a frame follows) or OK before the final frame (ask for the
-  // next one); true when the line was one of these.
-  bool FrameReceptionLine(const std::string& line);
-  void ReplyTimerInCollectingState();
 
-  // State actions.
+  // Set-up, pages and the end of a fax.
   void StartFax();
-  void SetUpPageAndClass();
+  void SelectClass();
   void Dial();
-  void BusyRedial();
+  void StartPageTransfer(std::int32_t startTicks);
   void PageStart();
   void OpenCover();
   void TextCoverPage();
   void PageData();
-  void PageEnd();
-  void PostPageTry();
+  // modemSaidOk: the modem's OK for a Class 1 page came with the last bytes.
+  void PageEnd(bool modemSaidOk);
   void AdvancePage();
   void RestartPage();
   void FaxDone();
   void FailedCall();
   void EndCall(int code);
+  void EndCallSilently(int code);
 
   // Files and drawing.
   bool MorePages() const;
   int GoToPage(const std::string& file, int page);
   void TakePageResolution();
+  bool SendsFine() const { return fine_ && !reduce_; }
   HeaderValues PageHeaderValues() const;
   int DrawTextLine(const FaxFont& font, const std::string& text);
   void ArmOutputSpace();
-  void ArmOutputEmpty();
+  void ArmOutputAtMost(int bytes);
   void CloseFiles();
   void SoftwareFlow(bool on);
+  bool IsClass1() const { return s_.common.faxClass == TFaxClass::fcClass1; }
+  void Goto(State state) { s_.state = state; }
+  State At() const { return static_cast<State>(s_.state); }
 
   FaxSession& s_;
-  std::string collectBuffer_;
-  bool inFrame_ = false;
-  bool lastWasDle_ = false;
-  bool lastWasCr_ = false;
+  ResponseCollector responses_;
+  FrameReception frames_;
+  std::deque<std::string> setUpCommands_;
   bool userAbort_ = false;
+  bool failing_ = false;    // the call failed; a DCN on the way out
+  bool connected_ = false;  // the far end answered as a fax: a failure sends DCN
+  int commandTries_ = 0;    // DCS with training, or the post-page message, sent for one answer
+  State afterCancel_ = kSendTsi;
+  bool arrivalExtended_ = false;
 
-  ApfPageReader page_;
-  std::string pageFile_;      // the APF file the reader stands in
+  OutgoingPage page_;
+  std::vector<std::uint8_t> pageBytes_;
   bool coverIsApf_ = false;
   std::ifstream coverText_;
   bool coverTextOpen_ = false;
   bool coverTextUtf8_ = true;
-  bool pageDone_ = false;
-  bool fine_ = false;
+  bool fine_ = false;    // the page to send is stored at fine resolution
   bool wide_ = false;
+  bool reduce_ = false;  // the far end takes no fine: fine pages go out at standard
+  bool resendSessionParameters_ = false;  // Class 2: the modem still has the fine ones
   T4LineCoder coder_;
   std::optional<FaxFont> coverFont_;
 };

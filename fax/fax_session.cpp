@@ -19,8 +19,13 @@ int SendToTarget(FaxSession& session, FaxMessage message, int wParam) {
   if (!session.target) return 0;
   int answer = 0;
   // The function captures the session by reference: a call still queued at
-  // the deadline is abandoned and never runs later.
-  UiThread::Current().Send([&] { answer = session.target->FaxMessage(message, wParam, session); }, kSendTimeoutMs);
+  // the deadline is abandoned and never runs later. The target is read when
+  // it runs: a component going away has cleared it by then.
+  UiThread::Current().Send(
+      [&] {
+        if (FaxSessionTarget* target = session.target) answer = target->FaxMessage(message, wParam, session);
+      },
+      kSendTimeoutMs);
   return answer;
 }
 
@@ -97,6 +102,7 @@ const Class2Commands& Class2CommandsFor(TFaxClass faxClass) {
 int StartFaxSession(FaxSession& session, const FaxPrepare& prepare, FaxMachine machine) {
   FaxCommonData& c = session.common;
   session.machine = std::move(machine);
+  session.running = true;
   SetAvailLevel(c.port, 1);
   c.availHandle = 0;
   c.replyTimer = AddTimerTrigger(c.port);
@@ -124,22 +130,26 @@ int StartFaxSession(FaxSession& session, const FaxPrepare& prepare, FaxMachine m
   }
   // The first run counts as a data event and runs the first state at once.
   session.machine(session, 0, c.availHandle);
+  if (!session.running) return 0;  // that run finished the session
+  // Marked first: a run on the dispatch thread that finishes the session
+  // must find the handler to take off.
+  session.registered = true;
   if (const int rc = RegisterTriggerHandler(c.port, nullptr, &MachineProcedure, &session, false); rc < 0) {
+    session.registered = false;
     ReportFaxError(session, rc);
     FinishFaxSession(session);
     return rc;
   }
-  session.registered = true;
   SetTimerTrigger(c.port, c.statusTimer, SecsToTicks(c.statusInterval), true);
   return 0;
 }
 
 void FinishFaxSession(FaxSession& session) {
   FaxCommonData& c = session.common;
+  if (session.registered.exchange(false)) DeregisterTriggerHandler(c.port, nullptr, &MachineProcedure, &session);
+  if (!session.running.exchange(false)) return;
   SetFaxSession(c.port, 0);
   ReleaseTriggers(session);
-  if (session.registered) DeregisterTriggerHandler(c.port, nullptr, &MachineProcedure);
-  session.registered = false;
   c.prepared = false;
   session.modem.initSent = false;
   if (FaxSessionTarget* target = session.target) {
@@ -149,6 +159,13 @@ void FinishFaxSession(FaxSession& session) {
       if (FaxSessionTarget::Alive(target)) target->FaxMessage(FaxMsgFinish, code, *s);
     });
   }
+}
+
+void StopFaxSession(FaxSession& session) {
+  session.target = nullptr;
+  // Waits for a run in progress, even one that is finishing the session itself.
+  DeregisterTriggerHandler(session.common.port, nullptr, &MachineProcedure, &session);
+  FinishFaxSession(session);
 }
 
 void AbortFaxSession(FaxSession& session) {

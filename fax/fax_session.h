@@ -116,15 +116,9 @@ struct FaxModemData {
   std::string defaultInit = "ATE0Q0V1X4S0=0S2=43";
   std::string userInit;
   bool initSent = false;
+  bool calling = false;           // the sender's side of the call: frames carry the X bit
   Class2Commands commands;
-  std::string response;           // the line (or frame) being collected
-  bool lastWasCr = false;
-  bool lastWasDle = false;
-  std::uint8_t lastFcf = 0;
-  bool frameComplete = false;
-  bool retrain = false;
-  bool finalFrame = false;
-  bool cfrReceived = false;
+  std::string response;           // the line being read, or the information line of an answer
   std::uint32_t initBaud = 0;
   std::uint32_t normalBaud = 0;
   bool atInitBaud = false;
@@ -135,8 +129,6 @@ struct FaxSenderData {
   int maxSendCount = 50;
   int bufferMinimum = 1000;
   int pageRetries = 0;
-  int postPageTries = 0;
-  bool frameArriving = false;
   bool safeMode = true;
 };
 
@@ -145,6 +137,9 @@ struct FaxReceiverData {
   bool constantStatus = false;
   bool firstStatusSent = false;
   int ringCount = 0;
+  // Rings of one call come within a ring cycle (about 6 s at the slowest
+  // cadences); a longer pause ends the call that rang.
+  std::int32_t ringGapTicks = SecsToTicks(8);
   std::int64_t trainingBytes = 0;
   std::int64_t trainingErrors = 0;
 };
@@ -161,9 +156,11 @@ struct FaxSession {
   FaxSenderData sender;
   FaxReceiverData receiver;
   int state = 1;
-  FaxSessionTarget* target = nullptr;
+  // Written on the UI thread, read by the machine on the dispatch thread.
+  std::atomic<FaxSessionTarget*> target{nullptr};
   FaxMachine machine;
-  bool registered = false;
+  std::atomic<bool> registered{false};  // the machine is the port's handler
+  std::atomic<bool> running{false};     // started and not yet finished
   std::atomic<bool> abortRequested{false};
 };
 
@@ -171,8 +168,13 @@ struct FaxSession {
 // the first run of the machine, then the machine as the port's handler.
 // Returns 0 or an error code (the session then has finished).
 int StartFaxSession(FaxSession& session, const FaxPrepare& prepare, FaxMachine machine);
-// Releases the triggers and the handler and posts the finish message.
+// Releases the triggers and the handler and posts the finish message; once
+// per session start, whichever thread comes first.
 void FinishFaxSession(FaxSession& session);
+// For a component going away while its session may run: no more messages
+// reach it, a machine run in progress on the dispatch thread is waited for,
+// and the session is finished. Afterwards nothing touches the session.
+void StopFaxSession(FaxSession& session);
 // Asks the running machine, from any thread, to abort: its next run (brought
 // at once by the reply timer) sees FaxMsgAbort. Nothing when none runs.
 void AbortFaxSession(FaxSession& session);

@@ -16,6 +16,8 @@ enum FaxStatus : int {
   fsSendingEOP = 5,
   fsPageError = 6,
   fsPageAccepted = 7,
+  fsReducingResolution = 8,
+  fsNoAnswerWaiting = 9,
   fsWaitingForCall = 20,
   fsNoConnect = 21,
   fsAnswering = 22,

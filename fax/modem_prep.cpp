@@ -13,7 +13,10 @@ namespace tv {
 
 namespace {
 
-constexpr int kCommandPauseMs = 100;
+// A modem that has just answered takes the next command after a short
+// pause; the tenth of a second once given each one cost the call half a
+// second before it dialled.
+constexpr int kCommandPauseMs = 20;
 constexpr int kClass1PauseMs = 40;
 constexpr int kDtrPauseMs = 500;
 constexpr std::int32_t kFurtherLineTicks = 36;
@@ -28,7 +31,6 @@ int WriteCommand(FaxSession& session, std::string_view command, int pauseMs) {
   if (text.empty() || text.back() != '\r') text += '\r';
   const int rc = PutString(session.common.port, text);
   session.modem.response.clear();
-  ArmReplyTimer(session, session.modem.replyTimeout);
   return rc < 0 ? rc : 0;
 }
 
@@ -70,10 +72,18 @@ bool SendInitStrings(FaxSession& session) {
 }  // namespace
 
 int SendModemCommand(FaxSession& session, std::string_view command) {
-  return WriteCommand(session, command, kCommandPauseMs);
+  const int rc = WriteCommand(session, command, kCommandPauseMs);
+  ArmReplyTimer(session, session.modem.replyTimeout);
+  return rc;
 }
 
 int SendClass1Command(FaxSession& session, std::string_view command) {
+  const int rc = WriteClass1Command(session, command);
+  ArmReplyTimer(session, session.modem.replyTimeout);
+  return rc;
+}
+
+int WriteClass1Command(FaxSession& session, std::string_view command) {
   return WriteCommand(session, command, kClass1PauseMs);
 }
 
@@ -174,10 +184,16 @@ bool DetectFaxClass(FaxSession& session) {
 RateSet ParseClass1Rates(std::string_view list) {
   RateSet rates = RateSet::Basic();
   if (!Contains(list, ",")) return rates;
-  if (Contains(list, "72")) rates.Add(3);
-  if (Contains(list, "96")) rates.Add(4);
-  if (Contains(list, "121")) rates.Add(5);
-  if (Contains(list, "145")) rates.Add(6);
+  // A rate is usable when its training code is in the list: "97" is V.17
+  // at 9600, which a V.29-only modem lacks though it has "96".
+  for (std::size_t start = 0; start <= list.size();) {
+    const std::size_t end = std::min(list.find(',', start), list.size());
+    const std::string code = TrimWhite(list.substr(start, end - start));
+    for (int index = kMinRateIndex; index <= kMaxRateIndex; ++index) {
+      if (code == RateAt(index).modulation) rates.Add(index);
+    }
+    start = end + 1;
+  }
   return rates;
 }
 
@@ -196,10 +212,39 @@ void QueryClass1Rates(FaxSession& session, bool transmit) {
   DrainInput(session.common.port);
 }
 
+int Class2MaxBitRate(std::string_view ranges) {
+  // The second of the parenthesised value lists holds the bit-rate codes.
+  std::size_t at = 0;
+  for (int group = 0; group < 2; ++group) {
+    at = ranges.find('(', at);
+    if (at == std::string_view::npos) return 0;
+    ++at;
+  }
+  const std::size_t end = ranges.find(')', at);
+  if (end == std::string_view::npos) return 0;
+  int best = -1;
+  for (char c : ranges.substr(at, end - at)) {
+    if (c >= '0' && c <= '5') best = std::max(best, c - '0');
+  }
+  static constexpr int kBps[] = {2400, 4800, 7200, 9600, 12000, 14400};
+  return best < 0 ? 0 : kBps[best];
+}
+
+void QueryClass2Rates(FaxSession& session) {
+  FaxModemData& m = session.modem;
+  if (!ModemCommandOk(session, "AT+F" + m.commands.selectClass)) return;
+  m.response.clear();
+  if (!ModemCommandOk(session, "AT+F" + m.commands.sessionParams + "=?")) return;
+  if (const int bps = Class2MaxBitRate(StripResponsePrefix(m.response)); bps > 0) {
+    m.params.desiredBps = std::min(m.params.desiredBps, bps);
+  }
+}
+
 void PrepareSender(FaxSession& session) {
   FaxCommonData& c = session.common;
   FaxModemData& m = session.modem;
   m.previousResolution = ' ';
+  m.calling = true;
   session.state = 1;
   SetFaxStatus(session, fsInitializing);
   ReportFaxStatus(session, true, false);
@@ -227,13 +272,18 @@ void PrepareSender(FaxSession& session) {
     m.commands = Class2CommandsFor(c.faxClass);
   }
   UseNormalBaud(session, true);
-  if (c.faxClass == TFaxClass::fcClass1) QueryClass1Rates(session, true);
+  if (c.faxClass == TFaxClass::fcClass1) {
+    QueryClass1Rates(session, true);
+  } else {
+    QueryClass2Rates(session);
+  }
   c.prepared = true;
 }
 
 void PrepareReceiver(FaxSession& session) {
   FaxCommonData& c = session.common;
   FaxModemData& m = session.modem;
+  m.calling = false;
   session.state = 1;
   c.status = fsNone;
   c.lastError = 0;
@@ -287,7 +337,9 @@ std::string UserInitString(std::string_view init) {
 bool IsOk(std::string_view line) { return Contains(line, "OK"); }
 bool IsConnect(std::string_view line) { return Contains(line, "CONNECT"); }
 bool IsNoCarrier(std::string_view line) { return Contains(line, "RRIER"); }
-bool IsError(std::string_view line) { return Contains(line, "ERROR"); }
+// +FCERROR is no failure: the modem heard another carrier than the one asked for.
+bool IsError(std::string_view line) { return Contains(line, "ERROR") && !IsCarrierError(line); }
+bool IsCarrierError(std::string_view line) { return Contains(line, "+FCERROR"); }
 
 bool IsHangupReport(const FaxSession& session, std::string_view line) {
   const std::string& word = session.modem.commands.hangup;

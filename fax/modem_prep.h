@@ -16,6 +16,9 @@ namespace tv {
 int SendModemCommand(FaxSession& session, std::string_view command);
 // The same with a 40 ms pause, for AT+FTH=3, AT+FRH=3, AT+FTM= and AT+FRM=.
 int SendClass1Command(FaxSession& session, std::string_view command);
+// The same without arming the reply timer: a command repeated while the
+// time a state allows runs on.
+int WriteClass1Command(FaxSession& session, std::string_view command);
 
 // Takes every waiting character into the response buffer: CR ends a
 // non-empty line, control characters are dropped, the last 129 characters
@@ -44,7 +47,13 @@ bool DetectFaxClass(FaxSession& session);
 FaxClasses ParseFaxClasses(std::string_view answer);
 // Fills the local Class 1 rate table from AT+FTM=? or AT+FRM=?.
 void QueryClass1Rates(FaxSession& session, bool transmit);
-// The Class 1 rates of a capability list ("24,48,72,96"); 2400 and 4800 always.
+// Holds DesiredBPS to the fastest rate a Class 2 or 2.0 modem offers (the
+// answer to AT+FDIS=? or AT+FIS=?); a modem that does not say keeps it.
+void QueryClass2Rates(FaxSession& session);
+// The fastest rate of such an answer, "(0,1),(0-5),(0-2),..."; 0 without one.
+int Class2MaxBitRate(std::string_view ranges);
+// The Class 1 rates of a capability list ("24,48,72,73,74,96,97,98"); 2400
+// and 4800 always.
 RateSet ParseClass1Rates(std::string_view list);
 
 // Preparation before the sender or receiver machine runs.
@@ -64,6 +73,8 @@ bool IsOk(std::string_view line);
 bool IsConnect(std::string_view line);
 bool IsNoCarrier(std::string_view line);
 bool IsError(std::string_view line);
+// +FCERROR: AT+FRM heard a frame carrier (V.21) where it waited for page data.
+bool IsCarrierError(std::string_view line);
 bool IsHangupReport(const FaxSession& session, std::string_view line);
 // The number after the first ":" (up to three characters), 0 without one.
 int HangupCode(std::string_view line);

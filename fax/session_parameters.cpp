@@ -3,77 +3,100 @@
 #include <algorithm>
 #include <vector>
 
+#include "platform/text.h"
+
 namespace tv {
 
 namespace {
 
-constexpr FaxRate kRates[] = {{0, ""},        {2400, "24"},   {4800, "48"},  {7200, "72"},
-                              {9600, "96"},   {12000, "121"}, {14400, "145"}};
+// Bits 11, 12, 13, 14 of a DCS as T.30 writes them, and the Class 1
+// modulation codes of each.
+constexpr FaxRate kRates[] = {
+    {0, "", "", ""},
+    {2400, "0000", "24", "24"},
+    {4800, "0100", "48", "48"},
+    {7200, "1100", "72", "72"},      // V.29
+    {7200, "1101", "73", "74"},      // V.17
+    {9600, "1000", "96", "96"},      // V.29
+    {9600, "1001", "97", "98"},      // V.17
+    {12000, "0101", "121", "122"},  // V.17
+    {14400, "0001", "145", "146"},  // V.17
+};
 
-// Minimum scan-line time in ms by scan code: standard / fine.
-constexpr int kScanTimeMs[8][2] = {{0, 0}, {5, 5}, {10, 5}, {10, 10}, {20, 10}, {20, 20}, {40, 20}, {40, 40}};
+// Minimum scan-line time by scan code: bits 21, 22, 23 as T.30 writes them
+// in a DIS, and the time at standard and at fine resolution.
+struct ScanTime {
+  std::string_view bits;
+  int standardMs;
+  int fineMs;
+};
+constexpr ScanTime kScanTimes[8] = {{"111", 0, 0},   {"100", 5, 5},   {"011", 10, 5},  {"010", 10, 10},
+                                    {"110", 20, 10}, {"000", 20, 20}, {"101", 40, 20}, {"001", 40, 40}};
 
-// DCS scan-time bits by scan code: standard / fine.
-constexpr std::uint8_t kDcsScanBits[8][2] = {{0x70, 0x70}, {0x10, 0x10}, {0x20, 0x10}, {0x20, 0x20},
-                                             {0x00, 0x20}, {0x00, 0x00}, {0x40, 0x00}, {0x40, 0x40}};
-
-// Scan code of the scan-time bits (octet 3 & 0x70) of a DIS or DCS.
-constexpr int kScanCodeOfBits[8] = {5, 1, 3, 4, 7, 6, 2, 0};
-
-std::uint8_t RateBits(bool isDIS, int rateIndex) {
-  switch (rateIndex) {
-    case 1:
-      return 0x00;
-    case 2:
-      return 0x08;
-    case 3:
-      return 0x0C;
-    // A DIS says "V.17" (bits 11 to 14 set as 1101, with V.29 and V.27 ter)
-    // for either V.17 rate; the rate bits of a DCS name the one chosen.
-    case 5:
-      return isDIS ? 0x2C : 0x10;
-    case 6:
-      return isDIS ? 0x2C : 0x20;
-    default:
-      return isDIS ? 0x0C : 0x04;
+int ScanCodeOf(const T30Field& field) {
+  for (int code = 0; code < 8; ++code) {
+    if (field.Matches(t30bit::kFirstScanTimeBit, kScanTimes[code].bits)) return code;
   }
+  return 0;
 }
 
-int DcsRateIndex(std::uint8_t octet2) {
-  if (octet2 & 0x20) return 6;
-  if (octet2 & 0x10) return 5;
-  switch (octet2 & 0x0C) {
-    case 0x00:
-      return 1;
-    case 0x04:
-      return 4;
-    case 0x08:
-      return 2;
-    default:
-      return 3;
+// A DCS names the one time the receiver is to keep: the pattern of the code
+// whose two times are that time.
+std::string_view DcsScanBits(int milliseconds) {
+  for (const ScanTime& time : kScanTimes) {
+    if (time.standardMs == milliseconds && time.fineMs == milliseconds) return time.bits;
   }
+  return kScanTimes[0].bits;
+}
+
+// Rates a DIS offers: every fax modem has 2400, and each modem bit brings its rates.
+RateSet OfferedRates(const T30Field& field) {
+  RateSet rates;
+  rates.Add(kV27ter2400);
+  if (field.Has(t30bit::kV27ter)) rates.Add(kV27ter4800);
+  if (field.Has(t30bit::kV29)) {
+    rates.Add(kV29_7200);
+    rates.Add(kV29_9600);
+  }
+  if (field.Has(t30bit::kV17)) {
+    for (int index : {kV17_7200, kV17_9600, kV17_12000, kV17_14400}) rates.Add(index);
+  }
+  return rates;
+}
+
+// What our DIS says of our modems: all of them up to the fastest rate offered.
+// T.30 gives V.17 only together with V.29 and V.27 ter.
+void OfferRates(T30Field& field, int bps) {
+  field.Set(t30bit::kV27ter, bps >= 4800);
+  field.Set(t30bit::kV29, bps >= 7200);
+  field.Set(t30bit::kV17, bps >= 12000);
+}
+
+int DcsRateIndex(const T30Field& field) {
+  for (int index = kMinRateIndex; index <= kMaxRateIndex; ++index) {
+    if (field.Matches(t30bit::kFirstRateBit, kRates[index].dcsBits)) return index;
+  }
+  // A pattern T.30 gives no rate: the training at 2400 fails and the caller
+  // is asked for another one.
+  return kV27ter2400;
 }
 
 }  // namespace
 
-const FaxRate& RateAt(int index) { return kRates[std::clamp(index, 0, kMaxRateIndex)]; }
+const FaxRate& RateAt(int index) { return kRates[index >= kMinRateIndex && index <= kMaxRateIndex ? index : 0]; }
+
+int RateIndexForBps(int bps) {
+  for (int index = kMinRateIndex; index <= kMaxRateIndex; ++index) {
+    if (kRates[index].bps == bps) return index;
+  }
+  return kV29_9600;
+}
 
 RateSet RateSet::Basic() {
   RateSet set;
-  set.Add(1);
-  set.Add(2);
+  set.Add(kV27ter2400);
+  set.Add(kV27ter4800);
   return set;
-}
-
-const char* SessionParameters::PageModulation() const {
-  switch (rateIndex) {
-    case 5:
-      return "122";
-    case 6:
-      return "146";
-    default:
-      return Modulation();
-  }
 }
 
 void SessionParameters::SetRate(int index) {
@@ -82,50 +105,64 @@ void SessionParameters::SetRate(int index) {
   minBytesPerLine = MinBytesPerLine(scanCode, fine, bitRate);
 }
 
-int ScanTimeMs(int scanCode, bool fine) { return kScanTimeMs[std::clamp(scanCode, 0, 7)][fine ? 1 : 0]; }
+int ScanTimeMs(int scanCode, bool fine) {
+  const ScanTime& time = kScanTimes[std::clamp(scanCode, 0, 7)];
+  return fine ? time.fineMs : time.standardMs;
+}
 
 int MinBytesPerLine(int scanCode, bool fine, int bps) { return ScanTimeMs(scanCode, fine) * bps / 8000; }
 
-std::array<std::uint8_t, 4> CapabilityOctets(bool isDIS, const SessionParameters& p) {
-  std::uint8_t octet2 = (isDIS || p.fine) ? 0x42 : 0x02;
-  octet2 |= RateBits(isDIS, p.rateIndex);
-  std::uint8_t octet3 = isDIS ? 0xF8 : static_cast<std::uint8_t>(kDcsScanBits[std::clamp(p.scanCode, 0, 7)][p.fine] | 0x88);
-  if (isDIS || p.wide) octet3 |= 0x01;
-  return {0x00, octet2, octet3, 0x00};
+T30Field CapabilityField(bool isDIS, const SessionParameters& p) {
+  T30Field field;
+  field.Set(t30bit::kReceiverFax);
+  if (isDIS) {
+    OfferRates(field, RateAt(p.rateIndex).bps);
+    field.Set(t30bit::kFine);
+    field.Set(t30bit::kWidth255mm);
+    field.Set(t30bit::kLengthB4);
+    field.SetPattern(t30bit::kFirstScanTimeBit, kScanTimes[0].bits);
+  } else {
+    field.SetPattern(t30bit::kFirstRateBit, RateAt(p.rateIndex).dcsBits);
+    field.Set(t30bit::kFine, p.fine);
+    field.Set(t30bit::kWidth255mm, p.wide);
+    // The longest length the far end records: our pages have no fixed length.
+    field.Set(t30bit::kLengthUnlimited, p.remoteLength == RecordingLength::kUnlimited);
+    field.Set(t30bit::kLengthB4, p.remoteLength == RecordingLength::kB4);
+    field.SetPattern(t30bit::kFirstScanTimeBit, DcsScanBits(ScanTimeMs(p.scanCode, p.fine)));
+  }
+  field.Set(t30bit::kExtend);  // to the fourth octet, which asks for nothing more
+  return field;
 }
 
-void ParseCapabilities(SessionParameters& p, bool isDIS, std::uint8_t octet2, std::uint8_t octet3, bool pageFine,
-                       bool pageWide) {
-  p.remote = RateSet::Basic();
-  if (isDIS) {
-    if (octet2 & 0x20) p.remote.Add(6);
-    if (octet2 & 0x10) p.remote.Add(5);
-    if ((octet2 & 0x0C) == 0x04) p.remote.Add(4);
-    if ((octet2 & 0x0C) == 0x0C) {
-      p.remote.Add(3);
-      p.remote.Add(4);
-    }
-  }
-  p.fine = isDIS ? pageFine : (octet2 & 0x40) != 0;
-  p.wide = isDIS ? pageWide : (octet3 & 3) == 1;
-  p.errorCorrection = false;
-  if (isDIS) {
-    p.remoteCanFine = (octet2 & 0x40) != 0;
-    p.remoteCanWide = (octet3 & 3) == 1;
-  }
-  p.scanCode = kScanCodeOfBits[(octet3 & 0x70) >> 4];
+std::array<std::uint8_t, 4> CapabilityOctets(bool isDIS, const SessionParameters& p) {
+  return CapabilityField(isDIS, p).Octets();
+}
 
+void ParseCapabilities(SessionParameters& p, bool isDIS, const T30Field& field, bool pageFine, bool pageWide) {
+  p.scanCode = ScanCodeOf(field);
+  p.errorCorrection = false;
+  if (!isDIS) {
+    p.fine = field.Has(t30bit::kFine);
+    p.wide = field.Has(t30bit::kWidth255mm);
+    p.SetRate(DcsRateIndex(field));
+    return;
+  }
+  p.remote = OfferedRates(field);
+  p.remoteCanFine = field.Has(t30bit::kFine);
+  // A far end taking 303 mm lines takes 255 mm ones as well.
+  p.remoteCanWide = field.Has(t30bit::kWidth255mm) || field.Has(t30bit::kWidth303mm);
+  p.remoteLength = field.Has(t30bit::kLengthUnlimited) ? RecordingLength::kUnlimited
+                   : field.Has(t30bit::kLengthB4)      ? RecordingLength::kB4
+                                                       : RecordingLength::kA4;
+  p.fine = pageFine;
+  p.wide = pageWide;
+  // 2400 is always acceptable, even when the user asked for less.
   int index = kMinRateIndex;
-  if (isDIS) {
-    // 2400 is always acceptable, even when the user asked for less.
-    for (int i = kMaxRateIndex; i > kMinRateIndex; --i) {
-      if (p.local.Has(i) && p.remote.Has(i) && RateAt(i).bps <= p.desiredBps) {
-        index = i;
-        break;
-      }
+  for (int i = kMaxRateIndex; i > kMinRateIndex; --i) {
+    if (p.local.Has(i) && p.remote.Has(i) && RateAt(i).bps <= p.desiredBps) {
+      index = i;
+      break;
     }
-  } else {
-    index = DcsRateIndex(octet2);
   }
   p.SetRate(index);
 }
@@ -156,14 +193,12 @@ void ParseClass2Parameters(SessionParameters& p, std::string_view report) {
   static constexpr int kClass2Bps[] = {2400, 4800, 7200, 9600, 12000, 14400};
   const std::string br = value(1);
   const int brDigit = br.size() == 1 && br[0] >= '0' && br[0] <= '5' ? br[0] - '0' : 3;
-  p.bitRate = kClass2Bps[brDigit];
-  p.rateIndex = brDigit + 1;
   p.fine = p.remoteCanFine = value(0) == "1";
   p.wide = p.remoteCanWide = value(2) == "1";
   p.errorCorrection = value(5) == "1" || value(5) == "2";
   const std::string st = value(7);
   p.scanCode = st.size() == 1 && st[0] >= '0' && st[0] <= '7' ? st[0] - '0' : 0;
-  p.minBytesPerLine = MinBytesPerLine(p.scanCode, p.fine, p.bitRate);
+  p.SetRate(RateIndexForBps(kClass2Bps[brDigit]));
 }
 
 char Class2BitRateCode(int bps) {
@@ -185,11 +220,11 @@ char Class2BitRateCode(int bps) {
 
 std::string EncodeStationId(std::string_view id) {
   id = id.substr(0, 20);
-  std::string octets(20 - id.size(), ' ');
-  octets.append(id.rbegin(), id.rend());
+  std::string octets(id.rbegin(), id.rend());
+  octets.resize(20, ' ');
   return octets;
 }
 
-std::string DecodeStationId(std::string_view octets) { return std::string(octets.rbegin(), octets.rend()); }
+std::string DecodeStationId(std::string_view octets) { return TrimText(std::string(octets.rbegin(), octets.rend())); }
 
 }  // namespace tv

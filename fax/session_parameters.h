@@ -1,7 +1,7 @@
 // The parameters a fax session negotiates, and the Class 1 rules that fill
-// them: the rate table, minimum scan-line times, the capability octets of
-// DIS and DCS frames, rate step-down, and the parse of Class 2 and 2.0
-// session reports.
+// them: the modulations and their rates, minimum scan-line times, the
+// information fields of DIS and DCS frames, rate step-down, and the parse of
+// Class 2 and 2.0 session reports.
 #pragma once
 
 #include <array>
@@ -9,24 +9,47 @@
 #include <string>
 #include <string_view>
 
+#include "fax/t30.h"
+
 namespace tv {
 
-// Rate index 1..6: bit rate and Class 1 modulation code (for AT+FTM= / AT+FRM=).
+// The modulations of a Class 1 session, slowest first: the rate index of a
+// session names one. Stepping down after a failed training goes to the next
+// one below that both modems have, so a V.17 link falls back through every
+// V.17 rate before it leaves V.17.
+enum RateIndex : int {
+  kV27ter2400 = 1,
+  kV27ter4800,
+  kV29_7200,
+  kV17_7200,
+  kV29_9600,
+  kV17_9600,
+  kV17_12000,
+  kV17_14400,
+};
+inline constexpr int kMinRateIndex = kV27ter2400;
+inline constexpr int kMaxRateIndex = kV17_14400;
+
 struct FaxRate {
   int bps;
-  const char* modulation;
+  std::string_view dcsBits;    // bits 11 to 14 of a DCS naming it
+  const char* modulation;      // AT+FTM= / AT+FRM= for the training
+  const char* pageModulation;  // the same for page data (short training after V.17's long one)
 };
-inline constexpr int kMinRateIndex = 1;
-inline constexpr int kMaxRateIndex = 6;
-const FaxRate& RateAt(int index);  // index 1..6
+const FaxRate& RateAt(int index);  // index 1..8; anything else reads as nothing (0 bit/s)
+// The index a Class 2 report's rate stands for (its V.29 one at 7200 and 9600).
+int RateIndexForBps(int bps);
 
-// Which rate indexes a modem can use; 2400 and 4800 always can.
+// Which rate indexes a modem can use.
 struct RateSet {
   std::array<bool, kMaxRateIndex + 1> usable{};  // [0] unused
-  static RateSet Basic();                          // 2400 and 4800
+  static RateSet Basic();                          // 2400 and 4800, which every fax modem has
   bool Has(int index) const { return index >= kMinRateIndex && index <= kMaxRateIndex && usable[index]; }
   void Add(int index) { usable[static_cast<std::size_t>(index)] = true; }
 };
+
+// The page lengths a far end records, as its DIS offers them.
+enum class RecordingLength { kA4, kB4, kUnlimited };
 
 struct SessionParameters {
   bool fine = false;             // this page (or session) at fine resolution
@@ -34,19 +57,19 @@ struct SessionParameters {
   bool errorCorrection = false;  // never in Class 1
   bool remoteCanFine = false;
   bool remoteCanWide = false;
+  RecordingLength remoteLength = RecordingLength::kA4;
   int scanCode = 0;              // minimum scan-line time code 0..7
   int minBytesPerLine = 0;
-  int rateIndex = 0;             // 1..6, 0 before negotiation
+  int rateIndex = 0;             // 1..8, 0 before negotiation
   int bitRate = 0;
   int desiredBps = 9600;         // the highest rate the user allows
   RateSet local = RateSet::Basic();
   RateSet remote = RateSet::Basic();
 
-  // The modulation for training (AT+FTM= before TCF).
+  // The modulation for training (AT+FTM= before TCF, AT+FRM= for it).
   const char* Modulation() const { return RateAt(rateIndex).modulation; }
-  // The modulation for page data: after a trained V.17 link (12000, 14400)
-  // the receiver expects the page with short training.
-  const char* PageModulation() const;
+  // The modulation for page data.
+  const char* PageModulation() const { return RateAt(rateIndex).pageModulation; }
   // Takes the rate of an index and recomputes the minimum bytes per line.
   void SetRate(int index);
 };
@@ -56,15 +79,16 @@ int ScanTimeMs(int scanCode, bool fine);
 // Bytes a coded line must at least have: time x bit rate / 8000.
 int MinBytesPerLine(int scanCode, bool fine, int bps);
 
-// The four information octets of a DIS (the receiver's capabilities, with the
-// rate index it offers) or a DCS (the sender's choice for the next page).
+// The information field of a DIS (the receiver's capabilities, offering the
+// rates up to the one of its rate index) or a DCS (the sender's choice for
+// the next page, within what the far end's DIS offered).
+T30Field CapabilityField(bool isDIS, const SessionParameters& params);
 std::array<std::uint8_t, 4> CapabilityOctets(bool isDIS, const SessionParameters& params);
 
 // Reads a received DIS or DCS into the parameters. For a DIS, pageFine and
 // pageWide describe the page about to be sent and the rate becomes the best
 // one both ends can use, no faster than desiredBps.
-void ParseCapabilities(SessionParameters& params, bool isDIS, std::uint8_t octet2, std::uint8_t octet3,
-                       bool pageFine, bool pageWide);
+void ParseCapabilities(SessionParameters& params, bool isDIS, const T30Field& field, bool pageFine, bool pageWide);
 
 // Lowers the rate to the next one both ends can use; false when none is left.
 bool StepDownRate(SessionParameters& params);
@@ -78,10 +102,11 @@ void ParseClass2Parameters(SessionParameters& params, std::string_view report);
 // 2 7200, 4 12000, 5 14400, 3 for 9600 and every other rate.
 char Class2BitRateCode(int bps);
 
-// The 20 identification octets of a TSI or CSI frame: the station ID
-// right-aligned and reversed, as the frames carry it.
+// The 20 identification octets of a TSI or CSI frame. They carry the ID
+// from its last character to its first, then the blanks that fill them up:
+// a far end that reads them back and drops the blanks shows the ID alone.
 std::string EncodeStationId(std::string_view id);
-// Back to reading order (blanks the far end put in front end up at the end).
+// Back to reading order; blanks either side are the sender's padding.
 std::string DecodeStationId(std::string_view octets);
 
 }  // namespace tv

@@ -25,7 +25,7 @@ for page in 1 2 3; do
 done
 tiffcp source1.tif source2.tif source3.tif call.tif
 
-"$line" --link "$work/modem" --call call.tif --ident "FAR END 42" --timeout 100 > line.out 2> line.err &
+"$line" --link "$work/modem" --call call.tif --ident "FAR END 42" --speed 2 --timeout 100 > line.out 2> line.err &
 line_pid=$!
 for _ in $(seq 50); do
   grep -q '^ready' line.out 2>/dev/null && break
@@ -36,9 +36,11 @@ grep -q '^ready' line.out || fail "the virtual line did not come up: $(cat line.
 timeout 100 "$tvfax" receive --device "$work/modem" --class 1 --bps 14400 --dir "$work" --one --station "TESS RX" \
   --history "$work/history.his" > receive.out || fail "tvfax receive failed: $(cat receive.out)"
 
-received=$(grep '^Received ' receive.out) || fail "no fax reported: $(cat receive.out)"
-[ "$received" = "Received $work/FAX0001.APF pages 3 from \"FAR END 42\"" ] || fail "reported: $received"
-grep -q '^Getting page data, page 3, .*, rate 14400$' receive.out || fail "no status lines for page 3 at 14400"
+grep -qx "Received $work/FAX0001.APF pages 3 from \"FAR END 42\"" receive.out || fail "no fax reported: $(cat receive.out)"
+[ "$(tail -n 1 receive.out)" = "Received 1 fax, 3 pages" ] || fail "last line: $(tail -n 1 receive.out)"
+grep -qx 'Getting page data: page 3, 14400 bit/s, remote "FAR END 42"' receive.out ||
+  fail "no status line for page 3 at 14400: $(cat receive.out)"
+[ -z "$(uniq -d receive.out)" ] || fail "lines repeated: $(uniq -d receive.out)"
 
 for page in 1 2 3; do
   "$tvfax" render --no-autoscale FAX0001.APF "$page" "received$page.pbm" > /dev/null

@@ -134,6 +134,32 @@ TEST_F(DispatcherTest, HandlerWithoutPassOnKeepsTheEventAndRemovalWaitsForTheDel
   EXPECT_EQ(newer.Count(kMsgTriggerAvail), 1u);
 }
 
+// Taking a procedure handler off from another thread while it runs waits
+// for it to return: what it works on may be freed as soon as the call is
+// back, and it is never called again.
+TEST_F(DispatcherTest, DeregisteringWaitsForARunningProcedureHandler) {
+  EventRecorder rec;
+  std::atomic<bool> started{false};
+  std::atomic<bool> returned{false};
+  rec.Action = [&](const TriggerEvent&) {
+    started = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ReadAll();
+    returned = true;
+  };
+  ASSERT_EQ(RegisterTriggerHandler(port_, nullptr, EventRecorder::Procedure, &rec, false), 0);
+  ASSERT_EQ(SetAvailLevel(port_, 1), 0);
+  modem_->Receive("a");
+  ASSERT_TRUE(WaitUntil([&] { return started.load(); }));
+  EXPECT_EQ(DeregisterTriggerHandler(port_, nullptr, EventRecorder::Procedure, &rec), 0);
+  EXPECT_TRUE(returned);
+  modem_->Receive("b");
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  EXPECT_EQ(rec.Count(kMsgTriggerAvail), 1u);
+  // Another handler's argument matches nothing.
+  EXPECT_EQ(DeregisterTriggerHandler(port_, nullptr, EventRecorder::Procedure, &started), ecRegisterHandlerFailed);
+}
+
 TEST_F(DispatcherTest, AThrowingProcedureHandlerDoesNotStopTheDispatcher) {
   EventRecorder rec;
   std::atomic<int> calls{0};

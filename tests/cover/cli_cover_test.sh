@@ -25,9 +25,16 @@ page() { "$tvfax" render "$1" 1 "$1.pbm" >/dev/null; cat "$1.pbm"; }
   --urgent --reply "$dir/b.apf" >/dev/null 2>&1
 [ "$(page "$dir/a.apf" | md5sum)" != "$(page "$dir/b.apf" | md5sum)" ] || fail "recipient not drawn"
 printf 'Hello' >"$dir/message.txt"
-"$tvfax" cover --home "$home" --to "Jane Smith" --fax "555 0100" --subject "Plans" --message-file "$dir/message.txt" \
-  --urgent --reply "$dir/c.apf" >/dev/null 2>&1
-cmp -s "$dir/a.apf.pbm" <(page "$dir/c.apf") || fail "--message-file differs from --message"
+# The page shows the time to the minute: a pair made across the turn of a
+# minute is made again.
+for attempt in 1 2; do
+  "$tvfax" cover --home "$home" --to "Jane Smith" --fax "555 0100" --subject "Plans" --message "Hello" \
+    --urgent --reply "$dir/a.apf" >/dev/null 2>&1
+  "$tvfax" cover --home "$home" --to "Jane Smith" --fax "555 0100" --subject "Plans" --message-file "$dir/message.txt" \
+    --urgent --reply "$dir/c.apf" >/dev/null 2>&1
+  cmp -s <(page "$dir/a.apf") <(page "$dir/c.apf") && break
+  [ "$attempt" -eq 2 ] && fail "--message-file differs from --message"
+done
 "$tvfax" cover --home "$home" --template tv0002.fct --to "Jane Smith" "$dir/d.apf" >/dev/null 2>&1
 [ "$(page "$dir/d.apf" | md5sum)" != "$(page "$dir/a.apf" | md5sum)" ] || fail "--template not used"
 

@@ -29,7 +29,7 @@ class RecordingDisplay : public TQaAbstractFaxStatus {
 };
 
 int Deliver(TQaAbstractFax& fax, FaxMessage message, int wParam) {
-  return fax.Session().target->FaxMessage(message, wParam, fax.Session());
+  return fax.Session().target.load()->FaxMessage(message, wParam, fax.Session());
 }
 
 TEST(FaxComponents, PortChecksRaiseTheirExceptionsAndLinkingSetsThePortUp) {
@@ -286,7 +286,9 @@ TEST(FaxComponents, SenderWithoutNextFaxHandlerStopsAfterOneFailedFax) {
     ASSERT_EQ(writer.Close("ME"), 0);
   }
   test::ScriptedModem modem("send-one-busy");
-  for (const char* command : {"ATE0", "AT+FCLASS=2", "AT+FLID=", "AT+FDIS=", "ATH"}) modem.Answer(command, "\r\nOK\r\n");
+  for (const char* command : {"ATE0", "AT+FCLASS=2", "AT+FLID=", "AT+FDIS=", "ATS7=", "ATH"}) {
+    modem.Answer(command, "\r\nOK\r\n");
+  }
   modem.Answer("ATD", "\r\nBUSY\r\n");
   TQaComPort port;
   port.SetDeviceLayer(dlOther);

@@ -49,15 +49,21 @@ TEST_F(ModemPrep, SenderDetectsTheBestClassAndSendsTheInitStringsOnce) {
   AnswerOk(modem, "ATE0");
   AnswerOk(modem, "AT&F");
   modem.Answer("AT+FCLASS=?", "\r\n+FCLASS: 0,1,2,2.0\r\n\r\nOK\r\n");
+  AnswerOk(modem, "AT+FCLASS=2.0");
+  // The modem sends at 9600 at most: the session is held to that.
+  modem.Answer("AT+FIS=?", "\r\n(0,1),(0-3),(0-2),(0-2),(0-3),(0-2),(0),(0-7)\r\nOK\r\n");
   Open(modem);
   session_.modem.userInit = UserInitString("&f");
+  session_.modem.params.desiredBps = 14400;
   PrepareSender(session_);
   EXPECT_EQ(session_.common.lastError, 0);
   EXPECT_EQ(session_.common.faxClass, TFaxClass::fcClass2_0);
+  EXPECT_EQ(session_.modem.params.desiredBps, 9600);
   EXPECT_TRUE(session_.common.prepared);
   EXPECT_EQ(session_.modem.commands.hangup, "FHS");
   const auto commands = modem.Commands();
-  EXPECT_EQ(commands, (std::vector<std::string>{"ATE0Q0V1X4S0=0S2=43", "AT+FCLASS=?", "AT&F", "ATE0Q0V1X4S0=0S2=43"}));
+  EXPECT_EQ(commands, (std::vector<std::string>{"ATE0Q0V1X4S0=0S2=43", "AT+FCLASS=?", "AT&F", "ATE0Q0V1X4S0=0S2=43",
+                                                "AT+FCLASS=2.0", "AT+FIS=?"}));
   ASSERT_FALSE(target_.messages.empty());
   EXPECT_EQ(target_.messages.front(), std::make_pair(int(FaxMsgStatus), 1));
 }
@@ -73,8 +79,8 @@ TEST_F(ModemPrep, EchoingModemStillInitialises) {
   PrepareSender(session_);
   EXPECT_EQ(session_.common.lastError, 0);
   EXPECT_EQ(session_.common.faxClass, TFaxClass::fcClass1);
-  EXPECT_TRUE(session_.modem.params.local.Has(4));
-  EXPECT_FALSE(session_.modem.params.local.Has(5));
+  EXPECT_TRUE(session_.modem.params.local.Has(kV29_9600));
+  EXPECT_FALSE(session_.modem.params.local.Has(kV17_12000));
 }
 
 TEST_F(ModemPrep, SilentModemFailsWithBadResponse) {
@@ -117,9 +123,19 @@ TEST(ResponseTexts, ClassesRatesPrefixesAndIds) {
   EXPECT_FALSE(classes.class2 || classes.class2_0);
   EXPECT_EQ(FaxClassBits(ParseFaxClasses("0,1,2")), 12);
 
-  EXPECT_TRUE(ParseClass1Rates("24,48,72,96").Has(4));
-  EXPECT_FALSE(ParseClass1Rates("24 48 72 96").Has(3));  // no list without a comma
-  EXPECT_TRUE(ParseClass1Rates("24,48,72,73,74,96,97,98,121,122,145,146").Has(6));
+  const RateSet v29 = ParseClass1Rates("24,48,72,96");
+  EXPECT_TRUE(v29.Has(kV29_9600));
+  EXPECT_FALSE(v29.Has(kV17_9600));
+  EXPECT_FALSE(ParseClass1Rates("24 48 72 96").Has(kV29_7200));  // no list without a comma
+  const RateSet v17 = ParseClass1Rates("24,48,72,73,74,96,97,98,121,122,145,146");
+  for (int index : {kV17_7200, kV17_9600, kV17_12000, kV17_14400}) EXPECT_TRUE(v17.Has(index)) << index;
+  EXPECT_EQ(Class2MaxBitRate("+FDIS: (0,1),(0-5),(0-2),(0-2),(0-3),(0-2),(0),(0-7)"), 14400);
+  EXPECT_EQ(Class2MaxBitRate("(0,1),(0,1,2,3),(0-2)"), 9600);
+  EXPECT_EQ(Class2MaxBitRate("0,1"), 0);
+  // +FCERROR says another carrier came, not that a command failed.
+  EXPECT_TRUE(IsError("ERROR"));
+  EXPECT_FALSE(IsError("+FCERROR"));
+  EXPECT_TRUE(IsCarrierError("+FCERROR"));
 
   EXPECT_EQ(StripResponsePrefix("  +FCON: 1,5 \r"), "1,5");
   EXPECT_EQ(StripResponsePrefix("+FDCS=1,3"), "1,3");

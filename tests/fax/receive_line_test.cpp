@@ -47,14 +47,14 @@ class ReceiveThroughVirtualLine : public ::testing::Test {
     WriteTiff(dir_.File("call.tif"), source_);
   }
 
-  // The far end calls with the source; the receiver answers at up to 14400
-  // and must store both pages row for row at the expected rate.
-  void ReceiveAt(int expectedBps, std::vector<std::string> lineOptions) {
-    ASSERT_NO_FATAL_FAILURE(MakeSource());
+  // The far end calls with the source; the receiver answers at up to 14400.
+  // Returns how the session finished and the line's result line.
+  std::pair<int, std::string> Receive(std::vector<std::string> lineOptions, int seconds) {
+    MakeSource();
     std::vector<std::string> args = {"--call", dir_.File("call.tif"), "--ident", "FAR END 14", "--timeout", "120"};
     args.insert(args.end(), lineOptions.begin(), lineOptions.end());
     test::VirtualLine line(dir_.File("modem"), args);
-    ASSERT_TRUE(line.WaitReady());
+    EXPECT_TRUE(line.WaitReady());
 
     TQaComPort port;
     TQaReceiveFax fax;
@@ -77,15 +77,25 @@ class ReceiveThroughVirtualLine : public ::testing::Test {
       finishCode = code;
       finished = true;
     };
-    ASSERT_EQ(fax.BeginReceiving(), 0);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(100);
+    EXPECT_EQ(fax.BeginReceiving(), 0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     while (!finished && std::chrono::steady_clock::now() < deadline) ui_.WaitForMessages(50);
     port.SetOpen(false);
-    ASSERT_TRUE(finished);
-    EXPECT_EQ(finishCode, 0);
-    EXPECT_EQ(fax.BitRate(), expectedBps);
-    EXPECT_EQ(fax.RemoteID(), "FAR END 14");
-    ASSERT_EQ(received, dir_.Path() + "FAX0001.APF");
+    EXPECT_TRUE(finished) << "the session did not finish";
+    bitRate_ = fax.BitRate();
+    remoteId_ = fax.RemoteID();
+    received_ = received;
+    return {finished ? finishCode : 1, line.ReadLine()};
+  }
+
+  // Both pages must arrive row for row at the expected rate.
+  void ReceiveAt(int expectedBps, std::vector<std::string> lineOptions) {
+    const auto [finishCode, result] = Receive(std::move(lineOptions), 100);
+    EXPECT_EQ(finishCode, 0) << result;
+    EXPECT_EQ(bitRate_, expectedBps);
+    EXPECT_EQ(remoteId_, "FAR END 14");
+    ASSERT_EQ(received_, dir_.Path() + "FAX0001.APF");
+    const std::string received = received_;
 
     TApfFileHeader header;
     ASSERT_EQ(ApfReadFileHeader(received, header), 0);
@@ -98,13 +108,29 @@ class ReceiveThroughVirtualLine : public ::testing::Test {
   HeadlessUiThread ui_;
   test::TempDir dir_;
   std::vector<Rows> source_;
+  int bitRate_ = 0;
+  std::string remoteId_;
+  std::string received_;
 };
 
-TEST_F(ReceiveThroughVirtualLine, CalledFaxArrivesRowForRowAt14400) { ReceiveAt(14400, {}); }
+TEST_F(ReceiveThroughVirtualLine, CalledFaxArrivesRowForRowAt14400) { ReceiveAt(14400, {"--speed", "2"}); }
 
-// White noise at -47 dBm0 on both directions, about as much as spandsp's
-// modems take: the pages still arrive unchanged.
-TEST_F(ReceiveThroughVirtualLine, NoisyLineStillCarriesThePages) { ReceiveAt(14400, {"--noise", "-47"}); }
+// The caller's first training fails: it falls back to V.17's 12000, whose
+// DCS the receiver reads as such, and the pages come at that rate.
+TEST_F(ReceiveThroughVirtualLine, CallerThatFallsBackIsFollowed) {
+  ReceiveAt(12000, {"--spoil-trainings", "1", "--speed", "2"});
+}
+
+// White noise at -50 dBm0 on both directions, the most two spandsp
+// terminals take: the pages still arrive unchanged.
+TEST_F(ReceiveThroughVirtualLine, NoisyLineAtTheLimitStillCarriesThePages) { ReceiveAt(14400, {"--noise", "-50"}); }
+
+// Past that the call fails cleanly within a minute, with a DCN to the caller.
+TEST_F(ReceiveThroughVirtualLine, LineTooNoisyFailsCleanlyWithinAMinute) {
+  const auto [finishCode, result] = Receive({"--noise", "-45"}, 60);
+  EXPECT_LT(finishCode, 0);
+  EXPECT_NE(result.find(" dcn 1 "), std::string::npos) << result;
+}
 
 }  // namespace
 }  // namespace tv

@@ -2,6 +2,7 @@
 // Class 1, Class 2 and Class 2.0 modems on the simulated device layer.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -42,6 +43,14 @@ std::string PageBytes(int page) {
   return bytes;
 }
 
+std::vector<std::string> Starting(const std::vector<std::string>& commands, const std::string& prefix) {
+  std::vector<std::string> found;
+  for (const std::string& c : commands) {
+    if (c.rfind(prefix, 0) == 0) found.push_back(c);
+  }
+  return found;
+}
+
 std::string Reversed(const std::string& bytes) {
   std::string out;
   for (char c : bytes) {
@@ -75,6 +84,29 @@ StoredFax ReadFax(const std::string& name) {
   return fax;
 }
 
+// How many frames of a type we wrote.
+int FramesSent(const test::ScriptedModem& modem, std::uint8_t type) {
+  const auto commands = modem.Commands();
+  return static_cast<int>(std::count_if(commands.begin(), commands.end(), [type](const std::string& c) {
+    return c.size() > 2 && c[0] == '\xFF' && static_cast<std::uint8_t>(c[2]) == type;
+  }));
+}
+
+// A caller's frame block as the modem passes it on after AT+FRH=3, and one
+// whose check sequence was wrong.
+std::string CallerFrame(std::uint8_t type, const std::string& info = {}, bool final = true) {
+  return kConnect + Frame(type | kFcfXBit, info, final) + kOk;
+}
+std::string DamagedFrame(std::uint8_t type, const std::string& info = {}) {
+  return kConnect + Frame(type | kFcfXBit, info, true) + "\r\nERROR\r\n";
+}
+const std::string kCallerTsi = CallerFrame(kFcfTSI, EncodeStationId("CALLER 7"), false);
+const std::string kCallerDcs = CallerFrame(kFcfDCS, DcsInfo(kV29_9600, false));
+const std::string kTraining = kConnect + std::string(1800, '\0') + kDataEnd + kNoCarrier;
+const std::string kFramesInstead = "\r\n+FCERROR\r\n";  // AT+FRM heard V.21, not the page carrier
+
+std::string PageSignal(const std::string& page) { return kConnect + DleDoubled(page) + kDataEnd + kNoCarrier; }
+
 class Receiving : public test::ScriptedFaxTest<TQaReceiveFax> {
  protected:
   void SetUp() override {
@@ -99,9 +131,10 @@ class Receiving : public test::ScriptedFaxTest<TQaReceiveFax> {
     modem.Answer("ATE0", kOk);
     modem.Answer("AT+FRM=?", "\r\n24,48,72,96\r\n" + kOk);
     auto classCommands = std::make_shared<int>(0);
-    // Two in the preparation, the third sets up for the call.
+    // Two in the preparation, the third sets up for the call, which rings
+    // already while the modem answers it.
     modem.Answer("AT+FCLASS=1", [classCommands](const std::string&) {
-      return ++*classCommands == 3 ? kOk + "\r\nRING\r\n" : kOk;
+      return ++*classCommands == 3 ? "\r\nRING\r\n" + kOk + "\r\nRING\r\n" : kOk;
     });
     modem.Answer("ATA", ataAnswer);
     // After a frame with more to follow (our CSI) the modem is ready for the
@@ -124,7 +157,7 @@ class Receiving : public test::ScriptedFaxTest<TQaReceiveFax> {
       const int n = ++*frh - unheard;
       if (n <= 0) return std::string();
       if (n == 1) return kConnect + Frame(kFcfTSI, EncodeStationId("CALLER 7"), false) + kOk;
-      if (n == 2) return kConnect + Frame(kFcfDCS, DcsInfo(4, false), true) + kOk;
+      if (n == 2) return kConnect + Frame(kFcfDCS, DcsInfo(kV29_9600, false), true) + kOk;
       const int page = n - 2;
       if (page < pageCount) return kConnect + Frame(kFcfMPS, "", true) + kOk;
       if (page == pageCount) return kConnect + Frame(lastPostPage, "", true) + kOk;
@@ -191,22 +224,74 @@ TEST_F(Receiving, Class1CallerNotHeardGetsOurIdentityAgain) {
   EXPECT_NE(std::find(commands.begin(), commands.end(), "AT"), commands.end());
 }
 
+// A caller that missed our CFR repeats its DCS (the modem hears V.21 where
+// the page should start and says +FCERROR), one that missed our MCF repeats
+// its MPS or EOP: each gets the same answer again, and the fax arrives whole.
+TEST_F(Receiving, Class1CommandsRepeatedByACallerThatMissedOurAnswerGetItAgain) {
+  test::ScriptedModem modem("rx-class1-repeats");
+  Class1SetUp(modem);
+  const std::vector<std::string> pages = {PageBytes(1), PageBytes(2)};
+  modem.AnswerInTurn("AT+FRH=3", {kCallerTsi, kCallerDcs, kCallerDcs, CallerFrame(kFcfMPS), CallerFrame(kFcfMPS),
+                                  CallerFrame(kFcfEOP), CallerFrame(kFcfEOP), CallerFrame(kFcfDCN)});
+  modem.AnswerInTurn("AT+FRM=96", {kTraining, kFramesInstead, kTraining, PageSignal(pages[0]), kFramesInstead,
+                                   PageSignal(pages[1])});
+  modem.Answer("AT+FTH=3", kConnect);
+  Start(modem, TFaxClass::fcClass1);
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, 0);
+  EXPECT_TRUE(errors_.empty());
+  EXPECT_EQ(logs_, (std::vector{TFaxLogCode::lfaxReceiveStart, TFaxLogCode::lfaxReceiveOk}));
+  EXPECT_TRUE(ReadFax(fileName_).pages == pages);
+  EXPECT_EQ(FramesSent(modem, kFcfCFR), 2);
+  EXPECT_EQ(FramesSent(modem, kFcfMCF), 4);
+  EXPECT_EQ(modem.Commands().back(), "ATH");
+}
+
+// A frame whose check sequence was wrong (the modem says ERROR after it)
+// is asked for again and never acted on, not even a DCN.
+TEST_F(Receiving, Class1DamagedFramesAreAskedForAgainAndNeverActedOn) {
+  test::ScriptedModem modem("rx-class1-damaged");
+  Class1SetUp(modem);
+  const std::vector<std::string> pages = {PageBytes(1)};
+  modem.AnswerInTurn("AT+FRH=3", {kCallerTsi, DamagedFrame(kFcfDCS, DcsInfo(kV17_14400, true)), kCallerDcs,
+                                  DamagedFrame(kFcfDCN), CallerFrame(kFcfEOP), CallerFrame(kFcfDCN)});
+  modem.AnswerInTurn("AT+FRM=96", {kTraining, PageSignal(pages[0])});
+  modem.Answer("AT+FTH=3", kConnect);
+  Start(modem, TFaxClass::fcClass1);
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, 0);
+  EXPECT_TRUE(ReadFax(fileName_).pages == pages);
+  EXPECT_EQ(fax_->BitRate(), 9600);
+  const auto commands = modem.Commands();
+  EXPECT_EQ(std::count(commands.begin(), commands.end(), "AT+FRH=3"), 6);
+}
+
+// DLE SUB in page data stands for two DLEs (a modem with double escaping on).
+TEST_F(Receiving, Class1DleSubInPageDataIsTwoDles) {
+  test::ScriptedModem modem("rx-class1-dle-sub");
+  Class1SetUp(modem);
+  modem.AnswerInTurn("AT+FRH=3", {kCallerTsi, kCallerDcs, CallerFrame(kFcfEOP), CallerFrame(kFcfDCN)});
+  modem.AnswerInTurn("AT+FRM=96", {kTraining, kConnect + "ab\x10\x1A" + "cd\x10\x10" + kDataEnd + kNoCarrier});
+  modem.Answer("AT+FTH=3", kConnect);
+  Start(modem, TFaxClass::fcClass1);
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, 0);
+  EXPECT_TRUE(ReadFax(fileName_).pages == std::vector<std::string>{"ab\x10\x10" "cd\x10"});
+}
+
+// A training that fails at 2400 leaves no lower rate: FTT, then DCN, and
+// the call ends as training failed.
 TEST_F(Receiving, Class1BadTrainingAtTheLowestRateEndsWithTrainingFailed) {
   test::ScriptedModem modem("rx-class1-ftt");
   Class1SetUp(modem);
-  auto frh = std::make_shared<int>(0);
-  modem.Answer("AT+FRH=3", [frh](const std::string&) {
-    return kConnect + Frame(kFcfDCS, DcsInfo(1, false), true) + kOk;
-  });
+  modem.Answer("AT+FRH=3", CallerFrame(kFcfDCS, DcsInfo(kV27ter2400, false)));
   modem.Answer("AT+FRM=24", kConnect + std::string(300, '\x55') + kDataEnd + kNoCarrier);
   modem.Answer("AT+FTH=3", kConnect);
   Start(modem, TFaxClass::fcClass1);
   ASSERT_TRUE(RunToFinish());
   EXPECT_EQ(finishCode_, ecFaxTrainError);
-  // The receiver turns to send FTT; whether the frame itself leaves before
-  // the hang-up's DTR reset drops the queued output is a matter of timing.
-  const auto commands = modem.Commands();
-  EXPECT_NE(std::find(commands.begin(), commands.end(), "AT+FTH=3"), commands.end());
+  EXPECT_EQ(FramesSent(modem, kFcfFTT), 1);
+  EXPECT_EQ(FramesSent(modem, kFcfDCN), 1);
   EXPECT_TRUE(logs_.empty());  // no call was accepted, no file made
 }
 
@@ -263,6 +348,9 @@ TEST_F(Receiving, Class1GarbageBeforeConnectIsSkippedAndARefusedCallIsLogged) {
   EXPECT_EQ(finishCode_, ecFileRejected);
   EXPECT_EQ(logs_, (std::vector{TFaxLogCode::lfaxReceiveSkip}));
   EXPECT_TRUE(std::filesystem::is_empty(dir_.Path()));
+  // The refusal is our answer to the training: DCN where CFR would go.
+  EXPECT_EQ(FramesSent(modem, kFcfDCN), 1);
+  EXPECT_EQ(FramesSent(modem, kFcfCFR), 0);
 }
 
 TEST_F(Receiving, SetUpRefusedByTheModemEndsWithBadResponse) {
@@ -331,6 +419,23 @@ TEST_F(Receiving, Class2_0PagesAreStoredAsReceived) {
   EXPECT_TRUE(stored.pages[0] == page);
 }
 
+// Every page arrived, but the modem reports an abnormal end of the call: the
+// pages are kept and the call is a failure with its own message.
+TEST_F(Receiving, Class2AbnormalHangupCodeAfterTheLastPageIsAFailure) {
+  test::ScriptedModem modem("rx-class2-fhng-end");
+  Class2SetUp(modem, "2");
+  modem.Answer("ATA", "\r\n+FCON\r\n+FTSI: \"CALLER 2\"\r\n+FDCS: 0,3,0,2,0,0,0,0\r\n" + kOk);
+  const std::string page = PageBytes(1);
+  modem.Answer("\x12", DleDoubled(page) + kDataEnd + "\r\n+FPTS:1\r\n+FET:2\r\n" + kOk);
+  modem.AnswerInTurn("AT+FDR", {kConnect, "\r\n+FHNG:54\r\n" + kOk});
+  Start(modem, TFaxClass::fcClass2);
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, ecFaxAbnormalHangup);
+  EXPECT_EQ(fax_->HangupCode(), 54);
+  EXPECT_EQ(logs_, (std::vector{TFaxLogCode::lfaxReceiveStart, TFaxLogCode::lfaxReceiveFail}));
+  EXPECT_TRUE(ReadFax(fileName_).pages == std::vector<std::string>{Reversed(page)});
+}
+
 TEST_F(Receiving, Class2HangupReportInMidSessionFailsAndKeepsNothingEmpty) {
   test::ScriptedModem modem("rx-class2-fhng");
   Class2SetUp(modem, "2");
@@ -379,6 +484,32 @@ TEST_F(Receiving, AnswersOnTheRingAskedForAndNoCarrierBetweenRingsOnlyShowsStatu
   EXPECT_EQ(finishCode_, 0);
   const auto commands = modem.Commands();
   EXPECT_EQ(std::count(commands.begin(), commands.end(), "ATA"), 1);
+}
+
+// A caller that gave up after one ring must not make the next call answer
+// on its first: after a pause longer than a ring cycle the count starts again.
+TEST_F(Receiving, RingCountStartsAgainForEachCall) {
+  test::ScriptedModem modem("rx-ring-restart");
+  Class2SetUp(modem, "2");
+  modem.Answer("ATA", "\r\n+FCON\r\n+FTSI: \"R2\"\r\n+FDCS: 0,3,0,2,0,0,0,0\r\n" + kOk);
+  modem.Answer("\x12", DleDoubled(PageBytes(1)) + kDataEnd + "\r\n+FPTS:1\r\n+FET:2\r\n" + kOk);
+  modem.AnswerInTurn("AT+FDR", {kConnect, "\r\n+FHNG:0\r\n" + kOk});
+  fax_->SetAnswerOnRing(2);
+  fax_->Session().receiver.ringGapTicks = 9;  // half a second
+  Start(modem, TFaxClass::fcClass2);
+  // The set-up answer brought the first call's one ring. The next call rings twice.
+  auto wait = [&](int ms) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < until) ui_.WaitForMessages(20);
+  };
+  wait(1200);
+  modem.Modem().Receive("\r\nRING\r\n");
+  wait(200);
+  EXPECT_EQ(Starting(modem.Commands(), "ATA").size(), 0u);
+  modem.Modem().Receive("\r\nRING\r\n");
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, 0);
+  EXPECT_EQ(Starting(modem.Commands(), "ATA").size(), 1u);
 }
 
 TEST_F(Receiving, AbortWhileWaitingForCallsEndsTheSessionAsUserAbort) {

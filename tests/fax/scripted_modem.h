@@ -58,6 +58,18 @@ class ScriptedModem {
     rules_.push_back({prefix, std::move(answer)});
   }
 
+  // Answers the commands that start with `prefix` with the replies in turn,
+  // and with nothing once they have run out.
+  void AnswerInTurn(const std::string& prefix, std::vector<std::string> replies) {
+    auto next = std::make_shared<std::size_t>(0);
+    Answer(prefix, [next, replies = std::move(replies)](const std::string&) {
+      return *next < replies.size() ? replies[(*next)++] : std::string();
+    });
+  }
+
+  // What a modem says when a bare CR ends a frame reception it was waiting in.
+  void AnswerBareCr(const std::string& reply) { bareCrReply_ = reply; }
+
   void AnswerExactly(const std::string& command, const std::string& reply) {
     std::lock_guard lock(mutex_);
     rules_.push_back({command, [reply](const std::string&) { return reply; }, true});
@@ -87,10 +99,26 @@ class ScriptedModem {
   // The line drops once the program has written `bytes` bytes of data
   // blocks in all: the modem takes nothing more and says NO CARRIER.
   void DropLineAfterData(std::size_t bytes) { dropAfterData_ = bytes; }
+  // The device disappears at that point instead (a USB modem unplugged).
+  void VanishAfterData(std::size_t bytes) {
+    dropAfterData_ = bytes;
+    lineEnd_ = LineEnd::kVanish;
+  }
+  // Or the modem just stops taking data, without a word.
+  void StallAfterData(std::size_t bytes) {
+    dropAfterData_ = bytes;
+    lineEnd_ = LineEnd::kStall;
+  }
 
   std::vector<std::string> DataBlocks() const {
     std::lock_guard lock(mutex_);
     return dataBlocks_;
+  }
+
+  // For each data block, whether the port obeyed XON/XOFF as it began.
+  std::vector<bool> DataBlockSoftwareFlow() const {
+    std::lock_guard lock(mutex_);
+    return dataBlockFlow_;
   }
 
  private:
@@ -121,8 +149,12 @@ class ScriptedModem {
         pending_ += c;
         continue;
       }
-      // A bare CR is no command: modems say nothing to it.
-      if (!pending_.empty()) Dispatch(std::exchange(pending_, std::string()), echo_);
+      // A bare CR is no command: modems say nothing to it, unless it ends a reception.
+      if (!pending_.empty()) {
+        Dispatch(std::exchange(pending_, std::string()), echo_);
+      } else if (!bareCrReply_.empty()) {
+        modem_.Receive(bareCrReply_);
+      }
     }
   }
 
@@ -149,11 +181,20 @@ class ScriptedModem {
 
   void TakeData(char c) {
     if (lineDropped_) return;
+    if (block_.empty()) {
+      const bool flow = modem_.State().outX;
+      std::lock_guard lock(mutex_);
+      dataBlockFlow_.push_back(flow);
+    }
     block_ += c;
     if (dropAfterData_ > 0 && ++dataBytes_ >= dropAfterData_) {
       lineDropped_ = true;
+      if (lineEnd_ == LineEnd::kVanish) {
+        modem_.Vanish();
+        return;
+      }
       modem_.HoldOutput(true);
-      modem_.Receive("\r\nNO CARRIER\r\n");
+      if (lineEnd_ == LineEnd::kNoCarrier) modem_.Receive("\r\nNO CARRIER\r\n");
       return;
     }
     if (!blockDle_) {
@@ -195,15 +236,18 @@ class ScriptedModem {
   std::vector<Rule> rules_;
   std::vector<std::string> commands_;
   std::string pending_;
+  std::string bareCrReply_;
   bool echo_ = false;
   bool frameDle_ = false;
   std::vector<DataRule> dataRules_;
   std::optional<DataRule> dataRule_;  // taking a data block for this rule
   std::vector<std::string> dataBlocks_;
+  std::vector<bool> dataBlockFlow_;
   std::string block_;
   bool blockDle_ = false;
   int dataAnswerDelayMs_ = 150;
   std::size_t dropAfterData_ = 0;
+  enum class LineEnd { kNoCarrier, kVanish, kStall } lineEnd_ = LineEnd::kNoCarrier;
   std::size_t dataBytes_ = 0;
   bool lineDropped_ = false;
   // Declared last: joined before anything they use goes away.

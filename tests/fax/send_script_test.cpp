@@ -22,21 +22,31 @@
 #include "image/apf_file.h"
 #include "image/fax_converter.h"
 #include "image/t4_coding.h"
+#include "tests/fax/apf_pages.h"
 #include "tests/fax/scripted_fax_test.h"
 
 namespace tv {
 namespace {
 
+using test::DecodedRows;
 using test::DleDoubled;
+using test::DleUndone;
 using test::Frame;
 using test::kConnect;
 using test::kDataEnd;
 using test::kError;
 using test::kOk;
+using test::Rows;
+using test::StoredRows;
+using test::WriteStreamApf;
 
 const std::string kLineStart("\0\0\0\0\0\x80", 6);  // EOL, least significant bit first
 
-std::uint8_t FrameFcf(const std::string& frame) { return static_cast<std::uint8_t>(frame[2]); }
+// The type of a frame we wrote; every frame of ours carries the caller's X bit.
+std::uint8_t FrameFcf(const std::string& frame) {
+  EXPECT_TRUE(static_cast<std::uint8_t>(frame[2]) & kFcfXBit);
+  return FrameType(static_cast<std::uint8_t>(frame[2]));
+}
 bool IsFrame(const std::string& command) { return command.size() > 2 && command[0] == '\xFF'; }
 
 // The far end's DIS: up to 9600 (V.29 and V.27 ter), wide, fine unless
@@ -44,7 +54,7 @@ bool IsFrame(const std::string& command) { return command.size() > 2 && command[
 // resolution.
 std::string DisInfo(bool fine = true) {
   SessionParameters p;
-  p.SetRate(4);
+  p.SetRate(kV29_9600);
   auto octets = CapabilityOctets(true, p);
   if (!fine) octets[1] = static_cast<std::uint8_t>(octets[1] & ~0x40);
   octets[2] = static_cast<std::uint8_t>((octets[2] & ~0x70) | 0x20);
@@ -55,7 +65,7 @@ constexpr int kDisScanCode = 3;  // 10 ms standard, as DisInfo says
 // The bit rate a DCS we wrote names.
 int DcsBps(const std::string& frame) {
   SessionParameters p;
-  ParseCapabilities(p, false, static_cast<std::uint8_t>(frame[4]), static_cast<std::uint8_t>(frame[5]), false, false);
+  ParseCapabilities(p, false, FrameCapabilities(ReadFrame(frame)), false, false);
   return p.bitRate;
 }
 
@@ -116,19 +126,6 @@ std::string StreamPage(int page) {
   return bytes;
 }
 
-void WriteStreamApf(const std::string& file, const std::vector<std::string>& pages, std::uint16_t flags = 0) {
-  TApfFileHeader header = NewApfFileHeader();
-  header.pageCount = static_cast<std::uint16_t>(pages.size());
-  std::ofstream out(file, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(&header), sizeof header);
-  for (const std::string& page : pages) {
-    TApfPageHeader pageHeader;
-    pageHeader.dataLength = static_cast<std::uint32_t>(page.size());
-    pageHeader.pageFlags = flags;
-    out.write(reinterpret_cast<const char*>(&pageHeader), sizeof pageHeader);
-    out.write(page.data(), static_cast<std::streamsize>(page.size()));
-  }
-}
 
 // In a list of far-end answers: no frame comes, the modem says ERROR.
 constexpr std::uint8_t kModemError = 0;
@@ -169,12 +166,13 @@ class Sending : public test::ScriptedFaxTest<TQaSendFax> {
   bool RunToFinish(int seconds = 20) { return ScriptedFaxTest::RunToFinish(seconds); }
 
   // Two pages of text in line-block form, as the converter makes them.
-  std::string TextFax() {
+  std::string TextFax(bool fine = false) {
     std::ofstream text(dir_.File("letter.txt"));
     for (int i = 1; i <= 10; ++i) text << "Line " << i << " of the letter to the far end.\n";
     text.close();
     FaxConverter converter(MakeTextInput(), "TXT");
     converter.SetLinesPerPage(5);
+    converter.SetFine(fine);
     EXPECT_EQ(converter.Convert(dir_.File("letter.txt"), dir_.File("letter.apf")), 0);
     TApfFileHeader header;
     EXPECT_EQ(ApfReadFileHeader(dir_.File("letter.apf"), header), 0);
@@ -197,6 +195,7 @@ class Sending : public test::ScriptedFaxTest<TQaSendFax> {
     modem.Answer("AT+FCLASS=1", kOk);
     modem.AnswerExactly("AT+FTM=?", "\r\n24,48,72,96\r\n" + kOk);
     modem.Answer("ATH", kOk);
+    modem.Answer("ATS7=", kOk);
     modem.Answer("ATD", kConnect + Frame(kFcfCSI, EncodeStationId("FAR END 9"), false) + kOk);
     auto next = std::make_shared<std::string>(kConnect + Frame(kFcfDIS, DisInfo(farEnd.fine), true) + kOk);
     auto trainings = std::make_shared<std::size_t>(0);
@@ -223,7 +222,8 @@ class Sending : public test::ScriptedFaxTest<TQaSendFax> {
 
   // A Class 2 or 2.0 modem up to the dial.
   static void Class2Modem(test::ScriptedModem& modem) {
-    for (const char* command : {"ATE0", "AT+FCLASS=", "AT+FLI", "AT+FLO=", "AT+FNR=", "AT+FDIS=", "AT+FIS=", "ATH"}) {
+    for (const char* command :
+         {"ATE0", "AT+FCLASS=", "AT+FLI", "AT+FLO=", "AT+FNR=", "AT+FDIS=", "AT+FIS=", "ATS7=", "ATH"}) {
       modem.Answer(command, kOk);
     }
   }
@@ -249,7 +249,8 @@ TEST_F(Sending, Class1TwoPagesGoOutWithOurIdentityAndEachPageAsStored) {
   const auto commands = modem.Commands();
   EXPECT_EQ(Starting(commands, "ATD"), std::vector<std::string>{"ATDT5551234"});
   // Our station ID goes out upper-cased in the TSI, ahead of the DCS.
-  const auto tsi = std::find(commands.begin(), commands.end(), Frame(kFcfTSI, EncodeStationId("TESS TX 1"), false));
+  const auto tsi =
+      std::find(commands.begin(), commands.end(), Frame(kFcfTSI | kFcfXBit, EncodeStationId("TESS TX 1"), false));
   const auto dcs = std::find_if(commands.begin(), commands.end(),
                                 [](const std::string& c) { return IsFrame(c) && FrameFcf(c) == kFcfDCS; });
   ASSERT_NE(tsi, commands.end());
@@ -396,7 +397,8 @@ TEST_F(Sending, Class1DcnFromTheFarEndEndsTheCallAsCancelled) {
 }
 
 // ERROR instead of the far end's answer to MPS: the post-page message goes
-// again, three times at most, and then the call ends with the time-out.
+// again, three times at most, and then the call ends with the time-out and
+// a DCN to the far end.
 TEST_F(Sending, Class1ErrorForThePostPageAnswerRepeatsThePostPageMessage) {
   test::ScriptedModem again("tx-class1-ppm-again");
   Class1Modem(again, {{}, {kModemError, kModemError, kFcfMCF}});
@@ -414,30 +416,196 @@ TEST_F(Sending, Class1ErrorForThePostPageAnswerRepeatsThePostPageMessage) {
   ASSERT_TRUE(RunToFinish());
   EXPECT_EQ(finishCode_, ecTimeout);
   EXPECT_EQ(logs_, kFailed);
-  EXPECT_EQ(FinalFrames(never.Commands()), (std::vector<std::uint8_t>{kFcfDCS, kFcfMPS, kFcfMPS, kFcfMPS}));
+  EXPECT_EQ(FinalFrames(never.Commands()),
+            (std::vector<std::uint8_t>{kFcfDCS, kFcfMPS, kFcfMPS, kFcfMPS, kFcfDCN}));
 }
 
-// A fine page to a far end that offers only standard resolution.
-TEST_F(Sending, RemoteThatCannotTakeAFinePageEndsAsIncompatible) {
-  test::ScriptedModem class1("tx-class1-no-fine");
-  Class1Modem(class1, {{}, {}, false});
-  Start(class1, TFaxClass::fcClass1, StreamFax(1, kApfFine));
+// A frame whose check sequence was wrong (the modem says ERROR after it) is
+// asked for again and never acted on: not a DIS, not a DCN, not an MCF.
+TEST_F(Sending, Class1DamagedFramesAreAskedForAgainAndNeverActedOn) {
+  test::ScriptedModem modem("tx-class1-damaged");
+  auto damaged = [](std::uint8_t fcf, const std::string& info = {}) {
+    return kConnect + Frame(fcf, info, true) + kError;
+  };
+  auto good = [](std::uint8_t fcf, const std::string& info = {}) { return kConnect + Frame(fcf, info, true) + kOk; };
+  modem.AnswerInTurn("AT+FRH=3", {damaged(kFcfDIS, DisInfo()), good(kFcfDIS, DisInfo()), damaged(kFcfDCN),
+                                  good(kFcfCFR), damaged(kFcfMCF), good(kFcfMCF)});
+  Class1Modem(modem, {});  // its frame receptions are the ones above
+  Start(modem, TFaxClass::fcClass1, StreamFax(1));
   ASSERT_TRUE(RunToFinish());
-  EXPECT_EQ(finishCode_, ecFaxBadMachine);
-  EXPECT_EQ(logs_, kFailed);
-  EXPECT_TRUE(FinalFrames(class1.Commands()).empty());  // no DCS
+  EXPECT_EQ(finishCode_, 0);
+  EXPECT_EQ(logs_, kSent);
+  const auto commands = modem.Commands();
+  EXPECT_EQ(FinalFrames(commands), (std::vector<std::uint8_t>{kFcfDCS, kFcfEOP, kFcfDCN}));
+  EXPECT_EQ(std::count(commands.begin(), commands.end(), "AT+FRH=3"), 6);
+  EXPECT_EQ(modem.DataBlocks().size(), 2u);
+}
 
-  NewFax();
-  test::ScriptedModem class2("tx-class2-no-fine");
-  Class2Modem(class2);
-  class2.Answer("ATD", "\r\n+FCON\r\n+FCSI: \"FAR END 2\"\r\n+FDIS: 0,3,0,2,0,0,0,0\r\n" + kOk);
-  Start(class2, TFaxClass::fcClass2, StreamFax(1, kApfFine));
+// No answer to DCS and training within T4 (3 s, not the 10 s of a modem
+// command): DCS and training go again, and the CFR to that is taken.
+TEST_F(Sending, Class1NoAnswerToTheTrainingWithinT4SendsDcsAgain) {
+  test::ScriptedModem modem("tx-class1-t4");
+  modem.AnswerBareCr(kOk);  // the modem's answer to the reception given up
+  const std::string dis = kConnect + Frame(kFcfDIS, DisInfo(), true) + kOk;
+  const std::string cfr = kConnect + Frame(kFcfCFR, "", true) + kOk;
+  const std::string mcf = kConnect + Frame(kFcfMCF, "", true) + kOk;
+  modem.AnswerInTurn("AT+FRH=3", {dis, "", cfr, mcf});
+  Class1Modem(modem, {});  // its frame receptions are the ones above
+  Start(modem, TFaxClass::fcClass1, StreamFax(1));
   ASSERT_TRUE(RunToFinish());
-  EXPECT_EQ(finishCode_, ecFaxBadMachine);
-  EXPECT_EQ(errors_, std::vector<int>{ecFaxBadMachine});
-  const auto commands = class2.Commands();
-  EXPECT_EQ(Starting(commands, "AT+FDIS="), std::vector<std::string>{"AT+FDIS=1,3,0,2,0,0,0,0"});
-  EXPECT_TRUE(Starting(commands, "AT+FDT").empty());
+  EXPECT_EQ(finishCode_, 0);
+  const auto commands = modem.Commands();
+  EXPECT_EQ(FinalFrames(commands), (std::vector<std::uint8_t>{kFcfDCS, kFcfDCS, kFcfEOP, kFcfDCN}));
+  EXPECT_EQ(modem.DataBlocks().size(), 3u);  // two trainings and the page
+}
+
+// After a page: CRP asks for the post-page message again; PIN is a page to
+// send again after a new training, PIP a good one (no operator here).
+TEST_F(Sending, Class1CrpPinAndPipAfterAPage) {
+  test::ScriptedModem modem("tx-class1-crp");
+  Class1Modem(modem, {{}, {kFcfCRP, kFcfMCF, kFcfPIN, kFcfPIP, kFcfMCF}});
+  Start(modem, TFaxClass::fcClass1, StreamFax(3));
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, 0);
+  EXPECT_EQ(FinalFrames(modem.Commands()),
+            (std::vector<std::uint8_t>{kFcfDCS, kFcfMPS, kFcfMPS, kFcfMPS, kFcfDCS, kFcfMPS, kFcfEOP, kFcfDCN}));
+  const auto blocks = modem.DataBlocks();
+  // Training, page 1, page 2, training at 7200, page 2 again, page 3.
+  ASSERT_EQ(blocks.size(), 6u);
+  PageLead(blocks[2], DleDoubled(StreamPage(2)), kDataEnd);
+  PageLead(blocks[4], DleDoubled(StreamPage(2)), kDataEnd);
+  PageLead(blocks[5], DleDoubled(StreamPage(3)), kDataEnd);
+  EXPECT_EQ(fax_->BitRate(), 7200);
+}
+
+// With SoftwareFlow the port obeys the modem's XOFF while training and page
+// data go out, and the modem is told to send XON/XOFF (AT+FLO=1).
+TEST_F(Sending, SoftwareFlowHoldsOnXoffWhileDataGoesAndTellsTheModem) {
+  for (const TFaxClass faxClass : {TFaxClass::fcClass1, TFaxClass::fcClass2_0}) {
+    SCOPED_TRACE(faxClass == TFaxClass::fcClass1 ? "Class 1" : "Class 2.0");
+    NewFax();
+    test::ScriptedModem modem(faxClass == TFaxClass::fcClass1 ? "tx-class1-xon" : "tx-class20-xon");
+    if (faxClass == TFaxClass::fcClass1) {
+      modem.Answer("AT+FLO=", kOk);
+      Class1Modem(modem, {});
+    } else {
+      Class2Modem(modem);
+      modem.Answer("ATD", "\r\n+FCO\r\n+FCI: \"FAR END 20\"\r\n" + kOk);
+      modem.Answer("AT+FDT", kConnect);
+      modem.AnswerData("AT+FDT", ".", "\r\n+FPS:1\r\n+FHS:00\r\n" + kOk);
+    }
+    fax_->SetSoftwareFlow(true);
+    Start(modem, faxClass, StreamFax(1));
+    ASSERT_TRUE(RunToFinish());
+    EXPECT_EQ(finishCode_, 0);
+    // Class 1: the training and the page; Class 2.0: the page.
+    EXPECT_EQ(modem.DataBlockSoftwareFlow(), std::vector<bool>(faxClass == TFaxClass::fcClass1 ? 2 : 1, true));
+    EXPECT_FALSE(modem.Modem().State().outX);  // off again after the page
+    EXPECT_EQ(Starting(modem.Commands(), "AT+FLO="), std::vector<std::string>{"AT+FLO=1"});
+  }
+}
+
+// Class 2 and 2.0: the last page went, but the modem reports an abnormal
+// hang-up: the fax failed, with its own message.
+TEST_F(Sending, Class2AbnormalHangupCodeAfterTheLastPageIsAFailure) {
+  for (const TFaxClass faxClass : {TFaxClass::fcClass2, TFaxClass::fcClass2_0}) {
+    SCOPED_TRACE(faxClass == TFaxClass::fcClass2 ? "Class 2" : "Class 2.0");
+    NewFax();
+    test::ScriptedModem modem(faxClass == TFaxClass::fcClass2 ? "tx-class2-fhng" : "tx-class20-fhs");
+    Class2Modem(modem);
+    if (faxClass == TFaxClass::fcClass2) {
+      modem.Answer("ATD", "\r\n+FCON\r\n+FCSI: \"FAR END 2\"\r\n" + kOk);
+      modem.Answer("AT+FDT", kConnect + "\x11");
+      modem.AnswerData("AT+FDT", "\x03", kOk);
+      modem.Answer("AT+FET=2", "\r\n+FPTS:1\r\n+FHNG:54\r\n" + kOk);
+    } else {
+      modem.Answer("ATD", "\r\n+FCO\r\n+FCI: \"FAR END 20\"\r\n" + kOk);
+      modem.Answer("AT+FDT", kConnect);
+      modem.AnswerData("AT+FDT", ".", "\r\n+FPS:1\r\n+FHS:54\r\n" + kOk);
+    }
+    Start(modem, faxClass, StreamFax(1));
+    ASSERT_TRUE(RunToFinish());
+    EXPECT_EQ(finishCode_, ecFaxAbnormalHangup);
+    EXPECT_EQ(fax_->HangupCode(), 54);
+    EXPECT_EQ(logs_, kFailed);
+  }
+}
+
+// A number that does not answer is dialled again like a busy one, and the
+// modem waits for an answer as long as the user said (S7).
+TEST_F(Sending, NoAnswerIsRedialledAndTheModemWaitsTheDialWait) {
+  test::ScriptedModem modem("tx-no-answer");
+  Class1Modem(modem, {});
+  modem.AnswerExactly("ATDT5551234", "\r\nNO ANSWER\r\n");
+  std::vector<int> statuses;
+  fax_->OnFaxStatus = [&](TQaAbstractFax& f, bool, bool) { statuses.push_back(f.Status()); };
+  fax_->SetDialAttempts(2);
+  fax_->SetDialRetryWait(0);
+  fax_->SetDialWait(45);
+  Start(modem, TFaxClass::fcClass1, StreamFax(1));
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, ecFaxNoAnswer);
+  EXPECT_EQ(logs_, kFailed);
+  const auto commands = modem.Commands();
+  EXPECT_EQ(Starting(commands, "ATD").size(), 2u);
+  EXPECT_EQ(Starting(commands, "ATS7="), std::vector<std::string>{"ATS7=45"});
+  EXPECT_NE(std::find(statuses.begin(), statuses.end(), fsNoAnswerWaiting), statuses.end());
+}
+
+// A fine fax to a far end that takes standard resolution only: every two
+// lines go out as one, a pixel black in either staying black; the DCS (or
+// the Class 2 session parameters) say standard, and the status says so.
+TEST_F(Sending, FinePagesToAStandardOnlyFarEndGoOutReduced) {
+  for (const TFaxClass faxClass : {TFaxClass::fcClass1, TFaxClass::fcClass2}) {
+    SCOPED_TRACE(faxClass == TFaxClass::fcClass1 ? "Class 1" : "Class 2");
+    NewFax();
+    test::ScriptedModem modem(faxClass == TFaxClass::fcClass1 ? "tx-class1-no-fine" : "tx-class2-no-fine");
+    if (faxClass == TFaxClass::fcClass1) {
+      Class1Modem(modem, {{}, {}, false});
+    } else {
+      Class2Modem(modem);
+      modem.Answer("ATD", "\r\n+FCON\r\n+FCSI: \"FAR END 2\"\r\n+FDIS: 0,3,0,2,0,0,0,0\r\n" + kOk);
+      modem.Answer("AT+FDT", "\r\n+FDCS: 0,3,0,2,0,0,0,0\r\n" + kConnect + "\x11");
+      modem.AnswerData("AT+FDT", "\x03", kOk);
+      modem.Answer("AT+FET=", "\r\n+FPTS:1\r\n" + kOk);
+    }
+    std::vector<int> statuses;
+    fax_->OnFaxStatus = [&](TQaAbstractFax& f, bool, bool) { statuses.push_back(f.Status()); };
+    const std::string file = TextFax(true);
+    Start(modem, faxClass, file);
+    ASSERT_TRUE(RunToFinish());
+    EXPECT_EQ(finishCode_, 0);
+    EXPECT_EQ(logs_, kSent);
+    EXPECT_NE(std::find(statuses.begin(), statuses.end(), fsReducingResolution), statuses.end());
+
+    const auto commands = modem.Commands();
+    std::vector<std::string> pages = modem.DataBlocks();
+    if (faxClass == TFaxClass::fcClass1) {
+      const auto dcs = std::find_if(commands.begin(), commands.end(),
+                                    [](const std::string& c) { return IsFrame(c) && FrameFcf(c) == kFcfDCS; });
+      ASSERT_NE(dcs, commands.end());
+      EXPECT_FALSE(FrameCapabilities(ReadFrame(*dcs)).Has(t30bit::kFine));
+      pages.erase(pages.begin());  // the training
+    } else {
+      EXPECT_EQ(Starting(commands, "AT+FDIS="), (std::vector<std::string>{"AT+FDIS=?", "AT+FDIS=1,3,0,2,0,0,0,0",
+                                                                        "AT+FDIS=0,3,0,2,0,0,0,0"}));
+    }
+    ASSERT_EQ(pages.size(), 2u);
+    for (int page = 1; page <= 2; ++page) {
+      const Rows fine = StoredRows(file, page);
+      Rows expected;
+      for (std::size_t y = 0; y < fine.size(); y += 2) {
+        Rows::value_type row = fine[y];
+        if (y + 1 < fine.size()) {
+          for (std::size_t x = 0; x < row.size(); ++x) row[x] |= fine[y + 1][x];
+        }
+        expected.push_back(row);
+      }
+      ASSERT_GT(expected.size(), 10u);
+      const std::string& sent = pages[static_cast<std::size_t>(page - 1)];
+      EXPECT_TRUE(DecodedRows(DleUndone(sent.substr(0, sent.size() - 2))) == expected) << "page " << page;
+    }
+  }
 }
 
 TEST_F(Sending, Class1ErrorAnsweringACommandEndsWithBadResponse) {
@@ -452,35 +620,35 @@ TEST_F(Sending, Class1ErrorAnsweringACommandEndsWithBadResponse) {
 }
 
 // The far end says nothing after our training: the modem gives up its
-// frame reception with NO CARRIER, and the reply time then ends the call.
-TEST_F(Sending, Class1SilenceAfterTrainingEndsWithTimeout) {
+// frame reception with NO CARRIER. DCS and training go again, three times
+// in all; then the call ends with the time-out and a DCN.
+TEST_F(Sending, Class1SilenceAfterTrainingRepeatsDcsThenEndsWithTimeout) {
   test::ScriptedModem modem("tx-class1-silent");
   auto frh = std::make_shared<int>(0);
   modem.Answer("AT+FRH=3", [frh](const std::string&) {
     return ++*frh == 1 ? kConnect + Frame(kFcfDIS, DisInfo(), true) + kOk : "\r\nNO CARRIER\r\n";
   });
   Class1Modem(modem, {});
-  fax_->Session().modem.replyTimeout = SecsToTicks(1);
   Start(modem, TFaxClass::fcClass1, StreamFax(1));
   ASSERT_TRUE(RunToFinish());
   EXPECT_EQ(finishCode_, ecTimeout);
   EXPECT_EQ(logs_, kFailed);
-  EXPECT_EQ(modem.DataBlocks().size(), 1u);  // the training only
+  EXPECT_EQ(FinalFrames(modem.Commands()), (std::vector<std::uint8_t>{kFcfDCS, kFcfDCS, kFcfDCS, kFcfDCN}));
+  EXPECT_EQ(modem.DataBlocks().size(), 3u);  // the trainings only
 }
 
 // The line drops in the middle of the second page: the modem takes no more
-// data and says NO CARRIER. The call fails with the page-data time-out, the
-// session lets go of the port, and nothing more is written to it.
+// data and says NO CARRIER. The call fails at once, the session lets go of
+// the port, and nothing more is written to it.
 TEST_F(Sending, Class1LineDropInAPageFailsTheCallAndReleasesThePort) {
   test::ScriptedModem modem("tx-class1-drop");
   Class1Modem(modem, {});
   const std::string file = StreamFax(2);
   const std::size_t training = 9600 / 100 * 18 + 2;
   modem.DropLineAfterData(training + DleDoubled(StreamPage(1)).size() + 2000);
-  fax_->Session().modem.pageDataTimeout = SecsToTicks(1);
   Start(modem, TFaxClass::fcClass1, file);
   ASSERT_TRUE(RunToFinish());
-  EXPECT_EQ(finishCode_, ecTimeout);
+  EXPECT_EQ(finishCode_, ecFaxSessionError);
   EXPECT_EQ(logs_, kFailed);
   EXPECT_EQ(FinalFrames(modem.Commands()), (std::vector<std::uint8_t>{kFcfDCS, kFcfMPS}));
   EXPECT_EQ(modem.DataBlocks().size(), 2u);  // training and page 1 complete
@@ -490,6 +658,42 @@ TEST_F(Sending, Class1LineDropInAPageFailsTheCallAndReleasesThePort) {
   const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
   while (std::chrono::steady_clock::now() < until) ui_.WaitForMessages(20);
   EXPECT_EQ(BytesAvailable(port_.PortHandle()), static_cast<int>((kConnect + kOk).size()));
+}
+
+// The modem disappears in the middle of a page (a USB modem unplugged):
+// the call ends at once, long before the page-data time (60 s) would end
+// it, and the port can be closed.
+TEST_F(Sending, ModemGoneInAPageEndsTheCallAtOnce) {
+  test::ScriptedModem modem("tx-class1-gone");
+  Class1Modem(modem, {});
+  modem.VanishAfterData(9600 / 100 * 18 + 2 + 1500);
+  Start(modem, TFaxClass::fcClass1, StreamFax(2));
+  ASSERT_TRUE(RunToFinish(20));
+  EXPECT_LT(finishCode_, 0);
+  EXPECT_EQ(logs_, kFailed);
+  port_.SetOpen(false);
+  EXPECT_FALSE(port_.Open());
+}
+
+// A component destroyed while its session sends: the machine is taken off
+// the port (a run in progress finishes first) and nothing reads the port
+// for it any more.
+TEST_F(Sending, ComponentDestroyedInAPageLeavesThePortToItsNextUser) {
+  test::ScriptedModem modem("tx-class1-destroyed");
+  Class1Modem(modem, {});
+  modem.StallAfterData(9600 / 100 * 18 + 2 + 1000);
+  Start(modem, TFaxClass::fcClass1, StreamFax(2));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (fax_->Status() != fsSendingPage && std::chrono::steady_clock::now() < deadline) ui_.WaitForMessages(20);
+  ASSERT_EQ(fax_->Status(), fsSendingPage);
+  fax_.reset();
+  EXPECT_FALSE(finished_);  // no finish message reaches a component that is gone
+  const std::size_t written = modem.Commands().size();
+  modem.Modem().Receive(kOk);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+  while (std::chrono::steady_clock::now() < until) ui_.WaitForMessages(20);
+  EXPECT_EQ(BytesAvailable(port_.PortHandle()), static_cast<int>(kOk.size()));
+  EXPECT_EQ(modem.Commands().size(), written);
 }
 
 // --- Dialling ------------------------------------------------------------------
@@ -530,9 +734,14 @@ TEST_F(Sending, BusyLineWithNoRetryWaitIsRedialledAtOnce) {
   EXPECT_EQ(Starting(modem.Commands(), "ATD").size(), 2u);
 }
 
+// With one dial attempt, each result ends the call with its own code; no
+// answer at all is the far end not answering.
 TEST_F(Sending, DialResultsEachEndTheCallWithTheirOwnCode) {
-  const std::pair<std::string, int> cases[] = {
-      {"NO DIALTONE", ecFaxNoDialTone}, {"VOICE", ecFaxVoiceCall}, {"NO CARRIER", ecFaxNoCarrier}, {"", ecTimeout}};
+  const std::pair<std::string, int> cases[] = {{"NO DIALTONE", ecFaxNoDialTone},
+                                               {"VOICE", ecFaxVoiceCall},
+                                               {"NO CARRIER", ecFaxNoCarrier},
+                                               {"NO ANSWER", ecFaxNoAnswer},
+                                               {"", ecFaxNoAnswer}};
   int n = 0;
   for (const auto& [answer, code] : cases) {
     SCOPED_TRACE(answer.empty() ? "no answer" : answer);
@@ -543,6 +752,7 @@ TEST_F(Sending, DialResultsEachEndTheCallWithTheirOwnCode) {
       Class1Modem(modem, {});
       Class2Modem(modem);
       fax_->SetDialWait(1);
+      fax_->SetDialAttempts(1);
       Start(modem, faxClass, StreamFax(1));
       ASSERT_TRUE(RunToFinish());
       EXPECT_EQ(finishCode_, code);
@@ -574,7 +784,8 @@ TEST_F(Sending, Class2PagesGoOutAsStoredAfterXonWithThePageStatusOfEach) {
   EXPECT_EQ(fax_->HangupCode(), 0);
   const auto commands = modem.Commands();
   EXPECT_EQ(Starting(commands, "AT+FLID="), std::vector<std::string>{"AT+FLID=\"TESS TX 1\""});
-  EXPECT_EQ(Starting(commands, "AT+FDIS="), std::vector<std::string>{"AT+FDIS=0,3,0,2,0,0,0,0"});
+  // The modem is asked its rates first; it does not say, so 9600 it is.
+  EXPECT_EQ(Starting(commands, "AT+FDIS="), (std::vector<std::string>{"AT+FDIS=?", "AT+FDIS=0,3,0,2,0,0,0,0"}));
   EXPECT_EQ(Starting(commands, "AT+FDT").size(), 2u);
   EXPECT_EQ(Starting(commands, "AT+FET="), (std::vector<std::string>{"AT+FET=0", "AT+FET=2"}));
   // Class 2 page data goes out in the bit order of the file (no reversal).
@@ -638,7 +849,7 @@ TEST_F(Sending, AbortInTheMiddleOfAPageEndsTheCallAsCancelled) {
   test::ScriptedModem modem("tx-class1-abort");
   Class1Modem(modem, {});
   // The line stalls in the middle of page 1.
-  modem.DropLineAfterData(9600 / 100 * 18 + 2 + 1000);
+  modem.StallAfterData(9600 / 100 * 18 + 2 + 1000);
   Start(modem, TFaxClass::fcClass1, StreamFax(2));
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (fax_->Status() != fsSendingPage && std::chrono::steady_clock::now() < deadline) ui_.WaitForMessages(20);
@@ -685,7 +896,7 @@ TEST_F(Sending, Class2_0PagesEndWithTheirPageMarkAndThePageStatusIsTaken) {
   EXPECT_EQ(Starting(commands, "AT+FLI="), std::vector<std::string>{"AT+FLI=\"TESS TX 1\""});
   EXPECT_EQ(Starting(commands, "AT+FLO=2").size(), 1u);
   EXPECT_EQ(Starting(commands, "AT+FNR=1,1,1,0").size(), 1u);
-  EXPECT_EQ(Starting(commands, "AT+FIS="), std::vector<std::string>{"AT+FIS=0,3,0,2,0,0,0,0"});
+  EXPECT_EQ(Starting(commands, "AT+FIS="), (std::vector<std::string>{"AT+FIS=?", "AT+FIS=0,3,0,2,0,0,0,0"}));
   EXPECT_TRUE(Starting(commands, "AT+FET").empty());
   const auto blocks = modem.DataBlocks();
   ASSERT_EQ(blocks.size(), 2u);

@@ -75,7 +75,7 @@ TEST(FaxStatus, TextsByCode) {
   EXPECT_EQ(FaxStatusText(fsFinished), "Finished");
   EXPECT_EQ(FaxStatusText(0), "");
   EXPECT_EQ(FaxStatusText(44), "");
-  EXPECT_EQ(FaxStatusText(8), "");
+  EXPECT_EQ(FaxStatusText(10), "");
 }
 
 }  // namespace

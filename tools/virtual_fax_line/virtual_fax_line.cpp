@@ -8,10 +8,19 @@
 // until the program answers, and the far end sends a TIFF file.
 //
 // It prints "ready DEVICE" once the modem can be opened, and at the end one
-// line "result CODE pages N rate BPS starved MS of MS remote "ID" TEXT" and
-// exits 0 when the fax went through. "starved A of B" is the time the modem
-// sent page or training data with nothing from the program to send (A, in
-// milliseconds) out of the time it sent such data (B).
+// line "result CODE pages N rate BPS starved MS of MS remote "ID" dcn D TEXT"
+// and exits 0 when the fax went through. "starved A of B" is the time the
+// modem sent page or training data with nothing from the program to send
+// (A, in milliseconds) out of the time it sent such data (B); "dcn 1" says
+// the program sent the far end a DCN frame.
+//
+// With --speed X the line's time runs X times as fast as the clock's, for
+// tests where the program's timing is not the point.
+//
+// With --spoil-trainings N the first N trainings (TCF) of the call reach
+// their receiver with ones where the zeros were, so the training check fails
+// and the sender has to step its rate down: the far end's trainings on their
+// way to the program, or the program's on their way to the far end.
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
@@ -29,6 +38,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -44,6 +54,8 @@ struct Options {
   std::string callFile;        // far end calls and sends this
   std::string ident = "VIRTUAL LINE";
   double noiseDbm0 = 0;        // 0: a clean line
+  int spoilTrainings = 0;
+  double speed = 1;
   int timeoutSeconds = 300;
   bool log = false;
   bool busy = false;      // every call the program dials finds the line busy
@@ -54,7 +66,8 @@ struct Options {
   std::fprintf(stderr,
                "virtual_fax_line: %s\n"
                "usage: virtual_fax_line --link PATH (--answer OUT.tif | --call IN.tif) [--ident ID]\n"
-               "                        [--noise DBM0] [--timeout SECONDS] [--log] [--busy | --no-answer]\n",
+               "                        [--noise DBM0] [--spoil-trainings N] [--speed X] [--timeout SECONDS] [--log]\n"
+               "                        [--busy | --no-answer]\n",
                why);
   std::exit(2);
 }
@@ -77,6 +90,11 @@ Options ParseOptions(int argc, char** argv) {
       o.ident = value();
     } else if (arg == "--noise") {
       o.noiseDbm0 = std::atof(value().c_str());
+    } else if (arg == "--speed") {
+      o.speed = std::atof(value().c_str());
+      if (o.speed <= 0) Usage("--speed needs a positive number");
+    } else if (arg == "--spoil-trainings") {
+      o.spoilTrainings = std::atoi(value().c_str());
     } else if (arg == "--timeout") {
       o.timeoutSeconds = std::atoi(value().c_str());
     } else if (arg == "--log") {
@@ -94,9 +112,147 @@ Options ParseOptions(int argc, char** argv) {
   return o;
 }
 
+constexpr char kDle = 0x10;
+constexpr char kEtx = 0x03;
+constexpr std::uint8_t kFrameTypeDcs = 0x82;
+constexpr std::uint8_t kFrameTypeDcn = 0xFA;
+
+// Follows the Class 1 dialogue between the program and the modem: which
+// frames each side sent, and which data stretches are trainings. Spoils the
+// first trainings it is asked to, and notes a DCN from the program.
+class DialogueWatch {
+ public:
+  explicit DialogueWatch(int spoilTrainings) : spoilLeft_(spoilTrainings) {}
+
+  // Bytes from the program to the modem.
+  void FromProgram(char* bytes, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+      char& c = bytes[i];
+      switch (out_) {
+        case Mode::kCommand:
+          if (c != '\r') {
+            command_ += c;
+            continue;
+          }
+          Command(command_);
+          command_.clear();
+          continue;
+        case Mode::kFrame:
+          if (TakeStuffed(c, outFrame_, outDle_)) {
+            const bool final = outFrame_.size() > 1 && (static_cast<std::uint8_t>(outFrame_[1]) & 0x10) != 0;
+            const std::uint8_t type = FrameType(outFrame_);
+            programFrame_ = type;
+            if (type == kFrameTypeDcn) programSentDcn_ = true;
+            outFrame_.clear();
+            if (final) out_ = Mode::kCommand;
+          }
+          continue;
+        case Mode::kData:
+          if (spoilingOut_ && c == '\0') c = '\xFF';
+          if (TakeStuffed(c, outData_, outDle_)) {
+            outData_.clear();
+            out_ = Mode::kCommand;
+          }
+          continue;
+      }
+    }
+  }
+
+  // Bytes from the modem to the program.
+  void ToProgram(std::uint8_t* bytes, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+      char c = static_cast<char>(bytes[i]);
+      switch (in_) {
+        case Mode::kCommand:
+          // Result lines: CONNECT starts what the last command asked for.
+          line_ += c;
+          if (line_.size() > 16) line_.erase(0, line_.size() - 16);
+          if (line_.size() >= 9 && line_.compare(line_.size() - 9, 9, "CONNECT\r\n") == 0 && expected_ != Mode::kCommand) {
+            in_ = expected_;
+            line_.clear();
+          }
+          continue;
+        case Mode::kFrame:
+          if (TakeStuffed(c, inFrame_, inDle_)) {
+            modemFrame_ = FrameType(inFrame_);
+            inFrame_.clear();
+            in_ = expected_ = Mode::kCommand;
+          }
+          continue;
+        case Mode::kData:
+          if (spoilingIn_ && c == '\0') bytes[i] = 0x55;
+          if (TakeStuffed(c, inData_, inDle_)) {
+            inData_.clear();
+            in_ = expected_ = Mode::kCommand;
+          }
+          continue;
+      }
+    }
+  }
+
+  bool ProgramSentDcn() const { return programSentDcn_; }
+
+ private:
+  enum class Mode { kCommand, kFrame, kData };
+
+  static std::uint8_t FrameType(const std::string& frame) {
+    return frame.size() > 2 ? static_cast<std::uint8_t>(frame[2]) & 0xFE : 0;
+  }
+
+  // Adds a byte of DLE-stuffed data; true at DLE ETX.
+  static bool TakeStuffed(char c, std::string& data, bool& lastWasDle) {
+    if (lastWasDle) {
+      lastWasDle = false;
+      if (c == kEtx) return true;
+      data += c;
+      return false;
+    }
+    if (c == kDle) {
+      lastWasDle = true;
+      return false;
+    }
+    data += c;
+    return false;
+  }
+
+  void Command(const std::string& command) {
+    if (command.rfind("AT+FTH", 0) == 0) {
+      out_ = Mode::kFrame;
+    } else if (command.rfind("AT+FTM=", 0) == 0 && command != "AT+FTM=?") {
+      out_ = Mode::kData;
+      spoilingOut_ = programFrame_ == kFrameTypeDcs && Spoil();
+    } else if (command.rfind("AT+FRH", 0) == 0) {
+      expected_ = Mode::kFrame;
+    } else if (command.rfind("AT+FRM=", 0) == 0 && command != "AT+FRM=?") {
+      expected_ = Mode::kData;
+      spoilingIn_ = modemFrame_ == kFrameTypeDcs && Spoil();
+    }
+  }
+
+  // A training the program or the far end sends after its DCS.
+  bool Spoil() {
+    if (spoilLeft_ <= 0) return false;
+    --spoilLeft_;
+    return true;
+  }
+
+  int spoilLeft_;
+  Mode out_ = Mode::kCommand;
+  Mode in_ = Mode::kCommand;
+  Mode expected_ = Mode::kCommand;  // what the modem's next CONNECT starts
+  std::string command_, outFrame_, outData_, inFrame_, inData_, line_;
+  bool outDle_ = false;
+  bool inDle_ = false;
+  bool spoilingOut_ = false;
+  bool spoilingIn_ = false;
+  std::uint8_t programFrame_ = 0;  // the type of the last frame the program sent
+  std::uint8_t modemFrame_ = 0;    // and of the last one it received
+  bool programSentDcn_ = false;
+};
+
 class VirtualLine {
  public:
-  explicit VirtualLine(const Options& options) : options_(options) {}
+  explicit VirtualLine(const Options& options) : options_(options), watch_(options.spoilTrainings) {}
 
   int Run() {
     if (!OpenPseudoTerminal()) return 3;
@@ -109,6 +265,8 @@ class VirtualLine {
     std::fflush(stdout);
 
     const auto start = std::chrono::steady_clock::now();
+    const auto stepTime = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::duration<double, std::milli>(kStepMs / options_.speed));
     auto next = start;
     for (long step = 0; !finished_; ++step) {
       if (std::chrono::steady_clock::now() - start > std::chrono::seconds(options_.timeoutSeconds)) {
@@ -122,7 +280,7 @@ class VirtualLine {
       // After the program hangs up the far end hears silence until it ends
       // the call itself, so its result is known.
       if (lineDropped_ && (callDone_ || ++stepsSinceHangup_ > kFarEndGraceSteps)) finished_ = true;
-      next += std::chrono::milliseconds(kStepMs);
+      next += stepTime;
       std::this_thread::sleep_until(next);
     }
     Report();
@@ -161,8 +319,11 @@ class VirtualLine {
     return true;
   }
 
+  // Log lines carry the line's time (the samples exchanged so far).
   void EnableLog(logging_state_t* log, const char* tag) {
-    span_log_set_level(log, SPAN_LOG_SHOW_SEVERITY | SPAN_LOG_SHOW_PROTOCOL | SPAN_LOG_SHOW_TAG | SPAN_LOG_FLOW);
+    logs_.push_back(log);
+    span_log_set_level(log, SPAN_LOG_SHOW_SEVERITY | SPAN_LOG_SHOW_PROTOCOL | SPAN_LOG_SHOW_TAG | SPAN_LOG_SHOW_SAMPLE_TIME |
+                                SPAN_LOG_FLOW);
     span_log_set_tag(log, tag);
   }
 
@@ -174,6 +335,7 @@ class VirtualLine {
     char buffer[512];
     const ssize_t n = read(master_, buffer, sizeof buffer);
     if (n > 0) {
+      watch_.FromProgram(buffer, static_cast<std::size_t>(n));
       t31_at_rx(modem_, buffer, static_cast<int>(n));
     }
   }
@@ -203,6 +365,7 @@ class VirtualLine {
   }
 
   void ExchangeAudio() {
+    for (logging_state_t* log : logs_) span_log_bump_samples(log, kBlockSamples);
     int16_t toFarEnd[kBlockSamples];
     int16_t toModem[kBlockSamples];
     int made = t31_tx(modem_, toFarEnd, kBlockSamples);
@@ -246,8 +409,11 @@ class VirtualLine {
   }
 
 
-  static int AtTx(at_state_t*, void* user, const uint8_t* buf, size_t len) {
+  static int AtTx(at_state_t*, void* user, const uint8_t* bytes, size_t len) {
     auto* self = static_cast<VirtualLine*>(user);
+    std::vector<std::uint8_t> copy(bytes, bytes + len);
+    self->watch_.ToProgram(copy.data(), len);
+    const std::uint8_t* buf = copy.data();
     std::size_t done = 0;
     while (done < len) {
       const ssize_t n = write(self->master_, buf + done, len - done);
@@ -309,13 +475,15 @@ class VirtualLine {
   }
 
   void Report() const {
-    std::printf("result %d pages %d rate %d starved %.0f of %d remote \"%s\" %s\n", completion_, pages_, bitRate_,
-                starvedMs_, dataMs_, remoteIdent_.c_str(),
+    std::printf("result %d pages %d rate %d starved %.0f of %d remote \"%s\" dcn %d %s\n", completion_, pages_,
+                bitRate_, starvedMs_, dataMs_, remoteIdent_.c_str(), watch_.ProgramSentDcn() ? 1 : 0,
                 completion_ < 0 ? "no call" : t30_completion_code_to_str(completion_));
     std::fflush(stdout);
   }
 
   Options options_;
+  DialogueWatch watch_;
+  std::vector<logging_state_t*> logs_;
   int master_ = -1;
   int slave_ = -1;
   t31_state_t* modem_ = nullptr;

@@ -1,0 +1,31 @@
+// Opening the modem's port from the command line: a failure names the
+// device and what to do about it.
+#include "cli/commands.h"
+#include "comm/error_codes.h"
+#include "comm/errors.h"
+#include "comm/qa_port.h"
+
+namespace tv::cli {
+
+std::string OpenPortProblem(TQaComPort& port) {
+  try {
+    port.SetOpen(true);
+    return {};
+  } catch (const std::exception& error) {
+    const std::string device = port.DeviceName();
+    switch (ExceptionToErrorCode(error)) {
+      case ecBadId:
+        return device + ": no such device (is the modem plugged in, and is this its path?)";
+      case ecAlreadyOpen:
+      case ecHardware:
+        return device +
+               ": in use by another program (if ModemManager probes the modem, keep it away with a udev rule that "
+               "sets ID_MM_DEVICE_IGNORE=1 for the device)";
+      default:
+        // A permission problem carries its own advice (the dialout group).
+        return device + ": " + error.what();
+    }
+  }
+}
+
+}  // namespace tv::cli

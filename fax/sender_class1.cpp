@@ -1,0 +1,372 @@
+// The sender's Class 1 phases: negotiation (the answerer's DIS, our TSI
+// and DCS, training until CFR) and the post-page exchange, by T.30's
+// frames. Every command without an answer within T4 goes again, three
+// times in all.
+#include "comm/dispatcher.h"
+#include "comm/error_codes.h"
+#include "fax/class1_frames.h"
+#include "fax/fax_sender.h"
+#include "fax/modem_prep.h"
+#include "fax/sender_constants.h"
+
+namespace tv {
+
+using namespace sender;
+
+// --- Frame reception --------------------------------------------------------------------
+
+void TFaxSenderMachine::AskForFrame() {
+  frames_.Start();
+  arrivalExtended_ = false;
+  SendClass1Command(s_, "AT+FRH=3");
+}
+
+// The next frame of a block, or a damaged one again: within the time the
+// state allowed for the whole answer.
+void TFaxSenderMachine::AskForFrameAgain() {
+  frames_.Start();
+  WriteClass1Command(s_, "AT+FRH=3");
+}
+
+// No answer within T4: the reception is given up (any character ends it),
+// and once the modem has said so the command goes again.
+void TFaxSenderMachine::NoAnswerToCommand(State resend) {
+  afterCancel_ = resend;
+  // Any character ends a pending AT+FRH=3; a CR is one no modem takes for
+  // the start of a command.
+  PutChar(s_.common.port, '\r');
+  ArmReplyTimer(s_, kCancelTicks);
+  Goto(kCancelReception);
+}
+
+void TFaxSenderMachine::RetryCommand(State resend) {
+  if (commandTries_ >= kMaxCommandTries) {
+    EndCall(ecTimeout);
+    return;
+  }
+  if (resend == kSendPostPage) {
+    Goto(kSendPostPage);
+    return;
+  }
+  SendClass1Command(s_, "AT+FTH=3");
+  Goto(resend);
+}
+
+// What came for a command (DCS with training, or the post-page message):
+// true with a confirmed frame in frames_.Frame(); anything else is dealt
+// with here (the frame asked for again, or the command sent again).
+bool TFaxSenderMachine::CommandAnswer(FrameReception::Result result, const std::string& text, State resend) {
+  switch (result) {
+    case FrameReception::Result::kFrame:
+      return true;
+    case FrameReception::Result::kBadFrame:
+    case FrameReception::Result::kEnded:
+      AskForFrameAgain();
+      return false;
+    case FrameReception::Result::kNoCarrier:
+      RetryCommand(resend);
+      return false;
+    case FrameReception::Result::kOther:
+      if (IsError(text)) RetryCommand(resend);  // the modem refused the reception itself
+      return false;
+    case FrameReception::Result::kWaiting:
+      return false;
+  }
+  return false;
+}
+
+// T4 ran out: a frame on its way gets one more T4 to end, else the command goes again.
+void TFaxSenderMachine::CommandAnswerTimedOut(State resend) {
+  if (frames_.Arriving() && !arrivalExtended_) {
+    arrivalExtended_ = true;
+    ArmReplyTimer(s_, t30timer::kT4);
+    return;
+  }
+  NoAnswerToCommand(resend);
+}
+
+// A DIS read into the session. A far end that takes no fine resolution gets
+// fine pages at standard; one that takes no wide lines cannot get a wide page.
+bool TFaxSenderMachine::TakeDis(const ReceivedFrame& frame) {
+  SessionParameters& p = s_.modem.params;
+  ParseCapabilities(p, true, FrameCapabilities(frame), fine_, wide_);
+  if (wide_ && !p.remoteCanWide) {
+    EndCall(ecFaxBadMachine);
+    return false;
+  }
+  if (fine_ && !p.remoteCanFine && !reduce_) {
+    reduce_ = true;
+    SetFaxStatus(s_, fsReducingResolution);
+  } else {
+    SetFaxStatus(s_, fsGettingParams);
+  }
+  p.fine = SendsFine();
+  p.SetRate(p.rateIndex);  // the minimum line length follows the resolution sent
+  return true;
+}
+
+void TFaxSenderMachine::StepDownAndTrainAgain() {
+  if (!StepDownRate(s_.modem.params)) {
+    EndCall(ecFaxTrainError);
+    return;
+  }
+  commandTries_ = 0;
+  SendClass1Command(s_, "AT+FTH=3");
+  Goto(kSendDcs);
+}
+
+// --- Negotiation ------------------------------------------------------------------------
+
+void TFaxSenderMachine::StepClass1Negotiation(Event event, Got got, const std::string& text) {
+  FaxModemData& m = s_.modem;
+  const bool connect = got == Got::kLine && IsConnect(text);
+  const bool ok = got == Got::kLine && IsOk(text);
+  if (event == Event::kReplyTimer) {
+    switch (At()) {
+      case kGetDis:
+        if (!connected_) {
+          // Nobody answered within the dial wait: the dial is given up.
+          HangUpModem(s_);
+          Redial(ecFaxNoAnswer, fsNoAnswerWaiting);
+          return;
+        }
+        EndCall(ecTimeout);  // T1: the far end never said what it is
+        return;
+      case kGetCfr:
+        CommandAnswerTimedOut(kSendTsi);
+        return;
+      case kCancelReception:
+        RetryCommand(afterCancel_);
+        return;
+      default:
+        EndCall(ecTimeout);
+        return;
+    }
+  }
+  switch (At()) {
+    case kGetDis:
+      if (got == Got::kLine && !connected_ && DialResult(text)) return;
+      AnswererFrames(frames_.Take(got, text), text);
+      return;
+    case kSendTsi:
+      if (!connect) return;
+      SendIdFrame(s_, kFcfTSI);
+      Goto(kSendDcs);
+      return;
+    case kSendDcs:
+      if (!connect) return;
+      ++commandTries_;
+      SendCapabilityFrame(s_, false);
+      Goto(kDcsSent);
+      return;
+    case kDcsSent:
+      if (!ok) return;
+      SendClass1Command(s_, std::string("AT+FTM=") + m.params.Modulation());
+      Goto(kTrainingConnect);
+      return;
+    case kTrainingConnect:
+      if (!connect) return;
+      SoftwareFlow(true);
+      SendTraining(s_);
+      Goto(kTrainingSent);
+      return;
+    case kTrainingSent:
+      if (!ok) return;
+      SoftwareFlow(false);
+      AskForFrame();
+      ArmReplyTimer(s_, t30timer::kT4);
+      Goto(kGetCfr);
+      return;
+    case kGetCfr:
+      if (CommandAnswer(frames_.Take(got, text), text, kSendTsi)) TrainingAnswer(frames_.Frame());
+      return;
+    case kCancelReception:
+      // The modem's answer to the character that ended the reception.
+      if (got == Got::kLine) RetryCommand(afterCancel_);
+      return;
+    case kPageConnect:
+      if (connect) StartPageTransfer(m.pageDataTimeout);
+      return;
+    default:
+      return;
+  }
+}
+
+// The answerer's first block: CSI, NSF and DIS, the DIS last.
+void TFaxSenderMachine::AnswererFrames(FrameReception::Result result, const std::string& text) {
+  FaxCommonData& c = s_.common;
+  switch (result) {
+    case FrameReception::Result::kWaiting:
+      if (frames_.Arriving() && !connected_) {
+        // A fax answered: it has T1 to say what it is.
+        connected_ = true;
+        ArmReplyTimer(s_, t30timer::kT1);
+      }
+      return;
+    case FrameReception::Result::kFrame: {
+      const ReceivedFrame& frame = frames_.Frame();
+      connected_ = true;
+      if (frame.type == kFcfCSI) {
+        c.remoteId = FrameStationId(frame);
+        SetFaxStatus(s_, fsGotRemoteId);
+      } else if (frame.type == kFcfDIS && !TakeDis(frame)) {
+        return;
+      }
+      if (!frame.final || frame.type != kFcfDIS) {
+        AskForFrameAgain();
+        return;
+      }
+      DelayMs(kT30SilenceMs);
+      commandTries_ = 0;
+      SendClass1Command(s_, "AT+FTH=3");
+      Goto(kSendTsi);
+      return;
+    }
+    case FrameReception::Result::kNoCarrier:
+      if (!connected_) {
+        Redial(ecFaxNoCarrier, fsNoAnswerWaiting);
+        return;
+      }
+      AskForFrameAgain();
+      return;
+    case FrameReception::Result::kBadFrame:
+    case FrameReception::Result::kEnded:
+      AskForFrameAgain();
+      return;
+    case FrameReception::Result::kOther:
+      if (IsError(text) && !connected_) EndCall(ecFaxBadModemResult);  // the dial itself refused
+      return;
+  }
+}
+
+// The answer to DCS and training: CFR, or FTT for a lower rate.
+void TFaxSenderMachine::TrainingAnswer(const ReceivedFrame& frame) {
+  FaxModemData& m = s_.modem;
+  switch (frame.type) {
+    case kFcfCFR:
+      SendClass1Command(s_, std::string("AT+FTM=") + m.params.PageModulation());
+      Goto(kPageConnect);
+      return;
+    case kFcfFTT:
+      StepDownAndTrainAgain();
+      return;
+    case kFcfDIS:
+      // The far end did not hear our DCS and says again what it can do.
+      if (!TakeDis(frame)) return;
+      if (!frame.final) {
+        AskForFrameAgain();
+        return;
+      }
+      RetryCommand(kSendTsi);
+      return;
+    case kFcfCRP:
+      RetryCommand(kSendTsi);
+      return;
+    case kFcfDCN:
+      EndCallSilently(ecCancelRequested);
+      return;
+    default:
+      AskForFrameAgain();  // the CSI or NSF ahead of a repeated DIS
+      return;
+  }
+}
+
+// --- Post-page ---------------------------------------------------------------------------
+
+void TFaxSenderMachine::StepClass1PostPage(Event event, Got got, const std::string& text) {
+  const bool connect = got == Got::kLine && IsConnect(text);
+  const bool ok = got == Got::kLine && IsOk(text);
+  if (event == Event::kReplyTimer) {
+    if (At() == kGetPostPageAnswer) {
+      CommandAnswerTimedOut(kSendPostPage);
+    } else {
+      EndCall(ecTimeout);
+    }
+    return;
+  }
+  switch (At()) {
+    case kPageSent:
+      if (!ok) return;
+      commandTries_ = 0;
+      SetFaxStatus(s_, fsSendingEOP);
+      Goto(kSendPostPage);
+      return;
+    case kSendPostPage:
+      if (++commandTries_ > kMaxCommandTries) {
+        EndCall(ecTimeout);
+        return;
+      }
+      DelayMs(kT30SilenceMs);
+      SendClass1Command(s_, "AT+FTH=3");
+      Goto(kPostPageConnect);
+      return;
+    case kPostPageConnect:
+      if (got == Got::kLine && IsError(text)) {
+        RetryCommand(kSendPostPage);
+      } else if (connect) {
+        SendSimpleFrame(s_, MorePages() ? kFcfMPS : kFcfEOP);
+        Goto(kPostPageSent);
+      }
+      return;
+    case kPostPageSent:
+      if (!ok) return;
+      AskForFrame();
+      ArmReplyTimer(s_, t30timer::kT4);
+      Goto(kGetPostPageAnswer);
+      return;
+    case kGetPostPageAnswer:
+      if (CommandAnswer(frames_.Take(got, text), text, kSendPostPage)) PostPageAnswer(frames_.Frame());
+      return;
+    default:
+      return;
+  }
+}
+
+// The far end's answer to MPS or EOP.
+void TFaxSenderMachine::PostPageAnswer(const ReceivedFrame& frame) {
+  FaxModemData& m = s_.modem;
+  switch (frame.type) {
+    // The page is good. PIP asks for an operator as well, which this
+    // program has none of: it counts as MCF (PIN as RTN below).
+    case kFcfMCF:
+    case kFcfPIP:
+    case kFcfRTP: {
+      const bool retrain = frame.type == kFcfRTP;
+      SetFaxStatus(s_, fsPageAccepted);
+      if (!MorePages()) {
+        SendClass1Command(s_, "AT+FTH=3");
+        Goto(kSendDcn);
+        return;
+      }
+      AdvancePage();
+      if (At() != kGetPostPageAnswer) return;  // the next page could not be read
+      if (retrain) {
+        commandTries_ = 0;
+        SendClass1Command(s_, "AT+FTH=3");
+        Goto(kSendDcs);
+      } else {
+        SendClass1Command(s_, std::string("AT+FTM=") + m.params.PageModulation());
+        Goto(kPageConnect);
+      }
+      return;
+    }
+    // The page was not good enough: at a lower rate it goes again.
+    case kFcfRTN:
+    case kFcfPIN:
+      SetFaxStatus(s_, fsPageError);
+      RestartPage();
+      if (At() == kGetPostPageAnswer) StepDownAndTrainAgain();
+      return;
+    case kFcfCRP:
+      RetryCommand(kSendPostPage);
+      return;
+    case kFcfDCN:
+      EndCallSilently(ecCancelRequested);
+      return;
+    default:
+      AskForFrameAgain();
+      return;
+  }
+}
+
+}  // namespace tv
