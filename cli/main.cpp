@@ -41,6 +41,10 @@ constexpr Command kCommands[] = {
      "wait for fax calls and receive them into fax files (--one: exit after the first call); --bps: the highest "
      "rate, by default the fastest the modem offers",
      ReceiveCommand},
+    {"printer", "install | remove",
+     "add the \"Tessivane\" fax printer to CUPS (as root): what is printed to it becomes an outgoing fax of the "
+     "user who prints it; remove takes it away again",
+     PrinterCommand},
 #ifdef TVFAX_PRINT
     {"print",
      "[--printer NAME | --pdf OUT.pdf] [--four-up] [--landscape] [--pixel-for-pixel] [--header TEXT] [--footer TEXT] "

@@ -29,14 +29,6 @@ std::string EnvOr(const char* name, const std::string& fallback) {
 
 std::string HomeDir() { return EnvOr("HOME", "/tmp"); }
 
-std::string ExecutableFolder() {
-  char buffer[PATH_MAX];
-  const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (n <= 0) return {};
-  std::string path(buffer, static_cast<std::size_t>(n));
-  return path.substr(0, path.rfind('/') + 1);
-}
-
 std::string ChooseFolder(std::string_view homeOption) {
   if (!homeOption.empty()) return std::string(homeOption);
   if (const char* env = std::getenv("TESSIVANE_HOME"); env && *env) return env;
@@ -46,6 +38,14 @@ std::string ChooseFolder(std::string_view homeOption) {
 }
 
 }  // namespace
+
+std::string ExecutableFolder() {
+  char buffer[PATH_MAX];
+  const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (n <= 0) return {};
+  std::string path(buffer, static_cast<std::size_t>(n));
+  return path.substr(0, path.rfind('/') + 1);
+}
 
 std::string WithSlash(std::string folder) {
   if (folder.empty() || folder.back() != '/') folder += '/';
