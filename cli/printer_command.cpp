@@ -79,6 +79,8 @@ int Install() {
   const std::string problem =
       Lpadmin({"-p", kQueue, "-E", "-v", "tessivane:/", "-P", from + "tessivane.ppd", "-D", "Tessivane fax printer",
                "-L", "This computer", "-o", "printer-is-shared=false"});
+  if (problem.find("Unable to connect") != std::string::npos)
+    return Fail("cannot add the printer queue: " + problem + " (is the CUPS scheduler running? sudo systemctl start cups)");
   if (!problem.empty()) return Fail("cannot add the printer queue: " + problem);
   std::cout << "Added the printer \"" << kQueue << "\": documents printed to it appear in the outgoing list of the "
             << "user who prints them (who must have started Tessivane once)\n";

@@ -15,7 +15,8 @@ work=$(mktemp -d)
 chmod 755 "$work"
 send=$work/SEND
 install -d -o tvprint -g tvprint "$send"
-trap 'rm -rf "$work"; rm -f "$home/.config/tessivane/TVPD.INI"' EXIT
+cleanup() { rm -rf "$work"; rm -f "$home/.config/tessivane/TVPD.INI"; }
+trap cleanup EXIT
 
 # What Tessivane writes at its start for the printer: where SEND is.
 point_tvpd_at() {
