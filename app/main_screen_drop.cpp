@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QMimeData>
+#include <QStackedWidget>
 #include <QTableView>
 #include <QTimer>
 #include <QUrl>
@@ -84,8 +85,11 @@ void TMainScreen::SetUpOutsideFaxes() {
   sendWatcher_ = new QFileSystemWatcher(this);
   sendWatcher_->addPath(FolderPath(SendFolder()));
   connect(sendWatcher_, &QFileSystemWatcher::directoryChanged, this, [this] { sendFolderTimer_->start(kSettleMs); });
-  faxGrid_->viewport()->setAcceptDrops(true);
-  faxGrid_->viewport()->installEventFilter(this);
+  // An empty list is disabled, and a drop on it reaches the pages behind.
+  for (QWidget* target : {faxGrid_->viewport(), static_cast<QWidget*>(pages_)}) {
+    target->setAcceptDrops(true);
+    target->installEventFilter(this);
+  }
 }
 
 void TMainScreen::SendFolderChanged() {
@@ -101,8 +105,9 @@ void TMainScreen::SendFolderChanged() {
 
 bool TMainScreen::eventFilter(QObject* watched, QEvent* event) {
   const QEvent::Type type = event->type();
-  if (watched != faxGrid_->viewport() ||
-      (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop)) {
+  const bool onOutgoingList =
+      watched == faxGrid_->viewport() || (watched == pages_ && pages_->currentWidget() == faxGrid_);
+  if (!onOutgoingList || (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop)) {
     return QMainWindow::eventFilter(watched, event);
   }
   auto* drop = static_cast<QDropEvent*>(event);
