@@ -64,8 +64,6 @@ int main(int argc, char** argv) {
   int qtArgc = static_cast<int>(options.qtArgs.size()) - 1;
   QApplication app(qtArgc, options.qtArgs.data());
   QApplication::setApplicationName("Tessivane");
-  // Outside a desktop session Qt knows no icon theme; use the one the setup installs.
-  if (QIcon::themeName().isEmpty() || QIcon::themeName() == "hicolor") QIcon::setThemeName("Adwaita");
   // A second copy on the same folder hands over to the first and stops here.
   tv::TJustOne justOne(QString::fromStdString(tv::ProgramFolder()));
   if (justOne.PreviousInstancePresent()) {
@@ -75,6 +73,7 @@ int main(int argc, char** argv) {
 
   tv::QtUiThread uiThread;
   tv::UiThread::Install(&uiThread);
+  tv::ApplyProgramLook();
 
   tv::TMainScreen mainScreen;
   tv::SetMainWindow(&mainScreen);

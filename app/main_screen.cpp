@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 #include <QStackedWidget>
 #include <QTabBar>
 #include <QTableView>
@@ -66,12 +67,16 @@ TMainScreen::TMainScreen(QWidget* parent) : QMainWindow(parent), actions_(std::m
   BuildPages();
   FormCreate();
   SetUpOutsideFaxes();
+  qApp->installEventFilter(this);
   // Every switch back to the program takes in what the printer driver left.
   connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
     if (state == Qt::ApplicationActive) FormActivate();
   });
   setMinimumSize(sizeHint().boundedTo(QSize(720, 420)));
-  resize(900, 560);
+  // On a first start, wide enough for every outgoing column (later starts
+  // restore the placement the user left).
+  const QRect available = screen()->availableGeometry();
+  resize(std::min(std::max(FullWidth(faxGrid_) + 4, 900), available.width()), std::min(620, available.height()));
 }
 
 TMainScreen::~TMainScreen() = default;
@@ -111,10 +116,43 @@ void TMainScreen::SetUpReceiver() {
   qaReceiveFax1_.SetReceiveNameMode(1);
   qaComPort1_.SetTraceName(ProgramFolder() + "TVRECV.TRC");
   qaComPort1_.SetLogName(ProgramFolder() + "TVRECV.LOG");
+  // Beyond the window's own messages: every call is kept in the fax history.
+  faxHistory_.SetFaxHistoryName(ProgramFolder() + "TVFAX.HIS");
+  qaReceiveFax1_.SetFaxLog(&faxHistory_);
+  HookUpReceiver();
+}
+
+// A table or index found damaged (not merely left by a program that stopped
+// in the middle of a change) is repaired before the window uses it: copies
+// of the damaged files are kept first, and the user is told what was found.
+void TMainScreen::RepairDamagedTable(const FaxTableLayout& layout) {
+  const std::string folder = ProgramFolder();
+  TableCheck check;
+  try {
+    check = CheckFaxTable(layout, folder);
+  } catch (const XbaseError&) {
+    return;  // what cannot be read at all, opening reports
+  }
+  if (check.fault.empty() || check.onlyStale) return;
+  const QString table = QString::fromStdString(layout.fileName);
+  const QString found = QString::fromLocal8Bit(check.fault.c_str());
+  try {
+    RepairFaxTable(layout, folder);
+  } catch (const XbaseError& e) {
+    ShowWarning(table + " is damaged and could not be repaired:\r" + found + "\r\r" + QString::fromLocal8Bit(e.what()));
+    return;
+  }
+  ShowWarning(table + " was found damaged:\r" + found +
+                  "\r\rA copy of the damaged files was kept beside it (named " + table +
+                  ".damaged- and the date and time), then the table was repaired: every whole record was kept and "
+                  "its index was built again.");
 }
 
 bool TMainScreen::OpenTables() {
   const std::string folder = ProgramFolder();
+  for (const FaxTableLayout* layout : {&OutgoingTableLayout(), &ReceivedTableLayout(), &PhoneTableLayout()}) {
+    RepairDamagedTable(*layout);
+  }
   if (!OpenOutgoingTable(faxXbase_, folder)) {
     ShowInformation("Unable to open/create the FAX datafile - closing program");
     return false;
@@ -233,9 +271,8 @@ void TMainScreen::BuildActions() {
   for (QAction* item : {a.addCover, a.addCoverButton}) {
     connect(item, &QAction::triggered, this, &TMainScreen::AddCoverButtonClick);
   }
-  // The dialogs behind these come with receiving.
-  for (QAction* action : {a.receive, a.receiveButton}) {
-    connect(action, &QAction::triggered, this, [this] { NotYetAvailable("Receiving faxes"); });
+  for (QAction* receive : {a.receive, a.receiveButton}) {
+    connect(receive, &QAction::triggered, this, &TMainScreen::ReceiveButtonClick);
   }
 }
 
@@ -289,12 +326,7 @@ void TMainScreen::BuildToolbar() {
 
 void TMainScreen::BuildPages() {
   auto makeGrid = [this](const char* name) {
-    auto* grid = new QTableView(this);
-    grid->setObjectName(name);
-    grid->setSelectionBehavior(QAbstractItemView::SelectRows);
-    grid->setSelectionMode(QAbstractItemView::SingleSelection);
-    grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    grid->verticalHeader()->setDefaultSectionSize(grid->fontMetrics().height() + 6);
+    QTableView* grid = NewGrid(this, name);
     grid->horizontalHeader()->setSectionsMovable(true);
     return grid;
   };
@@ -338,17 +370,22 @@ void TMainScreen::TabSet1Click(int index) {
 
 void TMainScreen::SwitchTab() { tabSet_->setCurrentIndex(1 - tabSet_->currentIndex()); }
 
-bool TMainScreen::event(QEvent* e) {
-  // The window sees Ctrl+Tab before the grids do.
+// The window sees drops on the outgoing list, and Ctrl+Tab (and
+// Ctrl+Shift+Tab) before any of its widgets: a grid would take it to move
+// between its columns.
+bool TMainScreen::eventFilter(QObject* watched, QEvent* e) {
+  if (DropOnOutgoingList(watched, e)) return true;
   if (e->type() == QEvent::ShortcutOverride || e->type() == QEvent::KeyPress) {
     auto* key = static_cast<QKeyEvent*>(e);
-    if ((key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) && (key->modifiers() & Qt::ControlModifier)) {
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if ((key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) && (key->modifiers() & Qt::ControlModifier) &&
+        widget && widget->window() == this) {
       if (e->type() == QEvent::KeyPress) SwitchTab();
       e->accept();
       return true;
     }
   }
-  return QMainWindow::event(e);
+  return QMainWindow::eventFilter(watched, e);
 }
 
 
@@ -407,6 +444,11 @@ void TMainScreen::WriteZPXPDINI() {
 
 bool TMainScreen::FormCloseQuery() {
   if (faxBeingReceived_ && !AskYesNo("You are recieving a fax. Close the program?", "ALERT!")) return false;
+  if (receiveMode_) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    EndReceiveMode();
+    QApplication::restoreOverrideCursor();
+  }
   if (faxXbase_.Active()) SaveGridLayout();
   QCoreApplication::processEvents();
   faxXbase_.Close();

@@ -17,6 +17,7 @@ class QFileSystemWatcher;
 class QLabel;
 class QMenu;
 class QStackedWidget;
+class QSystemTrayIcon;
 class QTabBar;
 class QTableView;
 class QTimer;
@@ -27,6 +28,7 @@ namespace tv {
 
 class TableModel;
 class TCreateEditQuickFax;
+struct FaxTableLayout;
 struct PrinterDriverFax;
 
 class TMainScreen : public QMainWindow {
@@ -53,7 +55,6 @@ class TMainScreen : public QMainWindow {
   void changeEvent(QEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
-  bool event(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -66,7 +67,9 @@ class TMainScreen : public QMainWindow {
 
   void FormCreate();
   void SetUpReceiver();
+  void HookUpReceiver();
   bool OpenTables();
+  void RepairDamagedTable(const FaxTableLayout& layout);
   void FormActivate();
   void FirstActivation();
   void WriteZPXPDINI();
@@ -122,6 +125,18 @@ class TMainScreen : public QMainWindow {
   // "To: RECIPIENT ,   Subject: SUBJECT" of the current outgoing fax.
   QString OutgoingTitle();
 
+  // Receive mode.
+  void ReceiveButtonClick();
+  void StartReceiveMode();
+  void EndReceiveMode();
+  void SetReceiveCaptions(bool on);
+  void QaReceiveFax1FaxAccept(bool& accept);
+  void QaReceiveFax1FaxStatus(bool first, bool last);
+  void QaReceiveFax1FaxLog(TFaxLogCode code);
+  void UpdateValues();
+  void RecordReceivedFax(const std::string& file, const QString& from, int pages);
+  void FaxReceivedMessage(const QString& from, int pages);
+  void ShowTrayState();
   // Cover sheets: the editor on a new fax or on the current one's cover.
   void NewbuttonClick();
   void AddCoverButtonClick();
@@ -135,6 +150,8 @@ class TMainScreen : public QMainWindow {
   // as they appear in SEND, documents dropped on the outgoing list.
   void SetUpOutsideFaxes();
   void SendFolderChanged();
+  // Takes a drag or drop over the outgoing list; true when it was one.
+  bool DropOnOutgoingList(QObject* watched, QEvent* event);
   void AddDroppedDocuments(const QStringList& files);
 
   // The incoming list.
@@ -151,6 +168,7 @@ class TMainScreen : public QMainWindow {
   // The port and receiver of receive mode, set up at start and idle until it begins.
   TQaComPort qaComPort1_;
   TQaReceiveFax qaReceiveFax1_;
+  TQaFaxLog faxHistory_;
   TableModel* faxModel_ = nullptr;
   TableModel* recModel_ = nullptr;
   std::string archiveFilter_;
@@ -174,8 +192,16 @@ class TMainScreen : public QMainWindow {
   bool openPreferencesAtFirstActivation_ = false;
   bool receiveMode_ = false;
   bool faxBeingReceived_ = false;
+  bool receiverRunning_ = false;  // between BeginReceiving and the receiver's finish
+  bool endingReceiveMode_ = false;
+  int lastError_ = 0;             // reported by the receiver during the current call
+  int pageCount_ = 0;             // of the current call
+  QSystemTrayIcon* tray_ = nullptr;
   bool rebuilding_ = false;
   std::set<std::string> reportedPairs_;  // printer-driver faxes the user heard could not be taken in
 };
+
+// "Fax received from FROM, N pages": the desktop notice of a new fax.
+QString ReceivedFaxNotice(const QString& from, int pages);
 
 }  // namespace tv

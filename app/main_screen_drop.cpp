@@ -86,10 +86,9 @@ void TMainScreen::SetUpOutsideFaxes() {
   sendWatcher_->addPath(FolderPath(SendFolder()));
   connect(sendWatcher_, &QFileSystemWatcher::directoryChanged, this, [this] { sendFolderTimer_->start(kSettleMs); });
   // An empty list is disabled, and a drop on it reaches the pages behind.
-  for (QWidget* target : {faxGrid_->viewport(), static_cast<QWidget*>(pages_)}) {
-    target->setAcceptDrops(true);
-    target->installEventFilter(this);
-  }
+  // The window's event filter sees every widget's events (it is installed
+  // on the application).
+  for (QWidget* target : {faxGrid_->viewport(), static_cast<QWidget*>(pages_)}) target->setAcceptDrops(true);
 }
 
 void TMainScreen::SendFolderChanged() {
@@ -103,13 +102,11 @@ void TMainScreen::SendFolderChanged() {
   FormActivate();
 }
 
-bool TMainScreen::eventFilter(QObject* watched, QEvent* event) {
+bool TMainScreen::DropOnOutgoingList(QObject* watched, QEvent* event) {
   const QEvent::Type type = event->type();
   const bool onOutgoingList =
       watched == faxGrid_->viewport() || (watched == pages_ && pages_->currentWidget() == faxGrid_);
-  if (!onOutgoingList || (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop)) {
-    return QMainWindow::eventFilter(watched, event);
-  }
+  if (!onOutgoingList || (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop)) return false;
   auto* drop = static_cast<QDropEvent*>(event);
   const QStringList files = DroppedFiles(drop->mimeData());
   // Receive mode keeps the outgoing list as it is.

@@ -183,8 +183,7 @@ void TMainScreen::SetArchiveCaptions() {
     archived = value && std::get<bool>(*value);
   }
   for (QAction* action : {actions_->archive, actions_->archiveButton}) {
-    action->setText(archived ? "Un&Archive" : "&Archive");
-    action->setToolTip(DisplayText(archived ? kUnarchiveHint : kArchiveHint));
+    SetCaption(action, archived ? "Un&Archive" : "&Archive", archived ? kUnarchiveHint : kArchiveHint);
   }
 }
 

@@ -38,6 +38,10 @@ QPushButton* OkButton(QDialog* dialog) {
   auto* ok = new QPushButton("Ok", dialog);
   ok->setObjectName("OkButton");
   ok->setDefault(true);
+  // Hidden while the tool works, its room kept so the dialog need not grow.
+  QSizePolicy policy = ok->sizePolicy();
+  policy.setRetainSizeWhenHidden(true);
+  ok->setSizePolicy(policy);
   QObject::connect(ok, &QPushButton::clicked, dialog, &QDialog::accept);
   return ok;
 }

@@ -20,11 +20,7 @@ TPhoneBook::TPhoneBook(Use use, QWidget* parent) : QDialog(parent), use_(use) {
   setObjectName("TPhoneBook");
   setWindowTitle("Phone Book Browser");
 
-  phoneGrid_ = new QTableView(this);
-  phoneGrid_->setObjectName("PhoneGrid");
-  phoneGrid_->setSelectionBehavior(QAbstractItemView::SelectRows);
-  phoneGrid_->setSelectionMode(QAbstractItemView::SingleSelection);
-  phoneGrid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  phoneGrid_ = NewGrid(this, "PhoneGrid");
   phoneGrid_->verticalHeader()->setVisible(false);
   phoneGrid_->horizontalHeader()->setStretchLastSection(true);
 
@@ -53,7 +49,6 @@ TPhoneBook::TPhoneBook(Use use, QWidget* parent) : QDialog(parent), use_(use) {
   auto* layout = new QHBoxLayout(this);
   layout->addWidget(phoneGrid_, 1);
   layout->addLayout(buttons);
-  resize(560, 360);
 
   connect(close, &QPushButton::clicked, this, &QDialog::reject);
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
@@ -78,6 +73,9 @@ bool TPhoneBook::OpenTable() {
   model_ = new TableModel(table_, VisibleColumns(PhoneTableLayout()), this);
   phoneGrid_->setModel(model_);
   SizeColumns(phoneGrid_, *model_);
+  // Both columns in view, and room for a screenful of names.
+  phoneGrid_->setMinimumSize(FullWidth(phoneGrid_), phoneGrid_->verticalHeader()->defaultSectionSize() * 12);
+  adjustSize();
   Refresh(0);
   return true;
 }

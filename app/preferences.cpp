@@ -25,20 +25,6 @@ namespace tv {
 
 namespace {
 
-QLineEdit* NewEdit(QWidget* parent, const char* objectName, const QString& hint = {}) {
-  auto* edit = new QLineEdit(parent);
-  edit->setObjectName(objectName);
-  if (!hint.isEmpty()) edit->setToolTip(DisplayText(hint));
-  return edit;
-}
-
-QPushButton* NewButton(QWidget* parent, const QString& caption, const char* objectName, const QString& hint = {}) {
-  auto* button = new QPushButton(caption, parent);
-  button->setObjectName(objectName);
-  if (!hint.isEmpty()) button->setToolTip(DisplayText(hint));
-  return button;
-}
-
 QLabel* BuddyLabel(const QString& text, QWidget* buddy) {
   auto* label = new QLabel(text, buddy->parentWidget());
   label->setBuddy(buddy);
@@ -59,21 +45,21 @@ TPreferences::TPreferences(Scope scope, QWidget* parent) : QDialog(parent), scop
   setObjectName("TPreferences");
   setWindowTitle("Preferences");
 
-  faxNumber_ = NewEdit(this, "FaxNumber");
-  name_ = NewEdit(this, "Name");
-  voiceNumber_ = NewEdit(this, "Voicenumber");
-  company_ = NewEdit(this, "Company");
-  dialPrefix_ = NewEdit(this, "DialPrefix",
+  faxNumber_ = NewLineEdit(this, "FaxNumber");
+  name_ = NewLineEdit(this, "Name");
+  voiceNumber_ = NewLineEdit(this, "Voicenumber");
+  company_ = NewLineEdit(this, "Company");
+  dialPrefix_ = NewLineEdit(this, "DialPrefix",
                         "Enter the dial prefix here. If your telephone \rsystem requires special numbers or codes\r"
                         "when dialing out, you can specify them once \rhere rather than in every fax number. Do not \r"
                         "include 'ATD' or a 'T' or 'P' tone/pulse modifier \rin the dial prefix");
-  modemInit_ = NewEdit(this, "ModemInit",
+  modemInit_ = NewLineEdit(this, "ModemInit",
                        "(You should not need to do this). \rEnter extra modem init string here. If you use \r"
                        "an init string here, it will be sent just before \rthe default init: ('ATE0Q0V1X4S0=0'). "
                        "The init \rstring should not contain an 'AT' prefix.");
-  dialAttempts_ = NewEdit(this, "DialAttempts");
-  retryWait_ = NewEdit(this, "RetryWait");
-  timeOut_ = NewEdit(this, "TimeOut");
+  dialAttempts_ = NewLineEdit(this, "DialAttempts", {}, 6);
+  retryWait_ = NewLineEdit(this, "RetryWait", {}, 6);
+  timeOut_ = NewLineEdit(this, "TimeOut", {}, 6);
   timeOut_->setText("60");
 
   comPort_ = new RadioGroup("Port", ComPortItems(), 2, this);
@@ -97,17 +83,17 @@ TPreferences::TPreferences(Scope scope, QWidget* parent) : QDialog(parent), scop
       "will also mean a longer time to send the fax."));
   answerOnRing_ = new RadioGroup("Answer on ring", {"1", "2", "3"}, 3, this);
   answerOnRing_->setObjectName("AnswerOnRing");
-  waveFile_ = NewEdit(this, "WaveFileEdit");
+  waveFile_ = NewLineEdit(this, "WaveFileEdit");
 
-  auto* chooseWav = NewButton(this, "&Choose", "SelectWavButton", "Select the .WAV file from a Windows\rFile Open dialog");
-  auto* playNow = NewButton(this, "Play &Now", "BitBtn2", "Play the .WAV file you have selected");
-  auto* noWav = NewButton(this, "None", "BitBtn1", "Select NO WAV File");
-  auto* findModem = NewButton(this, "Find Modem", "FindModemButton");
-  auto* checkClass = NewButton(this, "Check Fax Class", "CheckFaxClassButton");
-  auto* modemReset = NewButton(this, "Modem Reset", "ExplorerButton2", "Click here to use the Modem Reset dialog");
-  auto* accept = NewButton(this, "&Accept", "Acceptbutton", "Save changes to preferences");
-  auto* cancel = NewButton(this, "Cance&l", "Cancelbutton", "Cancel changes to preferences");
-  auto* help = NewButton(this, "&Help", "HelpButton", "Get Windows help for Preferences");
+  auto* chooseWav = NewPushButton(this, "&Choose", "SelectWavButton", "Select the .WAV file from a Windows\rFile Open dialog");
+  auto* playNow = NewPushButton(this, "Play &Now", "BitBtn2", "Play the .WAV file you have selected");
+  auto* noWav = NewPushButton(this, "None", "BitBtn1", "Select NO WAV File");
+  auto* findModem = NewPushButton(this, "Find Modem", "FindModemButton");
+  auto* checkClass = NewPushButton(this, "Check Fax Class", "CheckFaxClassButton");
+  auto* modemReset = NewPushButton(this, "Modem Reset", "ExplorerButton2", "Click here to use the Modem Reset dialog");
+  auto* accept = NewPushButton(this, "&Accept", "Acceptbutton", "Save changes to preferences");
+  auto* cancel = NewPushButton(this, "Cance&l", "Cancelbutton", "Cancel changes to preferences");
+  auto* help = NewPushButton(this, "&Help", "HelpButton", "Get Windows help for Preferences");
   accept->setDefault(true);
 
   auto* user = new QGroupBox("About you", this);

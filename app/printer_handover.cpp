@@ -9,6 +9,7 @@
 #include <fstream>
 #include <vector>
 
+#include "image/apf_file.h"
 #include "platform/code_page.h"
 #include "platform/files.h"
 #include "platform/ini_file.h"
@@ -48,14 +49,15 @@ std::vector<std::string> DescriptionFiles(const std::string& folder) {
   return names;
 }
 
-// Up to three lines; a missing line stays empty.
+// Up to three lines; a missing line stays empty. Control characters (a
+// driver's garbage, or a file that is no description at all) are dropped.
 PrinterDriverFax ReadDescription(const std::string& path) {
   PrinterDriverFax fax;
   std::ifstream in(path, std::ios::binary);
   std::string* fields[] = {&fax.phone, &fax.recipient, &fax.subject};
   for (std::string* field : fields) {
     if (!std::getline(in, *field)) break;
-    if (!field->empty() && field->back() == '\r') field->pop_back();
+    std::erase_if(*field, [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
     *field = TrimWhite(*field);
   }
   return fax;
@@ -72,6 +74,11 @@ PrinterDriverIntake ProcessExtraPDFaxFiles(const std::string& sendFolderPath,
   for (const std::string& zpd : descriptions) {
     const std::string apfPath = FindNoCase(folder, ChangeExtension(zpd, ".APF"));
     if (!IsOwnFile(apfPath)) continue;
+    // A file that is no fax could never be sent: it stays out of the list.
+    if (ApfCheckFile(apfPath) != 0) {
+      intake.failures.push_back({std::string(BaseName(apfPath)), "it is not a readable fax file"});
+      continue;
+    }
     PrinterDriverFax fax = ReadDescription(folder + zpd);
     fax.apfName = std::string(BaseName(apfPath));
     // A second name the table can hold, made before the record and dropped

@@ -30,12 +30,6 @@ namespace {
 
 const QStringList kRates = {"2400", "4800", "7200", "9600", "12000", "14400"};
 
-QLineEdit* NewEdit(QWidget* parent, const char* objectName) {
-  auto* edit = new QLineEdit(parent);
-  edit->setObjectName(objectName);
-  return edit;
-}
-
 std::optional<int> Number(const QLineEdit* edit) {
   bool ok = false;
   const int value = edit->text().trimmed().toInt(&ok, 10);
@@ -92,16 +86,16 @@ TSendFaxForm::TSendFaxForm(QWidget* parent) : QDialog(parent) {
   qaSendFax1_.SetFaxLog(&faxHistory_);
   qaSendFax1_.OnFaxFinish = [this](TQaAbstractFax&, int code) { QaSendFax1FaxFinish(code); };
 
-  sfModemInit_ = NewEdit(this, "sfModemInit");
-  sfStationID_ = NewEdit(this, "sfStationID");
-  sfusername_ = NewEdit(this, "sfusername");
-  sfDialPrefix_ = NewEdit(this, "sfDialPrefix");
-  sfPhoneNumber_ = NewEdit(this, "sfPhoneNumber");
-  sfDialAttempts_ = NewEdit(this, "sfDialAttempts");
+  sfModemInit_ = NewLineEdit(this, "sfModemInit");
+  sfStationID_ = NewLineEdit(this, "sfStationID");
+  sfusername_ = NewLineEdit(this, "sfusername");
+  sfDialPrefix_ = NewLineEdit(this, "sfDialPrefix");
+  sfPhoneNumber_ = NewLineEdit(this, "sfPhoneNumber");
+  sfDialAttempts_ = NewLineEdit(this, "sfDialAttempts", {}, 6);
   sfDialAttempts_->setText("3");
-  sfRetryWait_ = NewEdit(this, "sfRetryWait");
+  sfRetryWait_ = NewLineEdit(this, "sfRetryWait", {}, 6);
   sfRetryWait_->setText("60");
-  sfTimeOut_ = NewEdit(this, "sfTimeOut");
+  sfTimeOut_ = NewLineEdit(this, "sfTimeOut", {}, 6);
   sfTimeOut_->setText("60");
   sfFaxClass_ = new RadioGroup("Fax &class", {"auto detect", "class 1", "class 2", "class 2.0"}, 1, this);
   sfFaxClass_->setObjectName("sfFaxClass");
@@ -131,6 +125,7 @@ TSendFaxForm::TSendFaxForm(QWidget* parent) : QDialog(parent) {
   auto* modemReset = NewPushButton(this, "Modem Reset", "ExplorerButton2");
 
   auto* fields = new QFormLayout;
+  fields->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
   fields->addRow("Fax number to dial:", sfPhoneNumber_);
   fields->addRow("Dial prefix:", sfDialPrefix_);
   fields->addRow("Your name (optional):", sfusername_);

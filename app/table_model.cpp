@@ -2,7 +2,9 @@
 
 #include <QBrush>
 #include <QDate>
+#include <QLocale>
 #include <QHeaderView>
+#include <QScrollBar>
 #include <QTableView>
 #include <memory>
 
@@ -17,8 +19,9 @@ namespace {
 
 QString DisplayText(const FieldData& value) {
   if (const auto* text = std::get_if<std::string>(&value)) return FromTableText(*text);
+  // Dates in the user's own format; the table keeps its own.
   if (const auto* date = std::get_if<CivilDate>(&value)) {
-    return QDate(date->year, date->month, date->day).toString(Qt::ISODate);
+    return QLocale().toString(QDate(date->year, date->month, date->day), QLocale::ShortFormat);
   }
   if (const auto* flag = std::get_if<bool>(&value)) return *flag ? "T" : "F";
   if (const auto* number = std::get_if<int>(&value)) return QString::number(*number);
@@ -60,20 +63,45 @@ void ShowDamagedRecord(const QString& field, const QString& name) {
 
 void SizeColumns(QTableView* grid, const TableModel& model) {
   QHeaderView* header = grid->horizontalHeader();
-  const int digit = grid->fontMetrics().horizontalAdvance('0');
+  const QFontMetrics metrics = grid->fontMetrics();
+  const int digit = metrics.horizontalAdvance('0');
+  // The first screenful of rows tells what the columns hold (the grid reads
+  // rows only as they are shown); an empty list gets the fields' widths.
+  const int rows = model.HasRecords() ? std::min(model.rowCount(), 50) : 0;
   for (int c = 0; c < model.columnCount(); ++c) {
-    const int chars = model.Columns()[static_cast<std::size_t>(c)].displayWidth;
-    grid->setColumnWidth(c, std::max(digit * chars + 12, header->sectionSizeHint(c)));
+    const int widest = digit * model.Columns()[static_cast<std::size_t>(c)].displayWidth;
+    int content = rows == 0 ? widest : 0;
+    for (int r = 0; r < rows; ++r) {
+      content = std::max(content, metrics.horizontalAdvance(model.index(r, c).data().toString()));
+    }
+    grid->setColumnWidth(c, std::max(std::min(content, widest) + 12, header->sectionSizeHint(c)));
   }
+}
+
+QTableView* NewGrid(QWidget* parent, const char* objectName) {
+  auto* grid = new QTableView(parent);
+  grid->setObjectName(objectName);
+  grid->setSelectionBehavior(QAbstractItemView::SelectRows);
+  grid->setSelectionMode(QAbstractItemView::SingleSelection);
+  grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  grid->verticalHeader()->setDefaultSectionSize(grid->fontMetrics().height() + 6);
+  return grid;
+}
+
+int FullWidth(const QTableView* grid) {
+  const int header = grid->verticalHeader()->isVisible() ? grid->verticalHeader()->width() : 0;
+  return grid->horizontalHeader()->length() + header + grid->verticalScrollBar()->sizeHint().width() +
+         2 * grid->frameWidth();
 }
 
 std::vector<TableModel::Column> VisibleColumns(const FaxTableLayout& layout) {
   std::vector<TableModel::Column> columns;
   for (const FaxFieldLayout& f : layout.fields) {
     if (f.displayWidth < 0) continue;
-    // Dates show as yyyy-mm-dd, two characters more than they are stored in.
+    // Dates show in the locale's format, as wide as yyyy-mm-dd at most.
     const int shown = f.type == 'D' ? 10 : f.width;
-    columns.push_back({f.name, f.title, f.displayWidth == 0 ? shown : f.displayWidth});
+    const Qt::Alignment alignment = (f.type == 'N' ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter;
+    columns.push_back({f.name, f.title, f.displayWidth == 0 ? shown : f.displayWidth, alignment});
   }
   return columns;
 }
@@ -159,9 +187,13 @@ QVariant TableModel::data(const QModelIndex& index, int role) const {
   switch (role) {
     case Qt::DisplayRole:
       return row->texts.value(index.column());
+    case Qt::TextAlignmentRole:
+      return QVariant(columns_[static_cast<std::size_t>(index.column())].alignment);
     case Qt::ForegroundRole:
       // Selected cells use the highlighted text colour, so archived rows read
-      // red normally and white when selected.
+      // red normally and white when selected; a damaged row's light marking
+      // keeps dark text in a dark palette too.
+      if (!row->damage.isEmpty()) return QVariant(QBrush(Qt::black));
       return row->archived ? QVariant(QBrush(Qt::red)) : QVariant();
     case Qt::BackgroundRole:
       return row->damage.isEmpty() ? QVariant() : QVariant(QBrush(QColor(255, 230, 160)));

@@ -43,6 +43,7 @@ class TableModel : public QAbstractTableModel {
     std::string field;
     QString title;
     int displayWidth;  // characters
+    Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter;
   };
 
   // Columns in their default display order. Rows whose ARCHIVED field is
@@ -91,6 +92,11 @@ class TableModel : public QAbstractTableModel {
 // Sets each column's width from its display width in characters, and never
 // narrower than its title.
 void SizeColumns(QTableView* grid, const TableModel& model);
+
+// A grid of whole rows, read-only, with the program's row height.
+QTableView* NewGrid(QWidget* parent, const char* objectName);
+// The width a grid needs to show all its columns without scrolling sideways.
+int FullWidth(const QTableView* grid);
 
 // The columns of a table's fields that the grid shows, in table order.
 std::vector<TableModel::Column> VisibleColumns(const FaxTableLayout& layout);

@@ -138,6 +138,15 @@ int ApfReadPageTable(FaxFile& file, TApfFileHeader& header, std::vector<ApfPageL
   return ecOK;
 }
 
+int ApfCheckFile(const std::string& fileName) {
+  FaxFile file;
+  TApfFileHeader header;
+  std::vector<ApfPageLocation> pages;
+  if (int rc = OpenAndReadHeader(file, fileName, header); rc != ecOK) return rc;
+  if (int rc = ApfReadPageTable(file, header, pages); rc != ecOK) return rc;
+  return pages.empty() ? ecFaxBadFormat : ecOK;
+}
+
 int ApfPageReader::Open(const std::string& fileName, int page) {
   consumed_ = 0;
   FaxFile file;

@@ -189,4 +189,8 @@ struct ApfPageLocation {
 // page lies inside the file. ecFaxBadFormat when it does not.
 int ApfReadPageTable(FaxFile& file, TApfFileHeader& header, std::vector<ApfPageLocation>& pages);
 
+// Checks a whole file the same way, and that it holds a page at all: 0, or
+// the code of what is wrong with it.
+int ApfCheckFile(const std::string& fileName);
+
 }  // namespace tv

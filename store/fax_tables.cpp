@@ -6,6 +6,7 @@
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "platform/work_files.h"
+#include "store/dbf_table.h"
 #include "store/xb_engine.h"
 
 namespace tv {
@@ -188,25 +189,32 @@ void RebuildTable(TXbase& table, const FaxTableLayout& layout, const RebuildProg
   table.SelectOrder(order.empty() ? 0 : table.TagOrder(order));
 }
 
+TableCheck CheckFaxTable(const FaxTableLayout& layout, const std::string& folder) {
+  TableCheck check;
+  const std::string path = FaxTablePath(layout, folder);
+  if (!FileExists(path)) return check;
+  // The table alone first: a fault of its index would hide one of its own.
+  check.fault = DbfTable::Open(path, OpenMode::ReadOnly)->Damage();
+  try {
+    TXbase probe;
+    probe.Open(path, false, true);
+  } catch (const XbaseError& e) {
+    if (e.Code() != xbBadIndex && e.Code() != xbStaleIndex) throw;
+    check.onlyStale = check.fault.empty() && e.Code() == xbStaleIndex;
+    check.fault += (check.fault.empty() ? "" : "; ") + std::string(e.what());
+  }
+  return check;
+}
+
 std::string RepairFaxTable(const FaxTableLayout& layout, const std::string& folder) {
   const std::string path = FaxTablePath(layout, folder);
-  std::string found;
-  {
-    TXbase probe;
-    try {
-      probe.Open(path, true);
-      found = probe.Area().Table().Damage();
-    } catch (const XbaseError& e) {
-      if (e.Code() != xbBadIndex && e.Code() != xbStaleIndex) throw;
-      found = e.what();
-    }
-  }
+  const std::string found = CheckFaxTable(layout, folder).fault;
   if (!found.empty()) {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
     char stamp[32];
-    std::strftime(stamp, sizeof stamp, ".%Y%m%d-%H%M%S.damaged", &local);
+    std::strftime(stamp, sizeof stamp, ".damaged-%Y%m%d-%H%M%S", &local);
     for (const std::string& file : {path, FaxIndexPath(layout, folder)}) {
       if (FileExists(file) && !CopyWholeFile(file, file + stamp))
         throw XbaseError(xbFileError, "cannot keep a copy of " + file + " before repairing it");

@@ -99,12 +99,22 @@ void RebuildIndexes(TXbase& outgoing, TXbase& received, TXbase& phone, const std
 // The tags a fax table needs.
 std::vector<TagDefinition> RequiredTags(const FaxTableLayout& layout);
 
+// What is wrong with a table and its index, found without writing anything.
+struct TableCheck {
+  std::string fault;  // empty when both are sound
+  // The only fault is an index that needs building again without being
+  // damaged (a stopped writer's "being changed" mark, an older version's
+  // letter-case rule): opening rebuilds it without a word.
+  bool onlyStale = false;
+};
+TableCheck CheckFaxTable(const FaxTableLayout& layout, const std::string& folder);
+
 // The repair of a table that was cut short or whose index cannot be
-// trusted: copies of both files are first kept beside the table (their names
-// followed by ".yyyymmdd-hhmmss.damaged"), then the whole records are kept
-// and the index is built again. Returns what was wrong; empty when the table
-// was sound (the index is built again all the same). The table must not be
-// open elsewhere.
+// trusted: when either is faulty, copies of both files are first kept beside
+// the table (their names followed by ".damaged-yyyymmdd-hhmmss"), then the
+// whole records are kept and the index is built again. Returns what was
+// wrong; empty when the table was sound (the index is built again all the
+// same). The table must not be open elsewhere.
 std::string RepairFaxTable(const FaxTableLayout& layout, const std::string& folder);
 
 // The rebuild of one open table (exclusive): pack, then its tags.

@@ -23,7 +23,7 @@ enum XbaseCode : int {
   xbBadTable = 20002,        // a .DBF that is damaged or of an unsupported variant
   xbTableInUse = 20003,      // another program holds a lock that forbids this open
   xbBadIndex = 20004,        // a .CDX that is damaged or does not match its table
-  xbStaleIndex = 20005,      // a .CDX left half-updated by a writer that stopped
+  xbStaleIndex = 20005,      // a .CDX to build again that nothing damaged: a stopped writer's mark, old rules
   xbBadExpression = 20006,   // an xBase expression that does not compile
   xbBadField = 20007,        // unknown field or a value that does not fit it
   xbBadRecordNumber = 20008, // a record number outside 1..record count

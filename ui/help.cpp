@@ -1,5 +1,6 @@
 #include "ui/help.h"
 
+#include <QApplication>
 #include <QDialog>
 #include <QPointer>
 #include <QTextBrowser>
@@ -26,6 +27,15 @@ void ShowHelp(int context) {
     auto* layout = new QVBoxLayout(window);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(browser);
+  }
+  // Opened from a modal dialog, the help belongs to that dialog: a window of
+  // its own would be blocked by it until the dialog closed.
+  QWidget* owner = QApplication::activeModalWidget();
+  if (owner == window) owner = nullptr;
+  if (window->parentWidget() != owner) {
+    const QRect placed = window->geometry();
+    window->setParent(owner, Qt::Window);
+    window->setGeometry(placed);
   }
   auto* browser = window->findChild<QTextBrowser*>("HelpBrowser");
   QUrl page("qrc:/help/tessivane.html");

@@ -2,12 +2,21 @@
 
 #include <QAbstractButton>
 #include <QGridLayout>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 
 #include "ui/window_helpers.h"
 
 namespace tv {
+
+QLineEdit* NewLineEdit(QWidget* parent, const char* objectName, const QString& hint, int chars) {
+  auto* edit = new QLineEdit(parent);
+  edit->setObjectName(objectName);
+  if (!hint.isEmpty()) edit->setToolTip(DisplayText(hint));
+  edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance('0') * chars);
+  return edit;
+}
 
 QPushButton* NewPushButton(QWidget* parent, const QString& caption, const char* objectName, const QString& hint) {
   auto* button = new QPushButton(caption, parent);

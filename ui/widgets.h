@@ -5,10 +5,14 @@
 #include <QGroupBox>
 #include <QStringList>
 
+class QLineEdit;
 class QPushButton;
 
 namespace tv {
 
+// A named edit with its hint, wide enough for `chars` digits (an
+// international number, a name).
+QLineEdit* NewLineEdit(QWidget* parent, const char* objectName, const QString& hint = {}, int chars = 22);
 // A push button with an object name (and a hint, when given).
 QPushButton* NewPushButton(QWidget* parent, const QString& caption, const char* objectName, const QString& hint = {});
 

@@ -1,12 +1,18 @@
 #include "ui/window_helpers.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QEvent>
+#include <QIcon>
 #include <QMessageBox>
+#include <QProxyStyle>
 #include <QScreen>
 #include <QWidget>
 
 #include "platform/paths.h"
+
+// The icons are built into this static library; make sure the linker keeps them.
+static void InitIconResource() { Q_INIT_RESOURCE(icons); }
 
 namespace tv {
 
@@ -47,6 +53,21 @@ int DotsPerInch(const QWidget* form) {
 
 std::string ClassName(const QWidget* form) { return form->objectName().toStdString(); }
 
+// Dialog buttons carry words only, whatever the desktop's theme would add.
+class ProgramStyle : public QProxyStyle {
+ public:
+  int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                QStyleHintReturn* data) const override {
+    if (hint == SH_DialogButtonBox_ButtonsHaveIcons) return 0;
+    return QProxyStyle::styleHint(hint, option, widget, data);
+  }
+};
+
+void ShowMessage(QMessageBox::Icon icon, const QString& title, const QString& text) {
+  QMessageBox box(icon, title, DisplayText(text), QMessageBox::Ok, QApplication::activeWindow());
+  box.exec();
+}
+
 bool Ask(const QString& text, const QString& title, QMessageBox::StandardButton defaultButton) {
   QMessageBox box(QMessageBox::Question, title, DisplayText(text), QMessageBox::Yes | QMessageBox::No,
                   QApplication::activeWindow());
@@ -59,6 +80,24 @@ bool Ask(const QString& text, const QString& title, QMessageBox::StandardButton 
 AppSettings& Settings() {
   static AppSettings settings;
   return settings;
+}
+
+QIcon ProgramIcon() {
+  InitIconResource();
+  return QIcon(":/icons/tessivane.svg");
+}
+
+void ApplyProgramLook() {
+  // Outside a desktop session Qt knows no icon theme; use the one the setup installs.
+  if (QIcon::themeName().isEmpty() || QIcon::themeName() == "hicolor") QIcon::setThemeName("Adwaita");
+  QApplication::setWindowIcon(ProgramIcon());
+  QApplication::setStyle(new ProgramStyle);
+}
+
+void SetCaption(QAction* action, const QString& caption, const QString& hint) {
+  action->setText(caption);
+  action->setIconText(caption);
+  action->setToolTip(DisplayText(hint));
 }
 
 void LoadAppSettings() { Settings() = LoadSettings(SettingsFilePath()); }
@@ -84,11 +123,9 @@ bool AskYesNo(const QString& text, const QString& title) { return Ask(text, titl
 
 bool AskYesNoDefaultNo(const QString& text, const QString& title) { return Ask(text, title, QMessageBox::No); }
 
-void ShowInformation(const QString& text) {
-  QMessageBox box(QMessageBox::Information, "Information", DisplayText(text), QMessageBox::Ok,
-                  QApplication::activeWindow());
-  box.exec();
-}
+void ShowInformation(const QString& text) { ShowMessage(QMessageBox::Information, "Information", text); }
+
+void ShowWarning(const QString& text) { ShowMessage(QMessageBox::Warning, "Warning", text); }
 
 void Beep() { QApplication::beep(); }
 
@@ -99,8 +136,11 @@ QWidget* MainWindow() { return mainWindow; }
 void SetMainWindow(QWidget* window) { mainWindow = window; }
 
 void CenterForm(QWidget* form) {
-  // A form not shown yet has no laid-out size; give it its preferred one first.
+  // A form not shown yet has no laid-out size; give it its preferred one
+  // first, and never less than its texts need (a small screen at a large
+  // scale would otherwise squeeze a window with wrapped text).
   if (!form->isVisible()) form->adjustSize();
+  form->resize(form->size().expandedTo(form->minimumSizeHint()));
   const QSize size = form->frameGeometry().size();
   QRect over = ScreenRect(form);
   if (form != mainWindow && mainWindow && !mainWindow->isMaximized()) over = mainWindow->frameGeometry();

@@ -6,6 +6,8 @@
 
 #include "platform/app_settings.h"
 
+class QAction;
+class QIcon;
 class QWidget;
 
 namespace tv {
@@ -27,6 +29,8 @@ bool AskYesNo(const QString& text, const QString& title);
 bool AskYesNoDefaultNo(const QString& text, const QString& title);
 // Information icon, one OK button, title "Information".
 void ShowInformation(const QString& text);
+// Warning icon, one OK button, title "Warning": something was found wrong.
+void ShowWarning(const QString& text);
 // The short sound for "nothing to act on".
 void Beep();
 
@@ -38,6 +42,16 @@ void CenterForm(QWidget* form);
 // onto the screen), or centres the form when none are kept.
 void RestoreFormPlacement(QWidget* form, bool designMaximized = false);
 void SaveFormPlacement(QWidget* form);
+
+// Sets an action's caption and hint on its menu items and toolbar buttons
+// alike (a toolbar button shows the icon text, which keeps its accelerator).
+void SetCaption(QAction* action, const QString& caption, const QString& hint);
+
+// The program's icon (windows, the About box, the tray).
+QIcon ProgramIcon();
+// The program's look for every window: its icon, and dialog buttons that
+// carry words without pictures.
+void ApplyProgramLook();
 
 // Switches the tool hints of every window on or off.
 void SetHintsEnabled(bool on);

@@ -1,6 +1,8 @@
 // The fax lists driven as a user would: menu actions, toolbar buttons and
 // answers to the program's questions.
 #include <QAction>
+#include <QDate>
+#include <QLocale>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
@@ -16,6 +18,7 @@
 #include "store/fax_tables.h"
 #include "tests/app/modal_driver.h"
 #include "tests/app/qtest_main.h"
+#include "tests/support/fax_pages.h"
 #include "tests/support/temp_dir.h"
 #include "ui/widgets.h"
 
@@ -123,7 +126,7 @@ class FaxListsTest : public QObject {
   void printerDriverPairBecomesARecordOnActivation() {
     Open();
     QCOMPARE(FaxGrid()->model()->rowCount(), 0);
-    home_->Write("SEND/LETTER.APF", "apf");
+    home_->Write("SEND/LETTER.APF", test::FaxFileBytes("A letter"));
     home_->Write("SEND/LETTER.ZPD", "555 0123\nJos\xC3\xA9 Garc\xC3\xAD" "a\nOffer\n");
     // Switching to another window and back to the program.
     QWidget other;
@@ -241,7 +244,9 @@ class FaxListsTest : public QObject {
     Action("mnuSortFrom")->trigger();
     QCOMPARE(Column(RecFaxGrid(), "From"), (QStringList{"zenith", "Bravo", "ACME"}));
     Action("mnuSortDateReceived")->trigger();
-    QCOMPARE(Column(RecFaxGrid(), "Date Rec'd"), (QStringList{"2026-12-01", "2026-11-20", "2026-11-05"}));
+    // Dates show in the user's own format.
+    auto shown = [](int month, int day) { return QLocale().toString(QDate(2026, month, day), QLocale::ShortFormat); };
+    QCOMPARE(Column(RecFaxGrid(), "Date Rec'd"), (QStringList{shown(12, 1), shown(11, 20), shown(11, 5)}));
   }
 
   void tabsSwitchButtonsAndForwardMakesAnOutgoingFax() {

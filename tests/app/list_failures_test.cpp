@@ -22,6 +22,7 @@
 #include "store/xb_engine.h"
 #include "tests/app/modal_driver.h"
 #include "tests/app/qtest_main.h"
+#include "tests/support/fax_pages.h"
 #include "tests/support/temp_dir.h"
 
 namespace tv {
@@ -206,7 +207,7 @@ class ListFailuresTest : public QObject {
   void theRebuildIsNotInterruptedByThePrinterDriver() {
     for (int i = 0; i < 300; ++i) AddOutgoing(Home(), "fax " + std::to_string(i), "");
     Open();
-    home_->Write("SEND/LATE.APF", "apf");
+    home_->Write("SEND/LATE.APF", test::FaxFileBytes("late"));
     home_->Write("SEND/LATE.ZPD", "555\nAnn\nArrived during the rebuild\n");
     int activations = 0;
     QTimer activate;
@@ -235,7 +236,7 @@ class ListFailuresTest : public QObject {
     }
     table.Close();
 
-    home_->Write("SEND/OMEGA.APF", "apf");
+    home_->Write("SEND/OMEGA.APF", test::FaxFileBytes("omega"));
     home_->Write("SEND/OMEGA.ZPD", "555\nΩmega\nGreek\n");
     int told = 0;
     test::WhenModal<QMessageBox>([&](QMessageBox* box) {
@@ -284,7 +285,7 @@ class ListFailuresTest : public QObject {
     // after the printer driver's fax fails and is told.
     std::filesystem::rename(home_->File("TVOUT.DBF"), home_->File("TVOUT.KEPT"));
     std::filesystem::create_directory(home_->File("TVOUT.DBF"));
-    home_->Write("SEND/NEW.APF", "apf");
+    home_->Write("SEND/NEW.APF", test::FaxFileBytes("new"));
     home_->Write("SEND/NEW.ZPD", "1\n2\n3\n");
     QString told;
     test::AnswerMessageBox(QMessageBox::Ok, &told);

@@ -7,6 +7,7 @@
 
 #include "platform/ini_file.h"
 #include "tests/app/qtest_main.h"
+#include "tests/support/fax_pages.h"
 #include "tests/support/temp_dir.h"
 
 namespace tv {
@@ -16,10 +17,11 @@ class PrinterHandoverTest : public QObject {
 
  private slots:
   void pairsBecomeRecordsAndDescriptionsGo() {
+    const std::string apf = test::FaxFileBytes("apf");
     test::TempDir send;
-    send.Write("REPORT.APF", "apf");
+    send.Write("REPORT.APF", apf);
     send.Write("REPORT.ZPD", "555 0100\r\nAnn Smith\r\nQuarterly figures\r\n");
-    send.Write("short.apf", "apf");
+    send.Write("short.apf", apf);
     send.Write("short.zpd", "555 0199\n");  // fewer than three lines
     send.Write("orphan.zpd", "no fax file beside me\n");
 
@@ -47,9 +49,10 @@ class PrinterHandoverTest : public QObject {
   // A record that cannot be written leaves the pair whole, under the names
   // it came with, and says why.
   void failedAppendKeepsThePairForNextTime() {
+    const std::string apf = test::FaxFileBytes("apf");
     test::TempDir send;
     for (const char* name : {"A", "A rather long name", "Müller Ω"}) {
-      send.Write(std::string(name) + ".APF", "apf");
+      send.Write(std::string(name) + ".APF", apf);
       send.Write(std::string(name) + ".ZPD", "1\n2\n3\n");
     }
     const PrinterDriverIntake intake =
@@ -60,23 +63,25 @@ class PrinterHandoverTest : public QObject {
     QCOMPARE(int(std::distance(std::filesystem::directory_iterator(send.Path()), {})), 6);  // no FAX name left behind
     for (const char* name : {"A", "A rather long name", "Müller Ω"}) {
       QVERIFY(std::filesystem::exists(send.File(std::string(name) + ".ZPD")));
-      QCOMPARE(send.Read(std::string(name) + ".APF"), std::string("apf"));
+      QVERIFY(send.Read(std::string(name) + ".APF") == apf);
     }
   }
 
   void longNamesAreRenamedAndLinksIgnored() {
+    const std::string apf = test::FaxFileBytes("apf");
+    const std::string greek = test::FaxFileBytes("greek");
     test::TempDir outside;
-    outside.Write("secret.APF", "not yours");
+    outside.Write("secret.APF", test::FaxFileBytes("not yours"));
     outside.Write("secret.ZPD", "1\n2\n3\n");
     test::TempDir send;
-    send.Write("Annual report 2026.APF", "apf");
+    send.Write("Annual report 2026.APF", apf);
     send.Write("Annual report 2026.ZPD", "1\n2\n3\n");
     QCOMPARE(symlink(outside.File("secret.APF").c_str(), send.File("LINK.APF").c_str()), 0);
     QCOMPARE(symlink(outside.File("secret.ZPD").c_str(), send.File("LINK.ZPD").c_str()), 0);
     send.Write("OTHER.ZPD", "1\n2\n3\n");
     QCOMPARE(symlink(outside.File("secret.APF").c_str(), send.File("OTHER.APF").c_str()), 0);
 
-    send.Write("Müller Ω.APF", "greek");  // a name the tables' code page cannot spell
+    send.Write("Müller Ω.APF", greek);  // a name the tables' code page cannot spell
     send.Write("Müller Ω.ZPD", "1\n2\n3\n");
     std::vector<PrinterDriverFax> added;
     ProcessExtraPDFaxFiles(send.Path(), [&](const PrinterDriverFax& fax) {
@@ -88,7 +93,7 @@ class PrinterHandoverTest : public QObject {
     QCOMPARE(added[0].apfName, std::string("FAX00000.APF"));
     QCOMPARE(added[1].apfName, std::string("FAX00001.APF"));
     const std::set<std::string> contents{send.Read("FAX00000.APF"), send.Read("FAX00001.APF")};
-    QVERIFY(contents == (std::set<std::string>{"apf", "greek"}));
+    QVERIFY(contents == (std::set<std::string>{apf, greek}));
     QVERIFY(!std::filesystem::exists(send.File("Annual report 2026.APF")));
     QVERIFY(!std::filesystem::exists(send.File("Müller Ω.APF")));
     QVERIFY(std::filesystem::exists(outside.File("secret.ZPD")));

@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "image/fax_converter.h"
 #include "image/fax_unpacker.h"
+#include "tests/support/temp_dir.h"
 
 namespace tv::test {
 
@@ -73,6 +75,16 @@ inline void WriteTiff(const std::string& file, const std::vector<Rows>& pages, b
     TIFFWriteDirectory(tif);
   }
   TIFFClose(tif);
+}
+
+// The bytes of a one-page fax file the converter makes of a text: what a
+// fax printer driver leaves. Different texts give different files.
+inline std::string FaxFileBytes(const std::string& text) {
+  TempDir dir;
+  dir.Write("page.txt", text + "\n");
+  FaxConverter converter(MakeTextInput(), "TXT");
+  if (converter.Convert(dir.File("page.txt"), dir.File("page.apf")) != 0) return {};
+  return dir.Read("page.apf");
 }
 
 // The rows of a page received with a header line stamped on top: the last

@@ -7,9 +7,12 @@
 // stores the pages it receives in a TIFF file; with --call the line rings
 // until the program answers, and the far end sends a TIFF file.
 //
-// It prints "ready DEVICE" once the modem can be opened, and at the end one
-// line "result CODE pages N rate BPS starved MS of MS remote "ID" dcn D TEXT"
-// and exits 0 when the fax went through. "starved A of B" is the time the
+// With --call the far end can call several times (--calls N), one call after
+// the other, and can hang up in the middle of a page (--drop-on-page N).
+//
+// It prints "ready DEVICE" once the modem can be opened, and after each call
+// one line "result CODE pages N rate BPS starved MS of MS remote "ID" dcn D TEXT";
+// it exits 0 when every fax went through. "starved A of B" is the time the
 // modem sent page or training data with nothing from the program to send
 // (A, in milliseconds) out of the time it sent such data (B); "dcn 1" says
 // the program sent the far end a DCN frame.
@@ -47,6 +50,7 @@ constexpr int kBlockSamples = 160;  // 20 ms of audio per step
 constexpr int kStepMs = kBlockSamples * 1000 / kSampleRate;
 constexpr int kRingEverySteps = 250;  // a ring every 5 s
 constexpr int kFarEndGraceSteps = 750;  // 15 s for the far end to end a call the program left
+constexpr int kDropAfterSteps = 150;    // a dropping far end sends 3 s of its page first
 
 struct Options {
   std::string link;            // symbolic link naming the modem device
@@ -60,6 +64,8 @@ struct Options {
   bool log = false;
   bool busy = false;      // every call the program dials finds the line busy
   bool noAnswer = false;  // every call rings out unanswered
+  int calls = 1;          // calls the far end makes with --call
+  int dropOnPage = 0;     // the calling far end hangs up a few seconds into this page
 };
 
 [[noreturn]] void Usage(const char* why) {
@@ -67,7 +73,7 @@ struct Options {
                "virtual_fax_line: %s\n"
                "usage: virtual_fax_line --link PATH (--answer OUT.tif | --call IN.tif) [--ident ID]\n"
                "                        [--noise DBM0] [--spoil-trainings N] [--speed X] [--timeout SECONDS] [--log]\n"
-               "                        [--busy | --no-answer]\n",
+               "                        [--busy | --no-answer] [--calls N] [--drop-on-page N]\n",
                why);
   std::exit(2);
 }
@@ -103,6 +109,10 @@ Options ParseOptions(int argc, char** argv) {
       o.busy = true;
     } else if (arg == "--no-answer") {
       o.noAnswer = true;
+    } else if (arg == "--calls") {
+      o.calls = std::max(1, std::atoi(value().c_str()));
+    } else if (arg == "--drop-on-page") {
+      o.dropOnPage = std::atoi(value().c_str());
     } else {
       Usage(("unknown option " + arg).c_str());
     }
@@ -279,12 +289,13 @@ class VirtualLine {
       ExchangeAudio();
       // After the program hangs up the far end hears silence until it ends
       // the call itself, so its result is known.
-      if (lineDropped_ && (callDone_ || ++stepsSinceHangup_ > kFarEndGraceSteps)) finished_ = true;
+      DropWhenDue();
+      if (lineDropped_ && (callDone_ || ++stepsSinceHangup_ > kFarEndGraceSteps)) EndCall();
       next += stepTime;
       std::this_thread::sleep_until(next);
     }
-    Report();
-    return completion_ == T30_ERR_OK && pages_ > 0 ? 0 : 1;
+    if (!reported_) Report();
+    return allOk_ ? 0 : 1;
   }
 
   ~VirtualLine() {
@@ -404,6 +415,7 @@ class VirtualLine {
       t30_set_rx_file(t30, options_.answerFile.c_str(), -1);
     }
     t30_set_phase_e_handler(t30, &VirtualLine::PhaseE, this);
+    if (options_.dropOnPage > 0) t30_set_phase_d_handler(t30, &VirtualLine::PhaseD, this);
     if (options_.log) EnableLog(t30_get_logging_state(t30), "far-end");
     callUp_ = true;
   }
@@ -447,7 +459,7 @@ class VirtualLine {
       case AT_MODEM_CONTROL_HANGUP:
       case AT_MODEM_CONTROL_ONHOOK:
         if (self->callDone_) {
-          self->finished_ = true;
+          self->EndCall();
         } else if (self->callUp_) {
           self->lineDropped_ = true;
         }
@@ -474,10 +486,48 @@ class VirtualLine {
     self->callDone_ = true;
   }
 
-  void Report() const {
+  // The call is over on both sides: report it, and with calls left the line
+  // rings again.
+  void EndCall() {
+    Report();
+    reported_ = true;
+    if (++callsMade_ >= options_.calls || options_.callFile.empty()) {
+      finished_ = true;
+      return;
+    }
+    if (farEnd_) fax_free(farEnd_);
+    farEnd_ = nullptr;
+    callUp_ = callDone_ = lineDropped_ = dropped_ = false;
+    stepsSinceHangup_ = pagesDone_ = 0;
+    dropCountdown_ = -1;
+    completion_ = -1;
+    pages_ = bitRate_ = 0;
+    reported_ = false;
+    watch_ = DialogueWatch(0);  // the next call's dialogue starts afresh
+  }
+
+  // The far end of --drop-on-page goes quiet for good a few seconds into its page.
+  void DropWhenDue() {
+    if (dropCountdown_ < 0 || --dropCountdown_ > 0) return;
+    dropCountdown_ = -1;
+    dropped_ = true;
+    callUp_ = false;
+    callDone_ = true;
+    completion_ = -2;
+    pages_ = pagesDone_;
+  }
+
+  static int PhaseD(t30_state_t*, void* user, int) {
+    auto* self = static_cast<VirtualLine*>(user);
+    if (++self->pagesDone_ == self->options_.dropOnPage - 1) self->dropCountdown_ = kDropAfterSteps;
+    return 0;
+  }
+
+  void Report() {
+    if (completion_ != T30_ERR_OK || pages_ == 0) allOk_ = false;
     std::printf("result %d pages %d rate %d starved %.0f of %d remote \"%s\" dcn %d %s\n", completion_, pages_,
                 bitRate_, starvedMs_, dataMs_, remoteIdent_.c_str(), watch_.ProgramSentDcn() ? 1 : 0,
-                completion_ < 0 ? "no call" : t30_completion_code_to_str(completion_));
+                completion_ == -2 ? "far end hung up" : completion_ < 0 ? "no call" : t30_completion_code_to_str(completion_));
     std::fflush(stdout);
   }
 
@@ -494,6 +544,12 @@ class VirtualLine {
   bool callDone_ = false;
   bool finished_ = false;
   bool lineDropped_ = false;   // the program hung up before the far end ended the call
+  bool dropped_ = false;       // the far end hung up in the middle of a page
+  int dropCountdown_ = -1;
+  int pagesDone_ = 0;
+  int callsMade_ = 0;
+  bool reported_ = false;
+  bool allOk_ = true;
   int stepsSinceHangup_ = 0;
   int completion_ = -1;
   int pages_ = 0;

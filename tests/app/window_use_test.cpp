@@ -1,0 +1,212 @@
+// What a user trips over in the main window: help opened from a dialog,
+// Ctrl+Tab from a grid, the archive button's caption, junk left by a printer
+// driver, and the phone book's size.
+#include <QAction>
+#include <QApplication>
+#include <QHeaderView>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTableView>
+#include <QTest>
+#include <QToolBar>
+#include <QToolButton>
+#include <filesystem>
+
+#include "app/main_screen.h"
+#include "app/phone_book.h"
+#include "app/preferences.h"
+#include "image/fax_converter.h"
+#include "platform/app_settings.h"
+#include "platform/paths.h"
+#include "store/fax_tables.h"
+#include "tests/app/modal_driver.h"
+#include "tests/app/qtest_main.h"
+#include "tests/support/temp_dir.h"
+
+namespace tv {
+
+class WindowUseTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<test::TempDir> home_;
+  std::unique_ptr<TMainScreen> window_;
+
+  QAction* Action(const char* name) { return window_->findChild<QAction*>(name); }
+  QTableView* FaxGrid() { return window_->findChild<QTableView*>("FaxGrid"); }
+
+  void AddOutgoing(const std::string& subject, bool archived = false) {
+    TXbase table;
+    QVERIFY(OpenOutgoingTable(table, home_->Path()));
+    table.NewRecord();
+    table.SetField("SUBJECT", subject);
+    table.SetField("ARCHIVED", archived);
+    table.Append();
+  }
+
+  void Open() {
+    window_ = std::make_unique<TMainScreen>();
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    QTest::qWait(50);
+  }
+
+ private slots:
+  void init() {
+    home_ = std::make_unique<test::TempDir>();
+    InitProgramFolder(home_->Path());
+    MakeWorkFolders();
+    AppSettings s;
+    s.ComPort = 0;
+    SaveSettings(s, SettingsFilePath());
+  }
+  void cleanup() {
+    window_.reset();
+    home_.reset();
+  }
+
+  // Help opened from a modal dialog takes keys while the dialog is open.
+  void helpFromADialogIsUsable() {
+    Open();
+    bool helpTookEscape = false;
+    test::WhenModal<TPreferences>([&helpTookEscape](TPreferences* preferences) {
+      preferences->findChild<QPushButton*>("HelpButton")->click();
+      QWidget* help = nullptr;
+      for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w->objectName() == "HelpWindow" && w->isVisible()) help = w;
+      }
+      if (help) {
+        // Through the window system, where a blocked window drops the key.
+        QTest::keyClick(help->windowHandle(), Qt::Key_Escape);
+        helpTookEscape = !help->isVisible();
+      }
+      preferences->reject();
+    });
+    Action("mnuPreferences")->trigger();
+    QVERIFY(helpTookEscape);
+  }
+
+  // Ctrl+Tab switches tabs also after a row was clicked.
+  void ctrlTabSwitchesTabsFromTheGrid() {
+    AddOutgoing("One");
+    Open();
+    QTableView* grid = FaxGrid();
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(grid->model()->index(0, 1)).center());
+    QVERIFY(grid->hasFocus());
+    auto* tabs = window_->findChild<QTabBar*>("TabSet1");
+    QTest::keyClick(window_->windowHandle(), Qt::Key_Tab, Qt::ControlModifier);
+    QCOMPARE(tabs->currentIndex(), 1);
+    QTest::keyClick(window_->windowHandle(), Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(tabs->currentIndex(), 0);
+  }
+
+  // The toolbar button says what the menu item says.
+  void archiveButtonFollowsTheRecord() {
+    AddOutgoing("Old", true);
+    Open();
+    Action("mnuShowArchives")->trigger();
+    FaxGrid()->selectRow(0);
+    auto* button = qobject_cast<QToolButton*>(
+        window_->findChild<QToolBar*>("Toolbar")->widgetForAction(Action("ArchiveButton")));
+    QCOMPARE(Action("mnuArchive")->text(), QString("Un&Archive"));
+    QCOMPARE(button->text(), QString("Un&Archive"));
+    QCOMPARE(button->toolTip(), Action("mnuArchive")->toolTip());
+  }
+
+  // A description of random bytes gives a row without control characters; a
+  // file that is no fax is left in SEND and told about once.
+  void printerDriverJunkIsCleanedOrLeftOut() {
+    FaxConverter converter(MakeTextInput(), "TXT");
+    home_->Write("page.txt", "A page\n");
+    QCOMPARE(converter.Convert(home_->File("page.txt"), home_->File("SEND/GOOD.APF")), 0);
+    home_->Write("SEND/GOOD.ZPD", std::string("555\x01\x02 0100\r\nAnn\x1b[31m\nSub\x7fject\x07\n"));
+    home_->Write("SEND/EMPTY.APF", "");
+    home_->Write("SEND/EMPTY.ZPD", "555\nBob\nNothing\n");
+    QString told;
+    test::AnswerMessageBox(QMessageBox::Ok, &told);
+    Open();
+    QTRY_COMPARE(FaxGrid()->model()->rowCount(), 1);
+    QVERIFY2(told.contains("EMPTY.APF: it is not a readable fax file"), qPrintable(told));
+    TXbase& table = window_->FaxXbase();
+    table.GoToRecord(1);
+    for (const char* field : {"PHONE", "RECIPIENT", "SUBJECT"}) {
+      const std::string value = std::get<std::string>(*table.Field(field));
+      QVERIFY2(std::none_of(value.begin(), value.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }),
+               field);
+    }
+    QCOMPARE(QString::fromStdString(std::get<std::string>(*table.Field("SUBJECT"))).trimmed(), QString("Subject"));
+    QVERIFY(std::filesystem::exists(home_->File("SEND/EMPTY.APF")));
+    QVERIFY(std::filesystem::exists(home_->File("SEND/EMPTY.ZPD")));
+    // Switching back to the program tries again, without telling again.
+    told.clear();
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&other));
+    window_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+    QTest::qWait(200);
+    QVERIFY(told.isEmpty());
+  }
+
+  // A table cut short, and an index that knew more records than the table
+  // holds: the user is told, copies of the damaged files stay beside the
+  // table, and the repaired table takes new records.
+  void aDamagedTableIsToldAndKeptBeforeTheRepair() {
+    for (int i = 0; i < 10; ++i) AddOutgoing("Fax " + std::to_string(i));
+    const std::string dbf = home_->File("TVOUT.DBF");
+    const auto size = std::filesystem::file_size(dbf);
+    std::filesystem::resize_file(dbf, size - 5 * (size / 12));  // about half of the records go
+    QString told;
+    test::AnswerMessageBox(QMessageBox::Ok, &told);
+    Open();
+    QVERIFY2(told.startsWith("TVOUT.DBF was found damaged:") && told.contains("cut short"), qPrintable(told));
+    int copies = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(home_->Path())) {
+      if (entry.path().filename().string().find(".damaged-") != std::string::npos) ++copies;
+    }
+    QCOMPARE(copies, 2);  // the table and its index
+    const int rows = FaxGrid()->model()->rowCount();
+    QVERIFY(rows > 0 && rows < 10);
+    window_.reset();
+    AddOutgoing("After the repair");
+
+    // An index that knew more records than the table now holds.
+    std::filesystem::copy_file(home_->File("TVOUT.CDX"), home_->File("old.cdx"));
+    AddOutgoing("One more");
+    std::filesystem::copy_file(home_->File("old.cdx"), home_->File("TVOUT.CDX"),
+                               std::filesystem::copy_options::overwrite_existing);
+    told.clear();
+    test::AnswerMessageBox(QMessageBox::Ok, &told);
+    Open();
+    QVERIFY2(told.contains("was written for " + QString::number(rows + 1) + " records but the table has " +
+                           QString::number(rows + 2)),
+             qPrintable(told));
+    QCOMPARE(FaxGrid()->model()->rowCount(), rows + 2);
+  }
+
+  // Both of the phone book's columns show, with the main grid's row height.
+  void phoneBookShowsBothColumns() {
+    Open();
+    const int mainRowHeight = FaxGrid()->verticalHeader()->defaultSectionSize();
+    bool checked = false;
+    test::WhenModal<TPhoneBook>([&](TPhoneBook* book) {
+      auto* grid = book->findChild<QTableView*>("PhoneGrid");
+      const int columns = grid->horizontalHeader()->length();
+      QVERIFY2(grid->viewport()->width() >= columns,
+               qPrintable(QString("viewport %1 for columns %2").arg(grid->viewport()->width()).arg(columns)));
+      QCOMPARE(grid->verticalHeader()->defaultSectionSize(), mainRowHeight);
+      checked = true;
+      book->reject();
+    });
+    Action("mnuPhoneBook")->trigger();
+    QVERIFY(checked);
+  }
+};
+
+TV_REGISTER_QTEST(WindowUseTest)
+
+}  // namespace tv
+
+#include "window_use_test.moc"
