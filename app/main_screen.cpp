@@ -66,8 +66,9 @@ TMainScreen::TMainScreen(QWidget* parent) : QMainWindow(parent), actions_(std::m
   BuildToolbar();
   BuildPages();
   FormCreate();
-  // Every switch back to the program takes in what the printer driver left.
+  SetUpOutsideFaxes();
   qApp->installEventFilter(this);
+  // Every switch back to the program takes in what the printer driver left.
   connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
     if (state == Qt::ApplicationActive) FormActivate();
   });
@@ -369,9 +370,11 @@ void TMainScreen::TabSet1Click(int index) {
 
 void TMainScreen::SwitchTab() { tabSet_->setCurrentIndex(1 - tabSet_->currentIndex()); }
 
-// The window sees Ctrl+Tab (and Ctrl+Shift+Tab) before any of its widgets:
-// a grid would take it to move between its columns.
+// The window sees drops on the outgoing list, and Ctrl+Tab (and
+// Ctrl+Shift+Tab) before any of its widgets: a grid would take it to move
+// between its columns.
 bool TMainScreen::eventFilter(QObject* watched, QEvent* e) {
+  if (DropOnOutgoingList(watched, e)) return true;
   if (e->type() == QEvent::ShortcutOverride || e->type() == QEvent::KeyPress) {
     auto* key = static_cast<QKeyEvent*>(e);
     auto* widget = qobject_cast<QWidget*>(watched);

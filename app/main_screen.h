@@ -13,12 +13,14 @@
 #include "store/txbase.h"
 
 class QAction;
+class QFileSystemWatcher;
 class QLabel;
 class QMenu;
 class QStackedWidget;
 class QSystemTrayIcon;
 class QTabBar;
 class QTableView;
+class QTimer;
 class QToolBar;
 class QToolButton;
 
@@ -144,6 +146,14 @@ class TMainScreen : public QMainWindow {
   std::optional<std::uint32_t> SaveQuickFax(const TCreateEditQuickFax& editor, std::uint32_t recno,
                                             const std::string& keptCover);
 
+  // Faxes from outside while the program runs: the printer's pairs as soon
+  // as they appear in SEND, documents dropped on the outgoing list.
+  void SetUpOutsideFaxes();
+  void SendFolderChanged();
+  // Takes a drag or drop over the outgoing list; true when it was one.
+  bool DropOnOutgoingList(QObject* watched, QEvent* event);
+  void AddDroppedDocuments(const QStringList& files);
+
   // The incoming list.
   void EditReceivedFax();
   void DeleteFromRec();
@@ -174,6 +184,8 @@ class TMainScreen : public QMainWindow {
   QTableView* faxGrid_ = nullptr;
   QTableView* recFaxGrid_ = nullptr;
   QLabel* statusPanel_ = nullptr;
+  QFileSystemWatcher* sendWatcher_ = nullptr;
+  QTimer* sendFolderTimer_ = nullptr;
 
   bool firstActivation_ = true;
   bool activating_ = false;  // a modal dialog of the activation may re-activate the window

@@ -11,6 +11,7 @@
 #include "comm/error_codes.h"
 #include "comm/errors.h"
 #include "image/apf_file.h"
+#include "image/document_input.h"
 #include "image/fax_converter.h"
 #include "image/fax_unpacker.h"
 #include "platform/files.h"
@@ -25,16 +26,6 @@ std::optional<int> ParseNumber(const std::string& text) {
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
   return value;
-}
-
-std::optional<TFaxInputDocumentType> KindFromExtension(const std::string& name) {
-  const std::string ext = UpperAscii(Extension(name));
-  if (ext == ".TXT") return idText;
-  if (ext == ".TIF" || ext == ".TIFF") return idTiff;
-  if (ext == ".PCX") return idPcx;
-  if (ext == ".DCX") return idDcx;
-  if (ext == ".BMP") return idBmp;
-  return std::nullopt;
 }
 
 std::string StampText(std::uint32_t stamp) {
@@ -69,7 +60,7 @@ int InfoCommand(const Args& args) {
 int ConvertCommand(const Args& args) {
   const std::string usage =
       "usage: tvfax convert [--fine] [--wide] [--small-font] [--margin PIXELS] [--top LINES] [--lines N] "
-      "[--tab N] [--station ID] INPUT [OUTPUT.apf]";
+      "[--tab N] [--station ID] [--paper a4|letter] INPUT [OUTPUT.apf]";
   TQaFaxConverter converter;
   std::vector<std::string> names;
   std::string badOption;
@@ -103,6 +94,10 @@ int ConvertCommand(const Args& args) {
     } else if (a == "--station") {
       if (i + 1 >= args.size()) return UsageError(usage);
       converter.SetStationID(args[++i]);
+    } else if (a == "--paper") {
+      const auto paper = i + 1 < args.size() ? PaperFromName(args[++i]) : std::nullopt;
+      if (!paper) return UsageError("--paper takes a4 or letter");
+      converter.SetPaper(*paper);
     } else if (a.starts_with("--")) {
       return UsageError("unknown option " + a);
     } else {
@@ -113,8 +108,11 @@ int ConvertCommand(const Args& args) {
   if (names.empty() || names.size() > 2) return UsageError(usage);
   if (converter.Width() == TFaxWidth::fwNormal && converter.LeftMargin() >= kStandardWidth)
     return UsageError("--margin takes a number from 0 to " + std::to_string(kStandardWidth - 1) + " without --wide");
-  const auto kind = KindFromExtension(names[0]);
-  if (!kind) return UsageError("cannot tell the input kind of " + names[0] + " (.txt .tif .tiff .pcx .dcx .bmp)");
+  const auto kind = DocumentKind(names[0]);
+  if (!kind) {
+    return UsageError("cannot tell what kind of document " + names[0] +
+                      " is (text, PDF, PostScript, TIFF, PCX, DCX, BMP, PNG, JPEG)");
+  }
   converter.SetInputDocumentType(*kind);
   converter.SetOptions(converter.Options() & ~coYield);
   converter.SetDocumentFile(names[0]);
@@ -122,8 +120,14 @@ int ConvertCommand(const Args& args) {
   std::string output = converter.OutFileName();
   if (Extension(output).empty()) output += ".APF";
   if (SameFile(names[0], output)) return UsageError("the output " + output + " is the input; name another file");
-  const int pages = converter.ConvertToFile();
-  std::cout << output << ": " << pages << (pages == 1 ? " page" : " pages") << "\n";
+  try {
+    const int pages = converter.ConvertToFile();
+    std::cout << output << ": " << pages << (pages == 1 ? " page" : " pages") << "\n";
+  } catch (const std::exception& e) {
+    std::cerr << "tvfax: " << names[0] << ": " << e.what()
+              << (converter.ErrorDetail().empty() ? "" : " (" + converter.ErrorDetail() + ")") << "\n";
+    return 1;
+  }
   return 0;
 }
 

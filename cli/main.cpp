@@ -6,6 +6,9 @@
 
 #include "cli/commands.h"
 #include "comm/qa_port.h"
+#ifdef TVFAX_PICTURES
+#include "image/qt/qt_picture_reader.h"
+#endif
 
 namespace tv::cli {
 
@@ -19,9 +22,9 @@ constexpr Command kCommands[] = {
      "send AT commands to the modem and print its replies (exit 0 when all got OK)", AtCommand},
     {"info", "FILE.apf", "show a fax file's header and pages", InfoCommand},
     {"convert",
-     "[--fine] [--wide] [--small-font] [--margin PIXELS] [--top LINES] [--lines N] [--tab N] [--station ID] INPUT "
-     "[OUTPUT.apf]",
-     "convert a text, TIFF, PCX, DCX or BMP file into a fax file", ConvertCommand},
+     "[--fine] [--wide] [--small-font] [--margin PIXELS] [--top LINES] [--lines N] [--tab N] [--station ID] "
+     "[--paper a4|letter] INPUT [OUTPUT.apf]",
+     "convert a text, PDF, PostScript, TIFF, PCX, DCX, BMP, PNG or JPEG file into a fax file", ConvertCommand},
     {"render", "[--no-autoscale | --half-width] FILE.apf PAGE OUT.pbm", "unpack one fax page into a PBM picture",
      RenderCommand},
     {"append", "DEST.apf SRC.apf", "append the pages of one fax file to another", AppendCommand},
@@ -39,6 +42,10 @@ constexpr Command kCommands[] = {
      "wait for fax calls and receive them into fax files (--one: exit after the first call); --bps: the highest "
      "rate, by default the fastest the modem offers",
      ReceiveCommand},
+    {"printer", "install | remove",
+     "add the \"Tessivane\" fax printer to CUPS (as root): what is printed to it becomes an outgoing fax of the "
+     "user who prints it; remove takes it away again",
+     PrinterCommand},
 #ifdef TVFAX_PRINT
     {"print",
      "[--printer NAME | --pdf OUT.pdf] [--four-up] [--landscape] [--pixel-for-pixel] [--header TEXT] [--footer TEXT] "
@@ -103,6 +110,9 @@ int Main(std::span<char*> argv) {
 }  // namespace tv::cli
 
 int main(int argc, char** argv) {
+#ifdef TVFAX_PICTURES
+  tv::InstallQtPictureReader();
+#endif
   try {
     return tv::cli::Main(std::span(argv, static_cast<std::size_t>(argc)));
   } catch (const std::exception& e) {

@@ -7,6 +7,8 @@
 
 #include "comm/error_codes.h"
 #include "comm/errors.h"
+#include "image/document_input.h"
+#include "image/picture_decoder.h"
 #include "platform/files.h"
 #include "platform/ui_thread.h"
 
@@ -19,11 +21,41 @@ int FaxConverter::PlacePicture(int width) {
   const int w = std::max(width, 0);
   doubling_ = (options_ & coDoubleWidth) && !fine_ && pageWidth_ - leftMargin_ >= 2 * w;
   halfHeight_ = (options_ & coHalfHeight) && !fine_ && !doubling_;
+  return CenterPicture(w);
+}
+
+int FaxConverter::CenterPicture(int width) {
+  const int w = std::max(width, 0);
   centerOffset_ = 0;
   if ((options_ & coCenterImage) && pageWidth_ - w > 15) {
     centerOffset_ = doubling_ ? (pageWidth_ - 2 * w) / 32 : (pageWidth_ - w) / 16;
   }
   return centerOffset_;
+}
+
+int FaxConverter::PlacePictureRow(const std::uint8_t* row, std::size_t rowBytes, std::int64_t widthPixels,
+                                  bool invert) {
+  const std::size_t room = kConverterRasterSize - static_cast<std::size_t>(centerOffset_);
+  const std::size_t n = std::min(rowBytes, room);
+  std::uint8_t* out = raster_.data() + centerOffset_;
+  for (std::size_t i = 0; i < n; ++i) out[i] = invert ? static_cast<std::uint8_t>(~row[i]) : row[i];
+  // Bits and bytes past the picture width are padding, never ink.
+  const std::int64_t fullBytes = widthPixels / 8;
+  const int spareBits = static_cast<int>(widthPixels % 8);
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto index = static_cast<std::int64_t>(i);
+    if (index > fullBytes || (index == fullBytes && spareBits == 0)) {
+      out[i] = 0;
+    } else if (index == fullBytes) {
+      out[i] &= static_cast<std::uint8_t>(0xFF << (8 - spareBits));
+    }
+  }
+  return centerOffset_ + static_cast<int>(n);
+}
+
+int FaxConverter::KeepAlive() {
+  if (Report(0)) return ecConvertAbort;
+  return (options_ & coYield) ? Pump() : ecOK;
 }
 
 bool FaxConverter::Report(int flags) {
@@ -107,6 +139,7 @@ int FaxConverter::Convert(const std::string& inputName, const std::string& outpu
   doubling_ = false;
   halfHeight_ = false;
   centerOffset_ = 0;
+  errorDetail_.clear();
   inputName_ = inputName;
   if (!defaultExtension_.empty() && Extension(inputName_).empty()) inputName_ += "." + defaultExtension_;
   if (outputName.empty()) {
@@ -136,6 +169,12 @@ int FaxConverter::Convert(const std::string& inputName, const std::string& outpu
 }
 
 std::unique_ptr<FaxConverter> MakeFileConverter(TFaxInputDocumentType kind) {
+  DocumentRendering rendering;
+  rendering.paper = DefaultPaper();
+  return MakeFileConverter(kind, rendering);
+}
+
+std::unique_ptr<FaxConverter> MakeFileConverter(TFaxInputDocumentType kind, const DocumentRendering& rendering) {
   switch (kind) {
     case idText:
       return std::make_unique<FaxConverter>(MakeTextInput(), "TXT");
@@ -147,6 +186,12 @@ std::unique_ptr<FaxConverter> MakeFileConverter(TFaxInputDocumentType kind) {
       return std::make_unique<FaxConverter>(MakeDcxInput(), "DCX");
     case idBmp:
       return std::make_unique<FaxConverter>(MakeBmpInput(), "BMP");
+    case idPdf:
+      return std::make_unique<FaxConverter>(MakeGhostscriptInput(rendering), "PDF");
+    case idPostScript:
+      return std::make_unique<FaxConverter>(MakeGhostscriptInput(rendering), "PS");
+    case idPicture:
+      return std::make_unique<FaxConverter>(MakeInstalledPictureInput(), "");
     default:
       return nullptr;
   }
@@ -154,6 +199,8 @@ std::unique_ptr<FaxConverter> MakeFileConverter(TFaxInputDocumentType kind) {
 
 // ---------------------------------------------------------------------------
 // Component
+
+TQaFaxConverter::TQaFaxConverter() : paper_(DefaultPaper()) {}
 
 void TQaFaxConverter::SetOptions(unsigned options) {
   if (options & coYieldOften) options |= coYield;
@@ -195,6 +242,7 @@ int TQaFaxConverter::Run(FaxConverter& core, const std::string& input) {
     return abort;
   });
   const int rc = core.Convert(input, outFileName_);
+  errorDetail_ = core.ErrorDetail();
   CheckErrorCode(rc);
   return core.PagesWritten();
 }
@@ -212,7 +260,9 @@ int TQaFaxConverter::ConvertToFile() {
     FaxConverter core(MakeUserInput(std::move(callbacks)), defUserExtension_);
     return Run(core, documentFile_);
   }
-  std::unique_ptr<FaxConverter> core = MakeFileConverter(inputDocumentType_);
+  DocumentRendering rendering;
+  rendering.paper = paper_;
+  std::unique_ptr<FaxConverter> core = MakeFileConverter(inputDocumentType_, rendering);
   if (!core) CheckErrorCode(ecBadArgument);
   return Run(*core, documentFile_);
 }

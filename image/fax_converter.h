@@ -16,7 +16,9 @@
 
 namespace tv {
 
-enum TFaxInputDocumentType { idNone, idText, idTiff, idPcx, idDcx, idBmp, idBitmap, idUser };
+// idPdf and idPostScript are rendered by Ghostscript; idPicture is any other
+// picture format a reader is installed for (see picture_decoder.h).
+enum TFaxInputDocumentType { idNone, idText, idTiff, idPcx, idDcx, idBmp, idBitmap, idUser, idPdf, idPostScript, idPicture };
 // The Options set.
 enum TFaxCvtOptions : unsigned {
   coDoubleWidth = 1,
@@ -28,6 +30,8 @@ enum TFaxCvtOptions : unsigned {
 enum class TFaxResolution { frNormal, frHigh };
 enum class TFaxWidth { fwNormal, fwWide };
 enum class TFaxFont { ffStandard, ffSmall };
+// The paper PDF and PostScript documents are rendered for.
+enum class TFaxPaper { fpA4, fpLetter };
 
 inline constexpr std::size_t kConverterRasterSize = 4096;
 // No fax page is taller than this; a picture that claims more is refused.
@@ -70,6 +74,8 @@ class FaxConverter {
   FaxConverter(std::unique_ptr<ConverterInput> input, std::string defaultExtension);
 
   // Settings.
+  // The extension an input name without one is completed with ("" for none).
+  void SetDefaultExtension(std::string extension) { defaultExtension_ = std::move(extension); }
   void SetOptions(unsigned options) { options_ = options; }
   unsigned Options() const { return options_; }
   void SetFine(bool on) { fine_ = on; }
@@ -98,6 +104,9 @@ class FaxConverter {
   int Convert(const std::string& inputName, const std::string& outputName);
   const std::string& OutputName() const { return outputName_; }
   int PagesWritten() const { return pagesWritten_; }
+  // What the input said about the last failure beyond its code ("the PDF
+  // is protected by a password"); empty when it said nothing.
+  const std::string& ErrorDetail() const { return errorDetail_; }
 
   // For the inputs.
   std::uint8_t* Raster() { return raster_.data(); }
@@ -105,11 +114,23 @@ class FaxConverter {
   // Decides doubling, half height and centring for a picture `width` pixels
   // wide, and returns the centring offset in bytes.
   int PlacePicture(int width);
+  // Centres a further page `width` pixels wide with the doubling decided
+  // for the first; returns the centring offset in bytes.
+  int CenterPicture(int width);
+  bool Doubling() const { return doubling_; }
   int CenterOffset() const { return centerOffset_; }
+  // Copies a picture row (1 = black unless `invert`) into the raster at the
+  // centring offset and clears the bits past the picture width. Returns the
+  // raster bytes used.
+  int PlacePictureRow(const std::uint8_t* row, std::size_t rowBytes, std::int64_t widthPixels, bool invert);
   void SetBytesToConvert(std::int64_t n) { bytesTotal_ = n; }
   void AddBytesConverted(std::int64_t n) { bytesRead_ = std::min(bytesRead_ + n, bytesTotal_); }
   // A file made for this conversion, deleted when it ends however it ends.
   void SetTemporaryFile(const std::string& name) { temporaryFile_ = name; }
+  void SetErrorDetail(std::string text) { errorDetail_ = std::move(text); }
+  // For an input that waits long for its lines: reports progress (an abort
+  // request gives ecConvertAbort) and, with coYield, keeps the window alive.
+  int KeepAlive();
 
  private:
   int Run();
@@ -142,6 +163,7 @@ class FaxConverter {
   std::string outputName_;
   std::string stationId_;
   std::string temporaryFile_;
+  std::string errorDetail_;
   ApfWriter writer_;
   StatusCallback status_;
 };
@@ -164,8 +186,12 @@ struct UserInputCallbacks {
 };
 std::unique_ptr<ConverterInput> MakeUserInput(UserInputCallbacks callbacks);
 
-// A converter for a file input kind (idText .. idBmp); null for the others.
+// A converter for a file input kind (idText .. idBmp, idPdf, idPostScript,
+// idPicture); null for the others. PDF and PostScript are rendered for the
+// system's paper, or as `rendering` says.
+struct DocumentRendering;
 std::unique_ptr<FaxConverter> MakeFileConverter(TFaxInputDocumentType kind);
+std::unique_ptr<FaxConverter> MakeFileConverter(TFaxInputDocumentType kind, const DocumentRendering& rendering);
 
 // ---------------------------------------------------------------------------
 // Component
@@ -180,6 +206,7 @@ class TQaFaxConverter {
   using TFaxReadLineEvent = std::function<void(TQaFaxConverter& f, std::uint8_t* data, int& len, bool& endOfPage,
                                                bool& morePages)>;
 
+  TQaFaxConverter();
   virtual ~TQaFaxConverter() = default;
 
   TFaxInputDocumentType InputDocumentType() const { return inputDocumentType_; }
@@ -213,6 +240,11 @@ class TQaFaxConverter {
   void SetDefUserExtension(const std::string& ext) { defUserExtension_ = ext; }
   const std::string& StationID() const { return stationId_; }
   void SetStationID(const std::string& id) { stationId_ = id; }
+  // For PDF and PostScript documents; the system's paper to begin with.
+  TFaxPaper Paper() const { return paper_; }
+  void SetPaper(TFaxPaper paper) { paper_ = paper; }
+  // What the input said about the last failure beyond its code.
+  const std::string& ErrorDetail() const { return errorDetail_; }
 
   TFaxStatusEvent OnStatus;
   TFaxOpenFileEvent OnOpenUserFile;
@@ -248,6 +280,8 @@ class TQaFaxConverter {
   std::string outFileName_;
   std::string defUserExtension_;
   std::string stationId_;
+  TFaxPaper paper_;
+  std::string errorDetail_;
 };
 
 // Converts a drawn cover page into an APF file at fine resolution without a

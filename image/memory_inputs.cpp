@@ -1,7 +1,6 @@
 // Inputs that come from memory rather than a file: a bitmap, and lines that
 // the application supplies through callbacks.
 #include <algorithm>
-#include <cstring>
 
 #include "comm/error_codes.h"
 #include "image/fax_converter.h"
@@ -28,15 +27,9 @@ class BitmapInput : public ConverterInput {
       return ecOK;
     }
     const auto row = bitmap_.Row(row_++);
-    const int offset = converter.CenterOffset();
-    const int n = std::min(bitmap_.RowBytes(), static_cast<int>(kConverterRasterSize) - offset);
-    std::uint8_t* out = converter.Raster() + offset;
     // The bitmap is white paper (1) with black marks (0); fax rasters are 1 = black.
-    for (int i = 0; i < n; ++i) out[i] = static_cast<std::uint8_t>(~row[i]);
-    const int spare = bitmap_.RowBytes() * 8 - bitmap_.Width();
-    if (spare > 0 && n == bitmap_.RowBytes()) out[n - 1] &= static_cast<std::uint8_t>(0xFF << spare);
+    line.length = converter.PlacePictureRow(row.data(), row.size(), bitmap_.Width(), true);
     converter.AddBytesConverted(bitmap_.RowBytes());
-    line.length = offset + n;
     return ecOK;
   }
 

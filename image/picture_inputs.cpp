@@ -1,48 +1,20 @@
-// Picture documents: TIFF, PCX, DCX and BMP. Each picture is one fax page
-// (a DCX file one page per image); rows are placed by the converter's
-// picture placement and handed over as 1 = black.
-#include <fcntl.h>
-#include <unistd.h>
-
+// Picture documents: TIFF, PCX and DCX (BMP has a file of its own). Each
+// picture is one fax page (a DCX file one page per image, a TIFF file read
+// through libtiff one per page); rows are placed by the converter's picture
+// placement and handed over as 1 = black.
 #include <algorithm>
 #include <array>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <vector>
 
 #include "comm/error_codes.h"
 #include "image/byte_reader.h"
-#include "image/dither_matrix.h"
 #include "image/fax_converter.h"
+#include "image/picture_decoder.h"
 
 namespace tv {
 
 namespace {
-
-// Copies a picture row into the raster at the centring offset, inverting it
-// when the picture's 1 bits are white, and clears the bits past the picture
-// width. Returns the raster bytes used.
-int PlaceRow(FaxConverter& converter, const std::uint8_t* row, std::size_t rowBytes, std::int64_t widthPixels,
-             bool invert) {
-  const int offset = converter.CenterOffset();
-  const std::size_t room = kConverterRasterSize - static_cast<std::size_t>(offset);
-  const std::size_t n = std::min(rowBytes, room);
-  std::uint8_t* out = converter.Raster() + offset;
-  for (std::size_t i = 0; i < n; ++i) out[i] = invert ? static_cast<std::uint8_t>(~row[i]) : row[i];
-  // Bits and bytes past the picture width are padding, never ink.
-  const std::int64_t fullBytes = widthPixels / 8;
-  const int spareBits = static_cast<int>(widthPixels % 8);
-  for (std::size_t i = 0; i < n; ++i) {
-    const auto index = static_cast<std::int64_t>(i);
-    if (index > fullBytes || (index == fullBytes && spareBits == 0)) {
-      out[i] = 0;
-    } else if (index == fullBytes) {
-      out[i] &= static_cast<std::uint8_t>(0xFF << (8 - spareBits));
-    }
-  }
-  return offset + static_cast<int>(n);
-}
 
 // ---------------------------------------------------------------------------
 // TIFF
@@ -116,11 +88,14 @@ class TiffInput : public ConverterInput {
     if (lsbFirst_) {
       for (std::uint8_t& b : rowBuffer_) b = ReverseBits(b);
     }
-    line.length = PlaceRow(converter, rowBuffer_.data(), rowBuffer_.size(), width_, photometric_ != 0);
+    line.length = converter.PlacePictureRow(rowBuffer_.data(), rowBuffer_.size(), width_, photometric_ != 0);
     return ecOK;
   }
 
   void Close(FaxConverter&) override { reader_.Close(); }
+
+  // The file has a page after the one read.
+  bool MorePages() const { return nextDirectory_ != 0; }
 
  private:
   std::uint16_t U16(const std::uint8_t* p) const { return bigEndian_ ? Be16(p) : Le16(p); }
@@ -135,6 +110,8 @@ class TiffInput : public ConverterInput {
     for (auto& entry : entries) {
       if (reader_.Read(entry.data(), entry.size()) != ecOK) return ecBadGraphicsFormat;
     }
+    std::array<std::uint8_t, 4> next{};
+    if (reader_.Read(next.data(), next.size()) == ecOK) nextDirectory_ = U32(next.data());
     for (const auto& entry : entries) {
       std::vector<std::uint32_t> values;
       if (int rc = ReadValues(entry, values); rc != ecOK) return rc;
@@ -253,6 +230,7 @@ class TiffInput : public ConverterInput {
 
   ByteReader reader_;
   bool bigEndian_ = false;
+  std::uint32_t nextDirectory_ = 0;
   std::uint32_t width_ = 0;
   std::uint32_t length_ = 0;
   std::uint32_t bitsPerSample_ = 1;
@@ -268,6 +246,33 @@ class TiffInput : public ConverterInput {
   int literal_ = 0;
   int repeat_ = 0;
   std::uint8_t repeatByte_ = 0;
+};
+
+// TIFF files the reader above refuses (grey and colour, LZW, Deflate, fax
+// coding, ...), and those of more than one page, are read through libtiff.
+class TiffOrLibtiffInput : public ConverterInput {
+ public:
+  int Open(FaxConverter& converter) override {
+    auto own = std::make_unique<TiffInput>();
+    const int rc = own->Open(converter);
+    if (rc == ecOK && !own->MorePages()) {
+      input_ = std::move(own);
+      return ecOK;
+    }
+    own->Close(converter);
+    if (rc != ecOK && rc != ecBadGraphicsFormat) return rc;
+    input_ = MakeDecodedPictureInput(MakeTiffDecoder());
+    return input_->Open(converter);
+  }
+
+  int ReadLine(FaxConverter& converter, ConverterLine& line) override { return input_->ReadLine(converter, line); }
+
+  void Close(FaxConverter& converter) override {
+    if (input_) input_->Close(converter);
+  }
+
+ private:
+  std::unique_ptr<ConverterInput> input_;
 };
 
 // ---------------------------------------------------------------------------
@@ -342,7 +347,7 @@ int ReadPcxLine(FaxConverter& converter, ByteReader& reader, PcxImage& image, Co
   if (int rc = image.ReadRow(reader); rc != ecOK) return rc;
   converter.AddBytesConverted(reader.Position() - before);
   // PCX 1 bits are white.
-  line.length = PlaceRow(converter, image.Line().data(), image.Line().size(), image.Width(), true);
+  line.length = converter.PlacePictureRow(image.Line().data(), image.Line().size(), image.Width(), true);
   return ecOK;
 }
 
@@ -420,167 +425,10 @@ class DcxInput : public ConverterInput {
   bool pageDone_ = false;
 };
 
-// ---------------------------------------------------------------------------
-// BMP
-
-struct BmpInfo {
-  std::uint32_t dataOffset = 0;
-  std::int32_t width = 0;
-  std::int32_t height = 0;  // negative: rows stored top first
-  int bitCount = 0;
-  std::vector<std::array<std::uint8_t, 3>> palette;  // R, G, B
-
-  int Rows() const { return height < 0 ? -height : height; }
-  std::uint64_t Stride() const { return (std::uint64_t{static_cast<std::uint32_t>(width)} * bitCount + 31) / 32 * 4; }
-  std::int64_t RowOffset(int y) const {
-    const int fileRow = height < 0 ? y : Rows() - 1 - y;
-    return dataOffset + static_cast<std::int64_t>(fileRow) * static_cast<std::int64_t>(Stride());
-  }
-};
-
-int ReadBmpInfo(ByteReader& reader, BmpInfo& info) {
-  std::array<std::uint8_t, 54> h{};
-  if (reader.Seek(0) != ecOK || reader.Read(h.data(), h.size()) != ecOK) return ecBadGraphicsFormat;
-  const std::uint32_t infoSize = Le32(&h[14]);
-  const std::uint32_t compression = Le32(&h[30]);
-  info.dataOffset = Le32(&h[10]);
-  info.width = static_cast<std::int32_t>(Le32(&h[18]));
-  info.height = static_cast<std::int32_t>(Le32(&h[22]));
-  info.bitCount = Le16(&h[28]);
-  const bool knownDepth = info.bitCount == 1 || info.bitCount == 4 || info.bitCount == 8 || info.bitCount == 24 ||
-                          info.bitCount == 32;
-  if (h[0] != 'B' || h[1] != 'M' || infoSize < 40 || infoSize > 1024 || compression != 0 || !knownDepth ||
-      info.width <= 0 || info.height == 0 || info.height == INT32_MIN || info.Rows() > kMaxPictureRows) {
-    return ecBadGraphicsFormat;
-  }
-  if (info.bitCount <= 8) {
-    std::uint32_t colours = Le32(&h[46]);
-    const std::uint32_t most = 1u << info.bitCount;
-    if (colours == 0 || colours > most) colours = most;
-    if (reader.Seek(14 + infoSize) != ecOK) return ecBadGraphicsFormat;
-    info.palette.resize(colours);
-    for (auto& entry : info.palette) {
-      std::array<std::uint8_t, 4> bgr{};
-      if (reader.Read(bgr.data(), 4) != ecOK) return ecBadGraphicsFormat;
-      entry = {bgr[2], bgr[1], bgr[0]};
-    }
-  }
-  const std::uint64_t end = info.dataOffset + info.Stride() * static_cast<std::uint64_t>(info.Rows());
-  if (end > static_cast<std::uint64_t>(reader.Size())) return ecBadGraphicsFormat;
-  return ecOK;
-}
-
-int Grey(const std::array<std::uint8_t, 3>& rgb) { return (rgb[0] + rgb[1] + rgb[2]) / 3; }
-
-// Writes the dithered black-and-white copy of a colour BMP (palette entry 0
-// black, 1 white), row by row in the order the source stores them.
-int DitherToFile(ByteReader& reader, const BmpInfo& info, const std::string& target) {
-  constexpr TDitherMatrix kMatrix;
-  FaxFile out;
-  if (int rc = out.Create(target); rc != ecOK) return rc;
-  const auto width = static_cast<std::uint32_t>(info.width);
-  const std::uint32_t stride = (width + 31) / 32 * 4;
-  std::array<std::uint8_t, 62> h{};
-  h[0] = 'B';
-  h[1] = 'M';
-  auto put32 = [&](int at, std::uint32_t v) {
-    for (int k = 0; k < 4; ++k) h[static_cast<std::size_t>(at + k)] = static_cast<std::uint8_t>(v >> (8 * k));
-  };
-  put32(2, 62 + stride * static_cast<std::uint32_t>(info.Rows()));
-  put32(10, 62);
-  put32(14, 40);
-  put32(18, width);
-  put32(22, static_cast<std::uint32_t>(info.height));
-  h[26] = 1;
-  h[28] = 1;
-  put32(46, 2);
-  h[58] = h[59] = h[60] = 0xFF;  // entry 1 white
-  if (int rc = out.Write(h.data(), h.size()); rc != ecOK) return rc;
-
-  std::vector<std::uint8_t> in(static_cast<std::size_t>(info.Stride()));
-  std::vector<std::uint8_t> row(stride);
-  for (int fileRow = 0; fileRow < info.Rows(); ++fileRow) {
-    const int y = info.height < 0 ? fileRow : info.Rows() - 1 - fileRow;
-    if (reader.Seek(info.RowOffset(y)) != ecOK || reader.Read(in.data(), in.size()) != ecOK) return ecDeviceReadError;
-    std::fill(row.begin(), row.end(), 0);
-    for (std::uint32_t x = 0; x < width; ++x) {
-      int grey = 0;
-      if (info.bitCount >= 24) {
-        const std::uint8_t* p = &in[x * static_cast<std::uint32_t>(info.bitCount / 8)];
-        grey = (p[0] + p[1] + p[2]) / 3;
-      } else {
-        const int perByte = 8 / info.bitCount;
-        const int shift = 8 - info.bitCount * (1 + static_cast<int>(x % static_cast<std::uint32_t>(perByte)));
-        const unsigned index = (in[x / static_cast<std::uint32_t>(perByte)] >> shift) & ((1u << info.bitCount) - 1);
-        grey = index < info.palette.size() ? Grey(info.palette[index]) : 0;
-      }
-      if (kMatrix.White(static_cast<int>(x), y, grey)) row[x / 8] |= static_cast<std::uint8_t>(0x80 >> (x % 8));
-    }
-    if (int rc = out.Write(row.data(), row.size()); rc != ecOK) return rc;
-  }
-  return ecOK;
-}
-
-std::string TemporaryDitherName() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "~DITXXXXXX").string();
-  const int fd = ::mkstemp(pattern.data());
-  if (fd < 0) return {};
-  ::close(fd);
-  return pattern;
-}
-
-class BmpInput : public ConverterInput {
- public:
-  int Open(FaxConverter& converter) override {
-    if (int rc = reader_.Open(converter.InputName()); rc != ecOK) return rc;
-    if (int rc = ReadBmpInfo(reader_, info_); rc != ecOK) return rc;
-    if (info_.width > converter.PageWidth()) return ecBadGraphicsFormat;
-    if (info_.bitCount != 1) {
-      // A colour picture is dithered into a black-and-white copy first.
-      const std::string dithered = TemporaryDitherName();
-      if (dithered.empty()) return ecAccessDenied;
-      converter.SetTemporaryFile(dithered);
-      if (int rc = DitherToFile(reader_, info_, dithered); rc != ecOK) return rc;
-      if (int rc = reader_.Open(dithered); rc != ecOK) return rc;
-      if (int rc = ReadBmpInfo(reader_, info_); rc != ecOK) return rc;
-    }
-    // Normally palette entry 1 is white and the rows are inverted; a
-    // palette the other way round needs no inversion.
-    invert_ = info_.palette.size() < 2 || Grey(info_.palette[1]) >= Grey(info_.palette[0]);
-    row_ = 0;
-    line_.resize(static_cast<std::size_t>(info_.Stride()));
-    converter.SetBytesToConvert(static_cast<std::int64_t>(info_.Stride()) * info_.Rows());
-    converter.PlacePicture(info_.width);
-    return ecOK;
-  }
-
-  int ReadLine(FaxConverter& converter, ConverterLine& line) override {
-    if (row_ >= info_.Rows()) {
-      line.endOfPage = true;
-      return ecOK;
-    }
-    if (int rc = reader_.Seek(info_.RowOffset(row_++)); rc != ecOK) return rc;
-    if (int rc = reader_.Read(line_.data(), line_.size()); rc != ecOK) return rc;
-    converter.AddBytesConverted(static_cast<std::int64_t>(line_.size()));
-    line.length = PlaceRow(converter, line_.data(), line_.size(), info_.width, invert_);
-    return ecOK;
-  }
-
-  void Close(FaxConverter&) override { reader_.Close(); }
-
- private:
-  ByteReader reader_;
-  BmpInfo info_;
-  bool invert_ = true;
-  int row_ = 0;
-  std::vector<std::uint8_t> line_;
-};
-
 }  // namespace
 
-std::unique_ptr<ConverterInput> MakeTiffInput() { return std::make_unique<TiffInput>(); }
+std::unique_ptr<ConverterInput> MakeTiffInput() { return std::make_unique<TiffOrLibtiffInput>(); }
 std::unique_ptr<ConverterInput> MakePcxInput() { return std::make_unique<PcxInput>(); }
 std::unique_ptr<ConverterInput> MakeDcxInput() { return std::make_unique<DcxInput>(); }
-std::unique_ptr<ConverterInput> MakeBmpInput() { return std::make_unique<BmpInput>(); }
 
 }  // namespace tv

@@ -30,14 +30,6 @@ std::string EnvOr(const char* name, const std::string& fallback) {
 
 std::string HomeDir() { return EnvOr("HOME", "/tmp"); }
 
-std::string ExecutableFolder() {
-  char buffer[PATH_MAX];
-  const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (n <= 0) return {};
-  std::string path(buffer, static_cast<std::size_t>(n));
-  return path.substr(0, path.rfind('/') + 1);
-}
-
 // The build passes the install layout as TV_INSTALL_BINDIR (the bin folder
 // under the prefix, "bin") and TV_DATA_FROM_BINDIR (the shared data folder as
 // seen from it, "../share/tessivane"), so an installed program moved with its
@@ -77,6 +69,14 @@ std::string ChooseFolder(std::string_view homeOption) {
 }
 
 }  // namespace
+
+std::string ExecutableFolder() {
+  char buffer[PATH_MAX];
+  const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (n <= 0) return {};
+  std::string path(buffer, static_cast<std::size_t>(n));
+  return path.substr(0, path.rfind('/') + 1);
+}
 
 std::string WithSlash(std::string folder) {
   if (folder.empty() || folder.back() != '/') folder += '/';

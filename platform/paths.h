@@ -24,6 +24,10 @@ std::string SendFolder();        // ProgramFolder + "SEND/"
 std::string ReceiveFolder();     // ProgramFolder + "Receive/"
 std::string CoversFolder();      // ProgramFolder + "Covers/"
 
+// The folder of the running program file, ending in '/' (empty when the
+// system does not tell).
+std::string ExecutableFolder();
+
 // Appends '/' when missing.
 std::string WithSlash(std::string folder);
 

@@ -25,6 +25,10 @@ dpkg-deb -f "$deb" Depends | grep -q 'libqt6widgets6' || fail "Depends has no co
 
 dpkg -x "$deb" "$root"
 share=$root/usr/share
+# The fax printer's backend where CUPS runs it as root, its PPD beside the
+# other drivers' (the queue itself is added only by tvfax printer install).
+[ "$(stat -c %a "$root/usr/lib/cups/backend/tessivane")" = 700 ] || fail "the CUPS backend is not installed with mode 0700"
+[ -f "$share/ppd/tessivane/tessivane.ppd" ] || fail "the fax printer's PPD is not installed"
 desktop-file-validate "$share/applications/org.tessivane.Tessivane.desktop"
 appstreamcli validate --no-net "$share/metainfo/org.tessivane.Tessivane.metainfo.xml" >/dev/null
 

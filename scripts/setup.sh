@@ -17,8 +17,9 @@ packages=(
   # the number tests compile a locale with a decimal comma (localedef)
   locales
   imagemagick netpbm shapelib
-  # printing tests: poppler's PDF tools and a CUPS scheduler of the tests' own
-  poppler-utils cups-daemon cups-client
+  # printing tests: poppler's PDF tools and a CUPS scheduler of the tests' own;
+  # the fax printer renders with Ghostscript behind CUPS's PDF filter chain
+  poppler-utils cups-daemon cups-client cups-filters ghostscript
   # tools/fax_font/gen_fax_font (run by hand) draws the fax font with FreeType
   libfreetype-dev
   # manual pages from --help; the Debian package and the desktop's validators
@@ -29,11 +30,18 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
-echo "setup: installing ${missing[*]}"
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-export DEBIAN_FRONTEND=noninteractive
-"${sudo_cmd[@]}" apt-get update -qq
-"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo_cmd[@]}" apt-get update -qq
+  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# The fax printer's tests print as an ordinary user (the backend never
+# writes as root): a system user of their own, without a login.
+if ! id tvprint >/dev/null 2>&1; then
+  echo "setup: adding the test user tvprint"
+  "${sudo_cmd[@]}" useradd --system --create-home --home-dir /var/lib/tvprint --shell /usr/sbin/nologin tvprint
+fi

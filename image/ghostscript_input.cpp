@@ -1,0 +1,254 @@
+// PDF and PostScript documents rendered by Ghostscript. Ghostscript writes
+// the pages as a stream of binary PBM images (1 = black, rows top first) to
+// a pipe; each image becomes a fax page as it arrives, so a long document
+// never sits in memory or on disk as pictures.
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <sstream>
+#include <vector>
+
+#include "comm/error_codes.h"
+#include "image/document_input.h"
+#include "platform/child_process.h"
+#include "platform/text.h"
+
+namespace tv {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How long one wait for Ghostscript lasts before the converter hears of
+// progress (and may ask to stop).
+constexpr int kWaitSliceMs = 250;
+constexpr std::size_t kPipeBuffer = 1 << 16;
+
+// What Ghostscript said, as one line: its own messages without the stars,
+// banners and blank lines.
+std::string GhostscriptSays(const std::string& output) {
+  std::istringstream lines(output);
+  std::string said;
+  for (std::string line; std::getline(lines, line);) {
+    line = TrimWhite(line);
+    while (!line.empty() && line.front() == '*') line.erase(0, 1);
+    line = TrimWhite(line);
+    if (line.empty() || line.starts_with("GPL Ghostscript") || line.starts_with("Output may be incorrect")) continue;
+    if (said.find(line) != std::string::npos) continue;
+    if (!said.empty()) said += ' ';
+    said += line;
+    if (said.size() > 300) break;
+  }
+  return said;
+}
+
+class GhostscriptInput : public ConverterInput {
+ public:
+  explicit GhostscriptInput(const DocumentRendering& rendering) : rendering_(rendering) {}
+
+  int Open(FaxConverter& converter) override {
+    width_ = converter.PageWidth() - converter.LeftMargin();
+    height_ = PaperLines(rendering_.paper, converter.Fine());
+    rowBytes_ = static_cast<std::size_t>(width_ + 7) / 8;
+    start_ = Clock::now();
+    pages_ = 0;
+    const std::string resolution = converter.Fine() ? "-r204x196" : "-r204x98";
+    const std::string size = "-g" + std::to_string(width_) + "x" + std::to_string(height_);
+    // A name that Ghostscript could take for an option stays a file name.
+    std::string input = converter.InputName();
+    if (!input.starts_with("/")) input = "./" + input;
+    const std::vector<std::string> args = {
+        "gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-dNOPROMPT", "-sDEVICE=pbmraw", resolution, size,
+        // Every page is scaled to fit the fixed paper; edges stay sharp.
+        "-dFIXEDMEDIA", "-dFitPage", "-dTextAlphaBits=1", "-dGraphicsAlphaBits=1",
+        // What a PostScript program prints must not mix with the pages.
+        "-sstdout=%stderr", "-sOutputFile=-", "-f", input};
+    if (const int rc = gs_.Start(args); rc != 0) {
+      converter.SetErrorDetail(rc == ENOENT ? "Ghostscript (gs) is not installed"
+                                            : "Ghostscript cannot be started: " + std::string(std::strerror(rc)));
+      return ecFileNotFound;
+    }
+    return NextPage(converter);
+  }
+
+  int ReadLine(FaxConverter& converter, ConverterLine& line) override {
+    if (row_ >= height_) {
+      line.endOfPage = true;
+      if (int rc = NextPage(converter); rc != ecOK) return rc;
+      line.morePages = pageOpen_;
+      return ecOK;
+    }
+    std::uint8_t* raster = converter.Raster();
+    if (int rc = ReadExactly(converter, raster, rowBytes_); rc != ecOK) return rc;
+    // Bits past the width are padding.
+    if (const int spare = static_cast<int>(rowBytes_ * 8) - width_; spare > 0)
+      raster[rowBytes_ - 1] &= static_cast<std::uint8_t>(0xFF << spare);
+    ++row_;
+    line.length = static_cast<int>(rowBytes_);
+    return ecOK;
+  }
+
+  void Close(FaxConverter&) override { gs_.Kill(); }
+
+ private:
+  // Reads the next page's PBM header, or learns that the document ended.
+  int NextPage(FaxConverter& converter) {
+    pageOpen_ = false;
+    row_ = 0;
+    int c = 0;
+    if (int rc = Byte(converter, c); rc != ecOK) return rc;
+    if (c < 0) return Finish(converter);
+    if (pages_ == rendering_.maxPages) {
+      return Stop(converter, ecBadGraphicsFormat,
+                  "the document has more than " + std::to_string(rendering_.maxPages) +
+                      " pages, more than a fax should carry");
+    }
+    int second = 0;
+    if (int rc = Byte(converter, second); rc != ecOK) return rc;
+    int width = 0;
+    int height = 0;
+    if (c != 'P' || second != '4' || Number(converter, width) != ecOK || Number(converter, height) != ecOK ||
+        width != width_ || height != height_) {
+      return Stop(converter, ecBadGraphicsFormat, "Ghostscript gave a page that is not the one asked for");
+    }
+    ++pages_;
+    pageOpen_ = true;
+    return ecOK;
+  }
+
+  // A decimal number of the header, after white space and comments; the
+  // single white-space byte after it is taken too.
+  int Number(FaxConverter& converter, int& value) {
+    int c = ' ';
+    for (;;) {
+      if (int rc = Byte(converter, c); rc != ecOK) return rc;
+      if (c == '#') {
+        while (c != '\n' && c >= 0) {
+          if (int rc = Byte(converter, c); rc != ecOK) return rc;
+        }
+      } else if (c != ' ' && c != '\t' && c != '\r' && c != '\n') {
+        break;
+      }
+    }
+    value = 0;
+    for (int digits = 0; c >= '0' && c <= '9'; ++digits) {
+      if (digits == 6) return ecBadGraphicsFormat;
+      value = value * 10 + (c - '0');
+      if (int rc = Byte(converter, c); rc != ecOK) return rc;
+    }
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' ? ecOK : ecBadGraphicsFormat;
+  }
+
+  // The next byte from Ghostscript, or -1 at the end of its output.
+  int Byte(FaxConverter& converter, int& c) {
+    if (at_ == filled_) {
+      if (int rc = Fill(converter); rc != ecOK) return rc;
+      if (filled_ == 0) {
+        c = -1;
+        return ecOK;
+      }
+    }
+    c = buffer_[at_++];
+    return ecOK;
+  }
+
+  int ReadExactly(FaxConverter& converter, std::uint8_t* into, std::size_t n) {
+    while (n > 0) {
+      if (at_ == filled_) {
+        if (int rc = Fill(converter); rc != ecOK) return rc;
+        if (filled_ == 0) {
+          return Stop(converter, ecBadGraphicsFormat,
+                      "Ghostscript stopped in the middle of page " + std::to_string(pages_) + ": " +
+                          GhostscriptSays(gs_.ErrorOutput()));
+        }
+      }
+      const std::size_t take = std::min(n, filled_ - at_);
+      std::copy_n(buffer_.data() + at_, take, into);
+      at_ += take;
+      into += take;
+      n -= take;
+    }
+    return ecOK;
+  }
+
+  // Waits for more of Ghostscript's output within the time limits, letting
+  // the converter report progress meanwhile; filled_ is 0 at its end.
+  int Fill(FaxConverter& converter) {
+    at_ = filled_ = 0;
+    if (buffer_.empty()) buffer_.resize(kPipeBuffer);
+    const auto idleSince = Clock::now();
+    for (;;) {
+      const long n = gs_.Read(buffer_.data(), buffer_.size(), kWaitSliceMs);
+      if (n >= 0) {
+        filled_ = static_cast<std::size_t>(n);
+        return ecOK;
+      }
+      if (n != -ETIMEDOUT && n != -EINTR) {
+        return Stop(converter, ecDeviceReadError,
+                    "reading Ghostscript's pages failed: " + std::string(std::strerror(static_cast<int>(-n))));
+      }
+      if (int rc = converter.KeepAlive(); rc != ecOK) return Stop(converter, rc, "");
+      const auto now = Clock::now();
+      if (now - idleSince > std::chrono::seconds(rendering_.idleSeconds)) {
+        return Stop(converter, ecConvertAbort,
+                    "Ghostscript gave no page for " + std::to_string(rendering_.idleSeconds) +
+                        " seconds (a PostScript program that never ends?) and was stopped");
+      }
+      if (now - start_ > std::chrono::seconds(rendering_.totalSeconds)) {
+        return Stop(converter, ecConvertAbort,
+                    "the document took more than " + std::to_string(rendering_.totalSeconds) +
+                        " seconds to render and was stopped");
+      }
+    }
+  }
+
+  // Ghostscript has ended its output: a document that gave no page, or
+  // that Ghostscript gave up on, is refused.
+  int Finish(FaxConverter& converter) {
+    const int status = gs_.Wait();
+    const std::string said = GhostscriptSays(gs_.ErrorOutput());
+    if (said.find("password") != std::string::npos) {
+      converter.SetErrorDetail("the PDF is protected by a password; open it in a program that knows the password "
+                               "and print it from there");
+      return ecBadGraphicsFormat;
+    }
+    if (pages_ == 0) {
+      converter.SetErrorDetail("Ghostscript found no page to print in it" + (said.empty() ? "" : ": " + said));
+      return ecBadGraphicsFormat;
+    }
+    if (status != 0) {
+      converter.SetErrorDetail("Ghostscript stopped after page " + std::to_string(pages_) +
+                               (said.empty() ? "" : ": " + said));
+      return ecBadGraphicsFormat;
+    }
+    return ecOK;
+  }
+
+  int Stop(FaxConverter& converter, int code, const std::string& why) {
+    gs_.Kill();
+    if (!why.empty()) converter.SetErrorDetail(why);
+    return code;
+  }
+
+  DocumentRendering rendering_;
+  ChildProcess gs_;
+  Clock::time_point start_;
+  int width_ = 0;
+  int height_ = 0;
+  std::size_t rowBytes_ = 0;
+  int row_ = 0;
+  int pages_ = 0;
+  bool pageOpen_ = false;
+  std::vector<std::uint8_t> buffer_;
+  std::size_t at_ = 0;
+  std::size_t filled_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<ConverterInput> MakeGhostscriptInput(const DocumentRendering& rendering) {
+  return std::make_unique<GhostscriptInput>(rendering);
+}
+
+}  // namespace tv
