@@ -5,6 +5,7 @@
 
 #include "cli/commands.h"
 #include "comm/qa_port.h"
+#include "fax/demo_line.h"
 
 namespace tv::cli {
 
@@ -99,6 +100,7 @@ int Main(std::span<char*> argv) {
 }  // namespace tv::cli
 
 int main(int argc, char** argv) {
+  tv::InstallDemoLine();  // --device demo
   try {
     return tv::cli::Main(std::span(argv, static_cast<std::size_t>(argc)));
   } catch (const std::exception& e) {
