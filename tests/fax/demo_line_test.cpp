@@ -10,6 +10,7 @@
 #include "fax/demo_line.h"
 #include "fax/fax_components.h"
 #include "image/fax_converter.h"
+#include "platform/ini_file.h"
 #include "platform/paths.h"
 #include "platform/ui_thread.h"
 #include "tests/support/fax_pages.h"
@@ -169,6 +170,19 @@ TEST_F(DemoLineTest, WaitingReceiverGetsTheWelcomeFax) {
   for (int page = 1; page <= 2; ++page) {
     EXPECT_TRUE(PageRows(received, page) == PageRows(home_.File("welcome.apf"), page)) << "page " << page;
   }
+}
+
+// [Demo] Line=busy: every call the program dials finds the line busy.
+TEST_F(DemoLineTest, BusyLineAsTheSettingsAsk) {
+  {
+    IniFile ini(SettingsFilePath());
+    ini.WriteString("Demo", "Line", "busy");
+    ini.Save();
+  }
+  port_.SetOpen(true);
+  ASSERT_TRUE(Command("AT+FCLASS=1", "OK"));
+  EXPECT_TRUE(Command("ATD5550100", "BUSY"));
+  port_.SetOpen(false);
 }
 
 // The program lets go in the middle of a call: the far end ends the call on
