@@ -53,6 +53,25 @@ class DemoLineTest : public ::testing::Test {
     return files;
   }
 
+  // Sends the file through the line as the fax engine does; how it finished.
+  int Send(TQaSendFax& fax, const std::string& file) {
+    fax.SetComPort(&port_);
+    fax.SetFaxClass(TFaxClass::fcClass1);
+    fax.SetDesiredBPS(14400);
+    fax.SetStationID("TESS DEMO TEST");
+    fax.SetHeaderLine("$D $T  From $I  Page $P of $N");
+    fax.SetPhoneNumber("5550100");
+    fax.SetFaxFile(file);
+    bool finished = false;
+    int finishCode = -1;
+    fax.OnFaxFinish = [&](TQaAbstractFax&, int code) {
+      finishCode = code;
+      finished = true;
+    };
+    if (fax.BeginSending() != 0 || !WaitFor(finished, 90)) return -1;
+    return finishCode;
+  }
+
   bool Command(const std::string& command, const std::string& answer) {
     port_.SendText(command + "\r");
     return port_.WaitForText(answer, 91, false, false);
@@ -95,22 +114,7 @@ TEST_F(DemoLineTest, SentFaxIsKeptInTheDemoFolderRowForRow) {
   ASSERT_EQ(converter.Convert(home_.File("letter.txt"), home_.File("letter.apf")), 0);
 
   TQaSendFax fax;
-  fax.SetComPort(&port_);
-  fax.SetFaxClass(TFaxClass::fcClass1);
-  fax.SetDesiredBPS(14400);
-  fax.SetStationID("TESS DEMO TEST");
-  fax.SetHeaderLine("$D $T  From $I  Page $P of $N");
-  fax.SetPhoneNumber("5550100");
-  fax.SetFaxFile(home_.File("letter.apf"));
-  bool finished = false;
-  int finishCode = -1;
-  fax.OnFaxFinish = [&](TQaAbstractFax&, int code) {
-    finishCode = code;
-    finished = true;
-  };
-  ASSERT_EQ(fax.BeginSending(), 0);
-  ASSERT_TRUE(WaitFor(finished, 90));
-  EXPECT_EQ(finishCode, 0);
+  EXPECT_EQ(Send(fax, home_.File("letter.apf")), 0);
   EXPECT_EQ(fax.RemoteID(), kDemoFarEndIdent);
   EXPECT_EQ(fax.BitRate(), 14400);
   port_.SetOpen(false);
@@ -183,6 +187,21 @@ TEST_F(DemoLineTest, BusyLineAsTheSettingsAsk) {
   ASSERT_TRUE(Command("AT+FCLASS=1", "OK"));
   EXPECT_TRUE(Command("ATD5550100", "BUSY"));
   port_.SetOpen(false);
+}
+
+// The far end cannot store what it receives (Demo is no folder here): the
+// call fails with its error, and nothing is written anywhere else.
+TEST_F(DemoLineTest, FarEndThatCannotStoreEndsTheCallWithAnError) {
+  home_.Write("Demo", "not a folder");
+  home_.Write("page.txt", "One line.\n");
+  FaxConverter converter(MakeTextInput(), "TXT");
+  ASSERT_EQ(converter.Convert(home_.File("page.txt"), home_.File("page.apf")), 0);
+  const auto before = std::distance(std::filesystem::directory_iterator(home_.Path()), {});
+  TQaSendFax fax;
+  EXPECT_NE(Send(fax, home_.File("page.apf")), 0);
+  port_.SetOpen(false);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(home_.Path()), {}), before);
+  EXPECT_EQ(home_.Read("Demo"), "not a folder");
 }
 
 // The program lets go in the middle of a call: the far end ends the call on
