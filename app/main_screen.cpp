@@ -116,6 +116,10 @@ void TMainScreen::SetUpReceiver() {
   qaReceiveFax1_.SetReceiveNameMode(1);
   qaComPort1_.SetTraceName(ProgramFolder() + "TVRECV.TRC");
   qaComPort1_.SetLogName(ProgramFolder() + "TVRECV.LOG");
+  // Beyond the window's own messages: every call is kept in the fax history.
+  faxHistory_.SetFaxHistoryName(ProgramFolder() + "TVFAX.HIS");
+  qaReceiveFax1_.SetFaxLog(&faxHistory_);
+  HookUpReceiver();
 }
 
 // A table or index found damaged (not merely left by a program that stopped
@@ -140,7 +144,7 @@ void TMainScreen::RepairDamagedTable(const FaxTableLayout& layout) {
   }
   ShowWarning(table + " was found damaged:\r" + found +
                   "\r\rA copy of the damaged files was kept beside it (named " + table +
-                  " with the date and time and .damaged), then the table was repaired: every whole record was kept and "
+                  ".damaged- and the date and time), then the table was repaired: every whole record was kept and "
                   "its index was built again.");
 }
 
@@ -267,9 +271,8 @@ void TMainScreen::BuildActions() {
   for (QAction* item : {a.addCover, a.addCoverButton}) {
     connect(item, &QAction::triggered, this, &TMainScreen::AddCoverButtonClick);
   }
-  // The dialogs behind these come with receiving.
-  for (QAction* action : {a.receive, a.receiveButton}) {
-    connect(action, &QAction::triggered, this, [this] { NotYetAvailable("Receiving faxes"); });
+  for (QAction* receive : {a.receive, a.receiveButton}) {
+    connect(receive, &QAction::triggered, this, &TMainScreen::ReceiveButtonClick);
   }
 }
 
@@ -446,6 +449,11 @@ void TMainScreen::WriteZPXPDINI() {
 
 bool TMainScreen::FormCloseQuery() {
   if (faxBeingReceived_ && !AskYesNo("You are recieving a fax. Close the program?", "ALERT!")) return false;
+  if (receiveMode_) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    EndReceiveMode();
+    QApplication::restoreOverrideCursor();
+  }
   if (faxXbase_.Active()) SaveGridLayout();
   QCoreApplication::processEvents();
   faxXbase_.Close();

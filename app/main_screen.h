@@ -16,6 +16,7 @@ class QAction;
 class QLabel;
 class QMenu;
 class QStackedWidget;
+class QSystemTrayIcon;
 class QTabBar;
 class QTableView;
 class QToolBar;
@@ -64,6 +65,7 @@ class TMainScreen : public QMainWindow {
 
   void FormCreate();
   void SetUpReceiver();
+  void HookUpReceiver();
   bool OpenTables();
   void RepairDamagedTable(const FaxTableLayout& layout);
   void FormActivate();
@@ -121,6 +123,18 @@ class TMainScreen : public QMainWindow {
   // "To: RECIPIENT ,   Subject: SUBJECT" of the current outgoing fax.
   QString OutgoingTitle();
 
+  // Receive mode.
+  void ReceiveButtonClick();
+  void StartReceiveMode();
+  void EndReceiveMode();
+  void SetReceiveCaptions(bool on);
+  void QaReceiveFax1FaxAccept(bool& accept);
+  void QaReceiveFax1FaxStatus(bool first, bool last);
+  void QaReceiveFax1FaxLog(TFaxLogCode code);
+  void UpdateValues();
+  void RecordReceivedFax(const std::string& file, const QString& from, int pages);
+  void FaxReceivedMessage(const QString& from, int pages);
+  void ShowTrayState();
   // Cover sheets: the editor on a new fax or on the current one's cover.
   void NewbuttonClick();
   void AddCoverButtonClick();
@@ -144,6 +158,7 @@ class TMainScreen : public QMainWindow {
   // The port and receiver of receive mode, set up at start and idle until it begins.
   TQaComPort qaComPort1_;
   TQaReceiveFax qaReceiveFax1_;
+  TQaFaxLog faxHistory_;
   TableModel* faxModel_ = nullptr;
   TableModel* recModel_ = nullptr;
   std::string archiveFilter_;
@@ -165,8 +180,16 @@ class TMainScreen : public QMainWindow {
   bool openPreferencesAtFirstActivation_ = false;
   bool receiveMode_ = false;
   bool faxBeingReceived_ = false;
+  bool receiverRunning_ = false;  // between BeginReceiving and the receiver's finish
+  bool endingReceiveMode_ = false;
+  int lastError_ = 0;             // reported by the receiver during the current call
+  int pageCount_ = 0;             // of the current call
+  QSystemTrayIcon* tray_ = nullptr;
   bool rebuilding_ = false;
   std::set<std::string> reportedPairs_;  // printer-driver faxes the user heard could not be taken in
 };
+
+// "Fax received from FROM, N pages": the desktop notice of a new fax.
+QString ReceivedFaxNotice(const QString& from, int pages);
 
 }  // namespace tv

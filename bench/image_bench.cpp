@@ -1,6 +1,10 @@
 // Modified Huffman decoding and encoding against libtiff's own fax codec on
-// the same pages in the same run, plus the page re-rendering and the unpack
-// of a 50-page fax to bitmaps. Throughput is megabytes of raster per second.
+// the same pages in the same run (bench/compare.h: process CPU per page,
+// ours / libtiff), plus the page re-rendering and the unpack of a 50-page fax
+// to bitmaps.
+//
+//   image_bench --benchmark_filter=Compare --benchmark_repetitions=5
+//       --benchmark_report_aggregates_only=true --benchmark_counters_tabular=true
 #include <benchmark/benchmark.h>
 #include <tiffio.h>
 
@@ -11,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/compare.h"
 #include "image/apf_file.h"
 #include "image/dither_matrix.h"
 #include "image/fax_converter.h"
@@ -163,74 +168,84 @@ MemoryTiff TiffOfCodedPage(const Page& page) {
 
 // ---------------------------------------------------------------------------
 
-void Decode(benchmark::State& state, const Page& page) {
-  T4Decoder decoder;
-  std::vector<std::uint8_t> out(page.raster.size());
-  for (auto _ : state) {
-    decoder.StartPage();
-    std::size_t at = 0;
-    decoder.Decode(page.coded.data(), page.coded.size(), [&](const std::uint8_t* line, int n) {
-      std::memcpy(out.data() + at, line, static_cast<std::size_t>(n));
-      at += static_cast<std::size_t>(n);
-      return true;
-    });
-    benchmark::DoNotOptimize(out.data());
-  }
-  // The last line waits for an EOL that never comes; all others are checked.
-  if (std::memcmp(out.data(), page.raster.data(), out.size() - kLineBytes) != 0) state.SkipWithError("decoded wrong");
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(page.raster.size()));
+// Each round codes or decodes the page this many times; the counters are
+// per page.
+constexpr int kPagesPerRound = 10;
+
+void PerPage(benchmark::State& state) {
+  for (const char* counter : {"ours_ms", "peer_ms", "ours_wall_ms", "peer_wall_ms"})
+    state.counters[counter] = state.counters[counter] / kPagesPerRound;
 }
 
-void DecodeLibtiff(benchmark::State& state, const Page& page) {
+void CompareDecode(benchmark::State& state, const Page& page) {
+  T4Decoder decoder;
+  std::vector<std::uint8_t> ours(page.raster.size());
   MemoryTiff m = TiffOfCodedPage(page);
   TIFF* tiff = OpenMemory(m, "r");
-  std::vector<std::uint8_t> out(page.raster.size());
-  for (auto _ : state) {
-    TIFFReadEncodedStrip(tiff, 0, out.data(), static_cast<tsize_t>(out.size()));
-    benchmark::DoNotOptimize(out.data());
-  }
+  std::vector<std::uint8_t> theirs(page.raster.size());
+  bench::Side decode{[&] {
+    for (int i = 0; i < kPagesPerRound; ++i) {
+      decoder.StartPage();
+      std::size_t at = 0;
+      decoder.Decode(page.coded.data(), page.coded.size(), [&](const std::uint8_t* line, int n) {
+        std::memcpy(ours.data() + at, line, static_cast<std::size_t>(n));
+        at += static_cast<std::size_t>(n);
+        return true;
+      });
+      benchmark::DoNotOptimize(ours.data());
+    }
+  }};
+  bench::Side libtiff{[&] {
+    for (int i = 0; i < kPagesPerRound; ++i) {
+      TIFFReadEncodedStrip(tiff, 0, theirs.data(), static_cast<tsize_t>(theirs.size()));
+      benchmark::DoNotOptimize(theirs.data());
+    }
+  }};
+  bench::Compare(state, decode, libtiff);
+  PerPage(state);
   TIFFClose(tiff);
-  if (out != page.raster) state.SkipWithError("libtiff decoded differently");
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(page.raster.size()));
+  // Our last line waits for an EOL that never comes; all others are checked.
+  if (std::memcmp(ours.data(), page.raster.data(), ours.size() - kLineBytes) != 0) state.SkipWithError("decoded wrong");
+  if (theirs != page.raster) state.SkipWithError("libtiff decoded differently");
 }
 
-void Encode(benchmark::State& state, const Page& page) {
+// libtiff's fax file of the page, which it writes from `raster`.
+std::size_t LibtiffEncode(std::vector<std::uint8_t>& raster) {
+  MemoryTiff m;
+  TIFF* tiff = OpenMemory(m, "w");
+  SetFaxFields(tiff);
+  TIFFWriteEncodedStrip(tiff, 0, raster.data(), static_cast<tsize_t>(raster.size()));
+  TIFFClose(tiff);
+  return m.bytes.size();
+}
+
+std::size_t OurEncode(T4LineCoder& coder, const Page& page) {
+  std::size_t bytes = 0;
+  for (int y = 0; y < kPageLines; ++y)
+    bytes += coder.CodeLine(page.raster.data() + static_cast<std::size_t>(y) * kLineBytes).size();
+  return bytes;
+}
+
+void CompareEncode(benchmark::State& state, const Page& page) {
   T4LineCoder coder;
   coder.SetMargin(0);
-  std::size_t total = 0;
-  for (auto _ : state) {
-    total = 0;
-    for (int y = 0; y < kPageLines; ++y) total += coder.CodeLine(page.raster.data() + static_cast<std::size_t>(y) * kLineBytes).size();
-    benchmark::DoNotOptimize(total);
-  }
-  state.counters["coded_bytes"] = static_cast<double>(total);
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(page.raster.size()));
-}
-
-void EncodeLibtiff(benchmark::State& state, const Page& page) {
   std::vector<std::uint8_t> raster = page.raster;  // libtiff may scribble on its input
-  std::size_t total = 0;
-  for (auto _ : state) {
-    MemoryTiff m;
-    TIFF* tiff = OpenMemory(m, "w");
-    SetFaxFields(tiff);
-    TIFFWriteEncodedStrip(tiff, 0, raster.data(), static_cast<tsize_t>(raster.size()));
-    TIFFClose(tiff);
-    total = m.bytes.size();
-    benchmark::DoNotOptimize(total);
-  }
-  state.counters["file_bytes"] = static_cast<double>(total);
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(page.raster.size()));
+  bench::Side encode{[&] {
+    for (int i = 0; i < kPagesPerRound; ++i) benchmark::DoNotOptimize(OurEncode(coder, page));
+  }};
+  bench::Side libtiff{[&] {
+    for (int i = 0; i < kPagesPerRound; ++i) benchmark::DoNotOptimize(LibtiffEncode(raster));
+  }};
+  bench::Compare(state, encode, libtiff);
+  PerPage(state);
+  state.counters["ours_coded_bytes"] = static_cast<double>(OurEncode(coder, page));
+  state.counters["peer_file_bytes"] = static_cast<double>(LibtiffEncode(raster));
 }
 
-BENCHMARK_CAPTURE(Decode, dense_text, Dense());
-BENCHMARK_CAPTURE(DecodeLibtiff, dense_text, Dense());
-BENCHMARK_CAPTURE(Decode, dithered_photo, Photo());
-BENCHMARK_CAPTURE(DecodeLibtiff, dithered_photo, Photo());
-BENCHMARK_CAPTURE(Encode, dense_text, Dense());
-BENCHMARK_CAPTURE(EncodeLibtiff, dense_text, Dense());
-BENCHMARK_CAPTURE(Encode, dithered_photo, Photo());
-BENCHMARK_CAPTURE(EncodeLibtiff, dithered_photo, Photo());
+BENCHMARK_CAPTURE(CompareDecode, dense_text, Dense())->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK_CAPTURE(CompareDecode, dithered_photo, Photo())->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK_CAPTURE(CompareEncode, dense_text, Dense())->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK_CAPTURE(CompareEncode, dithered_photo, Photo())->Unit(benchmark::kMillisecond)->UseManualTime();
 
 // A 50-page standard-resolution fax of text.
 const std::string& FiftyPages() {

@@ -50,6 +50,14 @@ bool ParseNumber(const std::string& text, std::uint32_t& value) {
 
 }  // namespace
 
+int DeviceLayer::ReadPieces(DeviceHandle h, std::uint8_t* first, int firstCount, std::uint8_t* second,
+                            int secondCount) {
+  const int got = Read(h, first, firstCount);
+  if (got < firstCount || secondCount <= 0) return got;
+  const int more = Read(h, second, secondCount);
+  return more > 0 ? got + more : got;
+}
+
 // Accepts the "mode" form: space-separated key=value pairs for baud, parity
 // (n, o, e, m, s), data (5 to 8) and stop (1, 1.5, 2). Unknown keys or values
 // fail and leave state as it was.

@@ -107,6 +107,9 @@ class DeviceLayer {
   virtual DeviceHandle Open(const std::string& name) = 0;
   // Reads what is there, never waiting for more; ecNotOpen when unknown.
   virtual int Read(DeviceHandle h, std::uint8_t* buffer, int count) = 0;
+  // The same into two pieces (the end and the start of a ring): the second
+  // is filled only once the first is full. Returns the bytes read in all.
+  virtual int ReadPieces(DeviceHandle h, std::uint8_t* first, int firstCount, std::uint8_t* second, int secondCount);
   virtual int SetBreak(DeviceHandle h) = 0;
   // Sets the events WaitEvent reports. Any call wakes a pending WaitEvent,
   // and a mask of 0 makes it return 0 at once (how the dispatcher stops the

@@ -20,6 +20,7 @@ namespace tv {
 namespace {
 
 constexpr int kIdlePassMs = 50;
+constexpr int kReadsPerEvent = 8;
 constexpr int kThreadStartMs = 3000;
 constexpr int kWindowSendTimeoutMs = 1000;
 constexpr int kWriteWaitMs = 60000;
@@ -98,6 +99,11 @@ struct Port {
   std::thread outputThread;
   std::thread::id dispatchThreadId;
   std::condition_variable changed;
+  // The hand-over of a device event between the comm-event thread and the
+  // dispatch thread, and the output thread's work, each apart from `changed`
+  // so that nothing wakes these threads for nothing.
+  std::condition_variable eventHandover;
+  std::condition_variable outputWork;
   int threadsStarted = 0;
   bool stop = false;
   bool deliveryOff = false;  // trigger delivery switched off by SetDispatching
@@ -125,9 +131,10 @@ struct Port {
     if (std::this_thread::get_id() == dispatchThreadId) return true;
     return windowHandlerRunning && UiThread::Current().IsUiThread();
   }
-  int Available() const {
+  int Available() const { return Available(Peeking()); }
+  int Available(bool peeking) const {
     const int count = static_cast<int>(received - consumed);
-    return Peeking() ? count - peekOffset : count;
+    return peeking ? count - peekOffset : count;
   }
   std::int32_t Elapsed() const { return (MilliCount() - startMs) & 0x7FFFFFFF; }
 };
@@ -145,9 +152,19 @@ PortPtr Lookup(int port) {
   return portTable[static_cast<std::size_t>(port)];
 }
 
+// The port a dispatch thread serves: it holds the port for its whole life,
+// and the port keeps its handle until that thread has ended (closing from a
+// handler only marks it), so a handler's calls on its own port need not
+// look it up in the table.
+thread_local Port* servedPort = nullptr;
+
 // Runs f(port) under the port's lock; ecBadHandle for a handle not open.
 template <class F>
 int WithPort(int handle, F&& f) {
+  if (servedPort != nullptr && servedPort->handle == handle) {
+    std::lock_guard lock(servedPort->lock);
+    return f(*servedPort);
+  }
   PortPtr port = Lookup(handle);
   if (!port) return ecBadHandle;
   std::lock_guard lock(port->lock);
@@ -531,27 +548,27 @@ void StatusPasses(const PortPtr& port) {
   ClearFiredMarks(*port);
 }
 
-// Reads what the device holds into the input ring, in at most two pieces
-// (to the end of the ring, then from its start). What does not fit stays in
-// the device until the program has read some.
-void ReadFromDevice(Port& p) {
+// Reads what the device holds into the input ring in one call, in at most
+// two pieces (to the end of the ring, then from its start), each logged as a
+// read; a read that follows up on one already made for the same event is
+// logged only when it found bytes. What does not fit stays in the device
+// until the program has read some. Returns the bytes read.
+int ReadFromDevice(Port& p, bool followUp) {
   std::lock_guard lock(p.lock);
-  RefreshDeviceStatusLocked(p);
   const int room = kInputBufferSize - static_cast<int>(p.received - p.consumed);
-  // What the device says it holds; a device that cannot tell is asked for
-  // as much as fits.
-  int wanted = p.status.inQueue > 0 ? std::min(p.status.inQueue, room) : room;
-  for (int piece = 0; piece < 2 && wanted > 0; ++piece) {
+  int got = 0;
+  if (room > 0) {
     const int at = static_cast<int>(p.received % kInputBufferSize);
-    const int length = std::min(wanted, kInputBufferSize - at);
-    int got = p.layer->Read(p.device, p.input.data() + at, length);
-    if (got < 0) got = 0;
-    if (got > 0 || piece == 0) {
-      LogLocked(p, kLogDispatch, kLogReadCom, static_cast<std::uint16_t>(got), p.input.data() + at, got);
+    const int first = std::min(room, kInputBufferSize - at);
+    got = std::max(0, p.layer->ReadPieces(p.device, p.input.data() + at, first, p.input.data(), room - first));
+    const int inFirst = std::min(got, first);
+    if (got > 0 || !followUp) {
+      LogLocked(p, kLogDispatch, kLogReadCom, static_cast<std::uint16_t>(inFirst), p.input.data() + at, inFirst);
+    }
+    if (got > first) {
+      LogLocked(p, kLogDispatch, kLogReadCom, static_cast<std::uint16_t>(got - first), p.input.data(), got - first);
     }
     p.received += static_cast<std::uint64_t>(got);
-    wanted -= got;
-    if (got < length) break;
   }
   if (p.received - p.consumed == static_cast<std::uint64_t>(kInputBufferSize)) {
     // Full: stop watching for input until the program reads, or the device
@@ -559,6 +576,7 @@ void ReadFromDevice(Port& p) {
     p.rxHeld = true;
     p.layer->SetEventMask(p.device, kDispatcherEventMask & ~kEvRxChar);
   }
+  return got;
 }
 
 void HandleDeviceEvents(const PortPtr& port, std::uint32_t events) {
@@ -578,9 +596,13 @@ void HandleDeviceEvents(const PortPtr& port, std::uint32_t events) {
     StatusPasses(port);
   }
   if (events & kEvRxChar) {
-    ReadFromDevice(p);
-    if (!Dispatching(p)) {
-      while (!Closing(p) && DataAvailPass(port)) {
+    // Bytes that came while the last ones were handled are read at once, a
+    // few times over, as the next receive event would read them.
+    for (int read = 0; read < kReadsPerEvent && !Closing(p); ++read) {
+      if (ReadFromDevice(p, read > 0) == 0 && read > 0) break;
+      if (!Dispatching(p)) {
+        while (!Closing(p) && DataAvailPass(port)) {
+        }
       }
     }
   }
@@ -614,8 +636,8 @@ void CommEventThread(PortPtr port) {
     if (events & kEvRingTrailingEdge) p.ringEdgeSeen = true;
     p.deviceEvents = events;
     p.deviceEventReady = true;
-    p.changed.notify_all();
-    p.changed.wait(lock, [&] { return !p.deviceEventReady || p.stop; });
+    p.eventHandover.notify_all();
+    p.eventHandover.wait(lock, [&] { return !p.deviceEventReady || p.stop; });
     if (p.stop) break;
   }
 }
@@ -624,6 +646,7 @@ void TearDown(const PortPtr& port, bool onDispatchThread);
 
 void DispatchThread(PortPtr port) {
   Port& p = *port;
+  servedPort = &p;
   {
     std::lock_guard lock(p.lock);
     p.dispatchThreadId = std::this_thread::get_id();
@@ -631,7 +654,8 @@ void DispatchThread(PortPtr port) {
   SignalStarted(p);
   for (;;) {
     std::unique_lock lock(p.lock);
-    p.changed.wait_for(lock, std::chrono::milliseconds(kIdlePassMs), [&] { return p.deviceEventReady || p.stop; });
+    p.eventHandover.wait_for(lock, std::chrono::milliseconds(kIdlePassMs),
+                             [&] { return p.deviceEventReady || p.stop; });
     if (p.stop) return;
     const bool event = p.deviceEventReady;
     const std::uint32_t events = p.deviceEvents;
@@ -644,7 +668,7 @@ void DispatchThread(PortPtr port) {
     lock.lock();
     if (event) {
       p.deviceEventReady = false;
-      p.changed.notify_all();
+      p.eventHandover.notify_all();
     }
     if (p.closePending) {
       lock.unlock();
@@ -666,7 +690,7 @@ void OutputThread(PortPtr port) {
   SignalStarted(p);
   std::unique_lock lock(p.lock);
   while (!p.stop) {
-    p.changed.wait(lock, [&] { return p.dataToSend || p.flushRequest || p.stop; });
+    p.outputWork.wait(lock, [&] { return p.dataToSend || p.flushRequest || p.stop; });
     if (p.stop) break;
     if (p.flushRequest) {
       // Emptied here, under the lock and before answering: emptied by the
@@ -707,6 +731,8 @@ void StopThreads(Port& p, bool onDispatchThread) {
     std::lock_guard lock(p.lock);
     p.stop = true;
     p.changed.notify_all();
+    p.eventHandover.notify_all();
+    p.outputWork.notify_all();
   }
   p.layer->WakeWriter(p.device);
   if (p.outputThread.joinable()) p.outputThread.join();
@@ -917,10 +943,10 @@ int PutBlock(int handle, const std::uint8_t* data, int count) {
     p.outHead = (p.outHead + count) % p.outSize;
     if (p.outHead == p.outTail) p.outFull = true;
     p.outputQueued = true;
-    for (int i = 0; i < count; ++i) p.trace.Record('T', data[i]);
+    p.trace.Record('T', data, count);
     LogLocked(p, kLogDispatch, kLogWriteCom, static_cast<std::uint16_t>(count), data, count);
     p.dataToSend = true;
-    p.changed.notify_all();
+    p.outputWork.notify_all();
     return 0;
   });
 }
@@ -931,20 +957,49 @@ int PutString(int port, std::string_view text) {
   return PutBlock(port, reinterpret_cast<const std::uint8_t*>(text.data()), static_cast<int>(text.size()));
 }
 
+namespace {
+
+// Takes count available bytes at the tail (while peeking, past the peek
+// offset), each traced as read. A single byte, as GetChar takes, is read
+// in place.
+void TakeLocked(Port& p, bool peeking, std::uint8_t* buffer, int count) {
+  const std::uint64_t from = p.consumed + static_cast<std::uint64_t>(peeking ? p.peekOffset : 0);
+  const auto at = static_cast<int>(from % kInputBufferSize);
+  const int first = std::min(count, kInputBufferSize - at);
+  if (count == 1) {
+    buffer[0] = p.input[static_cast<std::size_t>(at)];
+  } else {
+    std::copy_n(p.input.data() + at, first, buffer);
+    if (first < count) std::copy_n(p.input.data(), count - first, buffer + first);
+  }
+  if (peeking) {
+    p.peekOffset += count;
+  } else {
+    p.consumed += static_cast<std::uint64_t>(count);
+    WakeReceiverLocked(p);
+  }
+  p.trace.Record('R', buffer, count);
+}
+
+}  // namespace
+
 int GetChar(int handle) {
   return WithPort(handle, [](Port& p) {
-    if (p.Available() <= 0) return static_cast<int>(ecBufferIsEmpty);
+    const bool peeking = p.Peeking();
+    if (p.Available(peeking) <= 0) return static_cast<int>(ecBufferIsEmpty);
     std::uint8_t byte;
-    if (p.Peeking()) {
-      byte = p.input[(p.consumed + static_cast<std::uint64_t>(p.peekOffset)) % kInputBufferSize];
-      ++p.peekOffset;
-    } else {
-      byte = p.input[p.consumed % kInputBufferSize];
-      ++p.consumed;
-      WakeReceiverLocked(p);
-    }
-    p.trace.Record('R', byte);
+    TakeLocked(p, peeking, &byte, 1);
     return static_cast<int>(byte);
+  });
+}
+
+int GetBlock(int handle, std::uint8_t* buffer, int count) {
+  return WithPort(handle, [&](Port& p) {
+    if (count < 0) return static_cast<int>(ecBadArgument);
+    const bool peeking = p.Peeking();
+    if (p.Available(peeking) < count) return static_cast<int>(ecGetBlockFail);
+    TakeLocked(p, peeking, buffer, count);
+    return count;
   });
 }
 
@@ -1006,7 +1061,7 @@ int FlushOutput(int handle) {
     if (!p.stop && p.outputThread.joinable() && std::this_thread::get_id() != p.outputThread.get_id()) {
       p.flushAck = false;
       p.flushRequest = true;
-      p.changed.notify_all();
+      p.outputWork.notify_all();
       lock.unlock();
       p.layer->WakeWriter(p.device);
       lock.lock();

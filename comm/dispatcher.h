@@ -143,6 +143,10 @@ int PutBlock(int port, const std::uint8_t* data, int count);
 int PutChar(int port, std::uint8_t c);
 int PutString(int port, std::string_view text);
 int GetChar(int port);
+// Takes exactly count bytes, as that many GetChar calls would (peeking alike,
+// each byte traced), and returns count; takes none and fails with
+// ecGetBlockFail when fewer are available.
+int GetBlock(int port, std::uint8_t* buffer, int count);
 int PeekChar(int port, int n);
 int CharReady(int port);
 int BytesAvailable(int port);

@@ -16,6 +16,8 @@ namespace {
 // After the program hangs up in the middle of a call the far end hears
 // silence for at most this long (15 s) before it is made to end the call.
 constexpr int kFarEndGraceSteps = 750;
+// A far end that hangs up in a page sends 3 s of it first.
+constexpr int kHangUpInPageSteps = 150;
 
 }  // namespace
 
@@ -28,6 +30,7 @@ struct FaxLine::State {
   // spandsp's callbacks, handed on to the line.
   static int AtTx(at_state_t*, void* user, const uint8_t* bytes, size_t len);
   static int ModemControl(t31_state_t* modem, void* user, int op, const char* num);
+  static int PhaseD(t30_state_t* t30, void* user, int result);
   static void PhaseE(t30_state_t* t30, void* user, int completion);
 };
 
@@ -100,6 +103,7 @@ void FaxLine::Step() {
   }
   t31_rx(state_->modem, toModem, kBlockSamples);
 
+  HangUpWhenDue();
   // A far end the program left alone ends the call by its own timers; one
   // that takes too long is made to.
   if (callUp_ && lineDropped_ && ++stepsSinceHangup_ > kFarEndGraceSteps) {
@@ -108,6 +112,18 @@ void FaxLine::Step() {
     callDone_ = true;
   }
   if (callDone_ && (lineDropped_ || !offHook_)) EndFarEnd();
+}
+
+// The far end told to hang up in a page goes quiet for good; the call ends
+// once the program hangs up too.
+void FaxLine::HangUpWhenDue() {
+  if (stepsToHangUp_ < 0 || --stepsToHangUp_ > 0) return;
+  stepsToHangUp_ = -1;
+  result_.completion = FaxLineResult::kFarEndHungUp;
+  result_.pages = pagesSent_;
+  result_.text = "far end hung up";
+  callUp_ = false;
+  callDone_ = true;
 }
 
 // Each step sends 20 ms of data; what the modem's buffer lacks for it is
@@ -151,11 +167,13 @@ void FaxLine::StartFarEnd(bool calling) {
     t30_set_rx_file(t30, options_.answerFile.c_str(), -1);
   }
   t30_set_phase_e_handler(t30, &State::PhaseE, this);
+  if (calling && options_.dropOnPage > 0) t30_set_phase_d_handler(t30, &State::PhaseD, this);
   if (options_.log) EnableLog(t30_get_logging_state(t30), "far-end");
   result_ = FaxLineResult{};
   callUp_ = true;
   callDone_ = lineDropped_ = false;
-  stepsSinceHangup_ = 0;
+  stepsSinceHangup_ = pagesSent_ = 0;
+  stepsToHangUp_ = -1;
 }
 
 // Frees the far end (which closes its file) and reports the call.
@@ -209,8 +227,17 @@ int FaxLine::State::ModemControl(t31_state_t* t31, void* user, int op, const cha
   return 0;
 }
 
+// Each page the calling far end has sent; the page before the one it is to
+// hang up in starts the count.
+int FaxLine::State::PhaseD(t30_state_t*, void* user, int) {
+  auto* self = static_cast<FaxLine*>(user);
+  if (++self->pagesSent_ == self->options_.dropOnPage - 1) self->stepsToHangUp_ = kHangUpInPageSteps;
+  return 0;
+}
+
 void FaxLine::State::PhaseE(t30_state_t* t30, void* user, int completion) {
   auto* self = static_cast<FaxLine*>(user);
+  if (self->callDone_) return;  // it has already hung up
   t30_stats_t stats{};
   t30_get_transfer_statistics(t30, &stats);
   FaxLineResult& r = self->result_;

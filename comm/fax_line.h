@@ -10,8 +10,9 @@
 // When the program dials (ATD), the far end answers and stores the pages it
 // receives in the answer file (a TIFF file); when the owner rings the modem
 // and the program answers (ATA), the far end sends the call file. The line
-// can be busy, ring out unanswered, or carry noise. One line serves any
-// number of calls, one after the other.
+// can be busy, ring out unanswered, or carry noise, and a calling far end can
+// hang up in the middle of a page. One line serves any number of calls, one
+// after the other.
 #pragma once
 
 #include <cstddef>
@@ -29,16 +30,20 @@ struct FaxLineOptions {
   double noiseDbm0 = 0;                // 0: a clean line
   bool busy = false;                   // every call the program dials finds the line busy
   bool noAnswer = false;               // every call rings out unanswered
+  int dropOnPage = 0;                  // a calling far end hangs up a few seconds into this page (2 on; 0: never)
   bool log = false;                    // spandsp's protocol log on stderr
 };
 
 // How the far end's last call ended.
 struct FaxLineResult {
-  int completion = -1;  // spandsp's T.30 completion code; -1: no call
+  int completion = kNoCall;  // spandsp's T.30 completion code, or one of the two below
   int pages = 0;        // pages the far end received or sent
   int bitRate = 0;
   std::string remoteIdent;  // the program's station identifier
   std::string text;         // the completion in words
+
+  static constexpr int kNoCall = -1;
+  static constexpr int kFarEndHungUp = -2;  // in the middle of a page, by dropOnPage
 
   bool Succeeded() const { return completion == 0; }
 };
@@ -101,6 +106,7 @@ class FaxLine {
   struct State;  // spandsp's modem, far end and noise source
   void StartFarEnd(bool calling);
   void EndFarEnd();
+  void HangUpWhenDue();
   void MeasureStarvation();
   void AddNoise(std::int16_t* samples);
   void EnableLog(void* logging, const char* tag);
@@ -116,6 +122,8 @@ class FaxLine {
   bool lineDropped_ = false;  // the program hung up before the far end ended the call
   bool dialled_ = false;
   int stepsSinceHangup_ = 0;
+  int pagesSent_ = 0;            // by the calling far end, this call
+  int stepsToHangUp_ = -1;       // until the far end hangs up in its page (-1: it will not)
   FaxLineResult result_;
   bool dataEnded_ = false;  // the program has ended the current transmission's data
   double starvedMs_ = 0;

@@ -6,9 +6,11 @@
 #include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
+#include <sys/uio.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -341,6 +343,21 @@ class NativeLayer final : public DeviceLayer {
     if (!device) return ecNotOpen;
     if (count <= 0) return 0;
     const auto got = ::read(device->fd, buffer, static_cast<std::size_t>(count));
+    if (got >= 0) return static_cast<int>(got);
+    if (errno == EAGAIN || errno == EINTR) return 0;
+    MarkLost(*device);
+    return ecDeviceReadError;
+  }
+
+  // One system call for both pieces.
+  int ReadPieces(DeviceHandle h, std::uint8_t* first, int firstCount, std::uint8_t* second,
+                 int secondCount) override {
+    auto device = Find(h);
+    if (!device) return ecNotOpen;
+    if (firstCount <= 0) return 0;
+    iovec pieces[2] = {{first, static_cast<std::size_t>(firstCount)},
+                       {second, static_cast<std::size_t>(std::max(secondCount, 0))}};
+    const auto got = ::readv(device->fd, pieces, secondCount > 0 ? 2 : 1);
     if (got >= 0) return static_cast<int>(got);
     if (errno == EAGAIN || errno == EINTR) return 0;
     MarkLost(*device);

@@ -30,6 +30,11 @@ class TraceRecorder {
   bool HasBuffer() const { return !buffer_.empty(); }
 
   void Record(char kind, std::uint8_t byte);
+  // One entry of the kind per byte.
+  void Record(char kind, const std::uint8_t* bytes, int count) {
+    if (!enabled_) return;
+    for (int i = 0; i < count; ++i) Record(kind, bytes[i]);
+  }
 
   // Writes the entries oldest first, a heading line for each run of one
   // kind, unprintable bytes in brackets (hex "[0D]" or decimal "[13]"),

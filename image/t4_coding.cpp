@@ -100,117 +100,108 @@ constexpr T4CodeTables kTables = {
     ReversedTable(kBlackTerminating), ReversedMakeUp(kBlackMakeUp),
     Reversed(kEol),                   Reversed(kEolWithFill)};
 
-// Finds the end of the run of `black` pixels starting at `pos`, looking no
-// further than `limit`.
-int RunEnd(const std::uint8_t* raster, int pos, int limit, bool black) {
-  const std::uint8_t flip = black ? 0xFF : 0x00;
-  // Inside the first byte.
-  int bit = pos & 7;
-  if (bit != 0) {
-    const unsigned byte = static_cast<std::uint8_t>((raster[pos >> 3] ^ flip) << bit);
-    if (byte != 0) return std::min(limit, pos + __builtin_clz(byte << 24));
-    pos += 8 - bit;
+// Every run of 0..2560 pixels of each colour as one code ready to emit: the
+// make-up code (runs of 64 and more) followed by the terminating code, first
+// bit lowest, at most 25 bits, with the length in the bits above.
+constexpr int kPackedLengthShift = 25;
+
+constexpr std::uint32_t Packed(std::uint32_t value, int bits) {
+  return value | static_cast<std::uint32_t>(bits) << kPackedLengthShift;
+}
+
+constexpr std::uint32_t PackedRun(const std::array<T4Code, 64>& terminating, const std::array<T4Code, 40>& makeUp,
+                                  int length) {
+  const T4Code tail = terminating[static_cast<std::size_t>(length % 64)];
+  if (length < 64) return Packed(tail.value, tail.bits);
+  const T4Code head = makeUp[static_cast<std::size_t>(length / 64 - 1)];
+  return Packed(head.value | static_cast<std::uint32_t>(tail.value) << head.bits, head.bits + tail.bits);
+}
+
+using RunCodes = std::array<std::array<std::uint32_t, kMaxRunLength + 1>, 2>;  // white, black
+
+constexpr RunCodes kRunCodes = [] {
+  RunCodes codes{};
+  for (int length = 0; length <= kMaxRunLength; ++length) {
+    codes[0][static_cast<std::size_t>(length)] = PackedRun(kTables.whiteTerminating, kTables.whiteMakeUp, length);
+    codes[1][static_cast<std::size_t>(length)] = PackedRun(kTables.blackTerminating, kTables.blackMakeUp, length);
   }
-  // Whole bytes, eight at a time where the run allows.
-  const std::uint64_t wordFlip = black ? ~std::uint64_t{0} : 0;
-  while (pos < limit) {
-    const std::uint8_t* at = raster + (pos >> 3);
-    if (pos + 64 <= limit) {
-      std::uint64_t word;
-      std::memcpy(&word, at, 8);
-      if ((word ^ wordFlip) == 0) {
-        pos += 64;
-        continue;
-      }
-    }
-    const unsigned byte = static_cast<std::uint8_t>(*at ^ flip);
-    if (byte != 0) return std::min(limit, pos + __builtin_clz(byte << 24));
-    pos += 8;
-  }
-  return limit;
+  return codes;
+}();
+
+// 64 raster pixels from pixel 64 x `word` on, first pixel in bit 0 (the
+// raster holds its first pixel in each byte's top bit); nothing is read
+// past byte `bytes` of the raster.
+std::uint64_t PixelWord(const std::uint8_t* raster, int word, int bytes) {
+  std::uint64_t pixels = 0;
+  const int from = word * 8;
+  std::memcpy(&pixels, raster + from, static_cast<std::size_t>(std::min(8, bytes - from)));
+  pixels = ((pixels >> 4) & 0x0F0F0F0F0F0F0F0Full) | ((pixels & 0x0F0F0F0F0F0F0F0Full) << 4);
+  pixels = ((pixels >> 2) & 0x3333333333333333ull) | ((pixels & 0x3333333333333333ull) << 2);
+  return ((pixels >> 1) & 0x5555555555555555ull) | ((pixels & 0x5555555555555555ull) << 1);
 }
 
 }  // namespace
 
 const T4CodeTables& T4Codes() { return kTables; }
 
-void T4LineCoder::BeginLine() {
-  std::memset(buffer_.data(), 0, byteIndex_ + 16 < buffer_.size() ? byteIndex_ + 16 : buffer_.size());
-  byteIndex_ = 0;
-  bits_ = 0;
-  bitCount_ = 0;
-  Put(kTables.eolWithFill);
+inline void T4LineCoder::Writer::Emit(std::uint32_t packedCode, std::uint8_t* buffer) {
+  bits |= std::uint64_t{packedCode & ((1u << kPackedLengthShift) - 1)} << bitCount;
+  bitCount += static_cast<int>(packedCode >> kPackedLengthShift);
+  // The whole word goes out and the index moves past the complete bytes; a
+  // line that runs past the buffer is cut off there.
+  if (byteIndex <= kCodedLineBufferSize) std::memcpy(buffer + byteIndex, &bits, 8);
+  byteIndex += static_cast<std::size_t>(bitCount >> 3);
+  bits >>= bitCount & ~7;
+  bitCount &= 7;
 }
 
-void T4LineCoder::Put(T4Code code) {
-  bits_ |= std::uint64_t{code.value} << bitCount_;
-  bitCount_ += code.bits;
-  if (bitCount_ >= 32) {
-    // Four whole bytes at a time, least significant (first) byte first.
-    if (byteIndex_ + 4 <= kCodedLineBufferSize) {
-      const auto word = static_cast<std::uint32_t>(bits_);
-      std::memcpy(&buffer_[byteIndex_], &word, 4);
-    }
-    byteIndex_ += 4;
-    bits_ >>= 32;
-    bitCount_ -= 32;
-  }
+void T4LineCoder::BeginLine() {
+  writer_ = Writer{};
+  writer_.Emit(Packed(kTables.eolWithFill.value, kTables.eolWithFill.bits), buffer_.data());
 }
 
 void T4LineCoder::CodeRun(T4Colour colour, int length) {
-  const bool white = colour == T4Colour::kWhite;
-  length = std::clamp(length, 0, kMaxRunLength);
-  if (length >= 64) {
-    Put(white ? kTables.whiteMakeUp[length / 64 - 1] : kTables.blackMakeUp[length / 64 - 1]);
-    length %= 64;
-  }
-  Put(white ? kTables.whiteTerminating[length] : kTables.blackTerminating[length]);
+  const std::size_t run = static_cast<std::size_t>(std::clamp(length, 0, kMaxRunLength));
+  writer_.Emit(kRunCodes[colour == T4Colour::kBlack][run], buffer_.data());
 }
 
 std::span<const std::uint8_t> T4LineCoder::EndLine() {
-  while (bitCount_ >= 8) {
-    if (byteIndex_ < kCodedLineBufferSize) buffer_[byteIndex_] = static_cast<std::uint8_t>(bits_);
-    ++byteIndex_;
-    bits_ >>= 8;
-    bitCount_ -= 8;
-  }
   // The partly filled byte and one further 0 byte close the line.
-  const std::size_t end = std::min(byteIndex_, kCodedLineBufferSize - 2);
-  buffer_[end] = static_cast<std::uint8_t>(bits_);
+  const std::size_t end = std::min(writer_.byteIndex, kCodedLineBufferSize - 2);
+  buffer_[end] = static_cast<std::uint8_t>(writer_.bits);
   buffer_[end + 1] = 0;
   return {buffer_.data(), end + 2};
 }
 
 std::span<const std::uint8_t> T4LineCoder::CodeLine(const std::uint8_t* raster) {
   BeginLine();
-  const int lineBytes = width_ / 8;
-  bool blank = true;
-  for (int i = 0; i < lineBytes && blank; ++i) blank = raster[i] == 0;
-  if (blank) {
-    CodeRun(T4Colour::kWhite, width_);
-    return EndLine();
-  }
   const int scale = doubling_ ? 2 : 1;
   const int margin = std::clamp(margin_, 0, width_);
   const int limit = (width_ - margin + scale - 1) / scale;  // raster pixels that reach the line
-  int coded = margin;
-  int pendingWhite = margin;
-  int pos = 0;
-  while (pos < limit && coded < width_) {
-    const bool black = (raster[pos >> 3] >> (7 - (pos & 7))) & 1u;
-    const int end = RunEnd(raster, pos, limit, black);
-    const int length = std::min((end - pos) * scale, width_ - coded);
-    if (black) {
-      CodeRun(T4Colour::kWhite, pendingWhite);
-      CodeRun(T4Colour::kBlack, length);
-      pendingWhite = 0;
-    } else {
-      pendingWhite += length;
+  const int rasterBytes = (limit + 7) / 8;
+  // Kept in registers while the buffer is written through byte pointers.
+  Writer out = writer_;
+  std::uint8_t* const buffer = buffer_.data();
+  // Every change of colour between neighbouring raster pixels ends a run
+  // (the line starts white); the last run ends at the line width.
+  int runStart = 0;  // in pixels of the coded line
+  std::size_t colour = 0;
+  std::uint64_t before = 0;  // the pixel before the word, in bit 0
+  for (int word = 0; word * 64 < limit; ++word) {
+    const std::uint64_t pixels = PixelWord(raster, word, rasterBytes);
+    std::uint64_t changes = pixels ^ ((pixels << 1) | before);
+    before = pixels >> 63;
+    if (const int inside = limit - word * 64; inside < 64) changes &= (std::uint64_t{1} << inside) - 1;
+    for (; changes != 0; changes &= changes - 1) {
+      const int runEnd = margin + (word * 64 + std::countr_zero(changes)) * scale;
+      out.Emit(kRunCodes[colour][static_cast<std::size_t>(runEnd - runStart)], buffer);
+      runStart = runEnd;
+      colour ^= 1;
     }
-    coded += length;
-    pos = end;
   }
-  CodeRun(T4Colour::kWhite, pendingWhite + (width_ - coded));
+  out.Emit(kRunCodes[colour][static_cast<std::size_t>(width_ - runStart)], buffer);
+  if (colour != 0) out.Emit(kRunCodes[0][0], buffer);  // a line ends on a white run
+  writer_ = out;
   return EndLine();
 }
 
@@ -283,37 +274,76 @@ T4Decoder::T4Decoder() : tables_(SharedTables()) { StartPage(); }
 
 const T4Decoder::Tables& T4Decoder::SharedTables() {
   static const Tables* const tables = [] {
-    auto* t = new Tables{BuildDecodeTree(T4Colour::kWhite), BuildDecodeTree(T4Colour::kBlack), {}, {}};
-    t->whiteLookup = BuildLookup(t->white);
-    t->blackLookup = BuildLookup(t->black);
+    auto* t = new Tables{BuildDecodeTree(T4Colour::kWhite), BuildDecodeTree(T4Colour::kBlack), {}};
+    t->lookup = BuildLookup(t->white, t->black);
     return t;
   }();
   return *tables;
 }
 
-// For every 13-bit window, walks the tree from the root as the decoder
-// would; a walk that ends on a run or EOL leaf is a lookup entry.
-T4Decoder::LookupTable T4Decoder::BuildLookup(const T4DecodeTree& tree) {
+namespace {
+
+// The leaf a walk from the root of `tree` reaches with the bits of `window`
+// from bit `from` on, within kLookupBits: its node and its depth (0 when the
+// walk meets no leaf in time or a dead end).
+struct Leaf {
+  std::array<std::int32_t, 2> node;
+  int bits;
+};
+
+Leaf WalkToLeaf(const T4DecodeTree& tree, unsigned window, int from, int windowBits) {
+  std::int32_t node = 0;
+  for (int bit = from; bit < windowBits; ++bit) {
+    node = tree.nodes[node][(window >> bit) & 1u];
+    const auto& n = tree.nodes[node];
+    if (n[0] > 0) continue;
+    if (n[0] == T4DecodeTree::kRunLeaf || n[0] == T4DecodeTree::kEolLeaf) return {n, bit + 1 - from};
+    break;
+  }
+  return {{0, 0}, 0};
+}
+
+}  // namespace
+
+// For every window, walks the trees from the root as the decoder would: a
+// run code, and a second one after it in the colour the first leaves, make
+// an entry; so does an EOL alone.
+T4Decoder::LookupTable T4Decoder::BuildLookup(const T4DecodeTree& white, const T4DecodeTree& black) {
   LookupTable table{};
-  for (unsigned window = 0; window < table.size(); ++window) {
-    std::int32_t node = 0;
-    for (int bit = 0; bit < kLookupBits; ++bit) {
-      node = tree.nodes[node][(window >> bit) & 1u];
-      const auto& n = tree.nodes[node];
-      if (n[0] > 0) continue;
-      if (n[0] == T4DecodeTree::kRunLeaf || n[0] == T4DecodeTree::kEolLeaf) {
-        table[window] = {static_cast<std::int16_t>(n[1]), static_cast<std::int8_t>(n[0]),
-                         static_cast<std::uint8_t>(bit + 1)};
+  for (unsigned colour = 0; colour < 2; ++colour) {
+    for (unsigned window = 0; window <= kWindowMask; ++window) {
+      Lookup& entry = table[(colour << kLookupBits) | window];
+      const Leaf first = WalkToLeaf(colour ? black : white, window, 0, kLookupBits);
+      if (first.bits == 0) continue;
+      if (first.node[0] == T4DecodeTree::kEolLeaf) {
+        entry.eol = 1;
+        entry.bits = static_cast<std::uint8_t>(first.bits);
+        continue;
       }
-      break;
+      // The codes and the colour each is in; the black pixels among them
+      // always lie in one stretch.
+      unsigned codeColour = colour;
+      int bits = 0;
+      for (int code = 0; code < 2; ++code) {
+        const Leaf leaf = code == 0 ? first : WalkToLeaf(codeColour ? black : white, window, bits, kLookupBits);
+        if (leaf.bits == 0 || leaf.node[0] != T4DecodeTree::kRunLeaf) break;
+        const auto run = static_cast<std::uint16_t>(leaf.node[1]);
+        if (codeColour != 0) {
+          if (entry.blackLength == 0) entry.blackStart = static_cast<std::uint8_t>(entry.advance);
+          entry.blackLength = static_cast<std::uint16_t>(entry.blackLength + run);
+        }
+        entry.advance = static_cast<std::uint16_t>(entry.advance + run);
+        bits += leaf.bits;
+        if (run < 64) codeColour ^= 1;  // a terminating code ends the run
+      }
+      entry.bits = static_cast<std::uint8_t>(bits);
+      entry.flip = static_cast<std::uint8_t>(codeColour ^ colour);
     }
   }
   return table;
 }
 
 void T4Decoder::StartPage() {
-  tree_ = &tables_.white;
-  lookup_ = &tables_.whiteLookup;
   node_ = 0;
   colourBlack_ = false;
   beforeFirstEol_ = true;
@@ -325,15 +355,13 @@ void T4Decoder::StartPage() {
 }
 
 int T4Decoder::CompletedLineBytes() const {
-  const int bytes = bitPosition_ / 8;
+  const auto bytes = static_cast<int>(bitPosition_ / 8);
   return (bytes == kStandardLineBytes || bytes == kWideLineBytes) ? bytes : 0;
 }
 
 void T4Decoder::TakeEol() {
-  std::memset(line_.data(), 0, std::min(line_.size(), static_cast<std::size_t>(bitPosition_ / 8 + 1)));
+  std::memset(line_.data(), 0, std::min<std::size_t>(line_.size(), bitPosition_ / 8 + 1));
   bitPosition_ = 0;
-  tree_ = &tables_.white;
-  lookup_ = &tables_.whiteLookup;
   node_ = 0;
   colourBlack_ = false;
   ++eolCount_;

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -55,10 +56,11 @@ inline constexpr std::array<std::uint8_t, 12> kEndOfPageCodes = {0x00, 0x80, 0x0
 // coded line; the margin is always white. With doubling every raster pixel is
 // coded twice across (the margin is not doubled). Raster pixels that would
 // fall past the line width are left off, and the line is filled with white to
-// exactly its width, so every coded line decodes to a full line.
+// exactly its width, so every coded line decodes to a full line. Widths run
+// up to kMaxRunLength pixels, so that every run is one code pair.
 class T4LineCoder {
  public:
-  void SetWidth(int pixels) { width_ = pixels; }
+  void SetWidth(int pixels) { width_ = std::clamp(pixels, 0, kMaxRunLength); }
   void SetMargin(int pixels) { margin_ = pixels; }
   void SetDoubling(bool on) { doubling_ = on; }
   int Width() const { return width_; }
@@ -76,15 +78,23 @@ class T4LineCoder {
   std::span<const std::uint8_t> EndLine();
 
  private:
-  void Put(T4Code code);
+  // Where the coded line stands: whole bytes written, and the bits of the
+  // byte being filled, first in bit 0.
+  struct Writer {
+    std::size_t byteIndex = 0;
+    std::uint64_t bits = 0;
+    int bitCount = 0;
+    // Appends a code of up to 25 bits, first bit lowest, whose length is in
+    // the bits above.
+    void Emit(std::uint32_t packedCode, std::uint8_t* buffer);
+  };
 
   int width_ = kStandardWidth;
   int margin_ = 50;
   bool doubling_ = false;
+  // Whole 8-byte words are stored at the current byte, hence the slack.
   std::array<std::uint8_t, kCodedLineBufferSize + 8> buffer_{};
-  std::size_t byteIndex_ = 0;
-  std::uint64_t bits_ = 0;  // pending bits, first in bit 0
-  int bitCount_ = 0;
+  Writer writer_;
 };
 
 // The decoding tree of one colour: node 0 is the root, each node a pair.
@@ -105,6 +115,10 @@ T4DecodeTree BuildDecodeTree(T4Colour colour);
 // Decodes the coded data of one page, fed in chunks, into raster lines. Only
 // lines of exactly 216 or 256 whole bytes at their closing EOL are given out;
 // runs before the first EOL are ignored; three EOLs in a row end the page.
+//
+// The trees are the rules: every bit may be walked through them one at a
+// time. Where whole codes lie ahead, a table generated from the trees takes
+// up to two codes per look-up instead, with the same result.
 class T4Decoder {
  public:
   static constexpr std::size_t kLineBufferSize = 512;
@@ -129,102 +143,150 @@ class T4Decoder {
   int InvalidCodes() const { return invalidCodes_; }
 
  private:
-  static constexpr int kLookupBits = 13;
-  // A whole code seen from the root: its leaf and its length (0: walk).
+  static constexpr int kLookupBits = 12;
+  static constexpr std::uint32_t kWindowMask = (1u << kLookupBits) - 1;
+
+  // What the next kLookupBits bits hold, seen from the root of one colour's
+  // tree: one or two whole run codes (their pixels, of which one stretch may
+  // be black, and whether the colour changes), or an EOL. Anything else (fill
+  // bits, dead ends, longer codes) has bits 0 and is walked.
   struct Lookup {
-    std::int16_t run = 0;
-    std::int8_t kind = 0;
+    std::uint16_t advance = 0;
+    std::uint16_t blackLength = 0;
+    std::uint8_t blackStart = 0;
     std::uint8_t bits = 0;
+    std::uint8_t flip = 0;
+    std::uint8_t eol = 0;
   };
-  using LookupTable = std::array<Lookup, 1u << kLookupBits>;
-  static LookupTable BuildLookup(const T4DecodeTree& tree);
-  // Trees and lookup tables of both colours, built once and shared.
+  // Indexed by colour (white 0, black 1) and the next kLookupBits bits.
+  using LookupTable = std::array<Lookup, 2u << kLookupBits>;
+  static LookupTable BuildLookup(const T4DecodeTree& white, const T4DecodeTree& black);
+  // Trees and lookup table, built once and shared.
   struct Tables {
     T4DecodeTree white;
     T4DecodeTree black;
-    LookupTable whiteLookup;
-    LookupTable blackLookup;
+    LookupTable lookup;
   };
   static const Tables& SharedTables();
 
+  // The data of one Decode call and the bits taken from it so far.
+  struct Bits {
+    const std::uint8_t* data;
+    std::size_t size;
+    std::size_t next = 0;     // next byte to load
+    std::uint64_t buffer = 0;  // the next `avail` bits, first in bit 0
+    int avail = 0;
+    std::uint64_t Used() const { return std::uint64_t{next} * 8 - static_cast<std::uint64_t>(avail); }
+    void Consume(int n) {
+      buffer >>= n;
+      avail -= n;
+    }
+    // At least 56 bits from whole words while 8 bytes are left, then byte
+    // by byte. Bits above `avail` are the next bytes' own bits or 0.
+    void Refill() {
+      if (next + 8 <= size) {
+        std::uint64_t word;
+        std::memcpy(&word, data + next, 8);  // little-endian: first byte lowest
+        buffer |= word << avail;
+        next += static_cast<std::size_t>((63 - avail) >> 3);
+        avail |= 56;
+      } else {
+        while (avail <= 56 && next < size) {
+          buffer |= std::uint64_t{data[next++]} << avail;
+          avail += 8;
+        }
+      }
+    }
+  };
+
+  // Decodes whole codes through the lookup table from the root until the
+  // page ends, fewer bits than a window are left, or something must be
+  // walked. False when the sink asked to stop.
+  template <typename Sink>
+  bool DecodeCodes(Bits& in, Sink& sink);
   template <typename Sink>
   bool StepBit(unsigned bit, Sink& sink);
   template <typename Sink>
-  bool Reached(std::int32_t kind, std::int32_t run, Sink& sink);
+  bool EndLine(Sink& sink);
   void AddRun(std::int32_t run);
+  void SetBlack(unsigned from, unsigned count);
   // 216 or 256 when the line built so far is one to give out, else 0.
   int CompletedLineBytes() const;
   void TakeEol();
 
   const Tables& tables_;
-  const LookupTable* lookup_ = nullptr;  // the current colour's
-  const T4DecodeTree* tree_ = nullptr;
   std::int32_t node_ = 0;
   bool colourBlack_ = false;
   bool beforeFirstEol_ = true;
   bool ignoreOnes_ = false;
   int eolCount_ = 0;
   int invalidCodes_ = 0;
-  int bitPosition_ = 0;  // pixels written to the current line
-  // A run may end a few bits past byte 511; the slack keeps that in bounds.
-  std::array<std::uint8_t, kLineBufferSize + 8> line_{};
+  unsigned bitPosition_ = 0;  // pixels written to the current line
+  // Black stretches are set a 64-bit word at a time; a run may end a few
+  // bits past byte 511, and the slack keeps that in bounds.
+  alignas(8) std::array<std::uint8_t, kLineBufferSize + 8> line_{};
 };
+
+inline void T4Decoder::SetBlack(unsigned from, unsigned count) {
+  const unsigned bit = from & 63;
+  if (bit + count <= 64) {
+    // Within one word of the line: pixels most significant bit first, so the
+    // stretch is a big-endian mask.
+    const std::uint64_t stretch = count == 0 ? 0 : (~std::uint64_t{0} << (64 - count)) >> bit;
+    std::uint8_t* at = &line_[(from >> 6) * 8];
+    std::uint64_t word;
+    std::memcpy(&word, at, 8);
+    word |= __builtin_bswap64(stretch);
+    std::memcpy(at, &word, 8);
+    return;
+  }
+  const unsigned end = from + count;
+  const std::size_t first = from >> 3;
+  const std::size_t last = end >> 3;
+  line_[first] |= static_cast<std::uint8_t>(0xFF >> (from & 7));
+  std::memset(&line_[first + 1], 0xFF, last - first - 1);
+  line_[last] |= static_cast<std::uint8_t>(~(0xFF >> (end & 7)));
+}
 
 inline void T4Decoder::AddRun(std::int32_t run) {
   node_ = 0;
   eolCount_ = 0;
-  if (beforeFirstEol_ || run / 8 + bitPosition_ / 8 >= static_cast<int>(kLineBufferSize)) return;
-  if (colourBlack_ && run > 0) {
-    const int start = bitPosition_;
-    const int end = start + run;
-    const std::size_t first = static_cast<std::size_t>(start >> 3);
-    const std::size_t last = static_cast<std::size_t>(end >> 3);
-    const auto head = static_cast<std::uint8_t>(0xFF >> (start & 7));
-    const auto tail = static_cast<std::uint8_t>(~(0xFF >> (end & 7)));
-    if (first == last) {
-      line_[first] |= static_cast<std::uint8_t>(head & tail);
-    } else {
-      line_[first] |= head;
-      std::memset(&line_[first + 1], 0xFF, last - first - 1);
-      line_[last] |= tail;
-    }
-  }
-  bitPosition_ += run;
-  if (run < 64) {
-    colourBlack_ = !colourBlack_;
-    tree_ = colourBlack_ ? &tables_.black : &tables_.white;
-    lookup_ = colourBlack_ ? &tables_.blackLookup : &tables_.whiteLookup;
-  }
+  if (beforeFirstEol_ || static_cast<unsigned>(run) / 8 + bitPosition_ / 8 >= kLineBufferSize) return;
+  if (colourBlack_) SetBlack(bitPosition_, static_cast<unsigned>(run));
+  bitPosition_ += static_cast<unsigned>(run);
+  if (run < 64) colourBlack_ = !colourBlack_;
 }
 
 template <typename Sink>
-bool T4Decoder::Reached(std::int32_t kind, std::int32_t run, Sink& sink) {
-  if (kind == T4DecodeTree::kRunLeaf) {
-    AddRun(run);
-  } else if (kind == T4DecodeTree::kEolLeaf) {
-    const int bytes = CompletedLineBytes();
-    const bool keepGoing = bytes == 0 || sink(line_.data(), bytes);
-    TakeEol();
-    return keepGoing;
+bool T4Decoder::EndLine(Sink& sink) {
+  const int bytes = CompletedLineBytes();
+  const bool keepGoing = bytes == 0 || sink(line_.data(), bytes);
+  TakeEol();
+  return keepGoing;
+}
+
+template <typename Sink>
+bool T4Decoder::StepBit(unsigned bit, Sink& sink) {
+  const T4DecodeTree& tree = colourBlack_ ? tables_.black : tables_.white;
+  if (bit) {
+    if (!ignoreOnes_) node_ = tree.nodes[node_][1];
+  } else {
+    ignoreOnes_ = false;
+    node_ = tree.nodes[node_][0];
+  }
+  const auto& n = tree.nodes[node_];
+  if (n[0] > 0) return true;  // inner node
+  if (n[0] == T4DecodeTree::kRunLeaf) {
+    AddRun(n[1]);
+  } else if (n[0] == T4DecodeTree::kEolLeaf) {
+    node_ = 0;
+    return EndLine(sink);
   } else {
     ++invalidCodes_;
     ignoreOnes_ = true;
     node_ = 0;
   }
   return true;
-}
-
-template <typename Sink>
-bool T4Decoder::StepBit(unsigned bit, Sink& sink) {
-  if (bit) {
-    if (!ignoreOnes_) node_ = tree_->nodes[node_][1];
-  } else {
-    ignoreOnes_ = false;
-    node_ = tree_->nodes[node_][0];
-  }
-  const auto& n = tree_->nodes[node_];
-  if (n[0] > 0) return true;  // inner node
-  return Reached(n[0], n[1], sink);
 }
 
 template <typename Sink>
@@ -236,54 +298,88 @@ void T4Decoder::EndOfData(Sink&& sink) {
   }
 }
 
-// Whole codes are looked up 13 bits at a time from the root; everything
-// else (fill bits, dead ends, codes cut by the end of the data) walks the
-// tree bit by bit, so both ways give the same lines, counts and page end.
+template <typename Sink>
+bool T4Decoder::DecodeCodes(Bits& in, Sink& sink) {
+  // The line's position and colour live in registers here: the line's
+  // bytes are written through byte pointers, which could alias any member.
+  const Lookup* const lookup = tables_.lookup.data();
+  unsigned position = bitPosition_;
+  unsigned colour = colourBlack_ ? 1 : 0;
+  bool ranCodes = false;
+  bool keepGoing = true;
+  auto next = [&] { return &lookup[(colour << kLookupBits) | static_cast<std::uint32_t>(in.buffer & kWindowMask)]; };
+  // Runs that would not fit the line are left to the walk, which drops them.
+  auto runFits = [&](const Lookup& step) {
+    return step.bits != 0 && !step.eol && (position >> 3) + (step.advance >> 3) + 8 < kLineBufferSize;
+  };
+  for (;;) {
+    in.Refill();
+    if (in.avail < kLookupBits) break;
+    // After a refill from whole words four windows are loaded at least.
+    int windows = in.avail >= 4 * kLookupBits ? 4 : 1;
+    const Lookup* step = next();
+    while (runFits(*step)) {
+      SetBlack(position + step->blackStart, step->blackLength);
+      position += step->advance;
+      colour ^= step->flip;
+      in.Consume(step->bits);
+      ranCodes = true;
+      if (--windows == 0) break;
+      step = next();
+    }
+    if (windows == 0) continue;
+    if (step->bits != 0 && !step->eol) break;
+    int eolBits = step->bits;
+    if (step->bits == 0) {
+      // Fill bits: from the root of either tree, eleven or more 0 bits and
+      // a 1 are an EOL. Anything else is walked.
+      if ((in.buffer & kWindowMask) != 0) break;
+      const int zeros = std::countr_zero(in.buffer);
+      if (zeros >= in.avail) break;
+      eolBits = zeros + 1;
+    }
+    in.Consume(eolBits);
+    bitPosition_ = position;
+    if (ranCodes) eolCount_ = 0;
+    ranCodes = false;
+    keepGoing = EndLine(sink);
+    position = 0;
+    colour = 0;
+    if (!keepGoing || PageEnded()) break;
+  }
+  bitPosition_ = position;
+  colourBlack_ = colour != 0;
+  if (ranCodes) eolCount_ = 0;
+  return keepGoing;
+}
+
+// Whole codes go through the lookup table; the page's start up to its first
+// EOL, dead ends and the bits after them, codes cut by the end of the data
+// and the rest of a byte after a stop request are walked bit by bit.
 template <typename Sink>
 std::size_t T4Decoder::Decode(const std::uint8_t* data, std::size_t size, Sink&& sink) {
   if (PageEnded() || size == 0) return 0;
+  Bits in{data, size};
   std::uint64_t limit = std::uint64_t{size} * 8;  // a stop request finishes the current byte
-  std::uint64_t pos = 0;                           // bits used
-  std::uint64_t buffer = 0;                        // the next `avail` bits, first in bit 0
-  int avail = 0;
-  std::size_t next = 0;  // next byte to load
-  auto consume = [&](int n) {
-    buffer >>= n;
-    avail -= n;
-    pos += static_cast<std::uint64_t>(n);
-  };
-  while (pos < limit && !PageEnded()) {
-    if (avail < kLookupBits) {
-      if (next + 4 <= size) {
-        std::uint32_t word;
-        std::memcpy(&word, data + next, 4);  // little-endian: first byte lowest
-        buffer |= std::uint64_t{word} << avail;
-        avail += 32;
-        next += 4;
-      } else {
-        while (avail <= 56 && next < size) {
-          buffer |= std::uint64_t{data[next++]} << avail;
-          avail += 8;
-        }
+  auto stop = [&] { limit = std::min(limit, (in.Used() + 7) & ~std::uint64_t{7}); };
+  bool stopped = false;
+  while (in.Used() < limit && !PageEnded()) {
+    if (!stopped && node_ == 0 && !ignoreOnes_ && !beforeFirstEol_) {
+      if (!DecodeCodes(in, sink)) {
+        stopped = true;
+        stop();
       }
+      if (in.Used() >= limit || PageEnded()) break;
     }
-    if (node_ == 0 && !ignoreOnes_ && avail >= kLookupBits) {
-      const Lookup entry = (*lookup_)[buffer & ((1u << kLookupBits) - 1)];
-      if (entry.bits != 0 && pos + entry.bits <= limit) {
-        consume(entry.bits);
-        if (entry.kind == T4DecodeTree::kRunLeaf) {
-          AddRun(entry.run);
-        } else if (!Reached(entry.kind, entry.run, sink)) {
-          limit = std::min(limit, (pos + 7) & ~std::uint64_t{7});
-        }
-        continue;
-      }
+    in.Refill();
+    const auto bit = static_cast<unsigned>(in.buffer & 1u);
+    in.Consume(1);
+    if (!StepBit(bit, sink)) {
+      stopped = true;
+      stop();
     }
-    const unsigned bit = static_cast<unsigned>(buffer & 1u);
-    consume(1);
-    if (!StepBit(bit, sink)) limit = std::min(limit, (pos + 7) & ~std::uint64_t{7});
   }
-  return static_cast<std::size_t>((pos + 7) / 8);
+  return static_cast<std::size_t>((in.Used() + 7) / 8);
 }
 
 }  // namespace tv

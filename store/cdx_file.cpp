@@ -10,7 +10,7 @@ std::unique_ptr<CdxFile> CdxFile::Create(const std::string& path) {
   std::unique_ptr<CdxFile> file(new CdxFile(CdxPager::Create(path)));
   CdxPager& pager = *file->pager_;
   const std::uint32_t root = pager.AllocatePage();
-  auto node = std::make_unique<CdxNode>();
+  auto node = std::make_unique<CdxNode>(kCdxDirectoryKeyLength);
   node->offset = root;
   node->root = true;
   pager.Put(root, std::move(node));
@@ -31,8 +31,8 @@ void CdxFile::ReadTags() {
   directory_->Verify(kCdxNone);
   std::vector<std::pair<std::uint32_t, std::string>> entries;
   for (CdxTree::Position p = directory_->First(); p.Valid(); p = directory_->Next(p)) {
-    const CdxEntry& e = directory_->At(p);
-    std::string name = e.key;
+    const CdxEntry e = directory_->At(p);
+    std::string name(e.key);
     name.erase(name.find_last_not_of(' ') + 1);
     entries.emplace_back(e.recno, name);
   }
@@ -64,8 +64,7 @@ void CdxFile::Flush(std::uint32_t recordCount) {
   for (std::size_t i = 0; i < tags_.size(); ++i) {
     if (!trees_[i]->RootMoved()) continue;
     EncodeCdxTagHeader(tags_[i], trees_[i]->Root(), head);
-    pager_->WritePage(tags_[i].headerOffset, head);
-    pager_->WritePage(tags_[i].headerOffset + kCdxPageSize, head + kCdxPageSize);
+    pager_->WriteHeader(tags_[i].headerOffset, head);
     trees_[i]->HeaderWritten();
   }
   pager_->FinishChange(directory_->Root(), recordCount);
@@ -99,8 +98,7 @@ std::size_t CdxFile::AddTag(const CdxTagInfo& info, const CdxKeyList& keys) {
   trees_.push_back(std::move(tree));
   std::uint8_t head[kCdxHeaderBytes];
   EncodeCdxTagHeader(tag, root, head);
-  pager_->WritePage(tag.headerOffset, head);
-  pager_->WritePage(tag.headerOffset + kCdxPageSize, head + kCdxPageSize);
+  pager_->WriteHeader(tag.headerOffset, head);
   return tags_.size() - 1;
 }
 

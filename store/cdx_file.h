@@ -47,6 +47,8 @@ class CdxFile {
   void Flush(std::uint32_t recordCount);
   // Flushes a new file and puts it in its path's place.
   void Commit(std::uint32_t recordCount);
+  // Waits until the disk holds what was written.
+  void SyncToDisk() { pager_->SyncToDisk(); }
   std::size_t DirtyPages() const { return pager_->DirtyPages(); }
   bool Changing() const { return pager_->Changing(); }
 

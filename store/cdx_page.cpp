@@ -1,6 +1,7 @@
 #include "store/cdx_page.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "platform/bytes.h"
@@ -76,10 +77,73 @@ void EncodeHeaderCommon(std::uint32_t root, int keyLength, std::uint8_t* head) {
 
 }  // namespace
 
-int CompareEntries(const std::string& keyA, std::uint32_t recnoA, const std::string& keyB, std::uint32_t recnoB) {
+int CompareEntries(std::string_view keyA, std::uint32_t recnoA, std::string_view keyB, std::uint32_t recnoB) {
   const int c = keyA.compare(keyB);
   if (c != 0) return c < 0 ? -1 : 1;
   return recnoA < recnoB ? -1 : recnoA > recnoB ? 1 : 0;
+}
+
+std::size_t CdxEntries::LowerBound(std::string_view key, std::uint32_t recno) const {
+  // The first eight bytes, read as big-endian numbers, settle most steps
+  // without a call to compare the rest.
+  const bool wide = keyLength_ >= 8;
+  std::uint64_t keyHead = 0;
+  if (wide) std::memcpy(&keyHead, key.data(), 8);
+  keyHead = __builtin_bswap64(keyHead);
+  std::size_t low = 0;
+  std::size_t high = Size();
+  while (low < high) {
+    const std::size_t mid = (low + high) / 2;
+    const char* at = keys_.data() + mid * keyLength_;
+    int c = 0;
+    if (wide) {
+      std::uint64_t head;
+      std::memcpy(&head, at, 8);
+      head = __builtin_bswap64(head);
+      c = head < keyHead ? -1 : head > keyHead ? 1 : std::memcmp(at + 8, key.data() + 8, keyLength_ - 8);
+    } else {
+      c = std::memcmp(at, key.data(), keyLength_);
+    }
+    if (c < 0 || (c == 0 && recnos_[mid] < recno)) {
+      low = mid + 1;
+    } else {
+      high = mid;
+    }
+  }
+  return low;
+}
+
+void CdxEntries::Insert(std::size_t i, const CdxEntry& entry) {
+  keys_.insert(i * keyLength_, entry.key.data(), keyLength_);
+  recnos_.insert(recnos_.begin() + static_cast<std::ptrdiff_t>(i), entry.recno);
+  children_.insert(children_.begin() + static_cast<std::ptrdiff_t>(i), entry.child);
+}
+
+void CdxEntries::Erase(std::size_t i) {
+  keys_.erase(i * keyLength_, keyLength_);
+  recnos_.erase(recnos_.begin() + static_cast<std::ptrdiff_t>(i));
+  children_.erase(children_.begin() + static_cast<std::ptrdiff_t>(i));
+}
+
+void CdxEntries::Set(std::size_t i, std::string_view key, std::uint32_t recno) {
+  keys_.replace(i * keyLength_, keyLength_, key.data(), keyLength_);
+  recnos_[i] = recno;
+}
+
+void CdxEntries::MoveTail(std::size_t from, CdxEntries& into) {
+  into.keys_.append(keys_, from * keyLength_);
+  into.recnos_.insert(into.recnos_.end(), recnos_.begin() + static_cast<std::ptrdiff_t>(from), recnos_.end());
+  into.children_.insert(into.children_.end(), children_.begin() + static_cast<std::ptrdiff_t>(from),
+                        children_.end());
+  keys_.resize(from * keyLength_);
+  recnos_.resize(from);
+  children_.resize(from);
+}
+
+void CdxEntries::Reserve(std::size_t count) {
+  keys_.reserve(count * keyLength_);
+  recnos_.reserve(count);
+  children_.reserve(count);
 }
 
 void CdxFault(const std::string& path, const std::string& what) {
@@ -89,15 +153,27 @@ void CdxFault(const std::string& path, const std::string& what) {
 int CdxLeafEntryBytes(int keyLength, std::uint32_t maxRecno) { return LayoutFor(keyLength, maxRecno).bytes; }
 
 int CdxTrailingCount(std::string_view key, char filler) {
-  const auto last = key.find_last_not_of(filler);
-  return static_cast<int>(last == std::string_view::npos ? key.size() : key.size() - last - 1);
+  // Eight bytes at a time from the end: keys are mostly filler there.
+  const std::uint64_t fill = 0x0101010101010101ull * static_cast<unsigned char>(filler);
+  std::size_t end = key.size();
+  for (std::uint64_t word; end >= 8; end -= 8) {
+    std::memcpy(&word, key.data() + end - 8, 8);
+    if (word != fill) break;
+  }
+  while (end > 0 && key[end - 1] == filler) --end;
+  return static_cast<int>(key.size() - end);
 }
 
 int CdxDuplicateCount(std::string_view prev, int prevTrail, std::string_view key, int trail) {
-  const int limit = static_cast<int>(key.size()) - std::max(prevTrail, trail);
-  int d = 0;
-  while (d < limit && prev[static_cast<std::size_t>(d)] == key[static_cast<std::size_t>(d)]) ++d;
-  return d;
+  const auto limit = static_cast<std::size_t>(std::max(0, static_cast<int>(key.size()) - std::max(prevTrail, trail)));
+  std::size_t d = 0;
+  for (std::uint64_t a, b; d + 8 <= limit; d += 8) {
+    std::memcpy(&a, prev.data() + d, 8);
+    std::memcpy(&b, key.data() + d, 8);
+    if (a != b) return static_cast<int>(d) + std::countr_zero(a ^ b) / 8;  // the first byte is the lowest
+  }
+  while (d < limit && prev[d] == key[d]) ++d;
+  return static_cast<int>(d);
 }
 
 int CdxStoredKeyBytes(const std::string_view* prev, std::string_view key, char filler) {
@@ -107,26 +183,27 @@ int CdxStoredKeyBytes(const std::string_view* prev, std::string_view key, char f
   return length - t - CdxDuplicateCount(*prev, CdxTrailingCount(*prev, filler), key, t);
 }
 
-int CdxStoredKeyBytes(const CdxEntry* prev, const CdxEntry& entry, char filler) {
-  if (!prev) return CdxStoredKeyBytes(nullptr, entry.key, filler);
-  const std::string_view before = prev->key;
-  return CdxStoredKeyBytes(&before, entry.key, filler);
-}
+namespace {
 
-void EncodeCdxInterior(const CdxKeyRef* entries, std::size_t count, int keyLength, bool root, std::uint32_t left,
-                       std::uint32_t right, std::uint8_t* page) {
+// The coders read entries from a plain array (a tree being built) or from a
+// decoded page alike: entries[i] gives a CdxEntry.
+template <typename Entries>
+void EncodeInterior(const Entries& entries, std::size_t count, int keyLength, bool root, std::uint32_t left,
+                    std::uint32_t right, std::uint8_t* page) {
   EncodePageHeader(false, root, count, left, right, page);
   const auto L = static_cast<std::size_t>(keyLength);
   for (std::size_t i = 0; i < count; ++i) {
+    const CdxEntry entry = entries[i];
     std::uint8_t* e = page + kInteriorHeader + i * (L + 8);
-    std::memcpy(e, entries[i].key.data(), L);
-    PutBe32(e + L, entries[i].recno);
-    PutBe32(e + L + 4, entries[i].child);
+    std::memcpy(e, entry.key.data(), L);
+    PutBe32(e + L, entry.recno);
+    PutBe32(e + L + 4, entry.child);
   }
 }
 
-void EncodeCdxLeaf(const CdxKeyRef* entries, std::size_t count, int keyLength, char filler, bool root,
-                   std::uint32_t left, std::uint32_t right, std::uint8_t* page) {
+template <typename Entries>
+void EncodeLeaf(const Entries& entries, std::size_t count, int keyLength, char filler, bool root,
+                std::uint32_t left, std::uint32_t right, std::uint8_t* page) {
   EncodePageHeader(true, root, count, left, right, page);
   const auto L = static_cast<std::size_t>(keyLength);
   std::uint32_t maxRecno = 0;
@@ -134,20 +211,28 @@ void EncodeCdxLeaf(const CdxKeyRef* entries, std::size_t count, int keyLength, c
   const LeafLayout layout = LayoutFor(keyLength, maxRecno);
   const std::uint64_t countMask = (1ull << layout.countBits) - 1;
   std::size_t keyEnd = kCdxPageSize;
+  std::string_view prev;
   int prevTrail = 0;
   for (std::size_t i = 0; i < count; ++i) {
-    const std::string_view key = entries[i].key;
-    const int t = CdxTrailingCount(key, filler);
-    const int d = i == 0 ? 0 : CdxDuplicateCount(entries[i - 1].key, prevTrail, key, t);
+    const CdxEntry entry = entries[i];
+    const int t = CdxTrailingCount(entry.key, filler);
+    const int d = i == 0 ? 0 : CdxDuplicateCount(prev, prevTrail, entry.key, t);
+    prev = entry.key;
     prevTrail = t;
-    const std::uint64_t value = static_cast<std::uint64_t>(entries[i].recno) |
-                                static_cast<std::uint64_t>(d) << layout.recBits |
-                                static_cast<std::uint64_t>(t) << (layout.recBits + layout.countBits);
-    std::uint8_t* slot = page + kLeafHeader + i * static_cast<std::size_t>(layout.bytes);
-    for (int b = 0; b < layout.bytes; ++b) slot[b] = static_cast<std::uint8_t>(value >> (8 * b));
     const std::size_t stored = L - static_cast<std::size_t>(d + t);
     keyEnd -= stored;
-    std::memcpy(page + keyEnd, key.data() + d, stored);
+    std::memcpy(page + keyEnd, entry.key.data() + d, stored);
+    const std::uint64_t value = static_cast<std::uint64_t>(entry.recno) |
+                                static_cast<std::uint64_t>(d) << layout.recBits |
+                                static_cast<std::uint64_t>(t) << (layout.recBits + layout.countBits);
+    // Little-endian in layout.bytes bytes. A whole word where it stays below
+    // the keys: the bytes past the entry are 0 and the next entries' own.
+    std::uint8_t* slot = page + kLeafHeader + i * static_cast<std::size_t>(layout.bytes);
+    if (slot + 8 <= page + keyEnd) {
+      std::memcpy(slot, &value, 8);
+    } else {
+      for (int b = 0; b < layout.bytes; ++b) slot[b] = static_cast<std::uint8_t>(value >> (8 * b));
+    }
   }
   const std::size_t used = count * static_cast<std::size_t>(layout.bytes) + (kCdxPageSize - keyEnd);
   PutLe16(page + 12, static_cast<unsigned>(kCdxLeafSpace - static_cast<int>(used)));
@@ -160,19 +245,29 @@ void EncodeCdxLeaf(const CdxKeyRef* entries, std::size_t count, int keyLength, c
   page[23] = static_cast<std::uint8_t>(layout.bytes);
 }
 
+}  // namespace
+
+void EncodeCdxInterior(const CdxEntry* entries, std::size_t count, int keyLength, bool root, std::uint32_t left,
+                       std::uint32_t right, std::uint8_t* page) {
+  EncodeInterior(entries, count, keyLength, root, left, right, page);
+}
+
+void EncodeCdxLeaf(const CdxEntry* entries, std::size_t count, int keyLength, char filler, bool root,
+                   std::uint32_t left, std::uint32_t right, std::uint8_t* page) {
+  EncodeLeaf(entries, count, keyLength, filler, root, left, right, page);
+}
+
 void EncodeCdxNode(const CdxNode& node, int keyLength, char filler, std::uint8_t* page) {
-  std::vector<CdxKeyRef> refs(node.entries.size());
-  for (std::size_t i = 0; i < refs.size(); ++i)
-    refs[i] = CdxKeyRef{node.entries[i].key, node.entries[i].recno, node.entries[i].child};
+  const std::size_t count = node.entries.Size();
   if (node.leaf)
-    EncodeCdxLeaf(refs.data(), refs.size(), keyLength, filler, node.root, node.left, node.right, page);
+    EncodeLeaf(node.entries, count, keyLength, filler, node.root, node.left, node.right, page);
   else
-    EncodeCdxInterior(refs.data(), refs.size(), keyLength, node.root, node.left, node.right, page);
+    EncodeInterior(node.entries, count, keyLength, node.root, node.left, node.right, page);
 }
 
 CdxNode DecodeCdxPage(const std::uint8_t* page, std::uint32_t offset, int keyLength, char filler,
                       std::uint64_t fileSize, const std::string& path) {
-  CdxNode node;
+  CdxNode node(keyLength);
   node.offset = offset;
   auto fault = [&](const std::string& what) { CdxFault(path, "page " + std::to_string(offset) + ": " + what); };
   const std::uint16_t attributes = Le16(page);
@@ -185,15 +280,13 @@ CdxNode DecodeCdxPage(const std::uint8_t* page, std::uint32_t offset, int keyLen
   const auto L = static_cast<std::size_t>(keyLength);
   if (!node.leaf) {
     if (count * (keyLength + 8) > kCdxInteriorSpace) fault("too many entries");
-    node.entries.resize(static_cast<std::size_t>(count));
+    node.entries.Reserve(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
       const std::uint8_t* e = page + kInteriorHeader + static_cast<std::size_t>(i) * (L + 8);
-      CdxEntry& entry = node.entries[static_cast<std::size_t>(i)];
-      entry.key.assign(reinterpret_cast<const char*>(e), L);
-      entry.recno = Be32(e + L);
-      entry.child = Be32(e + L + 4);
+      const CdxEntry entry{std::string_view(reinterpret_cast<const char*>(e), L), Be32(e + L), Be32(e + L + 4)};
       if (entry.child % kCdxPageSize != 0 || entry.child < kCdxHeaderBytes || entry.child >= fileSize)
         fault("child page outside the file");
+      node.entries.Append(entry);
     }
     return node;
   }
@@ -207,8 +300,8 @@ CdxNode DecodeCdxPage(const std::uint8_t* page, std::uint32_t offset, int keyLen
   const std::uint64_t trailMask = (1ull << trailBits) - 1;
   std::size_t keyEnd = kCdxPageSize;
   const std::size_t tableEnd = kLeafHeader + static_cast<std::size_t>(count * bytes);
-  node.entries.resize(static_cast<std::size_t>(count));
-  const std::string* prev = nullptr;
+  node.entries.Reserve(static_cast<std::size_t>(count));
+  std::string key(L, filler);  // each key is built over the one before it
   for (int i = 0; i < count; ++i) {
     std::uint64_t value = 0;
     const std::uint8_t* e = page + kLeafHeader + static_cast<std::size_t>(i * bytes);
@@ -220,13 +313,9 @@ CdxNode DecodeCdxPage(const std::uint8_t* page, std::uint32_t offset, int keyLen
     const std::size_t stored = L - dup - trail;
     if (keyEnd < tableEnd + stored) fault("keys overlap the entry table");
     keyEnd -= stored;
-    CdxEntry& entry = node.entries[static_cast<std::size_t>(i)];
-    entry.recno = recno;
-    entry.key.reserve(L);
-    if (dup > 0) entry.key.assign(*prev, 0, dup);
-    entry.key.append(reinterpret_cast<const char*>(page + keyEnd), stored);
-    entry.key.append(trail, filler);
-    prev = &entry.key;
+    std::memcpy(key.data() + dup, page + keyEnd, stored);
+    std::memset(key.data() + dup + stored, filler, trail);
+    node.entries.Append(CdxEntry{key, recno, 0});
   }
   return node;
 }

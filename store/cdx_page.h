@@ -18,35 +18,64 @@ constexpr int kCdxMaxKeyLength = 240;
 constexpr int kCdxDirectoryKeyLength = 10;  // tag names, blank-padded
 constexpr int kCdxMaxDepth = 40;
 
+// An entry as the trees and the page coders see it; the key points into the
+// page (or list) that holds it, and lasts while that is unchanged.
 struct CdxEntry {
-  std::string key;  // exactly the tree's key length
+  std::string_view key;  // exactly the tree's key length
   std::uint32_t recno = 0;
   std::uint32_t child = 0;  // interior entries: the page the entry stands for
 };
 
 // Key order: the key bytes, then the record number.
-int CompareEntries(const std::string& keyA, std::uint32_t recnoA, const std::string& keyB, std::uint32_t recnoB);
+int CompareEntries(std::string_view keyA, std::uint32_t recnoA, std::string_view keyB, std::uint32_t recnoB);
+
+// The entries of a decoded page in key order: the keys side by side in one
+// block, so that searching and inserting touch contiguous memory.
+class CdxEntries {
+ public:
+  explicit CdxEntries(int keyLength) : keyLength_(static_cast<std::size_t>(keyLength)) {}
+
+  std::size_t Size() const { return recnos_.size(); }
+  bool Empty() const { return recnos_.empty(); }
+  std::string_view Key(std::size_t i) const { return {keys_.data() + i * keyLength_, keyLength_}; }
+  std::uint32_t Recno(std::size_t i) const { return recnos_[i]; }
+  std::uint32_t Child(std::size_t i) const { return children_[i]; }
+  CdxEntry operator[](std::size_t i) const { return {Key(i), recnos_[i], children_[i]}; }
+  CdxEntry Back() const { return (*this)[Size() - 1]; }
+
+  // The first position whose entry is not below (key, recno).
+  std::size_t LowerBound(std::string_view key, std::uint32_t recno) const;
+  // `entry` must not point into these entries.
+  void Insert(std::size_t i, const CdxEntry& entry);
+  void Append(const CdxEntry& entry) { Insert(Size(), entry); }
+  void Erase(std::size_t i);
+  // Gives entry i another key and record number (the child stays).
+  void Set(std::size_t i, std::string_view key, std::uint32_t recno);
+  // Moves the entries from position `from` on to the end of `into`.
+  void MoveTail(std::size_t from, CdxEntries& into);
+  void Reserve(std::size_t count);
+
+ private:
+  std::size_t keyLength_;
+  std::string keys_;
+  std::vector<std::uint32_t> recnos_;
+  std::vector<std::uint32_t> children_;  // 0 in leaves
+};
 
 // A decoded page.
 struct CdxNode {
+  explicit CdxNode(int keyLength) : entries(keyLength) {}
   std::uint32_t offset = 0;
   bool leaf = true;
   bool root = false;
   std::uint32_t left = kCdxNone;
   std::uint32_t right = kCdxNone;
-  std::vector<CdxEntry> entries;
+  CdxEntries entries;
   // Leaves: the key bytes the entries take once compressed, and the highest
   // record number (which decides the entry width); -1 until counted.
   int keyBytes = -1;
   std::uint32_t maxRecno = 0;
   bool dirty = false;  // differs from the file
-};
-
-// An entry as the page coders see it.
-struct CdxKeyRef {
-  std::string_view key;
-  std::uint32_t recno = 0;
-  std::uint32_t child = 0;
 };
 
 // Room in a page for entries and keys.
@@ -64,11 +93,10 @@ int CdxTrailingCount(std::string_view key, char filler);
 int CdxDuplicateCount(std::string_view prev, int prevTrail, std::string_view key, int trail);
 // Key bytes `key` takes in a leaf after `prev` (none for a page's first entry).
 int CdxStoredKeyBytes(const std::string_view* prev, std::string_view key, char filler);
-int CdxStoredKeyBytes(const CdxEntry* prev, const CdxEntry& entry, char filler);
 
-void EncodeCdxLeaf(const CdxKeyRef* entries, std::size_t count, int keyLength, char filler, bool root,
+void EncodeCdxLeaf(const CdxEntry* entries, std::size_t count, int keyLength, char filler, bool root,
                    std::uint32_t left, std::uint32_t right, std::uint8_t* page);
-void EncodeCdxInterior(const CdxKeyRef* entries, std::size_t count, int keyLength, bool root, std::uint32_t left,
+void EncodeCdxInterior(const CdxEntry* entries, std::size_t count, int keyLength, bool root, std::uint32_t left,
                        std::uint32_t right, std::uint8_t* page);
 void EncodeCdxNode(const CdxNode& node, int keyLength, char filler, std::uint8_t* page);
 // Throws XbaseError(xbBadIndex) naming `path` for a page that cannot be a

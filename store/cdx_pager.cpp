@@ -57,6 +57,7 @@ std::unique_ptr<CdxPager> CdxPager::Open(const std::string& path, bool readOnly)
   pager->ReadPage(0, head);
   pager->ReadPage(kCdxPageSize, head + kCdxPageSize);
   pager->header_ = DecodeCdxFileHeader(head, path);
+  std::copy_n(head, kCdxPageSize, pager->headPage_.begin());
   if (pager->header_.changing)
     throw XbaseError(xbStaleIndex, path + " was left half-updated by a program that stopped; rebuild the indexes");
   // Another program's file: its keys are taken as built by the rule in use.
@@ -88,6 +89,10 @@ void CdxPager::ReadPage(std::uint32_t offset, std::uint8_t* page) const {
 }
 
 void CdxPager::WritePage(std::uint32_t offset, const std::uint8_t* page) { file_.WriteAt(offset, page, kCdxPageSize); }
+
+void CdxPager::WriteHeader(std::uint32_t offset, const std::uint8_t* head) {
+  file_.WriteAt(offset, head, kCdxHeaderBytes);
+}
 
 void CdxPager::WriteRun(std::uint32_t offset, const std::vector<std::uint8_t>& bytes) {
   file_.WriteAt(offset, bytes.data(), bytes.size());
@@ -145,28 +150,35 @@ void CdxPager::BeginChange() {
   if (header_.changing) return;
   header_.changing = true;
   ++header_.changeCounter;
-  // Only the change counter and the mark with its flag are rewritten; the
-  // bytes between belong to the directory's header.
-  std::uint8_t mark[5];
-  EncodeCdxChangingMark(mark);
-  file_.WriteAt(kCdxOwnMarkOffset, mark, sizeof mark);
-  std::uint8_t counter[4];
-  PutBe32(counter, header_.changeCounter);
-  file_.WriteAt(kCdxCounterOffset, counter, sizeof counter);
+  // Only the change counter and the mark with its flag change; the bytes
+  // between belong to the directory's header and go back as they were.
+  std::uint8_t* head = headPage_.data();
+  PutBe32(head + kCdxCounterOffset, header_.changeCounter);
+  EncodeCdxChangingMark(head + kCdxOwnMarkOffset);
+  constexpr int kEnd = kCdxOwnMarkOffset + 5;
+  file_.WriteAt(kCdxCounterOffset, head + kCdxCounterOffset, kEnd - kCdxCounterOffset);
 }
 
 void CdxPager::WriteChanges() {
-  std::uint8_t page[kCdxPageSize];
   std::vector<std::pair<std::uint32_t, Encoding>> pages(dirty_.begin(), dirty_.end());
   std::sort(pages.begin(), pages.end(), [](const auto& a, const auto& b) { return a.first < b.first; });  // file order
+  std::vector<std::uint8_t> run;
+  std::uint32_t runStart = 0;
   for (const auto& [offset, encoding] : pages) {
+    if (!run.empty() && runStart + run.size() != offset) {
+      WriteRun(runStart, run);
+      run.clear();
+    }
+    if (run.empty()) runStart = offset;
+    run.resize(run.size() + kCdxPageSize);
     CdxNode& node = *cache_.Find(offset);
-    EncodeCdxNode(node, encoding.keyLength, encoding.filler, page);
-    WritePage(offset, page);
+    EncodeCdxNode(node, encoding.keyLength, encoding.filler, run.data() + run.size() - kCdxPageSize);
     node.dirty = false;
   }
+  if (!run.empty()) WriteRun(runStart, run);
   dirty_.clear();
   if (freeListDirty_) {
+    std::uint8_t page[kCdxPageSize];
     for (std::size_t i = 0; i < freePages_.size(); ++i) {
       std::memset(page, 0, kCdxPageSize);
       if (i > 0) PutLe32(page, freePages_[i - 1]);
@@ -184,8 +196,8 @@ void CdxPager::FinishChange(std::uint32_t directoryRoot, std::uint32_t recordCou
   header_.recordCount = recordCount;
   std::uint8_t head[kCdxHeaderBytes];
   EncodeCdxFileHeader(header_, head);
-  WritePage(0, head);
-  WritePage(kCdxPageSize, head + kCdxPageSize);
+  WriteHeader(0, head);
+  std::copy_n(head, kCdxPageSize, headPage_.begin());
 }
 
 void CdxPager::Commit() { file_.CommitReplacement(); }

@@ -9,6 +9,7 @@
 // sharing the table see that they must read again.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -53,6 +54,8 @@ class CdxPager {
 
   void ReadPage(std::uint32_t offset, std::uint8_t* page) const;
   void WritePage(std::uint32_t offset, const std::uint8_t* page);
+  // A tag's header (kCdxHeaderBytes) in one write.
+  void WriteHeader(std::uint32_t offset, const std::uint8_t* head);
   // Consecutive pages in one write.
   void WriteRun(std::uint32_t offset, const std::vector<std::uint8_t>& bytes);
 
@@ -75,13 +78,16 @@ class CdxPager {
   // Marks the file as being changed (once until FinishChange).
   void BeginChange();
   bool Changing() const { return header_.changing; }
-  // Writes every changed page and the free-page list.
+  // Writes every changed page and the free-page list, pages that follow
+  // each other in the file in one write.
   void WriteChanges();
   // Writes the file header with the directory's root, the table's record
   // count and the current letter-case rule, and clears the mark.
   void FinishChange(std::uint32_t directoryRoot, std::uint32_t recordCount);
   // Writes the file out to the disk and, for a new file, puts it in place.
   void Commit();
+  // Waits until the disk holds what was written.
+  void SyncToDisk() { file_.Sync(); }
 
   // True when another program changed the file since it was read or last
   // written here, or put another file in its place.
@@ -101,6 +107,9 @@ class CdxPager {
   bool readOnly_;
   std::uint64_t fileSize_ = 0;
   CdxFileHeader header_;
+  // The file header's first page as last read or written: BeginChange
+  // rewrites its counter and mark in place with the bytes between them.
+  std::array<std::uint8_t, kCdxPageSize> headPage_{};
   std::vector<std::uint32_t> freePages_;  // the list's head last
   bool freeListDirty_ = false;
   CdxPageCache cache_;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
 
 #include "store/xbase_error.h"
 
@@ -11,17 +12,22 @@ CdxTree::CdxTree(CdxPager& pager, std::uint32_t headerOffset, std::uint32_t root
     : pager_(pager), headerOffset_(headerOffset), root_(root), keyLength_(keyLength), filler_(filler) {}
 
 bool CdxTree::Fits(CdxNode& node) const {
-  if (!node.leaf) return static_cast<int>(node.entries.size()) <= kCdxInteriorSpace / (keyLength_ + 8);
+  const CdxEntries& entries = node.entries;
+  if (!node.leaf) return static_cast<int>(entries.Size()) <= kCdxInteriorSpace / (keyLength_ + 8);
   if (node.keyBytes < 0) {
     node.keyBytes = 0;
     node.maxRecno = 0;
-    for (std::size_t i = 0; i < node.entries.size(); ++i) {
-      node.keyBytes += CdxStoredKeyBytes(i == 0 ? nullptr : &node.entries[i - 1], node.entries[i], filler_);
-      node.maxRecno = std::max(node.maxRecno, node.entries[i].recno);
+    int prevTrail = 0;
+    for (std::size_t i = 0; i < entries.Size(); ++i) {
+      const int trail = CdxTrailingCount(entries.Key(i), filler_);
+      const int shared = i == 0 ? 0 : CdxDuplicateCount(entries.Key(i - 1), prevTrail, entries.Key(i), trail);
+      node.keyBytes += keyLength_ - trail - shared;
+      node.maxRecno = std::max(node.maxRecno, entries.Recno(i));
+      prevTrail = trail;
     }
   }
   const int entryBytes = CdxLeafEntryBytes(keyLength_, node.maxRecno);
-  return static_cast<int>(node.entries.size()) * entryBytes + node.keyBytes <= kCdxLeafSpace;
+  return static_cast<int>(entries.Size()) * entryBytes + node.keyBytes <= kCdxLeafSpace;
 }
 
 void CdxTree::SetRoot(std::uint32_t root) {
@@ -30,27 +36,31 @@ void CdxTree::SetRoot(std::uint32_t root) {
 }
 
 std::uint32_t CdxTree::SplitNode(CdxNode& node) {
-  std::size_t k = node.entries.size() / 2;
+  const CdxEntries& entries = node.entries;
+  const std::size_t n = entries.Size();
+  std::size_t k = n / 2;
   if (node.leaf) {
     // The split that leaves the fuller half as empty as possible; sizes are
     // reckoned with the whole page's entry width, an upper bound for each half.
-    const std::size_t n = node.entries.size();
     std::uint32_t maxRecno = 0;
-    for (const CdxEntry& e : node.entries) maxRecno = std::max(maxRecno, e.recno);
-    const int entryBytes = CdxLeafEntryBytes(keyLength_, maxRecno);
+    std::vector<int> trail(n);
     std::vector<int> stored(n);
     int total = 0;
     for (std::size_t i = 0; i < n; ++i) {
-      stored[i] = CdxStoredKeyBytes(i == 0 ? nullptr : &node.entries[i - 1], node.entries[i], filler_);
+      maxRecno = std::max(maxRecno, entries.Recno(i));
+      trail[i] = CdxTrailingCount(entries.Key(i), filler_);
+      stored[i] = keyLength_ - trail[i] -
+                  (i == 0 ? 0 : CdxDuplicateCount(entries.Key(i - 1), trail[i - 1], entries.Key(i), trail[i]));
       total += stored[i];
     }
+    const int entryBytes = CdxLeafEntryBytes(keyLength_, maxRecno);
     int best = -1;
     int leftKeys = 0;
     for (std::size_t i = 1; i < n; ++i) {
       leftKeys += stored[i - 1];
       const int left = static_cast<int>(i) * entryBytes + leftKeys;
-      const int right = static_cast<int>(n - i) * entryBytes + total - leftKeys - stored[i] +
-                        CdxStoredKeyBytes(nullptr, node.entries[i], filler_);
+      const int right =
+          static_cast<int>(n - i) * entryBytes + total - leftKeys - stored[i] + (keyLength_ - trail[i]);
       if (left > kCdxLeafSpace || right > kCdxLeafSpace) continue;
       const int worst = std::max(left, right);
       if (best < 0 || worst < best) {
@@ -60,15 +70,13 @@ std::uint32_t CdxTree::SplitNode(CdxNode& node) {
     }
   }
   const std::uint32_t offset = pager_.AllocatePage();
-  auto fresh = std::make_unique<CdxNode>();
+  auto fresh = std::make_unique<CdxNode>(keyLength_);
   CdxNode& sibling = *fresh;
   pager_.Put(offset, std::move(fresh));
   CdxNode& original = Load(node.offset);  // the cache insert above may not move nodes, but stay explicit
   sibling.offset = offset;
   sibling.leaf = original.leaf;
-  sibling.entries.assign(std::make_move_iterator(original.entries.begin() + static_cast<std::ptrdiff_t>(k)),
-                         std::make_move_iterator(original.entries.end()));
-  original.entries.resize(k);
+  original.entries.MoveTail(k, sibling.entries);
   original.keyBytes = -1;  // both halves are counted again on their next insert
   sibling.left = original.offset;
   sibling.right = original.right;
@@ -82,76 +90,73 @@ std::uint32_t CdxTree::SplitNode(CdxNode& node) {
   return offset;
 }
 
-CdxTree::Split CdxTree::InsertInto(std::uint32_t offset, CdxEntry& entry, bool& inserted) {
+CdxTree::Split CdxTree::InsertInto(std::uint32_t offset, const CdxEntry& entry, bool& inserted) {
   CdxNode& node = Load(offset);
-  auto after = [&](const CdxEntry& e) { return CompareEntries(e.key, e.recno, entry.key, entry.recno) < 0; };
-  const auto it = std::partition_point(node.entries.begin(), node.entries.end(), after);
+  CdxEntries& entries = node.entries;
+  const std::size_t at = entries.LowerBound(entry.key, entry.recno);
   if (node.leaf) {
-    if (it != node.entries.end() && CompareEntries(it->key, it->recno, entry.key, entry.recno) == 0) {
+    if (at < entries.Size() && entries.Recno(at) == entry.recno && entries.Key(at) == entry.key) {
       inserted = false;
       return {};
     }
     if (node.keyBytes >= 0) {
       // The new entry's own bytes, and what the next entry now shares with it
       // instead of with the previous one.
-      const CdxEntry* prev = it == node.entries.begin() ? nullptr : &*(it - 1);
-      const CdxEntry* next = it == node.entries.end() ? nullptr : &*it;
-      const int length = keyLength_;
+      const bool hasPrev = at > 0;
+      const bool hasNext = at < entries.Size();
       const int tEntry = CdxTrailingCount(entry.key, filler_);
-      const int tPrev = prev ? CdxTrailingCount(prev->key, filler_) : 0;
-      node.keyBytes += length - tEntry - (prev ? CdxDuplicateCount(prev->key, tPrev, entry.key, tEntry) : 0);
-      if (next) {
-        const int tNext = CdxTrailingCount(next->key, filler_);
-        const int sharedBefore = prev ? CdxDuplicateCount(prev->key, tPrev, next->key, tNext) : 0;
-        node.keyBytes += sharedBefore - CdxDuplicateCount(entry.key, tEntry, next->key, tNext);
+      const std::string_view prev = hasPrev ? entries.Key(at - 1) : std::string_view();
+      const int tPrev = hasPrev ? CdxTrailingCount(prev, filler_) : 0;
+      node.keyBytes += keyLength_ - tEntry - (hasPrev ? CdxDuplicateCount(prev, tPrev, entry.key, tEntry) : 0);
+      if (hasNext) {
+        const std::string_view next = entries.Key(at);
+        const int tNext = CdxTrailingCount(next, filler_);
+        const int sharedBefore = hasPrev ? CdxDuplicateCount(prev, tPrev, next, tNext) : 0;
+        node.keyBytes += sharedBefore - CdxDuplicateCount(entry.key, tEntry, next, tNext);
       }
       node.maxRecno = std::max(node.maxRecno, entry.recno);
     }
-    node.entries.insert(it, std::move(entry));  // the caller is done with it
+    entries.Insert(at, CdxEntry{entry.key, entry.recno, 0});
     inserted = true;
     MarkDirty(offset);
     return Fits(node) ? Split{} : Split{SplitNode(node)};
   }
-  if (node.entries.empty()) CdxFault(pager_.Path(), "interior page without entries");
-  const auto index =
-      static_cast<std::size_t>(it == node.entries.end() ? node.entries.size() - 1 : it - node.entries.begin());
-  const std::uint32_t childOffset = node.entries[index].child;
+  if (entries.Empty()) CdxFault(pager_.Path(), "interior page without entries");
+  const std::size_t index = at == entries.Size() ? entries.Size() - 1 : at;
+  const std::uint32_t childOffset = entries.Child(index);
   const Split childSplit = InsertInto(childOffset, entry, inserted);
   if (!inserted) return {};
   CdxNode& self = Load(offset);
-  const CdxNode& child = Load(childOffset);
-  CdxEntry& bound = self.entries[index];
-  const CdxEntry& highest = child.entries.back();
+  const CdxEntry highest = Load(childOffset).entries.Back();
   // Each entry carries its subtree's highest key; most inserts leave it alone.
-  if (childSplit.newNode == kCdxNone && bound.recno == highest.recno && bound.key == highest.key) return {};
-  bound.key = highest.key;
-  bound.recno = highest.recno;
+  if (childSplit.newNode == kCdxNone && self.entries.Recno(index) == highest.recno &&
+      self.entries.Key(index) == highest.key)
+    return {};
+  self.entries.Set(index, highest.key, highest.recno);
   if (childSplit.newNode != kCdxNone) {
-    const CdxNode& sibling = Load(childSplit.newNode);
-    self.entries.insert(self.entries.begin() + static_cast<std::ptrdiff_t>(index + 1),
-                        CdxEntry{sibling.entries.back().key, sibling.entries.back().recno, childSplit.newNode});
+    const CdxEntry sibling = Load(childSplit.newNode).entries.Back();
+    self.entries.Insert(index + 1, CdxEntry{sibling.key, sibling.recno, childSplit.newNode});
   }
   MarkDirty(offset);
   return Fits(self) ? Split{} : Split{SplitNode(self)};
 }
 
-bool CdxTree::Insert(const std::string& key, std::uint32_t recno) {
+bool CdxTree::Insert(std::string_view key, std::uint32_t recno) {
   pager_.BeginChange();
   bool inserted = false;
-  CdxEntry entry{key, recno, 0};
-  const Split split = InsertInto(root_, entry, inserted);
+  const Split split = InsertInto(root_, CdxEntry{key, recno, 0}, inserted);
   if (split.newNode != kCdxNone) {
     CdxNode& oldRoot = Load(root_);
     oldRoot.root = false;
-    const CdxEntry left{oldRoot.entries.back().key, oldRoot.entries.back().recno, root_};
-    const CdxNode& sibling = Load(split.newNode);
-    const CdxEntry right{sibling.entries.back().key, sibling.entries.back().recno, split.newNode};
     const std::uint32_t offset = pager_.AllocatePage();
-    auto fresh = std::make_unique<CdxNode>();
+    auto fresh = std::make_unique<CdxNode>(keyLength_);
     fresh->offset = offset;
     fresh->leaf = false;
     fresh->root = true;
-    fresh->entries = {left, right};
+    const CdxEntry left = oldRoot.entries.Back();
+    fresh->entries.Append(CdxEntry{left.key, left.recno, root_});
+    const CdxEntry right = Load(split.newNode).entries.Back();
+    fresh->entries.Append(CdxEntry{right.key, right.recno, split.newNode});
     pager_.Put(offset, std::move(fresh));
     MarkDirty(offset);
     SetRoot(offset);
@@ -170,22 +175,19 @@ void CdxTree::Unlink(CdxNode& node) {
   }
 }
 
-bool CdxTree::RemoveFrom(std::uint32_t offset, const std::string& key, std::uint32_t recno, bool& nowEmpty) {
+bool CdxTree::RemoveFrom(std::uint32_t offset, std::string_view key, std::uint32_t recno, bool& nowEmpty) {
   CdxNode& node = Load(offset);
-  const auto it = std::partition_point(node.entries.begin(), node.entries.end(), [&](const CdxEntry& e) {
-    return CompareEntries(e.key, e.recno, key, recno) < 0;
-  });
-  if (it == node.entries.end()) return false;
+  const std::size_t at = node.entries.LowerBound(key, recno);
+  if (at == node.entries.Size()) return false;
   if (node.leaf) {
-    if (CompareEntries(it->key, it->recno, key, recno) != 0) return false;
-    node.entries.erase(it);
+    if (node.entries.Recno(at) != recno || node.entries.Key(at) != key) return false;
+    node.entries.Erase(at);
     node.keyBytes = -1;
-    nowEmpty = node.entries.empty();
+    nowEmpty = node.entries.Empty();
     MarkDirty(offset);
     return true;
   }
-  const auto index = static_cast<std::size_t>(it - node.entries.begin());
-  const std::uint32_t childOffset = it->child;
+  const std::uint32_t childOffset = node.entries.Child(at);
   bool childEmpty = false;
   if (!RemoveFrom(childOffset, key, recno, childEmpty)) return false;
   CdxNode& self = Load(offset);
@@ -193,18 +195,17 @@ bool CdxTree::RemoveFrom(std::uint32_t offset, const std::string& key, std::uint
     CdxNode& child = Load(childOffset);
     Unlink(child);
     pager_.FreePage(childOffset);
-    self.entries.erase(self.entries.begin() + static_cast<std::ptrdiff_t>(index));
+    self.entries.Erase(at);
   } else {
-    const CdxNode& child = Load(childOffset);
-    self.entries[index].key = child.entries.back().key;
-    self.entries[index].recno = child.entries.back().recno;
+    const CdxEntry highest = Load(childOffset).entries.Back();
+    self.entries.Set(at, highest.key, highest.recno);
   }
-  nowEmpty = self.entries.empty();
+  nowEmpty = self.entries.Empty();
   MarkDirty(offset);
   return true;
 }
 
-bool CdxTree::Remove(const std::string& key, std::uint32_t recno) {
+bool CdxTree::Remove(std::string_view key, std::uint32_t recno) {
   pager_.BeginChange();
   bool empty = false;
   if (!RemoveFrom(root_, key, recno, empty)) return false;
@@ -217,8 +218,8 @@ bool CdxTree::Remove(const std::string& key, std::uint32_t recno) {
   // not keep levels it no longer needs.
   for (;;) {
     const CdxNode& top = Load(root_);
-    if (top.leaf || top.entries.size() != 1) break;
-    const std::uint32_t child = top.entries[0].child;
+    if (top.leaf || top.entries.Size() != 1) break;
+    const std::uint32_t child = top.entries.Child(0);
     pager_.FreePage(root_);
     SetRoot(child);
     Load(child).root = true;
@@ -233,10 +234,10 @@ CdxTree::Position CdxTree::First() {
     const CdxNode& node = Load(offset);
     if (node.leaf) {
       Position p{offset, 0};
-      return node.entries.empty() ? Next(Position{offset, -1}) : p;
+      return node.entries.Empty() ? Next(Position{offset, -1}) : p;
     }
-    if (node.entries.empty()) return {};
-    offset = node.entries.front().child;
+    if (node.entries.Empty()) return {};
+    offset = node.entries.Child(0);
   }
   CdxFault(pager_.Path(), "tree too deep");
 }
@@ -246,11 +247,11 @@ CdxTree::Position CdxTree::Last() {
   for (int depth = 0; depth < kCdxMaxDepth; ++depth) {
     const CdxNode& node = Load(offset);
     if (node.leaf) {
-      if (node.entries.empty()) return Prior(Position{offset, 0});
-      return Position{offset, static_cast<int>(node.entries.size()) - 1};
+      if (node.entries.Empty()) return Prior(Position{offset, 0});
+      return Position{offset, static_cast<int>(node.entries.Size()) - 1};
     }
-    if (node.entries.empty()) return {};
-    offset = node.entries.back().child;
+    if (node.entries.Empty()) return {};
+    offset = node.entries.Back().child;
   }
   CdxFault(pager_.Path(), "tree too deep");
 }
@@ -258,10 +259,10 @@ CdxTree::Position CdxTree::Last() {
 CdxTree::Position CdxTree::Next(Position p) {
   if (!p.Valid()) return {};
   const CdxNode* node = &Load(p.leaf);
-  if (p.index + 1 < static_cast<int>(node->entries.size())) return Position{p.leaf, p.index + 1};
+  if (p.index + 1 < static_cast<int>(node->entries.Size())) return Position{p.leaf, p.index + 1};
   for (std::uint32_t next = node->right; next != kCdxNone; next = node->right) {
     node = &Load(next);
-    if (!node->entries.empty()) return Position{next, 0};
+    if (!node->entries.Empty()) return Position{next, 0};
   }
   return {};
 }
@@ -269,40 +270,44 @@ CdxTree::Position CdxTree::Next(Position p) {
 CdxTree::Position CdxTree::Prior(Position p) {
   if (!p.Valid()) return {};
   const CdxNode* node = &Load(p.leaf);
-  if (p.index > 0) return Position{p.leaf, std::min(p.index, static_cast<int>(node->entries.size())) - 1};
+  if (p.index > 0) return Position{p.leaf, std::min(p.index, static_cast<int>(node->entries.Size())) - 1};
   for (std::uint32_t prev = node->left; prev != kCdxNone; prev = node->left) {
     node = &Load(prev);
-    if (!node->entries.empty()) return Position{prev, static_cast<int>(node->entries.size()) - 1};
+    if (!node->entries.Empty()) return Position{prev, static_cast<int>(node->entries.Size()) - 1};
   }
   return {};
 }
 
-CdxTree::Position CdxTree::LowerBound(const std::string& key, std::uint32_t recno) {
+CdxTree::Position CdxTree::LowerBound(std::string_view key, std::uint32_t recno) {
   std::uint32_t offset = root_;
   for (int depth = 0; depth < kCdxMaxDepth; ++depth) {
     const CdxNode& node = Load(offset);
-    const auto it = std::partition_point(node.entries.begin(), node.entries.end(), [&](const CdxEntry& e) {
-      return CompareEntries(e.key, e.recno, key, recno) < 0;
-    });
+    const std::size_t at = node.entries.LowerBound(key, recno);
     if (node.leaf) {
-      const auto index = static_cast<int>(it - node.entries.begin());
-      if (index < static_cast<int>(node.entries.size())) return Position{offset, index};
+      const auto index = static_cast<int>(at);
+      if (at < node.entries.Size()) return Position{offset, index};
       return Next(Position{offset, index - 1});
     }
-    if (it == node.entries.end()) return {};
-    offset = it->child;
+    if (at == node.entries.Size()) return {};
+    offset = node.entries.Child(at);
   }
   CdxFault(pager_.Path(), "tree too deep");
 }
 
-const CdxEntry& CdxTree::At(Position p) { return Load(p.leaf).entries.at(static_cast<std::size_t>(p.index)); }
+CdxEntry CdxTree::At(Position p) {
+  const CdxEntries& entries = Load(p.leaf).entries;
+  if (p.index < 0 || static_cast<std::size_t>(p.index) >= entries.Size())
+    throw std::out_of_range("CdxTree::At: no entry at that position");
+  return entries[static_cast<std::size_t>(p.index)];
+}
 
 std::uint64_t CdxTree::Verify(std::uint32_t recordCount) const {
   std::set<std::uint32_t> seen;
   std::vector<std::uint32_t> leaves;
-  CdxEntry last;
+  std::string lastKey;
+  std::uint32_t lastRecno = 0;
   bool haveLast = false;
-  const std::uint64_t keys = VerifyNode(root_, 0, true, seen, leaves, last, haveLast, recordCount);
+  const std::uint64_t keys = VerifyNode(root_, 0, true, seen, leaves, lastKey, lastRecno, haveLast, recordCount);
   for (std::size_t i = 0; i < leaves.size(); ++i) {
     const CdxNode node = Decode(leaves[i]);
     const std::uint32_t expectLeft = i == 0 ? kCdxNone : leaves[i - 1];
@@ -314,31 +319,35 @@ std::uint64_t CdxTree::Verify(std::uint32_t recordCount) const {
 }
 
 std::uint64_t CdxTree::VerifyNode(std::uint32_t offset, int depth, bool isRoot, std::set<std::uint32_t>& seen,
-                                  std::vector<std::uint32_t>& leaves, CdxEntry& last, bool& haveLast,
-                                  std::uint32_t recordCount) const {
+                                  std::vector<std::uint32_t>& leaves, std::string& lastKey, std::uint32_t& lastRecno,
+                                  bool& haveLast, std::uint32_t recordCount) const {
   if (depth > kCdxMaxDepth) CdxFault(pager_.Path(), "tree too deep");
   if (!seen.insert(offset).second) CdxFault(pager_.Path(), "page " + std::to_string(offset) + " is used twice");
   const CdxNode node = Decode(offset);
   if (node.leaf) {
     leaves.push_back(offset);
-    for (const CdxEntry& e : node.entries) {
+    for (std::size_t i = 0; i < node.entries.Size(); ++i) {
+      const CdxEntry e = node.entries[i];
       if (recordCount != kCdxNone && (e.recno < 1 || e.recno > recordCount))
         CdxFault(pager_.Path(), "key for record " + std::to_string(e.recno) + " beyond the table's " +
                                     std::to_string(recordCount) + " records");
-      if (haveLast && CompareEntries(last.key, last.recno, e.key, e.recno) >= 0)
+      if (haveLast && CompareEntries(lastKey, lastRecno, e.key, e.recno) >= 0)
         CdxFault(pager_.Path(), "keys out of order at page " + std::to_string(offset));
-      last = e;
+      lastKey = e.key;
+      lastRecno = e.recno;
       haveLast = true;
     }
-    return node.entries.size();
+    return node.entries.Size();
   }
-  if (node.entries.empty() && !isRoot) CdxFault(pager_.Path(), "empty interior page " + std::to_string(offset));
+  if (node.entries.Empty() && !isRoot) CdxFault(pager_.Path(), "empty interior page " + std::to_string(offset));
   std::uint64_t keys = 0;
-  for (const CdxEntry& e : node.entries) {
-    keys += VerifyNode(e.child, depth + 1, false, seen, leaves, last, haveLast, recordCount);
-    if (haveLast && CompareEntries(last.key, last.recno, e.key, e.recno) > 0)
+  for (std::size_t i = 0; i < node.entries.Size(); ++i) {
+    const CdxEntry e = node.entries[i];
+    keys += VerifyNode(e.child, depth + 1, false, seen, leaves, lastKey, lastRecno, haveLast, recordCount);
+    if (haveLast && CompareEntries(lastKey, lastRecno, e.key, e.recno) > 0)
       CdxFault(pager_.Path(), "interior key below its subtree at page " + std::to_string(offset));
-    last = e;  // every later key must lie above the bound this entry sets
+    lastKey = e.key;  // every later key must lie above the bound this entry sets
+    lastRecno = e.recno;
     haveLast = true;
   }
   return keys;
@@ -392,18 +401,18 @@ std::uint32_t CdxTree::Build(CdxPager& pager, const CdxKeyList& keys, int keyLen
     run.insert(run.end(), page, page + kCdxPageSize);
   };
   std::uint8_t page[kCdxPageSize];
-  std::vector<CdxKeyRef> level;
+  std::vector<CdxEntry> level;
   const std::size_t leafCount = starts.size() - 1;
   std::vector<std::uint32_t> offsets(leafCount);
   for (std::uint32_t& offset : offsets) offset = pager.AllocatePage();
-  std::vector<CdxKeyRef> refs;
+  std::vector<CdxEntry> refs;
   for (std::size_t l = 0; l < leafCount; ++l) {
     refs.clear();
-    for (std::size_t i = starts[l]; i < starts[l + 1]; ++i) refs.push_back(CdxKeyRef{keys.Key(i), keys.Recno(i), 0});
+    for (std::size_t i = starts[l]; i < starts[l + 1]; ++i) refs.push_back(CdxEntry{keys.Key(i), keys.Recno(i), 0});
     EncodeCdxLeaf(refs.data(), refs.size(), keyLength, filler, leafCount == 1, l == 0 ? kCdxNone : offsets[l - 1],
                   l + 1 == leafCount ? kCdxNone : offsets[l + 1], page);
     emit(offsets[l], page);
-    if (!refs.empty()) level.push_back(CdxKeyRef{refs.back().key, refs.back().recno, offsets[l]});
+    if (!refs.empty()) level.push_back(CdxEntry{refs.back().key, refs.back().recno, offsets[l]});
   }
   std::uint32_t root = offsets.front();
   const auto perInterior = static_cast<std::size_t>(kCdxInteriorSpace / (keyLength + 8));
@@ -411,14 +420,14 @@ std::uint32_t CdxTree::Build(CdxPager& pager, const CdxKeyList& keys, int keyLen
     const std::size_t groups = (level.size() + perInterior - 1) / perInterior;
     offsets.assign(groups, 0);
     for (std::uint32_t& offset : offsets) offset = pager.AllocatePage();
-    std::vector<CdxKeyRef> above;
+    std::vector<CdxEntry> above;
     for (std::size_t g = 0; g < groups; ++g) {
       const std::size_t begin = g * perInterior;
       const std::size_t count = std::min(perInterior, level.size() - begin);
       EncodeCdxInterior(&level[begin], count, keyLength, groups == 1, g == 0 ? kCdxNone : offsets[g - 1],
                         g + 1 == groups ? kCdxNone : offsets[g + 1], page);
       emit(offsets[g], page);
-      above.push_back(CdxKeyRef{level[begin + count - 1].key, level[begin + count - 1].recno, offsets[g]});
+      above.push_back(CdxEntry{level[begin + count - 1].key, level[begin + count - 1].recno, offsets[g]});
     }
     level = std::move(above);
     root = offsets.front();

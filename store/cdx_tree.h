@@ -63,23 +63,24 @@ class CdxTree {
   void HeaderWritten() { rootMoved_ = false; }
 
   // False when the entry was already present (Insert) or absent (Remove).
-  bool Insert(const std::string& key, std::uint32_t recno);
-  bool Remove(const std::string& key, std::uint32_t recno);
+  bool Insert(std::string_view key, std::uint32_t recno);
+  bool Remove(std::string_view key, std::uint32_t recno);
 
   Position First();
   Position Last();
   Position Next(Position p);
   Position Prior(Position p);
   // The first entry at or after (key, recno); invalid when there is none.
-  Position LowerBound(const std::string& key, std::uint32_t recno);
-  const CdxEntry& At(Position p);
+  Position LowerBound(std::string_view key, std::uint32_t recno);
+  // The entry at p; its key lasts until the tree changes or drops pages.
+  CdxEntry At(Position p);
   // Calls visit for every entry in ascending order, a leaf at a time.
   template <typename Visit>
   void ForEach(Visit visit) {
     Position p = First();
     for (std::uint32_t leaf = p.leaf; leaf != kCdxNone;) {
       const CdxNode& node = Load(leaf);
-      for (const CdxEntry& entry : node.entries) visit(entry);
+      for (std::size_t i = 0; i < node.entries.Size(); ++i) visit(node.entries[i]);
       leaf = node.right;
     }
   }
@@ -97,16 +98,15 @@ class CdxTree {
   CdxNode& Load(std::uint32_t offset) { return pager_.Load(offset, keyLength_, filler_); }
   void MarkDirty(std::uint32_t offset) { pager_.MarkDirty(offset, keyLength_, filler_); }
   CdxNode Decode(std::uint32_t offset) const;
-  // Moves `entry` into its leaf.
-  Split InsertInto(std::uint32_t offset, CdxEntry& entry, bool& inserted);
-  bool RemoveFrom(std::uint32_t offset, const std::string& key, std::uint32_t recno, bool& nowEmpty);
+  Split InsertInto(std::uint32_t offset, const CdxEntry& entry, bool& inserted);
+  bool RemoveFrom(std::uint32_t offset, std::string_view key, std::uint32_t recno, bool& nowEmpty);
   std::uint32_t SplitNode(CdxNode& node);
   bool Fits(CdxNode& node) const;
   void Unlink(CdxNode& node);
   void SetRoot(std::uint32_t root);
   std::uint64_t VerifyNode(std::uint32_t offset, int depth, bool isRoot, std::set<std::uint32_t>& seen,
-                           std::vector<std::uint32_t>& leaves, CdxEntry& last, bool& haveLast,
-                           std::uint32_t recordCount) const;
+                           std::vector<std::uint32_t>& leaves, std::string& lastKey, std::uint32_t& lastRecno,
+                           bool& haveLast, std::uint32_t recordCount) const;
 
   CdxPager& pager_;
   std::uint32_t headerOffset_;

@@ -79,6 +79,8 @@ class DbfTable {
   void Refresh();
   // Writes the header's record count when appends left it behind.
   void Flush();
+  // Waits until the disk holds what was written.
+  void SyncToDisk() { file_.Sync(); }
 
   // Rewrites the table without its deleted records (through a new file that
   // replaces the old one in one step).

@@ -214,7 +214,7 @@ std::string RepairFaxTable(const FaxTableLayout& layout, const std::string& fold
     std::tm local{};
     localtime_r(&now, &local);
     char stamp[32];
-    std::strftime(stamp, sizeof stamp, ".%Y%m%d-%H%M%S.damaged", &local);
+    std::strftime(stamp, sizeof stamp, ".damaged-%Y%m%d-%H%M%S", &local);
     for (const std::string& file : {path, FaxIndexPath(layout, folder)}) {
       if (FileExists(file) && !CopyWholeFile(file, file + stamp))
         throw XbaseError(xbFileError, "cannot keep a copy of " + file + " before repairing it");

@@ -111,7 +111,7 @@ TableCheck CheckFaxTable(const FaxTableLayout& layout, const std::string& folder
 
 // The repair of a table that was cut short or whose index cannot be
 // trusted: when either is faulty, copies of both files are first kept beside
-// the table (their names followed by ".yyyymmdd-hhmmss.damaged"), then the
+// the table (their names followed by ".damaged-yyyymmdd-hhmmss"), then the
 // whole records are kept and the index is built again. Returns what was
 // wrong; empty when the table was sound (the index is built again all the
 // same). The table must not be open elsewhere.

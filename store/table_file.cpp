@@ -44,8 +44,20 @@ TableFile TableFile::CreateReplacement(const std::string& target) {
   return file;
 }
 
+TableFile::TableFile(std::string path, int fd) : path_(std::move(path)), fd_(fd) {
+  struct stat info {};
+  if (fstat(fd_, &info) == 0) {
+    device_ = info.st_dev;
+    inode_ = info.st_ino;
+  }
+}
+
 TableFile::TableFile(TableFile&& other) noexcept
-    : path_(std::move(other.path_)), fd_(other.fd_), replacement_(std::move(other.replacement_)) {
+    : path_(std::move(other.path_)),
+      fd_(other.fd_),
+      device_(other.device_),
+      inode_(other.inode_),
+      replacement_(std::move(other.replacement_)) {
   other.fd_ = -1;
 }
 
@@ -54,6 +66,8 @@ TableFile& TableFile::operator=(TableFile&& other) noexcept {
     Close();
     path_ = std::move(other.path_);
     fd_ = other.fd_;
+    device_ = other.device_;
+    inode_ = other.inode_;
     replacement_ = std::move(other.replacement_);
     other.fd_ = -1;
   }
@@ -122,10 +136,9 @@ std::uint64_t TableFile::Size() const {
 }
 
 bool TableFile::ReplacedOnDisk() const {
-  struct stat open {};
   struct stat named {};
-  if (fstat(fd_, &open) != 0 || stat(path_.c_str(), &named) != 0) return true;
-  return open.st_dev != named.st_dev || open.st_ino != named.st_ino;
+  if (stat(path_.c_str(), &named) != 0) return true;
+  return named.st_dev != device_ || named.st_ino != inode_;
 }
 
 void TableFile::CommitReplacement() {

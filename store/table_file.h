@@ -45,12 +45,15 @@ class TableFile {
   void CommitReplacement();
 
  private:
-  TableFile(std::string path, int fd) : path_(std::move(path)), fd_(fd) {}
+  TableFile(std::string path, int fd);
   [[noreturn]] void Fail(const std::string& what, int error) const;
   void Close();
 
   std::string path_;
   int fd_ = -1;
+  // The open file's identity, which never changes while it is open.
+  std::uint64_t device_ = 0;
+  std::uint64_t inode_ = 0;
   std::unique_ptr<FileReplacement> replacement_;
 };
 

@@ -410,6 +410,13 @@ void WorkArea::Commit() {
   if (index_ && index_->Changing()) index_->Flush(table_->RecordCount());
 }
 
+void WorkArea::CommitToDisk() {
+  Commit();
+  if (table_->Mode() == OpenMode::ReadOnly) return;
+  table_->SyncToDisk();
+  if (index_) index_->SyncToDisk();
+}
+
 void WorkArea::Report(const ProgressHook& progress, int percent) {
   // Whatever the hook does meanwhile (a window processing its events), it
   // cannot change this table halfway through the work.
@@ -566,13 +573,13 @@ void WorkArea::SetScope(const std::optional<XValue>& top, const std::optional<XV
   positionGeneration_ = 0;
 }
 
-bool WorkArea::BeforeScope(const std::string& key, bool forward) const {
+bool WorkArea::BeforeScope(std::string_view key, bool forward) const {
   const bool storageForward = forward != tags_[static_cast<std::size_t>(order_ - 1)].descending;
   if (storageForward) return scopeTop_ && key.compare(0, scopeTop_->size(), *scopeTop_) < 0;
   return scopeBottom_ && key.compare(0, scopeBottom_->size(), *scopeBottom_) > 0;
 }
 
-bool WorkArea::PastScope(const std::string& key, bool forward) const { return BeforeScope(key, !forward); }
+bool WorkArea::PastScope(std::string_view key, bool forward) const { return BeforeScope(key, !forward); }
 
 std::string WorkArea::KeyData() const {
   if (order_ == 0 || eof_) return {};
@@ -599,7 +606,7 @@ bool WorkArea::SettleIndex(CdxTree::Position p, bool forward) {
   const auto tag = static_cast<std::size_t>(order_ - 1);
   std::vector<char> record(record_.size());
   for (; p.Valid(); p = WalkStep(p, forward)) {
-    const CdxEntry& entry = OrderTree().At(p);
+    const CdxEntry entry = OrderTree().At(p);
     if (PastScope(entry.key, forward)) return false;
     if (BeforeScope(entry.key, forward)) continue;
     const std::uint32_t recno = entry.recno;

@@ -90,8 +90,10 @@ class WorkArea {
   void CloseIndex();
   // Removes deleted records and rebuilds the index; the order is kept.
   void Pack(const ProgressHook& progress = {});
-  // Writes every pending index change.
+  // Writes every pending change to the files.
   void Commit();
+  // Commits, then waits until the disk holds the table and its index.
+  void CommitToDisk();
 
   // Filter (empty text removes it).
   void SetFilter(const std::string& expression);
@@ -177,8 +179,8 @@ class WorkArea {
   CdxTree::Position WalkStep(CdxTree::Position p, bool forward);
   CdxTree::Position CurrentPosition(bool forward);
   std::string ScopeKey(const XValue& value) const;
-  bool BeforeScope(const std::string& key, bool forward) const;
-  bool PastScope(const std::string& key, bool forward) const;
+  bool BeforeScope(std::string_view key, bool forward) const;
+  bool PastScope(std::string_view key, bool forward) const;
   bool SettleIndex(CdxTree::Position p, bool forward);
   bool SettleNatural(std::uint32_t recno, bool forward);
 

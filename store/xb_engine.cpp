@@ -502,7 +502,7 @@ int xb_Pack() {
 
 int xb_Commit() {
   return Guard(static_cast<int>(xbNoTable), [&] {
-    Current().Commit();
+    Current().CommitToDisk();
     return 0;
   });
 }

@@ -115,6 +115,7 @@ int xb_Unlock(std::uint32_t recno);
 int xb_Delete();
 int xb_Recall();
 int xb_Pack();
+// Writes every pending change and waits until the disk holds it.
 int xb_Commit();
 
 int xb_Query(const std::string& expression);

@@ -3,9 +3,14 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 
 namespace tv {
 
 void PlaySoundFile(const QString& path);
+
+// Called with every file PlaySoundFile is asked to play (whether or not the
+// machine can be heard): a test's window onto the speaker.
+void SetSoundObserver(std::function<void(const QString& path)> observer);
 
 }  // namespace tv

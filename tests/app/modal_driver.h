@@ -2,6 +2,7 @@
 // so the test schedules what to do with the next one before opening it.
 #pragma once
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>

@@ -13,8 +13,12 @@ int main(int argc, char** argv) {
   tv::UiThread::Install(&uiThread);
   tv::ApplyProgramLook();
   int failures = 0;
+  // TV_QTEST=Class runs only that class (the arguments then name its functions).
+  const QByteArray only = qgetenv("TV_QTEST");
   for (const auto& factory : tv::test::QtTests()) {
     const std::unique_ptr<QObject> test = factory();
+    const QByteArray name = test->metaObject()->className();
+    if (!only.isEmpty() && !name.endsWith("::" + only) && name != only) continue;
     failures += QTest::qExec(test.get(), argc, argv);
   }
   tv::UiThread::Install(nullptr);

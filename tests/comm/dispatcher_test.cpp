@@ -3,6 +3,7 @@
 
 #include "comm/error_codes.h"
 #include "tests/comm/comm_test_support.h"
+#include "tests/support/temp_dir.h"
 
 namespace tv::test {
 namespace {
@@ -113,6 +114,40 @@ TEST_F(DispatcherTest, TwoHandlersShareOneAvailEventThroughPeekMode) {
   ASSERT_TRUE(WaitUntil([&] { return a.Count(kMsgTriggerAvail) == 2; }));
   EXPECT_EQ(a.Events()[1].handleArg, 3u);
   EXPECT_EQ(first, "123456");
+}
+
+TEST_F(DispatcherTest, GetBlockTakesWhatGetCharWouldAcrossTheRingEnd) {
+  TempDir dir;
+  ASSERT_EQ(ClearOptions(port_, doPeekOff), 0);
+  std::string byBlock, byChar;
+  EventRecorder blocks, chars;
+  blocks.Action = [&](const TriggerEvent& e) {
+    std::string bytes(e.handleArg, '\0');
+    ASSERT_EQ(GetBlock(port_, reinterpret_cast<std::uint8_t*>(bytes.data()), static_cast<int>(e.handleArg) + 1),
+              ecGetBlockFail);  // more than there is: nothing taken
+    ASSERT_EQ(GetBlock(port_, reinterpret_cast<std::uint8_t*>(bytes.data()), static_cast<int>(e.handleArg)),
+              static_cast<int>(e.handleArg));
+    byBlock += bytes;
+  };
+  chars.Action = [&](const TriggerEvent& e) {
+    for (std::uint32_t i = 0; i < e.handleArg; ++i) byChar += static_cast<char>(GetChar(port_));
+  };
+  ASSERT_EQ(RegisterTriggerHandler(port_, nullptr, EventRecorder::Procedure, &chars, true), 0);
+  ASSERT_EQ(RegisterTriggerHandler(port_, nullptr, EventRecorder::Procedure, &blocks, true), 0);
+  ASSERT_EQ(SetAvailLevel(port_, 1), 0);
+  // The first bytes leave the ring's tail just short of its end, so the next
+  // ones are read and taken in two pieces.
+  const std::string filler(kInputBufferSize - 3, '.');
+  modem_->Receive(filler);
+  ASSERT_TRUE(WaitUntil([&] { return byChar.size() == filler.size(); }));
+  ASSERT_EQ(StartTrace(port_, 100), 0);
+  modem_->Receive("wrapped");
+  ASSERT_TRUE(WaitUntil([&] { return byChar.size() == filler.size() + 7; }));
+  EXPECT_EQ(byBlock, byChar);  // both handlers saw every byte in peek mode
+  EXPECT_EQ(byChar.substr(filler.size()), "wrapped");
+  EXPECT_EQ(BytesAvailable(port_), 0);
+  ASSERT_EQ(DumpTrace(port_, dir.File("p.trc"), false, true), 0);
+  EXPECT_EQ(dir.Read("p.trc"), "Receive: wrappedwrapped\n");  // each handler's reads, byte by byte
 }
 
 TEST_F(DispatcherTest, HandlerWithoutPassOnKeepsTheEventAndRemovalWaitsForTheDelivery) {

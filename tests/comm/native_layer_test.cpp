@@ -223,6 +223,15 @@ TEST_F(NativeLayerTest, TheOperationTableWorksOnAnOpenDevice) {
     return layer->GetErrorAndStatus(h, status) == 0 && status.inQueue == 2;
   }));
   EXPECT_EQ(layer->Read(h, buffer, sizeof buffer), 2);
+  // Two pieces in one read: the second is filled once the first is full.
+  pty_.Send("pieces");
+  ASSERT_TRUE(WaitUntil([&] {
+    DeviceStatus status;
+    return layer->GetErrorAndStatus(h, status) == 0 && status.inQueue == 6;
+  }));
+  std::uint8_t tail[8] = {};
+  EXPECT_EQ(layer->ReadPieces(h, buffer, 4, tail, sizeof tail), 6);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 4) + reinterpret_cast<char*>(tail), "pieces");
   EXPECT_EQ(layer->Close(h), 0);
   EXPECT_EQ(layer->Read(h, buffer, sizeof buffer), ecNotOpen);
   DeviceStatus status;

@@ -7,9 +7,12 @@
 // stores the pages it receives in a TIFF file; with --call the line rings
 // until the program answers, and the far end sends a TIFF file.
 //
-// It prints "ready DEVICE" once the modem can be opened, and at the end one
-// line "result CODE pages N rate BPS starved MS of MS remote "ID" dcn D TEXT"
-// and exits 0 when the fax went through. "starved A of B" is the time the
+// With --call the far end can call several times (--calls N), one call after
+// the other, and can hang up in the middle of a page (--drop-on-page N).
+//
+// It prints "ready DEVICE" once the modem can be opened, and after each call
+// one line "result CODE pages N rate BPS starved MS of MS remote "ID" dcn D TEXT";
+// it exits 0 when every fax went through. "starved A of B" is the time the
 // modem sent page or training data with nothing from the program to send
 // (A, in milliseconds) out of the time it sent such data (B); "dcn 1" says
 // the program sent the far end a DCN frame.
@@ -53,6 +56,8 @@ struct Options {
   bool log = false;
   bool busy = false;      // every call the program dials finds the line busy
   bool noAnswer = false;  // every call rings out unanswered
+  int calls = 1;          // calls the far end makes with --call
+  int dropOnPage = 0;     // the calling far end hangs up a few seconds into this page
 };
 
 [[noreturn]] void Usage(const char* why) {
@@ -60,7 +65,7 @@ struct Options {
                "virtual_fax_line: %s\n"
                "usage: virtual_fax_line --link PATH (--answer OUT.tif | --call IN.tif) [--ident ID]\n"
                "                        [--noise DBM0] [--spoil-trainings N] [--speed X] [--timeout SECONDS] [--log]\n"
-               "                        [--busy | --no-answer]\n",
+               "                        [--busy | --no-answer] [--calls N] [--drop-on-page N]\n",
                why);
   std::exit(2);
 }
@@ -96,6 +101,11 @@ Options ParseOptions(int argc, char** argv) {
       o.busy = true;
     } else if (arg == "--no-answer") {
       o.noAnswer = true;
+    } else if (arg == "--calls") {
+      o.calls = std::max(1, std::atoi(value().c_str()));
+    } else if (arg == "--drop-on-page") {
+      o.dropOnPage = std::atoi(value().c_str());
+      if (o.dropOnPage < 2) Usage("--drop-on-page needs a page number from 2 on");
     } else {
       Usage(("unknown option " + arg).c_str());
     }
@@ -247,7 +257,7 @@ class VirtualLine {
  public:
   explicit VirtualLine(const Options& options)
       : options_(options), watch_(options.spoilTrainings), line_(LineOptions(options), [this](std::uint8_t* bytes, std::size_t n) { ToProgram(bytes, n); }) {
-    line_.OnCallEnded([this](const tv::FaxLineResult&) { finished_ = true; });
+    line_.OnCallEnded([this](const tv::FaxLineResult& result) { EndCall(result); });
   }
 
   int Run() {
@@ -270,8 +280,8 @@ class VirtualLine {
       next += stepTime;
       std::this_thread::sleep_until(next);
     }
-    Report();
-    return line_.LastResult().Succeeded() && line_.LastResult().pages > 0 ? 0 : 1;
+    if (!finished_) EndCall(tv::FaxLineResult{});  // timed out: the call under way did not happen
+    return allSucceeded_ ? 0 : 1;
   }
 
   ~VirtualLine() {
@@ -289,6 +299,7 @@ class VirtualLine {
     line.noiseDbm0 = o.noiseDbm0;
     line.busy = o.busy;
     line.noAnswer = o.noAnswer;
+    line.dropOnPage = o.dropOnPage;
     line.log = o.log;
     return line;
   }
@@ -348,11 +359,22 @@ class VirtualLine {
     }
   }
 
-  void Report() const {
-    const tv::FaxLineResult& r = line_.LastResult();
+  // A call is over on both sides: it is reported, and with calls left the
+  // line rings again.
+  void EndCall(const tv::FaxLineResult& result) {
+    Report(result);
+    if (!result.Succeeded() || result.pages == 0) allSucceeded_ = false;
+    if (++callsEnded_ >= options_.calls || options_.callFile.empty()) {
+      finished_ = true;
+      return;
+    }
+    watch_ = DialogueWatch(0);  // the next call's dialogue starts afresh
+  }
+
+  void Report(const tv::FaxLineResult& r) const {
     std::printf("result %d pages %d rate %d starved %.0f of %d remote \"%s\" dcn %d %s\n", r.completion, r.pages,
                 r.bitRate, line_.StarvedMs(), line_.DataMs(), r.remoteIdent.c_str(), watch_.ProgramSentDcn() ? 1 : 0,
-                r.completion < 0 ? "no call" : r.text.c_str());
+                r.completion == tv::FaxLineResult::kNoCall ? "no call" : r.text.c_str());
     std::fflush(stdout);
   }
 
@@ -362,6 +384,8 @@ class VirtualLine {
   int master_ = -1;
   int slave_ = -1;
   bool finished_ = false;
+  int callsEnded_ = 0;
+  bool allSucceeded_ = true;
 };
 
 }  // namespace
