@@ -1,11 +1,13 @@
 // The first start and the demo line, from the window: no modem answers, so
 // COM1 becomes the demo line and the sample fax goes to its far end; a
-// machine whose modem answers keeps its port.
+// machine whose modem answers keeps its port; receive mode on the demo line
+// gets the welcome fax.
 #include <QAbstractButton>
 #include <QAction>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTabBar>
 #include <QTest>
 #include <filesystem>
 
@@ -18,10 +20,12 @@
 #include "platform/ini_file.h"
 #include "platform/paths.h"
 #include "tests/app/modal_driver.h"
-#include "ui/widgets.h"
 #include "tests/app/qtest_main.h"
+#include "tests/app/received_rows.h"
+#include "tests/support/fax_pages.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/virtual_line.h"
+#include "ui/widgets.h"
 
 namespace tv {
 
@@ -119,6 +123,36 @@ class DemoLineWindowTest : public QObject {
     const QString message = FirstStart(window).first;
     QVERIFY2(!message.isEmpty() && !message.contains("demo line"), qPrintable(message));
     QCOMPARE(IniFile(SettingsFilePath()).ReadString("Ports", "COM1", ""), home_->File("modem"));
+  }
+
+  // Receive mode on the demo line: the far end calls and the welcome fax
+  // becomes a new row of the incoming list, both pages in its file.
+  void receiveModeGetsTheWelcomeFax() {
+    MakeWorkFolders();
+    AppSettings settings;
+    settings.ComPort = 0;
+    settings.FaxClass = 1;
+    SaveSettings(settings, SettingsFilePath());
+    MapComDevice(SettingsFilePath(), 1, kDemoFastDevice);
+    TMainScreen window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.findChild<QTabBar*>("TabSet1")->setCurrentIndex(1);
+    window.findChild<QAction*>("ReceiveButton")->trigger();
+    QCOMPARE(window.findChild<QAction*>("ReceiveButton")->text(), QString("STOP"));
+
+    QTRY_COMPARE_WITH_TIMEOUT(window.RecXbase().RecordCount(), 1u, 90000);
+    const test::ReceivedRow row = test::ReceivedRows(window.RecXbase()).front();
+    QCOMPARE(row.from, QString(kDemoFarEndIdent));
+    QCOMPARE(row.pages, 2);
+    QVERIFY(MakeWelcomeFax(home_->File("welcome.apf")) == 0);
+    const std::string received = home_->File("Receive/" + row.file);
+    for (int page = 1; page <= 2; ++page) {
+      QVERIFY2(test::PageRows(received, page) == test::PageRows(home_->File("welcome.apf"), page),
+               qPrintable(QString("page %1").arg(page)));
+    }
+    window.findChild<QAction*>("ReceiveButton")->trigger();
+    QCOMPARE(window.findChild<QAction*>("ReceiveButton")->text(), QString("&Receive"));
   }
 };
 
