@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/main_screen.h"
+#include "fax/demo_line.h"
 #include "ui/qt_ui_thread.h"
 #include "app/single_instance.h"
 #include "ui/window_helpers.h"
@@ -111,6 +112,7 @@ int main(int argc, char** argv) {
   Options options;
   if (auto status = ParseOptions(argc, argv, options)) return *status;
   tv::InitProgramFolder(options.home);
+  tv::InstallDemoLine();
 
   int qtArgc = static_cast<int>(options.qtArgs.size()) - 1;
   QApplication app(qtArgc, options.qtArgs.data());

@@ -19,6 +19,7 @@
 #include <QVBoxLayout>
 
 #include "app/about.h"
+#include "app/first_run.h"
 #include "app/main_screen_actions.h"
 #include "app/modem_tools.h"
 #include "ui/help.h"
@@ -423,9 +424,16 @@ void TMainScreen::FormActivate() {
 void TMainScreen::FirstActivation() {
   RestoreFormPlacement(this);
   std::uint32_t noted = 0;
+  // A first start has a fax to send at once, and looks for a modem.
+  if (openPreferencesAtFirstActivation_ && faxXbase_.RecordCount() == 0) PutSampleFax(SendFolder());
   if (ProcessExtraPDFaxFiles()) noted = SelectedRecNo(Tab::kOutgoing);
   QCoreApplication::processEvents();
-  if (openPreferencesAtFirstActivation_) mnuPreferencesClick();
+  if (openPreferencesAtFirstActivation_) {
+    LookForModem(this, [this](const ModemFinding& finding) {
+      const QString note = ApplyModemFinding(finding);
+      if (openPreferencesAtFirstActivation_) mnuPreferencesClick(note);
+    });
+  }
   if (noted != 0) RefreshGrid(Tab::kOutgoing, noted);
   SetButtons();
   LoadGridLayout();
@@ -472,10 +480,10 @@ void TMainScreen::mnuShowHintsClick() {
   SetHintsEnabled(Settings().HintsOn);
 }
 
-void TMainScreen::mnuPreferencesClick() {
+void TMainScreen::mnuPreferencesClick(const QString& firstRunNote) {
   const bool firstRun = openPreferencesAtFirstActivation_;
   openPreferencesAtFirstActivation_ = false;
-  TPreferences::Edit(this, firstRun);
+  TPreferences::Edit(this, firstRun, TPreferences::Scope::kAll, firstRunNote);
 }
 
 void TMainScreen::mnuAboutClick() {

@@ -77,7 +77,7 @@ class TMainScreen : public QMainWindow {
   void TabSet1Click(int index);
   void SwitchTab();
   void mnuShowHintsClick();
-  void mnuPreferencesClick();
+  void mnuPreferencesClick(const QString& firstRunNote = {});
   void mnuAboutClick();
   void mnuPhoneBookClick();
   void RebuildIndexes();

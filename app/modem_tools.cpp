@@ -15,6 +15,7 @@
 #include "comm/errors.h"
 #include "comm/modem_commands.h"
 #include "comm/serial_devices.h"
+#include "fax/demo_line.h"
 #include "platform/app_settings.h"
 #include "platform/paths.h"
 #include "ui/help.h"
@@ -83,7 +84,8 @@ QStringList ComPortItems() {
   const IniFile ini(SettingsFilePath());
   QStringList items;
   for (int n = 1; n <= kComPorts; ++n) {
-    items << QString("Com%1 (%2)").arg(n).arg(QString::fromStdString(ComDevicePath(ini, n)));
+    const std::string device = ComDevicePath(ini, n);
+    items << QString("Com%1 (%2)").arg(n).arg(IsDemoDevice(device) ? QString("Demo line") : QString::fromStdString(device));
   }
   return items;
 }

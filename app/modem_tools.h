@@ -24,7 +24,7 @@ class RadioGroup;
 inline constexpr int kComPorts = 6;
 
 // "Com1 (/dev/ttyS0)" ... "Com6 (...)": each COM number with the device it
-// stands for on this machine.
+// stands for on this machine ("Com1 (Demo line)" for the demo line).
 QStringList ComPortItems();
 void ShowComPortDevices(RadioGroup& portChoice);
 

@@ -248,9 +248,9 @@ bool TPreferences::TakeInto(AppSettings& settings) {
   return true;
 }
 
-bool TPreferences::Edit(QWidget* parent, bool firstRun, Scope scope) {
+bool TPreferences::Edit(QWidget* parent, bool firstRun, Scope scope, const QString& firstRunNote) {
   TPreferences dialog(scope, parent);
-  dialog.SetFirstRun(firstRun);
+  dialog.SetFirstRun(firstRun, firstRunNote);
   dialog.FillFrom(Settings());
   CenterForm(&dialog);
   if (dialog.exec() != QDialog::Accepted) return false;
@@ -262,10 +262,12 @@ void TPreferences::showEvent(QShowEvent* event) {
   if (!firstRun_) return;
   firstRun_ = false;
   // Shown once the dialog is on screen, so the message sits on top of it.
-  QTimer::singleShot(0, this, [] {
-    ShowInformation(
+  QTimer::singleShot(0, this, [note = firstRunNote_] {
+    QString text =
         "Please enter information about yourself and your\rfaxmodem in the Preferences screen. These values\r"
-        "will be saved for future use.\r\rBe sure to verify at least the Port setting before\rcontinuing");
+        "will be saved for future use.\r\rBe sure to verify at least the Port setting before\rcontinuing";
+    if (!note.isEmpty()) text += "\r\r" + note;
+    ShowInformation(text);
   });
 }
 

@@ -28,7 +28,12 @@ class TPreferences : public QDialog {
 
   explicit TPreferences(Scope scope = Scope::kAll, QWidget* parent = nullptr);
 
-  void SetFirstRun(bool firstRun) { firstRun_ = firstRun; }
+  // note: what the first start found out about the modem, added to the
+  // first-run message.
+  void SetFirstRun(bool firstRun, const QString& note = {}) {
+    firstRun_ = firstRun;
+    firstRunNote_ = note;
+  }
 
   void FillFrom(const AppSettings& settings);
   // Takes the controls back into settings; false (settings untouched) when a
@@ -37,7 +42,7 @@ class TPreferences : public QDialog {
 
   // The main menu's use: fill from the process settings, show modally and
   // save on Accept. Returns whether the settings were saved.
-  static bool Edit(QWidget* parent, bool firstRun, Scope scope = Scope::kAll);
+  static bool Edit(QWidget* parent, bool firstRun, Scope scope = Scope::kAll, const QString& firstRunNote = {});
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -48,6 +53,7 @@ class TPreferences : public QDialog {
 
   Scope scope_;
   bool firstRun_ = false;
+  QString firstRunNote_;
   // The modem tools' own port and sender.
   TQaComPort comPort1_;
   TQaSendFax sendFax1_;

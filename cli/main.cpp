@@ -6,6 +6,7 @@
 
 #include "cli/commands.h"
 #include "comm/qa_port.h"
+#include "fax/demo_line.h"
 #ifdef TVFAX_PICTURES
 #include "image/qt/qt_picture_reader.h"
 #endif
@@ -110,6 +111,7 @@ int Main(std::span<char*> argv) {
 }  // namespace tv::cli
 
 int main(int argc, char** argv) {
+  tv::InstallDemoLine();  // --device demo
 #ifdef TVFAX_PICTURES
   tv::InstallQtPictureReader();
 #endif

@@ -520,7 +520,7 @@ void TQaCustomComPort::InstallLayer() {
   switch (deviceLayer_) {
     case dlNative:
       // In-process modems are opened by their names like any device.
-      InstallDeviceLayer(SimModemRegistered(DeviceName()) ? SimDeviceLayer() : NativeDeviceLayer());
+      InstallDeviceLayer(OpensOnSimLayer(DeviceName()) ? SimDeviceLayer() : NativeDeviceLayer());
       break;
     case dlOther:
       InstallDeviceLayer(ProvideOtherLayer());

@@ -20,4 +20,21 @@ std::vector<SerialDevice> UsbSerialDevices(const std::string& devFolder = "/dev"
 // target, say). False when either does not exist.
 bool SameDevice(const std::string& a, const std::string& b);
 
+// What a quick "AT" to a device found.
+enum class ProbeOutcome {
+  kAbsent,    // no such device, or no hardware behind it
+  kSilent,    // it opened but nothing answered "OK"
+  kAnswered,  // a modem answered
+  kHeld,      // it is there but could not be opened (permissions, another program)
+};
+struct ProbeResult {
+  std::string device;
+  ProbeOutcome outcome = ProbeOutcome::kAbsent;
+  int error = 0;  // the errno of an open that failed
+};
+
+// Sends "AT" to every device at once and listens for "OK" for at most
+// timeoutMs in all. The results are in the order of the devices.
+std::vector<ProbeResult> ProbeModems(const std::vector<std::string>& devices, int timeoutMs);
+
 }  // namespace tv

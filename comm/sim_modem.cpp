@@ -1,6 +1,7 @@
 #include "comm/sim_modem.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -9,6 +10,7 @@
 #include <utility>
 
 #include "comm/error_codes.h"
+#include "comm/qa_exceptions.h"
 
 namespace tv {
 
@@ -79,6 +81,7 @@ namespace {
 
 std::mutex registryMutex;
 std::map<std::string, std::weak_ptr<SimModem::Impl>> registry;
+SimDeviceMaker deviceMaker;  // set once at start-up, before any port opens
 
 class SimLayer final : public DeviceLayer {
  public:
@@ -447,6 +450,17 @@ bool SimModemRegistered(const std::string& name) {
   std::lock_guard lock(registryMutex);
   const auto it = registry.find(name);
   return it != registry.end() && !it->second.expired();
+}
+
+void SetSimDeviceMaker(SimDeviceMaker maker) { deviceMaker = std::move(maker); }
+
+bool OpensOnSimLayer(const std::string& name) {
+  std::string error;
+  if (deviceMaker && deviceMaker(name, error)) {
+    if (!error.empty()) throw EInOutError(error, EINVAL);
+    return true;
+  }
+  return SimModemRegistered(name);
 }
 
 }  // namespace tv

@@ -11,8 +11,10 @@ packages=(
   fonts-liberation fontconfig adwaita-icon-theme
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth
+  # the demo fax line runs a spandsp modem and fax machine and keeps its pages with libtiff
+  libspandsp-dev libtiff-dev
   # interoperability peers
-  libspandsp-dev libtiff-dev libtiff-tools libsqlite3-dev
+  libtiff-tools libsqlite3-dev
   libdbd-xbase-perl libtime-parsedate-perl python3 python3-dbfread python3-dbf
   # the number tests compile a locale with a decimal comma (localedef)
   locales

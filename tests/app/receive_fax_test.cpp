@@ -20,6 +20,7 @@
 #include "platform/paths.h"
 #include "store/fax_tables.h"
 #include "tests/app/modal_driver.h"
+#include "tests/app/received_rows.h"
 #include "tests/app/qtest_main.h"
 #include "tests/support/fax_pages.h"
 #include "tests/support/temp_dir.h"
@@ -32,24 +33,8 @@ namespace {
 
 constexpr int kCallMs = 120000;
 
-struct ReceivedRow {
-  QString from;
-  int pages = 0;
-  std::string file;
-};
-
-std::vector<ReceivedRow> ReceivedRows(TXbase& table) {
-  std::vector<ReceivedRow> rows;
-  for (std::uint32_t recno = 1; recno <= table.RecordCount(); ++recno) {
-    table.GoToRecord(recno);
-    ReceivedRow row;
-    if (const auto from = table.Field("FROM")) row.from = QString::fromStdString(std::get<std::string>(*from)).trimmed();
-    if (const auto pages = table.Field("PAGES")) row.pages = std::get<int>(*pages);
-    if (const auto file = table.Field("FAXFILE")) row.file = QString::fromStdString(std::get<std::string>(*file)).trimmed().toStdString();
-    rows.push_back(row);
-  }
-  return rows;
-}
+using test::ReceivedRow;
+using test::ReceivedRows;
 
 }  // namespace
 

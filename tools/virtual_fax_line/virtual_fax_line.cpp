@@ -29,13 +29,8 @@
 #include <termios.h>
 #include <unistd.h>
 
-// The modem's transmit buffer is read to see when the program starves it.
-#define SPANDSP_EXPOSE_INTERNAL_STRUCTURES
-#include <spandsp.h>
-
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -43,14 +38,11 @@
 #include <thread>
 #include <vector>
 
+#include "comm/fax_line.h"
+
 namespace {
 
-constexpr int kSampleRate = 8000;
-constexpr int kBlockSamples = 160;  // 20 ms of audio per step
-constexpr int kStepMs = kBlockSamples * 1000 / kSampleRate;
-constexpr int kRingEverySteps = 250;  // a ring every 5 s
-constexpr int kFarEndGraceSteps = 750;  // 15 s for the far end to end a call the program left
-constexpr int kDropAfterSteps = 150;    // a dropping far end sends 3 s of its page first
+constexpr int kRingEverySteps = 250;  // a ring every 5 s (steps of 20 ms)
 
 struct Options {
   std::string link;            // symbolic link naming the modem device
@@ -113,6 +105,7 @@ Options ParseOptions(int argc, char** argv) {
       o.calls = std::max(1, std::atoi(value().c_str()));
     } else if (arg == "--drop-on-page") {
       o.dropOnPage = std::atoi(value().c_str());
+      if (o.dropOnPage < 2) Usage("--drop-on-page needs a page number from 2 on");
     } else {
       Usage(("unknown option " + arg).c_str());
     }
@@ -262,21 +255,19 @@ class DialogueWatch {
 
 class VirtualLine {
  public:
-  explicit VirtualLine(const Options& options) : options_(options), watch_(options.spoilTrainings) {}
+  explicit VirtualLine(const Options& options)
+      : options_(options), watch_(options.spoilTrainings), line_(LineOptions(options), [this](std::uint8_t* bytes, std::size_t n) { ToProgram(bytes, n); }) {
+    line_.OnCallEnded([this](const tv::FaxLineResult& result) { EndCall(result); });
+  }
 
   int Run() {
     if (!OpenPseudoTerminal()) return 3;
-    modem_ = t31_init(nullptr, &VirtualLine::AtTx, this, &VirtualLine::ModemControl, this, nullptr, nullptr);
-    t31_set_transmit_on_idle(modem_, 1);
-    if (options_.log) EnableLog(t31_get_logging_state(modem_), "modem");
-    if (options_.noiseDbm0 != 0) noise_ = awgn_init_dbm0(nullptr, 1234567, static_cast<float>(options_.noiseDbm0));
-
     std::printf("ready %s\n", options_.link.c_str());
     std::fflush(stdout);
 
     const auto start = std::chrono::steady_clock::now();
     const auto stepTime = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-        std::chrono::duration<double, std::milli>(kStepMs / options_.speed));
+        std::chrono::duration<double, std::milli>(tv::FaxLine::kStepMs / options_.speed));
     auto next = start;
     for (long step = 0; !finished_; ++step) {
       if (std::chrono::steady_clock::now() - start > std::chrono::seconds(options_.timeoutSeconds)) {
@@ -285,29 +276,34 @@ class VirtualLine {
       }
       PumpFromProgram();
       RingWhileCalling(step);
-      MeasureStarvation();
-      ExchangeAudio();
-      // After the program hangs up the far end hears silence until it ends
-      // the call itself, so its result is known.
-      DropWhenDue();
-      if (lineDropped_ && (callDone_ || ++stepsSinceHangup_ > kFarEndGraceSteps)) EndCall();
+      line_.Step();
       next += stepTime;
       std::this_thread::sleep_until(next);
     }
-    if (!reported_) Report();
-    return allOk_ ? 0 : 1;
+    if (!finished_) EndCall(tv::FaxLineResult{});  // timed out: the call under way did not happen
+    return allSucceeded_ ? 0 : 1;
   }
 
   ~VirtualLine() {
-    if (noise_) awgn_free(noise_);
-    if (farEnd_) fax_free(farEnd_);
-    if (modem_) t31_free(modem_);
     if (slave_ >= 0) close(slave_);
     if (master_ >= 0) close(master_);
     if (!options_.link.empty()) unlink(options_.link.c_str());
   }
 
  private:
+  static tv::FaxLineOptions LineOptions(const Options& o) {
+    tv::FaxLineOptions line;
+    line.ident = o.ident;
+    line.answerFile = o.answerFile;
+    line.callFile = o.callFile;
+    line.noiseDbm0 = o.noiseDbm0;
+    line.busy = o.busy;
+    line.noAnswer = o.noAnswer;
+    line.dropOnPage = o.dropOnPage;
+    line.log = o.log;
+    return line;
+  }
+
   bool OpenPseudoTerminal() {
     master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
@@ -330,234 +326,66 @@ class VirtualLine {
     return true;
   }
 
-  // Log lines carry the line's time (the samples exchanged so far).
-  void EnableLog(logging_state_t* log, const char* tag) {
-    logs_.push_back(log);
-    span_log_set_level(log, SPAN_LOG_SHOW_SEVERITY | SPAN_LOG_SHOW_PROTOCOL | SPAN_LOG_SHOW_TAG | SPAN_LOG_SHOW_SAMPLE_TIME |
-                                SPAN_LOG_FLOW);
-    span_log_set_tag(log, tag);
-  }
-
   // Bytes from the program to the modem, only while the modem takes them:
   // holding them back fills the pseudo-terminal, which is the program's flow
   // control on a line without modem-status wires.
   void PumpFromProgram() {
-    if (!clearToSend_) return;
+    if (!line_.ClearToSend()) return;
     char buffer[512];
     const ssize_t n = read(master_, buffer, sizeof buffer);
     if (n > 0) {
       watch_.FromProgram(buffer, static_cast<std::size_t>(n));
-      t31_at_rx(modem_, buffer, static_cast<int>(n));
+      line_.FromProgram(buffer, static_cast<std::size_t>(n));
     }
   }
 
-  // Each step sends 20 ms of data; what the modem's buffer lacks for it is
-  // sent as fill, unless the program has already ended the data. Counted
-  // from the first data byte of a transmission, so the fill sent while the
-  // modem trains is not.
-  void MeasureStarvation() {
-    const int type = modem_->modem;
-    if (type != FAX_MODEM_V17_TX && type != FAX_MODEM_V29_TX && type != FAX_MODEM_V27TER_TX) {
-      dataEnded_ = false;
-      return;
-    }
-    // The modem forgets the end mark once it has sent the last byte.
-    if (modem_->tx.final) dataEnded_ = true;
-    const int buffered = modem_->tx.in_bytes - modem_->tx.out_bytes;
-    if (!modem_->tx.data_started || (dataEnded_ && buffered == 0)) return;
-    dataMs_ += kStepMs;
-    const double needed = modem_->bit_rate / 8.0 * kBlockSamples / kSampleRate;
-    if (!dataEnded_ && buffered < needed) starvedMs_ += (needed - buffered) / needed * kStepMs;
-  }
-
+  // With --call the line rings until the program answers.
   void RingWhileCalling(long step) {
-    if (options_.callFile.empty() || callUp_ || callDone_) return;
-    if (step % kRingEverySteps == kRingEverySteps / 5) t31_call_event(modem_, AT_CALL_EVENT_ALERTING);
+    if (options_.callFile.empty() || line_.InCall()) return;
+    if (step % kRingEverySteps == kRingEverySteps / 5) line_.Ring();
   }
 
-  void ExchangeAudio() {
-    for (logging_state_t* log : logs_) span_log_bump_samples(log, kBlockSamples);
-    int16_t toFarEnd[kBlockSamples];
-    int16_t toModem[kBlockSamples];
-    int made = t31_tx(modem_, toFarEnd, kBlockSamples);
-    std::fill(toFarEnd + made, toFarEnd + kBlockSamples, 0);
-    if (callUp_ && farEnd_) {
-      if (lineDropped_) std::fill(toFarEnd, toFarEnd + kBlockSamples, 0);
-      AddNoise(toFarEnd);
-      fax_rx(farEnd_, toFarEnd, kBlockSamples);
-      made = fax_tx(farEnd_, toModem, kBlockSamples);
-      std::fill(toModem + made, toModem + kBlockSamples, 0);
-      AddNoise(toModem);
-    } else {
-      std::fill(toModem, toModem + kBlockSamples, 0);
-    }
-    t31_rx(modem_, toModem, kBlockSamples);
-  }
-
-  void AddNoise(int16_t* samples) {
-    if (!noise_) return;
-    for (int i = 0; i < kBlockSamples; ++i) {
-      const int mixed = samples[i] + awgn(noise_);
-      samples[i] = static_cast<int16_t>(std::clamp(mixed, -32768, 32767));
-    }
-  }
-
-  void StartFarEnd(bool calling) {
-    farEnd_ = fax_init(nullptr, calling);
-    fax_set_transmit_on_idle(farEnd_, 1);
-    t30_state_t* t30 = fax_get_t30_state(farEnd_);
-    t30_set_tx_ident(t30, options_.ident.c_str());
-    t30_set_supported_modems(t30, T30_SUPPORT_V27TER | T30_SUPPORT_V29 | T30_SUPPORT_V17);
-    t30_set_ecm_capability(t30, 0);
-    if (calling) {
-      t30_set_tx_file(t30, options_.callFile.c_str(), -1, -1);
-    } else {
-      t30_set_rx_file(t30, options_.answerFile.c_str(), -1);
-    }
-    t30_set_phase_e_handler(t30, &VirtualLine::PhaseE, this);
-    if (options_.dropOnPage > 0) t30_set_phase_d_handler(t30, &VirtualLine::PhaseD, this);
-    if (options_.log) EnableLog(t30_get_logging_state(t30), "far-end");
-    callUp_ = true;
-  }
-
-
-  static int AtTx(at_state_t*, void* user, const uint8_t* bytes, size_t len) {
-    auto* self = static_cast<VirtualLine*>(user);
-    std::vector<std::uint8_t> copy(bytes, bytes + len);
-    self->watch_.ToProgram(copy.data(), len);
-    const std::uint8_t* buf = copy.data();
+  void ToProgram(std::uint8_t* bytes, std::size_t len) {
+    watch_.ToProgram(bytes, len);
     std::size_t done = 0;
     while (done < len) {
-      const ssize_t n = write(self->master_, buf + done, len - done);
+      const ssize_t n = write(master_, bytes + done, len - done);
       if (n > 0) {
         done += static_cast<std::size_t>(n);
       } else {
-        pollfd p{self->master_, POLLOUT, 0};
+        pollfd p{master_, POLLOUT, 0};
         poll(&p, 1, 50);
       }
     }
-    return static_cast<int>(len);
   }
 
-  static int ModemControl(t31_state_t* modem, void* user, int op, const char* num) {
-    auto* self = static_cast<VirtualLine*>(user);
-    switch (op) {
-      case AT_MODEM_CONTROL_CALL:  // ATD: the far end answers
-        if (self->options_.answerFile.empty() || self->callUp_ || self->options_.noAnswer) return 0;
-        if (self->options_.busy) {
-          t31_call_event(modem, AT_CALL_EVENT_BUSY);
-          return 0;
-        }
-        self->StartFarEnd(false);
-        t31_call_event(modem, AT_CALL_EVENT_CONNECTED);
-        break;
-      case AT_MODEM_CONTROL_ANSWER:  // ATA after ringing: the far end sends
-        if (self->options_.callFile.empty() || self->callUp_) return 0;
-        self->StartFarEnd(true);
-        t31_call_event(modem, AT_CALL_EVENT_ANSWERED);
-        break;
-      case AT_MODEM_CONTROL_HANGUP:
-      case AT_MODEM_CONTROL_ONHOOK:
-        if (self->callDone_) {
-          self->EndCall();
-        } else if (self->callUp_) {
-          self->lineDropped_ = true;
-        }
-        break;
-      case AT_MODEM_CONTROL_CTS:
-        self->clearToSend_ = num != nullptr;
-        break;
-      default:
-        break;
-    }
-    return 0;
-  }
-
-  static void PhaseE(t30_state_t* t30, void* user, int completion) {
-    auto* self = static_cast<VirtualLine*>(user);
-    t30_stats_t stats{};
-    t30_get_transfer_statistics(t30, &stats);
-    self->completion_ = completion;
-    self->pages_ = self->options_.callFile.empty() ? stats.pages_rx : stats.pages_tx;
-    self->bitRate_ = stats.bit_rate;
-    if (const char* ident = t30_get_rx_ident(t30)) self->remoteIdent_ = ident;
-    // The program hangs up after the call; stop once it has.
-    self->callUp_ = false;
-    self->callDone_ = true;
-  }
-
-  // The call is over on both sides: report it, and with calls left the line
-  // rings again.
-  void EndCall() {
-    Report();
-    reported_ = true;
-    if (++callsMade_ >= options_.calls || options_.callFile.empty()) {
+  // A call is over on both sides: it is reported, and with calls left the
+  // line rings again.
+  void EndCall(const tv::FaxLineResult& result) {
+    Report(result);
+    if (!result.Succeeded() || result.pages == 0) allSucceeded_ = false;
+    if (++callsEnded_ >= options_.calls || options_.callFile.empty()) {
       finished_ = true;
       return;
     }
-    if (farEnd_) fax_free(farEnd_);
-    farEnd_ = nullptr;
-    callUp_ = callDone_ = lineDropped_ = dropped_ = false;
-    stepsSinceHangup_ = pagesDone_ = 0;
-    dropCountdown_ = -1;
-    completion_ = -1;
-    pages_ = bitRate_ = 0;
-    reported_ = false;
     watch_ = DialogueWatch(0);  // the next call's dialogue starts afresh
   }
 
-  // The far end of --drop-on-page goes quiet for good a few seconds into its page.
-  void DropWhenDue() {
-    if (dropCountdown_ < 0 || --dropCountdown_ > 0) return;
-    dropCountdown_ = -1;
-    dropped_ = true;
-    callUp_ = false;
-    callDone_ = true;
-    completion_ = -2;
-    pages_ = pagesDone_;
-  }
-
-  static int PhaseD(t30_state_t*, void* user, int) {
-    auto* self = static_cast<VirtualLine*>(user);
-    if (++self->pagesDone_ == self->options_.dropOnPage - 1) self->dropCountdown_ = kDropAfterSteps;
-    return 0;
-  }
-
-  void Report() {
-    if (completion_ != T30_ERR_OK || pages_ == 0) allOk_ = false;
-    std::printf("result %d pages %d rate %d starved %.0f of %d remote \"%s\" dcn %d %s\n", completion_, pages_,
-                bitRate_, starvedMs_, dataMs_, remoteIdent_.c_str(), watch_.ProgramSentDcn() ? 1 : 0,
-                completion_ == -2 ? "far end hung up" : completion_ < 0 ? "no call" : t30_completion_code_to_str(completion_));
+  void Report(const tv::FaxLineResult& r) const {
+    std::printf("result %d pages %d rate %d starved %.0f of %d remote \"%s\" dcn %d %s\n", r.completion, r.pages,
+                r.bitRate, line_.StarvedMs(), line_.DataMs(), r.remoteIdent.c_str(), watch_.ProgramSentDcn() ? 1 : 0,
+                r.completion == tv::FaxLineResult::kNoCall ? "no call" : r.text.c_str());
     std::fflush(stdout);
   }
 
   Options options_;
   DialogueWatch watch_;
-  std::vector<logging_state_t*> logs_;
+  tv::FaxLine line_;
   int master_ = -1;
   int slave_ = -1;
-  t31_state_t* modem_ = nullptr;
-  fax_state_t* farEnd_ = nullptr;
-  awgn_state_t* noise_ = nullptr;
-  bool clearToSend_ = true;
-  bool callUp_ = false;
-  bool callDone_ = false;
   bool finished_ = false;
-  bool lineDropped_ = false;   // the program hung up before the far end ended the call
-  bool dropped_ = false;       // the far end hung up in the middle of a page
-  int dropCountdown_ = -1;
-  int pagesDone_ = 0;
-  int callsMade_ = 0;
-  bool reported_ = false;
-  bool allOk_ = true;
-  int stepsSinceHangup_ = 0;
-  int completion_ = -1;
-  int pages_ = 0;
-  int bitRate_ = 0;
-  bool dataEnded_ = false;    // the program has ended the current transmission's data
-  double starvedMs_ = 0;
-  int dataMs_ = 0;
-  std::string remoteIdent_;
+  int callsEnded_ = 0;
+  bool allSucceeded_ = true;
 };
 
 }  // namespace

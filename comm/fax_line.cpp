@@ -1,0 +1,254 @@
+#include "comm/fax_line.h"
+
+// The modem's buffers and modes are read to see whether it waits for the
+// program and when the program starves it.
+#define SPANDSP_EXPOSE_INTERNAL_STRUCTURES
+#include <spandsp.h>
+
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+namespace tv {
+
+namespace {
+
+// After the program hangs up in the middle of a call the far end hears
+// silence for at most this long (15 s) before it is made to end the call.
+constexpr int kFarEndGraceSteps = 750;
+// A far end that hangs up in a page sends 3 s of it first.
+constexpr int kHangUpInPageSteps = 150;
+
+}  // namespace
+
+struct FaxLine::State {
+  t31_state_t* modem = nullptr;
+  fax_state_t* farEnd = nullptr;
+  awgn_state_t* noise = nullptr;
+  std::vector<logging_state_t*> logs;
+
+  // spandsp's callbacks, handed on to the line.
+  static int AtTx(at_state_t*, void* user, const uint8_t* bytes, size_t len);
+  static int ModemControl(t31_state_t* modem, void* user, int op, const char* num);
+  static int PhaseD(t30_state_t* t30, void* user, int result);
+  static void PhaseE(t30_state_t* t30, void* user, int completion);
+};
+
+FaxLine::FaxLine(FaxLineOptions options, Output output)
+    : options_(std::move(options)), output_(std::move(output)), state_(std::make_unique<State>()) {
+  state_->modem = t31_init(nullptr, &State::AtTx, this, &State::ModemControl, this, nullptr, nullptr);
+  t31_set_transmit_on_idle(state_->modem, 1);
+  if (options_.log) EnableLog(t31_get_logging_state(state_->modem), "modem");
+  if (options_.noiseDbm0 != 0) {
+    state_->noise = awgn_init_dbm0(nullptr, 1234567, static_cast<float>(options_.noiseDbm0));
+  }
+}
+
+FaxLine::~FaxLine() {
+  if (state_->noise) awgn_free(state_->noise);
+  if (state_->farEnd) fax_free(state_->farEnd);
+  t31_free(state_->modem);
+}
+
+void FaxLine::EnableLog(void* logging, const char* tag) {
+  auto* log = static_cast<logging_state_t*>(logging);
+  state_->logs.push_back(log);
+  span_log_set_level(log, SPAN_LOG_SHOW_SEVERITY | SPAN_LOG_SHOW_PROTOCOL | SPAN_LOG_SHOW_TAG |
+                              SPAN_LOG_SHOW_SAMPLE_TIME | SPAN_LOG_FLOW);
+  span_log_set_tag(log, tag);
+}
+
+void FaxLine::FromProgram(const char* bytes, std::size_t n) { t31_at_rx(state_->modem, bytes, static_cast<int>(n)); }
+
+void FaxLine::DropCall() {
+  offHook_ = false;
+  if (callUp_) lineDropped_ = true;
+}
+
+void FaxLine::Ring() { t31_call_event(state_->modem, AT_CALL_EVENT_ALERTING); }
+
+bool FaxLine::WaitsForProgram() const {
+  const t31_state_t* m = state_->modem;
+  switch (m->at_state.at_rx_mode) {
+    case AT_MODE_ONHOOK_COMMAND:
+    case AT_MODE_OFFHOOK_COMMAND:
+      return true;
+    case AT_MODE_HDLC:
+      return m->hdlc_tx.len == 0 && !m->hdlc_tx.final;
+    case AT_MODE_STUFFED:
+      return m->tx.in_bytes == m->tx.out_bytes && !m->tx.final;
+    default:
+      return false;
+  }
+}
+
+void FaxLine::Step() {
+  samples_ += kBlockSamples;
+  for (logging_state_t* log : state_->logs) span_log_bump_samples(log, kBlockSamples);
+  MeasureStarvation();
+
+  int16_t toFarEnd[kBlockSamples];
+  int16_t toModem[kBlockSamples];
+  int made = t31_tx(state_->modem, toFarEnd, kBlockSamples);
+  std::fill(toFarEnd + made, toFarEnd + kBlockSamples, 0);
+  if (callUp_) {
+    if (lineDropped_) std::fill(toFarEnd, toFarEnd + kBlockSamples, 0);
+    AddNoise(toFarEnd);
+    fax_rx(state_->farEnd, toFarEnd, kBlockSamples);
+    made = fax_tx(state_->farEnd, toModem, kBlockSamples);
+    std::fill(toModem + made, toModem + kBlockSamples, 0);
+    AddNoise(toModem);
+  } else {
+    std::fill(toModem, toModem + kBlockSamples, 0);
+  }
+  t31_rx(state_->modem, toModem, kBlockSamples);
+
+  HangUpWhenDue();
+  // A far end the program left alone ends the call by its own timers; one
+  // that takes too long is made to.
+  if (callUp_ && lineDropped_ && ++stepsSinceHangup_ > kFarEndGraceSteps) {
+    t30_terminate(fax_get_t30_state(state_->farEnd));
+    callUp_ = false;
+    callDone_ = true;
+  }
+  if (callDone_ && (lineDropped_ || !offHook_)) EndFarEnd();
+}
+
+// The far end told to hang up in a page goes quiet for good; the call ends
+// once the program hangs up too.
+void FaxLine::HangUpWhenDue() {
+  if (stepsToHangUp_ < 0 || --stepsToHangUp_ > 0) return;
+  stepsToHangUp_ = -1;
+  result_.completion = FaxLineResult::kFarEndHungUp;
+  result_.pages = pagesSent_;
+  result_.text = "far end hung up";
+  callUp_ = false;
+  callDone_ = true;
+}
+
+// Each step sends 20 ms of data; what the modem's buffer lacks for it is
+// sent as fill, unless the program has already ended the data. Counted from
+// the first data byte of a transmission, so the fill sent while the modem
+// trains is not.
+void FaxLine::MeasureStarvation() {
+  const t31_state_t* m = state_->modem;
+  if (m->modem != FAX_MODEM_V17_TX && m->modem != FAX_MODEM_V29_TX && m->modem != FAX_MODEM_V27TER_TX) {
+    dataEnded_ = false;
+    return;
+  }
+  // The modem forgets the end mark once it has sent the last byte.
+  if (m->tx.final) dataEnded_ = true;
+  const int buffered = m->tx.in_bytes - m->tx.out_bytes;
+  if (!m->tx.data_started || (dataEnded_ && buffered == 0)) return;
+  dataMs_ += kStepMs;
+  const double needed = m->bit_rate / 8.0 * kBlockSamples / kSampleRate;
+  if (!dataEnded_ && buffered < needed) starvedMs_ += (needed - buffered) / needed * kStepMs;
+}
+
+void FaxLine::AddNoise(int16_t* samples) {
+  if (!state_->noise) return;
+  for (int i = 0; i < kBlockSamples; ++i) {
+    const int mixed = samples[i] + awgn(state_->noise);
+    samples[i] = static_cast<int16_t>(std::clamp(mixed, -32768, 32767));
+  }
+}
+
+void FaxLine::StartFarEnd(bool calling) {
+  state_->farEnd = fax_init(nullptr, calling);
+  fax_set_transmit_on_idle(state_->farEnd, 1);
+  t30_state_t* t30 = fax_get_t30_state(state_->farEnd);
+  t30_set_tx_ident(t30, options_.ident.c_str());
+  t30_set_supported_modems(t30, T30_SUPPORT_V27TER | T30_SUPPORT_V29 | T30_SUPPORT_V17);
+  t30_set_supported_resolutions(t30, T30_SUPPORT_STANDARD_RESOLUTION | T30_SUPPORT_FINE_RESOLUTION);
+  t30_set_ecm_capability(t30, 0);
+  if (calling) {
+    t30_set_tx_file(t30, options_.callFile.c_str(), -1, -1);
+  } else {
+    t30_set_rx_file(t30, options_.answerFile.c_str(), -1);
+  }
+  t30_set_phase_e_handler(t30, &State::PhaseE, this);
+  if (calling && options_.dropOnPage > 0) t30_set_phase_d_handler(t30, &State::PhaseD, this);
+  if (options_.log) EnableLog(t30_get_logging_state(t30), "far-end");
+  result_ = FaxLineResult{};
+  callUp_ = true;
+  callDone_ = lineDropped_ = false;
+  stepsSinceHangup_ = pagesSent_ = 0;
+  stepsToHangUp_ = -1;
+}
+
+// Frees the far end (which closes its file) and reports the call.
+void FaxLine::EndFarEnd() {
+  if (state_->farEnd) {
+    if (options_.log) std::erase(state_->logs, t30_get_logging_state(fax_get_t30_state(state_->farEnd)));
+    fax_free(state_->farEnd);
+    state_->farEnd = nullptr;
+  }
+  callUp_ = callDone_ = lineDropped_ = false;
+  if (callEnded_) callEnded_(result_);
+}
+
+int FaxLine::State::AtTx(at_state_t*, void* user, const uint8_t* bytes, size_t len) {
+  auto* self = static_cast<FaxLine*>(user);
+  std::vector<std::uint8_t> copy(bytes, bytes + len);
+  self->output_(copy.data(), copy.size());
+  return static_cast<int>(len);
+}
+
+int FaxLine::State::ModemControl(t31_state_t* t31, void* user, int op, const char* num) {
+  auto* self = static_cast<FaxLine*>(user);
+  switch (op) {
+    case AT_MODEM_CONTROL_CALL:  // ATD: the far end answers
+      self->dialled_ = true;
+      self->offHook_ = true;
+      if (self->options_.answerFile.empty() || self->callUp_ || self->options_.noAnswer) return 0;
+      if (self->options_.busy) {
+        t31_call_event(t31, AT_CALL_EVENT_BUSY);
+        return 0;
+      }
+      self->StartFarEnd(false);
+      t31_call_event(t31, AT_CALL_EVENT_CONNECTED);
+      break;
+    case AT_MODEM_CONTROL_ANSWER:  // ATA after ringing: the far end sends
+      self->offHook_ = true;
+      if (self->options_.callFile.empty() || self->callUp_) return 0;
+      self->StartFarEnd(true);
+      t31_call_event(t31, AT_CALL_EVENT_ANSWERED);
+      break;
+    case AT_MODEM_CONTROL_HANGUP:
+    case AT_MODEM_CONTROL_ONHOOK:
+      self->DropCall();
+      break;
+    case AT_MODEM_CONTROL_CTS:
+      self->clearToSend_ = num != nullptr;
+      break;
+    default:
+      break;
+  }
+  return 0;
+}
+
+// Each page the calling far end has sent; the page before the one it is to
+// hang up in starts the count.
+int FaxLine::State::PhaseD(t30_state_t*, void* user, int) {
+  auto* self = static_cast<FaxLine*>(user);
+  if (++self->pagesSent_ == self->options_.dropOnPage - 1) self->stepsToHangUp_ = kHangUpInPageSteps;
+  return 0;
+}
+
+void FaxLine::State::PhaseE(t30_state_t* t30, void* user, int completion) {
+  auto* self = static_cast<FaxLine*>(user);
+  if (self->callDone_) return;  // it has already hung up
+  t30_stats_t stats{};
+  t30_get_transfer_statistics(t30, &stats);
+  FaxLineResult& r = self->result_;
+  r.completion = completion;
+  r.pages = std::max(stats.pages_rx, stats.pages_tx);
+  r.bitRate = stats.bit_rate;
+  if (const char* ident = t30_get_rx_ident(t30)) r.remoteIdent = ident;
+  r.text = t30_completion_code_to_str(completion);
+  // The far end has left the line; it is freed once the program hangs up.
+  self->callUp_ = false;
+  self->callDone_ = true;
+}
+
+}  // namespace tv
