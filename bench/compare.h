@@ -37,8 +37,10 @@ inline double WallMs() {
 
 // Runs both sides each iteration and sets the counters ours_ms, peer_ms,
 // ratio (CPU), ours_wall_ms and peer_wall_ms. Register with UseManualTime():
-// the iteration time is the wall time of the two measured rounds.
-inline void Compare(benchmark::State& state, const Side& ours, const Side& peer) {
+// the iteration time is the wall time of the two measured rounds. Sides that
+// run child processes pass a `cpuMs` clock that counts the children too.
+inline void Compare(benchmark::State& state, const Side& ours, const Side& peer,
+                    const std::function<double()>& cpuMs = ProcessCpuMs) {
   double cpu[2] = {0, 0};
   double wall[2] = {0, 0};
   const Side* sides[2] = {&ours, &peer};
@@ -49,11 +51,11 @@ inline void Compare(benchmark::State& state, const Side& ours, const Side& peer)
       const int which = (turn == 0) == oursFirst ? 0 : 1;
       const Side& side = *sides[which];
       side.prepare();
-      const double cpuBefore = ProcessCpuMs();
+      const double cpuBefore = cpuMs();
       const double wallBefore = WallMs();
       side.round();
       const double wallTaken = WallMs() - wallBefore;
-      cpu[which] += ProcessCpuMs() - cpuBefore;
+      cpu[which] += cpuMs() - cpuBefore;
       wall[which] += wallTaken;
       iteration += wallTaken;
       side.finish();
