@@ -24,6 +24,7 @@ using Clock = std::chrono::steady_clock;
 // progress (and may ask to stop).
 constexpr int kWaitSliceMs = 250;
 constexpr std::size_t kPipeBuffer = 1 << 16;
+constexpr std::size_t kPbmHeaderRoom = 64;
 
 // What Ghostscript said, as one line: its own messages without the stars,
 // banners and blank lines.
@@ -69,6 +70,8 @@ class GhostscriptInput : public ConverterInput {
                                             : "Ghostscript cannot be started: " + std::string(std::strerror(rc)));
       return ecFileNotFound;
     }
+    // Ghostscript renders the next page while this one is coded.
+    gs_.WidenOutputPipe(rowBytes_ * static_cast<std::size_t>(height_) + kPbmHeaderRoom);
     return NextPage(converter);
   }
 

@@ -80,6 +80,12 @@ int ChildProcess::Start(const std::vector<std::string>& argv, int stdinFd) {
   return 0;
 }
 
+void ChildProcess::WidenOutputPipe(std::size_t bytes) {
+  // Beyond the system's limit (fs.pipe-max-size) the pipe keeps its size:
+  // the child is then only slower, never wrong.
+  if (out_ >= 0) fcntl(out_, F_SETPIPE_SZ, static_cast<int>(bytes));
+}
+
 void ChildProcess::KeepError(const char* data, std::size_t n) {
   errorOutput_.append(data, n);
   if (errorOutput_.size() > kErrorKept) errorOutput_.erase(0, errorOutput_.size() - kErrorKept);

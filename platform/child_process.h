@@ -22,6 +22,10 @@ class ChildProcess {
   // (/dev/null when negative). 0 or an errno value (ENOENT: no such program).
   int Start(const std::vector<std::string>& argv, int stdinFd = -1);
   bool Running() const { return pid_ > 0; }
+  // Lets the child write up to `bytes` of standard output ahead of the
+  // reader (as far as the system allows), so that it works on while the
+  // reader is busy with what came before.
+  void WidenOutputPipe(std::size_t bytes);
 
   // Reads what the child writes to its standard output: the bytes read
   // (> 0), 0 at its end, -ETIMEDOUT when nothing came within timeoutMs,
