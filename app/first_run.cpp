@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "app/modem_tools.h"
-#include "fax/demo_line.h"
+#include "line/demo_line.h"
 #include "platform/app_settings.h"
 #include "platform/files.h"
 #include "platform/paths.h"

@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "app/main_screen.h"
-#include "fax/demo_line.h"
-#include "ui/qt_ui_thread.h"
 #include "app/single_instance.h"
-#include "ui/window_helpers.h"
+#include "line/demo_line.h"
 #include "platform/paths.h"
 #include "platform/text.h"
+#include "ui/qt_ui_thread.h"
+#include "ui/window_helpers.h"
 #include "view/widgets/view_window.h"
 
 namespace {

@@ -116,7 +116,6 @@ class TMainScreen : public QMainWindow {
   void ArchivebuttonClick();
   void mnuShowArchivesClick();
   void SelectOutgoingOrder(const char* tag, QAction* item);
-  void NotYetAvailable(const QString& what);
   void SendButtonClick();
   void ShowStatusPanel(const QString& text);
   void HideStatusPanel();

@@ -435,10 +435,6 @@ void TMainScreen::SelectOutgoingOrder(const char* tag, QAction* item) {
   RefreshGrid(Tab::kOutgoing, recno);
 }
 
-void TMainScreen::NotYetAvailable(const QString& what) {
-  ShowInformation(what + " comes with a later version of Tessivane.");
-}
-
 // --- Incoming list ----------------------------------------------------------
 
 void TMainScreen::EditReceivedFax() {

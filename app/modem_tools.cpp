@@ -11,12 +11,12 @@
 #include <QVBoxLayout>
 #include <sstream>
 
-#include "comm/error_codes.h"
-#include "comm/errors.h"
 #include "comm/modem_commands.h"
 #include "comm/serial_devices.h"
-#include "fax/demo_line.h"
+#include "line/demo_line.h"
 #include "platform/app_settings.h"
+#include "platform/error_codes.h"
+#include "platform/errors.h"
 #include "platform/paths.h"
 #include "ui/help.h"
 #include "ui/widgets.h"

@@ -15,10 +15,10 @@
 #include <QVBoxLayout>
 
 #include "app/modem_tools.h"
-#include "comm/error_codes.h"
-#include "comm/errors.h"
 #include "comm/modem_commands.h"
 #include "image/apf_file.h"
+#include "platform/error_codes.h"
+#include "platform/errors.h"
 #include "platform/paths.h"
 #include "ui/help.h"
 #include "ui/widgets.h"

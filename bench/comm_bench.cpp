@@ -29,8 +29,8 @@
 
 #include "bench/compare.h"
 #include "comm/dispatcher.h"
-#include "comm/error_codes.h"
 #include "comm/native_layer.h"
+#include "platform/error_codes.h"
 
 namespace tv {
 namespace {

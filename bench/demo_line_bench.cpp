@@ -16,9 +16,9 @@
 #include <string>
 
 #include "comm/qa_port.h"
-#include "fax/demo_line.h"
 #include "fax/fax_components.h"
 #include "image/fax_converter.h"
+#include "line/demo_line.h"
 #include "platform/paths.h"
 #include "platform/ui_thread.h"
 

@@ -2,7 +2,7 @@
 #include <iostream>
 
 #include "cli/commands.h"
-#include "comm/errors.h"
+#include "platform/errors.h"
 
 namespace tv::cli {
 

@@ -12,11 +12,11 @@
 #include <vector>
 
 #include "cli/commands.h"
-#include "comm/error_codes.h"
-#include "comm/errors.h"
 #include "comm/qa_port.h"
 #include "fax/fax_components.h"
 #include "image/apf_file.h"
+#include "platform/error_codes.h"
+#include "platform/errors.h"
 #include "platform/paths.h"
 #include "platform/ui_thread.h"
 

@@ -8,12 +8,12 @@
 #include <vector>
 
 #include "cli/commands.h"
-#include "comm/error_codes.h"
-#include "comm/errors.h"
 #include "image/apf_file.h"
 #include "image/document_input.h"
 #include "image/fax_converter.h"
 #include "image/fax_unpacker.h"
+#include "platform/error_codes.h"
+#include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/text.h"
 

@@ -6,7 +6,7 @@
 
 #include "cli/commands.h"
 #include "comm/qa_port.h"
-#include "fax/demo_line.h"
+#include "line/demo_line.h"
 #ifdef TVFAX_PICTURES
 #include "image/qt/qt_picture_reader.h"
 #endif

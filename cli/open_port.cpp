@@ -1,9 +1,9 @@
 // Opening the modem's port from the command line: a failure names the
 // device and what to do about it.
 #include "cli/commands.h"
-#include "comm/error_codes.h"
-#include "comm/errors.h"
 #include "comm/qa_port.h"
+#include "platform/error_codes.h"
+#include "platform/errors.h"
 
 namespace tv::cli {
 

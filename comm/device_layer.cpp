@@ -5,7 +5,7 @@
 #include <mutex>
 #include <sstream>
 
-#include "comm/error_codes.h"
+#include "platform/error_codes.h"
 
 namespace tv {
 

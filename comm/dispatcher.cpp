@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "comm/error_codes.h"
 #include "comm/trace_log.h"
+#include "platform/error_codes.h"
 #include "platform/ui_thread.h"
 
 namespace tv {
@@ -1539,6 +1539,13 @@ int StopLog(int handle) {
 }
 int DumpLog(int handle, const std::string& fileName, bool append, bool hex) {
   return WithPort(handle, [&](Port& p) { return p.log.Dump(fileName, append, hex); });
+}
+int AddLogNote(int handle, std::string_view text) {
+  return WithPort(handle, [&](Port& p) {
+    LogLocked(p, kLogNote, kLogNone, 0, reinterpret_cast<const std::uint8_t*>(text.data()),
+              static_cast<int>(text.size()));
+    return 0;
+  });
 }
 
 }  // namespace tv

@@ -221,6 +221,9 @@ int ResumeLog(int port);
 int ClearLog(int port);
 int StopLog(int port);
 int DumpLog(int port, const std::string& fileName, bool append, bool hex);
+// Puts a line of the program's own into the dispatch log (while it is on):
+// something a reader of the log must know that no port event shows.
+int AddLogNote(int port, std::string_view text);
 
 // The baud rate a line-state baud field stands for: the old rate-index
 // constants (0xFEFF, 0xFF10 + k) read as their rates, anything else as itself.

@@ -5,8 +5,8 @@
 #include <chrono>
 #include <thread>
 
-#include "comm/errors.h"
 #include "platform/clock.h"
+#include "platform/errors.h"
 
 namespace tv {
 

@@ -18,7 +18,7 @@
 #include <mutex>
 #include <utility>
 
-#include "comm/error_codes.h"
+#include "platform/error_codes.h"
 
 namespace tv {
 

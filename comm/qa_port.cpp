@@ -8,12 +8,12 @@
 #include <mutex>
 #include <thread>
 
-#include "comm/errors.h"
 #include "comm/native_layer.h"
 #include "comm/sim_modem.h"
 #include "comm/trace_log.h"
 #include "platform/app_settings.h"
 #include "platform/clock.h"
+#include "platform/errors.h"
 #include "platform/ini_file.h"
 #include "platform/paths.h"
 #include "platform/ui_thread.h"

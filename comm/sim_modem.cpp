@@ -9,8 +9,8 @@
 #include <mutex>
 #include <utility>
 
-#include "comm/error_codes.h"
-#include "comm/qa_exceptions.h"
+#include "platform/error_codes.h"
+#include "platform/qa_exceptions.h"
 
 namespace tv {
 

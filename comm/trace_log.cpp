@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <string_view>
 
-#include "comm/error_codes.h"
-#include "comm/errors.h"
+#include "platform/error_codes.h"
+#include "platform/errors.h"
 
 namespace tv {
 
@@ -15,7 +15,7 @@ constexpr int kTraceFoldColumn = 78;
 constexpr int kLogDataColumn = 41;
 constexpr int kLogFoldColumn = 79;
 
-constexpr const char* kTypeNames[] = {"no event", "dispatch", "trigger", "error", "thread"};
+constexpr const char* kTypeNames[] = {"no event", "dispatch", "trigger", "error", "thread", "note"};
 constexpr const char* kSubtypeNames[] = {"",       "readcom", "writecom", "line status", "modem status",
                                          "avail",  "timer",   "data",     "status",      "start",
                                          "exit",   "sleep",   "wake"};

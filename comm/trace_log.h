@@ -51,7 +51,7 @@ class TraceRecorder {
   bool enabled_ = false;
 };
 
-enum LogType : std::uint8_t { kLogNoEvent = 0, kLogDispatch = 1, kLogTrigger = 2, kLogError = 3, kLogThread = 4 };
+enum LogType : std::uint8_t { kLogNoEvent = 0, kLogDispatch = 1, kLogTrigger = 2, kLogError = 3, kLogThread = 4, kLogNote = 5 };
 enum LogSubtype : std::uint8_t {
   kLogNone = 0,
   kLogReadCom = 1,

@@ -10,10 +10,10 @@
 #include <algorithm>
 #include <cmath>
 
-#include "comm/errors.h"
 #include "cover/eight_bit_text.h"
 #include "image/fax_converter.h"
 #include "platform/app_settings.h"
+#include "platform/errors.h"
 #include "platform/paths.h"
 
 namespace tv {

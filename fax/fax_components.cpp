@@ -7,9 +7,9 @@
 #include <iostream>
 
 #include "comm/dispatcher.h"
-#include "comm/error_codes.h"
-#include "comm/errors.h"
 #include "fax/modem_prep.h"
+#include "platform/error_codes.h"
+#include "platform/errors.h"
 #include "platform/text.h"
 
 namespace tv {

@@ -3,8 +3,8 @@
 #include <cstdio>
 
 #include "comm/dispatcher.h"
-#include "comm/error_codes.h"
 #include "fax/modem_prep.h"
+#include "platform/error_codes.h"
 #include "platform/text.h"
 
 namespace tv {

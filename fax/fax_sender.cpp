@@ -6,11 +6,11 @@
 #include <iterator>
 
 #include "comm/dispatcher.h"
-#include "comm/error_codes.h"
 #include "fax/class1_frames.h"
 #include "fax/header_tags.h"
 #include "fax/modem_prep.h"
 #include "fax/sender_constants.h"
+#include "platform/error_codes.h"
 #include "platform/text.h"
 
 namespace tv {

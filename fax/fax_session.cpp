@@ -1,11 +1,14 @@
 #include "fax/fax_session.h"
 
 #include <mutex>
+#include <optional>
 #include <set>
+#include <string_view>
 
 #include "comm/dispatcher.h"
-#include "comm/error_codes.h"
 #include "fax/modem_prep.h"
+#include "fax/receive_names.h"
+#include "platform/error_codes.h"
 #include "platform/ui_thread.h"
 
 namespace tv {
@@ -13,20 +16,30 @@ namespace tv {
 namespace {
 
 constexpr int kSendTimeoutMs = 1000;
+// How often a busy window is asked for the next fax before sending stops.
+constexpr int kNextFaxAsks = 30;
 constexpr int kSessionSlot = 2;  // the port's user-data slot holding the session
 
-int SendToTarget(FaxSession& session, FaxMessage message, int wParam) {
+// The target's answer, or nothing when the UI thread did not take the
+// message in time (a window busy for a second): a question then takes its
+// default answer instead of reading the silence as "no".
+std::optional<int> SendToTarget(FaxSession& session, FaxMessage message, int wParam) {
   if (!session.target) return 0;
   int answer = 0;
   // The function captures the session by reference: a call still queued at
   // the deadline is abandoned and never runs later. The target is read when
   // it runs: a component going away has cleared it by then.
-  UiThread::Current().Send(
+  const bool ran = UiThread::Current().Send(
       [&] {
         if (FaxSessionTarget* target = session.target) answer = target->FaxMessage(message, wParam, session);
       },
       kSendTimeoutMs);
+  if (!ran) return std::nullopt;
   return answer;
+}
+
+void NoteUnansweredQuestion(FaxSession& session, std::string_view what) {
+  AddLogNote(session.common.port, std::string("The window did not answer in time: ") + std::string(what));
 }
 
 bool IsSessionHandle(const FaxSession& s, int handle) {
@@ -187,13 +200,28 @@ void ReportFaxLog(FaxSession& session, TFaxLogCode code) {
   SendToTarget(session, FaxMsgLog, static_cast<int>(code));
 }
 
-bool AskNextFax(FaxSession& session) { return SendToTarget(session, FaxMsgNextFax, 0) != 0; }
+bool AskNextFax(FaxSession& session) {
+  // Between faxes the line is idle, so a busy window is simply asked again.
+  for (int ask = 0; ask < kNextFaxAsks; ++ask) {
+    if (const auto answer = SendToTarget(session, FaxMsgNextFax, 0)) return *answer != 0;
+    NoteUnansweredQuestion(session, "next fax, asking again");
+  }
+  NoteUnansweredQuestion(session, "next fax, no more faxes are sent");
+  return false;
+}
 
-void AskFaxName(FaxSession& session) { SendToTarget(session, FaxMsgName, 0); }
+void AskFaxName(FaxSession& session) {
+  if (SendToTarget(session, FaxMsgName, 0)) return;
+  FaxCommonData& c = session.common;
+  c.faxFile = NextReceiveName(c.destinationDir, ReceiveNameMode::kByCount, c.faxFileExt);
+  NoteUnansweredQuestion(session, "file name, the fax is named by count");
+}
 
 bool AskAccept(FaxSession& session) {
   session.common.remoteId = session.common.remoteId.substr(0, 20);
-  return SendToTarget(session, FaxMsgAccept, 0) != 0;
+  if (const auto answer = SendToTarget(session, FaxMsgAccept, 0)) return *answer != 0;
+  NoteUnansweredQuestion(session, "accept the call, the call is accepted");
+  return true;
 }
 
 void SetFaxStatus(FaxSession& session, int status) {

@@ -179,8 +179,10 @@ void StopFaxSession(FaxSession& session);
 // at once by the reply timer) sees FaxMsgAbort. Nothing when none runs.
 void AbortFaxSession(FaxSession& session);
 
-// Messages to the component (sent with a 1000 ms limit; a query that times
-// out counts as "no").
+// Messages to the component, each sent with a 1000 ms limit. A window too
+// busy to answer in time does not count as "no": the call is accepted, the
+// fax is named by count, the next fax is asked for again (for about 30 s);
+// the dispatch log notes each.
 void ReportFaxError(FaxSession& session, int code);
 void ReportFaxStatus(FaxSession& session, bool first, bool last);
 void ReportFaxLog(FaxSession& session, TFaxLogCode code);

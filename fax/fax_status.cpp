@@ -1,6 +1,6 @@
 #include "fax/fax_status.h"
 
-#include "comm/string_resource.h"
+#include "platform/string_resource.h"
 
 namespace tv {
 

@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "comm/dispatcher.h"
-#include "comm/error_codes.h"
+#include "platform/error_codes.h"
 #include "platform/text.h"
 #include "platform/ui_thread.h"
 

@@ -3,11 +3,11 @@
 // frames. Every command without an answer within T4 goes again, three
 // times in all.
 #include "comm/dispatcher.h"
-#include "comm/error_codes.h"
 #include "fax/class1_frames.h"
 #include "fax/fax_sender.h"
 #include "fax/modem_prep.h"
 #include "fax/sender_constants.h"
+#include "platform/error_codes.h"
 
 namespace tv {
 

@@ -3,10 +3,10 @@
 // +FDCS/+FCS); after each page it reports the far end's answer (+FPTS/+FPS)
 // and, at the end, how the call ended (+FHNG/+FHS).
 #include "comm/dispatcher.h"
-#include "comm/error_codes.h"
 #include "fax/fax_sender.h"
 #include "fax/modem_prep.h"
 #include "fax/sender_constants.h"
+#include "platform/error_codes.h"
 
 namespace tv {
 

@@ -8,8 +8,8 @@
 #include <cstring>
 #include <new>
 
-#include "comm/error_codes.h"
 #include "image/t4_coding.h"
+#include "platform/error_codes.h"
 #include "platform/files.h"
 
 namespace tv {

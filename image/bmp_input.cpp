@@ -10,10 +10,10 @@
 #include <filesystem>
 #include <vector>
 
-#include "comm/error_codes.h"
 #include "image/byte_reader.h"
 #include "image/dither_matrix.h"
 #include "image/fax_converter.h"
+#include "platform/error_codes.h"
 
 namespace tv {
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "comm/error_codes.h"
+#include "platform/error_codes.h"
 
 namespace tv {
 

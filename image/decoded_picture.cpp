@@ -7,9 +7,9 @@
 #include <cmath>
 #include <vector>
 
-#include "comm/error_codes.h"
 #include "image/dither_matrix.h"
 #include "image/picture_decoder.h"
+#include "platform/error_codes.h"
 
 namespace tv {
 

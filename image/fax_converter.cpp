@@ -5,10 +5,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "comm/error_codes.h"
-#include "comm/errors.h"
 #include "image/document_input.h"
 #include "image/picture_decoder.h"
+#include "platform/error_codes.h"
+#include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/ui_thread.h"
 

@@ -9,7 +9,7 @@ namespace tv {
 namespace {
 
 constexpr std::uint8_t kFontImage[kFaxFontImageSize] = {
-#include "tools/fax_font/fax_font_data.inc"
+#include "image/fax_font_data.inc"
 };
 
 // Unicode of codes 128..159 in Windows-1252; 0 where the code page has none.

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <new>
 
-#include "comm/error_codes.h"
-#include "comm/errors.h"
+#include "platform/error_codes.h"
+#include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "platform/ui_thread.h"

@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "comm/error_codes.h"
+#include "platform/error_codes.h"
 
 namespace tv {
 

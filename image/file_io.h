@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "comm/errors.h"
+#include "platform/errors.h"
 #include "platform/files.h"
 
 namespace tv {

@@ -9,9 +9,9 @@
 #include <sstream>
 #include <vector>
 
-#include "comm/error_codes.h"
 #include "image/document_input.h"
 #include "platform/child_process.h"
+#include "platform/error_codes.h"
 #include "platform/text.h"
 
 namespace tv {

@@ -2,8 +2,8 @@
 // the application supplies through callbacks.
 #include <algorithm>
 
-#include "comm/error_codes.h"
 #include "image/fax_converter.h"
+#include "platform/error_codes.h"
 
 namespace tv {
 

@@ -7,10 +7,10 @@
 #include <cstring>
 #include <vector>
 
-#include "comm/error_codes.h"
 #include "image/byte_reader.h"
 #include "image/fax_converter.h"
 #include "image/picture_decoder.h"
+#include "platform/error_codes.h"
 
 namespace tv {
 

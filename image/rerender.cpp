@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "comm/error_codes.h"
 #include "image/fax_converter.h"
 #include "image/fax_unpacker.h"
+#include "platform/error_codes.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/work_files.h"

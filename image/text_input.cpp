@@ -4,10 +4,10 @@
 #include <optional>
 #include <vector>
 
-#include "comm/error_codes.h"
 #include "image/byte_reader.h"
 #include "image/fax_converter.h"
 #include "image/fax_font.h"
+#include "platform/error_codes.h"
 
 namespace tv {
 

@@ -10,9 +10,9 @@
 #include <cstdio>
 #include <vector>
 
-#include "comm/error_codes.h"
-#include "comm/errors.h"
 #include "image/picture_decoder.h"
+#include "platform/error_codes.h"
+#include "platform/errors.h"
 #include "platform/files.h"
 
 namespace tv {

@@ -18,9 +18,9 @@
 #include <iostream>
 #include <memory>
 
-#include "comm/error_codes.h"
-#include "comm/errors.h"
 #include "image/document_input.h"
+#include "platform/error_codes.h"
+#include "platform/errors.h"
 #include "platform/files.h"
 #include "printer/cups_job.h"
 #include "printer/owner_folder.h"

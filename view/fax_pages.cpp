@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "comm/error_codes.h"
 #include "image/apf_file.h"
+#include "platform/error_codes.h"
 #include "platform/files.h"
 
 namespace tv {

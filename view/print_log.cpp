@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "comm/errors.h"
+#include "platform/errors.h"
 
 namespace tv {
 

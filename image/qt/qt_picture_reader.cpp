@@ -5,8 +5,8 @@
 #include <QPainter>
 #include <algorithm>
 
-#include "comm/error_codes.h"
 #include "image/picture_decoder.h"
+#include "platform/error_codes.h"
 
 namespace tv {
 

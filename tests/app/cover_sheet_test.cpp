@@ -24,6 +24,7 @@
 #include "store/fax_tables.h"
 #include "tests/app/modal_driver.h"
 #include "tests/app/qtest_main.h"
+#include "tests/app/window_home.h"
 #include "tests/support/temp_dir.h"
 #include "tests/view/view_test_util.h"
 #include "view/fax_pages.h"
@@ -84,14 +85,11 @@ class CoverSheetTest : public QObject {
   Q_OBJECT
 
  private:
-  std::unique_ptr<test::TempDir> home_;
+  std::unique_ptr<test::WindowHome> home_;
   std::unique_ptr<TMainScreen> window_;
 
   void Open() {
-    window_ = std::make_unique<TMainScreen>();
-    window_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
-    QTest::qWait(50);
+    window_ = test::OpenMainWindow();
   }
   QAction* Action(const char* name) { return Child<QAction>(window_.get(), name); }
   int Rows() { return Child<QTableView>(window_.get(), "FaxGrid")->model()->rowCount(); }
@@ -106,12 +104,7 @@ class CoverSheetTest : public QObject {
 
  private slots:
   void init() {
-    home_ = std::make_unique<test::TempDir>();
-    InitProgramFolder(home_->Path());
-    MakeWorkFolders();
-    AppSettings s;
-    s.ComPort = 0;
-    SaveSettings(s, SettingsFilePath());
+    home_ = std::make_unique<test::WindowHome>();
   }
   void cleanup() {
     window_.reset();

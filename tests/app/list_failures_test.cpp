@@ -22,6 +22,7 @@
 #include "store/xb_engine.h"
 #include "tests/app/modal_driver.h"
 #include "tests/app/qtest_main.h"
+#include "tests/app/window_home.h"
 #include "tests/support/fax_pages.h"
 #include "tests/support/temp_dir.h"
 
@@ -66,17 +67,14 @@ class ListFailuresTest : public QObject {
   Q_OBJECT
 
  private:
-  std::unique_ptr<test::TempDir> home_;
+  std::unique_ptr<test::WindowHome> home_;
   std::unique_ptr<TMainScreen> window_;
 
   std::string Home() const { return home_->Path(); }
   QTableView* FaxGrid() { return window_->findChild<QTableView*>("FaxGrid"); }
   QAction* Action(const char* name) { return window_->findChild<QAction*>(name); }
   void Open() {
-    window_ = std::make_unique<TMainScreen>();
-    window_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
-    QTest::qWait(50);
+    window_ = test::OpenMainWindow();
   }
   // Switching to another window and back to the program.
   void Reactivate() {
@@ -90,12 +88,7 @@ class ListFailuresTest : public QObject {
 
  private slots:
   void init() {
-    home_ = std::make_unique<test::TempDir>();
-    InitProgramFolder(home_->Path());
-    MakeWorkFolders();
-    AppSettings s;
-    s.ComPort = 0;
-    SaveSettings(s, SettingsFilePath());
+    home_ = std::make_unique<test::WindowHome>();
   }
   void cleanup() {
     InjectWriteFault({});

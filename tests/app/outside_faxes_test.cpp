@@ -22,6 +22,7 @@
 #include "platform/app_settings.h"
 #include "platform/paths.h"
 #include "tests/app/qtest_main.h"
+#include "tests/app/window_home.h"
 #include "tests/support/temp_dir.h"
 
 namespace tv {
@@ -52,7 +53,7 @@ class OutsideFaxesTest : public QObject {
   Q_OBJECT
 
  private:
-  std::unique_ptr<test::TempDir> home_;
+  std::unique_ptr<test::WindowHome> home_;
   std::unique_ptr<TMainScreen> window_;
 
   QTableView* FaxGrid() { return window_->findChild<QTableView*>("FaxGrid"); }
@@ -87,16 +88,8 @@ class OutsideFaxesTest : public QObject {
 
  private slots:
   void init() {
-    home_ = std::make_unique<test::TempDir>();
-    InitProgramFolder(home_->Path());
-    MakeWorkFolders();
-    AppSettings s;
-    s.ComPort = 0;
-    SaveSettings(s, SettingsFilePath());
-    window_ = std::make_unique<TMainScreen>();
-    window_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
-    QTest::qWait(50);
+    home_ = std::make_unique<test::WindowHome>();
+    window_ = test::OpenMainWindow();
   }
   void cleanup() {
     window_.reset();

@@ -13,6 +13,7 @@ int main(int argc, char** argv) {
   tv::UiThread::Install(&uiThread);
   tv::ApplyProgramLook();
   int failures = 0;
+  int run = 0;
   // TV_QTEST=Class runs only that class (the arguments then name its functions).
   const QByteArray only = qgetenv("TV_QTEST");
   for (const auto& factory : tv::test::QtTests()) {
@@ -20,6 +21,11 @@ int main(int argc, char** argv) {
     const QByteArray name = test->metaObject()->className();
     if (!only.isEmpty() && !name.endsWith("::" + only) && name != only) continue;
     failures += QTest::qExec(test.get(), argc, argv);
+    ++run;
+  }
+  if (run == 0) {
+    qWarning("no test class named %s", only.constData());
+    return 1;
   }
   tv::UiThread::Install(nullptr);
   return failures == 0 ? 0 : 1;

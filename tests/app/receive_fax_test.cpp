@@ -22,6 +22,7 @@
 #include "tests/app/modal_driver.h"
 #include "tests/app/received_rows.h"
 #include "tests/app/qtest_main.h"
+#include "tests/app/window_home.h"
 #include "tests/support/fax_pages.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/virtual_line.h"
@@ -42,7 +43,7 @@ class ReceiveFaxTest : public QObject {
   Q_OBJECT
 
  private:
-  std::unique_ptr<test::TempDir> home_;
+  std::unique_ptr<test::WindowHome> home_;
   std::unique_ptr<TMainScreen> window_;
   std::unique_ptr<test::VirtualLine> line_;
   std::vector<test::Rows> sent_;
@@ -78,11 +79,8 @@ class ReceiveFaxTest : public QObject {
   }
 
   void Open() {
-    window_ = std::make_unique<TMainScreen>();
-    window_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    window_ = test::OpenMainWindow();
     window_->findChild<QTabBar*>("TabSet1")->setCurrentIndex(1);
-    QTest::qWait(50);
   }
 
   void StartReceiving() {
@@ -105,21 +103,17 @@ class ReceiveFaxTest : public QObject {
 
  private slots:
   void init() {
-    home_ = std::make_unique<test::TempDir>();
-    InitProgramFolder(home_->Path());
-    MakeWorkFolders();
+    home_ = std::make_unique<test::WindowHome>([](AppSettings& s) {
+      s.FaxClass = 1;
+      s.MaximumBPS = 14400;
+      s.Fax = "TESS RX";
+      s.Wav = ProgramFolder() + "fax.wav";
+    });
     // A tenth of a second of silence, 8 kHz, 16-bit mono.
     std::string wav = std::string("RIFF") + std::string("\x64\x06\0\0", 4) + "WAVEfmt " +
                       std::string("\x10\0\0\0\x01\0\x01\0\x40\x1f\0\0\x80\x3e\0\0\x02\0\x10\0", 20) + "data" +
                       std::string("\x40\x06\0\0", 4) + std::string(1600, '\0');
     home_->Write("fax.wav", wav);
-    AppSettings s;
-    s.ComPort = 0;
-    s.FaxClass = 1;
-    s.MaximumBPS = 14400;
-    s.Fax = "TESS RX";
-    s.Wav = home_->File("fax.wav");
-    SaveSettings(s, SettingsFilePath());
     MapComDevice(SettingsFilePath(), 1, Modem());
     soundsPlayed_.clear();
     SetSoundObserver([this](const QString& path) { soundsPlayed_ << path; });

@@ -27,6 +27,7 @@
 #include "store/fax_tables.h"
 #include "tests/app/modal_driver.h"
 #include "tests/app/qtest_main.h"
+#include "tests/app/window_home.h"
 #include "tests/support/fax_pages.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/virtual_line.h"
@@ -131,10 +132,7 @@ class SendFaxTest : public QObject {
   }
 
   void Open() {
-    window_ = std::make_unique<TMainScreen>();
-    window_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
-    QTest::qWait(50);
+    window_ = test::OpenMainWindow();
   }
 
   void WatchStatusDisplay() {

@@ -15,6 +15,7 @@
 #include "store/fax_tables.h"
 #include "tests/app/modal_driver.h"
 #include "tests/app/qtest_main.h"
+#include "tests/app/window_home.h"
 #include "tests/support/temp_dir.h"
 #include "tests/view/view_test_util.h"
 #include "view/fax_pages.h"
@@ -52,13 +53,11 @@ class ViewPrintTest : public QObject {
   Q_OBJECT
 
  private:
-  std::unique_ptr<test::TempDir> home_;
+  std::unique_ptr<test::WindowHome> home_;
   std::unique_ptr<TMainScreen> window_;
 
   void Open() {
-    window_ = std::make_unique<TMainScreen>();
-    window_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    window_ = test::OpenMainWindow();
   }
   // Answers the viewer when it opens: records what it shows and closes it.
   static void WhenViewerShows(Shown& shown) {
@@ -86,12 +85,7 @@ class ViewPrintTest : public QObject {
 
  private slots:
   void init() {
-    home_ = std::make_unique<test::TempDir>();
-    InitProgramFolder(home_->Path());
-    MakeWorkFolders();
-    AppSettings s;
-    s.ComPort = 0;
-    SaveSettings(s, SettingsFilePath());
+    home_ = std::make_unique<test::WindowHome>();
   }
   void cleanup() {
     window_.reset();

@@ -22,6 +22,7 @@
 #include "store/fax_tables.h"
 #include "tests/app/modal_driver.h"
 #include "tests/app/qtest_main.h"
+#include "tests/app/window_home.h"
 #include "tests/support/temp_dir.h"
 
 namespace tv {
@@ -30,7 +31,7 @@ class WindowUseTest : public QObject {
   Q_OBJECT
 
  private:
-  std::unique_ptr<test::TempDir> home_;
+  std::unique_ptr<test::WindowHome> home_;
   std::unique_ptr<TMainScreen> window_;
 
   QAction* Action(const char* name) { return window_->findChild<QAction*>(name); }
@@ -46,20 +47,12 @@ class WindowUseTest : public QObject {
   }
 
   void Open() {
-    window_ = std::make_unique<TMainScreen>();
-    window_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
-    QTest::qWait(50);
+    window_ = test::OpenMainWindow();
   }
 
  private slots:
   void init() {
-    home_ = std::make_unique<test::TempDir>();
-    InitProgramFolder(home_->Path());
-    MakeWorkFolders();
-    AppSettings s;
-    s.ComPort = 0;
-    SaveSettings(s, SettingsFilePath());
+    home_ = std::make_unique<test::WindowHome>();
   }
   void cleanup() {
     window_.reset();

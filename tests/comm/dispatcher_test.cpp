@@ -1,7 +1,7 @@
 // The dispatcher driven through the simulated modem.
 #include <gtest/gtest.h>
 
-#include "comm/error_codes.h"
+#include "platform/error_codes.h"
 #include "tests/comm/comm_test_support.h"
 #include "tests/support/temp_dir.h"
 

@@ -13,10 +13,10 @@
 #include <filesystem>
 #include <thread>
 
-#include "comm/error_codes.h"
 #include "comm/modem_commands.h"
 #include "comm/native_layer.h"
 #include "comm/qa_port.h"
+#include "platform/error_codes.h"
 #include "tests/comm/comm_test_support.h"
 #include "tests/support/temp_dir.h"
 

@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <sstream>
 
-#include "comm/errors.h"
 #include "comm/modem_commands.h"
 #include "comm/qa_port.h"
+#include "platform/errors.h"
 #include "platform/paths.h"
 #include "tests/comm/comm_test_support.h"
 #include "tests/support/temp_dir.h"

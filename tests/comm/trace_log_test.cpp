@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "comm/error_codes.h"
 #include "comm/trace_log.h"
+#include "platform/error_codes.h"
 #include "tests/comm/comm_test_support.h"
 #include "tests/support/temp_dir.h"
 

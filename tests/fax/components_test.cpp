@@ -6,12 +6,12 @@
 #include <chrono>
 #include <filesystem>
 
-#include "comm/error_codes.h"
-#include "comm/errors.h"
-#include "comm/qa_exceptions.h"
 #include "comm/sim_modem.h"
 #include "fax/fax_components.h"
 #include "image/apf_file.h"
+#include "platform/error_codes.h"
+#include "platform/errors.h"
+#include "platform/qa_exceptions.h"
 #include "platform/ui_thread.h"
 #include "tests/fax/scripted_modem.h"
 #include "tests/support/temp_dir.h"
@@ -321,6 +321,48 @@ TEST(FaxComponents, SenderWithoutNextFaxHandlerStopsAfterOneFailedFax) {
   }
   port.SetOpen(false);
   SetOtherDeviceLayerProvider(nullptr);
+  UiThread::Install(nullptr);
+}
+
+// A window busy past the answer time: each question takes its default
+// instead of the silence counting as "no".
+TEST(FaxComponents, AWindowTooBusyToAnswerNeitherRefusesACallNorStopsSending) {
+  // Drops the first `busy` messages as a frozen window would; answers the
+  // rest at once.
+  class BusyWindow : public UiThread {
+   public:
+    explicit BusyWindow(int busy) : busy_(busy) {}
+    void Post(Function fn) override {
+      if (busy_-- <= 0) fn();
+    }
+    void ProcessPendingMessages() override {}
+    bool IsUiThread() const override { return false; }
+
+   private:
+    int busy_;
+  };
+  class Window : public FaxSessionTarget {
+   public:
+    int FaxMessage(tv::FaxMessage, int, FaxSession&) override {
+      ++answers;
+      return 0;  // "no" to everything
+    }
+    int answers = 0;
+  };
+  test::TempDir dir;
+  Window window;
+  FaxSession session;
+  session.target = &window;
+  session.common.destinationDir = dir.Path();
+  BusyWindow busy(3);
+  UiThread::Install(&busy);
+  session.common.faxFile.clear();
+  AskFaxName(session);
+  EXPECT_EQ(session.common.faxFile, dir.Path() + "FAX0001.APF");
+  EXPECT_TRUE(AskAccept(session));
+  EXPECT_EQ(window.answers, 0);
+  EXPECT_FALSE(AskNextFax(session));  // asked again, and this time answered
+  EXPECT_EQ(window.answers, 1);
   UiThread::Install(nullptr);
 }
 

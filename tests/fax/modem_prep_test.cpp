@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "comm/dispatcher.h"
-#include "comm/error_codes.h"
+#include "platform/error_codes.h"
 #include "platform/ui_thread.h"
 #include "tests/fax/scripted_modem.h"
 

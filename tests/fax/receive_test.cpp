@@ -8,12 +8,12 @@
 #include <filesystem>
 #include <memory>
 
-#include "comm/error_codes.h"
 #include "fax/class1_frames.h"
 #include "fax/fax_components.h"
 #include "fax/session_parameters.h"
 #include "image/apf_file.h"
 #include "image/file_io.h"
+#include "platform/error_codes.h"
 #include "tests/fax/scripted_fax_test.h"
 
 namespace tv {

@@ -15,13 +15,13 @@
 #include <vector>
 
 #include "comm/dispatcher.h"
-#include "comm/error_codes.h"
 #include "fax/class1_frames.h"
 #include "fax/fax_components.h"
 #include "fax/session_parameters.h"
 #include "image/apf_file.h"
 #include "image/fax_converter.h"
 #include "image/t4_coding.h"
+#include "platform/error_codes.h"
 #include "tests/fax/apf_pages.h"
 #include "tests/fax/scripted_fax_test.h"
 

@@ -6,9 +6,9 @@
 #include <iterator>
 #include <vector>
 
-#include "comm/error_codes.h"
 #include "image/apf_file.h"
 #include "image/t4_coding.h"
+#include "platform/error_codes.h"
 #include "tests/fuzz/image_fuzz_support.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "comm/error_codes.h"
 #include "image/fax_unpacker.h"
+#include "platform/error_codes.h"
 #include "tests/fuzz/image_fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

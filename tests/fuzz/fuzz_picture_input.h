@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "comm/error_codes.h"
 #include "image/apf_file.h"
 #include "image/fax_converter.h"
+#include "platform/error_codes.h"
 #include "tests/fuzz/image_fuzz_support.h"
 
 namespace tv::fuzz {

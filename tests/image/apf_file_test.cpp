@@ -7,7 +7,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "comm/error_codes.h"
+#include "platform/error_codes.h"
 #include "tests/image/image_test_util.h"
 #include "tests/support/temp_dir.h"
 

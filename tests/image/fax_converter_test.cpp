@@ -5,12 +5,12 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "comm/error_codes.h"
-#include "comm/qa_exceptions.h"
 #include "image/dither_matrix.h"
 #include "image/fax_font.h"
 #include "image/fax_unpacker.h"
+#include "platform/error_codes.h"
 #include "platform/paths.h"
+#include "platform/qa_exceptions.h"
 #include "platform/ui_thread.h"
 #include "tests/image/image_test_util.h"
 #include "tests/image/picture_writers.h"

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "comm/error_codes.h"
-#include "comm/qa_exceptions.h"
+#include "platform/error_codes.h"
+#include "platform/qa_exceptions.h"
 #include "platform/ui_thread.h"
 #include "tests/image/image_test_util.h"
 #include "tests/support/temp_dir.h"

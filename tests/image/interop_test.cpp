@@ -8,10 +8,10 @@
 #include <random>
 #include <sstream>
 
-#include "comm/error_codes.h"
 #include "image/apf_file.h"
 #include "image/fax_converter.h"
 #include "image/fax_unpacker.h"
+#include "platform/error_codes.h"
 #include "tests/image/image_test_util.h"
 #include "tests/image/picture_writers.h"
 #include "tests/support/temp_dir.h"

@@ -4,7 +4,7 @@
 
 #include <random>
 
-#include "comm/error_codes.h"
+#include "platform/error_codes.h"
 #include "tests/image/image_test_util.h"
 
 namespace tv {

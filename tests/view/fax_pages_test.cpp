@@ -6,8 +6,8 @@
 #include <cstring>
 #include <filesystem>
 
-#include "comm/error_codes.h"
 #include "image/apf_file.h"
+#include "platform/error_codes.h"
 #include "tests/support/temp_dir.h"
 #include "tests/view/view_test_util.h"
 

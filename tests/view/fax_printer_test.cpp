@@ -8,7 +8,7 @@
 #include <QTest>
 #include <cmath>
 
-#include "comm/qa_exceptions.h"
+#include "platform/qa_exceptions.h"
 #include "tests/app/qtest_main.h"
 #include "tests/support/temp_dir.h"
 #include "tests/view/print_test_support.h"

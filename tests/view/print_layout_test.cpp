@@ -2,9 +2,9 @@
 // drawn at, the header and footer lines and the print log.
 #include <gtest/gtest.h>
 
-#include "comm/error_codes.h"
+#include "platform/error_codes.h"
 #include "tests/support/temp_dir.h"
-#include "view/header_tags.h"
+#include "view/margin_tags.h"
 #include "view/print_layout.h"
 #include "view/print_log.h"
 
@@ -63,13 +63,13 @@ TEST(PrintLayout, HeaderAndFooterBandsTakeTheirRowsAndARule) {
 }
 
 TEST(HeaderTags, ReplacedFromTheLeftInOnePass) {
-  const HeaderTagValues v{"2024-03-05", "14:07", "/faxes/FAX$00001.APF", 3, 2};
-  EXPECT_EQ(ExpandHeaderTags("FILE: $F", v), "FILE: /faxes/FAX$00001.APF");
-  EXPECT_EQ(ExpandHeaderTags("Page: $P of $N", v), "Page: 2 of 3");
-  EXPECT_EQ(ExpandHeaderTags("$p/$n", v), "2");  // a tag runs to the next space
-  EXPECT_EQ(ExpandHeaderTags("Sent $d $t $X done $", v), "Sent 2024-03-05 14:07  done ");
-  EXPECT_EQ(ExpandHeaderTags("no tags", v), "no tags");
-  EXPECT_EQ(ExpandHeaderTags("", v), "");
+  const MarginTagValues v{"2024-03-05", "14:07", "/faxes/FAX$00001.APF", 3, 2};
+  EXPECT_EQ(ExpandMarginTags("FILE: $F", v), "FILE: /faxes/FAX$00001.APF");
+  EXPECT_EQ(ExpandMarginTags("Page: $P of $N", v), "Page: 2 of 3");
+  EXPECT_EQ(ExpandMarginTags("$p/$n", v), "2");  // a tag runs to the next space
+  EXPECT_EQ(ExpandMarginTags("Sent $d $t $X done $", v), "Sent 2024-03-05 14:07  done ");
+  EXPECT_EQ(ExpandMarginTags("no tags", v), "no tags");
+  EXPECT_EQ(ExpandMarginTags("", v), "");
 }
 
 TEST(PrintLog, OneParagraphPerJob) {

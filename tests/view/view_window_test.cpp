@@ -11,7 +11,7 @@
 #include <QUrl>
 #include <QWheelEvent>
 
-#include "comm/error_codes.h"
+#include "platform/error_codes.h"
 #include "platform/paths.h"
 #include "tests/app/modal_driver.h"
 #include "tests/app/qtest_main.h"

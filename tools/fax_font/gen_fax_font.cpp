@@ -7,7 +7,8 @@
 // inch across, 98 rows per inch down, the standard resolution), so they keep
 // their shape on paper; the converter doubles the rows for fine resolution.
 // Codes 32..126 and 160..255 are Latin-1, 128..159 are Windows-1252; the rest
-// stay blank. Run by hand; the output is committed beside this file.
+// stay blank. Run by hand; the output is committed as image/fax_font_data.inc,
+// beside the converter that embeds it.
 //
 // Build: g++ -O2 -std=c++20 gen_fax_font.cpp $(pkg-config --cflags --libs freetype2)
 #include <ft2build.h>

@@ -38,7 +38,7 @@
 #include <thread>
 #include <vector>
 
-#include "comm/fax_line.h"
+#include "line/fax_line.h"
 
 namespace {
 

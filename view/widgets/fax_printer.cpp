@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <ctime>
 
-#include "view/header_tags.h"
+#include "view/margin_tags.h"
 #include "view/widgets/print_job.h"
 
 namespace tv {
@@ -32,14 +32,14 @@ void ProcessPendingMessages() { QCoreApplication::processEvents(); }
 // Draws a header or footer line at the top or bottom of the cell and takes
 // its rows from the cell.
 void DrawMargin(QPainter& painter, TQaFaxPrinterMargin& margin, bool multiPage, bool top, PixelRect& cell,
-                       const HeaderTagValues& values) {
+                       const MarginTagValues& values) {
   QFont font = margin.Font();
   if (multiPage) font.setPointSize(std::max(font.pointSize() / 2, 1));
   painter.setFont(font);
   margin.SetHeight(QFontMetrics(font, painter.device()).height());
   int ruleY = 0;
   const PixelRect band = top ? TakeHeaderBand(cell, margin.Height(), ruleY) : TakeFooterBand(cell, margin.Height(), ruleY);
-  const QString text = QString::fromStdString(ExpandHeaderTags(margin.Caption().toStdString(), values));
+  const QString text = QString::fromStdString(ExpandMarginTags(margin.Caption().toStdString(), values));
   painter.save();
   painter.setClipRect(ToQRect(band));
   painter.drawText(ToQRect(band), Qt::AlignLeft | Qt::AlignVCenter, text);
@@ -154,7 +154,7 @@ void TQaFaxPrinter::PrintFax() {
   PrintJob job(printer_);
   QPainter painter;
   const QLocale locale;
-  HeaderTagValues tags{locale.toString(QDate::currentDate(), QLocale::ShortFormat).toStdString(),
+  MarginTagValues tags{locale.toString(QDate::currentDate(), QLocale::ShortFormat).toStdString(),
                        locale.toString(QTime::currentTime(), QLocale::ShortFormat).toStdString(), fileName_,
                        pageCount_, 0};
   try {

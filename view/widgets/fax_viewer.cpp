@@ -11,8 +11,8 @@
 #include <QUrl>
 #include <algorithm>
 
-#include "comm/error_codes.h"
-#include "comm/errors.h"
+#include "platform/error_codes.h"
+#include "platform/errors.h"
 #include "view/page_render.h"
 
 namespace tv {

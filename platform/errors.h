@@ -5,8 +5,8 @@
 #include <exception>
 #include <string>
 
-#include "comm/error_codes.h"
-#include "comm/qa_exceptions.h"
+#include "platform/error_codes.h"
+#include "platform/qa_exceptions.h"
 
 namespace tv {
 

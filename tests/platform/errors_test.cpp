@@ -1,4 +1,4 @@
-#include "comm/errors.h"
+#include "platform/errors.h"
 
 #include <gtest/gtest.h>
 

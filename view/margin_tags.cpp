@@ -1,4 +1,4 @@
-#include "view/header_tags.h"
+#include "view/margin_tags.h"
 
 #include <algorithm>
 #include <cctype>
@@ -7,7 +7,7 @@ namespace tv {
 
 namespace {
 
-std::string TagValue(char letter, const HeaderTagValues& v) {
+std::string TagValue(char letter, const MarginTagValues& v) {
   switch (std::toupper(static_cast<unsigned char>(letter))) {
     case 'D': return v.date;
     case 'F': return v.fileName;
@@ -20,7 +20,7 @@ std::string TagValue(char letter, const HeaderTagValues& v) {
 
 }  // namespace
 
-std::string ExpandHeaderTags(std::string_view caption, const HeaderTagValues& values) {
+std::string ExpandMarginTags(std::string_view caption, const MarginTagValues& values) {
   std::string out;
   std::size_t at = 0;
   while (at < caption.size()) {

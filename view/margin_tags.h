@@ -3,7 +3,9 @@
 // the next space or the end of the text.
 //   $D  the current date      $F  the fax file's name   $N  the page count
 //   $P  the page printed      $T  the current time
-// A tag with any other letter is removed.
+// A tag with any other letter is removed. These are the printer's own tags:
+// the header line stamped on sent pages has another set (fax/header_tags.h,
+// where $F is the sender).
 #pragma once
 
 #include <string>
@@ -11,7 +13,7 @@
 
 namespace tv {
 
-struct HeaderTagValues {
+struct MarginTagValues {
   std::string date;
   std::string time;
   std::string fileName;
@@ -21,6 +23,6 @@ struct HeaderTagValues {
 
 // Tags are replaced from the left in one pass; a "$" that a value brings in
 // (a file name with a "$" in it) is printed as it is.
-std::string ExpandHeaderTags(std::string_view caption, const HeaderTagValues& values);
+std::string ExpandMarginTags(std::string_view caption, const MarginTagValues& values);
 
 }  // namespace tv

@@ -7,9 +7,10 @@
 #include <fstream>
 
 #include "comm/qa_port.h"
-#include "fax/demo_line.h"
 #include "fax/fax_components.h"
 #include "image/fax_converter.h"
+#include "line/demo_line.h"
+#include "platform/error_codes.h"
 #include "platform/ini_file.h"
 #include "platform/paths.h"
 #include "platform/ui_thread.h"
@@ -145,6 +146,9 @@ TEST_F(DemoLineTest, SentFaxIsKeptInTheDemoFolderRowForRow) {
 // A receiver waiting on the demo line gets the welcome fax within seconds,
 // both pages as the welcome text makes them.
 TEST_F(DemoLineTest, WaitingReceiverGetsTheWelcomeFax) {
+  // A folder that cannot be made comes back as the program's own code.
+  std::ofstream(home_.File("plain-file")) << "x";
+  EXPECT_EQ(MakeWelcomeFax(home_.File("plain-file/welcome.apf")), ecPathNotFound);
   ASSERT_EQ(MakeWelcomeFax(home_.File("welcome.apf")), 0);
   TQaReceiveFax fax;
   fax.SetComPort(&port_);

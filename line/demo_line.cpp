@@ -1,4 +1,4 @@
-#include "fax/demo_line.h"
+#include "line/demo_line.h"
 
 #include <tiffio.h>
 #include <unistd.h>
@@ -13,12 +13,13 @@
 #include <thread>
 #include <vector>
 
-#include "comm/error_codes.h"
-#include "comm/fax_line.h"
 #include "comm/sim_modem.h"
 #include "image/fax_converter.h"
 #include "image/fax_unpacker.h"
+#include "line/fax_line.h"
 #include "platform/app_settings.h"
+#include "platform/error_codes.h"
+#include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 
@@ -351,7 +352,7 @@ namespace {
 
 int MakeTextFax(const char* body, const std::string& apfFile) {
   const std::string text = apfFile + ".txt";
-  if (const int written = ReplaceFileContents(text, body); written != 0) return -written;
+  if (const int error = ReplaceFileContents(text, body); error != 0) return IoErrorFromErrno(error, true);
   FaxConverter converter(MakeTextInput(), "TXT");
   converter.SetFine(true);
   converter.SetStationId(kDemoFarEndIdent);

@@ -1,9 +1,9 @@
-#include "comm/errors.h"
+#include "platform/errors.h"
 
 #include <cerrno>
 #include <cstdlib>
 
-#include "comm/string_resource.h"
+#include "platform/string_resource.h"
 
 namespace tv {
 

@@ -1,4 +1,4 @@
-#include "comm/fax_line.h"
+#include "line/fax_line.h"
 
 // The modem's buffers and modes are read to see whether it waits for the
 // program and when the program starves it.

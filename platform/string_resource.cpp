@@ -1,8 +1,8 @@
-#include "comm/string_resource.h"
+#include "platform/string_resource.h"
 
 #include <algorithm>
 
-#include "comm/qa_exceptions.h"
+#include "platform/qa_exceptions.h"
 
 namespace tv {
 
