@@ -10,6 +10,7 @@
 
 #include "app/main_screen.h"
 #include "app/single_instance.h"
+#include "app/termination_signals.h"
 #include "line/demo_line.h"
 #include "platform/paths.h"
 #include "platform/text.h"
@@ -100,6 +101,7 @@ int RunFaxLists() {
     tv::ShowInformation(QString::fromStdString(missing));
   }
   tv::TMainScreen mainScreen;
+  tv::EndOnTerminationSignals([&mainScreen] { mainScreen.EndSession(); });
   tv::SetMainWindow(&mainScreen);
   justOne.SetWindow(&mainScreen);
   mainScreen.show();

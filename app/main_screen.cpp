@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QCoreApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -451,7 +452,9 @@ void TMainScreen::WriteZPXPDINI() {
 }
 
 bool TMainScreen::FormCloseQuery() {
-  if (faxBeingReceived_ && !AskYesNo("You are recieving a fax. Close the program?", "ALERT!")) return false;
+  if (faxBeingReceived_ && !endingSession_ && !AskYesNo("You are recieving a fax. Close the program?", "ALERT!")) {
+    return false;
+  }
   if (receiveMode_) {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     EndReceiveMode();
@@ -463,6 +466,17 @@ bool TMainScreen::FormCloseQuery() {
   recXbase_.Close();
   QCoreApplication::processEvents();
   return true;
+}
+
+void TMainScreen::EndSession() {
+  endingSession_ = true;
+  // A dialog's own event loop ends first, so that nothing runs on after the
+  // window has closed its tables.
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    if (auto* dialog = qobject_cast<QDialog*>(widget); dialog && dialog->isVisible()) dialog->reject();
+  }
+  close();
+  QApplication::quit();
 }
 
 void TMainScreen::closeEvent(QCloseEvent* e) {

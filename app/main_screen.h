@@ -46,6 +46,11 @@ class TMainScreen : public QMainWindow {
   void SetButtons();
   void SetArchiveCaptions();
 
+  // Ends the program as Exit does, without asking anything (nobody is there
+  // to answer at a logout): open dialogs are closed, receive mode ended with
+  // what arrived kept, the tables closed.
+  void EndSession();
+
   // The tables, for the dialogs that work on them.
   TXbase& FaxXbase() { return faxXbase_; }
   TXbase& RecXbase() { return recXbase_; }
@@ -193,6 +198,7 @@ class TMainScreen : public QMainWindow {
   bool faxBeingReceived_ = false;
   bool receiverRunning_ = false;  // between BeginReceiving and the receiver's finish
   bool endingReceiveMode_ = false;
+  bool endingSession_ = false;  // closing without questions
   int lastError_ = 0;             // reported by the receiver during the current call
   int pageCount_ = 0;             // of the current call
   QSystemTrayIcon* tray_ = nullptr;

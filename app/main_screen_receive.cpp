@@ -180,7 +180,9 @@ void TMainScreen::UpdateValues() {
   pageCount_ = qaReceiveFax1_.CurrentPage();
   QString text = QString::fromStdString(FaxStatusText(qaReceiveFax1_.Status()));
   const QString from = QString::fromStdString(qaReceiveFax1_.RemoteID()).trimmed();
-  if (!from.isEmpty()) text += QString(" [ from %1 page %2]").arg(from).arg(pageCount_);
+  if (!from.isEmpty()) {
+    text += pageCount_ > 0 ? QString(" (from %1, page %2)").arg(from).arg(pageCount_) : QString(" (from %1)").arg(from);
+  }
   if (text.contains("ABORT", Qt::CaseInsensitive)) text.clear();
   if (receiveMode_) ShowStatusPanel(text);
 }

@@ -1,5 +1,6 @@
 // Viewing and printing the current fax of either list ("&View", Ctrl+V).
 #include <QApplication>
+#include <QStringList>
 
 #include "app/main_screen.h"
 #include "app/table_model.h"
@@ -13,9 +14,10 @@ namespace tv {
 QString TMainScreen::OutgoingTitle() {
   const QString recipient = FieldText(faxXbase_, "RECIPIENT");
   const QString subject = FieldText(faxXbase_, "SUBJECT");
-  QString title = recipient.isEmpty() ? QString() : "To: " + recipient + " ";
-  if (!subject.isEmpty()) title += (recipient.isEmpty() ? "Subject: " : ",   Subject: ") + subject;
-  return title;
+  QStringList parts;
+  if (!recipient.isEmpty()) parts << "To: " + recipient;
+  if (!subject.isEmpty()) parts << "Subject: " + subject;
+  return parts.join(", ");
 }
 
 void TMainScreen::mnuViewPrintClick() {
@@ -56,8 +58,8 @@ void TMainScreen::mnuViewPrintClick() {
   viewer.SetTitle(title);
   viewer.FaxPrinter().FaxHeader().SetCaption(title);
   QApplication::restoreOverrideCursor();
-  viewer.exec();
   HideStatusPanel();
+  viewer.exec();
 }
 
 }  // namespace tv

@@ -26,7 +26,7 @@ struct AppSettings {
   std::string InitString;
   std::int32_t ComPort = -1;  // 0..5 for COM1..COM6; -1 never configured
   std::int32_t FaxClass = 0;  // 0 automatic, 1 class 1, 2 class 2, 3 class 2.0
-  std::int32_t MaximumBPS = 9600;
+  std::int32_t MaximumBPS = 14400;  // the fastest rate; the modem and the far end settle lower
   // [Resetting]
   std::string ResetString = "AT&F";
   bool ResetAlways = false;

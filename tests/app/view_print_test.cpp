@@ -103,8 +103,8 @@ class ViewPrintTest : public QObject {
     window_->findChild<QAction*>("ViewButton")->trigger();
     QCOMPARE(shown.pages, 3);
     QCOMPARE(shown.blockAt, (std::vector<bool>{true, true, true}));
-    QCOMPARE(shown.status, QString("To: Ann ,   Subject: Plans: Page 1 of 3"));
-    QCOMPARE(shown.header, QString("To: Ann ,   Subject: Plans"));
+    QCOMPARE(shown.status, QString("To: Ann, Subject: Plans: Page 1 of 3"));
+    QCOMPARE(shown.header, QString("To: Ann, Subject: Plans"));
     // The working copy was made in the program folder and is gone again;
     // the fax's own files are untouched.
     QCOMPARE(QFileInfo(QString::fromStdString(shown.file)).absolutePath() + "/", QString::fromStdString(Home()));

@@ -13,7 +13,7 @@ TEST(AppSettings, MissingFileGivesTheDefaults) {
   EXPECT_EQ(s.ComPort, -1);
   EXPECT_EQ(s.DialAttempts, 3);
   EXPECT_EQ(s.RetryWait, 60);
-  EXPECT_EQ(s.MaximumBPS, 9600);
+  EXPECT_EQ(s.MaximumBPS, 14400);
   EXPECT_EQ(s.ResetString, "AT&F");
   EXPECT_EQ(s.AnswerOnRing, 1);
   EXPECT_TRUE(s.HintsOn);
@@ -37,7 +37,7 @@ TEST(AppSettings, SaveWritesAllTwentyKeysInOrderAndRoundTrips) {
             "[Ports]\nCOM1=/dev/pts/9\n\n"
             "[User]\nFax=+1 555 0100\nName=Ann\nVoice=\nCompany=\n\n"
             "[Dialing]\nDialPrefix=\nDialAttempts=3\nRetryWait=60\nBlindDial=1\nIgnoreBusy=0\nToneOrPulse=0\nTimeout=60\n\n"
-            "[Modem]\nInitString=\nComPort=2\nFaxClass=3\nMaximumBPS=9600\n\n"
+            "[Modem]\nInitString=\nComPort=2\nFaxClass=3\nMaximumBPS=14400\n\n"
             "[Resetting]\nString=AT&F\nAlways=0\n\n"
             "[Receive]\nWav=/usr/share/sounds/done.wav\nAnswerOnRing=1\n\n"
             "[Hints]\nOn=0\n");

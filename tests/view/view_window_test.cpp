@@ -199,8 +199,10 @@ class ViewWindowTest : public QObject {
     QString message;
     test::AnswerMessageBox(QMessageBox::Ok, &message);
     Open(dir_->File("letter.apf"));
-    QCOMPARE(message, QString("Error opening fax file"));
+    QVERIFY2(message.startsWith(QString::fromStdString("Error opening fax file " + dir_->File("letter.apf") + ": ")),
+             qPrintable(message));
     QCOMPARE(Status(), QString("No file loaded"));
+    QVERIFY(!Button("PrinterSetupButton")->isEnabled());
     QVERIFY(Viewer().FileName().empty());
 
     // Page 3 cut short: pages 1 and 2 show, page 3 reports its error and the

@@ -46,6 +46,7 @@ TFaxViewer::TFaxViewer(QWidget* parent) : QDialog(parent), printerStatus_(this) 
   faxViewer_->OnDropFile = [this](TQaFaxViewer&, const std::string& name) {
     faxFileName_ = name;
     ShowOpenedFax();
+    UpdatePrintButtons();
   };
   faxViewer_->OnZoomStep = [this](TQaFaxViewer&, int steps) {
     steps > 0 ? ZoomInButtonClick() : ZoomOutButtonClick();
@@ -56,7 +57,7 @@ TFaxViewer::TFaxViewer(QWidget* parent) : QDialog(parent), printerStatus_(this) 
   statusPanel_ = new QLabel("Loading...", statusBox);
   statusPanel_->setObjectName("StatusPanel");
   statusPanel_->setAlignment(Qt::AlignCenter);
-  statusPanel_->setStyleSheet("color: blue");
+  statusPanel_->setForegroundRole(QPalette::Link);  // readable in dark palettes too
   auto* statusLayout = new QHBoxLayout(statusBox);
   statusLayout->addWidget(statusPanel_);
 
@@ -184,11 +185,17 @@ void TFaxViewer::FormActivate() {
   for (QAction* item : zoomItems_) item->setChecked(false);
   for (QAction* item : rotationItems_) item->setChecked(false);
   SetFaxFile();
+  UpdatePrintButtons();
+}
+
+void TFaxViewer::UpdatePrintButtons() {
   // Without a printer, pages can still be printed to a PDF file through the
   // printer setup; the two buttons that print straight away need one.
+  const bool loaded = !faxViewer_->FileName().empty();
   const bool printerInstalled = !QPrinterInfo::availablePrinterNames().isEmpty();
-  printButton_->setEnabled(printerInstalled);
-  printCurrentButton_->setEnabled(printerInstalled);
+  printerSetupButton_->setEnabled(loaded);
+  printButton_->setEnabled(loaded && printerInstalled);
+  printCurrentButton_->setEnabled(loaded && printerInstalled);
 }
 
 void TFaxViewer::SetFaxFile() {
@@ -202,9 +209,10 @@ void TFaxViewer::SetFaxFile() {
     faxViewer_->EndUpdate();
     faxViewer_->SetFileName(faxFileName_);
     ShowOpenedFax();
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
     faxViewer_->SetFileName("");
-    ShowError("Error opening fax file");
+    ShowError(QString("Error opening fax file %1: %2")
+                  .arg(QString::fromStdString(faxFileName_), QString::fromStdString(e.what())));
     statusPanel_->setText("No file loaded");
   }
 }

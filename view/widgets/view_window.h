@@ -52,6 +52,8 @@ class TFaxViewer : public QDialog {
   // The starting zoom, the status line and the page buttons for the fax now
   // in the viewer.
   void ShowOpenedFax();
+  // The print buttons are enabled only while a fax is loaded.
+  void UpdatePrintButtons();
   void SetZoom(int zoom);
   void ZoomInButtonClick();
   void ZoomOutButtonClick();
