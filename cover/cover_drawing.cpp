@@ -2,9 +2,12 @@
 
 #include <QDate>
 #include <QFontDatabase>
+#include <QFontMetricsF>
 #include <QImage>
 #include <QLocale>
 #include <QPainter>
+#include <QPen>
+#include <QRegularExpression>
 #include <QTextLayout>
 #include <QTime>
 #include <algorithm>
@@ -89,13 +92,6 @@ QString FieldValue(const CoverElement& e, const TCoverValues& v) {
   }
 }
 
-// "[  ]Urgent     [  ]For Review     ..." with every flag's box.
-QString FlagLineText() {
-  QStringList boxes;
-  for (const QString& caption : kCoverFlagCaptions) boxes << "[  ]" + caption;
-  return boxes.join("     ");
-}
-
 class ElementPainter {
  public:
   ElementPainter(QPainter& painter, const TCoverValues& values, double scale, const QString& message)
@@ -129,21 +125,32 @@ class ElementPainter {
     TextAt(place_.At(e), text.left(kMaxTextLength));
   }
 
-  // The line of boxes appears only when a flag is set; each set flag puts an
-  // "X" just after its box's "[".
+  // The line of flags appears only when a flag is set: each caption has a
+  // square box before it, as tall as a capital letter, crossed when the flag
+  // is set.
   void FlagLine(const CoverElement& e) {
     if (std::none_of(values_.Flags.begin(), values_.Flags.end(), [](bool set) { return set; }) ||
         !kTextBounds.contains(place_.At(e))) {
       return;
     }
     SetFont(e);
-    const QString line = FlagLineText();
-    const QPointF at = place_.At(e);
-    TextAt(at, line);
-    qsizetype bracket = -1;
-    for (bool set : values_.Flags) {
-      bracket = line.indexOf('[', bracket + 1);
-      if (set) TextAt(at + QPointF(p_.fontMetrics().horizontalAdvance(line.left(bracket + 1)), 0), "X");
+    const QFontMetricsF metrics(p_.font(), p_.device());
+    const double side = metrics.capHeight();
+    const double space = metrics.horizontalAdvance(' ');
+    p_.setPen(QPen(Qt::black, std::max(side / 10, 1 / place_.Scale()), Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+    p_.setBrush(Qt::NoBrush);
+    QPointF at = place_.At(e);
+    for (int flag = 0; flag < kCoverFlagCount; ++flag) {
+      const QRectF box(at.x(), at.y() + metrics.ascent() - side, side, side);
+      p_.drawRect(box);
+      if (values_.Flags[static_cast<std::size_t>(flag)]) {
+        p_.drawLine(box.topLeft(), box.bottomRight());
+        p_.drawLine(box.bottomLeft(), box.topRight());
+      }
+      const QString& caption = kCoverFlagCaptions[static_cast<std::size_t>(flag)];
+      const double captionX = box.right() + space;
+      TextAt(QPointF(captionX, at.y()), caption);
+      at.setX(captionX + metrics.horizontalAdvance(caption) + 4 * space);
     }
   }
 
@@ -234,12 +241,19 @@ class ElementPainter {
 
 }  // namespace
 
+QString CoverTime(const QLocale& locale, const QTime& time) {
+  // Some locales' short format has the seconds too.
+  QString format = locale.timeFormat(QLocale::ShortFormat);
+  format.remove(QRegularExpression("[^hHmaApP]*s+"));
+  return locale.toString(time, format);
+}
+
 TCoverValues CoverValuesNow(const AppSettings& settings, const QString& subject, const QString& recipientName,
                             const QString& recipientFax, const std::array<bool, kCoverFlagCount>& flags) {
   const QLocale locale = QLocale::system();
   TCoverValues v;
   v.Date = locale.toString(QDate::currentDate(), QLocale::ShortFormat);
-  v.Time = locale.toString(QTime::currentTime(), QLocale::ShortFormat);
+  v.Time = CoverTime(locale, QTime::currentTime());
   v.Subject = subject;
   v.RecipientName = recipientName;
   v.RecipientFax = recipientFax;

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <QFont>
+#include <QLocale>
 #include <QString>
+#include <QTime>
 #include <array>
 #include <stdexcept>
 #include <string>
@@ -38,6 +40,9 @@ struct TCoverValues {
   QString SenderVoice;
   std::array<bool, kCoverFlagCount> Flags{};
 };
+
+// A time as covers show it: hours and minutes in the locale's short format.
+QString CoverTime(const QLocale& locale, const QTime& time);
 
 // Today's date and the time now in the system's short formats, and the
 // sender's details from the settings.

@@ -264,6 +264,13 @@ TEST(CoverDrawing, MiniaturesScaleEveryMeasure) {
   EXPECT_EQ(small.constScanLine(150)[96], 255);
 }
 
+TEST(CoverDrawing, TimeIsHoursAndMinutesInTheLocalesWay) {
+  const QTime time(9, 5, 42);
+  EXPECT_EQ(CoverTime(QLocale::c(), time), "09:05");  // its short format has seconds
+  EXPECT_EQ(CoverTime(QLocale(QLocale::English, QLocale::UnitedStates), time).simplified(), "9:05 AM");
+  EXPECT_EQ(CoverTime(QLocale(QLocale::German, QLocale::Germany), time), "09:05");
+}
+
 TEST(CoverDrawing, MissingTemplateStillGivesACoverFile) {
   test::TempDir home;
   InitProgramFolder(home.Path());
