@@ -62,8 +62,9 @@ std::string Lpadmin(const Args& arguments) {
   Args argv{"lpadmin"};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   std::string output;
-  const int status = ChildProcess::Run(argv, &output);
-  if (status == -1) return errno == ENOENT ? kNoCups : std::string("cannot run lpadmin: ") + std::strerror(errno);
+  int status = 0;
+  if (const int error = ChildProcess::Run(argv, status, &output); error != 0)
+    return error == ENOENT ? kNoCups : std::string("cannot run lpadmin: ") + std::strerror(error);
   while (!output.empty() && output.back() == '\n') output.pop_back();
   if (status != 0) return output.empty() ? "lpadmin failed (status " + std::to_string(status) + ")" : output;
   return {};

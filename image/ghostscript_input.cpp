@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "comm/error_codes.h"
+#include "comm/errors.h"
 #include "image/document_input.h"
 #include "platform/child_process.h"
 #include "platform/text.h"
@@ -68,7 +69,7 @@ class GhostscriptInput : public ConverterInput {
     if (const int rc = gs_.Start(args); rc != 0) {
       converter.SetErrorDetail(rc == ENOENT ? "Ghostscript (gs) is not installed"
                                             : "Ghostscript cannot be started: " + std::string(std::strerror(rc)));
-      return ecFileNotFound;
+      return IoErrorFromErrno(rc);
     }
     // Ghostscript renders the next page while this one is coded.
     gs_.WidenOutputPipe(rowBytes_ * static_cast<std::size_t>(height_) + kPbmHeaderRoom);
@@ -182,14 +183,11 @@ class GhostscriptInput : public ConverterInput {
     if (buffer_.empty()) buffer_.resize(kPipeBuffer);
     const auto idleSince = Clock::now();
     for (;;) {
-      const long n = gs_.Read(buffer_.data(), buffer_.size(), kWaitSliceMs);
-      if (n >= 0) {
-        filled_ = static_cast<std::size_t>(n);
-        return ecOK;
-      }
-      if (n != -ETIMEDOUT && n != -EINTR) {
-        return Stop(converter, ecDeviceReadError,
-                    "reading Ghostscript's pages failed: " + std::string(std::strerror(static_cast<int>(-n))));
+      const int error = gs_.Read(buffer_.data(), buffer_.size(), kWaitSliceMs, filled_);
+      if (error == 0) return ecOK;
+      if (error != ETIMEDOUT && error != EINTR) {
+        return Stop(converter, IoErrorFromErrno(error),
+                    "reading Ghostscript's pages failed: " + std::string(std::strerror(error)));
       }
       if (int rc = converter.KeepAlive(); rc != ecOK) return Stop(converter, rc, "");
       const auto now = Clock::now();
