@@ -44,8 +44,13 @@ void HandleStopSignals() {
   signal(SIGPIPE, SIG_IGN);
 }
 
+// CUPS reads each line a backend writes to standard error as a command
+// when it starts with one of its prefixes (ERROR:, STATE:, PPD:, ...): a
+// message, which quotes job data, is therefore kept to one line.
+constexpr std::size_t kMaxMessage = 1000;
+
 int Fail(const std::string& message) {
-  std::cerr << "ERROR: " << message << std::endl;
+  std::cerr << "ERROR: " << OneLine(message, kMaxMessage) << std::endl;
   return CUPS_BACKEND_CANCEL;
 }
 
