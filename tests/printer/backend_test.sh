@@ -112,6 +112,24 @@ expect_refused "root's job" "root" "$backend" root t "$local_job" "$work/text.pd
 # Job data that CUPS would read as a command of its own stays in one line.
 expect_refused "hostile user name" "no user" "$backend" $'nosuch\nSTATE: +tv-hostile' t "$local_job" "$work/text.pdf"
 [ "$(wc -l <"$work/log")" = 1 ] || fail "job data made lines of their own: $(cat "$work/log")"
+# A folder that others can write to could get a link under the name of the
+# next fax (here, to a file of the owner's): SEND and the folder it is in
+# are refused then, and the link's target is left alone.
+install -o tvprint -g tvprint -m 600 /dev/null "$work/victim"
+ln -s "$work/victim" "$send/PRN00000.ZPD"
+for folder in "$send" "$work"; do
+  chmod o+w "$folder"
+  expect_refused "$folder writable by others" "can be written by other users" \
+    "$backend" tvprint t "$local_job" "$work/text.pdf"
+  chmod o-w "$folder"
+done
+[ ! -s "$work/victim" ] || fail "the planted link was written through"
+rm "$send/PRN00000.ZPD"
+# The owner's own group (one per user, no other members) is no one else.
+chmod g+w "$send"
+run_backend "$backend" tvprint t "$local_job" "$work/text.pdf" || fail "SEND writable by its group: $(cat "$work/log")"
+chmod g-w "$send"
+rm -f "$send"/*
 ln -s "$send" "$work/link"
 point_tvpd_at "$work/link"
 expect_refused "SEND as a link" "symbolic link" "$backend" tvprint t "$local_job" "$work/text.pdf"
