@@ -83,6 +83,14 @@ run_backend "$backend" tvprint $'../../x\n/etc/passwd\r..' "$local_job" "$work/t
   fail "title lines: $(cat -A "$send"/*.ZPD)"
 [ "$(ls "$send" | wc -l)" = 2 ] || fail "more than the pair: $(ls "$send")"
 
+# A hostile document writes nowhere, not even in /tmp (where Ghostscript
+# keeps its temporary files unless given a folder of its own).
+pwned=/tmp/tv-printer-pwned-$$
+printf '%%!PS\n{ (%s) (w) file closefile } stopped pop showpage\n' "$pwned" >"$work/hostile.ps"
+run_backend "$backend" tvprint t "$local_job" "$work/hostile.ps" || fail "hostile document: $(cat "$work/log")"
+[ ! -e "$pwned" ] || { rm -f "$pwned"; fail "the job's document wrote $pwned"; }
+rm -f "$send"/*
+
 # Bad jobs: each ends with an ERROR line and leaves SEND as it was.
 printf '%%PDF-1.4\n1 0 obj << /Type /Catalog /Pages 9 0 R >>\nendobj\ngarbage\n' >"$work/corrupt.pdf"
 gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOwnerPassword=owner -sUserPassword=secret \
