@@ -18,9 +18,11 @@ namespace tv::printer {
 std::string BecomeUser(const passwd& owner);
 
 // The owner's SEND folder, as the Location/TVOutPath key of their
-// ~/.config/tessivane/TVPD.INI names it, held open: every file the backend
-// makes there is made relative to the open folder, never through a path
-// that could be replaced meanwhile, and never through a link.
+// ~/.config/tessivane/TVPD.INI names it, held open: the files made here are
+// made relative to the open folder, never through a path that could be
+// replaced meanwhile, and never through a link. (The converter writes the
+// work file by its path; that path is safe only because no one but the
+// owner may write in the folder or the one that holds it.)
 class SendFolder {
  public:
   SendFolder() = default;
