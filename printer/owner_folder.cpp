@@ -59,7 +59,8 @@ int OpenTrustedFolder(int at, const std::string& name, const std::string& path, 
   if (fd < 0) {
     // A link or a file under the name: say which.
     const int error = errno;
-    if (fstatat(at, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) problem = Untrusted(path, info, owner, true, rootToo);
+    if (fstatat(at, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0)
+      problem = Untrusted(path, info, owner, true, rootToo);
     if (problem.empty()) problem = path + ": " + Why(error);
     return -1;
   }
@@ -136,7 +137,8 @@ std::string SendFolder::Open(const passwd& owner) {
   const std::string startOnce = " (start Tessivane once as " + std::string(owner.pw_name) + " so that it writes " +
                                 ini + ")";
   struct stat info {};
-  std::string problem = lstat(ini.c_str(), &info) != 0 ? ini + ": " + Why(errno) : Untrusted(ini, info, owner, false, false);
+  std::string problem =
+      lstat(ini.c_str(), &info) != 0 ? ini + ": " + Why(errno) : Untrusted(ini, info, owner, false, false);
   if (!problem.empty()) return std::string(owner.pw_name) + " has no Tessivane outgoing folder: " + problem + startOnce;
   std::string folder = IniFile(ini).ReadString("Location", "TVOutPath", "");
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
