@@ -58,7 +58,7 @@ bool RunToEnd(const std::vector<std::string>& argv, const std::vector<std::strin
   ChildProcess child;
   if (child.Start(command) != 0) return false;
   char buffer[4096];
-  while (child.Read(buffer, sizeof buffer, 60000) > 0) {
+  for (std::size_t got = 1; got > 0 && child.Read(buffer, sizeof buffer, 60000, got) == 0;) {
   }
   const int status = child.Wait();
   if (status != 0) std::fprintf(stderr, "%s failed (%d): %s\n", argv[0].c_str(), status, child.ErrorOutput().c_str());

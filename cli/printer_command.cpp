@@ -2,7 +2,8 @@
 // backend goes into CUPS's backend folder with mode 0700 (so the scheduler
 // runs it as root and it can take each job owner's identity): copied there
 // from a build tree, put there by the package otherwise. A queue
-// "Tessivane" is added with lpadmin, using the backend's PPD file.
+// "Tessivane" is added with lpadmin, using the backend's PPD file and CUPS's
+// "authenticated" policy.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -62,8 +63,9 @@ std::string Lpadmin(const Args& arguments) {
   Args argv{"lpadmin"};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   std::string output;
-  const int status = ChildProcess::Run(argv, &output);
-  if (status == -1) return errno == ENOENT ? kNoCups : std::string("cannot run lpadmin: ") + std::strerror(errno);
+  int status = 0;
+  if (const int error = ChildProcess::Run(argv, status, &output); error != 0)
+    return error == ENOENT ? kNoCups : std::string("cannot run lpadmin: ") + std::strerror(error);
   while (!output.empty() && output.back() == '\n') output.pop_back();
   if (status != 0) return output.empty() ? "lpadmin failed (status " + std::to_string(status) + ")" : output;
   return {};
@@ -99,9 +101,15 @@ int Install() {
   }
   const std::string problem =
       Lpadmin({"-p", kQueue, "-E", "-v", "tessivane:/", "-P", files->ppd, "-D", "Tessivane fax printer",
-               "-L", "This computer", "-o", "printer-is-shared=false"});
+               "-L", "This computer", "-o", "printer-is-shared=false",
+               // A job's user is the one who authenticated, never a name the
+               // client gives: otherwise anyone could fill another user's list.
+               "-o", "printer-op-policy=authenticated"});
   if (problem.find("Unable to connect") != std::string::npos)
     return Fail("cannot add the printer queue: " + problem + " (is the CUPS scheduler running? sudo systemctl start cups)");
+  if (problem.find("printer-op-policy") != std::string::npos)
+    return Fail("cannot add the printer queue: " + problem +
+                " (the scheduler's cupsd.conf lacks the <Policy authenticated> section that CUPS ships; put it back)");
   if (!problem.empty()) return Fail("cannot add the printer queue: " + problem);
   std::cout << "Added the printer \"" << kQueue << "\": documents printed to it appear in the outgoing list of the "
             << "user who prints them (who must have started Tessivane once)\n";

@@ -2,16 +2,28 @@
 // the pages as a stream of binary PBM images (1 = black, rows top first) to
 // a pipe; each image becomes a fax page as it arrives, so a long document
 // never sits in memory or on disk as pictures.
+//
+// A document is a program, and may be hostile (a job printed by anyone).
+// Ghostscript is run by its absolute path with an environment of its own:
+// TMPDIR and HOME name an empty folder made for the run and removed after
+// it, the only place where -dSAFER lets it write. Where bubblewrap works,
+// it runs in a sandbox where that folder is the only writable path, with
+// no network.
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <sstream>
 #include <vector>
 
 #include "image/document_input.h"
 #include "platform/child_process.h"
 #include "platform/error_codes.h"
+#include "platform/errors.h"
 #include "platform/text.h"
 
 namespace tv {
@@ -25,6 +37,81 @@ using Clock = std::chrono::steady_clock;
 constexpr int kWaitSliceMs = 250;
 constexpr std::size_t kPipeBuffer = 1 << 16;
 constexpr std::size_t kPbmHeaderRoom = 64;
+
+// Where Ghostscript and bubblewrap are installed; never looked up in PATH.
+constexpr const char* kGhostscriptPaths[] = {"/usr/bin/gs", "/usr/local/bin/gs"};
+constexpr const char* kBubblewrap = "/usr/bin/bwrap";
+
+std::string GhostscriptPath() {
+  for (const char* path : kGhostscriptPaths) {
+    if (access(path, X_OK) == 0) return path;
+  }
+  return {};
+}
+
+// An empty folder, mode 0700, for one run of Ghostscript (in TMPDIR, else
+// /tmp); removed with all that was written into it.
+class PrivateFolder {
+ public:
+  PrivateFolder() = default;
+  ~PrivateFolder() { Remove(); }
+  PrivateFolder(const PrivateFolder&) = delete;
+  PrivateFolder& operator=(const PrivateFolder&) = delete;
+
+  // 0 or an errno value.
+  int Make() {
+    Remove();
+    const char* tmp = std::getenv("TMPDIR");
+    int error = 0;
+    for (const char* base : {tmp && tmp[0] == '/' ? tmp : "/tmp", "/tmp"}) {
+      std::string pattern = std::string(base) + "/tv-gs-XXXXXX";
+      if (mkdtemp(pattern.data())) {
+        path_ = pattern;
+        return 0;
+      }
+      error = errno;
+    }
+    return error;
+  }
+  const std::string& Path() const { return path_; }
+  void Remove() {
+    if (path_.empty()) return;
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+    path_.clear();
+  }
+
+ private:
+  std::string path_;
+};
+
+// `command` inside a bubblewrap sandbox: the whole file system read-only
+// but `folder`, no network, no other process to see, ended with its parent.
+// The command is the sandbox's first process rather than a child of one
+// that bubblewrap adds, so that its time counts as its caller's children's.
+std::vector<std::string> Sandboxed(const std::string& folder, const std::vector<std::string>& command) {
+  std::vector<std::string> argv = {kBubblewrap, "--ro-bind", "/", "/", "--dev", "/dev", "--proc", "/proc",
+                                   "--bind", folder, folder, "--unshare-all", "--as-pid-1", "--die-with-parent",
+                                   "--new-session", "--"};
+  argv.insert(argv.end(), command.begin(), command.end());
+  return argv;
+}
+
+// Whether bubblewrap can make its sandbox here (it needs user name spaces,
+// which a system may withhold); asked once.
+bool SandboxWorks(const std::string& gs, const std::string& folder) {
+  static const bool works = [&] {
+    if (access(kBubblewrap, X_OK) != 0) return false;
+    ChildProcess probe;
+    probe.SetEnvironment({});
+    if (probe.Start(Sandboxed(folder, {gs, "--version"})) != 0) return false;
+    char version[64];
+    for (std::size_t got = 1; got > 0 && probe.Read(version, sizeof version, -1, got) == 0;) {
+    }
+    return probe.Wait() == 0;
+  }();
+  return works;
+}
 
 // What Ghostscript said, as one line: its own messages without the stars,
 // banners and blank lines.
@@ -59,16 +146,26 @@ class GhostscriptInput : public ConverterInput {
     // A name that Ghostscript could take for an option stays a file name.
     std::string input = converter.InputName();
     if (!input.starts_with("/")) input = "./" + input;
+    const std::string gs = GhostscriptPath();
+    if (gs.empty()) {
+      converter.SetErrorDetail("Ghostscript (gs) is not installed");
+      return ecFileNotFound;
+    }
+    if (const int error = folder_.Make(); error != 0) {
+      converter.SetErrorDetail("cannot make a folder for Ghostscript: " + std::string(std::strerror(error)));
+      return IoErrorFromErrno(error, true);
+    }
     const std::vector<std::string> args = {
-        "gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-dNOPROMPT", "-sDEVICE=pbmraw", resolution, size,
+        gs, "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-dNOPROMPT", "-sDEVICE=pbmraw", resolution, size,
         // Every page is scaled to fit the fixed paper; edges stay sharp.
         "-dFIXEDMEDIA", "-dFitPage", "-dTextAlphaBits=1", "-dGraphicsAlphaBits=1",
         // What a PostScript program prints must not mix with the pages.
         "-sstdout=%stderr", "-sOutputFile=-", "-f", input};
-    if (const int rc = gs_.Start(args); rc != 0) {
-      converter.SetErrorDetail(rc == ENOENT ? "Ghostscript (gs) is not installed"
-                                            : "Ghostscript cannot be started: " + std::string(std::strerror(rc)));
-      return ecFileNotFound;
+    gs_.SetEnvironment({"TMPDIR=" + folder_.Path(), "HOME=" + folder_.Path()});
+    if (const int error = gs_.Start(SandboxWorks(gs, folder_.Path()) ? Sandboxed(folder_.Path(), args) : args);
+        error != 0) {
+      converter.SetErrorDetail("Ghostscript cannot be started: " + std::string(std::strerror(error)));
+      return IoErrorFromErrno(error);
     }
     // Ghostscript renders the next page while this one is coded.
     gs_.WidenOutputPipe(rowBytes_ * static_cast<std::size_t>(height_) + kPbmHeaderRoom);
@@ -92,7 +189,10 @@ class GhostscriptInput : public ConverterInput {
     return ecOK;
   }
 
-  void Close(FaxConverter&) override { gs_.Kill(); }
+  void Close(FaxConverter&) override {
+    gs_.Kill();
+    folder_.Remove();
+  }
 
  private:
   // Reads the next page's PBM header, or learns that the document ended.
@@ -182,14 +282,11 @@ class GhostscriptInput : public ConverterInput {
     if (buffer_.empty()) buffer_.resize(kPipeBuffer);
     const auto idleSince = Clock::now();
     for (;;) {
-      const long n = gs_.Read(buffer_.data(), buffer_.size(), kWaitSliceMs);
-      if (n >= 0) {
-        filled_ = static_cast<std::size_t>(n);
-        return ecOK;
-      }
-      if (n != -ETIMEDOUT && n != -EINTR) {
-        return Stop(converter, ecDeviceReadError,
-                    "reading Ghostscript's pages failed: " + std::string(std::strerror(static_cast<int>(-n))));
+      const int error = gs_.Read(buffer_.data(), buffer_.size(), kWaitSliceMs, filled_);
+      if (error == 0) return ecOK;
+      if (error != ETIMEDOUT && error != EINTR) {
+        return Stop(converter, IoErrorFromErrno(error),
+                    "reading Ghostscript's pages failed: " + std::string(std::strerror(error)));
       }
       if (int rc = converter.KeepAlive(); rc != ecOK) return Stop(converter, rc, "");
       const auto now = Clock::now();
@@ -235,6 +332,7 @@ class GhostscriptInput : public ConverterInput {
   }
 
   DocumentRendering rendering_;
+  PrivateFolder folder_;  // outlives the child that writes in it
   ChildProcess gs_;
   Clock::time_point start_;
   int width_ = 0;

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
 extern char** environ;
 
@@ -29,6 +30,11 @@ ChildProcess::~ChildProcess() {
   ClosePipes();
 }
 
+void ChildProcess::SetEnvironment(std::vector<std::string> variables) {
+  environment_ = std::move(variables);
+  ownEnvironment_ = true;
+}
+
 int ChildProcess::Start(const std::vector<std::string>& argv, int stdinFd) {
   if (Running() || argv.empty()) return EINVAL;
   errorOutput_.clear();
@@ -44,6 +50,9 @@ int ChildProcess::Start(const std::vector<std::string>& argv, int stdinFd) {
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
+  std::vector<char*> variables;
+  for (const std::string& v : environment_) variables.push_back(const_cast<char*>(v.c_str()));
+  variables.push_back(nullptr);
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -64,7 +73,8 @@ int ChildProcess::Start(const std::vector<std::string>& argv, int stdinFd) {
   posix_spawnattr_setsigdefault(&attributes, &all);
   posix_spawnattr_setsigmask(&attributes, &none);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-  const int rc = posix_spawnp(&pid_, args[0], &actions, &attributes, args.data(), environ);
+  const int rc =
+      posix_spawnp(&pid_, args[0], &actions, &attributes, args.data(), ownEnvironment_ ? variables.data() : environ);
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   close(out[1]);
@@ -104,19 +114,21 @@ bool ChildProcess::DrainError() {
   return false;
 }
 
-long ChildProcess::Read(void* buffer, std::size_t size, int timeoutMs) {
+int ChildProcess::Read(void* buffer, std::size_t size, int timeoutMs, std::size_t& got) {
+  got = 0;
   if (out_ < 0) return 0;
   for (;;) {
     pollfd fds[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
     const int ready = poll(fds, err_ >= 0 ? 2 : 1, timeoutMs);
-    if (ready < 0) return -errno;
-    if (ready == 0) return -ETIMEDOUT;
+    if (ready < 0) return errno;
+    if (ready == 0) return ETIMEDOUT;
     if (err_ >= 0 && fds[1].revents != 0) DrainError();
     if (fds[0].revents != 0) {
       const ssize_t n = read(out_, buffer, size);
-      if (n < 0) return -errno;
+      if (n < 0) return errno;
       if (n == 0) CloseFd(out_);
-      return n;
+      got = static_cast<std::size_t>(n);
+      return 0;
     }
   }
 }
@@ -146,24 +158,21 @@ void ChildProcess::ClosePipes() {
   CloseFd(err_);
 }
 
-int ChildProcess::Run(const std::vector<std::string>& argv, std::string* output) {
+int ChildProcess::Run(const std::vector<std::string>& argv, int& status, std::string* output) {
   ChildProcess child;
-  if (const int rc = child.Start(argv); rc != 0) {
-    errno = rc;
-    return -1;
-  }
+  if (const int rc = child.Start(argv); rc != 0) return rc;
   std::string text;
   char chunk[4096];
-  for (long n; (n = child.Read(chunk, sizeof chunk, -1)) != 0;) {
-    if (n > 0) {
-      text.append(chunk, static_cast<std::size_t>(n));
-    } else if (n != -EINTR) {
-      break;
-    }
+  for (;;) {
+    std::size_t got = 0;
+    const int rc = child.Read(chunk, sizeof chunk, -1, got);
+    if (rc == EINTR) continue;
+    if (rc != 0 || got == 0) break;
+    text.append(chunk, got);
   }
-  const int status = child.Wait();
+  status = child.Wait();
   if (output) *output = text + child.ErrorOutput();
-  return status;
+  return 0;
 }
 
 }  // namespace tv

@@ -1,6 +1,7 @@
 // A helper program run as a child process, with its standard output and
 // error read through pipes. Both pipes are served by one poll, so a program
-// that writes much to one of them can never stall on the other.
+// that writes much to one of them can never stall on the other. Failures are
+// errno values, as everywhere in platform/: 0 is success.
 #pragma once
 
 #include <sys/types.h>
@@ -18,8 +19,12 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  // Starts argv[0], looked up in PATH, with standard input from `stdinFd`
-  // (/dev/null when negative). 0 or an errno value (ENOENT: no such program).
+  // The child gets exactly these variables ("NAME=value") rather than this
+  // process's environment.
+  void SetEnvironment(std::vector<std::string> variables);
+  // Starts argv[0] (a path, or a name looked up in PATH) with standard input
+  // from `stdinFd` (/dev/null when negative). 0 or an errno value (ENOENT: no
+  // such program).
   int Start(const std::vector<std::string>& argv, int stdinFd = -1);
   bool Running() const { return pid_ > 0; }
   // Lets the child write up to `bytes` of standard output ahead of the
@@ -27,11 +32,11 @@ class ChildProcess {
   // reader is busy with what came before.
   void WidenOutputPipe(std::size_t bytes);
 
-  // Reads what the child writes to its standard output: the bytes read
-  // (> 0), 0 at its end, -ETIMEDOUT when nothing came within timeoutMs,
-  // -EINTR when a signal arrived, or another negated errno value. What it
+  // Reads what the child writes to its standard output into `buffer`: 0 with
+  // `got` the bytes read (0 at its end), ETIMEDOUT when nothing came within
+  // timeoutMs, EINTR when a signal arrived, or another errno value. What it
   // writes to standard error meanwhile is kept (see ErrorOutput).
-  long Read(void* buffer, std::size_t size, int timeoutMs);
+  int Read(void* buffer, std::size_t size, int timeoutMs, std::size_t& got);
 
   // Waits for the child to end, reading the rest of both pipes; the exit
   // status, or 128 + the signal that ended it.
@@ -42,9 +47,10 @@ class ChildProcess {
   // The last 8 KiB the child wrote to standard error.
   const std::string& ErrorOutput() const { return errorOutput_; }
 
-  // Runs a program to its end; its standard output and error, together, go
-  // to `output`. The exit status, or -1 (errno set) when it cannot start.
-  static int Run(const std::vector<std::string>& argv, std::string* output = nullptr);
+  // Runs a program to its end; its exit status goes to `status`, its
+  // standard output and error, together, to `output`. 0, or the errno value
+  // of why it could not start.
+  static int Run(const std::vector<std::string>& argv, int& status, std::string* output = nullptr);
 
  private:
   void KeepError(const char* data, std::size_t n);
@@ -55,6 +61,8 @@ class ChildProcess {
   int out_ = -1;
   int err_ = -1;
   std::string errorOutput_;
+  std::vector<std::string> environment_;
+  bool ownEnvironment_ = false;
 };
 
 }  // namespace tv

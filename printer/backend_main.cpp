@@ -44,8 +44,13 @@ void HandleStopSignals() {
   signal(SIGPIPE, SIG_IGN);
 }
 
+// CUPS reads each line a backend writes to standard error as a command
+// when it starts with one of its prefixes (ERROR:, STATE:, PPD:, ...): a
+// message, which quotes job data, is therefore kept to one line.
+constexpr std::size_t kMaxMessage = 1000;
+
 int Fail(const std::string& message) {
-  std::cerr << "ERROR: " << message << std::endl;
+  std::cerr << "ERROR: " << OneLine(message, kMaxMessage) << std::endl;
   return CUPS_BACKEND_CANCEL;
 }
 
@@ -87,19 +92,19 @@ int RunJob(const CupsJob& job) {
   const passwd owner = *entry;
   if (const std::string problem = BecomeUser(owner); !problem.empty()) return Fail(problem);
 
-  std::string problem;
-  const std::string send = OwnerSendFolder(owner, problem);
-  if (send.empty()) return Fail(problem);
-  const int document = CopyToAnonymousFile(input, send, problem);
+  SendFolder send;
+  std::string problem = send.Open(owner);
+  if (!problem.empty()) return Fail(problem);
+  const int document = send.CopyToAnonymousFile(input, problem);
   if (document < 0) return Fail(problem);
-  const std::string staged = CreateTemporaryFile(send + "PRN.APF", ".apf");
-  if (staged.empty()) return Fail("cannot make a work file in " + send + ": " + std::strerror(errno));
+  const std::string staged = send.CreateWorkFile(".apf", problem);
+  if (staged.empty()) return Fail(problem);
   int pages = 0;
-  problem = Render("/dev/fd/" + std::to_string(document), staged, rendering, pages);
+  problem = Render("/dev/fd/" + std::to_string(document), send.Path() + staged, rendering, pages);
   close(document);
   std::string name;
-  if (problem.empty()) name = PublishPair(send, staged, DescriptionOf(job), problem);
-  unlink(staged.c_str());
+  if (problem.empty()) name = send.PublishPair(staged, DescriptionOf(job), problem);
+  send.RemoveFile(staged);
   if (!problem.empty()) return Fail(problem);
   std::cerr << "INFO: The fax " << name << " (" << pages << (pages == 1 ? " page" : " pages")
             << ") is in Tessivane's outgoing list" << std::endl;

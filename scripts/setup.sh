@@ -22,6 +22,8 @@ packages=(
   # printing tests: poppler's PDF tools and a CUPS scheduler of the tests' own;
   # the fax printer renders with Ghostscript behind CUPS's PDF filter chain
   poppler-utils cups-daemon cups-client cups-filters ghostscript
+  # Ghostscript renders documents in a sandbox where its own folder is the only writable path
+  bubblewrap
   # tools/fax_font/gen_fax_font (run by hand) draws the fax font with FreeType
   libfreetype-dev
   # manual pages from --help; the Debian package and the desktop's validators

@@ -74,4 +74,15 @@ done
 expect '^Pages: 4$' "$("$tvfax" info joined.apf)"
 [ -z "$(ls -A | grep -e '^\.tv-' -e '^TEMP')" ] || fail "working files left: $(ls -A)"
 if "$tvfax" convert letter.doc 2>/dev/null; then fail "convert guessed a kind"; fi
+
+# A hostile PostScript document writes nowhere: not in the caller's TMPDIR
+# (which -dSAFER would let it write in), and what it leaves in its own
+# private temporary folder is removed with that folder.
+if command -v gs >/dev/null; then
+  mkdir -m 700 tmp
+  printf '%%!PS\n{ (%s/tmp/pwned) (w) file closefile } stopped pop\n(tv) (w) .tempfile closefile pop showpage\n' \
+    "$work" >hostile.ps
+  TMPDIR=$work/tmp "$tvfax" convert hostile.ps >/dev/null 2>&1 || true
+  [ -z "$(ls -A tmp)" ] || fail "hostile PostScript left $(ls -A tmp)"
+fi
 echo "all image commands behave"

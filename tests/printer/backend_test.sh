@@ -83,6 +83,14 @@ run_backend "$backend" tvprint $'../../x\n/etc/passwd\r..' "$local_job" "$work/t
   fail "title lines: $(cat -A "$send"/*.ZPD)"
 [ "$(ls "$send" | wc -l)" = 2 ] || fail "more than the pair: $(ls "$send")"
 
+# A hostile document writes nowhere, not even in /tmp (where Ghostscript
+# keeps its temporary files unless given a folder of its own).
+pwned=/tmp/tv-printer-pwned-$$
+printf '%%!PS\n{ (%s) (w) file closefile } stopped pop showpage\n' "$pwned" >"$work/hostile.ps"
+run_backend "$backend" tvprint t "$local_job" "$work/hostile.ps" || fail "hostile document: $(cat "$work/log")"
+[ ! -e "$pwned" ] || { rm -f "$pwned"; fail "the job's document wrote $pwned"; }
+rm -f "$send"/*
+
 # Bad jobs: each ends with an ERROR line and leaves SEND as it was.
 printf '%%PDF-1.4\n1 0 obj << /Type /Catalog /Pages 9 0 R >>\nendobj\ngarbage\n' >"$work/corrupt.pdf"
 gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOwnerPassword=owner -sUserPassword=secret \
@@ -109,6 +117,27 @@ expect_refused "unknown user" "no user" "$backend" nosuchuser4711 t "$local_job"
 expect_refused "user without Tessivane" "no Tessivane outgoing folder" "$backend" nobody t "$local_job" "$work/text.pdf"
 expect_refused "remote job" "this computer" "$backend" tvprint t "job-originating-host-name=10.0.0.7" "$work/text.pdf"
 expect_refused "root's job" "root" "$backend" root t "$local_job" "$work/text.pdf"
+# Job data that CUPS would read as a command of its own stays in one line.
+expect_refused "hostile user name" "no user" "$backend" $'nosuch\nSTATE: +tv-hostile' t "$local_job" "$work/text.pdf"
+[ "$(wc -l <"$work/log")" = 1 ] || fail "job data made lines of their own: $(cat "$work/log")"
+# A folder that others can write to could get a link under the name of the
+# next fax (here, to a file of the owner's): SEND and the folder it is in
+# are refused then, and the link's target is left alone.
+install -o tvprint -g tvprint -m 600 /dev/null "$work/victim"
+ln -s "$work/victim" "$send/PRN00000.ZPD"
+for folder in "$send" "$work"; do
+  chmod o+w "$folder"
+  expect_refused "$folder writable by others" "can be written by other users" \
+    "$backend" tvprint t "$local_job" "$work/text.pdf"
+  chmod o-w "$folder"
+done
+[ ! -s "$work/victim" ] || fail "the planted link was written through"
+rm "$send/PRN00000.ZPD"
+# The owner's own group (one per user, no other members) is no one else.
+chmod g+w "$send"
+run_backend "$backend" tvprint t "$local_job" "$work/text.pdf" || fail "SEND writable by its group: $(cat "$work/log")"
+chmod g-w "$send"
+rm -f "$send"/*
 ln -s "$send" "$work/link"
 point_tvpd_at "$work/link"
 expect_refused "SEND as a link" "symbolic link" "$backend" tvprint t "$local_job" "$work/text.pdf"

@@ -2,7 +2,8 @@
 # A real queue: a private CUPS scheduler (its own configuration, spool and
 # socket in a temporary folder) gets the fax printer through
 # "tvfax printer install"; a PDF printed with lp as the user tvprint arrives
-# as a pair in their SEND folder. Prints the seconds from lp to the pair.
+# as a pair in their SEND folder, and one that another user prints under
+# tvprint's name does not. Prints the seconds from lp to the pair.
 set -u
 tvfax=$1
 ppd=
@@ -45,6 +46,17 @@ DefaultPolicy open
     Order deny,allow
   </Limit>
 </Policy>
+# As CUPS ships it: a job's user is the one who authenticated (on this
+# computer, by the credentials of the process at the socket's other end).
+<Policy authenticated>
+  <Limit Create-Job Print-Job Print-URI Validate-Job>
+    AuthType Default
+    Order deny,allow
+  </Limit>
+  <Limit All>
+    Order deny,allow
+  </Limit>
+</Policy>
 CONF
 cupsd -f -c "$cups/cupsd.conf" -s "$cups/cups-files.conf" 2>"$cups/log/error_log" &
 cupsd_pid=$!
@@ -68,11 +80,17 @@ page='/Times-Roman findfont 11 scalefont setfont
 body=
 for ((p = 0; p < pages; p++)); do body+="$page"$'\n'; done
 make_pdf minutes a4 "$body"
+# Another user who names tvprint as the job's user is not believed: the job
+# is refused, or printed for its real user (who has no outgoing folder).
+runuser -u nobody -- lp -U tvprint -d Tessivane -t "Planted" "$work/minutes.pdf" >/dev/null 2>&1 &&
+  echo "lp took a job under another user's name" || echo "lp refused a job under another user's name"
 start=$(date +%s.%N)
-lp -U tvprint -d Tessivane -t "Minutes" -o fax-number=555-0199 "$work/minutes.pdf" >/dev/null || fail "lp failed"
-for ((i = 0; i < 1200; i++)); do compgen -G "$send/*.ZPD" >/dev/null && break; sleep 0.05; done
+runuser -u tvprint -- lp -d Tessivane -t "Minutes" -o fax-number=555-0199 "$work/minutes.pdf" >/dev/null ||
+  fail "lp failed"
+for ((i = 0; i < 1200; i++)); do zpd=$(grep -l Minutes "$send"/*.ZPD 2>/dev/null) && break; sleep 0.05; done
 end=$(date +%s.%N)
-zpd=$(compgen -G "$send/*.ZPD") || fail "no pair in SEND: $(grep -i tessivane "$cups/log/error_log" | tail -5)"
+[ -n "$zpd" ] || fail "no pair in SEND: $(grep -i tessivane "$cups/log/error_log" | tail -5)"
+! grep -q Planted "$send"/*.ZPD || fail "another user's job under tvprint's name is in tvprint's list"
 apf=${zpd%.ZPD}.APF
 [ -f "$apf" ] && [ "$(stat -c %U "$apf")" = tvprint ] || fail "the fax is missing or not tvprint's"
 [ "$(cat "$zpd")" = $'555-0199\r\n\r\nMinutes\r' ] || fail "description: $(cat -A "$zpd")"
