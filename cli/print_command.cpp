@@ -127,7 +127,7 @@ int PrintCommand(const Args& args) {
   }
   target.setPageOrientation(o.landscape ? QPageLayout::Landscape : QPageLayout::Portrait);
   printer.SetMultiPage(o.fourUp);
-  printer.SetPrintScale(o.pixelForPixel ? TFaxPrintScale::psNone : TFaxPrintScale::psFitToPage);
+  printer.SetPrintScale(o.pixelForPixel ? TFaxPrintScale::psNone : TFaxPrintScale::psPhysicalSize);
   SetMargin(printer.FaxHeader(), o.header);
   SetMargin(printer.FaxFooter(), o.footer);
   TQaFaxPrinterLog log;

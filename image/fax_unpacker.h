@@ -150,6 +150,8 @@ class TQaFaxUnpacker {
   bool FaxResolutionFine();  // page 1
   bool FaxWidthWide();       // page 1
   MonoBitmap UnpackPageToBitmap(int page);
+  // The header of the page unpacked last.
+  const TApfPageHeader& PageHeader() const { return core_.PageHeader(); }
   // Through OnOutputLine.
   void UnpackPage(int page);
 

@@ -1,6 +1,7 @@
 #include "view/print_layout.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 namespace tv {
@@ -43,11 +44,29 @@ PixelRect TakeFooterBand(PixelRect& cell, int textHeight, int& ruleY) {
   return band;
 }
 
-PrintSize PrintedSize(int bitmapWidth, int bitmapHeight, const PixelRect& cell, TFaxPrintScale scale) {
+PrintSize PrintedSize(int bitmapWidth, int bitmapHeight, const PixelRect& cell, TFaxPrintScale scale,
+                      const PrintMeasure& measure) {
   const int cellWidth = std::max(cell.Width(), 0);
   const int cellHeight = std::max(cell.Height(), 0);
   if (bitmapWidth <= 0 || bitmapHeight <= 0) return {};
-  if (scale == TFaxPrintScale::psNone) return {std::min(bitmapWidth, cellWidth), std::min(bitmapHeight, cellHeight)};
+  switch (scale) {
+    case TFaxPrintScale::psNone:
+      return {std::min(bitmapWidth, cellWidth), std::min(bitmapHeight, cellHeight)};
+    case TFaxPrintScale::psPhysicalSize: {
+      constexpr double kFaxPixelsPerInch = 204;
+      constexpr double kFaxRowsPerInch = 196;
+      const double across = measure.printerDpiX / kFaxPixelsPerInch;
+      const double down = measure.printerDpiY / kFaxRowsPerInch;
+      const double pageWidth = std::max(bitmapWidth, measure.faxPageWidth) * across;
+      const double pageHeight = bitmapHeight * down;
+      if (pageWidth <= 0 || pageHeight <= 0) return {};
+      const double reduce = std::min({1.0, cellWidth / pageWidth, cellHeight / pageHeight});
+      return {static_cast<int>(std::lround(bitmapWidth * across * reduce)),
+              static_cast<int>(std::lround(bitmapHeight * down * reduce))};
+    }
+    case TFaxPrintScale::psFitToPage:
+      break;
+  }
   const int widthAtFullHeight = MulDiv(bitmapWidth, cellHeight, bitmapHeight);
   if (widthAtFullHeight <= cellWidth) return {widthAtFullHeight, cellHeight};
   return {cellWidth, MulDiv(bitmapHeight, cellWidth, bitmapWidth)};

@@ -8,7 +8,9 @@
 
 namespace tv {
 
-enum class TFaxPrintScale { psNone, psFitToPage };
+// psPhysicalSize: the page at its real size on paper, reduced only where it
+// does not fit; psFitToPage: scaled to fill the cell; psNone: pixel for pixel.
+enum class TFaxPrintScale { psNone, psFitToPage, psPhysicalSize };
 
 struct PrintSheetLayout {
   int pageWidth = 0;   // printer pixels of the printable area
@@ -38,10 +40,24 @@ struct PrintSize {
   friend bool operator==(const PrintSize&, const PrintSize&) = default;
 };
 
-// The size a bitmap is drawn at, at the top-left of `cell`. Fit to page keeps
-// the bitmap's proportions and fills the cell's height, or its width when
-// the full height would be too wide. Pixel for pixel keeps the bitmap's own
-// size, squeezed to the cell where it is larger.
-PrintSize PrintedSize(int bitmapWidth, int bitmapHeight, const PixelRect& cell, TFaxPrintScale scale);
+// What the real size of a printed page needs besides its bitmap: the fax
+// page's full width in its pixels (the bitmap leaves out the white right of
+// the widest ink), and the printer's pixels per inch. A bitmap pixel is 1/204
+// inch wide and a row 1/196 inch tall (standard pages come with their rows
+// doubled).
+struct PrintMeasure {
+  int faxPageWidth = 1728;
+  int printerDpiX = 0;
+  int printerDpiY = 0;
+};
+
+// The size a bitmap is drawn at, at the top-left of `cell`. Physical size
+// draws it at its real size, reduced as a whole page (the full fax width,
+// not the trimmed bitmap's) where that does not fit the cell. Fit to page
+// keeps the bitmap's proportions and fills the cell's height, or its width
+// when the full height would be too wide. Pixel for pixel keeps the bitmap's
+// own size, squeezed to the cell where it is larger.
+PrintSize PrintedSize(int bitmapWidth, int bitmapHeight, const PixelRect& cell, TFaxPrintScale scale,
+                      const PrintMeasure& measure);
 
 }  // namespace tv

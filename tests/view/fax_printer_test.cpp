@@ -52,7 +52,8 @@ QRect ExpectedPlace(TQaFaxPrinter& printer, int index, const MonoBitmap& page) {
   int rule = 0;
   TakeHeaderBand(cell, printer.FaxHeader().Height(), rule);
   TakeFooterBand(cell, printer.FaxFooter().Height(), rule);
-  const PrintSize size = PrintedSize(page.Width(), page.Height(), cell, printer.PrintScale());
+  const PrintSize size =
+      PrintedSize(page.Width(), page.Height(), cell, printer.PrintScale(), {1728, p.resolution(), p.resolution()});
   const double scale = static_cast<double>(kDpi) / p.resolution();
   return QRect(std::lround((paint.left() + cell.left) * scale), std::lround((paint.top() + cell.top) * scale),
                std::lround(size.width * scale), std::lround(size.height * scale));
@@ -133,6 +134,27 @@ class FaxPrinterTest : public QObject {
     QVERIFY(lines[0].startsWith("Printing " + QString::fromStdString(fax) + " started at "));
     QVERIFY(lines[1].startsWith("Printing " + QString::fromStdString(fax) + " finished at "));
     QCOMPARE(lines[2], QString());
+  }
+
+  // A note whose ink is narrow prints at the fax's real size (204 pixels and
+  // 196 rows to the inch, reduced only as far as the whole page width needs
+  // on A4), not stretched to the paper's width.
+  void narrowInkPrintsAtItsRealSize() {
+    const std::string fax = dir_->File("note.apf");
+    QCOMPARE(test::WriteFax(fax, {test::PageWithBlocks(1728, 200, {{100, 50, 300, 40}})}), 0);
+    TQaFaxPrinter printer;
+    Prepare(printer, fax, "note.pdf");
+    printer.Printer().setPageSize(QPageSize(QPageSize::A4));
+    printer.PrintFax();
+    const QStringList rows = test::RunTool("pdfimages", {"-list", Path("note.pdf")}).value_or("").split('\n');
+    QVERIFY(rows.size() > 2);
+    // page num type width height color comp bpc enc interp object ID x-ppi y-ppi size ratio
+    const QStringList image = rows[2].simplified().split(' ');
+    const double xPpi = image[12].toDouble();
+    const double yPpi = image[13].toDouble();
+    const double printable = printer.Printer().pageLayout().paintRect(QPageLayout::Inch).width();
+    QVERIFY2(std::abs(xPpi - 1728 / printable) < 3, qPrintable(rows[2]));
+    QVERIFY2(std::abs(yPpi / xPpi - 196.0 / 204) < 0.02, qPrintable(rows[2]));
   }
 
   void fourUpPutsPageThreeBottomLeft() {

@@ -41,14 +41,22 @@ TEST(PrintLayout, SheetsAndCellsForOneTwoAndFourPagesPerSheet) {
 TEST(PrintLayout, FitToPageKeepsProportionsAndPixelForPixelStaysInside) {
   const PixelRect cell{0, 0, 2399, 2999};
   // 1728 x 3000 / 2200 = 2356 is narrower than 2400: full height.
-  EXPECT_EQ(PrintedSize(1728, 2200, cell, TFaxPrintScale::psFitToPage), (PrintSize{2356, 3000}));
+  EXPECT_EQ(PrintedSize(1728, 2200, cell, TFaxPrintScale::psFitToPage, {}), (PrintSize{2356, 3000}));
   // A wide short page fills the width instead.
-  EXPECT_EQ(PrintedSize(2048, 1000, cell, TFaxPrintScale::psFitToPage), (PrintSize{2400, 1171}));
-  EXPECT_EQ(PrintedSize(1728, 2200, cell, TFaxPrintScale::psNone), (PrintSize{1728, 2200}));
+  EXPECT_EQ(PrintedSize(2048, 1000, cell, TFaxPrintScale::psFitToPage, {}), (PrintSize{2400, 1171}));
+  EXPECT_EQ(PrintedSize(1728, 2200, cell, TFaxPrintScale::psNone, {}), (PrintSize{1728, 2200}));
   // Larger than the cell: squeezed into it rather than spilling over a
   // neighbouring page or the paper's edge.
-  EXPECT_EQ(PrintedSize(1728, 4400, {0, 0, 1199, 1599}, TFaxPrintScale::psNone), (PrintSize{1200, 1600}));
-  EXPECT_EQ(PrintedSize(0, 100, cell, TFaxPrintScale::psFitToPage), (PrintSize{}));
+  EXPECT_EQ(PrintedSize(1728, 4400, {0, 0, 1199, 1599}, TFaxPrintScale::psNone, {}), (PrintSize{1200, 1600}));
+  EXPECT_EQ(PrintedSize(0, 100, cell, TFaxPrintScale::psFitToPage, {}), (PrintSize{}));
+
+  // Physical size at 408 x 392 dpi: a fax pixel is two printer pixels each
+  // way. A one-line note trimmed to 400 pixels keeps its real size, and is
+  // reduced only as the whole 1728-pixel page would be.
+  const PrintMeasure measure{1728, 408, 392};
+  EXPECT_EQ(PrintedSize(400, 98, {0, 0, 3999, 4999}, TFaxPrintScale::psPhysicalSize, measure), (PrintSize{800, 196}));
+  EXPECT_EQ(PrintedSize(400, 98, {0, 0, 1727, 2999}, TFaxPrintScale::psPhysicalSize, measure), (PrintSize{400, 98}));
+  EXPECT_EQ(PrintedSize(1728, 3000, cell, TFaxPrintScale::psPhysicalSize, measure), (PrintSize{1728, 3000}));
 }
 
 TEST(PrintLayout, HeaderAndFooterBandsTakeTheirRowsAndARule) {

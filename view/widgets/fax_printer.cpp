@@ -179,7 +179,9 @@ void TQaFaxPrinter::PrintFax() {
       tags.page = page;
       if (header_.Enabled()) DrawMargin(painter, header_, multiPage_, true, cell, tags);
       if (footer_.Enabled()) DrawMargin(painter, footer_, multiPage_, false, cell, tags);
-      const PrintSize size = PrintedSize(bitmap.Width(), bitmap.Height(), cell, printScale_);
+      const PrintSize size =
+          PrintedSize(bitmap.Width(), bitmap.Height(), cell, printScale_,
+                      {unpacker_.PageHeader().WidthPixels(), sheets.logicalDpiX(), sheets.logicalDpiY()});
       SetProgress(ppRendering);
       if (size.width > 0 && size.height > 0) {
         painter.drawImage(QRect(cell.left, cell.top, size.width, size.height), MonoImage(bitmap));

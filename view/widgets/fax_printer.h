@@ -137,7 +137,7 @@ class TQaFaxPrinter {
   TQaFaxPrinterLog* log_ = nullptr;
   TQaAbstractFaxPrinterStatus* status_ = nullptr;
   bool multiPage_ = false;
-  TFaxPrintScale printScale_ = TFaxPrintScale::psFitToPage;
+  TFaxPrintScale printScale_ = TFaxPrintScale::psPhysicalSize;
   std::string fileName_;
   int pageCount_ = 0;
   bool fine_ = false;

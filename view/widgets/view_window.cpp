@@ -284,7 +284,7 @@ void TFaxViewer::ShowError(const QString& text) {
 
 void TFaxViewer::PrintPages(int first, int last) {
   try {
-    faxPrinter_.SetPrintScale(TFaxPrintScale::psFitToPage);
+    faxPrinter_.SetPrintScale(TFaxPrintScale::psPhysicalSize);
     faxPrinter_.SetFileName(faxViewer_->FileName());
     faxPrinter_.SetFirstPageToPrint(first);
     faxPrinter_.SetLastPageToPrint(last);
