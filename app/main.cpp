@@ -1,5 +1,6 @@
 // tessivane: the window program.
 #include <QApplication>
+#include <QFileInfo>
 #include <QIcon>
 #include <cstring>
 #include <filesystem>
@@ -83,6 +84,7 @@ int ViewFaxFile(const std::string& path) {
   viewer.SetFaxFileName(path);
   const QString title = QString::fromStdString(path.substr(path.rfind('/') + 1));
   viewer.SetTitle(title);
+  viewer.SetDocumentName(QFileInfo(QString::fromStdString(path)).completeBaseName());
   viewer.FaxPrinter().FaxHeader().SetCaption(title);
   viewer.exec();
   return 0;

@@ -1,15 +1,35 @@
 // Viewing and printing the current fax of either list ("&View", Ctrl+V).
 #include <QApplication>
+#include <QDate>
 #include <QStringList>
+#include <variant>
 
 #include "app/main_screen.h"
 #include "app/table_model.h"
 #include "app/working_fax.h"
 #include "platform/paths.h"
+#include "store/xbase_date.h"
 #include "ui/window_helpers.h"
 #include "view/widgets/view_window.h"
 
 namespace tv {
+
+namespace {
+
+// "Fax to Ann 2026-12-08": the name a printed fax and its PDF file get. A fax
+// not sent yet has today's date.
+QString DocumentName(const QString& direction, const QString& party, TXbase& table, const char* dateField) {
+  QDate date = QDate::currentDate();
+  if (const auto value = table.Field(dateField)) {
+    if (const auto* stored = std::get_if<CivilDate>(&*value); stored && stored->year != 0) {
+      date = QDate(stored->year, stored->month, stored->day);
+    }
+  }
+  const QString who = party.isEmpty() ? QString() : " " + party;
+  return direction + who + " " + date.toString(Qt::ISODate);
+}
+
+}  // namespace
 
 QString TMainScreen::OutgoingTitle() {
   const QString recipient = FieldText(faxXbase_, "RECIPIENT");
@@ -56,6 +76,8 @@ void TMainScreen::mnuViewPrintClick() {
   TFaxViewer viewer(this);
   viewer.SetFaxFileName(fax.Path());
   viewer.SetTitle(title);
+  viewer.SetDocumentName(outgoing ? DocumentName("Fax to", FieldText(faxXbase_, "RECIPIENT"), faxXbase_, "DATESENT")
+                                  : DocumentName("Fax from", FieldText(recXbase_, "FROM"), recXbase_, "DATEREC"));
   viewer.FaxPrinter().FaxHeader().SetCaption(title);
   QApplication::restoreOverrideCursor();
   HideStatusPanel();

@@ -1,6 +1,7 @@
 // "&View" on both lists: the working copy the viewer shows, its title, and
 // that nothing of it is left once the viewer closes.
 #include <QAction>
+#include <QDate>
 #include <QDir>
 #include <QLabel>
 #include <QFileInfo>
@@ -43,6 +44,8 @@ struct Shown {
   std::string file;
   QString status;
   QString header;
+  QString title;     // the window's
+  QString document;  // the name print jobs get
   int pages = 0;
   std::vector<bool> blockAt;  // page n (from 1) has ink where BlockAt(100 + 500 (n - 1)) put it
 };
@@ -67,6 +70,8 @@ class ViewPrintTest : public QObject {
       shown.file = viewer->FaxViewer().FileName();
       shown.status = status->text();
       shown.header = viewer->FaxPrinter().FaxHeader().Caption();
+      shown.title = viewer->windowTitle();
+      shown.document = viewer->FaxPrinter().Caption();
       shown.pages = viewer->FaxViewer().PageCount();
       FaxPages pages;
       if (pages.Open(shown.file) == 0) {
@@ -105,6 +110,10 @@ class ViewPrintTest : public QObject {
     QCOMPARE(shown.blockAt, (std::vector<bool>{true, true, true}));
     QCOMPARE(shown.status, QString("To: Ann, Subject: Plans: Page 1 of 3"));
     QCOMPARE(shown.header, QString("To: Ann, Subject: Plans"));
+    // Named after the fax in the title and in print jobs and PDF files; not
+    // sent yet: today.
+    QCOMPARE(shown.title, QString("To: Ann, Subject: Plans - Fax Viewer"));
+    QCOMPARE(shown.document, "Fax to Ann " + QDate::currentDate().toString(Qt::ISODate));
     // The working copy was made in the program folder and is gone again;
     // the fax's own files are untouched.
     QCOMPARE(QFileInfo(QString::fromStdString(shown.file)).absolutePath() + "/", QString::fromStdString(Home()));

@@ -77,7 +77,7 @@ class ViewWindowTest : public QObject {
   void pagesTurnByKeysAndButtons() {
     Open(Fax("three.apf", 3), "To: Bob");
     QCOMPARE(Status(), QString("To: Bob: Page 1 of 3"));
-    QCOMPARE(window_->windowTitle(), QString("Fax Viewer "));
+    QCOMPARE(window_->windowTitle(), QString("To: Bob - Fax Viewer"));
     for (const char* name : {"FirstButton", "PrevButton", "NextButton", "LastButton"}) QVERIFY(Button(name)->isVisible());
 
     Key(Qt::Key_PageDown);

@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QPrinterInfo>
 #include <QPushButton>
+#include <QScreen>
 #include <QShortcut>
 #include <QTimer>
 #include <QToolButton>
@@ -32,7 +33,7 @@ int ZoomIndex(int zoom) { return zoom / kZoomStep - 1; }
 
 TFaxViewer::TFaxViewer(QWidget* parent) : QDialog(parent), printerStatus_(this) {
   setObjectName("TFaxViewer");
-  setWindowTitle("Fax Viewer ");
+  setWindowTitle("Fax Viewer");
   QFont font("Arial");
   font.setPixelSize(13);
   setFont(font);
@@ -99,8 +100,18 @@ TFaxViewer::TFaxViewer(QWidget* parent) : QDialog(parent), printerStatus_(this) 
 TFaxViewer::~TFaxViewer() = default;
 
 QSize TFaxViewer::sizeHint() const {
-  return QSize(594, 386 + layout()->menuBar()->sizeHint().height()).expandedTo(minimumSizeHint());
+  // 1728 pixels at the starting half size, with room for a scroll bar.
+  const QSize wanted = QSize(900, 700 + layout()->menuBar()->sizeHint().height()).expandedTo(minimumSizeHint());
+  const QScreen* shown = screen();
+  return shown ? wanted.boundedTo(shown->availableSize() * 9 / 10) : wanted;
 }
+
+void TFaxViewer::SetTitle(const QString& title) {
+  title_ = title;
+  setWindowTitle(title.isEmpty() ? QString("Fax Viewer") : title + " - Fax Viewer");
+}
+
+void TFaxViewer::SetDocumentName(const QString& name) { faxPrinter_.SetCaption(name); }
 
 void TFaxViewer::BuildMenu(QWidget* menuOwner) {
   auto* menuBar = new QMenuBar(menuOwner);

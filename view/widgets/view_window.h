@@ -27,7 +27,10 @@ class TFaxViewer : public QDialog {
 
   // Set before the window is shown.
   void SetFaxFileName(const std::string& name) { faxFileName_ = name; }
-  void SetTitle(const QString& title) { title_ = title; }
+  // The fax's title: in the window's title and before the status line's page.
+  void SetTitle(const QString& title);
+  // The name print jobs and PDF files get ("Fax to Ann 2026-12-08").
+  void SetDocumentName(const QString& name);
 
   TQaFaxViewer& FaxViewer() { return *faxViewer_; }
   TQaFaxPrinter& FaxPrinter() { return faxPrinter_; }
@@ -35,7 +38,7 @@ class TFaxViewer : public QDialog {
   // 25, 50, 75 or 100 ("50%" to "200%" in the menu).
   int Zoom() const { return zoom_; }
 
-  // A client area of 594 x 386 below the menu.
+  // Wide enough for a page's width at the starting zoom.
   QSize sizeHint() const override;
 
  public slots:
