@@ -91,6 +91,10 @@ int CoverCommand(const Args& args) {
   CoverOptions o;
   if (auto status = ParseOptions(args, o)) return *status;
   if (!o.home.empty()) InitProgramFolder(o.home);
+  const std::string templatePath = o.templateName.find('/') == std::string::npos
+                                       ? FindNoCase(CoversFolder(), o.templateName)
+                                       : o.templateName;
+  if (auto refused = RefuseOutputOverInput(o.out, {templatePath, o.messageFile, SettingsFilePath()})) return *refused;
 
   // The page is drawn with Qt's fonts but never needs a display.
   qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -112,9 +116,6 @@ int CoverCommand(const Args& args) {
   std::string missing;
   InstallCoverTemplates(CoversFolder(), &missing);
   if (!missing.empty()) std::cerr << "tvfax: " << missing << "\n";
-  const std::string templatePath = o.templateName.find('/') == std::string::npos
-                                       ? FindNoCase(CoversFolder(), o.templateName)
-                                       : o.templateName;
   if (!QFile::exists(QString::fromStdString(templatePath))) {
     std::cerr << "tvfax: no template " << templatePath << "; the cover page is blank\n";
   }

@@ -86,18 +86,23 @@ std::vector<Assignment> ParseAssignments(const FaxTableLayout& layout, const Dbf
   return out;
 }
 
+// A table cut short is reported before anything is done with it: the table
+// alone is looked at, so that nothing, not even its index, changes.
+void RefuseDamagedTable(const FaxTableLayout& layout, const std::string& dir, bool writing) {
+  const std::string damage = FaxTableDamage(layout, dir);
+  if (!damage.empty())
+    throw XbaseError(xbBadTable, damage + (writing ? "; nothing was written" : "") +
+                                     " (tvfax db reindex repairs it, keeping a copy of the damaged files)");
+}
+
 // Opens one of the fax tables for a command; the table must exist. A command
 // that writes refuses a table that was cut short.
 void OpenForCommand(TXbase& table, const FaxTableLayout& layout, const std::string& dir, bool exclusive) {
   if (!ExistingTable(layout, dir))
     throw XbaseError(xbOpenFailed, FaxTablePath(layout, dir) + " does not exist (tvfax db init creates it)");
+  RefuseDamagedTable(layout, dir, true);
   std::string problem;
   if (!OpenFaxTable(table, layout, dir, exclusive, &problem)) throw XbaseError(xbOpenFailed, problem);
-  const std::string& damage = table.Area().Table().Damage();
-  if (!damage.empty())
-    throw XbaseError(xbBadTable, damage +
-                                     "; nothing was written (tvfax db reindex repairs it, keeping a copy "
-                                     "of the damaged files)");
   if (!problem.empty()) std::cerr << "tvfax: " << problem << " (rebuilt)\n";
 }
 
@@ -133,6 +138,7 @@ int List(const FaxTableLayout& layout, const std::string& dir, const Args& optio
   TXbaseEnv env;
   env.SetDeleted(!all);
   if (!ExistingTable(layout, dir)) return Fail(FaxTablePath(layout, dir) + " does not exist");
+  RefuseDamagedTable(layout, dir, false);
   TXbase table;
   table.Open(FaxTablePath(layout, dir), false, true);
   int order = 0;

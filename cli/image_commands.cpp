@@ -119,7 +119,7 @@ int ConvertCommand(const Args& args) {
   if (names.size() == 2) converter.SetOutFileName(names[1]);
   std::string output = converter.OutFileName();
   if (Extension(output).empty()) output += ".APF";
-  if (SameFile(names[0], output)) return UsageError("the output " + output + " is the input; name another file");
+  if (auto refused = RefuseOutputOverInput(output, {names[0]})) return *refused;
   try {
     const int pages = converter.ConvertToFile();
     std::cout << output << ": " << pages << (pages == 1 ? " page" : " pages") << "\n";
@@ -149,6 +149,7 @@ int RenderCommand(const Args& args) {
   if (names.size() != 3) return UsageError(usage);
   const auto page = ParseNumber(names[1]);
   if (!page || *page < 1) return UsageError("not a page number: " + names[1]);
+  if (auto refused = RefuseOutputOverInput(names[2], {names[0]})) return *refused;
 
   FaxUnpacker unpacker;
   unpacker.SetOptions(options);

@@ -7,6 +7,7 @@
 #include "cli/commands.h"
 #include "comm/qa_port.h"
 #include "fax/demo_line.h"
+#include "platform/files.h"
 #ifdef TVFAX_PICTURES
 #include "image/qt/qt_picture_reader.h"
 #endif
@@ -78,6 +79,14 @@ void PrintUsage(std::ostream& out) {
 int UsageError(const std::string& message) {
   std::cerr << "tvfax: " << message << "\n";
   return 2;
+}
+
+std::optional<int> RefuseOutputOverInput(const std::string& output, const std::vector<std::string>& inputs) {
+  for (const std::string& input : inputs) {
+    if (!output.empty() && !input.empty() && SameFile(input, output))
+      return UsageError("the output " + output + " is the input " + input + "; name another file");
+  }
+  return std::nullopt;
 }
 
 void RecordPortTraffic(TQaComPort& port, const std::string& trace, const std::string& log) {

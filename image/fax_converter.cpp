@@ -155,6 +155,8 @@ int FaxConverter::Convert(const std::string& inputName, const std::string& outpu
       tabStop_ > kMaxTabStop)
     return ecBadArgument;
   int result = writer_.Create(outputName_);
+  if (result == ecAccessDenied && FileExists(outputName_) && !IsRegularFile(outputName_, false))
+    errorDetail_ = outputName_ + " is not a regular file (a link, a named pipe or a device); it is left as it is";
   if (result == ecOK) {
     result = Run();
     input_->Close(*this);
