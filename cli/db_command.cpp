@@ -68,11 +68,8 @@ std::vector<Assignment> ParseAssignments(const FaxTableLayout& layout, const Dbf
     const DbfField& field = table.Fields()[static_cast<std::size_t>(index)];
     if (field.type == 'C') {
       // The table holds its text in the 1252 code page; the command line speaks UTF-8.
-      std::string unfit;
-      const std::optional<std::string> stored = Utf8ToCp1252(text, &unfit);
-      if (!stored)
-        throw XbaseError(xbBadField, "'" + text + "' for " + field.name + " holds '" + unfit +
-                                         "', which the table's code page (Windows-1252) cannot store");
+      const std::optional<std::string> stored = Utf8ToCp1252(text);
+      if (!stored) throw XbaseError(xbBadField, "the value for " + field.name + " " + Cp1252Refusal(text));
       if (IsFileNameField(field.name) && !stored->empty() && !IsPlainFileName(text))
         throw XbaseError(xbBadField, field.name + " names a file in the table's folder, not a path: '" + text + "'");
       text = *stored;
@@ -147,9 +144,8 @@ int List(const FaxTableLayout& layout, const std::string& dir, const Args& optio
     if (order == 0) return Fail(std::string(layout.name) + " has no tag " + tag);
   }
   table.SelectOrder(order);
-  std::string unfit;
-  const std::optional<std::string> stored = Utf8ToCp1252(filter, &unfit);
-  if (!stored) return Fail("the filter holds '" + unfit + "', which the table's code page (Windows-1252) cannot hold");
+  const std::optional<std::string> stored = Utf8ToCp1252(filter);
+  if (!stored) return Fail("the filter " + Cp1252Refusal(filter));
   table.SetFilter(*stored);
   WorkArea& area = table.Area();
   const auto& fields = area.Table().Fields();

@@ -25,7 +25,7 @@ constexpr Command kCommands[] = {
     {"info", "FILE.apf", "show a fax file's header and pages", InfoCommand},
     {"convert",
      "[--fine] [--wide] [--small-font] [--margin PIXELS] [--top LINES] [--lines N] [--tab N] [--station ID] "
-     "[--paper a4|letter] INPUT [OUTPUT.apf]",
+     "[--paper a4|letter] [--max-pages N] INPUT [OUTPUT.apf]",
      "convert a text, PDF, PostScript, TIFF, PCX, DCX, BMP, PNG or JPEG file into a fax file", ConvertCommand},
     {"render", "[--no-autoscale | --half-width] FILE.apf PAGE OUT.pbm", "unpack one fax page into a PBM picture",
      RenderCommand},

@@ -124,6 +124,12 @@ TEST_F(DbCommandTest, TextIsStoredInTheTablesCodePage) {
   EXPECT_EQ(status, 1);
   EXPECT_NE(Errors().find("holds 'Ω', which the table's code page (Windows-1252) cannot store"), std::string::npos)
       << Errors();
+  // A byte that is no UTF-8 character is said to be one, not taken for a character.
+  Db("add " + D() + "TVPB \"NAME=M\xFCller\"", &status);
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(Errors().find("the value for NAME is not valid UTF-8 text (byte 2 is 0xFC)"), std::string::npos)
+      << Errors();
+  EXPECT_EQ(Errors().find('\xFC'), std::string::npos) << Errors();
 }
 
 // Names of fax files stay plain names in their folder; a table file that is
