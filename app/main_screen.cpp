@@ -155,16 +155,19 @@ bool TMainScreen::OpenTables() {
   for (const FaxTableLayout* layout : {&OutgoingTableLayout(), &ReceivedTableLayout(), &PhoneTableLayout()}) {
     RepairDamagedTable(*layout);
   }
-  if (!OpenOutgoingTable(faxXbase_, folder)) {
-    ShowInformation("Unable to open/create the FAX datafile - closing program");
+  // The reason (a file that is not a regular file, a damaged index) follows
+  // the message, naming the file.
+  std::string problem;
+  auto refuse = [&](const char* message) {
+    ShowInformation(QString(message) + (problem.empty() ? QString() : "\r\r" + QString::fromLocal8Bit(problem.c_str())));
     return false;
-  }
+  };
+  if (!OpenOutgoingTable(faxXbase_, folder, &problem)) return refuse("Unable to open/create the FAX datafile - closing program");
   faxXbase_.SystemProperty(1009, 0);
   faxXbase_.SelectOrder(faxXbase_.TagOrder("DATESENT"));
-  if (!OpenRecFaxDBF(recXbase_, folder)) {
-    ShowInformation("Unable to open/create the FAX RECEIVE datafile - closing program");
-    return false;
-  }
+  problem.clear();
+  if (!OpenRecFaxDBF(recXbase_, folder, &problem))
+    return refuse("Unable to open/create the FAX RECEIVE datafile - closing program");
   faxXbase_.SetQuery(archiveFilter_);
   recXbase_.SetQuery(archiveFilter_);
   recXbase_.SelectOrder(recXbase_.TagOrder("DATETIME"));

@@ -69,13 +69,15 @@ std::optional<std::uint32_t> TMainScreen::SaveQuickFax(const TCreateEditQuickFax
   const CoverData cover = editor.Cover();
   const TCoverValues values = CoverValuesNow(Settings(), info.Subject, info.Recipient, info.FaxNumber, cover.Flags);
   std::string coverPath;
+  std::string note;
   try {
     coverPath = RenderCoverSheet(keptCover, FindNoCase(CoversFolder(), cover.TemplateName.toStdString()), values,
-                                 cover.Message);
-  } catch (const CoverWriteError& e) {
+                                 cover.Message, &note);
+  } catch (const std::runtime_error& e) {  // CoverTemplateError, CoverWriteError
     ShowInformation(QString::fromStdString(e.what()));
     return std::nullopt;
   }
+  if (!note.empty()) ShowInformation("The cover template " + cover.TemplateName + ": " + QString::fromStdString(note));
   // The data file is written before the row names the cover, so that no row
   // points at a cover that cannot be edited again; a cover made here goes
   // again when its row cannot be written.

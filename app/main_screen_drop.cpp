@@ -66,6 +66,7 @@ std::string ConvertDocument(const QString& file, std::string& problem) {
   }
   DocumentRendering rendering;
   rendering.paper = DefaultPaper();
+  rendering.maxPages = Settings().MaxPages;
   const std::unique_ptr<FaxConverter> converter = MakeDocumentConverter(*kind, rendering);
   const std::string target = UniqueFaxFileName(SendFolder(), "FAX");
   if (const int rc = converter->Convert(path, target); rc != ecOK) {

@@ -2,6 +2,7 @@
 // returns the process exit status; failures print one clear line to stderr.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,11 @@ int CoverCommand(const Args& args);  // with the window libraries only
 
 // Prints "tvfax: <message>" to stderr and returns the usage-error status 2.
 int UsageError(const std::string& message);
+
+// A command never writes over what it reads: when `output` names one of the
+// inputs (under any spelling, through a link or a hard link), the usage
+// error that says so; nothing otherwise. Empty names are skipped.
+std::optional<int> RefuseOutputOverInput(const std::string& output, const std::vector<std::string>& inputs);
 
 // Opens the port; on failure the device path and the reason (no such
 // device, in use, no permission), else an empty text.

@@ -91,6 +91,10 @@ int CoverCommand(const Args& args) {
   CoverOptions o;
   if (auto status = ParseOptions(args, o)) return *status;
   if (!o.home.empty()) InitProgramFolder(o.home);
+  const std::string templatePath = o.templateName.find('/') == std::string::npos
+                                       ? FindNoCase(CoversFolder(), o.templateName)
+                                       : o.templateName;
+  if (auto refused = RefuseOutputOverInput(o.out, {templatePath, o.messageFile, SettingsFilePath()})) return *refused;
 
   // The page is drawn with Qt's fonts but never needs a display.
   qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -112,18 +116,14 @@ int CoverCommand(const Args& args) {
   std::string missing;
   InstallCoverTemplates(CoversFolder(), &missing);
   if (!missing.empty()) std::cerr << "tvfax: " << missing << "\n";
-  const std::string templatePath = o.templateName.find('/') == std::string::npos
-                                       ? FindNoCase(CoversFolder(), o.templateName)
-                                       : o.templateName;
-  if (!QFile::exists(QString::fromStdString(templatePath))) {
-    std::cerr << "tvfax: no template " << templatePath << "; the cover page is blank\n";
-  }
   const TCoverValues values = CoverValuesNow(LoadSettings(SettingsFilePath()), o.subject, o.to, o.fax, o.flags);
   try {
-    const std::string written = RenderCoverSheet(o.out, templatePath, values, message);
+    std::string note;
+    const std::string written = RenderCoverSheet(o.out, templatePath, values, message, &note);
+    if (!note.empty()) std::cerr << "tvfax: " << templatePath << ": " << note << "\n";
     std::cout << written << ": cover page from " << templatePath << "\n";
     return 0;
-  } catch (const CoverWriteError& e) {
+  } catch (const std::runtime_error& e) {  // the template or the page
     std::cerr << "tvfax: " << e.what() << "\n";
     return 1;
   }

@@ -68,11 +68,8 @@ std::vector<Assignment> ParseAssignments(const FaxTableLayout& layout, const Dbf
     const DbfField& field = table.Fields()[static_cast<std::size_t>(index)];
     if (field.type == 'C') {
       // The table holds its text in the 1252 code page; the command line speaks UTF-8.
-      std::string unfit;
-      const std::optional<std::string> stored = Utf8ToCp1252(text, &unfit);
-      if (!stored)
-        throw XbaseError(xbBadField, "'" + text + "' for " + field.name + " holds '" + unfit +
-                                         "', which the table's code page (Windows-1252) cannot store");
+      const std::optional<std::string> stored = Utf8ToCp1252(text);
+      if (!stored) throw XbaseError(xbBadField, "the value for " + field.name + " " + Cp1252Refusal(text));
       if (IsFileNameField(field.name) && !stored->empty() && !IsPlainFileName(text))
         throw XbaseError(xbBadField, field.name + " names a file in the table's folder, not a path: '" + text + "'");
       text = *stored;
@@ -86,18 +83,23 @@ std::vector<Assignment> ParseAssignments(const FaxTableLayout& layout, const Dbf
   return out;
 }
 
+// A table cut short is reported before anything is done with it: the table
+// alone is looked at, so that nothing, not even its index, changes.
+void RefuseDamagedTable(const FaxTableLayout& layout, const std::string& dir, bool writing) {
+  const std::string damage = FaxTableDamage(layout, dir);
+  if (!damage.empty())
+    throw XbaseError(xbBadTable, damage + (writing ? "; nothing was written" : "") +
+                                     " (tvfax db reindex repairs it, keeping a copy of the damaged files)");
+}
+
 // Opens one of the fax tables for a command; the table must exist. A command
 // that writes refuses a table that was cut short.
 void OpenForCommand(TXbase& table, const FaxTableLayout& layout, const std::string& dir, bool exclusive) {
   if (!ExistingTable(layout, dir))
     throw XbaseError(xbOpenFailed, FaxTablePath(layout, dir) + " does not exist (tvfax db init creates it)");
+  RefuseDamagedTable(layout, dir, true);
   std::string problem;
   if (!OpenFaxTable(table, layout, dir, exclusive, &problem)) throw XbaseError(xbOpenFailed, problem);
-  const std::string& damage = table.Area().Table().Damage();
-  if (!damage.empty())
-    throw XbaseError(xbBadTable, damage +
-                                     "; nothing was written (tvfax db reindex repairs it, keeping a copy "
-                                     "of the damaged files)");
   if (!problem.empty()) std::cerr << "tvfax: " << problem << " (rebuilt)\n";
 }
 
@@ -133,6 +135,7 @@ int List(const FaxTableLayout& layout, const std::string& dir, const Args& optio
   TXbaseEnv env;
   env.SetDeleted(!all);
   if (!ExistingTable(layout, dir)) return Fail(FaxTablePath(layout, dir) + " does not exist");
+  RefuseDamagedTable(layout, dir, false);
   TXbase table;
   table.Open(FaxTablePath(layout, dir), false, true);
   int order = 0;
@@ -141,9 +144,8 @@ int List(const FaxTableLayout& layout, const std::string& dir, const Args& optio
     if (order == 0) return Fail(std::string(layout.name) + " has no tag " + tag);
   }
   table.SelectOrder(order);
-  std::string unfit;
-  const std::optional<std::string> stored = Utf8ToCp1252(filter, &unfit);
-  if (!stored) return Fail("the filter holds '" + unfit + "', which the table's code page (Windows-1252) cannot hold");
+  const std::optional<std::string> stored = Utf8ToCp1252(filter);
+  if (!stored) return Fail("the filter " + Cp1252Refusal(filter));
   table.SetFilter(*stored);
   WorkArea& area = table.Area();
   const auto& fields = area.Table().Fields();

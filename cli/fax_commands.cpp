@@ -303,6 +303,9 @@ int SendCommand(const Args& args) {
   if (const std::string problem = ParseSendOptions(args, options); !problem.empty()) {
     return UsageError(problem + "\n" + kSendUsage);
   }
+  for (const std::string& record : {options.line.trace, options.line.log, options.line.history}) {
+    if (auto refused = RefuseOutputOverInput(record, {options.file, options.cover})) return *refused;
+  }
   if (!options.line.home.empty()) InitProgramFolder(options.line.home);
 
   HeadlessUiThread ui;

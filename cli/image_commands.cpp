@@ -60,7 +60,7 @@ int InfoCommand(const Args& args) {
 int ConvertCommand(const Args& args) {
   const std::string usage =
       "usage: tvfax convert [--fine] [--wide] [--small-font] [--margin PIXELS] [--top LINES] [--lines N] "
-      "[--tab N] [--station ID] [--paper a4|letter] INPUT [OUTPUT.apf]";
+      "[--tab N] [--station ID] [--paper a4|letter] [--max-pages N] INPUT [OUTPUT.apf]";
   TQaFaxConverter converter;
   std::vector<std::string> names;
   std::string badOption;
@@ -91,6 +91,8 @@ int ConvertCommand(const Args& args) {
       ok = number(kApfMaxPageLines, [&](int v) { converter.SetLinesPerPage(v); });
     } else if (a == "--tab") {
       ok = number(kMaxTabStop, [&](int v) { converter.SetTabStop(v); });
+    } else if (a == "--max-pages") {
+      ok = number(kApfMaxPages, [&](int v) { converter.SetMaxPages(v); });
     } else if (a == "--station") {
       if (i + 1 >= args.size()) return UsageError(usage);
       converter.SetStationID(args[++i]);
@@ -119,7 +121,7 @@ int ConvertCommand(const Args& args) {
   if (names.size() == 2) converter.SetOutFileName(names[1]);
   std::string output = converter.OutFileName();
   if (Extension(output).empty()) output += ".APF";
-  if (SameFile(names[0], output)) return UsageError("the output " + output + " is the input; name another file");
+  if (auto refused = RefuseOutputOverInput(output, {names[0]})) return *refused;
   try {
     const int pages = converter.ConvertToFile();
     std::cout << output << ": " << pages << (pages == 1 ? " page" : " pages") << "\n";
@@ -149,6 +151,7 @@ int RenderCommand(const Args& args) {
   if (names.size() != 3) return UsageError(usage);
   const auto page = ParseNumber(names[1]);
   if (!page || *page < 1) return UsageError("not a page number: " + names[1]);
+  if (auto refused = RefuseOutputOverInput(names[2], {names[0]})) return *refused;
 
   FaxUnpacker unpacker;
   unpacker.SetOptions(options);
@@ -180,7 +183,13 @@ int RenderCommand(const Args& args) {
 
 int AppendCommand(const Args& args) {
   if (args.size() != 2) return UsageError("usage: tvfax append DEST.apf SRC.apf");
-  CheckErrorCode(ApfAppendFile(args[0], args[1]));
+  const int rc = ApfAppendFile(args[0], args[1]);
+  if (rc == ecBadArgument) {
+    std::cerr << "tvfax: " << args[0] << " and " << args[1] << " together have more pages than a fax file can count ("
+              << kApfMaxPages << "); nothing was written\n";
+    return 1;
+  }
+  CheckErrorCode(rc);
   TApfFileHeader header;
   CheckErrorCode(ApfReadFileHeader(args[0], header));
   std::cout << args[0] << ": " << header.pageCount << (header.pageCount == 1 ? " page" : " pages") << "\n";

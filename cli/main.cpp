@@ -7,6 +7,7 @@
 #include "cli/commands.h"
 #include "comm/qa_port.h"
 #include "line/demo_line.h"
+#include "platform/files.h"
 #ifdef TVFAX_PICTURES
 #include "image/qt/qt_picture_reader.h"
 #endif
@@ -24,7 +25,7 @@ constexpr Command kCommands[] = {
     {"info", "FILE.apf", "show a fax file's header and pages", InfoCommand},
     {"convert",
      "[--fine] [--wide] [--small-font] [--margin PIXELS] [--top LINES] [--lines N] [--tab N] [--station ID] "
-     "[--paper a4|letter] INPUT [OUTPUT.apf]",
+     "[--paper a4|letter] [--max-pages N] INPUT [OUTPUT.apf]",
      "convert a text, PDF, PostScript, TIFF, PCX, DCX, BMP, PNG or JPEG file into a fax file", ConvertCommand},
     {"render", "[--no-autoscale | --half-width] FILE.apf PAGE OUT.pbm", "unpack one fax page into a PBM picture",
      RenderCommand},
@@ -78,6 +79,14 @@ void PrintUsage(std::ostream& out) {
 int UsageError(const std::string& message) {
   std::cerr << "tvfax: " << message << "\n";
   return 2;
+}
+
+std::optional<int> RefuseOutputOverInput(const std::string& output, const std::vector<std::string>& inputs) {
+  for (const std::string& input : inputs) {
+    if (!output.empty() && !input.empty() && SameFile(input, output))
+      return UsageError("the output " + output + " is the input " + input + "; name another file");
+  }
+  return std::nullopt;
 }
 
 void RecordPortTraffic(TQaComPort& port, const std::string& trace, const std::string& log) {

@@ -87,7 +87,8 @@ std::optional<int> ParseOptions(const Args& args, PrintOptions& o) {
     }
   }
   if (o.file.empty() || (!o.printer.empty() && !o.pdf.empty())) return UsageError(kUsage);
-  return std::nullopt;
+  if (auto refused = RefuseOutputOverInput(o.pdf, {o.file, o.log})) return refused;
+  return RefuseOutputOverInput(o.log, {o.file});
 }
 
 void SetMargin(TQaFaxPrinterMargin& margin, const std::optional<std::string>& text) {

@@ -302,21 +302,18 @@ void DrawCoverElements(QPainter& painter, const std::vector<CoverElement>& eleme
   for (const CoverElement& e : elements) draw.Draw(e);
 }
 
-void DrawCoverTemplate(QPainter& painter, const std::string& templatePath, const TCoverValues& values, double scale,
-                       const QString& message) {
-  if (const auto elements = ReadCoverTemplate(templatePath)) {
-    DrawCoverElements(painter, *elements, values, scale, message);
-  }
-}
-
 std::string RenderCoverSheet(const std::string& coverPath, const std::string& templatePath,
-                             const TCoverValues& values, const QString& message) {
+                             const TCoverValues& values, const QString& message, std::string* note) {
+  const CoverTemplateFile cover = LoadCoverTemplate(templatePath);
+  if (!cover.fault.empty())
+    throw CoverTemplateError("The cover template " + templatePath + " cannot be used: " + cover.fault);
+  if (note) *note = cover.note;
   QImage page = NewCoverPage();
   {
     QPainter painter(&page);
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.setRenderHint(QPainter::TextAntialiasing, false);
-    DrawCoverTemplate(painter, templatePath, values, 1, message);
+    DrawCoverElements(painter, cover.elements, values, 1, message);
   }
   std::string written = coverPath;
   if (const int code = ConvertCoverBitmap(CoverPageBitmap(page), written); code != ecOK) {

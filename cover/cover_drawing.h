@@ -75,9 +75,6 @@ QFont CoverFont(const std::string& family, int points, bool bold, bool italic, b
 // The painter's TextAntialiasing hint decides whether text is smoothed.
 void DrawCoverElements(QPainter& painter, const std::vector<CoverElement>& elements, const TCoverValues& values,
                        double scale, const QString& message);
-// The same for a template file; nothing is drawn when it cannot be read.
-void DrawCoverTemplate(QPainter& painter, const std::string& templatePath, const TCoverValues& values, double scale,
-                       const QString& message);
 
 // Raised when the drawn page cannot be written; the text names the file.
 class CoverWriteError : public std::runtime_error {
@@ -85,11 +82,20 @@ class CoverWriteError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Raised, before anything is written, when the template cannot be read
+// whole (missing, empty, damaged); the text names the file and what is
+// wrong with it.
+class CoverTemplateError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 // Draws the template on a new cover page in pure black and white and writes
 // it as a one-page fax file: over `coverPath`, or when that is empty under
-// the first free SEND/COV#####.APF name. A missing template gives a blank
-// page. Returns the path written.
+// the first free SEND/COV#####.APF name. Returns the path written; `note`,
+// when given, receives what was left out of the template (an element of an
+// unknown kind), or an empty text.
 std::string RenderCoverSheet(const std::string& coverPath, const std::string& templatePath,
-                             const TCoverValues& values, const QString& message);
+                             const TCoverValues& values, const QString& message, std::string* note = nullptr);
 
 }  // namespace tv

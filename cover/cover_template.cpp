@@ -143,14 +143,19 @@ void PutBoolean(std::string& out, bool value) { out.push_back(static_cast<char>(
 
 }  // namespace
 
-std::vector<CoverElement> DecodeCoverTemplate(std::string_view bytes) {
+std::vector<CoverElement> DecodeCoverTemplate(std::string_view bytes, std::size_t* used) {
   std::vector<CoverElement> elements;
   ValueReader in(bytes);
-  while (auto element = ReadElement(in)) elements.push_back(std::move(*element));
+  std::size_t end = 0;
+  for (; auto element = ReadElement(in); end = in.Position()) elements.push_back(std::move(*element));
+  if (used) *used = end;
   return elements;
 }
 
-std::optional<std::vector<CoverElement>> ReadCoverTemplate(const std::string& path) {
+namespace {
+
+// The file's first kMaxTemplateBytes; nullopt when it cannot be read.
+std::optional<std::string> ReadTemplateBytes(const std::string& path) {
   // Only a regular file: a pipe or device named like a template would block the read.
   std::error_code ignored;
   if (!std::filesystem::is_regular_file(path, ignored)) return std::nullopt;
@@ -160,7 +165,45 @@ std::optional<std::vector<CoverElement>> ReadCoverTemplate(const std::string& pa
   file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   if (file.bad()) return std::nullopt;
   bytes.resize(static_cast<std::size_t>(file.gcount()));
-  return DecodeCoverTemplate(bytes);
+  return bytes;
+}
+
+}  // namespace
+
+std::optional<std::vector<CoverElement>> ReadCoverTemplate(const std::string& path) {
+  const std::optional<std::string> bytes = ReadTemplateBytes(path);
+  if (!bytes) return std::nullopt;
+  return DecodeCoverTemplate(*bytes);
+}
+
+CoverTemplateFile LoadCoverTemplate(const std::string& path) {
+  CoverTemplateFile file;
+  const std::optional<std::string> bytes = ReadTemplateBytes(path);
+  if (!bytes) {
+    file.fault = "it does not exist or cannot be read";
+    return file;
+  }
+  if (bytes->empty()) {
+    file.fault = "it is empty";
+    return file;
+  }
+  std::size_t used = 0;
+  file.elements = DecodeCoverTemplate(*bytes, &used);
+  if (used < bytes->size()) {
+    file.fault = "element " + std::to_string(file.elements.size() + 1) + " (at byte " + std::to_string(used + 1) +
+                 ") cannot be read";
+    file.elements.clear();
+    return file;
+  }
+  for (std::size_t i = 0; i < file.elements.size(); ++i) {
+    const std::int32_t kind = file.elements[i].kind;
+    if (kind < ckText || kind > ckMessage) {
+      file.note = "element " + std::to_string(i + 1) + " is of the unknown kind " + std::to_string(kind) +
+                  " and is left out";
+      break;
+    }
+  }
+  return file;
 }
 
 std::string EncodeCoverTemplate(const std::vector<CoverElement>& elements) {

@@ -90,10 +90,23 @@ struct CoverElement {
 // A template is a few kilobytes; a longer file is read only this far.
 inline constexpr std::size_t kMaxTemplateBytes = 1 << 20;
 
-// The complete element records at the start of `bytes`.
-std::vector<CoverElement> DecodeCoverTemplate(std::string_view bytes);
+// The complete element records at the start of `bytes`; `used`, when
+// given, receives the bytes they take.
+std::vector<CoverElement> DecodeCoverTemplate(std::string_view bytes, std::size_t* used = nullptr);
 // nullopt when the file does not exist or cannot be read.
 std::optional<std::vector<CoverElement>> ReadCoverTemplate(const std::string& path);
+
+// A template file as a cover page is made from it: whole, or not at all.
+struct CoverTemplateFile {
+  std::vector<CoverElement> elements;
+  // Why the file cannot be used, naming its first bad element; empty when
+  // every byte was read into elements.
+  std::string fault;
+  // The first element of a kind no drawing knows (it is left out); empty
+  // when there is none.
+  std::string note;
+};
+CoverTemplateFile LoadCoverTemplate(const std::string& path);
 
 // Integers take the smallest type that holds them, texts the one-byte
 // length when they fit it.

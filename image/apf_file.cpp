@@ -265,6 +265,7 @@ std::int64_t ApfWriter::LogicalPosition() const { return file_.Position() + stat
 
 int ApfWriter::BeginPage(bool fine, bool wide) {
   if (failure_ != 0) return failure_;
+  if (header_.pageCount == kApfMaxPages) return Fail(ecBadArgument);
   pageHeaderAt_ = LogicalPosition();
   if (pageHeaderAt_ < 0) return Fail(static_cast<int>(pageHeaderAt_));
   page_ = TApfPageHeader{};
@@ -328,6 +329,7 @@ int ApfReceiveWriter::Create(const std::string& fileName, const std::string& rem
 }
 
 int ApfReceiveWriter::BeginPage(bool fine, bool wide) {
+  if (header_.pageCount == kApfMaxPages) return ecBadArgument;
   const std::int64_t size = file_.Size();
   if (size < 0) return static_cast<int>(size);
   pageHeaderAt_ = size;
@@ -382,7 +384,7 @@ int ApfJoinFiles(const std::vector<std::string>& sources, const std::string& des
     if (int rc = ApfReadPageTable(parts[i].file, parts[i].header, parts[i].pages); rc != ecOK) return rc;
     pageCount += parts[i].header.pageCount;
   }
-  if (pageCount > 0xFFFF) return ecBadArgument;
+  if (pageCount > kApfMaxPages) return ecBadArgument;
   std::vector<std::uint8_t> buffer;
   try {
     buffer.resize(kApfMaxBlock);

@@ -25,6 +25,8 @@ inline constexpr std::size_t kApfMaxBlock = 4096;
 // Coded lines a page holds at most: the longest paper scanned at 600 dpi,
 // and some. Longer pages are neither made by the converter nor unpacked.
 inline constexpr int kApfMaxPageLines = 16384;
+// Pages a file can count: the header keeps the count in 16 bits.
+inline constexpr int kApfMaxPages = 0xFFFF;
 
 // Page flags.
 inline constexpr std::uint16_t kApfFine = 1;        // fine vertical resolution

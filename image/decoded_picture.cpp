@@ -74,7 +74,7 @@ class DecodedPictureInput : public ConverterInput {
     PicturePage page;
     if (int rc = decoder_->StartPage(index, page, detail); rc != ecOK) return rc;
     if (page.width < 1 || page.height < 1 || page.width > kMaxPictureSide || page.height > kMaxPictureSide ||
-        !(page.pixelAspect > 0.01 && page.pixelAspect < 100)) {
+        (page.pixelAspect && !(*page.pixelAspect > 0.01 && *page.pixelAspect < 100))) {
       detail = "the picture is " + std::to_string(page.width) + " x " + std::to_string(page.height) +
                " pixels; at most " + std::to_string(kMaxPictureSide) + " each way are taken";
       return ecBadGraphicsFormat;
@@ -93,7 +93,8 @@ class DecodedPictureInput : public ConverterInput {
     }
     const double lines = converter.Fine() ? kFineLinesPerInch : kStandardLinesPerInch;
     const double across = converter.Doubling() ? 2.0 : 1.0;
-    const double rows = SnapScale(fit * page.pixelAspect * across * lines / kFaxDotsPerInch);
+    const double rows =
+        page.pixelAspect ? SnapScale(fit * *page.pixelAspect * across * lines / kFaxDotsPerInch) : fit;
     outHeight_ = std::max(1, static_cast<int>(std::lround(page.height * rows)));
     if (outHeight_ > kMaxPictureRows) {
       // Taller than any fax page: made smaller all round to fit.

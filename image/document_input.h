@@ -3,6 +3,7 @@
 // from its first bytes or its name.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,11 +24,13 @@ int PaperLines(TFaxPaper paper, bool fine);
 struct DocumentRendering {
   TFaxPaper paper = TFaxPaper::fpA4;
   // Ghostscript is stopped when it gives no page for this long (a program
-  // that never ends), when the whole document takes longer, or when the
-  // document has more pages than a fax should.
+  // that never ends) or when the whole document takes longer.
   int idleSeconds = 60;
   int totalSeconds = 900;
-  int maxPages = 500;
+  // Ghostscript's memory: a program that allocates without end fails there.
+  std::uint64_t memoryBytes = std::uint64_t{512} << 20;
+  // Pages a document of any kind may have.
+  int maxPages = kDefaultMaxPages;
 };
 
 // PDF or PostScript pages, each rendered by Ghostscript as a page of

@@ -70,6 +70,11 @@ int FaxConverter::Pump() {
 }
 
 int FaxConverter::StartPage() {
+  if (pagesWritten_ == maxPages_) {
+    errorDetail_ = "the document has more than " + std::to_string(maxPages_) + " pages, " +
+                   (maxPages_ == kApfMaxPages ? "more than a fax file can count" : "more than a fax should carry");
+    return ecBadGraphicsFormat;
+  }
   if (int rc = writer_.BeginPage(fine_, pageWidth_ == kWideWidth); rc != ecOK) return rc;
   if (topMargin_ > 0) {
     // Each top-margin line is a blank coded line of its own.
@@ -155,6 +160,8 @@ int FaxConverter::Convert(const std::string& inputName, const std::string& outpu
       tabStop_ > kMaxTabStop)
     return ecBadArgument;
   int result = writer_.Create(outputName_);
+  if (result == ecAccessDenied && FileExists(outputName_) && !IsRegularFile(outputName_, false))
+    errorDetail_ = outputName_ + " is not a regular file (a link, a named pipe or a device); it is left as it is";
   if (result == ecOK) {
     result = Run();
     input_->Close(*this);
@@ -174,7 +181,9 @@ std::unique_ptr<FaxConverter> MakeFileConverter(TFaxInputDocumentType kind) {
   return MakeFileConverter(kind, rendering);
 }
 
-std::unique_ptr<FaxConverter> MakeFileConverter(TFaxInputDocumentType kind, const DocumentRendering& rendering) {
+namespace {
+
+std::unique_ptr<FaxConverter> MakeFileConverterOf(TFaxInputDocumentType kind, const DocumentRendering& rendering) {
   switch (kind) {
     case idText:
       return std::make_unique<FaxConverter>(MakeTextInput(), "TXT");
@@ -195,6 +204,14 @@ std::unique_ptr<FaxConverter> MakeFileConverter(TFaxInputDocumentType kind, cons
     default:
       return nullptr;
   }
+}
+
+}  // namespace
+
+std::unique_ptr<FaxConverter> MakeFileConverter(TFaxInputDocumentType kind, const DocumentRendering& rendering) {
+  std::unique_ptr<FaxConverter> converter = MakeFileConverterOf(kind, rendering);
+  if (converter) converter->SetMaxPages(rendering.maxPages);
+  return converter;
 }
 
 // ---------------------------------------------------------------------------
@@ -233,6 +250,7 @@ int TQaFaxConverter::Run(FaxConverter& core, const std::string& input) {
   core.SetTopMargin(topMargin_);
   core.SetLinesPerPage(linesPerPage_);
   core.SetTabStop(tabStop_);
+  core.SetMaxPages(maxPages_);
   core.SetFontSelector(fontType_ == TFaxFont::ffSmall ? 16 : 48);
   core.SetStationId(stationId_);
   core.SetStatusCallback([this](FaxConverter&, int flags, int pages, int lines, std::int64_t done,

@@ -4,6 +4,7 @@
 // kind; the component TQaFaxConverter wraps it with properties and events.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -44,6 +45,9 @@ inline constexpr int kMaxTabStop = 256;
 // Status flags.
 inline constexpr int kConvertStarting = 1;
 inline constexpr int kConvertEnding = 2;
+
+// Pages a document may have unless a setting says otherwise.
+inline constexpr int kDefaultMaxPages = 500;
 
 class FaxConverter;
 
@@ -94,6 +98,10 @@ class FaxConverter {
   int LinesPerPage() const { return linesPerPage_; }
   void SetTabStop(int columns) { tabStop_ = columns < 0 ? 0 : columns; }
   int TabStop() const { return tabStop_; }
+  // Pages a document may have, whatever its kind: one more stops the
+  // conversion. Never more than a fax file can count.
+  void SetMaxPages(int pages) { maxPages_ = std::clamp(pages, 1, kApfMaxPages); }
+  int MaxPages() const { return maxPages_; }
 
   // Converts the document `inputName` (completed with the kind's default
   // extension when it has none) into `outputName` (".APF" added when it has
@@ -157,6 +165,7 @@ class FaxConverter {
   int fontSelector_ = 48;
   int linesPerPage_ = 60;
   int tabStop_ = 4;
+  int maxPages_ = kDefaultMaxPages;
   T4LineCoder coder_;
   std::array<std::uint8_t, kConverterRasterSize> raster_{};
   std::string inputName_;
@@ -226,6 +235,8 @@ class TQaFaxConverter {
   void SetLinesPerPage(int lines) { linesPerPage_ = lines; }
   int TabStop() const { return tabStop_; }
   void SetTabStop(int columns) { tabStop_ = columns; }
+  int MaxPages() const { return maxPages_; }
+  void SetMaxPages(int pages) { maxPages_ = pages; }
   // Only names the font; the font is always the built-in one.
   const std::string& FontFile() const { return fontFile_; }
   void SetFontFile(const std::string& name) { fontFile_ = name; }
@@ -274,6 +285,7 @@ class TQaFaxConverter {
   int leftMargin_ = 50;
   int linesPerPage_ = 60;
   int tabStop_ = 4;
+  int maxPages_ = kDefaultMaxPages;
   std::string fontFile_ = "QAFAX.FNT";
   TFaxFont fontType_ = TFaxFont::ffStandard;
   std::string documentFile_;

@@ -51,9 +51,9 @@ int FaxFile::Create(const std::string& name) {
 int FaxFile::CreateReplacement(const std::string& name) {
   Close();
   if (name.empty()) return ecFileNotFound;
-  if (FileExists(name) && !IsRegularFile(name)) return ecAccessDenied;
   auto replacement = std::make_unique<FileReplacement>();
-  if (const int error = replacement->Begin(name); error != 0) return IoErrorFromErrno(error, true);
+  if (const int error = replacement->Begin(name); error != 0)
+    return error == EINVAL ? ecAccessDenied : IoErrorFromErrno(error, true);
   fd_ = replacement->Descriptor();
   replacement_ = std::move(replacement);
   return ecOK;

@@ -22,6 +22,7 @@
 
 #include "image/document_input.h"
 #include "platform/child_process.h"
+#include "platform/code_page.h"
 #include "platform/error_codes.h"
 #include "platform/errors.h"
 #include "platform/text.h"
@@ -119,7 +120,7 @@ std::string GhostscriptSays(const std::string& output) {
   std::istringstream lines(output);
   std::string said;
   for (std::string line; std::getline(lines, line);) {
-    line = TrimWhite(line);
+    line = TrimWhite(PrintableText(line));
     while (!line.empty() && line.front() == '*') line.erase(0, 1);
     line = TrimWhite(line);
     if (line.empty() || line.starts_with("GPL Ghostscript") || line.starts_with("Output may be incorrect")) continue;
@@ -167,6 +168,8 @@ class GhostscriptInput : public ConverterInput {
       converter.SetErrorDetail("Ghostscript cannot be started: " + std::string(std::strerror(error)));
       return IoErrorFromErrno(error);
     }
+    if (const int rc = gs_.LimitMemory(rendering_.memoryBytes); rc != 0)
+      return Stop(converter, ecOutOfMemory, "Ghostscript's memory cannot be limited: " + std::string(std::strerror(rc)));
     // Ghostscript renders the next page while this one is coded.
     gs_.WidenOutputPipe(rowBytes_ * static_cast<std::size_t>(height_) + kPbmHeaderRoom);
     return NextPage(converter);
@@ -202,11 +205,6 @@ class GhostscriptInput : public ConverterInput {
     int c = 0;
     if (int rc = Byte(converter, c); rc != ecOK) return rc;
     if (c < 0) return Finish(converter);
-    if (pages_ == rendering_.maxPages) {
-      return Stop(converter, ecBadGraphicsFormat,
-                  "the document has more than " + std::to_string(rendering_.maxPages) +
-                      " pages, more than a fax should carry");
-    }
     int second = 0;
     if (int rc = Byte(converter, second); rc != ecOK) return rc;
     int width = 0;
@@ -291,12 +289,12 @@ class GhostscriptInput : public ConverterInput {
       if (int rc = converter.KeepAlive(); rc != ecOK) return Stop(converter, rc, "");
       const auto now = Clock::now();
       if (now - idleSince > std::chrono::seconds(rendering_.idleSeconds)) {
-        return Stop(converter, ecConvertAbort,
+        return Stop(converter, ecTimeout,
                     "Ghostscript gave no page for " + std::to_string(rendering_.idleSeconds) +
                         " seconds (a PostScript program that never ends?) and was stopped");
       }
       if (now - start_ > std::chrono::seconds(rendering_.totalSeconds)) {
-        return Stop(converter, ecConvertAbort,
+        return Stop(converter, ecTimeout,
                     "the document took more than " + std::to_string(rendering_.totalSeconds) +
                         " seconds to render and was stopped");
       }

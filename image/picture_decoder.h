@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "image/fax_converter.h"
@@ -18,8 +19,9 @@ struct PicturePage {
   int width = 0;
   int height = 0;
   // A pixel's height over its width: 1 for square pixels, about 2 for a
-  // fax at standard resolution.
-  double pixelAspect = 1.0;
+  // fax at standard resolution. Unknown (a file that does not say) leaves
+  // the rows as they are, like the fax lines they most likely are.
+  std::optional<double> pixelAspect = 1.0;
   // Rows of 1-bit ink (1 = black, pixel 0 in bit 0x80) rather than of 8-bit
   // grey (0 black .. 255 white).
   bool bilevel = false;

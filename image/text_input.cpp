@@ -15,13 +15,15 @@ namespace {
 
 constexpr std::size_t kMaxTextLine = 144;
 constexpr char kFormFeed = '\f';
+// A text has fewer than one control or unassigned byte in this many.
+constexpr std::int64_t kMostNonText = 16;
 
 class TextInput : public ConverterInput {
  public:
   int Open(FaxConverter& converter) override {
     if (int rc = reader_.Open(converter.InputName()); rc != ecOK) return rc;
     converter.SetBytesToConvert(reader_.Size());
-    if (int rc = DetectUtf8(); rc != ecOK) return rc;
+    if (int rc = ScanText(converter); rc != ecOK) return rc;
     font_.emplace(converter.FontSelector(), converter.Fine());
     const int c = font_->Width();
     maxChars_ = static_cast<std::size_t>(std::max(0, converter.PageWidth() / c - converter.LeftMargin() / c));
@@ -83,24 +85,37 @@ class TextInput : public ConverterInput {
     bool breakOnly = false;  // a form feed with no text before it
   };
 
-  // Decides once, over the whole file, whether it is UTF-8.
-  int DetectUtf8() {
+  // Decides once, over the whole file, whether it is UTF-8, and refuses a
+  // file that is no text: one whose bytes are more than one in
+  // kMostNonText control bytes or bytes that are no character.
+  int ScanText(FaxConverter& converter) {
     utf8_ = true;
     std::string carry;
     std::vector<char> chunk(65536);
+    std::int64_t control = 0;
+    std::int64_t unassigned = 0;  // bytes Windows-1252 leaves without a character
     while (!reader_.AtEnd()) {
       const std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(
           static_cast<std::int64_t>(chunk.size()), reader_.Size() - reader_.Position()));
       if (int rc = reader_.Read(chunk.data(), n); rc != ecOK) return rc;
+      for (std::size_t i = 0; i < n; ++i) {
+        const auto c = static_cast<unsigned char>(chunk[i]);
+        control += (c < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != kFormFeed) || c == 0x7F;
+        unassigned += c == 0x81 || c == 0x8D || c == 0x8F || c == 0x90 || c == 0x9D;
+      }
+      if (!utf8_) continue;
       carry.append(chunk.data(), n);
       std::size_t tail = 0;
-      if (!IsUtf8(carry, &tail)) {
-        utf8_ = false;
-        break;
-      }
+      utf8_ = IsUtf8(carry, &tail);
       carry.erase(0, carry.size() - tail);
     }
     if (utf8_ && !carry.empty()) utf8_ = false;  // cut off at the end
+    const std::int64_t nonText = control + (utf8_ ? 0 : unassigned);
+    if (nonText * kMostNonText > reader_.Size()) {
+      converter.SetErrorDetail("not a text file: " + std::to_string(nonText) + " of its " +
+                               std::to_string(reader_.Size()) + " bytes are control codes or no character at all");
+      return ecBadGraphicsFormat;
+    }
     if (int rc = reader_.Seek(0); rc != ecOK) return rc;
     // A byte-order mark is not text.
     std::uint8_t bom[3] = {};

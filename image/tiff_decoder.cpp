@@ -79,7 +79,9 @@ class TiffDecoder : public PictureDecoder {
     }
     page.width = static_cast<int>(width);
     page.height = static_cast<int>(length);
-    // The unit is the same both ways, so only the ratio counts.
+    // The unit is the same both ways, so only the ratio counts. Without it
+    // the rows are kept as they are, as for an uncompressed TIFF.
+    page.pixelAspect.reset();
     if (TIFFGetField(tif_, TIFFTAG_XRESOLUTION, &xres) && TIFFGetField(tif_, TIFFTAG_YRESOLUTION, &yres) &&
         xres > 0 && yres > 0) {
       page.pixelAspect = xres / yres;

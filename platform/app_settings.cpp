@@ -35,6 +35,7 @@ AppSettings LoadSettings(const std::string& iniPath) {
   s.Wav = ini.ReadString("Receive", "Wav", d.Wav);
   s.AnswerOnRing = ini.ReadInteger("Receive", "AnswerOnRing", d.AnswerOnRing);
   s.HintsOn = ini.ReadBool("Hints", "On", d.HintsOn);
+  s.MaxPages = ini.ReadInteger("Documents", "MaxPages", d.MaxPages);
   return s;
 }
 

@@ -35,6 +35,9 @@ struct AppSettings {
   std::int32_t AnswerOnRing = 1;
   // [Hints]
   bool HintsOn = true;
+  // [Documents]: read only (no dialog changes it; saving keeps what is there).
+  // Pages a document made into a fax may have.
+  std::int32_t MaxPages = 500;
 };
 
 AppSettings LoadSettings(const std::string& iniPath);

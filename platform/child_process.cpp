@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -94,6 +95,12 @@ void ChildProcess::WidenOutputPipe(std::size_t bytes) {
   // Beyond the system's limit (fs.pipe-max-size) the pipe keeps its size:
   // the child is then only slower, never wrong.
   if (out_ >= 0) fcntl(out_, F_SETPIPE_SZ, static_cast<int>(bytes));
+}
+
+int ChildProcess::LimitMemory(std::uint64_t bytes) {
+  if (!Running()) return ESRCH;
+  const struct rlimit limit = {static_cast<rlim_t>(bytes), static_cast<rlim_t>(bytes)};
+  return prlimit(pid_, RLIMIT_AS, &limit, nullptr) == 0 ? 0 : errno;
 }
 
 void ChildProcess::KeepError(const char* data, std::size_t n) {

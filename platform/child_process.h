@@ -6,6 +6,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,9 @@ class ChildProcess {
   // reader (as far as the system allows), so that it works on while the
   // reader is busy with what came before.
   void WidenOutputPipe(std::size_t bytes);
+  // Limits the child's memory (its address space) to `bytes`: an allocation
+  // beyond fails in the child. 0 or an errno value.
+  int LimitMemory(std::uint64_t bytes);
 
   // Reads what the child writes to its standard output into `buffer`: 0 with
   // `got` the bytes read (0 at its end), ETIMEDOUT when nothing came within

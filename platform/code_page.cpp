@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
 
 namespace tv {
 
@@ -75,6 +76,35 @@ std::optional<std::string> Utf8ToCp1252(std::string_view utf8, std::string* unfi
     }
     out += static_cast<char>(*byte);
     at += length;
+  }
+  return out;
+}
+
+std::string Cp1252Refusal(std::string_view utf8) {
+  for (std::size_t at = 0; at < utf8.size();) {
+    const auto [cp, length] = DecodeUtf8(utf8, at);
+    if (length == 0) {
+      char byte[8];
+      std::snprintf(byte, sizeof byte, "0x%02X", static_cast<unsigned char>(utf8[at]));
+      return "is not valid UTF-8 text (byte " + std::to_string(at + 1) + " is " + byte + ")";
+    }
+    if (!ByteOf(cp))
+      return "holds '" + std::string(utf8.substr(at, length)) +
+             "', which the table's code page (Windows-1252) cannot store";
+    at += length;
+  }
+  return {};
+}
+
+std::string PrintableText(std::string_view text) {
+  std::string out;
+  for (std::size_t at = 0; at < text.size();) {
+    const auto [cp, length] = DecodeUtf8(text, at);
+    const bool printable = length > 0 && cp >= 0x20 && cp != 0x7F && !(cp >= 0x80 && cp < 0xA0);
+    if (printable) out.append(text.substr(at, length));
+    else if (length == 1 && cp == '\t') out += ' ';
+    else if (out.empty() || out.back() != '?') out += '?';
+    at += length > 0 ? length : 1;
   }
   return out;
 }

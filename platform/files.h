@@ -20,6 +20,9 @@ bool SameFile(const std::string& a, const std::string& b);
 // returns the descriptor; -1 with errno set when it cannot be opened, and
 // with errno EINVAL when the path names something else (a folder, a named
 // pipe, a device), so that a pipe under a file's name cannot hang the caller.
+// An open for writing (or one with O_NOFOLLOW) does not follow a symbolic
+// link either: the link is refused (EINVAL), so nothing is ever written to
+// the file it leads to.
 int OpenRegularFile(const std::string& path, int flags, unsigned mode = 0644);
 
 // The last path component's extension with its dot (".APF"); empty if none.
@@ -39,10 +42,22 @@ bool IsPlainFileName(std::string_view name);
 // text (errno set) when it cannot.
 std::string CreateTemporaryFile(const std::string& beside, const std::string& suffix);
 
+// Removes the work files (temporary and replacement files) that a program of
+// ours left in the folder when it was stopped before it finished: those whose
+// maker, named in the file name, no longer runs, or whose process number now
+// belongs to a process younger than the file. Returns how many went.
+int RemoveStaleWorkFiles(const std::string& folder);
+
+// What a FileReplacement does when its target is a symbolic link.
+enum class LinkTarget {
+  Refuse,  // the link is left as it is and the replacement refused
+  Follow,  // the file the link leads to is replaced
+};
+
 // A new version of a file, written under a temporary name beside its target
 // and put in the target's place in one step when complete: whatever fails or
 // stops on the way, the target holds the old contents or the new, never a
-// part. A link as target is followed, so the file it names is replaced.
+// part. Whatever the target is, it must be a regular file (or not exist).
 class FileReplacement {
  public:
   FileReplacement() = default;
@@ -51,8 +66,9 @@ class FileReplacement {
   FileReplacement& operator=(const FileReplacement&) = delete;
 
   // Creates the temporary file (a name no other process or thread gets);
-  // 0 or an errno value.
-  int Begin(const std::string& target);
+  // 0 or an errno value, EINVAL when the target is not a regular file (a
+  // folder, a named pipe, a device, or a link not to be followed).
+  int Begin(const std::string& target, LinkTarget links = LinkTarget::Refuse);
   bool Active() const { return fd_ >= 0; }
   int Descriptor() const { return fd_; }
   const std::string& Target() const { return target_; }
@@ -61,6 +77,9 @@ class FileReplacement {
   // temporary file is then removed). The descriptor stays open, now on the
   // file at the target's place.
   int Commit();
+  // Like Commit, for a file that must not exist yet: EEXIST, and the
+  // temporary file removed, when something took the target's name meanwhile.
+  int CommitNew();
   // Closes the descriptor; removes the temporary file unless it was
   // committed. The target is not touched.
   void Discard();
@@ -69,6 +88,8 @@ class FileReplacement {
 
  private:
   std::string target_;
+  int Finish(bool replace);
+
   std::string temp_;
   int fd_ = -1;
   bool committed_ = false;
@@ -76,6 +97,6 @@ class FileReplacement {
 
 // Writes `bytes` as the whole new contents of `path` through a
 // FileReplacement; 0 or an errno value.
-int ReplaceFileContents(const std::string& path, std::string_view bytes);
+int ReplaceFileContents(const std::string& path, std::string_view bytes, LinkTarget links = LinkTarget::Refuse);
 
 }  // namespace tv

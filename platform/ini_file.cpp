@@ -166,7 +166,7 @@ void IniFile::Save() const {
   std::ostringstream body;
   const char* eol = crlf_ ? "\r\n" : "\n";
   for (const Line& line : lines_) body << line.text << eol;
-  if (const int error = ReplaceFileContents(path_, body.str()); error != 0)
+  if (const int error = ReplaceFileContents(path_, body.str(), LinkTarget::Follow); error != 0)
     throw IniWriteError(path_, std::strerror(error));
 }
 

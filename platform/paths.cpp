@@ -10,6 +10,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/text.h"
 
 namespace tv {
@@ -149,8 +150,10 @@ bool ForceFolder(std::string_view pathView) {
 }
 
 void MakeWorkFolders() {
-  ForceFolder(SendFolder());
-  ForceFolder(ReceiveFolder());
+  for (const std::string& folder : {SendFolder(), ReceiveFolder()}) {
+    ForceFolder(folder);
+    RemoveStaleWorkFiles(folder);
+  }
 }
 
 const std::string& SharedDataFolder() {

@@ -42,7 +42,8 @@ std::string FindNoCase(std::string_view folder, std::string_view relative);
 // are ignored; returns whether the folder exists afterwards.
 bool ForceFolder(std::string_view path);
 
-// Makes SEND/ and Receive/ (errors ignored).
+// Makes SEND/ and Receive/ and removes the work files a stopped program left
+// there (errors ignored).
 void MakeWorkFolders();
 
 // The folder of the data shipped with the program (help pages, cover

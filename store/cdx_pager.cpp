@@ -49,7 +49,9 @@ std::unique_ptr<CdxPager> CdxPager::Create(const std::string& path) {
 }
 
 std::unique_ptr<CdxPager> CdxPager::Open(const std::string& path, bool readOnly) {
-  std::unique_ptr<CdxPager> pager(new CdxPager(TableFile::Open(path, !readOnly, xbBadIndex), readOnly));
+  // A link, a pipe or a device under the index's name is no damaged index to
+  // build again over it: it is refused as it is.
+  std::unique_ptr<CdxPager> pager(new CdxPager(TableFile::Open(path, !readOnly, xbFileError), readOnly));
   const std::uint64_t size = pager->file_.Size();
   if (size < kCdxHeaderBytes + kCdxPageSize || size > 0xFFFFFE00u) CdxFault(path, "wrong file length");
   pager->fileSize_ = size - size % kCdxPageSize;

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "platform/bytes.h"
+#include "platform/files.h"
 #include "platform/text.h"
 #include "store/xbase_error.h"
 
@@ -110,16 +111,17 @@ void DbfTable::Create(const std::string& path, std::vector<DbfField> fields, boo
   bytes[static_cast<std::size_t>(headerLength) - 1] = kFieldTerminator;
   bytes[static_cast<std::size_t>(headerLength)] = kEndOfFile;
 
+  // Written beside its name and given the name whole: a stop on the way
+  // leaves no table at all rather than an empty one.
   TableFile file = TableFile::CreateNew(path);
-  try {
-    file.WriteAt(0, bytes.data(), bytes.size());
-  } catch (const XbaseError&) {
-    unlink(path.c_str());
-    throw;
-  }
+  file.WriteAt(0, bytes.data(), bytes.size());
+  file.CommitReplacement();
 }
 
 std::unique_ptr<DbfTable> DbfTable::Open(const std::string& path, OpenMode mode) {
+  // What a writer that was stopped left beside its tables goes before they
+  // are written again.
+  if (mode != OpenMode::ReadOnly) RemoveStaleWorkFiles(path.substr(0, path.size() - BaseName(path).size()));
   TableFile file = TableFile::Open(path, mode != OpenMode::ReadOnly, xbBadTable);
   if (flock(file.Descriptor(), (mode == OpenMode::Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
     if (errno == EWOULDBLOCK)
@@ -229,6 +231,9 @@ void DbfTable::ReadHeader() {
     damage_ = path_ + " is cut short: its header counts " + std::to_string(headerCount) + " records, the file holds " +
               std::to_string(complete) + (partial > 0 ? " and " + std::to_string(partial) + " bytes of another" : "");
   }
+  if (count_ > kMaxRecords)
+    throw XbaseError(xbBadTable, path_ + " holds " + std::to_string(count_) + " records, more than the " +
+                                     std::to_string(kMaxRecords) + " a table may hold; it is not opened");
   DropCache();
 }
 
@@ -329,7 +334,9 @@ void DbfTable::Write(std::uint32_t recno, const char* record) {
 
 std::uint32_t DbfTable::Append(const char* record) {
   CheckWritable();
-  if (count_ >= 0xFFFFFFFEu) throw XbaseError(xbBadTable, path_ + " is full");
+  if (count_ >= kMaxRecords)
+    throw XbaseError(xbBadTable, path_ + " is full: it holds " + std::to_string(kMaxRecords) +
+                                     " records, the most a table may hold");
   StampDate();
   // The record and the new end marker go first, the count after them: a
   // writer stopped in between leaves a file whose length still shows the

@@ -36,6 +36,9 @@ class DbfTable {
  public:
   static constexpr char kLiveFlag = ' ';
   static constexpr char kDeletedFlag = '*';
+  // Records a table may hold: a larger one takes too long to open and index
+  // to be a fax list, and is refused.
+  static constexpr std::uint32_t kMaxRecords = 1'000'000;
 
   // Writes an empty table. Field names are upper-cased; widths and decimals
   // are checked against the type (C 1..254, N 1..20, D 8, L 1).

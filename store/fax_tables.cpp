@@ -1,6 +1,7 @@
 #include "store/fax_tables.h"
 
 #include <ctime>
+#include <filesystem>
 
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -189,12 +190,16 @@ void RebuildTable(TXbase& table, const FaxTableLayout& layout, const RebuildProg
   table.SelectOrder(order.empty() ? 0 : table.TagOrder(order));
 }
 
+std::string FaxTableDamage(const FaxTableLayout& layout, const std::string& folder) {
+  return DbfTable::Open(FaxTablePath(layout, folder), OpenMode::ReadOnly)->Damage();
+}
+
 TableCheck CheckFaxTable(const FaxTableLayout& layout, const std::string& folder) {
   TableCheck check;
   const std::string path = FaxTablePath(layout, folder);
   if (!FileExists(path)) return check;
   // The table alone first: a fault of its index would hide one of its own.
-  check.fault = DbfTable::Open(path, OpenMode::ReadOnly)->Damage();
+  check.fault = FaxTableDamage(layout, folder);
   try {
     TXbase probe;
     probe.Open(path, false, true);
@@ -216,13 +221,23 @@ std::string RepairFaxTable(const FaxTableLayout& layout, const std::string& fold
     char stamp[32];
     std::strftime(stamp, sizeof stamp, ".damaged-%Y%m%d-%H%M%S", &local);
     for (const std::string& file : {path, FaxIndexPath(layout, folder)}) {
-      if (FileExists(file) && !CopyWholeFile(file, file + stamp))
+      if (!FileExists(file)) continue;
+      std::error_code sizeError;
+      std::error_code roomError;
+      const std::uintmax_t size = std::filesystem::file_size(file, sizeError);
+      const std::filesystem::space_info room = std::filesystem::space(folder, roomError);
+      if (sizeError || roomError || size >= room.available)
+        throw XbaseError(xbFileError, "there is no room to keep a copy of " + file + " (" + std::to_string(size) +
+                                          " bytes) before repairing it; nothing was changed");
+      if (!CopyWholeFile(file, file + stamp))
         throw XbaseError(xbFileError, "cannot keep a copy of " + file + " before repairing it");
     }
   }
+  // The whole records are taken before the index is opened: a damaged table
+  // keeps its index as it was until then.
+  DbfTable::Open(path, OpenMode::Exclusive)->AcceptLength();
   TXbase table;
   table.Open(path, true, false, {}, RequiredTags(layout));
-  table.Area().Table().AcceptLength();
   table.BuildIndex(RequiredTags(layout));
   return found;
 }

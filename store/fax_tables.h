@@ -99,6 +99,10 @@ void RebuildIndexes(TXbase& outgoing, TXbase& received, TXbase& phone, const std
 // The tags a fax table needs.
 std::vector<TagDefinition> RequiredTags(const FaxTableLayout& layout);
 
+// What is wrong with the table file itself (a table cut short), found
+// without writing anything; empty when nothing is.
+std::string FaxTableDamage(const FaxTableLayout& layout, const std::string& folder);
+
 // What is wrong with a table and its index, found without writing anything.
 struct TableCheck {
   std::string fault;  // empty when both are sound

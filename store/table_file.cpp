@@ -18,29 +18,40 @@ WriteFaultHook& FaultHook() {
   return hook;
 }
 
+// The refusal for a path that names something other than a regular file.
+XbaseError NotARegularFile(const std::string& path, int code) {
+  return XbaseError(code,
+                    path + " is not a regular file (a link, a named pipe, a device or a folder); it is left as it is");
+}
+
 }  // namespace
 
 void InjectWriteFault(WriteFaultHook hook) { FaultHook() = std::move(hook); }
 
 TableFile TableFile::Open(const std::string& path, bool writable, int notAFileCode) {
-  const int fd = OpenRegularFile(path, writable ? O_RDWR : O_RDONLY);
-  if (fd < 0 && errno == EINVAL) throw XbaseError(notAFileCode, path + " is not a regular file");
+  // Not through a link even to read: what is read here is written later.
+  const int fd = OpenRegularFile(path, (writable ? O_RDWR : O_RDONLY) | O_NOFOLLOW);
+  if (fd < 0 && errno == EINVAL) throw NotARegularFile(path, notAFileCode);
   if (fd < 0) throw XbaseError(xbFileError, "cannot open " + path + ": " + std::strerror(errno));
   return TableFile(path, fd);
 }
 
-TableFile TableFile::CreateNew(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd < 0) throw XbaseError(xbFileError, "cannot create " + path + ": " + std::strerror(errno));
-  return TableFile(path, fd);
-}
+TableFile TableFile::CreateNew(const std::string& path) { return Replacement(path, true); }
 
-TableFile TableFile::CreateReplacement(const std::string& target) {
+TableFile TableFile::CreateReplacement(const std::string& target) { return Replacement(target, false); }
+
+TableFile TableFile::Replacement(const std::string& target, bool newFile) {
+  struct stat existing {};
+  if (newFile && lstat(target.c_str(), &existing) == 0)
+    throw XbaseError(xbFileError, "cannot create " + target + ": " + std::strerror(EEXIST));
   auto replacement = std::make_unique<FileReplacement>();
-  if (const int error = replacement->Begin(target); error != 0)
+  if (const int error = replacement->Begin(target); error == EINVAL)
+    throw NotARegularFile(target, xbFileError);
+  else if (error != 0)
     throw XbaseError(xbFileError, "cannot create a new " + target + ": " + std::strerror(error));
   TableFile file(target, replacement->Descriptor());
   file.replacement_ = std::move(replacement);
+  file.newFile_ = newFile;
   return file;
 }
 
@@ -57,7 +68,8 @@ TableFile::TableFile(TableFile&& other) noexcept
       fd_(other.fd_),
       device_(other.device_),
       inode_(other.inode_),
-      replacement_(std::move(other.replacement_)) {
+      replacement_(std::move(other.replacement_)),
+      newFile_(other.newFile_) {
   other.fd_ = -1;
 }
 
@@ -69,6 +81,7 @@ TableFile& TableFile::operator=(TableFile&& other) noexcept {
     device_ = other.device_;
     inode_ = other.inode_;
     replacement_ = std::move(other.replacement_);
+    newFile_ = other.newFile_;
     other.fd_ = -1;
   }
   return *this;
@@ -143,7 +156,7 @@ bool TableFile::ReplacedOnDisk() const {
 
 void TableFile::CommitReplacement() {
   if (!replacement_) return;
-  if (const int error = replacement_->Commit(); error != 0) {
+  if (const int error = newFile_ ? replacement_->CommitNew() : replacement_->Commit(); error != 0) {
     fd_ = -1;
     replacement_.reset();
     Fail("replace", error);

@@ -16,12 +16,16 @@ namespace tv {
 class TableFile {
  public:
   // Opens a regular file (read-only or read-write); anything else at the path
-  // (a named pipe, a folder) is refused with `notAFileCode`.
+  // (a link, a named pipe, a device, a folder) is refused with `notAFileCode`.
   static TableFile Open(const std::string& path, bool writable, int notAFileCode);
-  // Creates a file that must not exist yet.
+  // A file that must not exist yet, written beside its name: CommitReplacement
+  // gives it the name whole (and fails when something took the name
+  // meanwhile), and one never committed is removed.
   static TableFile CreateNew(const std::string& path);
   // A new version of `target`, written beside it; CommitReplacement puts it
   // in the target's place, and a replacement never committed is removed.
+  // Neither writes to anything but a regular file: a link, a named pipe or a
+  // device at the path is refused with xbFileError naming it.
   static TableFile CreateReplacement(const std::string& target);
 
   TableFile() = default;
@@ -46,6 +50,7 @@ class TableFile {
 
  private:
   TableFile(std::string path, int fd);
+  static TableFile Replacement(const std::string& target, bool newFile);
   [[noreturn]] void Fail(const std::string& what, int error) const;
   void Close();
 
@@ -55,6 +60,7 @@ class TableFile {
   std::uint64_t device_ = 0;
   std::uint64_t inode_ = 0;
   std::unique_ptr<FileReplacement> replacement_;
+  bool newFile_ = false;
 };
 
 // While set, a write to a file whose path the hook answers with an errno

@@ -125,7 +125,10 @@ void WorkArea::OpenIndex(const std::vector<TagDefinition>* required) {
   // unfinished then really was left so by a program that stopped.
   Scope lock([this] { Lock(); }, [this] { Unlock(); });
   if (table_->Mode() != OpenMode::Exclusive) table_->Refresh();
-  const bool repairable = required && !required->empty() && table_->Mode() != OpenMode::ReadOnly;
+  // A table cut short is left as it is, index and all, until it is repaired:
+  // an index built for the records still there would hide the damage.
+  const bool repairable =
+      required && !required->empty() && table_->Mode() != OpenMode::ReadOnly && table_->Damage().empty();
   if (!FileExists(IndexPath())) {
     if (repairable) BuildIndex(*required);  // a missing index is simply made
     return;

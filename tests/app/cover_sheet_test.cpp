@@ -101,6 +101,26 @@ class CoverSheetTest : public QObject {
     return value ? QString::fromLatin1(std::get<std::string>(*value)).trimmed() : QString();
   }
   std::string Send(const std::string& name) const { return home_->File("SEND/" + name); }
+  // Saves a new cover sheet that is refused: `message` receives what was
+  // shown; the editor comes back with what was typed and is cancelled, and
+  // no row is made.
+  void SaveRefusedNewCover(QString& message) {
+    QString typedAgain;
+    test::WhenModal<TCreateEditQuickFax>([&](TCreateEditQuickFax* editor) {
+      Type(editor, {"Jane Smith", "555 0100", "Plans", "Hello"});
+      test::AnswerMessageBox(QMessageBox::Ok, &message);
+      test::WhenModal<TCreateEditQuickFax>([&](TCreateEditQuickFax* again) {
+        typedAgain = Child<QLineEdit>(again, "Recipient")->text() + "/" +
+                     Child<QPlainTextEdit>(again, "FaxMessage")->toPlainText();
+        Child<QPushButton>(again, "CancelButton")->click();
+      });
+      Child<QPushButton>(editor, "OkButton")->click();
+    });
+    Action("mnuNew")->trigger();
+    QTRY_COMPARE(typedAgain, QString("Jane Smith/Hello"));
+    QCOMPARE(Rows(), 0);
+    QCOMPARE(window_->FaxXbase().RecordCount(), 0u);
+  }
 
  private slots:
   void init() {
@@ -304,27 +324,24 @@ class CoverSheetTest : public QObject {
     QCOMPARE(none.result(), int(QDialog::Rejected));
   }
 
+  // A damaged template is refused by name: nothing is written and the
+  // editor comes back with what was typed.
+  void damagedTemplateIsRefusedAndWritesNothing() {
+    Open();
+    home_->Write("Covers/tv0001.fct", "\x01\x07not a template");
+    QString message;
+    SaveRefusedNewCover(message);
+    QVERIFY2(message.contains("tv0001.fct cannot be used: element 1 (at byte 1) cannot be read"), qPrintable(message));
+    QVERIFY(std::filesystem::is_empty(home_->File("SEND")));
+  }
+
   void unwritableSendFolderLeavesNoRow() {
     std::filesystem::remove_all(home_->File("SEND"));
     home_->Write("SEND", "a file where the folder should be");
     Open();
     QString message;
-    QString typedAgain;
-    test::WhenModal<TCreateEditQuickFax>([&](TCreateEditQuickFax* editor) {
-      Type(editor, {"Jane Smith", "555 0100", "Plans", "Hello"});
-      test::AnswerMessageBox(QMessageBox::Ok, &message);
-      // The editor comes back with what was typed, and is cancelled.
-      test::WhenModal<TCreateEditQuickFax>([&](TCreateEditQuickFax* again) {
-        typedAgain = Child<QLineEdit>(again, "Recipient")->text();
-        Child<QPushButton>(again, "CancelButton")->click();
-      });
-      Child<QPushButton>(editor, "OkButton")->click();
-    });
-    Action("mnuNew")->trigger();
-    QTRY_COMPARE(typedAgain, QString("Jane Smith"));
+    SaveRefusedNewCover(message);
     QVERIFY2(message.startsWith("Cannot write the cover sheet"), qPrintable(message));
-    QCOMPARE(Rows(), 0);
-    QCOMPARE(window_->FaxXbase().RecordCount(), 0u);
   }
 };
 

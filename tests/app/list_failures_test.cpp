@@ -247,6 +247,24 @@ class ListFailuresTest : public QObject {
   // A grid over a table that cannot be read shows why in its one row, and a
   // list that could not be opened again is tried again at the next
   // activation; neither ends the program.
+  // An index that is a link to another file is refused by name at start,
+  // and the file it leads to stays as it was.
+  void aLinkedIndexIsRefusedByName() {
+    AddOutgoing(Home(), "first", "");
+    LayerEnd();
+    home_->Write("other.txt", "someone else's file");
+    std::filesystem::remove(home_->File("TVOUT.CDX"));
+    std::filesystem::create_symlink(home_->File("other.txt"), home_->File("TVOUT.CDX"));
+    QString told;
+    test::AnswerMessageBox(QMessageBox::Ok, &told);
+    window_ = std::make_unique<TMainScreen>();
+    QTRY_VERIFY(!told.isEmpty());
+    QVERIFY2(told.startsWith("Unable to open/create the FAX datafile"), qPrintable(told));
+    QVERIFY2(told.contains(QString::fromStdString(home_->File("TVOUT.CDX")) + " is not a regular file"),
+             qPrintable(told));
+    QCOMPARE(home_->Read("other.txt"), std::string("someone else's file"));
+  }
+
   void tableErrorsInsideTheWindowAreShownNotFatal() {
     AddOutgoing(Home(), "first", "");
     {

@@ -38,10 +38,26 @@ done
 "$tvfax" cover --home "$home" --template tv0002.fct --to "Jane Smith" "$dir/d.apf" >/dev/null 2>&1
 [ "$(page "$dir/d.apf" | md5sum)" != "$(page "$dir/a.apf" | md5sum)" ] || fail "--template not used"
 
-# A missing template gives a blank page and says so.
-"$tvfax" cover --home "$home" --template nothing.fct "$dir/e.apf" >/dev/null 2>"$dir/err" || fail "blank page failed"
-grep -q "no template .*nothing.fct" "$dir/err" || fail "missing template not reported"
-"$tvfax" info "$dir/e.apf" | grep -q "^Pages: 1$" || fail "blank page not written"
+# A template that cannot be read whole (missing, empty, damaged) is an error
+# naming it and its first bad element, and no cover is written; an element of
+# an unknown kind is left out, and said so once.
+: >"$home/Covers/empty.fct"
+printf '\x01\x07no template, only bytes' >"$home/Covers/junk.fct"
+good=$home/Covers/tv0001.fct
+head -c $(($(stat -c %s "$good") - 2)) "$good" >"$home/Covers/cut.fct"
+for t in nothing empty junk cut; do
+  if "$tvfax" cover --home "$home" --template $t.fct --to Jane "$dir/e.apf" >/dev/null 2>"$dir/err"; then
+    fail "template $t accepted"
+  fi
+  grep -q "$t.fct cannot be used: " "$dir/err" || fail "template $t not named: $(cat "$dir/err")"
+  [ ! -e "$dir/e.apf" ] || fail "template $t wrote a cover"
+done
+grep -q "element [0-9]* (at byte [0-9]*) cannot be read" "$dir/err" || fail "bad element not named: $(cat "$dir/err")"
+unknown='\x01\x02\x2A\x02\x00\x02\x00\x02\x00\x02\x00\x06\x00\x06\x00\x02\x00\x08\x08\x08\x02\x00\x02\x00\x02\x00\x02\x00\x02\x00\x02\x00\x00'
+{ printf "$unknown$unknown"; cat "$good"; } >"$home/Covers/odd.fct"
+"$tvfax" cover --home "$home" --template odd.fct --to Jane "$dir/e.apf" >/dev/null 2>"$dir/err" || fail "odd template refused"
+[ "$(grep -c "unknown kind 42 and is left out" "$dir/err")" -eq 1 ] || fail "unknown kind not said once: $(cat "$dir/err")"
+"$tvfax" info "$dir/e.apf" | grep -q "^Pages: 1$" || fail "odd template's cover not written"
 
 # Usage errors and an output that cannot be written.
 set +e

@@ -271,25 +271,41 @@ TEST(CoverDrawing, TimeIsHoursAndMinutesInTheLocalesWay) {
   EXPECT_EQ(CoverTime(QLocale(QLocale::German, QLocale::Germany), time), "09:05");
 }
 
-TEST(CoverDrawing, MissingTemplateStillGivesACoverFile) {
+// A template that cannot be read whole is refused, naming the file and its
+// first bad element, and no cover is written; one element of an unknown
+// kind is left out, and said so.
+TEST(CoverDrawing, TemplatesThatCannotBeReadWholeAreRefused) {
   test::TempDir home;
   InitProgramFolder(home.Path());
-  const std::string first = RenderCoverSheet({}, home.File("Covers/none.fct"), Values(), kMessage);
-  EXPECT_EQ(first, SendFolder() + "COV00000.APF");
-  const MonoBitmap page = UnpackedPage(first);
-  // Blank but for the corner that keeps the page's size.
-  int black = 0;
-  for (int y = 0; y < page.Height(); ++y) {
-    for (int x = 0; x < page.Width(); ++x) black += page.IsBlack(x, y);
+  const std::string good = EncodeCoverTemplate(*ReadCoverTemplate(ShippedTemplates().front()));
+  home.Write("empty.fct", "");
+  home.Write("junk.fct", "random bytes, no template");
+  home.Write("cut.fct", good.substr(0, good.size() - 3));
+  const std::pair<std::string, std::string> refused[] = {
+      {home.File("none.fct"), "does not exist"}, {"", "does not exist"}, {home.File("empty.fct"), "is empty"},
+      {home.File("junk.fct"), "element 1 (at byte 1) cannot be read"}, {home.File("cut.fct"), "cannot be read"}};
+  for (const auto& [path, fault] : refused) {
+    try {
+      RenderCoverSheet({}, path, Values(), kMessage);
+      ADD_FAILURE() << path << " drawn";
+    } catch (const CoverTemplateError& e) {
+      EXPECT_NE(std::string(e.what()).find(path + " cannot be used: "), std::string::npos) << e.what();
+      EXPECT_NE(std::string(e.what()).find(fault), std::string::npos) << e.what();
+    }
   }
-  EXPECT_EQ(black, 1);
-  EXPECT_TRUE(page.IsBlack(kCoverPageWidth - 1, kCoverPageHeight - 1));
-  EXPECT_EQ(RenderCoverSheet({}, {}, Values(), {}), SendFolder() + "COV00001.APF");
+  EXPECT_TRUE(!std::filesystem::exists(SendFolder()) || std::filesystem::is_empty(SendFolder()));
+
+  CoverElement unknown{.kind = 42, .text = "?"};
+  home.Write("odd.fct", EncodeCoverTemplate({unknown, unknown}) + good);
+  std::string note;
+  const std::string written = RenderCoverSheet({}, home.File("odd.fct"), Values(), kMessage, &note);
+  EXPECT_EQ(note, "element 1 is of the unknown kind 42 and is left out");
+  EXPECT_EQ(UnpackedPage(written).Width(), kCoverPageWidth);
 
   // A folder that cannot be written is reported with the file's name.
   home.Write("blocked", "a file, not a folder");
   try {
-    RenderCoverSheet(home.File("blocked/COV00000.APF"), {}, Values(), {});
+    RenderCoverSheet(home.File("blocked/COV00000.APF"), home.File("odd.fct"), Values(), {});
     ADD_FAILURE() << "no error";
   } catch (const CoverWriteError& e) {
     EXPECT_NE(std::string(e.what()).find("blocked/COV00000.APF"), std::string::npos) << e.what();

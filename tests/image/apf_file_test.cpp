@@ -250,6 +250,37 @@ TEST(ApfFile, AppendRefusesDamagedOrMissingFilesAndWritesNothing) {
   EXPECT_EQ(dir.Read("dest.apf"), destBefore);
 }
 
+// The header counts pages in 16 bits: neither writing nor appending goes past
+// that, and both leave nothing behind when they stop there.
+TEST(ApfFile, NoFileHoldsMorePagesThanItsHeaderCounts) {
+  TempDir dir;
+  const std::string full = dir.File("full.apf");
+  T4LineCoder coder;
+  const Raster blank(kStandardLineBytes);
+  const auto coded = coder.CodeLine(blank.data());
+  for (const bool oneMore : {true, false}) {
+    ApfWriter writer;
+    ASSERT_EQ(writer.Create(full), ecOK);
+    for (int p = 0; p < kApfMaxPages; ++p) {
+      ASSERT_EQ(writer.BeginPage(false, false), ecOK);
+      ASSERT_EQ(writer.WriteLine(coded.data(), coded.size()), ecOK);
+      ASSERT_EQ(writer.EndPage(), ecOK);
+    }
+    if (oneMore) {
+      EXPECT_EQ(writer.BeginPage(false, false), ecBadArgument);
+      EXPECT_FALSE(std::filesystem::exists(full));
+    } else {
+      ASSERT_EQ(writer.Close(""), ecOK);
+    }
+  }
+  const std::string before = dir.Read("full.apf");
+  EXPECT_EQ(ApfAppendFile(full, full), ecBadArgument);
+  EXPECT_EQ(dir.Read("full.apf"), before);
+  TApfFileHeader header;
+  ASSERT_EQ(ApfReadFileHeader(full, header), ecOK);
+  EXPECT_EQ(header.pageCount, kApfMaxPages);
+}
+
 TEST(ApfFile, WriterLeavesTheTargetAsItWasWhenWritingFails) {
   TempDir dir;
   ApfWriter writer;

@@ -85,4 +85,19 @@ if command -v gs >/dev/null; then
   TMPDIR=$work/tmp "$tvfax" convert hostile.ps >/dev/null 2>&1 || true
   [ -z "$(ls -A tmp)" ] || fail "hostile PostScript left $(ls -A tmp)"
 fi
+
+# What Ghostscript says about a damaged document is shown as text, never as
+# the document's raw bytes.
+printf '%%!PS\n\xfe\x01\x1b[31mevil\x07 \n' > bad.ps
+if msg=$("$tvfax" convert bad.ps 2>&1); then fail "convert accepted bad PostScript"; fi
+expect 'undefined' "$msg"
+iconv -f UTF-8 -t UTF-8 <<<"$msg" >/dev/null || fail "not UTF-8: $msg"
+if LC_ALL=C grep -q $'[\x01-\x08\x1b\x7f]' <<<"$msg"; then fail "control bytes in: $msg"; fi
+# A TIFF that does not give its resolution keeps its rows whatever its coding.
+pbmmake -gray 200 300 > square.pbm
+for coding in none g3 g4; do
+  pnmtotiff -$coding square.pbm > "sq-$coding.tif" 2>/dev/null
+  "$tvfax" convert "sq-$coding.tif" >/dev/null
+  expect '^x\.pbm: 1728 x 300$' "$("$tvfax" render --no-autoscale "sq-$coding.APF" 1 x.pbm)"
+done
 echo "all image commands behave"

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <random>
 #include <filesystem>
 
 #include "image/dither_matrix.h"
+#include "image/document_input.h"
 #include "image/fax_font.h"
 #include "image/fax_unpacker.h"
 #include "platform/error_codes.h"
@@ -70,6 +72,7 @@ class ConverterTest : public ::testing::Test {
     converter->SetTopMargin(topMargin_);
     const int rc = converter->Convert(dir_.File(input), output.empty() ? dir_.File("out.apf") : output);
     pages_ = converter->PagesWritten();
+    detail_ = converter->ErrorDetail();
     return rc;
   }
 
@@ -78,6 +81,7 @@ class ConverterTest : public ::testing::Test {
   bool fine_ = false;
   int font_ = kLargeFont;
   int linesPerPage_ = 60;
+  std::string detail_;
   int tabStop_ = 4;
   int topMargin_ = 0;
   int pages_ = 0;
@@ -188,6 +192,50 @@ TEST_F(ConverterTest, FormFeedsAndLinesPerPageMakePages) {
   ASSERT_EQ(pages.size(), 1u);
   ASSERT_EQ(pages[0].size(), 1u);
   EXPECT_EQ(pages[0][0], Raster(kStandardLineBytes));
+}
+
+// One page limit for every kind of document, never beyond what a fax file
+// can count; a file that is no text is not drawn as one. Neither leaves
+// anything at the output's name.
+TEST_F(ConverterTest, PageLimitAndNonTextAreRefused) {
+  std::string pages;
+  for (int i = 0; i <= kDefaultMaxPages; ++i) pages += "x\f\n";
+  dir_.Write("long.txt", pages);
+  dir_.Write("out.apf", "old");
+  EXPECT_EQ(Convert(idText, "long.txt"), ecBadGraphicsFormat);
+  EXPECT_NE(detail_.find("more than 500 pages"), std::string::npos) << detail_;
+  EXPECT_EQ(dir_.Read("out.apf"), "old");
+  dir_.Write("long.txt", pages.substr(3));
+  EXPECT_EQ(Convert(idText, "long.txt"), ecOK);
+  EXPECT_EQ(pages_, kDefaultMaxPages);
+
+  std::mt19937 random(7);
+  std::string binary(1 << 16, '\0');
+  for (char& c : binary) c = static_cast<char>(random());
+  dir_.Write("binary.txt", binary);
+  EXPECT_EQ(Convert(idText, "binary.txt"), ecBadGraphicsFormat);
+  EXPECT_NE(detail_.find("not a text file"), std::string::npos) << detail_;
+
+  FaxConverter converter(MakeTextInput(), "");
+  converter.SetMaxPages(70000);
+  EXPECT_EQ(converter.MaxPages(), kApfMaxPages);
+}
+
+// Ghostscript is held to its memory and its time: a program that allocates
+// without end fails at the limit, one that never ends is a time-out.
+TEST_F(ConverterTest, GhostscriptIsHeldToItsMemoryAndTime) {
+  dir_.Write("greedy.ps", "%!PS\n/a [] def { /a [ a 1000000 string ] def } loop\n");
+  dir_.Write("endless.ps", "%!PS\n{ 1 pop } loop\n");
+  DocumentRendering rendering;
+  rendering.idleSeconds = 1;
+  rendering.memoryBytes = std::uint64_t{256} << 20;
+  auto greedy = MakeFileConverter(idPostScript, rendering);
+  EXPECT_EQ(greedy->Convert(dir_.File("greedy.ps"), dir_.File("out.apf")), ecBadGraphicsFormat);
+  EXPECT_NE(greedy->ErrorDetail().find("VMerror"), std::string::npos) << greedy->ErrorDetail();
+  auto endless = MakeFileConverter(idPostScript, rendering);
+  EXPECT_EQ(endless->Convert(dir_.File("endless.ps"), dir_.File("out.apf")), ecTimeout);
+  EXPECT_NE(endless->ErrorDetail().find("gave no page for 1 seconds"), std::string::npos) << endless->ErrorDetail();
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("out.apf")));
 }
 
 TEST_F(ConverterTest, Utf8AndWindows1252TextGiveTheSameDrawing) {

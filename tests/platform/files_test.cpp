@@ -37,6 +37,33 @@ TEST(OpenRegularFile, RefusesPipesAndFoldersAtOnce) {
   EXPECT_TRUE(FileExists(dir.File("pipe")));
 }
 
+// Every way of writing a file refuses a link, a named pipe and a device under
+// its name, and writes nothing to what a link leads to.
+TEST(FileWriters, RefuseLinksPipesAndDevices) {
+  test::TempDir dir;
+  dir.Write("real", "kept");
+  dir.Write("source", "new");
+  ASSERT_EQ(symlink(dir.File("real").c_str(), dir.File("link").c_str()), 0);
+  ASSERT_EQ(mkfifo(dir.File("pipe").c_str(), 0600), 0);
+  for (const std::string& path : {dir.File("link"), dir.File("pipe"), std::string("/dev/null")}) {
+    EXPECT_EQ(OpenRegularFile(path, O_RDWR), -1) << path;
+    EXPECT_EQ(errno, EINVAL) << path;
+    EXPECT_EQ(OpenRegularFile(path, O_WRONLY | O_CREAT | O_TRUNC), -1) << path;
+    EXPECT_EQ(ReplaceFileContents(path, "new"), EINVAL) << path;
+    EXPECT_FALSE(CopyWholeFile(dir.File("source"), path)) << path;
+  }
+  EXPECT_EQ(ReplaceFileContents(dir.File("pipe"), "new", LinkTarget::Follow), EINVAL);
+  EXPECT_EQ(dir.Read("real"), "kept");
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.File("link")));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 4);  // no work file left
+  // Reading through a link stays possible; settings files follow theirs on purpose.
+  const int fd = OpenRegularFile(dir.File("link"), O_RDONLY);
+  EXPECT_GE(fd, 0);
+  close(fd);
+  EXPECT_EQ(ReplaceFileContents(dir.File("link"), "followed", LinkTarget::Follow), 0);
+  EXPECT_EQ(dir.Read("real"), "followed");
+}
+
 TEST(FileReplacement, TargetIsOldOrNewNeverAPart) {
   test::TempDir dir;
   dir.Write("target", "old contents");

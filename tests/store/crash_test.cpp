@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -268,6 +269,44 @@ TEST(CrashTest, ExclusiveWriterStoppedBetweenRecordAndKeysLeavesAStaleIndex) {
   }
   EXPECT_NE(problem.find("half-updated"), std::string::npos) << problem;
   ExpectTagsMatchRebuilt(folder, scratch);
+  LayerEnd();
+}
+
+// Killed while it creates the table, then while it builds the index: the
+// first leaves no table at all (not an empty one), and the work files both
+// leave go at the next open.
+TEST(CrashTest, KilledCreatorsLeaveNoEmptyTableAndNoWorkFiles) {
+  TempDir dir;
+  const std::string folder = dir.Path();
+  for (const char* killedAt : {".DBF", ".CDX"}) {
+    const pid_t child = fork();
+    if (child == 0) {
+      InjectWriteFault([killedAt](const std::string& path) {
+        if (path.ends_with(killedAt)) raise(SIGKILL);
+        return 0;
+      });
+      TXbase out;
+      OpenOutgoingTable(out, folder);
+      _exit(3);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << killedAt << " status " << status;
+    EXPECT_EQ(std::filesystem::exists(folder + "TVOUT.DBF"), killedAt != std::string(".DBF"));
+  }
+  auto names = [&] {
+    std::vector<std::string> found;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) found.push_back(entry.path().filename());
+    std::sort(found.begin(), found.end());
+    return found;
+  };
+  EXPECT_EQ(names().size(), 2u);  // the table and the index's work file
+  {
+    TXbaseEnv env;
+    TXbase out;
+    ASSERT_TRUE(OpenOutgoingTable(out, folder));
+  }
+  EXPECT_EQ(names(), (std::vector<std::string>{"TVOUT.CDX", "TVOUT.DBF"}));
   LayerEnd();
 }
 

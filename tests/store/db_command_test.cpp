@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include "tests/store/store_test_support.h"
 #include "tests/support/temp_dir.h"
@@ -123,6 +124,12 @@ TEST_F(DbCommandTest, TextIsStoredInTheTablesCodePage) {
   EXPECT_EQ(status, 1);
   EXPECT_NE(Errors().find("holds 'Ω', which the table's code page (Windows-1252) cannot store"), std::string::npos)
       << Errors();
+  // A byte that is no UTF-8 character is said to be one, not taken for a character.
+  Db("add " + D() + "TVPB \"NAME=M\xFCller\"", &status);
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(Errors().find("the value for NAME is not valid UTF-8 text (byte 2 is 0xFC)"), std::string::npos)
+      << Errors();
+  EXPECT_EQ(Errors().find('\xFC'), std::string::npos) << Errors();
 }
 
 // Names of fax files stay plain names in their folder; a table file that is
@@ -148,6 +155,29 @@ TEST_F(DbCommandTest, HostileNamesAndFilesAreRefused) {
   EXPECT_NE(out.find("not a regular file"), std::string::npos) << out;
 }
 
+// Links and special files under a table's or an index's name are refused by
+// name and left as they are: nothing is written to what they lead to.
+TEST_F(DbCommandTest, LinksAndPipesUnderTableNamesAreLeftAlone) {
+  dir_.Write("other.txt", "someone else's file");
+  int status = 0;
+  for (const char* name : {"TVOUT.CDX", "TVOUT.DBF"}) {
+    const std::string path = dir_.File(std::string("tables/") + name);
+    const std::string saved = dir_.Read(std::string("tables/") + name);
+    std::filesystem::remove(path);
+    for (const bool pipe : {false, true}) {
+      ASSERT_EQ(pipe ? mkfifo(path.c_str(), 0600) : symlink(dir_.File("other.txt").c_str(), path.c_str()), 0);
+      Db("add " + D() + "TVOUT SUBJECT=x", &status);
+      EXPECT_EQ(status, 1) << name << pipe;
+      EXPECT_NE(Errors().find(path + " is not a regular file"), std::string::npos) << Errors();
+      EXPECT_TRUE(std::filesystem::is_fifo(path) || std::filesystem::is_symlink(path)) << name;
+      std::filesystem::remove(path);
+    }
+    dir_.Write(std::string("tables/") + name, saved);
+  }
+  EXPECT_EQ(dir_.Read("other.txt"), "someone else's file");
+  EXPECT_EQ(Db("add " + D() + "TVOUT SUBJECT=x"), "1\n");
+}
+
 // A table cut short is not written to; the repair keeps copies of the
 // damaged files first and then takes the whole records.
 TEST_F(DbCommandTest, TableCutShortIsRefusedUntilTheRepair) {
@@ -156,6 +186,7 @@ TEST_F(DbCommandTest, TableCutShortIsRefusedUntilTheRepair) {
   const std::string whole = dir_.Read("tables/TVPB.DBF");
   const std::string cut = whole.substr(0, whole.size() - 30);  // Bob's record loses its end
   dir_.Write("tables/TVPB.DBF", cut);
+  const std::string index = dir_.Read("tables/TVPB.CDX");
   int status = 0;
   for (const std::string& write : {"add " + D() + "TVPB NAME=Cy", "set " + D() + "TVPB 1 NAME=Al",
                                    "delete " + D() + "TVPB 1", "pack " + D() + "TVPB"}) {
@@ -166,7 +197,10 @@ TEST_F(DbCommandTest, TableCutShortIsRefusedUntilTheRepair) {
     EXPECT_NE(Errors().find("tvfax db reindex repairs it"), std::string::npos) << Errors();
   }
   EXPECT_EQ(dir_.Read("tables/TVPB.DBF"), cut);
-  EXPECT_EQ(Db("list " + D() + "TVPB"), "1\tAnn\t1\n");  // reading still works
+  EXPECT_EQ(dir_.Read("tables/TVPB.CDX"), index);  // not rebuilt for the shorter table either
+  EXPECT_EQ(Db("list " + D() + "TVPB", &status), "");  // so reading still reports the damage
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(Errors().find("is cut short"), std::string::npos) << Errors();
 
   const std::string report = Db("reindex " + D() + "TVPB", &status);
   EXPECT_EQ(status, 0);

@@ -7,6 +7,7 @@
 
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 
 #include "store/dbf_table.h"
 #include "store/xbase_error.h"
@@ -179,6 +180,36 @@ TEST_F(DbfRecovery, OtherVariantsAndBrokenHeadersAreRefusedWithAReason) {
   EXPECT_EQ(ErrorOf([&] { DbfTable::Open(dir_.Path(), OpenMode::ReadOnly); }), xbBadTable);
   ASSERT_EQ(mkfifo(dir_.File("pipe.dbf").c_str(), 0600), 0);
   EXPECT_EQ(ErrorOf([&] { DbfTable::Open(dir_.File("pipe.dbf"), OpenMode::ReadOnly); }), xbBadTable);
+}
+
+// A table beyond the records a table may hold is refused when it is opened
+// (a sparse file stands in for one), and a full one takes no more.
+TEST(DbfLimits, TablesBeyondTheMostRecordsAreRefused) {
+  TempDir dir;
+  const std::string path = dir.File("big.dbf");
+  DbfTable::Create(path, PeopleFields(), false);
+  const std::uint64_t header = std::filesystem::file_size(path) - 1;
+  const auto length = static_cast<std::uint64_t>(DbfTable::Open(path, OpenMode::ReadOnly)->RecordLength());
+  auto makeRecords = [&](std::uint32_t count) {
+    std::filesystem::resize_file(path, header + count * length);
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(4);
+    for (int i = 0; i < 4; ++i) file.put(static_cast<char>(count >> (8 * i) & 0xFF));
+  };
+  makeRecords(DbfTable::kMaxRecords + 1);
+  try {
+    DbfTable::Open(path, OpenMode::ReadOnly);
+    ADD_FAILURE() << "opened";
+  } catch (const XbaseError& e) {
+    EXPECT_EQ(e.Code(), xbBadTable);
+    EXPECT_NE(std::string(e.what()).find("holds 1000001 records, more than the 1000000 a table may hold"),
+              std::string::npos) << e.what();
+  }
+  makeRecords(DbfTable::kMaxRecords);
+  auto full = DbfTable::Open(path, OpenMode::Exclusive);
+  const std::string record(static_cast<std::size_t>(length), ' ');
+  EXPECT_EQ(ErrorOf([&] { full->Append(record.data()); }), xbBadTable);
+  EXPECT_EQ(full->RecordCount(), DbfTable::kMaxRecords);
 }
 
 TEST(DbfLocks, ExclusiveOpensShutOutEveryOtherOpen) {
