@@ -163,13 +163,12 @@ class GhostscriptInput : public ConverterInput {
         // What a PostScript program prints must not mix with the pages.
         "-sstdout=%stderr", "-sOutputFile=-", "-f", input};
     gs_.SetEnvironment({"TMPDIR=" + folder_.Path(), "HOME=" + folder_.Path()});
+    gs_.SetMemoryLimit(rendering_.memoryBytes);
     if (const int error = gs_.Start(SandboxWorks(gs, folder_.Path()) ? Sandboxed(folder_.Path(), args) : args);
         error != 0) {
       converter.SetErrorDetail("Ghostscript cannot be started: " + std::string(std::strerror(error)));
       return IoErrorFromErrno(error);
     }
-    if (const int rc = gs_.LimitMemory(rendering_.memoryBytes); rc != 0)
-      return Stop(converter, ecOutOfMemory, "Ghostscript's memory cannot be limited: " + std::string(std::strerror(rc)));
     // Ghostscript renders the next page while this one is coded.
     gs_.WidenOutputPipe(rowBytes_ * static_cast<std::size_t>(height_) + kPbmHeaderRoom);
     return NextPage(converter);

@@ -4,7 +4,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +17,9 @@ namespace tv {
 namespace {
 
 constexpr std::size_t kErrorKept = 8192;
+// posix_spawn cannot set a limit in the child; util-linux's prlimit (always
+// on the system) sets it and then runs the program.
+constexpr char kPrlimit[] = "/usr/bin/prlimit";
 
 void CloseFd(int& fd) {
   if (fd >= 0) close(fd);
@@ -48,8 +50,11 @@ int ChildProcess::Start(const std::vector<std::string>& argv, int stdinFd) {
     close(out[1]);
     return error;
   }
+  std::vector<std::string> command;
+  if (memoryLimit_ > 0) command = {kPrlimit, "--as=" + std::to_string(memoryLimit_), "--"};
+  command.insert(command.end(), argv.begin(), argv.end());
   std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  for (const std::string& a : command) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   std::vector<char*> variables;
   for (const std::string& v : environment_) variables.push_back(const_cast<char*>(v.c_str()));
@@ -95,12 +100,6 @@ void ChildProcess::WidenOutputPipe(std::size_t bytes) {
   // Beyond the system's limit (fs.pipe-max-size) the pipe keeps its size:
   // the child is then only slower, never wrong.
   if (out_ >= 0) fcntl(out_, F_SETPIPE_SZ, static_cast<int>(bytes));
-}
-
-int ChildProcess::LimitMemory(std::uint64_t bytes) {
-  if (!Running()) return ESRCH;
-  const struct rlimit limit = {static_cast<rlim_t>(bytes), static_cast<rlim_t>(bytes)};
-  return prlimit(pid_, RLIMIT_AS, &limit, nullptr) == 0 ? 0 : errno;
 }
 
 void ChildProcess::KeepError(const char* data, std::size_t n) {

@@ -32,9 +32,11 @@ class ChildProcess {
   // reader (as far as the system allows), so that it works on while the
   // reader is busy with what came before.
   void WidenOutputPipe(std::size_t bytes);
-  // Limits the child's memory (its address space) to `bytes`: an allocation
-  // beyond fails in the child. 0 or an errno value.
-  int LimitMemory(std::uint64_t bytes);
+  // Limits the memory (address space) of the children started from now on,
+  // and of theirs, to `bytes`: an allocation beyond fails in the child. The
+  // limit is in place before the child's program runs (util-linux's prlimit
+  // sets it and then runs the program), so nothing escapes it.
+  void SetMemoryLimit(std::uint64_t bytes) { memoryLimit_ = bytes; }
 
   // Reads what the child writes to its standard output into `buffer`: 0 with
   // `got` the bytes read (0 at its end), ETIMEDOUT when nothing came within
@@ -65,6 +67,7 @@ class ChildProcess {
   int out_ = -1;
   int err_ = -1;
   std::string errorOutput_;
+  std::uint64_t memoryLimit_ = 0;  // none
   std::vector<std::string> environment_;
   bool ownEnvironment_ = false;
 };
