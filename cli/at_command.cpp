@@ -1,11 +1,12 @@
 // tvfax at: the modem check a user or a support person runs first. Opens the
 // port as the program's windows do, sends each command and prints the
 // modem's reply lines.
-#include <charconv>
+#include <climits>
 #include <filesystem>
 #include <iostream>
 
 #include "cli/commands.h"
+#include "cli/options.h"
 #include "comm/modem_commands.h"
 #include "comm/qa_port.h"
 #include "platform/paths.h"
@@ -13,15 +14,6 @@
 namespace tv::cli {
 
 namespace {
-
-constexpr const char* kAtUsage =
-    "usage: tvfax at [--device PATH | --home DIR --com N] [--baud B] [--timeout SECONDS] "
-    "[--trace FILE] [--log FILE] COMMAND...";
-
-bool ParseNumber(const std::string& text, int& value) {
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  return ec == std::errc() && end == text.data() + text.size() && value > 0;
-}
 
 struct AtOptions {
   std::string device;
@@ -36,32 +28,17 @@ struct AtOptions {
 
 // Returns an empty string, or what is wrong with the arguments.
 std::string ParseAtOptions(const Args& args, AtOptions& options) {
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (arg.rfind("--", 0) != 0) {
-      options.commands.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
-      break;
-    }
-    if (i + 1 >= args.size()) return arg + " needs a value";
-    const std::string& value = args[++i];
-    if (arg == "--device") {
-      options.device = value;
-    } else if (arg == "--home") {
-      options.home = value;
-    } else if (arg == "--com") {
-      if (!ParseNumber(value, options.com) || options.com > 255) return "not a port number: " + value;
-    } else if (arg == "--baud") {
-      if (!ParseNumber(value, options.baud)) return "not a baud rate: " + value;
-    } else if (arg == "--timeout") {
-      if (!ParseNumber(value, options.timeout)) return "not a number of seconds: " + value;
-    } else if (arg == "--trace") {
-      options.trace = std::filesystem::absolute(value).string();
-    } else if (arg == "--log") {
-      options.log = std::filesystem::absolute(value).string();
-    } else {
-      return "unknown option " + arg;
-    }
-  }
+  const std::string problem = OptionReader()
+                                  .Text("--device", options.device)
+                                  .Text("--home", options.home)
+                                  .Number("--com", options.com, 1, 255, "a port number")
+                                  .Number("--baud", options.baud, 1, INT_MAX, "a baud rate")
+                                  .Number("--timeout", options.timeout, 1, INT_MAX, "a number of seconds")
+                                  .Path("--trace", options.trace)
+                                  .Path("--log", options.log)
+                                  .OperandsLast()
+                                  .Read(args, options.commands);
+  if (!problem.empty()) return problem;
   if (options.commands.empty()) return "no command to send";
   if (options.device.empty() == (options.com == 0)) return "give either --device PATH or --com N";
   return {};
@@ -71,9 +48,7 @@ std::string ParseAtOptions(const Args& args, AtOptions& options) {
 
 int AtCommand(const Args& args) {
   AtOptions options;
-  if (const std::string problem = ParseAtOptions(args, options); !problem.empty()) {
-    return UsageError(problem + "\n" + kAtUsage);
-  }
+  if (const std::string problem = ParseAtOptions(args, options); !problem.empty()) return UsageError(problem, "at");
   if (!options.home.empty()) InitProgramFolder(options.home);
 
   TQaComPort port;

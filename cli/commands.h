@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tv {
@@ -37,6 +38,10 @@ int CoverCommand(const Args& args);  // with the window libraries only
 
 // Prints "tvfax: <message>" to stderr and returns the usage-error status 2.
 int UsageError(const std::string& message);
+// "usage: tvfax COMMAND ARGUMENTS", as --help shows it.
+std::string Usage(std::string_view command);
+// UsageError with what is wrong and the command's usage.
+int UsageError(const std::string& problem, std::string_view command);
 
 // A command never writes over what it reads: when `output` names one of the
 // inputs (under any spelling, through a link or a hard link), the usage

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "cli/commands.h"
+#include "cli/options.h"
 #include "cover/cover_data.h"
 #include "cover/cover_drawing.h"
 #include "cover/eight_bit_text.h"
@@ -17,10 +18,6 @@
 namespace tv::cli {
 
 namespace {
-
-constexpr const char* kUsage =
-    "usage: tvfax cover [--home DIR] [--template NAME.fct] [--to NAME] [--fax NUMBER] [--subject TEXT] "
-    "[--message TEXT | --message-file FILE] [--urgent] [--review] [--comment] [--reply] [--recycle] OUT.apf";
 
 // A message file longer than this is no cover-sheet message.
 constexpr qint64 kMaxMessageBytes = 1 << 20;
@@ -44,44 +41,29 @@ struct CoverOptions {
 };
 
 std::optional<int> ParseOptions(const Args& args, CoverOptions& o) {
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    auto value = [&](std::string& into) {
-      if (i + 1 >= args.size()) return false;
-      into = args[++i];
-      return true;
+  auto text = [](QString& into) {
+    return [&into](const std::string& value) {
+      into = QString::fromStdString(value);
+      return std::string();
     };
-    auto text = [&](QString& into) {
-      std::string bytes;
-      if (!value(bytes)) return false;
-      into = QString::fromStdString(bytes);
-      return true;
-    };
-    bool ok = true;
-    if (a == "--home") {
-      ok = value(o.home);
-    } else if (a == "--template") {
-      ok = value(o.templateName);
-    } else if (a == "--to") {
-      ok = text(o.to);
-    } else if (a == "--fax") {
-      ok = text(o.fax);
-    } else if (a == "--subject") {
-      ok = text(o.subject);
-    } else if (a == "--message") {
-      ok = text(o.message.emplace());
-    } else if (a == "--message-file") {
-      ok = value(o.messageFile);
-    } else if (const auto flag = kFlagOptions.find(a); flag != kFlagOptions.end()) {
-      o.flags[flag->second] = true;
-    } else if (a.rfind("--", 0) == 0 || !o.out.empty()) {
-      ok = false;
-    } else {
-      o.out = a;
-    }
-    if (!ok) return UsageError(kUsage);
-  }
-  if (o.out.empty() || (o.message && !o.messageFile.empty())) return UsageError(kUsage);
+  };
+  OptionReader reader;
+  reader.Text("--home", o.home)
+      .Text("--template", o.templateName)
+      .Value("--to", text(o.to))
+      .Value("--fax", text(o.fax))
+      .Value("--subject", text(o.subject))
+      .Value("--message", [&o](const std::string& value) {
+        o.message = QString::fromStdString(value);
+        return std::string();
+      })
+      .Text("--message-file", o.messageFile);
+  for (const auto& [option, flag] : kFlagOptions) reader.Flag(option, o.flags[flag]);
+  std::vector<std::string> outputs;
+  if (const std::string problem = reader.Read(args, outputs); !problem.empty()) return UsageError(problem, "cover");
+  if (outputs.size() != 1) return UsageError("give one fax file to write", "cover");
+  if (o.message && !o.messageFile.empty()) return UsageError("give --message or --message-file, not both", "cover");
+  o.out = outputs[0];
   return std::nullopt;
 }
 

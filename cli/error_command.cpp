@@ -7,7 +7,7 @@
 namespace tv::cli {
 
 int ErrorCommand(const Args& args) {
-  if (args.size() != 1) return UsageError("usage: tvfax error CODE");
+  if (args.size() != 1) return UsageError("", "error");
   int code = 0;
   const std::string& text = args[0];
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), code);

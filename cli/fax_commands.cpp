@@ -3,7 +3,7 @@
 // prints what the components report.
 #include <unistd.h>
 
-#include <charconv>
+#include <climits>
 #include <csignal>
 #include <filesystem>
 #include <functional>
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/options.h"
 #include "comm/qa_port.h"
 #include "fax/fax_components.h"
 #include "image/apf_file.h"
@@ -24,17 +25,6 @@ namespace tv::cli {
 
 namespace {
 
-constexpr const char* kSendUsage =
-    "usage: tvfax send (--device PATH | --home DIR --com N) [--class auto|1|2|2.0] [--bps N] [--station ID] "
-    "[--header TEXT] [--cover FILE] [--attempts N] [--retry-wait S] [--dial-wait S] [--init STRING] [--trace FILE] "
-    "[--log FILE] [--history FILE] NUMBER FILE.apf\n"
-    "  --bps N: the highest bit rate to use (default: the fastest the modem offers)";
-
-constexpr const char* kReceiveUsage =
-    "usage: tvfax receive (--device PATH | --home DIR --com N) [--class auto|1|2|2.0] [--bps N] [--dir DIR] "
-    "[--rings N] [--station ID] [--one] [--trace FILE] [--log FILE] [--history FILE]\n"
-    "  --bps N: the highest bit rate to receive at (default: the fastest the modem offers)";
-
 constexpr int kPumpMs = 100;
 constexpr int kFastestBps = 14400;  // no fax modem goes faster; the modem's own limit holds it lower
 constexpr int kProgressWidth = 20;
@@ -42,11 +32,6 @@ constexpr int kProgressWidth = 20;
 volatile std::sig_atomic_t interrupted = 0;
 
 extern "C" void OnInterrupt(int) { interrupted = 1; }
-
-bool ParseCount(const std::string& text, int& value) {
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  return ec == std::errc() && end == text.data() + text.size() && value >= 0;
-}
 
 std::optional<TFaxClass> ParseClass(const std::string& text) {
   if (text == "auto") return TFaxClass::fcDetect;
@@ -68,32 +53,21 @@ struct LineOptions {
   std::string log;
   std::string history;
 
-  // True when the option (and its value at args[i + 1]) was one of these.
-  bool Take(const std::string& arg, const std::string& value, std::string& problem) {
-    if (arg == "--device") {
-      device = value;
-    } else if (arg == "--home") {
-      home = value;
-    } else if (arg == "--com") {
-      if (!ParseCount(value, com) || com < 1 || com > 255) problem = "not a port number: " + value;
-    } else if (arg == "--class") {
-      const auto parsed = ParseClass(value);
-      if (!parsed) problem = "not a fax class (auto, 1, 2 or 2.0): " + value;
-      faxClass = parsed.value_or(TFaxClass::fcDetect);
-    } else if (arg == "--bps") {
-      if (!ParseCount(value, bps) || bps < 2400) problem = "not a bit rate: " + value;
-    } else if (arg == "--station") {
-      station = value;
-    } else if (arg == "--trace") {
-      trace = std::filesystem::absolute(value).string();
-    } else if (arg == "--log") {
-      log = std::filesystem::absolute(value).string();
-    } else if (arg == "--history") {
-      history = std::filesystem::absolute(value).string();
-    } else {
-      return false;
-    }
-    return true;
+  void AddTo(OptionReader& reader) {
+    reader.Text("--device", device)
+        .Text("--home", home)
+        .Number("--com", com, 1, 255, "a port number")
+        .Value("--class",
+               [this](const std::string& value) {
+                 const auto parsed = ParseClass(value);
+                 faxClass = parsed.value_or(TFaxClass::fcDetect);
+                 return parsed ? std::string() : "not a fax class (auto, 1, 2 or 2.0): " + value;
+               })
+        .Number("--bps", bps, 2400, INT_MAX, "a bit rate")
+        .Text("--station", station)
+        .Path("--trace", trace)
+        .Path("--log", log)
+        .Path("--history", history);
   }
 
   std::string Check() const {
@@ -197,27 +171,49 @@ void PumpUntil(HeadlessUiThread& ui, TQaAbstractFax& fax, const bool& finished) 
   }
 }
 
-// Opens the port, starts the session with begin and pumps it until it has
-// finished; closing the port writes the trace and the log. Returns why the
-// session could not run, or an empty text.
-std::string RunSession(HeadlessUiThread& ui, TQaComPort& port, TQaAbstractFax& fax, bool& finished, int& result,
-                       const std::function<int()>& begin) {
-  std::signal(SIGINT, OnInterrupt);
-  std::signal(SIGTERM, OnInterrupt);
-  if (std::string problem = OpenPortProblem(port); !problem.empty()) return problem;
-  try {
-    if (const int rc = begin(); rc != 0) {
-      result = rc;
-      finished = true;
-    }
-    PumpUntil(ui, fax, finished);
-    port.SetOpen(false);
-  } catch (const std::exception& error) {
-    return error.what();
+// What a send and a receive share: the UI thread the session reports to, the
+// port and the component set up from the line options, the fax history, the
+// status line, and how the session ended.
+template <class Fax>
+struct FaxRun {
+  explicit FaxRun(const LineOptions& options) {
+    UiThread::Install(&ui);
+    SetUpFax(fax, port, history, options);
+    fax.OnFaxStatus = [this](TQaAbstractFax& f, bool, bool) { status.Update(f); };
   }
-  ui.ProcessPendingMessages();
-  return {};
-}
+  ~FaxRun() { UiThread::Install(nullptr); }
+  FaxRun(const FaxRun&) = delete;
+  FaxRun& operator=(const FaxRun&) = delete;
+
+  // Opens the port, starts the session with `begin` and pumps it until it
+  // has finished; closing the port writes the trace and the log. Returns why
+  // the session could not run, or an empty text.
+  std::string Run(const std::function<int()>& begin) {
+    std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGTERM, OnInterrupt);
+    if (std::string problem = OpenPortProblem(port); !problem.empty()) return problem;
+    try {
+      if (const int rc = begin(); rc != 0) {
+        result = rc;
+        finished = true;
+      }
+      PumpUntil(ui, fax, finished);
+      port.SetOpen(false);
+    } catch (const std::exception& error) {
+      return error.what();
+    }
+    ui.ProcessPendingMessages();
+    return {};
+  }
+
+  HeadlessUiThread ui;
+  TQaComPort port;
+  Fax fax;
+  TQaFaxLog history;
+  StatusPrinter status;
+  bool finished = false;
+  int result = 0;
+};
 
 struct SendOptions {
   LineOptions line;
@@ -232,37 +228,20 @@ struct SendOptions {
 };
 
 std::string ParseSendOptions(const Args& args, SendOptions& options) {
-  std::vector<std::string> positional;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (arg.rfind("--", 0) != 0) {
-      positional.push_back(arg);
-      continue;
-    }
-    if (i + 1 >= args.size()) return arg + " needs a value";
-    const std::string& value = args[++i];
-    std::string problem;
-    if (options.line.Take(arg, value, problem)) {
-      if (!problem.empty()) return problem;
-    } else if (arg == "--header") {
-      options.header = value;
-    } else if (arg == "--cover") {
-      options.cover = std::filesystem::absolute(value).string();
-    } else if (arg == "--attempts") {
-      if (!ParseCount(value, options.attempts)) return "not a number of attempts: " + value;
-    } else if (arg == "--retry-wait") {
-      if (!ParseCount(value, options.retryWait)) return "not a number of seconds: " + value;
-    } else if (arg == "--dial-wait") {
-      if (!ParseCount(value, options.dialWait) || options.dialWait < 1) return "not a number of seconds: " + value;
-    } else if (arg == "--init") {
-      options.init = value;
-    } else {
-      return "unknown option " + arg;
-    }
-  }
-  if (positional.size() != 2) return "give the number to dial and the fax file";
-  options.number = positional[0];
-  options.file = std::filesystem::absolute(positional[1]).string();
+  OptionReader reader;
+  options.line.AddTo(reader);
+  std::vector<std::string> operands;
+  const std::string problem = reader.Text("--header", options.header)
+                                  .Path("--cover", options.cover)
+                                  .Number("--attempts", options.attempts, 0, INT_MAX, "a number of attempts")
+                                  .Number("--retry-wait", options.retryWait, 0, INT_MAX, "a number of seconds")
+                                  .Number("--dial-wait", options.dialWait, 1, INT_MAX, "a number of seconds")
+                                  .Text("--init", options.init)
+                                  .Read(args, operands);
+  if (!problem.empty()) return problem;
+  if (operands.size() != 2) return "give the number to dial and the fax file";
+  options.number = operands[0];
+  options.file = std::filesystem::absolute(operands[1]).string();
   return options.line.Check();
 }
 
@@ -274,25 +253,15 @@ struct ReceiveOptions {
 };
 
 std::string ParseReceiveOptions(const Args& args, ReceiveOptions& options) {
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (arg == "--one") {
-      options.one = true;
-      continue;
-    }
-    if (i + 1 >= args.size()) return arg + " needs a value";
-    const std::string& value = args[++i];
-    std::string problem;
-    if (options.line.Take(arg, value, problem)) {
-      if (!problem.empty()) return problem;
-    } else if (arg == "--dir") {
-      options.dir = value;
-    } else if (arg == "--rings") {
-      if (!ParseCount(value, options.rings) || options.rings < 1) return "not a number of rings: " + value;
-    } else {
-      return "unknown option " + arg;
-    }
-  }
+  OptionReader reader;
+  options.line.AddTo(reader);
+  std::vector<std::string> operands;
+  const std::string problem = reader.Flag("--one", options.one)
+                                  .Text("--dir", options.dir)
+                                  .Number("--rings", options.rings, 1, INT_MAX, "a number of rings")
+                                  .Read(args, operands);
+  if (!problem.empty()) return problem;
+  if (!operands.empty()) return "unexpected " + operands[0];
   return options.line.Check();
 }
 
@@ -301,19 +270,15 @@ std::string ParseReceiveOptions(const Args& args, ReceiveOptions& options) {
 int SendCommand(const Args& args) {
   SendOptions options;
   if (const std::string problem = ParseSendOptions(args, options); !problem.empty()) {
-    return UsageError(problem + "\n" + kSendUsage);
+    return UsageError(problem, "send");
   }
   for (const std::string& record : {options.line.trace, options.line.log, options.line.history}) {
     if (auto refused = RefuseOutputOverInput(record, {options.file, options.cover})) return *refused;
   }
   if (!options.line.home.empty()) InitProgramFolder(options.line.home);
 
-  HeadlessUiThread ui;
-  UiThread::Install(&ui);
-  TQaComPort port;
-  TQaSendFax fax;
-  TQaFaxLog history;
-  SetUpFax(fax, port, history, options.line);
+  FaxRun<TQaSendFax> run(options.line);
+  TQaSendFax& fax = run.fax;
   fax.SetFaxClass(options.line.faxClass == TFaxClass::fcDetect ? TFaxClass::fcUnknown : options.line.faxClass);
   fax.SetHeaderLine(options.header);
   fax.SetDialAttempts(options.attempts);
@@ -324,21 +289,18 @@ int SendCommand(const Args& args) {
   fax.SetFaxFile(options.file);
   fax.SetCoverFile(options.cover);
 
-  bool finished = false;
-  int result = 0;
-  StatusPrinter status;
-  fax.OnFaxStatus = [&](TQaAbstractFax& f, bool, bool) { status.Update(f); };
+  int& result = run.result;
+  StatusPrinter& status = run.status;
   fax.OnFaxError = [&](TQaAbstractFax&, int code) {
     // A resolution change is reported and the call goes on.
     if (code != ecFaxMixedResolution) result = code;
   };
   fax.OnFaxFinish = [&](TQaAbstractFax&, int code) {
     if (code != 0) result = code;
-    finished = true;
+    run.finished = true;
   };
 
-  const std::string problem = RunSession(ui, port, fax, finished, result, [&] { return fax.BeginSending(); });
-  UiThread::Install(nullptr);
+  const std::string problem = run.Run([&] { return fax.BeginSending(); });
   if (!problem.empty()) {
     status.Say("Failed: " + problem);
     return 1;
@@ -358,28 +320,22 @@ int SendCommand(const Args& args) {
 int ReceiveCommand(const Args& args) {
   ReceiveOptions options;
   if (const std::string problem = ParseReceiveOptions(args, options); !problem.empty()) {
-    return UsageError(problem + "\n" + kReceiveUsage);
+    return UsageError(problem, "receive");
   }
   if (!options.line.home.empty()) InitProgramFolder(options.line.home);
 
-  HeadlessUiThread ui;
-  UiThread::Install(&ui);
-  TQaComPort port;
-  TQaReceiveFax fax;
-  TQaFaxLog history;
-  SetUpFax(fax, port, history, options.line);
+  FaxRun<TQaReceiveFax> run(options.line);
+  TQaReceiveFax& fax = run.fax;
   fax.SetFaxClass(options.line.faxClass);
   fax.SetDestinationDir(std::filesystem::absolute(options.dir).string());
   fax.SetAnswerOnRing(options.rings);
   fax.SetOneFax(options.one);
   fax.SetExitOnError(options.one);
 
-  bool finished = false;
-  int result = 0;
+  int& result = run.result;
+  StatusPrinter& status = run.status;
   int faxes = 0;
   int pages = 0;
-  StatusPrinter status;
-  fax.OnFaxStatus = [&](TQaAbstractFax& f, bool, bool) { status.Update(f); };
   fax.OnFaxLog = [&](TQaAbstractFax& f, TFaxLogCode code) {
     if (code == TFaxLogCode::lfaxReceiveOk) {
       TApfFileHeader header;
@@ -394,11 +350,10 @@ int ReceiveCommand(const Args& args) {
   };
   fax.OnFaxFinish = [&](TQaAbstractFax&, int code) {
     result = code;
-    finished = true;
+    run.finished = true;
   };
 
-  const std::string problem = RunSession(ui, port, fax, finished, result, [&] { return fax.BeginReceiving(); });
-  UiThread::Install(nullptr);
+  const std::string problem = run.Run([&] { return fax.BeginReceiving(); });
   if (!problem.empty()) {
     std::cerr << "tvfax: " << ForTerminal(problem) << "\n";
     return 1;

@@ -1,5 +1,4 @@
 // Fax image sub-commands: info, convert, render, append and rerender.
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -8,6 +7,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/options.h"
 #include "image/apf_file.h"
 #include "image/document_input.h"
 #include "image/fax_converter.h"
@@ -21,13 +21,6 @@ namespace tv::cli {
 
 namespace {
 
-std::optional<int> ParseNumber(const std::string& text) {
-  int value = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  return value;
-}
-
 std::string StampText(std::uint32_t stamp) {
   if (stamp == 0) return "none";
   const std::tm t = UnpackApfStamp(stamp);
@@ -40,7 +33,7 @@ std::string StampText(std::uint32_t stamp) {
 }  // namespace
 
 int InfoCommand(const Args& args) {
-  if (args.size() != 1) return UsageError("usage: tvfax info FILE.apf");
+  if (args.size() != 1) return UsageError("", "info");
   FaxFile file;
   CheckErrorCode(file.OpenRead(args[0]));
   TApfFileHeader header;
@@ -58,56 +51,41 @@ int InfoCommand(const Args& args) {
 }
 
 int ConvertCommand(const Args& args) {
-  const std::string usage =
-      "usage: tvfax convert [--fine] [--wide] [--small-font] [--margin PIXELS] [--top LINES] [--lines N] "
-      "[--tab N] [--station ID] [--paper a4|letter] [--max-pages N] INPUT [OUTPUT.apf]";
   TQaFaxConverter converter;
-  std::vector<std::string> names;
-  std::string badOption;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    // A number within what a page can hold.
-    auto number = [&](int most, auto set) {
-      const auto v = i + 1 < args.size() ? ParseNumber(args[++i]) : std::nullopt;
-      if (!v || *v < 0 || *v > most) {
-        badOption = a + " takes a number from 0 to " + std::to_string(most);
-        return false;
-      }
+  // A number within what a page can hold.
+  auto number = [](const char* option, int most, auto set) {
+    return [option, most, set](const std::string& value) {
+      const auto v = WholeNumber(value);
+      if (!v || *v > most) return std::string(option) + " takes a number from 0 to " + std::to_string(most);
       set(*v);
-      return true;
+      return std::string();
     };
-    bool ok = true;
-    if (a == "--fine") {
-      converter.SetResolution(TFaxResolution::frHigh);
-    } else if (a == "--wide") {
-      converter.SetWidth(TFaxWidth::fwWide);
-    } else if (a == "--small-font") {
-      converter.SetFontType(TFaxFont::ffSmall);
-    } else if (a == "--margin") {
-      ok = number(kWideWidth - 1, [&](int v) { converter.SetLeftMargin(v); });
-    } else if (a == "--top") {
-      ok = number(kApfMaxPageLines, [&](int v) { converter.SetTopMargin(v); });
-    } else if (a == "--lines") {
-      ok = number(kApfMaxPageLines, [&](int v) { converter.SetLinesPerPage(v); });
-    } else if (a == "--tab") {
-      ok = number(kMaxTabStop, [&](int v) { converter.SetTabStop(v); });
-    } else if (a == "--max-pages") {
-      ok = number(kApfMaxPages, [&](int v) { converter.SetMaxPages(v); });
-    } else if (a == "--station") {
-      if (i + 1 >= args.size()) return UsageError(usage);
-      converter.SetStationID(args[++i]);
-    } else if (a == "--paper") {
-      const auto paper = i + 1 < args.size() ? PaperFromName(args[++i]) : std::nullopt;
-      if (!paper) return UsageError("--paper takes a4 or letter");
-      converter.SetPaper(*paper);
-    } else if (a.starts_with("--")) {
-      return UsageError("unknown option " + a);
-    } else {
-      names.push_back(a);
-    }
-    if (!ok) return UsageError(badOption);
-  }
-  if (names.empty() || names.size() > 2) return UsageError(usage);
+  };
+  std::vector<std::string> names;
+  const std::string problem =
+      OptionReader()
+          .Flag("--fine", [&] { converter.SetResolution(TFaxResolution::frHigh); })
+          .Flag("--wide", [&] { converter.SetWidth(TFaxWidth::fwWide); })
+          .Flag("--small-font", [&] { converter.SetFontType(TFaxFont::ffSmall); })
+          .Value("--margin", number("--margin", kWideWidth - 1, [&](int v) { converter.SetLeftMargin(v); }))
+          .Value("--top", number("--top", kApfMaxPageLines, [&](int v) { converter.SetTopMargin(v); }))
+          .Value("--lines", number("--lines", kApfMaxPageLines, [&](int v) { converter.SetLinesPerPage(v); }))
+          .Value("--tab", number("--tab", kMaxTabStop, [&](int v) { converter.SetTabStop(v); }))
+          .Value("--max-pages", number("--max-pages", kApfMaxPages, [&](int v) { converter.SetMaxPages(v); }))
+          .Value("--station",
+                 [&](const std::string& value) {
+                   converter.SetStationID(value);
+                   return std::string();
+                 })
+          .Value("--paper",
+                 [&](const std::string& value) {
+                   const auto paper = PaperFromName(value);
+                   if (paper) converter.SetPaper(*paper);
+                   return paper ? std::string() : "--paper takes a4 or letter";
+                 })
+          .Read(args, names);
+  if (!problem.empty()) return UsageError(problem, "convert");
+  if (names.empty() || names.size() > 2) return UsageError("give the document and, if you like, the fax file", "convert");
   if (converter.Width() == TFaxWidth::fwNormal && converter.LeftMargin() >= kStandardWidth)
     return UsageError("--margin takes a number from 0 to " + std::to_string(kStandardWidth - 1) + " without --wide");
   const auto kind = DocumentKind(names[0]);
@@ -134,23 +112,16 @@ int ConvertCommand(const Args& args) {
 }
 
 int RenderCommand(const Args& args) {
-  const std::string usage = "usage: tvfax render [--no-autoscale | --half-width] FILE.apf PAGE OUT.pbm";
   unsigned options = kUnpackDoubleHeight;
   std::vector<std::string> names;
-  for (const std::string& a : args) {
-    if (a == "--no-autoscale") {
-      options = 0;
-    } else if (a == "--half-width") {
-      options = kUnpackHalfWidth;
-    } else if (a.starts_with("--")) {
-      return UsageError("unknown option " + a);
-    } else {
-      names.push_back(a);
-    }
-  }
-  if (names.size() != 3) return UsageError(usage);
-  const auto page = ParseNumber(names[1]);
-  if (!page || *page < 1) return UsageError("not a page number: " + names[1]);
+  const std::string problem = OptionReader()
+                                  .Flag("--no-autoscale", [&] { options = 0; })
+                                  .Flag("--half-width", [&] { options = kUnpackHalfWidth; })
+                                  .Read(args, names);
+  if (!problem.empty()) return UsageError(problem, "render");
+  if (names.size() != 3) return UsageError("give the fax file, the page and the picture file", "render");
+  const auto page = WholeNumber(names[1], 1);
+  if (!page) return UsageError("not a page number: " + names[1]);
   if (auto refused = RefuseOutputOverInput(names[2], {names[0]})) return *refused;
 
   FaxUnpacker unpacker;
@@ -182,7 +153,7 @@ int RenderCommand(const Args& args) {
 }
 
 int AppendCommand(const Args& args) {
-  if (args.size() != 2) return UsageError("usage: tvfax append DEST.apf SRC.apf");
+  if (args.size() != 2) return UsageError("", "append");
   const int rc = ApfAppendFile(args[0], args[1]);
   if (rc == ecBadArgument) {
     std::cerr << "tvfax: " << args[0] << " and " << args[1] << " together have more pages than a fax file can count ("
@@ -197,7 +168,7 @@ int AppendCommand(const Args& args) {
 }
 
 int RerenderCommand(const Args& args) {
-  if (args.size() != 2) return UsageError("usage: tvfax rerender SRC.apf DEST.apf");
+  if (args.size() != 2) return UsageError("", "rerender");
   if (!ApfRerenderFile(args[0], args[1])) {
     // The source is either not a fax file or has a page that cannot be read.
     TApfFileHeader header;

@@ -1,4 +1,5 @@
 // tvfax: the command-line tool over the program's non-window libraries.
+#include <algorithm>
 #include <cstring>
 #include <iostream>
 #include <span>
@@ -81,6 +82,17 @@ int UsageError(const std::string& message) {
   return 2;
 }
 
+std::string Usage(std::string_view command) {
+  for (const Command& c : kCommands) {
+    if (command == c.name) return "usage: tvfax " + std::string(c.name) + " " + c.usage;
+  }
+  return "usage: tvfax COMMAND [ARGUMENTS]";
+}
+
+int UsageError(const std::string& problem, std::string_view command) {
+  return UsageError((problem.empty() ? std::string() : problem + "\n") + Usage(command));
+}
+
 std::optional<int> RefuseOutputOverInput(const std::string& output, const std::vector<std::string>& inputs) {
   for (const std::string& input : inputs) {
     if (!output.empty() && !input.empty() && SameFile(input, output))
@@ -112,7 +124,13 @@ int Main(std::span<char*> argv) {
     return 0;
   }
   for (const Command& c : kCommands) {
-    if (name == c.name) return c.run(Args(argv.begin() + 2, argv.end()));
+    if (name != c.name) continue;
+    const Args args(argv.begin() + 2, argv.end());
+    if (std::find(args.begin(), args.end(), "--help") != args.end()) {
+      std::cout << Usage(c.name) << "\n" << c.summary << "\n";
+      return 0;
+    }
+    return c.run(args);
   }
   return UsageError("unknown command '" + name + "' (try tvfax --help)");
 }

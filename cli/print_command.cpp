@@ -3,11 +3,11 @@
 #include <QApplication>
 #include <QPageLayout>
 #include <QPrinterInfo>
-#include <charconv>
 #include <iostream>
 #include <optional>
 
 #include "cli/commands.h"
+#include "cli/options.h"
 #include "view/widgets/fax_printer.h"
 #include "view/widgets/print_job.h"
 
@@ -15,29 +15,21 @@ namespace tv::cli {
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: tvfax print [--printer NAME | --pdf OUT.pdf] [--four-up] [--landscape] [--pixel-for-pixel] "
-    "[--header TEXT] [--footer TEXT] [--pages A-B] [--log FILE] FILE.apf";
-
 // "A-B", "A-" (to the end) or "A" (one page).
 bool ParsePages(const std::string& text, int& first, int& last) {
-  auto number = [](std::string_view digits, int& value) {
-    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-    return ec == std::errc() && end == digits.data() + digits.size() && value >= 1;
-  };
   const auto dash = text.find('-');
+  const auto from = WholeNumber(text.substr(0, dash), 1);
+  if (!from) return false;
+  first = *from;
   if (dash == std::string::npos) {
-    if (!number(text, first)) return false;
     last = first;
     return true;
   }
-  if (!number(std::string_view(text).substr(0, dash), first)) return false;
-  const std::string_view rest = std::string_view(text).substr(dash + 1);
-  if (rest.empty()) {
-    last = 0;
-    return true;
-  }
-  return number(rest, last) && last >= first;
+  const std::string rest = text.substr(dash + 1);
+  const auto to = rest.empty() ? std::optional<int>(0) : WholeNumber(rest, first);
+  if (!to) return false;
+  last = *to;
+  return true;
 }
 
 struct PrintOptions {
@@ -55,38 +47,32 @@ struct PrintOptions {
 };
 
 std::optional<int> ParseOptions(const Args& args, PrintOptions& o) {
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    auto value = [&](std::string& into) {
-      if (i + 1 >= args.size()) return false;
-      into = args[++i];
-      return true;
+  auto margin = [](std::optional<std::string>& into) {
+    return [&into](const std::string& value) {
+      into = value;
+      return std::string();
     };
-    std::string text;
-    if (a == "--printer") {
-      if (!value(o.printer)) return UsageError(kUsage);
-    } else if (a == "--pdf") {
-      if (!value(o.pdf)) return UsageError(kUsage);
-    } else if (a == "--log") {
-      if (!value(o.log)) return UsageError(kUsage);
-    } else if (a == "--header" || a == "--footer") {
-      if (!value(text)) return UsageError(kUsage);
-      (a == "--header" ? o.header : o.footer) = text;
-    } else if (a == "--pages") {
-      if (!value(text) || !ParsePages(text, o.first, o.last)) return UsageError("--pages takes A-B, A- or A");
-    } else if (a == "--four-up") {
-      o.fourUp = true;
-    } else if (a == "--landscape") {
-      o.landscape = true;
-    } else if (a == "--pixel-for-pixel") {
-      o.pixelForPixel = true;
-    } else if (a.rfind("--", 0) == 0 || !o.file.empty()) {
-      return UsageError(kUsage);
-    } else {
-      o.file = a;
-    }
-  }
-  if (o.file.empty() || (!o.printer.empty() && !o.pdf.empty())) return UsageError(kUsage);
+  };
+  std::vector<std::string> files;
+  const std::string problem =
+      OptionReader()
+          .Text("--printer", o.printer)
+          .Text("--pdf", o.pdf)
+          .Text("--log", o.log)
+          .Value("--header", margin(o.header))
+          .Value("--footer", margin(o.footer))
+          .Value("--pages",
+                 [&o](const std::string& value) {
+                   return ParsePages(value, o.first, o.last) ? std::string() : "--pages takes A-B, A- or A";
+                 })
+          .Flag("--four-up", o.fourUp)
+          .Flag("--landscape", o.landscape)
+          .Flag("--pixel-for-pixel", o.pixelForPixel)
+          .Read(args, files);
+  if (!problem.empty()) return UsageError(problem, "print");
+  if (files.size() != 1) return UsageError("give one fax file", "print");
+  if (!o.printer.empty() && !o.pdf.empty()) return UsageError("give --printer or --pdf, not both", "print");
+  o.file = files[0];
   if (auto refused = RefuseOutputOverInput(o.pdf, {o.file, o.log})) return refused;
   return RefuseOutputOverInput(o.log, {o.file});
 }
