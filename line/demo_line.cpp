@@ -1,6 +1,5 @@
 #include "line/demo_line.h"
 
-#include <tiffio.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -17,6 +16,7 @@
 #include "image/fax_converter.h"
 #include "image/fax_unpacker.h"
 #include "line/fax_line.h"
+#include "line/fax_tiff.h"
 #include "platform/app_settings.h"
 #include "platform/error_codes.h"
 #include "platform/errors.h"
@@ -32,7 +32,6 @@ extern const char* const kSampleFaxText;
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using Rows = std::vector<std::vector<std::uint8_t>>;
 
 constexpr int kFaxWidth = 1728;
 constexpr int kRowBytes = kFaxWidth / 8;
@@ -55,84 +54,48 @@ constexpr auto kFastWaitingStep = std::chrono::microseconds(FaxLine::kStepMs * 1
 
 // The far end speaks TIFF; the program keeps APF.
 int TiffToApf(const std::string& tiffFile, const std::string& apfFile, const std::string& stationId) {
-  TIFF* tif = TIFFOpen(tiffFile.c_str(), "r");
-  if (!tif) return ecFileNotFound;
-  float yResolution = 98;
-  TIFFGetField(tif, TIFFTAG_YRESOLUTION, &yResolution);
-  std::uint32_t row = 0, height = 0;
-  std::uint16_t photometric = PHOTOMETRIC_MINISWHITE;
-  bool pageStarted = false;
-  std::vector<std::uint8_t> scanline;
+  const std::vector<TiffFaxPage> pages = ReadFaxTiff(tiffFile);
+  if (pages.empty()) return ecFileNotFound;
+  std::size_t page = 0;
+  std::size_t row = 0;
   UserInputCallbacks input;
   input.open = [](const std::string&) {};
   input.readLine = [&](std::uint8_t* data, int& length, bool& endOfPage, bool& morePages) {
-    if (!pageStarted) {
-      TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
-      TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
-      scanline.assign(static_cast<std::size_t>(TIFFScanlineSize(tif)), 0);
-      row = 0;
-      pageStarted = true;
-    }
-    if (row == height) {
+    const auto& rows = pages[page].rows;
+    if (row == rows.size()) {
       endOfPage = true;
-      morePages = TIFFReadDirectory(tif) != 0;
-      pageStarted = false;
+      morePages = ++page < pages.size();
+      row = 0;
       return true;
     }
-    if (TIFFReadScanline(tif, scanline.data(), row++, 0) < 0) return false;
-    length = static_cast<int>(std::min<std::size_t>(scanline.size(), kRowBytes));
-    for (int i = 0; i < length; ++i) {
-      data[i] = photometric == PHOTOMETRIC_MINISBLACK ? static_cast<std::uint8_t>(~scanline[static_cast<std::size_t>(i)])
-                                                      : scanline[static_cast<std::size_t>(i)];
-    }
+    length = kRowBytes;
+    std::copy_n(rows[row++].begin(), kRowBytes, data);
     return true;
   };
   FaxConverter converter(MakeUserInput(std::move(input)), "TIF");
-  converter.SetFine(yResolution > 150);
+  converter.SetFine(pages.front().fine);
   converter.SetLeftMargin(0);  // the rows are whole fax rows already
   converter.SetStationId(stationId);
-  const int result = converter.Convert(tiffFile, apfFile);
-  TIFFClose(tif);
-  return result;
+  return converter.Convert(tiffFile, apfFile);
 }
 
 int ApfToTiff(const std::string& apfFile, const std::string& tiffFile) {
   TApfFileHeader header{};
   if (const int result = ApfReadFileHeader(apfFile, header); result != 0) return result;
-  TIFF* tif = TIFFOpen(tiffFile.c_str(), "w");
-  if (!tif) return ecFileNotFound;
-  int result = 0;
-  for (int page = 1; page <= header.pageCount && result == 0; ++page) {
-    Rows rows;
+  std::vector<TiffFaxPage> pages;
+  for (int page = 1; page <= header.pageCount; ++page) {
+    TiffFaxPage& tiffPage = pages.emplace_back();
     FaxUnpacker unpacker;
     unpacker.SetLineCallback([&](FaxUnpacker&, int flags, const std::uint8_t* line, int bytes, int) {
       if (flags != 0) return 0;
-      auto& r = rows.emplace_back(kRowBytes, 0);
+      auto& r = tiffPage.rows.emplace_back(kRowBytes, 0);
       std::copy_n(line, std::min(bytes, kRowBytes), r.begin());
       return 0;
     });
-    result = unpacker.UnpackPage(apfFile, page);
-    if (result != 0) break;
-    const bool fine = unpacker.PageHeader().Fine();
-    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, kFaxWidth);
-    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(rows.size()));
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
-    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
-    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX3);
-    TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
-    TIFFSetField(tif, TIFFTAG_XRESOLUTION, 204.0);
-    TIFFSetField(tif, TIFFTAG_YRESOLUTION, fine ? 196.0 : 98.0);
-    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, static_cast<std::uint32_t>(rows.size()));
-    TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
-    for (std::size_t y = 0; y < rows.size() && result == 0; ++y) {
-      if (TIFFWriteScanline(tif, rows[y].data(), static_cast<std::uint32_t>(y), 0) < 0) result = ecDiskFull;
-    }
-    if (result == 0 && !TIFFWriteDirectory(tif)) result = ecDiskFull;
+    if (const int result = unpacker.UnpackPage(apfFile, page); result != 0) return result;
+    tiffPage.fine = unpacker.PageHeader().Fine();
   }
-  TIFFClose(tif);
-  if (result != 0) std::remove(tiffFile.c_str());
-  return result;
+  return WriteFaxTiff(tiffFile, pages) ? 0 : ecDiskFull;
 }
 
 // A name in Demo/ no earlier fax has: the time of the call, numbered on.
