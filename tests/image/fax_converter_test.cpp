@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <random>
 #include <filesystem>
@@ -124,6 +125,46 @@ TEST(FaxFont, GlyphsAndRows) {
   small.RenderRow("II", 4, two.data(), two.size());
   small.RenderRow("I", 4, one.data(), one.size());
   for (int x = 0; x < 12; ++x) EXPECT_EQ(test::PixelBlack(two, x + 12), test::PixelBlack(one, x)) << x;
+}
+
+// No glyph is drawn heavier than its font: the typical stroke of each glyph
+// (for each black pixel the shorter of its horizontal run and its vertical
+// run, rows counted at their height of 204/98 pixels) stays within half as
+// much again as the font's median, in the small font within one row of it.
+TEST(FaxFont, EveryGlyphHasTheStrokeWeightOfItsFont) {
+  for (const int selector : {kSmallFont, kLargeFont}) {
+    const FaxFont font(selector, false);
+    auto weight = [&](char code) {
+      std::vector<std::vector<bool>> ink(static_cast<std::size_t>(font.Rows()), std::vector<bool>(font.Width()));
+      for (int row = 0; row < font.Rows(); ++row) {
+        std::uint8_t raster[8] = {};
+        font.RenderRow(std::string(1, code), row + 1, raster, sizeof raster);
+        for (int x = 0; x < font.Width(); ++x) ink[row][x] = raster[x / 8] & (0x80 >> (x % 8));
+      }
+      std::vector<double> strokes;
+      for (int y = 0; y < font.Rows(); ++y) {
+        for (int x = 0; x < font.Width(); ++x) {
+          if (!ink[y][x]) continue;
+          int across = 1;
+          for (int l = x - 1; l >= 0 && ink[y][l]; --l) ++across;
+          for (int r = x + 1; r < font.Width() && ink[y][r]; ++r) ++across;
+          int down = 1;
+          for (int t = y - 1; t >= 0 && ink[t][x]; --t) ++down;
+          for (int b = y + 1; b < font.Rows() && ink[b][x]; ++b) ++down;
+          strokes.push_back(std::min<double>(across, down * 204.0 / 98));
+        }
+      }
+      std::nth_element(strokes.begin(), strokes.begin() + strokes.size() / 2, strokes.end());
+      return strokes[strokes.size() / 2];
+    };
+    std::vector<std::pair<double, char>> weights;
+    for (char code = '!'; code <= '~'; ++code) weights.emplace_back(weight(code), code);
+    std::vector<std::pair<double, char>> sorted = weights;
+    std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+    const double median = sorted[sorted.size() / 2].first;
+    const double most = selector == kLargeFont ? median * 1.5 : median + 204.0 / 98;
+    for (const auto& [w, code] : weights) EXPECT_LE(w, most + 1e-9) << "'" << code << "' in font " << selector;
+  }
 }
 
 TEST(FaxFont, Utf8MapsIntoTheFontCharacterSet) {
