@@ -157,6 +157,21 @@ class ViewWindowTest : public QObject {
     QVERIFY(MenuItem("Rotate 90 degrees")->isChecked());
     MenuItem("No rotation")->trigger();
     QCOMPARE(Viewer().PageWidth(), 1728);
+
+    // Fit width fills the viewer's width (less a scroll bar), fit page shows
+    // the whole page, also after the window grows; the steps go on from there.
+    MenuItem("Fit width")->trigger();
+    const QRect room = Viewer().contentsRect();
+    QVERIFY(Viewer().Geometry().ShownWidth() <= room.width());
+    QVERIFY(Viewer().Geometry().ShownWidth() > room.width() - 40);
+    MenuItem("Fit page")->trigger();
+    window_->resize(window_->width() + 100, window_->height() + 200);
+    QTRY_VERIFY(Viewer().contentsRect().height() > room.height());
+    QTRY_VERIFY(Viewer().Geometry().ShownHeight() > Viewer().contentsRect().height() - 5);
+    QVERIFY(Viewer().Geometry().ShownHeight() <= Viewer().contentsRect().height());
+    QVERIFY(Viewer().Geometry().ShownWidth() <= Viewer().contentsRect().width());
+    QTest::mouseClick(Button("ZoomInButton"), Qt::LeftButton);
+    QVERIFY(window_->Zoom() > 0 && Viewer().Geometry().ShownHeight() > Viewer().contentsRect().height());
   }
 
   void copiesTheMarkedAreaAsAPicture() {

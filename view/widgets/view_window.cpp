@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
+#include <QStyle>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -27,7 +28,16 @@ constexpr int kZoomStep = 25;
 constexpr int kZoomMin = 25;
 constexpr int kZoomMax = 100;
 
-int ZoomIndex(int zoom) { return zoom / kZoomStep - 1; }
+// Beside the steps: the page's width in the window, or the whole page.
+constexpr int kZoomFitWidth = -1;
+constexpr int kZoomFitPage = -2;
+constexpr int kZoomSteps = kZoomMax / kZoomStep;
+
+int ZoomIndex(int zoom) {
+  if (zoom == kZoomFitWidth) return kZoomSteps;
+  if (zoom == kZoomFitPage) return kZoomSteps + 1;
+  return zoom / kZoomStep - 1;
+}
 
 }  // namespace
 
@@ -117,9 +127,9 @@ void TFaxViewer::BuildMenu(QWidget* menuOwner) {
   auto* menuBar = new QMenuBar(menuOwner);
   QMenu* view = menuBar->addMenu("&View");
   auto* zooms = new QActionGroup(this);
-  const char* zoomTexts[] = {"50%", "100%", "150%", "200%"};
-  for (int i = 0; i < 4; ++i) {
-    const int zoom = (i + 1) * kZoomStep;
+  const char* zoomTexts[] = {"50%", "100%", "150%", "200%", "Fit width", "Fit page"};
+  for (int i = 0; i < kZoomSteps + 2; ++i) {
+    const int zoom = i < kZoomSteps ? (i + 1) * kZoomStep : i == kZoomSteps ? kZoomFitWidth : kZoomFitPage;
     zoomItems_[i] = view->addAction(zoomTexts[i], this, [this, zoom] { SetZoom(zoom); });
     zoomItems_[i]->setCheckable(true);
     zooms->addAction(zoomItems_[i]);
@@ -242,34 +252,64 @@ void TFaxViewer::ShowOpenedFax() {
 
 void TFaxViewer::SetZoom(int zoom) {
   zoom_ = zoom;
-  if (zoom == kZoomMax) {
+  const Fraction scale = zoom > 0 ? Fraction{zoom, kZoomMax} : FitScale(zoom);
+  if (scale.numerator >= scale.denominator) {
     faxViewer_->SetScaling(false);
   } else {
     faxViewer_->BeginUpdate();
     faxViewer_->SetScaling(true);
-    faxViewer_->SetHorizMult(zoom);
-    faxViewer_->SetHorizDiv(100);
-    faxViewer_->SetVertMult(zoom);
-    faxViewer_->SetVertDiv(100);
+    faxViewer_->SetHorizMult(scale.numerator);
+    faxViewer_->SetHorizDiv(scale.denominator);
+    faxViewer_->SetVertMult(scale.numerator);
+    faxViewer_->SetVertDiv(scale.denominator);
     faxViewer_->EndUpdate();
   }
   zoomItems_[ZoomIndex(zoom)]->setChecked(true);
 }
 
+TFaxViewer::Fraction TFaxViewer::FitScale(int fit) const {
+  const ViewGeometry& page = faxViewer_->Geometry();
+  const int width = page.TurnedWidth();
+  const int height = page.TurnedHeight();
+  if (width <= 0 || height <= 0) return {1, 1};
+  // The room inside the viewer's frame; fitting the width leaves room for
+  // the scroll bar a long page needs.
+  const QRect room = faxViewer_->contentsRect();
+  const int across = room.width() - (fit == kZoomFitWidth ? style()->pixelMetric(QStyle::PM_ScrollBarExtent) : 0);
+  Fraction scale{std::max(across, 1), width};
+  if (fit == kZoomFitPage && static_cast<std::int64_t>(room.height()) * width < static_cast<std::int64_t>(across) * height) {
+    scale = {std::max(room.height(), 1), height};
+  }
+  return scale;  // never larger than 1:1: SetZoom shows that unscaled
+}
+
+int TFaxViewer::ZoomPercent() const {
+  if (zoom_ > 0) return zoom_;
+  const Fraction scale = FitScale(zoom_);
+  return static_cast<int>(static_cast<std::int64_t>(scale.numerator) * kZoomMax / scale.denominator);
+}
+
 void TFaxViewer::ZoomInButtonClick() {
-  if (zoom_ >= kZoomMax) {
+  const int now = ZoomPercent();
+  if (now >= kZoomMax) {
     Beep();
     return;
   }
-  SetZoom(zoom_ + kZoomStep);
+  SetZoom((now / kZoomStep + 1) * kZoomStep);
 }
 
 void TFaxViewer::ZoomOutButtonClick() {
-  if (zoom_ <= kZoomMin) {
+  const int now = ZoomPercent();
+  if (now <= kZoomMin) {
     Beep();
     return;
   }
-  SetZoom(zoom_ - kZoomStep);
+  SetZoom(zoom_ > 0 ? now - kZoomStep : std::max(kZoomMin, (now - 1) / kZoomStep * kZoomStep));
+}
+
+void TFaxViewer::resizeEvent(QResizeEvent* event) {
+  QDialog::resizeEvent(event);
+  if (zoom_ < 0 && !faxViewer_->FileName().empty()) SetZoom(zoom_);
 }
 
 void TFaxViewer::SetRotationItem(int quarterTurns) {

@@ -35,7 +35,8 @@ class TFaxViewer : public QDialog {
   TQaFaxViewer& FaxViewer() { return *faxViewer_; }
   TQaFaxPrinter& FaxPrinter() { return faxPrinter_; }
   TQaFaxPrinterStatus& PrinterStatus() { return printerStatus_; }
-  // 25, 50, 75 or 100 ("50%" to "200%" in the menu).
+  // 25, 50, 75 or 100 ("50%" to "200%" in the menu); -1 fit width, -2 fit
+  // page.
   int Zoom() const { return zoom_; }
 
   // Wide enough for a page's width at the starting zoom.
@@ -46,6 +47,7 @@ class TFaxViewer : public QDialog {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   void BuildMenu(QWidget* menuOwner);
@@ -58,6 +60,14 @@ class TFaxViewer : public QDialog {
   // The print buttons are enabled only while a fax is loaded.
   void UpdatePrintButtons();
   void SetZoom(int zoom);
+  struct Fraction {
+    int numerator;
+    int denominator;
+  };
+  // The scale that fits the page's width, or the whole page, in the viewer.
+  Fraction FitScale(int fit) const;
+  // The zoom as a step would give it (100: 1:1), fit modes included.
+  int ZoomPercent() const;
   void ZoomInButtonClick();
   void ZoomOutButtonClick();
   void SetRotationItem(int quarterTurns);
@@ -87,7 +97,7 @@ class TFaxViewer : public QDialog {
   QToolButton* zoomOutButton_;
   QPushButton* helpButton_;
   QPushButton* closeButton_;
-  std::array<QAction*, 4> zoomItems_{};
+  std::array<QAction*, 6> zoomItems_{};  // the four steps, fit width, fit page
   std::array<QAction*, 4> rotationItems_{};
 
   TQaFaxPrinter faxPrinter_;
