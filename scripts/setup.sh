@@ -13,6 +13,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth
   # the demo fax line runs a spandsp modem and fax machine and keeps its pages with libtiff
   libspandsp-dev libtiff-dev
+  # fax to e-mail: libcurl's SMTP; the tests' mail server
+  libcurl4-openssl-dev python3-aiosmtpd
   # interoperability peers
   libtiff-tools libsqlite3-dev
   libdbd-xbase-perl libtime-parsedate-perl python3 python3-dbfread python3-dbf
