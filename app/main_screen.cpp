@@ -367,6 +367,7 @@ TMainScreen::Tab TMainScreen::CurrentTab() const { return static_cast<Tab>(tabSe
 void TMainScreen::TabSet1Click(int index) {
   pages_->setCurrentIndex(index);
   sortButton_->setMenu(CurrentTab() == Tab::kOutgoing ? outgoingSortMenu_ : receivedSortMenu_);
+  ShowUnseenCount();
   SetButtons();
 }
 
@@ -394,6 +395,7 @@ bool TMainScreen::eventFilter(QObject* watched, QEvent* e) {
 void TMainScreen::changeEvent(QEvent* e) {
   QMainWindow::changeEvent(e);
   if (e->type() == QEvent::ActivationChange && isActiveWindow()) FormActivate();
+  if (e->type() == QEvent::ActivationChange || e->type() == QEvent::WindowStateChange) ShowUnseenCount();
 }
 
 void TMainScreen::showEvent(QShowEvent* e) {
@@ -440,6 +442,10 @@ void TMainScreen::FirstActivation() {
   LoadGridLayout();
   WriteZPXPDINI();
   firstActivation_ = false;
+  // Answering calls from the start, when the user chose so.
+  if (Settings().StartReceiving && !receiveMode_) {
+    QTimer::singleShot(0, this, &TMainScreen::ReceiveButtonClick);
+  }
 }
 
 void TMainScreen::WriteZPXPDINI() {

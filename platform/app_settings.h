@@ -33,12 +33,13 @@ struct AppSettings {
   // [Receive]
   std::string Wav;
   std::int32_t AnswerOnRing = 1;
+  bool StartReceiving = false;  // receive mode from the start of the program
   // [Hints]
   bool HintsOn = true;
 };
 
 AppSettings LoadSettings(const std::string& iniPath);
-// Writes all twenty keys in their fixed order; raises IniWriteError.
+// Writes all twenty-one keys in their fixed order; raises IniWriteError.
 void SaveSettings(const AppSettings& settings, const std::string& iniPath);
 
 // A window's normal-position bounds, kept in the section named after its
