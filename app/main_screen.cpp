@@ -458,6 +458,8 @@ void TMainScreen::WriteZPXPDINI() {
 }
 
 bool TMainScreen::FormCloseQuery() {
+  // Not while receive mode ends: the receiver's last reports still come in.
+  if (endingReceiveMode_) return false;
   if (faxBeingReceived_ && !endingSession_ && !AskYesNo("You are recieving a fax. Close the program?", "ALERT!")) {
     return false;
   }

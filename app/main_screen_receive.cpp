@@ -67,6 +67,7 @@ void TMainScreen::HookUpReceiver() {
 }
 
 void TMainScreen::ReceiveButtonClick() {
+  if (endingReceiveMode_) return;  // a second STOP while the first one ends it
   WaitCursor wait;
   lastError_ = 0;
   if (receiveMode_) {
@@ -188,7 +189,8 @@ void TMainScreen::UpdateValues() {
     text += pageCount_ > 0 ? QString(" (from %1, page %2)").arg(from).arg(pageCount_) : QString(" (from %1)").arg(from);
   }
   if (text.contains("ABORT", Qt::CaseInsensitive)) text.clear();
-  if (receiveMode_) ShowStatusPanel(text);
+  // While the receiver hangs up, the line keeps saying that receive mode ends.
+  if (receiveMode_ && !endingReceiveMode_) ShowStatusPanel(text);
 }
 
 void TMainScreen::QaReceiveFax1FaxLog(TFaxLogCode code) {

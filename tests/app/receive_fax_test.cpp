@@ -10,6 +10,7 @@
 #include <QTabBar>
 #include <QTableView>
 #include <QTest>
+#include <QTimer>
 #include <filesystem>
 #include <fstream>
 #include <unistd.h>
@@ -181,7 +182,19 @@ class ReceiveFaxTest : public QObject {
     QCOMPARE(tabs->currentIndex(), 1);
     QCOMPARE(tabs->tabText(1), QString("&Incoming Faxes"));
 
+    // The receiver takes a few seconds to hang up: meanwhile the window goes
+    // on working and its status line says what it waits for.
+    QStringList whileEnding;
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, [&] {
+      if (Action("ReceiveButton")->text() == "STOP") whileEnding << Status();
+    });
+    watch.start(100);
     Action("ReceiveButton")->trigger();
+    watch.stop();
+    QVERIFY(whileEnding.size() >= 2);
+    whileEnding.removeDuplicates();
+    QCOMPARE(whileEnding, QStringList{"Ending fax receive mode..."});
     QCOMPARE(Action("ReceiveButton")->text(), QString("&Receive"));
     QCOMPARE(Action("mnuReceive")->text(), QString("Receive Faxes"));
     QVERIFY(window_->menuBar()->actions().first()->isEnabled());
