@@ -38,6 +38,10 @@ void Beep();
 // window, or on the screen while the main window is maximized.
 void CenterForm(QWidget* form);
 
+// Makes a shown window tall (and wide) enough for texts that changed since it
+// was laid out, wrapped texts included; it never shrinks.
+void GrowToFit(QWidget* window);
+
 // Restores the bounds kept in TV.INI under the form's class name (shifted
 // onto the screen), or centres the form when none are kept.
 void RestoreFormPlacement(QWidget* form, bool designMaximized = false);
