@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QTabBar>
 #include <QTableView>
 #include <QTest>
@@ -59,17 +60,22 @@ class WindowUseTest : public QObject {
     home_.reset();
   }
 
-  // Help opened from a modal dialog takes keys while the dialog is open.
+  // Help opened from a modal dialog shows whole on the screen beside the
+  // dialog, and takes keys while the dialog is open.
   void helpFromADialogIsUsable() {
     Open();
     bool helpTookEscape = false;
-    test::WhenModal<TPreferences>([&helpTookEscape](TPreferences* preferences) {
+    QRect helpFrame, dialogFrame, screen;
+    test::WhenModal<TPreferences>([&](TPreferences* preferences) {
       preferences->findChild<QPushButton*>("HelpButton")->click();
       QWidget* help = nullptr;
       for (QWidget* w : QApplication::topLevelWidgets()) {
         if (w->objectName() == "HelpWindow" && w->isVisible()) help = w;
       }
       if (help) {
+        helpFrame = help->frameGeometry();
+        dialogFrame = preferences->frameGeometry();
+        screen = preferences->screen()->availableGeometry();
         // Through the window system, where a blocked window drops the key.
         QTest::keyClick(help->windowHandle(), Qt::Key_Escape);
         helpTookEscape = !help->isVisible();
@@ -78,6 +84,8 @@ class WindowUseTest : public QObject {
     });
     Action("mnuPreferences")->trigger();
     QVERIFY(helpTookEscape);
+    QVERIFY(screen.contains(helpFrame));
+    QCOMPARE(helpFrame.top(), std::max(dialogFrame.top(), screen.top()));
   }
 
   // Ctrl+Tab switches tabs also after a row was clicked.
