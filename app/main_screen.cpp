@@ -342,6 +342,8 @@ void TMainScreen::BuildPages() {
   statusPanel_ = new QLabel(this);
   statusPanel_->setObjectName("StatusPanel");
   statusPanel_->setFrameShape(QFrame::StyledPanel);
+  // A line of text high also while a status report leaves it empty.
+  statusPanel_->setMinimumHeight(statusPanel_->fontMetrics().height() + 2 * statusPanel_->frameWidth() + 6);
   statusPanel_->setVisible(false);
 
   tabSet_ = new QTabBar(this);

@@ -2,10 +2,13 @@
 
 #include <QBrush>
 #include <QDate>
-#include <QLocale>
 #include <QHeaderView>
+#include <QHelpEvent>
+#include <QLocale>
 #include <QScrollBar>
+#include <QStyledItemDelegate>
 #include <QTableView>
+#include <QToolTip>
 #include <memory>
 
 #include "platform/code_page.h"
@@ -78,8 +81,38 @@ void SizeColumns(QTableView* grid, const TableModel& model) {
   }
 }
 
+namespace {
+
+// Cells too narrow for their text show the whole text as their tooltip; a
+// tooltip of the row's own (a damaged record's) comes first.
+class CutTextTips : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+  bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                 const QModelIndex& index) override {
+    if (event->type() != QEvent::ToolTip || !index.data(Qt::ToolTipRole).isNull()) {
+      return QStyledItemDelegate::helpEvent(event, view, option, index);
+    }
+    const QString text = index.data(Qt::DisplayRole).toString();
+    // The text's own width with the margins a cell draws it in.
+    const int margin = view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1;
+    if (!text.isEmpty() && option.fontMetrics.horizontalAdvance(text) + 2 * margin > option.rect.width()) {
+      QToolTip::showText(event->globalPos(), text, view->viewport(), option.rect);
+    } else {
+      QToolTip::hideText();
+    }
+    return true;
+  }
+};
+
+}  // namespace
+
 QTableView* NewGrid(QWidget* parent, const char* objectName) {
   auto* grid = new QTableView(parent);
+  grid->setItemDelegate(new CutTextTips(grid));
+  // The last column takes the room the others leave.
+  grid->horizontalHeader()->setStretchLastSection(true);
   grid->setObjectName(objectName);
   grid->setSelectionBehavior(QAbstractItemView::SelectRows);
   grid->setSelectionMode(QAbstractItemView::SingleSelection);

@@ -4,6 +4,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QHeaderView>
+#include <QHelpEvent>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
@@ -12,11 +14,13 @@
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
+#include <QToolTip>
 #include <filesystem>
 
 #include "app/main_screen.h"
 #include "app/phone_book.h"
 #include "app/preferences.h"
+#include "app/table_model.h"
 #include "image/fax_converter.h"
 #include "platform/app_settings.h"
 #include "platform/paths.h"
@@ -185,6 +189,35 @@ class WindowUseTest : public QObject {
                            QString::number(rows + 2)),
              qPrintable(told));
     QCOMPARE(FaxGrid()->model()->rowCount(), rows + 2);
+  }
+
+  // The list uses the window's width: the last column takes what the others
+  // leave, a cut-off cell shows its whole text as its tooltip (an empty one
+  // none), and the status line keeps a line's height when it is empty.
+  void listsUseTheWindowsWidth() {
+    const QString subject = "A subject longer than its column was made";
+    AddOutgoing(subject.toStdString());
+    Open();
+    QTableView* grid = FaxGrid();
+    QHeaderView* header = grid->horizontalHeader();
+    const int last = header->logicalIndex(header->count() - 1);
+    QCOMPARE(header->sectionViewportPosition(last) + header->sectionSize(last), grid->viewport()->width());
+
+    auto tipAt = [grid](int column) {
+      const QRect cell = grid->visualRect(grid->model()->index(0, column));
+      QHelpEvent tip(QEvent::ToolTip, cell.center(), grid->viewport()->mapToGlobal(cell.center()));
+      QApplication::sendEvent(grid->viewport(), &tip);
+      return QToolTip::isVisible() ? QToolTip::text() : QString();
+    };
+    const auto* model = static_cast<TableModel*>(grid->model());
+    header->resizeSection(model->ColumnOfField("SUBJECT"), header->sectionSize(model->ColumnOfField("SUBJECT")) / 3);
+    QCOMPARE(tipAt(model->ColumnOfField("SUBJECT")), subject);
+    QTRY_COMPARE(tipAt(model->ColumnOfField("CODES")), QString());
+
+    auto* status = window_->findChild<QLabel*>("StatusPanel");
+    status->clear();
+    status->show();
+    QTRY_VERIFY(status->height() >= status->fontMetrics().height());
   }
 
   // Both of the phone book's columns show, with the main grid's row height.
