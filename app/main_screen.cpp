@@ -208,6 +208,8 @@ void TMainScreen::BuildActions() {
   a.rebuildIndexes = NewAction(this, "Rebuild &Indexes", "mnuRebuildIndexes", "Do this every 2 weeks ");
   a.preferences = NewAction(this, "P&references", "mnuPreferences", "Set Tessivane preferences");
   a.exit = NewAction(this, "E&xit", "mnuExit", {}, QKeySequence("Ctrl+X"));
+  a.quit = NewAction(this, "Quit", "Quit", {}, QKeySequence("Ctrl+Q"));
+  addAction(a.quit);
   a.contents = NewAction(this, "&Contents", "mnuContents");
   a.about = NewAction(this, "&About", "mnuAbout");
   a.troubleshooting = NewAction(this, "&Troubleshooting Tips", "mnuTroubleshooting");
@@ -244,8 +246,8 @@ void TMainScreen::BuildActions() {
   auto handle = [this](QAction* action, auto handler) {
     connect(action, &QAction::triggered, this, [handler] { RunRecordAction(handler); });
   };
-  connect(a.exit, &QAction::triggered, this, &QWidget::close);
-  connect(a.exitButton, &QAction::triggered, this, &QWidget::close);
+  for (QAction* exit : {a.exit, a.exitButton}) connect(exit, &QAction::triggered, this, &TMainScreen::mnuExitClick);
+  connect(a.quit, &QAction::triggered, this, &QWidget::close);
   connect(a.contents, &QAction::triggered, this, [] { ShowHelp(kHelpContents); });
   connect(a.troubleshooting, &QAction::triggered, this, [] { ShowHelp(kHelpTroubleshooting); });
   connect(a.about, &QAction::triggered, this, &TMainScreen::mnuAboutClick);
@@ -383,6 +385,13 @@ bool TMainScreen::eventFilter(QObject* watched, QEvent* e) {
   if (e->type() == QEvent::ShortcutOverride || e->type() == QEvent::KeyPress) {
     auto* key = static_cast<QKeyEvent*>(e);
     auto* widget = qobject_cast<QWidget*>(watched);
+    // F1 opens the help of the window the key was pressed in (not in the help itself).
+    if (key->key() == Qt::Key_F1 && key->modifiers() == Qt::NoModifier && widget &&
+        widget->window()->objectName() != "HelpWindow") {
+      if (e->type() == QEvent::KeyPress) ShowHelp(HelpContextOf(widget->window()));
+      e->accept();
+      return true;
+    }
     if ((key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) && (key->modifiers() & Qt::ControlModifier) &&
         widget && widget->window() == this) {
       if (e->type() == QEvent::KeyPress) SwitchTab();
@@ -496,6 +505,16 @@ void TMainScreen::closeEvent(QCloseEvent* e) {
   }
   SaveFormPlacement(this);
   e->accept();
+}
+
+void TMainScreen::mnuExitClick() {
+  // Ctrl+X is Cut too, easily pressed by mistake: while calls are answered
+  // it asks first (in the middle of a call closing asks anyway).
+  if (receiveMode_ && !faxBeingReceived_ &&
+      !AskYesNoDefaultNo("Tessivane is answering fax calls. Stop receiving faxes and exit?", "Exit")) {
+    return;
+  }
+  close();
 }
 
 void TMainScreen::mnuShowHintsClick() {

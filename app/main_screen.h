@@ -82,6 +82,7 @@ class TMainScreen : public QMainWindow {
   bool FormCloseQuery();
   void TabSet1Click(int index);
   void SwitchTab();
+  void mnuExitClick();
   void mnuShowHintsClick();
   void mnuPreferencesClick(const QString& firstRunNote = {});
   void mnuAboutClick();

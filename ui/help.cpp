@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <map>
 
 #include "platform/paths.h"
 #include "ui/window_helpers.h"
@@ -37,6 +38,19 @@ void PlaceBeside(QWidget* help, const QWidget* owner) {
 }
 
 }  // namespace
+
+int HelpContextOf(const QWidget* window) {
+  static const std::map<QString, int> kSections = {
+      {"TPreferences", kHelpPreferences},        {"TSendFaxForm", kHelpSendFax},
+      {"TPhoneBook", kHelpPhoneBook},            {"TPhoneBookEditor", kHelpPhoneBookEditor},
+      {"TFaxViewer", kHelpViewPrint},            {"TCreateEditQuickFax", kHelpCoverEditor},
+      {"TFaxEditor", kHelpFaxEditor},            {"TPreviewQuickFaxForms", kHelpCoverTemplates},
+      {"TFindModemForm", kHelpTroubleshooting},  {"TCheckFaxClassForm", kHelpTroubleshooting},
+      {"TResetModemForm", kHelpTroubleshooting},
+  };
+  const auto found = window ? kSections.find(window->objectName()) : kSections.end();
+  return found == kSections.end() ? kHelpContents : found->second;
+}
 
 void ShowHelp(int context) {
   constexpr const char* kPages = "help/tessivane.html";

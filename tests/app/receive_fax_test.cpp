@@ -145,7 +145,7 @@ class ReceiveFaxTest : public QObject {
   // Receive mode on, a three-page fine fax, a row, a sound and, while the
   // user looks at the outgoing list, a desktop notice whose "View" opens the
   // fax and a count on the incoming tab; the window's other actions are
-  // locked while it is on; STOP closes the port.
+  // locked while it is on, Exit asks; STOP closes the port.
   void aCallBecomesARowAtOnce() {
     StartLine(3);
     Open();
@@ -181,6 +181,13 @@ class ReceiveFaxTest : public QObject {
     QCOMPARE(viewed, QString("FAR END"));
     QCOMPARE(tabs->currentIndex(), 1);
     QCOMPARE(tabs->tabText(1), QString("&Incoming Faxes"));
+
+    // Exit (Ctrl+X, easily pressed for Cut) asks while calls are answered.
+    QString asked;
+    test::AnswerMessageBox(QMessageBox::No, &asked);
+    Action("mnuExit")->trigger();
+    QCOMPARE(asked, QString("Tessivane is answering fax calls. Stop receiving faxes and exit?"));
+    QVERIFY(window_->isVisible());
 
     // The receiver takes a few seconds to hang up: meanwhile the window goes
     // on working and its status line says what it waits for.

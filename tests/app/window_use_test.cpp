@@ -1,4 +1,5 @@
-// What a user trips over in the main window: help opened from a dialog,
+// What a user trips over in the main window: help opened from a dialog, F1,
+// Ctrl+Q,
 // Ctrl+Tab from a grid, the archive button's caption, junk left by a printer
 // driver, and the phone book's size.
 #include <QAction>
@@ -7,11 +8,14 @@
 #include <QHelpEvent>
 #include <QLabel>
 #include <QMessageBox>
+#include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QTabBar>
 #include <QTableView>
 #include <QTest>
+#include <QTextBrowser>
 #include <QToolBar>
 #include <QToolButton>
 #include <QToolTip>
@@ -29,6 +33,7 @@
 #include "tests/app/qtest_main.h"
 #include "tests/app/window_home.h"
 #include "tests/support/temp_dir.h"
+#include "ui/help.h"
 
 namespace tv {
 
@@ -64,32 +69,51 @@ class WindowUseTest : public QObject {
     home_.reset();
   }
 
-  // Help opened from a modal dialog shows whole on the screen beside the
-  // dialog, and takes keys while the dialog is open.
-  void helpFromADialogIsUsable() {
+  // F1 opens the help of the window it is pressed in: from a modal dialog
+  // the help shows whole on the screen beside it and takes keys while the
+  // dialog is open. Ctrl+Q closes the program.
+  void helpKeyAndQuitKey() {
     Open();
+    auto helpWindow = [] {
+      for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w->objectName() == "HelpWindow" && w->isVisible()) return w;
+      }
+      return static_cast<QWidget*>(nullptr);
+    };
+    auto section = [](QWidget* help) { return help->findChild<QTextBrowser*>("HelpBrowser")->source().fragment(); };
     bool helpTookEscape = false;
+    QString dialogSection;
     QRect helpFrame, dialogFrame, screen;
     test::WhenModal<TPreferences>([&](TPreferences* preferences) {
-      preferences->findChild<QPushButton*>("HelpButton")->click();
-      QWidget* help = nullptr;
-      for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (w->objectName() == "HelpWindow" && w->isVisible()) help = w;
-      }
-      if (help) {
+      QTest::keyClick(preferences->findChild<QLineEdit*>("FaxNumber"), Qt::Key_F1);
+      if (QWidget* help = helpWindow()) {
+        dialogSection = section(help);
         helpFrame = help->frameGeometry();
         dialogFrame = preferences->frameGeometry();
         screen = preferences->screen()->availableGeometry();
-        // Through the window system, where a blocked window drops the key.
+        // Through the window system, where a blocked window drops the key;
+        // the help closes and may be gone at once.
+        const QPointer<QWidget> closed = help;
         QTest::keyClick(help->windowHandle(), Qt::Key_Escape);
-        helpTookEscape = !help->isVisible();
+        helpTookEscape = !closed || !closed->isVisible();
       }
       preferences->reject();
     });
     Action("mnuPreferences")->trigger();
+    QCOMPARE(dialogSection, QString("ctx%1").arg(kHelpPreferences));
     QVERIFY(helpTookEscape);
     QVERIFY(screen.contains(helpFrame));
     QCOMPARE(helpFrame.top(), std::max(dialogFrame.top(), screen.top()));
+
+    QTest::keyClick(FaxGrid(), Qt::Key_F1);
+    QTRY_VERIFY(helpWindow());
+    QCOMPARE(section(helpWindow()), QString("ctx%1").arg(kHelpContents));
+    helpWindow()->close();
+
+    window_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+    QTest::keyClick(FaxGrid(), Qt::Key_Q, Qt::ControlModifier);
+    QVERIFY(!window_->isVisible());
   }
 
   // Ctrl+Tab switches tabs also after a row was clicked.
