@@ -47,16 +47,14 @@ QAction* NewAction(QObject* parent, const QString& caption, const char* objectNa
   return action;
 }
 
-// A toolbar button's action with an icon from the desktop theme when there is one.
+// A toolbar button's action with its icon.
 QAction* NewButton(QObject* parent, const QString& caption, const char* objectName, const QString& hint,
                    const char* iconName) {
   QAction* action = NewAction(parent, caption, objectName, hint);
-  const QIcon icon = QIcon::fromTheme(iconName);
-  if (!icon.isNull()) action->setIcon(icon);
+  action->setIcon(ThemeIcon(iconName));
   action->setIconText(caption);
   return action;
 }
-
 
 }  // namespace
 
@@ -320,7 +318,7 @@ void TMainScreen::BuildToolbar() {
   sortButton_->setToolTip("Change the sort order of the faxes");
   sortButton_->setPopupMode(QToolButton::InstantPopup);
   sortButton_->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-  if (const QIcon icon = QIcon::fromTheme("view-sort-ascending"); !icon.isNull()) sortButton_->setIcon(icon);
+  sortButton_->setIcon(ThemeIcon("view-sort-ascending"));
   sortButton_->setMenu(outgoingSortMenu_);
   toolbar_->addWidget(sortButton_);
   toolbar_->addActions({a.sendButton, a.receiveButton, a.viewButton, a.exitButton});

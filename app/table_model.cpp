@@ -1,6 +1,8 @@
 #include "app/table_model.h"
 
 #include <QBrush>
+#include <QGuiApplication>
+#include <QPalette>
 #include <QDate>
 #include <QHeaderView>
 #include <QHelpEvent>
@@ -223,13 +225,19 @@ QVariant TableModel::data(const QModelIndex& index, int role) const {
     case Qt::TextAlignmentRole:
       return QVariant(columns_[static_cast<std::size_t>(index.column())].alignment);
     case Qt::ForegroundRole:
-      // Selected cells use the highlighted text colour, so archived rows read
-      // red normally and white when selected; a damaged row's light marking
-      // keeps dark text in a dark palette too.
-      if (!row->damage.isEmpty()) return QVariant(QBrush(Qt::black));
-      return row->archived ? QVariant(QBrush(Qt::red)) : QVariant();
+      // Colours of the desktop's palette, readable in light and dark themes:
+      // archived rows dimmed (selected cells keep the highlighted text
+      // colour), a damaged row in the colours of a tooltip, which stands out.
+      if (!row->damage.isEmpty()) return QGuiApplication::palette().brush(QPalette::ToolTipText);
+      return row->archived ? QGuiApplication::palette().brush(QPalette::PlaceholderText) : QVariant();
     case Qt::BackgroundRole:
-      return row->damage.isEmpty() ? QVariant() : QVariant(QBrush(QColor(255, 230, 160)));
+      return row->damage.isEmpty() ? QVariant() : QVariant(QGuiApplication::palette().brush(QPalette::ToolTipBase));
+    case Qt::FontRole: {
+      if (!row->archived) return {};
+      QFont italic = QGuiApplication::font();
+      italic.setItalic(true);
+      return italic;
+    }
     case Qt::ToolTipRole:
       return row->damage.isEmpty() ? QVariant() : QVariant(row->damage);
     default:

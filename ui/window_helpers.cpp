@@ -88,6 +88,11 @@ QIcon ProgramIcon() {
   return QIcon(":/icons/tessivane.svg");
 }
 
+QIcon ThemeIcon(const QString& name) {
+  InitIconResource();
+  return QIcon::fromTheme(name, QIcon(":/icons/" + name + ".svg"));
+}
+
 void ApplyProgramLook() {
   // Outside a desktop session Qt knows no icon theme; use the one the setup installs.
   if (QIcon::themeName().isEmpty() || QIcon::themeName() == "hicolor") QIcon::setThemeName("Adwaita");

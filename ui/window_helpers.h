@@ -53,6 +53,10 @@ void SetCaption(QAction* action, const QString& caption, const QString& hint);
 
 // The program's icon (windows, the About box, the tray).
 QIcon ProgramIcon();
+// An icon of the desktop's theme by its freedesktop name, so that it
+// matches the other programs in light and dark themes; the program's own
+// picture of the same name where the theme has none.
+QIcon ThemeIcon(const QString& name);
 // The program's look for every window: its icon, and dialog buttons that
 // carry words without pictures.
 void ApplyProgramLook();

@@ -130,8 +130,9 @@ class WindowUseTest : public QObject {
     QCOMPARE(tabs->currentIndex(), 0);
   }
 
-  // The toolbar button says what the menu item says.
-  void archiveButtonFollowsTheRecord() {
+  // The toolbar button says what the menu item says; every button has a
+  // picture (the desktop theme's, else the program's own).
+  void toolbarButtonsFollowTheRecordAndHavePictures() {
     AddOutgoing("Old", true);
     Open();
     Action("mnuShowArchives")->trigger();
@@ -141,6 +142,11 @@ class WindowUseTest : public QObject {
     QCOMPARE(Action("mnuArchive")->text(), QString("Un&Archive"));
     QCOMPARE(button->text(), QString("Un&Archive"));
     QCOMPARE(button->toolTip(), Action("mnuArchive")->toolTip());
+    for (QToolButton* each : window_->findChild<QToolBar*>("Toolbar")->findChildren<QToolButton*>()) {
+      if (each->defaultAction() || each->objectName() == "SortButton") {
+        QVERIFY2(!each->icon().pixmap(24).isNull(), qPrintable(each->text()));
+      }
+    }
   }
 
   // A description of random bytes gives a row without control characters; a
