@@ -8,7 +8,6 @@
 #include <QTextBrowser>
 #include <QUrl>
 #include <QVBoxLayout>
-
 #include <algorithm>
 #include <map>
 
