@@ -47,16 +47,14 @@ QAction* NewAction(QObject* parent, const QString& caption, const char* objectNa
   return action;
 }
 
-// A toolbar button's action with an icon from the desktop theme when there is one.
+// A toolbar button's action with its icon.
 QAction* NewButton(QObject* parent, const QString& caption, const char* objectName, const QString& hint,
                    const char* iconName) {
   QAction* action = NewAction(parent, caption, objectName, hint);
-  const QIcon icon = QIcon::fromTheme(iconName);
-  if (!icon.isNull()) action->setIcon(icon);
+  action->setIcon(ThemeIcon(iconName));
   action->setIconText(caption);
   return action;
 }
-
 
 }  // namespace
 
@@ -211,6 +209,8 @@ void TMainScreen::BuildActions() {
   a.rebuildIndexes = NewAction(this, "Rebuild &Indexes", "mnuRebuildIndexes", "Do this every 2 weeks ");
   a.preferences = NewAction(this, "P&references", "mnuPreferences", "Set Tessivane preferences");
   a.exit = NewAction(this, "E&xit", "mnuExit", {}, QKeySequence("Ctrl+X"));
+  a.quit = NewAction(this, "Quit", "Quit", {}, QKeySequence("Ctrl+Q"));
+  addAction(a.quit);
   a.contents = NewAction(this, "&Contents", "mnuContents");
   a.about = NewAction(this, "&About", "mnuAbout");
   a.troubleshooting = NewAction(this, "&Troubleshooting Tips", "mnuTroubleshooting");
@@ -247,8 +247,8 @@ void TMainScreen::BuildActions() {
   auto handle = [this](QAction* action, auto handler) {
     connect(action, &QAction::triggered, this, [handler] { RunRecordAction(handler); });
   };
-  connect(a.exit, &QAction::triggered, this, &QWidget::close);
-  connect(a.exitButton, &QAction::triggered, this, &QWidget::close);
+  for (QAction* exit : {a.exit, a.exitButton}) connect(exit, &QAction::triggered, this, &TMainScreen::mnuExitClick);
+  connect(a.quit, &QAction::triggered, this, &QWidget::close);
   connect(a.contents, &QAction::triggered, this, [] { ShowHelp(kHelpContents); });
   connect(a.troubleshooting, &QAction::triggered, this, [] { ShowHelp(kHelpTroubleshooting); });
   connect(a.about, &QAction::triggered, this, &TMainScreen::mnuAboutClick);
@@ -321,7 +321,7 @@ void TMainScreen::BuildToolbar() {
   sortButton_->setToolTip("Change the sort order of the faxes");
   sortButton_->setPopupMode(QToolButton::InstantPopup);
   sortButton_->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-  if (const QIcon icon = QIcon::fromTheme("view-sort-ascending"); !icon.isNull()) sortButton_->setIcon(icon);
+  sortButton_->setIcon(ThemeIcon("view-sort-ascending"));
   sortButton_->setMenu(outgoingSortMenu_);
   toolbar_->addWidget(sortButton_);
   toolbar_->addActions({a.sendButton, a.receiveButton, a.viewButton, a.exitButton});
@@ -345,6 +345,8 @@ void TMainScreen::BuildPages() {
   statusPanel_ = new QLabel(this);
   statusPanel_->setObjectName("StatusPanel");
   statusPanel_->setFrameShape(QFrame::StyledPanel);
+  // A line of text high also while a status report leaves it empty.
+  statusPanel_->setMinimumHeight(statusPanel_->fontMetrics().height() + 2 * statusPanel_->frameWidth() + 6);
   statusPanel_->setVisible(false);
 
   tabSet_ = new QTabBar(this);
@@ -370,6 +372,7 @@ TMainScreen::Tab TMainScreen::CurrentTab() const { return static_cast<Tab>(tabSe
 void TMainScreen::TabSet1Click(int index) {
   pages_->setCurrentIndex(index);
   sortButton_->setMenu(CurrentTab() == Tab::kOutgoing ? outgoingSortMenu_ : receivedSortMenu_);
+  ShowUnseenCount();
   SetButtons();
 }
 
@@ -383,6 +386,13 @@ bool TMainScreen::eventFilter(QObject* watched, QEvent* e) {
   if (e->type() == QEvent::ShortcutOverride || e->type() == QEvent::KeyPress) {
     auto* key = static_cast<QKeyEvent*>(e);
     auto* widget = qobject_cast<QWidget*>(watched);
+    // F1 opens the help of the window the key was pressed in (not in the help itself).
+    if (key->key() == Qt::Key_F1 && key->modifiers() == Qt::NoModifier && widget &&
+        widget->window()->objectName() != "HelpWindow") {
+      if (e->type() == QEvent::KeyPress) ShowHelp(HelpContextOf(widget->window()));
+      e->accept();
+      return true;
+    }
     if ((key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) && (key->modifiers() & Qt::ControlModifier) &&
         widget && widget->window() == this) {
       if (e->type() == QEvent::KeyPress) SwitchTab();
@@ -397,6 +407,7 @@ bool TMainScreen::eventFilter(QObject* watched, QEvent* e) {
 void TMainScreen::changeEvent(QEvent* e) {
   QMainWindow::changeEvent(e);
   if (e->type() == QEvent::ActivationChange && isActiveWindow()) FormActivate();
+  if (e->type() == QEvent::ActivationChange || e->type() == QEvent::WindowStateChange) ShowUnseenCount();
 }
 
 void TMainScreen::showEvent(QShowEvent* e) {
@@ -443,6 +454,10 @@ void TMainScreen::FirstActivation() {
   LoadGridLayout();
   WriteZPXPDINI();
   firstActivation_ = false;
+  // Answering calls from the start, when the user chose so.
+  if (Settings().StartReceiving && !receiveMode_) {
+    QTimer::singleShot(0, this, &TMainScreen::ReceiveButtonClick);
+  }
 }
 
 void TMainScreen::WriteZPXPDINI() {
@@ -455,6 +470,8 @@ void TMainScreen::WriteZPXPDINI() {
 }
 
 bool TMainScreen::FormCloseQuery() {
+  // Not while receive mode ends: the receiver's last reports still come in.
+  if (endingReceiveMode_) return false;
   if (faxBeingReceived_ && !endingSession_ && !AskYesNo("You are recieving a fax. Close the program?", "ALERT!")) {
     return false;
   }
@@ -489,6 +506,16 @@ void TMainScreen::closeEvent(QCloseEvent* e) {
   }
   SaveFormPlacement(this);
   e->accept();
+}
+
+void TMainScreen::mnuExitClick() {
+  // Ctrl+X is Cut too, easily pressed by mistake: while calls are answered
+  // it asks first (in the middle of a call closing asks anyway).
+  if (receiveMode_ && !faxBeingReceived_ &&
+      !AskYesNoDefaultNo("Tessivane is answering fax calls. Stop receiving faxes and exit?", "Exit")) {
+    return;
+  }
+  close();
 }
 
 void TMainScreen::mnuShowHintsClick() {

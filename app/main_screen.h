@@ -4,6 +4,7 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
@@ -81,6 +82,7 @@ class TMainScreen : public QMainWindow {
   bool FormCloseQuery();
   void TabSet1Click(int index);
   void SwitchTab();
+  void mnuExitClick();
   void mnuShowHintsClick();
   void mnuPreferencesClick(const QString& firstRunNote = {});
   void mnuAboutClick();
@@ -139,7 +141,13 @@ class TMainScreen : public QMainWindow {
   void QaReceiveFax1FaxLog(TFaxLogCode code);
   void UpdateValues();
   void RecordReceivedFax(const std::string& file, const QString& from, int pages);
-  void FaxReceivedMessage(const QString& from, int pages);
+  void FaxReceivedMessage(const QString& from, int pages, std::uint32_t recno);
+  // Whether the user has the incoming list in front of them.
+  bool IncomingListInView() const;
+  // The incoming tab's caption with the number of faxes the user has not seen yet.
+  void ShowUnseenCount();
+  // A notice's "View": the window in front with the fax open in the viewer.
+  void ViewReceivedFax(std::uint32_t recno);
   void ShowTrayState();
   // Cover sheets: the editor on a new fax or on the current one's cover.
   void NewbuttonClick();
@@ -202,11 +210,10 @@ class TMainScreen : public QMainWindow {
   int lastError_ = 0;             // reported by the receiver during the current call
   int pageCount_ = 0;             // of the current call
   QSystemTrayIcon* tray_ = nullptr;
+  std::function<void()> trayView_;  // the last balloon's "View"
+  int unseenFaxes_ = 0;             // received while the incoming list was not in view
   bool rebuilding_ = false;
   std::set<std::string> reportedPairs_;  // printer-driver faxes the user heard could not be taken in
 };
-
-// "Fax received from FROM, N pages": the desktop notice of a new fax.
-QString ReceivedFaxNotice(const QString& from, int pages);
 
 }  // namespace tv

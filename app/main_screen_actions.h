@@ -25,6 +25,7 @@ struct TMainScreen::Actions {
   QAction* rebuildIndexes;
   QAction* preferences;
   QAction* exit;
+  QAction* quit;  // Ctrl+Q, as in other desktop programs
   QAction* contents;
   QAction* about;
   QAction* troubleshooting;

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QSystemTrayIcon>
+#include <QTabBar>
 #include <QTimer>
 #include <cstdio>
 #include <filesystem>
@@ -17,6 +18,7 @@
 #include "image/apf_file.h"
 #include "platform/errors.h"
 #include "platform/paths.h"
+#include "ui/desktop_notifier.h"
 #include "ui/sound.h"
 #include "ui/window_helpers.h"
 
@@ -48,12 +50,13 @@ bool FolderTakesFiles(const std::string& folder) {
   return true;
 }
 
-}  // namespace
-
-QString ReceivedFaxNotice(const QString& from, int pages) {
-  const QString sender = from.trimmed().isEmpty() ? QString("an unknown sender") : from.trimmed();
-  return QString("Fax received from %1, %2 %3").arg(sender).arg(pages).arg(pages == 1 ? "page" : "pages");
+// What the desktop notice of a received fax says under its title.
+QString ReceivedFaxBody(const QString& from, int pages) {
+  const QString sender = from.isEmpty() ? QString("an unknown sender") : from;
+  return QString("From %1, %2 %3").arg(sender).arg(pages).arg(pages == 1 ? "page" : "pages");
 }
+
+}  // namespace
 
 void TMainScreen::HookUpReceiver() {
   qaReceiveFax1_.OnFaxAccept = [this](TQaReceiveFax&, bool& accept) { QaReceiveFax1FaxAccept(accept); };
@@ -64,6 +67,7 @@ void TMainScreen::HookUpReceiver() {
 }
 
 void TMainScreen::ReceiveButtonClick() {
+  if (endingReceiveMode_) return;  // a second STOP while the first one ends it
   WaitCursor wait;
   lastError_ = 0;
   if (receiveMode_) {
@@ -180,11 +184,13 @@ void TMainScreen::UpdateValues() {
   pageCount_ = qaReceiveFax1_.CurrentPage();
   QString text = QString::fromStdString(FaxStatusText(qaReceiveFax1_.Status()));
   const QString from = QString::fromStdString(qaReceiveFax1_.RemoteID()).trimmed();
-  if (!from.isEmpty()) {
+  // Between calls the line reads "waiting", not the last caller's name.
+  if (!from.isEmpty() && qaReceiveFax1_.Status() != fsWaitingForCall) {
     text += pageCount_ > 0 ? QString(" (from %1, page %2)").arg(from).arg(pageCount_) : QString(" (from %1)").arg(from);
   }
   if (text.contains("ABORT", Qt::CaseInsensitive)) text.clear();
-  if (receiveMode_) ShowStatusPanel(text);
+  // While the receiver hangs up, the line keeps saying that receive mode ends.
+  if (receiveMode_ && !endingReceiveMode_) ShowStatusPanel(text);
 }
 
 void TMainScreen::QaReceiveFax1FaxLog(TFaxLogCode code) {
@@ -230,15 +236,51 @@ void TMainScreen::RecordReceivedFax(const std::string& file, const QString& from
   // The row was added through the window's own table: the grid re-reads it.
   RefreshGrid(Tab::kIncoming, added);
   // The sound and the notice come after the handler, as a posted message.
-  QTimer::singleShot(0, this, [this, from, pages] { FaxReceivedMessage(from, pages); });
+  QTimer::singleShot(0, this, [this, from, pages, added] { FaxReceivedMessage(from, pages, added); });
   SetButtons();
 }
 
-void TMainScreen::FaxReceivedMessage(const QString& from, int pages) {
-  PlaySoundFile(QString::fromStdString(Settings().Wav));
-  if (tray_ && tray_->isVisible() && !isActiveWindow()) {
-    tray_->showMessage("Tessivane", ReceivedFaxNotice(from, pages), QSystemTrayIcon::Information);
+void TMainScreen::FaxReceivedMessage(const QString& from, int pages, std::uint32_t recno) {
+  PlaySoundFile(ReceivedFaxSound(QString::fromStdString(Settings().Wav)));
+  // A fax arriving in front of the user needs no more than its row.
+  if (IncomingListInView()) return;
+  ++unseenFaxes_;
+  ShowUnseenCount();
+  const DesktopNotice notice{"Fax received", ReceivedFaxBody(from, pages), [this, recno] { ViewReceivedFax(recno); }};
+  if (Notifier().Notify(notice)) return;
+  // Without a notification service, the tray's balloon where there is a tray.
+  if (tray_ && tray_->isVisible()) {
+    trayView_ = notice.onView;
+    tray_->showMessage(notice.summary, notice.body, QSystemTrayIcon::Information);
   }
+}
+
+bool TMainScreen::IncomingListInView() const {
+  return isActiveWindow() && !isMinimized() && CurrentTab() == Tab::kIncoming;
+}
+
+void TMainScreen::ShowUnseenCount() {
+  if (IncomingListInView()) unseenFaxes_ = 0;
+  const int incoming = static_cast<int>(Tab::kIncoming);
+  tabSet_->setTabText(incoming, unseenFaxes_ == 0 ? QString("&Incoming Faxes")
+                                                  : QString("&Incoming Faxes (%1)").arg(unseenFaxes_));
+}
+
+void TMainScreen::ViewReceivedFax(std::uint32_t recno) {
+  if (isMinimized()) showNormal();
+  raise();
+  activateWindow();
+  // An open dialog keeps the window's actions until it closes.
+  if (QApplication::activeModalWidget()) return;
+  tabSet_->setCurrentIndex(static_cast<int>(Tab::kIncoming));
+  RunRecordAction([this, recno] {
+    RefreshGrid(Tab::kIncoming, recno);
+    if (SelectedRecNo(Tab::kIncoming) != recno) {
+      Beep();  // deleted or archived since
+      return;
+    }
+    mnuViewPrintClick();
+  });
 }
 
 // While receive mode is on, the desktop's tray shows it (where there is one).
@@ -250,6 +292,9 @@ void TMainScreen::ShowTrayState() {
       showNormal();
       raise();
       activateWindow();
+    });
+    connect(tray_, &QSystemTrayIcon::messageClicked, this, [this] {
+      if (trayView_) trayView_();
     });
   }
   tray_->setToolTip(faxBeingReceived_ ? "Tessivane: receiving a fax"

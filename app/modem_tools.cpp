@@ -231,6 +231,7 @@ void TFindModemForm::ShowOutcome() {
   }
   helpLink_->setVisible(busyPortSeen_);
   ok_->setVisible(true);
+  GrowToFit(this);
   setWindowTitle("Find Modem");
   Beep();
 }
@@ -332,6 +333,7 @@ void TCheckFaxClassForm::CheckClasses() {
   CloseQuietly(port_);
   QCoreApplication::processEvents();
   ok_->setVisible(true);
+  GrowToFit(this);
   setWindowTitle("Check Fax Class");
 }
 

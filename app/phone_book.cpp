@@ -22,7 +22,6 @@ TPhoneBook::TPhoneBook(Use use, QWidget* parent) : QDialog(parent), use_(use) {
 
   phoneGrid_ = NewGrid(this, "PhoneGrid");
   phoneGrid_->verticalHeader()->setVisible(false);
-  phoneGrid_->horizontalHeader()->setStretchLastSection(true);
 
   auto button = [this](const QString& caption, const char* name, const QString& hint) {
     auto* b = new QPushButton(caption, this);

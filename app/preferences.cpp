@@ -84,6 +84,10 @@ TPreferences::TPreferences(Scope scope, QWidget* parent) : QDialog(parent), scop
   answerOnRing_ = new RadioGroup("Answer on ring", {"1", "2", "3"}, 3, this);
   answerOnRing_->setObjectName("AnswerOnRing");
   waveFile_ = NewLineEdit(this, "WaveFileEdit");
+  waveFile_->setPlaceholderText("the program's own chime");
+  startReceiving_ = new QCheckBox("Start in receive mode", this);
+  startReceiving_->setObjectName("StartReceivingCheck");
+  startReceiving_->setToolTip("Answer fax calls from the moment the program starts");
 
   auto* chooseWav = NewPushButton(this, "&Choose", "SelectWavButton", "Select the .WAV file from a Windows\rFile Open dialog");
   auto* playNow = NewPushButton(this, "Play &Now", "BitBtn2", "Play the .WAV file you have selected");
@@ -136,6 +140,7 @@ TPreferences::TPreferences(Scope scope, QWidget* parent) : QDialog(parent), scop
   wavRow->addWidget(playNow);
   wavRow->addWidget(noWav);
   receiveLayout->addLayout(wavRow);
+  receiveLayout->addWidget(startReceiving_);
 
   status_ = new QLabel(this);
   status_->setObjectName("StatusPanel");
@@ -161,7 +166,7 @@ TPreferences::TPreferences(Scope scope, QWidget* parent) : QDialog(parent), scop
 
   if (scope_ == Scope::kSenderInfo) {
     for (QWidget* w : std::initializer_list<QWidget*>{ignoreBusy_, transferRate_, answerOnRing_, waveFile_, chooseWav,
-                                                      playNow, noWav, timeOut_}) {
+                                                      playNow, noWav, timeOut_, startReceiving_}) {
       w->setEnabled(false);
     }
   }
@@ -185,7 +190,7 @@ TPreferences::TPreferences(Scope scope, QWidget* parent) : QDialog(parent), scop
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
   connect(help, &QPushButton::clicked, this, [] { ShowHelp(kHelpPreferences); });
   connect(chooseWav, &QPushButton::clicked, this, &TPreferences::SelectWavButtonClick);
-  connect(playNow, &QPushButton::clicked, this, [this] { PlaySoundFile(waveFile_->text()); });
+  connect(playNow, &QPushButton::clicked, this, [this] { PlaySoundFile(ReceivedFaxSound(waveFile_->text())); });
   connect(noWav, &QPushButton::clicked, waveFile_, &QLineEdit::clear);
 }
 
@@ -208,6 +213,7 @@ void TPreferences::FillFrom(const AppSettings& s) {
   transferRate_->setCurrentIndex(BpsToRateIndex(s.MaximumBPS));
   answerOnRing_->SetItemIndex(s.AnswerOnRing - 1);
   waveFile_->setText(QString::fromStdString(s.Wav));
+  startReceiving_->setChecked(s.StartReceiving);
 }
 
 bool TPreferences::TakeInto(AppSettings& settings) {
@@ -226,6 +232,7 @@ bool TPreferences::TakeInto(AppSettings& settings) {
   if (scope_ == Scope::kAll) {
     s.Wav = waveFile_->text().toStdString();
     s.AnswerOnRing = answerOnRing_->ItemIndex() + 1;
+    s.StartReceiving = startReceiving_->isChecked();
   }
   s.Fax = faxNumber_->text().toStdString();
   s.Name = name_->text().toStdString();

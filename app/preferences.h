@@ -75,6 +75,7 @@ class TPreferences : public QDialog {
   QComboBox* transferRate_;
   RadioGroup* answerOnRing_;
   QLineEdit* waveFile_;
+  QCheckBox* startReceiving_;
   QLabel* status_;
 };
 

@@ -1,11 +1,16 @@
 #include "app/table_model.h"
 
 #include <QBrush>
+#include <QGuiApplication>
+#include <QPalette>
 #include <QDate>
-#include <QLocale>
 #include <QHeaderView>
+#include <QHelpEvent>
+#include <QLocale>
 #include <QScrollBar>
+#include <QStyledItemDelegate>
 #include <QTableView>
+#include <QToolTip>
 #include <memory>
 
 #include "platform/code_page.h"
@@ -78,8 +83,38 @@ void SizeColumns(QTableView* grid, const TableModel& model) {
   }
 }
 
+namespace {
+
+// Cells too narrow for their text show the whole text as their tooltip; a
+// tooltip of the row's own (a damaged record's) comes first.
+class CutTextTips : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+  bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                 const QModelIndex& index) override {
+    if (event->type() != QEvent::ToolTip || !index.data(Qt::ToolTipRole).isNull()) {
+      return QStyledItemDelegate::helpEvent(event, view, option, index);
+    }
+    const QString text = index.data(Qt::DisplayRole).toString();
+    // The text's own width with the margins a cell draws it in.
+    const int margin = view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1;
+    if (!text.isEmpty() && option.fontMetrics.horizontalAdvance(text) + 2 * margin > option.rect.width()) {
+      QToolTip::showText(event->globalPos(), text, view->viewport(), option.rect);
+    } else {
+      QToolTip::hideText();
+    }
+    return true;
+  }
+};
+
+}  // namespace
+
 QTableView* NewGrid(QWidget* parent, const char* objectName) {
   auto* grid = new QTableView(parent);
+  grid->setItemDelegate(new CutTextTips(grid));
+  // The last column takes the room the others leave.
+  grid->horizontalHeader()->setStretchLastSection(true);
   grid->setObjectName(objectName);
   grid->setSelectionBehavior(QAbstractItemView::SelectRows);
   grid->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -190,13 +225,19 @@ QVariant TableModel::data(const QModelIndex& index, int role) const {
     case Qt::TextAlignmentRole:
       return QVariant(columns_[static_cast<std::size_t>(index.column())].alignment);
     case Qt::ForegroundRole:
-      // Selected cells use the highlighted text colour, so archived rows read
-      // red normally and white when selected; a damaged row's light marking
-      // keeps dark text in a dark palette too.
-      if (!row->damage.isEmpty()) return QVariant(QBrush(Qt::black));
-      return row->archived ? QVariant(QBrush(Qt::red)) : QVariant();
+      // Colours of the desktop's palette, readable in light and dark themes:
+      // archived rows dimmed (selected cells keep the highlighted text
+      // colour), a damaged row in the colours of a tooltip, which stands out.
+      if (!row->damage.isEmpty()) return QGuiApplication::palette().brush(QPalette::ToolTipText);
+      return row->archived ? QGuiApplication::palette().brush(QPalette::PlaceholderText) : QVariant();
     case Qt::BackgroundRole:
-      return row->damage.isEmpty() ? QVariant() : QVariant(QBrush(QColor(255, 230, 160)));
+      return row->damage.isEmpty() ? QVariant() : QVariant(QGuiApplication::palette().brush(QPalette::ToolTipBase));
+    case Qt::FontRole: {
+      if (!row->archived) return {};
+      QFont italic = QGuiApplication::font();
+      italic.setItalic(true);
+      return italic;
+    }
     case Qt::ToolTipRole:
       return row->damage.isEmpty() ? QVariant() : QVariant(row->damage);
     default:

@@ -34,6 +34,7 @@ AppSettings LoadSettings(const std::string& iniPath) {
   s.ResetAlways = ini.ReadBool("Resetting", "Always", d.ResetAlways);
   s.Wav = ini.ReadString("Receive", "Wav", d.Wav);
   s.AnswerOnRing = ini.ReadInteger("Receive", "AnswerOnRing", d.AnswerOnRing);
+  s.StartReceiving = ini.ReadBool("Receive", "StartReceiving", d.StartReceiving);
   s.HintsOn = ini.ReadBool("Hints", "On", d.HintsOn);
   s.MaxPages = ini.ReadInteger("Documents", "MaxPages", d.MaxPages);
   return s;
@@ -60,6 +61,7 @@ void SaveSettings(const AppSettings& s, const std::string& iniPath) {
   ini.WriteBool("Resetting", "Always", s.ResetAlways);
   ini.WriteString("Receive", "Wav", s.Wav);
   ini.WriteInteger("Receive", "AnswerOnRing", s.AnswerOnRing);
+  ini.WriteBool("Receive", "StartReceiving", s.StartReceiving);
   ini.WriteBool("Hints", "On", s.HintsOn);
   ini.Save();
 }

@@ -33,6 +33,7 @@ struct AppSettings {
   // [Receive]
   std::string Wav;
   std::int32_t AnswerOnRing = 1;
+  bool StartReceiving = false;  // receive mode from the start of the program
   // [Hints]
   bool HintsOn = true;
   // [Documents]: read only (no dialog changes it; saving keeps what is there).
@@ -41,7 +42,7 @@ struct AppSettings {
 };
 
 AppSettings LoadSettings(const std::string& iniPath);
-// Writes all twenty keys in their fixed order; raises IniWriteError.
+// Writes all twenty-one keys in their fixed order; raises IniWriteError.
 void SaveSettings(const AppSettings& settings, const std::string& iniPath);
 
 // A window's normal-position bounds, kept in the section named after its

@@ -11,6 +11,8 @@ packages=(
   fonts-liberation fontconfig adwaita-icon-theme
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth
+  # the desktop notice is tested against a notification service on a bus of its own
+  dbus-daemon
   # the demo fax line runs a spandsp modem and fax machine and keeps its pages with libtiff
   libspandsp-dev libtiff-dev
   # fax to e-mail: libcurl's SMTP; the tests' mail server

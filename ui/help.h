@@ -1,6 +1,8 @@
 // The program's help pages, opened at the anchor of a help context.
 #pragma once
 
+class QWidget;
+
 namespace tv {
 
 inline constexpr int kHelpContents = 1009;
@@ -16,5 +18,8 @@ inline constexpr int kHelpTroubleshooting = 1032;
 
 // Shows the help window at the context's section.
 void ShowHelp(int context);
+
+// The help section of a window (the contents for one without a section of its own).
+int HelpContextOf(const QWidget* window);
 
 }  // namespace tv

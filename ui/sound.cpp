@@ -5,6 +5,8 @@
 #include <QSoundEffect>
 #include <QUrl>
 
+#include "platform/paths.h"
+
 namespace tv {
 
 namespace {
@@ -48,6 +50,10 @@ bool PlainWaveFile(const QString& path) {
 }  // namespace
 
 void SetSoundObserver(std::function<void(const QString& path)> observer) { Observer() = std::move(observer); }
+
+QString ReceivedFaxSound(const QString& chosen) {
+  return chosen.isEmpty() ? QString::fromStdString(SharedDataFolder() + "sounds/fax-received.wav") : chosen;
+}
 
 void PlaySoundFile(const QString& path) {
   if (path.isEmpty() || !QFileInfo(path).isFile()) return;

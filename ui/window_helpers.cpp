@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QEvent>
 #include <QIcon>
+#include <QLayout>
 #include <QMessageBox>
 #include <QProxyStyle>
 #include <QScreen>
@@ -87,6 +88,11 @@ QIcon ProgramIcon() {
   return QIcon(":/icons/tessivane.svg");
 }
 
+QIcon ThemeIcon(const QString& name) {
+  InitIconResource();
+  return QIcon::fromTheme(name, QIcon(":/icons/" + name + ".svg"));
+}
+
 void ApplyProgramLook() {
   // Outside a desktop session Qt knows no icon theme; use the one the setup installs.
   if (QIcon::themeName().isEmpty() || QIcon::themeName() == "hicolor") QIcon::setThemeName("Adwaita");
@@ -134,6 +140,13 @@ bool HintsEnabled() { return Hints().enabled; }
 
 QWidget* MainWindow() { return mainWindow; }
 void SetMainWindow(QWidget* window) { mainWindow = window; }
+
+void GrowToFit(QWidget* window) {
+  if (QLayout* layout = window->layout()) layout->activate();
+  const int width = std::max(window->width(), window->minimumSizeHint().width());
+  const int height = window->hasHeightForWidth() ? window->heightForWidth(width) : window->sizeHint().height();
+  window->resize(width, std::max(window->height(), height));
+}
 
 void CenterForm(QWidget* form) {
   // A form not shown yet has no laid-out size; give it its preferred one

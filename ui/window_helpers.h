@@ -38,6 +38,10 @@ void Beep();
 // window, or on the screen while the main window is maximized.
 void CenterForm(QWidget* form);
 
+// Makes a shown window tall (and wide) enough for texts that changed since it
+// was laid out, wrapped texts included; it never shrinks.
+void GrowToFit(QWidget* window);
+
 // Restores the bounds kept in TV.INI under the form's class name (shifted
 // onto the screen), or centres the form when none are kept.
 void RestoreFormPlacement(QWidget* form, bool designMaximized = false);
@@ -49,6 +53,10 @@ void SetCaption(QAction* action, const QString& caption, const QString& hint);
 
 // The program's icon (windows, the About box, the tray).
 QIcon ProgramIcon();
+// An icon of the desktop's theme by its freedesktop name, so that it
+// matches the other programs in light and dark themes; the program's own
+// picture of the same name where the theme has none.
+QIcon ThemeIcon(const QString& name);
 // The program's look for every window: its icon, and dialog buttons that
 // carry words without pictures.
 void ApplyProgramLook();

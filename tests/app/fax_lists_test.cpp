@@ -2,6 +2,8 @@
 // answers to the program's questions.
 #include <QAction>
 #include <QDate>
+#include <QGuiApplication>
+#include <QPalette>
 #include <QLocale>
 #include <QLineEdit>
 #include <QPushButton>
@@ -206,7 +208,10 @@ class FaxListsTest : public QObject {
     SelectRowWith(FaxGrid(), "Subject", "Old");
     QCOMPARE(Action("ArchiveButton")->text(), QString("Un&Archive"));
     const QModelIndex old = FaxGrid()->currentIndex();
-    QCOMPARE(old.data(Qt::ForegroundRole).value<QBrush>().color(), QColor(Qt::red));
+    // Archived rows are dimmed and slanted, in the colours of the desktop's palette.
+    QCOMPARE(old.data(Qt::ForegroundRole).value<QBrush>().color(),
+             QGuiApplication::palette().color(QPalette::PlaceholderText));
+    QVERIFY(old.data(Qt::FontRole).value<QFont>().italic());
 
     test::AnswerMessageBox(QMessageBox::Yes, &question);
     Action("mnuArchive")->trigger();

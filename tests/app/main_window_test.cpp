@@ -1,6 +1,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QScreen>
 
@@ -65,7 +66,8 @@ class MainWindowTest : public QObject {
                                 {"Dialing", "RetryWait"}, {"Dialing", "BlindDial"}, {"Dialing", "IgnoreBusy"},
                                 {"Modem", "FaxClass"}, {"Modem", "MaximumBPS"}, {"Dialing", "ToneOrPulse"},
                                 {"Dialing", "Timeout"}, {"Resetting", "String"}, {"Resetting", "Always"},
-                                {"Receive", "Wav"}, {"Receive", "AnswerOnRing"}, {"Hints", "On"}}) {
+                                {"Receive", "Wav"}, {"Receive", "AnswerOnRing"},
+                                {"Receive", "StartReceiving"}, {"Hints", "On"}}) {
       QVERIFY2(ini.Find(section, key).has_value(), key);
     }
     QVERIFY(std::filesystem::is_directory(Home("SEND")));
@@ -90,7 +92,7 @@ class MainWindowTest : public QObject {
     }
   }
 
-  void preferencesTransferRatesRingsAndRefusesBadNumbers() {
+  void preferencesTransferRatesRingsStartAndRefusesBadNumbers() {
     AppSettings s;
     s.MaximumBPS = 19200;  // not in the list: shown and saved as 9600
     s.AnswerOnRing = 3;
@@ -105,8 +107,10 @@ class MainWindowTest : public QObject {
     QCOMPARE(back.AnswerOnRing, 3);
 
     Child<QComboBox>(&prefs, "TransferRate")->setCurrentIndex(4);
+    Child<QCheckBox>(&prefs, "StartReceivingCheck")->setChecked(true);
     QVERIFY(prefs.TakeInto(back));
     QCOMPARE(back.MaximumBPS, 12000);
+    QVERIFY(back.StartReceiving);
 
     // A dial-attempts text that is no number stops the Accept and changes nothing.
     Child<QLineEdit>(&prefs, "DialAttempts")->setText("three");

@@ -2,6 +2,7 @@
 // virtual fax line's far end calls, and every fax that arrives must be a row
 // of the incoming list with its file, while the window stays usable.
 #include <QAction>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -9,6 +10,7 @@
 #include <QTabBar>
 #include <QTableView>
 #include <QTest>
+#include <QTimer>
 #include <filesystem>
 #include <fstream>
 #include <unistd.h>
@@ -26,7 +28,9 @@
 #include "tests/support/fax_pages.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/virtual_line.h"
+#include "ui/desktop_notifier.h"
 #include "ui/sound.h"
+#include "view/widgets/view_window.h"
 
 namespace tv {
 
@@ -36,6 +40,15 @@ constexpr int kCallMs = 120000;
 
 using test::ReceivedRow;
 using test::ReceivedRows;
+
+// The desktop's notification service as the window sees it: what it was given.
+struct NoticeBoard : DesktopNotifier {
+  std::vector<DesktopNotice> notices;
+  bool Notify(const DesktopNotice& notice) override {
+    notices.push_back(notice);
+    return true;
+  }
+};
 
 }  // namespace
 
@@ -48,6 +61,7 @@ class ReceiveFaxTest : public QObject {
   std::unique_ptr<test::VirtualLine> line_;
   std::vector<test::Rows> sent_;
   QStringList soundsPlayed_;
+  NoticeBoard board_;
 
   std::string Modem() const { return home_->File("modem"); }
   QAction* Action(const char* name) { return window_->findChild<QAction*>(name); }
@@ -117,16 +131,21 @@ class ReceiveFaxTest : public QObject {
     MapComDevice(SettingsFilePath(), 1, Modem());
     soundsPlayed_.clear();
     SetSoundObserver([this](const QString& path) { soundsPlayed_ << path; });
+    board_.notices.clear();
+    SetNotifier(&board_);
   }
   void cleanup() {
     SetSoundObserver(nullptr);
+    SetNotifier(nullptr);
     window_.reset();
     line_.reset();
     home_.reset();
   }
 
-  // Receive mode on, a three-page fine fax, a row and a sound; the window's
-  // other actions are locked while it is on; STOP closes the port.
+  // Receive mode on, a three-page fine fax, a row, a sound and, while the
+  // user looks at the outgoing list, a desktop notice whose "View" opens the
+  // fax and a count on the incoming tab; the window's other actions are
+  // locked while it is on, Exit asks; STOP closes the port.
   void aCallBecomesARowAtOnce() {
     StartLine(3);
     Open();
@@ -137,6 +156,8 @@ class ReceiveFaxTest : public QObject {
     QVERIFY(!Action("SendButton")->isEnabled());
     QVERIFY(!Action("NewButton")->isEnabled());
     QVERIFY(PortLocked());
+    auto* tabs = window_->findChild<QTabBar*>("TabSet1");
+    tabs->setCurrentIndex(0);
 
     QTRY_COMPARE_WITH_TIMEOUT(Rows().size(), std::size_t{1}, kCallMs);
     const ReceivedRow row = Rows().front();
@@ -147,8 +168,40 @@ class ReceiveFaxTest : public QObject {
     QCOMPARE(window_->findChild<QTableView*>("RecFaxGrid")->model()->rowCount(), 1);
     QTRY_COMPARE(soundsPlayed_, QStringList{QString::fromStdString(home_->File("fax.wav"))});
     QCOMPARE(line_->ReadLine().substr(0, 16), std::string("result 0 pages 3"));
+    QCOMPARE(board_.notices.size(), std::size_t{1});
+    QCOMPARE(board_.notices[0].summary, QString("Fax received"));
+    QCOMPARE(board_.notices[0].body, QString("From FAR END, 3 pages"));
+    QCOMPARE(tabs->tabText(1), QString("&Incoming Faxes (1)"));
+    QString viewed;
+    test::WhenModal<TFaxViewer>([&viewed](TFaxViewer* viewer) {
+      viewed = viewer->FaxPrinter().FaxHeader().Caption();
+      viewer->reject();
+    });
+    board_.notices[0].onView();
+    QCOMPARE(viewed, QString("FAR END"));
+    QCOMPARE(tabs->currentIndex(), 1);
+    QCOMPARE(tabs->tabText(1), QString("&Incoming Faxes"));
 
+    // Exit (Ctrl+X, easily pressed for Cut) asks while calls are answered.
+    QString asked;
+    test::AnswerMessageBox(QMessageBox::No, &asked);
+    Action("mnuExit")->trigger();
+    QCOMPARE(asked, QString("Tessivane is answering fax calls. Stop receiving faxes and exit?"));
+    QVERIFY(window_->isVisible());
+
+    // The receiver takes a few seconds to hang up: meanwhile the window goes
+    // on working and its status line says what it waits for.
+    QStringList whileEnding;
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, [&] {
+      if (Action("ReceiveButton")->text() == "STOP") whileEnding << Status();
+    });
+    watch.start(100);
     Action("ReceiveButton")->trigger();
+    watch.stop();
+    QVERIFY(whileEnding.size() >= 2);
+    whileEnding.removeDuplicates();
+    QCOMPARE(whileEnding, QStringList{"Ending fax receive mode..."});
     QCOMPARE(Action("ReceiveButton")->text(), QString("&Receive"));
     QCOMPARE(Action("mnuReceive")->text(), QString("Receive Faxes"));
     QVERIFY(window_->menuBar()->actions().first()->isEnabled());
@@ -156,12 +209,21 @@ class ReceiveFaxTest : public QObject {
     QVERIFY(std::filesystem::exists(home_->File("TVRECV.TRC")));
   }
 
-  // Two calls one after the other without leaving receive mode.
+  // Two calls one after the other in receive mode that began with the
+  // program, as chosen in the settings; with no sound chosen, the program's
+  // own chime plays for each.
   void twoCallsTwoRows() {
     StartLine(1, {"--calls", "2"});
+    AppSettings settings = LoadSettings(SettingsFilePath());
+    settings.StartReceiving = true;
+    settings.Wav.clear();
+    SaveSettings(settings, SettingsFilePath());
     Open();
-    StartReceiving();
+    QTRY_COMPARE(Action("ReceiveButton")->text(), QString("STOP"));
     QTRY_COMPARE_WITH_TIMEOUT(Rows().size(), std::size_t{2}, kCallMs);
+    const QString chime = QString::fromStdString(SharedDataFolder() + "sounds/fax-received.wav");
+    QVERIFY(QFileInfo(chime).isFile());
+    QTRY_COMPARE(soundsPlayed_, (QStringList{chime, chime}));
     QCOMPARE(Rows()[0].file, std::string("FAX0001.APF"));
     QCOMPARE(Rows()[1].file, std::string("FAX0002.APF"));
     for (const ReceivedRow& row : Rows()) CheckFile(row, 1);

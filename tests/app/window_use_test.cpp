@@ -1,21 +1,30 @@
-// What a user trips over in the main window: help opened from a dialog,
+// What a user trips over in the main window: help opened from a dialog, F1,
+// Ctrl+Q,
 // Ctrl+Tab from a grid, the archive button's caption, junk left by a printer
 // driver, and the phone book's size.
 #include <QAction>
 #include <QApplication>
 #include <QHeaderView>
+#include <QHelpEvent>
+#include <QLabel>
 #include <QMessageBox>
+#include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QTabBar>
 #include <QTableView>
 #include <QTest>
+#include <QTextBrowser>
 #include <QToolBar>
 #include <QToolButton>
+#include <QToolTip>
 #include <filesystem>
 
 #include "app/main_screen.h"
 #include "app/phone_book.h"
 #include "app/preferences.h"
+#include "app/table_model.h"
 #include "image/fax_converter.h"
 #include "platform/app_settings.h"
 #include "platform/paths.h"
@@ -24,6 +33,7 @@
 #include "tests/app/qtest_main.h"
 #include "tests/app/window_home.h"
 #include "tests/support/temp_dir.h"
+#include "ui/help.h"
 
 namespace tv {
 
@@ -59,25 +69,51 @@ class WindowUseTest : public QObject {
     home_.reset();
   }
 
-  // Help opened from a modal dialog takes keys while the dialog is open.
-  void helpFromADialogIsUsable() {
+  // F1 opens the help of the window it is pressed in: from a modal dialog
+  // the help shows whole on the screen beside it and takes keys while the
+  // dialog is open. Ctrl+Q closes the program.
+  void helpKeyAndQuitKey() {
     Open();
-    bool helpTookEscape = false;
-    test::WhenModal<TPreferences>([&helpTookEscape](TPreferences* preferences) {
-      preferences->findChild<QPushButton*>("HelpButton")->click();
-      QWidget* help = nullptr;
+    auto helpWindow = [] {
       for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (w->objectName() == "HelpWindow" && w->isVisible()) help = w;
+        if (w->objectName() == "HelpWindow" && w->isVisible()) return w;
       }
-      if (help) {
-        // Through the window system, where a blocked window drops the key.
+      return static_cast<QWidget*>(nullptr);
+    };
+    auto section = [](QWidget* help) { return help->findChild<QTextBrowser*>("HelpBrowser")->source().fragment(); };
+    bool helpTookEscape = false;
+    QString dialogSection;
+    QRect helpFrame, dialogFrame, screen;
+    test::WhenModal<TPreferences>([&](TPreferences* preferences) {
+      QTest::keyClick(preferences->findChild<QLineEdit*>("FaxNumber"), Qt::Key_F1);
+      if (QWidget* help = helpWindow()) {
+        dialogSection = section(help);
+        helpFrame = help->frameGeometry();
+        dialogFrame = preferences->frameGeometry();
+        screen = preferences->screen()->availableGeometry();
+        // Through the window system, where a blocked window drops the key;
+        // the help closes and may be gone at once.
+        const QPointer<QWidget> closed = help;
         QTest::keyClick(help->windowHandle(), Qt::Key_Escape);
-        helpTookEscape = !help->isVisible();
+        helpTookEscape = !closed || !closed->isVisible();
       }
       preferences->reject();
     });
     Action("mnuPreferences")->trigger();
+    QCOMPARE(dialogSection, QString("ctx%1").arg(kHelpPreferences));
     QVERIFY(helpTookEscape);
+    QVERIFY(screen.contains(helpFrame));
+    QCOMPARE(helpFrame.top(), std::max(dialogFrame.top(), screen.top()));
+
+    QTest::keyClick(FaxGrid(), Qt::Key_F1);
+    QTRY_VERIFY(helpWindow());
+    QCOMPARE(section(helpWindow()), QString("ctx%1").arg(kHelpContents));
+    helpWindow()->close();
+
+    window_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+    QTest::keyClick(FaxGrid(), Qt::Key_Q, Qt::ControlModifier);
+    QVERIFY(!window_->isVisible());
   }
 
   // Ctrl+Tab switches tabs also after a row was clicked.
@@ -94,8 +130,9 @@ class WindowUseTest : public QObject {
     QCOMPARE(tabs->currentIndex(), 0);
   }
 
-  // The toolbar button says what the menu item says.
-  void archiveButtonFollowsTheRecord() {
+  // The toolbar button says what the menu item says; every button has a
+  // picture (the desktop theme's, else the program's own).
+  void toolbarButtonsFollowTheRecordAndHavePictures() {
     AddOutgoing("Old", true);
     Open();
     Action("mnuShowArchives")->trigger();
@@ -105,6 +142,11 @@ class WindowUseTest : public QObject {
     QCOMPARE(Action("mnuArchive")->text(), QString("Un&Archive"));
     QCOMPARE(button->text(), QString("Un&Archive"));
     QCOMPARE(button->toolTip(), Action("mnuArchive")->toolTip());
+    for (QToolButton* each : window_->findChild<QToolBar*>("Toolbar")->findChildren<QToolButton*>()) {
+      if (each->defaultAction() || each->objectName() == "SortButton") {
+        QVERIFY2(!each->icon().pixmap(24).isNull(), qPrintable(each->text()));
+      }
+    }
   }
 
   // A description of random bytes gives a row without control characters; a
@@ -177,6 +219,35 @@ class WindowUseTest : public QObject {
                            QString::number(rows + 2)),
              qPrintable(told));
     QCOMPARE(FaxGrid()->model()->rowCount(), rows + 2);
+  }
+
+  // The list uses the window's width: the last column takes what the others
+  // leave, a cut-off cell shows its whole text as its tooltip (an empty one
+  // none), and the status line keeps a line's height when it is empty.
+  void listsUseTheWindowsWidth() {
+    const QString subject = "A subject longer than its column was made";
+    AddOutgoing(subject.toStdString());
+    Open();
+    QTableView* grid = FaxGrid();
+    QHeaderView* header = grid->horizontalHeader();
+    const int last = header->logicalIndex(header->count() - 1);
+    QCOMPARE(header->sectionViewportPosition(last) + header->sectionSize(last), grid->viewport()->width());
+
+    auto tipAt = [grid](int column) {
+      const QRect cell = grid->visualRect(grid->model()->index(0, column));
+      QHelpEvent tip(QEvent::ToolTip, cell.center(), grid->viewport()->mapToGlobal(cell.center()));
+      QApplication::sendEvent(grid->viewport(), &tip);
+      return QToolTip::isVisible() ? QToolTip::text() : QString();
+    };
+    const auto* model = static_cast<TableModel*>(grid->model());
+    header->resizeSection(model->ColumnOfField("SUBJECT"), header->sectionSize(model->ColumnOfField("SUBJECT")) / 3);
+    QCOMPARE(tipAt(model->ColumnOfField("SUBJECT")), subject);
+    QTRY_COMPARE(tipAt(model->ColumnOfField("CODES")), QString());
+
+    auto* status = window_->findChild<QLabel*>("StatusPanel");
+    status->clear();
+    status->show();
+    QTRY_VERIFY(status->height() >= status->fontMetrics().height());
   }
 
   // Both of the phone book's columns show, with the main grid's row height.

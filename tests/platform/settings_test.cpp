@@ -20,7 +20,7 @@ TEST(AppSettings, MissingFileGivesTheDefaults) {
   EXPECT_FALSE(std::filesystem::exists(dir.File("TV.INI")));
 }
 
-TEST(AppSettings, SaveWritesAllTwentyKeysInOrderAndRoundTrips) {
+TEST(AppSettings, SaveWritesEveryKeyInOrderAndRoundTrips) {
   test::TempDir dir;
   dir.Write("TV.INI", "[Ports]\nCOM1=/dev/pts/9\n");
   AppSettings s;
@@ -31,6 +31,7 @@ TEST(AppSettings, SaveWritesAllTwentyKeysInOrderAndRoundTrips) {
   s.BlindDial = true;
   s.HintsOn = false;
   s.Wav = "/usr/share/sounds/done.wav";
+  s.StartReceiving = true;
   SaveSettings(s, dir.File("TV.INI"));
 
   EXPECT_EQ(dir.Read("TV.INI"),
@@ -39,7 +40,7 @@ TEST(AppSettings, SaveWritesAllTwentyKeysInOrderAndRoundTrips) {
             "[Dialing]\nDialPrefix=\nDialAttempts=3\nRetryWait=60\nBlindDial=1\nIgnoreBusy=0\nToneOrPulse=0\nTimeout=60\n\n"
             "[Modem]\nInitString=\nComPort=2\nFaxClass=3\nMaximumBPS=14400\n\n"
             "[Resetting]\nString=AT&F\nAlways=0\n\n"
-            "[Receive]\nWav=/usr/share/sounds/done.wav\nAnswerOnRing=1\n\n"
+            "[Receive]\nWav=/usr/share/sounds/done.wav\nAnswerOnRing=1\nStartReceiving=1\n\n"
             "[Hints]\nOn=0\n");
   const AppSettings back = LoadSettings(dir.File("TV.INI"));
   EXPECT_EQ(back.Fax, s.Fax);
@@ -47,6 +48,7 @@ TEST(AppSettings, SaveWritesAllTwentyKeysInOrderAndRoundTrips) {
   EXPECT_EQ(back.FaxClass, 3);
   EXPECT_TRUE(back.BlindDial);
   EXPECT_FALSE(back.HintsOn);
+  EXPECT_TRUE(back.StartReceiving);
   EXPECT_EQ(ComDevicePath(IniFile(dir.File("TV.INI")), 1), "/dev/pts/9");
   EXPECT_EQ(ComDevicePath(IniFile(dir.File("TV.INI")), 3), "/dev/ttyS2");
 }

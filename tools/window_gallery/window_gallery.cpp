@@ -10,8 +10,10 @@
 #include <QAbstractScrollArea>
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPalette>
 #include <QPushButton>
 #include <QStyleFactory>
@@ -34,6 +36,7 @@
 #include "app/table_model.h"
 #include "cover/fax_editor.h"
 #include "image/fax_converter.h"
+#include "line/demo_line.h"
 #include "platform/app_settings.h"
 #include "platform/paths.h"
 #include "store/fax_tables.h"
@@ -141,7 +144,9 @@ QStringList CutOff(QWidget* window) {
     if (!w->isVisible() || w->isWindow()) continue;
     if (qobject_cast<QAbstractScrollArea*>(w->parentWidget())) continue;  // scrolled contents
     if (!qobject_cast<QLabel*>(w) && !qobject_cast<QAbstractButton*>(w) && !qobject_cast<QGroupBox*>(w)) continue;
-    const QSize need = w->minimumSizeHint();
+    QSize need = w->minimumSizeHint();
+    // Wrapped text needs the height of its lines at the width it was given.
+    if (w->hasHeightForWidth()) need.setHeight(std::max(need.height(), w->heightForWidth(w->width())));
     if (!need.isValid() || (w->width() >= need.width() && w->height() >= need.height())) continue;
     QString text;
     if (auto* label = qobject_cast<QLabel*>(w)) text = label->text();
@@ -157,9 +162,21 @@ QStringList CutOff(QWidget* window) {
   return cut;
 }
 
-// Waits (processing events) until ready() holds, at most a few seconds.
+// Waits (processing events) until ready() holds, at most half a minute.
 void WaitFor(const std::function<bool()>& ready) {
-  for (int i = 0; i < 300 && !ready(); ++i) QApplication::processEvents(QEventLoop::AllEvents, 10);
+  QElapsedTimer waited;
+  waited.start();
+  while (!ready() && waited.elapsed() < 30000) QApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+// Message boxes are answered as soon as they appear (a send's "Fax sent
+// successfully"): the windows behind them are the pictures.
+void AnswerMessageBoxes(QObject* owner) {
+  auto* timer = new QTimer(owner);
+  QObject::connect(timer, &QTimer::timeout, [] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) box->accept();
+  });
+  timer->start(50);
 }
 
 bool ToolDone(QWidget* tool) {
@@ -171,6 +188,7 @@ struct Entry {
   const char* name;
   std::function<QWidget*()> make;                       // shown by the gallery
   std::function<bool(QWidget*)> ready = [](QWidget*) { return true; };
+  bool owned = true;  // the gallery deletes the window when done with it
 };
 
 }  // namespace
@@ -195,6 +213,7 @@ int main(int argc, char** argv) {
   tv::QtUiThread uiThread;
   tv::UiThread::Install(&uiThread);
   tv::ApplyProgramLook();
+  tv::InstallDemoLine();
   if (options.dark) UseDarkPalette();
 
   const QString home = QDir::temp().filePath(QString("tessivane-gallery-%1").arg(QCoreApplication::applicationPid()));
@@ -208,6 +227,27 @@ int main(int argc, char** argv) {
   tv::TQaComPort toolPort;
   tv::TQaSendFax toolFax;
   toolFax.SetComPort(&toolPort);
+  AnswerMessageBoxes(&app);
+  // A fax sent to the demo line's far end: the status display in the middle
+  // of the call, then the send dialog with its result.
+  tv::TSendFaxForm* sending = nullptr;
+  auto startSending = [&]() -> QWidget* {
+    sending = new tv::TSendFaxForm;
+    sending->SetSendFileName(home + "/SEND/FAX00000.APF");
+    sending->FillFrom(tv::Settings());
+    sending->SetInitialPhone("+44 20 7946 0321");
+    sending->setWindowTitle("Send Fax: [To: Okafor & Partners,   Subject: Quotation 2026-114]");
+    tv::CenterForm(sending);
+    sending->show();
+    sending->findChild<QPushButton*>("SendFaxButton")->click();
+    tv::TStandardFaxDisplay* display = nullptr;
+    WaitFor([&] {
+      display = sending->findChild<tv::TStandardFaxDisplay*>();
+      return display && display->isVisible() &&
+             display->findChild<QLabel*>("fsStatusMsg")->text() == "Sending page data";
+    });
+    return display;
+  };
   std::unique_ptr<tv::TMainScreen> main;
   auto mainWindow = [&](int tab) {
     main = std::make_unique<tv::TMainScreen>();
@@ -241,6 +281,16 @@ int main(int argc, char** argv) {
        }},
       {"find-modem", [&] { return new tv::TFindModemForm(toolPort); }, ToolDone},
       {"check-fax-class", [&] { return new tv::TCheckFaxClassForm(toolPort, toolFax, 1); }, ToolDone},
+      // The tools' results, from the demo line's modem on Com1.
+      {"find-modem-found",
+       [&] {
+         tv::MapComDevice(tv::SettingsFilePath(), 1, tv::kDemoFastDevice);
+         return new tv::TFindModemForm(toolPort);
+       },
+       ToolDone},
+      {"check-fax-class-result", [&] { return new tv::TCheckFaxClassForm(toolPort, toolFax, 1); }, ToolDone},
+      {"fax-status-mid-call", startSending, [](QWidget*) { return true; }, false},
+      {"send-fax-result", [&] { return sending; }, [&](QWidget*) { return !sending->Busy(); }},
       {"modem-reset",
        [] {
          auto* dialog = new tv::TResetModemForm;
@@ -290,7 +340,7 @@ int main(int argc, char** argv) {
       window->grab().save(QDir(options.out).filePath(QString(entry.name) + ".png"));
     }
     window->hide();
-    if (window != main.get()) delete window;
+    if (window != main.get() && entry.owned) delete window;
     tv::SetMainWindow(nullptr);
     main.reset();
   }
