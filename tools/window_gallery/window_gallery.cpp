@@ -34,7 +34,9 @@
 #include "app/send_fax_form.h"
 #include "app/small_dialogs.h"
 #include "app/table_model.h"
+#include "cover/cover_editor.h"
 #include "cover/fax_editor.h"
+#include "cover/template_chooser.h"
 #include "image/fax_converter.h"
 #include "line/demo_line.h"
 #include "platform/app_settings.h"
@@ -316,8 +318,25 @@ int main(int argc, char** argv) {
        [&] {
          auto* viewer = new tv::TFaxViewer;
          viewer->SetFaxFileName((home + "/SEND/FAX00000.APF").toStdString());
-         viewer->SetTitle("To: Okafor & Partners ,   Subject: Quotation 2026-114");
+         viewer->SetTitle("To: Okafor & Partners, Subject: Quotation 2026-114");
          return viewer;
+       }},
+      {"cover-sheet",
+       [] {
+         auto* editor = new tv::TCreateEditQuickFax;
+         editor->SetInformation({"Okafor & Partners", "+44 20 7946 0321", "Quotation 2026-114", "", ""});
+         tv::CoverData cover;
+         cover.Flags[tv::kUrgent] = true;
+         cover.Flags[tv::kPleaseReply] = true;
+         cover.Message = "Please find our quotation attached.\nThe prices hold until the end of the month.";
+         editor->SetCover(cover);
+         return editor;
+       }},
+      {"cover-templates",
+       [] {
+         auto* chooser = new tv::TPreviewQuickFaxForms;
+         chooser->SetFolder(tv::CoversFolder(), "tv0001.fct");
+         return chooser;
        }},
       {"about", [] { return new tv::TSplashform; }},
   };
