@@ -5,6 +5,7 @@
 #include "comm/dispatcher.h"
 #include "comm/error_codes.h"
 #include "fax/modem_prep.h"
+#include "fax/post_page.h"
 #include "platform/text.h"
 
 namespace tv {
@@ -56,6 +57,7 @@ enum : int {
 };
 
 constexpr int kMaxDisRepeats = 3;
+constexpr int kMaxCommandRepeats = 3;
 constexpr std::int32_t kAbortTicks = 18;  // the modem's answer to a reception given up
 constexpr int kMaxBytesPerEvent = 10000;
 constexpr std::uint8_t kDC2 = 0x12;
@@ -98,9 +100,10 @@ bool TFaxReceiverMachine::WaitsForEvent(int s) const { return s == kFinished; }
 
 void TFaxReceiverMachine::Run(std::uint16_t msg, int handle) {
   Event event = Event::kOther;
-  if (msg == FaxMsgAbort) {
+  if (msg == FaxMsgAbort || msg == FaxMsgDeviceGone) {
     if (State() == kFinished) return;
-    userAbort_ = true;
+    userAbort_ = msg == FaxMsgAbort;
+    if (msg == FaxMsgDeviceGone) ReportFaxError(session_, ecDeviceGone);
     Goto(kFailure);
   } else if (msg == 0 || msg == kMsgTriggerAvail) {
     event = Event::kData;
@@ -159,9 +162,9 @@ void TFaxReceiverMachine::Step(Event event) {
       c.pageBytesDone = 0;
       c.lastError = 0;
       m.hangupCode = 0;
-      lastWasDle_ = false;
+      dle_.Reset();
       disRepeats_ = 0;
-      pageState_ = kNewFile;
+      commandRepeats_ = 0;
       pageConfirmed_ = true;
       callAccepted_ = false;
       answered_ = false;
@@ -216,7 +219,7 @@ void TFaxReceiverMachine::Step(Event event) {
       } else if (event != Event::kTimer) {
         return;
       }
-      SendFrameCommand("AT+FTH=3");
+      SendFrameCommand(session_);
       Goto(kSendCsi);
       return;
     case kTraining:
@@ -248,7 +251,7 @@ void TFaxReceiverMachine::Step(Event event) {
         return;
       }
       pageConfirmed_ = true;
-      SendFrameCommand("AT+FTH=3");
+      SendFrameCommand(session_);
       SetFaxStatus(session_, fsGettingDocumentEnd);
       Goto(kSendMcf);
       return;
@@ -344,7 +347,6 @@ void TFaxReceiverMachine::StepWaitForRing(const std::string& line) {
     if (TimerExpired(ringWindow_)) r.ringCount = 0;
     ringWindow_ = NewTimer(r.ringGapTicks);
     if (++r.ringCount >= session_.modem.ringsToWait) {
-      pageState_ = kNewFile;
       if (!r.firstStatusSent) {
         ReportFaxStatus(session_, true, false);
         r.firstStatusSent = true;
@@ -364,7 +366,7 @@ void TFaxReceiverMachine::StepWaitForRing(const std::string& line) {
 
 void TFaxReceiverMachine::AskForFrame() {
   frames_.Start();
-  SendFrameCommand("AT+FRH=3");
+  ListenForFrame(session_);
 }
 
 void TFaxReceiverMachine::StepFrames(ResponseCollector::Got got, const std::string& text) {
@@ -386,7 +388,7 @@ void TFaxReceiverMachine::StepFrames(ResponseCollector::Got got, const std::stri
       // The caller repeats its command until it gets an answer; listen
       // again while the time allowed for it runs on.
       frames_.Start();
-      WriteClass1Command(session_, "AT+FRH=3");
+      ListenForFrameAgain(session_);
       return;
     case FrameReception::Result::kOther:
       PreviewLine(text);
@@ -399,7 +401,7 @@ void TFaxReceiverMachine::CallerFrame(const ReceivedFrame& frame) {
   switch (frame.type) {
     case kFcfTSI:
       session_.common.remoteId = FrameStationId(frame);
-      SetFaxStatus(session_, fsGotRemoteId);
+      SetFaxStatus(session_, fsGotTransmittingId);
       break;
     case kFcfDCS:
       ParseCapabilities(p, false, FrameCapabilities(frame), p.fine, p.wide);
@@ -420,6 +422,13 @@ void TFaxReceiverMachine::CallerFrame(const ReceivedFrame& frame) {
 // comes again means our answer to it was lost: it gets the same answer.
 void TFaxReceiverMachine::CallerCommand(std::uint8_t type) {
   FaxModemData& m = session_.modem;
+  const bool command = type == kFcfDCS || AfterPageOf(type);
+  // T.30 sends a command three times at most: one that keeps coming (and
+  // neither training nor page follows) is answered no more.
+  if (command && ++commandRepeats_ > kMaxCommandRepeats) {
+    EndCall(ecFaxCommandRepeated);
+    return;
+  }
   switch (type) {
     case kFcfDCS:
       if (SoftwareFlow()) SwFlowOn(session_.common.port, kFlowStopAt, kFlowResumeAt, kFlowReceive);
@@ -431,13 +440,13 @@ void TFaxReceiverMachine::CallerCommand(std::uint8_t type) {
     case kFcfEOP:
     case kFcfEOM:
       if (!callAccepted_) break;
-      morePages_ = type == kFcfMPS;
+      afterPage_ = *AfterPageOf(type);
       SetFaxStatus(session_, fsGettingPageEnd);
       if (!pageConfirmed_) {
         Goto(kFinishClass1Page);
         return;
       }
-      SendFrameCommand("AT+FTH=3");
+      SendFrameCommand(session_);
       Goto(kSendMcf);
       return;
     case kFcfDCN:
@@ -445,7 +454,8 @@ void TFaxReceiverMachine::CallerCommand(std::uint8_t type) {
         SendModemCommand(session_, "ATH");
         Goto(kClass1HangUp);
       } else {
-        EndCallSilently(ecCancelRequested);
+        // The caller ended the call: while the call was set up, or after a page.
+        EndCallSilently(State() == kGetDcs ? ecFaxRemoteEndedSetUp : ecFaxRemoteEndedAfterPage);
       }
       return;
     default:
@@ -453,7 +463,7 @@ void TFaxReceiverMachine::CallerCommand(std::uint8_t type) {
   }
   // Nothing this receiver answers: listen on.
   frames_.Start();
-  WriteClass1Command(session_, "AT+FRH=3");
+  ListenForFrameAgain(session_);
 }
 
 void TFaxReceiverMachine::StepClass1(const std::string& line) {
@@ -480,6 +490,7 @@ void TFaxReceiverMachine::StepClass1(const std::string& line) {
     case kTrainingConnect:
       if (connect) {
         training_ = TrainingCheck{};
+        dle_.Reset();
         m.replyTicks = NewTimer(m.replyTimeout);
         Goto(kTraining);
         return;
@@ -554,11 +565,19 @@ void TFaxReceiverMachine::StepClass1(const std::string& line) {
         return;
       }
       if (!ok) break;
-      if (morePages_) {
+      if (afterPage_ == AfterPage::kPage) {
         SendModulationCommand(m.params.PageModulation());
-        pageState_ = kNewPage;
         // The next page starts after the modem's CONNECT, as the first did.
         Goto(kPageConnect);
+        return;
+      }
+      if (afterPage_ == AfterPage::kDocument) {
+        // A new document follows in the same fax: phase B again, our
+        // identity and capabilities first, then the caller's new DCS.
+        disRepeats_ = 0;
+        DelayMs(kT30SilenceMs);
+        SendFrameCommand(session_);
+        Goto(kSendCsi);
         return;
       }
       AskForFrame();
@@ -590,7 +609,7 @@ void TFaxReceiverMachine::TrainingPassed() {
     if (State() == kFailure) return;
   }
   DelayMs(kT30SilenceMs);
-  SendFrameCommand("AT+FTH=3");
+  SendFrameCommand(session_);
   Goto(kSendCfr);
 }
 
@@ -620,7 +639,7 @@ void TFaxReceiverMachine::StepClass2(const std::string& line) {
         ArmReplyTimer(session_, m.replyTimeout);
         session_.common.remoteId = CleanRemoteID(StripResponsePrefix(line)).substr(0, 20);
         if (AskAccept(session_)) {
-          SetFaxStatus(session_, fsGotRemoteId);
+          SetFaxStatus(session_, fsGotTransmittingId);
           AcceptCall();
         } else {
           PutString(session_.common.port, "AT+FKS\r");
@@ -640,30 +659,17 @@ void TFaxReceiverMachine::StepClass2(const std::string& line) {
     case kClass2PageEnd:
       if (Report(line, cmd.pageStatus)) {
         SetFaxStatus(session_, fsGettingPageEnd);
+        // The modem's answer to the page: a page it refused comes again.
         const std::string code = StripResponsePrefix(line);
-        const char first = code.empty() ? ' ' : code[0];
-        const int rc = (first == '1' || first == '3' || first == '5') ? FinishPage() : CutPage();
+        const auto verdict = PageVerdictOf(PageResponseFrame(code.empty() ? ' ' : code[0]));
+        const int rc = verdict && verdict->good ? FinishPage() : CutPage();
         if (rc != 0) EndCall(rc);
         return;
       }
       if (Report(line, "ET")) {
         SetFaxStatus(session_, fsGettingDocumentEnd);
         const std::string code = StripResponsePrefix(line);
-        // 0 MPS, 1 EOM, 2 EOP; 3 to 5 are the same with an operator call,
-        // which this program has no use for. Anything else closes the fax.
-        switch (code.empty() ? ' ' : code[0]) {
-          case '0':
-          case '3':
-            pageState_ = kNewPage;
-            break;
-          case '1':
-          case '4':
-            pageState_ = kNewFile;
-            break;
-          default:
-            pageState_ = kEndOfDocument;
-            break;
-        }
+        afterPage_ = AfterPageOfFet(code.empty() ? ' ' : code[0]);
         return;
       }
       if (IsError(line)) {
@@ -679,7 +685,7 @@ void TFaxReceiverMachine::StepClass2(const std::string& line) {
       }
       if (!IsOk(line)) break;
       SendModemCommand(session_, "AT+FDR");
-      if (pageState_ == kEndOfDocument) {
+      if (afterPage_ == AfterPage::kEnd) {
         SetFaxStatus(session_, fsGettingHangup);
         Goto(kClass2HangUp);
       } else {
@@ -715,26 +721,15 @@ void TFaxReceiverMachine::StepTraining() {
   while (CharReady(port) > 0) {
     const int c = GetChar(port);
     if (c < 0) break;
-    const auto b = static_cast<std::uint8_t>(c);
-    if (lastWasDle_) {
-      lastWasDle_ = false;
-      if (b == kETX) {
-        if (training_.Passed()) {
-          Goto(kTrainingEnd);
-        } else {
-          SendFrameCommand("AT+FTH=3");
-          Goto(kSendFtt);
-        }
-        return;
-      }
-      training_.Add(b);
-      continue;
+    if (!dle_.Take(static_cast<std::uint8_t>(c), [&](std::uint8_t b) { training_.Add(b); })) continue;
+    commandRepeats_ = 0;
+    if (training_.Passed()) {
+      Goto(kTrainingEnd);
+    } else {
+      SendFrameCommand(session_);
+      Goto(kSendFtt);
     }
-    if (b == kDLE) {
-      lastWasDle_ = true;
-      continue;
-    }
-    training_.Add(b);
+    return;
   }
 }
 
@@ -749,29 +744,17 @@ void TFaxReceiverMachine::StepPageData() {
   for (int taken = 0; taken < kMaxBytesPerEvent && CharReady(c.port) > 0; ++taken) {
     const int got = GetChar(c.port);
     if (got < 0) break;
-    const auto b = static_cast<std::uint8_t>(got);
-    if (lastWasDle_) {
-      lastWasDle_ = false;
-      if (b == kETX) {
-        if (const int rc = FlushPageBuffer(); rc != 0) {
-          EndCall(rc);
-          return;
-        }
-        pageDataEnded_ = true;
-        pageConfirmed_ = false;
-        SetFaxStatus(session_, fsGettingPage);
-        if (SoftwareFlow()) SwFlowOff(c.port);
-        Goto(IsClass1() ? kPageCarrierEnd : kClass2PageEnd);
+    if (dle_.Take(static_cast<std::uint8_t>(got), [&](std::uint8_t b) { StorePageByte(b, reverse); })) {
+      if (const int rc = FlushPageBuffer(); rc != 0) {
+        EndCall(rc);
         return;
       }
-      // DLE DLE is one DLE of data, DLE SUB two.
-      if (b == kSUB) StorePageByte(kDLE, reverse);
-      StorePageByte(b == kSUB ? kDLE : b, reverse);
-    } else if (b == kDLE) {
-      lastWasDle_ = true;
-      continue;
-    } else {
-      StorePageByte(b, reverse);
+      pageDataEnded_ = true;
+      pageConfirmed_ = false;
+      SetFaxStatus(session_, fsGettingPage);
+      if (SoftwareFlow()) SwFlowOff(c.port);
+      Goto(IsClass1() ? kPageCarrierEnd : kClass2PageEnd);
+      return;
     }
     if (pageBuffer_.size() >= static_cast<std::size_t>(kFaxDataBlock)) {
       if (const int rc = FlushPageBuffer(); rc != 0) {
@@ -810,7 +793,8 @@ void TFaxReceiverMachine::StepFailure() {
     ReportFaxStatus(session_, false, true);
     r.firstStatusSent = false;
   }
-  if ((session_.common.options & foExitOnError) || userAbort_) {
+  // A device that has gone takes no more calls.
+  if ((session_.common.options & foExitOnError) || userAbort_ || session_.common.deviceGone) {
     Goto(kFinished);
     FinishFaxSession(session_);
     return;
@@ -825,7 +809,6 @@ void TFaxReceiverMachine::AcceptCall() {
   }
   callAccepted_ = true;
   ReportFaxLog(session_, TFaxLogCode::lfaxReceiveStart);
-  pageState_ = kNewPage;
   session_.common.currentPage = 0;
 }
 
@@ -860,13 +843,8 @@ int TFaxReceiverMachine::OpenNewFile() {
 
 int TFaxReceiverMachine::StartPage() {
   FaxCommonData& c = session_.common;
-  if (pageState_ == kNewFile || !fileOpen_) {
-    // A new document of the same call (EOM): the last one is complete and
-    // is reported as received before the next file starts.
-    if (fileOpen_) {
-      CloseFile();
-      ReportFaxLog(session_, TFaxLogCode::lfaxReceiveOk);
-    }
+  // Every document of a call (EOM between them) goes into the one file.
+  if (!fileOpen_) {
     if (const int rc = OpenNewFile(); rc != 0) return rc;
     ReportFaxLog(session_, TFaxLogCode::lfaxReceiveStart);
     c.currentPage = 0;
@@ -879,8 +857,9 @@ int TFaxReceiverMachine::StartPage() {
   }
   pageOpen_ = true;
   pageDataEnded_ = false;
+  commandRepeats_ = 0;
   pageBuffer_.clear();
-  lastWasDle_ = false;
+  dle_.Reset();
   c.pageBytesDone = 0;
   ArmReplyTimer(session_, session_.modem.replyTimeout);
   // A Class 2 modem sends the page only after DC2.
@@ -966,12 +945,10 @@ bool TFaxReceiverMachine::CanSendDcn() const {
 
 void TFaxReceiverMachine::SendDcn() {
   failing_ = true;
-  SendFrameCommand("AT+FTH=3");
+  SendFrameCommand(session_);
   ArmReplyTimer(session_, t30timer::kT4);
   Goto(kSendDcn);
 }
-
-void TFaxReceiverMachine::SendFrameCommand(const char* command) { SendClass1Command(session_, command); }
 
 void TFaxReceiverMachine::SendModulationCommand(const char* modulation) {
   SendClass1Command(session_, std::string("AT+FRM=") + modulation);

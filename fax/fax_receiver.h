@@ -12,6 +12,7 @@
 #include "fax/class1_frames.h"
 #include "fax/fax_session.h"
 #include "fax/modem_responses.h"
+#include "fax/post_page.h"
 #include "image/apf_file.h"
 
 namespace tv {
@@ -33,8 +34,6 @@ class TFaxReceiverMachine {
 
  private:
   enum class Event { kData, kTimer, kOther };
-  // The page states: what the next page start does.
-  enum PageState { kPageOther = 0, kPageOtherPri = 1, kNewPage = 2, kNewFile = 3, kEndOfDocument = 4 };
 
   void Step(Event event);
   bool Collects(int state) const;
@@ -80,7 +79,6 @@ class TFaxReceiverMachine {
   bool IsClass1() const { return session_.common.faxClass == TFaxClass::fcClass1; }
   bool SoftwareFlow() const { return (session_.common.options & foSoftwareFlow) != 0; }
   bool Report(const std::string& line, const std::string& suffix) const;
-  void SendFrameCommand(const char* command);
   // AT+FRM= for the training (the full one) or a page (after a V.17
   // training the page comes with the short one).
   void SendModulationCommand(const char* modulation);
@@ -97,10 +95,10 @@ class TFaxReceiverMachine {
   bool callAccepted_ = false;
   bool answered_ = false;  // a Class 1 caller is on the line: a failure tells it with DCN
   bool failing_ = false;
-  int pageState_ = kNewFile;
-  bool lastWasDle_ = false;
+  AfterPage afterPage_ = AfterPage::kEnd;  // what the caller said follows the last page
+  int commandRepeats_ = 0;  // commands answered since the last training or page
+  DleDecoder dle_;  // training and page data
   bool userAbort_ = false;
-  bool morePages_ = false;
   int disRepeats_ = 0;
   EventTimer ringWindow_;       // the next RING of the same call comes before its end
   TrainingCheck training_;

@@ -115,12 +115,13 @@ TFaxSenderMachine::Event TFaxSenderMachine::Classify(std::uint16_t msg, int hand
 }
 
 void TFaxSenderMachine::Run(std::uint16_t msg, int handle) {
-  if (msg == FaxMsgAbort) {
+  if (msg == FaxMsgAbort || msg == FaxMsgDeviceGone) {
     if (Finished()) return;
-    userAbort_ = true;
+    userAbort_ = msg == FaxMsgAbort;
+    if (msg == FaxMsgDeviceGone) ReportFaxError(s_, ecDeviceGone);
     Goto(kFailed);
   }
-  Event event = msg == FaxMsgAbort ? Event::kData : Classify(msg, handle);
+  Event event = msg == FaxMsgAbort || msg == FaxMsgDeviceGone ? Event::kData : Classify(msg, handle);
   while (!Finished()) {
     Got got = Got::kNothing;
     std::string text;
@@ -197,7 +198,7 @@ void TFaxSenderMachine::EndCall(int code) {
   // is between frames and can say it.
   const Phase phase = Info(s_.state).phase;
   if (connected_ && (phase == Phase::kClass1Negotiation || phase == Phase::kClass1PostPage)) {
-    SendClass1Command(s_, "AT+FTH=3");
+    SendFrameCommand(s_);
     ArmReplyTimer(s_, t30timer::kT4);
     Goto(kSendDcn);
     return;
@@ -259,6 +260,7 @@ void TFaxSenderMachine::StartFax() {
   failing_ = false;
   connected_ = false;
   reduce_ = false;
+  s_.sender.pagesReduced = false;
   resendSessionParameters_ = false;
   c.filePages = c.coverPages = 0;
   s_.sender.pageRetries = 0;
@@ -296,13 +298,14 @@ void TFaxSenderMachine::SelectClass() {
     }
   } else {
     fine_ = wide_ = false;
-    m.pageResolution = '0';
-    if (coverIsApf_) {
-      TApfPageHeader header;
-      if (ApfReadPageHeader(c.coverFile, 1, header) == 0) {
-        fine_ = header.Fine();
-        wide_ = header.Wide();
-      }
+  }
+  // The call is negotiated for the first page sent: a cover in fax form
+  // has its own format.
+  if (coverIsApf_) {
+    TApfPageHeader header;
+    if (ApfReadPageHeader(c.coverFile, 1, header) == 0) {
+      fine_ = header.Fine();
+      wide_ = header.Wide();
     }
   }
   SetFaxStatus(s_, fsInitializing);
@@ -437,6 +440,7 @@ void TFaxSenderMachine::StepPageTransfer(Event event, Got got, const std::string
       c.pageLength = static_cast<std::int32_t>(page_.Header().dataLength);
       page_.SetLineMinimum(m.params.minBytesPerLine);
       page_.SetReduceToStandard(reduce_);
+      if (page_.Reduced()) s_.sender.pagesReduced = true;
       pageBytes_.clear();
       ArmReplyTimer(s_, m.pageDataTimeout);
       ArmOutputAtMost(s_.sender.bufferMinimum);
@@ -606,6 +610,7 @@ void TFaxSenderMachine::PageData() {
 void TFaxSenderMachine::PageEnd(bool modemSaidOk) {
   FaxCommonData& c = s_.common;
   SoftwareFlow(false);
+  afterPage_ = AfterThisPage();
   switch (c.faxClass) {
     case TFaxClass::fcClass1:
       Goto(kPageSent);
@@ -618,7 +623,7 @@ void TFaxSenderMachine::PageEnd(bool modemSaidOk) {
       break;
     }
     default: {
-      const std::uint8_t end[] = {kDLE, static_cast<std::uint8_t>(MorePages() ? ',' : '.')};
+      const std::uint8_t end[] = {kDLE, static_cast<std::uint8_t>(Class2_0PageMark(afterPage_))};
       PutBlock(c.port, end, 2);
       break;
     }
@@ -630,6 +635,17 @@ void TFaxSenderMachine::PageEnd(bool modemSaidOk) {
 bool TFaxSenderMachine::MorePages() const {
   const FaxCommonData& c = s_.common;
   return !c.faxFile.empty() && (c.sendingCover || c.currentPage < c.filePages);
+}
+
+AfterPage TFaxSenderMachine::AfterThisPage() const {
+  const FaxCommonData& c = s_.common;
+  if (!MorePages()) return AfterPage::kEnd;
+  // After the cover comes the file's first page. A page that cannot be
+  // read fails when it is opened.
+  TApfPageHeader next;
+  if (ApfReadPageHeader(c.faxFile, c.sendingCover ? 1 : c.currentPage + 1, next) != 0) return AfterPage::kPage;
+  const PageFormat format{next.Fine() && !reduce_, next.Wide()};
+  return format == sessionFormat_ ? AfterPage::kPage : AfterPage::kDocument;
 }
 
 void TFaxSenderMachine::AdvancePage() {
@@ -667,20 +683,12 @@ int TFaxSenderMachine::GoToPage(const std::string& file, int page) {
   return 0;
 }
 
+// Pages of another format than the one negotiated go as a new document
+// (AfterThisPage).
 void TFaxSenderMachine::TakePageResolution() {
-  FaxModemData& m = s_.modem;
   const TApfPageHeader& header = page_.Header();
   fine_ = header.Fine();
   wide_ = header.Wide();
-  m.pageResolution = fine_ ? '1' : '0';
-  if (m.previousResolution != ' ' && m.previousResolution != m.pageResolution) {
-    // Reported only: the call goes on and may still succeed, so the session's
-    // last error stays what it was.
-    const std::int32_t kept = s_.common.lastError;
-    ReportFaxError(s_, ecFaxMixedResolution);
-    s_.common.lastError = kept;
-  }
-  m.previousResolution = m.pageResolution;
 }
 
 HeaderValues TFaxSenderMachine::PageHeaderValues() const {
@@ -805,7 +813,8 @@ void TFaxSenderMachine::FailedCall() {
   ReportFaxLog(s_, TFaxLogCode::lfaxTransmitFail);
   HangUpModem(s_);
   UseNormalBaud(s_, false);
-  if (userAbort_ || (c.options & (foExitOnError | foAbortNoConnect))) {
+  // A device that has gone cannot dial the next fax.
+  if (userAbort_ || c.deviceGone || (c.options & (foExitOnError | foAbortNoConnect))) {
     SetFaxStatus(s_, fsUserAbort);
     ReportFaxStatus(s_, false, true);
     Goto(kFinished);

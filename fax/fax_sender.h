@@ -22,6 +22,7 @@
 #include "fax/header_tags.h"
 #include "fax/modem_responses.h"
 #include "fax/outgoing_page.h"
+#include "fax/post_page.h"
 #include "image/fax_font.h"
 #include "image/t4_coding.h"
 
@@ -144,7 +145,9 @@ class TFaxSenderMachine {
 
   // Class 2 and 2.0.
   bool Class2Report(const std::string& line, const std::string& suffix) const;
-  std::string Class2SessionParameters() const;
+  // The session-parameters command for the page to send; the modem holds
+  // that format from then on.
+  std::string Class2SessionParameters();
   bool PageStatusReport(const std::string& line);
 
   // Set-up, pages and the end of a fax.
@@ -167,6 +170,16 @@ class TFaxSenderMachine {
 
   // Files and drawing.
   bool MorePages() const;
+  // A page's resolution and width as it goes out.
+  struct PageFormat {
+    bool fine = false;
+    bool wide = false;
+    bool operator==(const PageFormat&) const = default;
+  };
+  PageFormat SentFormat() const { return {SendsFine(), wide_}; }
+  // What follows the page being sent: a page of another format starts a
+  // new document, negotiated for it.
+  AfterPage AfterThisPage() const;
   int GoToPage(const std::string& file, int page);
   void TakePageResolution();
   bool SendsFine() const { return fine_ && !reduce_; }
@@ -201,6 +214,8 @@ class TFaxSenderMachine {
   bool wide_ = false;
   bool reduce_ = false;  // the far end takes no fine: fine pages go out at standard
   bool resendSessionParameters_ = false;  // Class 2: the modem still has the fine ones
+  PageFormat sessionFormat_;              // what the last DCS or session parameters named
+  AfterPage afterPage_ = AfterPage::kEnd;  // what follows the page just sent
   T4LineCoder coder_;
   std::optional<FaxFont> coverFont_;
 };

@@ -87,6 +87,12 @@ int WriteClass1Command(FaxSession& session, std::string_view command) {
   return WriteCommand(session, command, kClass1PauseMs);
 }
 
+int SendFrameCommand(FaxSession& session) { return SendClass1Command(session, "AT+FTH=3"); }
+
+int ListenForFrame(FaxSession& session) { return SendClass1Command(session, "AT+FRH=3"); }
+
+int ListenForFrameAgain(FaxSession& session) { return WriteClass1Command(session, "AT+FRH=3"); }
+
 bool ReadResponseLine(FaxSession& session, std::string& line) {
   std::string& buffer = session.modem.response;
   const int port = session.common.port;
@@ -243,7 +249,6 @@ void QueryClass2Rates(FaxSession& session) {
 void PrepareSender(FaxSession& session) {
   FaxCommonData& c = session.common;
   FaxModemData& m = session.modem;
-  m.previousResolution = ' ';
   m.calling = true;
   session.state = 1;
   SetFaxStatus(session, fsInitializing);

@@ -19,6 +19,12 @@ int SendClass1Command(FaxSession& session, std::string_view command);
 // The same without arming the reply timer: a command repeated while the
 // time a state allows runs on.
 int WriteClass1Command(FaxSession& session, std::string_view command);
+// Class 1: the modem is to send a frame (AT+FTH=3), or to listen for one
+// (AT+FRH=3), the reply timer armed. Listening again leaves the timer as it
+// runs: the frame is asked for again within the time allowed for it.
+int SendFrameCommand(FaxSession& session);
+int ListenForFrame(FaxSession& session);
+int ListenForFrameAgain(FaxSession& session);
 
 // Takes every waiting character into the response buffer: CR ends a
 // non-empty line, control characters are dropped, the last 129 characters
