@@ -225,15 +225,10 @@ void TFaxSenderMachine::StepSetUp(Event event, Got got, const std::string& text)
     case kSetUpCommand:
       if (event == Event::kReplyTimer) {
         EndCall(ecTimeout);
-      } else if (got == Got::kLine && IsOk(text)) {
-        setUpCommands_.pop_front();
-        if (setUpCommands_.empty()) {
-          Goto(kDial);
-        } else {
-          SendModemCommand(s_, setUpCommands_.front());
-        }
       } else if (got == Got::kLine) {
-        EndCall(ecFaxInitError);
+        const ModemSetUp::Result result = setUp_.Answer(s_, text);
+        if (result == ModemSetUp::Result::kDone) Goto(kDial);
+        if (result == ModemSetUp::Result::kRefused) EndCall(ecFaxInitError);
       }
       return;
     case kDial:
@@ -309,28 +304,11 @@ void TFaxSenderMachine::SelectClass() {
     }
   }
   SetFaxStatus(s_, fsInitializing);
-  // The modem holds us back by XON and XOFF when the port obeys them.
-  const bool softwareFlow = (c.options & foSoftwareFlow) != 0;
-  const std::string flow = softwareFlow ? "AT+FLO=1" : "AT+FLO=2";
-  switch (c.faxClass) {
-    case TFaxClass::fcClass1:
-      setUpCommands_ = {"AT+FCLASS=1"};
-      if (softwareFlow) setUpCommands_.push_back(flow);
-      break;
-    case TFaxClass::fcClass2_0:
-      setUpCommands_ = {"AT+F" + m.commands.selectClass, "AT+F" + m.commands.localId + "=\"" + c.stationId + "\"",
-                        flow, "AT+FNR=1,1,1,0", Class2SessionParameters()};
-      break;
-    default:
-      setUpCommands_ = {"AT+F" + m.commands.selectClass, "AT+F" + m.commands.localId + "=\"" + c.stationId + "\"",
-                        Class2SessionParameters()};
-      break;
-  }
   // The modem gives up the call when no fax answers within S7 seconds: as
   // long as the user wants to wait.
   const int dialWait = std::clamp(TicksToSecs(m.dialTimeout), 1, kMaxDialWaitSecs);
-  setUpCommands_.push_back("ATS7=" + std::to_string(dialWait));
-  SendModemCommand(s_, setUpCommands_.front());
+  setUp_.Start(s_, {"AT+F" + m.commands.localId + "=\"" + c.stationId + "\"", Class2SessionParameters()},
+               {"ATS7=" + std::to_string(dialWait)});
   Goto(kSetUpCommand);
 }
 

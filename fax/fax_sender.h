@@ -12,7 +12,6 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <fstream>
 #include <optional>
 #include <string>
@@ -20,6 +19,7 @@
 
 #include "fax/fax_session.h"
 #include "fax/header_tags.h"
+#include "fax/modem_prep.h"
 #include "fax/modem_responses.h"
 #include "fax/outgoing_page.h"
 #include "fax/post_page.h"
@@ -196,7 +196,7 @@ class TFaxSenderMachine {
   FaxSession& s_;
   ResponseCollector responses_;
   FrameReception frames_;
-  std::deque<std::string> setUpCommands_;
+  ModemSetUp setUp_;
   bool userAbort_ = false;
   bool failing_ = false;    // the call failed; a DCN on the way out
   bool connected_ = false;  // the far end answered as a fax: a failure sends DCN

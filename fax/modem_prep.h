@@ -4,8 +4,10 @@
 // response tests.
 #pragma once
 
+#include <deque>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "fax/fax_session.h"
 
@@ -25,6 +27,22 @@ int WriteClass1Command(FaxSession& session, std::string_view command);
 int SendFrameCommand(FaxSession& session);
 int ListenForFrame(FaxSession& session);
 int ListenForFrameAgain(FaxSession& session);
+
+// The commands that set the modem up for a call, one after the other, each
+// once the modem said OK to the one before: the class, then in Class 2 and
+// 2.0 the class's own commands, Class 2.0's flow control and reporting, and
+// last the caller's own. Once the class is set the modem talks at the
+// normal rate.
+class ModemSetUp {
+ public:
+  enum class Result { kWaiting, kDone, kRefused };
+  void Start(FaxSession& session, const std::vector<std::string>& class2, const std::vector<std::string>& last = {});
+  // The modem's answer to the command last sent: the next one goes out.
+  Result Answer(FaxSession& session, std::string_view line);
+
+ private:
+  std::deque<std::string> commands_;
+};
 
 // Takes every waiting character into the response buffer: CR ends a
 // non-empty line, control characters are dropped, the last 129 characters

@@ -536,7 +536,7 @@ TEST_F(Receiving, AnswersOnTheRingAskedForAndNoCarrierBetweenRingsOnlyShowsStatu
   // The set-up answer brought the first RING; two more follow, a NO CARRIER between them.
   const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
   while (std::chrono::steady_clock::now() < until) ui_.WaitForMessages(20);
-  EXPECT_EQ(fax_->Session().state, 8);  // still waiting: one ring so far
+  EXPECT_EQ(fax_->Session().state, TFaxReceiverMachine::kWaitForRing);  // still waiting: one ring so far
   modem.Modem().Receive("\r\nNO CARRIER\r\n");
   const auto until2 = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
   while (std::chrono::steady_clock::now() < until2) ui_.WaitForMessages(20);
@@ -544,7 +544,7 @@ TEST_F(Receiving, AnswersOnTheRingAskedForAndNoCarrierBetweenRingsOnlyShowsStatu
   modem.Modem().Receive("\r\nRING\r\n");
   const auto until3 = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
   while (std::chrono::steady_clock::now() < until3) ui_.WaitForMessages(20);
-  EXPECT_EQ(fax_->Session().state, 8);
+  EXPECT_EQ(fax_->Session().state, TFaxReceiverMachine::kWaitForRing);
   modem.Modem().Receive("\r\nRING\r\n");
   ASSERT_TRUE(RunToFinish());
   EXPECT_EQ(finishCode_, 0);
