@@ -272,5 +272,21 @@ TEST_F(SendThroughVirtualLine, LineTooNoisyFailsCleanlyAfterTryingLowerRates) {
   EXPECT_LT(std::stoi(result.substr(rate + 6)), 14400) << result;
 }
 
+// The modem disappears while the far end is rung (its device closes under
+// the port): the call ends at once as the modem gone, well inside the dial
+// wait of 60 s, and the gone device is not dialled again.
+TEST_F(SendThroughVirtualLine, ModemGoneWhileDiallingEndsTheCallAtOnce) {
+  test::TempDir dir;
+  const std::string apf = MakeTextFax(dir, false, 5);
+  test::VirtualLine line(dir.File("modem"), {"--answer", dir.File("out.tif"), "--vanish-on-dial", "--no-answer"});
+  ASSERT_TRUE(line.WaitReady());
+  OneFaxTarget target("5550100", apf);
+  ASSERT_NO_FATAL_FAILURE(Send(dir.File("modem"), target, 14400, 15));
+  EXPECT_EQ(line.ReadLine(), "vanished");
+  EXPECT_EQ(target.finishCode, ecDeviceGone);
+  EXPECT_EQ(target.errors, std::vector<int>{ecDeviceGone});
+  EXPECT_EQ(target.logs, (std::vector<int>{1, 3}));
+}
+
 }  // namespace
 }  // namespace tv
