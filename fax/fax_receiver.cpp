@@ -5,6 +5,7 @@
 #include "comm/dispatcher.h"
 #include "comm/error_codes.h"
 #include "fax/modem_prep.h"
+#include "fax/state_table.h"
 #include "fax/post_page.h"
 #include "platform/text.h"
 
@@ -87,13 +88,7 @@ const TFaxReceiverMachine::StateInfo& TFaxReceiverMachine::Info(int state) {
       {kFailure, {P::kEnd, I::kNone, T::kNow}},
       {kFinished, {P::kEnd, I::kNone, T::kWait}},
   };
-  static_assert(std::size(kTable) == kFinished);
-  static_assert([] {
-    for (std::size_t i = 0; i < std::size(kTable); ++i) {
-      if (kTable[i].state != static_cast<int>(i) + 1) return false;
-    }
-    return true;
-  }());
+  static_assert(std::size(kTable) == kFinished && RowsInStateOrder(kTable));
   return kTable[(state >= kSetUp && state <= kFinished ? state : kFinished) - 1].info;
 }
 

@@ -10,6 +10,7 @@
 #include "fax/class1_frames.h"
 #include "fax/header_tags.h"
 #include "fax/modem_prep.h"
+#include "fax/state_table.h"
 #include "fax/sender_constants.h"
 #include "platform/text.h"
 
@@ -90,13 +91,7 @@ const TFaxSenderMachine::StateInfo& TFaxSenderMachine::Info(int state) {
       {kFailed, {P::kEnd, false, T::kNow}},
       {kFinished, {P::kEnd, false, T::kWait}},
   };
-  static_assert(std::size(kTable) == kFinished);
-  static_assert([] {
-    for (std::size_t i = 0; i < std::size(kTable); ++i) {
-      if (kTable[i].state != static_cast<int>(i) + 1) return false;
-    }
-    return true;
-  }());
+  static_assert(std::size(kTable) == kFinished && RowsInStateOrder(kTable));
   return kTable[(state >= kNextFax && state <= kFinished ? state : kFinished) - 1].info;
 }
 
