@@ -63,7 +63,7 @@ const TFaxSenderMachine::StateInfo& TFaxSenderMachine::Info(int state) {
       {kPageConnect, {P::kClass1Negotiation, true, T::kNowIfData}},
       {kClass2Connect, {P::kClass2Negotiation, true, T::kNowIfData}},
       {kClass2Session, {P::kClass2Negotiation, true, T::kNowIfData}},
-      {kClass2Reduce, {P::kClass2Negotiation, true, T::kNowIfData}},
+      {kClass2NewParameters, {P::kClass2Negotiation, true, T::kNowIfData}},
       {kWaitForXon, {P::kClass2Negotiation, false, T::kNowIfData}},
       {kWaitForOutputSpace, {P::kPageTransfer, true, T::kWait}},
       {kPageStart, {P::kPageTransfer, false, T::kNow}},

@@ -63,7 +63,7 @@ class TFaxSenderMachine {
     // Class 2 and 2.0 negotiation.
     kClass2Connect,    // the dial's answer up to the connect report
     kClass2Session,    // reports and OK, then AT+FDT and its CONNECT
-    kClass2Reduce,     // the session parameters again, for a far end without fine
+    kClass2NewParameters,  // the session parameters again: for a far end without fine, or a new document
     kWaitForXon,       // Class 2: the modem's XON before page data, often in the same read as CONNECT
     // Page transfer.
     kWaitForOutputSpace,

@@ -91,7 +91,7 @@ void TFaxSenderMachine::StepClass2Negotiation(Event event, Got got, const std::s
       } else if (IsOk(text) && resendSessionParameters_) {
         resendSessionParameters_ = false;
         SendModemCommand(s_, Class2SessionParameters());
-        Goto(kClass2Reduce);
+        Goto(kClass2NewParameters);
       } else if (IsOk(text)) {
         SendModemCommand(s_, "AT+FDT");
         ArmReplyTimer(s_, kFdtTicks);
@@ -104,7 +104,7 @@ void TFaxSenderMachine::StepClass2Negotiation(Event event, Got got, const std::s
         }
       }
       return;
-    case kClass2Reduce:
+    case kClass2NewParameters:
       if (!IsOk(text)) return;
       SendModemCommand(s_, "AT+FDT");
       ArmReplyTimer(s_, kFdtTicks);
@@ -177,7 +177,7 @@ void TFaxSenderMachine::StepClass2PostPage(Event event, Got got, const std::stri
         if (SentFormat() != sessionFormat_) {
           // A new document (after EOM): the modem is told its format first.
           SendModemCommand(s_, Class2SessionParameters());
-          Goto(kClass2Reduce);
+          Goto(kClass2NewParameters);
           return;
         }
         SendModemCommand(s_, "AT+FDT");
