@@ -241,6 +241,7 @@ TEST_F(Sending, Class1TwoPagesGoOutWithOurIdentityAndEachPageAsStored) {
   EXPECT_EQ(logs_, kSent);
   EXPECT_EQ(fax_->RemoteID(), "FAR END 9");
   EXPECT_EQ(fax_->BitRate(), 9600);
+  EXPECT_FALSE(fax_->PagesReduced());
 
   const auto commands = modem.Commands();
   EXPECT_EQ(Starting(commands, "ATD"), std::vector<std::string>{"ATDT5551234"});
@@ -610,6 +611,7 @@ TEST_F(Sending, FinePagesToAStandardOnlyFarEndGoOutReduced) {
     EXPECT_EQ(finishCode_, 0);
     EXPECT_EQ(logs_, kSent);
     EXPECT_NE(std::find(statuses.begin(), statuses.end(), fsReducingResolution), statuses.end());
+    EXPECT_TRUE(fax_->PagesReduced());  // what the result line says
 
     const auto commands = modem.Commands();
     std::vector<std::string> pages = modem.DataBlocks();
