@@ -141,7 +141,8 @@ void TStandardFaxDisplay::CancelClick() {
 void TStandardFaxDisplay::reject() { CancelClick(); }
 
 void TStandardFaxDisplay::UpdateTimers(int status, int dialRetryWait) {
-  if (!elapsed_.isValid() && (status == fsGettingParams || status == fsGotRemoteId)) elapsed_.start();
+  const bool farEndKnown = status == fsGettingParams || status == fsGotRemoteId || status == fsGotTransmittingId;
+  if (!elapsed_.isValid() && farEndKnown) elapsed_.start();
   if (elapsed_.isValid() && (status == fsFinished || status == fsUserAbort || status == fsGotHangupCode)) {
     elapsed_.invalidate();
   }

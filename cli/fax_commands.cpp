@@ -291,10 +291,7 @@ int SendCommand(const Args& args) {
 
   int& result = run.result;
   StatusPrinter& status = run.status;
-  fax.OnFaxError = [&](TQaAbstractFax&, int code) {
-    // A resolution change is reported and the call goes on.
-    if (code != ecFaxMixedResolution) result = code;
-  };
+  fax.OnFaxError = [&](TQaAbstractFax&, int code) { result = code; };
   fax.OnFaxFinish = [&](TQaAbstractFax&, int code) {
     if (code != 0) result = code;
     run.finished = true;
@@ -313,7 +310,8 @@ int SendCommand(const Args& args) {
   }
   const int pages = fax.TotalPages() + fax.Session().common.coverPages;
   status.Say("Sent " + std::to_string(pages) + (pages == 1 ? " page" : " pages") + " to \"" + fax.RemoteID() +
-             "\" at " + std::to_string(fax.BitRate()) + " bit/s");
+             "\" at " + std::to_string(fax.BitRate()) + " bit/s" +
+             (fax.PagesReduced() ? ", fine pages reduced to standard resolution (the far end takes no fine)" : ""));
   return 0;
 }
 

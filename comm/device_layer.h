@@ -53,6 +53,9 @@ enum DeviceEvent : std::uint32_t {
   kEvErr = 0x0080,
   kEvRing = 0x0100,
   kEvRingTrailingEdge = 0x2000,
+  // Not part of any mask: the device has hung up or failed (unplugged),
+  // reported once, whatever the mask.
+  kEvDeviceGone = 0x8000,
 };
 inline constexpr std::uint32_t kDispatcherEventMask = 0x21F9;
 

@@ -560,7 +560,9 @@ int ReadFromDevice(Port& p, bool followUp) {
   if (room > 0) {
     const int at = static_cast<int>(p.received % kInputBufferSize);
     const int first = std::min(room, kInputBufferSize - at);
-    got = std::max(0, p.layer->ReadPieces(p.device, p.input.data() + at, first, p.input.data(), room - first));
+    got = p.layer->ReadPieces(p.device, p.input.data() + at, first, p.input.data(), room - first);
+    if (got < 0) p.deviceFailed = true;  // the device is gone (EIO after an unplug)
+    got = std::max(0, got);
     const int inFirst = std::min(got, first);
     if (got > 0 || !followUp) {
       LogLocked(p, kLogDispatch, kLogReadCom, static_cast<std::uint16_t>(inFirst), p.input.data() + at, inFirst);
@@ -581,6 +583,13 @@ int ReadFromDevice(Port& p, bool followUp) {
 
 void HandleDeviceEvents(const PortPtr& port, std::uint32_t events) {
   Port& p = *port;
+  if (events & kEvDeviceGone) {
+    {
+      std::lock_guard lock(p.lock);
+      p.deviceFailed = true;
+    }
+    StatusPasses(port);
+  }
   if (events & kModemLineEvents) {
     {
       std::lock_guard lock(p.lock);
@@ -1026,6 +1035,10 @@ int OutBytesWaiting(int handle) {
     RefreshDeviceStatusLocked(p);
     return p.OutWaiting();
   });
+}
+
+bool DeviceGone(int handle) {
+  return WithPort(handle, [](Port& p) { return p.deviceFailed ? 1 : 0; }) == 1;
 }
 
 int OutFreeSpace(int handle) {

@@ -150,11 +150,13 @@ int GetBlock(int port, std::uint8_t* buffer, int count);
 int PeekChar(int port, int n);
 int CharReady(int port);
 int BytesAvailable(int port);
-// Both give ecPutBlockFail once the device has failed a write.
+// Both give ecPutBlockFail once the device has failed.
 int OutBytesWaiting(int port);
 int OutFreeSpace(int port);
 int FlushInput(int port);
 int FlushOutput(int port);
+// The device has hung up, failed a read or a write, or gone (unplugged).
+bool DeviceGone(int port);
 
 // Line. The no-change values of SetLine are parity 5, data bits 9, stop
 // bits 3 and baud 0.

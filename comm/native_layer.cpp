@@ -413,7 +413,7 @@ class NativeLayer final : public DeviceLayer {
     std::uint32_t events = 0;
     if (!lost && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))) {
       MarkLost(*device);
-      return 0;
+      return kEvDeviceGone;
     }
     if (watchInput && (fds[1].revents & POLLIN)) events |= kEvRxChar;
     events |= PollLineState(*device, true);

@@ -35,6 +35,7 @@ struct SimModem::Impl {
   int lineRate = 0;
   std::chrono::steady_clock::time_point lineFreeAt{};
   bool vanished = false;
+  bool vanishReported = false;
   int failOpen = 0;
 
   bool open = false;
@@ -244,11 +245,15 @@ class SimLayer final : public DeviceLayer {
     const std::uint64_t wakes = modem->eventWakes;
     auto ready = [&] {
       if (modem->eventWakes != wakes || modem->eventMask == 0) return true;
-      if (modem->vanished) return false;
+      if (modem->vanished) return !modem->vanishReported;
       const std::uint32_t rx = modem->rxQueue.empty() ? 0u : static_cast<std::uint32_t>(kEvRxChar);
       return ((modem->pendingEvents | rx) & modem->eventMask) != 0;
     };
     modem->changed.wait(lock, ready);
+    if (modem->vanished && modem->eventMask != 0 && !modem->vanishReported) {
+      modem->vanishReported = true;
+      return kEvDeviceGone;
+    }
     if (modem->eventMask == 0 || modem->vanished) return 0;
     std::uint32_t events = modem->pendingEvents & modem->eventMask;
     modem->pendingEvents &= ~events;

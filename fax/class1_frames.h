@@ -19,6 +19,35 @@ inline constexpr std::uint8_t kETX = 0x03;
 // With double escaping on, DLE SUB stands for two DLEs of data.
 inline constexpr std::uint8_t kSUB = 0x1A;
 
+// Undoes the DLE escapes of what a modem passes on (frames, training, page
+// data): DLE DLE is one DLE of data, DLE SUB two, DLE ETX the end, and DLE
+// before any other byte stands for that byte.
+class DleDecoder {
+ public:
+  // One byte received: the data bytes it completes go to `put`; true at DLE ETX.
+  template <class Put>
+  bool Take(std::uint8_t byte, Put&& put) {
+    if (!afterDle_) {
+      if (byte == kDLE) {
+        afterDle_ = true;
+      } else {
+        put(byte);
+      }
+      return false;
+    }
+    afterDle_ = false;
+    if (byte == kETX) return true;
+    if (byte == kSUB) put(kDLE);
+    put(byte == kSUB ? kDLE : byte);
+    return false;
+  }
+  void Reset() { afterDle_ = false; }
+  bool Pending() const { return afterDle_; }  // a DLE waits for the byte after it
+
+ private:
+  bool afterDle_ = false;
+};
+
 // Frames go out with the X bit of the session's side of the call.
 void SendFrameHeader(FaxSession& session, bool final);
 void SendFrameEnd(FaxSession& session);

@@ -248,6 +248,8 @@ class TQaSendFax : public TQaAbstractFax {
   int BeginSending();
 
   int TotalPages() const override { return session_.common.filePages; }
+  // Fine pages of the last fax went out at standard resolution: the far end takes no fine.
+  bool PagesReduced() const { return session_.sender.pagesReduced; }
   int CurrentPage() const override;
   int PageLength() const override { return session_.common.pageLength; }
   int BytesTransferred() const override;

@@ -4,6 +4,8 @@
 
 #include "comm/dispatcher.h"
 #include "fax/modem_prep.h"
+#include "fax/post_page.h"
+#include "fax/state_table.h"
 #include "platform/error_codes.h"
 #include "platform/text.h"
 
@@ -11,51 +13,8 @@ namespace tv {
 
 namespace {
 
-// States, named where the code jumps to them from elsewhere.
-enum : int {
-  // Set-up and waiting for a call.
-  kSetUp = 1,
-  kSetUpCommand = 2,  // each OK sends the next set-up command
-  kAbortReception = 6,  // a frame or page reception given up, before our DCN
-  kWaitForRing = 8,
-  kAnswer = 9,
-  // Class 1 negotiation.
-  kSendCsi = 10,
-  kSendDis = 11,
-  kGetDcs = 12,
-  kCancelFrameReception = 13,
-  kResendIdentity = 14,
-  kTrainingConnect = 15,
-  kTraining = 16,
-  kSendDcn = 17,  // a refused or failed call: DCN before the hang-up
-  kSendFtt = 18,
-  kTrainingEnd = 19,
-  kSendCfr = 20,
-  kPageConnect = 21,
-  // Class 2 and 2.0 negotiation.
-  kClass2Connect = 22,
-  kClass2Session = 23,
-  kClass2PageConnect = 24,
-  // Page transfer.
-  kStartPage = 25,
-  kPageData = 26,
-  // Class 1 post-page and hang-up.
-  kPageCarrierEnd = 27,
-  kPostPageFrame = 28,
-  kFinishClass1Page = 29,
-  kSendMcf = 30,
-  kGetDcn = 31,
-  kClass1HangUp = 32,
-  // Class 2 and 2.0 post-page and hang-up.
-  kClass2PageEnd = 33,
-  kClass2HangUp = 34,
-  // End of a call.
-  kSuccess = 35,
-  kFailure = 36,
-  kFinished = 37,
-};
-
 constexpr int kMaxDisRepeats = 3;
+constexpr int kMaxCommandRepeats = 3;
 constexpr std::int32_t kAbortTicks = 18;  // the modem's answer to a reception given up
 constexpr int kMaxBytesPerEvent = 10000;
 constexpr std::uint8_t kDC2 = 0x12;
@@ -79,28 +38,66 @@ FaxMachine TFaxReceiverMachine::Machine() {
   return [this](FaxSession&, std::uint16_t msg, int handle) { Run(msg, handle); };
 }
 
-bool TFaxReceiverMachine::Finished() const { return State() == kFinished; }
+bool TFaxReceiverMachine::Finished() const { return At() == kFinished; }
 
-bool TFaxReceiverMachine::Collects(int s) const {
-  return s == kSetUpCommand || s == kAbortReception || s == kWaitForRing || (s >= kSendCsi && s <= kGetDcs) ||
-         s == kTrainingConnect || (s >= kSendDcn && s <= kClass2PageConnect) || s == kPageCarrierEnd ||
-         s == kPostPageFrame || (s >= kSendMcf && s <= kClass2HangUp);
+// --- The table ---------------------------------------------------------------------
+
+// What each state is: the phase whose step function runs it, what it reads
+// of the modem's input, and what follows a step that leaves the machine in
+// it (wait for an event, run again while data is waiting, or run at once).
+const TFaxReceiverMachine::StateInfo& TFaxReceiverMachine::Info(int state) {
+  using P = Phase;
+  using I = Input;
+  using T = Then;
+  struct Row {
+    State state;
+    StateInfo info;
+  };
+  static constexpr Row kTable[] = {
+      {kSetUp, {P::kSetUp, I::kNone, T::kNow}},
+      {kSetUpCommand, {P::kSetUp, I::kLines, T::kNowIfData}},
+      {kWaitForRing, {P::kSetUp, I::kLines, T::kNowIfData}},
+      {kAnswer, {P::kSetUp, I::kNone, T::kNow}},
+      {kSendCsi, {P::kClass1Negotiation, I::kLines, T::kNowIfData}},
+      {kSendDis, {P::kClass1Negotiation, I::kLines, T::kNowIfData}},
+      {kGetDcs, {P::kClass1Negotiation, I::kFrames, T::kNowIfData}},
+      {kCancelFrameReception, {P::kClass1Negotiation, I::kNone, T::kNow}},
+      {kResendIdentity, {P::kClass1Negotiation, I::kLines, T::kNowIfData}},
+      {kTrainingConnect, {P::kClass1Negotiation, I::kLines, T::kNowIfData}},
+      {kTraining, {P::kClass1Negotiation, I::kNone, T::kNowIfData}},
+      {kSendFtt, {P::kClass1Negotiation, I::kLines, T::kNowIfData}},
+      {kTrainingEnd, {P::kClass1Negotiation, I::kLines, T::kNowIfData}},
+      {kSendCfr, {P::kClass1Negotiation, I::kLines, T::kNowIfData}},
+      {kPageConnect, {P::kClass1Negotiation, I::kLines, T::kNowIfData}},
+      {kClass2Connect, {P::kClass2Negotiation, I::kLines, T::kNowIfData}},
+      {kClass2Session, {P::kClass2Negotiation, I::kLines, T::kNowIfData}},
+      {kClass2PageConnect, {P::kClass2Negotiation, I::kLines, T::kNowIfData}},
+      {kStartPage, {P::kPageTransfer, I::kNone, T::kNow}},
+      {kPageData, {P::kPageTransfer, I::kNone, T::kNowIfData}},
+      {kPageCarrierEnd, {P::kClass1PostPage, I::kLines, T::kNowIfData}},
+      {kPostPageFrame, {P::kClass1PostPage, I::kFrames, T::kNowIfData}},
+      {kFinishClass1Page, {P::kClass1PostPage, I::kNone, T::kNow}},
+      {kSendMcf, {P::kClass1PostPage, I::kLines, T::kNowIfData}},
+      {kGetDcn, {P::kClass1PostPage, I::kFrames, T::kNowIfData}},
+      {kClass1HangUp, {P::kClass1PostPage, I::kLines, T::kNowIfData}},
+      {kClass2PageEnd, {P::kClass2PostPage, I::kLines, T::kNowIfData}},
+      {kClass2HangUp, {P::kClass2PostPage, I::kLines, T::kNowIfData}},
+      {kAbortReception, {P::kEnd, I::kLines, T::kNowIfData}},
+      {kSendDcn, {P::kEnd, I::kLines, T::kNowIfData}},
+      {kSuccess, {P::kEnd, I::kNone, T::kNow}},
+      {kFailure, {P::kEnd, I::kNone, T::kNow}},
+      {kFinished, {P::kEnd, I::kNone, T::kWait}},
+  };
+  static_assert(std::size(kTable) == kFinished && RowsInStateOrder(kTable));
+  return kTable[(state >= kSetUp && state <= kFinished ? state : kFinished) - 1].info;
 }
-
-// Page start, the end of a Class 1 page and giving up on a frame need no
-// answer from the modem: they run as soon as the state before them is done.
-bool TFaxReceiverMachine::RunsAtOnce(int s) const {
-  return s == kSetUp || s == kAnswer || s == kCancelFrameReception || s == kStartPage || s == kFinishClass1Page ||
-         s == kSuccess || s == kFailure;
-}
-
-bool TFaxReceiverMachine::WaitsForEvent(int s) const { return s == kFinished; }
 
 void TFaxReceiverMachine::Run(std::uint16_t msg, int handle) {
   Event event = Event::kOther;
-  if (msg == FaxMsgAbort) {
-    if (State() == kFinished) return;
-    userAbort_ = true;
+  if (msg == FaxMsgAbort || msg == FaxMsgDeviceGone) {
+    if (Finished()) return;
+    userAbort_ = msg == FaxMsgAbort;
+    if (msg == FaxMsgDeviceGone) ReportFaxError(session_, ecDeviceGone);
     Goto(kFailure);
   } else if (msg == 0 || msg == kMsgTriggerAvail) {
     event = Event::kData;
@@ -109,10 +106,10 @@ void TFaxReceiverMachine::Run(std::uint16_t msg, int handle) {
   }
   for (;;) {
     Step(event);
-    const int s = State();
-    if (RunsAtOnce(s)) {
+    const Then then = Info(At()).then;
+    if (then == Then::kNow) {
       event = Event::kOther;
-    } else if (!WaitsForEvent(s) && CharReady(session_.common.port) > 0) {
+    } else if (then == Then::kNowIfData && CharReady(session_.common.port) > 0) {
       event = Event::kData;
     } else {
       return;
@@ -121,144 +118,41 @@ void TFaxReceiverMachine::Run(std::uint16_t msg, int handle) {
 }
 
 void TFaxReceiverMachine::Step(Event event) {
-  const int s = State();
-  if (Collects(s)) {
+  const Input input = Info(At()).input;
+  Got got = Got::kNothing;
+  std::string text;
+  if (input != Input::kNone) {
     if (event == Event::kTimer) {
       ReplyTimeout();
       return;
     }
     if (event != Event::kData) return;
-    std::string text;
-    const ResponseCollector::Got got = responses_.Next(session_.common.port, text);
-    if (s == kGetDcs || s == kPostPageFrame || s == kGetDcn) {
-      StepFrames(got, text);
-      return;
-    }
-    // A frame outside a frame reception answers nothing.
-    if (got != ResponseCollector::Got::kLine || !PreviewLine(text)) return;
-    if (s == kSetUpCommand) {
-      StepSetUp(text);
-    } else if (s == kWaitForRing) {
-      StepWaitForRing(text);
-    } else if ((s >= kClass2Connect && s <= kClass2PageConnect) || s == kClass2PageEnd || s == kClass2HangUp) {
-      StepClass2(text);
-    } else {
-      StepClass1(text);
-    }
-    return;
+    got = responses_.Next(session_.common.port, text);
+    // A frame outside a frame reception answers nothing; every line passes
+    // the checks all states make first.
+    if (input == Input::kLines && (got != Got::kLine || !PreviewLine(text))) return;
   }
-  FaxModemData& m = session_.modem;
-  switch (s) {
-    case kSetUp: {
-      FaxCommonData& c = session_.common;
-      responses_.Clear();
-      session_.receiver.ringCount = 0;
-      c.remoteId.clear();
-      c.faxFile.clear();
-      c.currentPage = 0;
-      c.pageBytesDone = 0;
-      c.lastError = 0;
-      m.hangupCode = 0;
-      lastWasDle_ = false;
-      disRepeats_ = 0;
-      pageState_ = kNewFile;
-      pageConfirmed_ = true;
-      callAccepted_ = false;
-      answered_ = false;
-      failing_ = false;
-      if (session_.receiver.constantStatus && !session_.receiver.firstStatusSent) {
-        ReportFaxStatus(session_, true, false);
-        session_.receiver.firstStatusSent = true;
-      }
-      if (SoftwareFlow()) SwFlowOff(c.port);
-      // What the modem said while the last call was hung up answers nothing now.
-      FlushInput(c.port);
-      SetDtrRts(c.port, true, true);
-      // The modem is told to hold us back by XON and XOFF when the port obeys them.
-      const std::string flow = SoftwareFlow() ? "AT+FLO=1" : "AT+FLO=2";
-      if (IsClass1()) {
-        setUpCommands_ = {"AT+FCLASS=1"};
-        if (SoftwareFlow()) setUpCommands_.push_back(flow);
-      } else {
-        setUpCommands_ = {"AT+F" + m.commands.selectClass, "AT+F" + m.commands.capabilities + "=1," +
-                                                             Class2BitRateCode(m.params.desiredBps) + ",0,2,0," +
-                                                             m.ecmChar + ",0,0"};
-        if (c.faxClass == TFaxClass::fcClass2_0) setUpCommands_.insert(setUpCommands_.end(), {flow, "AT+FNR=1,1,1,0"});
-      }
-      SendModemCommand(session_, setUpCommands_.front());
-      Goto(kSetUpCommand);
+  switch (Info(At()).phase) {
+    case Phase::kSetUp:
+      StepSetUp(event, got, text);
       return;
-    }
-    case kAnswer:
-      SendModemCommand(session_, "ATA");
-      ArmReplyTimer(session_, m.dialTimeout);
-      SetFaxStatus(session_, fsAnswering);
-      Goto(IsClass1() ? kSendCsi : kClass2Connect);
+    case Phase::kClass1Negotiation:
+      StepClass1Negotiation(event, got, text);
       return;
-    case kCancelFrameReception:
-      if (++disRepeats_ > kMaxDisRepeats) {
-        GiveUpCall(ecTimeout);
-        return;
-      }
-      // Any character ends a pending AT+FRH; the modem then answers OK. What
-      // the abandoned reception left in the input answers nothing now.
-      FlushInput(session_.common.port);
-      responses_.Clear();
-      SendModemCommand(session_, "AT\r");
-      Goto(kResendIdentity);
+    case Phase::kClass2Negotiation:
+      StepClass2Negotiation(event, got, text);
       return;
-    case kResendIdentity:
-      // Once the modem has answered the abort (or has said nothing in time),
-      // send our identity and capabilities again.
-      if (event == Event::kData) {
-        std::string line;
-        if (responses_.Next(session_.common.port, line) != ResponseCollector::Got::kLine || !IsOk(line)) return;
-      } else if (event != Event::kTimer) {
-        return;
-      }
-      SendFrameCommand("AT+FTH=3");
-      Goto(kSendCsi);
+    case Phase::kPageTransfer:
+      StepPageTransfer(event, got, text);
       return;
-    case kTraining:
-      if (event == Event::kTimer || TimerExpired(m.replyTicks)) {
-        EndCall(ecTimeout);
-        return;
-      }
-      StepTraining();
+    case Phase::kClass1PostPage:
+      StepClass1PostPage(event, got, text);
       return;
-    case kStartPage:
-      if (const int rc = StartPage(); rc != 0) {
-        EndCall(rc);
-        return;
-      }
-      SetFaxStatus(session_, fsGettingPage);
-      Goto(kPageData);
+    case Phase::kClass2PostPage:
+      StepClass2PostPage(event, got, text);
       return;
-    case kPageData:
-      // Page data never pauses for long: silence means the line is gone.
-      if (event == Event::kTimer) {
-        EndCall(ecTimeout);
-        return;
-      }
-      StepPageData();
-      return;
-    case kFinishClass1Page:
-      if (const int rc = FinishPage(); rc != 0) {
-        EndCall(rc);
-        return;
-      }
-      pageConfirmed_ = true;
-      SendFrameCommand("AT+FTH=3");
-      SetFaxStatus(session_, fsGettingDocumentEnd);
-      Goto(kSendMcf);
-      return;
-    case kSuccess:
-      StepSuccess();
-      return;
-    case kFailure:
-      StepFailure();
-      return;
-    default:
+    case Phase::kEnd:
+      StepEnd(event, got, text);
       return;
   }
 }
@@ -271,13 +165,13 @@ bool TFaxReceiverMachine::PreviewLine(const std::string& line) {
   if (IsError(line)) {
     // After a Class 2 page an ERROR means the page failed: it is dropped
     // and the next one asked for (see StepClass2).
-    if (State() == kClass2PageEnd) return true;
+    if (At() == kClass2PageEnd) return true;
     EndCall(ecFaxBadModemResult);
     return false;
   }
   if (IsHangupReport(session_, line)) {
     session_.modem.hangupCode = HangupCode(line);
-    if (State() != kClass2HangUp) {
+    if (At() != kClass2HangUp) {
       EndCall(ecFaxSessionError);
       return false;
     }
@@ -286,7 +180,7 @@ bool TFaxReceiverMachine::PreviewLine(const std::string& line) {
 }
 
 void TFaxReceiverMachine::ReplyTimeout() {
-  switch (State()) {
+  switch (At()) {
     case kSendCsi:
       if (disRepeats_ > 0) {
         Goto(kCancelFrameReception);
@@ -296,6 +190,9 @@ void TFaxReceiverMachine::ReplyTimeout() {
       return;
     case kGetDcs:
       Goto(kCancelFrameReception);
+      return;
+    case kResendIdentity:
+      ResendIdentity();  // the modem said nothing to the abort
       return;
     case kGetDcn:
       // The caller had the fax confirmed and went without its DCN.
@@ -315,28 +212,76 @@ void TFaxReceiverMachine::ReplyTimeout() {
   }
 }
 
-void TFaxReceiverMachine::StepSetUp(const std::string& line) {
-  // A call may ring while the modem is set up for it: the ring counting
-  // starts once the set-up is done.
-  if (Contains(line, "RING")) return;
-  if (!IsOk(line)) {
-    EndCall(ecFaxInitError);
-    return;
+// --- Set-up and waiting for a call --------------------------------------------------
+
+void TFaxReceiverMachine::StepSetUp(Event, Got, const std::string& text) {
+  switch (At()) {
+    case kSetUp:
+      SetUpModem();
+      return;
+    case kSetUpCommand:
+      // A call may ring while the modem is set up for it: the ring counting
+      // starts once the set-up is done.
+      if (Contains(text, "RING")) return;
+      switch (setUp_.Answer(session_, text)) {
+        case ModemSetUp::Result::kWaiting:
+          return;
+        case ModemSetUp::Result::kRefused:
+          EndCall(ecFaxInitError);
+          return;
+        case ModemSetUp::Result::kDone:
+          SetTimerTrigger(session_.common.port, session_.common.replyTimer, 0, false);
+          SetFaxStatus(session_, fsWaitingForCall);
+          Goto(kWaitForRing);
+          return;
+      }
+      return;
+    case kWaitForRing:
+      WaitForRing(text);
+      return;
+    case kAnswer:
+      SendModemCommand(session_, "ATA");
+      ArmReplyTimer(session_, session_.modem.dialTimeout);
+      SetFaxStatus(session_, fsAnswering);
+      Goto(IsClass1() ? kSendCsi : kClass2Connect);
+      return;
+    default:
+      return;
   }
-  const int port = session_.common.port;
-  // The class command has been answered: the modem talks at the normal rate from now on.
-  if (setUpCommands_.front().rfind("AT+FCLASS", 0) == 0) UseNormalBaud(session_, true);
-  setUpCommands_.pop_front();
-  if (!setUpCommands_.empty()) {
-    SendModemCommand(session_, setUpCommands_.front());
-    return;
-  }
-  SetTimerTrigger(port, session_.common.replyTimer, 0, false);
-  SetFaxStatus(session_, fsWaitingForCall);
-  Goto(kWaitForRing);
 }
 
-void TFaxReceiverMachine::StepWaitForRing(const std::string& line) {
+void TFaxReceiverMachine::SetUpModem() {
+  FaxCommonData& c = session_.common;
+  FaxModemData& m = session_.modem;
+  responses_.Clear();
+  session_.receiver.ringCount = 0;
+  c.remoteId.clear();
+  c.faxFile.clear();
+  c.currentPage = 0;
+  c.pageBytesDone = 0;
+  c.lastError = 0;
+  m.hangupCode = 0;
+  dle_.Reset();
+  disRepeats_ = 0;
+  commandRepeats_ = 0;
+  pageConfirmed_ = true;
+  callAccepted_ = false;
+  answered_ = false;
+  failing_ = false;
+  if (session_.receiver.constantStatus && !session_.receiver.firstStatusSent) {
+    ReportFaxStatus(session_, true, false);
+    session_.receiver.firstStatusSent = true;
+  }
+  if (SoftwareFlow()) SwFlowOff(c.port);
+  // What the modem said while the last call was hung up answers nothing now.
+  FlushInput(c.port);
+  SetDtrRts(c.port, true, true);
+  setUp_.Start(session_, {"AT+F" + m.commands.capabilities + "=1," + Class2BitRateCode(m.params.desiredBps) +
+                          ",0,2,0," + m.ecmChar + ",0,0"});
+  Goto(kSetUpCommand);
+}
+
+void TFaxReceiverMachine::WaitForRing(const std::string& line) {
   FaxReceiverData& r = session_.receiver;
   if (Contains(line, "RING")) {
     // Rings of one call follow each other within a ring cycle; after a
@@ -344,7 +289,6 @@ void TFaxReceiverMachine::StepWaitForRing(const std::string& line) {
     if (TimerExpired(ringWindow_)) r.ringCount = 0;
     ringWindow_ = NewTimer(r.ringGapTicks);
     if (++r.ringCount >= session_.modem.ringsToWait) {
-      pageState_ = kNewFile;
       if (!r.firstStatusSent) {
         ReportFaxStatus(session_, true, false);
         r.firstStatusSent = true;
@@ -364,7 +308,7 @@ void TFaxReceiverMachine::StepWaitForRing(const std::string& line) {
 
 void TFaxReceiverMachine::AskForFrame() {
   frames_.Start();
-  SendFrameCommand("AT+FRH=3");
+  ListenForFrame(session_);
 }
 
 void TFaxReceiverMachine::StepFrames(ResponseCollector::Got got, const std::string& text) {
@@ -376,7 +320,7 @@ void TFaxReceiverMachine::StepFrames(ResponseCollector::Got got, const std::stri
       return;
     case FrameReception::Result::kNoCarrier:
       // After the fax was confirmed, a caller that is gone has nothing more to say.
-      if (State() == kGetDcn) {
+      if (At() == kGetDcn) {
         Goto(kSuccess);
         return;
       }
@@ -386,7 +330,7 @@ void TFaxReceiverMachine::StepFrames(ResponseCollector::Got got, const std::stri
       // The caller repeats its command until it gets an answer; listen
       // again while the time allowed for it runs on.
       frames_.Start();
-      WriteClass1Command(session_, "AT+FRH=3");
+      ListenForFrameAgain(session_);
       return;
     case FrameReception::Result::kOther:
       PreviewLine(text);
@@ -399,7 +343,7 @@ void TFaxReceiverMachine::CallerFrame(const ReceivedFrame& frame) {
   switch (frame.type) {
     case kFcfTSI:
       session_.common.remoteId = FrameStationId(frame);
-      SetFaxStatus(session_, fsGotRemoteId);
+      SetFaxStatus(session_, fsGotTransmittingId);
       break;
     case kFcfDCS:
       ParseCapabilities(p, false, FrameCapabilities(frame), p.fine, p.wide);
@@ -420,6 +364,13 @@ void TFaxReceiverMachine::CallerFrame(const ReceivedFrame& frame) {
 // comes again means our answer to it was lost: it gets the same answer.
 void TFaxReceiverMachine::CallerCommand(std::uint8_t type) {
   FaxModemData& m = session_.modem;
+  const bool command = type == kFcfDCS || AfterPageOf(type);
+  // T.30 sends a command three times at most: one that keeps coming (and
+  // neither training nor page follows) is answered no more.
+  if (command && ++commandRepeats_ > kMaxCommandRepeats) {
+    EndCall(ecFaxCommandRepeated);
+    return;
+  }
   switch (type) {
     case kFcfDCS:
       if (SoftwareFlow()) SwFlowOn(session_.common.port, kFlowStopAt, kFlowResumeAt, kFlowReceive);
@@ -431,21 +382,22 @@ void TFaxReceiverMachine::CallerCommand(std::uint8_t type) {
     case kFcfEOP:
     case kFcfEOM:
       if (!callAccepted_) break;
-      morePages_ = type == kFcfMPS;
+      afterPage_ = *AfterPageOf(type);
       SetFaxStatus(session_, fsGettingPageEnd);
       if (!pageConfirmed_) {
         Goto(kFinishClass1Page);
         return;
       }
-      SendFrameCommand("AT+FTH=3");
+      SendFrameCommand(session_);
       Goto(kSendMcf);
       return;
     case kFcfDCN:
-      if (State() == kGetDcn) {
+      if (At() == kGetDcn) {
         SendModemCommand(session_, "ATH");
         Goto(kClass1HangUp);
       } else {
-        EndCallSilently(ecCancelRequested);
+        // The caller ended the call: while the call was set up, or after a page.
+        EndCallSilently(At() == kGetDcs ? ecFaxRemoteEndedSetUp : ecFaxRemoteEndedAfterPage);
       }
       return;
     default:
@@ -453,16 +405,18 @@ void TFaxReceiverMachine::CallerCommand(std::uint8_t type) {
   }
   // Nothing this receiver answers: listen on.
   frames_.Start();
-  WriteClass1Command(session_, "AT+FRH=3");
+  ListenForFrameAgain(session_);
 }
 
-void TFaxReceiverMachine::StepClass1(const std::string& line) {
+// --- Class 1 negotiation ---------------------------------------------------------------
+
+void TFaxReceiverMachine::StepClass1Negotiation(Event event, Got got, const std::string& text) {
   FaxModemData& m = session_.modem;
-  const bool ok = IsOk(line);
-  const bool connect = IsConnect(line);
-  switch (State()) {
+  const bool ok = got == Got::kLine && IsOk(text);
+  const bool connect = got == Got::kLine && IsConnect(text);
+  switch (At()) {
     case kSendCsi:
-      if (!connect) break;
+      if (!connect) return;
       answered_ = true;
       SendIdFrame(session_, kFcfCSI);
       Goto(kSendDis);
@@ -472,30 +426,47 @@ void TFaxReceiverMachine::StepClass1(const std::string& line) {
         SendCapabilityFrame(session_, true);
         return;
       }
-      if (!ok) break;
+      if (!ok) return;
       AskForFrame();
       ArmReplyTimer(session_, t30timer::kT4);
       Goto(kGetDcs);
       return;
+    case kGetDcs:
+      StepFrames(got, text);
+      return;
+    case kCancelFrameReception:
+      CancelFrameReception();
+      return;
+    case kResendIdentity:
+      if (ok) ResendIdentity();
+      return;
     case kTrainingConnect:
       if (connect) {
         training_ = TrainingCheck{};
+        dle_.Reset();
         m.replyTicks = NewTimer(m.replyTimeout);
         Goto(kTraining);
         return;
       }
       // Frames where the training should be: the caller has more to say first.
-      if (!IsCarrierError(line) && !IsNoCarrier(line)) break;
+      if (!IsCarrierError(text) && !IsNoCarrier(text)) return;
       AskForFrame();
       ArmReplyTimer(session_, t30timer::kT2);
       Goto(kGetDcs);
+      return;
+    case kTraining:
+      if (event == Event::kTimer || TimerExpired(m.replyTicks)) {
+        EndCall(ecTimeout);
+        return;
+      }
+      StepTraining();
       return;
     case kSendFtt:
       if (connect) {
         SendSimpleFrame(session_, kFcfFTT);
         return;
       }
-      if (!ok) break;
+      if (!ok) return;
       // No rate is left below this one: the caller gets the DCN as well.
       if (m.params.rateIndex <= kMinRateIndex) {
         EndCall(ecFaxTrainError);
@@ -506,18 +477,7 @@ void TFaxReceiverMachine::StepClass1(const std::string& line) {
       Goto(kGetDcs);
       return;
     case kTrainingEnd:
-      if (!IsNoCarrier(line)) break;
-      TrainingPassed();
-      return;
-    case kAbortReception:
-      SendDcn();  // the modem has answered the character that ended its reception
-      return;
-    case kSendDcn:
-      if (connect) {
-        SendSimpleFrame(session_, kFcfDCN);
-        return;
-      }
-      if (ok) Goto(kFailure);
+      if (IsNoCarrier(text)) TrainingPassed();
       return;
     case kSendCfr:
       if (connect) {
@@ -525,7 +485,7 @@ void TFaxReceiverMachine::StepClass1(const std::string& line) {
         SendSimpleFrame(session_, kFcfCFR);
         return;
       }
-      if (!ok) break;
+      if (!ok) return;
       SendModulationCommand(m.params.PageModulation());
       Goto(kPageConnect);
       return;
@@ -537,28 +497,108 @@ void TFaxReceiverMachine::StepClass1(const std::string& line) {
       }
       // The caller is sending frames, not a page: it did not hear our last
       // answer (CFR or MCF) and repeats its command.
-      if (!IsCarrierError(line) && !IsNoCarrier(line)) break;
+      if (!IsCarrierError(text) && !IsNoCarrier(text)) return;
       AskForFrame();
       ArmReplyTimer(session_, t30timer::kT2);
       Goto(kPostPageFrame);
       return;
+    default:
+      // Lines no state is waiting for pass: the time the state allowed runs on.
+      return;
+  }
+}
+
+void TFaxReceiverMachine::CancelFrameReception() {
+  if (++disRepeats_ > kMaxDisRepeats) {
+    GiveUpCall(ecTimeout);
+    return;
+  }
+  // Any character ends a pending AT+FRH; the modem then answers OK. What
+  // the abandoned reception left in the input answers nothing now.
+  FlushInput(session_.common.port);
+  responses_.Clear();
+  SendModemCommand(session_, "AT\r");
+  Goto(kResendIdentity);
+}
+
+// Once the modem has answered the abort (or has said nothing in time): our
+// identity and capabilities again.
+void TFaxReceiverMachine::ResendIdentity() {
+  SendFrameCommand(session_);
+  Goto(kSendCsi);
+}
+
+// --- Page transfer ------------------------------------------------------------------------
+
+void TFaxReceiverMachine::StepPageTransfer(Event event, Got, const std::string&) {
+  switch (At()) {
+    case kStartPage:
+      if (const int rc = StartPage(); rc != 0) {
+        EndCall(rc);
+        return;
+      }
+      SetFaxStatus(session_, fsGettingPage);
+      Goto(kPageData);
+      return;
+    case kPageData:
+      // Page data never pauses for long: silence means the line is gone.
+      if (event == Event::kTimer) {
+        EndCall(ecTimeout);
+        return;
+      }
+      StepPageData();
+      return;
+    default:
+      return;
+  }
+}
+
+// --- Class 1 post-page -------------------------------------------------------------------
+
+void TFaxReceiverMachine::StepClass1PostPage(Event, Got got, const std::string& text) {
+  FaxModemData& m = session_.modem;
+  const bool ok = got == Got::kLine && IsOk(text);
+  const bool connect = got == Got::kLine && IsConnect(text);
+  switch (At()) {
     case kPageCarrierEnd:
-      if (!IsNoCarrier(line)) break;
+      if (!IsNoCarrier(text)) return;
       AskForFrame();
       ArmReplyTimer(session_, t30timer::kT2);
       Goto(kPostPageFrame);
+      return;
+    case kPostPageFrame:
+    case kGetDcn:
+      StepFrames(got, text);
+      return;
+    case kFinishClass1Page:
+      if (const int rc = FinishPage(); rc != 0) {
+        EndCall(rc);
+        return;
+      }
+      pageConfirmed_ = true;
+      SendFrameCommand(session_);
+      SetFaxStatus(session_, fsGettingDocumentEnd);
+      Goto(kSendMcf);
       return;
     case kSendMcf:
       if (connect) {
         SendSimpleFrame(session_, kFcfMCF);
         return;
       }
-      if (!ok) break;
-      if (morePages_) {
+      if (!ok) return;
+      if (afterPage_ == AfterPage::kPage) {
         SendModulationCommand(m.params.PageModulation());
-        pageState_ = kNewPage;
         // The next page starts after the modem's CONNECT, as the first did.
         Goto(kPageConnect);
+        return;
+      }
+      if (afterPage_ == AfterPage::kDocument) {
+        // A new document follows in the same fax: phase B again, our
+        // identity and capabilities first, then the caller's new DCS.
+        disRepeats_ = 0;
+        DelayMs(kT30SilenceMs);
+        SendFrameCommand(session_);
+        Goto(kSendCsi);
         return;
       }
       AskForFrame();
@@ -567,14 +607,38 @@ void TFaxReceiverMachine::StepClass1(const std::string& line) {
       Goto(kGetDcn);
       return;
     case kClass1HangUp:
-      if (!ok) break;
+      if (!ok) return;
       SetFaxStatus(session_, fsGotHangupCode);
       Goto(kSuccess);
       return;
     default:
-      break;
+      return;
   }
-  // Lines no state is waiting for pass: the time the state allowed runs on.
+}
+
+// --- The end of a call -------------------------------------------------------------------
+
+void TFaxReceiverMachine::StepEnd(Event, Got, const std::string& text) {
+  switch (At()) {
+    case kAbortReception:
+      SendDcn();  // the modem has answered the character that ended its reception
+      return;
+    case kSendDcn:
+      if (IsConnect(text)) {
+        SendSimpleFrame(session_, kFcfDCN);
+      } else if (IsOk(text)) {
+        Goto(kFailure);
+      }
+      return;
+    case kSuccess:
+      StepSuccess();
+      return;
+    case kFailure:
+      StepFailure();
+      return;
+    default:
+      return;
+  }
 }
 
 void TFaxReceiverMachine::TrainingPassed() {
@@ -587,10 +651,10 @@ void TFaxReceiverMachine::TrainingPassed() {
       return;
     }
     AcceptCall();
-    if (State() == kFailure) return;
+    if (At() == kFailure) return;
   }
   DelayMs(kT30SilenceMs);
-  SendFrameCommand("AT+FTH=3");
+  SendFrameCommand(session_);
   Goto(kSendCfr);
 }
 
@@ -598,17 +662,16 @@ bool TFaxReceiverMachine::Report(const std::string& line, const std::string& suf
   return Contains(line, "+F" + suffix);
 }
 
-void TFaxReceiverMachine::StepClass2(const std::string& line) {
+// --- Class 2 and 2.0 negotiation -----------------------------------------------------------
+
+void TFaxReceiverMachine::StepClass2Negotiation(Event, Got, const std::string& line) {
   FaxModemData& m = session_.modem;
   const Class2Commands& cmd = m.commands;
-  const int s = State();
-  if ((s == kClass2Session || s == kClass2PageConnect) && Report(line, cmd.negotiated)) {
-    ArmReplyTimer(session_, m.replyTimeout);
-    ParseClass2Parameters(m.params, StripResponsePrefix(line));
-    SetFaxStatus(session_, fsGettingParams);
+  if ((At() == kClass2Session || At() == kClass2PageConnect) && Report(line, cmd.negotiated)) {
+    Class2NegotiatedReport(line);
     return;
   }
-  switch (s) {
+  switch (At()) {
     case kClass2Connect:
       if (!Report(line, cmd.connect)) break;
       ArmReplyTimer(session_, m.replyTimeout);
@@ -620,7 +683,7 @@ void TFaxReceiverMachine::StepClass2(const std::string& line) {
         ArmReplyTimer(session_, m.replyTimeout);
         session_.common.remoteId = CleanRemoteID(StripResponsePrefix(line)).substr(0, 20);
         if (AskAccept(session_)) {
-          SetFaxStatus(session_, fsGotRemoteId);
+          SetFaxStatus(session_, fsGotTransmittingId);
           AcceptCall();
         } else {
           PutString(session_.common.port, "AT+FKS\r");
@@ -637,33 +700,38 @@ void TFaxReceiverMachine::StepClass2(const std::string& line) {
       if (SoftwareFlow()) SwFlowOn(session_.common.port, kFlowStopAt, kFlowResumeAt, kFlowReceive);
       Goto(kStartPage);
       return;
+    default:
+      break;
+  }
+}
+
+void TFaxReceiverMachine::Class2NegotiatedReport(const std::string& line) {
+  FaxModemData& m = session_.modem;
+  ArmReplyTimer(session_, m.replyTimeout);
+  ParseClass2Parameters(m.params, StripResponsePrefix(line));
+  SetFaxStatus(session_, fsGettingParams);
+}
+
+// --- Class 2 and 2.0 post-page ---------------------------------------------------------------
+
+void TFaxReceiverMachine::StepClass2PostPage(Event, Got, const std::string& line) {
+  FaxModemData& m = session_.modem;
+  const Class2Commands& cmd = m.commands;
+  switch (At()) {
     case kClass2PageEnd:
       if (Report(line, cmd.pageStatus)) {
         SetFaxStatus(session_, fsGettingPageEnd);
+        // The modem's answer to the page: a page it refused comes again.
         const std::string code = StripResponsePrefix(line);
-        const char first = code.empty() ? ' ' : code[0];
-        const int rc = (first == '1' || first == '3' || first == '5') ? FinishPage() : CutPage();
+        const auto verdict = PageVerdictOf(PageResponseFrame(code.empty() ? ' ' : code[0]));
+        const int rc = verdict && verdict->good ? FinishPage() : CutPage();
         if (rc != 0) EndCall(rc);
         return;
       }
       if (Report(line, "ET")) {
         SetFaxStatus(session_, fsGettingDocumentEnd);
         const std::string code = StripResponsePrefix(line);
-        // 0 MPS, 1 EOM, 2 EOP; 3 to 5 are the same with an operator call,
-        // which this program has no use for. Anything else closes the fax.
-        switch (code.empty() ? ' ' : code[0]) {
-          case '0':
-          case '3':
-            pageState_ = kNewPage;
-            break;
-          case '1':
-          case '4':
-            pageState_ = kNewFile;
-            break;
-          default:
-            pageState_ = kEndOfDocument;
-            break;
-        }
+        afterPage_ = AfterPageOfFet(code.empty() ? ' ' : code[0]);
         return;
       }
       if (IsError(line)) {
@@ -679,7 +747,7 @@ void TFaxReceiverMachine::StepClass2(const std::string& line) {
       }
       if (!IsOk(line)) break;
       SendModemCommand(session_, "AT+FDR");
-      if (pageState_ == kEndOfDocument) {
+      if (afterPage_ == AfterPage::kEnd) {
         SetFaxStatus(session_, fsGettingHangup);
         Goto(kClass2HangUp);
       } else {
@@ -715,26 +783,15 @@ void TFaxReceiverMachine::StepTraining() {
   while (CharReady(port) > 0) {
     const int c = GetChar(port);
     if (c < 0) break;
-    const auto b = static_cast<std::uint8_t>(c);
-    if (lastWasDle_) {
-      lastWasDle_ = false;
-      if (b == kETX) {
-        if (training_.Passed()) {
-          Goto(kTrainingEnd);
-        } else {
-          SendFrameCommand("AT+FTH=3");
-          Goto(kSendFtt);
-        }
-        return;
-      }
-      training_.Add(b);
-      continue;
+    if (!dle_.Take(static_cast<std::uint8_t>(c), [&](std::uint8_t b) { training_.Add(b); })) continue;
+    commandRepeats_ = 0;
+    if (training_.Passed()) {
+      Goto(kTrainingEnd);
+    } else {
+      SendFrameCommand(session_);
+      Goto(kSendFtt);
     }
-    if (b == kDLE) {
-      lastWasDle_ = true;
-      continue;
-    }
-    training_.Add(b);
+    return;
   }
 }
 
@@ -749,29 +806,17 @@ void TFaxReceiverMachine::StepPageData() {
   for (int taken = 0; taken < kMaxBytesPerEvent && CharReady(c.port) > 0; ++taken) {
     const int got = GetChar(c.port);
     if (got < 0) break;
-    const auto b = static_cast<std::uint8_t>(got);
-    if (lastWasDle_) {
-      lastWasDle_ = false;
-      if (b == kETX) {
-        if (const int rc = FlushPageBuffer(); rc != 0) {
-          EndCall(rc);
-          return;
-        }
-        pageDataEnded_ = true;
-        pageConfirmed_ = false;
-        SetFaxStatus(session_, fsGettingPage);
-        if (SoftwareFlow()) SwFlowOff(c.port);
-        Goto(IsClass1() ? kPageCarrierEnd : kClass2PageEnd);
+    if (dle_.Take(static_cast<std::uint8_t>(got), [&](std::uint8_t b) { StorePageByte(b, reverse); })) {
+      if (const int rc = FlushPageBuffer(); rc != 0) {
+        EndCall(rc);
         return;
       }
-      // DLE DLE is one DLE of data, DLE SUB two.
-      if (b == kSUB) StorePageByte(kDLE, reverse);
-      StorePageByte(b == kSUB ? kDLE : b, reverse);
-    } else if (b == kDLE) {
-      lastWasDle_ = true;
-      continue;
-    } else {
-      StorePageByte(b, reverse);
+      pageDataEnded_ = true;
+      pageConfirmed_ = false;
+      SetFaxStatus(session_, fsGettingPage);
+      if (SoftwareFlow()) SwFlowOff(c.port);
+      Goto(IsClass1() ? kPageCarrierEnd : kClass2PageEnd);
+      return;
     }
     if (pageBuffer_.size() >= static_cast<std::size_t>(kFaxDataBlock)) {
       if (const int rc = FlushPageBuffer(); rc != 0) {
@@ -810,7 +855,8 @@ void TFaxReceiverMachine::StepFailure() {
     ReportFaxStatus(session_, false, true);
     r.firstStatusSent = false;
   }
-  if ((session_.common.options & foExitOnError) || userAbort_) {
+  // A device that has gone takes no more calls.
+  if ((session_.common.options & foExitOnError) || userAbort_ || session_.common.deviceGone) {
     Goto(kFinished);
     FinishFaxSession(session_);
     return;
@@ -825,7 +871,6 @@ void TFaxReceiverMachine::AcceptCall() {
   }
   callAccepted_ = true;
   ReportFaxLog(session_, TFaxLogCode::lfaxReceiveStart);
-  pageState_ = kNewPage;
   session_.common.currentPage = 0;
 }
 
@@ -860,13 +905,8 @@ int TFaxReceiverMachine::OpenNewFile() {
 
 int TFaxReceiverMachine::StartPage() {
   FaxCommonData& c = session_.common;
-  if (pageState_ == kNewFile || !fileOpen_) {
-    // A new document of the same call (EOM): the last one is complete and
-    // is reported as received before the next file starts.
-    if (fileOpen_) {
-      CloseFile();
-      ReportFaxLog(session_, TFaxLogCode::lfaxReceiveOk);
-    }
+  // Every document of a call (EOM between them) goes into the one file.
+  if (!fileOpen_) {
     if (const int rc = OpenNewFile(); rc != 0) return rc;
     ReportFaxLog(session_, TFaxLogCode::lfaxReceiveStart);
     c.currentPage = 0;
@@ -879,8 +919,9 @@ int TFaxReceiverMachine::StartPage() {
   }
   pageOpen_ = true;
   pageDataEnded_ = false;
+  commandRepeats_ = 0;
   pageBuffer_.clear();
-  lastWasDle_ = false;
+  dle_.Reset();
   c.pageBytesDone = 0;
   ArmReplyTimer(session_, session_.modem.replyTimeout);
   // A Class 2 modem sends the page only after DC2.
@@ -960,18 +1001,16 @@ void TFaxReceiverMachine::EndCallSilently(int code) {
 // A Class 1 caller on the line is told the call ends, when the modem is
 // not in the middle of a training or a page.
 bool TFaxReceiverMachine::CanSendDcn() const {
-  const int s = State();
+  const State s = At();
   return IsClass1() && answered_ && !failing_ && s != kTraining && s != kStartPage && s != kPageData;
 }
 
 void TFaxReceiverMachine::SendDcn() {
   failing_ = true;
-  SendFrameCommand("AT+FTH=3");
+  SendFrameCommand(session_);
   ArmReplyTimer(session_, t30timer::kT4);
   Goto(kSendDcn);
 }
-
-void TFaxReceiverMachine::SendFrameCommand(const char* command) { SendClass1Command(session_, command); }
 
 void TFaxReceiverMachine::SendModulationCommand(const char* modulation) {
   SendClass1Command(session_, std::string("AT+FRM=") + modulation);

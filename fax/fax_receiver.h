@@ -5,13 +5,14 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <string>
 #include <vector>
 
 #include "fax/class1_frames.h"
 #include "fax/fax_session.h"
+#include "fax/modem_prep.h"
 #include "fax/modem_responses.h"
+#include "fax/post_page.h"
 #include "image/apf_file.h"
 
 namespace tv {
@@ -28,32 +29,95 @@ class TFaxReceiverMachine {
   // One run on a trigger event (msg 0 is the first run, a data event).
   void Run(std::uint16_t msg, int handle);
 
-  int State() const { return session_.state; }
   bool Finished() const;
+
+  enum State : int {
+    // Set-up and waiting for a call.
+    kSetUp = 1,
+    kSetUpCommand,  // each OK sends the next set-up command
+    kWaitForRing,
+    kAnswer,
+    // Class 1 negotiation.
+    kSendCsi,
+    kSendDis,
+    kGetDcs,                // the caller's TSI and DCS (or its DCN)
+    kCancelFrameReception,  // no answer to our DIS: CSI and DIS go again
+    kResendIdentity,
+    kTrainingConnect,
+    kTraining,
+    kSendFtt,
+    kTrainingEnd,
+    kSendCfr,
+    kPageConnect,
+    // Class 2 and 2.0 negotiation.
+    kClass2Connect,
+    kClass2Session,
+    kClass2PageConnect,
+    // Page transfer.
+    kStartPage,
+    kPageData,
+    // Class 1 post-page.
+    kPageCarrierEnd,
+    kPostPageFrame,
+    kFinishClass1Page,
+    kSendMcf,
+    kGetDcn,
+    kClass1HangUp,
+    // Class 2 and 2.0 post-page.
+    kClass2PageEnd,
+    kClass2HangUp,
+    // The end of a call.
+    kAbortReception,  // a frame or page reception given up, before our DCN
+    kSendDcn,         // a refused or failed call: DCN before the hang-up
+    kSuccess,
+    kFailure,
+    kFinished,
+  };
 
  private:
   enum class Event { kData, kTimer, kOther };
-  // The page states: what the next page start does.
-  enum PageState { kPageOther = 0, kPageOtherPri = 1, kNewPage = 2, kNewFile = 3, kEndOfDocument = 4 };
+  enum class Phase { kSetUp, kClass1Negotiation, kClass2Negotiation, kPageTransfer, kClass1PostPage,
+                     kClass2PostPage, kEnd };
+  // What a state reads of the modem's input on data events: nothing (it
+  // reads data itself, or needs no input), response lines, or the frames
+  // of a frame reception.
+  enum class Input { kNone, kLines, kFrames };
+  // After a step: wait for the next event, run again while data is waiting,
+  // or run the next step at once.
+  enum class Then { kWait, kNowIfData, kNow };
+  struct StateInfo {
+    Phase phase;
+    Input input;
+    Then then;
+  };
+  static const StateInfo& Info(int state);
 
+  using Got = ResponseCollector::Got;
   void Step(Event event);
-  bool Collects(int state) const;
-  bool RunsAtOnce(int state) const;
-  bool WaitsForEvent(int state) const;
+  // One step function per phase. `got` and `text` are the collector's
+  // result for a data event in a state with input (kNothing otherwise).
+  void StepSetUp(Event event, Got got, const std::string& text);
+  void StepClass1Negotiation(Event event, Got got, const std::string& text);
+  void StepClass2Negotiation(Event event, Got got, const std::string& text);
+  void StepPageTransfer(Event event, Got got, const std::string& text);
+  void StepClass1PostPage(Event event, Got got, const std::string& text);
+  void StepClass2PostPage(Event event, Got got, const std::string& text);
+  void StepEnd(Event event, Got got, const std::string& text);
 
   // Handles a line before the state sees it; false when the call ended or
   // the state should not see it.
   bool PreviewLine(const std::string& line);
   void ReplyTimeout();
 
-  void StepSetUp(const std::string& line);
-  void StepWaitForRing(const std::string& line);
-  void StepClass1(const std::string& line);
+  void SetUpModem();
+  void WaitForRing(const std::string& line);
+  void CancelFrameReception();
+  void ResendIdentity();
   // The caller's frames after AT+FRH=3, acted on once the modem confirmed them.
-  void StepFrames(ResponseCollector::Got got, const std::string& text);
+  void StepFrames(Got got, const std::string& text);
   void CallerFrame(const ReceivedFrame& frame);
   void CallerCommand(std::uint8_t type);
-  void StepClass2(const std::string& line);
+  void Class2NegotiatedReport(const std::string& line);
   void StepTraining();
   void StepPageData();
   void StepSuccess();
@@ -76,11 +140,11 @@ class TFaxReceiverMachine {
   void EndCallSilently(int code);
   bool CanSendDcn() const;
   void SendDcn();
-  void Goto(int state) { session_.state = state; }
+  void Goto(State state) { session_.state = state; }
+  State At() const { return static_cast<State>(session_.state); }
   bool IsClass1() const { return session_.common.faxClass == TFaxClass::fcClass1; }
   bool SoftwareFlow() const { return (session_.common.options & foSoftwareFlow) != 0; }
   bool Report(const std::string& line, const std::string& suffix) const;
-  void SendFrameCommand(const char* command);
   // AT+FRM= for the training (the full one) or a page (after a V.17
   // training the page comes with the short one).
   void SendModulationCommand(const char* modulation);
@@ -89,7 +153,7 @@ class TFaxReceiverMachine {
   ResponseCollector responses_;
   FrameReception frames_;
   ApfReceiveWriter writer_;
-  std::deque<std::string> setUpCommands_;  // the set-up commands still to send
+  ModemSetUp setUp_;
   bool fileOpen_ = false;
   bool pageOpen_ = false;       // a page header is written and the page not finished
   bool pageDataEnded_ = false;  // its data ended with DLE ETX
@@ -97,10 +161,10 @@ class TFaxReceiverMachine {
   bool callAccepted_ = false;
   bool answered_ = false;  // a Class 1 caller is on the line: a failure tells it with DCN
   bool failing_ = false;
-  int pageState_ = kNewFile;
-  bool lastWasDle_ = false;
+  AfterPage afterPage_ = AfterPage::kEnd;  // what the caller said follows the last page
+  int commandRepeats_ = 0;  // commands answered since the last training or page
+  DleDecoder dle_;  // training and page data
   bool userAbort_ = false;
-  bool morePages_ = false;
   int disRepeats_ = 0;
   EventTimer ringWindow_;       // the next RING of the same call comes before its end
   TrainingCheck training_;

@@ -9,6 +9,7 @@
 #include "fax/class1_frames.h"
 #include "fax/header_tags.h"
 #include "fax/modem_prep.h"
+#include "fax/state_table.h"
 #include "fax/sender_constants.h"
 #include "platform/error_codes.h"
 #include "platform/text.h"
@@ -62,7 +63,7 @@ const TFaxSenderMachine::StateInfo& TFaxSenderMachine::Info(int state) {
       {kPageConnect, {P::kClass1Negotiation, true, T::kNowIfData}},
       {kClass2Connect, {P::kClass2Negotiation, true, T::kNowIfData}},
       {kClass2Session, {P::kClass2Negotiation, true, T::kNowIfData}},
-      {kClass2Reduce, {P::kClass2Negotiation, true, T::kNowIfData}},
+      {kClass2NewParameters, {P::kClass2Negotiation, true, T::kNowIfData}},
       {kWaitForXon, {P::kClass2Negotiation, false, T::kNowIfData}},
       {kWaitForOutputSpace, {P::kPageTransfer, true, T::kWait}},
       {kPageStart, {P::kPageTransfer, false, T::kNow}},
@@ -90,13 +91,7 @@ const TFaxSenderMachine::StateInfo& TFaxSenderMachine::Info(int state) {
       {kFailed, {P::kEnd, false, T::kNow}},
       {kFinished, {P::kEnd, false, T::kWait}},
   };
-  static_assert(std::size(kTable) == kFinished);
-  static_assert([] {
-    for (std::size_t i = 0; i < std::size(kTable); ++i) {
-      if (kTable[i].state != static_cast<int>(i) + 1) return false;
-    }
-    return true;
-  }());
+  static_assert(std::size(kTable) == kFinished && RowsInStateOrder(kTable));
   return kTable[(state >= kNextFax && state <= kFinished ? state : kFinished) - 1].info;
 }
 
@@ -115,12 +110,13 @@ TFaxSenderMachine::Event TFaxSenderMachine::Classify(std::uint16_t msg, int hand
 }
 
 void TFaxSenderMachine::Run(std::uint16_t msg, int handle) {
-  if (msg == FaxMsgAbort) {
+  if (msg == FaxMsgAbort || msg == FaxMsgDeviceGone) {
     if (Finished()) return;
-    userAbort_ = true;
+    userAbort_ = msg == FaxMsgAbort;
+    if (msg == FaxMsgDeviceGone) ReportFaxError(s_, ecDeviceGone);
     Goto(kFailed);
   }
-  Event event = msg == FaxMsgAbort ? Event::kData : Classify(msg, handle);
+  Event event = msg == FaxMsgAbort || msg == FaxMsgDeviceGone ? Event::kData : Classify(msg, handle);
   while (!Finished()) {
     Got got = Got::kNothing;
     std::string text;
@@ -197,7 +193,7 @@ void TFaxSenderMachine::EndCall(int code) {
   // is between frames and can say it.
   const Phase phase = Info(s_.state).phase;
   if (connected_ && (phase == Phase::kClass1Negotiation || phase == Phase::kClass1PostPage)) {
-    SendClass1Command(s_, "AT+FTH=3");
+    SendFrameCommand(s_);
     ArmReplyTimer(s_, t30timer::kT4);
     Goto(kSendDcn);
     return;
@@ -224,15 +220,10 @@ void TFaxSenderMachine::StepSetUp(Event event, Got got, const std::string& text)
     case kSetUpCommand:
       if (event == Event::kReplyTimer) {
         EndCall(ecTimeout);
-      } else if (got == Got::kLine && IsOk(text)) {
-        setUpCommands_.pop_front();
-        if (setUpCommands_.empty()) {
-          Goto(kDial);
-        } else {
-          SendModemCommand(s_, setUpCommands_.front());
-        }
       } else if (got == Got::kLine) {
-        EndCall(ecFaxInitError);
+        const ModemSetUp::Result result = setUp_.Answer(s_, text);
+        if (result == ModemSetUp::Result::kDone) Goto(kDial);
+        if (result == ModemSetUp::Result::kRefused) EndCall(ecFaxInitError);
       }
       return;
     case kDial:
@@ -259,6 +250,7 @@ void TFaxSenderMachine::StartFax() {
   failing_ = false;
   connected_ = false;
   reduce_ = false;
+  s_.sender.pagesReduced = false;
   resendSessionParameters_ = false;
   c.filePages = c.coverPages = 0;
   s_.sender.pageRetries = 0;
@@ -296,38 +288,22 @@ void TFaxSenderMachine::SelectClass() {
     }
   } else {
     fine_ = wide_ = false;
-    m.pageResolution = '0';
-    if (coverIsApf_) {
-      TApfPageHeader header;
-      if (ApfReadPageHeader(c.coverFile, 1, header) == 0) {
-        fine_ = header.Fine();
-        wide_ = header.Wide();
-      }
+  }
+  // The call is negotiated for the first page sent: a cover in fax form
+  // has its own format.
+  if (coverIsApf_) {
+    TApfPageHeader header;
+    if (ApfReadPageHeader(c.coverFile, 1, header) == 0) {
+      fine_ = header.Fine();
+      wide_ = header.Wide();
     }
   }
   SetFaxStatus(s_, fsInitializing);
-  // The modem holds us back by XON and XOFF when the port obeys them.
-  const bool softwareFlow = (c.options & foSoftwareFlow) != 0;
-  const std::string flow = softwareFlow ? "AT+FLO=1" : "AT+FLO=2";
-  switch (c.faxClass) {
-    case TFaxClass::fcClass1:
-      setUpCommands_ = {"AT+FCLASS=1"};
-      if (softwareFlow) setUpCommands_.push_back(flow);
-      break;
-    case TFaxClass::fcClass2_0:
-      setUpCommands_ = {"AT+F" + m.commands.selectClass, "AT+F" + m.commands.localId + "=\"" + c.stationId + "\"",
-                        flow, "AT+FNR=1,1,1,0", Class2SessionParameters()};
-      break;
-    default:
-      setUpCommands_ = {"AT+F" + m.commands.selectClass, "AT+F" + m.commands.localId + "=\"" + c.stationId + "\"",
-                        Class2SessionParameters()};
-      break;
-  }
   // The modem gives up the call when no fax answers within S7 seconds: as
   // long as the user wants to wait.
   const int dialWait = std::clamp(TicksToSecs(m.dialTimeout), 1, kMaxDialWaitSecs);
-  setUpCommands_.push_back("ATS7=" + std::to_string(dialWait));
-  SendModemCommand(s_, setUpCommands_.front());
+  setUp_.Start(s_, {"AT+F" + m.commands.localId + "=\"" + c.stationId + "\"", Class2SessionParameters()},
+               {"ATS7=" + std::to_string(dialWait)});
   Goto(kSetUpCommand);
 }
 
@@ -437,6 +413,7 @@ void TFaxSenderMachine::StepPageTransfer(Event event, Got got, const std::string
       c.pageLength = static_cast<std::int32_t>(page_.Header().dataLength);
       page_.SetLineMinimum(m.params.minBytesPerLine);
       page_.SetReduceToStandard(reduce_);
+      if (page_.Reduced()) s_.sender.pagesReduced = true;
       pageBytes_.clear();
       ArmReplyTimer(s_, m.pageDataTimeout);
       ArmOutputAtMost(s_.sender.bufferMinimum);
@@ -606,6 +583,7 @@ void TFaxSenderMachine::PageData() {
 void TFaxSenderMachine::PageEnd(bool modemSaidOk) {
   FaxCommonData& c = s_.common;
   SoftwareFlow(false);
+  afterPage_ = AfterThisPage();
   switch (c.faxClass) {
     case TFaxClass::fcClass1:
       Goto(kPageSent);
@@ -618,7 +596,7 @@ void TFaxSenderMachine::PageEnd(bool modemSaidOk) {
       break;
     }
     default: {
-      const std::uint8_t end[] = {kDLE, static_cast<std::uint8_t>(MorePages() ? ',' : '.')};
+      const std::uint8_t end[] = {kDLE, static_cast<std::uint8_t>(Class2_0PageMark(afterPage_))};
       PutBlock(c.port, end, 2);
       break;
     }
@@ -630,6 +608,17 @@ void TFaxSenderMachine::PageEnd(bool modemSaidOk) {
 bool TFaxSenderMachine::MorePages() const {
   const FaxCommonData& c = s_.common;
   return !c.faxFile.empty() && (c.sendingCover || c.currentPage < c.filePages);
+}
+
+AfterPage TFaxSenderMachine::AfterThisPage() const {
+  const FaxCommonData& c = s_.common;
+  if (!MorePages()) return AfterPage::kEnd;
+  // After the cover comes the file's first page. A page that cannot be
+  // read fails when it is opened.
+  TApfPageHeader next;
+  if (ApfReadPageHeader(c.faxFile, c.sendingCover ? 1 : c.currentPage + 1, next) != 0) return AfterPage::kPage;
+  const PageFormat format{next.Fine() && !reduce_, next.Wide()};
+  return format == sessionFormat_ ? AfterPage::kPage : AfterPage::kDocument;
 }
 
 void TFaxSenderMachine::AdvancePage() {
@@ -667,20 +656,12 @@ int TFaxSenderMachine::GoToPage(const std::string& file, int page) {
   return 0;
 }
 
+// Pages of another format than the one negotiated go as a new document
+// (AfterThisPage).
 void TFaxSenderMachine::TakePageResolution() {
-  FaxModemData& m = s_.modem;
   const TApfPageHeader& header = page_.Header();
   fine_ = header.Fine();
   wide_ = header.Wide();
-  m.pageResolution = fine_ ? '1' : '0';
-  if (m.previousResolution != ' ' && m.previousResolution != m.pageResolution) {
-    // Reported only: the call goes on and may still succeed, so the session's
-    // last error stays what it was.
-    const std::int32_t kept = s_.common.lastError;
-    ReportFaxError(s_, ecFaxMixedResolution);
-    s_.common.lastError = kept;
-  }
-  m.previousResolution = m.pageResolution;
 }
 
 HeaderValues TFaxSenderMachine::PageHeaderValues() const {
@@ -805,7 +786,8 @@ void TFaxSenderMachine::FailedCall() {
   ReportFaxLog(s_, TFaxLogCode::lfaxTransmitFail);
   HangUpModem(s_);
   UseNormalBaud(s_, false);
-  if (userAbort_ || (c.options & (foExitOnError | foAbortNoConnect))) {
+  // A device that has gone cannot dial the next fax.
+  if (userAbort_ || c.deviceGone || (c.options & (foExitOnError | foAbortNoConnect))) {
     SetFaxStatus(s_, fsUserAbort);
     ReportFaxStatus(s_, false, true);
     Goto(kFinished);

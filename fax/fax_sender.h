@@ -12,7 +12,6 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <fstream>
 #include <optional>
 #include <string>
@@ -20,8 +19,10 @@
 
 #include "fax/fax_session.h"
 #include "fax/header_tags.h"
+#include "fax/modem_prep.h"
 #include "fax/modem_responses.h"
 #include "fax/outgoing_page.h"
+#include "fax/post_page.h"
 #include "image/fax_font.h"
 #include "image/t4_coding.h"
 
@@ -62,7 +63,7 @@ class TFaxSenderMachine {
     // Class 2 and 2.0 negotiation.
     kClass2Connect,    // the dial's answer up to the connect report
     kClass2Session,    // reports and OK, then AT+FDT and its CONNECT
-    kClass2Reduce,     // the session parameters again, for a far end without fine
+    kClass2NewParameters,  // the session parameters again: for a far end without fine, or a new document
     kWaitForXon,       // Class 2: the modem's XON before page data, often in the same read as CONNECT
     // Page transfer.
     kWaitForOutputSpace,
@@ -144,7 +145,9 @@ class TFaxSenderMachine {
 
   // Class 2 and 2.0.
   bool Class2Report(const std::string& line, const std::string& suffix) const;
-  std::string Class2SessionParameters() const;
+  // The session-parameters command for the page to send; the modem holds
+  // that format from then on.
+  std::string Class2SessionParameters();
   bool PageStatusReport(const std::string& line);
 
   // Set-up, pages and the end of a fax.
@@ -167,6 +170,16 @@ class TFaxSenderMachine {
 
   // Files and drawing.
   bool MorePages() const;
+  // A page's resolution and width as it goes out.
+  struct PageFormat {
+    bool fine = false;
+    bool wide = false;
+    bool operator==(const PageFormat&) const = default;
+  };
+  PageFormat SentFormat() const { return {SendsFine(), wide_}; }
+  // What follows the page being sent: a page of another format starts a
+  // new document, negotiated for it.
+  AfterPage AfterThisPage() const;
   int GoToPage(const std::string& file, int page);
   void TakePageResolution();
   bool SendsFine() const { return fine_ && !reduce_; }
@@ -183,7 +196,7 @@ class TFaxSenderMachine {
   FaxSession& s_;
   ResponseCollector responses_;
   FrameReception frames_;
-  std::deque<std::string> setUpCommands_;
+  ModemSetUp setUp_;
   bool userAbort_ = false;
   bool failing_ = false;    // the call failed; a DCN on the way out
   bool connected_ = false;  // the far end answered as a fax: a failure sends DCN
@@ -201,6 +214,8 @@ class TFaxSenderMachine {
   bool wide_ = false;
   bool reduce_ = false;  // the far end takes no fine: fine pages go out at standard
   bool resendSessionParameters_ = false;  // Class 2: the modem still has the fine ones
+  PageFormat sessionFormat_;              // what the last DCS or session parameters named
+  AfterPage afterPage_ = AfterPage::kEnd;  // what follows the page just sent
   T4LineCoder coder_;
   std::optional<FaxFont> coverFont_;
 };

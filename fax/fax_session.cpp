@@ -53,12 +53,18 @@ void MachineProcedure(void* arg, std::uint32_t msg, std::uint32_t handleArg, std
   auto& session = *static_cast<FaxSession*>(arg);
   auto message = static_cast<std::uint16_t>(msg & 0xFFFF);
   if (session.abortRequested.exchange(false)) message = FaxMsgAbort;
+  // A device that went (unplugged) is noticed at the next event of any
+  // kind, at the latest the status timer's: the call ends at once.
+  if (!session.common.deviceGone && DeviceGone(session.common.port)) {
+    session.common.deviceGone = true;
+    message = FaxMsgDeviceGone;
+  }
   int handle = static_cast<int>(handleArg & 0xFFFF);
   if (message == kMsgTriggerAvail) handle = session.common.availHandle;
   if (message == FaxMsgAbort) {
     SetFaxStatus(session, fsUserAbort);
     session.common.lastError = ecCancelRequested;
-  } else if (!IsSessionHandle(session, handle)) {
+  } else if (message != FaxMsgDeviceGone && !IsSessionHandle(session, handle)) {
     return;
   }
   const bool statusTimerFired = message == kMsgTriggerTimer && handle == session.common.statusTimer;
@@ -134,6 +140,7 @@ int StartFaxSession(FaxSession& session, const FaxPrepare& prepare, FaxMachine m
   SetFaxSession(c.port, 1);
 
   c.lastError = 0;
+  c.deviceGone = false;
   prepare(session);
   if (c.lastError != 0) {
     const int error = c.lastError;
@@ -188,6 +195,10 @@ void AbortFaxSession(FaxSession& session) {
 }
 
 void ReportFaxError(FaxSession& session, int code) {
+  if (code < 0 && DeviceGone(session.common.port)) {
+    session.common.deviceGone = true;
+    code = ecDeviceGone;
+  }
   session.common.lastError = code;
   SendToTarget(session, FaxMsgError, code);
 }
@@ -277,6 +288,7 @@ void EscapeAndHangUp(int port) {
 
 void HangUpModem(FaxSession& session) {
   const int port = session.common.port;
+  if (DeviceGone(port)) return;  // nothing left to hang up
   if (CarrierDetect(port) > 0) {
     EscapeAndHangUp(port);
     if (CarrierDetect(port) > 0) ResetModemByDTR(session);
@@ -288,6 +300,7 @@ void HangUpModem(FaxSession& session) {
 }
 
 void HangUpModemForReceiver(FaxSession& session) {
+  if (DeviceGone(session.common.port)) return;
   ResetModemByDTR(session);
   EscapeAndHangUp(session.common.port);
 }

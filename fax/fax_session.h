@@ -96,6 +96,7 @@ struct FaxCommonData {
   std::string headerRecipient;
   std::string headerTitle;
   bool prepared = false;
+  bool deviceGone = false;  // the modem's device went during the session
 };
 
 struct FaxModemData {
@@ -104,8 +105,6 @@ struct FaxModemData {
   bool detectBusy = true;
   bool toneDial = true;
   std::string dialPrefix;
-  char pageResolution = ' ';      // '0' standard, '1' fine
-  char previousResolution = ' ';
   char ecmChar = '0';
   char faxAndDataChar = '0';
   int hangupCode = 0;
@@ -130,6 +129,7 @@ struct FaxSenderData {
   int bufferMinimum = 1000;
   int pageRetries = 0;
   bool safeMode = true;
+  bool pagesReduced = false;  // fine pages of this fax went out at standard resolution
 };
 
 struct FaxReceiverData {
@@ -182,7 +182,8 @@ void AbortFaxSession(FaxSession& session);
 // Messages to the component, each sent with a 1000 ms limit. A window too
 // busy to answer in time does not count as "no": the call is accepted, the
 // fax is named by count, the next fax is asked for again (for about 30 s);
-// the dispatch log notes each.
+// the dispatch log notes each. Any failure once the modem's device has gone
+// is reported as that: the rest follows from it.
 void ReportFaxError(FaxSession& session, int code);
 void ReportFaxStatus(FaxSession& session, bool first, bool last);
 void ReportFaxLog(FaxSession& session, TFaxLogCode code);

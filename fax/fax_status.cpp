@@ -5,7 +5,7 @@
 namespace tv {
 
 std::string FaxStatusText(int status) {
-  if (status < fsInitializing || status > fsFinished) return {};
+  if (status < fsInitializing || status > fsGotTransmittingId) return {};
   return ProgramStrings().GetString(static_cast<std::uint16_t>(13000 + status));
 }
 

@@ -31,10 +31,11 @@ enum FaxStatus : int {
   fsGotRemoteId = 41,
   fsUserAbort = 42,
   fsFinished = 43,
+  fsGotTransmittingId = 44,  // the caller's TSI, on the receiving side
 };
 
 // The text of a status code (string table entry 13000 + code); empty
-// outside 1..43.
+// outside 1..44.
 std::string FaxStatusText(int status);
 
 enum class TFaxLogCode : std::uint8_t {
@@ -57,6 +58,7 @@ enum FaxMessage : int {
   FaxMsgAccept = 32421,
   FaxMsgError = 32422,
   FaxMsgFinish = 32423,
+  FaxMsgDeviceGone = 32424,  // to the machine: the modem's device has gone
 };
 
 }  // namespace tv

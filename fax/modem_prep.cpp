@@ -87,6 +87,39 @@ int WriteClass1Command(FaxSession& session, std::string_view command) {
   return WriteCommand(session, command, kClass1PauseMs);
 }
 
+void ModemSetUp::Start(FaxSession& session, const std::vector<std::string>& class2,
+                       const std::vector<std::string>& last) {
+  const FaxCommonData& c = session.common;
+  // The modem holds us back by XON and XOFF when the port obeys them.
+  const bool softwareFlow = (c.options & foSoftwareFlow) != 0;
+  const std::string flow = softwareFlow ? "AT+FLO=1" : "AT+FLO=2";
+  if (c.faxClass == TFaxClass::fcClass1) {
+    commands_ = {"AT+FCLASS=1"};
+    if (softwareFlow) commands_.push_back(flow);
+  } else {
+    commands_ = {"AT+F" + session.modem.commands.selectClass};
+    commands_.insert(commands_.end(), class2.begin(), class2.end());
+    if (c.faxClass == TFaxClass::fcClass2_0) commands_.insert(commands_.end(), {flow, "AT+FNR=1,1,1,0"});
+  }
+  commands_.insert(commands_.end(), last.begin(), last.end());
+  SendModemCommand(session, commands_.front());
+}
+
+ModemSetUp::Result ModemSetUp::Answer(FaxSession& session, std::string_view line) {
+  if (!IsOk(line)) return Result::kRefused;
+  if (commands_.front().rfind("AT+FCLASS", 0) == 0) UseNormalBaud(session, true);
+  commands_.pop_front();
+  if (commands_.empty()) return Result::kDone;
+  SendModemCommand(session, commands_.front());
+  return Result::kWaiting;
+}
+
+int SendFrameCommand(FaxSession& session) { return SendClass1Command(session, "AT+FTH=3"); }
+
+int ListenForFrame(FaxSession& session) { return SendClass1Command(session, "AT+FRH=3"); }
+
+int ListenForFrameAgain(FaxSession& session) { return WriteClass1Command(session, "AT+FRH=3"); }
+
 bool ReadResponseLine(FaxSession& session, std::string& line) {
   std::string& buffer = session.modem.response;
   const int port = session.common.port;
@@ -243,7 +276,6 @@ void QueryClass2Rates(FaxSession& session) {
 void PrepareSender(FaxSession& session) {
   FaxCommonData& c = session.common;
   FaxModemData& m = session.modem;
-  m.previousResolution = ' ';
   m.calling = true;
   session.state = 1;
   SetFaxStatus(session, fsInitializing);

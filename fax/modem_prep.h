@@ -4,8 +4,10 @@
 // response tests.
 #pragma once
 
+#include <deque>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "fax/fax_session.h"
 
@@ -19,6 +21,28 @@ int SendClass1Command(FaxSession& session, std::string_view command);
 // The same without arming the reply timer: a command repeated while the
 // time a state allows runs on.
 int WriteClass1Command(FaxSession& session, std::string_view command);
+// Class 1: the modem is to send a frame (AT+FTH=3), or to listen for one
+// (AT+FRH=3), the reply timer armed. Listening again leaves the timer as it
+// runs: the frame is asked for again within the time allowed for it.
+int SendFrameCommand(FaxSession& session);
+int ListenForFrame(FaxSession& session);
+int ListenForFrameAgain(FaxSession& session);
+
+// The commands that set the modem up for a call, one after the other, each
+// once the modem said OK to the one before: the class, then in Class 2 and
+// 2.0 the class's own commands, Class 2.0's flow control and reporting, and
+// last the caller's own. Once the class is set the modem talks at the
+// normal rate.
+class ModemSetUp {
+ public:
+  enum class Result { kWaiting, kDone, kRefused };
+  void Start(FaxSession& session, const std::vector<std::string>& class2, const std::vector<std::string>& last = {});
+  // The modem's answer to the command last sent: the next one goes out.
+  Result Answer(FaxSession& session, std::string_view line);
+
+ private:
+  std::deque<std::string> commands_;
+};
 
 // Takes every waiting character into the response buffer: CR ends a
 // non-empty line, control characters are dropped, the last 129 characters

@@ -19,21 +19,12 @@ ResponseCollector::Got ResponseCollector::Next(int port, std::string& text) {
     const int c = GetChar(port);
     if (c < 0) break;
     const auto b = static_cast<std::uint8_t>(c);
-    if (lastWasDle_) {
-      lastWasDle_ = false;
-      if (b == kETX) {
+    // Escaped bytes are frame data.
+    if (b == kDLE || dle_.Pending()) {
+      if (dle_.Take(b, [&](std::uint8_t data) { buffer_ += static_cast<char>(data); })) {
         text = std::exchange(buffer_, std::string());
         return Got::kFrame;
       }
-      if (b == kSUB) {
-        buffer_.append(2, static_cast<char>(kDLE));
-      } else {
-        buffer_ += static_cast<char>(b);  // DLE DLE stands for one DLE
-      }
-      continue;
-    }
-    if (b == kDLE) {
-      lastWasDle_ = true;
       continue;
     }
     const bool inFrame = !buffer_.empty() && static_cast<std::uint8_t>(buffer_.front()) == kFrameAddress;
@@ -59,7 +50,7 @@ ResponseCollector::Got ResponseCollector::Next(int port, std::string& text) {
 
 void ResponseCollector::Clear() {
   buffer_.clear();
-  lastWasDle_ = false;
+  dle_.Reset();
 }
 
 void FrameReception::Start() {

@@ -26,7 +26,7 @@ class ResponseCollector {
 
  private:
   std::string buffer_;
-  bool lastWasDle_ = false;
+  DleDecoder dle_;
 };
 
 // The answer to AT+FRH=3. The modem says CONNECT when it hears a frame

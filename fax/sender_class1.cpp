@@ -18,14 +18,14 @@ using namespace sender;
 void TFaxSenderMachine::AskForFrame() {
   frames_.Start();
   arrivalExtended_ = false;
-  SendClass1Command(s_, "AT+FRH=3");
+  ListenForFrame(s_);
 }
 
 // The next frame of a block, or a damaged one again: within the time the
 // state allowed for the whole answer.
 void TFaxSenderMachine::AskForFrameAgain() {
   frames_.Start();
-  WriteClass1Command(s_, "AT+FRH=3");
+  ListenForFrameAgain(s_);
 }
 
 // No answer within T4: the reception is given up (any character ends it),
@@ -40,15 +40,25 @@ void TFaxSenderMachine::NoAnswerToCommand(State resend) {
 }
 
 void TFaxSenderMachine::RetryCommand(State resend) {
+  const bool training = resend == kSendTsi;
+  // A far end that failed our training may say nothing at all: after two
+  // trainings without an answer a lower rate is tried, as on a noisy line.
+  // Only the lowest rate gets all its tries.
+  if (training && commandTries_ >= kTrainingTriesPerRate && StepDownRate(s_.modem.params)) {
+    commandTries_ = 0;
+    SendFrameCommand(s_);
+    Goto(kSendDcs);
+    return;
+  }
   if (commandTries_ >= kMaxCommandTries) {
-    EndCall(ecTimeout);
+    EndCall(training ? ecFaxTrainError : ecTimeout);
     return;
   }
   if (resend == kSendPostPage) {
     Goto(kSendPostPage);
     return;
   }
-  SendClass1Command(s_, "AT+FTH=3");
+  SendFrameCommand(s_);
   Goto(resend);
 }
 
@@ -111,7 +121,7 @@ void TFaxSenderMachine::StepDownAndTrainAgain() {
     return;
   }
   commandTries_ = 0;
-  SendClass1Command(s_, "AT+FTH=3");
+  SendFrameCommand(s_);
   Goto(kSendDcs);
 }
 
@@ -156,6 +166,7 @@ void TFaxSenderMachine::StepClass1Negotiation(Event event, Got got, const std::s
     case kSendDcs:
       if (!connect) return;
       ++commandTries_;
+      sessionFormat_ = {m.params.fine, m.params.wide};
       SendCapabilityFrame(s_, false);
       Goto(kDcsSent);
       return;
@@ -209,6 +220,9 @@ void TFaxSenderMachine::AnswererFrames(FrameReception::Result result, const std:
       if (frame.type == kFcfCSI) {
         c.remoteId = FrameStationId(frame);
         SetFaxStatus(s_, fsGotRemoteId);
+      } else if (frame.type == kFcfDCN) {
+        EndCallSilently(ecFaxRemoteEndedSetUp);
+        return;
       } else if (frame.type == kFcfDIS && !TakeDis(frame)) {
         return;
       }
@@ -218,7 +232,7 @@ void TFaxSenderMachine::AnswererFrames(FrameReception::Result result, const std:
       }
       DelayMs(kT30SilenceMs);
       commandTries_ = 0;
-      SendClass1Command(s_, "AT+FTH=3");
+      SendFrameCommand(s_);
       Goto(kSendTsi);
       return;
     }
@@ -250,20 +264,25 @@ void TFaxSenderMachine::TrainingAnswer(const ReceivedFrame& frame) {
     case kFcfFTT:
       StepDownAndTrainAgain();
       return;
-    case kFcfDIS:
+    case kFcfDIS: {
       // The far end did not hear our DCS and says again what it can do.
+      // The rate stays where the trainings have brought it.
+      SessionParameters& p = s_.modem.params;
+      const int rate = p.rateIndex;
       if (!TakeDis(frame)) return;
+      if (p.rateIndex > rate) p.SetRate(rate);
       if (!frame.final) {
         AskForFrameAgain();
         return;
       }
       RetryCommand(kSendTsi);
       return;
+    }
     case kFcfCRP:
       RetryCommand(kSendTsi);
       return;
     case kFcfDCN:
-      EndCallSilently(ecCancelRequested);
+      EndCallSilently(ecFaxRemoteEndedSetUp);
       return;
     default:
       AskForFrameAgain();  // the CSI or NSF ahead of a repeated DIS
@@ -297,14 +316,14 @@ void TFaxSenderMachine::StepClass1PostPage(Event event, Got got, const std::stri
         return;
       }
       DelayMs(kT30SilenceMs);
-      SendClass1Command(s_, "AT+FTH=3");
+      SendFrameCommand(s_);
       Goto(kPostPageConnect);
       return;
     case kPostPageConnect:
       if (got == Got::kLine && IsError(text)) {
         RetryCommand(kSendPostPage);
       } else if (connect) {
-        SendSimpleFrame(s_, MorePages() ? kFcfMPS : kFcfEOP);
+        SendSimpleFrame(s_, PostPageFrame(afterPage_));
         Goto(kPostPageSent);
       }
       return;
@@ -322,50 +341,50 @@ void TFaxSenderMachine::StepClass1PostPage(Event event, Got got, const std::stri
   }
 }
 
-// The far end's answer to MPS or EOP.
+// The far end's answer to MPS, EOM or EOP.
 void TFaxSenderMachine::PostPageAnswer(const ReceivedFrame& frame) {
   FaxModemData& m = s_.modem;
-  switch (frame.type) {
-    // The page is good. PIP asks for an operator as well, which this
-    // program has none of: it counts as MCF (PIN as RTN below).
-    case kFcfMCF:
-    case kFcfPIP:
-    case kFcfRTP: {
-      const bool retrain = frame.type == kFcfRTP;
-      SetFaxStatus(s_, fsPageAccepted);
-      if (!MorePages()) {
-        SendClass1Command(s_, "AT+FTH=3");
-        Goto(kSendDcn);
-        return;
-      }
-      AdvancePage();
-      if (At() != kGetPostPageAnswer) return;  // the next page could not be read
-      if (retrain) {
-        commandTries_ = 0;
-        SendClass1Command(s_, "AT+FTH=3");
-        Goto(kSendDcs);
-      } else {
-        SendClass1Command(s_, std::string("AT+FTM=") + m.params.PageModulation());
-        Goto(kPageConnect);
-      }
-      return;
-    }
-    // The page was not good enough: at a lower rate it goes again.
-    case kFcfRTN:
-    case kFcfPIN:
-      SetFaxStatus(s_, fsPageError);
-      RestartPage();
-      if (At() == kGetPostPageAnswer) StepDownAndTrainAgain();
-      return;
-    case kFcfCRP:
-      RetryCommand(kSendPostPage);
-      return;
-    case kFcfDCN:
-      EndCallSilently(ecCancelRequested);
-      return;
-    default:
-      AskForFrameAgain();
-      return;
+  if (frame.type == kFcfCRP) {
+    RetryCommand(kSendPostPage);
+    return;
+  }
+  if (frame.type == kFcfDCN) {
+    EndCallSilently(ecFaxRemoteEndedAfterPage);
+    return;
+  }
+  const std::optional<PageVerdict> verdict = PageVerdictOf(frame.type);
+  if (!verdict) {
+    AskForFrameAgain();
+    return;
+  }
+  if (!verdict->good) {
+    // At a lower rate the page goes again.
+    SetFaxStatus(s_, fsPageError);
+    RestartPage();
+    if (At() == kGetPostPageAnswer) StepDownAndTrainAgain();
+    return;
+  }
+  SetFaxStatus(s_, fsPageAccepted);
+  if (afterPage_ == AfterPage::kEnd) {
+    SendFrameCommand(s_);
+    Goto(kSendDcn);
+    return;
+  }
+  AdvancePage();
+  if (At() != kGetPostPageAnswer) return;  // the next page could not be read
+  if (afterPage_ == AfterPage::kDocument) {
+    // The far end negotiates anew (phase B): its DIS, then our DCS for the
+    // new document's format.
+    AskForFrame();
+    ArmReplyTimer(s_, t30timer::kT1);
+    Goto(kGetDis);
+  } else if (verdict->retrain) {
+    commandTries_ = 0;
+    SendFrameCommand(s_);
+    Goto(kSendDcs);
+  } else {
+    SendClass1Command(s_, std::string("AT+FTM=") + m.params.PageModulation());
+    Goto(kPageConnect);
   }
 }
 

@@ -18,8 +18,9 @@ bool TFaxSenderMachine::Class2Report(const std::string& line, const std::string&
 
 // AT+FDIS= or AT+FIS=: resolution, bit rate, width, length, coding, error
 // correction, file transfer and scan time.
-std::string TFaxSenderMachine::Class2SessionParameters() const {
+std::string TFaxSenderMachine::Class2SessionParameters() {
   const FaxModemData& m = s_.modem;
+  sessionFormat_ = SentFormat();
   std::string command = "AT+F" + m.commands.sessionParams + "=";
   command += SendsFine() ? '1' : '0';
   command += ',';
@@ -90,7 +91,7 @@ void TFaxSenderMachine::StepClass2Negotiation(Event event, Got got, const std::s
       } else if (IsOk(text) && resendSessionParameters_) {
         resendSessionParameters_ = false;
         SendModemCommand(s_, Class2SessionParameters());
-        Goto(kClass2Reduce);
+        Goto(kClass2NewParameters);
       } else if (IsOk(text)) {
         SendModemCommand(s_, "AT+FDT");
         ArmReplyTimer(s_, kFdtTicks);
@@ -103,7 +104,7 @@ void TFaxSenderMachine::StepClass2Negotiation(Event event, Got got, const std::s
         }
       }
       return;
-    case kClass2Reduce:
+    case kClass2NewParameters:
       if (!IsOk(text)) return;
       SendModemCommand(s_, "AT+FDT");
       ArmReplyTimer(s_, kFdtTicks);
@@ -136,7 +137,7 @@ void TFaxSenderMachine::StepClass2PostPage(Event event, Got got, const std::stri
         EndCall(ecFaxSessionError);
         return;
       }
-      SendModemCommand(s_, MorePages() ? "AT+FET=0" : "AT+FET=2");
+      SendModemCommand(s_, std::string("AT+FET=") + Class2FetCode(afterPage_));
       ArmReplyTimer(s_, m.pageDataTimeout);
       Goto(kClass2PageResult);
       return;
@@ -173,6 +174,12 @@ void TFaxSenderMachine::StepClass2PostPage(Event event, Got got, const std::stri
       if (MorePages()) {
         AdvancePage();
         if (At() != kNextPageOrDone) return;
+        if (SentFormat() != sessionFormat_) {
+          // A new document (after EOM): the modem is told its format first.
+          SendModemCommand(s_, Class2SessionParameters());
+          Goto(kClass2NewParameters);
+          return;
+        }
         SendModemCommand(s_, "AT+FDT");
         Goto(kClass2Session);
       } else if (m.hangupCode != 0) {
@@ -187,20 +194,17 @@ void TFaxSenderMachine::StepClass2PostPage(Event event, Got got, const std::stri
   }
 }
 
-// A +FPTS / +FPS report: page accepted (stay), page refused (send it again)
-// or the far end gone; false for an unknown status.
+// A +FPTS / +FPS report: page accepted (stay) or refused (send it again);
+// false for an unknown status. The modem trains again by itself.
 bool TFaxSenderMachine::PageStatusReport(const std::string& line) {
   const std::string status = StripResponsePrefix(line);
-  const char first = status.empty() ? ' ' : status[0];
-  if (first == '1' || first == '3') {
+  const auto verdict = PageVerdictOf(PageResponseFrame(status.empty() ? ' ' : status[0]));
+  if (!verdict) return false;
+  if (verdict->good) {
     SetFaxStatus(s_, fsPageAccepted);
-  } else if (first == '2') {
+  } else {
     SetFaxStatus(s_, fsPageError);
     Goto(kClass2PageRefused);
-  } else if (first == '4' || first == '5') {
-    EndCall(ecCancelRequested);
-  } else {
-    return false;
   }
   return true;
 }

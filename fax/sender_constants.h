@@ -17,6 +17,8 @@ inline constexpr std::int32_t kDialGraceTicks = SecsToTicks(2);
 
 // T.30 sends a command three times at most when no answer comes.
 inline constexpr int kMaxCommandTries = 3;
+// DCS and training without an answer at one rate before the next lower one.
+inline constexpr int kTrainingTriesPerRate = 2;
 inline constexpr int kMaxPageRetries = 2;  // Class 2: a page the far end refused, sent again
 
 inline constexpr int kOutputSpaceBytes = 4096;

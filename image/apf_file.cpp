@@ -11,6 +11,7 @@
 #include "image/t4_coding.h"
 #include "platform/error_codes.h"
 #include "platform/files.h"
+#include "platform/text.h"
 
 namespace tv {
 
@@ -49,11 +50,11 @@ std::tm UnpackApfStamp(std::uint32_t stamp) {
   return t;
 }
 
-void SetApfStationId(TApfFileHeader& header, const std::string& id, bool padToFull) {
+void SetApfStationId(TApfFileHeader& header, const std::string& id) {
   const std::size_t n = std::min<std::size_t>(id.size(), kApfMaxStationId);
   header.stationId.fill(' ');
   std::memcpy(header.stationId.data(), id.data(), n);
-  header.stationIdLength = static_cast<std::uint8_t>(padToFull ? kApfMaxStationId : n);
+  header.stationIdLength = static_cast<std::uint8_t>(n);
 }
 
 std::string ApfStationId(const TApfFileHeader& header) {
@@ -323,7 +324,8 @@ int ApfReceiveWriter::Create(const std::string& fileName, const std::string& rem
   if (int rc = file_.Create(fileName); rc != ecOK) return rc;
   header_ = NewApfFileHeader();
   header_.creationStamp = ApfStampNow();
-  SetApfStationId(header_, remoteStationId, true);
+  // The caller's ID as it reads, without the blanks that filled its frame.
+  SetApfStationId(header_, TrimText(remoteStationId));
   pageOpen_ = false;
   return file_.Write(&header_, sizeof header_);
 }

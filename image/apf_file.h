@@ -70,8 +70,8 @@ std::uint32_t ApfStampNow();
 std::tm UnpackApfStamp(std::uint32_t stamp);
 
 // Stores at most 20 characters with their length; the other positions hold
-// spaces. `padToFull` stores all 20 positions with length 20 (receiver style).
-void SetApfStationId(TApfFileHeader& header, const std::string& id, bool padToFull = false);
+// spaces.
+void SetApfStationId(TApfFileHeader& header, const std::string& id);
 std::string ApfStationId(const TApfFileHeader& header);
 
 // False on any failure or when the first six bytes are not the signature.

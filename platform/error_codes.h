@@ -62,6 +62,7 @@ enum ErrorCode : int {
   ecBufferIsEmpty = -3007,
   ecTracingNotEnabled = -3008,
   ecLoggingNotEnabled = -3009,
+  ecDeviceGone = -3010,
 
   // Modem.
   ecModemNotStarted = -4001,
@@ -119,6 +120,9 @@ enum ErrorCode : int {
   ecFaxNoAnswer = -8081,
   ecFaxMixedResolution = -8082,
   ecFaxAbnormalHangup = -8083,
+  ecFaxRemoteEndedSetUp = -8084,
+  ecFaxRemoteEndedAfterPage = -8085,
+  ecFaxCommandRepeated = -8086,
 
   // Returned by ExceptionToErrorCode for exceptions that carry no code.
   ecUnknownException = -9999,

@@ -2,7 +2,8 @@
 # tvfax send through the native serial layer against an independent T.30
 # far end: the virtual fax line answers and stores the pages in a TIFF file.
 # Sent at 9600 and 14400 bit/s, every page must arrive pixel for pixel below
-# the header line, and our station ID must reach the far end.
+# the header line and at its own resolution, and our station ID must reach
+# the far end.
 #   fax_send_line_test.sh TVFAX VIRTUAL_FAX_LINE
 set -euo pipefail
 tvfax=$1
@@ -59,8 +60,10 @@ send_at() { # send_at BPS
 
   tiffsplit received.tif page_
   local n=0
+  local yres=()
   for tif in page_*.tif; do
     n=$((n + 1))
+    yres[$n]=$(tiffinfo "$tif" 2> /dev/null | sed -n 's/.*Resolution: [^,]*, *\([0-9.]*\).*/\1/p')
     tifftopnm "$tif" > "received$n.pbm" 2> /dev/null
     "$tvfax" render --no-autoscale letter.apf "$n" "source$n.pbm" > /dev/null
     local header=$(( $(height "received$n.pbm") - $(height "source$n.pbm") ))
@@ -70,6 +73,10 @@ send_at() { # send_at BPS
     cmp -s body.txt source.txt || fail "page $n at $bps differs below the header line"
   done
   [ "$n" -eq 3 ] || fail "$n pages arrived at $bps"
+  # The fine page went as a document of its own (EOM, a new DCS) and was
+  # stored at fine resolution, the standard pages at standard.
+  awk -v std="${yres[1]}" -v fine="${yres[3]}" 'BEGIN { exit !(fine > 1.5 * std) }' ||
+    fail "page 3 arrived at ${yres[3]} lines per unit, page 1 at ${yres[1]}"
 }
 
 send_at 9600

@@ -13,8 +13,9 @@
 
 namespace tv::test {
 
-// Pages of data stored as given (not in line blocks).
-inline void WriteStreamApf(const std::string& file, const std::vector<std::string>& pages, std::uint16_t flags = 0) {
+// Pages of data stored as given (not in line blocks), each with its flags.
+inline void WriteStreamApf(const std::string& file, const std::vector<std::string>& pages,
+                           const std::vector<std::uint16_t>& flags) {
   TApfFileHeader header = NewApfFileHeader();
   header.pageCount = static_cast<std::uint16_t>(pages.size());
   std::ofstream out(file, std::ios::binary);
@@ -22,10 +23,14 @@ inline void WriteStreamApf(const std::string& file, const std::vector<std::strin
   for (const std::string& page : pages) {
     TApfPageHeader pageHeader;
     pageHeader.dataLength = static_cast<std::uint32_t>(page.size());
-    pageHeader.pageFlags = flags;
+    pageHeader.pageFlags = flags[&page - pages.data()];
     out.write(reinterpret_cast<const char*>(&pageHeader), sizeof pageHeader);
     out.write(page.data(), static_cast<std::streamsize>(page.size()));
   }
+}
+
+inline void WriteStreamApf(const std::string& file, const std::vector<std::string>& pages, std::uint16_t flags = 0) {
+  WriteStreamApf(file, pages, std::vector<std::uint16_t>(pages.size(), flags));
 }
 
 using Rows = std::vector<std::vector<std::uint8_t>>;

@@ -92,6 +92,45 @@ TEST(OutgoingPage, StreamPageLinesGetFillUpToTheMinimumBeforeTheirEol) {
   EXPECT_EQ(WholePage(page), stored);
 }
 
+// A page this program coded (line blocks, as the converter stores them)
+// goes without the fill it was stored with: every line shorter, the same
+// rows, and with a minimum each line lasting it all the same.
+TEST(OutgoingPage, LineBlockPagesGoWithoutTheirStoredFill) {
+  test::TempDir dir;
+  const Rows rows = SourceRows(12);
+  {
+    ApfWriter writer;
+    ASSERT_EQ(writer.Create(dir.File("blocks.apf")), 0);
+    T4LineCoder coder;
+    coder.SetMargin(0);
+    ASSERT_EQ(writer.BeginPage(false, false), 0);
+    for (const auto& row : rows) {
+      const auto coded = coder.CodeLine(row.data());
+      ASSERT_EQ(writer.WriteLine(coded.data(), coded.size()), 0);
+    }
+    ASSERT_EQ(writer.EndPage(), 0);
+    ASSERT_EQ(writer.Close(""), 0);
+  }
+  const std::string stored = test::StoredData(dir.File("blocks.apf"), 1);
+  const std::vector<int> storedLines = DataLineBits(stored);
+  ASSERT_EQ(storedLines.size(), rows.size());
+
+  OutgoingPage page;
+  ASSERT_EQ(page.Open(dir.File("blocks.apf"), 1), 0);
+  page.SetLineMinimum(0);
+  const std::string sent = WholePage(page);
+  EXPECT_TRUE(test::DecodedRows(sent) == rows);
+  const std::vector<int> lines = DataLineBits(sent);
+  ASSERT_EQ(lines.size(), rows.size());
+  for (std::size_t i = 0; i < lines.size(); ++i) EXPECT_LE(lines[i], storedLines[i] - 8) << "line " << i;
+
+  ASSERT_EQ(page.Open(dir.File("blocks.apf"), 1), 0);
+  page.SetLineMinimum(12);
+  const std::string filled = WholePage(page);
+  EXPECT_TRUE(test::DecodedRows(filled) == rows);
+  for (int bits : DataLineBits(filled)) EXPECT_GE(bits, 12 * 8);
+}
+
 // Every two fine lines become one standard line, black where either is;
 // a line left over at the end goes alone.
 TEST(OutgoingPage, FinePageReducedToStandardOrsLinePairs) {

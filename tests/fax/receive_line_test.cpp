@@ -34,8 +34,9 @@ class ReceiveThroughVirtualLine : public ::testing::Test {
     UiThread::Install(nullptr);
   }
 
-  // Two standard pages of text, made by the converter and sent as a TIFF.
-  void MakeSource() {
+  // Two pages of text, made by the converter and sent as a TIFF, each at
+  // fine resolution where `fine` says so.
+  void MakeSource(const std::vector<bool>& fine) {
     {
       std::ofstream text(dir_.File("letter.txt"));
       for (int i = 1; i <= 10; ++i) text << "Line " << i << " of the fax the far end sends.\n";
@@ -44,13 +45,14 @@ class ReceiveThroughVirtualLine : public ::testing::Test {
     converter.SetLinesPerPage(5);
     ASSERT_EQ(converter.Convert(dir_.File("letter.txt"), dir_.File("source.apf")), 0);
     source_ = {PageRows(dir_.File("source.apf"), 1), PageRows(dir_.File("source.apf"), 2)};
-    WriteTiff(dir_.File("call.tif"), source_);
+    WriteTiff(dir_.File("call.tif"), source_, fine);
   }
 
   // The far end calls with the source; the receiver answers at up to 14400.
   // Returns how the session finished and the line's result line.
-  std::pair<int, std::string> Receive(std::vector<std::string> lineOptions, int seconds) {
-    MakeSource();
+  std::pair<int, std::string> Receive(std::vector<std::string> lineOptions, int seconds,
+                                      const std::vector<bool>& fine = {}) {
+    MakeSource(fine);
     std::vector<std::string> args = {"--call", dir_.File("call.tif"), "--ident", "FAR END 14", "--timeout", "120"};
     args.insert(args.end(), lineOptions.begin(), lineOptions.end());
     test::VirtualLine line(dir_.File("modem"), args);
@@ -88,9 +90,10 @@ class ReceiveThroughVirtualLine : public ::testing::Test {
     return {finished ? finishCode : 1, line.ReadLine()};
   }
 
-  // Both pages must arrive row for row at the expected rate.
-  void ReceiveAt(int expectedBps, std::vector<std::string> lineOptions) {
-    const auto [finishCode, result] = Receive(std::move(lineOptions), 100);
+  // Both pages must arrive row for row at the expected rate, in one file,
+  // each at the resolution it was sent with.
+  void ReceiveAt(int expectedBps, std::vector<std::string> lineOptions, const std::vector<bool>& fine = {}) {
+    const auto [finishCode, result] = Receive(std::move(lineOptions), 100, fine);
     EXPECT_EQ(finishCode, 0) << result;
     EXPECT_EQ(bitRate_, expectedBps);
     EXPECT_EQ(remoteId_, "FAR END 14");
@@ -101,7 +104,11 @@ class ReceiveThroughVirtualLine : public ::testing::Test {
     ASSERT_EQ(ApfReadFileHeader(received, header), 0);
     ASSERT_EQ(header.pageCount, 2);
     for (int page = 1; page <= 2; ++page) {
-      EXPECT_TRUE(PageRows(received, page) == source_[static_cast<std::size_t>(page - 1)]) << "page " << page;
+      const auto index = static_cast<std::size_t>(page - 1);
+      EXPECT_TRUE(PageRows(received, page) == source_[index]) << "page " << page;
+      TApfPageHeader pageHeader;
+      ASSERT_EQ(ApfReadPageHeader(received, page, pageHeader), 0);
+      EXPECT_EQ(pageHeader.Fine(), index < fine.size() && fine[index]) << "page " << page;
     }
   }
 
@@ -119,6 +126,12 @@ TEST_F(ReceiveThroughVirtualLine, CalledFaxArrivesRowForRowAt14400) { ReceiveAt(
 // DCS the receiver reads as such, and the pages come at that rate.
 TEST_F(ReceiveThroughVirtualLine, CallerThatFallsBackIsFollowed) {
   ReceiveAt(12000, {"--spoil-trainings", "1", "--speed", "2"});
+}
+
+// A far end whose pages differ in resolution sends EOM between them and
+// negotiates the second document anew: both pages arrive in the one file.
+TEST_F(ReceiveThroughVirtualLine, DocumentsOfDifferentResolutionArriveInOneFile) {
+  ReceiveAt(14400, {"--speed", "2"}, {false, true});
 }
 
 // White noise at -50 dBm0 on both directions, the most two spandsp

@@ -180,6 +180,8 @@ TEST_F(Receiving, Class1CallerPagesArriveInOneApfFileWithTheCallersId) {
   Class1SetUp(modem);
   const std::vector<std::string> pages = {PageBytes(1), PageBytes(2)};
   Class1Caller(modem, pages);
+  std::vector<int> statuses;
+  fax_->OnFaxStatus = [&](TQaAbstractFax& f, bool, bool) { statuses.push_back(f.Status()); };
   Start(modem, TFaxClass::fcClass1);
   ASSERT_TRUE(RunToFinish());
   EXPECT_EQ(finishCode_, 0);
@@ -187,9 +189,12 @@ TEST_F(Receiving, Class1CallerPagesArriveInOneApfFileWithTheCallersId) {
   EXPECT_EQ(logs_, (std::vector{TFaxLogCode::lfaxReceiveStart, TFaxLogCode::lfaxReceiveOk}));
   EXPECT_EQ(fileName_, dir_.Path() + "FAX0001.APF");
   EXPECT_EQ(fax_->RemoteID(), "CALLER 7");
+  // The caller's ID is the transmitting station's.
+  EXPECT_NE(std::find(statuses.begin(), statuses.end(), fsGotTransmittingId), statuses.end());
+  EXPECT_EQ(std::find(statuses.begin(), statuses.end(), fsGotRemoteId), statuses.end());
   const StoredFax stored = ReadFax(fileName_);
   EXPECT_EQ(stored.header.pageCount, 2);
-  EXPECT_EQ(ApfStationId(stored.header).substr(0, 8), "CALLER 7");
+  EXPECT_EQ(ApfStationId(stored.header), "CALLER 7");  // without the blanks that filled the TSI
   EXPECT_TRUE(stored.pages == pages);  // DLE pairs undone, nothing else changed
   ASSERT_EQ(stored.pageHeaders.size(), 2u);
   EXPECT_EQ(stored.pageHeaders[0].pageFlags, 0);
@@ -247,6 +252,54 @@ TEST_F(Receiving, Class1CommandsRepeatedByACallerThatMissedOurAnswerGetItAgain) 
   EXPECT_EQ(modem.Commands().back(), "ATH");
 }
 
+// EOM: a new document follows in the same fax. The receiver negotiates
+// again (CSI and DIS, the caller's new DCS, training) and keeps every page
+// in the one file, at the resolution each came with.
+TEST_F(Receiving, Class1NewDocumentAfterEomIsNegotiatedAgainAndStaysInTheSameFile) {
+  test::ScriptedModem modem("rx-class1-eom");
+  Class1SetUp(modem);
+  const std::vector<std::string> pages = {PageBytes(1), PageBytes(2), PageBytes(3)};
+  modem.AnswerInTurn("AT+FRH=3", {kCallerTsi, kCallerDcs, CallerFrame(kFcfEOM), kCallerTsi,
+                                  CallerFrame(kFcfDCS, DcsInfo(kV29_9600, true)), CallerFrame(kFcfMPS),
+                                  CallerFrame(kFcfEOP), CallerFrame(kFcfDCN)});
+  modem.AnswerInTurn("AT+FRM=96", {kTraining, PageSignal(pages[0]), kTraining, PageSignal(pages[1]),
+                                   PageSignal(pages[2])});
+  modem.Answer("AT+FTH=3", kConnect);
+  Start(modem, TFaxClass::fcClass1);
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, 0);
+  EXPECT_TRUE(errors_.empty());
+  EXPECT_EQ(logs_, (std::vector{TFaxLogCode::lfaxReceiveStart, TFaxLogCode::lfaxReceiveOk}));
+  const StoredFax stored = ReadFax(fileName_);
+  EXPECT_TRUE(stored.pages == pages);
+  ASSERT_EQ(stored.pageHeaders.size(), 3u);
+  EXPECT_EQ(stored.pageHeaders[0].pageFlags, 0);
+  EXPECT_EQ(stored.pageHeaders[1].pageFlags, kApfFine);
+  EXPECT_EQ(stored.pageHeaders[2].pageFlags, kApfFine);
+  EXPECT_EQ(FramesSent(modem, kFcfDIS), 2);
+  EXPECT_EQ(FramesSent(modem, kFcfCSI), 2);
+  EXPECT_EQ(FramesSent(modem, kFcfCFR), 2);
+  EXPECT_EQ(FramesSent(modem, kFcfMCF), 3);
+}
+
+// A command that keeps coming, each time with frames where the training
+// should be (+FCERROR), is answered three times; then DCN ends the call.
+TEST_F(Receiving, Class1CommandRepeatedWithoutEndIsAnsweredThreeTimesThenDcn) {
+  test::ScriptedModem modem("rx-class1-fcerror");
+  Class1SetUp(modem);
+  auto frh = std::make_shared<int>(0);
+  modem.Answer("AT+FRH=3", [frh](const std::string&) { return ++*frh == 1 ? kCallerTsi : kCallerDcs; });
+  modem.Answer("AT+FRM=96", kFramesInstead);
+  modem.Answer("AT+FTH=3", kConnect);
+  Start(modem, TFaxClass::fcClass1);
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, ecFaxCommandRepeated);
+  EXPECT_EQ(errors_, std::vector<int>{ecFaxCommandRepeated});
+  const auto commands = modem.Commands();
+  EXPECT_EQ(std::count(commands.begin(), commands.end(), "AT+FRM=96"), 3);
+  EXPECT_EQ(FramesSent(modem, kFcfDCN), 1);
+}
+
 // A frame whose check sequence was wrong (the modem says ERROR after it)
 // is asked for again and never acted on, not even a DCN.
 TEST_F(Receiving, Class1DamagedFramesAreAskedForAgainAndNeverActedOn) {
@@ -295,14 +348,27 @@ TEST_F(Receiving, Class1BadTrainingAtTheLowestRateEndsWithTrainingFailed) {
   EXPECT_TRUE(logs_.empty());  // no call was accepted, no file made
 }
 
-TEST_F(Receiving, Class1DcnAfterAPageKeepsTheCompletePage) {
+// A caller ends the call: after a page it keeps the complete page; either
+// way the call ends as the caller's doing, in the phase it came.
+TEST_F(Receiving, Class1DcnFromTheCallerEndsTheCallAsItsDoingAndKeepsTheCompletePage) {
+  test::ScriptedModem early("rx-class1-dcn-early");
+  Class1SetUp(early);
+  early.AnswerInTurn("AT+FRH=3", {kCallerTsi, CallerFrame(kFcfDCN)});
+  early.Answer("AT+FTH=3", kConnect);
+  Start(early, TFaxClass::fcClass1);
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, ecFaxRemoteEndedSetUp);
+  EXPECT_EQ(FramesSent(early, kFcfDCN), 0);
+
+  NewFax();
+  fax_->SetDestinationDir(dir_.Path());
   test::ScriptedModem modem("rx-class1-dcn");
   Class1SetUp(modem);
   const std::vector<std::string> pages = {PageBytes(1)};
   Class1Caller(modem, pages, std::string(1800, '\0'), kFcfDCN);
   Start(modem, TFaxClass::fcClass1);
   ASSERT_TRUE(RunToFinish());
-  EXPECT_EQ(finishCode_, ecCancelRequested);
+  EXPECT_EQ(finishCode_, ecFaxRemoteEndedAfterPage);
   EXPECT_EQ(logs_, (std::vector{TFaxLogCode::lfaxReceiveStart, TFaxLogCode::lfaxReceiveFail}));
   const StoredFax stored = ReadFax(fileName_);
   EXPECT_EQ(stored.header.pageCount, 1);
@@ -470,7 +536,7 @@ TEST_F(Receiving, AnswersOnTheRingAskedForAndNoCarrierBetweenRingsOnlyShowsStatu
   // The set-up answer brought the first RING; two more follow, a NO CARRIER between them.
   const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
   while (std::chrono::steady_clock::now() < until) ui_.WaitForMessages(20);
-  EXPECT_EQ(fax_->Session().state, 8);  // still waiting: one ring so far
+  EXPECT_EQ(fax_->Session().state, TFaxReceiverMachine::kWaitForRing);  // still waiting: one ring so far
   modem.Modem().Receive("\r\nNO CARRIER\r\n");
   const auto until2 = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
   while (std::chrono::steady_clock::now() < until2) ui_.WaitForMessages(20);
@@ -478,7 +544,7 @@ TEST_F(Receiving, AnswersOnTheRingAskedForAndNoCarrierBetweenRingsOnlyShowsStatu
   modem.Modem().Receive("\r\nRING\r\n");
   const auto until3 = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
   while (std::chrono::steady_clock::now() < until3) ui_.WaitForMessages(20);
-  EXPECT_EQ(fax_->Session().state, 8);
+  EXPECT_EQ(fax_->Session().state, TFaxReceiverMachine::kWaitForRing);
   modem.Modem().Receive("\r\nRING\r\n");
   ASSERT_TRUE(RunToFinish());
   EXPECT_EQ(finishCode_, 0);
@@ -512,6 +578,24 @@ TEST_F(Receiving, RingCountStartsAgainForEachCall) {
   EXPECT_EQ(Starting(modem.Commands(), "ATA").size(), 1u);
 }
 
+// The modem disappears while calls are awaited: the session ends as the
+// device gone, although nothing was written to it and no time runs.
+TEST_F(Receiving, ModemGoneWhileWaitingForCallsEndsTheSession) {
+  test::ScriptedModem modem("rx-gone");
+  modem.Answer("ATE0", kOk);
+  modem.Answer("AT+FRM=?", "\r\n24,48\r\n" + kOk);
+  modem.Answer("AT+FCLASS=1", kOk);
+  Start(modem, TFaxClass::fcClass1);
+  fax_->SetExitOnError(false);  // a device that has gone ends the session all the same
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+  while (std::chrono::steady_clock::now() < until) ui_.WaitForMessages(20);
+  ASSERT_EQ(fax_->Status(), fsWaitingForCall);
+  modem.Modem().Vanish();
+  ASSERT_TRUE(RunToFinish(5));
+  EXPECT_EQ(finishCode_, ecDeviceGone);
+  EXPECT_EQ(errors_, std::vector<int>{ecDeviceGone});
+}
+
 TEST_F(Receiving, AbortWhileWaitingForCallsEndsTheSessionAsUserAbort) {
   test::ScriptedModem modem("rx-abort");
   modem.Answer("ATE0", kOk);
@@ -537,7 +621,9 @@ TEST_F(Receiving, AbortWhileWaitingForCallsEndsTheSessionAsUserAbort) {
 namespace tv {
 namespace {
 
-TEST_F(Receiving, Class2NewDocumentInTheSameCallGoesIntoItsOwnFile) {
+// A new document of the same fax (+FET:1, EOM) goes into the same file,
+// at the resolution the modem reports for it.
+TEST_F(Receiving, Class2NewDocumentInTheSameCallStaysInTheSameFile) {
   test::ScriptedModem modem("rx-class2-eom");
   Class2SetUp(modem, "2");
   modem.Answer("ATA", "\r\n+FCON\r\n+FTSI: \"TWO DOCS\"\r\n+FDCS: 0,3,0,2,0,0,0,0\r\n" + kOk);
@@ -546,24 +632,38 @@ TEST_F(Receiving, Class2NewDocumentInTheSameCallGoesIntoItsOwnFile) {
     const int n = ++*dc2;
     return DleDoubled(PageBytes(n)) + kDataEnd + "\r\n+FPTS:1\r\n+FET:" + (n == 1 ? "1" : "2") + "\r\n" + kOk;
   });
-  auto fdr = std::make_shared<int>(0);
-  modem.Answer("AT+FDR", [fdr](const std::string&) { return ++*fdr <= 2 ? kConnect : "\r\n+FHNG:0\r\n" + kOk; });
-  std::vector<std::string> files;
-  fax_->OnFaxLog = [&](TQaAbstractFax& f, TFaxLogCode code) {
-    logs_.push_back(code);
-    if (code == TFaxLogCode::lfaxReceiveOk) files.push_back(f.FaxFile());
-  };
+  modem.AnswerInTurn("AT+FDR", {kConnect, "\r\n+FDCS: 1,3,0,2,0,0,0,0\r\n" + kConnect, "\r\n+FHNG:0\r\n" + kOk});
   Start(modem, TFaxClass::fcClass2);
   ASSERT_TRUE(RunToFinish());
   EXPECT_EQ(finishCode_, 0);
-  EXPECT_EQ(logs_, (std::vector{TFaxLogCode::lfaxReceiveStart, TFaxLogCode::lfaxReceiveOk,
-                                TFaxLogCode::lfaxReceiveStart, TFaxLogCode::lfaxReceiveOk}));
-  ASSERT_EQ(files, (std::vector<std::string>{dir_.Path() + "FAX0001.APF", dir_.Path() + "FAX0002.APF"}));
-  for (int doc = 0; doc < 2; ++doc) {
-    const StoredFax stored = ReadFax(files[static_cast<std::size_t>(doc)]);
-    ASSERT_EQ(stored.header.pageCount, 1);
-    EXPECT_TRUE(stored.pages[0] == Reversed(PageBytes(doc + 1)));
-  }
+  EXPECT_EQ(logs_, (std::vector{TFaxLogCode::lfaxReceiveStart, TFaxLogCode::lfaxReceiveOk}));
+  const StoredFax stored = ReadFax(fileName_);
+  EXPECT_TRUE(stored.pages == (std::vector<std::string>{Reversed(PageBytes(1)), Reversed(PageBytes(2))}));
+  ASSERT_EQ(stored.pageHeaders.size(), 2u);
+  EXPECT_EQ(stored.pageHeaders[0].pageFlags, 0);
+  EXPECT_EQ(stored.pageHeaders[1].pageFlags, kApfFine);
+}
+
+// The modem's answer to each page: MCF, RTP and PIP keep it; RTN and PIN
+// drop it, and the caller sends it again.
+TEST_F(Receiving, Class2PageResultsKeepOrDropThePage) {
+  test::ScriptedModem modem("rx-class2-pts");
+  Class2SetUp(modem, "2");
+  modem.Answer("ATA", "\r\n+FCON\r\n+FTSI: \"CALLER 2\"\r\n+FDCS: 0,3,0,2,0,0,0,0\r\n" + kOk);
+  const std::string results[] = {"3", "4", "5", "2", "1"};
+  auto dc2 = std::make_shared<int>(0);
+  modem.Answer("\x12", [dc2, results](const std::string&) {
+    const int n = ++*dc2;
+    return DleDoubled(PageBytes(n)) + kDataEnd + "\r\n+FPTS:" + results[n - 1] + "\r\n+FET:" + (n == 5 ? "2" : "0") +
+           "\r\n" + kOk;
+  });
+  auto fdr = std::make_shared<int>(0);
+  modem.Answer("AT+FDR", [fdr](const std::string&) { return ++*fdr <= 5 ? kConnect : "\r\n+FHNG:0\r\n" + kOk; });
+  Start(modem, TFaxClass::fcClass2);
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, 0);
+  EXPECT_TRUE(ReadFax(fileName_).pages ==
+              (std::vector<std::string>{Reversed(PageBytes(1)), Reversed(PageBytes(3)), Reversed(PageBytes(5))}));
 }
 
 }  // namespace

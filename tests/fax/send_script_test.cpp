@@ -7,6 +7,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -17,6 +18,7 @@
 #include "comm/dispatcher.h"
 #include "fax/class1_frames.h"
 #include "fax/fax_components.h"
+#include "fax/post_page.h"
 #include "fax/session_parameters.h"
 #include "image/apf_file.h"
 #include "image/fax_converter.h"
@@ -83,24 +85,6 @@ std::vector<std::uint8_t> FinalFrames(const std::vector<std::string>& commands) 
     if (IsFrame(c) && c[1] == '\x13') fcfs.push_back(FrameFcf(c));
   }
   return fcfs;
-}
-
-// A page's data as the sender must put it on the line: each stored line
-// block padded with zeros to the minimum bytes per line (stream pages as
-// stored), DLE-doubled.
-std::string WirePage(const std::string& file, int page, int minBytesPerLine) {
-  ApfPageReader reader;
-  EXPECT_EQ(reader.Open(file, page), 0);
-  const bool lineBlocks = reader.PageHeader().LineBlocks();
-  std::array<std::uint8_t, kApfMaxBlock> block{};
-  std::string out;
-  for (long n; (n = reader.NextBlock(block)) > 0;) {
-    std::string bytes(reinterpret_cast<const char*>(block.data()), static_cast<std::size_t>(n));
-    if (lineBlocks && bytes.size() < static_cast<std::size_t>(minBytesPerLine))
-      bytes.resize(static_cast<std::size_t>(minBytesPerLine), '\0');
-    out += DleDoubled(bytes);
-  }
-  return out;
 }
 
 // A page block written after CONNECT: the line start (and any header line)
@@ -181,15 +165,20 @@ class Sending : public test::ScriptedFaxTest<TQaSendFax> {
   }
 
   std::string StreamFax(int pages, std::uint16_t flags = 0) {
+    return StreamFax(std::vector<std::uint16_t>(static_cast<std::size_t>(pages), flags));
+  }
+  // One page for each of the flags given.
+  std::string StreamFax(const std::vector<std::uint16_t>& flags) {
     std::vector<std::string> data;
-    for (int page = 1; page <= pages; ++page) data.push_back(StreamPage(page));
+    for (std::size_t page = 1; page <= flags.size(); ++page) data.push_back(StreamPage(static_cast<int>(page)));
     WriteStreamApf(dir_.File("stream.apf"), data, flags);
     return dir_.File("stream.apf");
   }
 
   // A Class 1 modem: preparation and set-up, the dial answered with the far
   // end's CSI and (at the next AT+FRH=3) its DIS, and then the far end's
-  // answers after each DCS and training and after each post-page message.
+  // answers after each DCS and training and after each post-page message;
+  // after EOM its DIS follows the answer.
   static void Class1Modem(test::ScriptedModem& modem, const Class1FarEnd& farEnd) {
     modem.Answer("ATE0", kOk);
     modem.Answer("AT+FCLASS=1", kOk);
@@ -197,10 +186,16 @@ class Sending : public test::ScriptedFaxTest<TQaSendFax> {
     modem.Answer("ATH", kOk);
     modem.Answer("ATS7=", kOk);
     modem.Answer("ATD", kConnect + Frame(kFcfCSI, EncodeStationId("FAR END 9"), false) + kOk);
-    auto next = std::make_shared<std::string>(kConnect + Frame(kFcfDIS, DisInfo(farEnd.fine), true) + kOk);
+    const std::string dis = kConnect + Frame(kFcfDIS, DisInfo(farEnd.fine), true) + kOk;
+    // The answers to the next receptions; the last one stays.
+    auto next = std::make_shared<std::deque<std::string>>(1, dis);
     auto trainings = std::make_shared<std::size_t>(0);
     auto postPages = std::make_shared<std::size_t>(0);
-    modem.Answer("AT+FRH=3", [next](const std::string&) { return *next; });
+    modem.Answer("AT+FRH=3", [next](const std::string&) {
+      const std::string answer = next->front();
+      if (next->size() > 1) next->pop_front();
+      return answer;
+    });
     modem.Answer("AT+FTH=3", kConnect);
     // After a frame with more to follow (our TSI) the modem is ready for the
     // next one; after the final frame of a block it is done.
@@ -212,8 +207,9 @@ class Sending : public test::ScriptedFaxTest<TQaSendFax> {
         return fcf == kModemError ? kError : kConnect + Frame(fcf, "", true) + kOk;
       };
       const std::uint8_t fcf = FrameFcf(frame);
-      if (fcf == kFcfDCS) *next = answer(farEnd.trainingAnswers, *trainings, kFcfCFR);
-      if (fcf == kFcfMPS || fcf == kFcfEOP) *next = answer(farEnd.pageAnswers, *postPages, kFcfMCF);
+      if (fcf == kFcfDCS) *next = {answer(farEnd.trainingAnswers, *trainings, kFcfCFR)};
+      if (AfterPageOf(fcf)) *next = {answer(farEnd.pageAnswers, *postPages, kFcfMCF)};
+      if (fcf == kFcfEOM) next->push_back(dis);
       return kOk;
     });
     modem.Answer("AT+FTM=", kConnect);
@@ -245,6 +241,7 @@ TEST_F(Sending, Class1TwoPagesGoOutWithOurIdentityAndEachPageAsStored) {
   EXPECT_EQ(logs_, kSent);
   EXPECT_EQ(fax_->RemoteID(), "FAR END 9");
   EXPECT_EQ(fax_->BitRate(), 9600);
+  EXPECT_FALSE(fax_->PagesReduced());
 
   const auto commands = modem.Commands();
   EXPECT_EQ(Starting(commands, "ATD"), std::vector<std::string>{"ATDT5551234"});
@@ -262,17 +259,19 @@ TEST_F(Sending, Class1TwoPagesGoOutWithOurIdentityAndEachPageAsStored) {
   EXPECT_EQ(commands.back(), "ATH");
 
   // Training of zeros, then each page: the line start, the stored lines
-  // padded to the 12 bytes 10 ms take at 9600 bit/s, DLE ETX.
+  // (each lasting at least the 10 ms the far end asks for, which the page's
+  // own tests check), DLE ETX.
   const auto blocks = modem.DataBlocks();
   ASSERT_EQ(blocks.size(), 3u);
   EXPECT_EQ(blocks[0].find_first_not_of('\0'), blocks[0].size() - 2);
   EXPECT_EQ(blocks[0].substr(blocks[0].size() - 2), kDataEnd);
-  const int minBytes = MinBytesPerLine(kDisScanCode, false, 9600);
-  ASSERT_EQ(minBytes, 12);
+  ASSERT_EQ(MinBytesPerLine(kDisScanCode, false, 9600), 12);
   for (int page = 1; page <= 2; ++page) {
-    const std::string lead = PageLead(blocks[static_cast<std::size_t>(page)], WirePage(file, page, minBytes), kDataEnd);
-    EXPECT_EQ(lead.substr(0, kLineStart.size()), kLineStart) << "page " << page;
-    EXPECT_EQ(lead.find_first_not_of('\0', kLineStart.size()), std::string::npos) << "page " << page;
+    const std::string& block = blocks[static_cast<std::size_t>(page)];
+    EXPECT_EQ(block.substr(0, kLineStart.size()), kLineStart) << "page " << page;
+    EXPECT_EQ(block.substr(block.size() - 2), kDataEnd) << "page " << page;
+    const std::string sent = DleUndone(block.substr(kLineStart.size(), block.size() - kLineStart.size() - 2));
+    EXPECT_TRUE(DecodedRows(sent) == StoredRows(file, page)) << "page " << page;
   }
 }
 
@@ -383,17 +382,52 @@ TEST_F(Sending, Class1RtnAfterAPageRetrainsLowerAndSendsThePageAgain) {
   EXPECT_EQ(fax_->BitRate(), 7200);
 }
 
-TEST_F(Sending, Class1DcnFromTheFarEndEndsTheCallAsCancelled) {
+// The far end's DCN ends the call as the far end's doing, in the phase it came.
+TEST_F(Sending, Class1DcnFromTheFarEndEndsTheCallAsTheFarEndsDoing) {
   test::ScriptedModem modem("tx-class1-dcn");
   Class1Modem(modem, {{}, {kFcfDCN}});
   Start(modem, TFaxClass::fcClass1, StreamFax(2));
   ASSERT_TRUE(RunToFinish());
-  EXPECT_EQ(finishCode_, ecCancelRequested);
-  EXPECT_EQ(errors_, std::vector<int>{ecCancelRequested});
+  EXPECT_EQ(finishCode_, ecFaxRemoteEndedAfterPage);
+  EXPECT_EQ(errors_, std::vector<int>{ecFaxRemoteEndedAfterPage});
   EXPECT_EQ(logs_, kFailed);
   const auto commands = modem.Commands();
   EXPECT_EQ(FinalFrames(commands), (std::vector<std::uint8_t>{kFcfDCS, kFcfMPS}));
   EXPECT_EQ(commands.back(), "ATH");
+
+  NewFax();
+  test::ScriptedModem early("tx-class1-dcn-training");
+  Class1Modem(early, {{kFcfDCN}, {}});
+  Start(early, TFaxClass::fcClass1, StreamFax(2));
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, ecFaxRemoteEndedSetUp);
+  EXPECT_EQ(FinalFrames(early.Commands()), (std::vector<std::uint8_t>{kFcfDCS}));
+}
+
+// Pages of another resolution than the one negotiated start a new document:
+// EOM after the page before them, the far end's DIS again, and a DCS for
+// their resolution.
+TEST_F(Sending, Class1PagesOfAnotherResolutionGoAsANewDocumentAfterEom) {
+  test::ScriptedModem modem("tx-class1-eom");
+  Class1Modem(modem, {});
+  Start(modem, TFaxClass::fcClass1, StreamFax({0, kApfFine, kApfFine}));
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, 0);
+  EXPECT_TRUE(errors_.empty());
+  EXPECT_EQ(logs_, kSent);
+  const auto commands = modem.Commands();
+  EXPECT_EQ(FinalFrames(commands),
+            (std::vector<std::uint8_t>{kFcfDCS, kFcfEOM, kFcfDCS, kFcfMPS, kFcfEOP, kFcfDCN}));
+  std::vector<bool> fine;
+  for (const std::string& c : commands) {
+    if (IsFrame(c) && FrameFcf(c) == kFcfDCS) fine.push_back(FrameCapabilities(ReadFrame(c)).Has(t30bit::kFine));
+  }
+  EXPECT_EQ(fine, (std::vector<bool>{false, true}));
+  const auto blocks = modem.DataBlocks();
+  ASSERT_EQ(blocks.size(), 5u);  // training, page 1, training, pages 2 and 3
+  for (const std::size_t page : {1u, 3u, 4u}) {
+    PageLead(blocks[page], DleDoubled(StreamPage(page == 1 ? 1 : static_cast<int>(page) - 1)), kDataEnd);
+  }
 }
 
 // ERROR instead of the far end's answer to MPS: the post-page message goes
@@ -577,6 +611,7 @@ TEST_F(Sending, FinePagesToAStandardOnlyFarEndGoOutReduced) {
     EXPECT_EQ(finishCode_, 0);
     EXPECT_EQ(logs_, kSent);
     EXPECT_NE(std::find(statuses.begin(), statuses.end(), fsReducingResolution), statuses.end());
+    EXPECT_TRUE(fax_->PagesReduced());  // what the result line says
 
     const auto commands = modem.Commands();
     std::vector<std::string> pages = modem.DataBlocks();
@@ -620,9 +655,10 @@ TEST_F(Sending, Class1ErrorAnsweringACommandEndsWithBadResponse) {
 }
 
 // The far end says nothing after our training: the modem gives up its
-// frame reception with NO CARRIER. DCS and training go again, three times
-// in all; then the call ends with the time-out and a DCN.
-TEST_F(Sending, Class1SilenceAfterTrainingRepeatsDcsThenEndsWithTimeout) {
+// frame reception with NO CARRIER. DCS and training go again once at each
+// rate the far end offers and three times at the lowest; then the call ends
+// as training failed, with a DCN.
+TEST_F(Sending, Class1SilenceAfterTrainingStepsDownToTheLowestRateThenEnds) {
   test::ScriptedModem modem("tx-class1-silent");
   auto frh = std::make_shared<int>(0);
   modem.Answer("AT+FRH=3", [frh](const std::string&) {
@@ -631,10 +667,15 @@ TEST_F(Sending, Class1SilenceAfterTrainingRepeatsDcsThenEndsWithTimeout) {
   Class1Modem(modem, {});
   Start(modem, TFaxClass::fcClass1, StreamFax(1));
   ASSERT_TRUE(RunToFinish());
-  EXPECT_EQ(finishCode_, ecTimeout);
+  EXPECT_EQ(finishCode_, ecFaxTrainError);
   EXPECT_EQ(logs_, kFailed);
-  EXPECT_EQ(FinalFrames(modem.Commands()), (std::vector<std::uint8_t>{kFcfDCS, kFcfDCS, kFcfDCS, kFcfDCN}));
-  EXPECT_EQ(modem.DataBlocks().size(), 3u);  // the trainings only
+  std::vector<int> rates;
+  for (const std::string& c : modem.Commands()) {
+    if (IsFrame(c) && FrameFcf(c) == kFcfDCS) rates.push_back(DcsBps(c));
+  }
+  EXPECT_EQ(rates, (std::vector<int>{9600, 9600, 7200, 7200, 4800, 4800, 2400, 2400, 2400}));
+  EXPECT_EQ(FinalFrames(modem.Commands()).back(), kFcfDCN);
+  EXPECT_EQ(modem.DataBlocks().size(), 9u);  // the trainings only
 }
 
 // The line drops in the middle of the second page: the modem takes no more
@@ -669,10 +710,32 @@ TEST_F(Sending, ModemGoneInAPageEndsTheCallAtOnce) {
   modem.VanishAfterData(9600 / 100 * 18 + 2 + 1500);
   Start(modem, TFaxClass::fcClass1, StreamFax(2));
   ASSERT_TRUE(RunToFinish(20));
-  EXPECT_LT(finishCode_, 0);
+  EXPECT_EQ(finishCode_, ecDeviceGone);
+  EXPECT_EQ(errors_, std::vector<int>{ecDeviceGone});
   EXPECT_EQ(logs_, kFailed);
   port_.SetOpen(false);
   EXPECT_FALSE(port_.Open());
+}
+
+// The modem disappears while the far end is rung: nothing is written to it,
+// but the call ends at once (not after the dial wait of 30 s), as the device
+// gone, and a device that has gone is never dialled again.
+TEST_F(Sending, ModemGoneWhileDiallingEndsTheCallAndIsNotRedialled) {
+  test::ScriptedModem modem("tx-class1-gone-dialling");
+  modem.AnswerExactly("ATDT5551234", "");
+  Class1Modem(modem, {});
+  fax_->SetDialWait(30);
+  fax_->SetDialAttempts(3);
+  fax_->SetDialRetryWait(0);
+  Start(modem, TFaxClass::fcClass1, StreamFax(1));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (fax_->Status() != fsDialing && std::chrono::steady_clock::now() < deadline) ui_.WaitForMessages(20);
+  ASSERT_EQ(fax_->Status(), fsDialing);
+  modem.Modem().Vanish();
+  ASSERT_TRUE(RunToFinish(5));
+  EXPECT_EQ(finishCode_, ecDeviceGone);
+  EXPECT_EQ(errors_, std::vector<int>{ecDeviceGone});
+  EXPECT_EQ(Starting(modem.Commands(), "ATD").size(), 1u);
 }
 
 // A component destroyed while its session sends: the machine is taken off
@@ -825,6 +888,68 @@ TEST_F(Sending, Class2PageRefusedIsSentAgainAndThirdRefusalEndsTheCall) {
   EXPECT_EQ(blocks[1], blocks[0]);
   PageLead(blocks[2], page2, kDataEnd);
   EXPECT_EQ(blocks[3], blocks[2]);
+}
+
+// The page results other than good and bad: RTP (3) and PIP (5) accept the
+// page, PIN (4) refuses it, and it goes again (this program has no operator).
+TEST_F(Sending, Class2PageResultsRetrainAndOperatorRequestsAcceptOrRepeatThePage) {
+  test::ScriptedModem modem("tx-class2-pts345");
+  Class2Modem(modem);
+  modem.Answer("ATD", "\r\n+FCON\r\n+FCSI: \"FAR END 2\"\r\n+FDIS: 1,3,0,2,0,0,0,0\r\n" + kOk);
+  modem.Answer("AT+FDT", "\r\n+FDCS: 0,3,0,2,0,0,0,0\r\n" + kConnect + "\x11");
+  modem.AnswerData("AT+FDT", "\x03", kOk);
+  modem.AnswerInTurn("AT+FET=", {"\r\n+FPTS:3\r\n" + kOk, "\r\n+FPTS:4\r\n" + kOk, "\r\n+FPTS:5\r\n" + kOk});
+  Start(modem, TFaxClass::fcClass2, StreamFax(2));
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, 0);
+  EXPECT_EQ(logs_, kSent);
+  EXPECT_EQ(Starting(modem.Commands(), "AT+FET="), (std::vector<std::string>{"AT+FET=0", "AT+FET=2", "AT+FET=2"}));
+  const auto blocks = modem.DataBlocks();
+  ASSERT_EQ(blocks.size(), 3u);
+  PageLead(blocks[0], DleDoubled(StreamPage(1)), kDataEnd);
+  EXPECT_EQ(blocks[2], blocks[1]);
+  PageLead(blocks[2], DleDoubled(StreamPage(2)), kDataEnd);
+}
+
+// Pages of another resolution go as a new document: EOM after the page
+// before them (AT+FET=1, or DLE ; in Class 2.0), and the modem is given
+// their session parameters before AT+FDT.
+TEST_F(Sending, Class2PagesOfAnotherResolutionGoAsANewDocument) {
+  for (const TFaxClass faxClass : {TFaxClass::fcClass2, TFaxClass::fcClass2_0}) {
+    const bool class2 = faxClass == TFaxClass::fcClass2;
+    SCOPED_TRACE(class2 ? "Class 2" : "Class 2.0");
+    test::ScriptedModem modem(class2 ? "tx-class2-eom" : "tx-class20-eom");
+    Class2Modem(modem);
+    modem.Answer("ATD", class2 ? "\r\n+FCON\r\n+FDIS: 1,3,0,2,0,0,0,0\r\n" + kOk
+                               : "\r\n+FCO\r\n+FIS: 1,3,0,2,0,0,0,0\r\n" + kOk);
+    modem.Answer("AT+FDT", kConnect + (class2 ? "\x11" : ""));
+    if (class2) {
+      modem.AnswerData("AT+FDT", "\x03", kOk);
+      modem.Answer("AT+FET=", "\r\n+FPTS:1\r\n" + kOk);
+    } else {
+      modem.AnswerData("AT+FDT", ",;.", "\r\n+FPS:1\r\n" + kOk);
+    }
+    Start(modem, faxClass, StreamFax({0, kApfFine, kApfFine}));
+    ASSERT_TRUE(RunToFinish());
+    EXPECT_EQ(finishCode_, 0);
+    const std::string params = class2 ? "AT+FDIS=" : "AT+FIS=";
+    const auto commands = modem.Commands();
+    EXPECT_EQ(Starting(commands, params),
+              (std::vector<std::string>{params + "?", params + "0,3,0,2,0,0,0,0", params + "1,3,0,2,0,0,0,0"}));
+    const auto blocks = modem.DataBlocks();
+    ASSERT_EQ(blocks.size(), 3u);
+    if (class2) {
+      EXPECT_EQ(Starting(commands, "AT+FET="), (std::vector<std::string>{"AT+FET=1", "AT+FET=0", "AT+FET=2"}));
+    } else {
+      EXPECT_EQ(blocks[0].substr(blocks[0].size() - 2), "\x10;");
+      EXPECT_EQ(blocks[1].substr(blocks[1].size() - 2), "\x10,");
+      EXPECT_EQ(blocks[2].substr(blocks[2].size() - 2), "\x10.");
+    }
+    // The new parameters go to the modem after the first page and before the second.
+    const auto fine = std::find(commands.begin(), commands.end(), params + "1,3,0,2,0,0,0,0");
+    EXPECT_EQ(std::count(commands.begin(), fine, "AT+FDT"), 1);
+    NewFax();
+  }
 }
 
 // This modem never sends XON after CONNECT: the page goes out after a

@@ -73,8 +73,9 @@ TEST(FaxStatus, TextsByCode) {
   EXPECT_EQ(FaxStatusText(fsDialing), "Dialing");
   EXPECT_EQ(FaxStatusText(fsGotRemoteId), "Got called-station ID");
   EXPECT_EQ(FaxStatusText(fsFinished), "Finished");
+  EXPECT_EQ(FaxStatusText(fsGotTransmittingId), "Got transmitting-station ID");
   EXPECT_EQ(FaxStatusText(0), "");
-  EXPECT_EQ(FaxStatusText(44), "");
+  EXPECT_EQ(FaxStatusText(45), "");
   EXPECT_EQ(FaxStatusText(10), "");
 }
 

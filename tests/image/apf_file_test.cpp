@@ -146,8 +146,8 @@ TEST(ApfFile, PageReaderReadsBlocksAndStreams) {
   TApfFileHeader header;
   ASSERT_EQ(ApfReadFileHeader(file, header), ecOK);
   EXPECT_EQ(header.pageCount, 1);
-  EXPECT_EQ(header.stationIdLength, 20);
-  EXPECT_EQ(ApfStationId(header), "+49 30 1234         ");
+  EXPECT_EQ(header.stationIdLength, 11);
+  EXPECT_EQ(ApfStationId(header), "+49 30 1234");
   ASSERT_EQ(receiver.BeginPage(false, false), ecOK);
   ASSERT_EQ(receiver.Write(stream.data(), 100), ecOK);
   ASSERT_EQ(receiver.EndPage(), ecOK);

@@ -54,9 +54,12 @@ inline std::vector<Rows> TiffPages(const std::string& file) {
 }
 
 // Writes pages of 1728-pixel rows as a fax TIFF of the given resolution.
-inline void WriteTiff(const std::string& file, const std::vector<Rows>& pages, bool fine = false) {
+// Each page at fine resolution where `fine` says so (standard past its end).
+inline void WriteTiff(const std::string& file, const std::vector<Rows>& pages, const std::vector<bool>& fine) {
   TIFF* tif = TIFFOpen(file.c_str(), "w");
-  for (const Rows& rows : pages) {
+  for (std::size_t page = 0; page < pages.size(); ++page) {
+    const Rows& rows = pages[page];
+    const bool pageFine = page < fine.size() && fine[page];
     TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 1728);
     TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(rows.size()));
     TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
@@ -65,7 +68,7 @@ inline void WriteTiff(const std::string& file, const std::vector<Rows>& pages, b
     TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX3);
     TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
     TIFFSetField(tif, TIFFTAG_XRESOLUTION, 204.0);
-    TIFFSetField(tif, TIFFTAG_YRESOLUTION, fine ? 196.0 : 98.0);
+    TIFFSetField(tif, TIFFTAG_YRESOLUTION, pageFine ? 196.0 : 98.0);
     TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, static_cast<std::uint32_t>(rows.size()));
     TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
     for (std::size_t y = 0; y < rows.size(); ++y) {
@@ -75,6 +78,9 @@ inline void WriteTiff(const std::string& file, const std::vector<Rows>& pages, b
     TIFFWriteDirectory(tif);
   }
   TIFFClose(tif);
+}
+inline void WriteTiff(const std::string& file, const std::vector<Rows>& pages, bool fine = false) {
+  WriteTiff(file, pages, std::vector<bool>(pages.size(), fine));
 }
 
 // The bytes of a one-page fax file the converter makes of a text: what a

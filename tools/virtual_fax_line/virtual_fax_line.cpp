@@ -20,6 +20,10 @@
 // With --speed X the line's time runs X times as fast as the clock's, for
 // tests where the program's timing is not the point.
 //
+// With --vanish-on-dial the modem disappears a second after the program
+// dials, as a USB modem unplugged: the pseudo-terminal closes, the tool
+// prints "vanished" and exits 0.
+//
 // With --spoil-trainings N the first N trainings (TCF) of the call reach
 // their receiver with ones where the zeros were, so the training check fails
 // and the sender has to step its rate down: the far end's trainings on their
@@ -58,6 +62,7 @@ struct Options {
   bool noAnswer = false;  // every call rings out unanswered
   int calls = 1;          // calls the far end makes with --call
   int dropOnPage = 0;     // the calling far end hangs up a few seconds into this page
+  bool vanishOnDial = false;
 };
 
 [[noreturn]] void Usage(const char* why) {
@@ -65,7 +70,7 @@ struct Options {
                "virtual_fax_line: %s\n"
                "usage: virtual_fax_line --link PATH (--answer OUT.tif | --call IN.tif) [--ident ID]\n"
                "                        [--noise DBM0] [--spoil-trainings N] [--speed X] [--timeout SECONDS] [--log]\n"
-               "                        [--busy | --no-answer] [--calls N] [--drop-on-page N]\n",
+               "                        [--busy | --no-answer] [--calls N] [--drop-on-page N] [--vanish-on-dial]\n",
                why);
   std::exit(2);
 }
@@ -103,6 +108,8 @@ Options ParseOptions(int argc, char** argv) {
       o.noAnswer = true;
     } else if (arg == "--calls") {
       o.calls = std::max(1, std::atoi(value().c_str()));
+    } else if (arg == "--vanish-on-dial") {
+      o.vanishOnDial = true;
     } else if (arg == "--drop-on-page") {
       o.dropOnPage = std::atoi(value().c_str());
       if (o.dropOnPage < 2) Usage("--drop-on-page needs a page number from 2 on");
@@ -194,6 +201,7 @@ class DialogueWatch {
   }
 
   bool ProgramSentDcn() const { return programSentDcn_; }
+  bool ProgramDialled() const { return programDialled_; }
 
  private:
   enum class Mode { kCommand, kFrame, kData };
@@ -224,6 +232,8 @@ class DialogueWatch {
     } else if (command.rfind("AT+FTM=", 0) == 0 && command != "AT+FTM=?") {
       out_ = Mode::kData;
       spoilingOut_ = programFrame_ == kFrameTypeDcs && Spoil();
+    } else if (command.rfind("ATD", 0) == 0) {
+      programDialled_ = true;
     } else if (command.rfind("AT+FRH", 0) == 0) {
       expected_ = Mode::kFrame;
     } else if (command.rfind("AT+FRM=", 0) == 0 && command != "AT+FRM=?") {
@@ -251,6 +261,7 @@ class DialogueWatch {
   std::uint8_t programFrame_ = 0;  // the type of the last frame the program sent
   std::uint8_t modemFrame_ = 0;    // and of the last one it received
   bool programSentDcn_ = false;
+  bool programDialled_ = false;
 };
 
 class VirtualLine {
@@ -275,6 +286,7 @@ class VirtualLine {
         break;
       }
       PumpFromProgram();
+      if (VanishAfterDial()) break;
       RingWhileCalling(step);
       line_.Step();
       next += stepTime;
@@ -339,6 +351,20 @@ class VirtualLine {
     }
   }
 
+  // With --vanish-on-dial the modem goes a second after the dial: the
+  // program's side of the pseudo-terminal hangs up.
+  bool VanishAfterDial() {
+    if (!options_.vanishOnDial || !watch_.ProgramDialled()) return false;
+    if (++stepsSinceDial_ < 1000 / tv::FaxLine::kStepMs) return false;
+    close(slave_);
+    close(master_);
+    slave_ = master_ = -1;
+    std::printf("vanished\n");
+    std::fflush(stdout);
+    finished_ = true;
+    return true;
+  }
+
   // With --call the line rings until the program answers.
   void RingWhileCalling(long step) {
     if (options_.callFile.empty() || line_.InCall()) return;
@@ -385,6 +411,7 @@ class VirtualLine {
   int slave_ = -1;
   bool finished_ = false;
   int callsEnded_ = 0;
+  int stepsSinceDial_ = 0;
   bool allSucceeded_ = true;
 };
 
