@@ -45,6 +45,14 @@ struct T4CodeTables {
 
 const T4CodeTables& T4Codes();
 
+// A code word as the standards write it (first bit most significant) in the
+// bit-reversed form used at run time.
+constexpr T4Code T4CodeFromWord(std::uint16_t word, int bits) {
+  std::uint16_t value = 0;
+  for (int i = 0; i < bits; ++i) value = static_cast<std::uint16_t>(value | (((word >> i) & 1u) << (bits - 1 - i)));
+  return {value, static_cast<std::uint16_t>(bits)};
+}
+
 // The end of a page: EOL with fill, six EOLs and eight 0 bits (12 bytes).
 inline constexpr std::array<std::uint8_t, 12> kEndOfPageCodes = {0x00, 0x80, 0x00, 0x08, 0x80, 0x00,
                                                                  0x08, 0x80, 0x00, 0x08, 0x80, 0x00};
