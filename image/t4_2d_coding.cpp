@@ -33,20 +33,24 @@ int ChangeAt(const T4Changes& changes, std::size_t at, int width) {
   return at < changes.size() ? changes[at] : width;
 }
 
+// A reference line's changes are followed by this many entries of the line
+// width, where every search for b1 and b2 stops.
+constexpr std::size_t kEndMarks = 3;
+
 // b1 and b2 for a0 and its colour: b1 is the first change on the reference
 // line right of a0 to the other colour, b2 the change after it. `from`
-// holds the first change right of the previous a0; a0 only moves right.
+// holds the first change right of the previous a0; a0 only moves right
+// (and stays below the line width).
 struct ReferenceScan {
-  const T4Changes& changes;
-  int width;
+  const int* changes;  // followed by kEndMarks line widths
   std::size_t from = 0;
 
   std::pair<int, int> Find(int a0, bool black) {
-    while (from < changes.size() && changes[from] <= a0) ++from;
+    while (changes[from] <= a0) ++from;
     // Even entries turn the line black: b1 is one of those when a0 is white.
     std::size_t b1 = from;
     if ((b1 & 1u) != (black ? 1u : 0u)) ++b1;
-    return {ChangeAt(changes, b1, width), ChangeAt(changes, b1 + 1, width)};
+    return {changes[b1], changes[b1 + 1]};
   }
 };
 
@@ -78,7 +82,7 @@ void FindChanges(const std::uint8_t* raster, int width, T4Changes& changes) {
 // Encoder
 
 T4PageEncoder::T4PageEncoder(T4Coding coding, int width, int k)
-    : coding_(coding), width_(std::clamp(width, 1, kMaxRunLength)), k_(std::max(k, 1)) {}
+    : coding_(coding), width_(std::clamp(width, 1, kMaxRunLength)), k_(std::max(k, 1)), reference_(kEndMarks, width_) {}
 
 void T4PageEncoder::Put(std::uint32_t value, int bits) {
   bits_ |= std::uint64_t{value} << bitCount_;
@@ -117,7 +121,7 @@ void T4PageEncoder::Code1D(const T4Changes& line) {
 }
 
 void T4PageEncoder::Code2D(const T4Changes& line) {
-  ReferenceScan reference{reference_, width_};
+  ReferenceScan reference{reference_.data()};
   int a0 = -1;  // before the first pixel, white
   bool black = false;
   std::size_t next = 0;  // a1 is line[next]
@@ -169,7 +173,8 @@ void T4PageEncoder::AddChanges(const T4Changes& changes) {
       Code2D(changes);
       break;
   }
-  reference_ = changes;
+  reference_.assign(changes.begin(), changes.end());
+  reference_.insert(reference_.end(), kEndMarks, width_);
   ++lineIndex_;
 }
 
@@ -185,7 +190,7 @@ std::vector<std::uint8_t> T4PageEncoder::Finish() {
   bits_ = 0;
   bitCount_ = 0;
   lineIndex_ = 0;
-  reference_.clear();
+  reference_.assign(kEndMarks, width_);
   return page;
 }
 
@@ -203,16 +208,6 @@ struct BitReader {
   std::uint64_t End() const { return std::uint64_t{size} * 8; }
   bool AtEnd() const { return position >= End(); }
   bool Overrun() const { return position > End(); }
-  std::uint32_t Peek() const {
-    const std::size_t byte = static_cast<std::size_t>(position >> 3);
-    std::uint64_t word = 0;
-    if (byte + 8 <= size) {
-      std::memcpy(&word, data + byte, 8);
-    } else {
-      for (std::size_t i = 0; byte + i < size && i < 8; ++i) word |= std::uint64_t{data[byte + i]} << (8 * i);
-    }
-    return static_cast<std::uint32_t>(word >> (position & 7));
-  }
   unsigned Bit() {
     const unsigned bit = AtEnd() ? 0u : (data[position >> 3] >> (position & 7)) & 1u;
     ++position;
@@ -220,10 +215,52 @@ struct BitReader {
   }
 };
 
+// The bits from a position on, loaded a word at a time: `buffer` holds the
+// next `avail` bits, first in bit 0 (bits above are the following bytes' own
+// bits or 0). Past the end of the data the bits are 0 and `avail` goes below
+// 0.
+struct BitWindow {
+  const std::uint8_t* data;
+  std::size_t size;
+  std::size_t next;  // the next byte to load
+  std::uint64_t buffer = 0;
+  int avail = 0;
+
+  explicit BitWindow(const BitReader& from)
+      : data(from.data), size(from.size), next(std::min<std::size_t>(from.size, static_cast<std::size_t>(from.position >> 3))) {
+    Refill();
+    Consume(static_cast<int>(from.position - std::uint64_t{next} * 8 + static_cast<std::uint64_t>(avail)));
+  }
+  std::uint64_t Used() const { return std::uint64_t{next} * 8 - static_cast<std::uint64_t>(static_cast<std::int64_t>(avail)); }
+  bool Overrun() const { return avail < 0; }
+  // At least 32 bits ahead while the data lasts.
+  void Refill() {
+    if (avail >= 32) return;
+    if (next + 8 <= size) {
+      std::uint64_t word;
+      std::memcpy(&word, data + next, 8);  // little-endian: first byte lowest
+      buffer |= word << avail;
+      next += static_cast<std::size_t>((63 - avail) >> 3);
+      avail |= 56;
+    } else {
+      while (avail <= 56 && next < size) {
+        buffer |= std::uint64_t{data[next++]} << avail;
+        avail += 8;
+      }
+    }
+  }
+  void Consume(int n) {
+    buffer >>= n;
+    avail -= n;
+  }
+  BitReader Reader() const { return {data, size, Used()}; }
+};
+
 // One code read from the data.
 struct Code {
   enum Kind : std::uint8_t { kNone, kRun, kPass, kHorizontal, kVertical, kEol, kInvalid, kEnd };
   Kind kind = kNone;
+  std::uint8_t bits = 0;   // in a look-up table: the code's length
   std::int16_t value = 0;  // run length, or a1 - b1 for vertical mode
 };
 
@@ -245,7 +282,7 @@ Code WalkRun(BitReader& in, const T4DecodeTree& tree) {
     node = tree.nodes[static_cast<std::size_t>(node)][in.Bit()];
     const auto& n = tree.nodes[static_cast<std::size_t>(node)];
     if (n[0] > 0) continue;
-    if (n[0] == T4DecodeTree::kRunLeaf) return {Code::kRun, static_cast<std::int16_t>(n[1])};
+    if (n[0] == T4DecodeTree::kRunLeaf) return {Code::kRun, 0, static_cast<std::int16_t>(n[1])};
     if (n[0] == T4DecodeTree::kEolLeaf) return {Code::kEol};
     return {Code::kInvalid};
   }
@@ -260,7 +297,7 @@ Code WalkMode(BitReader& in) {
     if (is(kModes.pass)) return {Code::kPass};
     if (is(kModes.horizontal)) return {Code::kHorizontal};
     for (std::size_t d = 0; d < kModes.vertical.size(); ++d) {
-      if (is(kModes.vertical[d])) return {Code::kVertical, static_cast<std::int16_t>(static_cast<int>(d) - 3)};
+      if (is(kModes.vertical[d])) return {Code::kVertical, 0, static_cast<std::int16_t>(static_cast<int>(d) - 3)};
     }
     if (is(kModes.extension)) {
       for (int i = 0; i < kExtensionTailBits; ++i) in.Bit();
@@ -270,42 +307,49 @@ Code WalkMode(BitReader& in) {
   }
 }
 
-// Look-up tables: the code that the next bits begin with, or bits 0 where
-// the walk must decide (fill bits and EOLs, damage, codes cut by the end).
+// Look-up tables: the code that the next bits begin with, with its length,
+// or length 0 where the walk must decide (fill bits and EOLs, damage, codes
+// cut by the end). Run codes of up to 9 bits (nearly all the runs of a
+// page) are found in a small table, the longer ones in a second.
+constexpr int kShortRunWindow = 9;
 constexpr int kRunWindow = 13;
 constexpr int kModeWindow = 7;
-struct Entry {
-  Code code;
-  std::uint8_t bits = 0;
-};
+template <int kBits>
+using Table = std::array<Code, 1u << kBits>;
 
 struct Tables {
   std::array<T4DecodeTree, 2> trees = {BuildDecodeTree(T4Colour::kWhite), BuildDecodeTree(T4Colour::kBlack)};
-  std::array<std::array<Entry, 1u << kRunWindow>, 2> runs{};
-  std::array<Entry, 1u << kModeWindow> modes{};
+  std::array<Table<kShortRunWindow>, 2> shortRuns{};
+  std::array<Table<kRunWindow>, 2> runs{};
+  Table<kModeWindow> modes{};
 };
 
-// What the walk makes of a window's bits, when it ends within them.
-template <typename Walk>
-Entry Tabulate(std::uint32_t window, int windowBits, Walk walk) {
-  const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(window), static_cast<std::uint8_t>(window >> 8), 0, 0};
-  BitReader in{bytes, 4};
-  const Code code = walk(in);
-  const bool whole = code.kind == Code::kRun || code.kind == Code::kPass || code.kind == Code::kHorizontal ||
-                     code.kind == Code::kVertical;
-  if (!whole || in.position > static_cast<std::uint64_t>(windowBits)) return {};
-  return {code, static_cast<std::uint8_t>(in.position)};
+// Every window's entry: what the walk makes of the window's bits, when it
+// ends within them on a whole code.
+template <std::size_t kEntries, typename Walk>
+void Tabulate(std::array<Code, kEntries>& table, Walk walk) {
+  constexpr int kBits = std::countr_zero(kEntries);
+  for (std::uint32_t window = 0; window < table.size(); ++window) {
+    const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(window), static_cast<std::uint8_t>(window >> 8), 0, 0};
+    BitReader in{bytes, 4};
+    Code code = walk(in);
+    const bool whole = code.kind == Code::kRun || code.kind == Code::kPass || code.kind == Code::kHorizontal ||
+                       code.kind == Code::kVertical;
+    if (!whole || in.position > static_cast<std::uint64_t>(kBits)) continue;
+    code.bits = static_cast<std::uint8_t>(in.position);
+    table[window] = code;
+  }
 }
 
 const Tables& SharedTables() {
   static const Tables* const tables = [] {
     auto* t = new Tables;
     for (std::size_t colour = 0; colour < 2; ++colour) {
-      for (std::uint32_t w = 0; w < t->runs[colour].size(); ++w) {
-        t->runs[colour][w] = Tabulate(w, kRunWindow, [&](BitReader& in) { return WalkRun(in, t->trees[colour]); });
-      }
+      auto walk = [&](BitReader& in) { return WalkRun(in, t->trees[colour]); };
+      Tabulate(t->shortRuns[colour], walk);
+      Tabulate(t->runs[colour], walk);
     }
-    for (std::uint32_t w = 0; w < t->modes.size(); ++w) t->modes[w] = Tabulate(w, kModeWindow, WalkMode);
+    Tabulate(t->modes, WalkMode);
     return t;
   }();
   return *tables;
@@ -316,49 +360,74 @@ const Tables& SharedTables() {
 // end of the data.
 enum class LineEnd { kLine, kEmpty, kCut, kBad, kEnd };
 
-// Decodes lines to change lists and raster lines.
+// One decoded line's changes, with room for one at every pixel and the end
+// marks after them.
+struct ChangeBuffer {
+  std::vector<int> at;
+  std::size_t count = 0;
+
+  explicit ChangeBuffer(int width) : at(static_cast<std::size_t>(width) + kEndMarks, width) {}
+};
+
+// Decodes lines into change buffers. While a line is decoded its bits are
+// held in a local window (the line's changes are written through pointers
+// that could otherwise alias it); the position is put back at the end.
 class LineDecoder {
  public:
-  LineDecoder(BitReader& in, int width, bool lookup) : in_(in), width_(width), lookup_(lookup), tables_(SharedTables()) {}
+  LineDecoder(std::span<const std::uint8_t> data, int width, bool lookup)
+      : in_{data.data(), data.size()}, width_(width), lookup_(lookup), tables_(SharedTables()) {}
 
-  LineEnd Decode1D(T4Changes& line);
-  LineEnd Decode2D(const T4Changes& reference, T4Changes& line);
+  BitReader& Reader() { return in_; }
+  LineEnd Decode1D(ChangeBuffer& line);
+  LineEnd Decode2D(const ChangeBuffer& reference, ChangeBuffer& line);
   // Fill bits and an EOL; false when something else comes.
   bool SkipEol();
   // Skips to just past the next EOL; false when the data runs out.
   bool FindEol();
 
  private:
-  Code NextRunCode(std::size_t colour) {
+  // Each reads one code and moves `bits` past it.
+  Code NextRunCode(BitWindow& bits, std::size_t colour) const {
     if (lookup_) {
-      const Entry& e = tables_.runs[colour][in_.Peek() & ((1u << kRunWindow) - 1)];
-      if (e.bits != 0) {
-        in_.position += e.bits;
-        return in_.Overrun() ? Code{Code::kEnd} : e.code;
+      bits.Refill();
+      const auto window = static_cast<std::uint32_t>(bits.buffer);
+      Code code = tables_.shortRuns[colour][window & ((1u << kShortRunWindow) - 1)];
+      if (code.bits == 0) code = tables_.runs[colour][window & ((1u << kRunWindow) - 1)];
+      if (code.bits != 0) {
+        bits.Consume(code.bits);
+        return bits.Overrun() ? Code{Code::kEnd} : code;
       }
     }
-    return WalkRun(in_, tables_.trees[colour]);
+    return Walk(bits, [&](BitReader& in) { return WalkRun(in, tables_.trees[colour]); });
   }
-  Code NextMode() {
+  Code NextMode(BitWindow& bits) const {
     if (lookup_) {
-      const Entry& e = tables_.modes[in_.Peek() & ((1u << kModeWindow) - 1)];
-      if (e.bits != 0) {
-        in_.position += e.bits;
-        return in_.Overrun() ? Code{Code::kEnd} : e.code;
+      bits.Refill();
+      const Code code = tables_.modes[bits.buffer & ((1u << kModeWindow) - 1)];
+      if (code.bits != 0) {
+        bits.Consume(code.bits);
+        return bits.Overrun() ? Code{Code::kEnd} : code;
       }
     }
-    return WalkMode(in_);
+    return Walk(bits, WalkMode);
+  }
+  template <typename Walker>
+  static Code Walk(BitWindow& bits, Walker walker) {
+    BitReader in = bits.Reader();
+    const Code code = walker(in);
+    bits = BitWindow(in);
+    return code;
   }
   // Make-up codes and the terminating code of one run, no longer than
   // `room`.
-  Code NextRun(std::size_t colour, int room) {
+  Code NextRun(BitWindow& bits, std::size_t colour, int room) const {
     int total = 0;
     for (;;) {
-      const Code code = NextRunCode(colour);
+      const Code code = NextRunCode(bits, colour);
       if (code.kind != Code::kRun) return code;
       total += code.value;
       if (total > room) return {Code::kInvalid};
-      if (code.value < 64) return {Code::kRun, static_cast<std::int16_t>(total)};
+      if (code.value < 64) return {Code::kRun, 0, static_cast<std::int16_t>(total)};
     }
   }
   static LineEnd Failed(const Code& code, bool started) {
@@ -367,79 +436,88 @@ class LineDecoder {
     return LineEnd::kBad;
   }
   // Adds a change; a change where the last one is undoes it (a run of 0).
-  static void Push(T4Changes& line, int at) {
-    if (!line.empty() && line.back() == at) {
-      line.pop_back();
+  static void Push(int* changes, std::size_t& count, int at) {
+    if (count != 0 && changes[count - 1] == at) {
+      --count;
     } else {
-      line.push_back(at);
+      changes[count++] = at;
     }
   }
+  LineEnd Finished(LineEnd end, const BitWindow& bits, ChangeBuffer& line, std::size_t count) {
+    in_.position = bits.Used();
+    line.count = count;
+    std::fill_n(line.at.begin() + static_cast<std::ptrdiff_t>(count), kEndMarks, width_);
+    return end;
+  }
 
-  BitReader& in_;
+  BitReader in_;
   int width_;
   bool lookup_;
   const Tables& tables_;
 };
 
-LineEnd LineDecoder::Decode1D(T4Changes& line) {
-  line.clear();
-  int position = 0;
+LineEnd LineDecoder::Decode1D(ChangeBuffer& line) {
+  BitWindow bits(in_);
+  int* const changes = line.at.data();
+  std::size_t count = 0;
+  int x = 0;
   std::size_t colour = 0;
   bool started = false;
-  while (position < width_) {
-    const Code run = NextRun(colour, width_ - position);
-    if (run.kind != Code::kRun) return Failed(run, started);
+  while (x < width_) {
+    const Code run = NextRun(bits, colour, width_ - x);
+    if (run.kind != Code::kRun) return Finished(Failed(run, started), bits, line, 0);
     started = true;
-    position += run.value;
-    if (position < width_) Push(line, position);
+    x += run.value;
+    if (x < width_) Push(changes, count, x);
     colour ^= 1;
   }
   // A line that ends black may be closed by a white run of 0.
   if (colour == 0) {
-    const std::uint64_t at = in_.position;
-    if (const Code run = NextRunCode(0); run.kind != Code::kRun || run.value != 0) in_.position = at;
+    BitWindow after = bits;
+    if (const Code run = NextRunCode(after, 0); run.kind == Code::kRun && run.value == 0) bits = after;
   }
-  return LineEnd::kLine;
+  return Finished(LineEnd::kLine, bits, line, count);
 }
 
-LineEnd LineDecoder::Decode2D(const T4Changes& reference, T4Changes& line) {
-  line.clear();
-  ReferenceScan scan{reference, width_};
+LineEnd LineDecoder::Decode2D(const ChangeBuffer& reference, ChangeBuffer& line) {
+  BitWindow bits(in_);
+  int* const changes = line.at.data();
+  std::size_t count = 0;
+  ReferenceScan scan{reference.at.data()};
   int a0 = -1;
   bool black = false;
   while (a0 < width_) {
-    const Code mode = NextMode();
-    const auto [b1, b2] = scan.Find(a0, black);
+    const Code mode = NextMode(bits);
     switch (mode.kind) {
       case Code::kPass:
-        a0 = b2;
+        a0 = scan.Find(a0, black).second;
         break;
       case Code::kVertical: {
-        const int a1 = b1 + mode.value;
-        if (a1 <= a0 || a1 < 0 || a1 > width_) return LineEnd::kBad;
-        if (a1 < width_) Push(line, a1);
+        const int a1 = scan.Find(a0, black).first + mode.value;
+        if (a1 <= a0 || a1 < 0 || a1 > width_) return Finished(LineEnd::kBad, bits, line, 0);
+        if (a1 < width_) Push(changes, count, a1);
         a0 = a1;
         black = !black;
         break;
       }
       case Code::kHorizontal: {
         const int start = std::max(a0, 0);
-        const Code first = NextRun(black ? 1 : 0, width_ - start);
-        if (first.kind != Code::kRun) return Failed(first, true);
+        const Code first = NextRun(bits, black ? 1 : 0, width_ - start);
+        if (first.kind != Code::kRun) return Finished(Failed(first, true), bits, line, 0);
         const int a1 = start + first.value;
-        const Code second = NextRun(black ? 0 : 1, width_ - a1);
-        if (second.kind != Code::kRun) return Failed(second, true);
+        const Code second = NextRun(bits, black ? 0 : 1, width_ - a1);
+        if (second.kind != Code::kRun) return Finished(Failed(second, true), bits, line, 0);
         const int a2 = a1 + second.value;
-        if (a1 < width_) Push(line, a1);
-        if (a2 < width_) Push(line, a2);
+        if (a1 < width_) Push(changes, count, a1);
+        if (a2 < width_) Push(changes, count, a2);
         a0 = a2;
         break;
       }
       default:
-        return Failed(mode, a0 >= 0);
+        return Finished(Failed(mode, a0 >= 0), bits, line, 0);
     }
   }
-  return LineEnd::kLine;
+  return Finished(LineEnd::kLine, bits, line, count);
 }
 
 bool LineDecoder::SkipEol() {
@@ -465,11 +543,12 @@ bool LineDecoder::FindEol() {
   return false;
 }
 
-void FillLine(const T4Changes& changes, int width, std::vector<std::uint8_t>& line) {
+void FillLine(const ChangeBuffer& changes, std::vector<std::uint8_t>& line) {
   std::fill(line.begin(), line.end(), 0);
-  for (std::size_t i = 0; i < changes.size(); i += 2) {
-    const int from = changes[i];
-    const int to = ChangeAt(changes, i + 1, width);
+  // Black from each even entry to the next (the end marks close the last).
+  for (std::size_t i = 0; i < changes.count; i += 2) {
+    const int from = changes.at[i];
+    const int to = changes.at[i + 1];
     const auto first = static_cast<std::size_t>(from >> 3);
     const auto last = static_cast<std::size_t>(to >> 3);
     if (first == last) {
@@ -477,7 +556,7 @@ void FillLine(const T4Changes& changes, int width, std::vector<std::uint8_t>& li
       continue;
     }
     line[first] |= static_cast<std::uint8_t>(0xFF >> (from & 7));
-    std::memset(&line[first + 1], 0xFF, last - first - 1);
+    for (std::size_t b = first + 1; b < last; ++b) line[b] = 0xFF;
     if (to & 7) line[last] |= static_cast<std::uint8_t>(~(0xFF >> (to & 7)));
   }
 }
@@ -488,12 +567,12 @@ T4PageDecoder::T4PageDecoder(T4Coding coding, int width) : coding_(coding), widt
 
 T4PageDecodeResult T4PageDecoder::Decode(std::span<const std::uint8_t> data, const Sink& sink) {
   T4PageDecodeResult result;
-  BitReader in{data.data(), data.size()};
-  LineDecoder decoder(in, width_, lookup_);
-  T4Changes reference, line;
+  LineDecoder decoder(data, width_, lookup_);
+  BitReader& in = decoder.Reader();
+  ChangeBuffer reference(width_), line(width_);
   std::vector<std::uint8_t> raster(static_cast<std::size_t>((width_ + 7) / 8));
   auto giveOut = [&] {
-    FillLine(line, width_, raster);
+    FillLine(line, raster);
     ++result.lines;
     std::swap(reference, line);
     return sink(raster);

@@ -79,7 +79,7 @@ class T4PageEncoder {
   int width_;
   int k_;
   int lineIndex_ = 0;
-  T4Changes reference_;
+  T4Changes reference_;  // the line above, then end marks (line widths)
   T4Changes changes_;
   std::vector<std::uint8_t> out_;
   std::uint64_t bits_ = 0;
