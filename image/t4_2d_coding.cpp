@@ -317,11 +317,21 @@ constexpr int kModeWindow = 7;
 template <int kBits>
 using Table = std::array<Code, 1u << kBits>;
 
+// Two terminating codes in a row, one of each colour (horizontal mode, and
+// most of a 1-D line): their runs and their bits together.
+constexpr int kPairWindow = 12;
+struct RunPair {
+  std::uint8_t bits = 0;
+  std::uint8_t first = 0;
+  std::uint8_t second = 0;
+};
+
 struct Tables {
   std::array<T4DecodeTree, 2> trees = {BuildDecodeTree(T4Colour::kWhite), BuildDecodeTree(T4Colour::kBlack)};
   std::array<Table<kShortRunWindow>, 2> shortRuns{};
   std::array<Table<kRunWindow>, 2> runs{};
   Table<kModeWindow> modes{};
+  std::array<std::array<RunPair, 1u << kPairWindow>, 2> pairs{};  // by the first run's colour
 };
 
 // Every window's entry: what the walk makes of the window's bits, when it
@@ -350,6 +360,18 @@ const Tables& SharedTables() {
       Tabulate(t->runs[colour], walk);
     }
     Tabulate(t->modes, WalkMode);
+    for (std::size_t colour = 0; colour < 2; ++colour) {
+      for (std::uint32_t window = 0; window < t->pairs[colour].size(); ++window) {
+        const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(window), static_cast<std::uint8_t>(window >> 8), 0, 0};
+        BitReader in{bytes, 4};
+        const Code first = WalkRun(in, t->trees[colour]);
+        const Code second = WalkRun(in, t->trees[colour ^ 1]);
+        auto terminating = [](const Code& c) { return c.kind == Code::kRun && c.value < 64; };
+        if (!terminating(first) || !terminating(second) || in.position > kPairWindow) continue;
+        t->pairs[colour][window] = {static_cast<std::uint8_t>(in.position), static_cast<std::uint8_t>(first.value),
+                                    static_cast<std::uint8_t>(second.value)};
+      }
+    }
     return t;
   }();
   return *tables;
@@ -411,6 +433,16 @@ class LineDecoder {
     }
     return Walk(bits, WalkMode);
   }
+  // Two terminating codes, `colour` first, that fit in `room`: a pair with
+  // its bits 0 where the codes must be read one by one.
+  RunPair NextPair(BitWindow& bits, std::size_t colour, int room) const {
+    if (!lookup_) return {};
+    bits.Refill();
+    const RunPair pair = tables_.pairs[colour][bits.buffer & ((1u << kPairWindow) - 1)];
+    if (pair.bits == 0 || pair.first + pair.second > room) return {};
+    bits.Consume(pair.bits);
+    return pair;
+  }
   template <typename Walker>
   static Code Walk(BitWindow& bits, Walker walker) {
     BitReader in = bits.Reader();
@@ -464,6 +496,14 @@ LineEnd LineDecoder::Decode1D(ChangeBuffer& line) {
   std::size_t colour = 0;
   bool started = false;
   while (x < width_) {
+    // Both runs of a pair end inside the line.
+    if (const RunPair pair = NextPair(bits, colour, width_ - x - 1); pair.bits != 0) {
+      if (bits.Overrun()) return Finished(LineEnd::kEnd, bits, line, 0);
+      started = true;
+      Push(changes, count, x += pair.first);
+      Push(changes, count, x += pair.second);
+      continue;
+    }
     const Code run = NextRun(bits, colour, width_ - x);
     if (run.kind != Code::kRun) return Finished(Failed(run, started), bits, line, 0);
     started = true;
@@ -494,14 +534,23 @@ LineEnd LineDecoder::Decode2D(const ChangeBuffer& reference, ChangeBuffer& line)
         break;
       case Code::kVertical: {
         const int a1 = scan.Find(a0, black).first + mode.value;
-        if (a1 <= a0 || a1 < 0 || a1 > width_) return Finished(LineEnd::kBad, bits, line, 0);
-        if (a1 < width_) Push(changes, count, a1);
+        if (a1 <= a0 || a1 > width_) return Finished(LineEnd::kBad, bits, line, 0);
+        changes[count] = a1;  // right of every change so far; the one at the width is no change
+        count += a1 < width_ ? 1 : 0;
         a0 = a1;
         black = !black;
         break;
       }
       case Code::kHorizontal: {
         const int start = std::max(a0, 0);
+        if (const RunPair pair = NextPair(bits, black ? 1 : 0, width_ - start); pair.bits != 0) {
+          if (bits.Overrun()) return Finished(LineEnd::kEnd, bits, line, 0);
+          const int a1 = start + pair.first;
+          a0 = a1 + pair.second;
+          if (a1 < width_) Push(changes, count, a1);
+          if (a0 < width_) Push(changes, count, a0);
+          break;
+        }
         const Code first = NextRun(bits, black ? 1 : 0, width_ - start);
         if (first.kind != Code::kRun) return Finished(Failed(first, true), bits, line, 0);
         const int a1 = start + first.value;
@@ -543,22 +592,32 @@ bool LineDecoder::FindEol() {
   return false;
 }
 
-void FillLine(const ChangeBuffer& changes, std::vector<std::uint8_t>& line) {
-  std::fill(line.begin(), line.end(), 0);
-  // Black from each even entry to the next (the end marks close the last).
-  for (std::size_t i = 0; i < changes.count; i += 2) {
-    const int from = changes.at[i];
-    const int to = changes.at[i + 1];
-    const auto first = static_cast<std::size_t>(from >> 3);
-    const auto last = static_cast<std::size_t>(to >> 3);
-    if (first == last) {
-      line[first] |= static_cast<std::uint8_t>((0xFF >> (from & 7)) & ~(0xFF >> (to & 7)));
-      continue;
-    }
-    line[first] |= static_cast<std::uint8_t>(0xFF >> (from & 7));
-    for (std::size_t b = first + 1; b < last; ++b) line[b] = 0xFF;
-    if (to & 7) line[last] |= static_cast<std::uint8_t>(~(0xFF >> (to & 7)));
+// Draws a line of `width` pixels from its changes into `line`, whole 64-bit
+// words of it: each change toggles its pixel in `words` (the first pixel in
+// the top bit), then every pixel takes the parity of the toggles up to it.
+void FillLine(const ChangeBuffer& changes, int width, std::vector<std::uint64_t>& words,
+              std::vector<std::uint8_t>& line) {
+  std::fill(words.begin(), words.end(), 0);
+  for (std::size_t i = 0; i < changes.count; ++i) {
+    const auto at = static_cast<unsigned>(changes.at[i]);
+    words[at >> 6] ^= std::uint64_t{1} << (63 - (at & 63));
   }
+  std::uint64_t carry = 0;  // all ones when the word before ended black
+  for (std::size_t w = 0; w < words.size(); ++w) {
+    std::uint64_t x = words[w];
+    x ^= x >> 1;
+    x ^= x >> 2;
+    x ^= x >> 4;
+    x ^= x >> 8;
+    x ^= x >> 16;
+    x ^= x >> 32;
+    x ^= carry;
+    carry = 0 - (x & 1);
+    x = __builtin_bswap64(x);
+    std::memcpy(line.data() + w * 8, &x, 8);
+  }
+  // Pixels past the width stay white.
+  if (const int tail = width & 7; tail != 0) line[static_cast<std::size_t>(width >> 3)] &= static_cast<std::uint8_t>(0xFF00 >> tail);
 }
 
 }  // namespace
@@ -570,12 +629,14 @@ T4PageDecodeResult T4PageDecoder::Decode(std::span<const std::uint8_t> data, con
   LineDecoder decoder(data, width_, lookup_);
   BitReader& in = decoder.Reader();
   ChangeBuffer reference(width_), line(width_);
-  std::vector<std::uint8_t> raster(static_cast<std::size_t>((width_ + 7) / 8));
+  std::vector<std::uint64_t> words(static_cast<std::size_t>((width_ + 63) / 64));
+  std::vector<std::uint8_t> raster(words.size() * 8);
+  const std::span<const std::uint8_t> row(raster.data(), static_cast<std::size_t>((width_ + 7) / 8));
   auto giveOut = [&] {
-    FillLine(line, raster);
+    FillLine(line, width_, words, raster);
     ++result.lines;
     std::swap(reference, line);
-    return sink(raster);
+    return sink(row);
   };
   auto finish = [&] {
     result.bytesUsed = static_cast<std::size_t>(std::min(in.End(), (in.position + 7) & ~std::uint64_t{7}) / 8);
