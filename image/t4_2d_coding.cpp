@@ -35,23 +35,26 @@ int ChangeAt(const T4Changes& changes, std::size_t at, int width) {
 
 // A reference line's changes are followed by this many entries of the line
 // width, where every search for b1 and b2 stops.
-constexpr std::size_t kEndMarks = 3;
+constexpr std::size_t kEndMarks = 4;
 
-// b1 and b2 for a0 and its colour: b1 is the first change on the reference
-// line right of a0 to the other colour, b2 the change after it. `from`
-// holds the first change right of the previous a0; a0 only moves right
-// (and stays below the line width).
+// b1 and b2 as a0 moves right along the coding line. b1 is the first change
+// on the reference line right of a0 to the colour opposite a0's, b2 the
+// change after it. `next` always has the parity of those changes (even
+// entries turn the line black, and a0 starts white), and every change of
+// that parity before it lies at or left of a0.
 struct ReferenceScan {
   const int* changes;  // followed by kEndMarks line widths
-  std::size_t from = 0;
+  std::size_t next = 0;
 
-  std::pair<int, int> Find(int a0, bool black) {
-    while (changes[from] <= a0) ++from;
-    // Even entries turn the line black: b1 is one of those when a0 is white.
-    std::size_t b1 = from;
-    if ((b1 & 1u) != (black ? 1u : 0u)) ++b1;
-    return {changes[b1], changes[b1 + 1]};
+  std::pair<int, int> Find(int a0) {
+    while (changes[next] <= a0) next += 2;
+    return {changes[next], changes[next + 1]};
   }
+  // Pass mode: a0 moves to b2 and keeps its colour.
+  void Passed() { next += 2; }
+  // Vertical mode: a0 moves to b1 + d and changes colour; b1 on or left of
+  // it is passed, right of it the change before b1 is the next to look at.
+  void Crossed(int d) { next = d >= 0 ? next + 1 : next > 0 ? next - 1 : 1; }
 };
 
 }  // namespace
@@ -128,13 +131,15 @@ void T4PageEncoder::Code2D(const T4Changes& line) {
   while (a0 < width_) {
     while (next < line.size() && line[next] <= a0) ++next;
     const int a1 = ChangeAt(line, next, width_);
-    const auto [b1, b2] = reference.Find(a0, black);
+    const auto [b1, b2] = reference.Find(a0);
     if (b2 < a1) {
       Put(kModes.pass.value, kModes.pass.bits);
+      reference.Passed();
       a0 = b2;
     } else if (a1 - b1 >= -3 && a1 - b1 <= 3) {
       const T4Code v = kModes.vertical[static_cast<std::size_t>(a1 - b1 + 3)];
       Put(v.value, v.bits);
+      reference.Crossed(a1 - b1);
       a0 = a1;
       black = !black;
     } else {
@@ -530,10 +535,12 @@ LineEnd LineDecoder::Decode2D(const ChangeBuffer& reference, ChangeBuffer& line)
     const Code mode = NextMode(bits);
     switch (mode.kind) {
       case Code::kPass:
-        a0 = scan.Find(a0, black).second;
+        a0 = scan.Find(a0).second;
+        scan.Passed();
         break;
       case Code::kVertical: {
-        const int a1 = scan.Find(a0, black).first + mode.value;
+        const int a1 = scan.Find(a0).first + mode.value;
+        scan.Crossed(mode.value);
         if (a1 <= a0 || a1 > width_) return Finished(LineEnd::kBad, bits, line, 0);
         changes[count] = a1;  // right of every change so far; the one at the width is no change
         count += a1 < width_ ? 1 : 0;
