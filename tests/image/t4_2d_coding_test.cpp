@@ -216,7 +216,7 @@ TEST(T4Coding2D, EncodingFollowsThePixelRulesAndDecodesBack) {
   }
 }
 
-TEST(T4Coding2D, CodedModesAreTheStandardBits) {
+TEST(T4Coding2D, CodedModesAreTheStandardBitsAndExtensionsAreDamage) {
   // Black at 10..12. Under the imaginary white line: horizontal mode (white
   // 10, black 3), then V0 to the line end; the same line again: V0 three
   // times. Then EOFB.
@@ -226,6 +226,27 @@ TEST(T4Coding2D, CodedModesAreTheStandardBits) {
   expected.Add("001").Run(T4Colour::kWhite, 10).Run(T4Colour::kBlack, 3).Add("1");
   expected.Add("111").Add("000000000001000000000001");
   EXPECT_EQ(mmr, expected.Bytes());
+
+  // An extension code (here uncompressed mode) where a mode is due: MMR
+  // stops there; MR drops the line and the 2-D line after it, and goes on
+  // from the next 1-D line.
+  BitStream extended;
+  extended.Add("001").Run(T4Colour::kWhite, 10).Run(T4Colour::kBlack, 3).Add("1");
+  extended.Add("0000001111").Add("111");
+  const Decoded mmrDecoded = DecodeBoth(T4Coding::kMmr, kStandardWidth, extended.Bytes());
+  EXPECT_EQ(mmrDecoded.rows, Rows{line});
+  EXPECT_EQ(mmrDecoded.result.damagedLines, 1);
+  BitStream mr;
+  auto oneD = [&] { mr.Eol().Add("1").Run(T4Colour::kWhite, 10).Run(T4Colour::kBlack, 3).Run(T4Colour::kWhite, kStandardWidth - 13); };
+  oneD();
+  mr.Eol().Add("0").Add("0000001111").Add("111");
+  mr.Eol().Add("0").Add("111");
+  oneD();
+  for (int i = 0; i < 6; ++i) mr.Eol().Add("1");
+  const Decoded mrDecoded = DecodeBoth(T4Coding::kMr, kStandardWidth, mr.Bytes());
+  EXPECT_EQ(mrDecoded.rows, (Rows{line, line}));
+  EXPECT_EQ(mrDecoded.result.damagedLines, 2);
+  EXPECT_TRUE(mrDecoded.result.pageEnded);
 }
 
 // The converter's pages: text at both widths and a dithered grey picture.
