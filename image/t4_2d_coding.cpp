@@ -220,46 +220,19 @@ struct BitReader {
   }
 };
 
-// The bits from a position on, loaded a word at a time: `buffer` holds the
-// next `avail` bits, first in bit 0 (bits above are the following bytes' own
-// bits or 0). Past the end of the data the bits are 0 and `avail` goes below
-// 0.
-struct BitWindow {
-  const std::uint8_t* data;
-  std::size_t size;
-  std::size_t next;  // the next byte to load
-  std::uint64_t buffer = 0;
-  int avail = 0;
-
-  explicit BitWindow(const BitReader& from)
-      : data(from.data), size(from.size), next(std::min<std::size_t>(from.size, static_cast<std::size_t>(from.position >> 3))) {
-    Refill();
-    Consume(static_cast<int>(from.position - std::uint64_t{next} * 8 + static_cast<std::uint64_t>(avail)));
-  }
-  std::uint64_t Used() const { return std::uint64_t{next} * 8 - static_cast<std::uint64_t>(static_cast<std::int64_t>(avail)); }
-  bool Overrun() const { return avail < 0; }
-  // At least 32 bits ahead while the data lasts.
-  void Refill() {
-    if (avail >= 32) return;
-    if (next + 8 <= size) {
-      std::uint64_t word;
-      std::memcpy(&word, data + next, 8);  // little-endian: first byte lowest
-      buffer |= word << avail;
-      next += static_cast<std::size_t>((63 - avail) >> 3);
-      avail |= 56;
-    } else {
-      while (avail <= 56 && next < size) {
-        buffer |= std::uint64_t{data[next++]} << avail;
-        avail += 8;
-      }
-    }
-  }
-  void Consume(int n) {
-    buffer >>= n;
-    avail -= n;
-  }
-  BitReader Reader() const { return {data, size, Used()}; }
-};
+// The window of bits from a reader's position on. Past the end of the data
+// the bits are 0, and `avail` goes below 0 once any of them are consumed.
+T4BitWindow WindowAt(const BitReader& from) {
+  T4BitWindow window{from.data, from.size, std::min<std::size_t>(from.size, static_cast<std::size_t>(from.position >> 3))};
+  window.Refill();
+  window.Consume(static_cast<int>(from.position - std::uint64_t{window.next} * 8 + static_cast<std::uint64_t>(window.avail)));
+  return window;
+}
+bool Overrun(const T4BitWindow& window) { return window.avail < 0; }
+// At least 32 bits ahead while the data lasts.
+void TopUp(T4BitWindow& window) {
+  if (window.avail < 32) window.Refill();
+}
 
 // One code read from the data.
 struct Code {
@@ -414,50 +387,50 @@ class LineDecoder {
 
  private:
   // Each reads one code and moves `bits` past it.
-  Code NextRunCode(BitWindow& bits, std::size_t colour) const {
+  Code NextRunCode(T4BitWindow& bits, std::size_t colour) const {
     if (lookup_) {
-      bits.Refill();
+      TopUp(bits);
       const auto window = static_cast<std::uint32_t>(bits.buffer);
       Code code = tables_.shortRuns[colour][window & ((1u << kShortRunWindow) - 1)];
       if (code.bits == 0) code = tables_.runs[colour][window & ((1u << kRunWindow) - 1)];
       if (code.bits != 0) {
         bits.Consume(code.bits);
-        return bits.Overrun() ? Code{Code::kEnd} : code;
+        return Overrun(bits) ? Code{Code::kEnd} : code;
       }
     }
     return Walk(bits, [&](BitReader& in) { return WalkRun(in, tables_.trees[colour]); });
   }
-  Code NextMode(BitWindow& bits) const {
+  Code NextMode(T4BitWindow& bits) const {
     if (lookup_) {
-      bits.Refill();
+      TopUp(bits);
       const Code code = tables_.modes[bits.buffer & ((1u << kModeWindow) - 1)];
       if (code.bits != 0) {
         bits.Consume(code.bits);
-        return bits.Overrun() ? Code{Code::kEnd} : code;
+        return Overrun(bits) ? Code{Code::kEnd} : code;
       }
     }
     return Walk(bits, WalkMode);
   }
   // Two terminating codes, `colour` first, that fit in `room`: a pair with
   // its bits 0 where the codes must be read one by one.
-  RunPair NextPair(BitWindow& bits, std::size_t colour, int room) const {
+  RunPair NextPair(T4BitWindow& bits, std::size_t colour, int room) const {
     if (!lookup_) return {};
-    bits.Refill();
+    TopUp(bits);
     const RunPair pair = tables_.pairs[colour][bits.buffer & ((1u << kPairWindow) - 1)];
     if (pair.bits == 0 || pair.first + pair.second > room) return {};
     bits.Consume(pair.bits);
     return pair;
   }
   template <typename Walker>
-  static Code Walk(BitWindow& bits, Walker walker) {
-    BitReader in = bits.Reader();
+  static Code Walk(T4BitWindow& bits, Walker walker) {
+    BitReader in{bits.data, bits.size, bits.Used()};
     const Code code = walker(in);
-    bits = BitWindow(in);
+    bits = WindowAt(in);
     return code;
   }
   // Make-up codes and the terminating code of one run, no longer than
   // `room`.
-  Code NextRun(BitWindow& bits, std::size_t colour, int room) const {
+  Code NextRun(T4BitWindow& bits, std::size_t colour, int room) const {
     int total = 0;
     for (;;) {
       const Code code = NextRunCode(bits, colour);
@@ -480,7 +453,7 @@ class LineDecoder {
       changes[count++] = at;
     }
   }
-  LineEnd Finished(LineEnd end, const BitWindow& bits, ChangeBuffer& line, std::size_t count) {
+  LineEnd Finished(LineEnd end, const T4BitWindow& bits, ChangeBuffer& line, std::size_t count) {
     in_.position = bits.Used();
     line.count = count;
     std::fill_n(line.at.begin() + static_cast<std::ptrdiff_t>(count), kEndMarks, width_);
@@ -494,7 +467,7 @@ class LineDecoder {
 };
 
 LineEnd LineDecoder::Decode1D(ChangeBuffer& line) {
-  BitWindow bits(in_);
+  T4BitWindow bits = WindowAt(in_);
   int* const changes = line.at.data();
   std::size_t count = 0;
   int x = 0;
@@ -503,7 +476,7 @@ LineEnd LineDecoder::Decode1D(ChangeBuffer& line) {
   while (x < width_) {
     // Both runs of a pair end inside the line.
     if (const RunPair pair = NextPair(bits, colour, width_ - x - 1); pair.bits != 0) {
-      if (bits.Overrun()) return Finished(LineEnd::kEnd, bits, line, 0);
+      if (Overrun(bits)) return Finished(LineEnd::kEnd, bits, line, 0);
       started = true;
       Push(changes, count, x += pair.first);
       Push(changes, count, x += pair.second);
@@ -518,14 +491,14 @@ LineEnd LineDecoder::Decode1D(ChangeBuffer& line) {
   }
   // A line that ends black may be closed by a white run of 0.
   if (colour == 0) {
-    BitWindow after = bits;
+    T4BitWindow after = bits;
     if (const Code run = NextRunCode(after, 0); run.kind == Code::kRun && run.value == 0) bits = after;
   }
   return Finished(LineEnd::kLine, bits, line, count);
 }
 
 LineEnd LineDecoder::Decode2D(const ChangeBuffer& reference, ChangeBuffer& line) {
-  BitWindow bits(in_);
+  T4BitWindow bits = WindowAt(in_);
   int* const changes = line.at.data();
   std::size_t count = 0;
   ReferenceScan scan{reference.at.data()};
@@ -551,7 +524,7 @@ LineEnd LineDecoder::Decode2D(const ChangeBuffer& reference, ChangeBuffer& line)
       case Code::kHorizontal: {
         const int start = std::max(a0, 0);
         if (const RunPair pair = NextPair(bits, black ? 1 : 0, width_ - start); pair.bits != 0) {
-          if (bits.Overrun()) return Finished(LineEnd::kEnd, bits, line, 0);
+          if (Overrun(bits)) return Finished(LineEnd::kEnd, bits, line, 0);
           const int a1 = start + pair.first;
           a0 = a1 + pair.second;
           if (a1 < width_) Push(changes, count, a1);

@@ -105,6 +105,36 @@ class T4LineCoder {
   Writer writer_;
 };
 
+// Coded data and the bits taken from it so far, loaded a word at a time.
+struct T4BitWindow {
+  const std::uint8_t* data;
+  std::size_t size;
+  std::size_t next = 0;     // next byte to load
+  std::uint64_t buffer = 0;  // the next `avail` bits, first in bit 0
+  int avail = 0;
+  std::uint64_t Used() const { return std::uint64_t{next} * 8 - static_cast<std::uint64_t>(avail); }
+  void Consume(int n) {
+    buffer >>= n;
+    avail -= n;
+  }
+  // At least 56 bits from whole words while 8 bytes are left, then byte
+  // by byte. Bits above `avail` are the next bytes' own bits or 0.
+  void Refill() {
+    if (next + 8 <= size) {
+      std::uint64_t word;
+      std::memcpy(&word, data + next, 8);  // little-endian: first byte lowest
+      buffer |= word << avail;
+      next += static_cast<std::size_t>((63 - avail) >> 3);
+      avail |= 56;
+    } else {
+      while (avail <= 56 && next < size) {
+        buffer |= std::uint64_t{data[next++]} << avail;
+        avail += 8;
+      }
+    }
+  }
+};
+
 // The decoding tree of one colour: node 0 is the root, each node a pair.
 // Inner node: (index of the 0-child, index of the 1-child); run leaf:
 // (-1, run length); EOL leaf: (-2, 0); dead end (no code has that prefix):
@@ -177,35 +207,7 @@ class T4Decoder {
   };
   static const Tables& SharedTables();
 
-  // The data of one Decode call and the bits taken from it so far.
-  struct Bits {
-    const std::uint8_t* data;
-    std::size_t size;
-    std::size_t next = 0;     // next byte to load
-    std::uint64_t buffer = 0;  // the next `avail` bits, first in bit 0
-    int avail = 0;
-    std::uint64_t Used() const { return std::uint64_t{next} * 8 - static_cast<std::uint64_t>(avail); }
-    void Consume(int n) {
-      buffer >>= n;
-      avail -= n;
-    }
-    // At least 56 bits from whole words while 8 bytes are left, then byte
-    // by byte. Bits above `avail` are the next bytes' own bits or 0.
-    void Refill() {
-      if (next + 8 <= size) {
-        std::uint64_t word;
-        std::memcpy(&word, data + next, 8);  // little-endian: first byte lowest
-        buffer |= word << avail;
-        next += static_cast<std::size_t>((63 - avail) >> 3);
-        avail |= 56;
-      } else {
-        while (avail <= 56 && next < size) {
-          buffer |= std::uint64_t{data[next++]} << avail;
-          avail += 8;
-        }
-      }
-    }
-  };
+  using Bits = T4BitWindow;
 
   // Decodes whole codes through the lookup table from the root until the
   // page ends, fewer bits than a window are left, or something must be
