@@ -1,5 +1,7 @@
 #include "image/t4_2d_coding.h"
 
+#include "image/apf_file.h"
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -705,16 +707,27 @@ std::vector<std::vector<std::uint8_t>> T4DecodeRows(T4Coding coding, int width, 
   return rows;
 }
 
-std::vector<std::uint8_t> T4RecodeFromMh(std::span<const std::uint8_t> mh, T4Coding to, bool fine, int* width) {
+namespace {
+
+// The lines of an MH page at `width` pixels (0: its first line's width); a
+// page keeps one width, so lines of the other are damage.
+std::vector<std::vector<std::uint8_t>> MhRows(std::span<const std::uint8_t> mh, int width) {
   T4Decoder decoder;
   std::vector<std::vector<std::uint8_t>> rows;
   auto keep = [&](const std::uint8_t* line, int bytes) {
-    // A page keeps one width: lines of the other are damage.
-    if (rows.empty() || static_cast<int>(rows.front().size()) == bytes) rows.emplace_back(line, line + bytes);
+    if (width == 0) width = bytes * 8;
+    if (bytes * 8 == width) rows.emplace_back(line, line + bytes);
     return true;
   };
   decoder.Decode(mh.data(), mh.size(), keep);
   decoder.EndOfData(keep);
+  return rows;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> T4RecodeFromMh(std::span<const std::uint8_t> mh, T4Coding to, bool fine, int* width) {
+  const auto rows = MhRows(mh, 0);
   const int pixels = rows.empty() ? kStandardWidth : static_cast<int>(rows.front().size()) * 8;
   if (width) *width = pixels;
   return T4EncodeRows(to, pixels, T4MrK(fine), rows);
@@ -733,6 +746,21 @@ std::vector<std::uint8_t> T4RecodeToMh(std::span<const std::uint8_t> data, T4Cod
   });
   mh.insert(mh.end(), kEndOfPageCodes.begin(), kEndOfPageCodes.end());
   return mh;
+}
+
+int T4RecodeApfPage(const std::string& file, int page, T4Coding to, std::vector<std::uint8_t>& out) {
+  out.clear();
+  ApfPageReader reader;
+  if (const int rc = reader.Open(file, page); rc != 0) return rc;
+  // The blocks' bytes in order are the page's code stream in both forms.
+  std::vector<std::uint8_t> mh;
+  std::array<std::uint8_t, kApfMaxBlock> block{};
+  long n = 0;
+  while ((n = reader.NextBlock(block)) > 0) mh.insert(mh.end(), block.begin(), block.begin() + n);
+  if (n < 0) return static_cast<int>(n);
+  const int width = reader.PageHeader().WidthPixels();
+  out = T4EncodeRows(to, width, T4MrK(reader.PageHeader().Fine()), MhRows(mh, width));
+  return 0;
 }
 
 }  // namespace tv

@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "image/t4_coding.h"
@@ -135,5 +136,10 @@ std::vector<std::vector<std::uint8_t>> T4DecodeRows(T4Coding coding, int width, 
 // cannot be decoded are left out; the width is taken from the lines.
 std::vector<std::uint8_t> T4RecodeFromMh(std::span<const std::uint8_t> mh, T4Coding to, bool fine, int* width = nullptr);
 std::vector<std::uint8_t> T4RecodeToMh(std::span<const std::uint8_t> data, T4Coding from, int width);
+
+// Page `page` of a fax file, in either of its data forms, as MR (K by the
+// page's resolution) or MMR at the page's width. Returns 0, or the error
+// of opening or reading the page (`out` is then left empty).
+int T4RecodeApfPage(const std::string& file, int page, T4Coding to, std::vector<std::uint8_t>& out);
 
 }  // namespace tv

@@ -388,8 +388,15 @@ TEST_F(ConvertedPages, MhPagesRecodeToMrAndMmrAndBack) {
       T4Decoder decoder;
       EXPECT_EQ(test::DecodeAll(decoder, T4RecodeToMh(coded, coding, width)), page.rows) << page.name;
       EXPECT_TRUE(decoder.PageEnded());
+      // Straight from the file, with the page's width and resolution.
+      std::vector<std::uint8_t> fromFile;
+      ASSERT_EQ(T4RecodeApfPage(dir.File("page.apf"), 1, coding, fromFile), ecOK);
+      EXPECT_EQ(fromFile, coded) << page.name;
     }
   }
+  std::vector<std::uint8_t> none = {1};
+  EXPECT_NE(T4RecodeApfPage(dir.File("page.apf"), 2, T4Coding::kMmr, none), ecOK);
+  EXPECT_TRUE(none.empty());
 }
 
 TEST_F(ConvertedPages, DamageKeepsTheLinesBeforeIt) {
