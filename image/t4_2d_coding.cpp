@@ -697,13 +697,15 @@ std::vector<std::uint8_t> T4EncodeRows(T4Coding coding, int width, int k,
   return encoder.Finish();
 }
 
-std::vector<std::vector<std::uint8_t>> T4DecodeRows(T4Coding coding, int width, std::span<const std::uint8_t> data) {
+std::vector<std::vector<std::uint8_t>> T4DecodeRows(T4Coding coding, int width, std::span<const std::uint8_t> data,
+                                                    T4PageDecodeResult* result) {
   std::vector<std::vector<std::uint8_t>> rows;
   T4PageDecoder decoder(coding, width);
-  decoder.Decode(data, [&](std::span<const std::uint8_t> row) {
+  const T4PageDecodeResult found = decoder.Decode(data, [&](std::span<const std::uint8_t> row) {
     rows.emplace_back(row.begin(), row.end());
     return true;
   });
+  if (result) *result = found;
   return rows;
 }
 
@@ -733,17 +735,19 @@ std::vector<std::uint8_t> T4RecodeFromMh(std::span<const std::uint8_t> mh, T4Cod
   return T4EncodeRows(to, pixels, T4MrK(fine), rows);
 }
 
-std::vector<std::uint8_t> T4RecodeToMh(std::span<const std::uint8_t> data, T4Coding from, int width) {
+std::vector<std::uint8_t> T4RecodeToMh(std::span<const std::uint8_t> data, T4Coding from, int width,
+                                       T4PageDecodeResult* result) {
   T4LineCoder coder;
   coder.SetWidth(width);
   coder.SetMargin(0);
   std::vector<std::uint8_t> mh;
   T4PageDecoder decoder(from, width);
-  decoder.Decode(data, [&](std::span<const std::uint8_t> row) {
+  const T4PageDecodeResult found = decoder.Decode(data, [&](std::span<const std::uint8_t> row) {
     const auto coded = coder.CodeLine(row.data());
     mh.insert(mh.end(), coded.begin(), coded.end());
     return true;
   });
+  if (result) *result = found;
   mh.insert(mh.end(), kEndOfPageCodes.begin(), kEndOfPageCodes.end());
   return mh;
 }

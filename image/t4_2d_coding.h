@@ -98,8 +98,9 @@ struct T4PageDecodeResult {
 // Decodes a page of MH, MR or MMR data held in memory. Each good line goes to
 // `sink` ((width + 7) / 8 bytes); a false return stops decoding.
 //
-// A line is good when its codes fill exactly the line width and nothing but
-// fill bits come before the next EOL (or the end of the data). With EOLs
+// A line is good when its codes fill exactly the line width and, where EOLs
+// separate the lines, nothing but fill bits come before the next EOL (or the
+// end of the data). With EOLs
 // (MH, MR) a bad line is left out and decoding picks up again at the next
 // EOL whose line can be decoded on its own: in MR, one with tag 1. Without
 // EOLs (MMR) nothing after a bad line can be trusted: decoding stops there.
@@ -125,17 +126,19 @@ class T4PageDecoder {
 // Re-coding helpers.
 //
 // Rows of packed pixels, (width + 7) / 8 bytes each, to a page of coded data
-// and back (the damaged rest of a page is left off).
+// and back (damaged lines are left out; `result` tells how many).
 std::vector<std::uint8_t> T4EncodeRows(T4Coding coding, int width, int k,
                                        std::span<const std::vector<std::uint8_t>> rows);
-std::vector<std::vector<std::uint8_t>> T4DecodeRows(T4Coding coding, int width, std::span<const std::uint8_t> data);
+std::vector<std::vector<std::uint8_t>> T4DecodeRows(T4Coding coding, int width, std::span<const std::uint8_t> data,
+                                                    T4PageDecodeResult* result = nullptr);
 
 // One page's Modified Huffman code as a fax file page holds it (lines with
 // their EOLs, block counts left out; any end-of-page codes) to MR or MMR,
 // and MR or MMR back to MH lines with the end-of-page codes. Lines that
 // cannot be decoded are left out; the width is taken from the lines.
 std::vector<std::uint8_t> T4RecodeFromMh(std::span<const std::uint8_t> mh, T4Coding to, bool fine, int* width = nullptr);
-std::vector<std::uint8_t> T4RecodeToMh(std::span<const std::uint8_t> data, T4Coding from, int width);
+std::vector<std::uint8_t> T4RecodeToMh(std::span<const std::uint8_t> data, T4Coding from, int width,
+                                       T4PageDecodeResult* result = nullptr);
 
 // Page `page` of a fax file, in either of its data forms, as MR (K by the
 // page's resolution) or MMR at the page's width. Returns 0, or the error

@@ -386,8 +386,11 @@ TEST_F(ConvertedPages, MhPagesRecodeToMrAndMmrAndBack) {
       EXPECT_EQ(width, page.width);
       EXPECT_EQ(T4DecodeRows(coding, width, coded), page.rows) << page.name;
       T4Decoder decoder;
-      EXPECT_EQ(test::DecodeAll(decoder, T4RecodeToMh(coded, coding, width)), page.rows) << page.name;
+      T4PageDecodeResult result;
+      EXPECT_EQ(test::DecodeAll(decoder, T4RecodeToMh(coded, coding, width, &result)), page.rows) << page.name;
       EXPECT_TRUE(decoder.PageEnded());
+      EXPECT_EQ(result.lines, static_cast<int>(page.rows.size()));
+      EXPECT_TRUE(result.pageEnded);
       // Straight from the file, with the page's width and resolution.
       std::vector<std::uint8_t> fromFile;
       ASSERT_EQ(T4RecodeApfPage(dir.File("page.apf"), 1, coding, fromFile), ecOK);
