@@ -156,10 +156,7 @@ void T4PageEncoder::Code2D(const T4Changes& line) {
 
 void T4PageEncoder::AddLine(const std::uint8_t* raster) {
   FindChanges(raster, width_, changes_);
-  AddChanges(changes_);
-}
-
-void T4PageEncoder::AddChanges(const T4Changes& changes) {
+  const T4Changes& changes = changes_;
   switch (coding_) {
     case T4Coding::kMh:
       PutEol();

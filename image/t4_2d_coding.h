@@ -62,9 +62,8 @@ class T4PageEncoder {
   // `k` is the MR K factor (1: every line 1-D); other codings ignore it.
   T4PageEncoder(T4Coding coding, int width, int k = T4MrK(false));
 
+  // Codes one raster line of (width + 7) / 8 bytes.
   void AddLine(const std::uint8_t* raster);
-  // The same, from the line's changes.
-  void AddChanges(const T4Changes& changes);
   // Ends the page (RTC, or EOFB for MMR, then the rest of the last byte) and
   // hands over the page's bytes; the encoder starts a new page.
   std::vector<std::uint8_t> Finish();
