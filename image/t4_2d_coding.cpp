@@ -690,7 +690,17 @@ T4PageDecodeResult T4PageDecoder::Decode(std::span<const std::uint8_t> data, con
 std::vector<std::uint8_t> T4EncodeRows(T4Coding coding, int width, int k,
                                        std::span<const std::vector<std::uint8_t>> rows) {
   T4PageEncoder encoder(coding, width, k);
-  for (const auto& row : rows) encoder.AddLine(row.data());
+  const auto rowBytes = static_cast<std::size_t>((std::clamp(width, 1, kMaxRunLength) + 7) / 8);
+  std::vector<std::uint8_t> padded;
+  for (const auto& row : rows) {
+    if (row.size() >= rowBytes) {
+      encoder.AddLine(row.data());
+      continue;
+    }
+    padded.assign(rowBytes, 0);  // a short row is white to the line end
+    std::copy(row.begin(), row.end(), padded.begin());
+    encoder.AddLine(padded.data());
+  }
   return encoder.Finish();
 }
 

@@ -214,6 +214,11 @@ TEST(T4Coding2D, EncodingFollowsThePixelRulesAndDecodesBack) {
       EXPECT_GE(back.result.bytesUsed + (s.coding == T4Coding::kMmr ? 0 : 6), coded.size()) << s.name;
     }
   }
+  // A short row is white to the line end.
+  Raster full(kStandardLineBytes);
+  test::SetBlack(full, 3);
+  EXPECT_EQ(T4DecodeRows(T4Coding::kMmr, kStandardWidth, T4EncodeRows(T4Coding::kMmr, kStandardWidth, 1, Rows{{0x10}})),
+            Rows{full});
 }
 
 TEST(T4Coding2D, CodedModesAreTheStandardBitsAndExtensionsAreDamage) {
