@@ -1,7 +1,7 @@
-// Modified Huffman decoding and encoding against libtiff's own fax codec on
-// the same pages in the same run (bench/compare.h: process CPU per page,
-// ours / libtiff), plus the page re-rendering and the unpack of a 50-page fax
-// to bitmaps.
+// Modified Huffman, MR and MMR decoding and encoding against libtiff's own
+// fax codecs (G3 1-D, G3 2-D, G4) on the same pages in the same run
+// (bench/compare.h: process CPU per page, ours / libtiff), plus the page
+// re-rendering and the unpack of a 50-page fax to bitmaps.
 //
 //   image_bench --benchmark_filter=Compare --benchmark_repetitions=5
 //       --benchmark_report_aggregates_only=true --benchmark_counters_tabular=true
@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@
 #include "image/dither_matrix.h"
 #include "image/fax_converter.h"
 #include "image/fax_unpacker.h"
+#include "image/t4_2d_coding.h"
 #include "image/t4_coding.h"
 
 namespace tv {
@@ -144,7 +146,7 @@ TIFF* OpenMemory(MemoryTiff& m, const char* mode) {
   return TIFFClientOpen("memory", mode, &m, MemRead, MemWrite, MemSeek, MemClose, MemSize, MemMap, MemUnmap);
 }
 
-void SetFaxFields(TIFF* tiff) {
+void SetFaxFields(TIFF* tiff, T4Coding coding) {
   TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, kStandardWidth);
   TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, kPageLines);
   TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 1);
@@ -152,18 +154,33 @@ void SetFaxFields(TIFF* tiff) {
   TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
   TIFFSetField(tiff, TIFFTAG_FILLORDER, FILLORDER_LSB2MSB);
   TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, kPageLines);
-  TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX3);
-  TIFFSetField(tiff, TIFFTAG_GROUP3OPTIONS, 0);
+  // Fine resolution: libtiff's MR codes 1-D every fourth line, as ours.
+  TIFFSetField(tiff, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+  TIFFSetField(tiff, TIFFTAG_XRESOLUTION, 204.0);
+  TIFFSetField(tiff, TIFFTAG_YRESOLUTION, 196.0);
+  if (coding == T4Coding::kMmr) {
+    TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
+  } else {
+    TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX3);
+    TIFFSetField(tiff, TIFFTAG_GROUP3OPTIONS, coding == T4Coding::kMr ? GROUP3OPT_2DENCODING : 0);
+  }
 }
 
 // A TIFF whose one strip is our coded page, for libtiff to decode.
-MemoryTiff TiffOfCodedPage(const Page& page) {
+MemoryTiff TiffOfCodedPage(const std::vector<std::uint8_t>& coded, T4Coding coding) {
   MemoryTiff m;
   TIFF* tiff = OpenMemory(m, "w");
-  SetFaxFields(tiff);
-  TIFFWriteRawStrip(tiff, 0, const_cast<std::uint8_t*>(page.coded.data()), static_cast<tsize_t>(page.coded.size()));
+  SetFaxFields(tiff, coding);
+  TIFFWriteRawStrip(tiff, 0, const_cast<std::uint8_t*>(coded.data()), static_cast<tsize_t>(coded.size()));
   TIFFClose(tiff);
   return m;
+}
+
+// Our MR (K = 4) or MMR coding of a page.
+std::vector<std::uint8_t> Code2D(const Page& page, T4Coding coding) {
+  T4PageEncoder encoder(coding, kStandardWidth, T4MrK(true));
+  for (int y = 0; y < kPageLines; ++y) encoder.AddLine(page.raster.data() + static_cast<std::size_t>(y) * kLineBytes);
+  return encoder.Finish();
 }
 
 // ---------------------------------------------------------------------------
@@ -177,21 +194,17 @@ void PerPage(benchmark::State& state) {
     state.counters[counter] = state.counters[counter] / kPagesPerRound;
 }
 
-void CompareDecode(benchmark::State& state, const Page& page) {
-  T4Decoder decoder;
+// Our decoding of `coded` into `ours` (one page's lines, in order) against
+// libtiff's of the same bytes.
+void CompareDecoding(benchmark::State& state, const Page& page, const std::vector<std::uint8_t>& coded,
+                     T4Coding coding, const std::function<void(std::vector<std::uint8_t>& ours)>& decodeOurs) {
   std::vector<std::uint8_t> ours(page.raster.size());
-  MemoryTiff m = TiffOfCodedPage(page);
+  MemoryTiff m = TiffOfCodedPage(coded, coding);
   TIFF* tiff = OpenMemory(m, "r");
   std::vector<std::uint8_t> theirs(page.raster.size());
   bench::Side decode{[&] {
     for (int i = 0; i < kPagesPerRound; ++i) {
-      decoder.StartPage();
-      std::size_t at = 0;
-      decoder.Decode(page.coded.data(), page.coded.size(), [&](const std::uint8_t* line, int n) {
-        std::memcpy(ours.data() + at, line, static_cast<std::size_t>(n));
-        at += static_cast<std::size_t>(n);
-        return true;
-      });
+      decodeOurs(ours);
       benchmark::DoNotOptimize(ours.data());
     }
   }};
@@ -204,16 +217,47 @@ void CompareDecode(benchmark::State& state, const Page& page) {
   bench::Compare(state, decode, libtiff);
   PerPage(state);
   TIFFClose(tiff);
-  // Our last line waits for an EOL that never comes; all others are checked.
-  if (std::memcmp(ours.data(), page.raster.data(), ours.size() - kLineBytes) != 0) state.SkipWithError("decoded wrong");
+  // Our MH decoder's last line waits for an EOL that never comes; all
+  // others are checked.
+  const std::size_t checked = ours.size() - (coding == T4Coding::kMh ? kLineBytes : 0);
+  if (std::memcmp(ours.data(), page.raster.data(), checked) != 0) state.SkipWithError("decoded wrong");
   if (theirs != page.raster) state.SkipWithError("libtiff decoded differently");
+  state.counters["coded_bytes"] = static_cast<double>(coded.size());
+}
+
+void CompareDecode(benchmark::State& state, const Page& page) {
+  T4Decoder decoder;
+  CompareDecoding(state, page, page.coded, T4Coding::kMh, [&](std::vector<std::uint8_t>& ours) {
+    decoder.StartPage();
+    std::size_t at = 0;
+    decoder.Decode(page.coded.data(), page.coded.size(), [&](const std::uint8_t* line, int n) {
+      std::memcpy(ours.data() + at, line, static_cast<std::size_t>(n));
+      at += static_cast<std::size_t>(n);
+      return true;
+    });
+  });
+}
+
+// The same for MR and MMR: our page decoder and libtiff's G3 2-D or G4.
+void CompareDecode2D(benchmark::State& state, const Page& page, T4Coding coding) {
+  const std::vector<std::uint8_t> coded = Code2D(page, coding);
+  T4PageDecoder decoder(coding, kStandardWidth);
+  CompareDecoding(state, page, coded, coding, [&](std::vector<std::uint8_t>& ours) {
+    std::size_t at = 0;
+    decoder.Decode(coded, [&](std::span<const std::uint8_t> line) {
+      if (at + line.size() > ours.size()) return false;
+      std::memcpy(ours.data() + at, line.data(), line.size());
+      at += line.size();
+      return true;
+    });
+  });
 }
 
 // libtiff's fax file of the page, which it writes from `raster`.
-std::size_t LibtiffEncode(std::vector<std::uint8_t>& raster) {
+std::size_t LibtiffEncode(std::vector<std::uint8_t>& raster, T4Coding coding) {
   MemoryTiff m;
   TIFF* tiff = OpenMemory(m, "w");
-  SetFaxFields(tiff);
+  SetFaxFields(tiff, coding);
   TIFFWriteEncodedStrip(tiff, 0, raster.data(), static_cast<tsize_t>(raster.size()));
   TIFFClose(tiff);
   return m.bytes.size();
@@ -234,18 +278,40 @@ void CompareEncode(benchmark::State& state, const Page& page) {
     for (int i = 0; i < kPagesPerRound; ++i) benchmark::DoNotOptimize(OurEncode(coder, page));
   }};
   bench::Side libtiff{[&] {
-    for (int i = 0; i < kPagesPerRound; ++i) benchmark::DoNotOptimize(LibtiffEncode(raster));
+    for (int i = 0; i < kPagesPerRound; ++i) benchmark::DoNotOptimize(LibtiffEncode(raster, T4Coding::kMh));
   }};
   bench::Compare(state, encode, libtiff);
   PerPage(state);
   state.counters["ours_coded_bytes"] = static_cast<double>(OurEncode(coder, page));
-  state.counters["peer_file_bytes"] = static_cast<double>(LibtiffEncode(raster));
+  state.counters["peer_file_bytes"] = static_cast<double>(LibtiffEncode(raster, T4Coding::kMh));
+}
+
+void CompareEncode2D(benchmark::State& state, const Page& page, T4Coding coding) {
+  std::vector<std::uint8_t> raster = page.raster;
+  bench::Side encode{[&] {
+    for (int i = 0; i < kPagesPerRound; ++i) benchmark::DoNotOptimize(Code2D(page, coding).size());
+  }};
+  bench::Side libtiff{[&] {
+    for (int i = 0; i < kPagesPerRound; ++i) benchmark::DoNotOptimize(LibtiffEncode(raster, coding));
+  }};
+  bench::Compare(state, encode, libtiff);
+  PerPage(state);
+  state.counters["ours_coded_bytes"] = static_cast<double>(Code2D(page, coding).size());
+  state.counters["peer_file_bytes"] = static_cast<double>(LibtiffEncode(raster, coding));
 }
 
 BENCHMARK_CAPTURE(CompareDecode, dense_text, Dense())->Unit(benchmark::kMillisecond)->UseManualTime();
 BENCHMARK_CAPTURE(CompareDecode, dithered_photo, Photo())->Unit(benchmark::kMillisecond)->UseManualTime();
 BENCHMARK_CAPTURE(CompareEncode, dense_text, Dense())->Unit(benchmark::kMillisecond)->UseManualTime();
 BENCHMARK_CAPTURE(CompareEncode, dithered_photo, Photo())->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK_CAPTURE(CompareDecode2D, mr_dense_text, Dense(), T4Coding::kMr)->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK_CAPTURE(CompareDecode2D, mr_dithered_photo, Photo(), T4Coding::kMr)->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK_CAPTURE(CompareDecode2D, mmr_dense_text, Dense(), T4Coding::kMmr)->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK_CAPTURE(CompareDecode2D, mmr_dithered_photo, Photo(), T4Coding::kMmr)->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK_CAPTURE(CompareEncode2D, mr_dense_text, Dense(), T4Coding::kMr)->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK_CAPTURE(CompareEncode2D, mr_dithered_photo, Photo(), T4Coding::kMr)->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK_CAPTURE(CompareEncode2D, mmr_dense_text, Dense(), T4Coding::kMmr)->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK_CAPTURE(CompareEncode2D, mmr_dithered_photo, Photo(), T4Coding::kMmr)->Unit(benchmark::kMillisecond)->UseManualTime();
 
 // A 50-page standard-resolution fax of text.
 const std::string& FiftyPages() {

@@ -73,13 +73,7 @@ constexpr CodeWord kExtendedMakeUp[13] = {
 constexpr CodeWord kEol = {0b000000000001, 12};
 constexpr CodeWord kEolWithFill = {0b0000000000000001, 16};
 
-constexpr std::uint16_t Reverse(std::uint16_t word, int bits) {
-  std::uint16_t out = 0;
-  for (int i = 0; i < bits; ++i) out = static_cast<std::uint16_t>(out | (((word >> i) & 1u) << (bits - 1 - i)));
-  return out;
-}
-
-constexpr T4Code Reversed(CodeWord w) { return {Reverse(w.word, w.bits), w.bits}; }
+constexpr T4Code Reversed(CodeWord w) { return T4CodeFromWord(w.word, w.bits); }
 
 template <std::size_t N>
 constexpr std::array<T4Code, N> ReversedTable(const CodeWord (&words)[N]) {
@@ -226,7 +220,7 @@ struct TreeBuilder {
       if (child >= T4DecodeTree::kMaxNodes) continue;  // not linked
       tree.nodes[index][bit] = child;
       tree.nodeCount = std::max(tree.nodeCount, child + 1);
-      const T4Code probe = {Reverse(childPattern, childLength), static_cast<std::uint16_t>(childLength)};
+      const T4Code probe = T4CodeFromWord(childPattern, childLength);
       if (Classify(child, probe)) continue;
       if (childLength < 13) Expand(child, childPattern, childLength);
     }

@@ -45,6 +45,14 @@ struct T4CodeTables {
 
 const T4CodeTables& T4Codes();
 
+// A code word as the standards write it (first bit most significant) in the
+// bit-reversed form used at run time.
+constexpr T4Code T4CodeFromWord(std::uint16_t word, int bits) {
+  std::uint16_t value = 0;
+  for (int i = 0; i < bits; ++i) value = static_cast<std::uint16_t>(value | (((word >> i) & 1u) << (bits - 1 - i)));
+  return {value, static_cast<std::uint16_t>(bits)};
+}
+
 // The end of a page: EOL with fill, six EOLs and eight 0 bits (12 bytes).
 inline constexpr std::array<std::uint8_t, 12> kEndOfPageCodes = {0x00, 0x80, 0x00, 0x08, 0x80, 0x00,
                                                                  0x08, 0x80, 0x00, 0x08, 0x80, 0x00};
@@ -95,6 +103,36 @@ class T4LineCoder {
   // Whole 8-byte words are stored at the current byte, hence the slack.
   std::array<std::uint8_t, kCodedLineBufferSize + 8> buffer_{};
   Writer writer_;
+};
+
+// Coded data and the bits taken from it so far, loaded a word at a time.
+struct T4BitWindow {
+  const std::uint8_t* data;
+  std::size_t size;
+  std::size_t next = 0;     // next byte to load
+  std::uint64_t buffer = 0;  // the next `avail` bits, first in bit 0
+  int avail = 0;
+  std::uint64_t Used() const { return std::uint64_t{next} * 8 - static_cast<std::uint64_t>(avail); }
+  void Consume(int n) {
+    buffer >>= n;
+    avail -= n;
+  }
+  // At least 56 bits from whole words while 8 bytes are left, then byte
+  // by byte. Bits above `avail` are the next bytes' own bits or 0.
+  void Refill() {
+    if (next + 8 <= size) {
+      std::uint64_t word;
+      std::memcpy(&word, data + next, 8);  // little-endian: first byte lowest
+      buffer |= word << avail;
+      next += static_cast<std::size_t>((63 - avail) >> 3);
+      avail |= 56;
+    } else {
+      while (avail <= 56 && next < size) {
+        buffer |= std::uint64_t{data[next++]} << avail;
+        avail += 8;
+      }
+    }
+  }
 };
 
 // The decoding tree of one colour: node 0 is the root, each node a pair.
@@ -169,35 +207,7 @@ class T4Decoder {
   };
   static const Tables& SharedTables();
 
-  // The data of one Decode call and the bits taken from it so far.
-  struct Bits {
-    const std::uint8_t* data;
-    std::size_t size;
-    std::size_t next = 0;     // next byte to load
-    std::uint64_t buffer = 0;  // the next `avail` bits, first in bit 0
-    int avail = 0;
-    std::uint64_t Used() const { return std::uint64_t{next} * 8 - static_cast<std::uint64_t>(avail); }
-    void Consume(int n) {
-      buffer >>= n;
-      avail -= n;
-    }
-    // At least 56 bits from whole words while 8 bytes are left, then byte
-    // by byte. Bits above `avail` are the next bytes' own bits or 0.
-    void Refill() {
-      if (next + 8 <= size) {
-        std::uint64_t word;
-        std::memcpy(&word, data + next, 8);  // little-endian: first byte lowest
-        buffer |= word << avail;
-        next += static_cast<std::size_t>((63 - avail) >> 3);
-        avail |= 56;
-      } else {
-        while (avail <= 56 && next < size) {
-          buffer |= std::uint64_t{data[next++]} << avail;
-          avail += 8;
-        }
-      }
-    }
-  };
+  using Bits = T4BitWindow;
 
   // Decodes whole codes through the lookup table from the root until the
   // page ends, fewer bits than a window are left, or something must be

@@ -2,6 +2,7 @@
 // APF files written through the library's own writer.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -80,6 +81,19 @@ inline int WriteApf(const std::string& file, const std::vector<std::vector<Raste
     if (int rc = writer.EndPage(); rc != 0) return rc;
   }
   return writer.Close(station);
+}
+
+// A page's code data with the block counts and the end-of-page block left
+// out: the raw Modified Huffman stream of its lines.
+inline std::vector<std::uint8_t> RawLines(const std::string& file, int page) {
+  ApfPageReader reader;
+  if (reader.Open(file, page) != 0) return {};
+  std::vector<std::vector<std::uint8_t>> blocks;
+  std::array<std::uint8_t, kApfMaxBlock> block{};
+  for (long n; (n = reader.NextBlock(block)) > 0;) blocks.emplace_back(block.begin(), block.begin() + n);
+  std::vector<std::uint8_t> raw;
+  for (std::size_t i = 0; i + 1 < blocks.size(); ++i) raw.insert(raw.end(), blocks[i].begin(), blocks[i].end());
+  return raw;
 }
 
 // Unpacks a page through the line callback, collecting every line given out.

@@ -64,19 +64,6 @@ void WritePbm(const std::string& file, int width, const std::vector<Raster>& row
 
 void RunTool(const std::string& command) { ASSERT_EQ(std::system((command + " 2>/dev/null").c_str()), 0) << command; }
 
-// A page's code data with the block counts and the end-of-page block left
-// out: the raw Modified Huffman stream of its lines.
-std::vector<std::uint8_t> RawLines(const std::string& file, int page) {
-  ApfPageReader reader;
-  EXPECT_EQ(reader.Open(file, page), ecOK);
-  std::vector<std::vector<std::uint8_t>> blocks;
-  std::array<std::uint8_t, kApfMaxBlock> block{};
-  for (long n; (n = reader.NextBlock(block)) > 0;) blocks.emplace_back(block.begin(), block.begin() + n);
-  std::vector<std::uint8_t> raw;
-  for (std::size_t i = 0; i + 1 < blocks.size(); ++i) raw.insert(raw.end(), blocks[i].begin(), blocks[i].end());
-  return raw;
-}
-
 std::vector<Raster> Unpack(const std::string& file, int page) {
   FaxUnpacker unpacker;
   unpacker.SetOptions(0);
@@ -96,7 +83,7 @@ void ExpectLibtiffAgrees(const TempDir& dir, const std::string& file) {
   for (int page = 1; page <= header.pageCount; ++page) {
     TApfPageHeader pageHeader;
     ASSERT_EQ(ApfReadPageHeader(file, page, pageHeader), ecOK);
-    const auto raw = RawLines(file, page);
+    const auto raw = test::RawLines(file, page);
     test::SaveBytes(dir.File("page.raw"), raw);
     RunTool("fax2tiff -1 -L -X " + std::to_string(pageHeader.WidthPixels()) + " -R " +
         (pageHeader.Fine() ? "196" : "98") + " -u -c -o " + dir.File("page.tif") + " " + dir.File("page.raw"));

@@ -1,0 +1,777 @@
+#include "image/t4_2d_coding.h"
+
+#include "image/apf_file.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+namespace tv {
+
+static_assert(std::endian::native == std::endian::little);
+
+namespace {
+
+constexpr T4ModeCodes kModes = {
+    T4CodeFromWord(0b0001, 4),  // pass
+    T4CodeFromWord(0b001, 3),   // horizontal
+    {
+        T4CodeFromWord(0b0000010, 7),  // VL3
+        T4CodeFromWord(0b000010, 6),   // VL2
+        T4CodeFromWord(0b010, 3),      // VL1
+        T4CodeFromWord(0b1, 1),        // V0
+        T4CodeFromWord(0b011, 3),      // VR1
+        T4CodeFromWord(0b000011, 6),   // VR2
+        T4CodeFromWord(0b0000011, 7),  // VR3
+    },
+    T4CodeFromWord(0b0000001, 7),  // extension, three more bits follow
+};
+
+constexpr int kExtensionTailBits = 3;
+constexpr int kEolZeros = 11;  // an EOL is eleven or more 0 bits and a 1
+
+// Entry `at` of a change list, or the line width past its end.
+int ChangeAt(const T4Changes& changes, std::size_t at, int width) {
+  return at < changes.size() ? changes[at] : width;
+}
+
+// A reference line's changes are followed by this many entries of the line
+// width, where every search for b1 and b2 stops.
+constexpr std::size_t kEndMarks = 4;
+
+// b1 and b2 as a0 moves right along the coding line. b1 is the first change
+// on the reference line right of a0 to the colour opposite a0's, b2 the
+// change after it. `next` always has the parity of those changes (even
+// entries turn the line black, and a0 starts white), and every change of
+// that parity before it lies at or left of a0.
+struct ReferenceScan {
+  const int* changes;  // followed by kEndMarks line widths
+  std::size_t next = 0;
+
+  std::pair<int, int> Find(int a0) {
+    while (changes[next] <= a0) next += 2;
+    return {changes[next], changes[next + 1]};
+  }
+  // Pass mode: a0 moves to b2 and keeps its colour.
+  void Passed() { next += 2; }
+  // Vertical mode: a0 moves to b1 + d and changes colour; b1 on or left of
+  // it is passed, right of it the change before b1 is the next to look at.
+  void Crossed(int d) { next = d >= 0 ? next + 1 : next > 0 ? next - 1 : 1; }
+};
+
+}  // namespace
+
+const T4ModeCodes& T4Modes() { return kModes; }
+
+void FindChanges(const std::uint8_t* raster, int width, T4Changes& changes) {
+  changes.clear();
+  const int bytes = (width + 7) / 8;
+  std::uint64_t before = 0;  // the pixel before the word, in bit 63
+  for (int at = 0; at < width; at += 64) {
+    // 64 pixels, pixel `at` in bit 63.
+    std::uint64_t pixels = 0;
+    std::memcpy(&pixels, raster + at / 8, static_cast<std::size_t>(std::min(8, bytes - at / 8)));
+    pixels = __builtin_bswap64(pixels);
+    std::uint64_t found = pixels ^ ((pixels >> 1) | before);
+    before = pixels << 63;
+    if (width - at < 64) found &= ~std::uint64_t{0} << (64 - (width - at));
+    while (found != 0) {
+      const int lead = std::countl_zero(found);
+      changes.push_back(at + lead);
+      found ^= std::uint64_t{1} << (63 - lead);
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Encoder
+
+T4PageEncoder::T4PageEncoder(T4Coding coding, int width, int k)
+    : coding_(coding), width_(std::clamp(width, 1, kMaxRunLength)), k_(std::max(k, 1)), reference_(kEndMarks, width_) {}
+
+void T4PageEncoder::Put(std::uint32_t value, int bits) {
+  bits_ |= std::uint64_t{value} << bitCount_;
+  bitCount_ += bits;
+  if (bitCount_ >= 32) {
+    const auto word = static_cast<std::uint32_t>(bits_);
+    const std::size_t at = out_.size();
+    out_.resize(at + 4);
+    std::memcpy(out_.data() + at, &word, 4);
+    bits_ >>= 32;
+    bitCount_ -= 32;
+  }
+}
+
+void T4PageEncoder::PutRun(T4Colour colour, int length) {
+  const T4CodeTables& t = T4Codes();
+  const bool white = colour == T4Colour::kWhite;
+  if (length >= 64) {
+    const T4Code makeUp = (white ? t.whiteMakeUp : t.blackMakeUp)[static_cast<std::size_t>(length / 64 - 1)];
+    Put(makeUp.value, makeUp.bits);
+  }
+  const T4Code tail = (white ? t.whiteTerminating : t.blackTerminating)[static_cast<std::size_t>(length % 64)];
+  Put(tail.value, tail.bits);
+}
+
+void T4PageEncoder::Code1D(const T4Changes& line) {
+  int position = 0;
+  T4Colour colour = T4Colour::kWhite;
+  auto flip = [](T4Colour c) { return c == T4Colour::kWhite ? T4Colour::kBlack : T4Colour::kWhite; };
+  for (int change : line) {
+    PutRun(colour, change - position);
+    position = change;
+    colour = flip(colour);
+  }
+  PutRun(colour, width_ - position);
+}
+
+void T4PageEncoder::Code2D(const T4Changes& line) {
+  ReferenceScan reference{reference_.data()};
+  int a0 = -1;  // before the first pixel, white
+  bool black = false;
+  std::size_t next = 0;  // a1 is line[next]
+  while (a0 < width_) {
+    while (next < line.size() && line[next] <= a0) ++next;
+    const int a1 = ChangeAt(line, next, width_);
+    const auto [b1, b2] = reference.Find(a0);
+    if (b2 < a1) {
+      Put(kModes.pass.value, kModes.pass.bits);
+      reference.Passed();
+      a0 = b2;
+    } else if (a1 - b1 >= -3 && a1 - b1 <= 3) {
+      const T4Code v = kModes.vertical[static_cast<std::size_t>(a1 - b1 + 3)];
+      Put(v.value, v.bits);
+      reference.Crossed(a1 - b1);
+      a0 = a1;
+      black = !black;
+    } else {
+      const int a2 = ChangeAt(line, next + 1, width_);
+      Put(kModes.horizontal.value, kModes.horizontal.bits);
+      PutRun(black ? T4Colour::kBlack : T4Colour::kWhite, a1 - std::max(a0, 0));
+      PutRun(black ? T4Colour::kWhite : T4Colour::kBlack, a2 - a1);
+      a0 = a2;
+    }
+  }
+}
+
+void T4PageEncoder::AddLine(const std::uint8_t* raster) {
+  FindChanges(raster, width_, changes_);
+  const T4Changes& changes = changes_;
+  switch (coding_) {
+    case T4Coding::kMh:
+      PutEol();
+      Code1D(changes);
+      break;
+    case T4Coding::kMr: {
+      const bool oneD = lineIndex_ % k_ == 0;
+      PutEol();
+      Put(oneD ? 1 : 0, 1);
+      if (oneD) {
+        Code1D(changes);
+      } else {
+        Code2D(changes);
+      }
+      break;
+    }
+    case T4Coding::kMmr:
+      Code2D(changes);
+      break;
+  }
+  reference_.assign(changes.begin(), changes.end());
+  reference_.insert(reference_.end(), kEndMarks, width_);
+  ++lineIndex_;
+}
+
+std::vector<std::uint8_t> T4PageEncoder::Finish() {
+  const int eols = coding_ == T4Coding::kMmr ? 2 : 6;
+  for (int i = 0; i < eols; ++i) {
+    PutEol();
+    if (coding_ == T4Coding::kMr) Put(1, 1);
+  }
+  for (; bitCount_ > 0; bitCount_ -= 8, bits_ >>= 8) out_.push_back(static_cast<std::uint8_t>(bits_));
+  std::vector<std::uint8_t> page = std::move(out_);
+  out_.clear();
+  bits_ = 0;
+  bitCount_ = 0;
+  lineIndex_ = 0;
+  reference_.assign(kEndMarks, width_);
+  return page;
+}
+
+// ---------------------------------------------------------------------------
+// Decoder
+
+namespace {
+
+// The bits of the data, first in bit 0; reads past the end give 0 bits.
+struct BitReader {
+  const std::uint8_t* data;
+  std::size_t size;
+  std::uint64_t position = 0;
+
+  std::uint64_t End() const { return std::uint64_t{size} * 8; }
+  bool AtEnd() const { return position >= End(); }
+  bool Overrun() const { return position > End(); }
+  unsigned Bit() {
+    const unsigned bit = AtEnd() ? 0u : (data[position >> 3] >> (position & 7)) & 1u;
+    ++position;
+    return bit;
+  }
+};
+
+// The window of bits from a reader's position on. Past the end of the data
+// the bits are 0, and `avail` goes below 0 once any of them are consumed.
+T4BitWindow WindowAt(const BitReader& from) {
+  T4BitWindow window{from.data, from.size, std::min<std::size_t>(from.size, static_cast<std::size_t>(from.position >> 3))};
+  window.Refill();
+  window.Consume(static_cast<int>(from.position - std::uint64_t{window.next} * 8 + static_cast<std::uint64_t>(window.avail)));
+  return window;
+}
+bool Overrun(const T4BitWindow& window) { return window.avail < 0; }
+// At least 32 bits ahead while the data lasts.
+void TopUp(T4BitWindow& window) {
+  if (window.avail < 32) window.Refill();
+}
+
+// One code read from the data.
+struct Code {
+  enum Kind : std::uint8_t { kNone, kRun, kPass, kHorizontal, kVertical, kEol, kInvalid, kEnd };
+  Kind kind = kNone;
+  std::uint8_t bits = 0;   // in a look-up table: the code's length
+  std::int16_t value = 0;  // run length, or a1 - b1 for vertical mode
+};
+
+// Eleven or more 0 bits and then a 1: the rest of an EOL whose first
+// `zeros` 0 bits are read. kEnd when the data runs out first.
+Code FinishEol(BitReader& in, int zeros) {
+  for (;;) {
+    if (in.AtEnd()) return {Code::kEnd};
+    if (in.Bit()) return {zeros >= kEolZeros ? Code::kEol : Code::kInvalid};
+    ++zeros;
+  }
+}
+
+// The codes matched a bit at a time: the rules every look-up must follow.
+Code WalkRun(BitReader& in, const T4DecodeTree& tree) {
+  std::int32_t node = 0;
+  for (;;) {
+    if (in.AtEnd()) return {Code::kEnd};
+    node = tree.nodes[static_cast<std::size_t>(node)][in.Bit()];
+    const auto& n = tree.nodes[static_cast<std::size_t>(node)];
+    if (n[0] > 0) continue;
+    if (n[0] == T4DecodeTree::kRunLeaf) return {Code::kRun, 0, static_cast<std::int16_t>(n[1])};
+    if (n[0] == T4DecodeTree::kEolLeaf) return {Code::kEol};
+    return {Code::kInvalid};
+  }
+}
+
+Code WalkMode(BitReader& in) {
+  std::uint16_t value = 0;
+  for (std::uint16_t bits = 1;; ++bits) {
+    if (in.AtEnd()) return {Code::kEnd};
+    value = static_cast<std::uint16_t>(value | in.Bit() << (bits - 1));
+    auto is = [&](T4Code c) { return c.bits == bits && c.value == value; };
+    if (is(kModes.pass)) return {Code::kPass};
+    if (is(kModes.horizontal)) return {Code::kHorizontal};
+    for (std::size_t d = 0; d < kModes.vertical.size(); ++d) {
+      if (is(kModes.vertical[d])) return {Code::kVertical, 0, static_cast<std::int16_t>(static_cast<int>(d) - 3)};
+    }
+    if (is(kModes.extension)) {
+      for (int i = 0; i < kExtensionTailBits; ++i) in.Bit();
+      return {in.Overrun() ? Code::kEnd : Code::kInvalid};
+    }
+    if (bits == 7 && value == 0) return FinishEol(in, 7);
+  }
+}
+
+// Look-up tables: the code that the next bits begin with, with its length,
+// or length 0 where the walk must decide (fill bits and EOLs, damage, codes
+// cut by the end). Run codes of up to 9 bits (nearly all the runs of a
+// page) are found in a small table, the longer ones in a second.
+constexpr int kShortRunWindow = 9;
+constexpr int kRunWindow = 13;
+constexpr int kModeWindow = 7;
+template <int kBits>
+using Table = std::array<Code, 1u << kBits>;
+
+// Two terminating codes in a row, one of each colour (horizontal mode, and
+// most of a 1-D line): their runs and their bits together.
+constexpr int kPairWindow = 12;
+struct RunPair {
+  std::uint8_t bits = 0;
+  std::uint8_t first = 0;
+  std::uint8_t second = 0;
+};
+
+struct Tables {
+  std::array<T4DecodeTree, 2> trees = {BuildDecodeTree(T4Colour::kWhite), BuildDecodeTree(T4Colour::kBlack)};
+  std::array<Table<kShortRunWindow>, 2> shortRuns{};
+  std::array<Table<kRunWindow>, 2> runs{};
+  Table<kModeWindow> modes{};
+  std::array<std::array<RunPair, 1u << kPairWindow>, 2> pairs{};  // by the first run's colour
+};
+
+// Every window's entry: what the walk makes of the window's bits, when it
+// ends within them on a whole code.
+template <std::size_t kEntries, typename Walk>
+void Tabulate(std::array<Code, kEntries>& table, Walk walk) {
+  constexpr int kBits = std::countr_zero(kEntries);
+  for (std::uint32_t window = 0; window < table.size(); ++window) {
+    const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(window), static_cast<std::uint8_t>(window >> 8), 0, 0};
+    BitReader in{bytes, 4};
+    Code code = walk(in);
+    const bool whole = code.kind == Code::kRun || code.kind == Code::kPass || code.kind == Code::kHorizontal ||
+                       code.kind == Code::kVertical;
+    if (!whole || in.position > static_cast<std::uint64_t>(kBits)) continue;
+    code.bits = static_cast<std::uint8_t>(in.position);
+    table[window] = code;
+  }
+}
+
+const Tables& SharedTables() {
+  static const Tables* const tables = [] {
+    auto* t = new Tables;
+    for (std::size_t colour = 0; colour < 2; ++colour) {
+      auto walk = [&](BitReader& in) { return WalkRun(in, t->trees[colour]); };
+      Tabulate(t->shortRuns[colour], walk);
+      Tabulate(t->runs[colour], walk);
+    }
+    Tabulate(t->modes, WalkMode);
+    for (std::size_t colour = 0; colour < 2; ++colour) {
+      for (std::uint32_t window = 0; window < t->pairs[colour].size(); ++window) {
+        const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(window), static_cast<std::uint8_t>(window >> 8), 0, 0};
+        BitReader in{bytes, 4};
+        const Code first = WalkRun(in, t->trees[colour]);
+        const Code second = WalkRun(in, t->trees[colour ^ 1]);
+        auto terminating = [](const Code& c) { return c.kind == Code::kRun && c.value < 64; };
+        if (!terminating(first) || !terminating(second) || in.position > kPairWindow) continue;
+        t->pairs[colour][window] = {static_cast<std::uint8_t>(in.position), static_cast<std::uint8_t>(first.value),
+                                    static_cast<std::uint8_t>(second.value)};
+      }
+    }
+    return t;
+  }();
+  return *tables;
+}
+
+// How decoding a line ended: a whole line; an EOL before any code (kEmpty);
+// an EOL inside the line, which starts the next one (kCut); bad codes; the
+// end of the data.
+enum class LineEnd { kLine, kEmpty, kCut, kBad, kEnd };
+
+// One decoded line's changes, with room for one at every pixel and the end
+// marks after them.
+struct ChangeBuffer {
+  std::vector<int> at;
+  std::size_t count = 0;
+
+  explicit ChangeBuffer(int width) : at(static_cast<std::size_t>(width) + kEndMarks, width) {}
+};
+
+// Decodes lines into change buffers. While a line is decoded its bits are
+// held in a local window (the line's changes are written through pointers
+// that could otherwise alias it); the position is put back at the end.
+class LineDecoder {
+ public:
+  LineDecoder(std::span<const std::uint8_t> data, int width, bool lookup)
+      : in_{data.data(), data.size()}, width_(width), lookup_(lookup), tables_(SharedTables()) {}
+
+  BitReader& Reader() { return in_; }
+  LineEnd Decode1D(ChangeBuffer& line);
+  LineEnd Decode2D(const ChangeBuffer& reference, ChangeBuffer& line);
+  // Fill bits and an EOL; false when something else comes.
+  bool SkipEol();
+  // Skips to just past the next EOL; false when the data runs out.
+  bool FindEol();
+
+ private:
+  // Each reads one code and moves `bits` past it.
+  Code NextRunCode(T4BitWindow& bits, std::size_t colour) const {
+    if (lookup_) {
+      TopUp(bits);
+      const auto window = static_cast<std::uint32_t>(bits.buffer);
+      Code code = tables_.shortRuns[colour][window & ((1u << kShortRunWindow) - 1)];
+      if (code.bits == 0) code = tables_.runs[colour][window & ((1u << kRunWindow) - 1)];
+      if (code.bits != 0) {
+        bits.Consume(code.bits);
+        return Overrun(bits) ? Code{Code::kEnd} : code;
+      }
+    }
+    return Walk(bits, [&](BitReader& in) { return WalkRun(in, tables_.trees[colour]); });
+  }
+  Code NextMode(T4BitWindow& bits) const {
+    if (lookup_) {
+      TopUp(bits);
+      const Code code = tables_.modes[bits.buffer & ((1u << kModeWindow) - 1)];
+      if (code.bits != 0) {
+        bits.Consume(code.bits);
+        return Overrun(bits) ? Code{Code::kEnd} : code;
+      }
+    }
+    return Walk(bits, WalkMode);
+  }
+  // Two terminating codes, `colour` first, that fit in `room`: a pair with
+  // its bits 0 where the codes must be read one by one.
+  RunPair NextPair(T4BitWindow& bits, std::size_t colour, int room) const {
+    if (!lookup_) return {};
+    TopUp(bits);
+    const RunPair pair = tables_.pairs[colour][bits.buffer & ((1u << kPairWindow) - 1)];
+    if (pair.bits == 0 || pair.first + pair.second > room) return {};
+    bits.Consume(pair.bits);
+    return pair;
+  }
+  template <typename Walker>
+  static Code Walk(T4BitWindow& bits, Walker walker) {
+    BitReader in{bits.data, bits.size, bits.Used()};
+    const Code code = walker(in);
+    bits = WindowAt(in);
+    return code;
+  }
+  // Make-up codes and the terminating code of one run, no longer than
+  // `room`.
+  Code NextRun(T4BitWindow& bits, std::size_t colour, int room) const {
+    int total = 0;
+    for (;;) {
+      const Code code = NextRunCode(bits, colour);
+      if (code.kind != Code::kRun) return code;
+      total += code.value;
+      if (total > room) return {Code::kInvalid};
+      if (code.value < 64) return {Code::kRun, 0, static_cast<std::int16_t>(total)};
+    }
+  }
+  static LineEnd Failed(const Code& code, bool started) {
+    if (code.kind == Code::kEnd) return LineEnd::kEnd;
+    if (code.kind == Code::kEol) return started ? LineEnd::kCut : LineEnd::kEmpty;
+    return LineEnd::kBad;
+  }
+  // Adds a change; a change where the last one is undoes it (a run of 0).
+  static void Push(int* changes, std::size_t& count, int at) {
+    if (count != 0 && changes[count - 1] == at) {
+      --count;
+    } else {
+      changes[count++] = at;
+    }
+  }
+  LineEnd Finished(LineEnd end, const T4BitWindow& bits, ChangeBuffer& line, std::size_t count) {
+    in_.position = bits.Used();
+    line.count = count;
+    std::fill_n(line.at.begin() + static_cast<std::ptrdiff_t>(count), kEndMarks, width_);
+    return end;
+  }
+
+  BitReader in_;
+  int width_;
+  bool lookup_;
+  const Tables& tables_;
+};
+
+LineEnd LineDecoder::Decode1D(ChangeBuffer& line) {
+  T4BitWindow bits = WindowAt(in_);
+  int* const changes = line.at.data();
+  std::size_t count = 0;
+  int x = 0;
+  std::size_t colour = 0;
+  bool started = false;
+  while (x < width_) {
+    // Both runs of a pair end inside the line.
+    if (const RunPair pair = NextPair(bits, colour, width_ - x - 1); pair.bits != 0) {
+      if (Overrun(bits)) return Finished(LineEnd::kEnd, bits, line, 0);
+      started = true;
+      Push(changes, count, x += pair.first);
+      Push(changes, count, x += pair.second);
+      continue;
+    }
+    const Code run = NextRun(bits, colour, width_ - x);
+    if (run.kind != Code::kRun) return Finished(Failed(run, started), bits, line, 0);
+    started = true;
+    x += run.value;
+    if (x < width_) Push(changes, count, x);
+    colour ^= 1;
+  }
+  // A line that ends black may be closed by a white run of 0.
+  if (colour == 0) {
+    T4BitWindow after = bits;
+    if (const Code run = NextRunCode(after, 0); run.kind == Code::kRun && run.value == 0) bits = after;
+  }
+  return Finished(LineEnd::kLine, bits, line, count);
+}
+
+LineEnd LineDecoder::Decode2D(const ChangeBuffer& reference, ChangeBuffer& line) {
+  T4BitWindow bits = WindowAt(in_);
+  int* const changes = line.at.data();
+  std::size_t count = 0;
+  ReferenceScan scan{reference.at.data()};
+  int a0 = -1;
+  bool black = false;
+  while (a0 < width_) {
+    const Code mode = NextMode(bits);
+    switch (mode.kind) {
+      case Code::kPass:
+        a0 = scan.Find(a0).second;
+        scan.Passed();
+        break;
+      case Code::kVertical: {
+        const int a1 = scan.Find(a0).first + mode.value;
+        scan.Crossed(mode.value);
+        if (a1 <= a0 || a1 > width_) return Finished(LineEnd::kBad, bits, line, 0);
+        changes[count] = a1;  // right of every change so far; the one at the width is no change
+        count += a1 < width_ ? 1 : 0;
+        a0 = a1;
+        black = !black;
+        break;
+      }
+      case Code::kHorizontal: {
+        const int start = std::max(a0, 0);
+        if (const RunPair pair = NextPair(bits, black ? 1 : 0, width_ - start); pair.bits != 0) {
+          if (Overrun(bits)) return Finished(LineEnd::kEnd, bits, line, 0);
+          const int a1 = start + pair.first;
+          a0 = a1 + pair.second;
+          if (a1 < width_) Push(changes, count, a1);
+          if (a0 < width_) Push(changes, count, a0);
+          break;
+        }
+        const Code first = NextRun(bits, black ? 1 : 0, width_ - start);
+        if (first.kind != Code::kRun) return Finished(Failed(first, true), bits, line, 0);
+        const int a1 = start + first.value;
+        const Code second = NextRun(bits, black ? 0 : 1, width_ - a1);
+        if (second.kind != Code::kRun) return Finished(Failed(second, true), bits, line, 0);
+        const int a2 = a1 + second.value;
+        if (a1 < width_) Push(changes, count, a1);
+        if (a2 < width_) Push(changes, count, a2);
+        a0 = a2;
+        break;
+      }
+      default:
+        return Finished(Failed(mode, a0 >= 0), bits, line, 0);
+    }
+  }
+  return Finished(LineEnd::kLine, bits, line, count);
+}
+
+bool LineDecoder::SkipEol() {
+  int zeros = 0;
+  while (!in_.AtEnd()) {
+    if (in_.Bit()) return zeros >= kEolZeros;
+    ++zeros;
+  }
+  return true;  // fill bits up to the end of the data
+}
+
+bool LineDecoder::FindEol() {
+  int zeros = 0;
+  while (!in_.AtEnd()) {
+    if (!in_.Bit()) {
+      ++zeros;
+    } else if (zeros >= kEolZeros) {
+      return true;
+    } else {
+      zeros = 0;
+    }
+  }
+  return false;
+}
+
+// Draws a line of `width` pixels from its changes into `line`, whole 64-bit
+// words of it: each change toggles its pixel in `words` (the first pixel in
+// the top bit), then every pixel takes the parity of the toggles up to it.
+void FillLine(const ChangeBuffer& changes, int width, std::vector<std::uint64_t>& words,
+              std::vector<std::uint8_t>& line) {
+  std::fill(words.begin(), words.end(), 0);
+  for (std::size_t i = 0; i < changes.count; ++i) {
+    const auto at = static_cast<unsigned>(changes.at[i]);
+    words[at >> 6] ^= std::uint64_t{1} << (63 - (at & 63));
+  }
+  std::uint64_t carry = 0;  // all ones when the word before ended black
+  for (std::size_t w = 0; w < words.size(); ++w) {
+    std::uint64_t x = words[w];
+    x ^= x >> 1;
+    x ^= x >> 2;
+    x ^= x >> 4;
+    x ^= x >> 8;
+    x ^= x >> 16;
+    x ^= x >> 32;
+    x ^= carry;
+    carry = 0 - (x & 1);
+    x = __builtin_bswap64(x);
+    std::memcpy(line.data() + w * 8, &x, 8);
+  }
+  // Pixels past the width stay white.
+  if (const int tail = width & 7; tail != 0) line[static_cast<std::size_t>(width >> 3)] &= static_cast<std::uint8_t>(0xFF00 >> tail);
+}
+
+}  // namespace
+
+T4PageDecoder::T4PageDecoder(T4Coding coding, int width) : coding_(coding), width_(std::clamp(width, 1, kMaxRunLength)) {}
+
+T4PageDecodeResult T4PageDecoder::Decode(std::span<const std::uint8_t> data, const Sink& sink) {
+  T4PageDecodeResult result;
+  LineDecoder decoder(data, width_, lookup_);
+  BitReader& in = decoder.Reader();
+  ChangeBuffer reference(width_), line(width_);
+  std::vector<std::uint64_t> words(static_cast<std::size_t>((width_ + 63) / 64));
+  std::vector<std::uint8_t> raster(words.size() * 8);
+  const std::span<const std::uint8_t> row(raster.data(), static_cast<std::size_t>((width_ + 7) / 8));
+  auto giveOut = [&] {
+    FillLine(line, width_, words, raster);
+    ++result.lines;
+    std::swap(reference, line);
+    return sink(row);
+  };
+  auto finish = [&] {
+    result.bytesUsed = static_cast<std::size_t>(std::min(in.End(), (in.position + 7) & ~std::uint64_t{7}) / 8);
+    return result;
+  };
+
+  if (coding_ == T4Coding::kMmr) {
+    // Lines follow one another without EOLs; an EOL where a line starts is
+    // the first half of EOFB.
+    for (;;) {
+      const LineEnd end = decoder.Decode2D(reference, line);
+      if (end == LineEnd::kLine) {
+        if (!giveOut()) break;
+        continue;
+      }
+      if (end == LineEnd::kEmpty) {
+        result.pageEnded = FinishEol(in, 0).kind == Code::kEol;
+      } else if (end != LineEnd::kEnd) {
+        ++result.damagedLines;
+      }
+      break;
+    }
+    return finish();
+  }
+
+  // MH and MR: EOL, the tag bit (MR), a line; three EOLs in a row end the
+  // page. After damage an MR page goes on from the next 1-D line.
+  const bool tagged = coding_ == T4Coding::kMr;
+  bool needOneD = false;
+  int eols = 0;
+  if (decoder.FindEol()) {
+    eols = 1;
+    for (;;) {
+      const bool oneD = !tagged || in.Bit() == 1;
+      if (in.Overrun()) break;
+      LineEnd end = LineEnd::kBad;
+      if (oneD) {
+        end = decoder.Decode1D(line);
+      } else if (!needOneD) {
+        end = decoder.Decode2D(reference, line);
+      }
+      if (end == LineEnd::kEnd) break;
+      if (end == LineEnd::kEmpty) {
+        if (++eols >= 3) {
+          result.pageEnded = true;
+          break;
+        }
+        continue;
+      }
+      if (end == LineEnd::kLine) {
+        const std::uint64_t lineEnd = in.position;
+        if (decoder.SkipEol()) {
+          needOneD = false;
+          eols = 1;
+          if (!giveOut() || in.AtEnd()) break;
+          continue;
+        }
+        in.position = lineEnd;
+      }
+      ++result.damagedLines;
+      needOneD = true;
+      if (end != LineEnd::kCut && !decoder.FindEol()) break;
+      eols = 1;
+    }
+  }
+  return finish();
+}
+
+// ---------------------------------------------------------------------------
+// Re-coding
+
+std::vector<std::uint8_t> T4EncodeRows(T4Coding coding, int width, int k,
+                                       std::span<const std::vector<std::uint8_t>> rows) {
+  T4PageEncoder encoder(coding, width, k);
+  const auto rowBytes = static_cast<std::size_t>((std::clamp(width, 1, kMaxRunLength) + 7) / 8);
+  std::vector<std::uint8_t> padded;
+  for (const auto& row : rows) {
+    if (row.size() >= rowBytes) {
+      encoder.AddLine(row.data());
+      continue;
+    }
+    padded.assign(rowBytes, 0);  // a short row is white to the line end
+    std::copy(row.begin(), row.end(), padded.begin());
+    encoder.AddLine(padded.data());
+  }
+  return encoder.Finish();
+}
+
+std::vector<std::vector<std::uint8_t>> T4DecodeRows(T4Coding coding, int width, std::span<const std::uint8_t> data,
+                                                    T4PageDecodeResult* result) {
+  std::vector<std::vector<std::uint8_t>> rows;
+  T4PageDecoder decoder(coding, width);
+  const T4PageDecodeResult found = decoder.Decode(data, [&](std::span<const std::uint8_t> row) {
+    rows.emplace_back(row.begin(), row.end());
+    return true;
+  });
+  if (result) *result = found;
+  return rows;
+}
+
+namespace {
+
+// The lines of an MH page at `width` pixels (0: its first line's width); a
+// page keeps one width, so lines of the other are damage.
+std::vector<std::vector<std::uint8_t>> MhRows(std::span<const std::uint8_t> mh, int width) {
+  T4Decoder decoder;
+  std::vector<std::vector<std::uint8_t>> rows;
+  auto keep = [&](const std::uint8_t* line, int bytes) {
+    if (width == 0) width = bytes * 8;
+    if (bytes * 8 == width) rows.emplace_back(line, line + bytes);
+    return true;
+  };
+  decoder.Decode(mh.data(), mh.size(), keep);
+  decoder.EndOfData(keep);
+  return rows;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> T4RecodeFromMh(std::span<const std::uint8_t> mh, T4Coding to, bool fine, int* width) {
+  const auto rows = MhRows(mh, 0);
+  const int pixels = rows.empty() ? kStandardWidth : static_cast<int>(rows.front().size()) * 8;
+  if (width) *width = pixels;
+  return T4EncodeRows(to, pixels, T4MrK(fine), rows);
+}
+
+std::vector<std::uint8_t> T4RecodeToMh(std::span<const std::uint8_t> data, T4Coding from, int width,
+                                       T4PageDecodeResult* result) {
+  T4LineCoder coder;
+  coder.SetWidth(width);
+  coder.SetMargin(0);
+  std::vector<std::uint8_t> mh;
+  T4PageDecoder decoder(from, width);
+  const T4PageDecodeResult found = decoder.Decode(data, [&](std::span<const std::uint8_t> row) {
+    const auto coded = coder.CodeLine(row.data());
+    mh.insert(mh.end(), coded.begin(), coded.end());
+    return true;
+  });
+  if (result) *result = found;
+  mh.insert(mh.end(), kEndOfPageCodes.begin(), kEndOfPageCodes.end());
+  return mh;
+}
+
+int T4RecodeApfPage(const std::string& file, int page, T4Coding to, std::vector<std::uint8_t>& out) {
+  out.clear();
+  ApfPageReader reader;
+  if (const int rc = reader.Open(file, page); rc != 0) return rc;
+  // The blocks' bytes in order are the page's code stream in both forms.
+  std::vector<std::uint8_t> mh;
+  std::array<std::uint8_t, kApfMaxBlock> block{};
+  long n = 0;
+  while ((n = reader.NextBlock(block)) > 0) mh.insert(mh.end(), block.begin(), block.begin() + n);
+  if (n < 0) return static_cast<int>(n);
+  const int width = reader.PageHeader().WidthPixels();
+  out = T4EncodeRows(to, width, T4MrK(reader.PageHeader().Fine()), MhRows(mh, width));
+  return 0;
+}
+
+}  // namespace tv
