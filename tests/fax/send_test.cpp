@@ -1,7 +1,6 @@
 // The sender machine end to end: through the native serial layer into the
 // virtual fax line, whose spandsp far end stores what it receives.
 #include <gtest/gtest.h>
-#include <tiffio.h>
 
 #include <fstream>
 
@@ -13,6 +12,7 @@
 #include "image/apf_file.h"
 #include "image/fax_converter.h"
 #include "image/fax_unpacker.h"
+#include "line/fax_tiff.h"
 #include "platform/ui_thread.h"
 #include "tests/support/virtual_line.h"
 #include "tests/image/picture_writers.h"
@@ -92,46 +92,33 @@ std::string MakeTextCover(const test::TempDir& dir) {
   return dir.File("cover.txt");
 }
 
-// The page's rows as decoded, 1 = black, one byte per pixel.
+// One byte per pixel, 1 = black, of a row of packed pixels.
+std::vector<std::uint8_t> Pixels(const std::uint8_t* packed, int bytes) {
+  std::vector<std::uint8_t> row(static_cast<std::size_t>(bytes) * 8);
+  for (int i = 0; i < bytes * 8; ++i) row[static_cast<std::size_t>(i)] = (packed[i / 8] >> (7 - i % 8)) & 1;
+  return row;
+}
+
+// The page's rows as decoded.
 std::vector<std::vector<std::uint8_t>> ApfRows(const std::string& file, int page) {
   std::vector<std::vector<std::uint8_t>> rows;
   FaxUnpacker unpacker;
   unpacker.SetOptions(0);
   unpacker.SetLineCallback([&](FaxUnpacker&, int flags, const std::uint8_t* line, int bytes, int) {
-    if (flags != 0) return 0;
-    std::vector<std::uint8_t> row(static_cast<std::size_t>(bytes) * 8);
-    for (int i = 0; i < bytes * 8; ++i) row[static_cast<std::size_t>(i)] = (line[i / 8] >> (7 - i % 8)) & 1;
-    rows.push_back(row);
+    if (flags == 0) rows.push_back(Pixels(line, bytes));
     return 0;
   });
   EXPECT_EQ(unpacker.UnpackPage(file, page), 0);
   return rows;
 }
 
+// The far end's pages, as ApfRows gives a page.
 std::vector<std::vector<std::vector<std::uint8_t>>> TiffPages(const std::string& file) {
   std::vector<std::vector<std::vector<std::uint8_t>>> pages;
-  TIFF* tif = TIFFOpen(file.c_str(), "r");
-  if (!tif) return pages;
-  do {
-    std::uint32_t width = 0, height = 0;
-    std::uint16_t photometric = PHOTOMETRIC_MINISWHITE;
-    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
-    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
-    TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
-    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(TIFFScanlineSize(tif)));
-    std::vector<std::vector<std::uint8_t>> rows;
-    for (std::uint32_t y = 0; y < height; ++y) {
-      TIFFReadScanline(tif, buffer.data(), y);
-      std::vector<std::uint8_t> row(width);
-      for (std::uint32_t x = 0; x < width; ++x) {
-        const int bit = (buffer[x / 8] >> (7 - x % 8)) & 1;
-        row[x] = static_cast<std::uint8_t>(photometric == PHOTOMETRIC_MINISWHITE ? bit : 1 - bit);
-      }
-      rows.push_back(row);
-    }
-    pages.push_back(rows);
-  } while (TIFFReadDirectory(tif));
-  TIFFClose(tif);
+  for (const TiffFaxPage& page : ReadFaxTiff(file)) {
+    auto& rows = pages.emplace_back();
+    for (const auto& packed : page.rows) rows.push_back(Pixels(packed.data(), static_cast<int>(packed.size())));
+  }
   return pages;
 }
 

@@ -3,14 +3,15 @@
 // libtiff, for comparing what went through a fax line with what was sent.
 #pragma once
 
-#include <tiffio.h>
-
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "image/fax_converter.h"
 #include "image/fax_unpacker.h"
+#include "line/fax_tiff.h"
 #include "tests/support/temp_dir.h"
 
 namespace tv::test {
@@ -33,51 +34,19 @@ inline Rows PageRows(const std::string& file, int page) {
 // Every page of a bilevel TIFF file, black as 1 whatever its photometric.
 inline std::vector<Rows> TiffPages(const std::string& file) {
   std::vector<Rows> pages;
-  TIFF* tif = TIFFOpen(file.c_str(), "r");
-  if (!tif) return pages;
-  do {
-    std::uint32_t height = 0;
-    std::uint16_t photometric = PHOTOMETRIC_MINISWHITE;
-    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
-    TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
-    Rows rows(height, std::vector<std::uint8_t>(static_cast<std::size_t>(TIFFScanlineSize(tif))));
-    for (std::uint32_t y = 0; y < height; ++y) {
-      TIFFReadScanline(tif, rows[y].data(), y, 0);
-      if (photometric == PHOTOMETRIC_MINISBLACK) {
-        for (auto& byte : rows[y]) byte = static_cast<std::uint8_t>(~byte);
-      }
-    }
-    pages.push_back(std::move(rows));
-  } while (TIFFReadDirectory(tif));
-  TIFFClose(tif);
+  for (TiffFaxPage& page : ReadFaxTiff(file)) pages.push_back(std::move(page.rows));
   return pages;
 }
 
-// Writes pages of 1728-pixel rows as a fax TIFF of the given resolution.
-// Each page at fine resolution where `fine` says so (standard past its end).
+// Writes pages of 1728-pixel rows as a fax TIFF, each page at fine
+// resolution where `fine` says so (standard past its end).
 inline void WriteTiff(const std::string& file, const std::vector<Rows>& pages, const std::vector<bool>& fine) {
-  TIFF* tif = TIFFOpen(file.c_str(), "w");
-  for (std::size_t page = 0; page < pages.size(); ++page) {
-    const Rows& rows = pages[page];
-    const bool pageFine = page < fine.size() && fine[page];
-    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 1728);
-    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(rows.size()));
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
-    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
-    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX3);
-    TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
-    TIFFSetField(tif, TIFFTAG_XRESOLUTION, 204.0);
-    TIFFSetField(tif, TIFFTAG_YRESOLUTION, pageFine ? 196.0 : 98.0);
-    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, static_cast<std::uint32_t>(rows.size()));
-    TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
-    for (std::size_t y = 0; y < rows.size(); ++y) {
-      auto row = rows[y];
-      TIFFWriteScanline(tif, row.data(), static_cast<std::uint32_t>(y), 0);
-    }
-    TIFFWriteDirectory(tif);
+  std::vector<TiffFaxPage> tiff;
+  for (std::size_t page = 0; page < pages.size(); ++page) tiff.push_back({pages[page], page < fine.size() && fine[page]});
+  if (!WriteFaxTiff(file, tiff)) {
+    std::fprintf(stderr, "cannot write %s\n", file.c_str());
+    std::abort();
   }
-  TIFFClose(tif);
 }
 inline void WriteTiff(const std::string& file, const std::vector<Rows>& pages, bool fine = false) {
   WriteTiff(file, pages, std::vector<bool>(pages.size(), fine));
