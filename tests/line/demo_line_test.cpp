@@ -55,10 +55,12 @@ class DemoLineTest : public ::testing::Test {
   }
 
   // Sends the file through the line as the fax engine does; how it finished.
-  int Send(TQaSendFax& fax, const std::string& file) {
+  // The call's finish code; kNoFinish when it did not end within 90 s.
+  static constexpr int kNoFinish = 1;
+  int Send(TQaSendFax& fax, const std::string& file, int bps = 14400) {
     fax.SetComPort(&port_);
     fax.SetFaxClass(TFaxClass::fcClass1);
-    fax.SetDesiredBPS(14400);
+    fax.SetDesiredBPS(bps);
     fax.SetStationID("TESS DEMO TEST");
     fax.SetHeaderLine("$D $T  From $I  Page $P of $N");
     fax.SetPhoneNumber("5550100");
@@ -69,8 +71,8 @@ class DemoLineTest : public ::testing::Test {
       finishCode = code;
       finished = true;
     };
-    if (fax.BeginSending() != 0 || !WaitFor(finished, 90)) return -1;
-    return finishCode;
+    if (const int rc = fax.BeginSending(); rc != 0) return rc;
+    return WaitFor(finished, 90) ? finishCode : kNoFinish;
   }
 
   bool Command(const std::string& command, const std::string& answer) {
@@ -202,7 +204,9 @@ TEST_F(DemoLineTest, FarEndThatCannotStoreEndsTheCallWithAnError) {
   ASSERT_EQ(converter.Convert(home_.File("page.txt"), home_.File("page.apf")), 0);
   const auto before = std::distance(std::filesystem::directory_iterator(home_.Path()), {});
   TQaSendFax fax;
-  EXPECT_NE(Send(fax, home_.File("page.apf")), 0);
+  // A far end that cannot take the page gives no answer to the training: at
+  // the lowest rate alone the sender gives up after three tries.
+  EXPECT_LT(Send(fax, home_.File("page.apf"), 2400), 0);
   port_.SetOpen(false);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(home_.Path()), {}), before);
   EXPECT_EQ(home_.Read("Demo"), "not a folder");
