@@ -41,6 +41,13 @@ std::optional<TFaxClass> ParseClass(const std::string& text) {
   return std::nullopt;
 }
 
+std::optional<T4Coding> ParseCoding(const std::string& text) {
+  if (text == "mh") return T4Coding::kMh;
+  if (text == "mr") return T4Coding::kMr;
+  if (text == "mmr") return T4Coding::kMmr;
+  return std::nullopt;
+}
+
 // Options both commands share.
 struct LineOptions {
   std::string device;
@@ -52,6 +59,8 @@ struct LineOptions {
   std::string trace;
   std::string log;
   std::string history;
+  bool errorCorrection = true;
+  T4Coding coding = T4Coding::kMmr;  // the best coding offered
 
   void AddTo(OptionReader& reader) {
     reader.Text("--device", device)
@@ -64,6 +73,17 @@ struct LineOptions {
                  return parsed ? std::string() : "not a fax class (auto, 1, 2 or 2.0): " + value;
                })
         .Number("--bps", bps, 2400, INT_MAX, "a bit rate")
+        .Value("--ecm",
+               [this](const std::string& value) {
+                 errorCorrection = value == "on";
+                 return value == "on" || value == "off" ? std::string() : "not on or off: " + value;
+               })
+        .Value("--coding",
+               [this](const std::string& value) {
+                 const auto parsed = ParseCoding(value);
+                 coding = parsed.value_or(T4Coding::kMh);
+                 return parsed ? std::string() : "not a coding (mh, mr or mmr): " + value;
+               })
         .Text("--station", station)
         .Path("--trace", trace)
         .Path("--log", log)
@@ -86,10 +106,21 @@ void SetUpFax(TQaAbstractFax& fax, TQaComPort& port, TQaFaxLog& history, const L
   fax.SetComPort(&port);
   fax.SetStationID(options.station);
   fax.SetDesiredBPS(options.bps);
+  fax.SetDesiredECM(options.errorCorrection);
+  fax.SetDesiredCoding(options.coding);
   if (!options.history.empty()) {
     history.SetFaxHistoryName(options.history);
     fax.SetFaxLog(&history);
   }
+}
+
+// ", MMR with error correction": said only where the call used more than
+// plain one-dimensional coding.
+std::string CodingNote(const TQaAbstractFax& fax) {
+  const SessionParameters& p = fax.Session().modem.params;
+  if (p.coding == T4Coding::kMh && !p.errorCorrection) return {};
+  static constexpr const char* kNames[] = {"MH", "MR", "MMR"};
+  return std::string(", ") + kNames[static_cast<int>(p.coding)] + (p.errorCorrection ? " with error correction" : "");
 }
 
 std::string ForTerminal(std::string text) {
@@ -311,7 +342,8 @@ int SendCommand(const Args& args) {
   const int pages = fax.TotalPages() + fax.Session().common.coverPages;
   status.Say("Sent " + std::to_string(pages) + (pages == 1 ? " page" : " pages") + " to \"" + fax.RemoteID() +
              "\" at " + std::to_string(fax.BitRate()) + " bit/s" +
-             (fax.PagesReduced() ? ", fine pages reduced to standard resolution (the far end takes no fine)" : ""));
+             (fax.PagesReduced() ? ", fine pages reduced to standard resolution (the far end takes no fine)" : "") +
+             CodingNote(fax));
   return 0;
 }
 
@@ -339,7 +371,7 @@ int ReceiveCommand(const Args& args) {
       TApfFileHeader header;
       const int filePages = ApfReadFileHeader(f.FaxFile(), header) == 0 ? header.pageCount : 0;
       status.Say("Received " + f.FaxFile() + " pages " + std::to_string(filePages) + " from \"" + f.RemoteID() +
-                 "\"");
+                 "\"" + CodingNote(f));
       ++faxes;
       pages += filePages;
     } else if (code == TFaxLogCode::lfaxReceiveFail) {

@@ -33,17 +33,18 @@ constexpr Command kCommands[] = {
     {"append", "DEST.apf SRC.apf", "append the pages of one fax file to another", AppendCommand},
     {"rerender", "SRC.apf DEST.apf", "re-render a fax page by page at fine resolution", RerenderCommand},
     {"send",
-     "(--device PATH | --home DIR --com N) [--class auto|1|2|2.0] [--bps N] [--station ID] [--header TEXT] "
-     "[--cover FILE] [--attempts N] [--retry-wait S] [--dial-wait S] [--init STRING] [--trace FILE] [--log FILE] "
+     "(--device PATH | --home DIR --com N) [--class auto|1|2|2.0] [--bps N] [--ecm on|off] [--coding mh|mr|mmr] "
+     "[--station ID] [--header TEXT] [--cover FILE] [--attempts N] [--retry-wait S] [--dial-wait S] [--init STRING] [--trace FILE] [--log FILE] "
      "[--history FILE] NUMBER FILE.apf",
      "send a fax file (exit 0 only when it was sent); --bps: the highest rate, by default the fastest the modem "
-     "offers",
+     "offers; --ecm and --coding: error correction and the best coding offered (on and mmr by default; MMR goes "
+     "only with error correction)",
      SendCommand},
     {"receive",
-     "(--device PATH | --home DIR --com N) [--class auto|1|2|2.0] [--bps N] [--dir DIR] [--rings N] [--station ID] "
-     "[--one] [--trace FILE] [--log FILE] [--history FILE]",
+     "(--device PATH | --home DIR --com N) [--class auto|1|2|2.0] [--bps N] [--ecm on|off] [--coding mh|mr|mmr] "
+     "[--dir DIR] [--rings N] [--station ID] [--one] [--trace FILE] [--log FILE] [--history FILE]",
      "wait for fax calls and receive them into fax files (--one: exit after the first call); --bps: the highest "
-     "rate, by default the fastest the modem offers",
+     "rate, by default the fastest the modem offers; --ecm and --coding: as for send",
      ReceiveCommand},
     {"printer", "install | remove",
      "add the \"Tessivane\" fax printer to CUPS (as root): what is printed to it becomes an outgoing fax of the "

@@ -25,10 +25,6 @@ std::vector<std::uint8_t> DleDoubled(std::span<const std::uint8_t> bytes) {
   return out;
 }
 
-std::uint8_t OwnFcf(const FaxSession& s, std::uint8_t fcf) {
-  return s.modem.calling ? static_cast<std::uint8_t>(fcf | kFcfXBit) : fcf;
-}
-
 void SendFrameBody(FaxSession& s, bool final, std::span<const std::uint8_t> body) {
   SendFrameHeader(s, final);
   Write(s, DleDoubled(body));
@@ -36,6 +32,10 @@ void SendFrameBody(FaxSession& s, bool final, std::span<const std::uint8_t> body
 }
 
 }  // namespace
+
+std::uint8_t OwnFcf(const FaxSession& s, std::uint8_t fcf) {
+  return s.modem.calling ? static_cast<std::uint8_t>(fcf | kFcfXBit) : fcf;
+}
 
 void AppendDleDoubled(std::span<const std::uint8_t> bytes, std::vector<std::uint8_t>& out) {
   out.reserve(out.size() + bytes.size() + bytes.size() / 32 + 4);
@@ -58,6 +58,12 @@ void SendFrameEnd(FaxSession& s) {
 
 void SendSimpleFrame(FaxSession& s, std::uint8_t fcf) {
   const std::uint8_t body[] = {OwnFcf(s, fcf)};
+  SendFrameBody(s, true, body);
+}
+
+void SendFrameWithInfo(FaxSession& s, std::uint8_t fcf, std::span<const std::uint8_t> info) {
+  std::vector<std::uint8_t> body{OwnFcf(s, fcf)};
+  body.insert(body.end(), info.begin(), info.end());
   SendFrameBody(s, true, body);
 }
 
@@ -96,8 +102,12 @@ std::string FrameStationId(const ReceivedFrame& frame) {
 }
 
 T30Field FrameCapabilities(const ReceivedFrame& frame) {
+  // The fourth octet is there only when the third says another follows:
+  // otherwise what comes next is the check sequence some modems pass on.
+  constexpr std::uint8_t kExtendBit = 0x80;
   std::array<std::uint8_t, 4> octets{};
   for (std::size_t i = 0; i < octets.size() && i < frame.info.size(); ++i) {
+    if (i == 3 && (octets[2] & kExtendBit) == 0) break;
     octets[i] = static_cast<std::uint8_t>(frame.info[i]);
   }
   return T30Field(octets);

@@ -55,6 +55,10 @@ void SendSimpleFrame(FaxSession& session, std::uint8_t fcf);
 void SendIdFrame(FaxSession& session, std::uint8_t fcf);
 void SendCapabilityFrame(FaxSession& session, bool isDIS);
 void SendTraining(FaxSession& session);
+// A frame with an information field after its control field.
+void SendFrameWithInfo(FaxSession& session, std::uint8_t fcf, std::span<const std::uint8_t> info);
+// A control field with the X bit of the session's side of the call.
+std::uint8_t OwnFcf(const FaxSession& session, std::uint8_t fcf);
 
 // A frame as a Class 1 modem passed it on.
 struct ReceivedFrame {

@@ -134,8 +134,18 @@ class TQaAbstractFax : public FaxSessionTarget {
   void SetStatusInterval(int seconds) { session_.common.statusInterval = seconds; }
   int DesiredBPS() const { return session_.modem.params.desiredBps; }
   void SetDesiredBPS(int bps) { session_.modem.params.desiredBps = bps; }
-  bool DesiredECM() const { return session_.modem.ecmChar == '1'; }
-  void SetDesiredECM(bool on) { session_.modem.ecmChar = on ? '1' : '0'; }
+  // Error correction: Class 1 offers it in its own frames, Class 2 and 2.0
+  // ask the modem for it.
+  bool DesiredECM() const { return session_.modem.params.allowErrorCorrection; }
+  void SetDesiredECM(bool on) {
+    session_.modem.params.allowErrorCorrection = on;
+    session_.modem.ecmChar = on ? '1' : '0';
+  }
+  // The best coding Class 1 offers (MMR only with error correction).
+  T4Coding DesiredCoding() const { return session_.modem.params.codingLimit; }
+  void SetDesiredCoding(T4Coding coding) { session_.modem.params.codingLimit = coding; }
+  // The coding the call uses, and whether with error correction: "MMR ECM".
+  std::string CodingInUse() const { return CodingName(session_.modem.params); }
   const std::string& FaxFileExt() const { return session_.common.faxFileExt; }
   void SetFaxFileExt(const std::string& value) { session_.common.faxFileExt = value; }
 

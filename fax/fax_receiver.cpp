@@ -6,6 +6,7 @@
 #include "fax/modem_prep.h"
 #include "fax/post_page.h"
 #include "fax/state_table.h"
+#include "image/t4_2d_coding.h"
 #include "platform/error_codes.h"
 #include "platform/text.h"
 
@@ -268,6 +269,10 @@ void TFaxReceiverMachine::SetUpModem() {
   callAccepted_ = false;
   answered_ = false;
   failing_ = false;
+  ecmPageOpen_ = false;
+  confirmedBlock_.reset();
+  m.params.errorCorrection = false;
+  m.params.coding = T4Coding::kMh;
   if (session_.receiver.constantStatus && !session_.receiver.firstStatusSent) {
     ReportFaxStatus(session_, true, false);
     session_.receiver.firstStatusSent = true;
@@ -357,6 +362,18 @@ void TFaxReceiverMachine::CallerFrame(const ReceivedFrame& frame) {
     AskForFrame();
     return;
   }
+  if (p.errorCorrection && callAccepted_) {
+    switch (frame.type) {
+      case kFcfPPS:
+      case kFcfEOR:
+      case kFcfCTC:
+      case kFcfRR:
+        EcmCommand(frame);
+        return;
+      default:
+        break;
+    }
+  }
   CallerCommand(frame.type);
 }
 
@@ -388,8 +405,7 @@ void TFaxReceiverMachine::CallerCommand(std::uint8_t type) {
         Goto(kFinishClass1Page);
         return;
       }
-      SendFrameCommand(session_);
-      Goto(kSendMcf);
+      Answer(kFcfMCF);
       return;
     case kFcfDCN:
       if (At() == kGetDcn) {
@@ -486,8 +502,7 @@ void TFaxReceiverMachine::StepClass1Negotiation(Event event, Got got, const std:
         return;
       }
       if (!ok) return;
-      SendModulationCommand(m.params.PageModulation());
-      Goto(kPageConnect);
+      ReceivePageData();
       return;
     case kPageConnect:
       if (connect) {
@@ -576,20 +591,24 @@ void TFaxReceiverMachine::StepClass1PostPage(Event, Got got, const std::string& 
         return;
       }
       pageConfirmed_ = true;
-      SendFrameCommand(session_);
       SetFaxStatus(session_, fsGettingDocumentEnd);
-      Goto(kSendMcf);
+      Answer(kFcfMCF);
       return;
     case kSendMcf:
       if (connect) {
-        SendSimpleFrame(session_, kFcfMCF);
+        SendFrameWithInfo(session_, answerFcf_, answerInfo_);
         return;
       }
       if (!ok) return;
-      if (afterPage_ == AfterPage::kPage) {
-        SendModulationCommand(m.params.PageModulation());
-        // The next page starts after the modem's CONNECT, as the first did.
+      if (answerFcf_ == kFcfPPR || answerFcf_ == kFcfCTR) {
+        // The frames asked for, after CTC at the new rate with its full training.
+        SendModulationCommand(answerFcf_ == kFcfCTR ? m.params.Modulation() : m.params.PageModulation());
         Goto(kPageConnect);
+        return;
+      }
+      if (afterPage_ == AfterPage::kPage || ecmPageOpen_) {
+        // The next page (or block) starts after the modem's CONNECT, as the first did.
+        ReceivePageData();
         return;
       }
       if (afterPage_ == AfterPage::kDocument) {
@@ -796,8 +815,22 @@ void TFaxReceiverMachine::StepTraining() {
 }
 
 void TFaxReceiverMachine::StorePageByte(std::uint8_t byte, bool reverse) {
-  pageBuffer_.push_back(reverse ? ReverseBits(byte) : byte);
   ++session_.common.pageBytesDone;
+  if (ecmPageOpen_) {
+    const std::uint8_t bits[] = {byte};
+    hdlc_.Put(bits);
+    return;
+  }
+  pageBuffer_.push_back(reverse ? ReverseBits(byte) : byte);
+}
+
+// A frame of a burst: FCD frames join the page's block; damaged ones the
+// PPR asks for again.
+void TFaxReceiverMachine::TakeEcmFrame(std::span<const std::uint8_t> octets, bool good) {
+  constexpr std::size_t kHeader = 3;  // address, control, control field
+  if (!good || octets.size() <= kHeader || octets[2] != kFcfFCD) return;
+  const auto info = std::string_view(reinterpret_cast<const char*>(octets.data()), octets.size()).substr(kHeader);
+  ecmPage_.TakeFrame(info);
 }
 
 void TFaxReceiverMachine::StepPageData() {
@@ -811,8 +844,10 @@ void TFaxReceiverMachine::StepPageData() {
         EndCall(rc);
         return;
       }
-      pageDataEnded_ = true;
-      pageConfirmed_ = false;
+      if (!ecmPageOpen_) {
+        pageDataEnded_ = true;
+        pageConfirmed_ = false;
+      }
       SetFaxStatus(session_, fsGettingPage);
       if (SoftwareFlow()) SwFlowOff(c.port);
       Goto(IsClass1() ? kPageCarrierEnd : kClass2PageEnd);
@@ -905,6 +940,13 @@ int TFaxReceiverMachine::OpenNewFile() {
 
 int TFaxReceiverMachine::StartPage() {
   FaxCommonData& c = session_.common;
+  if (ecmPageOpen_) {
+    // A burst of frames: the page is stored once its blocks are whole.
+    hdlc_.Reset();
+    dle_.Reset();
+    ArmReplyTimer(session_, session_.modem.replyTimeout);
+    return 0;
+  }
   // Every document of a call (EOM between them) goes into the one file.
   if (!fileOpen_) {
     if (const int rc = OpenNewFile(); rc != 0) return rc;
@@ -930,15 +972,27 @@ int TFaxReceiverMachine::StartPage() {
 }
 
 int TFaxReceiverMachine::FlushPageBuffer() {
-  if (pageBuffer_.empty()) return 0;
+  // A page to re-code is kept whole until its end.
+  if (pageBuffer_.empty() || (pageOpen_ && RecodesPage())) return 0;
   const int rc = writer_.Write(pageBuffer_.data(), pageBuffer_.size());
   pageBuffer_.clear();
   return rc == 0 ? 0 : ecDeviceWriteError;
 }
 
+// Pages are stored one-dimensional: 2-D pages, and the frames of error
+// correction (whose last one is filled up with zeros), are coded anew.
+bool TFaxReceiverMachine::RecodesPage() const {
+  const SessionParameters& p = session_.modem.params;
+  return IsClass1() && (p.coding != T4Coding::kMh || p.errorCorrection);
+}
+
 int TFaxReceiverMachine::FinishPage() {
   if (!pageOpen_) return 0;
   pageOpen_ = false;
+  if (RecodesPage()) {
+    const SessionParameters& p = session_.modem.params;
+    pageBuffer_ = T4RecodeToMh(pageBuffer_, p.coding, p.wide ? kWideWidth : kStandardWidth);
+  }
   if (const int rc = FlushPageBuffer(); rc != 0) return rc;
   return writer_.EndPage();
 }
@@ -1010,6 +1064,94 @@ void TFaxReceiverMachine::SendDcn() {
   SendFrameCommand(session_);
   ArmReplyTimer(session_, t30timer::kT4);
   Goto(kSendDcn);
+}
+
+// --- Error correction --------------------------------------------------------------------
+
+// After CFR or a confirmed page or block: the page data, a page's lines
+// or, with error correction, a burst of a block's frames.
+void TFaxReceiverMachine::ReceivePageData() {
+  const SessionParameters& p = session_.modem.params;
+  if (p.errorCorrection && !ecmPageOpen_) {
+    ecmPage_.Start(p.ecmFrameBytes);
+    ecmPageOpen_ = true;
+  }
+  SendModulationCommand(p.PageModulation());
+  Goto(kPageConnect);
+}
+
+void TFaxReceiverMachine::EcmCommand(const ReceivedFrame& frame) {
+  // A sender asking again and again for a block that never comes whole.
+  constexpr int kMaxPprs = 4 * kPprsBeforeCtc;
+  SessionParameters& p = session_.modem.params;
+  const auto endsPage = [](std::uint8_t command) { return FrameType(command) != kFcfNULL; };
+  switch (frame.type) {
+    case kFcfPPS: {
+      const std::optional<PpsField> pps = ReadPpsField(frame.info);
+      if (!pps) {
+        EndCall(ecFaxEcmProtocol);
+        return;
+      }
+      // Our MCF was lost: the block is ours already.
+      if (confirmedBlock_ == std::pair<int, int>(pps->page, pps->block)) {
+        Answer(kFcfMCF);
+        return;
+      }
+      std::array<std::uint8_t, kPprMapOctets> map{};
+      if (!ecmPage_.BlockWhole(*pps, map)) {
+        if (ecmPage_.Pprs() > kMaxPprs) {
+          EndCall(ecFaxEcmProtocol);
+          return;
+        }
+        SetFaxStatus(session_, fsPageError);
+        Answer(kFcfPPR, std::vector<std::uint8_t>(map.begin(), map.end()));
+        return;
+      }
+      confirmedBlock_ = std::pair<int, int>(pps->page, pps->block);
+      break;
+    }
+    case kFcfEOR:
+      // The sender gives the block up as it came: missing frames stay missing.
+      ecmPage_.TakeBlockAsIs();
+      confirmedBlock_.reset();
+      break;
+    case kFcfCTC:
+      // On at the rate CTC names, as the second octet of a DCS does.
+      p.SetRate(DcsRateIndex(FrameCapabilities(frame)));
+      Answer(kFcfCTR);
+      return;
+    default:  // RR: our answer again
+      Answer(answerFcf_, answerInfo_);
+      return;
+  }
+  const std::uint8_t command = static_cast<std::uint8_t>(frame.info.empty() ? 0 : frame.info[0]);
+  if (endsPage(command)) {
+    if (const int rc = StoreEcmPage(); rc != 0) {
+      EndCall(rc);
+      return;
+    }
+    afterPage_ = AfterPageOf(FrameType(command)).value_or(AfterPage::kEnd);
+    SetFaxStatus(session_, fsGettingDocumentEnd);
+  }
+  Answer(frame.type == kFcfEOR ? kFcfERR : kFcfMCF);
+}
+
+// The page's blocks are whole: it is stored one-dimensional, as every page.
+int TFaxReceiverMachine::StoreEcmPage() {
+  ecmPageOpen_ = false;
+  if (const int rc = StartPage(); rc != 0) return rc;
+  ecmPageOpen_ = false;
+  pageBuffer_ = ecmPage_.Data();
+  pageDataEnded_ = true;
+  pageConfirmed_ = true;
+  return FinishPage();
+}
+
+void TFaxReceiverMachine::Answer(std::uint8_t fcf, std::vector<std::uint8_t> info) {
+  answerFcf_ = fcf;
+  answerInfo_ = std::move(info);
+  SendFrameCommand(session_);
+  Goto(kSendMcf);
 }
 
 void TFaxReceiverMachine::SendModulationCommand(const char* modulation) {

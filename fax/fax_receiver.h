@@ -5,11 +5,16 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fax/class1_frames.h"
+#include "fax/ecm_frames.h"
 #include "fax/fax_session.h"
+#include "fax/hdlc.h"
 #include "fax/modem_prep.h"
 #include "fax/modem_responses.h"
 #include "fax/post_page.h"
@@ -60,7 +65,7 @@ class TFaxReceiverMachine {
     kPageCarrierEnd,
     kPostPageFrame,
     kFinishClass1Page,
-    kSendMcf,
+    kSendMcf,         // MCF, or another answer to the command after a page or a block
     kGetDcn,
     kClass1HangUp,
     // Class 2 and 2.0 post-page.
@@ -117,6 +122,12 @@ class TFaxReceiverMachine {
   void StepFrames(Got got, const std::string& text);
   void CallerFrame(const ReceivedFrame& frame);
   void CallerCommand(std::uint8_t type);
+  // Error correction: the commands after a block (PPS, EOR, CTC, RR).
+  void EcmCommand(const ReceivedFrame& frame);
+  void ReceivePageData();
+  void TakeEcmFrame(std::span<const std::uint8_t> octets, bool good);
+  void Answer(std::uint8_t fcf, std::vector<std::uint8_t> info = {});
+  int StoreEcmPage();
   void Class2NegotiatedReport(const std::string& line);
   void StepTraining();
   void StepPageData();
@@ -131,6 +142,7 @@ class TFaxReceiverMachine {
   int OpenNewFile();
   int StartPage();
   int FinishPage();
+  bool RecodesPage() const;
   int CutPage();
   int FlushPageBuffer();
   void StorePageByte(std::uint8_t byte, bool reverse);
@@ -169,6 +181,15 @@ class TFaxReceiverMachine {
   EventTimer ringWindow_;       // the next RING of the same call comes before its end
   TrainingCheck training_;
   std::vector<std::uint8_t> pageBuffer_;
+
+  // The answer kSendMcf sends (MCF, PPR, CTR or ERR).
+  std::uint8_t answerFcf_ = kFcfMCF;
+  std::vector<std::uint8_t> answerInfo_;
+  // Error correction.
+  EcmIncomingPage ecmPage_;
+  bool ecmPageOpen_ = false;  // blocks of a page have come, the page is not yet whole
+  HdlcDecoder hdlc_{[this](std::span<const std::uint8_t> octets, bool good) { TakeEcmFrame(octets, good); }};
+  std::optional<std::pair<int, int>> confirmedBlock_;  // page and block of the last PPS answered MCF
 };
 
 }  // namespace tv

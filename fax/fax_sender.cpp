@@ -3,13 +3,16 @@
 #include "fax/fax_sender.h"
 
 #include <algorithm>
+#include <fstream>
 #include <iterator>
+#include <sstream>
 
 #include "comm/dispatcher.h"
 #include "fax/class1_frames.h"
 #include "fax/header_tags.h"
 #include "fax/modem_prep.h"
 #include "fax/state_table.h"
+#include "image/t4_2d_coding.h"
 #include "fax/sender_constants.h"
 #include "platform/error_codes.h"
 #include "platform/text.h"
@@ -77,6 +80,7 @@ const TFaxSenderMachine::StateInfo& TFaxSenderMachine::Info(int state) {
       {kPostPageConnect, {P::kClass1PostPage, true, T::kNowIfData}},
       {kPostPageSent, {P::kClass1PostPage, true, T::kNowIfData}},
       {kGetPostPageAnswer, {P::kClass1PostPage, true, T::kNowIfData}},
+      {kEcmReceiverBusy, {P::kClass1PostPage, true, T::kWait}},
       {kClass2PageEnd, {P::kClass2PostPage, false, T::kNow}},
       {kClass2PageSent, {P::kClass2PostPage, true, T::kNowIfData}},
       {kClass2PageResult, {P::kClass2PostPage, true, T::kNowIfData}},
@@ -247,6 +251,9 @@ void TFaxSenderMachine::StartFax() {
   c.dialAttempt = 0;
   c.sendingCover = false;
   coverIsApf_ = false;
+  composed_ = false;
+  ecmPage_ = {};
+  pagesConfirmed_ = 0;
   failing_ = false;
   connected_ = false;
   reduce_ = false;
@@ -437,6 +444,24 @@ void TFaxSenderMachine::StepPageTransfer(Event event, Got got, const std::string
 
 void TFaxSenderMachine::PageStart() {
   FaxCommonData& c = s_.common;
+  if (s_.modem.params.errorCorrection) {
+    SendBytesWhole(EcmBurst(ecmPage_));
+    return;
+  }
+  if (ComposesPage()) {
+    // 2-D lines go with fill to the far end's minimum scan time as well.
+    std::vector<std::uint8_t> coded;
+    if (const int rc = ComposePage(coded); rc != 0) {
+      EndCall(rc);
+      return;
+    }
+    ScanLineFill fill(s_.modem.params.minBytesPerLine);
+    std::vector<std::uint8_t> filled;
+    fill.Process(coded, filled);
+    fill.Flush(filled);
+    SendBytesWhole(filled);
+    return;
+  }
   const FaxFont font(kSmallFont, SendsFine());
   coder_.SetWidth(wide_ ? kWideWidth : kStandardWidth);
   coder_.SetDoubling(false);
@@ -445,7 +470,7 @@ void TFaxSenderMachine::PageStart() {
   // only lengthen every page by BufferMinimum bytes of line time.
   SendFillLines(s_, kPageStartLines);
   if (!c.headerLine.empty()) {
-    if (const int rc = DrawTextLine(font, ExpandHeaderTags(c.headerLine, PageHeaderValues())); rc < 0) {
+    if (const int rc = SendTextLine(font, ExpandHeaderTags(c.headerLine, PageHeaderValues())); rc < 0) {
       EndCall(rc);
       return;
     }
@@ -463,35 +488,42 @@ void TFaxSenderMachine::OpenCover() {
     Goto(kPageBegin);
     return;
   }
-  coverText_.close();
-  coverText_.clear();
-  coverText_.open(c.coverFile, std::ios::binary);
-  if (!coverText_) {
-    EndCall(ecFileNotFound);
+  if (const int rc = ReadCoverText(); rc != 0) {
+    EndCall(rc);
     return;
   }
-  coverTextOpen_ = true;
-  // The whole file decides whether its lines are UTF-8.
-  std::string all((std::istreambuf_iterator<char>(coverText_)), {});
-  coverTextUtf8_ = IsUtf8(all);
-  coverText_.clear();
-  coverText_.seekg(0);
-  coverFont_.emplace(kLargeFont, SendsFine());
   ArmReplyTimer(s_, s_.modem.pageDataTimeout);
   ArmOutputSpace();
   Goto(kTextCover);
 }
 
+// The text cover's lines, in the fax character set (the whole file decides
+// whether they are UTF-8), and its font.
+int TFaxSenderMachine::ReadCoverText() {
+  std::ifstream in(s_.common.coverFile, std::ios::binary);
+  if (!in) return ecFileNotFound;
+  const std::string all((std::istreambuf_iterator<char>(in)), {});
+  const bool utf8 = IsUtf8(all);
+  coverLines_.clear();
+  coverLine_ = 0;
+  std::istringstream lines(all);
+  for (std::string text; std::getline(lines, text);) {
+    if (!text.empty() && text.back() == '\r') text.pop_back();
+    coverLines_.push_back(ToFaxCharset(text.substr(0, kMaxTextLine), utf8));
+  }
+  coverFont_.emplace(kLargeFont, SendsFine());
+  return 0;
+}
+
 void TFaxSenderMachine::TextCoverPage() {
   FaxCommonData& c = s_.common;
-  std::string text;
   bool progress = false;
   if (const int free = OutFreeSpace(c.port); free < 0) {
     EndCall(free);  // the device is gone
     return;
   }
   while (OutFreeSpace(c.port) > kOutputSpaceBytes) {
-    if (!std::getline(coverText_, text)) {
+    if (coverLine_ == coverLines_.size()) {
       const std::span<const std::uint8_t> eop(kEndOfPageCodes);
       SendPageBytes(s_, eop);
       const auto minimum = static_cast<std::size_t>(s_.modem.params.minBytesPerLine);
@@ -499,18 +531,11 @@ void TFaxSenderMachine::TextCoverPage() {
         const std::vector<std::uint8_t> zeros(minimum - eop.size() + 1, 0);
         PutBlock(c.port, zeros.data(), static_cast<int>(zeros.size()));
       }
-      if (IsClass1()) {
-        SendFrameEnd(s_);
-        SetFaxStatus(s_, fsSendingPage);
-      }
-      ArmReplyTimer(s_, s_.modem.pageDataTimeout);
-      ArmOutputAtMost(0);
-      Goto(kPageDrain);
+      EndPageData();
       return;
     }
-    if (!text.empty() && text.back() == '\r') text.pop_back();
-    text = ToFaxCharset(text.substr(0, kMaxTextLine), coverTextUtf8_);
-    if (const int rc = DrawTextLine(*coverFont_, ExpandHeaderTags(text, PageHeaderValues())); rc < 0) {
+    const std::string& text = coverLines_[coverLine_++];
+    if (const int rc = SendTextLine(*coverFont_, ExpandHeaderTags(text, PageHeaderValues())); rc < 0) {
       EndCall(rc);
       return;
     }
@@ -520,6 +545,62 @@ void TFaxSenderMachine::TextCoverPage() {
   // takes nothing more ends the call when it runs out.
   if (progress) ArmReplyTimer(s_, s_.modem.pageDataTimeout);
   ArmOutputSpace();
+}
+
+// Bytes made whole before they go (a 2-D page, a burst of frames) go out
+// as the port takes them, as a page's pieces do.
+void TFaxSenderMachine::SendBytesWhole(std::span<const std::uint8_t> bytes) {
+  FaxCommonData& c = s_.common;
+  pageBytes_.clear();
+  AppendDleDoubled(bytes, pageBytes_);
+  composed_ = true;
+  c.pageBytesDone = 0;
+  c.pageLength = static_cast<std::int32_t>(pageBytes_.size());
+  ArmReplyTimer(s_, s_.modem.pageDataTimeout);
+  ArmOutputAtMost(s_.sender.bufferMinimum);
+  Goto(kPageData);
+}
+
+// The page's last bytes are queued: the page ends once they have left.
+void TFaxSenderMachine::EndPageData() {
+  if (IsClass1()) {
+    SendFrameEnd(s_);
+    SetFaxStatus(s_, fsSendingPage);
+  }
+  ArmReplyTimer(s_, s_.modem.pageDataTimeout);
+  ArmOutputAtMost(0);
+  Goto(kPageDrain);
+}
+
+int TFaxSenderMachine::ComposePage(std::vector<std::uint8_t>& coded) {
+  const FaxCommonData& c = s_.common;
+  std::vector<std::uint8_t> mh;
+  const auto keep = [&mh](std::span<const std::uint8_t> row) {
+    mh.insert(mh.end(), row.begin(), row.end());
+    return 0;
+  };
+  coder_.SetWidth(wide_ ? kWideWidth : kStandardWidth);
+  coder_.SetDoubling(false);
+  if (!c.headerLine.empty()) {
+    DrawTextLine(FaxFont(kSmallFont, SendsFine()), ExpandHeaderTags(c.headerLine, PageHeaderValues()), keep);
+  }
+  if (c.sendingCover && !coverIsApf_) {
+    if (const int rc = ReadCoverText(); rc != 0) return rc;
+    for (const std::string& text : coverLines_) DrawTextLine(*coverFont_, ExpandHeaderTags(text, PageHeaderValues()), keep);
+  } else {
+    if (c.sendingCover) {
+      if (const int rc = GoToPage(c.coverFile, 1); rc != 0) return rc;
+    }
+    page_.SetLineMinimum(0);
+    page_.SetReduceToStandard(reduce_);
+    if (page_.Reduced()) s_.sender.pagesReduced = true;
+    std::vector<std::uint8_t> piece;
+    long n = 0;
+    while ((n = page_.Next(piece)) > 0) mh.insert(mh.end(), piece.begin(), piece.end());
+    if (n < 0) return static_cast<int>(n);
+  }
+  coded = T4RecodeFromMh(mh, s_.modem.params.coding, SendsFine());
+  return 0;
 }
 
 // Keeps the output queue just above BufferMinimum, at most MaxSendCount
@@ -547,19 +628,13 @@ void TFaxSenderMachine::PageData() {
       statusTicks = NewTimer(2 * interval);
     }
     if (pageBytes_.empty()) {
-      const long n = page_.Next(piece);
+      const long n = composed_ ? 0 : page_.Next(piece);
       if (n < 0) {
         EndCall(static_cast<int>(n));
         return;
       }
       if (n == 0) {
-        if (IsClass1()) {
-          SendFrameEnd(s_);
-          SetFaxStatus(s_, fsSendingPage);
-        }
-        ArmReplyTimer(s_, m.pageDataTimeout);
-        ArmOutputAtMost(0);
-        Goto(kPageDrain);
+        EndPageData();
         return;
       }
       AppendDleDoubled(piece, pageBytes_);
@@ -571,7 +646,8 @@ void TFaxSenderMachine::PageData() {
       return;
     }
     pageBytes_.erase(pageBytes_.begin(), pageBytes_.begin() + count);
-    c.pageBytesDone = static_cast<std::int32_t>(page_.BytesRead());
+    c.pageBytesDone = composed_ ? c.pageLength - static_cast<std::int32_t>(pageBytes_.size())
+                                : static_cast<std::int32_t>(page_.BytesRead());
     progress = true;
   }
   // The page-data time runs from the last bytes the port took: a stalled
@@ -583,6 +659,7 @@ void TFaxSenderMachine::PageData() {
 void TFaxSenderMachine::PageEnd(bool modemSaidOk) {
   FaxCommonData& c = s_.common;
   SoftwareFlow(false);
+  composed_ = false;
   afterPage_ = AfterThisPage();
   switch (c.faxClass) {
     case TFaxClass::fcClass1:
@@ -623,11 +700,9 @@ AfterPage TFaxSenderMachine::AfterThisPage() const {
 
 void TFaxSenderMachine::AdvancePage() {
   FaxCommonData& c = s_.common;
+  ecmPage_ = {};
   if (c.sendingCover) {
-    if (coverTextOpen_) {
-      coverText_.close();
-      coverTextOpen_ = false;
-    }
+    coverLines_.clear();
     c.sendingCover = false;
     c.coverFile.clear();
   } else {
@@ -640,11 +715,9 @@ void TFaxSenderMachine::AdvancePage() {
 void TFaxSenderMachine::RestartPage() {
   FaxCommonData& c = s_.common;
   c.pageBytesDone = 0;
-  if (c.sendingCover && !coverIsApf_) {
-    coverText_.close();
-    coverTextOpen_ = false;
-    return;  // opened again at the page start
-  }
+  composed_ = false;
+  ecmPage_ = {};
+  if (c.sendingCover && !coverIsApf_) return;  // read again at the page start
   const std::string file = c.sendingCover ? c.coverFile : c.faxFile;
   const int page = c.sendingCover ? 1 : c.currentPage;
   if (const int rc = GoToPage(file, page); rc != 0) EndCall(rc);
@@ -678,14 +751,19 @@ HeaderValues TFaxSenderMachine::PageHeaderValues() const {
   return values;
 }
 
-int TFaxSenderMachine::DrawTextLine(const FaxFont& font, const std::string& text) {
+int TFaxSenderMachine::DrawTextLine(const FaxFont& font, const std::string& text,
+                                    const std::function<int(std::span<const std::uint8_t>)>& put) {
   std::vector<std::uint8_t> raster(static_cast<std::size_t>(coder_.Width() / 8));
   for (int row = 1; row <= font.Rows(); ++row) {
     std::fill(raster.begin(), raster.end(), 0);
     font.RenderRow(text, row, raster.data(), raster.size());
-    if (const int rc = SendCodedRow(s_, coder_.CodeLine(raster.data())); rc < 0) return rc;
+    if (const int rc = put(coder_.CodeLine(raster.data())); rc < 0) return rc;
   }
   return 0;
+}
+
+int TFaxSenderMachine::SendTextLine(const FaxFont& font, const std::string& text) {
+  return DrawTextLine(font, text, [this](std::span<const std::uint8_t> row) { return SendCodedRow(s_, row); });
 }
 
 void TFaxSenderMachine::ArmOutputSpace() {
@@ -698,8 +776,7 @@ void TFaxSenderMachine::ArmOutputAtMost(int bytes) {
 
 void TFaxSenderMachine::CloseFiles() {
   page_.Close();
-  if (coverTextOpen_) coverText_.close();
-  coverTextOpen_ = false;
+  coverLines_.clear();
 }
 
 void TFaxSenderMachine::SoftwareFlow(bool on) {

@@ -12,11 +12,13 @@
 #pragma once
 
 #include <cstdint>
-#include <fstream>
+#include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "fax/ecm_frames.h"
 #include "fax/fax_session.h"
 #include "fax/header_tags.h"
 #include "fax/modem_prep.h"
@@ -79,6 +81,7 @@ class TFaxSenderMachine {
     kPostPageConnect,
     kPostPageSent,
     kGetPostPageAnswer,
+    kEcmReceiverBusy,  // the far end said RNR: RR after a pause
     // Class 2 and 2.0 post-page.
     kClass2PageEnd,
     kClass2PageSent,      // Class 2: OK for the page, then AT+FET
@@ -138,6 +141,15 @@ class TFaxSenderMachine {
   void CommandAnswerTimedOut(State resend);
   void TrainingAnswer(const ReceivedFrame& frame);
   void PostPageAnswer(const ReceivedFrame& frame);
+  void PageConfirmed(bool retrain);
+
+  // Class 1 with error correction: a page goes as bursts of frames, each
+  // followed by a post-page command (PPS, or RR, CTC or EOR) at V.21.
+  void StartClass1Page(bool fullTraining = false);
+  void SendPostPageCommand();
+  void SendPostPageFrame();
+  void EcmAnswer(const ReceivedFrame& frame);
+  void EcmPprLimit();
   void NoAnswerToCommand(State resend);
   void RetryCommand(State resend);
   bool TakeDis(const ReceivedFrame& frame);
@@ -159,6 +171,12 @@ class TFaxSenderMachine {
   void OpenCover();
   void TextCoverPage();
   void PageData();
+  void EndPageData();
+  void SendBytesWhole(std::span<const std::uint8_t> bytes);
+  // The page to send, coded whole in the session's coding (header line,
+  // then the cover or the file's page): for 2-D coding and error correction.
+  int ComposePage(std::vector<std::uint8_t>& coded);
+  bool ComposesPage() const { return IsClass1() && s_.modem.params.coding != T4Coding::kMh; }
   // modemSaidOk: the modem's OK for a Class 1 page came with the last bytes.
   void PageEnd(bool modemSaidOk);
   void AdvancePage();
@@ -184,7 +202,11 @@ class TFaxSenderMachine {
   void TakePageResolution();
   bool SendsFine() const { return fine_ && !reduce_; }
   HeaderValues PageHeaderValues() const;
-  int DrawTextLine(const FaxFont& font, const std::string& text);
+  // Codes the rows of a line of text, each handed to `put` (0 or an error).
+  int DrawTextLine(const FaxFont& font, const std::string& text,
+                   const std::function<int(std::span<const std::uint8_t>)>& put);
+  int SendTextLine(const FaxFont& font, const std::string& text);
+  int ReadCoverText();
   void ArmOutputSpace();
   void ArmOutputAtMost(int bytes);
   void CloseFiles();
@@ -207,17 +229,23 @@ class TFaxSenderMachine {
   OutgoingPage page_;
   std::vector<std::uint8_t> pageBytes_;
   bool coverIsApf_ = false;
-  std::ifstream coverText_;
-  bool coverTextOpen_ = false;
-  bool coverTextUtf8_ = true;
+  std::vector<std::string> coverLines_;  // a text cover, in the fax character set
+  std::size_t coverLine_ = 0;            // the next one to send
   bool fine_ = false;    // the page to send is stored at fine resolution
   bool wide_ = false;
   bool reduce_ = false;  // the far end takes no fine: fine pages go out at standard
   bool resendSessionParameters_ = false;  // Class 2: the modem still has the fine ones
   PageFormat sessionFormat_;              // what the last DCS or session parameters named
   AfterPage afterPage_ = AfterPage::kEnd;  // what follows the page just sent
+  bool composed_ = false;  // pageBytes_ hold the whole page
   T4LineCoder coder_;
   std::optional<FaxFont> coverFont_;
+
+  // Error correction.
+  EcmOutgoingPage ecmPage_;
+  std::uint8_t postPageCommand_ = kFcfPPS;
+  int pagesConfirmed_ = 0;    // the page counter of PPS
+  std::optional<EventTimer> notReady_;  // T5, from the first RNR of a block
 };
 
 }  // namespace tv

@@ -255,11 +255,9 @@ void TFaxSenderMachine::AnswererFrames(FrameReception::Result result, const std:
 
 // The answer to DCS and training: CFR, or FTT for a lower rate.
 void TFaxSenderMachine::TrainingAnswer(const ReceivedFrame& frame) {
-  FaxModemData& m = s_.modem;
   switch (frame.type) {
     case kFcfCFR:
-      SendClass1Command(s_, std::string("AT+FTM=") + m.params.PageModulation());
-      Goto(kPageConnect);
+      StartClass1Page();
       return;
     case kFcfFTT:
       StepDownAndTrainAgain();
@@ -298,6 +296,8 @@ void TFaxSenderMachine::StepClass1PostPage(Event event, Got got, const std::stri
   if (event == Event::kReplyTimer) {
     if (At() == kGetPostPageAnswer) {
       CommandAnswerTimedOut(kSendPostPage);
+    } else if (At() == kEcmReceiverBusy) {
+      SendPostPageCommand();  // RR after the wait RNR asked for
     } else {
       EndCall(ecTimeout);
     }
@@ -307,23 +307,18 @@ void TFaxSenderMachine::StepClass1PostPage(Event event, Got got, const std::stri
     case kPageSent:
       if (!ok) return;
       commandTries_ = 0;
+      postPageCommand_ = s_.modem.params.errorCorrection ? kFcfPPS : PostPageFrame(afterPage_);
       SetFaxStatus(s_, fsSendingEOP);
       Goto(kSendPostPage);
       return;
     case kSendPostPage:
-      if (++commandTries_ > kMaxCommandTries) {
-        EndCall(ecTimeout);
-        return;
-      }
-      DelayMs(kT30SilenceMs);
-      SendFrameCommand(s_);
-      Goto(kPostPageConnect);
+      SendPostPageCommand();
       return;
     case kPostPageConnect:
       if (got == Got::kLine && IsError(text)) {
         RetryCommand(kSendPostPage);
       } else if (connect) {
-        SendSimpleFrame(s_, PostPageFrame(afterPage_));
+        SendPostPageFrame();
         Goto(kPostPageSent);
       }
       return;
@@ -334,16 +329,61 @@ void TFaxSenderMachine::StepClass1PostPage(Event event, Got got, const std::stri
       Goto(kGetPostPageAnswer);
       return;
     case kGetPostPageAnswer:
-      if (CommandAnswer(frames_.Take(got, text), text, kSendPostPage)) PostPageAnswer(frames_.Frame());
+      if (CommandAnswer(frames_.Take(got, text), text, kSendPostPage)) {
+        if (s_.modem.params.errorCorrection) {
+          EcmAnswer(frames_.Frame());
+        } else {
+          PostPageAnswer(frames_.Frame());
+        }
+      }
       return;
     default:
       return;
   }
 }
 
+// The command after a page or a burst, sent three times at most.
+void TFaxSenderMachine::SendPostPageCommand() {
+  if (++commandTries_ > kMaxCommandTries) {
+    EndCall(ecTimeout);
+    return;
+  }
+  DelayMs(kT30SilenceMs);
+  SendFrameCommand(s_);
+  Goto(kPostPageConnect);
+}
+
+void TFaxSenderMachine::SendPostPageFrame() {
+  const SessionParameters& p = s_.modem.params;
+  // What ends the block: the page's post-page command after its last block.
+  const std::uint8_t blockEnd = ecmPage_.LastBlock() ? OwnFcf(s_, PostPageFrame(afterPage_)) : kFcfNULL;
+  switch (postPageCommand_) {
+    case kFcfPPS: {
+      const PpsField pps = ecmPage_.Pps(blockEnd, pagesConfirmed_);
+      const std::uint8_t info[] = {pps.command, pps.page, pps.block, static_cast<std::uint8_t>(pps.frames - 1)};
+      SendFrameWithInfo(s_, kFcfPPS, info);
+      return;
+    }
+    case kFcfEOR: {
+      const std::uint8_t info[] = {blockEnd};
+      SendFrameWithInfo(s_, kFcfEOR, info);
+      return;
+    }
+    case kFcfCTC: {
+      // The rate to go on at, as the second octet of a DCS names it.
+      const auto dcs = CapabilityOctets(false, p);
+      const std::uint8_t info[] = {0, dcs[1]};
+      SendFrameWithInfo(s_, kFcfCTC, info);
+      return;
+    }
+    default:
+      SendSimpleFrame(s_, postPageCommand_);  // MPS, EOM, EOP, or RR
+      return;
+  }
+}
+
 // The far end's answer to MPS, EOM or EOP.
 void TFaxSenderMachine::PostPageAnswer(const ReceivedFrame& frame) {
-  FaxModemData& m = s_.modem;
   if (frame.type == kFcfCRP) {
     RetryCommand(kSendPostPage);
     return;
@@ -364,6 +404,11 @@ void TFaxSenderMachine::PostPageAnswer(const ReceivedFrame& frame) {
     if (At() == kGetPostPageAnswer) StepDownAndTrainAgain();
     return;
   }
+  PageConfirmed(verdict->retrain);
+}
+
+// The far end has the page: the next one, a new document, or the end.
+void TFaxSenderMachine::PageConfirmed(bool retrain) {
   SetFaxStatus(s_, fsPageAccepted);
   if (afterPage_ == AfterPage::kEnd) {
     SendFrameCommand(s_);
@@ -378,14 +423,94 @@ void TFaxSenderMachine::PostPageAnswer(const ReceivedFrame& frame) {
     AskForFrame();
     ArmReplyTimer(s_, t30timer::kT1);
     Goto(kGetDis);
-  } else if (verdict->retrain) {
+  } else if (retrain) {
     commandTries_ = 0;
     SendFrameCommand(s_);
     Goto(kSendDcs);
   } else {
-    SendClass1Command(s_, std::string("AT+FTM=") + m.params.PageModulation());
-    Goto(kPageConnect);
+    StartClass1Page();
   }
+}
+
+// --- Error correction --------------------------------------------------------------------
+
+// After CFR, or a page or block confirmed: the page data at the page's
+// modulation. With error correction it goes in bursts of frames, the first
+// of a page once the page is coded; after CTC the burst trains in full.
+void TFaxSenderMachine::StartClass1Page(bool fullTraining) {
+  const SessionParameters& p = s_.modem.params;
+  if (p.errorCorrection && ecmPage_.Empty()) {
+    std::vector<std::uint8_t> coded;
+    if (const int rc = ComposePage(coded); rc != 0) {
+      EndCall(rc);
+      return;
+    }
+    ecmPage_ = EcmOutgoingPage(std::move(coded), p.ecmFrameBytes);
+  }
+  SendClass1Command(s_, std::string("AT+FTM=") + (fullTraining ? p.Modulation() : p.PageModulation()));
+  Goto(kPageConnect);
+}
+
+// The far end's answer to PPS, RR, CTC or EOR.
+void TFaxSenderMachine::EcmAnswer(const ReceivedFrame& frame) {
+  switch (frame.type) {
+    case kFcfMCF:
+    case kFcfERR:  // the block is kept as it is
+      notReady_.reset();
+      if (!ecmPage_.LastBlock()) {
+        ecmPage_.NextBlock();
+        StartClass1Page();
+        return;
+      }
+      if (frame.type == kFcfERR) SetFaxStatus(s_, fsPageError);
+      ++pagesConfirmed_;
+      PageConfirmed(false);
+      return;
+    case kFcfPPR:
+      if (!ecmPage_.TakePpr(frame.info)) {
+        EndCall(ecFaxEcmProtocol);  // a request for nothing: the far end has lost its way
+        return;
+      }
+      SetFaxStatus(s_, fsPageError);
+      if (ecmPage_.Pprs() % kPprsBeforeCtc == 0) {
+        EcmPprLimit();
+        return;
+      }
+      StartClass1Page();
+      return;
+    case kFcfCTR:
+      StartClass1Page(true);
+      return;
+    case kFcfRNR:
+      // Not ready: ask again (RR) until T5 runs out.
+      if (!notReady_) notReady_ = NewTimer(t30timer::kT5);
+      if (TimerExpired(*notReady_)) {
+        EndCall(ecFaxReceiverNotReady);
+        return;
+      }
+      commandTries_ = 0;
+      postPageCommand_ = kFcfRR;
+      ArmReplyTimer(s_, t30timer::kT4 / 2);
+      Goto(kEcmReceiverBusy);
+      return;
+    case kFcfCRP:
+      RetryCommand(kSendPostPage);
+      return;
+    case kFcfDCN:
+      EndCallSilently(ecFaxRemoteEndedAfterPage);
+      return;
+    default:
+      AskForFrameAgain();
+      return;
+  }
+}
+
+// Four requests for one block: on at a lower rate (CTC), or at the lowest
+// the block is given up as it came (EOR).
+void TFaxSenderMachine::EcmPprLimit() {
+  commandTries_ = 0;
+  postPageCommand_ = StepDownRate(s_.modem.params) ? kFcfCTC : kFcfEOR;
+  SendPostPageCommand();
 }
 
 }  // namespace tv

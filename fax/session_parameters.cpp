@@ -72,6 +72,10 @@ void OfferRates(T30Field& field, int bps) {
   field.Set(t30bit::kV17, bps >= 12000);
 }
 
+}  // namespace
+
+const FaxRate& RateAt(int index) { return kRates[index >= kMinRateIndex && index <= kMaxRateIndex ? index : 0]; }
+
 int DcsRateIndex(const T30Field& field) {
   for (int index = kMinRateIndex; index <= kMaxRateIndex; ++index) {
     if (field.Matches(t30bit::kFirstRateBit, kRates[index].dcsBits)) return index;
@@ -80,10 +84,6 @@ int DcsRateIndex(const T30Field& field) {
   // is asked for another one.
   return kV27ter2400;
 }
-
-}  // namespace
-
-const FaxRate& RateAt(int index) { return kRates[index >= kMinRateIndex && index <= kMaxRateIndex ? index : 0]; }
 
 int RateIndexForBps(int bps) {
   for (int index = kMinRateIndex; index <= kMaxRateIndex; ++index) {
@@ -102,7 +102,8 @@ RateSet RateSet::Basic() {
 void SessionParameters::SetRate(int index) {
   rateIndex = index;
   bitRate = RateAt(index).bps;
-  minBytesPerLine = MinBytesPerLine(scanCode, fine, bitRate);
+  // Frames are stored before they are printed: no line needs a minimum time.
+  minBytesPerLine = errorCorrection ? 0 : MinBytesPerLine(scanCode, fine, bitRate);
 }
 
 int ScanTimeMs(int scanCode, bool fine) {
@@ -111,6 +112,18 @@ int ScanTimeMs(int scanCode, bool fine) {
 }
 
 int MinBytesPerLine(int scanCode, bool fine, int bps) { return ScanTimeMs(scanCode, fine) * bps / 8000; }
+
+void ChooseCoding(SessionParameters& p) {
+  p.errorCorrection = p.allowErrorCorrection && p.remoteCanErrorCorrection;
+  T4Coding best = std::min(p.codingLimit, p.remoteCodingLimit);
+  if (best == T4Coding::kMmr && !p.errorCorrection) best = T4Coding::kMr;
+  p.coding = best;
+}
+
+std::string CodingName(const SessionParameters& p) {
+  static constexpr const char* kNames[] = {"MH", "MR", "MMR"};
+  return std::string(kNames[static_cast<int>(p.coding)]) + (p.errorCorrection ? " ECM" : "");
+}
 
 T30Field CapabilityField(bool isDIS, const SessionParameters& p) {
   T30Field field;
@@ -121,6 +134,9 @@ T30Field CapabilityField(bool isDIS, const SessionParameters& p) {
     field.Set(t30bit::kWidth255mm);
     field.Set(t30bit::kLengthB4);
     field.SetPattern(t30bit::kFirstScanTimeBit, kScanTimes[0].bits);
+    field.Set(t30bit::kTwoDimensional, p.codingLimit != T4Coding::kMh);
+    field.Set(t30bit::kErrorCorrection, p.allowErrorCorrection);
+    field.Set(t30bit::kT6Coding, p.allowErrorCorrection && p.codingLimit == T4Coding::kMmr);
   } else {
     field.SetPattern(t30bit::kFirstRateBit, RateAt(p.rateIndex).dcsBits);
     field.Set(t30bit::kFine, p.fine);
@@ -128,7 +144,11 @@ T30Field CapabilityField(bool isDIS, const SessionParameters& p) {
     // The longest length the far end records: our pages have no fixed length.
     field.Set(t30bit::kLengthUnlimited, p.remoteLength == RecordingLength::kUnlimited);
     field.Set(t30bit::kLengthB4, p.remoteLength == RecordingLength::kB4);
-    field.SetPattern(t30bit::kFirstScanTimeBit, DcsScanBits(ScanTimeMs(p.scanCode, p.fine)));
+    field.SetPattern(t30bit::kFirstScanTimeBit, DcsScanBits(p.errorCorrection ? 0 : ScanTimeMs(p.scanCode, p.fine)));
+    field.Set(t30bit::kTwoDimensional, p.coding == T4Coding::kMr);
+    field.Set(t30bit::kT6Coding, p.coding == T4Coding::kMmr);
+    field.Set(t30bit::kErrorCorrection, p.errorCorrection);
+    field.Set(t30bit::kEcmFrame64, p.errorCorrection && p.ecmFrameBytes == 64);
   }
   field.Set(t30bit::kExtend);  // to the fourth octet, which asks for nothing more
   return field;
@@ -140,13 +160,23 @@ std::array<std::uint8_t, 4> CapabilityOctets(bool isDIS, const SessionParameters
 
 void ParseCapabilities(SessionParameters& p, bool isDIS, const T30Field& field, bool pageFine, bool pageWide) {
   p.scanCode = ScanCodeOf(field);
-  p.errorCorrection = false;
   if (!isDIS) {
     p.fine = field.Has(t30bit::kFine);
     p.wide = field.Has(t30bit::kWidth255mm);
+    p.errorCorrection = field.Has(t30bit::kErrorCorrection);
+    p.ecmFrameBytes = field.Has(t30bit::kEcmFrame64) ? 64 : 256;
+    p.coding = field.Has(t30bit::kT6Coding)        ? T4Coding::kMmr
+               : field.Has(t30bit::kTwoDimensional) ? T4Coding::kMr
+                                                    : T4Coding::kMh;
     p.SetRate(DcsRateIndex(field));
     return;
   }
+  p.remoteCanErrorCorrection = field.Has(t30bit::kErrorCorrection);
+  p.remoteCodingLimit = field.Has(t30bit::kT6Coding) && p.remoteCanErrorCorrection ? T4Coding::kMmr
+                        : field.Has(t30bit::kTwoDimensional)                        ? T4Coding::kMr
+                                                                                     : T4Coding::kMh;
+  ChooseCoding(p);
+  p.ecmFrameBytes = 256;
   p.remote = OfferedRates(field);
   p.remoteCanFine = field.Has(t30bit::kFine);
   // A far end taking 303 mm lines takes 255 mm ones as well.

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "fax/t30.h"
+#include "image/t4_2d_coding.h"
 
 namespace tv {
 
@@ -54,7 +55,9 @@ enum class RecordingLength { kA4, kB4, kUnlimited };
 struct SessionParameters {
   bool fine = false;             // this page (or session) at fine resolution
   bool wide = false;             // 2048-pixel lines
-  bool errorCorrection = false;  // never in Class 1
+  bool errorCorrection = false;  // the page goes in frames, each checked and sent again if damaged
+  T4Coding coding = T4Coding::kMh;  // the page data's coding
+  int ecmFrameBytes = 256;       // the data octets of a full error-correction frame
   bool remoteCanFine = false;
   bool remoteCanWide = false;
   RecordingLength remoteLength = RecordingLength::kA4;
@@ -65,6 +68,12 @@ struct SessionParameters {
   int desiredBps = 9600;         // the highest rate the user allows
   RateSet local = RateSet::Basic();
   RateSet remote = RateSet::Basic();
+  // What the user allows: error correction, and the best coding (MMR only
+  // with error correction).
+  bool allowErrorCorrection = false;
+  T4Coding codingLimit = T4Coding::kMh;
+  bool remoteCanErrorCorrection = false;
+  T4Coding remoteCodingLimit = T4Coding::kMh;
 
   // The modulation for training (AT+FTM= before TCF, AT+FRM= for it).
   const char* Modulation() const { return RateAt(rateIndex).modulation; }
@@ -79,6 +88,12 @@ int ScanTimeMs(int scanCode, bool fine);
 // Bytes a coded line must at least have: time x bit rate / 8000.
 int MinBytesPerLine(int scanCode, bool fine, int bps);
 
+// The best coding both ends take, and whether the page goes with error
+// correction: MMR only with it, MR and MH either way.
+void ChooseCoding(SessionParameters& params);
+// "MH", "MR" or "MMR", with " ECM" when error correction is on.
+std::string CodingName(const SessionParameters& params);
+
 // The information field of a DIS (the receiver's capabilities, offering the
 // rates up to the one of its rate index) or a DCS (the sender's choice for
 // the next page, within what the far end's DIS offered).
@@ -89,6 +104,9 @@ std::array<std::uint8_t, 4> CapabilityOctets(bool isDIS, const SessionParameters
 // pageWide describe the page about to be sent and the rate becomes the best
 // one both ends can use, no faster than desiredBps.
 void ParseCapabilities(SessionParameters& params, bool isDIS, const T30Field& field, bool pageFine, bool pageWide);
+
+// The rate index bits 11 to 14 of a DCS (or a CTC) name.
+int DcsRateIndex(const T30Field& field);
 
 // Lowers the rate to the next one both ends can use; false when none is left.
 bool StepDownRate(SessionParameters& params);

@@ -36,6 +36,19 @@ inline constexpr std::uint8_t kFcfPIP = 0xAC;  // procedure interrupt positive
 inline constexpr std::uint8_t kFcfPIN = 0x2C;  // procedure interrupt negative
 inline constexpr std::uint8_t kFcfCRP = 0x1A;  // command repeat
 inline constexpr std::uint8_t kFcfDCN = 0xFA;  // disconnect
+// Error correction (T.30 Annex A).
+inline constexpr std::uint8_t kFcfPPS = 0xBE;  // partial page signal: what follows, page, block, frames
+inline constexpr std::uint8_t kFcfPPR = 0xBC;  // partial page request: the frames to send again
+inline constexpr std::uint8_t kFcfCTC = 0x12;  // continue to correct, at the rate it names
+inline constexpr std::uint8_t kFcfCTR = 0xC4;  // response to CTC
+inline constexpr std::uint8_t kFcfEOR = 0xCE;  // end of retransmission: the block stays as it is
+inline constexpr std::uint8_t kFcfERR = 0x1C;  // response to EOR
+inline constexpr std::uint8_t kFcfRR = 0x6E;   // "receiver ready?": asked after RNR
+inline constexpr std::uint8_t kFcfRNR = 0xEC;  // receiver not ready
+inline constexpr std::uint8_t kFcfNULL = 0x00;  // PPS: the page goes on in another block
+// The frames of a block, at the page's modulation (T.4 Annex A).
+inline constexpr std::uint8_t kFcfFCD = 0x06;  // facsimile coded data: frame number, data
+inline constexpr std::uint8_t kFcfRCP = 0x86;  // return to control for partial page
 
 // The frame type of a received control field: the X bit says only who sent it.
 constexpr std::uint8_t FrameType(std::uint8_t fcf) { return static_cast<std::uint8_t>(fcf & ~kFcfXBit); }
@@ -58,6 +71,9 @@ inline constexpr int kLengthUnlimited = 19;
 inline constexpr int kLengthB4 = 20;         // DIS: A4 and B4; DCS: B4
 inline constexpr int kFirstScanTimeBit = 21;  // bits 21 to 23: minimum scan-line time
 inline constexpr int kExtend = 24;           // another octet follows
+inline constexpr int kErrorCorrection = 27;  // T.30 Annex A
+inline constexpr int kEcmFrame64 = 28;       // DCS: 64-octet frames instead of 256
+inline constexpr int kT6Coding = 31;         // T.6 (MMR); only with error correction
 }  // namespace t30bit
 
 // The four octets this program writes and reads (bits 1 to 32).
@@ -101,14 +117,15 @@ class T30Field {
 inline constexpr int kT30SilenceMs = 75;
 
 // --- Timers ------------------------------------------------------------------------
-// T.30's timers, in ticks. T3 (the operator's procedure interrupt) and T5
-// (error-correction busy) belong to procedures this program does not offer.
+// T.30's timers, in ticks. T3 (the operator's procedure interrupt) belongs
+// to a procedure this program does not offer.
 namespace t30timer {
 inline constexpr std::int32_t kT1 = SecsToTicks(35);  // to identify the far end after the call connects
 inline constexpr std::int32_t kT2 = SecsToTicks(6);   // a station waiting for a command
 // A station waiting for the response to its command: 3 s with T.30's 15 %
 // allowance, which slow far ends need after a training.
 inline constexpr std::int32_t kT4 = 3450 / kMsPerTick;
+inline constexpr std::int32_t kT5 = SecsToTicks(60);  // a receiver not ready (RNR) to become ready
 }  // namespace t30timer
 
 }  // namespace tv

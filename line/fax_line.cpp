@@ -6,6 +6,8 @@
 #include <spandsp.h>
 
 #include <algorithm>
+#include <cmath>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -39,6 +41,8 @@ FaxLine::FaxLine(FaxLineOptions options, Output output)
   state_->modem = t31_init(nullptr, &State::AtTx, this, &State::ModemControl, this, nullptr, nullptr);
   t31_set_transmit_on_idle(state_->modem, 1);
   if (options_.log) EnableLog(t31_get_logging_state(state_->modem), "modem");
+  // A frame of error correction is about 260 bytes on the line.
+  if (options_.frameLoss > 0) byteLoss_ = 1 - std::pow(1 - options_.frameLoss, 1.0 / 260);
   if (options_.noiseDbm0 != 0) {
     state_->noise = awgn_init_dbm0(nullptr, 1234567, static_cast<float>(options_.noiseDbm0));
   }
@@ -58,7 +62,71 @@ void FaxLine::EnableLog(void* logging, const char* tag) {
   span_log_set_tag(log, tag);
 }
 
-void FaxLine::FromProgram(const char* bytes, std::size_t n) { t31_at_rx(state_->modem, bytes, static_cast<int>(n)); }
+void FaxLine::FromProgram(const char* bytes, std::size_t n) {
+  if (byteLoss_ <= 0) {
+    t31_at_rx(state_->modem, bytes, static_cast<int>(n));
+    return;
+  }
+  if (state_->modem->at_state.at_rx_mode == AT_MODE_STUFFED) {
+    std::vector<std::uint8_t> copy(bytes, bytes + n);
+    toFarEnd_.inData = true;
+    SpoilData(copy.data(), copy.size(), toFarEnd_);
+    t31_at_rx(state_->modem, reinterpret_cast<const char*>(copy.data()), static_cast<int>(n));
+    return;
+  }
+  WatchCommand(bytes, n);
+  t31_at_rx(state_->modem, bytes, static_cast<int>(n));
+}
+
+// Which way page data goes next: to the program after AT+FRM.
+void FaxLine::WatchCommand(const char* bytes, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) {
+    if (bytes[i] != '\r') {
+      command_ += bytes[i];
+      continue;
+    }
+    programReceives_ = command_.rfind("AT+FRM=", 0) == 0;
+    toProgram_ = DataSpoiler{};
+    command_.clear();
+  }
+}
+
+// Spoils bytes of page data in calls with error correction, never the DLE
+// escapes (the modem's own framing): the HDLC frames they carry fail their
+// check sequence.
+void FaxLine::SpoilData(std::uint8_t* bytes, std::size_t n, DataSpoiler& spoiler) {
+  static constexpr std::string_view kConnect = "CONNECT\r\n";
+  constexpr std::uint8_t kDle = 0x10;
+  constexpr std::uint8_t kEtx = 0x03;
+  const bool spoil = ErrorCorrectingCall();
+  for (std::size_t i = 0; i < n; ++i) {
+    std::uint8_t& b = bytes[i];
+    if (!spoiler.inData) {
+      spoiler.text += static_cast<char>(b);
+      if (spoiler.text.size() > kConnect.size()) spoiler.text.erase(0, spoiler.text.size() - kConnect.size());
+      spoiler.inData = spoiler.text == kConnect;
+      continue;
+    }
+    if (spoiler.afterDle) {
+      spoiler.afterDle = false;
+      if (b == kEtx) spoiler.inData = false;
+      continue;
+    }
+    if (b == kDle) {
+      spoiler.afterDle = true;
+      continue;
+    }
+    lossState_ = lossState_ * 1664525u + 1013904223u;
+    if (spoil && (lossState_ >> 8) / double(1u << 24) < byteLoss_) b = b == 0x4A ? 0xB5 : static_cast<std::uint8_t>(b ^ 0x5A);
+  }
+}
+
+bool FaxLine::ErrorCorrectingCall() const {
+  if (!callUp_ || !state_->farEnd) return false;
+  t30_stats_t stats{};
+  t30_get_transfer_statistics(fax_get_t30_state(state_->farEnd), &stats);
+  return stats.error_correcting_mode != 0;
+}
 
 void FaxLine::DropCall() {
   offHook_ = false;
@@ -160,7 +228,11 @@ void FaxLine::StartFarEnd(bool calling) {
   t30_set_tx_ident(t30, options_.ident.c_str());
   t30_set_supported_modems(t30, T30_SUPPORT_V27TER | T30_SUPPORT_V29 | T30_SUPPORT_V17);
   t30_set_supported_resolutions(t30, T30_SUPPORT_STANDARD_RESOLUTION | T30_SUPPORT_FINE_RESOLUTION);
-  t30_set_ecm_capability(t30, 0);
+  t30_set_ecm_capability(t30, options_.errorCorrection ? 1 : 0);
+  int codings = T30_SUPPORT_T4_1D_COMPRESSION;
+  if (options_.twoDimensional) codings |= T30_SUPPORT_T4_2D_COMPRESSION;
+  if (options_.twoDimensional && options_.errorCorrection) codings |= T30_SUPPORT_T6_COMPRESSION;
+  t30_set_supported_compressions(t30, codings);
   if (calling) {
     t30_set_tx_file(t30, options_.callFile.c_str(), -1, -1);
   } else {
@@ -188,10 +260,14 @@ void FaxLine::EndFarEnd() {
 }
 
 int FaxLine::State::AtTx(at_state_t*, void* user, const uint8_t* bytes, size_t len) {
-  auto* self = static_cast<FaxLine*>(user);
-  std::vector<std::uint8_t> copy(bytes, bytes + len);
-  self->output_(copy.data(), copy.size());
+  static_cast<FaxLine*>(user)->ToProgram(bytes, len);
   return static_cast<int>(len);
+}
+
+void FaxLine::ToProgram(const std::uint8_t* bytes, std::size_t n) {
+  std::vector<std::uint8_t> copy(bytes, bytes + n);
+  if (byteLoss_ > 0 && programReceives_) SpoilData(copy.data(), copy.size(), toProgram_);
+  output_(copy.data(), copy.size());
 }
 
 int FaxLine::State::ModemControl(t31_state_t* t31, void* user, int op, const char* num) {
@@ -244,6 +320,8 @@ void FaxLine::State::PhaseE(t30_state_t* t30, void* user, int completion) {
   r.completion = completion;
   r.pages = std::max(stats.pages_rx, stats.pages_tx);
   r.bitRate = stats.bit_rate;
+  r.errorCorrection = stats.error_correcting_mode != 0;
+  r.coding = stats.encoding == T4_COMPRESSION_ITU_T6 ? "MMR" : stats.encoding == T4_COMPRESSION_ITU_T4_2D ? "MR" : "MH";
   if (const char* ident = t30_get_rx_ident(t30)) r.remoteIdent = ident;
   r.text = t30_completion_code_to_str(completion);
   // The far end has left the line; it is freed once the program hangs up.

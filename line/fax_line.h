@@ -20,6 +20,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace tv {
 
@@ -31,6 +32,12 @@ struct FaxLineOptions {
   bool busy = false;                   // every call the program dials finds the line busy
   bool noAnswer = false;               // every call rings out unanswered
   int dropOnPage = 0;                  // a calling far end hangs up a few seconds into this page (2 on; 0: never)
+  bool errorCorrection = false;        // the far end offers error correction
+  bool twoDimensional = false;         // and 2-D coding: MR, and MMR with error correction
+  // The share of error-correction frames damaged on the line each way: in
+  // calls with error correction, bytes of the page data are spoiled, about
+  // that share of frames' worth. Drawn from a fixed seed.
+  double frameLoss = 0;
   bool log = false;                    // spandsp's protocol log on stderr
 };
 
@@ -39,6 +46,8 @@ struct FaxLineResult {
   int completion = kNoCall;  // spandsp's T.30 completion code, or one of the two below
   int pages = 0;        // pages the far end received or sent
   int bitRate = 0;
+  bool errorCorrection = false;
+  std::string coding;       // "MH", "MR" or "MMR"
   std::string remoteIdent;  // the program's station identifier
   std::string text;         // the completion in words
 
@@ -109,6 +118,17 @@ class FaxLine {
   void HangUpWhenDue();
   void MeasureStarvation();
   void AddNoise(std::int16_t* samples);
+  void ToProgram(const std::uint8_t* bytes, std::size_t n);
+  // Page data one way: the modem's data mode (DLE escapes, DLE ETX at the
+  // end), after a CONNECT where it comes from the modem.
+  struct DataSpoiler {
+    bool inData = false;
+    bool afterDle = false;
+    std::string text;  // the last characters before the data, to see CONNECT
+  };
+  void SpoilData(std::uint8_t* bytes, std::size_t n, DataSpoiler& spoiler);
+  bool ErrorCorrectingCall() const;
+  void WatchCommand(const char* bytes, std::size_t n);
   void EnableLog(void* logging, const char* tag);
 
   FaxLineOptions options_;
@@ -129,6 +149,14 @@ class FaxLine {
   double starvedMs_ = 0;
   int dataMs_ = 0;
   std::int64_t samples_ = 0;
+  // Frame loss: the data frame the program is sending, held until it is whole,
+  // and the modem's report on a frame for the program, held until it is known.
+  std::uint32_t lossState_ = 0x2545F491;
+  double byteLoss_ = 0;             // the chance a byte of page data is spoiled
+  DataSpoiler toFarEnd_;
+  DataSpoiler toProgram_;
+  std::string command_;             // the program's command being written
+  bool programReceives_ = false;    // its last command was AT+FRM: page data comes to it
 };
 
 }  // namespace tv

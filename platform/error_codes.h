@@ -123,6 +123,8 @@ enum ErrorCode : int {
   ecFaxRemoteEndedSetUp = -8084,
   ecFaxRemoteEndedAfterPage = -8085,
   ecFaxCommandRepeated = -8086,
+  ecFaxReceiverNotReady = -8087,
+  ecFaxEcmProtocol = -8088,
 
   // Returned by ExceptionToErrorCode for exceptions that carry no code.
   ecUnknownException = -9999,

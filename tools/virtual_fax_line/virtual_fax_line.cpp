@@ -63,6 +63,9 @@ struct Options {
   int calls = 1;          // calls the far end makes with --call
   int dropOnPage = 0;     // the calling far end hangs up a few seconds into this page
   bool vanishOnDial = false;
+  bool errorCorrection = false;  // the far end offers error correction
+  bool twoDimensional = false;   // and 2-D coding
+  double frameLoss = 0;          // share of error-correction data frames lost each way
 };
 
 [[noreturn]] void Usage(const char* why) {
@@ -70,7 +73,8 @@ struct Options {
                "virtual_fax_line: %s\n"
                "usage: virtual_fax_line --link PATH (--answer OUT.tif | --call IN.tif) [--ident ID]\n"
                "                        [--noise DBM0] [--spoil-trainings N] [--speed X] [--timeout SECONDS] [--log]\n"
-               "                        [--busy | --no-answer] [--calls N] [--drop-on-page N] [--vanish-on-dial]\n",
+               "                        [--busy | --no-answer] [--calls N] [--drop-on-page N] [--vanish-on-dial]\n"
+               "                        [--ecm] [--2d] [--frame-loss SHARE]\n",
                why);
   std::exit(2);
 }
@@ -110,6 +114,13 @@ Options ParseOptions(int argc, char** argv) {
       o.calls = std::max(1, std::atoi(value().c_str()));
     } else if (arg == "--vanish-on-dial") {
       o.vanishOnDial = true;
+    } else if (arg == "--ecm") {
+      o.errorCorrection = true;
+    } else if (arg == "--2d") {
+      o.twoDimensional = true;
+    } else if (arg == "--frame-loss") {
+      o.frameLoss = std::atof(value().c_str());
+      if (o.frameLoss < 0 || o.frameLoss >= 1) Usage("--frame-loss needs a share from 0 to below 1");
     } else if (arg == "--drop-on-page") {
       o.dropOnPage = std::atoi(value().c_str());
       if (o.dropOnPage < 2) Usage("--drop-on-page needs a page number from 2 on");
@@ -312,6 +323,9 @@ class VirtualLine {
     line.busy = o.busy;
     line.noAnswer = o.noAnswer;
     line.dropOnPage = o.dropOnPage;
+    line.errorCorrection = o.errorCorrection;
+    line.twoDimensional = o.twoDimensional;
+    line.frameLoss = o.frameLoss;
     line.log = o.log;
     return line;
   }
@@ -398,9 +412,10 @@ class VirtualLine {
   }
 
   void Report(const tv::FaxLineResult& r) const {
-    std::printf("result %d pages %d rate %d starved %.0f of %d remote \"%s\" dcn %d %s\n", r.completion, r.pages,
-                r.bitRate, line_.StarvedMs(), line_.DataMs(), r.remoteIdent.c_str(), watch_.ProgramSentDcn() ? 1 : 0,
-                r.completion == tv::FaxLineResult::kNoCall ? "no call" : r.text.c_str());
+    std::printf("result %d pages %d rate %d starved %.0f of %d remote \"%s\" dcn %d coding %s%s %s\n", r.completion,
+                r.pages, r.bitRate, line_.StarvedMs(), line_.DataMs(), r.remoteIdent.c_str(),
+                watch_.ProgramSentDcn() ? 1 : 0, r.coding.empty() ? "-" : r.coding.c_str(),
+                r.errorCorrection ? " ECM" : "", r.completion == tv::FaxLineResult::kNoCall ? "no call" : r.text.c_str());
     std::fflush(stdout);
   }
 
