@@ -85,7 +85,8 @@ void FaxLine::WatchCommand(const char* bytes, std::size_t n) {
       command_ += bytes[i];
       continue;
     }
-    programReceives_ = command_.rfind("AT+FRM=", 0) == 0;
+    // Frames the program sent leave their bytes ahead of the next command.
+    programReceives_ = command_.find("AT+FRM=") != std::string::npos;
     toProgram_ = DataSpoiler{};
     command_.clear();
   }
