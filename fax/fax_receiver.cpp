@@ -940,34 +940,44 @@ int TFaxReceiverMachine::OpenNewFile() {
 
 int TFaxReceiverMachine::StartPage() {
   FaxCommonData& c = session_.common;
+  dle_.Reset();
+  c.pageBytesDone = 0;
+  ArmReplyTimer(session_, session_.modem.replyTimeout);
   if (ecmPageOpen_) {
     // A burst of frames: the page is stored once its blocks are whole.
     hdlc_.Reset();
-    dle_.Reset();
-    ArmReplyTimer(session_, session_.modem.replyTimeout);
     return 0;
   }
-  // Every document of a call (EOM between them) goes into the one file.
+  if (const int rc = CountNewPage(); rc != 0) return rc;
+  if (const int rc = BeginFilePage(); rc != 0) return rc;
+  // A Class 2 modem sends the page only after DC2.
+  if (!IsClass1()) PutChar(c.port, kDC2);
+  return 0;
+}
+
+// The page now coming is the fax's next one. Every document of a call (EOM
+// between them) goes into the one file.
+int TFaxReceiverMachine::CountNewPage() {
+  FaxCommonData& c = session_.common;
   if (!fileOpen_) {
     if (const int rc = OpenNewFile(); rc != 0) return rc;
     ReportFaxLog(session_, TFaxLogCode::lfaxReceiveStart);
     c.currentPage = 0;
   }
   ++c.currentPage;
+  return 0;
+}
+
+int TFaxReceiverMachine::BeginFilePage() {
   const SessionParameters& p = session_.modem.params;
   if (const int rc = writer_.BeginPage(p.fine, p.wide); rc != 0) {
-    c.lastError = rc;
+    session_.common.lastError = rc;
     return rc;
   }
   pageOpen_ = true;
   pageDataEnded_ = false;
   commandRepeats_ = 0;
   pageBuffer_.clear();
-  dle_.Reset();
-  c.pageBytesDone = 0;
-  ArmReplyTimer(session_, session_.modem.replyTimeout);
-  // A Class 2 modem sends the page only after DC2.
-  if (!IsClass1()) PutChar(c.port, kDC2);
   return 0;
 }
 
@@ -1073,6 +1083,10 @@ void TFaxReceiverMachine::SendDcn() {
 void TFaxReceiverMachine::ReceivePageData() {
   const SessionParameters& p = session_.modem.params;
   if (p.errorCorrection && !ecmPageOpen_) {
+    if (const int rc = CountNewPage(); rc != 0) {
+      EndCall(rc);
+      return;
+    }
     ecmPage_.Start(p.ecmFrameBytes);
     ecmPageOpen_ = true;
   }
@@ -1139,8 +1153,7 @@ void TFaxReceiverMachine::EcmCommand(const ReceivedFrame& frame) {
 // The page's blocks are whole: it is stored one-dimensional, as every page.
 int TFaxReceiverMachine::StoreEcmPage() {
   ecmPageOpen_ = false;
-  if (const int rc = StartPage(); rc != 0) return rc;
-  ecmPageOpen_ = false;
+  if (const int rc = BeginFilePage(); rc != 0) return rc;
   pageBuffer_ = ecmPage_.Data();
   pageDataEnded_ = true;
   pageConfirmed_ = true;

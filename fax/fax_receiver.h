@@ -141,6 +141,8 @@ class TFaxReceiverMachine {
   void EndOfFax();
   int OpenNewFile();
   int StartPage();
+  int CountNewPage();
+  int BeginFilePage();
   int FinishPage();
   bool RecodesPage() const;
   int CutPage();

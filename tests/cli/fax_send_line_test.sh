@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # tvfax send through the native serial layer against an independent T.30
 # far end: the virtual fax line answers and stores the pages in a TIFF file.
-# Sent at 9600 and 14400 bit/s, every page must arrive pixel for pixel below
-# the header line and at its own resolution, and our station ID must reach
-# the far end.
+# Sent at 9600 and 14400 bit/s, in one-dimensional and 2-D coding, with and
+# without error correction (and with frames spoiled on the line), every page
+# must arrive pixel for pixel below the header line and at its own
+# resolution, and our station ID must reach the far end.
 #   fax_send_line_test.sh TVFAX VIRTUAL_FAX_LINE
 set -euo pipefail
 tvfax=$1
@@ -28,10 +29,17 @@ printf 'A fine page\n' > fine.txt
 "$tvfax" convert --fine fine.txt fine.apf > /dev/null
 "$tvfax" append letter.apf fine.apf > /dev/null
 
-send_at() { # send_at BPS
-  local bps=$1
+send_at() { # send_at BPS CODING [LINE OPTION...]: CODING as the far end reports it
+  local bps=$1 coding=$2
+  shift 2
+  local said=
+  case "$coding" in
+    MH) said= ;;
+    *ECM) said=", ${coding% ECM} with error correction" ;;
+    *) said=", $coding" ;;
+  esac
   rm -f received.tif page_*
-  "$line" --link "$work/modem" --answer received.tif --ident "FAR END 9" --speed 2 --timeout 100 > line.out 2> line.err &
+  "$line" --link "$work/modem" --answer received.tif --ident "FAR END 9" --speed 2 --timeout 100 "$@" > line.out 2> line.err &
   line_pid=$!
   for _ in $(seq 50); do
     grep -q '^ready' line.out 2>/dev/null && break
@@ -52,11 +60,12 @@ send_at() { # send_at BPS
     grep -q $'\rSending page data: page 3 of 3 \[#*\.*\], '"$bps bit/s" send.out ||
       fail "no live line with a progress bar at $bps: $(cat -A send.out | tail -5)"
   fi
-  tail -n 1 send.out | tr -d '\r' | grep -q "Sent 3 pages to \"FAR END 9\" at $bps bit/s\$" ||
+  tail -n 1 send.out | tr -d '\r' | grep -q "Sent 3 pages to \"FAR END 9\" at $bps bit/s$said\$" ||
     fail "last line: $(tail -n 1 send.out | cat -A)"
   wait "$line_pid" || true
   line_pid=
-  grep -q "^result 0 pages 3 rate $bps starved [0-9]* of [0-9]* remote \"TESS TX\" " line.out || fail "far end at $bps: $(cat line.out)"
+  grep -q "^result 0 pages 3 rate $bps starved [0-9]* of [0-9]* remote \"TESS TX\" dcn . coding $coding OK" line.out ||
+    fail "far end at $bps: $(cat line.out)"
 
   tiffsplit received.tif page_
   local n=0
@@ -79,6 +88,7 @@ send_at() { # send_at BPS
     fail "page 3 arrived at ${yres[3]} lines per unit, page 1 at ${yres[1]}"
 }
 
-send_at 9600
-send_at 14400
-echo "sent 3 pages at 9600 and 14400 pixel for pixel below the header"
+send_at 9600 MH
+send_at 14400 "MMR ECM" --ecm --2d --frame-loss 0.1
+send_at 9600 MR --2d
+echo "sent 3 pages at 9600 and 14400, MH, MMR with error correction and MR, pixel for pixel below the header"
