@@ -10,6 +10,7 @@
 #include <cmath>
 
 #include "fax/fax_status.h"
+#include "image/t4_2d_coding.h"
 #include "ui/window_helpers.h"
 
 namespace tv {
@@ -85,6 +86,7 @@ TStandardFaxDisplay::TStandardFaxDisplay(QWidget* parent)
   fsResolution_ = ValueLabel(this, "fsResolution");
   fsWidth_ = ValueLabel(this, "fsWidth");
   fsErrorControl_ = ValueLabel(this, "fsErrorControl");
+  fsCoding_ = ValueLabel(this, "fsCoding");
   fsCurrentPage_ = ValueLabel(this, "fsCurrentPage");
   fsPageLength_ = ValueLabel(this, "fsPageLength");
   fsBytesTransferred_ = ValueLabel(this, "fsBytesTransferred");
@@ -104,7 +106,8 @@ TStandardFaxDisplay::TStandardFaxDisplay(QWidget* parent)
 
   auto* call = Panel(this, {{"Phone number:", fsPhoneNumber_}, {"Dial attempt:", fsDialAttempt_}});
   auto* remote = Panel(this, {{"Remote ID:", fsRemoteID_}, {"Connect BPS:", fsConnectBPS_}});
-  auto* session = Panel(this, {{"Resolution:", fsResolution_}, {"Width:", fsWidth_}, {"Error control:", fsErrorControl_}});
+  auto* session = Panel(this, {{"Resolution:", fsResolution_}, {"Width:", fsWidth_}, {"Error control:", fsErrorControl_},
+                                     {"Coding:", fsCoding_}});
   auto* pages = Panel(this, {{"Total pages:", fsTotalPages_},
                              {"Current page:", fsCurrentPage_},
                              {"Page length:", fsPageLength_},
@@ -169,6 +172,7 @@ void TStandardFaxDisplay::UpdateValues(TQaAbstractFax& fax) {
   fsResolution_->setText(fax.Fine() ? "high" : "standard");
   fsWidth_->setText(fax.Wide() ? "2048" : "1728");
   fsErrorControl_->setText(fax.ErrorCorrection() ? "on" : "off");
+  fsCoding_->setText(T4CodingName(fax.Coding()));
   const int page = fax.CurrentPage();
   fsCurrentPage_->setText(page == 0 ? QString("<cover page>") : QString::number(page));
   const int length = fax.PageLength();

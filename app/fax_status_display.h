@@ -46,6 +46,7 @@ class TStandardFaxDisplay : public QDialog {
   QLabel* fsConnectBPS_;
   QLabel* fsResolution_;
   QLabel* fsWidth_;
+  QLabel* fsCoding_;
   QLabel* fsErrorControl_;
   QLabel* fsCurrentPage_;
   QLabel* fsPageLength_;

@@ -16,6 +16,7 @@
 #include "app/table_model.h"
 #include "comm/modem_commands.h"
 #include "image/apf_file.h"
+#include "image/t4_2d_coding.h"
 #include "platform/errors.h"
 #include "platform/paths.h"
 #include "ui/desktop_notifier.h"
@@ -121,6 +122,8 @@ void TMainScreen::StartReceiveMode() {
     qaReceiveFax1_.SetStationID(s.Fax);
     qaReceiveFax1_.SetAnswerOnRing(s.AnswerOnRing);
     qaReceiveFax1_.SetDesiredBPS(s.MaximumBPS);
+    qaReceiveFax1_.SetDesiredECM(s.ECM);
+    qaReceiveFax1_.SetDesiredCoding(T4CodingNamed(s.Coding).value_or(T4Coding::kMmr));
     if (!s.InitString.empty()) qaReceiveFax1_.SetModemInit(WithAtPrefix(s.InitString));
     std::string message;
     if (!OpenComPortChecked(qaComPort1_, message)) {

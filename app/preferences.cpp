@@ -17,6 +17,7 @@
 #include "app/modem_tools.h"
 #include "ui/help.h"
 #include "ui/sound.h"
+#include "image/t4_2d_coding.h"
 #include "ui/widgets.h"
 #include "ui/window_helpers.h"
 #include "platform/paths.h"
@@ -81,6 +82,15 @@ TPreferences::TPreferences(Scope scope, QWidget* parent) : QDialog(parent), scop
       "This is the maximum transfer rate or BPS of the \rfax session. We recommend leaving it at 9600.\r"
       "Setting it at a lower rate (7200,4800 or 2400) \rcan increase reliability in some cases, but \r"
       "will also mean a longer time to send the fax."));
+  errorCorrection_ = new QCheckBox("Error correction (ECM)", this);
+  errorCorrection_->setObjectName("ErrorCorrection");
+  errorCorrection_->setToolTip("Send and receive pages in checked frames, and send damaged ones again,\n"
+                               "where the other fax machine can");
+  coding_ = new QComboBox(this);
+  coding_->setObjectName("Coding");
+  coding_->addItems({"MMR", "MR", "MH"});
+  coding_->setToolTip("The most compact page coding to offer: the call uses the best both fax machines have.\n"
+                      "MMR goes only with error correction; MH is the plainest and always works.");
   answerOnRing_ = new RadioGroup("Answer on ring", {"1", "2", "3"}, 3, this);
   answerOnRing_->setObjectName("AnswerOnRing");
   waveFile_ = NewLineEdit(this, "WaveFileEdit");
@@ -124,11 +134,16 @@ TPreferences::TPreferences(Scope scope, QWidget* parent) : QDialog(parent), scop
   modemGrid->addWidget(faxClass_, 0, 1);
   modemGrid->addWidget(BuddyLabel("Transfer Rate (BPS)", transferRate_), 1, 0);
   modemGrid->addWidget(transferRate_, 1, 1);
+  modemGrid->addWidget(errorCorrection_, 2, 0);
+  auto* codingRow = new QHBoxLayout;
+  codingRow->addWidget(BuddyLabel("Page &coding", coding_));
+  codingRow->addWidget(coding_, 1);
+  modemGrid->addLayout(codingRow, 2, 1);
   auto* tools = new QHBoxLayout;
   tools->addWidget(findModem);
   tools->addWidget(checkClass);
   tools->addWidget(modemReset);
-  modemGrid->addLayout(tools, 2, 0, 1, 2);
+  modemGrid->addLayout(tools, 3, 0, 1, 2);
 
   auto* receive = new QGroupBox("Receiving", this);
   auto* receiveLayout = new QVBoxLayout(receive);
@@ -165,7 +180,8 @@ TPreferences::TPreferences(Scope scope, QWidget* parent) : QDialog(parent), scop
   layout->addLayout(buttons);
 
   if (scope_ == Scope::kSenderInfo) {
-    for (QWidget* w : std::initializer_list<QWidget*>{ignoreBusy_, transferRate_, answerOnRing_, waveFile_, chooseWav,
+    for (QWidget* w : std::initializer_list<QWidget*>{ignoreBusy_, transferRate_, errorCorrection_, coding_,
+                                                      answerOnRing_, waveFile_, chooseWav,
                                                       playNow, noWav, timeOut_, startReceiving_}) {
       w->setEnabled(false);
     }
@@ -211,6 +227,8 @@ void TPreferences::FillFrom(const AppSettings& s) {
   if (scope_ == Scope::kSenderInfo) return;
   ignoreBusy_->setChecked(s.IgnoreBusy);
   transferRate_->setCurrentIndex(BpsToRateIndex(s.MaximumBPS));
+  errorCorrection_->setChecked(s.ECM);
+  coding_->setCurrentText(T4CodingName(T4CodingNamed(s.Coding).value_or(T4Coding::kMmr)));
   answerOnRing_->SetItemIndex(s.AnswerOnRing - 1);
   waveFile_->setText(QString::fromStdString(s.Wav));
   startReceiving_->setChecked(s.StartReceiving);
@@ -250,7 +268,11 @@ bool TPreferences::TakeInto(AppSettings& settings) {
     s.Timeout = *timeout;
   }
   s.ToneOrPulse = toneOrPulse_->ItemIndex();
-  if (scope_ == Scope::kAll) s.MaximumBPS = RateIndexToBps(transferRate_->currentIndex());
+  if (scope_ == Scope::kAll) {
+    s.MaximumBPS = RateIndexToBps(transferRate_->currentIndex());
+    s.ECM = errorCorrection_->isChecked();
+    s.Coding = coding_->currentText().toStdString();
+  }
   settings = s;
   return true;
 }

@@ -73,6 +73,8 @@ class TPreferences : public QDialog {
   QCheckBox* blindDial_;
   QCheckBox* ignoreBusy_;
   QComboBox* transferRate_;
+  QCheckBox* errorCorrection_;
+  QComboBox* coding_;
   RadioGroup* answerOnRing_;
   QLineEdit* waveFile_;
   QCheckBox* startReceiving_;

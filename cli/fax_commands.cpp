@@ -41,13 +41,6 @@ std::optional<TFaxClass> ParseClass(const std::string& text) {
   return std::nullopt;
 }
 
-std::optional<T4Coding> ParseCoding(const std::string& text) {
-  if (text == "mh") return T4Coding::kMh;
-  if (text == "mr") return T4Coding::kMr;
-  if (text == "mmr") return T4Coding::kMmr;
-  return std::nullopt;
-}
-
 // Options both commands share.
 struct LineOptions {
   std::string device;
@@ -80,7 +73,7 @@ struct LineOptions {
                })
         .Value("--coding",
                [this](const std::string& value) {
-                 const auto parsed = ParseCoding(value);
+                 const auto parsed = T4CodingNamed(value);
                  coding = parsed.value_or(T4Coding::kMh);
                  return parsed ? std::string() : "not a coding (mh, mr or mmr): " + value;
                })
@@ -114,13 +107,10 @@ void SetUpFax(TQaAbstractFax& fax, TQaComPort& port, TQaFaxLog& history, const L
   }
 }
 
-// ", MMR with error correction": said only where the call used more than
-// plain one-dimensional coding.
-std::string CodingNote(const TQaAbstractFax& fax) {
-  const SessionParameters& p = fax.Session().modem.params;
-  if (p.coding == T4Coding::kMh && !p.errorCorrection) return {};
-  static constexpr const char* kNames[] = {"MH", "MR", "MMR"};
-  return std::string(", ") + kNames[static_cast<int>(p.coding)] + (p.errorCorrection ? " with error correction" : "");
+// ", MMR with error correction" where the call used more than plain pages.
+std::string CodingSaid(const TQaAbstractFax& fax) {
+  const std::string note = CodingNote(fax.Session().modem.params);
+  return note.empty() ? note : ", " + note;
 }
 
 std::string ForTerminal(std::string text) {
@@ -343,7 +333,7 @@ int SendCommand(const Args& args) {
   status.Say("Sent " + std::to_string(pages) + (pages == 1 ? " page" : " pages") + " to \"" + fax.RemoteID() +
              "\" at " + std::to_string(fax.BitRate()) + " bit/s" +
              (fax.PagesReduced() ? ", fine pages reduced to standard resolution (the far end takes no fine)" : "") +
-             CodingNote(fax));
+             CodingSaid(fax));
   return 0;
 }
 
@@ -371,7 +361,7 @@ int ReceiveCommand(const Args& args) {
       TApfFileHeader header;
       const int filePages = ApfReadFileHeader(f.FaxFile(), header) == 0 ? header.pageCount : 0;
       status.Say("Received " + f.FaxFile() + " pages " + std::to_string(filePages) + " from \"" + f.RemoteID() +
-                 "\"" + CodingNote(f));
+                 "\"" + CodingSaid(f));
       ++faxes;
       pages += filePages;
     } else if (code == TFaxLogCode::lfaxReceiveFail) {

@@ -88,12 +88,15 @@ std::string TQaFaxLog::LogEntry(const TQaAbstractFax& fax, TFaxLogCode code, con
   const FaxCommonData& c = fax.Session().common;
   const std::string hangup = std::to_string(fax.HangupCode());
   const std::string error = ErrorMessageText(c.lastError);
+  // A call in 2-D coding or with error correction says so on a line of its own.
+  const std::string note = CodingNote(fax.Session().modem.params);
+  const std::string coding = note.empty() ? note : "  (" + note + ")" + kEndOfLine;
   if (fax.IsSender()) {
     switch (code) {
       case TFaxLogCode::lfaxTransmitStart:
         return "Transmit " + c.faxFile + " to " + c.phoneNumber + " started at " + now + kEndOfLine;
       case TFaxLogCode::lfaxTransmitOk:
-        return "Transmit to " + c.remoteId + " finished OK at " + now + " " + hangup + kEndOfLine + kEndOfLine;
+        return "Transmit to " + c.remoteId + " finished OK at " + now + " " + hangup + kEndOfLine + coding + kEndOfLine;
       case TFaxLogCode::lfaxTransmitFail:
         return "Transmit failed at " + now + kEndOfLine + "  (" + error + ") " + hangup + kEndOfLine + kEndOfLine;
       default:
@@ -104,7 +107,7 @@ std::string TQaFaxLog::LogEntry(const TQaAbstractFax& fax, TFaxLogCode code, con
     case TFaxLogCode::lfaxReceiveStart:
       return "Receive " + c.faxFile + " from " + c.remoteId + " started at " + now + kEndOfLine;
     case TFaxLogCode::lfaxReceiveOk:
-      return "Receive finished OK at " + now + kEndOfLine + kEndOfLine;
+      return "Receive finished OK at " + now + kEndOfLine + coding + kEndOfLine;
     case TFaxLogCode::lfaxReceiveSkip:
       return "Receive skipped at " + now + kEndOfLine + kEndOfLine;
     case TFaxLogCode::lfaxReceiveFail:

@@ -144,8 +144,7 @@ class TQaAbstractFax : public FaxSessionTarget {
   // The best coding Class 1 offers (MMR only with error correction).
   T4Coding DesiredCoding() const { return session_.modem.params.codingLimit; }
   void SetDesiredCoding(T4Coding coding) { session_.modem.params.codingLimit = coding; }
-  // The coding the call uses, and whether with error correction: "MMR ECM".
-  std::string CodingInUse() const { return CodingName(session_.modem.params); }
+
   const std::string& FaxFileExt() const { return session_.common.faxFileExt; }
   void SetFaxFileExt(const std::string& value) { session_.common.faxFileExt = value; }
 
@@ -157,6 +156,7 @@ class TQaAbstractFax : public FaxSessionTarget {
   bool Fine() const { return session_.modem.params.fine; }
   bool Wide() const { return session_.modem.params.wide; }
   bool ErrorCorrection() const { return session_.modem.params.errorCorrection; }
+  T4Coding Coding() const { return session_.modem.params.coding; }
   int HangupCode() const { return session_.modem.hangupCode; }
   virtual int TotalPages() const = 0;
   virtual int CurrentPage() const = 0;

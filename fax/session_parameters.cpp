@@ -121,8 +121,12 @@ void ChooseCoding(SessionParameters& p) {
 }
 
 std::string CodingName(const SessionParameters& p) {
-  static constexpr const char* kNames[] = {"MH", "MR", "MMR"};
-  return std::string(kNames[static_cast<int>(p.coding)]) + (p.errorCorrection ? " ECM" : "");
+  return std::string(T4CodingName(p.coding)) + (p.errorCorrection ? " ECM" : "");
+}
+
+std::string CodingNote(const SessionParameters& p) {
+  if (p.coding == T4Coding::kMh && !p.errorCorrection) return {};
+  return std::string(T4CodingName(p.coding)) + (p.errorCorrection ? " with error correction" : "");
 }
 
 T30Field CapabilityField(bool isDIS, const SessionParameters& p) {

@@ -93,6 +93,9 @@ int MinBytesPerLine(int scanCode, bool fine, int bps);
 void ChooseCoding(SessionParameters& params);
 // "MH", "MR" or "MMR", with " ECM" when error correction is on.
 std::string CodingName(const SessionParameters& params);
+// What a call used beyond plain one-dimensional pages, in words ("MMR with
+// error correction", "MR"); empty for MH without error correction.
+std::string CodingNote(const SessionParameters& params);
 
 // The information field of a DIS (the receiver's capabilities, offering the
 // rates up to the one of its rate index) or a DCS (the sender's choice for

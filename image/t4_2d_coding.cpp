@@ -1,5 +1,7 @@
 #include "image/t4_2d_coding.h"
 
+#include <cctype>
+
 #include "image/apf_file.h"
 
 #include <algorithm>
@@ -7,6 +9,22 @@
 #include <cstring>
 
 namespace tv {
+
+const char* T4CodingName(T4Coding coding) {
+  static constexpr const char* kNames[] = {"MH", "MR", "MMR"};
+  return kNames[static_cast<int>(coding)];
+}
+
+std::optional<T4Coding> T4CodingNamed(std::string_view name) {
+  for (T4Coding coding : {T4Coding::kMh, T4Coding::kMr, T4Coding::kMmr}) {
+    const std::string_view known = T4CodingName(coding);
+    if (name.size() == known.size() &&
+        std::equal(name.begin(), name.end(), known.begin(), [](char a, char b) { return std::toupper(a) == b; })) {
+      return coding;
+    }
+  }
+  return std::nullopt;
+}
 
 static_assert(std::endian::native == std::endian::little);
 

@@ -21,8 +21,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "image/t4_coding.h"
@@ -31,6 +33,10 @@ namespace tv {
 
 // How a page's lines are coded: one-dimensional, MR or MMR.
 enum class T4Coding { kMh, kMr, kMmr };
+
+// "MH", "MR", "MMR", and back (any case); nothing for another name.
+const char* T4CodingName(T4Coding coding);
+std::optional<T4Coding> T4CodingNamed(std::string_view name);
 
 // The MR K factor: one 1-D line, then K - 1 2-D lines.
 inline constexpr int T4MrK(bool fine) { return fine ? 4 : 2; }

@@ -144,6 +144,9 @@ class DemoLine {
     FaxLineOptions options;
     options.ident = kDemoFarEndIdent;
     options.answerFile = folder + "receiving.tif";
+    // A fax machine of today: error correction and 2-D coding.
+    options.errorCorrection = true;
+    options.twoDimensional = true;
     switch (ReadDemoLineMode(IniFile(SettingsFilePath()))) {
       case DemoLineMode::kBusy: options.busy = true; break;
       case DemoLineMode::kNoAnswer: options.noAnswer = true; break;

@@ -28,6 +28,8 @@ AppSettings LoadSettings(const std::string& iniPath) {
   s.ComPort = ini.ReadInteger("Modem", "ComPort", d.ComPort);
   s.FaxClass = ini.ReadInteger("Modem", "FaxClass", d.FaxClass);
   s.MaximumBPS = ini.ReadInteger("Modem", "MaximumBPS", d.MaximumBPS);
+  s.ECM = ini.ReadBool("Modem", "ECM", d.ECM);
+  s.Coding = ini.ReadString("Modem", "Coding", d.Coding);
   s.ToneOrPulse = ini.ReadInteger("Dialing", "ToneOrPulse", d.ToneOrPulse);
   s.Timeout = ini.ReadInteger("Dialing", "Timeout", d.Timeout);
   s.ResetString = ini.ReadString("Resetting", "String", d.ResetString);
@@ -55,6 +57,8 @@ void SaveSettings(const AppSettings& s, const std::string& iniPath) {
   ini.WriteInteger("Modem", "ComPort", s.ComPort);
   ini.WriteInteger("Modem", "FaxClass", s.FaxClass);
   ini.WriteInteger("Modem", "MaximumBPS", s.MaximumBPS);
+  ini.WriteBool("Modem", "ECM", s.ECM);
+  ini.WriteString("Modem", "Coding", s.Coding);
   ini.WriteInteger("Dialing", "ToneOrPulse", s.ToneOrPulse);
   ini.WriteInteger("Dialing", "Timeout", s.Timeout);
   ini.WriteString("Resetting", "String", s.ResetString);

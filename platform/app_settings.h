@@ -27,6 +27,8 @@ struct AppSettings {
   std::int32_t ComPort = -1;  // 0..5 for COM1..COM6; -1 never configured
   std::int32_t FaxClass = 0;  // 0 automatic, 1 class 1, 2 class 2, 3 class 2.0
   std::int32_t MaximumBPS = 14400;  // the fastest rate; the modem and the far end settle lower
+  bool ECM = true;                  // error correction where the far end has it
+  std::string Coding = "MMR";       // the best page coding offered: MMR, MR or MH
   // [Resetting]
   std::string ResetString = "AT&F";
   bool ResetAlways = false;
@@ -42,7 +44,7 @@ struct AppSettings {
 };
 
 AppSettings LoadSettings(const std::string& iniPath);
-// Writes all twenty-one keys in their fixed order; raises IniWriteError.
+// Writes all twenty-three keys in their fixed order; raises IniWriteError.
 void SaveSettings(const AppSettings& settings, const std::string& iniPath);
 
 // A window's normal-position bounds, kept in the section named after its

@@ -64,7 +64,8 @@ class MainWindowTest : public QObject {
     for (auto [section, key] : {std::pair{"User", "Name"}, {"User", "Voice"}, {"User", "Company"},
                                 {"Dialing", "DialPrefix"}, {"Modem", "InitString"}, {"Dialing", "DialAttempts"},
                                 {"Dialing", "RetryWait"}, {"Dialing", "BlindDial"}, {"Dialing", "IgnoreBusy"},
-                                {"Modem", "FaxClass"}, {"Modem", "MaximumBPS"}, {"Dialing", "ToneOrPulse"},
+                                {"Modem", "FaxClass"}, {"Modem", "MaximumBPS"}, {"Modem", "ECM"}, {"Modem", "Coding"},
+                                {"Dialing", "ToneOrPulse"},
                                 {"Dialing", "Timeout"}, {"Resetting", "String"}, {"Resetting", "Always"},
                                 {"Receive", "Wav"}, {"Receive", "AnswerOnRing"},
                                 {"Receive", "StartReceiving"}, {"Hints", "On"}}) {

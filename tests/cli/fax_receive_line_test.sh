@@ -58,8 +58,10 @@ receive_with() { # receive_with CODING [LINE OPTION...]: CODING as the far end r
   # The receiver stores the caller's ID padded with blanks to 20 characters.
   "$tvfax" info FAX0001.APF | grep -q '^Station: FAR END 42 *$' || fail "station ID in the file"
 
-  # The history file holds the start line, the end line and an empty line.
-  [ "$(wc -l < history.his)" -eq 3 ] || fail "history lines: $(cat -A history.his)"
+  # The history file holds the start line, the end line (and the coding
+  # beyond plain pages) and an empty line.
+  [ "$(wc -l < history.his)" -eq $((${#said} ? 4 : 3)) ] || fail "history lines: $(cat -A history.his)"
+  [ -z "$said" ] || grep -q "^  (${said#, })"$'\r'"\$" history.his || fail "history coding: $(cat -A history.his)"
   grep -q "^Receive $work/FAX0001.APF from FAR END 42 started at .*"$'\r'"\$" history.his || fail "history start"
   grep -q "^Receive finished OK at .*"$'\r'"\$" history.his || fail "history end"
 

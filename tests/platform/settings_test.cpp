@@ -38,7 +38,7 @@ TEST(AppSettings, SaveWritesEveryKeyInOrderAndRoundTrips) {
             "[Ports]\nCOM1=/dev/pts/9\n\n"
             "[User]\nFax=+1 555 0100\nName=Ann\nVoice=\nCompany=\n\n"
             "[Dialing]\nDialPrefix=\nDialAttempts=3\nRetryWait=60\nBlindDial=1\nIgnoreBusy=0\nToneOrPulse=0\nTimeout=60\n\n"
-            "[Modem]\nInitString=\nComPort=2\nFaxClass=3\nMaximumBPS=14400\n\n"
+            "[Modem]\nInitString=\nComPort=2\nFaxClass=3\nMaximumBPS=14400\nECM=1\nCoding=MMR\n\n"
             "[Resetting]\nString=AT&F\nAlways=0\n\n"
             "[Receive]\nWav=/usr/share/sounds/done.wav\nAnswerOnRing=1\nStartReceiving=1\n\n"
             "[Hints]\nOn=0\n");
