@@ -1,7 +1,8 @@
 // A fax session's length: the engine sending through the virtual fax line at
 // 14400 bit/s, against two spandsp fax terminals connected directly that
 // exchange the same pages (the TIFF the line's far end stored) with the same
-// one-dimensional coding. The line runs
+// coding: a letter in one-dimensional coding, and a dense fine page in
+// one-dimensional coding and in MMR with error correction. The line runs
 // in real time, so the engine's figure is wall-clock time; the direct pair's
 // is the audio time it exchanged (20 ms per step). Compare the two per page
 // count: ratio = engine / direct. The engine's run also gives the time the
@@ -16,12 +17,15 @@
 #include <fstream>
 #include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "comm/device_layer.h"
 #include "comm/native_layer.h"
 #include "comm/qa_port.h"
 #include "fax/fax_components.h"
 #include "image/fax_converter.h"
+#include "image/t4_2d_coding.h"
 #include "platform/ui_thread.h"
 #include "tests/support/virtual_line.h"
 
@@ -50,36 +54,46 @@ const std::string& WorkDir() {
 
 std::string Path(const std::string& name) { return WorkDir() + "/" + name; }
 
-// A text fax of the given pages, each a dozen lines of text.
-std::string MakeFax(int pages) {
-  const std::string text = Path("letter" + std::to_string(pages) + ".txt");
-  std::ofstream out(text);
-  for (int line = 1; line <= pages * 12; ++line) {
-    out << "Line " << line << " of the measured fax: the quick brown fox jumps over the lazy dog.\n";
+// The second argument of each measurement.
+enum Kind { kLetter = 0, kDense = 1, kDenseMmrEcm = 2 };
+bool Dense(Kind kind) { return kind != kLetter; }
+bool MmrEcm(Kind kind) { return kind == kDenseMmrEcm; }
+
+// A text fax of the given pages: a letter has a dozen lines of text a page
+// at standard resolution, a dense page fills an A4 sheet at fine.
+std::string MakeFax(int pages, Kind kind) {
+  const int linesPerPage = Dense(kind) ? 66 : 12;
+  const std::string name = Path((Dense(kind) ? "dense" : "letter") + std::to_string(pages));
+  std::ofstream out(name + ".txt");
+  for (int line = 1; line <= pages * linesPerPage; ++line) {
+    out << "Line " << line << " of the measured fax: the quick brown fox jumps over the lazy dog, 0123456789.\n";
   }
   out.close();
   tv::FaxConverter converter(tv::MakeTextInput(), "TXT");
-  converter.SetLinesPerPage(12);
-  const std::string apf = Path("letter" + std::to_string(pages) + ".apf");
-  converter.Convert(text, apf);
-  return apf;
+  converter.SetLinesPerPage(linesPerPage);
+  converter.SetFine(Dense(kind));
+  converter.Convert(name + ".txt", name + ".apf");
+  return name + ".apf";
 }
 
-// The TIFF the far end stored for each page count, for the direct pair.
-std::map<int, std::string>& Received() {
-  static std::map<int, std::string> files;
+// The TIFF the far end stored for each page count and kind, for the direct pair.
+std::map<std::pair<int, int>, std::string>& Received() {
+  static std::map<std::pair<int, int>, std::string> files;
   return files;
 }
 
 void BM_EngineThroughVirtualLine(benchmark::State& state) {
   const int pages = static_cast<int>(state.range(0));
-  const std::string apf = MakeFax(pages);
-  const std::string tif = Path("received" + std::to_string(pages) + ".tif");
+  const auto kind = static_cast<Kind>(state.range(1));
+  const std::string apf = MakeFax(pages, kind);
+  const std::string tif = Path("received" + std::to_string(pages) + "-" + std::to_string(kind) + ".tif");
   tv::HeadlessUiThread ui;
   tv::UiThread::Install(&ui);
   tv::InstallDeviceLayer(tv::NativeDeviceLayer());
   for (auto _ : state) {
-    tv::test::VirtualLine line(Path("modem"), {"--answer", tif, "--timeout", "300"});
+    std::vector<std::string> lineOptions = {"--answer", tif, "--timeout", "300"};
+    if (MmrEcm(kind)) lineOptions.insert(lineOptions.end(), {"--ecm", "--2d"});
+    tv::test::VirtualLine line(Path("modem"), lineOptions);
     if (!line.WaitReady()) {
       state.SkipWithError("the virtual line did not start");
       break;
@@ -91,6 +105,8 @@ void BM_EngineThroughVirtualLine(benchmark::State& state) {
     port.SetDevicePath(Path("modem"));
     fax.SetFaxClass(tv::TFaxClass::fcClass1);
     fax.SetDesiredBPS(kBps);
+    fax.SetDesiredECM(MmrEcm(kind));
+    fax.SetDesiredCoding(MmrEcm(kind) ? tv::T4Coding::kMmr : tv::T4Coding::kMh);
     fax.SetStationID("BENCH");
     fax.SetHeaderLine("BENCH $P/$N");
     fax.SetPhoneNumber("1");
@@ -117,7 +133,7 @@ void BM_EngineThroughVirtualLine(benchmark::State& state) {
     if (code != 0) state.SkipWithError("the fax failed");
     state.SetIterationTime(std::chrono::duration<double>(end - start).count());
   }
-  Received()[pages] = tif;
+  Received()[{pages, kind}] = tif;
   tv::InstallDeviceLayer(nullptr);
   tv::UiThread::Install(nullptr);
 }
@@ -129,15 +145,16 @@ struct Terminal {
 
 void PhaseE(t30_state_t*, void* user, int) { static_cast<Terminal*>(user)->done = true; }
 
-Terminal MakeTerminal(bool calling, const std::string& file) {
+Terminal MakeTerminal(bool calling, const std::string& file, Kind kind) {
   Terminal t;
   t.fax = fax_init(nullptr, calling);
   fax_set_transmit_on_idle(t.fax, 1);
   t30_state_t* t30 = fax_get_t30_state(t.fax);
   t30_set_supported_modems(t30, T30_SUPPORT_V27TER | T30_SUPPORT_V29 | T30_SUPPORT_V17);
-  t30_set_ecm_capability(t30, 0);
-  // The engine codes pages one-dimensionally; so do the pair.
-  t30_set_supported_compressions(t30, T30_SUPPORT_T4_1D_COMPRESSION);
+  // The pair codes as the engine did.
+  t30_set_ecm_capability(t30, MmrEcm(kind) ? 1 : 0);
+  t30_set_supported_compressions(t30, MmrEcm(kind) ? T30_SUPPORT_T4_1D_COMPRESSION | T30_SUPPORT_T6_COMPRESSION
+                                                   : T30_SUPPORT_T4_1D_COMPRESSION);
   if (calling) {
     t30_set_tx_file(t30, file.c_str(), -1, -1);
   } else {
@@ -148,14 +165,15 @@ Terminal MakeTerminal(bool calling, const std::string& file) {
 
 void BM_SpandspTerminalsDirect(benchmark::State& state) {
   const int pages = static_cast<int>(state.range(0));
-  const auto source = Received().find(pages);
+  const auto kind = static_cast<Kind>(state.range(1));
+  const auto source = Received().find({pages, kind});
   if (source == Received().end()) {
     state.SkipWithError("run after the engine's measurement, which makes the pages");
     return;
   }
   for (auto _ : state) {
-    Terminal caller = MakeTerminal(true, source->second);
-    Terminal answerer = MakeTerminal(false, Path("direct.tif"));
+    Terminal caller = MakeTerminal(true, source->second, kind);
+    Terminal answerer = MakeTerminal(false, Path("direct.tif"), kind);
     t30_set_phase_e_handler(fax_get_t30_state(caller.fax), PhaseE, &caller);
     t30_set_phase_e_handler(fax_get_t30_state(answerer.fax), PhaseE, &answerer);
     long steps = 0;
@@ -176,8 +194,12 @@ void BM_SpandspTerminalsDirect(benchmark::State& state) {
   }
 }
 
-BENCHMARK(BM_EngineThroughVirtualLine)->Arg(1)->Arg(10)->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
-BENCHMARK(BM_SpandspTerminalsDirect)->Arg(1)->Arg(10)->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
+void Cases(benchmark::internal::Benchmark* b) {
+  b->Args({1, kLetter})->Args({10, kLetter})->Args({1, kDense})->Args({1, kDenseMmrEcm});
+  b->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
+}
+BENCHMARK(BM_EngineThroughVirtualLine)->Apply(Cases);
+BENCHMARK(BM_SpandspTerminalsDirect)->Apply(Cases);
 
 }  // namespace
 

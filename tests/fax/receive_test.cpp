@@ -9,11 +9,15 @@
 #include <memory>
 
 #include "fax/class1_frames.h"
+#include "fax/ecm_frames.h"
 #include "fax/fax_components.h"
+#include "fax/hdlc.h"
 #include "fax/session_parameters.h"
 #include "image/apf_file.h"
 #include "image/file_io.h"
+#include "image/t4_2d_coding.h"
 #include "platform/error_codes.h"
+#include "tests/fax/apf_pages.h"
 #include "tests/fax/scripted_fax_test.h"
 
 namespace tv {
@@ -320,6 +324,90 @@ TEST_F(Receiving, Class1DamagedFramesAreAskedForAgainAndNeverActedOn) {
 }
 
 // DLE SUB in page data stands for two DLEs (a modem with double escaping on).
+// --- Error correction -------------------------------------------------------------
+
+const std::string kEcmCallerDcs = [] {
+  SessionParameters p;
+  p.errorCorrection = true;
+  p.coding = T4Coding::kMmr;
+  p.SetRate(kV29_9600);
+  const auto octets = CapabilityOctets(false, p);
+  return CallerFrame(kFcfDCS, std::string(octets.begin(), octets.end()));
+}();
+
+// A burst of a page's frames as the page carrier brings it.
+std::string EcmBurstSignal(const EcmOutgoingPage& page, const std::vector<int>& frames) {
+  HdlcEncoder hdlc;
+  hdlc.Flags(8);
+  for (int frame : frames) {
+    std::vector<std::uint8_t> octets{0xFF, 0x03};
+    const auto body = page.FrameBody(frame);
+    octets.insert(octets.end(), body.begin(), body.end());
+    hdlc.Frame(octets);
+  }
+  for (int i = 0; i < 3; ++i) hdlc.Frame(std::vector<std::uint8_t>{0xFF, 0x03, kFcfRCP});
+  const auto bits = hdlc.Take();
+  return PageSignal(std::string(bits.begin(), bits.end()));
+}
+
+std::string Pps(std::uint8_t command, int frames) {
+  return CallerFrame(kFcfPPS, {static_cast<char>(command | kFcfXBit), 0, 0, static_cast<char>(frames - 1)});
+}
+
+// A page in MMR frames: a frame lost on the line is asked for by PPR, and
+// the page, whole, is stored one-dimensional.
+TEST_F(Receiving, Class1ErrorCorrectionAsksForLostFramesAndStoresThePageOneDimensional) {
+  test::Rows rows(150, std::vector<std::uint8_t>(kStandardWidth / 8));
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    for (std::size_t b = r % 7; b < rows[r].size(); b += 3 + r % 5) rows[r][b] = static_cast<std::uint8_t>(0x3C ^ r);
+  }
+  const EcmOutgoingPage page(T4EncodeRows(T4Coding::kMmr, kStandardWidth, 1, rows), 256);
+  ASSERT_GE(page.FramesInBlock(), 3);
+  std::vector<int> allButOne = page.Burst();
+  allButOne.erase(allButOne.begin() + 1);
+
+  test::ScriptedModem modem("rx-class1-ecm");
+  Class1SetUp(modem);
+  modem.AnswerInTurn("AT+FRH=3", {kCallerTsi, kEcmCallerDcs, Pps(kFcfEOP, page.FramesInBlock()), Pps(kFcfEOP, 1),
+                                  CallerFrame(kFcfDCN)});
+  modem.AnswerInTurn("AT+FRM=96", {kTraining, EcmBurstSignal(page, allButOne), EcmBurstSignal(page, {1})});
+  modem.Answer("AT+FTH=3", kConnect);
+  Start(modem, TFaxClass::fcClass1);
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, 0);
+  EXPECT_EQ(logs_, (std::vector{TFaxLogCode::lfaxReceiveStart, TFaxLogCode::lfaxReceiveOk}));
+  const auto commands = modem.Commands();
+  const auto ppr = std::find_if(commands.begin(), commands.end(), [](const std::string& c) {
+    return c.size() > 3 && static_cast<std::uint8_t>(c[2]) == kFcfPPR;
+  });
+  ASSERT_NE(ppr, commands.end());
+  EXPECT_EQ((*ppr)[3], '\x02');  // frame 1 only
+  EXPECT_EQ(FramesSent(modem, kFcfMCF), 1);
+  EXPECT_EQ(test::StoredRows(fileName_, 1), rows);
+}
+
+// A PPS too short to read, or one whose frames never come however often
+// they are asked for: the call ends with DCN and says why.
+TEST_F(Receiving, Class1ErrorCorrectionNonsenseEndsTheCall) {
+  const std::string noFrames = PageSignal(std::string(40, '\x7E'));
+  for (const std::string& pps : {CallerFrame(kFcfPPS, "\x2F"), Pps(kFcfEOP, 3)}) {
+    NewFax();
+    test::ScriptedModem modem("rx-class1-ecm-bad");
+    Class1SetUp(modem);
+    auto frh = std::make_shared<int>(0);
+    modem.Answer("AT+FRH=3", [frh, pps](const std::string&) {
+      return ++*frh == 1 ? kCallerTsi : *frh == 2 ? kEcmCallerDcs : pps;
+    });
+    auto frm = std::make_shared<int>(0);
+    modem.Answer("AT+FRM=96", [frm, noFrames](const std::string&) { return ++*frm == 1 ? kTraining : noFrames; });
+    modem.Answer("AT+FTH=3", kConnect);
+    Start(modem, TFaxClass::fcClass1);
+    ASSERT_TRUE(RunToFinish());
+    EXPECT_EQ(finishCode_, ecFaxEcmProtocol);
+    EXPECT_EQ(FramesSent(modem, kFcfDCN), 1);
+  }
+}
+
 TEST_F(Receiving, Class1DleSubInPageDataIsTwoDles) {
   test::ScriptedModem modem("rx-class1-dle-sub");
   Class1SetUp(modem);

@@ -18,10 +18,12 @@
 #include "comm/dispatcher.h"
 #include "fax/class1_frames.h"
 #include "fax/fax_components.h"
+#include "fax/hdlc.h"
 #include "fax/post_page.h"
 #include "fax/session_parameters.h"
 #include "image/apf_file.h"
 #include "image/fax_converter.h"
+#include "image/t4_2d_coding.h"
 #include "image/t4_coding.h"
 #include "platform/error_codes.h"
 #include "tests/fax/apf_pages.h"
@@ -54,9 +56,11 @@ bool IsFrame(const std::string& command) { return command.size() > 2 && command[
 // The far end's DIS: up to 9600 (V.29 and V.27 ter), wide, fine unless
 // told otherwise, and the minimum scan-line time of 10 ms at standard
 // resolution.
-std::string DisInfo(bool fine = true) {
+std::string DisInfo(bool fine = true, bool errorCorrection = false) {
   SessionParameters p;
   p.SetRate(kV29_9600);
+  p.allowErrorCorrection = errorCorrection;
+  p.codingLimit = errorCorrection ? T4Coding::kMmr : T4Coding::kMh;
   auto octets = CapabilityOctets(true, p);
   if (!fine) octets[1] = static_cast<std::uint8_t>(octets[1] & ~0x40);
   octets[2] = static_cast<std::uint8_t>((octets[2] & ~0x70) | 0x20);
@@ -119,8 +123,10 @@ constexpr std::uint8_t kModemError = 0;
 // once the lists run out.
 struct Class1FarEnd {
   std::vector<std::uint8_t> trainingAnswers;
-  std::vector<std::uint8_t> pageAnswers;
+  std::vector<std::uint8_t> pageAnswers;  // and to PPS with error correction
   bool fine = true;  // the DIS offers fine resolution
+  bool errorCorrection = false;  // the DIS offers error correction and MMR
+  std::vector<std::string> pprMaps = {};  // the maps of its PPRs, in turn
 };
 
 class Sending : public test::ScriptedFaxTest<TQaSendFax> {
@@ -186,11 +192,12 @@ class Sending : public test::ScriptedFaxTest<TQaSendFax> {
     modem.Answer("ATH", kOk);
     modem.Answer("ATS7=", kOk);
     modem.Answer("ATD", kConnect + Frame(kFcfCSI, EncodeStationId("FAR END 9"), false) + kOk);
-    const std::string dis = kConnect + Frame(kFcfDIS, DisInfo(farEnd.fine), true) + kOk;
+    const std::string dis = kConnect + Frame(kFcfDIS, DisInfo(farEnd.fine, farEnd.errorCorrection), true) + kOk;
     // The answers to the next receptions; the last one stays.
     auto next = std::make_shared<std::deque<std::string>>(1, dis);
     auto trainings = std::make_shared<std::size_t>(0);
     auto postPages = std::make_shared<std::size_t>(0);
+    auto pprs = std::make_shared<std::size_t>(0);
     modem.Answer("AT+FRH=3", [next](const std::string&) {
       const std::string answer = next->front();
       if (next->size() > 1) next->pop_front();
@@ -201,14 +208,15 @@ class Sending : public test::ScriptedFaxTest<TQaSendFax> {
     // next one; after the final frame of a block it is done.
     modem.Answer("\xFF\x03", kConnect);
     modem.Answer("\xFF\x13", [=](const std::string& frame) {
-      auto answer = [](const std::vector<std::uint8_t>& list, std::size_t& count, std::uint8_t otherwise) {
+      auto answer = [&](const std::vector<std::uint8_t>& list, std::size_t& count, std::uint8_t otherwise) {
         const std::uint8_t fcf = count < list.size() ? list[count] : otherwise;
         ++count;
-        return fcf == kModemError ? kError : kConnect + Frame(fcf, "", true) + kOk;
+        const std::string info = fcf == kFcfPPR ? farEnd.pprMaps.at((*pprs)++) : "";
+        return fcf == kModemError ? kError : kConnect + Frame(fcf, info, true) + kOk;
       };
       const std::uint8_t fcf = FrameFcf(frame);
       if (fcf == kFcfDCS) *next = {answer(farEnd.trainingAnswers, *trainings, kFcfCFR)};
-      if (AfterPageOf(fcf)) *next = {answer(farEnd.pageAnswers, *postPages, kFcfMCF)};
+      if (AfterPageOf(fcf) || fcf == kFcfPPS) *next = {answer(farEnd.pageAnswers, *postPages, kFcfMCF)};
       if (fcf == kFcfEOM) next->push_back(dis);
       return kOk;
     });
@@ -510,6 +518,54 @@ TEST_F(Sending, Class1CrpPinAndPipAfterAPage) {
   PageLead(blocks[4], DleDoubled(StreamPage(2)), kDataEnd);
   PageLead(blocks[5], DleDoubled(StreamPage(3)), kDataEnd);
   EXPECT_EQ(fax_->BitRate(), 7200);
+}
+
+// With error correction a page goes as MMR in HDLC frames after AT+FTM; a
+// PPR gets again only the frames it names, and a PPR that names none (a far
+// end that has lost its way) ends the call with DCN.
+TEST_F(Sending, Class1ErrorCorrectionResendsWhatPprNamesAndStopsAtNonsense) {
+  test::ScriptedModem modem("tx-class1-ecm");
+  Class1FarEnd farEnd{{}, {kFcfPPR, kFcfMCF, kFcfPPR}};
+  farEnd.errorCorrection = true;
+  farEnd.pprMaps = {std::string("\x02") + std::string(31, '\0'), std::string(32, '\0')};
+  Class1Modem(modem, farEnd);
+  fax_->SetDesiredECM(true);
+  fax_->SetDesiredCoding(T4Coding::kMmr);
+  const std::string file = TextFax();
+  Start(modem, TFaxClass::fcClass1, file);
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, ecFaxEcmProtocol);
+  EXPECT_EQ(FinalFrames(modem.Commands()),
+            (std::vector<std::uint8_t>{kFcfDCS, kFcfPPS, kFcfPPS, kFcfPPS, kFcfDCN}));
+
+  // Training, the first page's frames, frame 1 again, the second page's frames.
+  const auto blocks = modem.DataBlocks();
+  ASSERT_EQ(blocks.size(), 4u);
+  auto frames = [](const std::string& block) {
+    std::vector<std::string> found;
+    HdlcDecoder decoder([&](std::span<const std::uint8_t> octets, bool good) {
+      EXPECT_TRUE(good);
+      found.emplace_back(octets.begin(), octets.end());
+    });
+    const std::string bits = DleUndone(block);
+    decoder.Put(std::span(reinterpret_cast<const std::uint8_t*>(bits.data()), bits.size()));
+    return found;
+  };
+  const auto first = frames(blocks[1]);
+  ASSERT_GT(first.size(), 4u);  // FCD frames and three RCPs
+  std::string data;
+  for (std::size_t i = 0; i + 3 < first.size(); ++i) {
+    ASSERT_EQ(static_cast<std::uint8_t>(first[i][2]), kFcfFCD);
+    ASSERT_EQ(static_cast<std::uint8_t>(first[i][3]), i);
+    data += first[i].substr(4);
+  }
+  EXPECT_EQ(static_cast<std::uint8_t>(first.back()[2]), kFcfRCP);
+  const auto again = frames(blocks[2]);
+  ASSERT_EQ(again.size(), 4u);
+  EXPECT_EQ(again[0], first[1]);
+  const auto rows = T4DecodeRows(T4Coding::kMmr, kStandardWidth,
+                                 std::span(reinterpret_cast<const std::uint8_t*>(data.data()), data.size()));
+  EXPECT_EQ(rows, StoredRows(file, 1));
 }
 
 // With SoftwareFlow the port obeys the modem's XOFF while training and page
