@@ -720,26 +720,40 @@ namespace {
 
 // The lines of an MH page at `width` pixels (0: its first line's width); a
 // page keeps one width, so lines of the other are damage.
-std::vector<std::vector<std::uint8_t>> MhRows(std::span<const std::uint8_t> mh, int width) {
-  T4Decoder decoder;
+struct MhPage {
   std::vector<std::vector<std::uint8_t>> rows;
+  int width = 0;
+  int badCodes = 0;
+  int damagedLines = 0;
+};
+
+MhPage MhRows(std::span<const std::uint8_t> mh, int width) {
+  T4Decoder decoder;
+  MhPage page;
+  page.width = width;
   auto keep = [&](const std::uint8_t* line, int bytes) {
-    if (width == 0) width = bytes * 8;
-    if (bytes * 8 == width) rows.emplace_back(line, line + bytes);
+    if (page.width == 0) page.width = bytes * 8;
+    if (bytes * 8 == page.width) {
+      page.rows.emplace_back(line, line + bytes);
+    } else {
+      ++page.damagedLines;
+    }
     return true;
   };
   decoder.Decode(mh.data(), mh.size(), keep);
   decoder.EndOfData(keep);
-  return rows;
+  page.badCodes = decoder.InvalidCodes();
+  page.damagedLines += decoder.BrokenLines();
+  return page;
 }
 
 }  // namespace
 
 std::vector<std::uint8_t> T4RecodeFromMh(std::span<const std::uint8_t> mh, T4Coding to, bool fine, int* width) {
-  const auto rows = MhRows(mh, 0);
-  const int pixels = rows.empty() ? kStandardWidth : static_cast<int>(rows.front().size()) * 8;
+  const MhPage page = MhRows(mh, 0);
+  const int pixels = page.rows.empty() ? kStandardWidth : page.width;
   if (width) *width = pixels;
-  return T4EncodeRows(to, pixels, T4MrK(fine), rows);
+  return T4EncodeRows(to, pixels, T4MrK(fine), page.rows);
 }
 
 std::vector<std::uint8_t> T4RecodeToMh(std::span<const std::uint8_t> data, T4Coding from, int width,
@@ -759,8 +773,8 @@ std::vector<std::uint8_t> T4RecodeToMh(std::span<const std::uint8_t> data, T4Cod
   return mh;
 }
 
-int T4RecodeApfPage(const std::string& file, int page, T4Coding to, std::vector<std::uint8_t>& out) {
-  out.clear();
+int T4RecodeApfPage(const std::string& file, int page, T4Coding to, T4RecodedPage& out) {
+  out = T4RecodedPage();
   ApfPageReader reader;
   if (const int rc = reader.Open(file, page); rc != 0) return rc;
   // The blocks' bytes in order are the page's code stream in both forms.
@@ -768,9 +782,14 @@ int T4RecodeApfPage(const std::string& file, int page, T4Coding to, std::vector<
   std::array<std::uint8_t, kApfMaxBlock> block{};
   long n = 0;
   while ((n = reader.NextBlock(block)) > 0) mh.insert(mh.end(), block.begin(), block.begin() + n);
-  if (n < 0) return static_cast<int>(n);
-  const int width = reader.PageHeader().WidthPixels();
-  out = T4EncodeRows(to, width, T4MrK(reader.PageHeader().Fine()), MhRows(mh, width));
+  out.readError = static_cast<int>(std::min(n, 0L));
+  out.fine = reader.PageHeader().Fine();
+  out.width = reader.PageHeader().WidthPixels();
+  const MhPage decoded = MhRows(mh, out.width);
+  out.lines = static_cast<int>(decoded.rows.size());
+  out.badCodes = decoded.badCodes;
+  out.damagedLines = decoded.damagedLines;
+  out.data = T4EncodeRows(to, out.width, T4MrK(out.fine), decoded.rows);
   return 0;
 }
 

@@ -17,6 +17,8 @@ packages=(
   libspandsp-dev libtiff-dev
   # fax to e-mail: libcurl's SMTP; the tests' mail server
   libcurl4-openssl-dev python3-aiosmtpd
+  # faxes as PDF documents (PoDoFo); their tests check them with qpdf
+  libpodofo-dev qpdf
   # interoperability peers
   libtiff-tools libsqlite3-dev
   libdbd-xbase-perl libtime-parsedate-perl python3 python3-dbfread python3-dbf

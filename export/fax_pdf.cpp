@@ -1,0 +1,109 @@
+#include "export/fax_pdf.h"
+
+#include <algorithm>
+#include <array>
+
+#include "export/pdf_parts.h"
+#include "image/apf_file.h"
+#include "platform/error_codes.h"
+#include "platform/files.h"
+#include "platform/text.h"
+
+namespace tv {
+
+using namespace PoDoFo;
+
+namespace {
+
+constexpr double kPointsPerInch = 72;
+// A fax line of 1728 pixels is 215 mm: 8.04 pixels a millimetre, which fax
+// files (and TIFF class F) round to 204 an inch; rows are 3.85 or 7.7 a
+// millimetre, 98 or 196 an inch.
+constexpr double kPixelsPerInch = 204;
+constexpr double kStandardLinesPerInch = 98;
+constexpr double kFineLinesPerInch = 196;
+
+struct Paper {
+  double width;
+  double height;
+};
+
+Paper PaperPoints(TFaxPaper paper) {
+  constexpr double kPointsPerMm = kPointsPerInch / 25.4;
+  if (paper == TFaxPaper::fpLetter) return {8.5 * kPointsPerInch, 11 * kPointsPerInch};
+  return {210 * kPointsPerMm, 297 * kPointsPerMm};
+}
+
+constexpr std::array<std::uint8_t, 256> kReversedBits = [] {
+  std::array<std::uint8_t, 256> table{};
+  for (unsigned byte = 0; byte < 256; ++byte) {
+    unsigned reversed = 0;
+    for (int bit = 0; bit < 8; ++bit) reversed |= ((byte >> bit) & 1u) << (7 - bit);
+    table[byte] = static_cast<std::uint8_t>(reversed);
+  }
+  return table;
+}();
+
+}  // namespace
+
+FaxPdfSheet FaxPageSheet(int widthPixels, int lines, bool fine, TFaxPaper paper) {
+  const Paper sheet = PaperPoints(paper);
+  FaxPdfSheet placed;
+  placed.imageWidth = widthPixels * kPointsPerInch / kPixelsPerInch;
+  placed.imageHeight = lines * kPointsPerInch / (fine ? kFineLinesPerInch : kStandardLinesPerInch);
+  placed.width = std::max(sheet.width, placed.imageWidth);
+  placed.height = std::max(sheet.height, placed.imageHeight);
+  placed.imageX = (placed.width - placed.imageWidth) / 2;
+  placed.imageY = placed.height - placed.imageHeight;
+  return placed;
+}
+
+int ReadFaxPdfImage(const std::string& fax, int page, T4RecodedPage& out) {
+  const int rc = T4RecodeApfPage(fax, page, T4Coding::kMmr, out);
+  for (std::uint8_t& byte : out.data) byte = kReversedBits[byte];
+  return rc;
+}
+
+int WriteFaxPdf(const std::string& fax, const std::string& pdf, const FaxPdfDetails& details, TFaxPaper paper,
+                FaxPdfResult* result) {
+  FaxPdfResult written;
+  TApfFileHeader header;
+  if (const int rc = ApfReadFileHeader(fax, header); rc != 0) return rc;
+  PdfMemDocument document;
+  for (int number = 1; number <= header.pageCount; ++number) {
+    T4RecodedPage page;
+    const bool opened = ReadFaxPdfImage(fax, number, page) == 0;
+    if (!opened || page.Damaged()) written.damagedPages.push_back(number);
+    if (!opened || (page.lines == 0 && page.Damaged())) continue;
+    const FaxPdfSheet sheet = FaxPageSheet(page.width, page.lines, page.fine, paper);
+    PdfPage* pdfPage = document.CreatePage(PdfRect(0, 0, sheet.width, sheet.height));
+    ++written.pages;
+    if (page.lines == 0) continue;  // a page without ink
+    const auto image = pdf::FaxImage(document, page);
+    PdfPainter painter;
+    painter.SetPage(pdfPage);
+    painter.DrawImage(sheet.imageX, sheet.imageY, image.get(), sheet.imageWidth / page.width,
+                      sheet.imageHeight / page.lines);
+    painter.FinishPage();
+  }
+  if (result) *result = written;
+  if (written.pages == 0) return ecFaxBadFormat;
+  pdf::SetDetails(document, details);
+  return pdf::Save(document, pdf);
+}
+
+FaxPdfDetails FaxFileDetails(const std::string& fax) {
+  FaxPdfDetails details;
+  details.title = std::string(BaseName(fax));
+  TApfFileHeader header;
+  if (ApfReadFileHeader(fax, header) != 0) return details;
+  details.author = TrimWhite(ApfStationId(header));
+  if (header.creationStamp != 0) {
+    std::tm stamp = UnpackApfStamp(header.creationStamp);
+    stamp.tm_isdst = -1;
+    details.date = std::mktime(&stamp);
+  }
+  return details;
+}
+
+}  // namespace tv
