@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <optional>
 
 namespace tv {
 
@@ -718,23 +719,29 @@ std::vector<std::vector<std::uint8_t>> T4DecodeRows(T4Coding coding, int width, 
 
 namespace {
 
-// The lines of an MH page at `width` pixels (0: its first line's width); a
-// page keeps one width, so lines of the other are damage.
-struct MhPage {
-  std::vector<std::vector<std::uint8_t>> rows;
+// An MH page re-coded line by line as it is decoded, at `width` pixels (0:
+// its first line's width); a page keeps one width, so lines of the other are
+// damage.
+struct MhRecoding {
+  std::vector<std::uint8_t> data;
   int width = 0;
+  int lines = 0;
   int badCodes = 0;
   int damagedLines = 0;
 };
 
-MhPage MhRows(std::span<const std::uint8_t> mh, int width) {
+MhRecoding RecodeMh(std::span<const std::uint8_t> mh, int width, T4Coding to, bool fine) {
   T4Decoder decoder;
-  MhPage page;
+  MhRecoding page;
   page.width = width;
+  std::optional<T4PageEncoder> encoder;
+  if (width != 0) encoder.emplace(to, width, T4MrK(fine));
   auto keep = [&](const std::uint8_t* line, int bytes) {
     if (page.width == 0) page.width = bytes * 8;
+    if (!encoder) encoder.emplace(to, page.width, T4MrK(fine));
     if (bytes * 8 == page.width) {
-      page.rows.emplace_back(line, line + bytes);
+      encoder->AddLine(line);
+      ++page.lines;
     } else {
       ++page.damagedLines;
     }
@@ -742,6 +749,9 @@ MhPage MhRows(std::span<const std::uint8_t> mh, int width) {
   };
   decoder.Decode(mh.data(), mh.size(), keep);
   decoder.EndOfData(keep);
+  if (page.width == 0) page.width = kStandardWidth;
+  if (!encoder) encoder.emplace(to, page.width, T4MrK(fine));
+  page.data = encoder->Finish();
   page.badCodes = decoder.InvalidCodes();
   page.damagedLines += decoder.BrokenLines();
   return page;
@@ -750,10 +760,9 @@ MhPage MhRows(std::span<const std::uint8_t> mh, int width) {
 }  // namespace
 
 std::vector<std::uint8_t> T4RecodeFromMh(std::span<const std::uint8_t> mh, T4Coding to, bool fine, int* width) {
-  const MhPage page = MhRows(mh, 0);
-  const int pixels = page.rows.empty() ? kStandardWidth : page.width;
-  if (width) *width = pixels;
-  return T4EncodeRows(to, pixels, T4MrK(fine), page.rows);
+  MhRecoding page = RecodeMh(mh, 0, to, fine);
+  if (width) *width = page.width;
+  return std::move(page.data);
 }
 
 std::vector<std::uint8_t> T4RecodeToMh(std::span<const std::uint8_t> data, T4Coding from, int width,
@@ -785,11 +794,11 @@ int T4RecodeApfPage(const std::string& file, int page, T4Coding to, T4RecodedPag
   out.readError = static_cast<int>(std::min(n, 0L));
   out.fine = reader.PageHeader().Fine();
   out.width = reader.PageHeader().WidthPixels();
-  const MhPage decoded = MhRows(mh, out.width);
-  out.lines = static_cast<int>(decoded.rows.size());
-  out.badCodes = decoded.badCodes;
-  out.damagedLines = decoded.damagedLines;
-  out.data = T4EncodeRows(to, out.width, T4MrK(out.fine), decoded.rows);
+  MhRecoding recoded = RecodeMh(mh, out.width, to, out.fine);
+  out.data = std::move(recoded.data);
+  out.lines = recoded.lines;
+  out.badCodes = recoded.badCodes;
+  out.damagedLines = recoded.damagedLines;
   return 0;
 }
 
