@@ -204,6 +204,7 @@ void TMainScreen::BuildActions() {
   a.send = NewAction(this, "&Send Fax", "mnuSend", {}, QKeySequence("Ctrl+S"));
   a.receive = NewAction(this, "&Receive Fax", "mnuReceive", {}, QKeySequence("Ctrl+R"));
   a.viewPrint = NewAction(this, "&View/Print Fax", "mnuViewPrint", {}, QKeySequence("Ctrl+V"));
+  a.savePdf = NewAction(this, "Save as &PDF...", "mnuSavePdf", "Save the selected faxes as PDF documents");
   a.modemReset = NewAction(this, "&Modem Reset", "mnuModemReset");
   a.phoneBook = NewAction(this, "&Phone Book", "mnuPhoneBook", "Create or modify phone book entries");
   a.rebuildIndexes = NewAction(this, "Rebuild &Indexes", "mnuRebuildIndexes", "Do this every 2 weeks ");
@@ -263,6 +264,7 @@ void TMainScreen::BuildActions() {
   for (QAction* archive : {a.archive, a.archiveButton}) handle(archive, [this] { ArchivebuttonClick(); });
   handle(a.showArchived, [this] { mnuShowArchivesClick(); });
   for (QAction* view : {a.viewPrint, a.viewButton}) handle(view, [this] { mnuViewPrintClick(); });
+  handle(a.savePdf, [this] { mnuSavePdfClick(); });
   for (QAction* send : {a.send, a.sendButton}) handle(send, [this] { SendButtonClick(); });
   handle(a.sortDateSent, [this] { SelectOutgoingOrder("DATESENT", actions_->sortDateSent); });
   handle(a.sortSubject, [this] { SelectOutgoingOrder("SUBJECT", actions_->sortSubject); });
@@ -288,7 +290,7 @@ void TMainScreen::BuildMenus() {
   fileMenu_->addSeparator();
   fileMenu_->addAction(a.showArchived);
   fileMenu_->addSeparator();
-  fileMenu_->addActions({a.send, a.receive, a.viewPrint, a.modemReset});
+  fileMenu_->addActions({a.send, a.receive, a.viewPrint, a.savePdf, a.modemReset});
   fileMenu_->addSeparator();
   fileMenu_->addAction(a.phoneBook);
   fileMenu_->addSeparator();
@@ -333,6 +335,9 @@ void TMainScreen::BuildPages() {
   auto makeGrid = [this](const char* name) {
     QTableView* grid = NewGrid(this, name);
     grid->horizontalHeader()->setSectionsMovable(true);
+    // Several rows can be selected for "Save as PDF"; the other actions work
+    // on the current row.
+    grid->setSelectionMode(QAbstractItemView::ExtendedSelection);
     return grid;
   };
   faxGrid_ = makeGrid("FaxGrid");

@@ -8,10 +8,12 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "comm/qa_port.h"
 #include "fax/fax_components.h"
 #include "store/txbase.h"
+#include "view/widgets/save_pdf.h"
 
 class QAction;
 class QFileSystemWatcher;
@@ -95,6 +97,9 @@ class TMainScreen : public QMainWindow {
   QTableView* CurrentGrid();
   // Record number of the grid's current row; 0 when no record is visible.
   std::uint32_t SelectedRecNo(Tab tab);
+  // Record numbers of the selected rows, top down (the current row when
+  // none is selected).
+  std::vector<std::uint32_t> SelectedRecNos(Tab tab);
   // Makes the record current in its table; false when it is gone.
   bool GoToRecNo(TXbase& table, std::uint32_t recno);
   // Re-reads a grid and selects the record (or the first row).
@@ -130,6 +135,12 @@ class TMainScreen : public QMainWindow {
   void mnuViewPrintClick();
   // "To: RECIPIENT ,   Subject: SUBJECT" of the current outgoing fax.
   QString OutgoingTitle();
+  // The current record's fax as a PDF holds it: its own files (cover first),
+  // name and details; nullopt, after telling the user, when the record names
+  // a file that cannot be one.
+  std::optional<FaxToSave> RecordPdfSource(Tab tab);
+  // "Save as PDF": the selected rows of the current list, one PDF each.
+  void mnuSavePdfClick();
 
   // Receive mode.
   void ReceiveButtonClick();

@@ -20,6 +20,7 @@ struct TMainScreen::Actions {
   QAction* send;
   QAction* receive;
   QAction* viewPrint;
+  QAction* savePdf;
   QAction* modemReset;
   QAction* phoneBook;
   QAction* rebuildIndexes;

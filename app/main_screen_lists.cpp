@@ -6,6 +6,7 @@
 #include <QStringDecoder>
 #include <QTableView>
 #include <QToolButton>
+#include <algorithm>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -59,6 +60,18 @@ std::uint32_t TMainScreen::SelectedRecNo(Tab tab) {
   if (!model) return 0;
   const QModelIndex current = grid->currentIndex();
   return current.isValid() ? model->RecNoAt(current.row()) : 0;
+}
+
+std::vector<std::uint32_t> TMainScreen::SelectedRecNos(Tab tab) {
+  QTableView* grid = tab == Tab::kOutgoing ? faxGrid_ : recFaxGrid_;
+  TableModel* model = tab == Tab::kOutgoing ? faxModel_ : recModel_;
+  if (!model) return {};
+  QModelIndexList rows = grid->selectionModel()->selectedRows();
+  std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+  std::vector<std::uint32_t> recnos;
+  for (const QModelIndex& row : rows) recnos.push_back(model->RecNoAt(row.row()));
+  if (recnos.empty() && SelectedRecNo(tab) != 0) recnos.push_back(SelectedRecNo(tab));
+  return recnos;
 }
 
 bool TMainScreen::GoToRecNo(TXbase& table, std::uint32_t recno) {
@@ -166,6 +179,7 @@ void TMainScreen::SetButtons() {
   a.newCover->setEnabled(a.newButton->isEnabled());
   a.addCover->setEnabled(a.addCoverButton->isEnabled());
   a.viewPrint->setEnabled(a.viewButton->isEnabled());
+  a.savePdf->setEnabled(a.viewButton->isEnabled());
   a.archive->setEnabled(a.archiveButton->isEnabled());
   a.clone->setEnabled(a.cloneButton->isEnabled());
   a.send->setEnabled(a.sendButton->isEnabled());

@@ -153,7 +153,7 @@ void Against(benchmark::State& state, const std::function<bool(const std::string
 
 void BM_ExportAgainstTiff2pdf(benchmark::State& state) {
   Against(state, [](const std::string& fax, const std::string& pdf) {
-    return WriteFaxPdf(fax, pdf, FaxFileDetails(fax), TFaxPaper::fpA4) == 0;
+    return WriteFaxPdf({fax}, pdf, FaxFileDetails(fax), TFaxPaper::fpA4) == 0;
   });
 }
 BENCHMARK(BM_ExportAgainstTiff2pdf)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);

@@ -51,7 +51,7 @@ int PdfCommand(const Args& args) {
   if (author) details.author = *author;
   if (subject) details.subject = *subject;
   FaxPdfResult result;
-  const int rc = WriteFaxPdf(names[0], names[1], details, paper, &result);
+  const int rc = WriteFaxPdf({names[0]}, names[1], details, paper, &result);
   if (!result.damagedPages.empty()) {
     std::cerr << "tvfax: " << names[0] << ": " << DamageNote(result.damagedPages) << "\n";
   }

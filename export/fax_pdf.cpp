@@ -64,16 +64,17 @@ int ReadFaxPdfImage(const std::string& fax, int page, T4RecodedPage& out) {
   return rc;
 }
 
-int WriteFaxPdf(const std::string& fax, const std::string& pdf, const FaxPdfDetails& details, TFaxPaper paper,
-                FaxPdfResult* result) {
-  FaxPdfResult written;
+namespace {
+
+// Adds the pages of one fax file, numbered on from `pagesBefore`.
+int AddFaxPages(PdfMemDocument& document, const std::string& fax, int pagesBefore, TFaxPaper paper,
+                FaxPdfResult& written) {
   TApfFileHeader header;
   if (const int rc = ApfReadFileHeader(fax, header); rc != 0) return rc;
-  PdfMemDocument document;
   for (int number = 1; number <= header.pageCount; ++number) {
     T4RecodedPage page;
     const bool opened = ReadFaxPdfImage(fax, number, page) == 0;
-    if (!opened || page.Damaged()) written.damagedPages.push_back(number);
+    if (!opened || page.Damaged()) written.damagedPages.push_back(pagesBefore + number);
     if (!opened || (page.lines == 0 && page.Damaged())) continue;
     const FaxPdfSheet sheet = FaxPageSheet(page.width, page.lines, page.fine, paper);
     PdfPage* pdfPage = document.CreatePage(PdfRect(0, 0, sheet.width, sheet.height));
@@ -85,6 +86,24 @@ int WriteFaxPdf(const std::string& fax, const std::string& pdf, const FaxPdfDeta
     painter.DrawImage(sheet.imageX, sheet.imageY, image.get(), sheet.imageWidth / page.width,
                       sheet.imageHeight / page.lines);
     painter.FinishPage();
+  }
+  return header.pageCount;
+}
+
+}  // namespace
+
+int WriteFaxPdf(const std::vector<std::string>& faxes, const std::string& pdf, const FaxPdfDetails& details,
+                TFaxPaper paper, FaxPdfResult* result) {
+  FaxPdfResult written;
+  PdfMemDocument document;
+  int pagesBefore = 0;
+  for (const std::string& fax : faxes) {
+    const int pages = AddFaxPages(document, fax, pagesBefore, paper, written);
+    if (pages < 0) {
+      if (result) *result = FaxPdfResult();
+      return pages;
+    }
+    pagesBefore += pages;
   }
   if (result) *result = written;
   if (written.pages == 0) return ecFaxBadFormat;

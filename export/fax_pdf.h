@@ -49,14 +49,15 @@ struct FaxPdfResult {
   std::vector<int> damagedPages;  // (from 1) read only in part, or not at all
 };
 
-// Writes every page of `fax` as the PDF file `pdf`, which is replaced in one
-// step: on any failure a file of that name keeps what it held. Returns 0, the
-// error of reading the fax file (ecFaxBadFormat too when not one page of it
-// can be read), or of writing the PDF. Damaged pages are written as far as
-// they decode and listed in `result`; a page that cannot be read at all is
-// left out.
-int WriteFaxPdf(const std::string& fax, const std::string& pdf, const FaxPdfDetails& details, TFaxPaper paper,
-                FaxPdfResult* result = nullptr);
+// Writes every page of the fax files `faxes`, one after the other (an
+// outgoing fax's cover, then its body), as the PDF file `pdf`, which is
+// replaced in one step: on any failure a file of that name keeps what it
+// held. Returns 0, the error of reading a fax file (ecFaxBadFormat too when
+// not one page can be read), or of writing the PDF. Damaged pages are
+// written as far as they decode and listed in `result`, numbered through
+// all the files; a page that cannot be read at all is left out.
+int WriteFaxPdf(const std::vector<std::string>& faxes, const std::string& pdf, const FaxPdfDetails& details,
+                TFaxPaper paper, FaxPdfResult* result = nullptr);
 
 // The details a fax file gives of itself: its name as the title, its
 // station ID as the author, its stamp as the date.
