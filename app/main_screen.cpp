@@ -205,6 +205,8 @@ void TMainScreen::BuildActions() {
   a.receive = NewAction(this, "&Receive Fax", "mnuReceive", {}, QKeySequence("Ctrl+R"));
   a.viewPrint = NewAction(this, "&View/Print Fax", "mnuViewPrint", {}, QKeySequence("Ctrl+V"));
   a.savePdf = NewAction(this, "Save as &PDF...", "mnuSavePdf", "Save the selected faxes as PDF documents");
+  a.deliveryReport = NewAction(this, "Deli&very Report", "mnuDeliveryReport",
+                               "Show the report of the current fax's last send");
   a.modemReset = NewAction(this, "&Modem Reset", "mnuModemReset");
   a.phoneBook = NewAction(this, "&Phone Book", "mnuPhoneBook", "Create or modify phone book entries");
   a.rebuildIndexes = NewAction(this, "Rebuild &Indexes", "mnuRebuildIndexes", "Do this every 2 weeks ");
@@ -265,6 +267,7 @@ void TMainScreen::BuildActions() {
   handle(a.showArchived, [this] { mnuShowArchivesClick(); });
   for (QAction* view : {a.viewPrint, a.viewButton}) handle(view, [this] { mnuViewPrintClick(); });
   handle(a.savePdf, [this] { mnuSavePdfClick(); });
+  handle(a.deliveryReport, [this] { mnuDeliveryReportClick(); });
   for (QAction* send : {a.send, a.sendButton}) handle(send, [this] { SendButtonClick(); });
   handle(a.sortDateSent, [this] { SelectOutgoingOrder("DATESENT", actions_->sortDateSent); });
   handle(a.sortSubject, [this] { SelectOutgoingOrder("SUBJECT", actions_->sortSubject); });
@@ -290,7 +293,7 @@ void TMainScreen::BuildMenus() {
   fileMenu_->addSeparator();
   fileMenu_->addAction(a.showArchived);
   fileMenu_->addSeparator();
-  fileMenu_->addActions({a.send, a.receive, a.viewPrint, a.savePdf, a.modemReset});
+  fileMenu_->addActions({a.send, a.receive, a.viewPrint, a.savePdf, a.deliveryReport, a.modemReset});
   fileMenu_->addSeparator();
   fileMenu_->addAction(a.phoneBook);
   fileMenu_->addSeparator();

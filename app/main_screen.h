@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "comm/qa_port.h"
+#include "export/delivery_report.h"
 #include "fax/fax_components.h"
 #include "store/txbase.h"
 #include "view/widgets/save_pdf.h"
@@ -129,6 +130,13 @@ class TMainScreen : public QMainWindow {
   void mnuShowArchivesClick();
   void SelectOutgoingOrder(const char* tag, QAction* item);
   void SendButtonClick();
+  // The report of a send, as the settings want it (Reports/ in the program
+  // folder); an earlier report of the fax goes when no new one is wanted.
+  void MakeDeliveryReport(const DeliveryRecord& record, const std::string& body);
+  // "Delivery report": the current outgoing fax's report in the desktop's
+  // PDF viewer.
+  void mnuDeliveryReportClick();
+  std::optional<std::string> CurrentDeliveryReport();
   void ShowStatusPanel(const QString& text);
   void HideStatusPanel();
   // Viewing and printing the current fax of either list.

@@ -21,6 +21,7 @@ struct TMainScreen::Actions {
   QAction* receive;
   QAction* viewPrint;
   QAction* savePdf;
+  QAction* deliveryReport;
   QAction* modemReset;
   QAction* phoneBook;
   QAction* rebuildIndexes;

@@ -140,6 +140,7 @@ void TMainScreen::FaxDataSourceDataChange() {
   const bool canAddCover = GoToRecNo(faxXbase_, recno) && FieldText(faxXbase_, "FAXCOVER").isEmpty();
   actions_->addCoverButton->setEnabled(canAddCover && !receiveMode_);
   actions_->addCover->setEnabled(canAddCover && !receiveMode_);
+  actions_->deliveryReport->setEnabled(CurrentDeliveryReport().has_value());
 }
 
 void TMainScreen::SetButtons() {
@@ -180,6 +181,7 @@ void TMainScreen::SetButtons() {
   a.addCover->setEnabled(a.addCoverButton->isEnabled());
   a.viewPrint->setEnabled(a.viewButton->isEnabled());
   a.savePdf->setEnabled(a.viewButton->isEnabled());
+  a.deliveryReport->setEnabled(CurrentDeliveryReport().has_value());
   a.archive->setEnabled(a.archiveButton->isEnabled());
   a.clone->setEnabled(a.cloneButton->isEnabled());
   a.send->setEnabled(a.sendButton->isEnabled());
