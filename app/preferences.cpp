@@ -89,6 +89,16 @@ TPreferences::TPreferences(Scope scope, QWidget* parent) : QDialog(parent), scop
   startReceiving_->setObjectName("StartReceivingCheck");
   startReceiving_->setToolTip("Answer fax calls from the moment the program starts");
 
+  pdfPaper_ = new QComboBox(this);
+  pdfPaper_->setObjectName("PdfPaper");
+  pdfPaper_->addItems({"A4", "Letter"});
+  pdfPaper_->setToolTip("The sheet a fax page sits on when a fax is saved as PDF");
+  deliveryReport_ = new QComboBox(this);
+  deliveryReport_->setObjectName("DeliveryReport");
+  // In the order of DeliveryReportWhen.
+  deliveryReport_->addItems({"after every send", "only when a send fails", "never"});
+  deliveryReport_->setToolTip("A one-page PDF that tells how a send went, kept in the Reports folder");
+
   auto* chooseWav = NewPushButton(this, "&Choose", "SelectWavButton", "Select the .WAV file from a Windows\rFile Open dialog");
   auto* playNow = NewPushButton(this, "Play &Now", "BitBtn2", "Play the .WAV file you have selected");
   auto* noWav = NewPushButton(this, "None", "BitBtn1", "Select NO WAV File");
@@ -142,6 +152,15 @@ TPreferences::TPreferences(Scope scope, QWidget* parent) : QDialog(parent), scop
   receiveLayout->addLayout(wavRow);
   receiveLayout->addWidget(startReceiving_);
 
+  auto* exports = new QGroupBox("PDF documents", this);
+  auto* exportForm = new QHBoxLayout(exports);
+  exportForm->addWidget(BuddyLabel("&Paper:", pdfPaper_));
+  exportForm->addWidget(pdfPaper_);
+  exportForm->addSpacing(20);
+  exportForm->addWidget(BuddyLabel("Deli&very report:", deliveryReport_));
+  exportForm->addWidget(deliveryReport_);
+  exportForm->addStretch(1);
+
   status_ = new QLabel(this);
   status_->setObjectName("StatusPanel");
   status_->setFrameShape(QFrame::StyledPanel);
@@ -159,6 +178,7 @@ TPreferences::TPreferences(Scope scope, QWidget* parent) : QDialog(parent), scop
   grid->addWidget(dialing, 1, 0, 2, 1);
   grid->addWidget(modem, 0, 1, 2, 1);
   grid->addWidget(receive, 2, 1);
+  grid->addWidget(exports, 3, 0, 1, 2);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(grid);
   layout->addWidget(status_);
@@ -166,7 +186,8 @@ TPreferences::TPreferences(Scope scope, QWidget* parent) : QDialog(parent), scop
 
   if (scope_ == Scope::kSenderInfo) {
     for (QWidget* w : std::initializer_list<QWidget*>{ignoreBusy_, transferRate_, answerOnRing_, waveFile_, chooseWav,
-                                                      playNow, noWav, timeOut_, startReceiving_}) {
+                                                      playNow, noWav, timeOut_, startReceiving_, pdfPaper_,
+                                                      deliveryReport_}) {
       w->setEnabled(false);
     }
   }
@@ -255,13 +276,34 @@ bool TPreferences::TakeInto(AppSettings& settings) {
   return true;
 }
 
+void TPreferences::FillExportFrom(const ExportSettings& settings) {
+  pdfPaper_->setCurrentIndex(settings.paper == TFaxPaper::fpLetter ? 1 : 0);
+  deliveryReport_->setCurrentIndex(static_cast<int>(settings.deliveryReport));
+}
+
+ExportSettings TPreferences::ExportChoices() const {
+  ExportSettings settings;
+  settings.paper = pdfPaper_->currentIndex() == 1 ? TFaxPaper::fpLetter : TFaxPaper::fpA4;
+  settings.deliveryReport = static_cast<DeliveryReportWhen>(deliveryReport_->currentIndex());
+  return settings;
+}
+
 bool TPreferences::Edit(QWidget* parent, bool firstRun, Scope scope, const QString& firstRunNote) {
   TPreferences dialog(scope, parent);
   dialog.SetFirstRun(firstRun, firstRunNote);
   dialog.FillFrom(Settings());
+  dialog.FillExportFrom(LoadExportSettings(SettingsFilePath()));
   CenterForm(&dialog);
   if (dialog.exec() != QDialog::Accepted) return false;
-  return SaveAppSettings();
+  if (!SaveAppSettings()) return false;
+  if (scope != Scope::kAll) return true;
+  try {
+    SaveExportSettings(dialog.ExportChoices(), SettingsFilePath());
+  } catch (const IniWriteError& e) {
+    ShowInformation(QString::fromStdString(e.what()));
+    return false;
+  }
+  return true;
 }
 
 void TPreferences::showEvent(QShowEvent* event) {

@@ -4,6 +4,7 @@
 #include <QDate>
 #include <QDir>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QProcess>
 #include <QTabBar>
 #include <QTableView>
@@ -59,11 +60,12 @@ void SelectRowWith(QTableView* grid, const QString& text) {
   QFAIL(qPrintable("no row shows " + text));
 }
 
-// Answers the next file dialog with `path` (a file, or a folder to save into).
+// Answers the next file dialog as a user who types `path` (a file, or a
+// folder to save into) into its name field and presses its button.
 void AnswerFileDialog(const QString& path) {
   test::WhenModal<QFileDialog>([path](QFileDialog* dialog) {
-    dialog->selectFile(path);
-    static_cast<QDialog*>(dialog)->accept();  // QFileDialog::accept, as its Save button does
+    dialog->findChild<QLineEdit*>("fileNameEdit")->setText(path);
+    static_cast<QDialog*>(dialog)->accept();  // QFileDialog::accept, as its button does
   });
 }
 

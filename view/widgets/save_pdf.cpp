@@ -16,9 +16,13 @@ namespace tv {
 
 namespace {
 
-// Where the last PDF went, for the next question in this run.
+// Where the last PDF went, for the next question in this run; at first the
+// documents folder, or the home folder where there is none.
 QString& LastFolder() {
-  static QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  static QString folder = [] {
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return QFileInfo(documents).isDir() ? documents : QDir::homePath();
+  }();
   return folder;
 }
 
