@@ -6,6 +6,7 @@
 #include "cli/options.h"
 #include "export/fax_pdf.h"
 #include "image/document_input.h"
+#include "platform/error_codes.h"
 #include "platform/errors.h"
 
 namespace tv::cli {
@@ -23,7 +24,7 @@ std::string DamageNote(const std::vector<int>& pages) {
 
 int PdfCommand(const Args& args) {
   TFaxPaper paper = DefaultPaper();
-  std::optional<std::string> title, author, subject;
+  std::optional<std::string> title, author, subject, languages;
   auto text = [](std::optional<std::string>& into) {
     return [&into](const std::string& value) {
       into = value;
@@ -41,6 +42,7 @@ int PdfCommand(const Args& args) {
                                   .Value("--title", text(title))
                                   .Value("--author", text(author))
                                   .Value("--subject", text(subject))
+                                  .Value("--ocr", text(languages))
                                   .Read(args, names);
   if (!problem.empty()) return UsageError(problem, "pdf");
   if (names.size() != 2) return UsageError("give the fax file and the PDF file", "pdf");
@@ -50,8 +52,15 @@ int PdfCommand(const Args& args) {
   if (title) details.title = *title;
   if (author) details.author = *author;
   if (subject) details.subject = *subject;
+  std::vector<OcrPage> words;
+  if (languages) {
+    if (const int ocr = RecogniseFax(names[0], *languages, words); ocr == ecBadArgument) {
+      return UsageError("Tesseract has no data for the languages " + *languages +
+                        " (Debian packages tesseract-ocr-LANGUAGE)");
+    }
+  }
   FaxPdfResult result;
-  const int rc = WriteFaxPdf({names[0]}, names[1], details, paper, &result);
+  const int rc = WriteFaxPdf({names[0]}, names[1], details, paper, &result, words);
   if (!result.damagedPages.empty()) {
     std::cerr << "tvfax: " << names[0] << ": " << DamageNote(result.damagedPages) << "\n";
   }

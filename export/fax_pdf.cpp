@@ -66,9 +66,32 @@ int ReadFaxPdfImage(const std::string& fax, int page, T4RecodedPage& out) {
 
 namespace {
 
+// The words over the page's image, invisible: each at its box's height and
+// stretched to its box's width, its baseline a fifth of the box up.
+void DrawWords(PdfMemDocument& document, PdfPainter& painter, const FaxPdfSheet& sheet, const T4RecodedPage& page,
+               const OcrPage& words) {
+  if (words.empty()) return;
+  PdfFont* font = document.CreateFont("Helvetica");
+  const double across = sheet.imageWidth / page.width;
+  const double down = sheet.imageHeight / page.lines;
+  painter.SetTextRenderingMode(ePdfTextRenderingMode_Invisible);
+  for (const OcrWord& word : words) {
+    const PdfString text = pdf::Text(word.text);
+    const double height = word.height * down;
+    font->SetFontSize(static_cast<float>(height));
+    font->SetFontScale(100);
+    const double natural = font->GetFontMetrics()->StringWidth(text);
+    if (natural > 0) font->SetFontScale(static_cast<float>(100 * word.width * across / natural));
+    painter.SetFont(font);
+    const double bottom = sheet.imageY + sheet.imageHeight - (word.y + word.height) * down;
+    painter.DrawText(sheet.imageX + word.x * across, bottom + height / 5, text);
+  }
+  painter.SetTextRenderingMode(ePdfTextRenderingMode_Fill);
+}
+
 // Adds the pages of one fax file, numbered on from `pagesBefore`.
 int AddFaxPages(PdfMemDocument& document, const std::string& fax, int pagesBefore, TFaxPaper paper,
-                FaxPdfResult& written) {
+                const std::vector<OcrPage>& text, FaxPdfResult& written) {
   TApfFileHeader header;
   if (const int rc = ApfReadFileHeader(fax, header); rc != 0) return rc;
   for (int number = 1; number <= header.pageCount; ++number) {
@@ -85,6 +108,8 @@ int AddFaxPages(PdfMemDocument& document, const std::string& fax, int pagesBefor
     painter.SetPage(pdfPage);
     painter.DrawImage(sheet.imageX, sheet.imageY, image.get(), sheet.imageWidth / page.width,
                       sheet.imageHeight / page.lines);
+    if (const auto at = static_cast<std::size_t>(pagesBefore + number - 1); at < text.size())
+      DrawWords(document, painter, sheet, page, text[at]);
     painter.FinishPage();
   }
   return header.pageCount;
@@ -93,12 +118,12 @@ int AddFaxPages(PdfMemDocument& document, const std::string& fax, int pagesBefor
 }  // namespace
 
 int WriteFaxPdf(const std::vector<std::string>& faxes, const std::string& pdf, const FaxPdfDetails& details,
-                TFaxPaper paper, FaxPdfResult* result) {
+                TFaxPaper paper, FaxPdfResult* result, const std::vector<OcrPage>& text) {
   FaxPdfResult written;
   PdfMemDocument document;
   int pagesBefore = 0;
   for (const std::string& fax : faxes) {
-    const int pages = AddFaxPages(document, fax, pagesBefore, paper, written);
+    const int pages = AddFaxPages(document, fax, pagesBefore, paper, text, written);
     if (pages < 0) {
       if (result) *result = FaxPdfResult();
       return pages;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "export/fax_ocr.h"
 #include "image/fax_converter.h"
 #include "image/t4_2d_coding.h"
 
@@ -56,8 +57,11 @@ struct FaxPdfResult {
 // not one page can be read), or of writing the PDF. Damaged pages are
 // written as far as they decode and listed in `result`, numbered through
 // all the files; a page that cannot be read at all is left out.
+// `text`, where given, holds the recognised words of the pages in the same
+// order: they are laid invisibly over the image, so that the PDF can be
+// searched and its text copied.
 int WriteFaxPdf(const std::vector<std::string>& faxes, const std::string& pdf, const FaxPdfDetails& details,
-                TFaxPaper paper, FaxPdfResult* result = nullptr);
+                TFaxPaper paper, FaxPdfResult* result = nullptr, const std::vector<OcrPage>& text = {});
 
 // The details a fax file gives of itself: its name as the title, its
 // station ID as the author, its stamp as the date.

@@ -68,6 +68,32 @@ rows=$("$tvfax" render --no-autoscale long.apf 1 page.pbm | sed 's/.* x //')
 "$tvfax" pdf long.apf long.pdf >/dev/null
 expect "^610 x $(awk -v r="$rows" 'BEGIN { printf "%d", r * 72 / 196 + 0.5 }')$" "$(page_size long.pdf 1)"
 
+# --ocr: Tesseract's words lie invisibly over the page; pdftotext finds at
+# least 90 % of the letter's words, and the image stays the page.
+cat > letter.txt <<'END'
+Dear customer,
+
+Thank you for your order of twelve boxes of printer paper. The goods
+will be shipped on Monday morning by our usual carrier. Please check
+the delivery against the enclosed list and tell us within seven days
+if anything is missing or damaged.
+
+Yours sincerely,
+Margaret Holloway, Sales Department
+END
+"$tvfax" convert letter.txt letter.apf >/dev/null
+"$tvfax" pdf --ocr eng letter.apf ocr.pdf >/dev/null
+pdftotext ocr.pdf ocr.txt
+words=$(tr -cs 'A-Za-z' '\n' < letter.txt | grep -c .)
+found=$(tr -cs 'A-Za-z' '\n' < letter.txt | grep . | while read -r word; do grep -qw -- "$word" ocr.txt && echo; done | wc -l)
+[ $((found * 10)) -ge $((words * 9)) ] || fail "pdftotext found $found of $words words"
+pdfimages ocr.pdf image
+"$tvfax" render --no-autoscale letter.apf 1 page.pbm >/dev/null
+[ "$(pixels image-000.pbm)" = "$(pixels page.pbm)" ] || fail "the OCR layer changed the image"
+rm -f image-*.pbm
+out=$("$tvfax" pdf --ocr xx letter.apf x.pdf 2>&1) && fail "--ocr xx made a PDF"
+expect 'no data for the languages xx' "$out"
+
 # A file cut inside its second page, and one with bytes overwritten inside
 # its first: what decodes is kept, and the damage said.
 head -c "$(($(stat -c %s standard.apf) - 3000))" standard.apf > cut.apf
