@@ -8,6 +8,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
@@ -23,6 +24,7 @@
 #include "app/first_run.h"
 #include "app/main_screen_actions.h"
 #include "app/modem_tools.h"
+#include "app/ocr_queue.h"
 #include "ui/help.h"
 #include "app/preferences.h"
 #include "app/printer_handover.h"
@@ -65,6 +67,7 @@ TMainScreen::TMainScreen(QWidget* parent) : QMainWindow(parent), actions_(std::m
   BuildMenus();
   BuildToolbar();
   BuildPages();
+  ocrQueue_ = new OcrQueue(this);
   FormCreate();
   SetUpOutsideFaxes();
   qApp->installEventFilter(this);
@@ -330,6 +333,18 @@ void TMainScreen::BuildToolbar() {
   sortButton_->setMenu(outgoingSortMenu_);
   toolbar_->addWidget(sortButton_);
   toolbar_->addActions({a.sendButton, a.receiveButton, a.viewButton, a.exitButton});
+  searchEdit_ = new QLineEdit(this);
+  searchEdit_->setObjectName("SearchEdit");
+  searchEdit_->setPlaceholderText("Find faxes");
+  searchEdit_->setToolTip("Find the faxes whose fields or text hold these words (Enter)");
+  searchEdit_->setClearButtonEnabled(true);
+  searchEdit_->setMaximumWidth(searchEdit_->fontMetrics().horizontalAdvance('x') * 28);
+  connect(searchEdit_, &QLineEdit::returnPressed, this,
+          [this] { RunRecordAction([this] { FindFaxes(searchEdit_->text()); }); });
+  auto* spacer = new QWidget(this);
+  spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+  toolbar_->addWidget(spacer);
+  toolbar_->addWidget(searchEdit_);
   // "For&ward" takes the place of "&Clone" on the incoming tab; the two are never shown together.
   a.forwardButton->setVisible(false);
 }

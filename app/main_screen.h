@@ -19,6 +19,7 @@
 class QAction;
 class QFileSystemWatcher;
 class QLabel;
+class QLineEdit;
 class QMenu;
 class QStackedWidget;
 class QSystemTrayIcon;
@@ -30,6 +31,7 @@ class QToolButton;
 
 namespace tv {
 
+class OcrQueue;
 class TableModel;
 class TCreateEditQuickFax;
 struct FaxTableLayout;
@@ -168,6 +170,11 @@ class TMainScreen : public QMainWindow {
   // A notice's "View": the window in front with the fax open in the viewer.
   void ViewReceivedFax(std::uint32_t recno);
   void ShowTrayState();
+  // The search box: selects the rows of the current list whose fields or
+  // recognised text hold every word searched for; the first becomes current.
+  void FindFaxes(const QString& search);
+  // What a row is searched in: its fields and the text kept beside its fax.
+  QString SearchableText(Tab tab, int row);
   // Cover sheets: the editor on a new fax or on the current one's cover.
   void NewbuttonClick();
   void AddCoverButtonClick();
@@ -215,6 +222,9 @@ class TMainScreen : public QMainWindow {
   QTableView* faxGrid_ = nullptr;
   QTableView* recFaxGrid_ = nullptr;
   QLabel* statusPanel_ = nullptr;
+  QLineEdit* searchEdit_ = nullptr;
+  // Recognises the text of received faxes in the background.
+  OcrQueue* ocrQueue_ = nullptr;
   QFileSystemWatcher* sendWatcher_ = nullptr;
   QTimer* sendFolderTimer_ = nullptr;
 

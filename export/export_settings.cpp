@@ -29,6 +29,9 @@ ExportSettings LoadExportSettings(const std::string& iniPath) {
   for (const auto& [value, name] : kReportWhen) {
     if (EqualsNoCase(when, name)) settings.deliveryReport = value;
   }
+  settings.ocr = ini.ReadBool(kSection, "Ocr", settings.ocr);
+  const std::string languages = TrimWhite(ini.ReadString(kSection, "OcrLanguages", ""));
+  if (!languages.empty()) settings.ocrLanguages = languages;
   return settings;
 }
 
@@ -38,6 +41,8 @@ void SaveExportSettings(const ExportSettings& settings, const std::string& iniPa
   for (const auto& [value, name] : kReportWhen) {
     if (value == settings.deliveryReport) ini.WriteString(kSection, "DeliveryReport", name);
   }
+  ini.WriteBool(kSection, "Ocr", settings.ocr);
+  ini.WriteString(kSection, "OcrLanguages", settings.ocrLanguages);
   ini.Save();
 }
 

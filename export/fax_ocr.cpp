@@ -91,17 +91,32 @@ bool OcrAvailable(const std::string& languages) {
   return engine.ready;
 }
 
-int RecogniseFax(const std::string& fax, const std::string& languages, std::vector<OcrPage>& pages) {
+int RecogniseFax(const std::string& fax, const std::string& languages, std::vector<OcrPage>& pages,
+                 const std::atomic<bool>* stop) {
   pages.clear();
   TApfFileHeader header;
   if (const int rc = ApfReadFileHeader(fax, header); rc != 0) return rc;
   Engine engine(languages);
   if (!engine.ready) return ecBadArgument;
   for (int page = 1; page <= header.pageCount; ++page) {
+    if (stop && *stop) return ecCancelRequested;
     EngineImage image;
     pages.push_back(PageImage(fax, page, image) == 0 ? Recognise(engine, image) : OcrPage());
   }
   return 0;
+}
+
+std::vector<OcrPage> FaxWords(const std::vector<std::string>& files, const std::string& languages) {
+  std::vector<OcrPage> words;
+  for (const std::string& file : files) {
+    TApfFileHeader header;
+    if (ApfReadFileHeader(file, header) != 0) continue;
+    std::vector<OcrPage> pages = LoadOcr(OcrFilePath(file));
+    if (pages.empty() && !languages.empty() && RecogniseFax(file, languages, pages) == 0) SaveOcr(OcrFilePath(file), pages);
+    pages.resize(header.pageCount);
+    words.insert(words.end(), pages.begin(), pages.end());
+  }
+  return words;
 }
 
 std::string OcrFilePath(const std::string& fax) { return ChangeExtension(fax, ".ocr"); }

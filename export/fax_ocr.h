@@ -3,6 +3,7 @@
 // separated by tabs), so the fax tables stay as they are.
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -24,10 +25,17 @@ using OcrPage = std::vector<OcrWord>;
 bool OcrAvailable(const std::string& languages);
 
 // The words of every page of a fax file, one entry a page (empty for a page
-// that cannot be read). Returns 0, the error of reading the file, or
-// ecBadArgument when Tesseract lacks the languages. Runs on any thread;
-// each call has an engine of its own.
-int RecogniseFax(const std::string& fax, const std::string& languages, std::vector<OcrPage>& pages);
+// that cannot be read). Returns 0, the error of reading the file,
+// ecBadArgument when Tesseract lacks the languages, or ecCancelRequested when
+// `stop` was set (checked between pages). Runs on any thread; each call has
+// an engine of its own.
+int RecogniseFax(const std::string& fax, const std::string& languages, std::vector<OcrPage>& pages,
+                 const std::atomic<bool>* stop = nullptr);
+
+// The words of the pages of fax files one after the other, as a PDF of them
+// wants them: each file's kept words, or where none are kept and
+// `languages` is not empty, recognised now and kept.
+std::vector<OcrPage> FaxWords(const std::vector<std::string>& files, const std::string& languages);
 
 // FAX0001.APF: FAX0001.ocr beside it.
 std::string OcrFilePath(const std::string& fax);

@@ -70,9 +70,10 @@ std::vector<std::string> AskPdfTargets(QWidget* parent, const QStringList& names
 }
 
 PdfSaveOutcome WriteFaxToPdf(const FaxToSave& fax, const std::string& pdf) {
-  const TFaxPaper paper = LoadExportSettings(SettingsFilePath()).paper;
+  const ExportSettings settings = LoadExportSettings(SettingsFilePath());
+  const std::vector<OcrPage> words = FaxWords(fax.files, settings.ocr ? settings.ocrLanguages : std::string());
   FaxPdfResult result;
-  const int rc = WriteFaxPdf(fax.files, pdf, fax.details, paper, &result);
+  const int rc = WriteFaxPdf(fax.files, pdf, fax.details, settings.paper, &result, words);
   const QString target = QString::fromStdString(pdf);
   PdfSaveOutcome outcome;
   outcome.written = rc == 0;

@@ -33,7 +33,8 @@ struct PdfSaveOutcome {
   QString problem;  // what went wrong, or what was damaged, in words
 };
 // Writes the fax as the PDF file `pdf`, on the paper of the program's
-// settings.
+// settings, with the text of its pages where it is kept or, when the
+// settings say so, recognised now.
 PdfSaveOutcome WriteFaxToPdf(const FaxToSave& fax, const std::string& pdf);
 
 // Asks and writes, then shows in one message what went wrong, if anything.
