@@ -99,6 +99,11 @@ TPreferences::TPreferences(Scope scope, QWidget* parent) : QDialog(parent), scop
   deliveryReport_->addItems({"after every send", "only when a send fails", "never"});
   deliveryReport_->setToolTip("A one-page PDF that tells how a send went, kept in the Reports folder");
 
+  ocr_ = new QCheckBox("Recognise the text of received faxes", this);
+  ocr_->setObjectName("OcrCheck");
+  ocr_->setToolTip("Makes faxes searchable, in the lists and in their PDF documents");
+  ocrLanguages_ = NewLineEdit(this, "OcrLanguages", "The languages of the text, as Tesseract names them: eng, deu, eng+fra", 10);
+
   auto* chooseWav = NewPushButton(this, "&Choose", "SelectWavButton", "Select the .WAV file from a Windows\rFile Open dialog");
   auto* playNow = NewPushButton(this, "Play &Now", "BitBtn2", "Play the .WAV file you have selected");
   auto* noWav = NewPushButton(this, "None", "BitBtn1", "Select NO WAV File");
@@ -159,6 +164,10 @@ TPreferences::TPreferences(Scope scope, QWidget* parent) : QDialog(parent), scop
   exportForm->addSpacing(20);
   exportForm->addWidget(BuddyLabel("Deli&very report:", deliveryReport_));
   exportForm->addWidget(deliveryReport_);
+  exportForm->addSpacing(20);
+  exportForm->addWidget(ocr_);
+  exportForm->addWidget(BuddyLabel("Lan&guages:", ocrLanguages_));
+  exportForm->addWidget(ocrLanguages_);
   exportForm->addStretch(1);
 
   status_ = new QLabel(this);
@@ -187,7 +196,7 @@ TPreferences::TPreferences(Scope scope, QWidget* parent) : QDialog(parent), scop
   if (scope_ == Scope::kSenderInfo) {
     for (QWidget* w : std::initializer_list<QWidget*>{ignoreBusy_, transferRate_, answerOnRing_, waveFile_, chooseWav,
                                                       playNow, noWav, timeOut_, startReceiving_, pdfPaper_,
-                                                      deliveryReport_}) {
+                                                      deliveryReport_, ocr_, ocrLanguages_}) {
       w->setEnabled(false);
     }
   }
@@ -213,6 +222,7 @@ TPreferences::TPreferences(Scope scope, QWidget* parent) : QDialog(parent), scop
   connect(chooseWav, &QPushButton::clicked, this, &TPreferences::SelectWavButtonClick);
   connect(playNow, &QPushButton::clicked, this, [this] { PlaySoundFile(ReceivedFaxSound(waveFile_->text())); });
   connect(noWav, &QPushButton::clicked, waveFile_, &QLineEdit::clear);
+  FillExportFrom(ExportSettings());
 }
 
 void TPreferences::FillFrom(const AppSettings& s) {
@@ -279,12 +289,17 @@ bool TPreferences::TakeInto(AppSettings& settings) {
 void TPreferences::FillExportFrom(const ExportSettings& settings) {
   pdfPaper_->setCurrentIndex(settings.paper == TFaxPaper::fpLetter ? 1 : 0);
   deliveryReport_->setCurrentIndex(static_cast<int>(settings.deliveryReport));
+  ocr_->setChecked(settings.ocr);
+  ocrLanguages_->setText(QString::fromStdString(settings.ocrLanguages));
 }
 
 ExportSettings TPreferences::ExportChoices() const {
   ExportSettings settings;
   settings.paper = pdfPaper_->currentIndex() == 1 ? TFaxPaper::fpLetter : TFaxPaper::fpA4;
   settings.deliveryReport = static_cast<DeliveryReportWhen>(deliveryReport_->currentIndex());
+  settings.ocr = ocr_->isChecked();
+  if (const QString languages = ocrLanguages_->text().trimmed(); !languages.isEmpty())
+    settings.ocrLanguages = languages.toStdString();
   return settings;
 }
 

@@ -82,6 +82,8 @@ class TPreferences : public QDialog {
   QCheckBox* startReceiving_;
   QComboBox* pdfPaper_;
   QComboBox* deliveryReport_;
+  QCheckBox* ocr_;
+  QLineEdit* ocrLanguages_;
   QLabel* status_;
 };
 
