@@ -6,6 +6,7 @@
 // process (what the windows do), and `tvfax pdf` against tiff2pdf, both as
 // child processes. The counters are CPU (children included) and wall time
 // per document, and the sizes of both PDFs (size_ratio: ours / tiff2pdf).
+// Beside it, the CPU that recognising the text of one page takes.
 //
 //   pdf_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 //       --benchmark_counters_tabular=true
@@ -164,6 +165,42 @@ void BM_TvfaxAgainstTiff2pdf(benchmark::State& state) {
   });
 }
 BENCHMARK(BM_TvfaxAgainstTiff2pdf)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
+
+// OCR at the default setting (English): process CPU per page, all of the
+// engine's threads counted, for one dense page of text at each resolution.
+// Tesseract's OpenMP threads spin while they wait: OMP_THREAD_LIMIT=1 in
+// the environment shows the CPU the work itself takes.
+void BM_OcrPage(benchmark::State& state) {
+  const Setup& setup = TheSetup();
+  const bool fine = state.range(0) != 0;
+  const std::string page = setup.folder + (fine ? "/fine.apf" : "/standard.apf");
+  {
+    std::ofstream text(setup.folder + "/page.txt");
+    for (int line = 0; line < 60; ++line)
+      text << "Dear customer, the quick brown fox jumps over the lazy dog: 0123456789, line " << line << ".\n";
+  }
+  TQaFaxConverter converter;
+  converter.SetInputDocumentType(idText);
+  converter.SetResolution(fine ? TFaxResolution::frHigh : TFaxResolution::frNormal);
+  converter.SetDocumentFile(setup.folder + "/page.txt");
+  converter.SetOutFileName(page);
+  if (!setup.skipped.empty() || converter.ConvertToFile() != 1 || !OcrAvailable("eng")) {
+    state.SkipWithError("no page, or no English for Tesseract");
+    return;
+  }
+  double cpu = 0;
+  std::size_t words = 0;
+  for (auto _ : state) {
+    const double before = bench::ProcessCpuMs();
+    std::vector<OcrPage> pages;
+    if (RecogniseFax(page, "eng", pages) != 0 || pages.empty()) state.SkipWithError("recognition failed");
+    cpu += bench::ProcessCpuMs() - before;
+    words = pages.empty() ? 0 : pages.front().size();
+  }
+  state.counters["cpu_ms_page"] = cpu / static_cast<double>(state.iterations());
+  state.counters["words"] = static_cast<double>(words);
+}
+BENCHMARK(BM_OcrPage)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace
 }  // namespace tv
