@@ -22,6 +22,8 @@
 
 #include "app/about.h"
 #include "app/first_run.h"
+#include "app/mail_dialog.h"
+#include "app/mail_queue.h"
 #include "app/main_screen_actions.h"
 #include "app/modem_tools.h"
 #include "app/ocr_queue.h"
@@ -30,6 +32,8 @@
 #include "app/printer_handover.h"
 #include "app/table_model.h"
 #include "cover/shipped_templates.h"
+#include "export/export_settings.h"
+#include "export/fax_to_mail.h"
 #include "ui/window_helpers.h"
 #include "platform/ini_file.h"
 #include "platform/paths.h"
@@ -68,6 +72,10 @@ TMainScreen::TMainScreen(QWidget* parent) : QMainWindow(parent), actions_(std::m
   BuildToolbar();
   BuildPages();
   ocrQueue_ = new OcrQueue(this);
+  mailQueue_ = new MailQueue(this);
+  connect(ocrQueue_, &OcrQueue::Done, this, [this](const QString& fax) { mailQueue_->Add(fax.toStdString()); });
+  connect(mailQueue_, &MailQueue::Tried, this,
+          [this] { RunRecordAction([this] { RefreshGrid(Tab::kIncoming, SelectedRecNo(Tab::kIncoming)); }); });
   FormCreate();
   SetUpOutsideFaxes();
   qApp->installEventFilter(this);
@@ -175,7 +183,18 @@ bool TMainScreen::OpenTables() {
   // The phone book is opened when it is used; make sure it exists with its tag.
   if (OpenPhoneTable(phoneXbase_, folder, false)) phoneXbase_.Close();
   faxModel_ = new TableModel(faxXbase_, OutgoingColumns(), this);
-  recModel_ = new TableModel(recXbase_, VisibleColumns(ReceivedTableLayout()), this);
+  std::vector<TableModel::Column> received = VisibleColumns(ReceivedTableLayout());
+  // Where each fax's mail stands, once faxes are mailed.
+  if (LoadMailSettings(SettingsFilePath()).On()) {
+    received.push_back({"", "Mail", 30, Qt::AlignLeft | Qt::AlignVCenter, [](TXbase& table) {
+                          const auto file = table.Field("FAXFILE");
+                          const auto* name = file ? std::get_if<std::string>(&*file) : nullptr;
+                          const auto path = name ? FaxFilePath(ReceiveFolder(), FromTableText(*name)) : std::nullopt;
+                          if (!path || path->empty()) return QString();
+                          return QString::fromStdString(FaxMailStateText(LoadFaxMailState(*path)));
+                        }});
+  }
+  recModel_ = new TableModel(recXbase_, received, this);
   faxGrid_->setModel(faxModel_);
   recFaxGrid_->setModel(recModel_);
   for (auto [grid, tab] : {std::pair{faxGrid_, Tab::kOutgoing}, std::pair{recFaxGrid_, Tab::kIncoming}}) {
@@ -208,6 +227,7 @@ void TMainScreen::BuildActions() {
   a.receive = NewAction(this, "&Receive Fax", "mnuReceive", {}, QKeySequence("Ctrl+R"));
   a.viewPrint = NewAction(this, "&View/Print Fax", "mnuViewPrint", {}, QKeySequence("Ctrl+V"));
   a.savePdf = NewAction(this, "Save as &PDF...", "mnuSavePdf", "Save the selected faxes as PDF documents");
+  a.faxToMail = NewAction(this, "Fax to E-&mail...", "mnuFaxToMail", "Mail every received fax as a PDF");
   a.deliveryReport = NewAction(this, "Deli&very Report", "mnuDeliveryReport",
                                "Show the report of the current fax's last send");
   a.modemReset = NewAction(this, "&Modem Reset", "mnuModemReset");
@@ -271,6 +291,10 @@ void TMainScreen::BuildActions() {
   for (QAction* view : {a.viewPrint, a.viewButton}) handle(view, [this] { mnuViewPrintClick(); });
   handle(a.savePdf, [this] { mnuSavePdfClick(); });
   handle(a.deliveryReport, [this] { mnuDeliveryReportClick(); });
+  connect(a.faxToMail, &QAction::triggered, this, [this] {
+    TFaxMailSettings::Edit(this);
+    mailQueue_->Poke();
+  });
   for (QAction* send : {a.send, a.sendButton}) handle(send, [this] { SendButtonClick(); });
   handle(a.sortDateSent, [this] { SelectOutgoingOrder("DATESENT", actions_->sortDateSent); });
   handle(a.sortSubject, [this] { SelectOutgoingOrder("SUBJECT", actions_->sortSubject); });
@@ -300,7 +324,7 @@ void TMainScreen::BuildMenus() {
   fileMenu_->addSeparator();
   fileMenu_->addAction(a.phoneBook);
   fileMenu_->addSeparator();
-  fileMenu_->addActions({a.rebuildIndexes, a.preferences});
+  fileMenu_->addActions({a.rebuildIndexes, a.preferences, a.faxToMail});
   fileMenu_->addSeparator();
   fileMenu_->addAction(a.exit);
 

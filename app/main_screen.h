@@ -31,6 +31,7 @@ class QToolButton;
 
 namespace tv {
 
+class MailQueue;
 class OcrQueue;
 class TableModel;
 class TCreateEditQuickFax;
@@ -225,6 +226,8 @@ class TMainScreen : public QMainWindow {
   QLineEdit* searchEdit_ = nullptr;
   // Recognises the text of received faxes in the background.
   OcrQueue* ocrQueue_ = nullptr;
+  // Mails received faxes, once their text is recognised.
+  MailQueue* mailQueue_ = nullptr;
   QFileSystemWatcher* sendWatcher_ = nullptr;
   QTimer* sendFolderTimer_ = nullptr;
 

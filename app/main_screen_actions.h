@@ -22,6 +22,7 @@ struct TMainScreen::Actions {
   QAction* viewPrint;
   QAction* savePdf;
   QAction* deliveryReport;
+  QAction* faxToMail;
   QAction* modemReset;
   QAction* phoneBook;
   QAction* rebuildIndexes;

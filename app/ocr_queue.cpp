@@ -33,9 +33,10 @@ void OcrQueue::Add(const std::string& fax, const std::string& languages) {
     // inherit it: the fax engine always comes first.
     setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), kOcrNice);
     std::vector<OcrPage> pages;
-    if (RecogniseFax(fax, languages, pages, &stop_) != 0 || SaveOcr(OcrFilePath(fax), pages) != 0) return;
+    if (RecogniseFax(fax, languages, pages, &stop_) == 0) SaveOcr(OcrFilePath(fax), pages);
+    if (stop_) return;
     const QString done = QString::fromStdString(fax);
-    QMetaObject::invokeMethod(this, [this, done] { emit Recognised(done); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, [this, done] { emit Done(done); }, Qt::QueuedConnection);
   });
 }
 

@@ -24,8 +24,9 @@ class OcrQueue : public QObject {
   void WaitForDone() { pool_.waitForDone(); }
 
  signals:
-  // On the window's thread, once the fax's words are kept.
-  void Recognised(const QString& fax);
+  // On the window's thread, once a fax is done: its words kept, or none
+  // (not recognised; its pages could not be read).
+  void Done(const QString& fax);
 
  private:
   QThreadPool pool_;

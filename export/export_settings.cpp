@@ -19,6 +19,14 @@ constexpr std::array<std::pair<DeliveryReportWhen, const char*>, 3> kReportWhen 
     {DeliveryReportWhen::kNever, "Never"},
 }};
 
+constexpr char kMailSection[] = "Mail";
+
+constexpr std::array<std::pair<MailSecurity, const char*>, 3> kSecurity = {{
+    {MailSecurity::kNone, "None"},
+    {MailSecurity::kStartTls, "StartTls"},
+    {MailSecurity::kTls, "Tls"},
+}};
+
 }  // namespace
 
 ExportSettings LoadExportSettings(const std::string& iniPath) {
@@ -43,6 +51,35 @@ void SaveExportSettings(const ExportSettings& settings, const std::string& iniPa
   }
   ini.WriteBool(kSection, "Ocr", settings.ocr);
   ini.WriteString(kSection, "OcrLanguages", settings.ocrLanguages);
+  ini.Save();
+}
+
+MailSettings LoadMailSettings(const std::string& iniPath) {
+  const IniFile ini(iniPath);
+  MailSettings settings;
+  settings.to = TrimWhite(ini.ReadString(kMailSection, "To", ""));
+  settings.from = TrimWhite(ini.ReadString(kMailSection, "From", ""));
+  settings.server.host = TrimWhite(ini.ReadString(kMailSection, "Server", ""));
+  const int port = ini.ReadInteger(kMailSection, "Port", settings.server.port);
+  if (port > 0 && port < 65536) settings.server.port = port;
+  const std::string security = ini.ReadString(kMailSection, "Security", "");
+  for (const auto& [value, name] : kSecurity) {
+    if (EqualsNoCase(security, name)) settings.server.security = value;
+  }
+  settings.server.user = TrimWhite(ini.ReadString(kMailSection, "User", ""));
+  return settings;
+}
+
+void SaveMailSettings(const MailSettings& settings, const std::string& iniPath) {
+  IniFile ini(iniPath);
+  ini.WriteString(kMailSection, "To", settings.to);
+  ini.WriteString(kMailSection, "From", settings.from);
+  ini.WriteString(kMailSection, "Server", settings.server.host);
+  ini.WriteInteger(kMailSection, "Port", settings.server.port);
+  for (const auto& [value, name] : kSecurity) {
+    if (value == settings.server.security) ini.WriteString(kMailSection, "Security", name);
+  }
+  ini.WriteString(kMailSection, "User", settings.server.user);
   ini.Save();
 }
 

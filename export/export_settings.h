@@ -7,10 +7,22 @@
 //   DeliveryReport=Always    after a send: Always, OnFailure or Never
 //   Ocr=1                    recognise the text of received faxes (Tesseract)
 //   OcrLanguages=eng         Tesseract's languages, joined by "+" (eng+deu)
+//
+// and of mailing received faxes, in [Mail] (the password is kept in the
+// desktop's keyring, never in the file):
+//
+//   [Mail]
+//   To=ann@example.org       where received faxes go; none: they are not mailed
+//   From=fax@example.org
+//   Server=smtp.example.org
+//   Port=587
+//   Security=StartTls        None, StartTls or Tls
+//   User=ann                 none: no login
 #pragma once
 
 #include <string>
 
+#include "export/fax_mail.h"
 #include "image/fax_converter.h"
 
 namespace tv {
@@ -28,5 +40,16 @@ struct ExportSettings {
 ExportSettings LoadExportSettings(const std::string& iniPath);
 // Writes every key; raises IniWriteError.
 void SaveExportSettings(const ExportSettings& settings, const std::string& iniPath);
+
+struct MailSettings {
+  std::string to;
+  std::string from;
+  MailServer server;  // its password empty
+  bool On() const { return !to.empty() && !server.host.empty(); }
+};
+
+MailSettings LoadMailSettings(const std::string& iniPath);
+// Raises IniWriteError.
+void SaveMailSettings(const MailSettings& settings, const std::string& iniPath);
 
 }  // namespace tv

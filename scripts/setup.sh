@@ -17,6 +17,8 @@ packages=(
   libspandsp-dev libtiff-dev
   # fax to e-mail: libcurl's SMTP; the tests' mail server
   libcurl4-openssl-dev python3-aiosmtpd
+  # the mail password in the desktop's keyring
+  qtkeychain-qt6-dev
   # the hashes in delivery reports
   libssl-dev
   # faxes as PDF documents (PoDoFo); their tests check them with qpdf
