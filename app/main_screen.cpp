@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QDialog>
 #include <QCoreApplication>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -357,18 +358,7 @@ void TMainScreen::BuildToolbar() {
   sortButton_->setMenu(outgoingSortMenu_);
   toolbar_->addWidget(sortButton_);
   toolbar_->addActions({a.sendButton, a.receiveButton, a.viewButton, a.exitButton});
-  searchEdit_ = new QLineEdit(this);
-  searchEdit_->setObjectName("SearchEdit");
-  searchEdit_->setPlaceholderText("Find faxes");
-  searchEdit_->setToolTip("Find the faxes whose fields or text hold these words (Enter)");
-  searchEdit_->setClearButtonEnabled(true);
-  searchEdit_->setMaximumWidth(searchEdit_->fontMetrics().horizontalAdvance('x') * 28);
-  connect(searchEdit_, &QLineEdit::returnPressed, this,
-          [this] { RunRecordAction([this] { FindFaxes(searchEdit_->text()); }); });
-  auto* spacer = new QWidget(this);
-  spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-  toolbar_->addWidget(spacer);
-  toolbar_->addWidget(searchEdit_);
+
   // "For&ward" takes the place of "&Clone" on the incoming tab; the two are never shown together.
   a.forwardButton->setVisible(false);
 }
@@ -404,13 +394,27 @@ void TMainScreen::BuildPages() {
   connect(tabSet_, &QTabBar::currentChanged, this,
           [this](int index) { RunRecordAction([&] { TabSet1Click(index); }); });
 
+  // The search box beside the tabs, where it takes no room from the toolbar.
+  searchEdit_ = new QLineEdit(this);
+  searchEdit_->setObjectName("SearchEdit");
+  searchEdit_->setPlaceholderText("Find faxes");
+  searchEdit_->setToolTip("Find the faxes whose fields or text hold these words (Enter)");
+  searchEdit_->setClearButtonEnabled(true);
+  searchEdit_->setMaximumWidth(searchEdit_->fontMetrics().horizontalAdvance('x') * 28);
+  connect(searchEdit_, &QLineEdit::returnPressed, this,
+          [this] { RunRecordAction([this] { FindFaxes(searchEdit_->text()); }); });
+  auto* bottom = new QHBoxLayout;
+  bottom->setContentsMargins(0, 0, 0, 0);
+  bottom->addWidget(tabSet_, 1);
+  bottom->addWidget(searchEdit_);
+
   auto* central = new QWidget(this);
   auto* layout = new QVBoxLayout(central);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
   layout->addWidget(pages_, 1);
   layout->addWidget(statusPanel_);
-  layout->addWidget(tabSet_);
+  layout->addLayout(bottom);
   setCentralWidget(central);
 }
 
