@@ -1,11 +1,13 @@
 #include "view/widgets/save_pdf.h"
 
-#include <QApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QSet>
+#include <QProgressDialog>
 #include <QStandardPaths>
+#include <thread>
 
 #include "export/export_settings.h"
 #include "platform/errors.h"
@@ -96,13 +98,25 @@ QStringList SaveFaxesAsPdf(QWidget* parent, const std::vector<FaxToSave>& faxes)
   if (targets.empty()) return {};
   QStringList written;
   QStringList problems;
-  QApplication::setOverrideCursor(Qt::WaitCursor);
+  // Recognising the text of a long fax takes minutes: the work goes on a
+  // thread of its own while the window shows how far it is.
+  QProgressDialog progress("Saving as PDF...", QString(), 0, static_cast<int>(faxes.size()), parent);
+  progress.setWindowModality(Qt::WindowModal);
+  progress.setMinimumDuration(500);
   for (std::size_t i = 0; i < faxes.size(); ++i) {
-    const PdfSaveOutcome outcome = WriteFaxToPdf(faxes[i], targets[i]);
+    progress.setLabelText(QString("Saving %1 as PDF...").arg(faxes[i].name));
+    PdfSaveOutcome outcome;
+    QEventLoop wait;
+    std::thread worker([&, i] {
+      outcome = WriteFaxToPdf(faxes[i], targets[i]);
+      QMetaObject::invokeMethod(&wait, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    wait.exec(QEventLoop::ExcludeUserInputEvents);
+    worker.join();
+    progress.setValue(static_cast<int>(i) + 1);
     if (!outcome.problem.isEmpty()) problems << outcome.problem;
     if (outcome.written) written << QString::fromStdString(targets[i]);
   }
-  QApplication::restoreOverrideCursor();
   if (!problems.isEmpty()) ShowWarning(problems.join("\n\n"));
   return written;
 }
