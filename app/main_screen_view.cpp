@@ -94,6 +94,8 @@ void TMainScreen::mnuViewPrintClick() {
   if (!source) return;
   QApplication::setOverrideCursor(Qt::WaitCursor);
   ShowStatusPanel("Preparing files for viewing...");
+  // The files are the cover, where there is one, and the body; a fax of a
+  // cover alone shows it as its body.
   const std::string cover = source->files.size() > 1 ? source->files.front() : std::string();
   const WorkingFax fax(source->files.empty() ? std::string() : source->files.back(), cover);
   QString title = outgoing ? OutgoingTitle() : FieldText(recXbase_, "FROM");
