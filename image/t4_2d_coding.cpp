@@ -90,17 +90,13 @@ void FindChanges(const std::uint8_t* raster, int width, T4Changes& changes) {
 T4PageEncoder::T4PageEncoder(T4Coding coding, int width, int k)
     : coding_(coding), width_(std::clamp(width, 1, kMaxRunLength)), k_(std::max(k, 1)), reference_(kEndMarks, width_) {}
 
-void T4PageEncoder::Put(std::uint32_t value, int bits) {
-  bits_ |= std::uint64_t{value} << bitCount_;
-  bitCount_ += bits;
-  if (bitCount_ >= 32) {
-    const auto word = static_cast<std::uint32_t>(bits_);
-    const std::size_t at = out_.size();
-    out_.resize(at + 4);
-    std::memcpy(out_.data() + at, &word, 4);
-    bits_ >>= 32;
-    bitCount_ -= 32;
-  }
+void T4PageEncoder::FlushWord() {
+  const auto word = static_cast<std::uint32_t>(bits_);
+  const std::size_t at = out_.size();
+  out_.resize(at + 4);
+  std::memcpy(out_.data() + at, &word, 4);
+  bits_ >>= 32;
+  bitCount_ -= 32;
 }
 
 void T4PageEncoder::PutRun(T4Colour colour, int length) {

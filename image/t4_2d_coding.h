@@ -69,7 +69,13 @@ class T4PageEncoder {
   std::vector<std::uint8_t> Finish();
 
  private:
-  void Put(std::uint32_t value, int bits);
+  // Inline: it runs for every code of every line.
+  void Put(std::uint32_t value, int bits) {
+    bits_ |= std::uint64_t{value} << bitCount_;
+    bitCount_ += bits;
+    if (bitCount_ >= 32) FlushWord();
+  }
+  void FlushWord();
   void PutEol() { Put(T4Codes().eol.value, T4Codes().eol.bits); }
   void PutRun(T4Colour colour, int length);
   void Code1D(const T4Changes& line);
