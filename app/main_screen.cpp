@@ -5,9 +5,11 @@
 #include <QCloseEvent>
 #include <QDialog>
 #include <QCoreApplication>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
@@ -21,13 +23,18 @@
 
 #include "app/about.h"
 #include "app/first_run.h"
+#include "app/mail_dialog.h"
+#include "app/mail_queue.h"
 #include "app/main_screen_actions.h"
 #include "app/modem_tools.h"
+#include "app/ocr_queue.h"
 #include "ui/help.h"
 #include "app/preferences.h"
 #include "app/printer_handover.h"
 #include "app/table_model.h"
 #include "cover/shipped_templates.h"
+#include "export/export_settings.h"
+#include "export/fax_to_mail.h"
 #include "ui/window_helpers.h"
 #include "platform/ini_file.h"
 #include "platform/paths.h"
@@ -65,6 +72,11 @@ TMainScreen::TMainScreen(QWidget* parent) : QMainWindow(parent), actions_(std::m
   BuildMenus();
   BuildToolbar();
   BuildPages();
+  ocrQueue_ = new OcrQueue(this);
+  mailQueue_ = new MailQueue(this);
+  connect(ocrQueue_, &OcrQueue::Done, this, [this](const QString& fax) { mailQueue_->Add(fax.toStdString()); });
+  connect(mailQueue_, &MailQueue::Tried, this,
+          [this] { RunRecordAction([this] { RefreshGrid(Tab::kIncoming, SelectedRecNo(Tab::kIncoming)); }); });
   FormCreate();
   SetUpOutsideFaxes();
   qApp->installEventFilter(this);
@@ -172,7 +184,18 @@ bool TMainScreen::OpenTables() {
   // The phone book is opened when it is used; make sure it exists with its tag.
   if (OpenPhoneTable(phoneXbase_, folder, false)) phoneXbase_.Close();
   faxModel_ = new TableModel(faxXbase_, OutgoingColumns(), this);
-  recModel_ = new TableModel(recXbase_, VisibleColumns(ReceivedTableLayout()), this);
+  std::vector<TableModel::Column> received = VisibleColumns(ReceivedTableLayout());
+  // Where each fax's mail stands, once faxes are mailed.
+  if (LoadMailSettings(SettingsFilePath()).On()) {
+    received.push_back({"", "Mail", 30, Qt::AlignLeft | Qt::AlignVCenter, [](TXbase& table) {
+                          const auto file = table.Field("FAXFILE");
+                          const auto* name = file ? std::get_if<std::string>(&*file) : nullptr;
+                          const auto path = name ? FaxFilePath(ReceiveFolder(), FromTableText(*name)) : std::nullopt;
+                          if (!path || path->empty()) return QString();
+                          return QString::fromStdString(FaxMailStateText(LoadFaxMailState(*path)));
+                        }});
+  }
+  recModel_ = new TableModel(recXbase_, received, this);
   faxGrid_->setModel(faxModel_);
   recFaxGrid_->setModel(recModel_);
   for (auto [grid, tab] : {std::pair{faxGrid_, Tab::kOutgoing}, std::pair{recFaxGrid_, Tab::kIncoming}}) {
@@ -204,6 +227,10 @@ void TMainScreen::BuildActions() {
   a.send = NewAction(this, "&Send Fax", "mnuSend", {}, QKeySequence("Ctrl+S"));
   a.receive = NewAction(this, "&Receive Fax", "mnuReceive", {}, QKeySequence("Ctrl+R"));
   a.viewPrint = NewAction(this, "&View/Print Fax", "mnuViewPrint", {}, QKeySequence("Ctrl+V"));
+  a.savePdf = NewAction(this, "Save as &PDF...", "mnuSavePdf", "Save the selected faxes as PDF documents");
+  a.faxToMail = NewAction(this, "Fax to E-&mail...", "mnuFaxToMail", "Mail every received fax as a PDF");
+  a.deliveryReport = NewAction(this, "Deli&very Report", "mnuDeliveryReport",
+                               "Show the report of the current fax's last send");
   a.modemReset = NewAction(this, "&Modem Reset", "mnuModemReset");
   a.phoneBook = NewAction(this, "&Phone Book", "mnuPhoneBook", "Create or modify phone book entries");
   a.rebuildIndexes = NewAction(this, "Rebuild &Indexes", "mnuRebuildIndexes", "Do this every 2 weeks ");
@@ -263,6 +290,12 @@ void TMainScreen::BuildActions() {
   for (QAction* archive : {a.archive, a.archiveButton}) handle(archive, [this] { ArchivebuttonClick(); });
   handle(a.showArchived, [this] { mnuShowArchivesClick(); });
   for (QAction* view : {a.viewPrint, a.viewButton}) handle(view, [this] { mnuViewPrintClick(); });
+  handle(a.savePdf, [this] { mnuSavePdfClick(); });
+  handle(a.deliveryReport, [this] { mnuDeliveryReportClick(); });
+  connect(a.faxToMail, &QAction::triggered, this, [this] {
+    TFaxMailSettings::Edit(this);
+    mailQueue_->Poke();
+  });
   for (QAction* send : {a.send, a.sendButton}) handle(send, [this] { SendButtonClick(); });
   handle(a.sortDateSent, [this] { SelectOutgoingOrder("DATESENT", actions_->sortDateSent); });
   handle(a.sortSubject, [this] { SelectOutgoingOrder("SUBJECT", actions_->sortSubject); });
@@ -288,11 +321,11 @@ void TMainScreen::BuildMenus() {
   fileMenu_->addSeparator();
   fileMenu_->addAction(a.showArchived);
   fileMenu_->addSeparator();
-  fileMenu_->addActions({a.send, a.receive, a.viewPrint, a.modemReset});
+  fileMenu_->addActions({a.send, a.receive, a.viewPrint, a.savePdf, a.deliveryReport, a.modemReset});
   fileMenu_->addSeparator();
   fileMenu_->addAction(a.phoneBook);
   fileMenu_->addSeparator();
-  fileMenu_->addActions({a.rebuildIndexes, a.preferences});
+  fileMenu_->addActions({a.rebuildIndexes, a.preferences, a.faxToMail});
   fileMenu_->addSeparator();
   fileMenu_->addAction(a.exit);
 
@@ -325,6 +358,7 @@ void TMainScreen::BuildToolbar() {
   sortButton_->setMenu(outgoingSortMenu_);
   toolbar_->addWidget(sortButton_);
   toolbar_->addActions({a.sendButton, a.receiveButton, a.viewButton, a.exitButton});
+
   // "For&ward" takes the place of "&Clone" on the incoming tab; the two are never shown together.
   a.forwardButton->setVisible(false);
 }
@@ -333,6 +367,9 @@ void TMainScreen::BuildPages() {
   auto makeGrid = [this](const char* name) {
     QTableView* grid = NewGrid(this, name);
     grid->horizontalHeader()->setSectionsMovable(true);
+    // Several rows can be selected for "Save as PDF"; the other actions work
+    // on the current row.
+    grid->setSelectionMode(QAbstractItemView::ExtendedSelection);
     return grid;
   };
   faxGrid_ = makeGrid("FaxGrid");
@@ -357,13 +394,27 @@ void TMainScreen::BuildPages() {
   connect(tabSet_, &QTabBar::currentChanged, this,
           [this](int index) { RunRecordAction([&] { TabSet1Click(index); }); });
 
+  // The search box beside the tabs, where it takes no room from the toolbar.
+  searchEdit_ = new QLineEdit(this);
+  searchEdit_->setObjectName("SearchEdit");
+  searchEdit_->setPlaceholderText("Find faxes");
+  searchEdit_->setToolTip("Find the faxes whose fields or text hold these words (Enter)");
+  searchEdit_->setClearButtonEnabled(true);
+  searchEdit_->setMaximumWidth(searchEdit_->fontMetrics().horizontalAdvance('x') * 28);
+  connect(searchEdit_, &QLineEdit::returnPressed, this,
+          [this] { RunRecordAction([this] { FindFaxes(searchEdit_->text()); }); });
+  auto* bottom = new QHBoxLayout;
+  bottom->setContentsMargins(0, 0, 0, 0);
+  bottom->addWidget(tabSet_, 1);
+  bottom->addWidget(searchEdit_);
+
   auto* central = new QWidget(this);
   auto* layout = new QVBoxLayout(central);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
   layout->addWidget(pages_, 1);
   layout->addWidget(statusPanel_);
-  layout->addWidget(tabSet_);
+  layout->addLayout(bottom);
   setCentralWidget(central);
 }
 

@@ -8,14 +8,18 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "comm/qa_port.h"
+#include "export/delivery_report.h"
 #include "fax/fax_components.h"
 #include "store/txbase.h"
+#include "view/widgets/save_pdf.h"
 
 class QAction;
 class QFileSystemWatcher;
 class QLabel;
+class QLineEdit;
 class QMenu;
 class QStackedWidget;
 class QSystemTrayIcon;
@@ -27,6 +31,8 @@ class QToolButton;
 
 namespace tv {
 
+class MailQueue;
+class OcrQueue;
 class TableModel;
 class TCreateEditQuickFax;
 struct FaxTableLayout;
@@ -95,6 +101,9 @@ class TMainScreen : public QMainWindow {
   QTableView* CurrentGrid();
   // Record number of the grid's current row; 0 when no record is visible.
   std::uint32_t SelectedRecNo(Tab tab);
+  // Record numbers of the selected rows, top down (the current row when
+  // none is selected).
+  std::vector<std::uint32_t> SelectedRecNos(Tab tab);
   // Makes the record current in its table; false when it is gone.
   bool GoToRecNo(TXbase& table, std::uint32_t recno);
   // Re-reads a grid and selects the record (or the first row).
@@ -124,12 +133,25 @@ class TMainScreen : public QMainWindow {
   void mnuShowArchivesClick();
   void SelectOutgoingOrder(const char* tag, QAction* item);
   void SendButtonClick();
+  // The report of a send, as the settings want it (Reports/ in the program
+  // folder); an earlier report of the fax goes when no new one is wanted.
+  void MakeDeliveryReport(const DeliveryRecord& record, const std::string& body);
+  // "Delivery report": the current outgoing fax's report in the desktop's
+  // PDF viewer.
+  void mnuDeliveryReportClick();
+  std::optional<std::string> CurrentDeliveryReport();
   void ShowStatusPanel(const QString& text);
   void HideStatusPanel();
   // Viewing and printing the current fax of either list.
   void mnuViewPrintClick();
   // "To: RECIPIENT ,   Subject: SUBJECT" of the current outgoing fax.
   QString OutgoingTitle();
+  // The current record's fax as a PDF holds it: its own files (cover first),
+  // name and details; nullopt, after telling the user, when the record names
+  // a file that cannot be one.
+  std::optional<FaxToSave> RecordPdfSource(Tab tab);
+  // "Save as PDF": the selected rows of the current list, one PDF each.
+  void mnuSavePdfClick();
 
   // Receive mode.
   void ReceiveButtonClick();
@@ -149,6 +171,11 @@ class TMainScreen : public QMainWindow {
   // A notice's "View": the window in front with the fax open in the viewer.
   void ViewReceivedFax(std::uint32_t recno);
   void ShowTrayState();
+  // The search box: selects the rows of the current list whose fields or
+  // recognised text hold every word searched for; the first becomes current.
+  void FindFaxes(const QString& search);
+  // What a row is searched in: its fields and the text kept beside its fax.
+  QString SearchableText(Tab tab, int row);
   // Cover sheets: the editor on a new fax or on the current one's cover.
   void NewbuttonClick();
   void AddCoverButtonClick();
@@ -196,6 +223,11 @@ class TMainScreen : public QMainWindow {
   QTableView* faxGrid_ = nullptr;
   QTableView* recFaxGrid_ = nullptr;
   QLabel* statusPanel_ = nullptr;
+  QLineEdit* searchEdit_ = nullptr;
+  // Recognises the text of received faxes in the background.
+  OcrQueue* ocrQueue_ = nullptr;
+  // Mails received faxes, once their text is recognised.
+  MailQueue* mailQueue_ = nullptr;
   QFileSystemWatcher* sendWatcher_ = nullptr;
   QTimer* sendFolderTimer_ = nullptr;
 

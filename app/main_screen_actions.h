@@ -20,6 +20,9 @@ struct TMainScreen::Actions {
   QAction* send;
   QAction* receive;
   QAction* viewPrint;
+  QAction* savePdf;
+  QAction* deliveryReport;
+  QAction* faxToMail;
   QAction* modemReset;
   QAction* phoneBook;
   QAction* rebuildIndexes;

@@ -6,6 +6,7 @@
 #include <QStringDecoder>
 #include <QTableView>
 #include <QToolButton>
+#include <algorithm>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -59,6 +60,18 @@ std::uint32_t TMainScreen::SelectedRecNo(Tab tab) {
   if (!model) return 0;
   const QModelIndex current = grid->currentIndex();
   return current.isValid() ? model->RecNoAt(current.row()) : 0;
+}
+
+std::vector<std::uint32_t> TMainScreen::SelectedRecNos(Tab tab) {
+  QTableView* grid = tab == Tab::kOutgoing ? faxGrid_ : recFaxGrid_;
+  TableModel* model = tab == Tab::kOutgoing ? faxModel_ : recModel_;
+  if (!model) return {};
+  QModelIndexList rows = grid->selectionModel()->selectedRows();
+  std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+  std::vector<std::uint32_t> recnos;
+  for (const QModelIndex& row : rows) recnos.push_back(model->RecNoAt(row.row()));
+  if (recnos.empty() && SelectedRecNo(tab) != 0) recnos.push_back(SelectedRecNo(tab));
+  return recnos;
 }
 
 bool TMainScreen::GoToRecNo(TXbase& table, std::uint32_t recno) {
@@ -127,6 +140,7 @@ void TMainScreen::FaxDataSourceDataChange() {
   const bool canAddCover = GoToRecNo(faxXbase_, recno) && FieldText(faxXbase_, "FAXCOVER").isEmpty();
   actions_->addCoverButton->setEnabled(canAddCover && !receiveMode_);
   actions_->addCover->setEnabled(canAddCover && !receiveMode_);
+  actions_->deliveryReport->setEnabled(CurrentDeliveryReport().has_value());
 }
 
 void TMainScreen::SetButtons() {
@@ -166,6 +180,8 @@ void TMainScreen::SetButtons() {
   a.newCover->setEnabled(a.newButton->isEnabled());
   a.addCover->setEnabled(a.addCoverButton->isEnabled());
   a.viewPrint->setEnabled(a.viewButton->isEnabled());
+  a.savePdf->setEnabled(a.viewButton->isEnabled());
+  a.deliveryReport->setEnabled(CurrentDeliveryReport().has_value());
   a.archive->setEnabled(a.archiveButton->isEnabled());
   a.clone->setEnabled(a.cloneButton->isEnabled());
   a.send->setEnabled(a.sendButton->isEnabled());

@@ -11,7 +11,10 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "app/mail_queue.h"
 #include "app/main_screen.h"
+#include "app/ocr_queue.h"
+#include "export/export_settings.h"
 #include "app/main_screen_actions.h"
 #include "app/table_model.h"
 #include "comm/modem_commands.h"
@@ -238,6 +241,12 @@ void TMainScreen::RecordReceivedFax(const std::string& file, const QString& from
   });
   // The row was added through the window's own table: the grid re-reads it.
   RefreshGrid(Tab::kIncoming, added);
+  // The mail waits for the text, which its body quotes.
+  if (const ExportSettings exports = LoadExportSettings(SettingsFilePath()); exports.ocr) {
+    ocrQueue_->Add(file, exports.ocrLanguages);
+  } else {
+    mailQueue_->Add(file);
+  }
   // The sound and the notice come after the handler, as a posted message.
   QTimer::singleShot(0, this, [this, from, pages, added] { FaxReceivedMessage(from, pages, added); });
   SetButtons();

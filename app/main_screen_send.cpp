@@ -3,13 +3,19 @@
 #include <QCoreApplication>
 #include <QLabel>
 #include <QDate>
+#include <QDesktopServices>
 #include <QTime>
+#include <QUrl>
+#include <filesystem>
 
 #include "app/main_screen.h"
 #include "app/main_screen_actions.h"
 #include "app/send_fax_form.h"
 #include "app/table_model.h"
 #include "app/working_fax.h"
+#include "export/export_settings.h"
+#include "platform/errors.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "ui/window_helpers.h"
 
@@ -61,6 +67,14 @@ void TMainScreen::SendButtonClick() {
   form.TakeInto(Settings());
   SaveAppSettings();
 
+  if (form.Delivery()) {
+    DeliveryRecord record = *form.Delivery();
+    record.recipient = FieldText(faxXbase_, "RECIPIENT").toStdString();
+    for (const std::string& file : {*coverPage, *body}) {
+      if (!file.empty()) record.files.push_back(file);
+    }
+    MakeDeliveryReport(record, *body);
+  }
   const QString result = form.SendResult();
   if (GoToRecNo(faxXbase_, recno)) {
     RunRecordAction([&] {
@@ -75,6 +89,42 @@ void TMainScreen::SendButtonClick() {
   }
   RefreshGrid(Tab::kOutgoing, recno);
   SetButtons();
+}
+
+void TMainScreen::MakeDeliveryReport(const DeliveryRecord& record, const std::string& body) {
+  const std::string report = DeliveryReportPath(body);
+  const ExportSettings settings = LoadExportSettings(SettingsFilePath());
+  const bool wanted = settings.deliveryReport == DeliveryReportWhen::kAlways ||
+                      (settings.deliveryReport == DeliveryReportWhen::kOnFailure && !record.sent);
+  // A report always tells of the fax's last send: one that is not wanted
+  // takes the earlier one away.
+  std::error_code ignored;
+  if (!wanted) {
+    std::filesystem::remove(report, ignored);
+    return;
+  }
+  std::filesystem::create_directories(std::filesystem::path(report).parent_path(), ignored);
+  if (const int rc = WriteDeliveryReport(record, report, settings.paper); rc != 0) {
+    ShowWarning(QString("The delivery report %1 could not be written: %2")
+                    .arg(QString::fromStdString(report), QString::fromStdString(ErrorMessageText(rc))));
+  }
+}
+
+void TMainScreen::mnuDeliveryReportClick() {
+  const std::optional<std::string> report = CurrentDeliveryReport();
+  if (!report) {
+    Beep();
+    return;
+  }
+  QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(*report)));
+}
+
+std::optional<std::string> TMainScreen::CurrentDeliveryReport() {
+  if (CurrentTab() != Tab::kOutgoing || !GoToRecNo(faxXbase_, SelectedRecNo(Tab::kOutgoing))) return std::nullopt;
+  const std::optional<std::string> body = FaxFilePath(SendFolder(), FieldText(faxXbase_, "FAXDOC"));
+  if (!body || body->empty()) return std::nullopt;
+  const std::string report = DeliveryReportPath(*body);
+  return IsRegularFile(report) ? std::optional<std::string>(report) : std::nullopt;
 }
 
 }  // namespace tv

@@ -1,7 +1,10 @@
 // Viewing and printing the current fax of either list ("&View", Ctrl+V).
 #include <QApplication>
 #include <QDate>
+#include <QDateTime>
+#include <QTime>
 #include <QStringList>
+#include <ctime>
 #include <variant>
 
 #include "app/main_screen.h"
@@ -29,6 +32,17 @@ QString DocumentName(const QString& direction, const QString& party, TXbase& tab
   return direction + who + " " + date.toString(Qt::ISODate);
 }
 
+// When the record says the fax was sent or received (the time "HH:MM"); 0
+// when it has no date.
+std::time_t RecordTime(TXbase& table, const char* dateField, const QString& timeText) {
+  const auto value = table.Field(dateField);
+  const auto* date = value ? std::get_if<CivilDate>(&*value) : nullptr;
+  if (!date || date->year == 0) return 0;
+  const QTime time = QTime::fromString(timeText.trimmed(), "HH:mm");
+  const QDateTime when(QDate(date->year, date->month, date->day), time.isValid() ? time : QTime(0, 0));
+  return static_cast<std::time_t>(when.toSecsSinceEpoch());
+}
+
 }  // namespace
 
 QString TMainScreen::OutgoingTitle() {
@@ -40,14 +54,9 @@ QString TMainScreen::OutgoingTitle() {
   return parts.join(", ");
 }
 
-void TMainScreen::mnuViewPrintClick() {
-  const Tab tab = CurrentTab();
-  TXbase& table = tab == Tab::kOutgoing ? faxXbase_ : recXbase_;
-  if (!GoToRecNo(table, SelectedRecNo(tab))) {
-    Beep();
-    return;
-  }
+std::optional<FaxToSave> TMainScreen::RecordPdfSource(Tab tab) {
   const bool outgoing = tab == Tab::kOutgoing;
+  TXbase& table = outgoing ? faxXbase_ : recXbase_;
   const std::string folder = outgoing ? SendFolder() : ReceiveFolder();
   const char* bodyField = outgoing ? "FAXDOC" : "FAXFILE";
   const QString doc = FieldText(table, bodyField);
@@ -56,11 +65,39 @@ void TMainScreen::mnuViewPrintClick() {
   const std::optional<std::string> coverPage = FaxFilePath(folder, cover);
   if (!body || !coverPage) {
     body ? ShowDamagedRecord("FAXCOVER", cover) : ShowDamagedRecord(bodyField, doc);
+    return std::nullopt;
+  }
+  FaxToSave fax;
+  for (const std::string& file : {*coverPage, *body}) {
+    if (!file.empty()) fax.files.push_back(file);
+  }
+  const QString party = FieldText(table, outgoing ? "RECIPIENT" : "FROM");
+  fax.name = outgoing ? DocumentName("Fax to", party, table, "DATESENT") : DocumentName("Fax from", party, table, "DATEREC");
+  fax.details.title = fax.name.toStdString();
+  fax.details.author = party.toStdString();
+  fax.details.subject = FieldText(table, outgoing ? "SUBJECT" : "NOTES").toStdString();
+  fax.details.date = outgoing ? RecordTime(table, "DATESENT", FieldText(table, "TIMESENT"))
+                              : RecordTime(table, "DATEREC", FieldText(table, "TIMEREC"));
+  if (fax.details.date == 0 && !fax.files.empty()) fax.details.date = FaxFileDetails(fax.files.back()).date;
+  return fax;
+}
+
+void TMainScreen::mnuViewPrintClick() {
+  const Tab tab = CurrentTab();
+  TXbase& table = tab == Tab::kOutgoing ? faxXbase_ : recXbase_;
+  if (!GoToRecNo(table, SelectedRecNo(tab))) {
+    Beep();
     return;
   }
+  const bool outgoing = tab == Tab::kOutgoing;
+  const std::optional<FaxToSave> source = RecordPdfSource(tab);
+  if (!source) return;
   QApplication::setOverrideCursor(Qt::WaitCursor);
   ShowStatusPanel("Preparing files for viewing...");
-  const WorkingFax fax(*body, *coverPage);
+  // The files are the cover, where there is one, and the body; a fax of a
+  // cover alone shows it as its body.
+  const std::string cover = source->files.size() > 1 ? source->files.front() : std::string();
+  const WorkingFax fax(source->files.empty() ? std::string() : source->files.back(), cover);
   QString title = outgoing ? OutgoingTitle() : FieldText(recXbase_, "FROM");
   if (const QString notes = FieldText(recXbase_, "NOTES"); !outgoing && !notes.isEmpty()) title += " - " + notes;
   if (title.isEmpty()) title = "Fax printout";
@@ -76,12 +113,29 @@ void TMainScreen::mnuViewPrintClick() {
   TFaxViewer viewer(this);
   viewer.SetFaxFileName(fax.Path());
   viewer.SetTitle(title);
-  viewer.SetDocumentName(outgoing ? DocumentName("Fax to", FieldText(faxXbase_, "RECIPIENT"), faxXbase_, "DATESENT")
-                                  : DocumentName("Fax from", FieldText(recXbase_, "FROM"), recXbase_, "DATEREC"));
+  viewer.SetDocumentName(source->name);
+  viewer.SetPdfSource(*source);
   viewer.FaxPrinter().FaxHeader().SetCaption(title);
   QApplication::restoreOverrideCursor();
   HideStatusPanel();
   viewer.exec();
+}
+
+void TMainScreen::mnuSavePdfClick() {
+  const Tab tab = CurrentTab();
+  TXbase& table = CurrentTable();
+  std::vector<FaxToSave> faxes;
+  for (std::uint32_t recno : SelectedRecNos(tab)) {
+    if (!GoToRecNo(table, recno)) continue;
+    std::optional<FaxToSave> fax = RecordPdfSource(tab);
+    if (!fax) return;
+    faxes.push_back(std::move(*fax));
+  }
+  if (faxes.empty()) {
+    Beep();
+    return;
+  }
+  SaveFaxesAsPdf(this, faxes);
 }
 
 }  // namespace tv

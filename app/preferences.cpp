@@ -99,6 +99,21 @@ TPreferences::TPreferences(Scope scope, QWidget* parent) : QDialog(parent), scop
   startReceiving_->setObjectName("StartReceivingCheck");
   startReceiving_->setToolTip("Answer fax calls from the moment the program starts");
 
+  pdfPaper_ = new QComboBox(this);
+  pdfPaper_->setObjectName("PdfPaper");
+  pdfPaper_->addItems({"A4", "Letter"});
+  pdfPaper_->setToolTip("The sheet a fax page sits on when a fax is saved as PDF");
+  deliveryReport_ = new QComboBox(this);
+  deliveryReport_->setObjectName("DeliveryReport");
+  // In the order of DeliveryReportWhen.
+  deliveryReport_->addItems({"after every send", "only when a send fails", "never"});
+  deliveryReport_->setToolTip("A one-page PDF that tells how a send went, kept in the Reports folder");
+
+  ocr_ = new QCheckBox("Recognise the text of received faxes", this);
+  ocr_->setObjectName("OcrCheck");
+  ocr_->setToolTip("Makes faxes searchable, in the lists and in their PDF documents");
+  ocrLanguages_ = NewLineEdit(this, "OcrLanguages", "The languages of the text, as Tesseract names them: eng, deu, eng+fra", 10);
+
   auto* chooseWav = NewPushButton(this, "&Choose", "SelectWavButton", "Select the .WAV file from a Windows\rFile Open dialog");
   auto* playNow = NewPushButton(this, "Play &Now", "BitBtn2", "Play the .WAV file you have selected");
   auto* noWav = NewPushButton(this, "None", "BitBtn1", "Select NO WAV File");
@@ -157,6 +172,19 @@ TPreferences::TPreferences(Scope scope, QWidget* parent) : QDialog(parent), scop
   receiveLayout->addLayout(wavRow);
   receiveLayout->addWidget(startReceiving_);
 
+  auto* exports = new QGroupBox("PDF documents", this);
+  auto* exportForm = new QHBoxLayout(exports);
+  exportForm->addWidget(BuddyLabel("&Paper:", pdfPaper_));
+  exportForm->addWidget(pdfPaper_);
+  exportForm->addSpacing(20);
+  exportForm->addWidget(BuddyLabel("Deli&very report:", deliveryReport_));
+  exportForm->addWidget(deliveryReport_);
+  exportForm->addSpacing(20);
+  exportForm->addWidget(ocr_);
+  exportForm->addWidget(BuddyLabel("Lan&guages:", ocrLanguages_));
+  exportForm->addWidget(ocrLanguages_);
+  exportForm->addStretch(1);
+
   status_ = new QLabel(this);
   status_->setObjectName("StatusPanel");
   status_->setFrameShape(QFrame::StyledPanel);
@@ -174,6 +202,7 @@ TPreferences::TPreferences(Scope scope, QWidget* parent) : QDialog(parent), scop
   grid->addWidget(dialing, 1, 0, 2, 1);
   grid->addWidget(modem, 0, 1, 2, 1);
   grid->addWidget(receive, 2, 1);
+  grid->addWidget(exports, 3, 0, 1, 2);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(grid);
   layout->addWidget(status_);
@@ -181,8 +210,9 @@ TPreferences::TPreferences(Scope scope, QWidget* parent) : QDialog(parent), scop
 
   if (scope_ == Scope::kSenderInfo) {
     for (QWidget* w : std::initializer_list<QWidget*>{ignoreBusy_, transferRate_, errorCorrection_, coding_,
-                                                      answerOnRing_, waveFile_, chooseWav,
-                                                      playNow, noWav, timeOut_, startReceiving_}) {
+                                                      answerOnRing_, waveFile_, chooseWav, playNow, noWav, timeOut_,
+                                                      startReceiving_, pdfPaper_, deliveryReport_, ocr_,
+                                                      ocrLanguages_}) {
       w->setEnabled(false);
     }
   }
@@ -208,6 +238,7 @@ TPreferences::TPreferences(Scope scope, QWidget* parent) : QDialog(parent), scop
   connect(chooseWav, &QPushButton::clicked, this, &TPreferences::SelectWavButtonClick);
   connect(playNow, &QPushButton::clicked, this, [this] { PlaySoundFile(ReceivedFaxSound(waveFile_->text())); });
   connect(noWav, &QPushButton::clicked, waveFile_, &QLineEdit::clear);
+  FillExportFrom(ExportSettings());
 }
 
 void TPreferences::FillFrom(const AppSettings& s) {
@@ -277,13 +308,39 @@ bool TPreferences::TakeInto(AppSettings& settings) {
   return true;
 }
 
+void TPreferences::FillExportFrom(const ExportSettings& settings) {
+  pdfPaper_->setCurrentIndex(settings.paper == TFaxPaper::fpLetter ? 1 : 0);
+  deliveryReport_->setCurrentIndex(static_cast<int>(settings.deliveryReport));
+  ocr_->setChecked(settings.ocr);
+  ocrLanguages_->setText(QString::fromStdString(settings.ocrLanguages));
+}
+
+ExportSettings TPreferences::ExportChoices() const {
+  ExportSettings settings;
+  settings.paper = pdfPaper_->currentIndex() == 1 ? TFaxPaper::fpLetter : TFaxPaper::fpA4;
+  settings.deliveryReport = static_cast<DeliveryReportWhen>(deliveryReport_->currentIndex());
+  settings.ocr = ocr_->isChecked();
+  if (const QString languages = ocrLanguages_->text().trimmed(); !languages.isEmpty())
+    settings.ocrLanguages = languages.toStdString();
+  return settings;
+}
+
 bool TPreferences::Edit(QWidget* parent, bool firstRun, Scope scope, const QString& firstRunNote) {
   TPreferences dialog(scope, parent);
   dialog.SetFirstRun(firstRun, firstRunNote);
   dialog.FillFrom(Settings());
+  dialog.FillExportFrom(LoadExportSettings(SettingsFilePath()));
   CenterForm(&dialog);
   if (dialog.exec() != QDialog::Accepted) return false;
-  return SaveAppSettings();
+  if (!SaveAppSettings()) return false;
+  if (scope != Scope::kAll) return true;
+  try {
+    SaveExportSettings(dialog.ExportChoices(), SettingsFilePath());
+  } catch (const IniWriteError& e) {
+    ShowInformation(QString::fromStdString(e.what()));
+    return false;
+  }
+  return true;
 }
 
 void TPreferences::showEvent(QShowEvent* event) {

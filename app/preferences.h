@@ -5,6 +5,7 @@
 #include <QDialog>
 
 #include "comm/qa_port.h"
+#include "export/export_settings.h"
 #include "fax/fax_components.h"
 #include "platform/app_settings.h"
 
@@ -36,6 +37,9 @@ class TPreferences : public QDialog {
   }
 
   void FillFrom(const AppSettings& settings);
+  // The PDF and delivery report settings, kept in [Export] of TV.INI.
+  void FillExportFrom(const ExportSettings& settings);
+  ExportSettings ExportChoices() const;
   // Takes the controls back into settings; false (settings untouched) when a
   // number field does not hold a number.
   bool TakeInto(AppSettings& settings);
@@ -78,6 +82,10 @@ class TPreferences : public QDialog {
   RadioGroup* answerOnRing_;
   QLineEdit* waveFile_;
   QCheckBox* startReceiving_;
+  QComboBox* pdfPaper_;
+  QComboBox* deliveryReport_;
+  QCheckBox* ocr_;
+  QLineEdit* ocrLanguages_;
   QLabel* status_;
 };
 

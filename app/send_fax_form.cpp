@@ -13,6 +13,8 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <ctime>
 
 #include "app/modem_tools.h"
 #include "comm/modem_commands.h"
@@ -21,6 +23,7 @@
 #include "platform/error_codes.h"
 #include "platform/errors.h"
 #include "platform/paths.h"
+#include "platform/text.h"
 #include "ui/help.h"
 #include "ui/widgets.h"
 #include "ui/window_helpers.h"
@@ -86,6 +89,7 @@ TSendFaxForm::TSendFaxForm(QWidget* parent) : QDialog(parent) {
   faxHistory_.SetFaxHistoryName(ProgramFolder() + "TVFAX.HIS");
   qaSendFax1_.SetFaxLog(&faxHistory_);
   qaSendFax1_.OnFaxFinish = [this](TQaAbstractFax&, int code) { QaSendFax1FaxFinish(code); };
+  qaSendFax1_.OnFaxStatus = [this](TQaAbstractFax&, bool, bool) { QaSendFax1FaxStatus(); };
 
   sfModemInit_ = NewLineEdit(this, "sfModemInit");
   sfStationID_ = NewLineEdit(this, "sfStationID");
@@ -295,12 +299,17 @@ void TSendFaxForm::SendFaxButtonClick() {
   }
   status_->clear();
   status_->setVisible(false);
+  delivery_ = DeliveryRecord();
+  delivery_->number = sfPhoneNumber_->text().toStdString();
+  delivery_->started = std::time(nullptr);
+  lastStatus_ = 0;
   try {
     CopyIntoSender();
     CheckErrorCode(qaSendFax1_.BeginSending());
   } catch (const std::exception& error) {
     sendResult_ = QString::fromStdString(ErrorMessageText(ExceptionToErrorCode(error)));
     if (sendResult_.isEmpty()) sendResult_ = QString::fromLocal8Bit(error.what());
+    RecordDelivery(false);
     EndSending();
     ShowInformation("Fax was not sent. " + sendResult_);
   }
@@ -335,10 +344,35 @@ void TSendFaxForm::CopyIntoSender() {
 void TSendFaxForm::QaSendFax1FaxFinish(int errorCode) {
   QString text = QString::fromStdString(ErrorMessageText(errorCode));
   sendResult_ = errorCode == 0 || text.toUpper() == "OK" ? QString("Sent") : text;
+  RecordDelivery(sendResult_ == "Sent");
   // The port is closed before the message, so nothing holds the modem while
   // the user reads it.
   EndSending();
   ShowInformation(sendResult_ == "Sent" ? QString("Fax sent successfully") : "Fax was not sent. " + sendResult_);
+}
+
+// The status is reported on every change and again each second while it
+// stays: a page's answer is the change to "accepted" or "error".
+void TSendFaxForm::QaSendFax1FaxStatus() {
+  const int status = qaSendFax1_.Status();
+  if (status == lastStatus_ || !delivery_) return;
+  lastStatus_ = status;
+  if (status == fsPageAccepted) delivery_->answers.push_back(PageAnswer::kConfirmed);
+  if (status == fsPageError) delivery_->answers.push_back(PageAnswer::kRejected);
+}
+
+void TSendFaxForm::RecordDelivery(bool sent) {
+  if (!delivery_) return;
+  DeliveryRecord& r = *delivery_;
+  r.seconds = static_cast<int>(std::difftime(std::time(nullptr), r.started));
+  r.remoteId = TrimWhite(qaSendFax1_.RemoteID());
+  r.pages = qaSendFax1_.TotalPages();
+  r.pagesSent = static_cast<int>(std::count(r.answers.begin(), r.answers.end(), PageAnswer::kConfirmed));
+  r.bitRate = qaSendFax1_.BitRate();
+  r.errorCorrection = qaSendFax1_.ErrorCorrection();
+  r.coding = T4CodingName(qaSendFax1_.Coding());
+  r.sent = sent;
+  r.result = sendResult_.toStdString();
 }
 
 // Closing the port also writes its trace and log.

@@ -7,9 +7,11 @@
 
 #include <QDateTime>
 #include <QDialog>
+#include <optional>
 
 #include "app/fax_status_display.h"
 #include "comm/qa_port.h"
+#include "export/delivery_report.h"
 #include "fax/fax_components.h"
 #include "platform/app_settings.h"
 
@@ -35,6 +37,9 @@ class TSendFaxForm : public QDialog {
   // "Cancelled" until a send finishes, then "Sent" or the failure's text.
   const QString& SendResult() const { return sendResult_; }
   bool Busy() const { return busy_; }
+  // The last send as its delivery report tells it (the recipient and the
+  // fax's files are the caller's to fill in); nothing before a send began.
+  const std::optional<DeliveryRecord>& Delivery() const { return delivery_; }
 
   void FillFrom(const AppSettings& settings);
   // Takes the controls back; a number field that does not hold a number
@@ -56,6 +61,10 @@ class TSendFaxForm : public QDialog {
   QString CheckBeforeSending() const;
   void CopyIntoSender();
   void QaSendFax1FaxFinish(int errorCode);
+  // Notes the far end's answer to a page as the status reports it.
+  void QaSendFax1FaxStatus();
+  // Completes the delivery record at the end of a send.
+  void RecordDelivery(bool sent);
   void EndSending();
   void ResetTracing();
   void CloseButtonClick();
@@ -71,6 +80,8 @@ class TSendFaxForm : public QDialog {
   QString sendCoverName_;
   QString initialPhone_;
   QString sendResult_ = "Cancelled";
+  std::optional<DeliveryRecord> delivery_;
+  int lastStatus_ = 0;
   bool busy_ = false;
   bool firstActivation_ = true;
 

@@ -187,6 +187,10 @@ const TableModel::Row* TableModel::ReadRow(int row) const {
     if (!table_.GoToRow(static_cast<std::uint32_t>(row))) return nullptr;
     read->recno = table_.RecordNumber();
     for (const Column& c : columns_) {
+      if (c.computed) {
+        read->texts.append(c.computed(table_));
+        continue;
+      }
       const auto value = table_.Field(c.field);
       read->texts.append(value ? DisplayText(*value) : QString());
     }

@@ -44,6 +44,9 @@ class TableModel : public QAbstractTableModel {
     QString title;
     int displayWidth;  // characters
     Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter;
+    // A column of what is kept beside the table: its text for the record
+    // the table stands on (`field` is then empty).
+    std::function<QString(TXbase& table)> computed = {};
   };
 
   // Columns in their default display order. Rows whose ARCHIVED field is

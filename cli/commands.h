@@ -30,6 +30,7 @@ int ConvertCommand(const Args& args);
 int RenderCommand(const Args& args);
 int AppendCommand(const Args& args);
 int RerenderCommand(const Args& args);
+int PdfCommand(const Args& args);
 int SendCommand(const Args& args);
 int ReceiveCommand(const Args& args);
 int PrinterCommand(const Args& args);

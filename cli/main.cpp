@@ -32,6 +32,11 @@ constexpr Command kCommands[] = {
      RenderCommand},
     {"append", "DEST.apf SRC.apf", "append the pages of one fax file to another", AppendCommand},
     {"rerender", "SRC.apf DEST.apf", "re-render a fax page by page at fine resolution", RerenderCommand},
+    {"pdf", "[--paper a4|letter] [--title TEXT] [--author TEXT] [--subject TEXT] [--ocr LANGUAGES] FAX.apf OUT.pdf",
+     "save a fax file as a PDF document of its page images (CCITT Group 4, at the fax's own size); the title, "
+     "author and date are the file's name, station ID and stamp unless given; --ocr eng (or eng+deu, ...): the "
+     "text recognised by Tesseract laid invisibly over the pages, to search and copy",
+     PdfCommand},
     {"send",
      "(--device PATH | --home DIR --com N) [--class auto|1|2|2.0] [--bps N] [--ecm on|off] [--coding mh|mr|mmr] "
      "[--station ID] [--header TEXT] [--cover FILE] [--attempts N] [--retry-wait S] [--dial-wait S] [--init STRING] [--trace FILE] [--log FILE] "

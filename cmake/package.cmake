@@ -25,8 +25,9 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6svg6, fonts-liberation")
 # Run as programs: Ghostscript for PDF and PostScript documents, in a
-# bubblewrap sandbox where there is one; CUPS for the fax printer.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ghostscript, bubblewrap, cups, cups-filters")
+# bubblewrap sandbox where there is one; CUPS for the fax printer; English
+# for Tesseract, which recognises the text of received faxes.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ghostscript, bubblewrap, cups, cups-filters, tesseract-ocr-eng")
 
 # Debian wants a copyright file and a compressed changelog in the package's doc folder.
 set(tv_doc ${CMAKE_INSTALL_DATADIR}/doc/tessivane)

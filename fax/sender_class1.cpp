@@ -471,7 +471,6 @@ void TFaxSenderMachine::EcmAnswer(const ReceivedFrame& frame) {
         EndCall(ecFaxEcmProtocol);  // a request for nothing: the far end has lost its way
         return;
       }
-      SetFaxStatus(s_, fsPageError);
       if (ecmPage_.Pprs() % kPprsBeforeCtc == 0) {
         EcmPprLimit();
         return;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <optional>
 
 namespace tv {
 
@@ -107,17 +108,13 @@ void FindChanges(const std::uint8_t* raster, int width, T4Changes& changes) {
 T4PageEncoder::T4PageEncoder(T4Coding coding, int width, int k)
     : coding_(coding), width_(std::clamp(width, 1, kMaxRunLength)), k_(std::max(k, 1)), reference_(kEndMarks, width_) {}
 
-void T4PageEncoder::Put(std::uint32_t value, int bits) {
-  bits_ |= std::uint64_t{value} << bitCount_;
-  bitCount_ += bits;
-  if (bitCount_ >= 32) {
-    const auto word = static_cast<std::uint32_t>(bits_);
-    const std::size_t at = out_.size();
-    out_.resize(at + 4);
-    std::memcpy(out_.data() + at, &word, 4);
-    bits_ >>= 32;
-    bitCount_ -= 32;
-  }
+void T4PageEncoder::FlushWord() {
+  const auto word = static_cast<std::uint32_t>(bits_);
+  const std::size_t at = out_.size();
+  out_.resize(at + 4);
+  std::memcpy(out_.data() + at, &word, 4);
+  bits_ >>= 32;
+  bitCount_ -= 32;
 }
 
 void T4PageEncoder::PutRun(T4Colour colour, int length) {
@@ -736,28 +733,50 @@ std::vector<std::vector<std::uint8_t>> T4DecodeRows(T4Coding coding, int width, 
 
 namespace {
 
-// The lines of an MH page at `width` pixels (0: its first line's width); a
-// page keeps one width, so lines of the other are damage.
-std::vector<std::vector<std::uint8_t>> MhRows(std::span<const std::uint8_t> mh, int width) {
+// An MH page re-coded line by line as it is decoded, at `width` pixels (0:
+// its first line's width); a page keeps one width, so lines of the other are
+// damage.
+struct MhRecoding {
+  std::vector<std::uint8_t> data;
+  int width = 0;
+  int lines = 0;
+  int badCodes = 0;
+  int damagedLines = 0;
+};
+
+MhRecoding RecodeMh(std::span<const std::uint8_t> mh, int width, T4Coding to, bool fine) {
   T4Decoder decoder;
-  std::vector<std::vector<std::uint8_t>> rows;
+  MhRecoding page;
+  page.width = width;
+  std::optional<T4PageEncoder> encoder;
+  if (width != 0) encoder.emplace(to, width, T4MrK(fine));
   auto keep = [&](const std::uint8_t* line, int bytes) {
-    if (width == 0) width = bytes * 8;
-    if (bytes * 8 == width) rows.emplace_back(line, line + bytes);
+    if (page.width == 0) page.width = bytes * 8;
+    if (!encoder) encoder.emplace(to, page.width, T4MrK(fine));
+    if (bytes * 8 == page.width) {
+      encoder->AddLine(line);
+      ++page.lines;
+    } else {
+      ++page.damagedLines;
+    }
     return true;
   };
   decoder.Decode(mh.data(), mh.size(), keep);
   decoder.EndOfData(keep);
-  return rows;
+  if (page.width == 0) page.width = kStandardWidth;
+  if (!encoder) encoder.emplace(to, page.width, T4MrK(fine));
+  page.data = encoder->Finish();
+  page.badCodes = decoder.InvalidCodes();
+  page.damagedLines += decoder.BrokenLines();
+  return page;
 }
 
 }  // namespace
 
 std::vector<std::uint8_t> T4RecodeFromMh(std::span<const std::uint8_t> mh, T4Coding to, bool fine, int* width) {
-  const auto rows = MhRows(mh, 0);
-  const int pixels = rows.empty() ? kStandardWidth : static_cast<int>(rows.front().size()) * 8;
-  if (width) *width = pixels;
-  return T4EncodeRows(to, pixels, T4MrK(fine), rows);
+  MhRecoding page = RecodeMh(mh, 0, to, fine);
+  if (width) *width = page.width;
+  return std::move(page.data);
 }
 
 std::vector<std::uint8_t> T4RecodeToMh(std::span<const std::uint8_t> data, T4Coding from, int width,
@@ -777,8 +796,8 @@ std::vector<std::uint8_t> T4RecodeToMh(std::span<const std::uint8_t> data, T4Cod
   return mh;
 }
 
-int T4RecodeApfPage(const std::string& file, int page, T4Coding to, std::vector<std::uint8_t>& out) {
-  out.clear();
+int T4RecodeApfPage(const std::string& file, int page, T4Coding to, T4RecodedPage& out) {
+  out = T4RecodedPage();
   ApfPageReader reader;
   if (const int rc = reader.Open(file, page); rc != 0) return rc;
   // The blocks' bytes in order are the page's code stream in both forms.
@@ -786,9 +805,14 @@ int T4RecodeApfPage(const std::string& file, int page, T4Coding to, std::vector<
   std::array<std::uint8_t, kApfMaxBlock> block{};
   long n = 0;
   while ((n = reader.NextBlock(block)) > 0) mh.insert(mh.end(), block.begin(), block.begin() + n);
-  if (n < 0) return static_cast<int>(n);
-  const int width = reader.PageHeader().WidthPixels();
-  out = T4EncodeRows(to, width, T4MrK(reader.PageHeader().Fine()), MhRows(mh, width));
+  out.readError = static_cast<int>(std::min(n, 0L));
+  out.fine = reader.PageHeader().Fine();
+  out.width = reader.PageHeader().WidthPixels();
+  MhRecoding recoded = RecodeMh(mh, out.width, to, out.fine);
+  out.data = std::move(recoded.data);
+  out.lines = recoded.lines;
+  out.badCodes = recoded.badCodes;
+  out.damagedLines = recoded.damagedLines;
   return 0;
 }
 

@@ -75,7 +75,13 @@ class T4PageEncoder {
   std::vector<std::uint8_t> Finish();
 
  private:
-  void Put(std::uint32_t value, int bits);
+  // Inline: it runs for every code of every line.
+  void Put(std::uint32_t value, int bits) {
+    bits_ |= std::uint64_t{value} << bitCount_;
+    bitCount_ += bits;
+    if (bitCount_ >= 32) FlushWord();
+  }
+  void FlushWord();
   void PutEol() { Put(T4Codes().eol.value, T4Codes().eol.bits); }
   void PutRun(T4Colour colour, int length);
   void Code1D(const T4Changes& line);
@@ -145,9 +151,22 @@ std::vector<std::uint8_t> T4RecodeFromMh(std::span<const std::uint8_t> mh, T4Cod
 std::vector<std::uint8_t> T4RecodeToMh(std::span<const std::uint8_t> data, T4Coding from, int width,
                                        T4PageDecodeResult* result = nullptr);
 
+// A fax file page re-coded, with its size and what of it could not be read.
+struct T4RecodedPage {
+  std::vector<std::uint8_t> data;
+  int width = 0;  // pixels
+  int lines = 0;  // lines coded into `data`
+  bool fine = false;
+  int badCodes = 0;      // bits that were no code
+  int damagedLines = 0;  // lines left out: cut short by damage, or of another width than the page
+  int readError = 0;     // the file ended or failed inside the page
+  bool Damaged() const { return badCodes > 0 || damagedLines > 0 || readError != 0; }
+};
+
 // Page `page` of a fax file, in either of its data forms, as MR (K by the
-// page's resolution) or MMR at the page's width. Returns 0, or the error
-// of opening or reading the page (`out` is then left empty).
-int T4RecodeApfPage(const std::string& file, int page, T4Coding to, std::vector<std::uint8_t>& out);
+// page's resolution) or MMR at the page's width. Returns 0 (a page damaged
+// inside is re-coded as far as it decodes, and says so), or the error of
+// opening the page (`out` is then left empty).
+int T4RecodeApfPage(const std::string& file, int page, T4Coding to, T4RecodedPage& out);
 
 }  // namespace tv

@@ -344,6 +344,7 @@ void T4Decoder::StartPage() {
   ignoreOnes_ = false;
   eolCount_ = 0;
   invalidCodes_ = 0;
+  brokenLines_ = 0;
   line_.fill(0);
   bitPosition_ = 0;
 }

@@ -179,6 +179,8 @@ class T4Decoder {
 
   bool PageEnded() const { return eolCount_ >= 3; }
   int InvalidCodes() const { return invalidCodes_; }
+  // Lines that an EOL ended short of (or past) a whole line: damage, left out.
+  int BrokenLines() const { return brokenLines_; }
 
  private:
   static constexpr int kLookupBits = 12;
@@ -231,6 +233,7 @@ class T4Decoder {
   bool ignoreOnes_ = false;
   int eolCount_ = 0;
   int invalidCodes_ = 0;
+  int brokenLines_ = 0;
   unsigned bitPosition_ = 0;  // pixels written to the current line
   // Black stretches are set a 64-bit word at a time; a run may end a few
   // bits past byte 511, and the slack keeps that in bounds.
@@ -270,6 +273,7 @@ inline void T4Decoder::AddRun(std::int32_t run) {
 template <typename Sink>
 bool T4Decoder::EndLine(Sink& sink) {
   const int bytes = CompletedLineBytes();
+  if (bytes == 0 && bitPosition_ != 0) ++brokenLines_;
   const bool keepGoing = bytes == 0 || sink(line_.data(), bytes);
   TakeEol();
   return keepGoing;

@@ -17,6 +17,14 @@ packages=(
   libspandsp-dev libtiff-dev
   # fax to e-mail: libcurl's SMTP; the tests' mail server
   libcurl4-openssl-dev python3-aiosmtpd
+  # the mail password in the desktop's keyring
+  qtkeychain-qt6-dev
+  # the hashes in delivery reports
+  libssl-dev
+  # faxes as PDF documents (PoDoFo); their tests check them with qpdf
+  libpodofo-dev qpdf
+  # the text of fax pages (OCR)
+  libtesseract-dev tesseract-ocr-eng
   # interoperability peers
   libtiff-tools libsqlite3-dev
   libdbd-xbase-perl libtime-parsedate-perl python3 python3-dbfread python3-dbf

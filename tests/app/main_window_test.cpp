@@ -124,6 +124,20 @@ class MainWindowTest : public QObject {
     QVERIFY(message.contains("three"));
   }
 
+  // The PDF paper and the delivery report go to [Export] of TV.INI on Accept.
+  void preferencesKeepThePdfSettings() {
+    LoadAppSettings();
+    test::WhenModal<TPreferences>([](TPreferences* prefs) {
+      Child<QComboBox>(prefs, "PdfPaper")->setCurrentText("Letter");
+      Child<QComboBox>(prefs, "DeliveryReport")->setCurrentIndex(1);
+      Child<QPushButton>(prefs, "Acceptbutton")->click();
+    });
+    QVERIFY(TPreferences::Edit(nullptr, false));
+    const ExportSettings saved = LoadExportSettings(SettingsFilePath());
+    QCOMPARE(saved.paper, TFaxPaper::fpLetter);
+    QCOMPARE(saved.deliveryReport, DeliveryReportWhen::kOnFailure);
+  }
+
   void placementIsRestoredAndClampedToTheScreen() {
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
     // 600 pixels wide, its right edge 300 pixels beyond the screen's.

@@ -7,9 +7,13 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 
+#include "export/fax_ocr.h"
+#include "export/fax_to_mail.h"
 #include "platform/child_process.h"
+#include "tests/support/fax_pages.h"
 #include "tests/support/temp_dir.h"
 
 namespace tv {
@@ -112,6 +116,54 @@ TEST(FaxMail, RefusalsAndSilenceAreSaidInWordsWithinTheTimeLimit) {
   EXPECT_EQ(SendMail(server, FaxMail()),
             "The mail server 127.0.0.1:" + std::to_string(server.port) + " cannot be reached");
   EXPECT_FALSE(std::ifstream(dir.File("1.eml")).good());
+}
+
+// A received fax through the server: the PDF of its pages attached, its
+// text's first lines in the body; a server that refuses leaves a failure to
+// try again later, kept beside the fax, and the fax as it was.
+TEST(FaxMail, AReceivedFaxGoesAsAPdfAndAFailureWaitsForItsNextTry) {
+  test::TempDir dir;
+  dir.Write("FAX0001.APF", test::FaxFileBytes("Invoice 4471"));
+  const std::string faxBytes = dir.Read("FAX0001.APF");
+  ASSERT_EQ(SaveOcr(OcrFilePath(dir.File("FAX0001.APF")), {{{10, 10, 80, 20, "Invoice"}, {100, 10, 50, 20, "4471"}}}), 0);
+  ReceivedFaxMail fax{dir.File("FAX0001.APF"), "DEMO FAX", 1, 1765000000, "fax@example.org", "ann@example.org"};
+  const std::time_t now = 1765000100;
+
+  std::filesystem::create_directory(dir.File("refused"));
+  {
+    SmtpSink refusing("refuse", dir.File("refused"));
+    const FaxMailState failed = TryFaxMail(Server(refusing.Port()), fax, TFaxPaper::fpA4, {}, now);
+    EXPECT_EQ(failed.failures, 1);
+    EXPECT_EQ(failed.nextTry, now + 60);
+    EXPECT_TRUE(failed.Pending());
+    ASSERT_EQ(SaveFaxMailState(fax.file, failed), 0);
+    const FaxMailState kept = LoadFaxMailState(fax.file);
+    EXPECT_EQ(kept.nextTry, failed.nextTry);
+    EXPECT_EQ(FaxMailStateText(kept).rfind("mail failed 1 time, next try at ", 0), 0u) << FaxMailStateText(kept);
+    EXPECT_NE(FaxMailStateText(kept).find("did not take the mail"), std::string::npos);
+    // Not due yet: nothing is tried.
+    EXPECT_EQ(TryFaxMail(Server(refusing.Port()), fax, TFaxPaper::fpA4, kept, now + 30).failures, 1);
+  }
+
+  SmtpSink sink("accept", dir.Path());
+  const FaxMailState sent = TryFaxMail(Server(sink.Port()), fax, TFaxPaper::fpA4, LoadFaxMailState(fax.file), now + 60);
+  EXPECT_TRUE(sent.delivered) << sent.problem;
+  EXPECT_EQ(FaxMailStateText(sent), "mailed");
+  const std::string script =
+      "import email, email.policy, sys\n"
+      "m = email.message_from_binary_file(open(sys.argv[1], 'rb'), policy=email.policy.default)\n"
+      "print(m['Subject']); print(m.get_body(('plain',)).get_content(), end='')\n"
+      "for part in m.iter_attachments(): open(sys.argv[2], 'wb').write(part.get_content())\n";
+  std::string output;
+  int status = -1;
+  ASSERT_EQ(ChildProcess::Run({"/usr/bin/python3", "-c", script, dir.File("1.eml"), dir.File("fax.pdf")}, status,
+                              &output),
+            0);
+  EXPECT_EQ(output.substr(0, output.find("Received:")), "Fax from DEMO FAX, 1 page\nFrom: DEMO FAX\nPages: 1\n");
+  EXPECT_NE(output.find("\nInvoice 4471\n"), std::string::npos) << output;
+  ASSERT_EQ(ChildProcess::Run({"/usr/bin/pdfinfo", dir.File("fax.pdf")}, status, &output), 0);
+  EXPECT_NE(output.find("Pages:           1"), std::string::npos) << output;
+  EXPECT_EQ(dir.Read("FAX0001.APF"), faxBytes);
 }
 
 TEST(FaxMail, AFailedMailIsTriedAgainLessAndLessOftenForADay) {

@@ -397,14 +397,19 @@ TEST_F(ConvertedPages, MhPagesRecodeToMrAndMmrAndBack) {
       EXPECT_EQ(result.lines, static_cast<int>(page.rows.size()));
       EXPECT_TRUE(result.pageEnded);
       // Straight from the file, with the page's width and resolution.
-      std::vector<std::uint8_t> fromFile;
+      T4RecodedPage fromFile;
       ASSERT_EQ(T4RecodeApfPage(dir.File("page.apf"), 1, coding, fromFile), ecOK);
-      EXPECT_EQ(fromFile, coded) << page.name;
+      EXPECT_EQ(fromFile.data, coded) << page.name;
+      EXPECT_EQ(fromFile.width, page.width);
+      EXPECT_EQ(fromFile.lines, static_cast<int>(page.rows.size()));
+      EXPECT_TRUE(fromFile.fine);
+      EXPECT_FALSE(fromFile.Damaged());
     }
   }
-  std::vector<std::uint8_t> none = {1};
+  T4RecodedPage none;
+  none.data = {1};
   EXPECT_NE(T4RecodeApfPage(dir.File("page.apf"), 2, T4Coding::kMmr, none), ecOK);
-  EXPECT_TRUE(none.empty());
+  EXPECT_TRUE(none.data.empty());
 }
 
 TEST_F(ConvertedPages, DamageKeepsTheLinesBeforeIt) {

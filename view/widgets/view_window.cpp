@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
@@ -56,6 +57,7 @@ TFaxViewer::TFaxViewer(QWidget* parent) : QDialog(parent), printerStatus_(this) 
   faxViewer_->OnViewerError = [this](TQaFaxViewer&, int code) { FaxViewerViewerError(code); };
   faxViewer_->OnDropFile = [this](TQaFaxViewer&, const std::string& name) {
     faxFileName_ = name;
+    pdfSource_.reset();
     ShowOpenedFax();
     UpdatePrintButtons();
   };
@@ -99,6 +101,7 @@ TFaxViewer::TFaxViewer(QWidget* parent) : QDialog(parent), printerStatus_(this) 
     connect(s, &QShortcut::activated, this, handler);
   };
   shortcut({QKeySequence::Print}, [this] { PrintbuttonClick(); });
+  shortcut({QKeySequence::Save}, [this] { SavePdfButtonClick(); });
   shortcut({QKeySequence("Ctrl++"), QKeySequence("Ctrl+=")}, [this] { ZoomInButtonClick(); });
   shortcut({QKeySequence("Ctrl+-")}, [this] { ZoomOutButtonClick(); });
   shortcut({QKeySequence("Ctrl+W"), QKeySequence("Ctrl+F4")}, [this] { reject(); });
@@ -121,10 +124,16 @@ void TFaxViewer::SetTitle(const QString& title) {
   setWindowTitle(title.isEmpty() ? QString("Fax Viewer") : title + " - Fax Viewer");
 }
 
-void TFaxViewer::SetDocumentName(const QString& name) { faxPrinter_.SetCaption(name); }
+void TFaxViewer::SetDocumentName(const QString& name) {
+  documentName_ = name;
+  faxPrinter_.SetCaption(name);
+}
 
 void TFaxViewer::BuildMenu(QWidget* menuOwner) {
   auto* menuBar = new QMenuBar(menuOwner);
+  QMenu* file = menuBar->addMenu("&File");
+  QAction* savePdf = file->addAction("Save as &PDF...", this, [this] { SavePdfButtonClick(); });
+  savePdf->setObjectName("mnuSavePdf");
   QMenu* view = menuBar->addMenu("&View");
   auto* zooms = new QActionGroup(this);
   const char* zoomTexts[] = {"50%", "100%", "150%", "200%", "Fit width", "Fit page"};
@@ -172,6 +181,7 @@ void TFaxViewer::BuildButtons(QWidget* bar) {
   printButton_ = tool("Printbutton", "Print", "document-print", [this] { PrintbuttonClick(); });
   printCurrentButton_ = tool("ExplorerButton1", "Print current page", "document-print-preview",
                              [this] { ExplorerButton1Click(); });
+  savePdfButton_ = tool("SavePdfButton", "Save as PDF", "document-save-as", [this] { SavePdfButtonClick(); });
   zoomInButton_ = tool("ZoomInButton", "Zoom in", "zoom-in", [this] { ZoomInButtonClick(); });
   zoomOutButton_ = tool("ZoomOutButton", "Zoom out", "zoom-out", [this] { ZoomOutButtonClick(); });
   row->addStretch();
@@ -215,6 +225,7 @@ void TFaxViewer::UpdatePrintButtons() {
   const bool loaded = !faxViewer_->FileName().empty();
   const bool printerInstalled = !QPrinterInfo::availablePrinterNames().isEmpty();
   printerSetupButton_->setEnabled(loaded);
+  savePdfButton_->setEnabled(loaded);
   printButton_->setEnabled(loaded && printerInstalled);
   printCurrentButton_->setEnabled(loaded && printerInstalled);
 }
@@ -367,6 +378,21 @@ void TFaxViewer::PrinterSetupButtonClick() {
     return;
   }
   PrintPages(faxPrinter_.FirstPageToPrint(), faxPrinter_.LastPageToPrint());
+}
+
+void TFaxViewer::SavePdfButtonClick() {
+  const std::string file = faxViewer_->FileName();
+  if (file.empty()) return;
+  FaxToSave fax;
+  if (pdfSource_) {
+    fax = *pdfSource_;
+  } else {
+    fax.files = {file};
+    fax.details = FaxFileDetails(file);
+    fax.name = documentName_.isEmpty() ? QFileInfo(QString::fromStdString(file)).completeBaseName() : documentName_;
+    fax.details.title = fax.name.toStdString();
+  }
+  SaveFaxesAsPdf(this, {fax});
 }
 
 }  // namespace tv

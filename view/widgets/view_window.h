@@ -5,11 +5,13 @@
 
 #include <QDialog>
 #include <array>
+#include <optional>
 #include <string>
 
 #include "view/widgets/fax_printer.h"
 #include "view/widgets/fax_viewer.h"
 #include "view/widgets/print_status_window.h"
+#include "view/widgets/save_pdf.h"
 
 class QAction;
 class QLabel;
@@ -31,6 +33,10 @@ class TFaxViewer : public QDialog {
   void SetTitle(const QString& title);
   // The name print jobs and PDF files get ("Fax to Ann 2026-12-08").
   void SetDocumentName(const QString& name);
+  // What "Save as PDF" saves: the fax's own files (the viewer may show a
+  // re-rendered copy) and its details. Without it, the file in the viewer
+  // with the details it holds itself.
+  void SetPdfSource(FaxToSave fax) { pdfSource_ = std::move(fax); }
 
   TQaFaxViewer& FaxViewer() { return *faxViewer_; }
   TQaFaxPrinter& FaxPrinter() { return faxPrinter_; }
@@ -77,10 +83,13 @@ class TFaxViewer : public QDialog {
   void PrintbuttonClick();
   void ExplorerButton1Click();
   void PrinterSetupButtonClick();
+  void SavePdfButtonClick();
   void ShowError(const QString& text);
 
   std::string faxFileName_;
   QString title_;
+  QString documentName_;
+  std::optional<FaxToSave> pdfSource_;
   int zoom_ = 100;
   bool firstActivation_ = true;
 
@@ -93,6 +102,7 @@ class TFaxViewer : public QDialog {
   QToolButton* printerSetupButton_;
   QToolButton* printButton_;
   QToolButton* printCurrentButton_;
+  QToolButton* savePdfButton_;
   QToolButton* zoomInButton_;
   QToolButton* zoomOutButton_;
   QPushButton* helpButton_;
