@@ -7,7 +7,8 @@
 // is the audio time it exchanged (20 ms per step). Compare the two per page
 // count: ratio = engine / direct. The engine's run also gives the time the
 // line's modem had page data to send but none from the engine (starved_ms)
-// out of the time it sent data (data_ms).
+// out of the time it sent data (data_ms), and the call's own length on the
+// line (call_s), from the dial: the session less the modem's preparation.
 #include <benchmark/benchmark.h>
 #include <spandsp.h>
 
@@ -122,13 +123,18 @@ void BM_EngineThroughVirtualLine(benchmark::State& state) {
     while (!finished) ui.WaitForMessages(20);
     const auto end = std::chrono::steady_clock::now();
     port.SetOpen(false);
-    // "result CODE pages N rate BPS starved A of B ...": the milliseconds the
-    // modem sent data with none from the engine to send, of all data time.
+    // "result CODE pages N rate BPS starved A of B remote "ID" dcn D call C
+    // ...": the milliseconds the modem sent data with none from the engine
+    // to send, of all data time, and the call's length on the line (from
+    // the dial, without the modem's preparation).
     double starvedMs = -1;
     double dataMs = -1;
-    std::sscanf(line.ReadLine().c_str(), "result %*d pages %*d rate %*d starved %lf of %lf", &starvedMs, &dataMs);
+    double callMs = -1;
+    std::sscanf(line.ReadLine().c_str(), "result %*d pages %*d rate %*d starved %lf of %lf remote \"%*[^\"]\" dcn %*d call %lf",
+                &starvedMs, &dataMs, &callMs);
     state.counters["starved_ms"] = starvedMs;
     state.counters["data_ms"] = dataMs;
+    state.counters["call_s"] = callMs / 1000;
     line.Wait();
     if (code != 0) state.SkipWithError("the fax failed");
     state.SetIterationTime(std::chrono::duration<double>(end - start).count());

@@ -615,8 +615,7 @@ void TFaxReceiverMachine::StepClass1PostPage(Event, Got got, const std::string& 
         // A new document follows in the same fax: phase B again, our
         // identity and capabilities first, then the caller's new DCS.
         disRepeats_ = 0;
-        DelayMs(kT30SilenceMs);
-        SendFrameCommand(session_);
+        AnswerWithFrameCommand(session_);
         Goto(kSendCsi);
         return;
       }
@@ -672,8 +671,7 @@ void TFaxReceiverMachine::TrainingPassed() {
     AcceptCall();
     if (At() == kFailure) return;
   }
-  DelayMs(kT30SilenceMs);
-  SendFrameCommand(session_);
+  AnswerWithFrameCommand(session_);
   Goto(kSendCfr);
 }
 

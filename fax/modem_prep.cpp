@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "comm/dispatcher.h"
+#include "fax/t30.h"
 #include "platform/error_codes.h"
 #include "platform/text.h"
 #include "platform/ui_thread.h"
@@ -115,6 +116,12 @@ ModemSetUp::Result ModemSetUp::Answer(FaxSession& session, std::string_view line
 }
 
 int SendFrameCommand(FaxSession& session) { return SendClass1Command(session, "AT+FTH=3"); }
+
+int AnswerWithFrameCommand(FaxSession& session) {
+  const int rc = WriteCommand(session, "AT+FTH=3", std::max(kClass1PauseMs, kT30SilenceMs));
+  ArmReplyTimer(session, session.modem.replyTimeout);
+  return rc;
+}
 
 int ListenForFrame(FaxSession& session) { return SendClass1Command(session, "AT+FRH=3"); }
 

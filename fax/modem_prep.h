@@ -25,6 +25,9 @@ int WriteClass1Command(FaxSession& session, std::string_view command);
 // (AT+FRH=3), the reply timer armed. Listening again leaves the timer as it
 // runs: the frame is asked for again within the time allowed for it.
 int SendFrameCommand(FaxSession& session);
+// AT+FTH=3 after a signal received: T.30's silence first, of which the
+// command's own pause is a part.
+int AnswerWithFrameCommand(FaxSession& session);
 int ListenForFrame(FaxSession& session);
 int ListenForFrameAgain(FaxSession& session);
 

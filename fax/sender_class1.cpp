@@ -230,9 +230,8 @@ void TFaxSenderMachine::AnswererFrames(FrameReception::Result result, const std:
         AskForFrameAgain();
         return;
       }
-      DelayMs(kT30SilenceMs);
       commandTries_ = 0;
-      SendFrameCommand(s_);
+      AnswerWithFrameCommand(s_);
       Goto(kSendTsi);
       return;
     }
@@ -348,8 +347,7 @@ void TFaxSenderMachine::SendPostPageCommand() {
     EndCall(ecTimeout);
     return;
   }
-  DelayMs(kT30SilenceMs);
-  SendFrameCommand(s_);
+  AnswerWithFrameCommand(s_);
   Goto(kPostPageConnect);
 }
 

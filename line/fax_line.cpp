@@ -247,6 +247,7 @@ void FaxLine::StartFarEnd(bool calling) {
   callDone_ = lineDropped_ = false;
   stepsSinceHangup_ = pagesSent_ = 0;
   stepsToHangUp_ = -1;
+  callStart_ = samples_;
 }
 
 // Frees the far end (which closes its file) and reports the call.
@@ -321,6 +322,7 @@ void FaxLine::State::PhaseE(t30_state_t* t30, void* user, int completion) {
   r.completion = completion;
   r.pages = std::max(stats.pages_rx, stats.pages_tx);
   r.bitRate = stats.bit_rate;
+  r.callMs = static_cast<int>((self->samples_ - self->callStart_) * 1000 / kSampleRate);
   r.errorCorrection = stats.error_correcting_mode != 0;
   r.coding = stats.encoding == T4_COMPRESSION_ITU_T6 ? "MMR" : stats.encoding == T4_COMPRESSION_ITU_T4_2D ? "MR" : "MH";
   if (const char* ident = t30_get_rx_ident(t30)) r.remoteIdent = ident;

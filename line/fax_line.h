@@ -46,6 +46,7 @@ struct FaxLineResult {
   int completion = kNoCall;  // spandsp's T.30 completion code, or one of the two below
   int pages = 0;        // pages the far end received or sent
   int bitRate = 0;
+  int callMs = 0;           // line time from the call's start to the far end's end of it
   bool errorCorrection = false;
   std::string coding;       // "MH", "MR" or "MMR"
   std::string remoteIdent;  // the program's station identifier
@@ -144,6 +145,7 @@ class FaxLine {
   int stepsSinceHangup_ = 0;
   int pagesSent_ = 0;            // by the calling far end, this call
   int stepsToHangUp_ = -1;       // until the far end hangs up in its page (-1: it will not)
+  std::int64_t callStart_ = 0;   // samples_ when the far end came on the line
   FaxLineResult result_;
   bool dataEnded_ = false;  // the program has ended the current transmission's data
   double starvedMs_ = 0;

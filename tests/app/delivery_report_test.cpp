@@ -105,7 +105,7 @@ class DeliveryReportTest : public QObject {
 
     const QString text = PdfText(Report());
     for (const char* line : {"Recipient +Ann Example", "Fax number +5550100", "Remote station ID +\\S",
-                             "Pages sent +2 of 2", "Rate +\\d+ bit/s", "Coding +MH", "Error correction \\(ECM\\) +off",
+                             "Pages sent +2 of 2", "Rate +\\d+ bit/s", "Coding +MMR", "Error correction \\(ECM\\) +on",
                              "Page results +1 MCF, 2 MCF", "Result +Sent"}) {
       QVERIFY2(text.contains(QRegularExpression(line)), qPrintable(QString(line) + " in:\n" + text));
     }

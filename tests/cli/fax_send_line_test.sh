@@ -64,7 +64,7 @@ send_at() { # send_at BPS CODING [LINE OPTION...]: CODING as the far end reports
     fail "last line: $(tail -n 1 send.out | cat -A)"
   wait "$line_pid" || true
   line_pid=
-  grep -q "^result 0 pages 3 rate $bps starved [0-9]* of [0-9]* remote \"TESS TX\" dcn . coding $coding OK" line.out ||
+  grep -q "^result 0 pages 3 rate $bps starved [0-9]* of [0-9]* remote \"TESS TX\" dcn . call [0-9]* coding $coding OK" line.out ||
     fail "far end at $bps: $(cat line.out)"
 
   tiffsplit received.tif page_

@@ -412,9 +412,9 @@ class VirtualLine {
   }
 
   void Report(const tv::FaxLineResult& r) const {
-    std::printf("result %d pages %d rate %d starved %.0f of %d remote \"%s\" dcn %d coding %s%s %s\n", r.completion,
-                r.pages, r.bitRate, line_.StarvedMs(), line_.DataMs(), r.remoteIdent.c_str(),
-                watch_.ProgramSentDcn() ? 1 : 0, r.coding.empty() ? "-" : r.coding.c_str(),
+    std::printf("result %d pages %d rate %d starved %.0f of %d remote \"%s\" dcn %d call %d coding %s%s %s\n",
+                r.completion, r.pages, r.bitRate, line_.StarvedMs(), line_.DataMs(), r.remoteIdent.c_str(),
+                watch_.ProgramSentDcn() ? 1 : 0, r.callMs, r.coding.empty() ? "-" : r.coding.c_str(),
                 r.errorCorrection ? " ECM" : "", r.completion == tv::FaxLineResult::kNoCall ? "no call" : r.text.c_str());
     std::fflush(stdout);
   }
