@@ -8,6 +8,7 @@
 #include "cli/commands.h"
 #include "comm/qa_port.h"
 #include "line/demo_line.h"
+#include "line/sip_line.h"
 #include "platform/files.h"
 #ifdef TVFAX_PICTURES
 #include "image/qt/qt_picture_reader.h"
@@ -139,6 +140,7 @@ int Main(std::span<char*> argv) {
 
 int main(int argc, char** argv) {
   tv::InstallDemoLine();  // --device demo
+  tv::InstallSipLine();   // --device sip
 #ifdef TVFAX_PICTURES
   tv::InstallQtPictureReader();
 #endif
