@@ -1,6 +1,8 @@
 #include "line/sip_line.h"
 
 #include <re.h>
+// The T.38 side of the modem is reached into to set its page data right.
+#define SPANDSP_EXPOSE_INTERNAL_STRUCTURES
 #include <spandsp.h>
 
 #include <atomic>
@@ -10,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "comm/sim_modem.h"
 #include "line/sip_account.h"
@@ -39,6 +42,29 @@ std::string DialledNumber(const char* dialString) {
     if (std::string_view(",;!@WwTtPp -").find(*c) == std::string_view::npos) number += *c;
   }
   return number;
+}
+
+// spandsp's T.31 modem (0.0.6) hands the program the non-ECM page data it
+// receives over T.38 in the line's bit order, most significant bit first (it
+// reverses a copy and passes on the original), where the program, as from
+// any modem, wants the first bit in the low bit. The data are reversed here
+// on their way in, so that the modem's slip cancels out.
+t38_rx_data_handler_t* modemRxData = nullptr;  // the modem's own, the same for every modem
+
+int RxDataInLineOrder(t38_core_state_t* core, void* user, int dataType, int fieldType, const uint8_t* bytes,
+                      int length) {
+  if ((fieldType != T38_FIELD_T4_NON_ECM_DATA && fieldType != T38_FIELD_T4_NON_ECM_SIG_END) || length <= 0) {
+    return modemRxData(core, user, dataType, fieldType, bytes, length);
+  }
+  std::vector<uint8_t> reversed(static_cast<std::size_t>(length));
+  bit_reverse(reversed.data(), bytes, length);
+  return modemRxData(core, user, dataType, fieldType, reversed.data(), length);
+}
+
+void SetPageDataRight(t31_state_t* modem) {
+  t38_core_state_t* core = t31_get_t38_core_state(modem);
+  modemRxData = core->rx_data_handler;
+  core->rx_data_handler = &RxDataInLineOrder;
 }
 
 class SipLine {
@@ -81,6 +107,7 @@ class SipLine {
     t31_ = t31_init(nullptr, &AtTx, this, &ModemControl, this, &T38Tx, this);
     t31_set_transmit_on_idle(t31_, 1);
     t31_set_t38_config(t31_, 0);  // paced, as on a line
+    SetPageDataRight(t31_);
     std::string problem;
     const auto account = ReadSipAccount(IniFile(SettingsFilePath()), section_, problem);
     if (!account) {
