@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# tvfax send and receive over a SIP line (--device sip, the account in
+# [SIP] of TV.INI, no registration) against tools/sip_fax_peer, a spandsp
+# fax machine on SIP, all on 127.0.0.1: over T.38, and over G.711 with a far
+# end that has no T.38. Every page arrives pixel for pixel, at its own
+# resolution, and the line's log names the medium the call took.
+#   sip_line_test.sh TVFAX SIP_FAX_PEER
+set -euo pipefail
+source "$(dirname "$0")/fax_pages.sh"
+tvfax=$1
+peer=$2
+work=$(mktemp -d)
+peer_pid=
+receive_pid=
+cleanup() {
+  for pid in $peer_pid $receive_pid; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+cd "$work"
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# use_account DOMAIN LOCAL_PORT: our account calls DOMAIN; the lines run at
+# twice the clock's pace.
+use_account() {
+  mkdir -p home
+  rm -f home/SIP.LOG
+  printf '[SIP]\nAccount=sip:tess@%s\nRegister=0\nLocalPort=%s\nSpeed=2\n' "$1" "$2" > home/TV.INI
+}
+
+send_over() { # send_over MEDIUM [PEER OPTION...]
+  local medium=$1
+  shift
+  rm -f received.tif
+  "$peer" --answer received.tif --ident "SIP PEER" --speed 2 --timeout 100 "$@" > peer.out 2> peer.err &
+  peer_pid=$!
+  for _ in $(seq 50); do
+    grep -q '^ready' peer.out 2>/dev/null && break
+    sleep 0.1
+  done
+  local port
+  port=$(sed -n 's/^ready //p' peer.out)
+  [ -n "$port" ] || fail "the far end did not come up: $(cat peer.err)"
+  use_account "127.0.0.1:$port" 0
+
+  timeout 100 "$tvfax" send --home home --device sip --class 1 --station "TESS TX" --header 'TEST $P/$N' \
+    5551234 letter.apf > send.out || fail "tvfax send over $medium failed: $(tail -3 send.out)"
+  tail -n 1 send.out | grep -q 'Sent 3 pages to "SIP PEER" at 14400 bit/s$' || fail "last line: $(tail -n 1 send.out)"
+  wait "$peer_pid" || true
+  peer_pid=
+  grep -q "^result 0 pages 3 medium $medium remote \"TESS TX\" " peer.out || fail "far end over $medium: $(cat peer.out)"
+  grep -q "medium $medium to 127.0.0.1:" home/SIP.LOG || fail "log over $medium: $(cat home/SIP.LOG)"
+  check_sent_pages letter.apf received.tif 3 "over $medium"
+}
+
+receive_over() { # receive_over MEDIUM [PEER OPTION...]
+  local medium=$1
+  shift
+  rm -f FAX0001.APF
+  local port=$((20000 + RANDOM % 20000))
+  use_account 127.0.0.1 "$port"
+  timeout 100 "$tvfax" receive --home home --device sip --class 1 --dir "$work" --one --station "TESS RX" \
+    > receive.out &
+  receive_pid=$!
+  for _ in $(seq 50); do
+    grep -q ' SIP on 127.0.0.1:' home/SIP.LOG 2>/dev/null && break
+    sleep 0.1
+  done
+  timeout 100 "$peer" --call "tess@127.0.0.1:$port" --send call.tif --ident "FAR END 42" --speed 2 --timeout 100 "$@" \
+    > peer.out 2> peer.err || fail "far end over $medium: $(cat peer.out peer.err)"
+  wait "$receive_pid" || fail "tvfax receive over $medium failed: $(cat receive.out)"
+  receive_pid=
+  grep -qx "Received $work/FAX0001.APF pages 3 from \"FAR END 42\"" receive.out || fail "no fax: $(cat receive.out)"
+  grep -q "^result 0 pages 3 medium $medium remote \"TESS RX\" " peer.out || fail "far end over $medium: $(cat peer.out)"
+  check_received_pages FAX0001.APF "over $medium"
+}
+
+make_letter
+make_call_pages
+send_over T.38
+send_over G.711 --no-t38
+receive_over T.38
+receive_over G.711 --no-t38
+echo "sent and received 3 pages over T.38 and G.711 pixel for pixel"
