@@ -195,7 +195,7 @@ bool SipEndpoint::Call(const std::string& number) {
   const std::string from = account_.Uri();
   const std::string route = "sip:" + account_.proxy + ";lr";
   const char* routes[] = {route.c_str()};
-  mbuf* offer = Describe(SipMedium::kNone, true);
+  mbuf* offer = Describe(true, image_ && !t38Later_, true);
   const int error =
       sipsess_connect(&call_, sessions_, to.c_str(), nullptr, from.c_str(), account_.user.c_str(), routes,
                       account_.proxy.empty() ? 0 : 1, kContentType, offer, &OnAuth, this, false, &OnOffer,
@@ -213,7 +213,7 @@ bool SipEndpoint::Call(const std::string& number) {
 
 bool SipEndpoint::Answer() {
   if (state_ != CallState::kRinging) return false;
-  mbuf* answer = Describe(offered_, false);
+  mbuf* answer = Describe(offered_ != SipMedium::kT38, offered_ == SipMedium::kT38, false);
   const int error = sipsess_answer(call_, 200, "OK", answer, nullptr);
   mem_deref(answer);
   if (error != 0) {
@@ -236,7 +236,7 @@ void SipEndpoint::HangUp() {
 
 void SipEndpoint::OfferT38() {
   if (state_ != CallState::kUp || !image_ || medium_ == SipMedium::kT38) return;
-  mbuf* offer = Describe(SipMedium::kNone, true, true);
+  mbuf* offer = Describe(false, true, true);
   if (const int error = sipsess_modify(call_, offer); error != 0) Log(std::string("re-INVITE: ") + std::strerror(error));
   else Log("re-INVITE to T.38");
   mem_deref(offer);
@@ -267,27 +267,27 @@ void SipEndpoint::OnNoAnswer(void* arg) {
 
 // ------------------------------------------------------------ descriptions
 
-mbuf* SipEndpoint::Describe(SipMedium medium, bool offer, bool t38Only) {
-  const bool t38 = offer ? image_ != nullptr : medium == SipMedium::kT38;
-  sdp_media_set_disabled(audio_, offer ? t38Only : t38);
+mbuf* SipEndpoint::Describe(bool audio, bool t38, bool offer) {
+  sdp_media_set_disabled(audio_, !audio);
   if (image_) sdp_media_set_disabled(image_, !t38);
   mbuf* description = nullptr;
   sdp_encode(&description, sdp_, offer);
   return description;
 }
 
-SipMedium SipEndpoint::TakeDescription(mbuf* description, bool offer) {
+SipMedium SipEndpoint::TakeDescription(mbuf* description, bool offer, bool audioFirst) {
   if (image_) sdp_media_set_disabled(image_, false);
   sdp_media_set_disabled(audio_, false);
   if (const int error = sdp_decode(sdp_, description, offer); error != 0) {
     Log(std::string("unreadable SDP: ") + std::strerror(error));
     return SipMedium::kNone;
   }
-  if (image_ && sdp_media_rformat(image_, nullptr)) return SipMedium::kT38;
+  const bool t38 = image_ && sdp_media_rformat(image_, nullptr);
+  if (t38 && !audioFirst) return SipMedium::kT38;
   if (const sdp_format* format = sdp_media_rformat(audio_, nullptr)) {
     return format->pt == kPayloadPcma ? SipMedium::kPcma : SipMedium::kPcmu;
   }
-  return SipMedium::kNone;
+  return t38 ? SipMedium::kT38 : SipMedium::kNone;
 }
 
 void SipEndpoint::UseMedium(SipMedium medium) {
@@ -328,7 +328,7 @@ void SipEndpoint::OnIncoming(const sip_msg* msg, void* arg) {
     sip_treply(nullptr, self->sip_, msg, 486, "Busy Here");
     return;
   }
-  const SipMedium medium = self->TakeDescription(msg->mb, true);
+  const SipMedium medium = self->TakeDescription(msg->mb, true, self->t38Later_);
   if (medium == SipMedium::kNone) {
     self->Log("INVITE from " + from + " offers no medium of ours: 488");
     sip_treply(nullptr, self->sip_, msg, 488, "Not Acceptable Here");
@@ -352,7 +352,7 @@ void SipEndpoint::OnIncoming(const sip_msg* msg, void* arg) {
 int SipEndpoint::OnOffer(mbuf** description, const sip_msg* msg, void* arg) {
   auto* self = static_cast<SipEndpoint*>(arg);
   if (mbuf_get_left(msg->mb) == 0) {  // a refresh without an offer: ours, unchanged
-    *description = self->Describe(self->medium_, true, self->medium_ == SipMedium::kT38);
+    *description = self->Describe(self->medium_ != SipMedium::kT38, self->medium_ == SipMedium::kT38, true);
     return 0;
   }
   const SipMedium medium = self->TakeDescription(msg->mb, true);
@@ -360,7 +360,7 @@ int SipEndpoint::OnOffer(mbuf** description, const sip_msg* msg, void* arg) {
     self->Log("re-INVITE offers no medium of ours: 488");
     return EPROTO;
   }
-  *description = self->Describe(medium, false);
+  *description = self->Describe(medium != SipMedium::kT38, medium == SipMedium::kT38, false);
   const bool changed = medium != self->medium_;
   self->UseMedium(medium);
   if (changed && self->handlers_.mediumChanged) self->handlers_.mediumChanged(medium);

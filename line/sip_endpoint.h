@@ -80,6 +80,9 @@ class SipEndpoint {
   void HangUp();
   // Moves an answered call to T.38 (a re-INVITE offering T.38 alone).
   void OfferT38();
+  // Calls and answers on G.711 only, leaving the move to T.38 to a
+  // re-INVITE (as many providers do).
+  void SetT38Later(bool later) { t38Later_ = later; }
 
   bool InCall() const { return state_ != CallState::kIdle; }
   SipMedium Medium() const { return medium_; }
@@ -109,12 +112,11 @@ class SipEndpoint {
   static void OnReap(void* arg);
 
   bool BindMedia(const std::string& localIp, std::string& problem);
-  // Reads the far end's description and picks the medium it allows; kNone
-  // when it allows none of ours.
-  SipMedium TakeDescription(mbuf* description, bool offer);
-  // Our description: an offer of every medium we have (or T.38 alone), or
-  // the answer for `medium`.
-  mbuf* Describe(SipMedium medium, bool offer, bool t38Only = false);
+  // Reads the far end's description and picks the medium it allows, T.38
+  // before G.711 unless `audioFirst`; kNone when it allows none of ours.
+  SipMedium TakeDescription(mbuf* description, bool offer, bool audioFirst = false);
+  // Our description (an offer, or an answer) with G.711, T.38 or both.
+  mbuf* Describe(bool audio, bool t38, bool offer);
   void UseMedium(SipMedium medium);
   void EndCall(const SipCallEnd& end);
   void Log(const std::string& line) const;
@@ -137,6 +139,7 @@ class SipEndpoint {
   struct Native;  // libre's timers and the far end's media address
   std::unique_ptr<Native> native_;
 
+  bool t38Later_ = false;
   CallState state_ = CallState::kIdle;
   SipMedium medium_ = SipMedium::kNone;
   SipMedium offered_ = SipMedium::kNone;  // what an incoming call's answer will take

@@ -208,7 +208,25 @@ class SipLine {
     return !clearToSend_ || inbox_.size() >= kInboxLimit;
   }
 
-  void UseMedium() { t31_set_mode(t31_, endpoint_->Medium() == SipMedium::kT38); }
+  // The modem follows the call's medium. A call that moves between audio
+  // and T.38 while the modem sends a tone (the answer tone, by the far end's
+  // re-INVITE at the start of a call) has the tone start again in the new
+  // medium: one begun in the other would never end there, and with it the
+  // modem's wait for it.
+  void UseMedium() {
+    const bool t38 = endpoint_->Medium() == SipMedium::kT38;
+    if (t38 == (t31_->t38_mode != 0)) return;
+    t31_set_mode(t31_, t38);
+    const int modem = t31_->modem;
+    if (modem == FAX_MODEM_CED_TONE || modem == FAX_MODEM_CNG_TONE || modem == FAX_MODEM_NOCNG_TONE) {
+      // The modem restarts only into another mode: silence first.
+      for (const int step : {static_cast<int>(FAX_MODEM_SILENCE_TX), modem}) {
+        at_state_t& at = t31_->at_state;
+        at.modem_control_handler(&at, at.modem_control_user_data, AT_MODEM_CONTROL_RESTART,
+                                 reinterpret_cast<const char*>(static_cast<std::intptr_t>(step)));
+      }
+    }
+  }
 
   void CallEnded(const SipCallEnd& end) {
     int event = AT_CALL_EVENT_HANGUP;

@@ -2,8 +2,10 @@
 # tvfax send and receive over a SIP line (--device sip, the account in
 # [SIP] of TV.INI, no registration) against tools/sip_fax_peer, a spandsp
 # fax machine on SIP, all on 127.0.0.1: over T.38, and over G.711 with a far
-# end that has no T.38. Every page arrives pixel for pixel, at its own
-# resolution, and the line's log names the medium the call took.
+# end that has no T.38, and over calls that start on G.711 and move to T.38
+# by the far end's re-INVITE. Every page arrives pixel for pixel, at its own
+# resolution, and the line's log names the medium the call took. A far end
+# that answers 486 is BUSY to the modem.
 #   sip_line_test.sh TVFAX SIP_FAX_PEER
 set -euo pipefail
 source "$(dirname "$0")/fax_pages.sh"
@@ -76,10 +78,29 @@ receive_over() { # receive_over MEDIUM [PEER OPTION...]
   check_received_pages FAX0001.APF "over $medium"
 }
 
+busy() {
+  "$peer" --answer received.tif --busy --timeout 30 > peer.out 2> peer.err &
+  peer_pid=$!
+  for _ in $(seq 50); do
+    grep -q '^ready' peer.out 2>/dev/null && break
+    sleep 0.1
+  done
+  use_account "127.0.0.1:$(sed -n 's/^ready //p' peer.out)" 0
+  "$tvfax" at --home home --device sip --timeout 10 'AT+FCLASS=1' ATD5551234 > at.out || true
+  grep -qx BUSY at.out || fail "no BUSY: $(cat at.out)"
+  grep -q 'call ended: 486 Busy Here' home/SIP.LOG || fail "log: $(cat home/SIP.LOG)"
+  kill "$peer_pid"
+  wait "$peer_pid" || true
+  peer_pid=
+}
+
 make_letter
 make_call_pages
 send_over T.38
 send_over G.711 --no-t38
+send_over T.38 --reinvite
 receive_over T.38
 receive_over G.711 --no-t38
-echo "sent and received 3 pages over T.38 and G.711 pixel for pixel"
+receive_over T.38 --reinvite
+busy
+echo "sent and received 3 pages over T.38, G.711 and a move to T.38 pixel for pixel; BUSY"

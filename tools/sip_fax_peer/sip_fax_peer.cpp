@@ -6,7 +6,9 @@
 // answers calls and stores the pages it receives in a TIFF file; with
 // --call USER@HOST:PORT it calls and sends a TIFF file. With --no-t38 it
 // has G.711 only: it answers a call offering both on G.711 and refuses a
-// move to T.38 with 488.
+// move to T.38 with 488. With --reinvite it calls and answers on G.711
+// and moves the call to T.38 half a second later by a re-INVITE; with
+// --busy it refuses every call with 486 Busy Here.
 //
 // It listens on 127.0.0.1 only and prints "ready PORT" once it takes calls;
 // at the end of the call one line "result CODE pages N medium MEDIUM remote
@@ -32,6 +34,7 @@ using tv::SipMedium;
 constexpr int kStepSamples = SipEndpoint::kAudioSamples;
 constexpr double kStepMs = 20;
 constexpr int kAnswerAfterSteps = 50;  // 1 s of ringing
+constexpr int kReinviteAfterSteps = 25;  // 0.5 s into the call
 // After a BYE the fax machine has this long to finish (phase E) by itself.
 constexpr int kEndGraceSteps = 100;
 
@@ -43,6 +46,8 @@ struct Options {
   std::string callTo;  // USER@HOST:PORT
   std::string sendFile;
   bool t38 = true;
+  bool reinvite = false;
+  bool busy = false;
   int redundancy = 3;
   double speed = 1;
   int timeoutSeconds = 120;
@@ -53,7 +58,8 @@ struct Options {
   std::fprintf(stderr,
                "sip_fax_peer: %s\n"
                "usage: sip_fax_peer (--answer OUT.tif | --call USER@HOST:PORT --send IN.tif) [--port N] [--user NAME]\n"
-               "                    [--ident ID] [--no-t38] [--redundancy N] [--speed X] [--timeout SECONDS] [--log]\n",
+               "                    [--ident ID] [--no-t38 | --reinvite | --busy] [--redundancy N] [--speed X]\n"
+               "                    [--timeout SECONDS] [--log]\n",
                why.c_str());
   std::exit(2);
 }
@@ -80,6 +86,10 @@ Options ParseOptions(int argc, char** argv) {
       o.ident = value();
     } else if (arg == "--no-t38") {
       o.t38 = false;
+    } else if (arg == "--reinvite") {
+      o.reinvite = true;
+    } else if (arg == "--busy") {
+      o.busy = true;
     } else if (arg == "--redundancy") {
       o.redundancy = std::atoi(value().c_str());
     } else if (arg == "--speed") {
@@ -93,6 +103,7 @@ Options ParseOptions(int argc, char** argv) {
       Usage("unknown option " + arg);
     }
   }
+  if (o.reinvite + o.busy + !o.t38 > 1) Usage("give at most one of --no-t38, --reinvite and --busy");
   if (o.answerFile.empty() == o.callTo.empty()) Usage("give exactly one of --answer and --call");
   if (!o.callTo.empty() && (o.sendFile.empty() || o.callTo.find('@') == std::string::npos)) {
     Usage("--call needs USER@HOST:PORT and --send IN.tif");
@@ -112,7 +123,13 @@ class Peer {
     account.t38 = options_.t38;
     account.redundancy = options_.redundancy;
     SipEndpoint::Handlers handlers;
-    handlers.ringing = [this] { ringingSteps_ = 0; };
+    handlers.ringing = [this] {
+      if (options_.busy) {
+        endpoint_->HangUp();  // 486
+      } else {
+        ringingSteps_ = 0;
+      }
+    };
     handlers.answered = [this] { StartFax(); };
     handlers.mediumChanged = [this](SipMedium) { StartFax(); };
     handlers.ended = [this](const tv::SipCallEnd& end) { CallEnded(end); };
@@ -124,6 +141,7 @@ class Peer {
     };
     if (options_.log) handlers.log = [](const std::string& line) { std::fprintf(stderr, "sip: %s\n", line.c_str()); };
     endpoint_ = std::make_unique<SipEndpoint>(account, std::string(), std::move(handlers));
+    endpoint_->SetT38Later(options_.reinvite);
     tmr_init(&tick_);
   }
 
@@ -176,6 +194,10 @@ class Peer {
       ringingSteps_ = -1;
       if (endpoint_->Answer()) StartFax();
     }
+    if (reinviteSteps_ >= 0 && ++reinviteSteps_ == kReinviteAfterSteps) {
+      reinviteSteps_ = -1;
+      endpoint_->OfferT38();
+    }
     if (endGraceSteps_ >= 0 && ++endGraceSteps_ == kEndGraceSteps) {
       t30_terminate(T30());  // phase E follows at once
       return;
@@ -197,6 +219,7 @@ class Peer {
   void StartFax() {
     FreeFax();
     medium_ = endpoint_->Medium();
+    if (options_.reinvite && medium_ != SipMedium::kT38) reinviteSteps_ = 0;
     const bool calling = !options_.callTo.empty();
     if (medium_ == SipMedium::kT38) {
       t38_ = t38_terminal_init(nullptr, calling, &T38Tx, this);
@@ -285,6 +308,7 @@ class Peer {
   SipMedium medium_ = SipMedium::kNone;
   int ringingSteps_ = -1;
   int endGraceSteps_ = -1;
+  int reinviteSteps_ = -1;
   bool phaseEDone_ = false;
   int completion_ = -1;
   bool done_ = false;
