@@ -327,7 +327,7 @@ bool MakeSipLine(const std::string& name, std::string& error) {
   if (!IsSipDevice(name)) return false;
   std::string problem;
   if (!ReadSipAccount(IniFile(SettingsFilePath()), SipSection(name), problem)) {
-    error = name + ": " + problem;
+    error = problem;
     return true;
   }
   static std::mutex mutex;
