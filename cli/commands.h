@@ -33,6 +33,7 @@ int RerenderCommand(const Args& args);
 int SendCommand(const Args& args);
 int ReceiveCommand(const Args& args);
 int PrinterCommand(const Args& args);
+int SipCommand(const Args& args);
 int PrintCommand(const Args& args);  // with the window libraries only
 int CoverCommand(const Args& args);  // with the window libraries only
 

@@ -46,6 +46,9 @@ constexpr Command kCommands[] = {
      "wait for fax calls and receive them into fax files (--one: exit after the first call); --bps: the highest "
      "rate, by default the fastest the modem offers",
      ReceiveCommand},
+    {"sip", "register [--home DIR] [--device sip|sip:NAME] [--timeout SECONDS]",
+     "test a SIP account: register it once and print the registrar's answer (exit 0 when registered)",
+     SipCommand},
     {"printer", "install | remove",
      "add the \"Tessivane\" fax printer to CUPS (as root): what is printed to it becomes an outgoing fax of the "
      "user who prints it; remove takes it away again",

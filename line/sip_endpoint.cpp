@@ -21,9 +21,11 @@ constexpr int kRtpHigh = 32767;
 constexpr std::uint8_t kPayloadPcmu = 0;
 constexpr std::uint8_t kPayloadPcma = 8;
 constexpr std::uint32_t kRegisterSeconds = 3600;
-// The jitter buffer plays from three packets on and keeps at most twelve.
-constexpr std::size_t kAudioStartSamples = 3 * SipEndpoint::kAudioSamples;
-constexpr std::size_t kAudioMostSamples = 12 * SipEndpoint::kAudioSamples;
+// The jitter buffer plays from eight packets on (160 ms, which T.30's
+// timers bear) and keeps at most fifty: a modem's audio has no gaps to
+// spare, so a late packet must find the buffer still playing.
+constexpr std::size_t kAudioStartSamples = 8 * SipEndpoint::kAudioSamples;
+constexpr std::size_t kAudioMostSamples = 50 * SipEndpoint::kAudioSamples;
 constexpr char kContentType[] = "application/sdp";
 
 // The address of ours that packets to `host` leave from (127.0.0.1 for a
@@ -422,11 +424,10 @@ int SipEndpoint::OnAuth(char** user, char** password, const char* realm, void* a
 
 void SipEndpoint::OnRegistered(int error, const sip_msg* msg, void* arg) {
   auto* self = static_cast<SipEndpoint*>(arg);
-  if (error != 0) {
-    self->Log(std::string("REGISTER: ") + std::strerror(error));
-  } else if (msg) {
-    self->Log("REGISTER: " + std::to_string(msg->scode) + " " + Text(msg->reason));
-  }
+  const int status = error == 0 && msg ? msg->scode : 0;
+  const std::string text = status ? std::to_string(status) + " " + Text(msg->reason) : std::strerror(error);
+  self->Log("REGISTER: " + text);
+  if (self->handlers_.registered) self->handlers_.registered(status, text);
 }
 
 void SipEndpoint::OnUdptl(const sa* source, mbuf* datagram, void* arg) {

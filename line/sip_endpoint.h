@@ -55,6 +55,8 @@ class SipEndpoint {
     std::function<void(SipMedium)> mediumChanged;  // during a call, by a re-INVITE
     std::function<void(std::uint16_t sequence, const IfpPacket& ifp)> ifp;
     std::function<void(const std::string& line)> log;
+    // The registrar's answer: its status (0 when none came) and in words.
+    std::function<void(int status, const std::string& text)> registered;
   };
 
   static constexpr int kAudioSamples = 160;  // 20 ms at 8 kHz in each RTP packet

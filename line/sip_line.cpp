@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <ctime>
+#include <future>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -17,6 +18,7 @@
 #include "comm/sim_modem.h"
 #include "line/sip_account.h"
 #include "line/sip_endpoint.h"
+#include "line/sip_password.h"
 #include "line/sip_thread.h"
 #include "platform/ini_file.h"
 #include "platform/paths.h"
@@ -77,6 +79,8 @@ class SipLine {
     tmr_init(&tick_);
   }
 
+  SipMedium LastMedium() const { return lastMedium_; }
+
   // Runs the line for the port about to open it (on the SIP thread).
   void Start() {
     PostToSipThread([this] {
@@ -131,7 +135,9 @@ class SipLine {
       t38_core_rx_ifp_packet(t31_get_t38_core_state(t31_), ifp.data(), static_cast<int>(ifp.size()), sequence);
     };
     handlers.log = [this](const std::string& line) { Log(line); };
-    auto endpoint = std::make_unique<SipEndpoint>(*account, std::string(), std::move(handlers));
+    std::string password = SipPassword(section_, problem);
+    if (account->registers && password.empty()) Log(problem);
+    auto endpoint = std::make_unique<SipEndpoint>(*account, std::move(password), std::move(handlers));
     if (!endpoint->Start(problem)) {
       Log(problem);
       return;
@@ -214,6 +220,7 @@ class SipLine {
   // medium: one begun in the other would never end there, and with it the
   // modem's wait for it.
   void UseMedium() {
+    if (endpoint_->Medium() != SipMedium::kNone) lastMedium_ = endpoint_->Medium();
     const bool t38 = endpoint_->Medium() == SipMedium::kT38;
     if (t38 == (t31_->t38_mode != 0)) return;
     t31_set_mode(t31_, t38);
@@ -296,6 +303,7 @@ class SipLine {
 
   SimModem modem_;
   const std::string section_;
+  std::atomic<SipMedium> lastMedium_ = SipMedium::kNone;
   std::mutex inboxMutex_;
   std::string inbox_;
 
@@ -323,6 +331,8 @@ std::map<std::string, std::unique_ptr<SipLine>>& SipLines() {
   return lines;
 }
 
+std::mutex linesMutex;
+
 bool MakeSipLine(const std::string& name, std::string& error) {
   if (!IsSipDevice(name)) return false;
   std::string problem;
@@ -330,8 +340,7 @@ bool MakeSipLine(const std::string& name, std::string& error) {
     error = problem;
     return true;
   }
-  static std::mutex mutex;
-  std::lock_guard lock(mutex);
+  std::lock_guard lock(linesMutex);
   auto& line = SipLines()[name];
   if (!line) line = std::make_unique<SipLine>(name);
   line->Start();
@@ -342,7 +351,64 @@ bool MakeSipLine(const std::string& name, std::string& error) {
 
 bool IsSipDevice(const std::string& name) { return name == kSipDevice || name.rfind("sip:", 0) == 0; }
 
+std::string SipLineMedium(const std::string& deviceName) {
+  std::lock_guard lock(linesMutex);
+  const auto line = SipLines().find(deviceName);
+  if (line == SipLines().end() || line->second->LastMedium() == SipMedium::kNone) return {};
+  return SipMediumName(line->second->LastMedium());
+}
+
 std::string SipLogPath() { return ProgramFolder() + "SIP.LOG"; }
+
+SipRegistration TestSipAccount(const std::string& deviceName, int timeoutMs) {
+  std::string problem;
+  auto account = ReadSipAccount(IniFile(SettingsFilePath()), SipSection(deviceName), problem);
+  if (!account) return {false, problem};
+  account->registers = true;
+  account->localPort = 0;  // beside a line that may hold the account's own port
+  const std::string registrar = account->registrar.empty() ? account->domain : account->registrar;
+  // A registrar that asks for no password needs none; one that asks and
+  // gets none is told why in the answer.
+  std::string passwordProblem;
+  std::string password = SipPassword(SipSection(deviceName), passwordProblem);
+
+  std::promise<SipRegistration> answer;
+  std::unique_ptr<SipEndpoint> endpoint;
+  bool answered = false;
+  RunOnSipThread([&] {
+    SipEndpoint::Handlers handlers;
+    handlers.registered = [&](int status, const std::string& text) {
+      if (answered) return;  // libre goes on refreshing
+      answered = true;
+      if (status >= 200 && status < 300) {
+        answer.set_value({true, "registered with " + registrar + ": " + text});
+        return;
+      }
+      std::string why = (status ? "the registrar " + registrar + " refused: " : "REGISTER to " + registrar + ": ") + text;
+      if (!passwordProblem.empty()) why += " (" + passwordProblem + ")";
+      answer.set_value({false, why});
+    };
+    endpoint = std::make_unique<SipEndpoint>(*account, std::move(password), std::move(handlers));
+    std::string startProblem;
+    if (!endpoint->Start(startProblem)) {
+      answered = true;
+      answer.set_value({false, startProblem});
+    }
+  });
+  auto future = answer.get_future();
+  SipRegistration result;
+  if (future.wait_for(std::chrono::milliseconds(timeoutMs)) == std::future_status::ready) {
+    result = future.get();
+  } else {
+    result = {false, "no answer from the registrar " + registrar + " within " + std::to_string(timeoutMs / 1000) +
+                         " s"};
+  }
+  RunOnSipThread([&] {
+    answered = true;
+    endpoint.reset();
+  });
+  return result;
+}
 
 void InstallSipLine() { SetSimDeviceMaker(kSipDevice, &MakeSipLine); }
 

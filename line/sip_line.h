@@ -22,8 +22,21 @@ inline constexpr char kSipDevice[] = "sip";
 // Whether a device name means a SIP line ("sip" or "sip:NAME").
 bool IsSipDevice(const std::string& name);
 
+// How the last call on the SIP line of that name went: "T.38", "G.711", or
+// empty when it had no call (or is no SIP line).
+std::string SipLineMedium(const std::string& deviceName);
+
 // Where the SIP lines log their calls: SIP.LOG in the program folder.
 std::string SipLogPath();
+
+// Registers the account of a SIP line's name once (whatever its Register
+// says) and reports the registrar's answer in plain words, within
+// `timeoutMs`: what "Test account" shows.
+struct SipRegistration {
+  bool registered = false;
+  std::string text;
+};
+SipRegistration TestSipAccount(const std::string& deviceName, int timeoutMs);
 
 // Lets ports open SIP lines by their names. Call once at start-up.
 void InstallSipLine();

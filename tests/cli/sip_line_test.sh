@@ -4,7 +4,7 @@
 # fax machine on SIP, all on 127.0.0.1: over T.38, and over G.711 with a far
 # end that has no T.38, and over calls that start on G.711 and move to T.38
 # by the far end's re-INVITE. Every page arrives pixel for pixel, at its own
-# resolution, and the line's log names the medium the call took. A far end
+# resolution, and tvfax and the line's log name the medium the call took. A far end
 # that answers 486 is BUSY to the modem.
 #   sip_line_test.sh TVFAX SIP_FAX_PEER
 set -euo pipefail
@@ -48,7 +48,7 @@ send_over() { # send_over MEDIUM [PEER OPTION...]
 
   timeout 100 "$tvfax" send --home home --device sip --class 1 --station "TESS TX" --header 'TEST $P/$N' \
     5551234 letter.apf > send.out || fail "tvfax send over $medium failed: $(tail -3 send.out)"
-  tail -n 1 send.out | grep -q 'Sent 3 pages to "SIP PEER" at 14400 bit/s$' || fail "last line: $(tail -n 1 send.out)"
+  tail -n 1 send.out | grep -q "Sent 3 pages to \"SIP PEER\" at 14400 bit/s over $medium\$" || fail "last line: $(tail -n 1 send.out)"
   wait "$peer_pid" || true
   peer_pid=
   grep -q "^result 0 pages 3 medium $medium remote \"TESS TX\" " peer.out || fail "far end over $medium: $(cat peer.out)"
@@ -73,7 +73,7 @@ receive_over() { # receive_over MEDIUM [PEER OPTION...]
     > peer.out 2> peer.err || fail "far end over $medium: $(cat peer.out peer.err)"
   wait "$receive_pid" || fail "tvfax receive over $medium failed: $(cat receive.out)"
   receive_pid=
-  grep -qx "Received $work/FAX0001.APF pages 3 from \"FAR END 42\"" receive.out || fail "no fax: $(cat receive.out)"
+  grep -qx "Received $work/FAX0001.APF pages 3 from \"FAR END 42\" over $medium" receive.out || fail "no fax: $(cat receive.out)"
   grep -q "^result 0 pages 3 medium $medium remote \"TESS RX\" " peer.out || fail "far end over $medium: $(cat peer.out)"
   check_received_pages FAX0001.APF "over $medium"
 }
