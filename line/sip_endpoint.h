@@ -73,6 +73,8 @@ class SipEndpoint {
   // `problem` in words.
   bool Start(std::string& problem);
   std::uint16_t SipPort() const;
+  // libre's SIP stack, for listening to requests beside the calls.
+  struct sip* Stack() const { return sip_; }
 
   // INVITE sip:NUMBER@DOMAIN; false when a call is up already.
   bool Call(const std::string& number);

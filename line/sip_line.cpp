@@ -79,6 +79,19 @@ class SipLine {
     tmr_init(&tick_);
   }
 
+  // Lines go only as the program ends, when libre's own clean-up (OpenSSL's)
+  // may have run already: the SIP thread stops the line's clock and leaves
+  // its SIP and modem state as they are, saying nothing more to the network
+  // (a port closed before the end has said goodbye already).
+  ~SipLine() {
+    RunOnSipThread([this] {
+      tmr_cancel(&tick_);
+      (void)endpoint_.release();
+    });
+  }
+  SipLine(const SipLine&) = delete;
+  SipLine& operator=(const SipLine&) = delete;
+
   SipMedium LastMedium() const { return lastMedium_; }
 
   // Runs the line for the port about to open it (on the SIP thread).

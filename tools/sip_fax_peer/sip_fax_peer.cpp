@@ -8,7 +8,9 @@
 // has G.711 only: it answers a call offering both on G.711 and refuses a
 // move to T.38 with 488. With --reinvite it calls and answers on G.711
 // and moves the call to T.38 half a second later by a re-INVITE; with
-// --busy it refuses every call with 486 Busy Here.
+// --busy it refuses every call with 486 Busy Here. With --registrar
+// USER:PASSWORD it is a registrar as well, which challenges every REGISTER
+// (digest, 401) and takes only that user's password.
 //
 // It listens on 127.0.0.1 only and prints "ready PORT" once it takes calls;
 // at the end of the call one line "result CODE pages N medium MEDIUM remote
@@ -48,6 +50,7 @@ struct Options {
   bool t38 = true;
   bool reinvite = false;
   bool busy = false;
+  std::string registrar;  // USER:PASSWORD
   int redundancy = 3;
   double speed = 1;
   int timeoutSeconds = 120;
@@ -59,7 +62,7 @@ struct Options {
                "sip_fax_peer: %s\n"
                "usage: sip_fax_peer (--answer OUT.tif | --call USER@HOST:PORT --send IN.tif) [--port N] [--user NAME]\n"
                "                    [--ident ID] [--no-t38 | --reinvite | --busy] [--redundancy N] [--speed X]\n"
-               "                    [--timeout SECONDS] [--log]\n",
+               "                    [--registrar USER:PASSWORD] [--timeout SECONDS] [--log]\n",
                why.c_str());
   std::exit(2);
 }
@@ -90,6 +93,9 @@ Options ParseOptions(int argc, char** argv) {
       o.reinvite = true;
     } else if (arg == "--busy") {
       o.busy = true;
+    } else if (arg == "--registrar") {
+      o.registrar = value();
+      if (o.registrar.find(':') == std::string::npos) Usage("--registrar needs USER:PASSWORD");
     } else if (arg == "--redundancy") {
       o.redundancy = std::atoi(value().c_str());
     } else if (arg == "--speed") {
@@ -110,6 +116,58 @@ Options ParseOptions(int argc, char** argv) {
   }
   return o;
 }
+
+constexpr char kRealm[] = "sip_fax_peer";
+
+// Takes REGISTER requests: a challenge for one without credentials, 200 for
+// the right user and password, 403 for any other.
+class Registrar {
+ public:
+  Registrar(struct sip* stack, const std::string& userAndPassword)
+      : stack_(stack),
+        user_(userAndPassword.substr(0, userAndPassword.find(':'))),
+        password_(userAndPassword.substr(userAndPassword.find(':') + 1)) {
+    sip_listen(&listener_, stack_, true, &OnRequest, this);
+  }
+  ~Registrar() { mem_deref(listener_); }
+
+ private:
+  static bool OnRequest(const sip_msg* msg, void* arg) {
+    auto* self = static_cast<Registrar*>(arg);
+    if (pl_strcmp(&msg->met, "REGISTER") != 0) return false;
+    const sip_hdr* authorization = sip_msg_hdr(msg, SIP_HDR_AUTHORIZATION);
+    if (!authorization) {
+      sip_treplyf(nullptr, nullptr, self->stack_, msg, false, 401, "Unauthorized",
+                  "WWW-Authenticate: Digest realm=\"%s\", nonce=\"%08x\", algorithm=MD5\r\n"
+                  "Content-Length: 0\r\n\r\n",
+                  kRealm, rand_u32());
+      return true;
+    }
+    httpauth_digest_resp response{};
+    std::uint8_t ha1[16];
+    const bool right = httpauth_digest_response_decode(&response, &authorization->val) == 0 &&
+                       pl_strcmp(&response.username, self->user_.c_str()) == 0 &&
+                       md5_printf(ha1, "%s:%s:%s", self->user_.c_str(), kRealm, self->password_.c_str()) == 0 &&
+                       httpauth_digest_response_auth(&response, &msg->met, ha1) == 0;
+    if (!right) {
+      sip_treply(nullptr, self->stack_, msg, 403, "Forbidden");
+      return true;
+    }
+    const sip_hdr* contact = sip_msg_hdr(msg, SIP_HDR_CONTACT);
+    if (contact) {
+      sip_treplyf(nullptr, nullptr, self->stack_, msg, false, 200, "OK",
+                  "Contact: %r;expires=600\r\nContent-Length: 0\r\n\r\n", &contact->val);
+    } else {
+      sip_treply(nullptr, self->stack_, msg, 200, "OK");
+    }
+    return true;
+  }
+
+  struct sip* stack_;
+  sip_lsnr* listener_ = nullptr;
+  std::string user_;
+  std::string password_;
+};
 
 // The fax machine and the call it is on.
 class Peer {
@@ -146,6 +204,7 @@ class Peer {
   }
 
   ~Peer() {
+    registrar_.reset();
     tmr_cancel(&tick_);
     FreeFax();
   }
@@ -156,6 +215,7 @@ class Peer {
       std::fprintf(stderr, "sip_fax_peer: %s\n", problem.c_str());
       return false;
     }
+    if (!options_.registrar.empty()) registrar_ = std::make_unique<Registrar>(endpoint_->Stack(), options_.registrar);
     std::printf("ready %u\n", endpoint_->SipPort());
     std::fflush(stdout);
     deadline_ = Clock::now() + std::chrono::seconds(options_.timeoutSeconds);
@@ -300,6 +360,7 @@ class Peer {
 
   Options options_;
   std::unique_ptr<SipEndpoint> endpoint_;
+  std::unique_ptr<Registrar> registrar_;
   tmr tick_{};
   Clock::time_point next_;
   Clock::time_point deadline_;
