@@ -439,12 +439,13 @@ void SipEndpoint::OnUdptl(const sa* source, mbuf* datagram, void* arg) {
   }
 }
 
+// Audio counts while the call is on G.711, in the payload type agreed;
+// after a move to T.38 the far end's last packets are let go unsaid.
 void SipEndpoint::OnRtp(const sa*, const rtp_header* header, mbuf* payload, void* arg) {
   auto* self = static_cast<SipEndpoint*>(arg);
   const bool ulaw = self->medium_ == SipMedium::kPcmu;
-  if (self->medium_ != (header->pt == kPayloadPcmu ? SipMedium::kPcmu : header->pt == kPayloadPcma
-                                                                           ? SipMedium::kPcma
-                                                                           : SipMedium::kNone)) {
+  if (!ulaw && self->medium_ != SipMedium::kPcma) return;
+  if (header->pt != (ulaw ? kPayloadPcmu : kPayloadPcma)) {
     if (self->wrongPayloads_++ == 0) self->Log("RTP with payload type " + std::to_string(header->pt) + " dropped");
     return;
   }
