@@ -27,6 +27,9 @@ constexpr std::uint32_t kRegisterSeconds = 3600;
 constexpr std::size_t kAudioStartSamples = 8 * SipEndpoint::kAudioSamples;
 constexpr std::size_t kAudioMostSamples = 50 * SipEndpoint::kAudioSamples;
 constexpr char kContentType[] = "application/sdp";
+// Packets waiting behind a gap are handed on once the line has been quiet
+// this long: no later datagram will fill the gap.
+constexpr std::uint64_t kUdptlQuietMs = 200;
 
 // The address of ours that packets to `host` leave from (127.0.0.1 for a
 // host on this computer); empty when the host has no address.
@@ -62,6 +65,7 @@ std::string Text(const pl& text) { return std::string(text.p, text.l); }
 struct SipEndpoint::Native {
   tmr noAnswer{};
   tmr reap{};
+  tmr udptlQuiet{};
   sa remote{};  // where our media go
 };
 
@@ -80,11 +84,13 @@ SipEndpoint::SipEndpoint(SipAccount account, std::string password, Handlers hand
       native_(std::make_unique<Native>()) {
   tmr_init(&native_->noAnswer);
   tmr_init(&native_->reap);
+  tmr_init(&native_->udptlQuiet);
 }
 
 SipEndpoint::~SipEndpoint() {
   tmr_cancel(&native_->noAnswer);
   tmr_cancel(&native_->reap);
+  tmr_cancel(&native_->udptlQuiet);
   mem_deref(call_);  // sends BYE or CANCEL for a call still up
   mem_deref(ending_);
   mem_deref(registration_);
@@ -303,6 +309,7 @@ void SipEndpoint::UseMedium(SipMedium medium) {
   medium_ = medium;
   udptlOut_.reset();
   udptlIn_.reset();
+  tmr_cancel(&native_->udptlQuiet);
   if (medium == SipMedium::kT38) {
     udptlOut_ = std::make_unique<UdptlSender>(account_.redundancy);
     udptlIn_ = std::make_unique<UdptlReceiver>([this](std::uint16_t sequence, const IfpPacket& ifp) {
@@ -432,11 +439,17 @@ void SipEndpoint::OnRegistered(int error, const sip_msg* msg, void* arg) {
 
 void SipEndpoint::OnUdptl(const sa* source, mbuf* datagram, void* arg) {
   auto* self = static_cast<SipEndpoint*>(arg);
-  if (!self->udptlIn_ || !sa_cmp(source, &self->native_->remote, SA_ADDR)) return;
+  if (!self->udptlIn_ || !sa_cmp(source, &self->native_->remote, SA_ADDR) || self->Lose()) return;
+  tmr_start(&self->native_->udptlQuiet, kUdptlQuietMs, &OnUdptlQuiet, self);
   std::string problem;
   if (!self->udptlIn_->Take({mbuf_buf(datagram), mbuf_get_left(datagram)}, &problem) && self->badDatagrams_++ == 0) {
     self->Log("UDPTL datagram dropped: " + problem);
   }
+}
+
+void SipEndpoint::OnUdptlQuiet(void* arg) {
+  auto* self = static_cast<SipEndpoint*>(arg);
+  if (self->udptlIn_) self->udptlIn_->Flush();
 }
 
 // Audio counts while the call is on G.711, in the payload type agreed;
@@ -460,11 +473,27 @@ void SipEndpoint::OnRtp(const sa*, const rtp_header* header, mbuf* payload, void
 void SipEndpoint::SendIfp(const std::uint8_t* bytes, int length) {
   if (!udptlOut_) return;
   const std::vector<std::uint8_t> datagram = udptlOut_->Datagram(IfpPacket(bytes, bytes + length));
+  if (Lose()) return;
   mbuf* buffer = mbuf_alloc(datagram.size());
   mbuf_write_mem(buffer, datagram.data(), datagram.size());
   buffer->pos = 0;
   udp_send(udptl_, &native_->remote, buffer);
   mem_deref(buffer);
+}
+
+void SipEndpoint::SimulateLoss(double share, unsigned seed) {
+  lossShare_ = share;
+  lossState_ = seed;
+}
+
+// A generator of its own (xorshift), so that a seed gives the same losses
+// on every machine.
+bool SipEndpoint::Lose() {
+  if (lossShare_ <= 0) return false;
+  lossState_ ^= lossState_ << 13;
+  lossState_ ^= lossState_ >> 17;
+  lossState_ ^= lossState_ << 5;
+  return lossState_ < lossShare_ * 4294967296.0;
 }
 
 void SipEndpoint::SendAudio(const std::int16_t* samples) {

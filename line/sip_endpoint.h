@@ -100,6 +100,10 @@ class SipEndpoint {
   // Datagrams the UDPTL receiver counted as lost.
   int LostIfpPackets() const { return udptlIn_ ? udptlIn_->Lost() : 0; }
 
+  // A lossy network, for tests: this share of the UDPTL datagrams each way
+  // is dropped, chosen by a generator seeded with `seed`.
+  void SimulateLoss(double share, unsigned seed);
+
  private:
   enum class CallState { kIdle, kCalling, kRinging, kUp };
 
@@ -114,6 +118,8 @@ class SipEndpoint {
   static void OnRtp(const sa* source, const rtp_header* header, mbuf* payload, void* arg);
   static void OnNoAnswer(void* arg);
   static void OnReap(void* arg);
+  static void OnUdptlQuiet(void* arg);
+  bool Lose();
 
   bool BindMedia(const std::string& localIp, std::string& problem);
   // Reads the far end's description and picks the medium it allows, T.38
@@ -153,6 +159,8 @@ class SipEndpoint {
   bool audioPlaying_ = false;
   std::uint32_t rtpTimestamp_ = 0;
   bool rtpFirst_ = true;
+  double lossShare_ = 0;
+  std::uint32_t lossState_ = 0;
   int wrongPayloads_ = 0;
   int badDatagrams_ = 0;
 };

@@ -3,9 +3,10 @@
 # [SIP] of TV.INI, no registration) against tools/sip_fax_peer, a spandsp
 # fax machine on SIP, all on 127.0.0.1: over T.38, and over G.711 with a far
 # end that has no T.38, and over calls that start on G.711 and move to T.38
-# by the far end's re-INVITE. Every page arrives pixel for pixel, at its own
-# resolution, and tvfax and the line's log name the medium the call took. A far end
-# that answers 486 is BUSY to the modem.
+# by the far end's re-INVITE, and over T.38 with 5% of the datagrams lost
+# each way (the redundancy of 3 recovers them). Every page arrives pixel for
+# pixel, at its own resolution, and tvfax and the line's log name the medium
+# the call took. A far end that answers 486 is BUSY to the modem.
 #   sip_line_test.sh TVFAX SIP_FAX_PEER
 set -euo pipefail
 source "$(dirname "$0")/fax_pages.sh"
@@ -99,8 +100,10 @@ make_call_pages
 send_over T.38
 send_over G.711 --no-t38
 send_over T.38 --reinvite
+send_over T.38 --loss 5 --seed 7
 receive_over T.38
 receive_over G.711 --no-t38
 receive_over T.38 --reinvite
+receive_over T.38 --loss 5 --seed 11
 busy
-echo "sent and received 3 pages over T.38, G.711 and a move to T.38 pixel for pixel; BUSY"
+echo "sent and received 3 pages over T.38, G.711, a move to T.38 and a lossy T.38 pixel for pixel; BUSY"

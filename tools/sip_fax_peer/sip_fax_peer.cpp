@@ -10,7 +10,8 @@
 // and moves the call to T.38 half a second later by a re-INVITE; with
 // --busy it refuses every call with 486 Busy Here. With --registrar
 // USER:PASSWORD it is a registrar as well, which challenges every REGISTER
-// (digest, 401) and takes only that user's password.
+// (digest, 401) and takes only that user's password. --loss PERCENT drops
+// that share of the T.38 datagrams each way (seeded by --seed N).
 //
 // It listens on 127.0.0.1 only and prints "ready PORT" once it takes calls;
 // at the end of the call one line "result CODE pages N medium MEDIUM remote
@@ -51,6 +52,8 @@ struct Options {
   bool reinvite = false;
   bool busy = false;
   std::string registrar;  // USER:PASSWORD
+  double lossPercent = 0;
+  unsigned seed = 1;
   int redundancy = 3;
   double speed = 1;
   int timeoutSeconds = 120;
@@ -62,7 +65,8 @@ struct Options {
                "sip_fax_peer: %s\n"
                "usage: sip_fax_peer (--answer OUT.tif | --call USER@HOST:PORT --send IN.tif) [--port N] [--user NAME]\n"
                "                    [--ident ID] [--no-t38 | --reinvite | --busy] [--redundancy N] [--speed X]\n"
-               "                    [--registrar USER:PASSWORD] [--timeout SECONDS] [--log]\n",
+               "                    [--registrar USER:PASSWORD] [--loss PERCENT] [--seed N] [--timeout SECONDS]\n"
+               "                    [--log]\n",
                why.c_str());
   std::exit(2);
 }
@@ -93,6 +97,12 @@ Options ParseOptions(int argc, char** argv) {
       o.reinvite = true;
     } else if (arg == "--busy") {
       o.busy = true;
+    } else if (arg == "--loss") {
+      o.lossPercent = std::atof(value().c_str());
+      if (o.lossPercent < 0 || o.lossPercent > 100) Usage("--loss needs a percentage");
+    } else if (arg == "--seed") {
+      o.seed = static_cast<unsigned>(std::strtoul(value().c_str(), nullptr, 10));
+      if (o.seed == 0) Usage("--seed needs a number above 0");
     } else if (arg == "--registrar") {
       o.registrar = value();
       if (o.registrar.find(':') == std::string::npos) Usage("--registrar needs USER:PASSWORD");
@@ -200,6 +210,7 @@ class Peer {
     if (options_.log) handlers.log = [](const std::string& line) { std::fprintf(stderr, "sip: %s\n", line.c_str()); };
     endpoint_ = std::make_unique<SipEndpoint>(account, std::string(), std::move(handlers));
     endpoint_->SetT38Later(options_.reinvite);
+    endpoint_->SimulateLoss(options_.lossPercent / 100, options_.seed);
     tmr_init(&tick_);
   }
 
