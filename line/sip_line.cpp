@@ -79,16 +79,6 @@ class SipLine {
     tmr_init(&tick_);
   }
 
-  // Lines go only as the program ends, when libre's own clean-up (OpenSSL's)
-  // may have run already: the SIP thread stops the line's clock and leaves
-  // its SIP and modem state as they are, saying nothing more to the network
-  // (a port closed before the end has said goodbye already).
-  ~SipLine() {
-    RunOnSipThread([this] {
-      tmr_cancel(&tick_);
-      (void)endpoint_.release();
-    });
-  }
   SipLine(const SipLine&) = delete;
   SipLine& operator=(const SipLine&) = delete;
 
@@ -196,6 +186,7 @@ class SipLine {
   void Step() {
     const bool hold = PumpFromProgram();
     if (hold != held_) modem_.HoldOutput(held_ = hold);
+    FollowDtr();
     if (ringing_ && ringStep_++ % kRingEverySteps == 0) t31_call_event(t31_, AT_CALL_EVENT_ALERTING);
     if (endpoint_ && endpoint_->Medium() == SipMedium::kT38) {
       t31_t38_send_timeout(t31_, kStepSamples);
@@ -211,6 +202,17 @@ class SipLine {
       std::fill(samples, samples + kStepSamples, 0);
     }
     t31_rx(t31_, samples, kStepSamples);
+  }
+
+  // Dropping DTR hangs up, as on a modem.
+  void FollowDtr() {
+    const bool dtr = modem_.Dtr();
+    if (dtrOn_ && !dtr && endpoint_ && endpoint_->InCall()) {
+      endpoint_->HangUp();
+      dialling_ = ringing_ = false;
+      t31_call_event(t31_, AT_CALL_EVENT_HANGUP);
+    }
+    dtrOn_ = dtr;
   }
 
   // Gives the modem what the program wrote while it takes bytes; whether the
@@ -333,15 +335,17 @@ class SipLine {
   std::ofstream log_;
   bool clearToSend_ = true;
   bool held_ = false;
+  bool dtrOn_ = false;
   bool dialling_ = false;
   bool ringing_ = false;
   int ringStep_ = 0;
 };
 
-// The SIP lines made so far, one per name, kept for the program's life.
+// The SIP lines made so far, one per name. Never destroyed: the SIP thread
+// may use a line until it stops, at the very end of the program.
 std::map<std::string, std::unique_ptr<SipLine>>& SipLines() {
-  static std::map<std::string, std::unique_ptr<SipLine>> lines;
-  return lines;
+  static auto* const lines = new std::map<std::string, std::unique_ptr<SipLine>>;
+  return *lines;
 }
 
 std::mutex linesMutex;
