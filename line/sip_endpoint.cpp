@@ -66,6 +66,7 @@ struct SipEndpoint::Native {
   tmr noAnswer{};
   tmr reap{};
   tmr udptlQuiet{};
+  tmr retry{};
   sa remote{};  // where our media go
 };
 
@@ -85,12 +86,14 @@ SipEndpoint::SipEndpoint(SipAccount account, std::string password, Handlers hand
   tmr_init(&native_->noAnswer);
   tmr_init(&native_->reap);
   tmr_init(&native_->udptlQuiet);
+  tmr_init(&native_->retry);
 }
 
 SipEndpoint::~SipEndpoint() {
   tmr_cancel(&native_->noAnswer);
   tmr_cancel(&native_->reap);
   tmr_cancel(&native_->udptlQuiet);
+  tmr_cancel(&native_->retry);
   mem_deref(call_);  // sends BYE or CANCEL for a call still up
   mem_deref(ending_);
   mem_deref(registration_);
@@ -199,11 +202,15 @@ bool SipEndpoint::BindMedia(const std::string& localIp, std::string& problem) {
 
 bool SipEndpoint::Call(const std::string& number) {
   if (state_ != CallState::kIdle || !sessions_) return false;
+  return Invite(number, image_ && !t38Later_);
+}
+
+bool SipEndpoint::Invite(const std::string& number, bool withT38) {
   const std::string to = account_.CallUri(number);
   const std::string from = account_.Uri();
   const std::string route = "sip:" + account_.proxy + ";lr";
   const char* routes[] = {route.c_str()};
-  mbuf* offer = Describe(true, image_ && !t38Later_, true);
+  mbuf* offer = Describe(true, withT38, true);
   const int error =
       sipsess_connect(&call_, sessions_, to.c_str(), nullptr, from.c_str(), account_.user.c_str(), routes,
                       account_.proxy.empty() ? 0 : 1, kContentType, offer, &OnAuth, this, false, &OnOffer,
@@ -213,7 +220,9 @@ bool SipEndpoint::Call(const std::string& number) {
     Log("INVITE " + to + ": " + std::strerror(error));
     return false;
   }
-  Log("INVITE " + to);
+  Log("INVITE " + to + (withT38 ? "" : " (G.711 alone)"));
+  number_ = number;
+  invitedWithT38_ = withT38;
   state_ = CallState::kCalling;
   tmr_start(&native_->noAnswer, kNoAnswerMs, &OnNoAnswer, this);
   return true;
@@ -235,6 +244,7 @@ bool SipEndpoint::Answer() {
 
 void SipEndpoint::HangUp() {
   tmr_cancel(&native_->noAnswer);
+  tmr_cancel(&native_->retry);
   if (call_) Log(state_ == CallState::kUp ? "BYE" : state_ == CallState::kCalling ? "CANCEL" : "refused");
   if (state_ == CallState::kRinging) sipsess_reject(call_, 486, "Busy Here", nullptr);
   call_ = static_cast<sipsess*>(mem_deref(call_));
@@ -259,6 +269,13 @@ void SipEndpoint::EndCall(const SipCallEnd& end) {
   state_ = CallState::kIdle;
   UseMedium(SipMedium::kNone);
   if (handlers_.ended) handlers_.ended(end);
+}
+
+void SipEndpoint::OnRetry(void* arg) {
+  auto* self = static_cast<SipEndpoint*>(arg);
+  if (!self->Invite(self->number_, false) && self->handlers_.ended) {
+    self->handlers_.ended({488, "the far end refused our offer"});
+  }
 }
 
 void SipEndpoint::OnReap(void* arg) {
@@ -337,6 +354,15 @@ void SipEndpoint::OnIncoming(const sip_msg* msg, void* arg) {
     sip_treply(nullptr, self->sip_, msg, 486, "Busy Here");
     return;
   }
+  // T.38 offered: an image medium with a port (port 0 declines it).
+  const std::string_view body(reinterpret_cast<const char*>(mbuf_buf(msg->mb)), mbuf_get_left(msg->mb));
+  const auto image = body.find("m=image ");
+  const bool offersT38 = image != std::string_view::npos && body.substr(image + 8, 2) != "0 ";
+  if (self->strict_ && !self->image_ && offersT38) {
+    self->Log("INVITE from " + from + " offers T.38, which we lack: 488");
+    sip_treply(nullptr, self->sip_, msg, 488, "Not Acceptable Here");
+    return;
+  }
   const SipMedium medium = self->TakeDescription(msg->mb, true, self->t38Later_);
   if (medium == SipMedium::kNone) {
     self->Log("INVITE from " + from + " offers no medium of ours: 488");
@@ -407,6 +433,15 @@ void SipEndpoint::OnEstablished(const sip_msg*, void* arg) {
 
 void SipEndpoint::OnClosed(int error, const sip_msg* msg, void* arg) {
   auto* self = static_cast<SipEndpoint*>(arg);
+  if (self->state_ == CallState::kCalling && msg && msg->scode == 488 && self->invitedWithT38_) {
+    self->Log("488 to our offer with T.38: calling again with G.711 alone");
+    self->ending_ = static_cast<sipsess*>(mem_deref(self->ending_));
+    self->ending_ = self->call_;
+    self->call_ = nullptr;
+    tmr_start(&self->native_->reap, 0, &OnReap, self);
+    tmr_start(&self->native_->retry, 0, &OnRetry, self);
+    return;
+  }
   SipCallEnd end;
   if (msg && msg->scode >= 300) {
     end = {msg->scode, std::to_string(msg->scode) + " " + Text(msg->reason)};

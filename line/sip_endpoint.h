@@ -7,7 +7,9 @@
 // UDPTL; the answer takes T.38 when both sides have it, else G.711. During a
 // call the far end may offer T.38 again (a re-INVITE): taken when we have it,
 // refused with 488 when not, and the call goes on as it was. An offer
-// without any medium we have is refused with 488 too.
+// without any medium we have is refused with 488 too. A far end that
+// refuses our first offer (G.711 and T.38) with 488 is called again with
+// G.711 alone.
 #pragma once
 
 #include <cstdint>
@@ -87,6 +89,9 @@ class SipEndpoint {
   // Calls and answers on G.711 only, leaving the move to T.38 to a
   // re-INVITE (as many providers do).
   void SetT38Later(bool later) { t38Later_ = later; }
+  // Refuses with 488 an offer that holds T.38 when we have none, rather
+  // than answering its G.711 (as some providers do; for tests).
+  void SetStrict(bool strict) { strict_ = strict; }
 
   bool InCall() const { return state_ != CallState::kIdle; }
   SipMedium Medium() const { return medium_; }
@@ -121,6 +126,8 @@ class SipEndpoint {
   static void OnUdptlQuiet(void* arg);
   bool Lose();
 
+  bool Invite(const std::string& number, bool withT38);
+  static void OnRetry(void* arg);
   bool BindMedia(const std::string& localIp, std::string& problem);
   // Reads the far end's description and picks the medium it allows, T.38
   // before G.711 unless `audioFirst`; kNone when it allows none of ours.
@@ -150,6 +157,9 @@ class SipEndpoint {
   std::unique_ptr<Native> native_;
 
   bool t38Later_ = false;
+  bool strict_ = false;
+  std::string number_;         // of the call we placed
+  bool invitedWithT38_ = false;  // its offer held T.38
   CallState state_ = CallState::kIdle;
   SipMedium medium_ = SipMedium::kNone;
   SipMedium offered_ = SipMedium::kNone;  // what an incoming call's answer will take

@@ -2,7 +2,8 @@
 # tvfax send and receive over a SIP line (--device sip, the account in
 # [SIP] of TV.INI, no registration) against tools/sip_fax_peer, a spandsp
 # fax machine on SIP, all on 127.0.0.1: over T.38, and over G.711 with a far
-# end that has no T.38, and over calls that start on G.711 and move to T.38
+# end that refuses T.38 with 488 (the line calls again with G.711 alone),
+# and over calls that start on G.711 and move to T.38
 # by the far end's re-INVITE, and over T.38 with 5% of the datagrams lost
 # each way (the redundancy of 3 recovers them). Every page arrives pixel for
 # pixel, at its own resolution, and tvfax and the line's log name the medium
@@ -54,6 +55,9 @@ send_over() { # send_over MEDIUM [PEER OPTION...]
   peer_pid=
   grep -q "^result 0 pages 3 medium $medium remote \"TESS TX\" " peer.out || fail "far end over $medium: $(cat peer.out)"
   grep -q "medium $medium to 127.0.0.1:" home/SIP.LOG || fail "log over $medium: $(cat home/SIP.LOG)"
+  if [ "$medium" = G.711 ]; then
+    grep -q "488 to our offer with T.38: calling again with G.711 alone" home/SIP.LOG || fail "no 488: $(cat home/SIP.LOG)"
+  fi
   check_sent_pages letter.apf received.tif 3 "over $medium"
 }
 
@@ -86,7 +90,10 @@ busy() {
     grep -q '^ready' peer.out 2>/dev/null && break
     sleep 0.1
   done
-  use_account "127.0.0.1:$(sed -n 's/^ready //p' peer.out)" 0
+  local port
+  port=$(sed -n 's/^ready //p' peer.out)
+  [ -n "$port" ] || fail "the far end did not come up: $(cat peer.out peer.err)"
+  use_account "127.0.0.1:$port" 0
   "$tvfax" at --home home --device sip --timeout 10 'AT+FCLASS=1' ATD5551234 > at.out || true
   grep -qx BUSY at.out || fail "no BUSY: $(cat at.out)"
   grep -q 'call ended: 486 Busy Here' home/SIP.LOG || fail "log: $(cat home/SIP.LOG)"

@@ -152,6 +152,16 @@ TEST_F(SipEndpointTest, RefusalsLeaveTheCallUpAndAHangUpEndsItAtTheOtherEnd) {
   EXPECT_EQ(callee.Medium(), SipMedium::kNone);
 }
 
+TEST_F(SipEndpointTest, AFarEndThatRefusesT38InTheFirstOfferIsCalledAgainOnG711) {
+  Party& strictCallee = Make(false);
+  RunOnSipThread([&] { strictCallee.endpoint->SetStrict(true); });
+  Party& caller = Make(true, &strictCallee);
+  Connect(caller, strictCallee);
+  EXPECT_EQ(caller.Medium(), SipMedium::kPcmu);
+  EXPECT_EQ(strictCallee.Medium(), SipMedium::kPcmu);
+  EXPECT_TRUE(caller.Ends().empty());
+}
+
 TEST_F(SipEndpointTest, TheCalleeMovesAnAudioCallToT38) {
   Party& callee = Make(true);
   Party& caller = Make(true, &callee);

@@ -5,8 +5,8 @@
 // line's own endpoint (libre, and the program's UDPTL). With --answer it
 // answers calls and stores the pages it receives in a TIFF file; with
 // --call USER@HOST:PORT it calls and sends a TIFF file. With --no-t38 it
-// has G.711 only: it answers a call offering both on G.711 and refuses a
-// move to T.38 with 488. With --reinvite it calls and answers on G.711
+// has G.711 only and refuses every offer of T.38 with 488: a call that
+// offers it at once, and a move to it. With --reinvite it calls and answers on G.711
 // and moves the call to T.38 half a second later by a re-INVITE; with
 // --busy it refuses every call with 486 Busy Here. With --registrar
 // USER:PASSWORD it is a registrar as well, which challenges every REGISTER
@@ -210,6 +210,7 @@ class Peer {
     if (options_.log) handlers.log = [](const std::string& line) { std::fprintf(stderr, "sip: %s\n", line.c_str()); };
     endpoint_ = std::make_unique<SipEndpoint>(account, std::string(), std::move(handlers));
     endpoint_->SetT38Later(options_.reinvite);
+    endpoint_->SetStrict(!options_.t38);
     endpoint_->SimulateLoss(options_.lossPercent / 100, options_.seed);
     tmr_init(&tick_);
   }
