@@ -102,9 +102,6 @@ class SipEndpoint {
   void SendAudio(const std::int16_t* samples);
   void TakeAudio(std::int16_t* samples);
 
-  // Datagrams the UDPTL receiver counted as lost.
-  int LostIfpPackets() const { return udptlIn_ ? udptlIn_->Lost() : 0; }
-
   // A lossy network, for tests: this share of the UDPTL datagrams each way
   // is dropped, chosen by a generator seeded with `seed`.
   void SimulateLoss(double share, unsigned seed);
