@@ -7,7 +7,9 @@
 # by the far end's re-INVITE, and over T.38 with 5% of the datagrams lost
 # each way (the redundancy of 3 recovers them). Every page arrives pixel for
 # pixel, at its own resolution, and tvfax and the line's log name the medium
-# the call took. A far end that answers 486 is BUSY to the modem.
+# the call took. A far end that answers 486 is BUSY to the modem; one that
+# hangs up in the middle of a page ends the send with a failure within
+# seconds.
 #   sip_line_test.sh TVFAX SIP_FAX_PEER
 set -euo pipefail
 source "$(dirname "$0")/fax_pages.sh"
@@ -102,6 +104,29 @@ busy() {
   peer_pid=
 }
 
+hang_up_in_page() {
+  "$peer" --answer received.tif --hang-up-after 20 --speed 2 --timeout 60 > peer.out 2> peer.err &
+  peer_pid=$!
+  for _ in $(seq 50); do
+    grep -q '^ready' peer.out 2>/dev/null && break
+    sleep 0.1
+  done
+  local port
+  port=$(sed -n 's/^ready //p' peer.out)
+  [ -n "$port" ] || fail "the far end did not come up: $(cat peer.out peer.err)"
+  use_account "127.0.0.1:$port" 0
+  local start=$SECONDS
+  timeout 60 "$tvfax" send --home home --device sip --class 1 5551234 letter.apf > send.out &&
+    fail "sent to a far end that hung up: $(cat send.out)"
+  grep -q '^Sending page data: page' send.out || fail "hung up before any page: $(cat send.out)"
+  tail -n 1 send.out | grep -q '^Failed: ' || fail "last line: $(tail -n 1 send.out)"
+  # 10 s of the clock into the call, and T.30's 3 s wait for an answer after it.
+  [ $((SECONDS - start)) -le 25 ] || fail "the send took $((SECONDS - start)) s to give up"
+  grep -q 'call ended: the far end hung up' home/SIP.LOG || fail "log: $(cat home/SIP.LOG)"
+  wait "$peer_pid" || true
+  peer_pid=
+}
+
 make_letter
 make_call_pages
 send_over T.38
@@ -113,4 +138,5 @@ receive_over G.711 --no-t38
 receive_over T.38 --reinvite
 receive_over T.38 --loss 5 --seed 11
 busy
-echo "sent and received 3 pages over T.38, G.711, a move to T.38 and a lossy T.38 pixel for pixel; BUSY"
+hang_up_in_page
+echo "sent and received 3 pages over T.38, G.711, a move to T.38 and a lossy T.38 pixel for pixel; BUSY; a hang-up in a page"

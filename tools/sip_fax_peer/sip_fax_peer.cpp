@@ -12,6 +12,7 @@
 // USER:PASSWORD it is a registrar as well, which challenges every REGISTER
 // (digest, 401) and takes only that user's password. --loss PERCENT drops
 // that share of the T.38 datagrams each way (seeded by --seed N).
+// --hang-up-after SECONDS ends the call (BYE) that long into it, of line time.
 //
 // It listens on 127.0.0.1 only and prints "ready PORT" once it takes calls;
 // at the end of the call one line "result CODE pages N medium MEDIUM remote
@@ -53,6 +54,7 @@ struct Options {
   bool busy = false;
   std::string registrar;  // USER:PASSWORD
   double lossPercent = 0;
+  double hangUpAfter = 0;  // seconds of line time into the call; 0: never
   unsigned seed = 1;
   int redundancy = 3;
   double speed = 1;
@@ -65,8 +67,8 @@ struct Options {
                "sip_fax_peer: %s\n"
                "usage: sip_fax_peer (--answer OUT.tif | --call USER@HOST:PORT --send IN.tif) [--port N] [--user NAME]\n"
                "                    [--ident ID] [--no-t38 | --reinvite | --busy] [--redundancy N] [--speed X]\n"
-               "                    [--registrar USER:PASSWORD] [--loss PERCENT] [--seed N] [--timeout SECONDS]\n"
-               "                    [--log]\n",
+               "                    [--registrar USER:PASSWORD] [--loss PERCENT] [--seed N] [--hang-up-after SECONDS]\n"
+               "                    [--timeout SECONDS] [--log]\n",
                why.c_str());
   std::exit(2);
 }
@@ -100,6 +102,9 @@ Options ParseOptions(int argc, char** argv) {
     } else if (arg == "--loss") {
       o.lossPercent = std::atof(value().c_str());
       if (o.lossPercent < 0 || o.lossPercent > 100) Usage("--loss needs a percentage");
+    } else if (arg == "--hang-up-after") {
+      o.hangUpAfter = std::atof(value().c_str());
+      if (o.hangUpAfter <= 0) Usage("--hang-up-after needs a number of seconds");
     } else if (arg == "--seed") {
       o.seed = static_cast<unsigned>(std::strtoul(value().c_str(), nullptr, 10));
       if (o.seed == 0) Usage("--seed needs a number above 0");
@@ -270,6 +275,11 @@ class Peer {
       reinviteSteps_ = -1;
       endpoint_->OfferT38();
     }
+    if (callSteps_ >= 0 && ++callSteps_ == static_cast<int>(options_.hangUpAfter * 1000 / kStepMs)) {
+      endpoint_->HangUp();  // BYE
+      Finish(-1, "hung up");
+      return;
+    }
     if (endGraceSteps_ >= 0 && ++endGraceSteps_ == kEndGraceSteps) {
       t30_terminate(T30());  // phase E follows at once
       return;
@@ -289,6 +299,7 @@ class Peer {
   // A fax machine for the call's medium, from the start of T.30: a call
   // moves to T.38 before the machines have said anything that counts.
   void StartFax() {
+    if (options_.hangUpAfter > 0 && callSteps_ < 0) callSteps_ = 0;
     FreeFax();
     medium_ = endpoint_->Medium();
     if (options_.reinvite && medium_ != SipMedium::kT38) reinviteSteps_ = 0;
@@ -382,6 +393,7 @@ class Peer {
   int ringingSteps_ = -1;
   int endGraceSteps_ = -1;
   int reinviteSteps_ = -1;
+  int callSteps_ = -1;  // since the call began, while it is to be hung up
   bool phaseEDone_ = false;
   int completion_ = -1;
   bool done_ = false;
