@@ -129,6 +129,10 @@ Options ParseOptions(int argc, char** argv) {
   if (!o.callTo.empty() && (o.sendFile.empty() || o.callTo.find('@') == std::string::npos)) {
     Usage("--call needs USER@HOST:PORT and --send IN.tif");
   }
+  // A test peer: it never leaves this computer.
+  if (!o.callTo.empty() && o.callTo.compare(o.callTo.find('@') + 1, 10, "127.0.0.1:") != 0) {
+    Usage("--call takes USER@127.0.0.1:PORT only");
+  }
   return o;
 }
 
