@@ -254,10 +254,19 @@ void SipEndpoint::HangUp() {
 
 void SipEndpoint::OfferT38() {
   if (state_ != CallState::kUp || !image_ || medium_ == SipMedium::kT38) return;
-  mbuf* offer = Describe(false, true, true);
-  if (const int error = sipsess_modify(call_, offer); error != 0) Log(std::string("re-INVITE: ") + std::strerror(error));
-  else Log("re-INVITE to T.38");
+  Reinvite(false, true, "re-INVITE to T.38");
+}
+
+void SipEndpoint::Refresh() {
+  if (state_ != CallState::kUp) return;
+  Reinvite(medium_ != SipMedium::kT38, medium_ == SipMedium::kT38, "re-INVITE to refresh the session");
+}
+
+void SipEndpoint::Reinvite(bool audio, bool t38, const char* what) {
+  mbuf* offer = Describe(audio, t38, true);
+  const int error = sipsess_modify(call_, offer);
   mem_deref(offer);
+  Log(error ? std::string(what) + ": " + std::strerror(error) : std::string(what));
 }
 
 void SipEndpoint::EndCall(const SipCallEnd& end) {
@@ -396,9 +405,13 @@ int SipEndpoint::OnOffer(mbuf** description, const sip_msg* msg, void* arg) {
     return EPROTO;
   }
   *description = self->Describe(medium != SipMedium::kT38, medium == SipMedium::kT38, false);
-  const bool changed = medium != self->medium_;
+  if (medium == self->medium_) {  // a session refresh: the media go on untouched
+    self->Log(std::string("re-INVITE: the call stays on ") + SipMediumName(medium));
+    self->UseMedium(medium);
+    return 0;
+  }
   self->UseMedium(medium);
-  if (changed && self->handlers_.mediumChanged) self->handlers_.mediumChanged(medium);
+  if (self->handlers_.mediumChanged) self->handlers_.mediumChanged(medium);
   return 0;
 }
 

@@ -86,6 +86,8 @@ class SipEndpoint {
   void HangUp();
   // Moves an answered call to T.38 (a re-INVITE offering T.38 alone).
   void OfferT38();
+  // Refreshes the session: a re-INVITE offering the medium the call is on.
+  void Refresh();
   // Calls and answers on G.711 only, leaving the move to T.38 to a
   // re-INVITE (as many providers do).
   void SetT38Later(bool later) { t38Later_ = later; }
@@ -124,6 +126,7 @@ class SipEndpoint {
   bool Lose();
 
   bool Invite(const std::string& number, bool withT38);
+  void Reinvite(bool audio, bool t38, const char* what);
   static void OnRetry(void* arg);
   bool BindMedia(const std::string& localIp, std::string& problem);
   // Reads the far end's description and picks the medium it allows, T.38

@@ -4,8 +4,9 @@
 # fax machine on SIP, all on 127.0.0.1: over T.38, and over G.711 with a far
 # end that refuses T.38 with 488 (the line calls again with G.711 alone),
 # and over calls that start on G.711 and move to T.38
-# by the far end's re-INVITE, and over T.38 with 5% of the datagrams lost
-# each way (the redundancy of 3 recovers them). Every page arrives pixel for
+# by the far end's re-INVITE, over T.38 with 5% of the datagrams lost each
+# way (the redundancy of 3 recovers them), and over a call whose session the
+# far end refreshes in the middle of a page. Every page arrives pixel for
 # pixel, at its own resolution, and tvfax and the line's log name the medium
 # the call took. A far end that answers 486 is BUSY to the modem; one that
 # hangs up in the middle of a page ends the send with a failure within
@@ -135,6 +136,8 @@ case $part in
     send_over G.711 --no-t38
     send_over T.38 --reinvite
     send_over T.38 --loss 5 --seed 7
+    send_over T.38 --refresh-after 20
+    grep -q 're-INVITE: the call stays on T.38' home/SIP.LOG || fail "no session refresh: $(cat home/SIP.LOG)"
     ;;
   receive)
     make_call_pages

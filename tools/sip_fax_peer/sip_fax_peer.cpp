@@ -12,7 +12,9 @@
 // USER:PASSWORD it is a registrar as well, which challenges every REGISTER
 // (digest, 401) and takes only that user's password. --loss PERCENT drops
 // that share of the T.38 datagrams each way (seeded by --seed N).
-// --hang-up-after SECONDS ends the call (BYE) that long into it, of line time.
+// --hang-up-after SECONDS ends the call (BYE) that long into it, of line
+// time; --refresh-after SECONDS refreshes the session then (a re-INVITE on
+// the same medium), as session timers do in the middle of a page.
 //
 // It listens on 127.0.0.1 only and prints "ready PORT" once it takes calls;
 // at the end of the call one line "result CODE pages N medium MEDIUM remote
@@ -55,6 +57,7 @@ struct Options {
   std::string registrar;  // USER:PASSWORD
   double lossPercent = 0;
   double hangUpAfter = 0;  // seconds of line time into the call; 0: never
+  double refreshAfter = 0;
   unsigned seed = 1;
   int redundancy = 3;
   double speed = 1;
@@ -68,6 +71,7 @@ struct Options {
                "usage: sip_fax_peer (--answer OUT.tif | --call USER@HOST:PORT --send IN.tif) [--port N] [--user NAME]\n"
                "                    [--ident ID] [--no-t38 | --reinvite | --busy] [--redundancy N] [--speed X]\n"
                "                    [--registrar USER:PASSWORD] [--loss PERCENT] [--seed N] [--hang-up-after SECONDS]\n"
+               "                    [--refresh-after SECONDS]\n"
                "                    [--timeout SECONDS] [--log]\n",
                why.c_str());
   std::exit(2);
@@ -105,6 +109,9 @@ Options ParseOptions(int argc, char** argv) {
     } else if (arg == "--hang-up-after") {
       o.hangUpAfter = std::atof(value().c_str());
       if (o.hangUpAfter <= 0) Usage("--hang-up-after needs a number of seconds");
+    } else if (arg == "--refresh-after") {
+      o.refreshAfter = std::atof(value().c_str());
+      if (o.refreshAfter <= 0) Usage("--refresh-after needs a number of seconds");
     } else if (arg == "--seed") {
       o.seed = static_cast<unsigned>(std::strtoul(value().c_str(), nullptr, 10));
       if (o.seed == 0) Usage("--seed needs a number above 0");
@@ -279,7 +286,8 @@ class Peer {
       reinviteSteps_ = -1;
       endpoint_->OfferT38();
     }
-    if (callSteps_ >= 0 && ++callSteps_ == static_cast<int>(options_.hangUpAfter * 1000 / kStepMs)) {
+    if (callSteps_ >= 0 && ++callSteps_ == StepsIn(options_.refreshAfter)) endpoint_->Refresh();
+    if (callSteps_ >= 0 && callSteps_ == StepsIn(options_.hangUpAfter)) {
       endpoint_->HangUp();  // BYE
       Finish(-1, "hung up");
       return;
@@ -300,10 +308,13 @@ class Peer {
     }
   }
 
+  // Steps in so many seconds of line time; never, for none.
+  static int StepsIn(double seconds) { return seconds > 0 ? static_cast<int>(seconds * 1000 / kStepMs) : -1; }
+
   // A fax machine for the call's medium, from the start of T.30: a call
   // moves to T.38 before the machines have said anything that counts.
   void StartFax() {
-    if (options_.hangUpAfter > 0 && callSteps_ < 0) callSteps_ = 0;
+    if (callSteps_ < 0) callSteps_ = 0;
     FreeFax();
     medium_ = endpoint_->Medium();
     if (options_.reinvite && medium_ != SipMedium::kT38) reinviteSteps_ = 0;
@@ -397,7 +408,7 @@ class Peer {
   int ringingSteps_ = -1;
   int endGraceSteps_ = -1;
   int reinviteSteps_ = -1;
-  int callSteps_ = -1;  // since the call began, while it is to be hung up
+  int callSteps_ = -1;  // since the call began
   bool phaseEDone_ = false;
   int completion_ = -1;
   bool done_ = false;
