@@ -69,8 +69,7 @@ receive_over() { # receive_over MEDIUM [PEER OPTION...]
   local medium=$1
   shift
   rm -f FAX0001.APF
-  local port=$((20000 + RANDOM % 20000))
-  use_account 127.0.0.1 "$port"
+  use_account 127.0.0.1 0
   timeout 100 "$tvfax" receive --home home --device sip --class 1 --dir "$work" --one --station "TESS RX" \
     > receive.out &
   receive_pid=$!
@@ -78,6 +77,10 @@ receive_over() { # receive_over MEDIUM [PEER OPTION...]
     grep -q ' SIP on 127.0.0.1:' home/SIP.LOG 2>/dev/null && break
     sleep 0.1
   done
+  # The line took a free port; its log says which.
+  local port
+  port=$(sed -n 's/.* SIP on 127\.0\.0\.1:\([0-9]*\) .*/\1/p' home/SIP.LOG)
+  [ -n "$port" ] || fail "the line did not come up: $(cat home/SIP.LOG receive.out)"
   timeout 100 "$peer" --call "tess@127.0.0.1:$port" --send call.tif --ident "FAR END 42" --speed 2 --timeout 100 "$@" \
     > peer.out 2> peer.err || fail "far end over $medium: $(cat peer.out peer.err)"
   wait "$receive_pid" || fail "tvfax receive over $medium failed: $(cat receive.out)"
