@@ -37,20 +37,26 @@ use_account() {
   printf '[SIP]\nAccount=sip:tess@%s\nRegister=0\nLocalPort=%s\nSpeed=2\n' "$1" "$2" > home/TV.INI
 }
 
-send_over() { # send_over MEDIUM [PEER OPTION...]
-  local medium=$1
-  shift
+# answering_peer PEER_OPTION...: a far end that answers into received.tif,
+# and our account calling it.
+answering_peer() {
   rm -f received.tif
-  "$peer" --answer received.tif --ident "SIP PEER" --speed 2 --timeout 100 "$@" > peer.out 2> peer.err &
+  "$peer" --answer received.tif "$@" > peer.out 2> peer.err &
   peer_pid=$!
-  for _ in $(seq 50); do
+  for _ in $(seq 100); do
     grep -q '^ready' peer.out 2>/dev/null && break
     sleep 0.1
   done
   local port
   port=$(sed -n 's/^ready //p' peer.out)
-  [ -n "$port" ] || fail "the far end did not come up: $(cat peer.err)"
+  [ -n "$port" ] || fail "the far end did not come up: $(cat peer.out peer.err)"
   use_account "127.0.0.1:$port" 0
+}
+
+send_over() { # send_over MEDIUM [PEER OPTION...]
+  local medium=$1
+  shift
+  answering_peer --ident "SIP PEER" --speed 2 --timeout 100 "$@"
 
   timeout 100 "$tvfax" send --home home --device sip --class 1 --station "TESS TX" --header 'TEST $P/$N' \
     5551234 letter.apf > send.out || fail "tvfax send over $medium failed: $(tail -3 send.out)"
@@ -91,16 +97,7 @@ receive_over() { # receive_over MEDIUM [PEER OPTION...]
 }
 
 busy() {
-  "$peer" --answer received.tif --busy --timeout 30 > peer.out 2> peer.err &
-  peer_pid=$!
-  for _ in $(seq 50); do
-    grep -q '^ready' peer.out 2>/dev/null && break
-    sleep 0.1
-  done
-  local port
-  port=$(sed -n 's/^ready //p' peer.out)
-  [ -n "$port" ] || fail "the far end did not come up: $(cat peer.out peer.err)"
-  use_account "127.0.0.1:$port" 0
+  answering_peer --busy --timeout 30
   "$tvfax" at --home home --device sip --timeout 10 'AT+FCLASS=1' ATD5551234 > at.out || true
   grep -qx BUSY at.out || fail "no BUSY: $(cat at.out)"
   grep -q 'call ended: 486 Busy Here' home/SIP.LOG || fail "log: $(cat home/SIP.LOG)"
@@ -110,16 +107,7 @@ busy() {
 }
 
 hang_up_in_page() {
-  "$peer" --answer received.tif --hang-up-after 20 --speed 2 --timeout 60 > peer.out 2> peer.err &
-  peer_pid=$!
-  for _ in $(seq 50); do
-    grep -q '^ready' peer.out 2>/dev/null && break
-    sleep 0.1
-  done
-  local port
-  port=$(sed -n 's/^ready //p' peer.out)
-  [ -n "$port" ] || fail "the far end did not come up: $(cat peer.out peer.err)"
-  use_account "127.0.0.1:$port" 0
+  answering_peer --hang-up-after 20 --speed 2 --timeout 60
   local start=$SECONDS
   timeout 60 "$tvfax" send --home home --device sip --class 1 5551234 letter.apf > send.out &&
     fail "sent to a far end that hung up: $(cat send.out)"
