@@ -34,6 +34,7 @@ int PdfCommand(const Args& args);
 int SendCommand(const Args& args);
 int ReceiveCommand(const Args& args);
 int PrinterCommand(const Args& args);
+int SipCommand(const Args& args);
 int PrintCommand(const Args& args);  // with the window libraries only
 int CoverCommand(const Args& args);  // with the window libraries only
 

@@ -16,6 +16,7 @@
 #include "comm/qa_port.h"
 #include "fax/fax_components.h"
 #include "image/apf_file.h"
+#include "line/sip_line.h"
 #include "platform/error_codes.h"
 #include "platform/errors.h"
 #include "platform/paths.h"
@@ -111,6 +112,12 @@ void SetUpFax(TQaAbstractFax& fax, TQaComPort& port, TQaFaxLog& history, const L
 std::string CodingSaid(const TQaAbstractFax& fax) {
   const std::string note = CodingNote(fax.Session().modem.params);
   return note.empty() ? note : ", " + note;
+}
+
+// How a call over a SIP line went (" over T.38"); empty for other lines.
+std::string OverSip(const TQaComPort& port) {
+  const std::string medium = SipLineMedium(port.DeviceName());
+  return medium.empty() ? std::string() : " over " + medium;
 }
 
 std::string ForTerminal(std::string text) {
@@ -331,7 +338,7 @@ int SendCommand(const Args& args) {
   }
   const int pages = fax.TotalPages() + fax.Session().common.coverPages;
   status.Say("Sent " + std::to_string(pages) + (pages == 1 ? " page" : " pages") + " to \"" + fax.RemoteID() +
-             "\" at " + std::to_string(fax.BitRate()) + " bit/s" +
+             "\" at " + std::to_string(fax.BitRate()) + " bit/s" + OverSip(run.port) +
              (fax.PagesReduced() ? ", fine pages reduced to standard resolution (the far end takes no fine)" : "") +
              CodingSaid(fax));
   return 0;
@@ -361,7 +368,7 @@ int ReceiveCommand(const Args& args) {
       TApfFileHeader header;
       const int filePages = ApfReadFileHeader(f.FaxFile(), header) == 0 ? header.pageCount : 0;
       status.Say("Received " + f.FaxFile() + " pages " + std::to_string(filePages) + " from \"" + f.RemoteID() +
-                 "\"" + CodingSaid(f));
+                 "\"" + OverSip(run.port) + CodingSaid(f));
       ++faxes;
       pages += filePages;
     } else if (code == TFaxLogCode::lfaxReceiveFail) {

@@ -8,6 +8,7 @@
 #include "cli/commands.h"
 #include "comm/qa_port.h"
 #include "line/demo_line.h"
+#include "line/sip_line.h"
 #include "platform/files.h"
 #ifdef TVFAX_PICTURES
 #include "image/qt/qt_picture_reader.h"
@@ -51,6 +52,9 @@ constexpr Command kCommands[] = {
      "wait for fax calls and receive them into fax files (--one: exit after the first call); --bps: the highest "
      "rate, by default the fastest the modem offers; --ecm and --coding: as for send",
      ReceiveCommand},
+    {"sip", "register [--home DIR] [--device sip|sip:NAME] [--timeout SECONDS]",
+     "test a SIP account: register it once and print the registrar's answer (exit 0 when registered)",
+     SipCommand},
     {"printer", "install | remove",
      "add the \"Tessivane\" fax printer to CUPS (as root): what is printed to it becomes an outgoing fax of the "
      "user who prints it; remove takes it away again",
@@ -145,6 +149,7 @@ int Main(std::span<char*> argv) {
 
 int main(int argc, char** argv) {
   tv::InstallDemoLine();  // --device demo
+  tv::InstallSipLine();   // --device sip
 #ifdef TVFAX_PICTURES
   tv::InstallQtPictureReader();
 #endif

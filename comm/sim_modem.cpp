@@ -82,7 +82,8 @@ namespace {
 
 std::mutex registryMutex;
 std::map<std::string, std::weak_ptr<SimModem::Impl>> registry;
-SimDeviceMaker deviceMaker;  // set once at start-up, before any port opens
+// By family (the demo line, the SIP line), set at start-up before any port opens.
+std::map<std::string, SimDeviceMaker> deviceMakers;
 
 class SimLayer final : public DeviceLayer {
  public:
@@ -457,11 +458,12 @@ bool SimModemRegistered(const std::string& name) {
   return it != registry.end() && !it->second.expired();
 }
 
-void SetSimDeviceMaker(SimDeviceMaker maker) { deviceMaker = std::move(maker); }
+void SetSimDeviceMaker(const std::string& family, SimDeviceMaker maker) { deviceMakers[family] = std::move(maker); }
 
 bool OpensOnSimLayer(const std::string& name) {
   std::string error;
-  if (deviceMaker && deviceMaker(name, error)) {
+  for (const auto& [family, maker] : deviceMakers) {
+    if (!maker(name, error)) continue;
     if (!error.empty()) throw EInOutError(error, EINVAL);
     return true;
   }

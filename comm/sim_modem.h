@@ -104,12 +104,13 @@ std::shared_ptr<DeviceLayer> SimDeviceLayer();
 // device of the system).
 bool SimModemRegistered(const std::string& name);
 
-// Makes in-process devices when a port opens them by name (the demo line).
-// Returns false when the name is none of its devices; true when it is, having
+// Makes in-process devices when a port opens them by name (the demo line,
+// the SIP line); one maker per family, a second for a family replaces the
+// first. Returns false when the name is none of its devices; true when it is, having
 // registered a SimModem under the name, or having put in `error` why the
 // name is wrong.
 using SimDeviceMaker = std::function<bool(const std::string& name, std::string& error)>;
-void SetSimDeviceMaker(SimDeviceMaker maker);
+void SetSimDeviceMaker(const std::string& family, SimDeviceMaker maker);
 
 // Whether a port opens the name on the simulated layer: a SimModem is
 // registered under it, or the device maker makes one now. A name the maker

@@ -312,7 +312,7 @@ bool IsDemoDevice(const std::string& name) { return name == kDemoDevice || name.
 
 std::string DemoFolder() { return ProgramFolder() + "Demo/"; }
 
-void InstallDemoLine() { SetSimDeviceMaker(&MakeDemoLine); }
+void InstallDemoLine() { SetSimDeviceMaker(kDemoDevice, &MakeDemoLine); }
 
 namespace {
 

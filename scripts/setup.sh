@@ -15,6 +15,8 @@ packages=(
   dbus-daemon
   # the demo fax line runs a spandsp modem and fax machine and keeps its pages with libtiff
   libspandsp-dev libtiff-dev
+  # the SIP line: libre for SIP, SDP and RTP
+  libre-dev
   # fax to e-mail: libcurl's SMTP; the tests' mail server
   libcurl4-openssl-dev python3-aiosmtpd
   # the mail password in the desktop's keyring

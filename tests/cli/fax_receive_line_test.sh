@@ -5,6 +5,7 @@
 # caller's ID must arrive.
 #   fax_receive_line_test.sh TVFAX VIRTUAL_FAX_LINE
 set -euo pipefail
+source "$(dirname "$0")/fax_pages.sh"
 tvfax=$1
 line=$2
 work=$(mktemp -d)
@@ -18,12 +19,7 @@ cd "$work"
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-for page in 1 2 3; do
-  pbmtext "Page $page of the virtual line test" | pnmscale 3 2>/dev/null | pgmtopbm -threshold 2>/dev/null |
-    pnmpad -white -width 1728 -height 1100 > "source$page.pbm"
-  pnmtotiff -g3 -xresolution 204 -yresolution 98 "source$page.pbm" > "source$page.tif" 2>/dev/null
-done
-tiffcp source1.tif source2.tif source3.tif call.tif
+make_call_pages
 
 receive_with() { # receive_with CODING [LINE OPTION...]: CODING as the far end reports it
   local coding=$1 said=
@@ -51,10 +47,7 @@ receive_with() { # receive_with CODING [LINE OPTION...]: CODING as the far end r
     fail "no status line for page 3 at 14400: $(cat receive.out)"
   [ -z "$(uniq -d receive.out)" ] || fail "lines repeated: $(uniq -d receive.out)"
 
-  for page in 1 2 3; do
-    "$tvfax" render --no-autoscale FAX0001.APF "$page" "received$page.pbm" > /dev/null
-    cmp -s "received$page.pbm" "source$page.pbm" || fail "page $page differs from the TIFF"
-  done
+  check_received_pages FAX0001.APF
   # The receiver stores the caller's ID padded with blanks to 20 characters.
   "$tvfax" info FAX0001.APF | grep -q '^Station: FAR END 42 *$' || fail "station ID in the file"
 

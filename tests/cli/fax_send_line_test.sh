@@ -7,6 +7,7 @@
 # resolution, and our station ID must reach the far end.
 #   fax_send_line_test.sh TVFAX VIRTUAL_FAX_LINE
 set -euo pipefail
+source "$(dirname "$0")/fax_pages.sh"
 tvfax=$1
 line=$2
 work=$(mktemp -d)
@@ -19,15 +20,6 @@ trap cleanup EXIT
 cd "$work"
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
-height() { pnmfile "$1" | sed -E 's/.* by ([0-9]+).*/\1/'; }
-
-# Two standard pages and a fine one. At 9600 the output goes into a file,
-# one line per change; at 14400 to a terminal, one line rewritten in place.
-printf 'A letter through the virtual line\nSecond line of the first page\n\fPage two\n' > letter.txt
-"$tvfax" convert letter.txt letter.apf > /dev/null
-printf 'A fine page\n' > fine.txt
-"$tvfax" convert --fine fine.txt fine.apf > /dev/null
-"$tvfax" append letter.apf fine.apf > /dev/null
 
 send_at() { # send_at BPS CODING [LINE OPTION...]: CODING as the far end reports it
   local bps=$1 coding=$2
@@ -67,27 +59,10 @@ send_at() { # send_at BPS CODING [LINE OPTION...]: CODING as the far end reports
   grep -q "^result 0 pages 3 rate $bps starved [0-9]* of [0-9]* remote \"TESS TX\" dcn . call [0-9]* coding $coding OK" line.out ||
     fail "far end at $bps: $(cat line.out)"
 
-  tiffsplit received.tif page_
-  local n=0
-  local yres=()
-  for tif in page_*.tif; do
-    n=$((n + 1))
-    yres[$n]=$(tiffinfo "$tif" 2> /dev/null | sed -n 's/.*Resolution: [^,]*, *\([0-9.]*\).*/\1/p')
-    tifftopnm "$tif" > "received$n.pbm" 2> /dev/null
-    "$tvfax" render --no-autoscale letter.apf "$n" "source$n.pbm" > /dev/null
-    local header=$(( $(height "received$n.pbm") - $(height "source$n.pbm") ))
-    [ "$header" -gt 0 ] || fail "page $n has no header line"
-    pamcut -top "$header" "received$n.pbm" | pnmtopnm -plain > body.txt
-    pnmtopnm -plain "source$n.pbm" > source.txt
-    cmp -s body.txt source.txt || fail "page $n at $bps differs below the header line"
-  done
-  [ "$n" -eq 3 ] || fail "$n pages arrived at $bps"
-  # The fine page went as a document of its own (EOM, a new DCS) and was
-  # stored at fine resolution, the standard pages at standard.
-  awk -v std="${yres[1]}" -v fine="${yres[3]}" 'BEGIN { exit !(fine > 1.5 * std) }' ||
-    fail "page 3 arrived at ${yres[3]} lines per unit, page 1 at ${yres[1]}"
+  check_sent_pages letter.apf received.tif 3 "at $bps"
 }
 
+make_letter
 send_at 9600 MH
 send_at 14400 "MMR ECM" --ecm --2d --frame-loss 0.1
 send_at 9600 MR --2d
