@@ -7,7 +7,8 @@
 # by the far end's re-INVITE, over T.38 with 5% of the datagrams lost each
 # way (the redundancy of 3 recovers them), and over a call whose session the
 # far end refreshes in the middle of a page. Every page arrives pixel for
-# pixel, at its own resolution, and tvfax and the line's log name the medium
+# pixel in 2-D coding (MR: no error correction over a SIP line), at its own
+# resolution, and tvfax and the line's log name the medium
 # the call took. A far end that answers 486 is BUSY to the modem; one that
 # hangs up in the middle of a page ends the send with a failure within
 # seconds.
@@ -60,7 +61,7 @@ send_over() { # send_over MEDIUM [PEER OPTION...]
 
   timeout 100 "$tvfax" send --home home --device sip --class 1 --station "TESS TX" --header 'TEST $P/$N' \
     5551234 letter.apf > send.out || fail "tvfax send over $medium failed: $(tail -3 send.out)"
-  tail -n 1 send.out | grep -q "Sent 3 pages to \"SIP PEER\" at 14400 bit/s over $medium\$" || fail "last line: $(tail -n 1 send.out)"
+  tail -n 1 send.out | grep -q "Sent 3 pages to \"SIP PEER\" at 14400 bit/s over $medium, MR\$" || fail "last line: $(tail -n 1 send.out)"
   wait "$peer_pid" || true
   peer_pid=
   grep -q "^result 0 pages 3 medium $medium remote \"TESS TX\" " peer.out || fail "far end over $medium: $(cat peer.out)"
@@ -91,7 +92,7 @@ receive_over() { # receive_over MEDIUM [PEER OPTION...]
     > peer.out 2> peer.err || fail "far end over $medium: $(cat peer.out peer.err)"
   wait "$receive_pid" || fail "tvfax receive over $medium failed: $(cat receive.out)"
   receive_pid=
-  grep -qx "Received $work/FAX0001.APF pages 3 from \"FAR END 42\" over $medium" receive.out || fail "no fax: $(cat receive.out)"
+  grep -qx "Received $work/FAX0001.APF pages 3 from \"FAR END 42\" over $medium, MR" receive.out || fail "no fax: $(cat receive.out)"
   grep -q "^result 0 pages 3 medium $medium remote \"TESS RX\" " peer.out || fail "far end over $medium: $(cat peer.out)"
   check_received_pages FAX0001.APF "over $medium"
 }
