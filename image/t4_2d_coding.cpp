@@ -415,7 +415,8 @@ class LineDecoder {
         return Overrun(bits) ? Code{Code::kEnd} : code;
       }
     }
-    return Walk(bits, [&](BitReader& in) { return WalkRun(in, tables_.trees[colour]); });
+    const T4DecodeTree* tree = &tables_.trees[colour];
+    return Walk(bits, [tree](BitReader& in) { return WalkRun(in, *tree); });
   }
   Code NextMode(T4BitWindow& bits) const {
     if (lookup_) {
@@ -438,12 +439,24 @@ class LineDecoder {
     bits.Consume(pair.bits);
     return pair;
   }
+  // The walk gets the position alone and out of line, so that the window
+  // of the fast path stays in registers.
+  struct Walked {
+    Code code;
+    std::uint64_t end;
+  };
+  template <typename Walker>
+  [[gnu::noinline]] static Walked WalkFrom(const std::uint8_t* data, std::size_t size, std::uint64_t at,
+                                           Walker walker) {
+    BitReader in{data, size, at};
+    const Code code = walker(in);
+    return {code, in.position};
+  }
   template <typename Walker>
   static Code Walk(T4BitWindow& bits, Walker walker) {
-    BitReader in{bits.data, bits.size, bits.Used()};
-    const Code code = walker(in);
-    bits = WindowAt(in);
-    return code;
+    const Walked walked = WalkFrom(bits.data, bits.size, bits.Used(), walker);
+    bits = WindowAt(BitReader{bits.data, bits.size, walked.end});
+    return walked.code;
   }
   // Make-up codes and the terminating code of one run, no longer than
   // `room`.
@@ -484,26 +497,28 @@ class LineDecoder {
 };
 
 LineEnd LineDecoder::Decode1D(ChangeBuffer& line) {
+  // Kept in a register: the changes are written through an int pointer.
+  const int width = width_;
   T4BitWindow bits = WindowAt(in_);
   int* const changes = line.at.data();
   std::size_t count = 0;
   int x = 0;
   std::size_t colour = 0;
   bool started = false;
-  while (x < width_) {
+  while (x < width) {
     // Both runs of a pair end inside the line.
-    if (const RunPair pair = NextPair(bits, colour, width_ - x - 1); pair.bits != 0) {
+    if (const RunPair pair = NextPair(bits, colour, width - x - 1); pair.bits != 0) {
       if (Overrun(bits)) return Finished(LineEnd::kEnd, bits, line, 0);
       started = true;
       Push(changes, count, x += pair.first);
       Push(changes, count, x += pair.second);
       continue;
     }
-    const Code run = NextRun(bits, colour, width_ - x);
+    const Code run = NextRun(bits, colour, width - x);
     if (run.kind != Code::kRun) return Finished(Failed(run, started), bits, line, 0);
     started = true;
     x += run.value;
-    if (x < width_) Push(changes, count, x);
+    if (x < width) Push(changes, count, x);
     colour ^= 1;
   }
   // A line that ends black may be closed by a white run of 0.
@@ -515,13 +530,15 @@ LineEnd LineDecoder::Decode1D(ChangeBuffer& line) {
 }
 
 LineEnd LineDecoder::Decode2D(const ChangeBuffer& reference, ChangeBuffer& line) {
+  // Kept in a register: the changes are written through an int pointer.
+  const int width = width_;
   T4BitWindow bits = WindowAt(in_);
   int* const changes = line.at.data();
   std::size_t count = 0;
   ReferenceScan scan{reference.at.data()};
   int a0 = -1;
   bool black = false;
-  while (a0 < width_) {
+  while (a0 < width) {
     const Code mode = NextMode(bits);
     switch (mode.kind) {
       case Code::kPass:
@@ -531,31 +548,31 @@ LineEnd LineDecoder::Decode2D(const ChangeBuffer& reference, ChangeBuffer& line)
       case Code::kVertical: {
         const int a1 = scan.Find(a0).first + mode.value;
         scan.Crossed(mode.value);
-        if (a1 <= a0 || a1 > width_) return Finished(LineEnd::kBad, bits, line, 0);
+        if (a1 <= a0 || a1 > width) return Finished(LineEnd::kBad, bits, line, 0);
         changes[count] = a1;  // right of every change so far; the one at the width is no change
-        count += a1 < width_ ? 1 : 0;
+        count += a1 < width ? 1 : 0;
         a0 = a1;
         black = !black;
         break;
       }
       case Code::kHorizontal: {
         const int start = std::max(a0, 0);
-        if (const RunPair pair = NextPair(bits, black ? 1 : 0, width_ - start); pair.bits != 0) {
+        if (const RunPair pair = NextPair(bits, black ? 1 : 0, width - start); pair.bits != 0) {
           if (Overrun(bits)) return Finished(LineEnd::kEnd, bits, line, 0);
           const int a1 = start + pair.first;
           a0 = a1 + pair.second;
-          if (a1 < width_) Push(changes, count, a1);
-          if (a0 < width_) Push(changes, count, a0);
+          if (a1 < width) Push(changes, count, a1);
+          if (a0 < width) Push(changes, count, a0);
           break;
         }
-        const Code first = NextRun(bits, black ? 1 : 0, width_ - start);
+        const Code first = NextRun(bits, black ? 1 : 0, width - start);
         if (first.kind != Code::kRun) return Finished(Failed(first, true), bits, line, 0);
         const int a1 = start + first.value;
-        const Code second = NextRun(bits, black ? 0 : 1, width_ - a1);
+        const Code second = NextRun(bits, black ? 0 : 1, width - a1);
         if (second.kind != Code::kRun) return Finished(Failed(second, true), bits, line, 0);
         const int a2 = a1 + second.value;
-        if (a1 < width_) Push(changes, count, a1);
-        if (a2 < width_) Push(changes, count, a2);
+        if (a1 < width) Push(changes, count, a1);
+        if (a2 < width) Push(changes, count, a2);
         a0 = a2;
         break;
       }
@@ -589,19 +606,16 @@ bool LineDecoder::FindEol() {
   return false;
 }
 
-// Draws a line of `width` pixels from its changes into `line`, whole 64-bit
-// words of it: each change toggles its pixel in `words` (the first pixel in
-// the top bit), then every pixel takes the parity of the toggles up to it.
-void FillLine(const ChangeBuffer& changes, int width, std::vector<std::uint64_t>& words,
-              std::vector<std::uint8_t>& line) {
-  std::fill(words.begin(), words.end(), 0);
-  for (std::size_t i = 0; i < changes.count; ++i) {
-    const auto at = static_cast<unsigned>(changes.at[i]);
-    words[at >> 6] ^= std::uint64_t{1} << (63 - (at & 63));
-  }
+// Draws a line of `width` pixels from its changes into `line`, a 64-bit word
+// at a time: the changes inside a word toggle their pixels (the first pixel
+// in the top bit), then every pixel takes the parity of the toggles up to it.
+void FillLine(const ChangeBuffer& changes, int width, std::vector<std::uint8_t>& line) {
+  const int* const at = changes.at.data();
+  std::size_t i = 0;
   std::uint64_t carry = 0;  // all ones when the word before ended black
-  for (std::size_t w = 0; w < words.size(); ++w) {
-    std::uint64_t x = words[w];
+  for (int from = 0; from < width; from += 64) {
+    std::uint64_t x = 0;
+    for (; i < changes.count && at[i] < from + 64; ++i) x ^= std::uint64_t{1} << (63 - (at[i] & 63));
     x ^= x >> 1;
     x ^= x >> 2;
     x ^= x >> 4;
@@ -611,7 +625,7 @@ void FillLine(const ChangeBuffer& changes, int width, std::vector<std::uint64_t>
     x ^= carry;
     carry = 0 - (x & 1);
     x = __builtin_bswap64(x);
-    std::memcpy(line.data() + w * 8, &x, 8);
+    std::memcpy(line.data() + from / 8, &x, 8);
   }
   // Pixels past the width stay white.
   if (const int tail = width & 7; tail != 0) line[static_cast<std::size_t>(width >> 3)] &= static_cast<std::uint8_t>(0xFF00 >> tail);
@@ -626,11 +640,10 @@ T4PageDecodeResult T4PageDecoder::Decode(std::span<const std::uint8_t> data, con
   LineDecoder decoder(data, width_, lookup_);
   BitReader& in = decoder.Reader();
   ChangeBuffer reference(width_), line(width_);
-  std::vector<std::uint64_t> words(static_cast<std::size_t>((width_ + 63) / 64));
-  std::vector<std::uint8_t> raster(words.size() * 8);
+  std::vector<std::uint8_t> raster(static_cast<std::size_t>((width_ + 63) / 64) * 8);
   const std::span<const std::uint8_t> row(raster.data(), static_cast<std::size_t>((width_ + 7) / 8));
   auto giveOut = [&] {
-    FillLine(line, width_, words, raster);
+    FillLine(line, width_, raster);
     ++result.lines;
     std::swap(reference, line);
     return sink(row);
