@@ -321,11 +321,26 @@ struct RunPair {
   std::uint8_t second = 0;
 };
 
+// Vertical mode codes in a row (nearly all of a 2-D line): up to
+// kMaxVerticals of them that lie whole in the next kVerticalWindow bits,
+// each as a1 - b1 + 3 in three bits, first lowest, and their count in the
+// top byte; 0 where the window does not start with one.
+constexpr int kVerticalWindow = 12;
+constexpr int kMaxVerticals = 8;
+constexpr int kVerticalCountShift = 24;
+// The length of each vertical code, by a1 - b1 + 3.
+constexpr std::array<int, 7> kVerticalBits = [] {
+  std::array<int, 7> bits{};
+  for (std::size_t d = 0; d < bits.size(); ++d) bits[d] = kModes.vertical[d].bits;
+  return bits;
+}();
+
 struct Tables {
   std::array<T4DecodeTree, 2> trees = {BuildDecodeTree(T4Colour::kWhite), BuildDecodeTree(T4Colour::kBlack)};
   std::array<Table<kShortRunWindow>, 2> shortRuns{};
   std::array<Table<kRunWindow>, 2> runs{};
   Table<kModeWindow> modes{};
+  std::array<std::uint32_t, 1u << kVerticalWindow> verticals{};
   std::array<std::array<RunPair, 1u << kPairWindow>, 2> pairs{};  // by the first run's colour
 };
 
@@ -355,6 +370,18 @@ const Tables& SharedTables() {
       Tabulate(t->runs[colour], walk);
     }
     Tabulate(t->modes, WalkMode);
+    for (std::uint32_t window = 0; window < t->verticals.size(); ++window) {
+      const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(window), static_cast<std::uint8_t>(window >> 8), 0, 0};
+      BitReader in{bytes, 4};
+      std::uint32_t codes = 0;
+      std::uint32_t count = 0;
+      while (count < kMaxVerticals) {
+        const Code code = WalkMode(in);
+        if (code.kind != Code::kVertical || in.position > kVerticalWindow) break;
+        codes |= static_cast<std::uint32_t>(code.value + 3) << (3 * count++);
+      }
+      t->verticals[window] = count == 0 ? 0 : codes | count << kVerticalCountShift;
+    }
     for (std::size_t colour = 0; colour < 2; ++colour) {
       for (std::uint32_t window = 0; window < t->pairs[colour].size(); ++window) {
         const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(window), static_cast<std::uint8_t>(window >> 8), 0, 0};
@@ -539,6 +566,28 @@ LineEnd LineDecoder::Decode2D(const ChangeBuffer& reference, ChangeBuffer& line)
   int a0 = -1;
   bool black = false;
   while (a0 < width) {
+    // A row of vertical codes, where the window holds only bits of the data.
+    if (lookup_ && (TopUp(bits), bits.avail >= kVerticalWindow)) {
+      if (std::uint32_t codes = tables_.verticals[bits.buffer & ((1u << kVerticalWindow) - 1)]; codes != 0) {
+        int used = 0;
+        for (std::uint32_t n = codes >> kVerticalCountShift; n != 0 && a0 < width; --n, codes >>= 3) {
+          const int d = static_cast<int>(codes & 7) - 3;
+          used += kVerticalBits[codes & 7];
+          const int a1 = scan.Find(a0).first + d;
+          scan.Crossed(d);
+          if (a1 <= a0 || a1 > width) {
+            bits.Consume(used);
+            return Finished(LineEnd::kBad, bits, line, 0);
+          }
+          changes[count] = a1;  // as in vertical mode below
+          count += a1 < width ? 1 : 0;
+          a0 = a1;
+          black = !black;
+        }
+        bits.Consume(used);
+        continue;
+      }
+    }
     const Code mode = NextMode(bits);
     switch (mode.kind) {
       case Code::kPass:
