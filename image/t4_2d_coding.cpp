@@ -323,11 +323,10 @@ struct RunPair {
 
 // Vertical mode codes in a row (nearly all of a 2-D line): up to
 // kMaxVerticals of them that lie whole in the next kVerticalWindow bits,
-// each as a1 - b1 + 3 in three bits, first lowest, and their count in the
-// top byte; 0 where the window does not start with one.
+// each as a1 - b1 + 4 in three bits, first lowest, so that the first 0
+// ends them.
 constexpr int kVerticalWindow = 12;
 constexpr int kMaxVerticals = 8;
-constexpr int kVerticalCountShift = 24;
 // The length of each vertical code, by a1 - b1 + 3.
 constexpr std::array<int, 7> kVerticalBits = [] {
   std::array<int, 7> bits{};
@@ -378,9 +377,9 @@ const Tables& SharedTables() {
       while (count < kMaxVerticals) {
         const Code code = WalkMode(in);
         if (code.kind != Code::kVertical || in.position > kVerticalWindow) break;
-        codes |= static_cast<std::uint32_t>(code.value + 3) << (3 * count++);
+        codes |= static_cast<std::uint32_t>(code.value + 4) << (3 * count++);
       }
-      t->verticals[window] = count == 0 ? 0 : codes | count << kVerticalCountShift;
+      t->verticals[window] = codes;
     }
     for (std::size_t colour = 0; colour < 2; ++colour) {
       for (std::uint32_t window = 0; window < t->pairs[colour].size(); ++window) {
@@ -413,13 +412,55 @@ struct ChangeBuffer {
   explicit ChangeBuffer(int width) : at(static_cast<std::size_t>(width) + kEndMarks, width) {}
 };
 
-// Decodes lines into change buffers. While a line is decoded its bits are
+// A line's pixels drawn as its changes are found, a 64-bit word at a time,
+// the first pixel in the top bit: each change flips the pixels from it to
+// its word's end; a word starts in the colour the one before it ended in.
+// Words are stored as they change and marked, without branches; Finish
+// fills in the words no change reached.
+struct Pen {
+  std::uint64_t* words;
+  std::uint64_t reached = 0;  // bit w: word w has a change
+  unsigned word = 0;          // the word of the last change
+  std::uint64_t bits = 0;     // that word
+
+  // The colour after the last change.
+  bool Black() const { return (bits & 1) != 0; }
+  // `at` is right of every change so far and at most the line width.
+  void Flip(int at) {
+    const auto to = static_cast<unsigned>(at) >> 6;
+    const std::uint64_t same = 0 - std::uint64_t{to == word};
+    bits = (bits & same) | ((0 - (bits & 1)) & ~same);
+    word = to;
+    bits ^= ~std::uint64_t{0} >> (at & 63);
+    words[to] = bits;
+    reached |= std::uint64_t{1} << to;
+  }
+  // Fills in the first `count` words and byte-swaps them, so that their
+  // bytes are the raster line.
+  void Finish(std::size_t count) {
+    std::uint64_t x = 0;
+    for (std::size_t w = 0; w < count; ++w) {
+      x = (reached >> w) & 1 ? words[w] : 0 - (x & 1);
+      words[w] = __builtin_bswap64(x);
+    }
+  }
+};
+
+// Decodes lines into change buffers, and draws them into Raster(). While a line is decoded its bits are
 // held in a local window (the line's changes are written through pointers
 // that could otherwise alias it); the position is put back at the end.
 class LineDecoder {
  public:
   LineDecoder(std::span<const std::uint8_t> data, int width, bool lookup)
-      : in_{data.data(), data.size()}, width_(width), lookup_(lookup), tables_(SharedTables()) {}
+      : in_{data.data(), data.size()},
+        width_(width),
+        lookup_(lookup),
+        tables_(SharedTables()),
+        raster_(static_cast<std::size_t>((width + 63) / 64) + 1) {}
+
+  // The last line decoded whole, one word further for the flip at the line
+  // end.
+  std::span<std::uint64_t> Raster() { return {raster_.data(), raster_.size() - 1}; }
 
   BitReader& Reader() { return in_; }
   LineEnd Decode1D(ChangeBuffer& line);
@@ -431,7 +472,7 @@ class LineDecoder {
 
  private:
   // Each reads one code and moves `bits` past it.
-  Code NextRunCode(T4BitWindow& bits, std::size_t colour) const {
+  [[gnu::always_inline]] Code NextRunCode(T4BitWindow& bits, std::size_t colour) const {
     if (lookup_) {
       TopUp(bits);
       const auto window = static_cast<std::uint32_t>(bits.buffer);
@@ -445,7 +486,7 @@ class LineDecoder {
     const T4DecodeTree* tree = &tables_.trees[colour];
     return Walk(bits, [tree](BitReader& in) { return WalkRun(in, *tree); });
   }
-  Code NextMode(T4BitWindow& bits) const {
+  [[gnu::always_inline]] Code NextMode(T4BitWindow& bits) const {
     if (lookup_) {
       TopUp(bits);
       const Code code = tables_.modes[bits.buffer & ((1u << kModeWindow) - 1)];
@@ -458,7 +499,7 @@ class LineDecoder {
   }
   // Two terminating codes, `colour` first, that fit in `room`: a pair with
   // its bits 0 where the codes must be read one by one.
-  RunPair NextPair(T4BitWindow& bits, std::size_t colour, int room) const {
+  [[gnu::always_inline]] RunPair NextPair(T4BitWindow& bits, std::size_t colour, int room) const {
     if (!lookup_) return {};
     TopUp(bits);
     const RunPair pair = tables_.pairs[colour][bits.buffer & ((1u << kPairWindow) - 1)];
@@ -480,14 +521,14 @@ class LineDecoder {
     return {code, in.position};
   }
   template <typename Walker>
-  static Code Walk(T4BitWindow& bits, Walker walker) {
+  [[gnu::always_inline]] static Code Walk(T4BitWindow& bits, Walker walker) {
     const Walked walked = WalkFrom(bits.data, bits.size, bits.Used(), walker);
     bits = WindowAt(BitReader{bits.data, bits.size, walked.end});
     return walked.code;
   }
   // Make-up codes and the terminating code of one run, no longer than
   // `room`.
-  Code NextRun(T4BitWindow& bits, std::size_t colour, int room) const {
+  [[gnu::always_inline]] Code NextRun(T4BitWindow& bits, std::size_t colour, int room) const {
     int total = 0;
     for (;;) {
       const Code code = NextRunCode(bits, colour);
@@ -510,7 +551,7 @@ class LineDecoder {
       changes[count++] = at;
     }
   }
-  LineEnd Finished(LineEnd end, const T4BitWindow& bits, ChangeBuffer& line, std::size_t count) {
+  [[gnu::always_inline]] LineEnd Finished(LineEnd end, const T4BitWindow& bits, ChangeBuffer& line, std::size_t count) {
     in_.position = bits.Used();
     line.count = count;
     std::fill_n(line.at.begin() + static_cast<std::ptrdiff_t>(count), kEndMarks, width_);
@@ -521,6 +562,7 @@ class LineDecoder {
   int width_;
   bool lookup_;
   const Tables& tables_;
+  std::vector<std::uint64_t> raster_;
 };
 
 LineEnd LineDecoder::Decode1D(ChangeBuffer& line) {
@@ -529,6 +571,7 @@ LineEnd LineDecoder::Decode1D(ChangeBuffer& line) {
   T4BitWindow bits = WindowAt(in_);
   int* const changes = line.at.data();
   std::size_t count = 0;
+  Pen pen{raster_.data()};
   int x = 0;
   std::size_t colour = 0;
   bool started = false;
@@ -538,7 +581,9 @@ LineEnd LineDecoder::Decode1D(ChangeBuffer& line) {
       if (Overrun(bits)) return Finished(LineEnd::kEnd, bits, line, 0);
       started = true;
       Push(changes, count, x += pair.first);
+      pen.Flip(x);
       Push(changes, count, x += pair.second);
+      pen.Flip(x);
       continue;
     }
     const Code run = NextRun(bits, colour, width - x);
@@ -546,6 +591,7 @@ LineEnd LineDecoder::Decode1D(ChangeBuffer& line) {
     started = true;
     x += run.value;
     if (x < width) Push(changes, count, x);
+    pen.Flip(x);
     colour ^= 1;
   }
   // A line that ends black may be closed by a white run of 0.
@@ -553,6 +599,7 @@ LineEnd LineDecoder::Decode1D(ChangeBuffer& line) {
     T4BitWindow after = bits;
     if (const Code run = NextRunCode(after, 0); run.kind == Code::kRun && run.value == 0) bits = after;
   }
+  pen.Finish(raster_.size());
   return Finished(LineEnd::kLine, bits, line, count);
 }
 
@@ -562,29 +609,30 @@ LineEnd LineDecoder::Decode2D(const ChangeBuffer& reference, ChangeBuffer& line)
   T4BitWindow bits = WindowAt(in_);
   int* const changes = line.at.data();
   std::size_t count = 0;
+  Pen pen{raster_.data()};
   ReferenceScan scan{reference.at.data()};
   int a0 = -1;
-  bool black = false;
+  // Vertical mode: a1 is b1 moved by `d`; false when that is not in the
+  // rest of the line.
+  auto vertical = [&](int d) {
+    const int a1 = scan.Find(a0).first + d;
+    scan.Crossed(d);
+    if (a1 <= a0 || a1 > width) return false;
+    changes[count] = a1;  // right of every change so far; the one at the width is no change
+    count += a1 < width ? 1 : 0;
+    pen.Flip(a1);
+    a0 = a1;
+    return true;
+  };
   while (a0 < width) {
     // A row of vertical codes, where the window holds only bits of the data.
     if (lookup_ && (TopUp(bits), bits.avail >= kVerticalWindow)) {
       if (std::uint32_t codes = tables_.verticals[bits.buffer & ((1u << kVerticalWindow) - 1)]; codes != 0) {
-        int used = 0;
-        for (std::uint32_t n = codes >> kVerticalCountShift; n != 0 && a0 < width; --n, codes >>= 3) {
-          const int d = static_cast<int>(codes & 7) - 3;
-          used += kVerticalBits[codes & 7];
-          const int a1 = scan.Find(a0).first + d;
-          scan.Crossed(d);
-          if (a1 <= a0 || a1 > width) {
-            bits.Consume(used);
-            return Finished(LineEnd::kBad, bits, line, 0);
-          }
-          changes[count] = a1;  // as in vertical mode below
-          count += a1 < width ? 1 : 0;
-          a0 = a1;
-          black = !black;
+        for (; codes != 0 && a0 < width; codes >>= 3) {
+          const std::uint32_t code = (codes & 7) - 1;
+          bits.Consume(kVerticalBits[code]);
+          if (!vertical(static_cast<int>(code) - 3)) return Finished(LineEnd::kBad, bits, line, 0);
         }
-        bits.Consume(used);
         continue;
       }
     }
@@ -594,24 +642,20 @@ LineEnd LineDecoder::Decode2D(const ChangeBuffer& reference, ChangeBuffer& line)
         a0 = scan.Find(a0).second;
         scan.Passed();
         break;
-      case Code::kVertical: {
-        const int a1 = scan.Find(a0).first + mode.value;
-        scan.Crossed(mode.value);
-        if (a1 <= a0 || a1 > width) return Finished(LineEnd::kBad, bits, line, 0);
-        changes[count] = a1;  // right of every change so far; the one at the width is no change
-        count += a1 < width ? 1 : 0;
-        a0 = a1;
-        black = !black;
+      case Code::kVertical:
+        if (!vertical(mode.value)) return Finished(LineEnd::kBad, bits, line, 0);
         break;
-      }
       case Code::kHorizontal: {
         const int start = std::max(a0, 0);
+        const bool black = pen.Black();
         if (const RunPair pair = NextPair(bits, black ? 1 : 0, width - start); pair.bits != 0) {
           if (Overrun(bits)) return Finished(LineEnd::kEnd, bits, line, 0);
           const int a1 = start + pair.first;
           a0 = a1 + pair.second;
           if (a1 < width) Push(changes, count, a1);
           if (a0 < width) Push(changes, count, a0);
+          pen.Flip(a1);
+          pen.Flip(a0);
           break;
         }
         const Code first = NextRun(bits, black ? 1 : 0, width - start);
@@ -622,6 +666,8 @@ LineEnd LineDecoder::Decode2D(const ChangeBuffer& reference, ChangeBuffer& line)
         const int a2 = a1 + second.value;
         if (a1 < width) Push(changes, count, a1);
         if (a2 < width) Push(changes, count, a2);
+        pen.Flip(a1);
+        pen.Flip(a2);
         a0 = a2;
         break;
       }
@@ -629,6 +675,7 @@ LineEnd LineDecoder::Decode2D(const ChangeBuffer& reference, ChangeBuffer& line)
         return Finished(Failed(mode, a0 >= 0), bits, line, 0);
     }
   }
+  pen.Finish(raster_.size());
   return Finished(LineEnd::kLine, bits, line, count);
 }
 
@@ -655,29 +702,18 @@ bool LineDecoder::FindEol() {
   return false;
 }
 
-// Draws a line of `width` pixels from its changes into `line`, a 64-bit word
-// at a time: the changes inside a word toggle their pixels (the first pixel
-// in the top bit), then every pixel takes the parity of the toggles up to it.
-void FillLine(const ChangeBuffer& changes, int width, std::vector<std::uint8_t>& line) {
+// Draws a line of `width` pixels from its changes alone, as Pen does while
+// decoding: what the plain decoder gives out, against which the drawing on
+// the fast path is held.
+void FillLine(const ChangeBuffer& changes, int width, std::span<std::uint64_t> words) {
   const int* const at = changes.at.data();
   std::size_t i = 0;
-  std::uint64_t carry = 0;  // all ones when the word before ended black
+  std::uint64_t x = 0;
   for (int from = 0; from < width; from += 64) {
-    std::uint64_t x = 0;
-    for (; i < changes.count && at[i] < from + 64; ++i) x ^= std::uint64_t{1} << (63 - (at[i] & 63));
-    x ^= x >> 1;
-    x ^= x >> 2;
-    x ^= x >> 4;
-    x ^= x >> 8;
-    x ^= x >> 16;
-    x ^= x >> 32;
-    x ^= carry;
-    carry = 0 - (x & 1);
-    x = __builtin_bswap64(x);
-    std::memcpy(line.data() + from / 8, &x, 8);
+    x = 0 - (x & 1);  // all ones when the word before ended black
+    for (; i < changes.count && at[i] < from + 64; ++i) x ^= ~std::uint64_t{0} >> (at[i] & 63);
+    words[static_cast<std::size_t>(from / 64)] = __builtin_bswap64(x);
   }
-  // Pixels past the width stay white.
-  if (const int tail = width & 7; tail != 0) line[static_cast<std::size_t>(width >> 3)] &= static_cast<std::uint8_t>(0xFF00 >> tail);
 }
 
 }  // namespace
@@ -689,10 +725,12 @@ T4PageDecodeResult T4PageDecoder::Decode(std::span<const std::uint8_t> data, con
   LineDecoder decoder(data, width_, lookup_);
   BitReader& in = decoder.Reader();
   ChangeBuffer reference(width_), line(width_);
-  std::vector<std::uint8_t> raster(static_cast<std::size_t>((width_ + 63) / 64) * 8);
-  const std::span<const std::uint8_t> row(raster.data(), static_cast<std::size_t>((width_ + 7) / 8));
+  const std::span<std::uint64_t> words = decoder.Raster();
+  const std::span<std::uint8_t> row(reinterpret_cast<std::uint8_t*>(words.data()), static_cast<std::size_t>((width_ + 7) / 8));
   auto giveOut = [&] {
-    FillLine(line, width_, raster);
+    if (!lookup_) FillLine(line, width_, words);
+    // Pixels past the width stay white.
+    if (const int tail = width_ & 7; tail != 0) row.back() &= static_cast<std::uint8_t>(0xFF00 >> tail);
     ++result.lines;
     std::swap(reference, line);
     return sink(row);
