@@ -412,39 +412,32 @@ struct ChangeBuffer {
   explicit ChangeBuffer(int width) : at(static_cast<std::size_t>(width) + kEndMarks, width) {}
 };
 
-// A line's pixels drawn as its changes are found, a 64-bit word at a time,
-// the first pixel in the top bit: each change flips the pixels from it to
-// its word's end; a word starts in the colour the one before it ended in.
-// Words are stored as they change and marked, without branches; Finish
-// fills in the words no change reached.
+// A line's pixels drawn from its changes, 64 to a word, the first pixel in
+// the top bit: each change toggles its pixel in words that start at 0, then
+// Settle gives every pixel the parity of the toggles up to it.
 struct Pen {
   std::uint64_t* words;
-  std::uint64_t reached = 0;  // bit w: word w has a change
-  unsigned word = 0;          // the word of the last change
-  std::uint64_t bits = 0;     // that word
 
-  // The colour after the last change.
-  bool Black() const { return (bits & 1) != 0; }
-  // `at` is right of every change so far and at most the line width.
-  void Flip(int at) {
-    const auto to = static_cast<unsigned>(at) >> 6;
-    const std::uint64_t same = 0 - std::uint64_t{to == word};
-    bits = (bits & same) | ((0 - (bits & 1)) & ~same);
-    word = to;
-    bits ^= ~std::uint64_t{0} >> (at & 63);
-    words[to] = bits;
-    reached |= std::uint64_t{1} << to;
-  }
-  // Fills in the first `count` words and byte-swaps them, so that their
-  // bytes are the raster line.
-  void Finish(std::size_t count) {
-    std::uint64_t x = 0;
-    for (std::size_t w = 0; w < count; ++w) {
-      x = (reached >> w) & 1 ? words[w] : 0 - (x & 1);
-      words[w] = __builtin_bswap64(x);
-    }
-  }
+  void Flip(int at) { words[at >> 6] ^= (std::uint64_t{1} << 63) >> (at & 63); }
 };
+
+// Settles the toggled words and byte-swaps them, so that their bytes are
+// the raster line.
+void Settle(std::span<std::uint64_t> words) {
+  std::uint64_t carry = 0;  // all ones when the word before ended black
+  for (std::uint64_t& word : words) {
+    std::uint64_t x = word;
+    x ^= x >> 1;
+    x ^= x >> 2;
+    x ^= x >> 4;
+    x ^= x >> 8;
+    x ^= x >> 16;
+    x ^= x >> 32;
+    x ^= carry;
+    carry = 0 - (x & 1);
+    word = __builtin_bswap64(x);
+  }
+}
 
 // Decodes lines into change buffers, and draws them into Raster(). While a line is decoded its bits are
 // held in a local window (the line's changes are written through pointers
@@ -571,6 +564,7 @@ LineEnd LineDecoder::Decode1D(ChangeBuffer& line) {
   T4BitWindow bits = WindowAt(in_);
   int* const changes = line.at.data();
   std::size_t count = 0;
+  std::fill(raster_.begin(), raster_.end(), 0);
   Pen pen{raster_.data()};
   int x = 0;
   std::size_t colour = 0;
@@ -599,7 +593,6 @@ LineEnd LineDecoder::Decode1D(ChangeBuffer& line) {
     T4BitWindow after = bits;
     if (const Code run = NextRunCode(after, 0); run.kind == Code::kRun && run.value == 0) bits = after;
   }
-  pen.Finish(raster_.size());
   return Finished(LineEnd::kLine, bits, line, count);
 }
 
@@ -609,6 +602,7 @@ LineEnd LineDecoder::Decode2D(const ChangeBuffer& reference, ChangeBuffer& line)
   T4BitWindow bits = WindowAt(in_);
   int* const changes = line.at.data();
   std::size_t count = 0;
+  std::fill(raster_.begin(), raster_.end(), 0);
   Pen pen{raster_.data()};
   ReferenceScan scan{reference.at.data()};
   int a0 = -1;
@@ -647,7 +641,7 @@ LineEnd LineDecoder::Decode2D(const ChangeBuffer& reference, ChangeBuffer& line)
         break;
       case Code::kHorizontal: {
         const int start = std::max(a0, 0);
-        const bool black = pen.Black();
+        const bool black = (count & 1) != 0;  // the colour after the last change
         if (const RunPair pair = NextPair(bits, black ? 1 : 0, width - start); pair.bits != 0) {
           if (Overrun(bits)) return Finished(LineEnd::kEnd, bits, line, 0);
           const int a1 = start + pair.first;
@@ -675,7 +669,6 @@ LineEnd LineDecoder::Decode2D(const ChangeBuffer& reference, ChangeBuffer& line)
         return Finished(Failed(mode, a0 >= 0), bits, line, 0);
     }
   }
-  pen.Finish(raster_.size());
   return Finished(LineEnd::kLine, bits, line, count);
 }
 
@@ -702,18 +695,13 @@ bool LineDecoder::FindEol() {
   return false;
 }
 
-// Draws a line of `width` pixels from its changes alone, as Pen does while
-// decoding: what the plain decoder gives out, against which the drawing on
-// the fast path is held.
-void FillLine(const ChangeBuffer& changes, int width, std::span<std::uint64_t> words) {
-  const int* const at = changes.at.data();
-  std::size_t i = 0;
-  std::uint64_t x = 0;
-  for (int from = 0; from < width; from += 64) {
-    x = 0 - (x & 1);  // all ones when the word before ended black
-    for (; i < changes.count && at[i] < from + 64; ++i) x ^= ~std::uint64_t{0} >> (at[i] & 63);
-    words[static_cast<std::size_t>(from / 64)] = __builtin_bswap64(x);
-  }
+// Draws a line into `words` from its changes alone, as the decoder does
+// while it finds them: what the plain decoder gives out, against which the
+// drawing on the fast path is held.
+void FillLine(const ChangeBuffer& changes, std::span<std::uint64_t> words) {
+  std::fill(words.begin(), words.end(), 0);
+  Pen pen{words.data()};
+  for (std::size_t i = 0; i < changes.count; ++i) pen.Flip(changes.at[i]);
 }
 
 }  // namespace
@@ -728,7 +716,8 @@ T4PageDecodeResult T4PageDecoder::Decode(std::span<const std::uint8_t> data, con
   const std::span<std::uint64_t> words = decoder.Raster();
   const std::span<std::uint8_t> row(reinterpret_cast<std::uint8_t*>(words.data()), static_cast<std::size_t>((width_ + 7) / 8));
   auto giveOut = [&] {
-    if (!lookup_) FillLine(line, width_, words);
+    if (!lookup_) FillLine(line, words);
+    Settle(words);
     // Pixels past the width stay white.
     if (const int tail = width_ & 7; tail != 0) row.back() &= static_cast<std::uint8_t>(0xFF00 >> tail);
     ++result.lines;
