@@ -324,15 +324,19 @@ struct RunPair {
 // Vertical mode codes in a row (nearly all of a 2-D line): up to
 // kMaxVerticals of them that lie whole in the next kVerticalWindow bits,
 // each as a1 - b1 + 4 in three bits, first lowest, so that the first 0
-// ends them.
+// ends them; their bits together above them. 0 where the window does not
+// start with one.
 constexpr int kVerticalWindow = 12;
 constexpr int kMaxVerticals = 8;
-// The length of each vertical code, by a1 - b1 + 3.
-constexpr std::array<int, 7> kVerticalBits = [] {
-  std::array<int, 7> bits{};
-  for (std::size_t d = 0; d < bits.size(); ++d) bits[d] = kModes.vertical[d].bits;
+constexpr int kVerticalBitsShift = 3 * kMaxVerticals;
+constexpr std::uint32_t kVerticalCodesMask = (1u << kVerticalBitsShift) - 1;
+
+// The bits of the vertical codes in `codes`, packed as in the table.
+int VerticalBits(std::uint32_t codes) {
+  int bits = 0;
+  for (; codes != 0; codes >>= 3) bits += kModes.vertical[(codes & 7) - 1].bits;
   return bits;
-}();
+}
 
 struct Tables {
   std::array<T4DecodeTree, 2> trees = {BuildDecodeTree(T4Colour::kWhite), BuildDecodeTree(T4Colour::kBlack)};
@@ -373,13 +377,12 @@ const Tables& SharedTables() {
       const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(window), static_cast<std::uint8_t>(window >> 8), 0, 0};
       BitReader in{bytes, 4};
       std::uint32_t codes = 0;
-      std::uint32_t count = 0;
-      while (count < kMaxVerticals) {
+      for (int count = 0; count < kMaxVerticals; ++count) {
         const Code code = WalkMode(in);
         if (code.kind != Code::kVertical || in.position > kVerticalWindow) break;
-        codes |= static_cast<std::uint32_t>(code.value + 4) << (3 * count++);
+        codes |= static_cast<std::uint32_t>(code.value + 4) << (3 * count);
       }
-      t->verticals[window] = codes;
+      if (codes != 0) t->verticals[window] = codes | static_cast<std::uint32_t>(VerticalBits(codes)) << kVerticalBitsShift;
     }
     for (std::size_t colour = 0; colour < 2; ++colour) {
       for (std::uint32_t window = 0; window < t->pairs[colour].size(); ++window) {
@@ -621,12 +624,19 @@ LineEnd LineDecoder::Decode2D(const ChangeBuffer& reference, ChangeBuffer& line)
   while (a0 < width) {
     // A row of vertical codes, where the window holds only bits of the data.
     if (lookup_ && (TopUp(bits), bits.avail >= kVerticalWindow)) {
-      if (std::uint32_t codes = tables_.verticals[bits.buffer & ((1u << kVerticalWindow) - 1)]; codes != 0) {
-        for (; codes != 0 && a0 < width; codes >>= 3) {
-          const std::uint32_t code = (codes & 7) - 1;
-          bits.Consume(kVerticalBits[code]);
-          if (!vertical(static_cast<int>(code) - 3)) return Finished(LineEnd::kBad, bits, line, 0);
-        }
+      if (const std::uint32_t row = tables_.verticals[bits.buffer & ((1u << kVerticalWindow) - 1)]; row != 0) {
+        // The row's bits are taken at once, less those of the codes left
+        // when the line ends inside it.
+        const auto rowBits = static_cast<int>(row >> kVerticalBitsShift);
+        std::uint32_t codes = row & kVerticalCodesMask;
+        do {
+          if (!vertical(static_cast<int>(codes & 7) - 4)) {
+            bits.Consume(rowBits - VerticalBits(codes >> 3));
+            return Finished(LineEnd::kBad, bits, line, 0);
+          }
+          codes >>= 3;
+        } while (codes != 0 && a0 < width);
+        bits.Consume(rowBits - VerticalBits(codes));
         continue;
       }
     }
