@@ -54,28 +54,37 @@ int ChangeAt(const T4Changes& changes, std::size_t at, int width) {
 }
 
 // A reference line's changes are followed by this many entries of the line
-// width, where every search for b1 and b2 stops.
+// width, where every search for b1 and b2 stops, and preceded by a -1, left
+// of every a0.
 constexpr std::size_t kEndMarks = 4;
+constexpr int kBeforeLine = -1;
 
 // b1 and b2 as a0 moves right along the coding line. b1 is the first change
 // on the reference line right of a0 to the colour opposite a0's, b2 the
 // change after it. `next` always has the parity of those changes (even
-// entries turn the line black, and a0 starts white), and every change of
+// changes turn the line black, and a0 starts white), and every change of
 // that parity before it lies at or left of a0.
 struct ReferenceScan {
-  const int* changes;  // followed by kEndMarks line widths
-  std::size_t next = 0;
+  const int* next;  // from the first change on
 
   std::pair<int, int> Find(int a0) {
-    while (changes[next] <= a0) next += 2;
-    return {changes[next], changes[next + 1]};
+    while (*next <= a0) next += 2;
+    return {next[0], next[1]};
   }
   // Pass mode: a0 moves to b2 and keeps its colour.
   void Passed() { next += 2; }
   // Vertical mode: a0 moves to b1 + d and changes colour; b1 on or left of
-  // it is passed, right of it the change before b1 is the next to look at.
-  void Crossed(int d) { next = d >= 0 ? next + 1 : next > 0 ? next - 1 : 1; }
+  // it is passed, right of it the change before b1 (or the -1 before the
+  // first) is the next to look at.
+  void Crossed(int d) { next += d >= 0 ? 1 : -1; }
 };
+
+// `changes` as a reference line: the -1, the changes and the end marks.
+void SetReference(T4Changes& reference, const T4Changes& changes, int width) {
+  reference.assign(1, kBeforeLine);
+  reference.insert(reference.end(), changes.begin(), changes.end());
+  reference.insert(reference.end(), kEndMarks, width);
+}
 
 }  // namespace
 
@@ -105,7 +114,9 @@ void FindChanges(const std::uint8_t* raster, int width, T4Changes& changes) {
 // Encoder
 
 T4PageEncoder::T4PageEncoder(T4Coding coding, int width, int k)
-    : coding_(coding), width_(std::clamp(width, 1, kMaxRunLength)), k_(std::max(k, 1)), reference_(kEndMarks, width_) {}
+    : coding_(coding), width_(std::clamp(width, 1, kMaxRunLength)), k_(std::max(k, 1)) {
+  SetReference(reference_, {}, width_);
+}
 
 void T4PageEncoder::Put(std::uint32_t value, int bits) {
   bits_ |= std::uint64_t{value} << bitCount_;
@@ -144,7 +155,7 @@ void T4PageEncoder::Code1D(const T4Changes& line) {
 }
 
 void T4PageEncoder::Code2D(const T4Changes& line) {
-  ReferenceScan reference{reference_.data()};
+  ReferenceScan reference{reference_.data() + 1};
   int a0 = -1;  // before the first pixel, white
   bool black = false;
   std::size_t next = 0;  // a1 is line[next]
@@ -195,8 +206,7 @@ void T4PageEncoder::AddLine(const std::uint8_t* raster) {
       Code2D(changes);
       break;
   }
-  reference_.assign(changes.begin(), changes.end());
-  reference_.insert(reference_.end(), kEndMarks, width_);
+  SetReference(reference_, changes, width_);
   ++lineIndex_;
 }
 
@@ -212,7 +222,7 @@ std::vector<std::uint8_t> T4PageEncoder::Finish() {
   bits_ = 0;
   bitCount_ = 0;
   lineIndex_ = 0;
-  reference_.assign(kEndMarks, width_);
+  SetReference(reference_, {}, width_);
   return page;
 }
 
@@ -406,13 +416,15 @@ const Tables& SharedTables() {
 // end of the data.
 enum class LineEnd { kLine, kEmpty, kCut, kBad, kEnd };
 
-// One decoded line's changes, with room for one at every pixel and the end
-// marks after them.
+// One decoded line's changes, with room for one at every pixel, as a
+// reference line: the -1 before them and the end marks after them.
 struct ChangeBuffer {
   std::vector<int> at;
   std::size_t count = 0;
 
-  explicit ChangeBuffer(int width) : at(static_cast<std::size_t>(width) + kEndMarks, width) {}
+  explicit ChangeBuffer(int width) : at(static_cast<std::size_t>(width) + kEndMarks + 1, width) { at[0] = kBeforeLine; }
+  int* Changes() { return at.data() + 1; }
+  const int* Changes() const { return at.data() + 1; }
 };
 
 // A line's pixels drawn from its changes, 64 to a word, the first pixel in
@@ -539,18 +551,19 @@ class LineDecoder {
     if (code.kind == Code::kEol) return started ? LineEnd::kCut : LineEnd::kEmpty;
     return LineEnd::kBad;
   }
-  // Adds a change; a change where the last one is undoes it (a run of 0).
-  static void Push(int* changes, std::size_t& count, int at) {
-    if (count != 0 && changes[count - 1] == at) {
-      --count;
+  // Adds a change at `out`; a change where the last one is undoes it (a run
+  // of 0). The line's changes start at `first`.
+  static void Push(const int* first, int*& out, int at) {
+    if (out != first && out[-1] == at) {
+      --out;
     } else {
-      changes[count++] = at;
+      *out++ = at;
     }
   }
-  [[gnu::always_inline]] LineEnd Finished(LineEnd end, const T4BitWindow& bits, ChangeBuffer& line, std::size_t count) {
+  [[gnu::always_inline]] LineEnd Finished(LineEnd end, const T4BitWindow& bits, ChangeBuffer& line, const int* out) {
     in_.position = bits.Used();
-    line.count = count;
-    std::fill_n(line.at.begin() + static_cast<std::ptrdiff_t>(count), kEndMarks, width_);
+    line.count = static_cast<std::size_t>(out - line.Changes());
+    std::fill_n(line.Changes() + line.count, kEndMarks, width_);
     return end;
   }
 
@@ -565,8 +578,8 @@ LineEnd LineDecoder::Decode1D(ChangeBuffer& line) {
   // Kept in a register: the changes are written through an int pointer.
   const int width = width_;
   T4BitWindow bits = WindowAt(in_);
-  int* const changes = line.at.data();
-  std::size_t count = 0;
+  int* const changes = line.Changes();
+  int* out = changes;
   std::fill(raster_.begin(), raster_.end(), 0);
   Pen pen{raster_.data()};
   int x = 0;
@@ -575,19 +588,19 @@ LineEnd LineDecoder::Decode1D(ChangeBuffer& line) {
   while (x < width) {
     // Both runs of a pair end inside the line.
     if (const RunPair pair = NextPair(bits, colour, width - x - 1); pair.bits != 0) {
-      if (Overrun(bits)) return Finished(LineEnd::kEnd, bits, line, 0);
+      if (Overrun(bits)) return Finished(LineEnd::kEnd, bits, line, changes);
       started = true;
-      Push(changes, count, x += pair.first);
+      Push(changes, out, x += pair.first);
       pen.Flip(x);
-      Push(changes, count, x += pair.second);
+      Push(changes, out, x += pair.second);
       pen.Flip(x);
       continue;
     }
     const Code run = NextRun(bits, colour, width - x);
-    if (run.kind != Code::kRun) return Finished(Failed(run, started), bits, line, 0);
+    if (run.kind != Code::kRun) return Finished(Failed(run, started), bits, line, changes);
     started = true;
     x += run.value;
-    if (x < width) Push(changes, count, x);
+    if (x < width) Push(changes, out, x);
     pen.Flip(x);
     colour ^= 1;
   }
@@ -596,18 +609,18 @@ LineEnd LineDecoder::Decode1D(ChangeBuffer& line) {
     T4BitWindow after = bits;
     if (const Code run = NextRunCode(after, 0); run.kind == Code::kRun && run.value == 0) bits = after;
   }
-  return Finished(LineEnd::kLine, bits, line, count);
+  return Finished(LineEnd::kLine, bits, line, out);
 }
 
 LineEnd LineDecoder::Decode2D(const ChangeBuffer& reference, ChangeBuffer& line) {
   // Kept in a register: the changes are written through an int pointer.
   const int width = width_;
   T4BitWindow bits = WindowAt(in_);
-  int* const changes = line.at.data();
-  std::size_t count = 0;
+  int* const changes = line.Changes();
+  int* out = changes;
   std::fill(raster_.begin(), raster_.end(), 0);
   Pen pen{raster_.data()};
-  ReferenceScan scan{reference.at.data()};
+  ReferenceScan scan{reference.Changes()};
   int a0 = -1;
   // Vertical mode: a1 is b1 moved by `d`; false when that is not in the
   // rest of the line.
@@ -615,8 +628,8 @@ LineEnd LineDecoder::Decode2D(const ChangeBuffer& reference, ChangeBuffer& line)
     const int a1 = scan.Find(a0).first + d;
     scan.Crossed(d);
     if (a1 <= a0 || a1 > width) return false;
-    changes[count] = a1;  // right of every change so far; the one at the width is no change
-    count += a1 < width ? 1 : 0;
+    *out = a1;  // right of every change so far; the one at the width is no change
+    out += a1 < width ? 1 : 0;
     pen.Flip(a1);
     a0 = a1;
     return true;
@@ -632,7 +645,7 @@ LineEnd LineDecoder::Decode2D(const ChangeBuffer& reference, ChangeBuffer& line)
         do {
           if (!vertical(static_cast<int>(codes & 7) - 4)) {
             bits.Consume(rowBits - VerticalBits(codes >> 3));
-            return Finished(LineEnd::kBad, bits, line, 0);
+            return Finished(LineEnd::kBad, bits, line, changes);
           }
           codes >>= 3;
         } while (codes != 0 && a0 < width);
@@ -647,39 +660,39 @@ LineEnd LineDecoder::Decode2D(const ChangeBuffer& reference, ChangeBuffer& line)
         scan.Passed();
         break;
       case Code::kVertical:
-        if (!vertical(mode.value)) return Finished(LineEnd::kBad, bits, line, 0);
+        if (!vertical(mode.value)) return Finished(LineEnd::kBad, bits, line, changes);
         break;
       case Code::kHorizontal: {
         const int start = std::max(a0, 0);
-        const bool black = (count & 1) != 0;  // the colour after the last change
+        const bool black = ((out - changes) & 1) != 0;  // the colour after the last change
         if (const RunPair pair = NextPair(bits, black ? 1 : 0, width - start); pair.bits != 0) {
-          if (Overrun(bits)) return Finished(LineEnd::kEnd, bits, line, 0);
+          if (Overrun(bits)) return Finished(LineEnd::kEnd, bits, line, changes);
           const int a1 = start + pair.first;
           a0 = a1 + pair.second;
-          if (a1 < width) Push(changes, count, a1);
-          if (a0 < width) Push(changes, count, a0);
+          if (a1 < width) Push(changes, out, a1);
+          if (a0 < width) Push(changes, out, a0);
           pen.Flip(a1);
           pen.Flip(a0);
           break;
         }
         const Code first = NextRun(bits, black ? 1 : 0, width - start);
-        if (first.kind != Code::kRun) return Finished(Failed(first, true), bits, line, 0);
+        if (first.kind != Code::kRun) return Finished(Failed(first, true), bits, line, changes);
         const int a1 = start + first.value;
         const Code second = NextRun(bits, black ? 0 : 1, width - a1);
-        if (second.kind != Code::kRun) return Finished(Failed(second, true), bits, line, 0);
+        if (second.kind != Code::kRun) return Finished(Failed(second, true), bits, line, changes);
         const int a2 = a1 + second.value;
-        if (a1 < width) Push(changes, count, a1);
-        if (a2 < width) Push(changes, count, a2);
+        if (a1 < width) Push(changes, out, a1);
+        if (a2 < width) Push(changes, out, a2);
         pen.Flip(a1);
         pen.Flip(a2);
         a0 = a2;
         break;
       }
       default:
-        return Finished(Failed(mode, a0 >= 0), bits, line, 0);
+        return Finished(Failed(mode, a0 >= 0), bits, line, changes);
     }
   }
-  return Finished(LineEnd::kLine, bits, line, count);
+  return Finished(LineEnd::kLine, bits, line, out);
 }
 
 bool LineDecoder::SkipEol() {
@@ -711,7 +724,7 @@ bool LineDecoder::FindEol() {
 void FillLine(const ChangeBuffer& changes, std::span<std::uint64_t> words) {
   std::fill(words.begin(), words.end(), 0);
   Pen pen{words.data()};
-  for (std::size_t i = 0; i < changes.count; ++i) pen.Flip(changes.at[i]);
+  for (std::size_t i = 0; i < changes.count; ++i) pen.Flip(changes.Changes()[i]);
 }
 
 }  // namespace
