@@ -48,11 +48,6 @@ constexpr T4ModeCodes kModes = {
 constexpr int kExtensionTailBits = 3;
 constexpr int kEolZeros = 11;  // an EOL is eleven or more 0 bits and a 1
 
-// Entry `at` of a change list, or the line width past its end.
-int ChangeAt(const T4Changes& changes, std::size_t at, int width) {
-  return at < changes.size() ? changes[at] : width;
-}
-
 // A reference line's changes are followed by this many entries of the line
 // width, where every search for b1 and b2 stops, and preceded by a -1, left
 // of every a0.
@@ -79,19 +74,10 @@ struct ReferenceScan {
   void Crossed(int d) { next += d >= 0 ? 1 : -1; }
 };
 
-// `changes` as a reference line: the -1, the changes and the end marks.
-void SetReference(T4Changes& reference, const T4Changes& changes, int width) {
-  reference.assign(1, kBeforeLine);
-  reference.insert(reference.end(), changes.begin(), changes.end());
-  reference.insert(reference.end(), kEndMarks, width);
-}
-
-}  // namespace
-
-const T4ModeCodes& T4Modes() { return kModes; }
-
-void FindChanges(const std::uint8_t* raster, int width, T4Changes& changes) {
-  changes.clear();
+// The changes of a raster line of `width` pixels as a reference line: from
+// `changes` on, followed by the end marks; the -1 is before `changes`.
+void FindChanges(const std::uint8_t* raster, int width, int* changes) {
+  int* out = changes;
   const int bytes = (width + 7) / 8;
   std::uint64_t before = 0;  // the pixel before the word, in bit 63
   for (int at = 0; at < width; at += 64) {
@@ -104,125 +90,167 @@ void FindChanges(const std::uint8_t* raster, int width, T4Changes& changes) {
     if (width - at < 64) found &= ~std::uint64_t{0} << (64 - (width - at));
     while (found != 0) {
       const int lead = std::countl_zero(found);
-      changes.push_back(at + lead);
+      *out++ = at + lead;
       found ^= std::uint64_t{1} << (63 - lead);
     }
   }
+  std::fill_n(out, kEndMarks, width);
 }
+
+// A blank reference line of `width` pixels.
+std::vector<int> BlankLine(int width) {
+  std::vector<int> line(static_cast<std::size_t>(width) + kEndMarks + 1, width);
+  line[0] = kBeforeLine;
+  return line;
+}
+
+// The mode codes and the end-of-line code, packed as T4RunCodes gives runs.
+constexpr std::uint32_t kPassCode = T4Packed(kModes.pass);
+constexpr std::uint32_t kHorizontalCode = T4Packed(kModes.horizontal);
+constexpr std::array<std::uint32_t, 7> kVerticalCodes = [] {
+  std::array<std::uint32_t, 7> codes{};
+  for (std::size_t d = 0; d < codes.size(); ++d) codes[d] = T4Packed(kModes.vertical[d]);
+  return codes;
+}();
+constexpr std::uint32_t kEolCode = T4Packed(T4CodeFromWord(0b000000000001, 12));
+constexpr std::uint32_t kTagBit[2] = {T4Packed({0, 1}), T4Packed({1, 1})};  // MR: 2-D, 1-D
+
+// The most bytes one line's codes can take: each code moves a0 on by a
+// pixel at least (from -1 to the width) and is at most a horizontal mode
+// code and two runs of 25 bits.
+std::size_t MaxLineBytes(int width) { return (static_cast<std::size_t>(width) + 2) * 7 + 4; }
+
+}  // namespace
+
+const T4ModeCodes& T4Modes() { return kModes; }
 
 // ---------------------------------------------------------------------------
 // Encoder
 
+// Bits written straight into the page's buffer, which has room for them;
+// kept in registers while a line is coded, as the buffer is written through
+// byte pointers.
+struct T4PageEncoder::Writer {
+  std::uint8_t* out;
+  std::size_t bytes;
+  std::uint64_t bits;
+  int count;
+
+  // A code as T4RunCodes packs them.
+  void Put(std::uint32_t packed) {
+    bits |= std::uint64_t{packed & ((1u << kT4PackedLengthShift) - 1)} << count;
+    count += static_cast<int>(packed >> kT4PackedLengthShift);
+    std::memcpy(out + bytes, &bits, 8);  // the whole word; the complete bytes stay
+    bytes += static_cast<std::size_t>(count >> 3);
+    bits >>= count & ~7;
+    count &= 7;
+  }
+};
+
 T4PageEncoder::T4PageEncoder(T4Coding coding, int width, int k)
-    : coding_(coding), width_(std::clamp(width, 1, kMaxRunLength)), k_(std::max(k, 1)) {
-  SetReference(reference_, {}, width_);
+    : coding_(coding),
+      width_(std::clamp(width, 1, kMaxRunLength)),
+      k_(std::max(k, 1)),
+      line_(BlankLine(width_)),
+      reference_(BlankLine(width_)) {}
+
+T4PageEncoder::Writer T4PageEncoder::Reserve(std::size_t bytes) {
+  if (const std::size_t need = outBytes_ + bytes + 8; out_.size() < need) out_.resize(std::max(need, out_.size() * 2));
+  return {out_.data(), outBytes_, bits_, bitCount_};
 }
 
-void T4PageEncoder::Put(std::uint32_t value, int bits) {
-  bits_ |= std::uint64_t{value} << bitCount_;
-  bitCount_ += bits;
-  if (bitCount_ >= 32) {
-    const auto word = static_cast<std::uint32_t>(bits_);
-    const std::size_t at = out_.size();
-    out_.resize(at + 4);
-    std::memcpy(out_.data() + at, &word, 4);
-    bits_ >>= 32;
-    bitCount_ -= 32;
-  }
+void T4PageEncoder::Release(const Writer& writer) {
+  outBytes_ = writer.bytes;
+  bits_ = writer.bits;
+  bitCount_ = writer.count;
 }
 
-void T4PageEncoder::PutRun(T4Colour colour, int length) {
-  const T4CodeTables& t = T4Codes();
-  const bool white = colour == T4Colour::kWhite;
-  if (length >= 64) {
-    const T4Code makeUp = (white ? t.whiteMakeUp : t.blackMakeUp)[static_cast<std::size_t>(length / 64 - 1)];
-    Put(makeUp.value, makeUp.bits);
-  }
-  const T4Code tail = (white ? t.whiteTerminating : t.blackTerminating)[static_cast<std::size_t>(length % 64)];
-  Put(tail.value, tail.bits);
-}
-
-void T4PageEncoder::Code1D(const T4Changes& line) {
+void T4PageEncoder::Code1D(Writer& out, const int* line) const {
+  const T4PackedRuns& runs = T4RunCodes();
   int position = 0;
-  T4Colour colour = T4Colour::kWhite;
-  auto flip = [](T4Colour c) { return c == T4Colour::kWhite ? T4Colour::kBlack : T4Colour::kWhite; };
-  for (int change : line) {
-    PutRun(colour, change - position);
-    position = change;
-    colour = flip(colour);
+  std::size_t colour = 0;
+  for (; *line < width_; ++line) {
+    out.Put(runs[colour][static_cast<std::size_t>(*line - position)]);
+    position = *line;
+    colour ^= 1;
   }
-  PutRun(colour, width_ - position);
+  out.Put(runs[colour][static_cast<std::size_t>(width_ - position)]);
 }
 
-void T4PageEncoder::Code2D(const T4Changes& line) {
+void T4PageEncoder::Code2D(Writer& out, const int* line) const {
+  const T4PackedRuns& runs = T4RunCodes();
+  const int width = width_;
   ReferenceScan reference{reference_.data() + 1};
   int a0 = -1;  // before the first pixel, white
-  bool black = false;
-  std::size_t next = 0;  // a1 is line[next]
-  while (a0 < width_) {
-    while (next < line.size() && line[next] <= a0) ++next;
-    const int a1 = ChangeAt(line, next, width_);
+  std::size_t black = 0;
+  const int* next = line;  // a1, then a2
+  while (a0 < width) {
+    while (*next <= a0) ++next;
+    const int a1 = *next;
     const auto [b1, b2] = reference.Find(a0);
     if (b2 < a1) {
-      Put(kModes.pass.value, kModes.pass.bits);
+      out.Put(kPassCode);
       reference.Passed();
       a0 = b2;
     } else if (a1 - b1 >= -3 && a1 - b1 <= 3) {
-      const T4Code v = kModes.vertical[static_cast<std::size_t>(a1 - b1 + 3)];
-      Put(v.value, v.bits);
+      out.Put(kVerticalCodes[static_cast<std::size_t>(a1 - b1 + 3)]);
       reference.Crossed(a1 - b1);
       a0 = a1;
-      black = !black;
+      black ^= 1;
     } else {
-      const int a2 = ChangeAt(line, next + 1, width_);
-      Put(kModes.horizontal.value, kModes.horizontal.bits);
-      PutRun(black ? T4Colour::kBlack : T4Colour::kWhite, a1 - std::max(a0, 0));
-      PutRun(black ? T4Colour::kWhite : T4Colour::kBlack, a2 - a1);
+      const int a2 = next[1];
+      out.Put(kHorizontalCode);
+      out.Put(runs[black][static_cast<std::size_t>(a1 - std::max(a0, 0))]);
+      out.Put(runs[black ^ 1][static_cast<std::size_t>(a2 - a1)]);
       a0 = a2;
     }
   }
 }
 
 void T4PageEncoder::AddLine(const std::uint8_t* raster) {
-  FindChanges(raster, width_, changes_);
-  const T4Changes& changes = changes_;
+  FindChanges(raster, width_, line_.data() + 1);
+  const int* const changes = line_.data() + 1;
+  Writer out = Reserve(MaxLineBytes(width_));
   switch (coding_) {
     case T4Coding::kMh:
-      PutEol();
-      Code1D(changes);
+      out.Put(kEolCode);
+      Code1D(out, changes);
       break;
     case T4Coding::kMr: {
       const bool oneD = lineIndex_ % k_ == 0;
-      PutEol();
-      Put(oneD ? 1 : 0, 1);
+      out.Put(kEolCode);
+      out.Put(kTagBit[oneD ? 1 : 0]);
       if (oneD) {
-        Code1D(changes);
+        Code1D(out, changes);
       } else {
-        Code2D(changes);
+        Code2D(out, changes);
       }
       break;
     }
     case T4Coding::kMmr:
-      Code2D(changes);
+      Code2D(out, changes);
       break;
   }
-  SetReference(reference_, changes, width_);
+  Release(out);
+  std::swap(line_, reference_);
   ++lineIndex_;
 }
 
 std::vector<std::uint8_t> T4PageEncoder::Finish() {
   const int eols = coding_ == T4Coding::kMmr ? 2 : 6;
+  Writer out = Reserve(static_cast<std::size_t>(eols) * 2 + 1);
   for (int i = 0; i < eols; ++i) {
-    PutEol();
-    if (coding_ == T4Coding::kMr) Put(1, 1);
+    out.Put(kEolCode);
+    if (coding_ == T4Coding::kMr) out.Put(kTagBit[1]);
   }
-  for (; bitCount_ > 0; bitCount_ -= 8, bits_ >>= 8) out_.push_back(static_cast<std::uint8_t>(bits_));
+  out_.resize(out.bytes + (out.count > 0 ? 1 : 0));  // the last byte holds its bits already
   std::vector<std::uint8_t> page = std::move(out_);
   out_.clear();
+  outBytes_ = 0;
   bits_ = 0;
   bitCount_ = 0;
   lineIndex_ = 0;
-  SetReference(reference_, {}, width_);
+  reference_ = BlankLine(width_);
   return page;
 }
 
