@@ -68,10 +68,11 @@ struct ReferenceScan {
   }
   // Pass mode: a0 moves to b2 and keeps its colour.
   void Passed() { next += 2; }
-  // Vertical mode: a0 moves to b1 + d and changes colour; b1 on or left of
-  // it is passed, right of it the change before b1 (or the -1 before the
-  // first) is the next to look at.
-  void Crossed(int d) { next += d >= 0 ? 1 : -1; }
+  // Vertical mode: a0 moves to b1 + d and changes colour. Next to look at
+  // is the change before b1 (or the -1 before the first) where that may lie
+  // right of the new a0, else the one after b1. The change before b1 is
+  // left of b1 - 1, so it may not for d of -1 and more.
+  void Crossed(int d) { next += d >= -1 ? 1 : -1; }
 };
 
 // The changes of a raster line of `width` pixels as a reference line: from
