@@ -656,10 +656,13 @@ LineEnd LineDecoder::Decode2D(const ChangeBuffer& reference, ChangeBuffer& line)
   auto vertical = [&](int d) {
     const int a1 = scan.Find(a0).first + d;
     scan.Crossed(d);
-    if (a1 <= a0 || a1 > width) return false;
-    *out = a1;  // right of every change so far; the one at the width is no change
-    out += a1 < width ? 1 : 0;
-    pen.Flip(a1);
+    if (a1 <= a0) return false;
+    if (a1 < width) {
+      *out++ = a1;  // right of every change so far
+      pen.Flip(a1);
+    } else if (a1 > width) {
+      return false;
+    }
     a0 = a1;
     return true;
   };
