@@ -581,13 +581,11 @@ class LineDecoder {
     return LineEnd::kBad;
   }
   // Adds a change at `out`; a change where the last one is undoes it (a run
-  // of 0). The line's changes start at `first`.
-  static void Push(const int* first, int*& out, int at) {
-    if (out != first && out[-1] == at) {
-      --out;
-    } else {
-      *out++ = at;
-    }
+  // of 0). Before the first change is the -1.
+  static void Push(int*& out, int at) {
+    const bool undo = out[-1] == at;
+    *out = at;
+    out += undo ? -1 : 1;
   }
   [[gnu::always_inline]] LineEnd Finished(LineEnd end, const T4BitWindow& bits, ChangeBuffer& line, const int* out) {
     in_.position = bits.Used();
@@ -619,9 +617,9 @@ LineEnd LineDecoder::Decode1D(ChangeBuffer& line) {
     if (const RunPair pair = NextPair(bits, colour, width - x - 1); pair.bits != 0) {
       if (Overrun(bits)) return Finished(LineEnd::kEnd, bits, line, changes);
       started = true;
-      Push(changes, out, x += pair.first);
+      Push(out, x += pair.first);
       pen.Flip(x);
-      Push(changes, out, x += pair.second);
+      Push(out, x += pair.second);
       pen.Flip(x);
       continue;
     }
@@ -629,7 +627,7 @@ LineEnd LineDecoder::Decode1D(ChangeBuffer& line) {
     if (run.kind != Code::kRun) return Finished(Failed(run, started), bits, line, changes);
     started = true;
     x += run.value;
-    if (x < width) Push(changes, out, x);
+    if (x < width) Push(out, x);
     pen.Flip(x);
     colour ^= 1;
   }
@@ -701,8 +699,8 @@ LineEnd LineDecoder::Decode2D(const ChangeBuffer& reference, ChangeBuffer& line)
           if (Overrun(bits)) return Finished(LineEnd::kEnd, bits, line, changes);
           const int a1 = start + pair.first;
           a0 = a1 + pair.second;
-          if (a1 < width) Push(changes, out, a1);
-          if (a0 < width) Push(changes, out, a0);
+          if (a1 < width) Push(out, a1);
+          if (a0 < width) Push(out, a0);
           pen.Flip(a1);
           pen.Flip(a0);
           break;
@@ -713,8 +711,8 @@ LineEnd LineDecoder::Decode2D(const ChangeBuffer& reference, ChangeBuffer& line)
         const Code second = NextRun(bits, black ? 0 : 1, width - a1);
         if (second.kind != Code::kRun) return Finished(Failed(second, true), bits, line, changes);
         const int a2 = a1 + second.value;
-        if (a1 < width) Push(changes, out, a1);
-        if (a2 < width) Push(changes, out, a2);
+        if (a1 < width) Push(out, a1);
+        if (a2 < width) Push(out, a2);
         pen.Flip(a1);
         pen.Flip(a2);
         a0 = a2;
