@@ -421,7 +421,8 @@ const Tables& SharedTables() {
         if (code.kind != Code::kVertical || in.position > kVerticalWindow) break;
         codes |= static_cast<std::uint32_t>(code.value + 4) << (3 * count);
       }
-      if (codes != 0) t->verticals[window] = codes | static_cast<std::uint32_t>(VerticalBits(codes)) << kVerticalBitsShift;
+      if (codes == 0) continue;
+      t->verticals[window] = codes | static_cast<std::uint32_t>(VerticalBits(codes)) << kVerticalBitsShift;
     }
     for (std::size_t colour = 0; colour < 2; ++colour) {
       for (std::uint32_t window = 0; window < t->pairs[colour].size(); ++window) {
@@ -483,9 +484,10 @@ void Settle(std::span<std::uint64_t> words) {
   }
 }
 
-// Decodes lines into change buffers, and draws them into Raster(). While a line is decoded its bits are
-// held in a local window (the line's changes are written through pointers
-// that could otherwise alias it); the position is put back at the end.
+// Decodes lines into change buffers and draws them into Raster(). While a
+// line is decoded its bits are held in a local window (the line's changes
+// are written through pointers that could otherwise alias it); the position
+// is put back at the end.
 class LineDecoder {
  public:
   LineDecoder(std::span<const std::uint8_t> data, int width, bool lookup)
@@ -767,7 +769,8 @@ T4PageDecodeResult T4PageDecoder::Decode(std::span<const std::uint8_t> data, con
   BitReader& in = decoder.Reader();
   ChangeBuffer reference(width_), line(width_);
   const std::span<std::uint64_t> words = decoder.Raster();
-  const std::span<std::uint8_t> row(reinterpret_cast<std::uint8_t*>(words.data()), static_cast<std::size_t>((width_ + 7) / 8));
+  const auto rowBytes = static_cast<std::size_t>((width_ + 7) / 8);
+  const std::span<std::uint8_t> row(reinterpret_cast<std::uint8_t*>(words.data()), rowBytes);
   auto giveOut = [&] {
     if (!lookup_) FillLine(line, words);
     Settle(words);
