@@ -365,7 +365,7 @@ struct RunPair {
 // each as a1 - b1 + 4 in three bits, first lowest, so that the first 0
 // ends them; their bits together above them. 0 where the window does not
 // start with one.
-constexpr int kVerticalWindow = 12;
+constexpr int kVerticalWindow = 14;
 constexpr int kMaxVerticals = 8;
 constexpr int kVerticalBitsShift = 3 * kMaxVerticals;
 constexpr std::uint32_t kVerticalCodesMask = (1u << kVerticalBitsShift) - 1;
