@@ -458,27 +458,21 @@ struct ChangeBuffer {
 };
 
 // A line's pixels drawn from its changes, 64 to a word, the first pixel in
-// the top bit: each change toggles its pixel in words that start at 0, then
-// Settle gives every pixel the parity of the toggles up to it.
+// the top bit: each change flips the pixels from it to its word's end in
+// words that start at 0, then Settle flips each word as a whole where the
+// word before it ended black.
 struct Pen {
   std::uint64_t* words;
 
-  void Flip(int at) { words[at >> 6] ^= (std::uint64_t{1} << 63) >> (at & 63); }
+  void Flip(int at) { words[at >> 6] ^= ~std::uint64_t{0} >> (at & 63); }
 };
 
-// Settles the toggled words and byte-swaps them, so that their bytes are
+// Settles the flipped words and byte-swaps them, so that their bytes are
 // the raster line.
 void Settle(std::span<std::uint64_t> words) {
   std::uint64_t carry = 0;  // all ones when the word before ended black
   for (std::uint64_t& word : words) {
-    std::uint64_t x = word;
-    x ^= x >> 1;
-    x ^= x >> 2;
-    x ^= x >> 4;
-    x ^= x >> 8;
-    x ^= x >> 16;
-    x ^= x >> 32;
-    x ^= carry;
+    const std::uint64_t x = word ^ carry;
     carry = 0 - (x & 1);
     word = __builtin_bswap64(x);
   }
