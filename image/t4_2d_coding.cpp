@@ -579,9 +579,11 @@ class LineDecoder {
   // Adds a change at `out`; a change where the last one is undoes it (a run
   // of 0). Before the first change is the -1.
   static void Push(int*& out, int at) {
-    const bool undo = out[-1] == at;
-    *out = at;
-    out += undo ? -1 : 1;
+    if (out[-1] == at) {
+      --out;
+    } else {
+      *out++ = at;
+    }
   }
   [[gnu::always_inline]] LineEnd Finished(LineEnd end, const T4BitWindow& bits, ChangeBuffer& line, const int* out) {
     in_.position = bits.Used();
