@@ -662,6 +662,16 @@ LineEnd LineDecoder::Decode2D(const ChangeBuffer& reference, ChangeBuffer& line)
     a0 = a1;
     return true;
   };
+  // Horizontal mode: runs end at a1 and a2, at most at the width.
+  auto horizontal = [&](int a1, int a2) {
+    if (a1 < width) Push(out, a1);
+    if (a2 < width) Push(out, a2);
+    pen.Flip(a1);
+    pen.Flip(a2);
+    a0 = a2;
+  };
+  // The colour after the last change.
+  auto black = [&] { return static_cast<std::size_t>((out - changes) & 1); };
   while (a0 < width) {
     // A row of vertical codes, where the window holds only bits of the data.
     if (lookup_ && (TopUp(bits), bits.avail >= kVerticalWindow)) {
@@ -680,6 +690,18 @@ LineEnd LineDecoder::Decode2D(const ChangeBuffer& reference, ChangeBuffer& line)
         bits.Consume(rowBits - VerticalBits(codes));
         continue;
       }
+      // Horizontal mode and two terminating codes, where the window holds
+      // them: one look-up past the mode code.
+      constexpr int kModeBits = kModes.horizontal.bits;
+      if ((bits.buffer & ((1u << kModeBits) - 1)) == kModes.horizontal.value && bits.avail >= kModeBits + kPairWindow) {
+        const int start = std::max(a0, 0);
+        const RunPair pair = tables_.pairs[black()][(bits.buffer >> kModeBits) & ((1u << kPairWindow) - 1)];
+        if (pair.bits != 0 && pair.first + pair.second <= width - start) {
+          bits.Consume(kModeBits + pair.bits);
+          horizontal(start + pair.first, start + pair.first + pair.second);
+          continue;
+        }
+      }
     }
     const Code mode = NextMode(bits);
     switch (mode.kind) {
@@ -692,28 +714,18 @@ LineEnd LineDecoder::Decode2D(const ChangeBuffer& reference, ChangeBuffer& line)
         break;
       case Code::kHorizontal: {
         const int start = std::max(a0, 0);
-        const bool black = ((out - changes) & 1) != 0;  // the colour after the last change
-        if (const RunPair pair = NextPair(bits, black ? 1 : 0, width - start); pair.bits != 0) {
+        const std::size_t colour = black();
+        if (const RunPair pair = NextPair(bits, colour, width - start); pair.bits != 0) {
           if (Overrun(bits)) return Finished(LineEnd::kEnd, bits, line, changes);
-          const int a1 = start + pair.first;
-          a0 = a1 + pair.second;
-          if (a1 < width) Push(out, a1);
-          if (a0 < width) Push(out, a0);
-          pen.Flip(a1);
-          pen.Flip(a0);
+          horizontal(start + pair.first, start + pair.first + pair.second);
           break;
         }
-        const Code first = NextRun(bits, black ? 1 : 0, width - start);
+        const Code first = NextRun(bits, colour, width - start);
         if (first.kind != Code::kRun) return Finished(Failed(first, true), bits, line, changes);
         const int a1 = start + first.value;
-        const Code second = NextRun(bits, black ? 0 : 1, width - a1);
+        const Code second = NextRun(bits, colour ^ 1, width - a1);
         if (second.kind != Code::kRun) return Finished(Failed(second, true), bits, line, changes);
-        const int a2 = a1 + second.value;
-        if (a1 < width) Push(out, a1);
-        if (a2 < width) Push(out, a2);
-        pen.Flip(a1);
-        pen.Flip(a2);
-        a0 = a2;
+        horizontal(a1, a1 + second.value);
         break;
       }
       default:
