@@ -352,12 +352,16 @@ template <int kBits>
 using Table = std::array<Code, 1u << kBits>;
 
 // Two terminating codes in a row, one of each colour (horizontal mode, and
-// most of a 1-D line): their runs and their bits together.
+// most of a 1-D line): their runs and their bits together; and where a
+// third follows in the window (1-D lines), its run and the bits of all
+// three.
 constexpr int kPairWindow = 12;
 struct RunPair {
   std::uint8_t bits = 0;
   std::uint8_t first = 0;
   std::uint8_t second = 0;
+  std::uint8_t tripleBits = 0;
+  std::uint8_t third = 0;
 };
 
 // Vertical mode codes in a row (nearly all of a 2-D line): up to
@@ -432,8 +436,13 @@ const Tables& SharedTables() {
         const Code second = WalkRun(in, t->trees[colour ^ 1]);
         auto terminating = [](const Code& c) { return c.kind == Code::kRun && c.value < 64; };
         if (!terminating(first) || !terminating(second) || in.position > kPairWindow) continue;
-        t->pairs[colour][window] = {static_cast<std::uint8_t>(in.position), static_cast<std::uint8_t>(first.value),
-                                    static_cast<std::uint8_t>(second.value)};
+        RunPair& pair = t->pairs[colour][window];
+        pair = {static_cast<std::uint8_t>(in.position), static_cast<std::uint8_t>(first.value),
+                static_cast<std::uint8_t>(second.value)};
+        const Code third = WalkRun(in, t->trees[colour]);
+        if (!terminating(third) || in.position > kPairWindow) continue;
+        pair.tripleBits = static_cast<std::uint8_t>(in.position);
+        pair.third = static_cast<std::uint8_t>(third.value);
       }
     }
     return t;
@@ -611,6 +620,22 @@ LineEnd LineDecoder::Decode1D(ChangeBuffer& line) {
   std::size_t colour = 0;
   bool started = false;
   while (x < width) {
+    // Three runs in a row, all ending inside the line.
+    if (lookup_) {
+      TopUp(bits);
+      const RunPair& runs = tables_.pairs[colour][bits.buffer & ((1u << kPairWindow) - 1)];
+      if (runs.tripleBits != 0 && runs.first + runs.second + runs.third < width - x) {
+        bits.Consume(runs.tripleBits);
+        if (Overrun(bits)) return Finished(LineEnd::kEnd, bits, line, changes);
+        started = true;
+        for (const int run : {runs.first, runs.second, runs.third}) {
+          Push(out, x += run);
+          pen.Flip(x);
+        }
+        colour ^= 1;
+        continue;
+      }
+    }
     // Both runs of a pair end inside the line.
     if (const RunPair pair = NextPair(bits, colour, width - x - 1); pair.bits != 0) {
       if (Overrun(bits)) return Finished(LineEnd::kEnd, bits, line, changes);
