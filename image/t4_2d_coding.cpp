@@ -49,41 +49,37 @@ constexpr T4ModeCodes kModes = {
 constexpr int kExtensionTailBits = 3;
 constexpr int kEolZeros = 11;  // an EOL is eleven or more 0 bits and a 1
 
-// Entry `at` of a change list, or the line width past its end.
-int ChangeAt(const T4Changes& changes, std::size_t at, int width) {
-  return at < changes.size() ? changes[at] : width;
-}
-
 // A reference line's changes are followed by this many entries of the line
-// width, where every search for b1 and b2 stops.
+// width, where every search for b1 and b2 stops, and preceded by a -1, left
+// of every a0.
 constexpr std::size_t kEndMarks = 4;
+constexpr int kBeforeLine = -1;
 
 // b1 and b2 as a0 moves right along the coding line. b1 is the first change
 // on the reference line right of a0 to the colour opposite a0's, b2 the
 // change after it. `next` always has the parity of those changes (even
-// entries turn the line black, and a0 starts white), and every change of
+// changes turn the line black, and a0 starts white), and every change of
 // that parity before it lies at or left of a0.
 struct ReferenceScan {
-  const int* changes;  // followed by kEndMarks line widths
-  std::size_t next = 0;
+  const int* next;  // from the first change on
 
   std::pair<int, int> Find(int a0) {
-    while (changes[next] <= a0) next += 2;
-    return {changes[next], changes[next + 1]};
+    while (*next <= a0) next += 2;
+    return {next[0], next[1]};
   }
   // Pass mode: a0 moves to b2 and keeps its colour.
   void Passed() { next += 2; }
-  // Vertical mode: a0 moves to b1 + d and changes colour; b1 on or left of
-  // it is passed, right of it the change before b1 is the next to look at.
-  void Crossed(int d) { next = d >= 0 ? next + 1 : next > 0 ? next - 1 : 1; }
+  // Vertical mode: a0 moves to b1 + d and changes colour. Next to look at
+  // is the change before b1 (or the -1 before the first) where that may lie
+  // right of the new a0, else the one after b1. The change before b1 is
+  // left of b1 - 1, so it may not for d of -1 and more.
+  void Crossed(int d) { next += d >= -1 ? 1 : -1; }
 };
 
-}  // namespace
-
-const T4ModeCodes& T4Modes() { return kModes; }
-
-void FindChanges(const std::uint8_t* raster, int width, T4Changes& changes) {
-  changes.clear();
+// The changes of a raster line of `width` pixels as a reference line: from
+// `changes` on, followed by the end marks; the -1 is before `changes`.
+void FindChanges(const std::uint8_t* raster, int width, int* changes) {
+  int* out = changes;
   const int bytes = (width + 7) / 8;
   std::uint64_t before = 0;  // the pixel before the word, in bit 63
   for (int at = 0; at < width; at += 64) {
@@ -96,120 +92,167 @@ void FindChanges(const std::uint8_t* raster, int width, T4Changes& changes) {
     if (width - at < 64) found &= ~std::uint64_t{0} << (64 - (width - at));
     while (found != 0) {
       const int lead = std::countl_zero(found);
-      changes.push_back(at + lead);
+      *out++ = at + lead;
       found ^= std::uint64_t{1} << (63 - lead);
     }
   }
+  std::fill_n(out, kEndMarks, width);
 }
+
+// A blank reference line of `width` pixels.
+std::vector<int> BlankLine(int width) {
+  std::vector<int> line(static_cast<std::size_t>(width) + kEndMarks + 1, width);
+  line[0] = kBeforeLine;
+  return line;
+}
+
+// The mode codes and the end-of-line code, packed as T4RunCodes gives runs.
+constexpr std::uint32_t kPassCode = T4Packed(kModes.pass);
+constexpr std::uint32_t kHorizontalCode = T4Packed(kModes.horizontal);
+constexpr std::array<std::uint32_t, 7> kVerticalCodes = [] {
+  std::array<std::uint32_t, 7> codes{};
+  for (std::size_t d = 0; d < codes.size(); ++d) codes[d] = T4Packed(kModes.vertical[d]);
+  return codes;
+}();
+constexpr std::uint32_t kEolCode = T4Packed(T4CodeFromWord(0b000000000001, 12));
+constexpr std::uint32_t kTagBit[2] = {T4Packed({0, 1}), T4Packed({1, 1})};  // MR: 2-D, 1-D
+
+// The most bytes one line's codes can take: each code moves a0 on by a
+// pixel at least (from -1 to the width) and is at most a horizontal mode
+// code and two runs of 25 bits.
+std::size_t MaxLineBytes(int width) { return (static_cast<std::size_t>(width) + 2) * 7 + 4; }
+
+}  // namespace
+
+const T4ModeCodes& T4Modes() { return kModes; }
 
 // ---------------------------------------------------------------------------
 // Encoder
 
+// Bits written straight into the page's buffer, which has room for them;
+// kept in registers while a line is coded, as the buffer is written through
+// byte pointers.
+struct T4PageEncoder::Writer {
+  std::uint8_t* out;
+  std::size_t bytes;
+  std::uint64_t bits;
+  int count;
+
+  // A code as T4RunCodes packs them.
+  void Put(std::uint32_t packed) {
+    bits |= std::uint64_t{packed & ((1u << kT4PackedLengthShift) - 1)} << count;
+    count += static_cast<int>(packed >> kT4PackedLengthShift);
+    std::memcpy(out + bytes, &bits, 8);  // the whole word; the complete bytes stay
+    bytes += static_cast<std::size_t>(count >> 3);
+    bits >>= count & ~7;
+    count &= 7;
+  }
+};
+
 T4PageEncoder::T4PageEncoder(T4Coding coding, int width, int k)
-    : coding_(coding), width_(std::clamp(width, 1, kMaxRunLength)), k_(std::max(k, 1)), reference_(kEndMarks, width_) {}
+    : coding_(coding),
+      width_(std::clamp(width, 1, kMaxRunLength)),
+      k_(std::max(k, 1)),
+      line_(BlankLine(width_)),
+      reference_(BlankLine(width_)) {}
 
-void T4PageEncoder::FlushWord() {
-  const auto word = static_cast<std::uint32_t>(bits_);
-  const std::size_t at = out_.size();
-  out_.resize(at + 4);
-  std::memcpy(out_.data() + at, &word, 4);
-  bits_ >>= 32;
-  bitCount_ -= 32;
+T4PageEncoder::Writer T4PageEncoder::Reserve(std::size_t bytes) {
+  if (const std::size_t need = outBytes_ + bytes + 8; out_.size() < need) out_.resize(std::max(need, out_.size() * 2));
+  return {out_.data(), outBytes_, bits_, bitCount_};
 }
 
-void T4PageEncoder::PutRun(T4Colour colour, int length) {
-  const T4CodeTables& t = T4Codes();
-  const bool white = colour == T4Colour::kWhite;
-  if (length >= 64) {
-    const T4Code makeUp = (white ? t.whiteMakeUp : t.blackMakeUp)[static_cast<std::size_t>(length / 64 - 1)];
-    Put(makeUp.value, makeUp.bits);
-  }
-  const T4Code tail = (white ? t.whiteTerminating : t.blackTerminating)[static_cast<std::size_t>(length % 64)];
-  Put(tail.value, tail.bits);
+void T4PageEncoder::Release(const Writer& writer) {
+  outBytes_ = writer.bytes;
+  bits_ = writer.bits;
+  bitCount_ = writer.count;
 }
 
-void T4PageEncoder::Code1D(const T4Changes& line) {
+void T4PageEncoder::Code1D(Writer& out, const int* line) const {
+  const T4PackedRuns& runs = T4RunCodes();
   int position = 0;
-  T4Colour colour = T4Colour::kWhite;
-  auto flip = [](T4Colour c) { return c == T4Colour::kWhite ? T4Colour::kBlack : T4Colour::kWhite; };
-  for (int change : line) {
-    PutRun(colour, change - position);
-    position = change;
-    colour = flip(colour);
+  std::size_t colour = 0;
+  for (; *line < width_; ++line) {
+    out.Put(runs[colour][static_cast<std::size_t>(*line - position)]);
+    position = *line;
+    colour ^= 1;
   }
-  PutRun(colour, width_ - position);
+  out.Put(runs[colour][static_cast<std::size_t>(width_ - position)]);
 }
 
-void T4PageEncoder::Code2D(const T4Changes& line) {
-  ReferenceScan reference{reference_.data()};
+void T4PageEncoder::Code2D(Writer& out, const int* line) const {
+  const T4PackedRuns& runs = T4RunCodes();
+  const int width = width_;
+  ReferenceScan reference{reference_.data() + 1};
   int a0 = -1;  // before the first pixel, white
-  bool black = false;
-  std::size_t next = 0;  // a1 is line[next]
-  while (a0 < width_) {
-    while (next < line.size() && line[next] <= a0) ++next;
-    const int a1 = ChangeAt(line, next, width_);
+  std::size_t black = 0;
+  const int* next = line;  // a1, then a2
+  while (a0 < width) {
+    while (*next <= a0) ++next;
+    const int a1 = *next;
     const auto [b1, b2] = reference.Find(a0);
     if (b2 < a1) {
-      Put(kModes.pass.value, kModes.pass.bits);
+      out.Put(kPassCode);
       reference.Passed();
       a0 = b2;
     } else if (a1 - b1 >= -3 && a1 - b1 <= 3) {
-      const T4Code v = kModes.vertical[static_cast<std::size_t>(a1 - b1 + 3)];
-      Put(v.value, v.bits);
+      out.Put(kVerticalCodes[static_cast<std::size_t>(a1 - b1 + 3)]);
       reference.Crossed(a1 - b1);
       a0 = a1;
-      black = !black;
+      black ^= 1;
     } else {
-      const int a2 = ChangeAt(line, next + 1, width_);
-      Put(kModes.horizontal.value, kModes.horizontal.bits);
-      PutRun(black ? T4Colour::kBlack : T4Colour::kWhite, a1 - std::max(a0, 0));
-      PutRun(black ? T4Colour::kWhite : T4Colour::kBlack, a2 - a1);
+      const int a2 = next[1];
+      out.Put(kHorizontalCode);
+      out.Put(runs[black][static_cast<std::size_t>(a1 - std::max(a0, 0))]);
+      out.Put(runs[black ^ 1][static_cast<std::size_t>(a2 - a1)]);
       a0 = a2;
     }
   }
 }
 
 void T4PageEncoder::AddLine(const std::uint8_t* raster) {
-  FindChanges(raster, width_, changes_);
-  const T4Changes& changes = changes_;
+  FindChanges(raster, width_, line_.data() + 1);
+  const int* const changes = line_.data() + 1;
+  Writer out = Reserve(MaxLineBytes(width_));
   switch (coding_) {
     case T4Coding::kMh:
-      PutEol();
-      Code1D(changes);
+      out.Put(kEolCode);
+      Code1D(out, changes);
       break;
     case T4Coding::kMr: {
       const bool oneD = lineIndex_ % k_ == 0;
-      PutEol();
-      Put(oneD ? 1 : 0, 1);
+      out.Put(kEolCode);
+      out.Put(kTagBit[oneD ? 1 : 0]);
       if (oneD) {
-        Code1D(changes);
+        Code1D(out, changes);
       } else {
-        Code2D(changes);
+        Code2D(out, changes);
       }
       break;
     }
     case T4Coding::kMmr:
-      Code2D(changes);
+      Code2D(out, changes);
       break;
   }
-  reference_.assign(changes.begin(), changes.end());
-  reference_.insert(reference_.end(), kEndMarks, width_);
+  Release(out);
+  std::swap(line_, reference_);
   ++lineIndex_;
 }
 
 std::vector<std::uint8_t> T4PageEncoder::Finish() {
   const int eols = coding_ == T4Coding::kMmr ? 2 : 6;
+  Writer out = Reserve(static_cast<std::size_t>(eols) * 2 + 1);
   for (int i = 0; i < eols; ++i) {
-    PutEol();
-    if (coding_ == T4Coding::kMr) Put(1, 1);
+    out.Put(kEolCode);
+    if (coding_ == T4Coding::kMr) out.Put(kTagBit[1]);
   }
-  for (; bitCount_ > 0; bitCount_ -= 8, bits_ >>= 8) out_.push_back(static_cast<std::uint8_t>(bits_));
+  out_.resize(out.bytes + (out.count > 0 ? 1 : 0));  // the last byte holds its bits already
   std::vector<std::uint8_t> page = std::move(out_);
   out_.clear();
+  outBytes_ = 0;
   bits_ = 0;
   bitCount_ = 0;
   lineIndex_ = 0;
-  reference_.assign(kEndMarks, width_);
+  reference_ = BlankLine(width_);
   return page;
 }
 
@@ -310,19 +353,41 @@ template <int kBits>
 using Table = std::array<Code, 1u << kBits>;
 
 // Two terminating codes in a row, one of each colour (horizontal mode, and
-// most of a 1-D line): their runs and their bits together.
+// most of a 1-D line): their runs and their bits together; and where a
+// third follows in the window (1-D lines), its run and the bits of all
+// three.
 constexpr int kPairWindow = 12;
 struct RunPair {
   std::uint8_t bits = 0;
   std::uint8_t first = 0;
   std::uint8_t second = 0;
+  std::uint8_t tripleBits = 0;
+  std::uint8_t third = 0;
 };
+
+// Vertical mode codes in a row (nearly all of a 2-D line): up to
+// kMaxVerticals of them that lie whole in the next kVerticalWindow bits,
+// each as a1 - b1 + 4 in three bits, first lowest, so that the first 0
+// ends them; their bits together above them. 0 where the window does not
+// start with one.
+constexpr int kVerticalWindow = 14;
+constexpr int kMaxVerticals = 8;
+constexpr int kVerticalBitsShift = 3 * kMaxVerticals;
+constexpr std::uint32_t kVerticalCodesMask = (1u << kVerticalBitsShift) - 1;
+
+// The bits of the vertical codes in `codes`, packed as in the table.
+int VerticalBits(std::uint32_t codes) {
+  int bits = 0;
+  for (; codes != 0; codes >>= 3) bits += kModes.vertical[(codes & 7) - 1].bits;
+  return bits;
+}
 
 struct Tables {
   std::array<T4DecodeTree, 2> trees = {BuildDecodeTree(T4Colour::kWhite), BuildDecodeTree(T4Colour::kBlack)};
   std::array<Table<kShortRunWindow>, 2> shortRuns{};
   std::array<Table<kRunWindow>, 2> runs{};
   Table<kModeWindow> modes{};
+  std::array<std::uint32_t, 1u << kVerticalWindow> verticals{};
   std::array<std::array<RunPair, 1u << kPairWindow>, 2> pairs{};  // by the first run's colour
 };
 
@@ -352,6 +417,18 @@ const Tables& SharedTables() {
       Tabulate(t->runs[colour], walk);
     }
     Tabulate(t->modes, WalkMode);
+    for (std::uint32_t window = 0; window < t->verticals.size(); ++window) {
+      const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(window), static_cast<std::uint8_t>(window >> 8), 0, 0};
+      BitReader in{bytes, 4};
+      std::uint32_t codes = 0;
+      for (int count = 0; count < kMaxVerticals; ++count) {
+        const Code code = WalkMode(in);
+        if (code.kind != Code::kVertical || in.position > kVerticalWindow) break;
+        codes |= static_cast<std::uint32_t>(code.value + 4) << (3 * count);
+      }
+      if (codes == 0) continue;
+      t->verticals[window] = codes | static_cast<std::uint32_t>(VerticalBits(codes)) << kVerticalBitsShift;
+    }
     for (std::size_t colour = 0; colour < 2; ++colour) {
       for (std::uint32_t window = 0; window < t->pairs[colour].size(); ++window) {
         const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(window), static_cast<std::uint8_t>(window >> 8), 0, 0};
@@ -360,8 +437,13 @@ const Tables& SharedTables() {
         const Code second = WalkRun(in, t->trees[colour ^ 1]);
         auto terminating = [](const Code& c) { return c.kind == Code::kRun && c.value < 64; };
         if (!terminating(first) || !terminating(second) || in.position > kPairWindow) continue;
-        t->pairs[colour][window] = {static_cast<std::uint8_t>(in.position), static_cast<std::uint8_t>(first.value),
-                                    static_cast<std::uint8_t>(second.value)};
+        RunPair& pair = t->pairs[colour][window];
+        pair = {static_cast<std::uint8_t>(in.position), static_cast<std::uint8_t>(first.value),
+                static_cast<std::uint8_t>(second.value)};
+        const Code third = WalkRun(in, t->trees[colour]);
+        if (!terminating(third) || in.position > kPairWindow) continue;
+        pair.tripleBits = static_cast<std::uint8_t>(in.position);
+        pair.third = static_cast<std::uint8_t>(third.value);
       }
     }
     return t;
@@ -374,22 +456,54 @@ const Tables& SharedTables() {
 // end of the data.
 enum class LineEnd { kLine, kEmpty, kCut, kBad, kEnd };
 
-// One decoded line's changes, with room for one at every pixel and the end
-// marks after them.
+// One decoded line's changes, with room for one at every pixel, as a
+// reference line: the -1 before them and the end marks after them.
 struct ChangeBuffer {
   std::vector<int> at;
   std::size_t count = 0;
 
-  explicit ChangeBuffer(int width) : at(static_cast<std::size_t>(width) + kEndMarks, width) {}
+  explicit ChangeBuffer(int width) : at(static_cast<std::size_t>(width) + kEndMarks + 1, width) { at[0] = kBeforeLine; }
+  int* Changes() { return at.data() + 1; }
+  const int* Changes() const { return at.data() + 1; }
 };
 
-// Decodes lines into change buffers. While a line is decoded its bits are
-// held in a local window (the line's changes are written through pointers
-// that could otherwise alias it); the position is put back at the end.
+// A line's pixels drawn from its changes, 64 to a word, the first pixel in
+// the top bit: each change flips the pixels from it to its word's end in
+// words that start at 0, then Settle flips each word as a whole where the
+// word before it ended black.
+struct Pen {
+  std::uint64_t* words;
+
+  void Flip(int at) { words[at >> 6] ^= ~std::uint64_t{0} >> (at & 63); }
+};
+
+// Settles the flipped words and byte-swaps them, so that their bytes are
+// the raster line.
+void Settle(std::span<std::uint64_t> words) {
+  std::uint64_t carry = 0;  // all ones when the word before ended black
+  for (std::uint64_t& word : words) {
+    const std::uint64_t x = word ^ carry;
+    carry = 0 - (x & 1);
+    word = __builtin_bswap64(x);
+  }
+}
+
+// Decodes lines into change buffers and draws them into Raster(). While a
+// line is decoded its bits are held in a local window (the line's changes
+// are written through pointers that could otherwise alias it); the position
+// is put back at the end.
 class LineDecoder {
  public:
   LineDecoder(std::span<const std::uint8_t> data, int width, bool lookup)
-      : in_{data.data(), data.size()}, width_(width), lookup_(lookup), tables_(SharedTables()) {}
+      : in_{data.data(), data.size()},
+        width_(width),
+        lookup_(lookup),
+        tables_(SharedTables()),
+        raster_(static_cast<std::size_t>((width + 63) / 64) + 1) {}
+
+  // The last line decoded whole, one word further for the flip at the line
+  // end.
+  std::span<std::uint64_t> Raster() { return {raster_.data(), raster_.size() - 1}; }
 
   BitReader& Reader() { return in_; }
   LineEnd Decode1D(ChangeBuffer& line);
@@ -401,7 +515,7 @@ class LineDecoder {
 
  private:
   // Each reads one code and moves `bits` past it.
-  Code NextRunCode(T4BitWindow& bits, std::size_t colour) const {
+  [[gnu::always_inline]] Code NextRunCode(T4BitWindow& bits, std::size_t colour) const {
     if (lookup_) {
       TopUp(bits);
       const auto window = static_cast<std::uint32_t>(bits.buffer);
@@ -412,9 +526,10 @@ class LineDecoder {
         return Overrun(bits) ? Code{Code::kEnd} : code;
       }
     }
-    return Walk(bits, [&](BitReader& in) { return WalkRun(in, tables_.trees[colour]); });
+    const T4DecodeTree* tree = &tables_.trees[colour];
+    return Walk(bits, [tree](BitReader& in) { return WalkRun(in, *tree); });
   }
-  Code NextMode(T4BitWindow& bits) const {
+  [[gnu::always_inline]] Code NextMode(T4BitWindow& bits) const {
     if (lookup_) {
       TopUp(bits);
       const Code code = tables_.modes[bits.buffer & ((1u << kModeWindow) - 1)];
@@ -427,7 +542,7 @@ class LineDecoder {
   }
   // Two terminating codes, `colour` first, that fit in `room`: a pair with
   // its bits 0 where the codes must be read one by one.
-  RunPair NextPair(T4BitWindow& bits, std::size_t colour, int room) const {
+  [[gnu::always_inline]] RunPair NextPair(T4BitWindow& bits, std::size_t colour, int room) const {
     if (!lookup_) return {};
     TopUp(bits);
     const RunPair pair = tables_.pairs[colour][bits.buffer & ((1u << kPairWindow) - 1)];
@@ -435,16 +550,28 @@ class LineDecoder {
     bits.Consume(pair.bits);
     return pair;
   }
+  // The walk gets the position alone and out of line, so that the window
+  // of the fast path stays in registers.
+  struct Walked {
+    Code code;
+    std::uint64_t end;
+  };
   template <typename Walker>
-  static Code Walk(T4BitWindow& bits, Walker walker) {
-    BitReader in{bits.data, bits.size, bits.Used()};
+  [[gnu::noinline]] static Walked WalkFrom(const std::uint8_t* data, std::size_t size, std::uint64_t at,
+                                           Walker walker) {
+    BitReader in{data, size, at};
     const Code code = walker(in);
-    bits = WindowAt(in);
-    return code;
+    return {code, in.position};
+  }
+  template <typename Walker>
+  [[gnu::always_inline]] static Code Walk(T4BitWindow& bits, Walker walker) {
+    const Walked walked = WalkFrom(bits.data, bits.size, bits.Used(), walker);
+    bits = WindowAt(BitReader{bits.data, bits.size, walked.end});
+    return walked.code;
   }
   // Make-up codes and the terminating code of one run, no longer than
   // `room`.
-  Code NextRun(T4BitWindow& bits, std::size_t colour, int room) const {
+  [[gnu::always_inline]] Code NextRun(T4BitWindow& bits, std::size_t colour, int room) const {
     int total = 0;
     for (;;) {
       const Code code = NextRunCode(bits, colour);
@@ -459,18 +586,19 @@ class LineDecoder {
     if (code.kind == Code::kEol) return started ? LineEnd::kCut : LineEnd::kEmpty;
     return LineEnd::kBad;
   }
-  // Adds a change; a change where the last one is undoes it (a run of 0).
-  static void Push(int* changes, std::size_t& count, int at) {
-    if (count != 0 && changes[count - 1] == at) {
-      --count;
+  // Adds a change at `out`; a change where the last one is undoes it (a run
+  // of 0). Before the first change is the -1.
+  static void Push(int*& out, int at) {
+    if (out[-1] == at) {
+      --out;
     } else {
-      changes[count++] = at;
+      *out++ = at;
     }
   }
-  LineEnd Finished(LineEnd end, const T4BitWindow& bits, ChangeBuffer& line, std::size_t count) {
+  [[gnu::always_inline]] LineEnd Finished(LineEnd end, const T4BitWindow& bits, ChangeBuffer& line, const int* out) {
     in_.position = bits.Used();
-    line.count = count;
-    std::fill_n(line.at.begin() + static_cast<std::ptrdiff_t>(count), kEndMarks, width_);
+    line.count = static_cast<std::size_t>(out - line.Changes());
+    std::fill_n(line.Changes() + line.count, kEndMarks, width_);
     return end;
   }
 
@@ -478,29 +606,53 @@ class LineDecoder {
   int width_;
   bool lookup_;
   const Tables& tables_;
+  std::vector<std::uint64_t> raster_;
 };
 
 LineEnd LineDecoder::Decode1D(ChangeBuffer& line) {
+  // Kept in a register: the changes are written through an int pointer.
+  const int width = width_;
   T4BitWindow bits = WindowAt(in_);
-  int* const changes = line.at.data();
-  std::size_t count = 0;
+  int* const changes = line.Changes();
+  int* out = changes;
+  std::fill(raster_.begin(), raster_.end(), 0);
+  Pen pen{raster_.data()};
   int x = 0;
   std::size_t colour = 0;
   bool started = false;
-  while (x < width_) {
+  while (x < width) {
+    // Three runs in a row, all ending inside the line.
+    if (lookup_) {
+      TopUp(bits);
+      const RunPair& runs = tables_.pairs[colour][bits.buffer & ((1u << kPairWindow) - 1)];
+      if (runs.tripleBits != 0 && runs.first + runs.second + runs.third < width - x) {
+        bits.Consume(runs.tripleBits);
+        if (Overrun(bits)) return Finished(LineEnd::kEnd, bits, line, changes);
+        started = true;
+        for (const int run : {runs.first, runs.second, runs.third}) {
+          Push(out, x += run);
+          pen.Flip(x);
+        }
+        colour ^= 1;
+        continue;
+      }
+    }
     // Both runs of a pair end inside the line.
-    if (const RunPair pair = NextPair(bits, colour, width_ - x - 1); pair.bits != 0) {
-      if (Overrun(bits)) return Finished(LineEnd::kEnd, bits, line, 0);
+    if (const RunPair pair = NextPair(bits, colour, width - x - 1); pair.bits != 0) {
+      if (Overrun(bits)) return Finished(LineEnd::kEnd, bits, line, changes);
       started = true;
-      Push(changes, count, x += pair.first);
-      Push(changes, count, x += pair.second);
+      Push(out, x += pair.first);
+      pen.Flip(x);
+      Push(out, x += pair.second);
+      pen.Flip(x);
       continue;
     }
-    const Code run = NextRun(bits, colour, width_ - x);
-    if (run.kind != Code::kRun) return Finished(Failed(run, started), bits, line, 0);
+    const Code run = NextRun(bits, colour, width - x);
+    if (run.kind != Code::kRun) return Finished(Failed(run, started), bits, line, changes);
     started = true;
     x += run.value;
-    if (x < width_) Push(changes, count, x);
+    if (x < width) Push(out, x);
+    pen.Flip(x);
     colour ^= 1;
   }
   // A line that ends black may be closed by a white run of 0.
@@ -508,59 +660,105 @@ LineEnd LineDecoder::Decode1D(ChangeBuffer& line) {
     T4BitWindow after = bits;
     if (const Code run = NextRunCode(after, 0); run.kind == Code::kRun && run.value == 0) bits = after;
   }
-  return Finished(LineEnd::kLine, bits, line, count);
+  return Finished(LineEnd::kLine, bits, line, out);
 }
 
 LineEnd LineDecoder::Decode2D(const ChangeBuffer& reference, ChangeBuffer& line) {
+  // Kept in a register: the changes are written through an int pointer.
+  const int width = width_;
   T4BitWindow bits = WindowAt(in_);
-  int* const changes = line.at.data();
-  std::size_t count = 0;
-  ReferenceScan scan{reference.at.data()};
+  int* const changes = line.Changes();
+  int* out = changes;
+  std::fill(raster_.begin(), raster_.end(), 0);
+  Pen pen{raster_.data()};
+  ReferenceScan scan{reference.Changes()};
   int a0 = -1;
-  bool black = false;
-  while (a0 < width_) {
+  // Vertical mode: a1 is b1 moved by `d`; false when that is not in the
+  // rest of the line.
+  auto vertical = [&](int d) {
+    const int a1 = scan.Find(a0).first + d;
+    scan.Crossed(d);
+    if (a1 <= a0) return false;
+    if (a1 < width) {
+      *out++ = a1;  // right of every change so far
+      pen.Flip(a1);
+    } else if (a1 > width) {
+      return false;
+    }
+    a0 = a1;
+    return true;
+  };
+  // Horizontal mode: runs end at a1 and a2, at most at the width.
+  auto horizontal = [&](int a1, int a2) {
+    if (a1 < width) Push(out, a1);
+    if (a2 < width) Push(out, a2);
+    pen.Flip(a1);
+    pen.Flip(a2);
+    a0 = a2;
+  };
+  // The colour after the last change.
+  auto black = [&] { return static_cast<std::size_t>((out - changes) & 1); };
+  while (a0 < width) {
+    // A row of vertical codes, where the window holds only bits of the data.
+    if (lookup_ && (TopUp(bits), bits.avail >= kVerticalWindow)) {
+      if (const std::uint32_t row = tables_.verticals[bits.buffer & ((1u << kVerticalWindow) - 1)]; row != 0) {
+        // The row's bits are taken at once, less those of the codes left
+        // when the line ends inside it.
+        const auto rowBits = static_cast<int>(row >> kVerticalBitsShift);
+        std::uint32_t codes = row & kVerticalCodesMask;
+        do {
+          if (!vertical(static_cast<int>(codes & 7) - 4)) {
+            bits.Consume(rowBits - VerticalBits(codes >> 3));
+            return Finished(LineEnd::kBad, bits, line, changes);
+          }
+          codes >>= 3;
+        } while (codes != 0 && a0 < width);
+        bits.Consume(rowBits - VerticalBits(codes));
+        continue;
+      }
+      // Horizontal mode and two terminating codes, where the window holds
+      // them: one look-up past the mode code.
+      constexpr int kModeBits = kModes.horizontal.bits;
+      if ((bits.buffer & ((1u << kModeBits) - 1)) == kModes.horizontal.value && bits.avail >= kModeBits + kPairWindow) {
+        const int start = std::max(a0, 0);
+        const RunPair pair = tables_.pairs[black()][(bits.buffer >> kModeBits) & ((1u << kPairWindow) - 1)];
+        if (pair.bits != 0 && pair.first + pair.second <= width - start) {
+          bits.Consume(kModeBits + pair.bits);
+          horizontal(start + pair.first, start + pair.first + pair.second);
+          continue;
+        }
+      }
+    }
     const Code mode = NextMode(bits);
     switch (mode.kind) {
       case Code::kPass:
         a0 = scan.Find(a0).second;
         scan.Passed();
         break;
-      case Code::kVertical: {
-        const int a1 = scan.Find(a0).first + mode.value;
-        scan.Crossed(mode.value);
-        if (a1 <= a0 || a1 > width_) return Finished(LineEnd::kBad, bits, line, 0);
-        changes[count] = a1;  // right of every change so far; the one at the width is no change
-        count += a1 < width_ ? 1 : 0;
-        a0 = a1;
-        black = !black;
+      case Code::kVertical:
+        if (!vertical(mode.value)) return Finished(LineEnd::kBad, bits, line, changes);
         break;
-      }
       case Code::kHorizontal: {
         const int start = std::max(a0, 0);
-        if (const RunPair pair = NextPair(bits, black ? 1 : 0, width_ - start); pair.bits != 0) {
-          if (Overrun(bits)) return Finished(LineEnd::kEnd, bits, line, 0);
-          const int a1 = start + pair.first;
-          a0 = a1 + pair.second;
-          if (a1 < width_) Push(changes, count, a1);
-          if (a0 < width_) Push(changes, count, a0);
+        const std::size_t colour = black();
+        if (const RunPair pair = NextPair(bits, colour, width - start); pair.bits != 0) {
+          if (Overrun(bits)) return Finished(LineEnd::kEnd, bits, line, changes);
+          horizontal(start + pair.first, start + pair.first + pair.second);
           break;
         }
-        const Code first = NextRun(bits, black ? 1 : 0, width_ - start);
-        if (first.kind != Code::kRun) return Finished(Failed(first, true), bits, line, 0);
+        const Code first = NextRun(bits, colour, width - start);
+        if (first.kind != Code::kRun) return Finished(Failed(first, true), bits, line, changes);
         const int a1 = start + first.value;
-        const Code second = NextRun(bits, black ? 0 : 1, width_ - a1);
-        if (second.kind != Code::kRun) return Finished(Failed(second, true), bits, line, 0);
-        const int a2 = a1 + second.value;
-        if (a1 < width_) Push(changes, count, a1);
-        if (a2 < width_) Push(changes, count, a2);
-        a0 = a2;
+        const Code second = NextRun(bits, colour ^ 1, width - a1);
+        if (second.kind != Code::kRun) return Finished(Failed(second, true), bits, line, changes);
+        horizontal(a1, a1 + second.value);
         break;
       }
       default:
-        return Finished(Failed(mode, a0 >= 0), bits, line, 0);
+        return Finished(Failed(mode, a0 >= 0), bits, line, changes);
     }
   }
-  return Finished(LineEnd::kLine, bits, line, count);
+  return Finished(LineEnd::kLine, bits, line, out);
 }
 
 bool LineDecoder::SkipEol() {
@@ -586,32 +784,13 @@ bool LineDecoder::FindEol() {
   return false;
 }
 
-// Draws a line of `width` pixels from its changes into `line`, whole 64-bit
-// words of it: each change toggles its pixel in `words` (the first pixel in
-// the top bit), then every pixel takes the parity of the toggles up to it.
-void FillLine(const ChangeBuffer& changes, int width, std::vector<std::uint64_t>& words,
-              std::vector<std::uint8_t>& line) {
+// Draws a line into `words` from its changes alone, as the decoder does
+// while it finds them: what the plain decoder gives out, against which the
+// drawing on the fast path is held.
+void FillLine(const ChangeBuffer& changes, std::span<std::uint64_t> words) {
   std::fill(words.begin(), words.end(), 0);
-  for (std::size_t i = 0; i < changes.count; ++i) {
-    const auto at = static_cast<unsigned>(changes.at[i]);
-    words[at >> 6] ^= std::uint64_t{1} << (63 - (at & 63));
-  }
-  std::uint64_t carry = 0;  // all ones when the word before ended black
-  for (std::size_t w = 0; w < words.size(); ++w) {
-    std::uint64_t x = words[w];
-    x ^= x >> 1;
-    x ^= x >> 2;
-    x ^= x >> 4;
-    x ^= x >> 8;
-    x ^= x >> 16;
-    x ^= x >> 32;
-    x ^= carry;
-    carry = 0 - (x & 1);
-    x = __builtin_bswap64(x);
-    std::memcpy(line.data() + w * 8, &x, 8);
-  }
-  // Pixels past the width stay white.
-  if (const int tail = width & 7; tail != 0) line[static_cast<std::size_t>(width >> 3)] &= static_cast<std::uint8_t>(0xFF00 >> tail);
+  Pen pen{words.data()};
+  for (std::size_t i = 0; i < changes.count; ++i) pen.Flip(changes.Changes()[i]);
 }
 
 }  // namespace
@@ -623,11 +802,14 @@ T4PageDecodeResult T4PageDecoder::Decode(std::span<const std::uint8_t> data, con
   LineDecoder decoder(data, width_, lookup_);
   BitReader& in = decoder.Reader();
   ChangeBuffer reference(width_), line(width_);
-  std::vector<std::uint64_t> words(static_cast<std::size_t>((width_ + 63) / 64));
-  std::vector<std::uint8_t> raster(words.size() * 8);
-  const std::span<const std::uint8_t> row(raster.data(), static_cast<std::size_t>((width_ + 7) / 8));
+  const std::span<std::uint64_t> words = decoder.Raster();
+  const auto rowBytes = static_cast<std::size_t>((width_ + 7) / 8);
+  const std::span<std::uint8_t> row(reinterpret_cast<std::uint8_t*>(words.data()), rowBytes);
   auto giveOut = [&] {
-    FillLine(line, width_, words, raster);
+    if (!lookup_) FillLine(line, words);
+    Settle(words);
+    // Pixels past the width stay white.
+    if (const int tail = width_ & 7; tail != 0) row.back() &= static_cast<std::uint8_t>(0xFF00 >> tail);
     ++result.lines;
     std::swap(reference, line);
     return sink(row);

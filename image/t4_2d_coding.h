@@ -53,14 +53,6 @@ struct T4ModeCodes {
 };
 const T4ModeCodes& T4Modes();
 
-// The positions on one line where the colour changes, in order: even
-// entries start black, odd entries start white. A run that reaches the line
-// end has no change there.
-using T4Changes = std::vector<int>;
-
-// The changes of a raster line of `width` pixels.
-void FindChanges(const std::uint8_t* raster, int width, T4Changes& changes);
-
 // Codes a page, line by line, as MH, MR or MMR. MH lines have no fill and no
 // margin (T4LineCoder codes the converter's lines).
 class T4PageEncoder {
@@ -75,25 +67,27 @@ class T4PageEncoder {
   std::vector<std::uint8_t> Finish();
 
  private:
-  // Inline: it runs for every code of every line.
-  void Put(std::uint32_t value, int bits) {
-    bits_ |= std::uint64_t{value} << bitCount_;
-    bitCount_ += bits;
-    if (bitCount_ >= 32) FlushWord();
-  }
-  void FlushWord();
-  void PutEol() { Put(T4Codes().eol.value, T4Codes().eol.bits); }
-  void PutRun(T4Colour colour, int length);
-  void Code1D(const T4Changes& line);
-  void Code2D(const T4Changes& line);
+  struct Writer;
+  // Makes room for `bytes` more bytes and a word of slack; the writer for
+  // them.
+  Writer Reserve(std::size_t bytes);
+  void Release(const Writer& writer);
+  void Code1D(Writer& out, const int* line) const;
+  void Code2D(Writer& out, const int* line) const;
 
   T4Coding coding_;
   int width_;
   int k_;
   int lineIndex_ = 0;
-  T4Changes reference_;  // the line above, then end marks (line widths)
-  T4Changes changes_;
+  // The line being coded and the line above, each as the positions where
+  // the colour changes in order (even ones turn black) between a -1 and
+  // end marks (the line width).
+  std::vector<int> line_;
+  std::vector<int> reference_;
+  // The page's whole bytes (outBytes_ of them, room after them), and the
+  // bits of the byte being filled, first in bit 0.
   std::vector<std::uint8_t> out_;
+  std::size_t outBytes_ = 0;
   std::uint64_t bits_ = 0;
   int bitCount_ = 0;
 };

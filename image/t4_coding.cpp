@@ -94,13 +94,9 @@ constexpr T4CodeTables kTables = {
     ReversedTable(kBlackTerminating), ReversedMakeUp(kBlackMakeUp),
     Reversed(kEol),                   Reversed(kEolWithFill)};
 
-// Every run of 0..2560 pixels of each colour as one code ready to emit: the
-// make-up code (runs of 64 and more) followed by the terminating code, first
-// bit lowest, at most 25 bits, with the length in the bits above.
-constexpr int kPackedLengthShift = 25;
-
+// Every run's code, packed as T4RunCodes gives them.
 constexpr std::uint32_t Packed(std::uint32_t value, int bits) {
-  return value | static_cast<std::uint32_t>(bits) << kPackedLengthShift;
+  return value | static_cast<std::uint32_t>(bits) << kT4PackedLengthShift;
 }
 
 constexpr std::uint32_t PackedRun(const std::array<T4Code, 64>& terminating, const std::array<T4Code, 40>& makeUp,
@@ -111,10 +107,8 @@ constexpr std::uint32_t PackedRun(const std::array<T4Code, 64>& terminating, con
   return Packed(head.value | static_cast<std::uint32_t>(tail.value) << head.bits, head.bits + tail.bits);
 }
 
-using RunCodes = std::array<std::array<std::uint32_t, kMaxRunLength + 1>, 2>;  // white, black
-
-constexpr RunCodes kRunCodes = [] {
-  RunCodes codes{};
+constexpr T4PackedRuns kRunCodes = [] {
+  T4PackedRuns codes{};
   for (int length = 0; length <= kMaxRunLength; ++length) {
     codes[0][static_cast<std::size_t>(length)] = PackedRun(kTables.whiteTerminating, kTables.whiteMakeUp, length);
     codes[1][static_cast<std::size_t>(length)] = PackedRun(kTables.blackTerminating, kTables.blackMakeUp, length);
@@ -137,10 +131,11 @@ std::uint64_t PixelWord(const std::uint8_t* raster, int word, int bytes) {
 }  // namespace
 
 const T4CodeTables& T4Codes() { return kTables; }
+const T4PackedRuns& T4RunCodes() { return kRunCodes; }
 
 inline void T4LineCoder::Writer::Emit(std::uint32_t packedCode, std::uint8_t* buffer) {
-  bits |= std::uint64_t{packedCode & ((1u << kPackedLengthShift) - 1)} << bitCount;
-  bitCount += static_cast<int>(packedCode >> kPackedLengthShift);
+  bits |= std::uint64_t{packedCode & ((1u << kT4PackedLengthShift) - 1)} << bitCount;
+  bitCount += static_cast<int>(packedCode >> kT4PackedLengthShift);
   // The whole word goes out and the index moves past the complete bytes; a
   // line that runs past the buffer is cut off there.
   if (byteIndex <= kCodedLineBufferSize) std::memcpy(buffer + byteIndex, &bits, 8);

@@ -45,6 +45,18 @@ struct T4CodeTables {
 
 const T4CodeTables& T4Codes();
 
+// Every run of 0..kMaxRunLength pixels of each colour (white 0, black 1) as
+// one code ready to write: the make-up code (runs of 64 and more) followed
+// by the terminating code, first bit lowest, at most 25 bits, with the
+// code's length from bit kT4PackedLengthShift up.
+inline constexpr int kT4PackedLengthShift = 25;
+using T4PackedRuns = std::array<std::array<std::uint32_t, kMaxRunLength + 1>, 2>;
+const T4PackedRuns& T4RunCodes();
+
+constexpr std::uint32_t T4Packed(T4Code code) {
+  return code.value | static_cast<std::uint32_t>(code.bits) << kT4PackedLengthShift;
+}
+
 // A code word as the standards write it (first bit most significant) in the
 // bit-reversed form used at run time.
 constexpr T4Code T4CodeFromWord(std::uint16_t word, int bits) {

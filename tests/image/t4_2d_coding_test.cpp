@@ -450,6 +450,14 @@ TEST_F(ConvertedPages, DamageKeepsTheLinesBeforeIt) {
         keptBefore(DecodeBoth(s.coding, page.width, garbled).rows, "random bytes");
       }
     }
+    // Damage right after lines that change at every pixel, whose changes
+    // run up to the reference line's end marks.
+    for (int width : {kStandardWidth, 64, 9}) {
+      const Rows edges = EdgeLines(width);
+      auto coded = T4EncodeRows(s.coding, width, s.k, Rows(edges.begin(), edges.begin() + 4));
+      for (std::size_t i = coded.size() / 2; i < coded.size(); ++i) coded[i] = static_cast<std::uint8_t>(random());
+      for (const Raster& row : DecodeBoth(s.coding, width, coded).rows) ASSERT_EQ(row.size(), edges[0].size());
+    }
     // Nothing but noise, zeros or ones.
     for (int fill : {-1, 0x00, 0xFF}) {
       std::vector<std::uint8_t> noise(20000);
