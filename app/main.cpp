@@ -13,6 +13,7 @@
 #include "app/single_instance.h"
 #include "app/termination_signals.h"
 #include "line/demo_line.h"
+#include "line/sip_line.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "ui/qt_ui_thread.h"
@@ -117,6 +118,7 @@ int main(int argc, char** argv) {
   if (auto status = ParseOptions(argc, argv, options)) return *status;
   tv::InitProgramFolder(options.home);
   tv::InstallDemoLine();
+  tv::InstallSipLine();  // COMn=sip in [Ports]: a SIP account's line
 
   int qtArgc = static_cast<int>(options.qtArgs.size()) - 1;
   QApplication app(qtArgc, options.qtArgs.data());

@@ -20,6 +20,7 @@
 #include "comm/modem_commands.h"
 #include "image/apf_file.h"
 #include "image/t4_2d_coding.h"
+#include "line/sip_line.h"
 #include "platform/errors.h"
 #include "platform/paths.h"
 #include "ui/desktop_notifier.h"
@@ -125,7 +126,7 @@ void TMainScreen::StartReceiveMode() {
     qaReceiveFax1_.SetStationID(s.Fax);
     qaReceiveFax1_.SetAnswerOnRing(s.AnswerOnRing);
     qaReceiveFax1_.SetDesiredBPS(s.MaximumBPS);
-    qaReceiveFax1_.SetDesiredECM(s.ECM);
+    qaReceiveFax1_.SetDesiredECM(s.ECM && CarriesErrorCorrection(qaComPort1_.DeviceName()));
     qaReceiveFax1_.SetDesiredCoding(T4CodingNamed(s.Coding).value_or(T4Coding::kMmr));
     if (!s.InitString.empty()) qaReceiveFax1_.SetModemInit(WithAtPrefix(s.InitString));
     std::string message;

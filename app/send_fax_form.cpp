@@ -20,6 +20,7 @@
 #include "comm/modem_commands.h"
 #include "image/apf_file.h"
 #include "image/t4_2d_coding.h"
+#include "line/sip_line.h"
 #include "platform/error_codes.h"
 #include "platform/errors.h"
 #include "platform/paths.h"
@@ -317,7 +318,7 @@ void TSendFaxForm::SendFaxButtonClick() {
 
 void TSendFaxForm::CopyIntoSender() {
   qaSendFax1_.SetDesiredBPS(RateIndexToBps(transferRate_->currentIndex()));
-  qaSendFax1_.SetDesiredECM(Settings().ECM);
+  qaSendFax1_.SetDesiredECM(Settings().ECM && CarriesErrorCorrection(qaComPort1_.DeviceName()));
   qaSendFax1_.SetDesiredCoding(T4CodingNamed(Settings().Coding).value_or(T4Coding::kMmr));
   qaSendFax1_.SetBlindDial(checkBlindDial_->isChecked());
   qaSendFax1_.SetDetectBusy(!checkIgnoreBusy_->isChecked());

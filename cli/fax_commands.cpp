@@ -100,9 +100,7 @@ void SetUpFax(TQaAbstractFax& fax, TQaComPort& port, TQaFaxLog& history, const L
   fax.SetComPort(&port);
   fax.SetStationID(options.station);
   fax.SetDesiredBPS(options.bps);
-  // Error correction goes in HDLC frames at the page rate that a SIP line's
-  // modem cannot carry over T.38: the pages go without it there.
-  fax.SetDesiredECM(options.errorCorrection && !IsSipDevice(port.DeviceName()));
+  fax.SetDesiredECM(options.errorCorrection && CarriesErrorCorrection(port.DeviceName()));
   fax.SetDesiredCoding(options.coding);
   if (!options.history.empty()) {
     history.SetFaxHistoryName(options.history);

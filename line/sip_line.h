@@ -21,6 +21,10 @@ inline constexpr char kSipDevice[] = "sip";
 
 // Whether a device name means a SIP line ("sip" or "sip:NAME").
 bool IsSipDevice(const std::string& name);
+// Whether a device's calls may use error correction: its frames go HDLC-framed
+// as page data, which a SIP line's modem cannot carry over T.38 (T.38 carries
+// frames as frames).
+inline bool CarriesErrorCorrection(const std::string& deviceName) { return !IsSipDevice(deviceName); }
 
 // How the last call on the SIP line of that name went: "T.38", "G.711", or
 // empty when it had no call (or is no SIP line).
