@@ -4,6 +4,16 @@
 
 height() { pnmfile "$1" | sed -E 's/.* by ([0-9]+).*/\1/'; }
 
+# coding_said CODING: what tvfax adds to its last line for a call in CODING
+# as the virtual line reports it ("MH", "MR", "MMR ECM" ...).
+coding_said() {
+  case "$1" in
+    MH) echo "" ;;
+    *ECM) echo ", ${1% ECM} with error correction" ;;
+    *) echo ", $1" ;;
+  esac
+}
+
 # letter.apf: two standard pages and a fine one.
 make_letter() {
   printf 'A letter through the line\nSecond line of the first page\n\fPage two\n' > letter.txt

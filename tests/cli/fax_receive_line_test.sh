@@ -22,13 +22,9 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 make_call_pages
 
 receive_with() { # receive_with CODING [LINE OPTION...]: CODING as the far end reports it
-  local coding=$1 said=
+  local coding=$1 said
   shift
-  case "$coding" in
-    MH) said= ;;
-    *ECM) said=", ${coding% ECM} with error correction" ;;
-    *) said=", $coding" ;;
-  esac
+  said=$(coding_said "$coding")
   rm -f FAX*.APF history.his
   "$line" --link "$work/modem" --call call.tif --ident "FAR END 42" --speed 2 --timeout 100 "$@" > line.out 2> line.err &
   line_pid=$!

@@ -24,12 +24,8 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 send_at() { # send_at BPS CODING [LINE OPTION...]: CODING as the far end reports it
   local bps=$1 coding=$2
   shift 2
-  local said=
-  case "$coding" in
-    MH) said= ;;
-    *ECM) said=", ${coding% ECM} with error correction" ;;
-    *) said=", $coding" ;;
-  esac
+  local said
+  said=$(coding_said "$coding")
   rm -f received.tif page_*
   "$line" --link "$work/modem" --answer received.tif --ident "FAR END 9" --speed 2 --timeout 100 "$@" > line.out 2> line.err &
   line_pid=$!
