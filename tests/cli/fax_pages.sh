@@ -1,6 +1,6 @@
 # Pages for the fax line tests, and their checks, shared by the scripts that
 # send and receive through a line. Source it from the test's work folder;
-# it needs $tvfax and a fail function.
+# it needs $tvfax, $line, $work and a fail function.
 
 height() { pnmfile "$1" | sed -E 's/.* by ([0-9]+).*/\1/'; }
 
@@ -12,6 +12,18 @@ coding_said() {
     *ECM) echo ", ${1% ECM} with error correction" ;;
     *) echo ", $1" ;;
   esac
+}
+
+# start_line OPTION...: the virtual line ($line) on $work/modem at double
+# speed, its report in line.out; waits until it is ready. Sets line_pid.
+start_line() {
+  "$line" --link "$work/modem" --speed 2 --timeout 100 "$@" > line.out 2> line.err &
+  line_pid=$!
+  for _ in $(seq 50); do
+    grep -q '^ready' line.out 2>/dev/null && break
+    sleep 0.1
+  done
+  grep -q '^ready' line.out || fail "the virtual line did not come up: $(cat line.err)"
 }
 
 # letter.apf: two standard pages and a fine one.

@@ -26,13 +26,7 @@ receive_with() { # receive_with CODING [LINE OPTION...]: CODING as the far end r
   shift
   said=$(coding_said "$coding")
   rm -f FAX*.APF history.his
-  "$line" --link "$work/modem" --call call.tif --ident "FAR END 42" --speed 2 --timeout 100 "$@" > line.out 2> line.err &
-  line_pid=$!
-  for _ in $(seq 50); do
-    grep -q '^ready' line.out 2>/dev/null && break
-    sleep 0.1
-  done
-  grep -q '^ready' line.out || fail "the virtual line did not come up: $(cat line.err)"
+  start_line --call call.tif --ident "FAR END 42" "$@"
 
   timeout 100 "$tvfax" receive --device "$work/modem" --class 1 --bps 14400 --dir "$work" --one --station "TESS RX" \
     --history "$work/history.his" > receive.out || fail "tvfax receive failed: $(cat receive.out)"

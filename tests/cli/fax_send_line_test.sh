@@ -27,13 +27,7 @@ send_at() { # send_at BPS CODING [LINE OPTION...]: CODING as the far end reports
   local said
   said=$(coding_said "$coding")
   rm -f received.tif page_*
-  "$line" --link "$work/modem" --answer received.tif --ident "FAR END 9" --speed 2 --timeout 100 "$@" > line.out 2> line.err &
-  line_pid=$!
-  for _ in $(seq 50); do
-    grep -q '^ready' line.out 2>/dev/null && break
-    sleep 0.1
-  done
-  grep -q '^ready' line.out || fail "the virtual line did not come up: $(cat line.err)"
+  start_line --answer received.tif --ident "FAR END 9" "$@"
 
   local send=("$tvfax" send --device "$work/modem" --class 1 --bps "$bps" --station "TESS TX" --header 'TEST $P/$N'
     5551234 letter.apf)
