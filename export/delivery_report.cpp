@@ -11,6 +11,7 @@
 #include "image/apf_file.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/text.h"
 
 namespace tv {
 
@@ -23,14 +24,6 @@ constexpr double kLabelWidth = 150;
 constexpr double kLineHeight = 16;
 constexpr double kImageScale = 1.0 / 3;
 
-std::string LocalTime(std::time_t time, const char* format) {
-  std::tm local{};
-  localtime_r(&time, &local);
-  char text[64];
-  std::strftime(text, sizeof text, format, &local);
-  return text;
-}
-
 std::string Duration(int seconds) {
   if (seconds < 60) return std::to_string(seconds) + " s";
   return std::to_string(seconds / 60) + " min " + std::to_string(seconds % 60) + " s";
@@ -42,8 +35,8 @@ std::vector<std::pair<std::string, std::string>> ReportLines(const DeliveryRecor
       {"Recipient", r.recipient},
       {"Fax number", r.number},
       {"Remote station ID", r.remoteId.empty() ? "(none given)" : r.remoteId},
-      {"Date", LocalTime(r.started, "%Y-%m-%d")},
-      {"Time", LocalTime(r.started, "%H:%M:%S")},
+      {"Date", LocalTimeText(r.started, "%Y-%m-%d")},
+      {"Time", LocalTimeText(r.started, "%H:%M:%S")},
       {"Duration", Duration(r.seconds)},
       {"Pages sent", std::to_string(r.pagesSent) + " of " + std::to_string(r.pages)},
       {"Rate", r.bitRate > 0 ? std::to_string(r.bitRate) + " bit/s" : "(no connection)"},

@@ -10,20 +10,13 @@
 #include "platform/error_codes.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/text.h"
 
 namespace tv {
 
 namespace {
 
 constexpr int kTextLinesInBody = 10;
-
-std::string LocalTime(std::time_t time, const char* format) {
-  std::tm local{};
-  localtime_r(&time, &local);
-  char text[64];
-  std::strftime(text, sizeof text, format, &local);
-  return text;
-}
 
 std::string FirstLines(const std::string& text, int count) {
   std::istringstream in(text);
@@ -37,7 +30,7 @@ std::string FirstLines(const std::string& text, int count) {
 
 int ComposeFaxMail(const ReceivedFaxMail& fax, TFaxPaper paper, MailMessage& message) {
   const std::string sender = fax.from.empty() ? std::string("an unknown sender") : fax.from;
-  const std::string when = LocalTime(fax.received, "%Y-%m-%d %H:%M");
+  const std::string when = LocalTimeText(fax.received, "%Y-%m-%d %H:%M");
   const std::vector<OcrPage> words = LoadOcr(OcrFilePath(fax.file));
   // Made in the temporary folder: the fax's own folder only ever holds faxes.
   const std::string pdf = CreateTemporaryFile((std::filesystem::temp_directory_path() / "fax").string(), ".pdf");
@@ -115,7 +108,7 @@ std::string FaxMailStateText(const FaxMailState& state) {
   if (state.failures == 0) return {};
   if (!state.Pending()) return "mail given up: " + state.problem;
   return "mail failed " + std::to_string(state.failures) + (state.failures == 1 ? " time" : " times") +
-         ", next try at " + LocalTime(state.nextTry, "%H:%M") + ": " + state.problem;
+         ", next try at " + LocalTimeText(state.nextTry, "%H:%M") + ": " + state.problem;
 }
 
 }  // namespace tv

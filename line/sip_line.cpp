@@ -22,6 +22,7 @@
 #include "line/sip_thread.h"
 #include "platform/ini_file.h"
 #include "platform/paths.h"
+#include "platform/text.h"
 
 namespace tv {
 
@@ -262,10 +263,8 @@ class SipLine {
 
   void Log(const std::string& line) {
     if (!log_.is_open()) return;
-    const std::time_t now = std::time(nullptr);
-    char stamp[32];
-    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", std::localtime(&now));
-    log_ << stamp << ' ' << modem_.DeviceName() << ": " << line << std::endl;
+    log_ << LocalTimeText(std::time(nullptr), "%Y-%m-%d %H:%M:%S") << ' ' << modem_.DeviceName() << ": " << line
+         << std::endl;
   }
 
   // ------------------------------------------------ spandsp's callbacks

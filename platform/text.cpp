@@ -46,6 +46,13 @@ std::string FormatFixed(double value, int decimals) {
   return ec == std::errc() ? std::string(text, end) : std::string();
 }
 
+std::string LocalTimeText(std::time_t time, const char* format) {
+  std::tm local{};
+  localtime_r(&time, &local);
+  char text[64];
+  return std::strftime(text, sizeof text, format, &local) ? text : "";
+}
+
 std::string FormatGeneral(double value, int digits) {
   char text[64];
   const auto [end, ec] = std::to_chars(text, text + sizeof text, value, std::chars_format::general, digits);

@@ -1,6 +1,7 @@
 // Small text helpers used across the libraries.
 #pragma once
 
+#include <ctime>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,6 +26,8 @@ bool ContainsNoCase(std::string_view text, std::string_view part);
 std::string FormatFixed(double value, int decimals);
 // At most `digits` significant digits, the shortest way (as printf's %g).
 std::string FormatGeneral(double value, int digits = 6);
+// A moment in local time, as strftime's format writes it (at most 63 characters).
+std::string LocalTimeText(std::time_t time, const char* format);
 // The whole text as a decimal number (sign, digits, point, exponent).
 std::optional<double> ParseDecimal(std::string_view text);
 // The number at the start of the text after leading blanks; 0 when none.
