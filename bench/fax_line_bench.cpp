@@ -27,6 +27,7 @@
 #include "fax/fax_components.h"
 #include "image/fax_converter.h"
 #include "image/t4_2d_coding.h"
+#include "line/fax_line.h"
 #include "platform/ui_thread.h"
 #include "tests/support/virtual_line.h"
 
@@ -34,6 +35,7 @@ namespace {
 
 constexpr int kBps = 14400;
 constexpr int kStepSamples = 160;  // 20 ms at 8000 samples a second
+constexpr const char* kEngineIdent = "BENCH";
 
 // A scratch folder for the run, removed at exit.
 struct ScratchDir {
@@ -108,7 +110,7 @@ void BM_EngineThroughVirtualLine(benchmark::State& state) {
     fax.SetDesiredBPS(kBps);
     fax.SetDesiredECM(MmrEcm(kind));
     fax.SetDesiredCoding(MmrEcm(kind) ? tv::T4Coding::kMmr : tv::T4Coding::kMh);
-    fax.SetStationID("BENCH");
+    fax.SetStationID(kEngineIdent);
     fax.SetHeaderLine("BENCH $P/$N");
     fax.SetPhoneNumber("1");
     fax.SetFaxFile(apf);
@@ -157,6 +159,9 @@ Terminal MakeTerminal(bool calling, const std::string& file, Kind kind) {
   fax_set_transmit_on_idle(t.fax, 1);
   t30_state_t* t30 = fax_get_t30_state(t.fax);
   t30_set_supported_modems(t30, T30_SUPPORT_V27TER | T30_SUPPORT_V29 | T30_SUPPORT_V17);
+  // The pair names itself as the engine and the line's far end do, so both
+  // runs exchange the same frames (TSI and CSI included).
+  t30_set_tx_ident(t30, calling ? kEngineIdent : tv::FaxLineOptions().ident.c_str());
   // The pair codes as the engine did.
   t30_set_ecm_capability(t30, MmrEcm(kind) ? 1 : 0);
   t30_set_supported_compressions(t30, MmrEcm(kind) ? T30_SUPPORT_T4_1D_COMPRESSION | T30_SUPPORT_T6_COMPRESSION
