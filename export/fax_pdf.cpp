@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <thread>
 
 #include "export/pdf_parts.h"
 #include "image/apf_file.h"
@@ -89,14 +91,45 @@ void DrawWords(PdfMemDocument& document, PdfPainter& painter, const FaxPdfSheet&
   painter.SetTextRenderingMode(ePdfTextRenderingMode_Fill);
 }
 
+// Re-coding is most of an export's work, and pages re-code apart from each
+// other: a batch at a time on every core, the batch bounding what is held.
+constexpr int kPagesRecodedAtOnce = 16;
+
+struct PageImage {
+  int rc = 0;
+  T4RecodedPage page;
+};
+
+// Pages `first` to `first + count - 1` of a fax file, re-coded for the PDF.
+std::vector<PageImage> RecodePages(const std::string& fax, int first, int count) {
+  std::vector<PageImage> images(static_cast<std::size_t>(count));
+  std::atomic<int> next{0};
+  const auto work = [&] {
+    for (int i = next++; i < count; i = next++) {
+      PageImage& image = images[static_cast<std::size_t>(i)];
+      image.rc = ReadFaxPdfImage(fax, first + i, image.page);
+    }
+  };
+  const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  {
+    std::vector<std::jthread> helpers;
+    for (int h = 1; h < std::min(cores, count); ++h) helpers.emplace_back(work);
+    work();
+  }
+  return images;
+}
+
 // Adds the pages of one fax file, numbered on from `pagesBefore`.
 int AddFaxPages(PdfMemDocument& document, const std::string& fax, int pagesBefore, TFaxPaper paper,
                 const std::vector<OcrPage>& text, FaxPdfResult& written) {
   TApfFileHeader header;
   if (const int rc = ApfReadFileHeader(fax, header); rc != 0) return rc;
+  std::vector<PageImage> batch;
   for (int number = 1; number <= header.pageCount; ++number) {
-    T4RecodedPage page;
-    const bool opened = ReadFaxPdfImage(fax, number, page) == 0;
+    const int inBatch = (number - 1) % kPagesRecodedAtOnce;
+    if (inBatch == 0) batch = RecodePages(fax, number, std::min(kPagesRecodedAtOnce, header.pageCount - number + 1));
+    const T4RecodedPage& page = batch[static_cast<std::size_t>(inBatch)].page;
+    const bool opened = batch[static_cast<std::size_t>(inBatch)].rc == 0;
     if (!opened || page.Damaged()) written.damagedPages.push_back(pagesBefore + number);
     if (!opened || (page.lines == 0 && page.Damaged())) continue;
     const FaxPdfSheet sheet = FaxPageSheet(page.width, page.lines, page.fine, paper);
