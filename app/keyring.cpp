@@ -52,16 +52,19 @@ void RememberSipPassword(const std::string& section, std::string password) {
   });
 }
 
-// The sections of the SIP accounts TV.INI knows: [SIP] and those of the
-// SIP lines in [Ports].
+// The sections of the SIP accounts TV.INI holds: [SIP] and those of the SIP
+// lines in [Ports], where they name an account. (A locked keyring asks the
+// user to unlock it: a program with no SIP account leaves it alone.)
 std::vector<std::string> SipSections() {
   const IniFile ini(SettingsFilePath());
-  std::vector<std::string> sections{SipSection(kSipDevice)};
-  for (int n = 1; n <= kComPorts; ++n) {
-    const std::string device = ComDevicePath(ini, n);
-    if (!IsSipDevice(device)) continue;
-    const std::string section = SipSection(device);
+  std::vector<std::string> sections;
+  auto add = [&](const std::string& section) {
+    if (ini.ReadString(section, "Account", "").empty()) return;
     if (std::find(sections.begin(), sections.end(), section) == sections.end()) sections.push_back(section);
+  };
+  add(SipSection(kSipDevice));
+  for (int n = 1; n <= kComPorts; ++n) {
+    if (const std::string device = ComDevicePath(ini, n); IsSipDevice(device)) add(SipSection(device));
   }
   return sections;
 }
