@@ -31,9 +31,9 @@ TMailPage::TMailPage(QWidget* parent) : QWidget(parent) {
   auto* form = new QFormLayout(this);
   form->addRow("Mail received faxes &to:", to_);
   form->addRow("&From:", from_);
-  form->addRow("&Server:", server_);
+  form->addRow("Se&rver:", server_);
   form->addRow("&Port:", port_);
-  form->addRow("S&ecurity:", security_);
+  form->addRow("Securit&y:", security_);
   form->addRow("&User:", user_);
   form->addRow("Pass&word:", password_);
   FillFrom(MailSettings());

@@ -213,9 +213,10 @@ TPreferences::TPreferences(Scope scope, QWidget* parent) : QDialog(parent), scop
   mailPage_ = new TMailPage(this);
   pages_ = new QTabWidget(this);
   pages_->setObjectName("PreferencesPages");
-  pages_->addTab(general, "&General");  // in the order of Page
+  // Their accelerators are free on every page.
+  pages_->addTab(general, "G&eneral");  // in the order of Page
   pages_->addTab(sipPage_, "&SIP account");
-  pages_->addTab(mailPage_, "E-&mail");
+  pages_->addTab(mailPage_, "E-ma&il");
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(pages_);
   layout->addWidget(status_);

@@ -40,7 +40,7 @@ TSipAccountPage::TSipAccountPage(QWidget* parent) : QWidget(parent) {
   account_->setPlaceholderText("sip:USER@DOMAIN");
   registrar_ = NewLineEdit(this, "SipRegistrar", "HOST or HOST:PORT; empty: the account's domain");
   proxy_ = NewLineEdit(this, "SipProxy", "HOST or HOST:PORT; empty: calls go to the account's domain");
-  register_ = new QCheckBox("&Register with the provider", this);
+  register_ = new QCheckBox("Register with the &provider", this);
   register_->setObjectName("SipRegister");
   register_->setToolTip("Off for a PBX trunk that knows where to find this program");
   localPort_ = new QSpinBox(this);
@@ -59,7 +59,7 @@ TSipAccountPage::TSipAccountPage(QWidget* parent) : QWidget(parent) {
   mediaPorts_ = NewLineEdit(this, "SipMediaPorts", "LOW-HIGH for the fax data (a firewall's opening); empty: any", 12);
   password_ = NewLineEdit(this, "SipPassword", "Kept in the desktop's keyring; empty keeps the one there");
   password_->setEchoMode(QLineEdit::Password);
-  test_ = NewPushButton(this, "Test &account", "SipTestButton",
+  test_ = NewPushButton(this, "Test acco&unt", "SipTestButton",
                         "Keeps the account as typed and registers with it once");
   testResult_ = new QLabel(this);
   testResult_->setObjectName("SipTestResult");
@@ -68,10 +68,10 @@ TSipAccountPage::TSipAccountPage(QWidget* parent) : QWidget(parent) {
   auto* form = new QFormLayout(this);
   form->addRow("A&ccount:", account_);
   form->addRow("Pass&word:", password_);
-  form->addRow("R&egistrar:", registrar_);
-  form->addRow("&Proxy:", proxy_);
+  form->addRow("&Registrar:", registrar_);
+  form->addRow("Pro&xy:", proxy_);
   form->addRow(register_);
-  form->addRow("&Local SIP port:", localPort_);
+  form->addRow("Local SIP p&ort:", localPort_);
   form->addRow("Tra&nsport:", transport_);
   form->addRow(t38_);
   form->addRow("T.38 re&dundancy:", redundancy_);

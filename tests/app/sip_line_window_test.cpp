@@ -156,6 +156,7 @@ class SipLineWindowTest : public QObject {
 
     const std::string settings = home_->Read("TV.INI");
     QVERIFY(settings.find("s3cret-pw") == std::string::npos);
+    QVERIFY(home_->Read("SIP.LOG").find("s3cret-pw") == std::string::npos);
     QVERIFY(settings.find("Account=sip:tess@" + domain.toStdString()) != std::string::npos);
     struct stat info {};
     QCOMPARE(stat(home_->File("SIP.PWD").c_str(), &info), 0);
