@@ -2,7 +2,7 @@
 // fax from the outgoing list reaches the far end over T.38 with the status
 // display saying so, receive mode takes the far end's call as a new row, and
 // Preferences' "Test account" registers with the far end as a registrar,
-// or says in plain words why not. The lines run at four times the clock's
+// or says in plain words why not. The lines run at eight times the clock's
 // pace: the test is not about the line's speed.
 #include <QAction>
 #include <QLabel>
@@ -35,7 +35,7 @@ namespace tv {
 
 namespace {
 
-constexpr char kSpeed[] = "4";
+constexpr char kSpeed[] = "8";
 constexpr int kCallMs = 60000;
 
 // tools/sip_fax_peer with `args`, up and taking calls.
@@ -130,7 +130,6 @@ class SipLineWindowTest : public QObject {
     const test::ReceivedRow row = test::ReceivedRows(window->RecXbase()).front();
     QCOMPARE(row.from, QString("FAR END"));
     QCOMPARE(row.pages, 1);
-    window->findChild<QAction*>("ReceiveButton")->trigger();
   }
 
   // Right and wrong password, kept where the test machine has room for it
