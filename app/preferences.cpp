@@ -210,6 +210,7 @@ TPreferences::TPreferences(Scope scope, QWidget* parent) : QDialog(parent), scop
   auto* general = new QWidget(this);
   general->setLayout(grid);
   sipPage_ = new TSipAccountPage(this);
+  connect(sipPage_, &TSipAccountPage::Saved, this, [this] { ShowComPortDevices(*comPort_); });
   mailPage_ = new TMailPage(this);
   pages_ = new QTabWidget(this);
   pages_->setObjectName("PreferencesPages");

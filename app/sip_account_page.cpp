@@ -12,8 +12,10 @@
 #include <QThreadPool>
 
 #include "app/keyring.h"
+#include "app/modem_tools.h"
 #include "line/sip_account.h"
 #include "line/sip_line.h"
+#include "platform/app_settings.h"
 #include "platform/ini_file.h"
 #include "platform/paths.h"
 #include "ui/widgets.h"
@@ -38,6 +40,11 @@ TSipAccountPage::TSipAccountPage(QWidget* parent) : QWidget(parent) {
   setObjectName("TSipAccountPage");
   account_ = NewLineEdit(this, "SipAccount", "Who you are at your SIP provider: sip:USER@DOMAIN, or sip:USER@DOMAIN:PORT");
   account_->setPlaceholderText("sip:USER@DOMAIN");
+  comPort_ = new QComboBox(this);
+  comPort_->setObjectName("SipComPort");
+  comPort_->addItem("none");
+  for (int n = 1; n <= kComPorts; ++n) comPort_->addItem(QString("Com%1").arg(n));
+  comPort_->setToolTip("The port the program opens to fax over the account");
   registrar_ = NewLineEdit(this, "SipRegistrar", "HOST or HOST:PORT; empty: the account's domain");
   proxy_ = NewLineEdit(this, "SipProxy", "HOST or HOST:PORT; empty: calls go to the account's domain");
   register_ = new QCheckBox("Register with the &provider", this);
@@ -68,6 +75,7 @@ TSipAccountPage::TSipAccountPage(QWidget* parent) : QWidget(parent) {
   auto* form = new QFormLayout(this);
   form->addRow("A&ccount:", account_);
   form->addRow("Pass&word:", password_);
+  form->addRow("&Fax port:", comPort_);
   form->addRow("&Registrar:", registrar_);
   form->addRow("Pro&xy:", proxy_);
   form->addRow(register_);
@@ -83,6 +91,10 @@ TSipAccountPage::TSipAccountPage(QWidget* parent) : QWidget(parent) {
 
 void TSipAccountPage::FillFrom(const IniFile& ini) {
   account_->setText(Text(ini, "Account"));
+  comPort_->setCurrentIndex(0);
+  for (int n = kComPorts; n >= 1; --n) {
+    if (ComDevicePath(ini, n) == kSipDevice) comPort_->setCurrentIndex(n);
+  }
   registrar_->setText(Text(ini, "Registrar"));
   proxy_->setText(Text(ini, "Proxy"));
   const SipAccount defaults;
@@ -109,6 +121,16 @@ std::string TSipAccountPage::TakeInto(IniFile& ini) const {
   ini.WriteBool(Section(), "T38", t38_->isChecked());
   ini.WriteInteger(Section(), "Redundancy", redundancy_->value());
   ini.WriteString(Section(), "MediaPorts", mediaPorts_->text().trimmed().toStdString());
+  // One COM number stands for the line; one that stood for it before goes
+  // back to its own device.
+  for (int n = 1; n <= kComPorts; ++n) {
+    const std::string key = "COM" + std::to_string(n);
+    if (n == comPort_->currentIndex()) {
+      ini.WriteString("Ports", key, kSipDevice);
+    } else if (ComDevicePath(ini, n) == kSipDevice) {
+      ini.WriteString("Ports", key, "");
+    }
+  }
   std::string problem;
   if (account.empty() || ReadSipAccount(ini, Section(), problem)) return {};
   return problem;
@@ -127,6 +149,7 @@ bool TSipAccountPage::Save() {
     ShowInformation(QString::fromStdString(e.what()));
     return false;
   }
+  emit Saved();
   if (password_->text().isEmpty()) return true;
   if (const QString problem = KeepSipPassword(Section(), password_->text()); !problem.isEmpty()) {
     ShowInformation("The SIP password could not be kept: " + problem);

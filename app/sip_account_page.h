@@ -1,6 +1,7 @@
 // Preferences' "SIP account" page: the account of the SIP line ([SIP] of
-// TV.INI, the line a port opens as "sip"), its password (in the desktop's
-// keyring) and "Test account", which registers with it once.
+// TV.INI, the line a port opens as "sip"), the COM number that stands for
+// the line ([Ports]), its password (in the desktop's keyring) and "Test
+// account", which registers with it once.
 #pragma once
 
 #include <QWidget>
@@ -31,10 +32,15 @@ class TSipAccountPage : public QWidget {
   // the user why) when it is wrong or cannot be kept.
   bool Save();
 
+ signals:
+  // The account was kept: what the ports stand for may have changed.
+  void Saved();
+
  private:
   void TestAccount();
 
   QLineEdit* account_;
+  QComboBox* comPort_;
   QLineEdit* registrar_;
   QLineEdit* proxy_;
   QCheckBox* register_;

@@ -5,6 +5,7 @@
 // or says in plain words why not. The lines run at eight times the clock's
 // pace: the test is not about the line's speed.
 #include <QAction>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -21,6 +22,7 @@
 #include "app/first_run.h"
 #include "app/main_screen.h"
 #include "app/preferences.h"
+#include "app/sip_account_page.h"
 #include "line/sip_line.h"
 #include "platform/ini_file.h"
 #include "platform/paths.h"
@@ -170,12 +172,20 @@ class SipLineWindowTest : public QObject {
     QVERIFY(preferences.isVisible());
   }
 
-  // Where ports are shown, a SIP line names its account.
+  // The SIP page chooses the COM number of the line; where ports are shown,
+  // the line names its account.
   void portChoiceNamesTheAccount() {
     UseAccount("fax.example.org", true);
     TPreferences preferences;
     const auto buttons = preferences.findChild<RadioGroup*>("ComPort")->findChildren<QRadioButton*>();
-    QCOMPARE(buttons.front()->text(), QString("Com1 (SIP: tess@fax.example.org)"));
+    QCOMPARE(buttons[0]->text(), QString("Com1 (SIP: tess@fax.example.org)"));
+    auto* page = preferences.findChild<TSipAccountPage*>();
+    page->FillFrom(IniFile(SettingsFilePath()));
+    QCOMPARE(page->findChild<QComboBox*>("SipComPort")->currentText(), QString("Com1"));
+    page->findChild<QComboBox*>("SipComPort")->setCurrentText("Com3");
+    QVERIFY(page->Save());
+    QCOMPARE(buttons[0]->text(), QString("Com1 (/dev/ttyS0)"));
+    QCOMPARE(buttons[2]->text(), QString("Com3 (SIP: tess@fax.example.org)"));
   }
 
  private:
