@@ -1,8 +1,8 @@
 // The SIP line from the window, against tools/sip_fax_peer on 127.0.0.1: a
-// fax from the outgoing list reaches the far end over T.38 with the status
-// display saying so, receive mode takes the far end's call as a new row, and
-// Preferences' "Test account" registers with the far end as a registrar,
-// or says in plain words why not. The lines run at eight times the clock's
+// fax from the outgoing list reaches the far end over T.38, pixel for pixel
+// below the header line, with the status display saying so; receive mode
+// takes the far end's call as a new row; Preferences' "Test account"
+// registers with the far end as a registrar, or says in plain words why not. The lines run at eight times the clock's
 // pace: the test is not about the line's speed.
 #include <QAction>
 #include <QComboBox>
@@ -23,6 +23,7 @@
 #include "app/main_screen.h"
 #include "app/preferences.h"
 #include "app/sip_account_page.h"
+#include "image/fax_converter.h"
 #include "line/sip_line.h"
 #include "platform/ini_file.h"
 #include "platform/paths.h"
@@ -102,6 +103,11 @@ class SipLineWindowTest : public QObject {
     QVERIFY(peer.Port() > 0);
     UseAccount("127.0.0.1:" + std::to_string(peer.Port()), false);
     QVERIFY(PutSampleFax(SendFolder()));
+    // The window sends the body re-rendered page by page: what the far end
+    // gets, below the header line.
+    QVERIFY(ApfRerenderFile(SendFolder() + "SAMPLE.APF", home_->File("sent.apf")));
+    const test::Rows sent = test::PageRows(home_->File("sent.apf"), 1);
+    QVERIFY(!sent.empty());
     auto window = test::OpenMainWindow();
     QCOMPARE(window->FaxXbase().RecordCount(), 1u);
 
@@ -114,7 +120,9 @@ class SipLineWindowTest : public QObject {
     QCOMPARE(rate, QString("14400 (T.38)"));
     const QString result = peer.Result();
     QVERIFY2(result.startsWith("result 0 pages 1 medium T.38 remote \"TESS TX\""), qPrintable(result));
-    QCOMPARE(test::TiffPages(home_->File("received.tif")).size(), 1u);
+    const std::vector<test::Rows> received = test::TiffPages(home_->File("received.tif"));
+    QCOMPARE(received.size(), 1u);
+    QVERIFY2(test::BelowHeader(received[0], sent.size()) == sent, "the page differs below the header");
   }
 
   void receiveModeTakesTheFarEndsCall() {
