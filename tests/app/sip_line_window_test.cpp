@@ -2,8 +2,9 @@
 // fax from the outgoing list reaches the far end over T.38, pixel for pixel
 // below the header line, with the status display saying so; receive mode
 // takes the far end's call as a new row; Preferences' "Test account"
-// registers with the far end as a registrar, or says in plain words why not. The lines run at eight times the clock's
-// pace: the test is not about the line's speed.
+// registers with the far end as a registrar, or says in plain words why not.
+// The lines run at eight times the clock's pace: the test is not about the
+// line's speed.
 #include <QAction>
 #include <QComboBox>
 #include <QLabel>
