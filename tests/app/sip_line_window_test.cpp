@@ -1,8 +1,9 @@
 // The SIP line from the window, against tools/sip_fax_peer on 127.0.0.1: a
 // fax from the outgoing list reaches the far end over T.38, pixel for pixel
 // below the header line, with the status display saying so; receive mode
-// takes the far end's call as a new row; Preferences' "Test account"
-// registers with the far end as a registrar, or says in plain words why not.
+// takes the far end's call as a new row, its page as sent; Preferences'
+// "Test account" registers with the far end as a registrar, or says in
+// plain words why not.
 // The lines run at eight times the clock's pace: the test is not about the
 // line's speed.
 #include <QAction>
@@ -128,7 +129,8 @@ class SipLineWindowTest : public QObject {
 
   void receiveModeTakesTheFarEndsCall() {
     UseAccount("127.0.0.1", false);
-    test::WriteTiff(home_->File("call.tif"), {test::Rows(200, std::vector<std::uint8_t>(216, 0x0f))});
+    const test::Rows page(200, std::vector<std::uint8_t>(216, 0x0f));
+    test::WriteTiff(home_->File("call.tif"), {page});
     auto window = test::OpenMainWindow();
     window->findChild<QTabBar*>("TabSet1")->setCurrentIndex(1);
     window->findChild<QAction*>("ReceiveButton")->trigger();
@@ -141,6 +143,7 @@ class SipLineWindowTest : public QObject {
     const test::ReceivedRow row = test::ReceivedRows(window->RecXbase()).front();
     QCOMPARE(row.from, QString("FAR END"));
     QCOMPARE(row.pages, 1);
+    QVERIFY(test::PageRows(home_->File("Receive/" + row.file), 1) == page);
   }
 
   // Right and wrong password, kept where the test machine has room for it
