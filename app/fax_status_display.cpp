@@ -11,6 +11,7 @@
 
 #include "fax/fax_status.h"
 #include "image/t4_2d_coding.h"
+#include "line/sip_line.h"
 #include "ui/window_helpers.h"
 
 namespace tv {
@@ -35,6 +36,14 @@ class DisplayForm : public TFaxStatusForm {
  private:
   QPointer<TStandardFaxDisplay> display_;
 };
+
+// The rate, and on a SIP line how the call carries the fax: "14400 (T.38)".
+QString ConnectText(const TQaAbstractFax& fax) {
+  const QString rate = QString::number(fax.BitRate());
+  const TQaComPort* port = fax.ComPort();
+  const std::string medium = port && fax.BitRate() > 0 ? SipLineMedium(port->DeviceName()) : std::string();
+  return medium.empty() ? rate : rate + " (" + QString::fromStdString(medium) + ")";
+}
 
 QLabel* ValueLabel(QWidget* parent, const char* objectName) {
   auto* label = new QLabel(parent);
@@ -168,7 +177,7 @@ void TStandardFaxDisplay::UpdateValues(TQaAbstractFax& fax) {
   fsTotalPages_->setText(QString::number(fax.TotalPages()));
   fsDialAttempt_->setText(QString::number(sender ? sender->DialAttempt() : 1));
   fsRemoteID_->setText(QString::fromStdString(fax.RemoteID()).trimmed());
-  fsConnectBPS_->setText(QString::number(fax.BitRate()));
+  fsConnectBPS_->setText(ConnectText(fax));
   fsResolution_->setText(fax.Fine() ? "high" : "standard");
   fsWidth_->setText(fax.Wide() ? "2048" : "1728");
   fsErrorControl_->setText(fax.ErrorCorrection() ? "on" : "off");

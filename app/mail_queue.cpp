@@ -1,11 +1,10 @@
 #include "app/mail_queue.h"
 
-#include <qt6keychain/keychain.h>
-
 #include <QMetaObject>
 #include <ctime>
 #include <filesystem>
 
+#include "app/keyring.h"
 #include "export/export_settings.h"
 #include "export/fax_pdf.h"
 #include "export/fax_to_mail.h"
@@ -20,10 +19,6 @@ namespace {
 constexpr int kPollMs = 30 * 1000;
 
 }  // namespace
-
-QString MailPasswordKey(const std::string& user, const std::string& host) {
-  return QString::fromStdString("mail:" + user + "@" + host);
-}
 
 MailQueue::MailQueue(QObject* parent) : QObject(parent) {
   pool_.setMaxThreadCount(1);
@@ -58,14 +53,12 @@ void MailQueue::Poke() {
   if (!fax) return;
   busy_ = true;
   if (settings.server.user.empty()) return Send(*fax, {});
-  auto* job = new QKeychain::ReadPasswordJob(kKeyringService, this);
-  job->setKey(MailPasswordKey(settings.server.user, settings.server.host));
   // Without a keyring the try goes without a password, and the server says
   // what it thinks of that in the row.
-  connect(job, &QKeychain::Job::finished, this, [this, fax = *fax, job] {
-    Send(fax, job->error() == QKeychain::NoError ? job->textData().toStdString() : std::string());
-  });
-  job->start();
+  ReadFromKeyringLater(MailPasswordKey(settings.server.user, settings.server.host), this,
+                       [this, fax = *fax](const std::optional<std::string>& password) {
+                         Send(fax, password.value_or(std::string()));
+                       });
 }
 
 void MailQueue::Send(const std::string& fax, const std::string& password) {

@@ -37,8 +37,4 @@ class MailQueue : public QObject {
   bool busy_ = false;
 };
 
-// The keyring's name for the mail password of a user on a server.
-QString MailPasswordKey(const std::string& user, const std::string& host);
-inline constexpr char kKeyringService[] = "Tessivane";
-
 }  // namespace tv

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/keyring.h"
 #include "app/main_screen.h"
 #include "app/single_instance.h"
 #include "app/termination_signals.h"
@@ -103,6 +104,7 @@ int RunFaxLists() {
     std::cerr << "tessivane: " << missing << "\n";
     tv::ShowInformation(QString::fromStdString(missing));
   }
+  tv::UseKeyringForSipPasswords();
   tv::TMainScreen mainScreen;
   tv::EndOnTerminationSignals([&mainScreen] { mainScreen.EndSession(); });
   tv::SetMainWindow(&mainScreen);

@@ -23,7 +23,6 @@
 
 #include "app/about.h"
 #include "app/first_run.h"
-#include "app/mail_dialog.h"
 #include "app/mail_queue.h"
 #include "app/main_screen_actions.h"
 #include "app/modem_tools.h"
@@ -293,7 +292,7 @@ void TMainScreen::BuildActions() {
   handle(a.savePdf, [this] { mnuSavePdfClick(); });
   handle(a.deliveryReport, [this] { mnuDeliveryReportClick(); });
   connect(a.faxToMail, &QAction::triggered, this, [this] {
-    TFaxMailSettings::Edit(this);
+    TPreferences::Edit(this, false, TPreferences::Scope::kAll, {}, TPreferences::Page::kMail);
     mailQueue_->Poke();
   });
   for (QAction* send : {a.send, a.sendButton}) handle(send, [this] { SendButtonClick(); });

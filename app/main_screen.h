@@ -31,6 +31,7 @@ class QToolButton;
 
 namespace tv {
 
+enum class DeleteWhat;
 class MailQueue;
 class OcrQueue;
 class TableModel;
@@ -129,6 +130,10 @@ class TMainScreen : public QMainWindow {
                    const QString& recipient, const QString& subject);
   void DeleteButtonClick();
   void DeleteFromSend();
+  // Several selected rows: one question, then each fax goes whole.
+  void DeleteSelected(Tab tab, const std::vector<std::uint32_t>& recnos);
+  // The fax of the current record, or the part of it chosen.
+  void RemoveOutgoingFax(DeleteWhat what);
   void ArchivebuttonClick();
   void mnuShowArchivesClick();
   void SelectOutgoingOrder(const char* tag, QAction* item);
@@ -196,6 +201,7 @@ class TMainScreen : public QMainWindow {
   // The incoming list.
   void EditReceivedFax();
   void DeleteFromRec();
+  void RemoveReceivedFax();
   void ArchiveReceived();
   void SelectReceivedOrder(const char* tag, QAction* item);
   void ForwardButtonClick();

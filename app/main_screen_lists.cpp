@@ -338,11 +338,29 @@ void TMainScreen::CloneAPFFax(const std::string& body, const std::string& cover,
 }
 
 void TMainScreen::DeleteButtonClick() {
-  if (CurrentTab() == Tab::kIncoming) {
+  const Tab tab = CurrentTab();
+  if (const std::vector<std::uint32_t> recnos = SelectedRecNos(tab); recnos.size() > 1) {
+    DeleteSelected(tab, recnos);
+  } else if (tab == Tab::kIncoming) {
     DeleteFromRec();
   } else {
     DeleteFromSend();
   }
+}
+
+void TMainScreen::DeleteSelected(Tab tab, const std::vector<std::uint32_t>& recnos) {
+  if (tab == Tab::kIncoming && faxBeingReceived_) {
+    Beep();
+    return;
+  }
+  if (!AskYesNoDefaultNo(QString("Delete the %1 selected faxes?").arg(recnos.size()), "Delete")) return;
+  TXbase& table = tab == Tab::kOutgoing ? faxXbase_ : recXbase_;
+  for (const std::uint32_t recno : recnos) {
+    if (!GoToRecNo(table, recno)) continue;
+    tab == Tab::kOutgoing ? RemoveOutgoingFax(DeleteWhat::kBoth) : RemoveReceivedFax();
+  }
+  RefreshGrid(tab);
+  SetButtons();
 }
 
 void TMainScreen::DeleteFromSend() {
@@ -364,6 +382,14 @@ void TMainScreen::DeleteFromSend() {
     return;
   }
   if (!GoToRecNo(faxXbase_, recno)) return;
+  RemoveOutgoingFax(what);
+  RefreshGrid(Tab::kOutgoing, what == DeleteWhat::kBoth ? 0 : recno);
+  SetButtons();
+}
+
+void TMainScreen::RemoveOutgoingFax(DeleteWhat what) {
+  const QString doc = FieldText(faxXbase_, "FAXDOC");
+  const QString cover = FieldText(faxXbase_, "FAXCOVER");
   // Files go only after the record no longer names them, and only files
   // that are plainly in the SEND folder.
   auto removeCover = [&] {
@@ -402,8 +428,6 @@ void TMainScreen::DeleteFromSend() {
         break;
     }
   });
-  RefreshGrid(Tab::kOutgoing, what == DeleteWhat::kBoth ? 0 : recno);
-  SetButtons();
 }
 
 void TMainScreen::ArchivebuttonClick() {
@@ -476,21 +500,25 @@ void TMainScreen::DeleteFromRec() {
     return;
   }
   const QString from = FieldText(recXbase_, "FROM");
-  const QString file = FieldText(recXbase_, "FAXFILE");
   if (AskYesNoDefaultNo("Delete the current fax?\r\n" + SubjectNote("from", from), "Delete") &&
       GoToRecNo(recXbase_, recno)) {
-    RunRecordAction([&] {
-      recXbase_.Delete();
-      if (file.isEmpty()) return;
-      if (const auto path = FaxFilePath(ReceiveFolder(), file)) {
-        std::remove(path->c_str());
-      } else {
-        ShowDamagedRecord("FAXFILE", file);
-      }
-    });
+    RemoveReceivedFax();
   }
   RefreshGrid(Tab::kIncoming);
   SetButtons();
+}
+
+void TMainScreen::RemoveReceivedFax() {
+  const QString file = FieldText(recXbase_, "FAXFILE");
+  RunRecordAction([&] {
+    recXbase_.Delete();
+    if (file.isEmpty()) return;
+    if (const auto path = FaxFilePath(ReceiveFolder(), file)) {
+      std::remove(path->c_str());
+    } else {
+      ShowDamagedRecord("FAXFILE", file);
+    }
+  });
 }
 
 void TMainScreen::ArchiveReceived() {

@@ -12,6 +12,7 @@
 #include <filesystem>
 
 #include "app/mail_queue.h"
+#include "app/modem_tools.h"
 #include "app/main_screen.h"
 #include "app/ocr_queue.h"
 #include "export/export_settings.h"
@@ -311,7 +312,7 @@ void TMainScreen::ShowTrayState() {
     });
   }
   tray_->setToolTip(faxBeingReceived_ ? "Tessivane: receiving a fax"
-                                      : QString("Tessivane: waiting for faxes on Com%1").arg(qaComPort1_.ComNumber()));
+                                      : "Tessivane: waiting for faxes on " + ComPortName(qaComPort1_.ComNumber()));
   tray_->setVisible(receiveMode_);
 }
 

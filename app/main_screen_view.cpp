@@ -2,9 +2,12 @@
 #include <QApplication>
 #include <QDate>
 #include <QDateTime>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTime>
 #include <QStringList>
 #include <ctime>
+#include <optional>
 #include <variant>
 
 #include "app/main_screen.h"
@@ -121,6 +124,39 @@ void TMainScreen::mnuViewPrintClick() {
   viewer.exec();
 }
 
+namespace {
+
+// Several faxes go as one PDF each (false) or one of them all (true); nothing
+// when the user cancels.
+std::optional<bool> AskJoinPdfs(QWidget* parent, std::size_t count) {
+  QMessageBox box(QMessageBox::Question, "Save as PDF", QString("Save the %1 selected faxes as").arg(count),
+                  QMessageBox::Cancel, parent);
+  QPushButton* each = box.addButton("One PDF &each", QMessageBox::AcceptRole);
+  each->setObjectName("OnePdfEach");
+  QPushButton* joined = box.addButton("One PDF of &all", QMessageBox::AcceptRole);
+  joined->setObjectName("OneJoinedPdf");
+  box.setDefaultButton(each);
+  box.exec();
+  if (box.clickedButton() == each) return false;
+  if (box.clickedButton() == joined) return true;
+  return std::nullopt;
+}
+
+// One fax of several, their pages one after the other in the list's order.
+FaxToSave JoinFaxes(const std::vector<FaxToSave>& faxes) {
+  FaxToSave joined;
+  std::vector<FaxPdfDetails> details;
+  for (const FaxToSave& fax : faxes) {
+    joined.files.insert(joined.files.end(), fax.files.begin(), fax.files.end());
+    details.push_back(fax.details);
+  }
+  joined.details = JoinFaxPdfDetails(details);
+  joined.name = QString("%1 faxes").arg(faxes.size());
+  return joined;
+}
+
+}  // namespace
+
 void TMainScreen::mnuSavePdfClick() {
   const Tab tab = CurrentTab();
   TXbase& table = CurrentTable();
@@ -134,6 +170,11 @@ void TMainScreen::mnuSavePdfClick() {
   if (faxes.empty()) {
     Beep();
     return;
+  }
+  if (faxes.size() > 1) {
+    const std::optional<bool> join = AskJoinPdfs(this, faxes.size());
+    if (!join) return;
+    if (*join) faxes = {JoinFaxes(faxes)};
   }
   SaveFaxesAsPdf(this, faxes);
 }

@@ -14,6 +14,8 @@
 #include "comm/modem_commands.h"
 #include "comm/serial_devices.h"
 #include "line/demo_line.h"
+#include "line/sip_account.h"
+#include "line/sip_line.h"
 #include "platform/app_settings.h"
 #include "platform/error_codes.h"
 #include "platform/errors.h"
@@ -80,13 +82,34 @@ QString ModemIdentity(TQaComPort& port) {
 
 }  // namespace
 
+namespace {
+
+// "ann@example.org" for the account of a SIP line's device name.
+QString SipAccountLabel(const IniFile& ini, const std::string& device) {
+  std::string problem;
+  const auto account = ReadSipAccount(ini, SipSection(device), problem);
+  return account ? QString::fromStdString(account->user + "@" + account->domain) : QString("no account");
+}
+
+}  // namespace
+
+QString ComDeviceLabel(const IniFile& ini, int comNumber) {
+  const std::string device = ComDevicePath(ini, comNumber);
+  if (IsDemoDevice(device)) return "Demo line";
+  if (IsSipDevice(device)) return "SIP: " + SipAccountLabel(ini, device);
+  return QString::fromStdString(device);
+}
+
+QString ComPortName(int comNumber) {
+  const IniFile ini(SettingsFilePath());
+  const QString name = QString("Com%1").arg(comNumber);
+  return IsSipDevice(ComDevicePath(ini, comNumber)) ? name + " (" + ComDeviceLabel(ini, comNumber) + ")" : name;
+}
+
 QStringList ComPortItems() {
   const IniFile ini(SettingsFilePath());
   QStringList items;
-  for (int n = 1; n <= kComPorts; ++n) {
-    const std::string device = ComDevicePath(ini, n);
-    items << QString("Com%1 (%2)").arg(n).arg(IsDemoDevice(device) ? QString("Demo line") : QString::fromStdString(device));
-  }
+  for (int n = 1; n <= kComPorts; ++n) items << QString("Com%1 (%2)").arg(n).arg(ComDeviceLabel(ini, n));
   return items;
 }
 
@@ -171,6 +194,12 @@ void TFindModemForm::ProbePorts() {
 }
 
 QString TFindModemForm::ProbePort(Probe& probe) {
+  const IniFile ini(SettingsFilePath());
+  // A SIP line is listed, not probed: opening it would register with the provider.
+  if (const std::string device = probe.comNumber > 0 ? ComDevicePath(ini, probe.comNumber) : std::string();
+      IsSipDevice(device)) {
+    return probe.caption + "SIP line (" + SipAccountLabel(ini, device) + ")";
+  }
   if (probe.comNumber > 0) port_.SetComNumber(static_cast<std::uint16_t>(probe.comNumber));
   port_.SetDevicePath(probe.device);
   QString text = probe.caption;

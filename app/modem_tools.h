@@ -23,8 +23,15 @@ class RadioGroup;
 
 inline constexpr int kComPorts = 6;
 
-// "Com1 (/dev/ttyS0)" ... "Com6 (...)": each COM number with the device it
-// stands for on this machine ("Com1 (Demo line)" for the demo line).
+class IniFile;
+
+// What a COM number stands for on this machine: its device ("/dev/ttyS0"),
+// "Demo line", or "SIP: ann@example.org" for a SIP line and its account.
+QString ComDeviceLabel(const IniFile& ini, int comNumber);
+// A COM number as the windows name it: "Com2", or "Com2 (SIP: ann@example.org)"
+// for a SIP line, which has no device to go by.
+QString ComPortName(int comNumber);
+// "Com1 (/dev/ttyS0)" ... "Com6 (...)": each COM number with what it stands for.
 QStringList ComPortItems();
 void ShowComPortDevices(RadioGroup& portChoice);
 

@@ -11,15 +11,19 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "app/mail_page.h"
 #include "app/modem_tools.h"
+#include "app/sip_account_page.h"
 #include "ui/help.h"
 #include "ui/sound.h"
 #include "image/t4_2d_coding.h"
 #include "ui/widgets.h"
 #include "ui/window_helpers.h"
+#include "platform/ini_file.h"
 #include "platform/paths.h"
 
 namespace tv {
@@ -203,8 +207,19 @@ TPreferences::TPreferences(Scope scope, QWidget* parent) : QDialog(parent), scop
   grid->addWidget(modem, 0, 1, 2, 1);
   grid->addWidget(receive, 2, 1);
   grid->addWidget(exports, 3, 0, 1, 2);
+  auto* general = new QWidget(this);
+  general->setLayout(grid);
+  sipPage_ = new TSipAccountPage(this);
+  connect(sipPage_, &TSipAccountPage::Saved, this, [this] { ShowComPortDevices(*comPort_); });
+  mailPage_ = new TMailPage(this);
+  pages_ = new QTabWidget(this);
+  pages_->setObjectName("PreferencesPages");
+  // Their accelerators are free on every page.
+  pages_->addTab(general, "G&eneral");  // in the order of Page
+  pages_->addTab(sipPage_, "&SIP account");
+  pages_->addTab(mailPage_, "E-ma&il");
   auto* layout = new QVBoxLayout(this);
-  layout->addLayout(grid);
+  layout->addWidget(pages_);
   layout->addWidget(status_);
   layout->addLayout(buttons);
 
@@ -214,6 +229,9 @@ TPreferences::TPreferences(Scope scope, QWidget* parent) : QDialog(parent), scop
                                                       startReceiving_, pdfPaper_, deliveryReport_, ocr_,
                                                       ocrLanguages_}) {
       w->setEnabled(false);
+    }
+    for (QWidget* page : {static_cast<QWidget*>(sipPage_), static_cast<QWidget*>(mailPage_)}) {
+      pages_->setTabEnabled(pages_->indexOf(page), false);
     }
   }
 
@@ -325,11 +343,14 @@ ExportSettings TPreferences::ExportChoices() const {
   return settings;
 }
 
-bool TPreferences::Edit(QWidget* parent, bool firstRun, Scope scope, const QString& firstRunNote) {
+bool TPreferences::Edit(QWidget* parent, bool firstRun, Scope scope, const QString& firstRunNote, Page page) {
   TPreferences dialog(scope, parent);
+  dialog.ShowPage(page);
   dialog.SetFirstRun(firstRun, firstRunNote);
   dialog.FillFrom(Settings());
   dialog.FillExportFrom(LoadExportSettings(SettingsFilePath()));
+  dialog.sipPage_->FillFrom(IniFile(SettingsFilePath()));
+  dialog.mailPage_->FillFrom(LoadMailSettings(SettingsFilePath()));
   CenterForm(&dialog);
   if (dialog.exec() != QDialog::Accepted) return false;
   if (!SaveAppSettings()) return false;
@@ -340,8 +361,12 @@ bool TPreferences::Edit(QWidget* parent, bool firstRun, Scope scope, const QStri
     ShowInformation(QString::fromStdString(e.what()));
     return false;
   }
-  return true;
+  return dialog.SavePages();
 }
+
+void TPreferences::ShowPage(Page page) { pages_->setCurrentIndex(static_cast<int>(page)); }
+
+bool TPreferences::SavePages() { return sipPage_->Save() && mailPage_->Save(); }
 
 void TPreferences::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
@@ -358,6 +383,14 @@ void TPreferences::showEvent(QShowEvent* event) {
 }
 
 void TPreferences::AcceptbuttonClick() {
+  // A wrong SIP account keeps the dialog open on its page.
+  IniFile unsaved(SettingsFilePath());
+  if (const std::string problem = scope_ == Scope::kAll ? sipPage_->TakeInto(unsaved) : std::string();
+      !problem.empty()) {
+    ShowPage(Page::kSipAccount);
+    ShowInformation(QString::fromStdString(problem));
+    return;
+  }
   if (TakeInto(Settings())) accept();
 }
 

@@ -1,5 +1,6 @@
 // The Preferences dialog: the user's details, dialling, modem and receive
-// options, all kept in TV.INI.
+// options on its first page, the SIP account and fax to e-mail on pages of
+// their own, all kept in TV.INI (the passwords in the desktop's keyring).
 #pragma once
 
 #include <QDialog>
@@ -14,10 +15,13 @@ class QLabel;
 class QLineEdit;
 class QCheckBox;
 class QPushButton;
+class QTabWidget;
 
 namespace tv {
 
 class RadioGroup;
+class TMailPage;
+class TSipAccountPage;
 
 class TPreferences : public QDialog {
   Q_OBJECT
@@ -26,6 +30,8 @@ class TPreferences : public QDialog {
   // kAll from the main menu; kSenderInfo from the cover-sheet editor, which
   // edits only the sender and dialling fields.
   enum class Scope { kAll, kSenderInfo };
+  // The pages, in their order.
+  enum class Page { kGeneral, kSipAccount, kMail };
 
   explicit TPreferences(Scope scope = Scope::kAll, QWidget* parent = nullptr);
 
@@ -46,7 +52,10 @@ class TPreferences : public QDialog {
 
   // The main menu's use: fill from the process settings, show modally and
   // save on Accept. Returns whether the settings were saved.
-  static bool Edit(QWidget* parent, bool firstRun, Scope scope = Scope::kAll, const QString& firstRunNote = {});
+  static bool Edit(QWidget* parent, bool firstRun, Scope scope = Scope::kAll, const QString& firstRunNote = {},
+                   Page page = Page::kGeneral);
+
+  void ShowPage(Page page);
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -56,6 +65,9 @@ class TPreferences : public QDialog {
   void SelectWavButtonClick();
 
   Scope scope_;
+  // Keeps the SIP account and the mail settings; false when one cannot be kept.
+  bool SavePages();
+
   bool firstRun_ = false;
   QString firstRunNote_;
   // The modem tools' own port and sender.
@@ -87,6 +99,9 @@ class TPreferences : public QDialog {
   QCheckBox* ocr_;
   QLineEdit* ocrLanguages_;
   QLabel* status_;
+  QTabWidget* pages_;
+  TSipAccountPage* sipPage_;
+  TMailPage* mailPage_;
 };
 
 }  // namespace tv

@@ -169,6 +169,24 @@ int WriteFaxPdf(const std::vector<std::string>& faxes, const std::string& pdf, c
   return pdf::Save(document, pdf);
 }
 
+FaxPdfDetails JoinFaxPdfDetails(const std::vector<FaxPdfDetails>& faxes) {
+  FaxPdfDetails joined;
+  std::vector<std::string> authors;
+  auto append = [](std::string& list, const std::string& item, const char* separator) {
+    if (!item.empty()) list += (list.empty() ? "" : separator) + item;
+  };
+  for (const FaxPdfDetails& fax : faxes) {
+    append(joined.title, fax.title, "; ");
+    append(joined.subject, fax.subject, "; ");
+    if (std::find(authors.begin(), authors.end(), fax.author) == authors.end()) {
+      authors.push_back(fax.author);
+      append(joined.author, fax.author, ", ");
+    }
+    joined.date = std::max(joined.date, fax.date);
+  }
+  return joined;
+}
+
 FaxPdfDetails FaxFileDetails(const std::string& fax) {
   FaxPdfDetails details;
   details.title = std::string(BaseName(fax));

@@ -63,6 +63,10 @@ struct FaxPdfResult {
 int WriteFaxPdf(const std::vector<std::string>& faxes, const std::string& pdf, const FaxPdfDetails& details,
                 TFaxPaper paper, FaxPdfResult* result = nullptr, const std::vector<OcrPage>& text = {});
 
+// The details of one PDF that joins several faxes: their titles and their
+// subjects one after the other, their authors each once, the latest date.
+FaxPdfDetails JoinFaxPdfDetails(const std::vector<FaxPdfDetails>& faxes);
+
 // The details a fax file gives of itself: its name as the title, its
 // station ID as the author, its stamp as the date.
 FaxPdfDetails FaxFileDetails(const std::string& fax);

@@ -22,6 +22,7 @@
 #include "tests/app/modal_driver.h"
 #include "tests/app/qtest_main.h"
 #include "tests/app/received_rows.h"
+#include "tests/app/window_home.h"
 #include "tests/support/fax_pages.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/virtual_line.h"
@@ -92,20 +93,7 @@ class DemoLineWindowTest : public QObject {
     // here, as the test is not about the line's speed.
     QCOMPARE(window.FaxXbase().RecordCount(), 1u);
     MapComDevice(SettingsFilePath(), 1, kDemoFastDevice);
-    QString result;
-    test::WhenModal<TSendFaxForm>([](TSendFaxForm* form) { form->findChild<QPushButton*>("SendFaxButton")->click(); });
-    test::WhenModal<QMessageBox>(
-        [&result](QMessageBox* box) {
-          result = box->text();
-          box->button(QMessageBox::Ok)->click();
-          QTimer::singleShot(0, [] {
-            if (auto* form = qobject_cast<TSendFaxForm*>(QApplication::activeModalWidget())) {
-              form->findChild<QPushButton*>("CloseButton")->click();
-            }
-          });
-        },
-        90000);
-    window.findChild<QAction*>("SendButton")->trigger();
+    const QString result = test::SendFromOutgoingList(window, 90000);
     QCOMPARE(result, QString("Fax sent successfully"));
 
     QVERIFY(QTest::qWaitFor([&] { return !DemoFaxes().empty(); }, 20000));

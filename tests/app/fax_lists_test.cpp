@@ -192,6 +192,31 @@ class FaxListsTest : public QObject {
     QVERIFY(!Action("mnuDelete")->isEnabled());
   }
 
+  // Several selected rows go with one question, record and file; the row
+  // left unselected stays.
+  void deletingSeveralSelectedRowsAsksOnce() {
+    for (const char* file : {"FAX0001.APF", "FAX0002.APF", "FAX0003.APF"}) home_->Write(std::string("Receive/") + file, "fax");
+    AddReceived(Home(), "ACME", "FAX0001.APF", "20261105");
+    AddReceived(Home(), "BETA", "FAX0002.APF", "20261106");
+    AddReceived(Home(), "KEEP", "FAX0003.APF", "20261107");
+    Open();
+    QTest::keyClick(window_.get(), Qt::Key_Tab, Qt::ControlModifier);
+    RecFaxGrid()->clearSelection();
+    for (const QString& from : {"ACME", "BETA"}) {
+      const int row = static_cast<int>(Column(RecFaxGrid(), "From").indexOf(from));
+      RecFaxGrid()->selectionModel()->select(RecFaxGrid()->model()->index(row, 0),
+                                             QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+    QString question;
+    test::AnswerMessageBox(QMessageBox::Yes, &question);
+    Action("mnuDelete")->trigger();
+    QCOMPARE(question, QString("Delete the 2 selected faxes?"));
+    QTRY_COMPARE(Column(RecFaxGrid(), "From"), QStringList{"KEEP"});
+    QVERIFY(!std::filesystem::exists(home_->File("Receive/FAX0001.APF")));
+    QVERIFY(!std::filesystem::exists(home_->File("Receive/FAX0002.APF")));
+    QVERIFY(std::filesystem::exists(home_->File("Receive/FAX0003.APF")));
+  }
+
   void archiveHidesAndShowArchivedShowsAgain() {
     AddOutgoing(Home(), {"Keep", "Ann", "1"});
     AddOutgoing(Home(), {"Old", "Bob", "2", {}, {}, true});

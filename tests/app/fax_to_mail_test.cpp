@@ -3,7 +3,6 @@
 // server that refuses shows in the row and leaves the fax as it came, and
 // the mail goes once the settings name a server that takes it.
 #include <QAction>
-#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -11,11 +10,12 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTabBar>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTest>
 
-#include "app/mail_dialog.h"
 #include "app/main_screen.h"
+#include "app/preferences.h"
 #include "export/fax_to_mail.h"
 #include "line/demo_line.h"
 #include "platform/ini_file.h"
@@ -90,9 +90,11 @@ class FaxToMailTest : public QObject {
     FaxMailState waiting = LoadFaxMailState(fax);
     waiting.nextTry = 0;
     QCOMPARE(SaveFaxMailState(fax, waiting), 0);
-    test::WhenModal<TFaxMailSettings>([&](TFaxMailSettings* dialog) {
+    // "Fax to E-mail..." is Preferences open at its mail page.
+    test::WhenModal<TPreferences>([&](TPreferences* dialog) {
+      QCOMPARE(dialog->findChild<QTabWidget*>("PreferencesPages")->currentWidget()->objectName(), "TMailPage");
       dialog->findChild<QSpinBox*>("MailPort")->setValue(accepting.Port());
-      dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+      dialog->findChild<QPushButton*>("Acceptbutton")->click();
     });
     window->findChild<QAction*>("mnuFaxToMail")->trigger();
     QTRY_COMPARE_WITH_TIMEOUT(MailColumn(*window), QString("mailed"), 20000);

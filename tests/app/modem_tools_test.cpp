@@ -9,7 +9,9 @@
 
 #include "app/modem_tools.h"
 #include "app/preferences.h"
+#include "line/sip_line.h"
 #include "platform/app_settings.h"
+#include "platform/ini_file.h"
 #include "platform/paths.h"
 #include "tests/app/modal_driver.h"
 #include "tests/app/qtest_main.h"
@@ -87,6 +89,11 @@ class ModemToolsTest : public QObject {
   void findModemFindsTheLineAmongThePorts() {
     StartLine();
     MapPorts(3, Modem());
+    // A SIP line is listed with its account, not probed.
+    MapComDevice(SettingsFilePath(), 2, kSipDevice);
+    IniFile ini(SettingsFilePath());
+    ini.WriteString("SIP", "Account", "sip:tess@fax.example.org");
+    ini.Save();
     QStringList labels;
     QString question;
     const auto [port, faxClass] = RunFromPreferences<TFindModemForm>(
@@ -97,6 +104,7 @@ class ModemToolsTest : public QObject {
         },
         &question);
     QCOMPARE(labels[0], QString("Com 1: Port does not exist"));
+    QCOMPARE(labels[1], QString("Com 2: SIP line (tess@fax.example.org)"));
     QVERIFY2(labels[2].startsWith("Com 3: MODEM"), qPrintable(labels[2]));
     QCOMPARE(labels[6], QString("A modem was found on Com Port 3. We suggest setting the Port as Com 3."));
     QCOMPARE(labels[7], QString("Find Modem"));

@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QProcess>
 #include <QTabBar>
 #include <QTableView>
@@ -69,6 +71,11 @@ void AnswerFileDialog(const QString& path) {
   });
 }
 
+// Answers the question how several faxes go with the button of that name.
+void AnswerJoinQuestion(const char* button) {
+  test::WhenModal<QMessageBox>([button](QMessageBox* box) { box->findChild<QPushButton*>(button)->click(); });
+}
+
 }  // namespace
 
 class SavePdfTest : public QObject {
@@ -91,7 +98,8 @@ class SavePdfTest : public QObject {
 
   // Two outgoing rows selected: one PDF each in the folder chosen, the cover
   // in front of the body, named after the fax; a name already there is kept.
-  void severalRowsOnePdfEach() {
+  // Or one PDF of both, in the list's order (the latest first), naming both.
+  void severalRowsOnePdfEachOrOneOfAll() {
     QCOMPARE(test::WriteFax(home_->File("SEND/COV00000.APF"), {Page()}), 0);
     QCOMPARE(test::WriteFax(home_->File("SEND/FAX00000.APF"), {Page(), Page()}), 0);
     QCOMPARE(test::WriteFax(home_->File("SEND/FAX00001.APF"), {Page()}, false), 0);
@@ -102,6 +110,7 @@ class SavePdfTest : public QObject {
     window_ = test::OpenMainWindow();
     auto* grid = window_->findChild<QTableView*>("FaxGrid");
     grid->selectAll();
+    AnswerJoinQuestion("OnePdfEach");
     AnswerFileDialog(QDir(QString::fromStdString(out_.Path())).absolutePath());
     window_->findChild<QAction*>("mnuSavePdf")->trigger();
 
@@ -113,6 +122,13 @@ class SavePdfTest : public QObject {
     QCOMPARE(PdfInfo(bob, "Pages"), QString("1"));
     QCOMPARE(PdfInfo(bob, "Title"), "Fax to Bob " + today_);
     QCOMPARE(QString::fromStdString(out_.Read(("Fax to Bob " + today_ + ".pdf").toStdString())), QString("older"));
+
+    AnswerJoinQuestion("OneJoinedPdf");
+    AnswerFileDialog(Out("both.pdf"));
+    window_->findChild<QAction*>("mnuSavePdf")->trigger();
+    QCOMPARE(PdfInfo(Out("both.pdf"), "Pages"), QString("4"));
+    QCOMPARE(PdfInfo(Out("both.pdf"), "Author"), QString("Bob, Ann"));
+    QCOMPARE(PdfInfo(Out("both.pdf"), "Subject"), QString("Prices; Plans"));
   }
 
   // From the view window of a received fax, and a received fax that is no

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <unistd.h>
+#include <utility>
 
 #include "app/fax_status_display.h"
 #include "app/main_screen.h"
@@ -146,36 +147,13 @@ class SendFaxTest : public QObject {
     watcher_.start(20);
   }
 
-  // Clicks "&Send Fax Now" in the send dialog, runs `during` once the status
-  // display is up, answers the message at the end and closes the dialog;
-  // returns that message.
+  // Sends the fax from the window, running `during` once when the status
+  // display is up; returns the message at the end.
   QString SendFromWindow(std::function<void(TStandardFaxDisplay*)> during = {}) {
-    QString message;
-    test::WhenModal<TSendFaxForm>([](TSendFaxForm* form) { form->findChild<QPushButton*>("SendFaxButton")->click(); });
-    if (during) {
-      auto* poll = new QTimer(this);
-      connect(poll, &QTimer::timeout, this, [this, poll, during] {
-        auto* display = window_->findChild<TStandardFaxDisplay*>();
-        if (!display || !display->isVisible()) return;
-        poll->stop();
-        poll->deleteLater();
-        during(display);
-      });
-      poll->start(20);
-    }
-    test::WhenModal<QMessageBox>(
-        [&message](QMessageBox* box) {
-          message = box->text();
-          box->button(QMessageBox::Ok)->click();
-          QTimer::singleShot(0, [] {
-            if (auto* form = qobject_cast<TSendFaxForm*>(QApplication::activeModalWidget())) {
-              form->findChild<QPushButton*>("CloseButton")->click();
-            }
-          });
-        },
-        kCallMs);
-    window_->findChild<QAction*>("SendButton")->trigger();
-    return message;
+    bool started = false;
+    return test::SendFromOutgoingList(*window_, kCallMs, [&](TStandardFaxDisplay* display) {
+      if (during && !std::exchange(started, true)) during(display);
+    });
   }
 
  private slots:

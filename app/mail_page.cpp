@@ -1,16 +1,11 @@
-#include "app/mail_dialog.h"
-
-#include <qt6keychain/keychain.h>
+#include "app/mail_page.h"
 
 #include <QComboBox>
-#include <QDialogButtonBox>
-#include <QEventLoop>
 #include <QFormLayout>
 #include <QLineEdit>
 #include <QSpinBox>
-#include <QVBoxLayout>
 
-#include "app/mail_queue.h"
+#include "app/keyring.h"
 #include "platform/ini_file.h"
 #include "platform/paths.h"
 #include "ui/widgets.h"
@@ -18,9 +13,8 @@
 
 namespace tv {
 
-TFaxMailSettings::TFaxMailSettings(QWidget* parent) : QDialog(parent) {
-  setObjectName("TFaxMailSettings");
-  setWindowTitle("Fax to E-mail");
+TMailPage::TMailPage(QWidget* parent) : QWidget(parent) {
+  setObjectName("TMailPage");
   to_ = NewLineEdit(this, "MailTo", "Where each received fax goes, as a PDF; empty: faxes are not mailed");
   from_ = NewLineEdit(this, "MailFrom");
   server_ = NewLineEdit(this, "MailServer");
@@ -34,24 +28,18 @@ TFaxMailSettings::TFaxMailSettings(QWidget* parent) : QDialog(parent) {
   password_ = NewLineEdit(this, "MailPassword", "Kept in the desktop's keyring; empty keeps the one there");
   password_->setEchoMode(QLineEdit::Password);
 
-  auto* form = new QFormLayout;
+  auto* form = new QFormLayout(this);
   form->addRow("Mail received faxes &to:", to_);
   form->addRow("&From:", from_);
-  form->addRow("&Server:", server_);
+  form->addRow("Se&rver:", server_);
   form->addRow("&Port:", port_);
-  form->addRow("S&ecurity:", security_);
+  form->addRow("Securit&y:", security_);
   form->addRow("&User:", user_);
   form->addRow("Pass&word:", password_);
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-  auto* layout = new QVBoxLayout(this);
-  layout->addLayout(form);
-  layout->addWidget(buttons);
   FillFrom(MailSettings());
 }
 
-void TFaxMailSettings::FillFrom(const MailSettings& s) {
+void TMailPage::FillFrom(const MailSettings& s) {
   to_->setText(QString::fromStdString(s.to));
   from_->setText(QString::fromStdString(s.from));
   server_->setText(QString::fromStdString(s.server.host));
@@ -60,7 +48,7 @@ void TFaxMailSettings::FillFrom(const MailSettings& s) {
   user_->setText(QString::fromStdString(s.server.user));
 }
 
-MailSettings TFaxMailSettings::Settings() const {
+MailSettings TMailPage::Settings() const {
   MailSettings s;
   s.to = to_->text().trimmed().toStdString();
   s.from = from_->text().trimmed().toStdString();
@@ -71,29 +59,21 @@ MailSettings TFaxMailSettings::Settings() const {
   return s;
 }
 
-void TFaxMailSettings::Edit(QWidget* parent) {
-  TFaxMailSettings dialog(parent);
-  dialog.FillFrom(LoadMailSettings(SettingsFilePath()));
-  if (dialog.exec() != QDialog::Accepted) return;
-  const MailSettings settings = dialog.Settings();
+bool TMailPage::Save() const {
+  const MailSettings settings = Settings();
   try {
     SaveMailSettings(settings, SettingsFilePath());
   } catch (const IniWriteError& e) {
     ShowInformation(QString::fromStdString(e.what()));
-    return;
+    return false;
   }
-  const QString password = dialog.password_->text();
-  if (password.isEmpty() || settings.server.user.empty()) return;
-  QKeychain::WritePasswordJob job(kKeyringService);
-  job.setAutoDelete(false);
-  job.setKey(MailPasswordKey(settings.server.user, settings.server.host));
-  job.setTextData(password);
-  QEventLoop wait;
-  connect(&job, &QKeychain::Job::finished, &wait, &QEventLoop::quit);
-  job.start();
-  wait.exec();
-  if (job.error() != QKeychain::NoError)
-    ShowInformation("The password could not be kept in the desktop's keyring: " + job.errorString());
+  const QString password = password_->text();
+  if (password.isEmpty() || settings.server.user.empty()) return true;
+  if (const QString problem = KeepInKeyring(MailPasswordKey(settings.server.user, settings.server.host), password);
+      !problem.isEmpty()) {
+    ShowInformation("The password could not be kept in the desktop's keyring: " + problem);
+  }
+  return true;
 }
 
 }  // namespace tv

@@ -1,9 +1,9 @@
-// "Fax to E-mail": where received faxes are mailed and through which
-// server. The settings go to [Mail] of TV.INI, the password to the
+// Preferences' "E-mail" page: where received faxes are mailed and through
+// which server. The settings go to [Mail] of TV.INI, the password to the
 // desktop's keyring.
 #pragma once
 
-#include <QDialog>
+#include <QWidget>
 
 #include "export/export_settings.h"
 
@@ -13,17 +13,17 @@ class QSpinBox;
 
 namespace tv {
 
-class TFaxMailSettings : public QDialog {
+class TMailPage : public QWidget {
   Q_OBJECT
 
  public:
-  explicit TFaxMailSettings(QWidget* parent = nullptr);
+  explicit TMailPage(QWidget* parent = nullptr);
 
   void FillFrom(const MailSettings& settings);
   MailSettings Settings() const;
-
-  // From the main menu: fill, show, and on Accept save both.
-  static void Edit(QWidget* parent);
+  // Saves the settings, and the password when one was typed; false (after
+  // telling the user why) when they cannot be kept.
+  bool Save() const;
 
  private:
   QLineEdit* to_;
