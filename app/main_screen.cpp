@@ -34,6 +34,7 @@
 #include "cover/shipped_templates.h"
 #include "export/export_settings.h"
 #include "export/fax_to_mail.h"
+#include "line/sip_line.h"
 #include "ui/window_helpers.h"
 #include "platform/ini_file.h"
 #include "platform/paths.h"
@@ -129,6 +130,7 @@ void TMainScreen::SetUpReceiver() {
   qaComPort1_.SetLogName(ProgramFolder() + "TVRECV.LOG");
   // Beyond the window's own messages: every call is kept in the fax history.
   faxHistory_.SetFaxHistoryName(ProgramFolder() + "TVFAX.HIS");
+  faxHistory_.SetLineMedium(SipLineMedium);
   qaReceiveFax1_.SetFaxLog(&faxHistory_);
   HookUpReceiver();
 }

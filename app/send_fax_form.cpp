@@ -88,6 +88,7 @@ TSendFaxForm::TSendFaxForm(QWidget* parent) : QDialog(parent) {
   qaSendFax1_.SetFaxFileExt("APF");
   // Beyond the dialog's own texts: every call is kept in the fax history.
   faxHistory_.SetFaxHistoryName(ProgramFolder() + "TVFAX.HIS");
+  faxHistory_.SetLineMedium(SipLineMedium);
   qaSendFax1_.SetFaxLog(&faxHistory_);
   qaSendFax1_.OnFaxFinish = [this](TQaAbstractFax&, int code) { QaSendFax1FaxFinish(code); };
   qaSendFax1_.OnFaxStatus = [this](TQaAbstractFax&, bool, bool) { QaSendFax1FaxStatus(); };

@@ -104,6 +104,7 @@ void SetUpFax(TQaAbstractFax& fax, TQaComPort& port, TQaFaxLog& history, const L
   fax.SetDesiredCoding(options.coding);
   if (!options.history.empty()) {
     history.SetFaxHistoryName(options.history);
+    history.SetLineMedium(SipLineMedium);
     fax.SetFaxLog(&history);
   }
 }

@@ -84,12 +84,16 @@ void TQaFaxLog::SetFax(TQaAbstractFax* fax) {
   if (fax && fax->FaxLog() != this) fax->SetFaxLog(this);
 }
 
-std::string TQaFaxLog::LogEntry(const TQaAbstractFax& fax, TFaxLogCode code, const std::string& now) {
+std::string TQaFaxLog::LogEntry(const TQaAbstractFax& fax, TFaxLogCode code, const std::string& now,
+                                const std::string& medium) {
   const FaxCommonData& c = fax.Session().common;
   const std::string hangup = std::to_string(fax.HangupCode());
   const std::string error = ErrorMessageText(c.lastError);
-  // A call in 2-D coding or with error correction says so on a line of its own.
-  const std::string note = CodingNote(fax.Session().modem.params);
+  // A call in 2-D coding, with error correction or over a line that names
+  // its medium says so on a line of its own.
+  const SessionParameters& params = fax.Session().modem.params;
+  std::string note = CodingNote(params);
+  if (!medium.empty()) note = (note.empty() ? T4CodingName(params.coding) : note) + " over " + medium;
   const std::string coding = note.empty() ? note : "  (" + note + ")" + kEndOfLine;
   if (fax.IsSender()) {
     switch (code) {
@@ -119,7 +123,9 @@ std::string TQaFaxLog::LogEntry(const TQaAbstractFax& fax, TFaxLogCode code, con
 
 void TQaFaxLog::UpdateLog(TFaxLogCode code) {
   if (faxHistoryName_.empty() || !fax_) return;
-  const std::string entry = LogEntry(*fax_, code, NowText());
+  const TQaComPort* port = fax_->ComPort();
+  const std::string medium = lineMedium_ && port ? lineMedium_(port->DeviceName()) : std::string();
+  const std::string entry = LogEntry(*fax_, code, NowText(), medium);
   std::FILE* file = std::fopen(faxHistoryName_.c_str(), "ab");
   if (!file) RaiseErrorCode(IoErrorFromErrno(errno, true));
   const bool written = std::fwrite(entry.data(), 1, entry.size(), file) == entry.size();

@@ -82,14 +82,22 @@ class TQaFaxLog {
   // Raises the I/O exception when the history file cannot be written.
   void UpdateLog(TFaxLogCode code);
 
+  // How the last call on a port's device went over its line ("T.38"),
+  // empty for a modem: given by whoever opens lines that are no modems.
+  using LineMedium = std::function<std::string(const std::string& deviceName)>;
+  void SetLineMedium(LineMedium medium) { lineMedium_ = std::move(medium); }
+
   // The entry for a code, "" when the code does not belong to the fax's
-  // direction; `now` is the date and time text.
-  static std::string LogEntry(const TQaAbstractFax& fax, TFaxLogCode code, const std::string& now);
+  // direction; `now` is the date and time text, `medium` the line's way of
+  // carrying the call, if it names one.
+  static std::string LogEntry(const TQaAbstractFax& fax, TFaxLogCode code, const std::string& now,
+                              const std::string& medium = {});
 
  private:
   friend class TQaAbstractFax;
   std::string faxHistoryName_ = "QARNFAX.HIS";
   TQaAbstractFax* fax_ = nullptr;
+  LineMedium lineMedium_;
 };
 
 class TQaAbstractFax : public FaxSessionTarget {

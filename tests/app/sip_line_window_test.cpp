@@ -122,6 +122,8 @@ class SipLineWindowTest : public QObject {
     QCOMPARE(rate, QString("14400 (T.38)"));
     const QString result = peer.Result();
     QVERIFY2(result.startsWith("result 0 pages 1 medium T.38 remote \"TESS TX\""), qPrintable(result));
+    // The fax history keeps how the call went.
+    QVERIFY2(home_->Read("TVFAX.HIS").find("  (MR over T.38)") != std::string::npos, home_->Read("TVFAX.HIS").c_str());
     const std::vector<test::Rows> received = test::TiffPages(home_->File("received.tif"));
     QCOMPARE(received.size(), 1u);
     QVERIFY2(test::BelowHeader(received[0], sent.size()) == sent, "the page differs below the header");
