@@ -1,6 +1,6 @@
 // The text of a received fax: the demo line's welcome fax comes in, its
-// words are recognised in the background, and the search box finds the fax
-// by a word from its body.
+// words are recognised in the background while receive mode takes the next
+// call, and the search box finds the fax by a word from its body.
 #include <QAction>
 #include <QLabel>
 #include <QLineEdit>
@@ -48,11 +48,22 @@ class OcrSearchTest : public QObject {
     MapComDevice(SettingsFilePath(), 1, kDemoFastDevice);
     auto window = test::OpenMainWindow();
     window->findChild<QTabBar*>("TabSet1")->setCurrentIndex(1);
-    window->findChild<QAction*>("ReceiveButton")->trigger();
+    auto* receive = window->findChild<QAction*>("ReceiveButton");
+    receive->trigger();
     QTRY_COMPARE_WITH_TIMEOUT(window->RecXbase().RecordCount(), 1u, 90000);
-    window->findChild<QAction*>("ReceiveButton")->trigger();
     const std::string fax = home.File("Receive/" + test::ReceivedRows(window->RecXbase()).front().file);
-    QTRY_VERIFY_WITH_TIMEOUT(!LoadOcr(OcrFilePath(fax)).empty(), 120000);
+
+    // Recognising takes its time, and receive mode answers meanwhile: the
+    // demo line calls again when the port opens again, and that fax is in
+    // before the first one's text.
+    receive->trigger();
+    receive->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(window->RecXbase().RecordCount(), 2u, 90000);
+    QVERIFY(LoadOcr(OcrFilePath(fax)).empty());
+    receive->trigger();
+    for (const auto& row : test::ReceivedRows(window->RecXbase())) {
+      QTRY_VERIFY_WITH_TIMEOUT(!LoadOcr(OcrFilePath(home.File("Receive/" + row.file))).empty(), 120000);
+    }
 
     // Nine in ten of the words sent are recognised.
     const std::vector<QString> recognised = Words(QString::fromStdString(OcrText(LoadOcr(OcrFilePath(fax)))));
@@ -62,12 +73,12 @@ class OcrSearchTest : public QObject {
     QVERIFY2(found * 10 >= static_cast<long>(sent.size()) * 9,
              qPrintable(QString("%1 of %2 words").arg(found).arg(sent.size())));
 
-    // By words of its body, and by its fields; a word it lacks finds nothing.
+    // By words of their body, and by their fields; a word they lack finds nothing.
     auto* grid = window->findChild<QTableView*>("RecFaxGrid");
     for (const QString& search : {QString("phone BOOK"), QString(kDemoFarEndIdent)}) {
       grid->clearSelection();
       Search(*window, search);
-      QCOMPARE(grid->selectionModel()->selectedRows().size(), 1);
+      QCOMPARE(grid->selectionModel()->selectedRows().size(), 2);
     }
     grid->clearSelection();
     Search(*window, "phone xylophone");
