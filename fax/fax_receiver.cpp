@@ -1115,7 +1115,8 @@ void TFaxReceiverMachine::EcmCommand(const ReceivedFrame& frame) {
           EndCall(ecFaxEcmProtocol);
           return;
         }
-        SetFaxStatus(session_, fsPageError);
+        // The sender resends what is missing: the page is still coming.
+        SetFaxStatus(session_, fsGettingPage);
         Answer(kFcfPPR, std::vector<std::uint8_t>(map.begin(), map.end()));
         return;
       }

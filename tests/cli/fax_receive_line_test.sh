@@ -36,6 +36,8 @@ receive_with() { # receive_with CODING [LINE OPTION...]: CODING as the far end r
   grep -qx 'Getting page data: page 3, 14400 bit/s, remote "FAR END 42"' receive.out ||
     fail "no status line for page 3 at 14400: $(cat receive.out)"
   [ -z "$(uniq -d receive.out)" ] || fail "lines repeated: $(uniq -d receive.out)"
+  # Asking for spoiled frames again is getting the page, not an error.
+  ! grep -q "^Error sending page" receive.out || fail "a sender's status on the receiving side: $(cat receive.out)"
 
   check_received_pages FAX0001.APF
   # The receiver stores the caller's ID padded with blanks to 20 characters.
