@@ -60,6 +60,19 @@ std::string RouteAddress(const std::string& host, std::string& problem) {
 
 std::string Text(const pl& text) { return std::string(text.p, text.l); }
 
+// Whether a request's offer holds T.38: an image medium with a port (port 0
+// declines it).
+bool OffersT38(const sip_msg* msg) {
+  const std::string_view body(reinterpret_cast<const char*>(mbuf_buf(msg->mb)), mbuf_get_left(msg->mb));
+  const auto image = body.find("m=image ");
+  return image != std::string_view::npos && body.substr(image + 8, 2) != "0 ";
+}
+
+// The reason phrase of a refusal of T.38.
+const char* RefusalReason(int status) { return status == 488 ? "Not Acceptable Here" : "Not Acceptable"; }
+
+bool IsMethod(const sip_msg* msg, const char* method) { return pl_strcmp(&msg->met, method) == 0; }
+
 }  // namespace
 
 struct SipEndpoint::Native {
@@ -95,6 +108,7 @@ SipEndpoint::~SipEndpoint() {
   tmr_cancel(&native_->udptlQuiet);
   tmr_cancel(&native_->retry);
   mem_deref(call_);  // sends BYE or CANCEL for a call still up
+  mem_deref(callRequests_);
   mem_deref(ending_);
   mem_deref(registration_);
   mem_deref(sessions_);
@@ -124,12 +138,21 @@ bool SipEndpoint::Start(std::string& problem) {
     problem = std::string("DNS client: ") + std::strerror(error);
     return false;
   }
-  if (int error = sip_alloc(&sip_, dns_, 32, 32, 32, "Tessivane", nullptr, nullptr); error != 0) {
+  if (int error = sip_alloc(&sip_, dns_, 32, 32, 32, "Tessivane", nullptr, this); error != 0) {
     problem = std::string("SIP stack: ") + std::strerror(error);
     return false;
   }
   if (int error = sip_transp_add(sip_, SIP_TRANSP_UDP, &local); error != 0) {
     problem = "SIP port " + localIp_ + ":" + std::to_string(account_.localPort) + ": " + std::strerror(error);
+    return false;
+  }
+  sip_set_trace_handler(sip_, [](bool sent, sip_transp, const sa*, const sa*, const std::uint8_t* bytes,
+                                 std::size_t length, void* arg) {
+    if (!sent) static_cast<SipEndpoint*>(arg)->SeeMessage(bytes, length);
+  });
+  // Ahead of libre's sessions, which answer UPDATE with 501.
+  if (int error = sip_listen(&callRequests_, sip_, true, &OnCallRequest, this); error != 0) {
+    problem = std::string("SIP listener: ") + std::strerror(error);
     return false;
   }
   if (int error = sipsess_listen(&sessions_, sip_, 32, &OnIncoming, this); error != 0) {
@@ -254,12 +277,30 @@ void SipEndpoint::HangUp() {
 
 void SipEndpoint::OfferT38() {
   if (state_ != CallState::kUp || !image_ || medium_ == SipMedium::kT38) return;
+  awaitingT38_ = true;
   Reinvite(false, true, "re-INVITE to T.38");
 }
 
-void SipEndpoint::Refresh() {
+void SipEndpoint::Refresh(bool byUpdate) {
   if (state_ != CallState::kUp) return;
-  Reinvite(medium_ != SipMedium::kT38, medium_ == SipMedium::kT38, "re-INVITE to refresh the session");
+  const bool t38 = medium_ == SipMedium::kT38;
+  if (!byUpdate) {
+    Reinvite(!t38, t38, "re-INVITE to refresh the session");
+    return;
+  }
+  mbuf* offer = Describe(!t38, t38, true);
+  const int error = sip_drequestf(nullptr, sip_, true, "UPDATE", sipsess_dialog(call_), 0, nullptr, nullptr,
+                                  &OnUpdateAnswer, this,
+                                  "Contact: <%s>\r\nContent-Type: %s\r\nContent-Length: %zu\r\n\r\n%b",
+                                  ContactUri().c_str(), kContentType, mbuf_get_left(offer), mbuf_buf(offer),
+                                  mbuf_get_left(offer));
+  mem_deref(offer);
+  Log(error ? std::string("UPDATE to refresh the session: ") + std::strerror(error)
+            : "UPDATE to refresh the session");
+}
+
+std::string SipEndpoint::ContactUri() const {
+  return "sip:" + account_.user + "@" + localIp_ + ":" + std::to_string(SipPort());
 }
 
 void SipEndpoint::Reinvite(bool audio, bool t38, const char* what) {
@@ -271,6 +312,7 @@ void SipEndpoint::Reinvite(bool audio, bool t38, const char* what) {
 
 void SipEndpoint::EndCall(const SipCallEnd& end) {
   tmr_cancel(&native_->noAnswer);
+  awaitingT38_ = false;
   ending_ = static_cast<sipsess*>(mem_deref(ending_));
   ending_ = call_;
   call_ = nullptr;
@@ -363,13 +405,10 @@ void SipEndpoint::OnIncoming(const sip_msg* msg, void* arg) {
     sip_treply(nullptr, self->sip_, msg, 486, "Busy Here");
     return;
   }
-  // T.38 offered: an image medium with a port (port 0 declines it).
-  const std::string_view body(reinterpret_cast<const char*>(mbuf_buf(msg->mb)), mbuf_get_left(msg->mb));
-  const auto image = body.find("m=image ");
-  const bool offersT38 = image != std::string_view::npos && body.substr(image + 8, 2) != "0 ";
-  if (self->strict_ && !self->image_ && offersT38) {
-    self->Log("INVITE from " + from + " offers T.38, which we lack: 488");
-    sip_treply(nullptr, self->sip_, msg, 488, "Not Acceptable Here");
+  if (self->t38Refusal_ && !self->image_ && OffersT38(msg)) {
+    self->Log("INVITE from " + from + " offers T.38, which we lack: " + std::to_string(self->t38Refusal_));
+    sip_treply(nullptr, self->sip_, msg, static_cast<std::uint16_t>(self->t38Refusal_),
+               RefusalReason(self->t38Refusal_));
     return;
   }
   const SipMedium medium = self->TakeDescription(msg->mb, true, self->t38Later_);
@@ -399,26 +438,95 @@ int SipEndpoint::OnOffer(mbuf** description, const sip_msg* msg, void* arg) {
     *description = self->Describe(self->medium_ != SipMedium::kT38, self->medium_ == SipMedium::kT38, true);
     return 0;
   }
-  const SipMedium medium = self->TakeDescription(msg->mb, true);
+  return self->TakeOffer(msg, "re-INVITE", description) ? 0 : EPROTO;
+}
+
+bool SipEndpoint::TakeOffer(const sip_msg* msg, const char* request, mbuf** answer) {
+  const SipMedium medium = TakeDescription(msg->mb, true);
   if (medium == SipMedium::kNone) {
-    self->Log("re-INVITE offers no medium of ours: 488");
-    return EPROTO;
+    Log(std::string(request) + " offers no medium of ours: 488");
+    return false;
   }
-  *description = self->Describe(medium != SipMedium::kT38, medium == SipMedium::kT38, false);
-  if (medium == self->medium_) {  // a session refresh: the media go on untouched
-    self->Log(std::string("re-INVITE: the call stays on ") + SipMediumName(medium));
-    self->UseMedium(medium);
-    return 0;
+  *answer = Describe(medium != SipMedium::kT38, medium == SipMedium::kT38, false);
+  const bool changed = medium != medium_;
+  if (!changed) Log(std::string(request) + ": the call stays on " + SipMediumName(medium));  // a session refresh
+  UseMedium(medium);  // the media go on untouched when it stays
+  if (changed && handlers_.mediumChanged) handlers_.mediumChanged(medium);
+  return true;
+}
+
+bool SipEndpoint::OnCallRequest(const sip_msg* msg, void* arg) {
+  auto* self = static_cast<SipEndpoint*>(arg);
+  if (!self->call_ || self->state_ != CallState::kUp || !sip_dialog_cmp(sipsess_dialog(self->call_), msg)) {
+    return false;
   }
-  self->UseMedium(medium);
-  if (self->handlers_.mediumChanged) self->handlers_.mediumChanged(medium);
-  return 0;
+  if (IsMethod(msg, "INVITE")) {
+    if (!self->t38Refusal_ || self->image_ || !OffersT38(msg)) return false;
+    self->Log("re-INVITE offers T.38, which we lack: " + std::to_string(self->t38Refusal_));
+    sip_treply(nullptr, self->sip_, msg, static_cast<std::uint16_t>(self->t38Refusal_),
+               RefusalReason(self->t38Refusal_));
+    return true;
+  }
+  if (!IsMethod(msg, "UPDATE")) return false;
+  if (!sip_dialog_rseq_valid(sipsess_dialog(self->call_), msg)) {
+    sip_reply(self->sip_, msg, 500, "Request Out Of Order");
+    return true;
+  }
+  mbuf* answer = nullptr;
+  if (mbuf_get_left(msg->mb) > 0 && !self->TakeOffer(msg, "UPDATE", &answer)) {
+    sip_reply(self->sip_, msg, 488, "Not Acceptable Here");
+    return true;
+  }
+  if (answer) {
+    sip_treplyf(nullptr, nullptr, self->sip_, msg, true, 200, "OK",
+                "Contact: <%s>\r\nContent-Type: %s\r\nContent-Length: %zu\r\n\r\n%b", self->ContactUri().c_str(),
+                kContentType, mbuf_get_left(answer), mbuf_buf(answer), mbuf_get_left(answer));
+  } else {
+    sip_treplyf(nullptr, nullptr, self->sip_, msg, true, 200, "OK", "Contact: <%s>\r\nContent-Length: 0\r\n\r\n",
+                self->ContactUri().c_str());
+  }
+  mem_deref(answer);
+  return true;
+}
+
+void SipEndpoint::OnUpdateAnswer(int error, const sip_msg* msg, void* arg) {
+  auto* self = static_cast<SipEndpoint*>(arg);
+  if (error != 0 || !msg) {
+    self->Log(std::string("UPDATE: ") + std::strerror(error));
+  } else if (msg->scode >= 200) {
+    self->Log("UPDATE: " + std::to_string(msg->scode) + " " + Text(msg->reason));
+  }
+}
+
+// A final refusal of our re-INVITE to T.38 (488, 606) leaves the call as it
+// was, on G.711; libre retries after a 491 itself.
+void SipEndpoint::SeeMessage(const std::uint8_t* bytes, std::size_t length) {
+  constexpr std::string_view kResponse = "SIP/2.0 ";
+  if (!awaitingT38_ || !call_ || length <= kResponse.size() ||
+      std::string_view(reinterpret_cast<const char*>(bytes), kResponse.size()) != kResponse) {
+    return;
+  }
+  mbuf* copy = mbuf_alloc(length);
+  mbuf_write_mem(copy, bytes, length);
+  copy->pos = 0;
+  sip_msg* msg = nullptr;
+  const bool refused = sip_msg_decode(&msg, copy) == 0 && pl_strcmp(&msg->cseq.met, "INVITE") == 0 &&
+                       pl_strcmp(&msg->callid, sip_dialog_callid(sipsess_dialog(call_))) == 0 && msg->scode >= 300 &&
+                       msg->scode != 401 && msg->scode != 407 && msg->scode != 491;
+  if (refused) {
+    awaitingT38_ = false;
+    Log(std::to_string(msg->scode) + " " + Text(msg->reason) + " to our re-INVITE to T.38: the fax goes on over " +
+        SipMediumName(medium_));
+  }
+  mem_deref(copy);
+  mem_deref(msg);
 }
 
 int SipEndpoint::OnAnswer(const sip_msg* msg, void* arg) {
   auto* self = static_cast<SipEndpoint*>(arg);
   const SipMedium medium = self->TakeDescription(msg->mb, false);
   if (self->state_ == CallState::kUp) {  // the answer to our re-INVITE
+    self->awaitingT38_ = false;
     if (medium != SipMedium::kNone && medium != self->medium_) {
       self->UseMedium(medium);
       if (self->handlers_.mediumChanged) self->handlers_.mediumChanged(medium);

@@ -5,8 +5,10 @@
 //
 // Media: a call offers G.711 (PCMU, PCMA) and, when T.38 is on, T.38 over
 // UDPTL; the answer takes T.38 when both sides have it, else G.711. During a
-// call the far end may offer T.38 again (a re-INVITE): taken when we have it,
-// refused with 488 when not, and the call goes on as it was. An offer
+// call either end may offer T.38 again (a re-INVITE): taken when we have it,
+// refused with 488 (or 606) when not, and the call goes on as it was. A
+// session refresh by re-INVITE or UPDATE on the call's own medium leaves the
+// media alone. An offer
 // without any medium we have is refused with 488 too. A far end that
 // refuses our first offer (G.711 and T.38) with 488 is called again with
 // G.711 alone.
@@ -25,6 +27,7 @@ struct sip;
 struct sipsess;
 struct sipsess_sock;
 struct sipreg;
+struct sip_lsnr;
 struct sip_msg;
 struct sdp_session;
 struct sdp_media;
@@ -84,16 +87,19 @@ class SipEndpoint {
   bool Answer();
   // BYE, CANCEL or a refusal, whichever the call needs; no `ended` follows.
   void HangUp();
-  // Moves an answered call to T.38 (a re-INVITE offering T.38 alone).
+  // Moves an answered call to T.38 (a re-INVITE offering T.38 alone). A
+  // refusal is logged and the call stays on G.711.
   void OfferT38();
-  // Refreshes the session: a re-INVITE offering the medium the call is on.
-  void Refresh();
+  // Refreshes the session: a re-INVITE (or an UPDATE) offering the medium
+  // the call is on.
+  void Refresh(bool byUpdate = false);
   // Calls and answers on G.711 only, leaving the move to T.38 to a
   // re-INVITE (as many providers do).
   void SetT38Later(bool later) { t38Later_ = later; }
-  // Refuses with 488 an offer that holds T.38 when we have none, rather
-  // than answering its G.711 (as some providers do; for tests).
-  void SetStrict(bool strict) { strict_ = strict; }
+  // Refuses with `status` (488, 606) an offer that holds T.38 when we have
+  // none, rather than answering its G.711 (as some providers do; for
+  // tests); 0 answers it.
+  void RefuseT38With(int status) { t38Refusal_ = status; }
 
   bool InCall() const { return state_ != CallState::kIdle; }
   SipMedium Medium() const { return medium_; }
@@ -112,6 +118,13 @@ class SipEndpoint {
   enum class CallState { kIdle, kCalling, kRinging, kUp };
 
   static void OnIncoming(const sip_msg* msg, void* arg);
+  // Requests within the call that libre's sessions leave to us (UPDATE,
+  // and a re-INVITE to T.38 refused with a status of our choice).
+  static bool OnCallRequest(const sip_msg* msg, void* arg);
+  static void OnUpdateAnswer(int error, const sip_msg* msg, void* arg);
+  // Every message that comes in: the only place libre shows the refusal of
+  // our re-INVITE.
+  void SeeMessage(const std::uint8_t* bytes, std::size_t length);
   static int OnOffer(mbuf** description, const sip_msg* msg, void* arg);
   static int OnAnswer(const sip_msg* msg, void* arg);
   static void OnEstablished(const sip_msg* msg, void* arg);
@@ -128,6 +141,10 @@ class SipEndpoint {
   bool Invite(const std::string& number, bool withT38);
   void Reinvite(bool audio, bool t38, const char* what);
   static void OnRetry(void* arg);
+  // A re-INVITE's or UPDATE's offer: the medium it leaves us is taken and
+  // our answer set; false when it leaves none.
+  bool TakeOffer(const sip_msg* msg, const char* request, mbuf** answer);
+  std::string ContactUri() const;
   bool BindMedia(const std::string& localIp, std::string& problem);
   // Reads the far end's description and picks the medium it allows, T.38
   // before G.711 unless `audioFirst`; kNone when it allows none of ours.
@@ -157,7 +174,9 @@ class SipEndpoint {
   std::unique_ptr<Native> native_;
 
   bool t38Later_ = false;
-  bool strict_ = false;
+  int t38Refusal_ = 0;
+  sip_lsnr* callRequests_ = nullptr;
+  bool awaitingT38_ = false;  // our re-INVITE to T.38 has had no final answer
   std::string number_;         // of the call we placed
   bool invitedWithT38_ = false;  // its offer held T.38
   CallState state_ = CallState::kIdle;

@@ -3,10 +3,12 @@
 # [SIP] of TV.INI, no registration) against tools/sip_fax_peer, a spandsp
 # fax machine on SIP, all on 127.0.0.1: over T.38, and over G.711 with a far
 # end that refuses T.38 with 488 (the line calls again with G.711 alone),
-# and over calls that start on G.711 and move to T.38
-# by the far end's re-INVITE, over T.38 with 5% of the datagrams lost each
-# way (the redundancy of 3 recovers them), and over a call whose session the
-# far end refreshes in the middle of a page. Every page arrives pixel for
+# and over calls that start on G.711 and move to T.38: by the far end's
+# re-INVITE, and by ours once the line hears the far end's fax machine (its
+# CNG when it calls, its V.21 preamble when it answers; a far end that
+# refuses with 488 or 606 keeps the fax on G.711). The moved calls lose 5% of
+# their datagrams each way (the redundancy of 3 recovers them) and have
+# their session refreshed in the middle of a page, by re-INVITE or UPDATE. Every page arrives pixel for
 # pixel in 2-D coding (MR: no error correction over a SIP line), at its own
 # resolution, and tvfax and the line's log name the medium
 # the call took. A far end that answers 486 is BUSY to the modem; one that
@@ -29,6 +31,13 @@ trap cleanup EXIT
 cd "$work"
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
+
+logged() { # logged TEXT...: the line's log says each
+  local text
+  for text in "$@"; do
+    grep -qF "$text" home/SIP.LOG || fail "the log lacks \"$text\": $(cat home/SIP.LOG)"
+  done
+}
 
 # use_account DOMAIN LOCAL_PORT: our account calls DOMAIN; the lines run at
 # twice the clock's pace.
@@ -125,16 +134,20 @@ case $part in
   send)
     make_letter
     send_over G.711 --no-t38
+    logged "heard the far end's V.21 preamble on G.711" "488 Not Acceptable Here to our re-INVITE to T.38: the fax goes on over G.711"
     send_over T.38 --reinvite
-    # Lost datagrams and a session refresh in the middle of a page, one call.
-    send_over T.38 --loss 5 --seed 7 --refresh-after 20
-    grep -q 're-INVITE: the call stays on T.38' home/SIP.LOG || fail "no session refresh: $(cat home/SIP.LOG)"
+    # Our move to T.38, lost datagrams and a session refresh in the middle
+    # of a page, one call.
+    send_over T.38 --audio-first --loss 5 --seed 7 --refresh-after 20
+    logged "heard the far end's V.21 preamble on G.711" "re-INVITE to T.38" "re-INVITE: the call stays on T.38"
     ;;
   receive)
     make_call_pages
-    receive_over G.711 --no-t38
+    receive_over G.711 --no-t38 --refuse-with 606
+    logged "heard the far end's CNG on G.711" "606 Not Acceptable to our re-INVITE to T.38: the fax goes on over G.711"
     receive_over T.38 --reinvite
-    receive_over T.38 --loss 5 --seed 11
+    receive_over T.38 --audio-first --loss 5 --seed 11 --update-after 20
+    logged "heard the far end's CNG on G.711" "re-INVITE to T.38" "UPDATE: the call stays on T.38"
     ;;
   failures)
     make_letter

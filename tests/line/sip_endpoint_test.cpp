@@ -154,7 +154,7 @@ TEST_F(SipEndpointTest, RefusalsLeaveTheCallUpAndAHangUpEndsItAtTheOtherEnd) {
 
 TEST_F(SipEndpointTest, AFarEndThatRefusesT38InTheFirstOfferIsCalledAgainOnG711) {
   Party& strictCallee = Make(false);
-  RunOnSipThread([&] { strictCallee.endpoint->SetStrict(true); });
+  RunOnSipThread([&] { strictCallee.endpoint->RefuseT38With(488); });
   Party& caller = Make(true, &strictCallee);
   Connect(caller, strictCallee);
   EXPECT_EQ(caller.Medium(), SipMedium::kPcmu);
