@@ -168,6 +168,7 @@ class SipLine {
       ringStep_ = 0;
     };
     handlers.answered = [this] {
+      dialling_ = false;
       askedForT38_ = false;
       UseMedium();
       t31_call_event(t31_, AT_CALL_EVENT_CONNECTED);
@@ -228,7 +229,7 @@ class SipLine {
     if (hold != held_) modem_.HoldOutput(held_ = hold);
     FollowDtr();
     if (ringing_ && ringStep_++ % kRingEverySteps == 0) t31_call_event(t31_, AT_CALL_EVENT_ALERTING);
-    if (endpoint_ && endpoint_->Medium() == SipMedium::kT38) {
+    if (t31_->t38_mode) {
       t31_t38_send_timeout(t31_, kStepSamples);
       return;
     }
@@ -306,14 +307,25 @@ class SipLine {
     endpoint_->OfferT38();
   }
 
+  // A far end that hangs up while the modem waits for a command gets NO
+  // CARRIER said as well, which spandsp leaves out there.
   void CallEnded(const SipCallEnd& end) {
     int event = AT_CALL_EVENT_HANGUP;
     if (dialling_) {
       if (end.Busy()) event = AT_CALL_EVENT_BUSY;
       if (end.NoAnswer()) event = AT_CALL_EVENT_NO_ANSWER;
     }
+    const at_state_t& at = t31_->at_state;
+    const bool silent = event == AT_CALL_EVENT_HANGUP && !dialling_ && !ringing_ &&
+                        at.at_rx_mode == AT_MODE_OFFHOOK_COMMAND && !at.dte_is_waiting;
     dialling_ = ringing_ = false;
     t31_call_event(t31_, event);
+    if (silent) modem_.Receive("\r\nNO CARRIER\r\n");
+    // A modem stopped in the middle of sending takes commands again (its
+    // flow control would hold them back for good), and off the call it is
+    // on audio, where the silence that ends an ATH runs out by itself.
+    clearToSend_ = true;
+    t31_set_mode(t31_, false);
   }
 
   void Log(const std::string& line) {

@@ -12,8 +12,8 @@
 # pixel in 2-D coding (MR: no error correction over a SIP line), at its own
 # resolution, and tvfax and the line's log name the medium
 # the call took. A far end that answers 486 is BUSY to the modem; one that
-# hangs up in the middle of a page ends the send with a failure within
-# seconds.
+# hangs up in the middle of a page or in training ends the call with a
+# failure within seconds.
 #   sip_line_test.sh TVFAX SIP_FAX_PEER send|receive|failures
 set -euo pipefail
 source "$(dirname "$0")/fax_pages.sh"
@@ -81,9 +81,9 @@ send_over() { # send_over MEDIUM [PEER OPTION...]
   check_sent_pages letter.apf received.tif 3 "over $medium"
 }
 
-receive_over() { # receive_over MEDIUM [PEER OPTION...]
-  local medium=$1
-  shift
+# receiving: tvfax receives one call in the background; sets receive_pid
+# and port, the line's SIP port (a free one, which its log names).
+receiving() {
   rm -f FAX0001.APF
   use_account 127.0.0.1 0
   timeout 100 "$tvfax" receive --home home --device sip --class 1 --dir "$work" --one --station "TESS RX" \
@@ -93,10 +93,14 @@ receive_over() { # receive_over MEDIUM [PEER OPTION...]
     grep -q ' SIP on 127.0.0.1:' home/SIP.LOG 2>/dev/null && break
     sleep 0.1
   done
-  # The line took a free port; its log says which.
-  local port
   port=$(sed -n 's/.* SIP on 127\.0\.0\.1:\([0-9]*\) .*/\1/p' home/SIP.LOG)
   [ -n "$port" ] || fail "the line did not come up: $(cat home/SIP.LOG receive.out)"
+}
+
+receive_over() { # receive_over MEDIUM [PEER OPTION...]
+  local medium=$1
+  shift
+  receiving
   timeout 100 "$peer" --call "tess@127.0.0.1:$port" --send call.tif --ident "FAR END 42" --speed 2 --timeout 100 "$@" \
     > peer.out 2> peer.err || fail "far end over $medium: $(cat peer.out peer.err)"
   wait "$receive_pid" || fail "tvfax receive over $medium failed: $(cat receive.out)"
@@ -130,6 +134,20 @@ hang_up_in_page() {
   peer_pid=
 }
 
+# A caller that hangs up in training: the modem says NO CARRIER and the
+# receive ends within seconds with what happened.
+hang_up_in_training() {
+  receiving
+  timeout 30 "$peer" --call "tess@127.0.0.1:$port" --send call.tif --speed 2 --timeout 30 --hang-up-after 6 \
+    > peer.out 2> peer.err || true
+  local start=$SECONDS
+  wait "$receive_pid" && fail "received from a far end that hung up: $(cat receive.out)"
+  receive_pid=
+  grep -qx 'Failed: Fax failed in mid-session' receive.out || fail "receive: $(cat receive.out)"
+  [ $((SECONDS - start)) -le 10 ] || fail "the receive took $((SECONDS - start)) s to give up"
+  logged 'call ended: the far end hung up'
+}
+
 case $part in
   send)
     make_letter
@@ -151,8 +169,10 @@ case $part in
     ;;
   failures)
     make_letter
+    make_call_pages
     busy
     hang_up_in_page
+    hang_up_in_training
     ;;
   *) fail "no such part: $part" ;;
 esac
