@@ -18,8 +18,6 @@ namespace {
 
 constexpr int kRtpLow = 16384;  // where RTP goes when MediaPorts is empty
 constexpr int kRtpHigh = 32767;
-constexpr std::uint8_t kPayloadPcmu = 0;
-constexpr std::uint8_t kPayloadPcma = 8;
 constexpr std::uint32_t kRegisterSeconds = 3600;
 // The jitter buffer plays from eight packets on (160 ms, which T.30's
 // timers bear) and keeps at most fifty: a modem's audio has no gaps to
@@ -83,16 +81,6 @@ struct SipEndpoint::Native {
   sa remote{};  // where our media go
 };
 
-const char* SipMediumName(SipMedium medium) {
-  switch (medium) {
-    case SipMedium::kT38: return "T.38";
-    case SipMedium::kPcmu:
-    case SipMedium::kPcma: return "G.711";
-    case SipMedium::kNone: break;
-  }
-  return "none";
-}
-
 SipEndpoint::SipEndpoint(SipAccount account, std::string password, Handlers handlers)
     : account_(std::move(account)), password_(std::move(password)), handlers_(std::move(handlers)),
       native_(std::make_unique<Native>()) {
@@ -116,7 +104,6 @@ SipEndpoint::~SipEndpoint() {
   mem_deref(sip_);
   mem_deref(rtp_);
   mem_deref(udptl_);
-  mem_deref(sdp_);
   mem_deref(dns_);
 }
 
@@ -204,20 +191,7 @@ bool SipEndpoint::BindMedia(const std::string& localIp, std::string& problem) {
   sa bound{};
   udp_local_get(udptl_, &bound);
 
-  sdp_session_alloc(&sdp_, &local);
-  sdp_media_add(&audio_, sdp_, "audio", rtpPort, "RTP/AVP");
-  sdp_format_add(nullptr, audio_, false, "0", "PCMU", 8000, 1, nullptr, nullptr, nullptr, false, nullptr);
-  sdp_format_add(nullptr, audio_, false, "8", "PCMA", 8000, 1, nullptr, nullptr, nullptr, false, nullptr);
-  if (account_.t38) {
-    sdp_media_add(&image_, sdp_, "image", sa_port(&bound), "udptl");
-    sdp_format_add(nullptr, image_, false, "t38", nullptr, 0, 0, nullptr, nullptr, nullptr, false, nullptr);
-    sdp_media_set_lattr(image_, true, "T38FaxVersion", "0");
-    sdp_media_set_lattr(image_, true, "T38MaxBitRate", "14400");
-    sdp_media_set_lattr(image_, true, "T38FaxRateManagement", "transferredTCF");
-    sdp_media_set_lattr(image_, true, "T38FaxMaxBuffer", "%zu", kMaxIfpPacket);
-    sdp_media_set_lattr(image_, true, "T38FaxMaxDatagram", "%zu", kMaxUdptlDatagram);
-    sdp_media_set_lattr(image_, true, "T38FaxUdpEC", "t38UDPRedundancy");
-  }
+  description_ = std::make_unique<SipDescription>(local, rtpPort, account_.t38 ? sa_port(&bound) : 0);
   return true;
 }
 
@@ -225,7 +199,7 @@ bool SipEndpoint::BindMedia(const std::string& localIp, std::string& problem) {
 
 bool SipEndpoint::Call(const std::string& number) {
   if (state_ != CallState::kIdle || !sessions_) return false;
-  return Invite(number, image_ && !t38Later_);
+  return Invite(number, description_->HasT38() && !t38Later_);
 }
 
 bool SipEndpoint::Invite(const std::string& number, bool withT38) {
@@ -276,7 +250,7 @@ void SipEndpoint::HangUp() {
 }
 
 void SipEndpoint::OfferT38() {
-  if (state_ != CallState::kUp || !image_ || medium_ == SipMedium::kT38) return;
+  if (state_ != CallState::kUp || !description_->HasT38() || medium_ == SipMedium::kT38) return;
   awaitingT38_ = true;
   Reinvite(false, true, "re-INVITE to T.38");
 }
@@ -343,36 +317,18 @@ void SipEndpoint::OnNoAnswer(void* arg) {
 
 // ------------------------------------------------------------ descriptions
 
-mbuf* SipEndpoint::Describe(bool audio, bool t38, bool offer) {
-  sdp_media_set_disabled(audio_, !audio);
-  if (image_) sdp_media_set_disabled(image_, !t38);
-  mbuf* description = nullptr;
-  sdp_encode(&description, sdp_, offer);
-  return description;
-}
+mbuf* SipEndpoint::Describe(bool audio, bool t38, bool offer) { return description_->Write(audio, t38, offer); }
 
 SipMedium SipEndpoint::TakeDescription(mbuf* description, bool offer, bool audioFirst) {
-  if (image_) sdp_media_set_disabled(image_, false);
-  sdp_media_set_disabled(audio_, false);
-  if (const int error = sdp_decode(sdp_, description, offer); error != 0) {
-    Log(std::string("unreadable SDP: ") + std::strerror(error));
-    return SipMedium::kNone;
-  }
-  const bool t38 = image_ && sdp_media_rformat(image_, nullptr);
-  if (t38 && !audioFirst) return SipMedium::kT38;
-  if (const sdp_format* format = sdp_media_rformat(audio_, nullptr)) {
-    return format->pt == kPayloadPcma ? SipMedium::kPcma : SipMedium::kPcmu;
-  }
-  return t38 ? SipMedium::kT38 : SipMedium::kNone;
+  std::string problem;
+  const SipMedium medium = description_->Read(description, offer, audioFirst, problem);
+  if (!problem.empty()) Log(problem);
+  return medium;
 }
 
 void SipEndpoint::UseMedium(SipMedium medium) {
   const bool changed = medium != medium_;
-  if (medium == SipMedium::kT38) {
-    sa_cpy(&native_->remote, sdp_media_raddr(image_));
-  } else if (medium != SipMedium::kNone) {
-    sa_cpy(&native_->remote, sdp_media_raddr(audio_));
-  }
+  if (medium != SipMedium::kNone) sa_cpy(&native_->remote, description_->RemoteAddress(medium));
   if (!changed) return;
   medium_ = medium;
   udptlOut_.reset();
@@ -384,6 +340,7 @@ void SipEndpoint::UseMedium(SipMedium medium) {
       if (handlers_.ifp) handlers_.ifp(sequence, ifp);
     });
   }
+  badDatagrams_ = sequenceJumps_ = wrongPayloads_ = 0;
   audioIn_.clear();
   audioPlaying_ = false;
   rtpFirst_ = true;
@@ -405,7 +362,7 @@ void SipEndpoint::OnIncoming(const sip_msg* msg, void* arg) {
     sip_treply(nullptr, self->sip_, msg, 486, "Busy Here");
     return;
   }
-  if (self->t38Refusal_ && !self->image_ && OffersT38(msg)) {
+  if (self->t38Refusal_ && !self->description_->HasT38() && OffersT38(msg)) {
     self->Log("INVITE from " + from + " offers T.38, which we lack: " + std::to_string(self->t38Refusal_));
     sip_treply(nullptr, self->sip_, msg, static_cast<std::uint16_t>(self->t38Refusal_),
                RefusalReason(self->t38Refusal_));
@@ -461,7 +418,7 @@ bool SipEndpoint::OnCallRequest(const sip_msg* msg, void* arg) {
     return false;
   }
   if (IsMethod(msg, "INVITE")) {
-    if (!self->t38Refusal_ || self->image_ || !OffersT38(msg)) return false;
+    if (!self->t38Refusal_ || self->description_->HasT38() || !OffersT38(msg)) return false;
     self->Log("re-INVITE offers T.38, which we lack: " + std::to_string(self->t38Refusal_));
     sip_treply(nullptr, self->sip_, msg, static_cast<std::uint16_t>(self->t38Refusal_),
                RefusalReason(self->t38Refusal_));
@@ -597,9 +554,12 @@ void SipEndpoint::OnUdptl(const sa* source, mbuf* datagram, void* arg) {
   auto* self = static_cast<SipEndpoint*>(arg);
   if (!self->udptlIn_ || !sa_cmp(source, &self->native_->remote, SA_ADDR) || self->Lose()) return;
   tmr_start(&self->native_->udptlQuiet, kUdptlQuietMs, &OnUdptlQuiet, self);
+  // A malformed datagram, or a sequence number far off the stream's: the
+  // first of each in a call is logged.
   std::string problem;
-  if (!self->udptlIn_->Take({mbuf_buf(datagram), mbuf_get_left(datagram)}, &problem) && self->badDatagrams_++ == 0) {
-    self->Log("UDPTL datagram dropped: " + problem);
+  const bool taken = self->udptlIn_->Take({mbuf_buf(datagram), mbuf_get_left(datagram)}, &problem);
+  if (!problem.empty() && (taken ? self->sequenceJumps_ : self->badDatagrams_)++ == 0) {
+    self->Log(std::string(taken ? "UDPTL: " : "UDPTL datagram dropped: ") + problem);
   }
 }
 

@@ -21,6 +21,7 @@
 #include <string>
 
 #include "line/sip_account.h"
+#include "line/sip_sdp.h"
 #include "line/udptl.h"
 
 struct sip;
@@ -29,8 +30,6 @@ struct sipsess_sock;
 struct sipreg;
 struct sip_lsnr;
 struct sip_msg;
-struct sdp_session;
-struct sdp_media;
 struct udp_sock;
 struct rtp_sock;
 struct rtp_header;
@@ -39,9 +38,6 @@ struct mbuf;
 struct sa;
 
 namespace tv {
-
-enum class SipMedium { kNone, kT38, kPcmu, kPcma };
-const char* SipMediumName(SipMedium medium);  // "T.38", "G.711"
 
 // How a call ended, from our side's view.
 struct SipCallEnd {
@@ -146,10 +142,9 @@ class SipEndpoint {
   bool TakeOffer(const sip_msg* msg, const char* request, mbuf** answer);
   std::string ContactUri() const;
   bool BindMedia(const std::string& localIp, std::string& problem);
-  // Reads the far end's description and picks the medium it allows, T.38
-  // before G.711 unless `audioFirst`; kNone when it allows none of ours.
+  // The far end's description read (see SipDescription::Read), and logged
+  // when unreadable.
   SipMedium TakeDescription(mbuf* description, bool offer, bool audioFirst = false);
-  // Our description (an offer, or an answer) with G.711, T.38 or both.
   mbuf* Describe(bool audio, bool t38, bool offer);
   void UseMedium(SipMedium medium);
   void EndCall(const SipCallEnd& end);
@@ -165,9 +160,7 @@ class SipEndpoint {
   sipsess* call_ = nullptr;
   sipsess* ending_ = nullptr;  // freed on the next turn of the loop, outside libre's handler
   sipreg* registration_ = nullptr;
-  sdp_session* sdp_ = nullptr;
-  sdp_media* audio_ = nullptr;
-  sdp_media* image_ = nullptr;
+  std::unique_ptr<SipDescription> description_;
   udp_sock* udptl_ = nullptr;
   struct rtp_sock* rtp_ = nullptr;
   struct Native;  // libre's timers and the far end's media address
@@ -192,6 +185,7 @@ class SipEndpoint {
   std::uint32_t lossState_ = 0;
   int wrongPayloads_ = 0;
   int badDatagrams_ = 0;
+  int sequenceJumps_ = 0;
 };
 
 }  // namespace tv

@@ -10,6 +10,11 @@
 #include <thread>
 #include <vector>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include "line/sip_endpoint.h"
 #include "line/sip_thread.h"
 
@@ -26,6 +31,7 @@ struct Party {
   int answers = 0;
   std::vector<SipCallEnd> ends;
   std::vector<SipMedium> changes;
+  std::vector<std::string> log;
 
   int Rings() {
     std::lock_guard lock(mutex);
@@ -38,6 +44,14 @@ struct Party {
   std::vector<SipCallEnd> Ends() {
     std::lock_guard lock(mutex);
     return ends;
+  }
+  // The first line of its log that holds `text`; empty when none does.
+  std::string Logged(const std::string& text) {
+    std::lock_guard lock(mutex);
+    for (const auto& line : log) {
+      if (line.find(text) != std::string::npos) return line;
+    }
+    return {};
   }
   SipMedium Medium() {
     SipMedium medium{};
@@ -81,6 +95,10 @@ class SipEndpointTest : public ::testing::Test {
       handlers.mediumChanged = [&party](SipMedium medium) {
         std::lock_guard lock(party.mutex);
         party.changes.push_back(medium);
+      };
+      handlers.log = [&party](const std::string& line) {
+        std::lock_guard lock(party.mutex);
+        party.log.push_back(line);
       };
       party.endpoint = std::make_unique<SipEndpoint>(account, std::string(), std::move(handlers));
       std::string problem;
@@ -172,6 +190,52 @@ TEST_F(SipEndpointTest, TheCalleeMovesAnAudioCallToT38) {
   ASSERT_TRUE(WaitFor([&] { return caller.Medium() == SipMedium::kT38 && callee.Medium() == SipMedium::kT38; }));
   std::lock_guard lock(caller.mutex);
   EXPECT_EQ(caller.changes, std::vector<SipMedium>{SipMedium::kT38});
+}
+
+// Sends each datagram to 127.0.0.1:port from a socket of its own.
+void SendDatagrams(int port, const std::vector<std::vector<std::uint8_t>>& datagrams) {
+  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  ASSERT_GE(fd, 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<std::uint16_t>(port));
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  for (const auto& datagram : datagrams) {
+    sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+  }
+  close(fd);
+}
+
+TEST_F(SipEndpointTest, BadInputIsLoggedAndTheCallGoesOn) {
+  Party& callee = Make(true);
+  Party& caller = Make(true, &callee);
+  Connect(caller, callee);
+  ASSERT_EQ(callee.Medium(), SipMedium::kT38);
+
+  // A flood of calls: each refused with 486.
+  std::vector<Party*> intruders;
+  for (int i = 0; i < 5; ++i) intruders.push_back(&Make(true, &callee));
+  for (Party* intruder : intruders) RunOnSipThread([&] { intruder->endpoint->Call("fax"); });
+  for (Party* intruder : intruders) {
+    ASSERT_TRUE(WaitFor([&] { return intruder->Ends().size() == 1; }));
+    EXPECT_EQ(intruder->Ends()[0].status, 486);
+  }
+  EXPECT_NE(callee.Logged("while a call is up: 486"), "");
+
+  // UDPTL with a length past its end, then one far ahead of the stream, to
+  // the callee's port (which the caller's log names).
+  const std::string to = caller.Logged("medium T.38 to 127.0.0.1:");
+  ASSERT_NE(to, "");
+  const int port = std::stoi(to.substr(to.rfind(':') + 1));
+  SendDatagrams(port, {{0x00, 0x05, 0x7f, 0x01}, {0x00, 0x00, 0x01, 0xaa, 0x00, 0x00}, {0x80, 0x00, 0x01, 0xbb, 0x00, 0x00}});
+  ASSERT_TRUE(WaitFor([&] { return !callee.Logged("UDPTL datagram dropped: ").empty(); }));
+  EXPECT_NE(callee.Logged("past the datagram"), "");
+  ASSERT_TRUE(WaitFor([&] { return !callee.Logged("UDPTL: the sequence jumped ahead").empty(); }));
+
+  EXPECT_TRUE(callee.Ends().empty());
+  EXPECT_TRUE(caller.Ends().empty());
+  EXPECT_EQ(callee.Medium(), SipMedium::kT38);
+  EXPECT_EQ(callee.Rings(), 1);
 }
 
 }  // namespace
