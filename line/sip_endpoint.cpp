@@ -78,6 +78,8 @@ struct SipEndpoint::Native {
   tmr reap{};
   tmr udptlQuiet{};
   tmr retry{};
+  tmr keepAlive{};
+  sa registrar{};  // where the registrar's answer came from
   sa remote{};  // where our media go
 };
 
@@ -88,6 +90,7 @@ SipEndpoint::SipEndpoint(SipAccount account, std::string password, Handlers hand
   tmr_init(&native_->reap);
   tmr_init(&native_->udptlQuiet);
   tmr_init(&native_->retry);
+  tmr_init(&native_->keepAlive);
 }
 
 SipEndpoint::~SipEndpoint() {
@@ -95,6 +98,7 @@ SipEndpoint::~SipEndpoint() {
   tmr_cancel(&native_->reap);
   tmr_cancel(&native_->udptlQuiet);
   tmr_cancel(&native_->retry);
+  tmr_cancel(&native_->keepAlive);
   mem_deref(call_);  // sends BYE or CANCEL for a call still up
   mem_deref(callRequests_);
   mem_deref(ending_);
@@ -147,20 +151,24 @@ bool SipEndpoint::Start(std::string& problem) {
     return false;
   }
   if (!BindMedia(localIp_, problem)) return false;
-  if (account_.registers) {
-    const std::string registrar = "sip:" + (account_.registrar.empty() ? account_.domain : account_.registrar);
-    const std::string uri = account_.Uri();
-    const std::string route = "sip:" + account_.proxy + ";lr";
-    const char* routes[] = {route.c_str()};
-    if (int error = sipreg_register(&registration_, sip_, registrar.c_str(), uri.c_str(), nullptr, uri.c_str(),
-                                    kRegisterSeconds, account_.user.c_str(), routes, account_.proxy.empty() ? 0 : 1,
-                                    0, &OnAuth, this, false, &OnRegistered, this, nullptr, nullptr);
-        error != 0) {
-      problem = "REGISTER to " + registrar + ": " + std::strerror(error);
-      return false;
-    }
-  }
+  if (account_.registers && !Register(problem)) return false;
   Log("SIP on " + localIp_ + ":" + std::to_string(SipPort()) + " as " + account_.Uri());
+  return true;
+}
+
+bool SipEndpoint::Register(std::string& problem) {
+  const std::string registrar = "sip:" + (account_.registrar.empty() ? account_.domain : account_.registrar);
+  const std::string uri = account_.Uri();
+  const std::string route = "sip:" + account_.proxy + ";lr";
+  const char* routes[] = {route.c_str()};
+  registration_ = static_cast<sipreg*>(mem_deref(registration_));
+  if (int error = sipreg_register(&registration_, sip_, registrar.c_str(), uri.c_str(), nullptr, uri.c_str(),
+                                  kRegisterSeconds, account_.user.c_str(), routes, account_.proxy.empty() ? 0 : 1, 0,
+                                  &OnAuth, this, false, &OnRegistered, this, nullptr, nullptr);
+      error != 0) {
+    problem = "REGISTER to " + registrar + ": " + std::strerror(error);
+    return false;
+  }
   return true;
 }
 
@@ -209,7 +217,7 @@ bool SipEndpoint::Invite(const std::string& number, bool withT38) {
   const char* routes[] = {route.c_str()};
   mbuf* offer = Describe(true, withT38, true);
   const int error =
-      sipsess_connect(&call_, sessions_, to.c_str(), nullptr, from.c_str(), account_.user.c_str(), routes,
+      sipsess_connect(&call_, sessions_, to.c_str(), nullptr, from.c_str(), ContactUser().c_str(), routes,
                       account_.proxy.empty() ? 0 : 1, kContentType, offer, &OnAuth, this, false, &OnOffer,
                       &OnAnswer, nullptr, &OnEstablished, nullptr, nullptr, &OnClosed, this, nullptr);
   mem_deref(offer);
@@ -274,8 +282,11 @@ void SipEndpoint::Refresh(bool byUpdate) {
 }
 
 std::string SipEndpoint::ContactUri() const {
-  return "sip:" + account_.user + "@" + localIp_ + ":" + std::to_string(SipPort());
+  return "sip:" + account_.user + "@" +
+         (publicAddress_.empty() ? localIp_ + ":" + std::to_string(SipPort()) : publicAddress_);
 }
+
+std::string SipEndpoint::ContactUser() const { return publicAddress_.empty() ? account_.user : ContactUri(); }
 
 void SipEndpoint::Reinvite(bool audio, bool t38, const char* what) {
   mbuf* offer = Describe(audio, t38, true);
@@ -374,7 +385,7 @@ void SipEndpoint::OnIncoming(const sip_msg* msg, void* arg) {
     sip_treply(nullptr, self->sip_, msg, 488, "Not Acceptable Here");
     return;
   }
-  const int error = sipsess_accept(&self->call_, self->sessions_, msg, 180, "Ringing", self->account_.user.c_str(),
+  const int error = sipsess_accept(&self->call_, self->sessions_, msg, 180, "Ringing", self->ContactUser().c_str(),
                                    kContentType, nullptr, &OnAuth, self, false, &OnOffer, &OnAnswer,
                                    &OnEstablished, nullptr, nullptr, &OnClosed, self, nullptr);
   if (error != 0) {
@@ -547,7 +558,46 @@ void SipEndpoint::OnRegistered(int error, const sip_msg* msg, void* arg) {
   const int status = error == 0 && msg ? msg->scode : 0;
   const std::string text = status ? std::to_string(status) + " " + Text(msg->reason) : std::strerror(error);
   self->Log("REGISTER: " + text);
+  if (status >= 200 && status < 300) {
+    self->LearnPublicAddress(msg);
+    const bool first = !sa_isset(&self->native_->registrar, SA_ALL);
+    sa_cpy(&self->native_->registrar, &msg->src);
+    if (first && self->account_.keepAliveSeconds > 0) {
+      self->Log("keep-alive (CRLF) to the registrar every " + std::to_string(self->account_.keepAliveSeconds) + " s");
+      tmr_start(&self->native_->keepAlive, self->account_.keepAliveSeconds * 1000ULL, &OnKeepAlive, self);
+    }
+  }
   if (self->handlers_.registered) self->handlers_.registered(status, text);
+}
+
+void SipEndpoint::LearnPublicAddress(const sip_msg* answer) {
+  pl received{};
+  pl rport{};
+  if (msg_param_decode(&answer->via.params, "received", &received) != 0) return;
+  const std::string port = msg_param_decode(&answer->via.params, "rport", &rport) == 0 && rport.l > 0
+                               ? Text(rport)
+                               : std::to_string(SipPort());
+  const std::string address = Text(received) + ":" + port;
+  sa media{};
+  if (sa_set_str(&media, Text(received).c_str(), 0) != 0) {
+    Log("the registrar's received= is no address: " + Text(received));
+    return;
+  }
+  if (address == localIp_ + ":" + std::to_string(SipPort()) || address == publicAddress_) return;
+  publicAddress_ = address;
+  description_->SetAddress(media);
+  Log("public address " + address + " (the registrar's answer): the Contact of our calls and our SDP take it");
+}
+
+// A CRLF keeps the NAT binding of our SIP port open between REGISTERs.
+void SipEndpoint::OnKeepAlive(void* arg) {
+  auto* self = static_cast<SipEndpoint*>(arg);
+  mbuf* crlf = mbuf_alloc(4);
+  mbuf_write_str(crlf, "\r\n\r\n");
+  crlf->pos = 0;
+  sip_send(self->sip_, nullptr, SIP_TRANSP_UDP, &self->native_->registrar, crlf);
+  mem_deref(crlf);
+  tmr_start(&self->native_->keepAlive, self->account_.keepAliveSeconds * 1000ULL, &OnKeepAlive, self);
 }
 
 void SipEndpoint::OnUdptl(const sa* source, mbuf* datagram, void* arg) {

@@ -127,6 +127,16 @@ class SipEndpoint {
   static void OnClosed(int error, const sip_msg* msg, void* arg);
   static int OnAuth(char** user, char** password, const char* realm, void* arg);
   static void OnRegistered(int error, const sip_msg* msg, void* arg);
+  bool Register(std::string& problem);
+  // Behind NAT the registrar sees us at another address, which the Via of
+  // its answer gives (received, rport): the Contact of our calls and our
+  // SDP take it. (libre writes the REGISTER's own Contact from the local
+  // address; the registrar has the public one from the datagram.)
+  void LearnPublicAddress(const sip_msg* answer);
+  static void OnKeepAlive(void* arg);
+  // What libre puts in our Contact: the user at our address, or the whole
+  // URI once the public address is known.
+  std::string ContactUser() const;
   static void OnUdptl(const sa* source, mbuf* datagram, void* arg);
   static void OnRtp(const sa* source, const rtp_header* header, mbuf* payload, void* arg);
   static void OnNoAnswer(void* arg);
@@ -169,7 +179,8 @@ class SipEndpoint {
   bool t38Later_ = false;
   int t38Refusal_ = 0;
   sip_lsnr* callRequests_ = nullptr;
-  bool awaitingT38_ = false;  // our re-INVITE to T.38 has had no final answer
+  bool awaitingT38_ = false;
+  std::string publicAddress_;  // HOST:PORT the registrar sees us at; empty: ours  // our re-INVITE to T.38 has had no final answer
   std::string number_;         // of the call we placed
   bool invitedWithT38_ = false;  // its offer held T.38
   CallState state_ = CallState::kIdle;

@@ -36,6 +36,8 @@ SipDescription::SipDescription(const sa& local, std::uint16_t rtpPort, std::uint
 
 SipDescription::~SipDescription() { mem_deref(session_); }
 
+void SipDescription::SetAddress(const sa& address) { sdp_session_set_laddr(session_, &address); }
+
 mbuf* SipDescription::Write(bool audio, bool t38, bool offer) {
   sdp_media_set_disabled(audio_, !audio);
   if (image_) sdp_media_set_disabled(image_, !t38);

@@ -30,6 +30,8 @@ class SipDescription {
   SipDescription& operator=(const SipDescription&) = delete;
 
   bool HasT38() const { return image_ != nullptr; }
+  // The address our media are at for the far end (the public one behind NAT).
+  void SetAddress(const sa& address);
   // Our description (an offer, or an answer) with G.711, T.38 or both.
   mbuf* Write(bool audio, bool t38, bool offer);
   // Reads the far end's description and picks the medium it allows, T.38

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -68,8 +69,9 @@ class SipEndpointTest : public ::testing::Test {
     });
   }
 
-  // An endpoint whose calls go to `callee` (or nowhere).
-  Party& Make(bool t38, Party* callee = nullptr) {
+  // An endpoint whose calls go to `callee` (or nowhere), its account as
+  // `adjust` leaves it.
+  Party& Make(bool t38, Party* callee = nullptr, const std::function<void(SipAccount&)>& adjust = {}) {
     auto& party = *parties_.emplace_back(std::make_unique<Party>());
     RunOnSipThread([&] {
       SipAccount account;
@@ -79,6 +81,7 @@ class SipEndpointTest : public ::testing::Test {
       account.registers = false;
       account.localPort = 0;
       account.t38 = t38;
+      if (adjust) adjust(account);
       SipEndpoint::Handlers handlers;
       handlers.ringing = [&party] {
         std::lock_guard lock(party.mutex);
@@ -236,6 +239,90 @@ TEST_F(SipEndpointTest, BadInputIsLoggedAndTheCallGoesOn) {
   EXPECT_TRUE(caller.Ends().empty());
   EXPECT_EQ(callee.Medium(), SipMedium::kT38);
   EXPECT_EQ(callee.Rings(), 1);
+}
+
+// A registrar behind which we are at 127.0.0.2:40000: it takes every
+// REGISTER and says so in the Via of its answer (received, rport).
+class NatRegistrar {
+ public:
+  NatRegistrar() : fd_(socket(AF_INET, SOCK_DGRAM, 0)) {
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd_, reinterpret_cast<const sockaddr*>(&local), sizeof local);
+    socklen_t length = sizeof local;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &length);
+    port_ = ntohs(local.sin_port);
+    timeval wait{0, 100000};
+    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~NatRegistrar() {
+    stop_ = true;
+    thread_.join();
+    close(fd_);
+  }
+  int Port() const { return port_; }
+  int KeepAlives() const { return keepAlives_; }
+  std::vector<std::string> Registers() {
+    std::lock_guard lock(mutex_);
+    return registers_;
+  }
+
+ private:
+  void Serve() {
+    while (!stop_) {
+      char buffer[4096];
+      sockaddr_in from{};
+      socklen_t length = sizeof from;
+      const auto got = recvfrom(fd_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &length);
+      if (got <= 0) continue;
+      const std::string request(buffer, static_cast<std::size_t>(got));
+      if (request.find_first_not_of("\r\n") == std::string::npos) {
+        ++keepAlives_;
+        continue;
+      }
+      if (request.rfind("REGISTER ", 0) != 0) continue;
+      {
+        std::lock_guard lock(mutex_);
+        registers_.push_back(request);
+      }
+      std::string answer = "SIP/2.0 200 OK\r\n";
+      for (const char* name : {"Via: ", "From: ", "To: ", "Call-ID: ", "CSeq: ", "Contact: "}) {
+        const auto at = request.find(std::string("\r\n") + name);
+        if (at == std::string::npos) continue;
+        std::string header = request.substr(at + 2, request.find("\r\n", at + 2) - at - 2);
+        if (header.rfind("Via: ", 0) == 0) header.replace(header.find(";rport"), 6, ";received=127.0.0.2;rport=40000");
+        answer += header + "\r\n";
+      }
+      answer += "Content-Length: 0\r\n\r\n";
+      sendto(fd_, answer.data(), answer.size(), 0, reinterpret_cast<const sockaddr*>(&from), length);
+    }
+  }
+
+  int fd_;
+  int port_ = 0;
+  std::atomic<bool> stop_ = false;
+  std::atomic<int> keepAlives_ = 0;
+  std::mutex mutex_;
+  std::vector<std::string> registers_;
+  std::thread thread_;
+};
+
+TEST_F(SipEndpointTest, BehindNatTheRegistrarsViewOfUsGoesInTheSdpAndKeepAlivesFlow) {
+  NatRegistrar registrar;
+  Party& callee = Make(true);
+  Party& caller = Make(true, &callee, [&](SipAccount& account) {
+    account.registers = true;
+    account.registrar = "127.0.0.1:" + std::to_string(registrar.Port());
+    account.keepAliveSeconds = 1;
+  });
+  ASSERT_TRUE(WaitFor([&] { return !caller.Logged("public address 127.0.0.2:40000").empty(); }));
+  EXPECT_NE(registrar.Registers()[0].find(";rport"), std::string::npos) << registrar.Registers()[0];
+
+  Connect(caller, callee);
+  EXPECT_NE(callee.Logged("medium T.38 to 127.0.0.2:"), "");
+  ASSERT_TRUE(WaitFor([&] { return registrar.KeepAlives() >= 1; }));
 }
 
 }  // namespace
