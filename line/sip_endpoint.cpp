@@ -636,15 +636,17 @@ void SipEndpoint::OnRtp(const sa*, const rtp_header* header, mbuf* payload, void
 
 // ------------------------------------------------------------ media
 
-void SipEndpoint::SendIfp(const std::uint8_t* bytes, int length) {
+void SipEndpoint::SendIfp(const std::uint8_t* bytes, int length, int copies) {
   if (!udptlOut_) return;
   const std::vector<std::uint8_t> datagram = udptlOut_->Datagram(IfpPacket(bytes, bytes + length));
-  if (Lose()) return;
-  mbuf* buffer = mbuf_alloc(datagram.size());
-  mbuf_write_mem(buffer, datagram.data(), datagram.size());
-  buffer->pos = 0;
-  udp_send(udptl_, &native_->remote, buffer);
-  mem_deref(buffer);
+  for (int copy = 0; copy < std::max(copies, 1); ++copy) {
+    if (Lose()) continue;
+    mbuf* buffer = mbuf_alloc(datagram.size());
+    mbuf_write_mem(buffer, datagram.data(), datagram.size());
+    buffer->pos = 0;
+    udp_send(udptl_, &native_->remote, buffer);
+    mem_deref(buffer);
+  }
 }
 
 void SipEndpoint::SimulateLoss(double share, unsigned seed) {

@@ -100,7 +100,11 @@ class SipEndpoint {
   bool InCall() const { return state_ != CallState::kIdle; }
   SipMedium Medium() const { return medium_; }
 
-  void SendIfp(const std::uint8_t* bytes, int length);
+  // One IFP packet in a datagram, sent `copies` times (the same datagram:
+  // the far end takes it once). Redundancy recovers a lost datagram from the
+  // ones after it, but the last of a burst (a frame's end, an indicator) has
+  // none soon after: spandsp asks for copies of those.
+  void SendIfp(const std::uint8_t* bytes, int length, int copies = 1);
   // 20 ms of audio each way: what we send, and what came (silence while
   // the jitter buffer fills).
   void SendAudio(const std::int16_t* samples);

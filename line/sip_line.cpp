@@ -341,11 +341,9 @@ class SipLine {
     return static_cast<int>(length);
   }
 
-  // UDPTL's redundancy repeats each packet in the datagrams after it, so
-  // each goes once, whatever count spandsp asks for.
-  static int T38Tx(t38_core_state_t*, void* user, const uint8_t* bytes, int length, int) {
+  static int T38Tx(t38_core_state_t*, void* user, const uint8_t* bytes, int length, int copies) {
     auto* self = static_cast<SipLine*>(user);
-    if (self->endpoint_) self->endpoint_->SendIfp(bytes, length);
+    if (self->endpoint_) self->endpoint_->SendIfp(bytes, length, copies);
     return 0;
   }
 

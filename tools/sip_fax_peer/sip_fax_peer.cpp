@@ -406,8 +406,8 @@ class Peer {
     self->phaseEDone_ = true;
   }
 
-  static int T38Tx(t38_core_state_t*, void* user, const uint8_t* bytes, int length, int) {
-    static_cast<Peer*>(user)->endpoint_->SendIfp(bytes, length);
+  static int T38Tx(t38_core_state_t*, void* user, const uint8_t* bytes, int length, int copies) {
+    static_cast<Peer*>(user)->endpoint_->SendIfp(bytes, length, copies);
     return 0;
   }
 
