@@ -159,8 +159,14 @@ void TFaxReceiverMachine::Step(Event event) {
 }
 
 bool TFaxReceiverMachine::PreviewLine(const std::string& line) {
+  const bool lineGone = IsError(line) && afterNoCarrier_;
+  afterNoCarrier_ = IsNoCarrier(line);
   if (failing_ && IsError(line)) {
     Goto(kFailure);  // the way out is refused: hang up without it
+    return false;
+  }
+  if (lineGone) {  // NO CARRIER, then ERROR: the modem is on hook, the far end has gone
+    EndCall(ecFaxSessionError);
     return false;
   }
   if (IsError(line)) {
@@ -324,6 +330,7 @@ void TFaxReceiverMachine::StepFrames(ResponseCollector::Got got, const std::stri
       CallerFrame(frames_.Frame());
       return;
     case FrameReception::Result::kNoCarrier:
+      afterNoCarrier_ = true;  // an ERROR next says the line has gone
       // After the fax was confirmed, a caller that is gone has nothing more to say.
       if (At() == kGetDcn) {
         Goto(kSuccess);

@@ -175,6 +175,7 @@ class TFaxReceiverMachine {
   bool callAccepted_ = false;
   bool answered_ = false;  // a Class 1 caller is on the line: a failure tells it with DCN
   bool failing_ = false;
+  bool afterNoCarrier_ = false;  // the modem's last line was NO CARRIER
   AfterPage afterPage_ = AfterPage::kEnd;  // what the caller said follows the last page
   int commandRepeats_ = 0;  // commands answered since the last training or page
   DleDecoder dle_;  // training and page data

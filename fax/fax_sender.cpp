@@ -161,9 +161,15 @@ void TFaxSenderMachine::Run(std::uint16_t msg, int handle) {
 }
 
 bool TFaxSenderMachine::PreviewLine(const std::string& line) {
+  const bool lineGone = IsError(line) && afterNoCarrier_;
+  afterNoCarrier_ = IsNoCarrier(line);
   if (IsError(line)) {
     if (failing_) {
       Goto(kFailed);  // the way out is refused: hang up without it
+      return false;
+    }
+    if (lineGone) {  // NO CARRIER, then ERROR: the modem is on hook, the far end has gone
+      EndCall(ecFaxSessionError);
       return false;
     }
     switch (At()) {

@@ -221,6 +221,7 @@ class TFaxSenderMachine {
   ModemSetUp setUp_;
   bool userAbort_ = false;
   bool failing_ = false;    // the call failed; a DCN on the way out
+  bool afterNoCarrier_ = false;  // the modem's last line was NO CARRIER
   bool connected_ = false;  // the far end answered as a fax: a failure sends DCN
   int commandTries_ = 0;    // DCS with training, or the post-page message, sent for one answer
   State afterCancel_ = kSendTsi;

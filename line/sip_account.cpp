@@ -73,6 +73,11 @@ std::optional<SipAccount> ReadSipAccount(const IniFile& ini, const std::string& 
       return std::nullopt;
     }
   }
+  account.keepAliveSeconds = ini.ReadInteger(section, "KeepAlive", account.keepAliveSeconds);
+  if (account.keepAliveSeconds < 0 || account.keepAliveSeconds > 3600) {
+    problem = "[" + section + "] KeepAlive must be 0 to 3600 seconds";
+    return std::nullopt;
+  }
   const std::string speed = ini.ReadString(section, "Speed", "1");
   const auto [end, error] = std::from_chars(speed.data(), speed.data() + speed.size(), account.speed);
   if (error != std::errc() || end != speed.data() + speed.size() || account.speed < 1 || account.speed > 16) {

@@ -10,6 +10,8 @@
 //   T38=1|0                         offer and accept T.38; 0: G.711 only
 //   Redundancy=3                    earlier T.38 packets repeated in each datagram
 //   MediaPorts=LOW-HIGH             ports for RTP and UDPTL (empty: any)
+//   KeepAlive=25                    seconds between keep-alives (CRLF) to the registrar
+//                                   while registered, for NAT bindings (0: none)
 //   Speed=1                         line time against the clock (tests run at 2 or more)
 #pragma once
 
@@ -31,6 +33,7 @@ struct SipAccount {
   int redundancy = 3;
   int mediaLow = 0;  // 0: any port
   int mediaHigh = 0;
+  int keepAliveSeconds = 25;
   double speed = 1;
 
   std::string Uri() const { return "sip:" + user + "@" + domain; }

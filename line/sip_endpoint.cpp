@@ -18,8 +18,6 @@ namespace {
 
 constexpr int kRtpLow = 16384;  // where RTP goes when MediaPorts is empty
 constexpr int kRtpHigh = 32767;
-constexpr std::uint8_t kPayloadPcmu = 0;
-constexpr std::uint8_t kPayloadPcma = 8;
 constexpr std::uint32_t kRegisterSeconds = 3600;
 // The jitter buffer plays from eight packets on (160 ms, which T.30's
 // timers bear) and keeps at most fifty: a modem's audio has no gaps to
@@ -60,6 +58,19 @@ std::string RouteAddress(const std::string& host, std::string& problem) {
 
 std::string Text(const pl& text) { return std::string(text.p, text.l); }
 
+// Whether a request's offer holds T.38: an image medium with a port (port 0
+// declines it).
+bool OffersT38(const sip_msg* msg) {
+  const std::string_view body(reinterpret_cast<const char*>(mbuf_buf(msg->mb)), mbuf_get_left(msg->mb));
+  const auto image = body.find("m=image ");
+  return image != std::string_view::npos && body.substr(image + 8, 2) != "0 ";
+}
+
+// The reason phrase of a refusal of T.38.
+const char* RefusalReason(int status) { return status == 488 ? "Not Acceptable Here" : "Not Acceptable"; }
+
+bool IsMethod(const sip_msg* msg, const char* method) { return pl_strcmp(&msg->met, method) == 0; }
+
 }  // namespace
 
 struct SipEndpoint::Native {
@@ -67,18 +78,10 @@ struct SipEndpoint::Native {
   tmr reap{};
   tmr udptlQuiet{};
   tmr retry{};
+  tmr keepAlive{};
+  sa registrar{};  // where the registrar's answer came from
   sa remote{};  // where our media go
 };
-
-const char* SipMediumName(SipMedium medium) {
-  switch (medium) {
-    case SipMedium::kT38: return "T.38";
-    case SipMedium::kPcmu:
-    case SipMedium::kPcma: return "G.711";
-    case SipMedium::kNone: break;
-  }
-  return "none";
-}
 
 SipEndpoint::SipEndpoint(SipAccount account, std::string password, Handlers handlers)
     : account_(std::move(account)), password_(std::move(password)), handlers_(std::move(handlers)),
@@ -87,6 +90,7 @@ SipEndpoint::SipEndpoint(SipAccount account, std::string password, Handlers hand
   tmr_init(&native_->reap);
   tmr_init(&native_->udptlQuiet);
   tmr_init(&native_->retry);
+  tmr_init(&native_->keepAlive);
 }
 
 SipEndpoint::~SipEndpoint() {
@@ -94,7 +98,9 @@ SipEndpoint::~SipEndpoint() {
   tmr_cancel(&native_->reap);
   tmr_cancel(&native_->udptlQuiet);
   tmr_cancel(&native_->retry);
+  tmr_cancel(&native_->keepAlive);
   mem_deref(call_);  // sends BYE or CANCEL for a call still up
+  mem_deref(callRequests_);
   mem_deref(ending_);
   mem_deref(registration_);
   mem_deref(sessions_);
@@ -102,7 +108,6 @@ SipEndpoint::~SipEndpoint() {
   mem_deref(sip_);
   mem_deref(rtp_);
   mem_deref(udptl_);
-  mem_deref(sdp_);
   mem_deref(dns_);
 }
 
@@ -124,7 +129,7 @@ bool SipEndpoint::Start(std::string& problem) {
     problem = std::string("DNS client: ") + std::strerror(error);
     return false;
   }
-  if (int error = sip_alloc(&sip_, dns_, 32, 32, 32, "Tessivane", nullptr, nullptr); error != 0) {
+  if (int error = sip_alloc(&sip_, dns_, 32, 32, 32, "Tessivane", nullptr, this); error != 0) {
     problem = std::string("SIP stack: ") + std::strerror(error);
     return false;
   }
@@ -132,25 +137,38 @@ bool SipEndpoint::Start(std::string& problem) {
     problem = "SIP port " + localIp_ + ":" + std::to_string(account_.localPort) + ": " + std::strerror(error);
     return false;
   }
+  sip_set_trace_handler(sip_, [](bool sent, sip_transp, const sa*, const sa*, const std::uint8_t* bytes,
+                                 std::size_t length, void* arg) {
+    if (!sent) static_cast<SipEndpoint*>(arg)->SeeMessage(bytes, length);
+  });
+  // Ahead of libre's sessions, which answer UPDATE with 501.
+  if (int error = sip_listen(&callRequests_, sip_, true, &OnCallRequest, this); error != 0) {
+    problem = std::string("SIP listener: ") + std::strerror(error);
+    return false;
+  }
   if (int error = sipsess_listen(&sessions_, sip_, 32, &OnIncoming, this); error != 0) {
     problem = std::string("SIP sessions: ") + std::strerror(error);
     return false;
   }
   if (!BindMedia(localIp_, problem)) return false;
-  if (account_.registers) {
-    const std::string registrar = "sip:" + (account_.registrar.empty() ? account_.domain : account_.registrar);
-    const std::string uri = account_.Uri();
-    const std::string route = "sip:" + account_.proxy + ";lr";
-    const char* routes[] = {route.c_str()};
-    if (int error = sipreg_register(&registration_, sip_, registrar.c_str(), uri.c_str(), nullptr, uri.c_str(),
-                                    kRegisterSeconds, account_.user.c_str(), routes, account_.proxy.empty() ? 0 : 1,
-                                    0, &OnAuth, this, false, &OnRegistered, this, nullptr, nullptr);
-        error != 0) {
-      problem = "REGISTER to " + registrar + ": " + std::strerror(error);
-      return false;
-    }
-  }
+  if (account_.registers && !Register(problem)) return false;
   Log("SIP on " + localIp_ + ":" + std::to_string(SipPort()) + " as " + account_.Uri());
+  return true;
+}
+
+bool SipEndpoint::Register(std::string& problem) {
+  const std::string registrar = "sip:" + (account_.registrar.empty() ? account_.domain : account_.registrar);
+  const std::string uri = account_.Uri();
+  const std::string route = "sip:" + account_.proxy + ";lr";
+  const char* routes[] = {route.c_str()};
+  registration_ = static_cast<sipreg*>(mem_deref(registration_));
+  if (int error = sipreg_register(&registration_, sip_, registrar.c_str(), uri.c_str(), nullptr, uri.c_str(),
+                                  kRegisterSeconds, account_.user.c_str(), routes, account_.proxy.empty() ? 0 : 1, 0,
+                                  &OnAuth, this, false, &OnRegistered, this, nullptr, nullptr);
+      error != 0) {
+    problem = "REGISTER to " + registrar + ": " + std::strerror(error);
+    return false;
+  }
   return true;
 }
 
@@ -181,20 +199,7 @@ bool SipEndpoint::BindMedia(const std::string& localIp, std::string& problem) {
   sa bound{};
   udp_local_get(udptl_, &bound);
 
-  sdp_session_alloc(&sdp_, &local);
-  sdp_media_add(&audio_, sdp_, "audio", rtpPort, "RTP/AVP");
-  sdp_format_add(nullptr, audio_, false, "0", "PCMU", 8000, 1, nullptr, nullptr, nullptr, false, nullptr);
-  sdp_format_add(nullptr, audio_, false, "8", "PCMA", 8000, 1, nullptr, nullptr, nullptr, false, nullptr);
-  if (account_.t38) {
-    sdp_media_add(&image_, sdp_, "image", sa_port(&bound), "udptl");
-    sdp_format_add(nullptr, image_, false, "t38", nullptr, 0, 0, nullptr, nullptr, nullptr, false, nullptr);
-    sdp_media_set_lattr(image_, true, "T38FaxVersion", "0");
-    sdp_media_set_lattr(image_, true, "T38MaxBitRate", "14400");
-    sdp_media_set_lattr(image_, true, "T38FaxRateManagement", "transferredTCF");
-    sdp_media_set_lattr(image_, true, "T38FaxMaxBuffer", "%zu", kMaxIfpPacket);
-    sdp_media_set_lattr(image_, true, "T38FaxMaxDatagram", "%zu", kMaxUdptlDatagram);
-    sdp_media_set_lattr(image_, true, "T38FaxUdpEC", "t38UDPRedundancy");
-  }
+  description_ = std::make_unique<SipDescription>(local, rtpPort, account_.t38 ? sa_port(&bound) : 0);
   return true;
 }
 
@@ -202,7 +207,7 @@ bool SipEndpoint::BindMedia(const std::string& localIp, std::string& problem) {
 
 bool SipEndpoint::Call(const std::string& number) {
   if (state_ != CallState::kIdle || !sessions_) return false;
-  return Invite(number, image_ && !t38Later_);
+  return Invite(number, description_->HasT38() && !t38Later_);
 }
 
 bool SipEndpoint::Invite(const std::string& number, bool withT38) {
@@ -212,7 +217,7 @@ bool SipEndpoint::Invite(const std::string& number, bool withT38) {
   const char* routes[] = {route.c_str()};
   mbuf* offer = Describe(true, withT38, true);
   const int error =
-      sipsess_connect(&call_, sessions_, to.c_str(), nullptr, from.c_str(), account_.user.c_str(), routes,
+      sipsess_connect(&call_, sessions_, to.c_str(), nullptr, from.c_str(), ContactUser().c_str(), routes,
                       account_.proxy.empty() ? 0 : 1, kContentType, offer, &OnAuth, this, false, &OnOffer,
                       &OnAnswer, nullptr, &OnEstablished, nullptr, nullptr, &OnClosed, this, nullptr);
   mem_deref(offer);
@@ -253,14 +258,35 @@ void SipEndpoint::HangUp() {
 }
 
 void SipEndpoint::OfferT38() {
-  if (state_ != CallState::kUp || !image_ || medium_ == SipMedium::kT38) return;
+  if (state_ != CallState::kUp || !description_->HasT38() || medium_ == SipMedium::kT38) return;
+  awaitingT38_ = true;
   Reinvite(false, true, "re-INVITE to T.38");
 }
 
-void SipEndpoint::Refresh() {
+void SipEndpoint::Refresh(bool byUpdate) {
   if (state_ != CallState::kUp) return;
-  Reinvite(medium_ != SipMedium::kT38, medium_ == SipMedium::kT38, "re-INVITE to refresh the session");
+  const bool t38 = medium_ == SipMedium::kT38;
+  if (!byUpdate) {
+    Reinvite(!t38, t38, "re-INVITE to refresh the session");
+    return;
+  }
+  mbuf* offer = Describe(!t38, t38, true);
+  const int error = sip_drequestf(nullptr, sip_, true, "UPDATE", sipsess_dialog(call_), 0, nullptr, nullptr,
+                                  &OnUpdateAnswer, this,
+                                  "Contact: <%s>\r\nContent-Type: %s\r\nContent-Length: %zu\r\n\r\n%b",
+                                  ContactUri().c_str(), kContentType, mbuf_get_left(offer), mbuf_buf(offer),
+                                  mbuf_get_left(offer));
+  mem_deref(offer);
+  Log(error ? std::string("UPDATE to refresh the session: ") + std::strerror(error)
+            : "UPDATE to refresh the session");
 }
+
+std::string SipEndpoint::ContactUri() const {
+  return "sip:" + account_.user + "@" +
+         (publicAddress_.empty() ? localIp_ + ":" + std::to_string(SipPort()) : publicAddress_);
+}
+
+std::string SipEndpoint::ContactUser() const { return publicAddress_.empty() ? account_.user : ContactUri(); }
 
 void SipEndpoint::Reinvite(bool audio, bool t38, const char* what) {
   mbuf* offer = Describe(audio, t38, true);
@@ -271,6 +297,7 @@ void SipEndpoint::Reinvite(bool audio, bool t38, const char* what) {
 
 void SipEndpoint::EndCall(const SipCallEnd& end) {
   tmr_cancel(&native_->noAnswer);
+  awaitingT38_ = false;
   ending_ = static_cast<sipsess*>(mem_deref(ending_));
   ending_ = call_;
   call_ = nullptr;
@@ -301,36 +328,18 @@ void SipEndpoint::OnNoAnswer(void* arg) {
 
 // ------------------------------------------------------------ descriptions
 
-mbuf* SipEndpoint::Describe(bool audio, bool t38, bool offer) {
-  sdp_media_set_disabled(audio_, !audio);
-  if (image_) sdp_media_set_disabled(image_, !t38);
-  mbuf* description = nullptr;
-  sdp_encode(&description, sdp_, offer);
-  return description;
-}
+mbuf* SipEndpoint::Describe(bool audio, bool t38, bool offer) { return description_->Write(audio, t38, offer); }
 
 SipMedium SipEndpoint::TakeDescription(mbuf* description, bool offer, bool audioFirst) {
-  if (image_) sdp_media_set_disabled(image_, false);
-  sdp_media_set_disabled(audio_, false);
-  if (const int error = sdp_decode(sdp_, description, offer); error != 0) {
-    Log(std::string("unreadable SDP: ") + std::strerror(error));
-    return SipMedium::kNone;
-  }
-  const bool t38 = image_ && sdp_media_rformat(image_, nullptr);
-  if (t38 && !audioFirst) return SipMedium::kT38;
-  if (const sdp_format* format = sdp_media_rformat(audio_, nullptr)) {
-    return format->pt == kPayloadPcma ? SipMedium::kPcma : SipMedium::kPcmu;
-  }
-  return t38 ? SipMedium::kT38 : SipMedium::kNone;
+  std::string problem;
+  const SipMedium medium = description_->Read(description, offer, audioFirst, problem);
+  if (!problem.empty()) Log(problem);
+  return medium;
 }
 
 void SipEndpoint::UseMedium(SipMedium medium) {
   const bool changed = medium != medium_;
-  if (medium == SipMedium::kT38) {
-    sa_cpy(&native_->remote, sdp_media_raddr(image_));
-  } else if (medium != SipMedium::kNone) {
-    sa_cpy(&native_->remote, sdp_media_raddr(audio_));
-  }
+  if (medium != SipMedium::kNone) sa_cpy(&native_->remote, description_->RemoteAddress(medium));
   if (!changed) return;
   medium_ = medium;
   udptlOut_.reset();
@@ -342,6 +351,7 @@ void SipEndpoint::UseMedium(SipMedium medium) {
       if (handlers_.ifp) handlers_.ifp(sequence, ifp);
     });
   }
+  badDatagrams_ = sequenceJumps_ = wrongPayloads_ = 0;
   audioIn_.clear();
   audioPlaying_ = false;
   rtpFirst_ = true;
@@ -363,13 +373,10 @@ void SipEndpoint::OnIncoming(const sip_msg* msg, void* arg) {
     sip_treply(nullptr, self->sip_, msg, 486, "Busy Here");
     return;
   }
-  // T.38 offered: an image medium with a port (port 0 declines it).
-  const std::string_view body(reinterpret_cast<const char*>(mbuf_buf(msg->mb)), mbuf_get_left(msg->mb));
-  const auto image = body.find("m=image ");
-  const bool offersT38 = image != std::string_view::npos && body.substr(image + 8, 2) != "0 ";
-  if (self->strict_ && !self->image_ && offersT38) {
-    self->Log("INVITE from " + from + " offers T.38, which we lack: 488");
-    sip_treply(nullptr, self->sip_, msg, 488, "Not Acceptable Here");
+  if (self->t38Refusal_ && !self->description_->HasT38() && OffersT38(msg)) {
+    self->Log("INVITE from " + from + " offers T.38, which we lack: " + std::to_string(self->t38Refusal_));
+    sip_treply(nullptr, self->sip_, msg, static_cast<std::uint16_t>(self->t38Refusal_),
+               RefusalReason(self->t38Refusal_));
     return;
   }
   const SipMedium medium = self->TakeDescription(msg->mb, true, self->t38Later_);
@@ -378,7 +385,7 @@ void SipEndpoint::OnIncoming(const sip_msg* msg, void* arg) {
     sip_treply(nullptr, self->sip_, msg, 488, "Not Acceptable Here");
     return;
   }
-  const int error = sipsess_accept(&self->call_, self->sessions_, msg, 180, "Ringing", self->account_.user.c_str(),
+  const int error = sipsess_accept(&self->call_, self->sessions_, msg, 180, "Ringing", self->ContactUser().c_str(),
                                    kContentType, nullptr, &OnAuth, self, false, &OnOffer, &OnAnswer,
                                    &OnEstablished, nullptr, nullptr, &OnClosed, self, nullptr);
   if (error != 0) {
@@ -399,26 +406,95 @@ int SipEndpoint::OnOffer(mbuf** description, const sip_msg* msg, void* arg) {
     *description = self->Describe(self->medium_ != SipMedium::kT38, self->medium_ == SipMedium::kT38, true);
     return 0;
   }
-  const SipMedium medium = self->TakeDescription(msg->mb, true);
+  return self->TakeOffer(msg, "re-INVITE", description) ? 0 : EPROTO;
+}
+
+bool SipEndpoint::TakeOffer(const sip_msg* msg, const char* request, mbuf** answer) {
+  const SipMedium medium = TakeDescription(msg->mb, true);
   if (medium == SipMedium::kNone) {
-    self->Log("re-INVITE offers no medium of ours: 488");
-    return EPROTO;
+    Log(std::string(request) + " offers no medium of ours: 488");
+    return false;
   }
-  *description = self->Describe(medium != SipMedium::kT38, medium == SipMedium::kT38, false);
-  if (medium == self->medium_) {  // a session refresh: the media go on untouched
-    self->Log(std::string("re-INVITE: the call stays on ") + SipMediumName(medium));
-    self->UseMedium(medium);
-    return 0;
+  *answer = Describe(medium != SipMedium::kT38, medium == SipMedium::kT38, false);
+  const bool changed = medium != medium_;
+  if (!changed) Log(std::string(request) + ": the call stays on " + SipMediumName(medium));  // a session refresh
+  UseMedium(medium);  // the media go on untouched when it stays
+  if (changed && handlers_.mediumChanged) handlers_.mediumChanged(medium);
+  return true;
+}
+
+bool SipEndpoint::OnCallRequest(const sip_msg* msg, void* arg) {
+  auto* self = static_cast<SipEndpoint*>(arg);
+  if (!self->call_ || self->state_ != CallState::kUp || !sip_dialog_cmp(sipsess_dialog(self->call_), msg)) {
+    return false;
   }
-  self->UseMedium(medium);
-  if (self->handlers_.mediumChanged) self->handlers_.mediumChanged(medium);
-  return 0;
+  if (IsMethod(msg, "INVITE")) {
+    if (!self->t38Refusal_ || self->description_->HasT38() || !OffersT38(msg)) return false;
+    self->Log("re-INVITE offers T.38, which we lack: " + std::to_string(self->t38Refusal_));
+    sip_treply(nullptr, self->sip_, msg, static_cast<std::uint16_t>(self->t38Refusal_),
+               RefusalReason(self->t38Refusal_));
+    return true;
+  }
+  if (!IsMethod(msg, "UPDATE")) return false;
+  if (!sip_dialog_rseq_valid(sipsess_dialog(self->call_), msg)) {
+    sip_reply(self->sip_, msg, 500, "Request Out Of Order");
+    return true;
+  }
+  mbuf* answer = nullptr;
+  if (mbuf_get_left(msg->mb) > 0 && !self->TakeOffer(msg, "UPDATE", &answer)) {
+    sip_reply(self->sip_, msg, 488, "Not Acceptable Here");
+    return true;
+  }
+  if (answer) {
+    sip_treplyf(nullptr, nullptr, self->sip_, msg, true, 200, "OK",
+                "Contact: <%s>\r\nContent-Type: %s\r\nContent-Length: %zu\r\n\r\n%b", self->ContactUri().c_str(),
+                kContentType, mbuf_get_left(answer), mbuf_buf(answer), mbuf_get_left(answer));
+  } else {
+    sip_treplyf(nullptr, nullptr, self->sip_, msg, true, 200, "OK", "Contact: <%s>\r\nContent-Length: 0\r\n\r\n",
+                self->ContactUri().c_str());
+  }
+  mem_deref(answer);
+  return true;
+}
+
+void SipEndpoint::OnUpdateAnswer(int error, const sip_msg* msg, void* arg) {
+  auto* self = static_cast<SipEndpoint*>(arg);
+  if (error != 0 || !msg) {
+    self->Log(std::string("UPDATE: ") + std::strerror(error));
+  } else if (msg->scode >= 200) {
+    self->Log("UPDATE: " + std::to_string(msg->scode) + " " + Text(msg->reason));
+  }
+}
+
+// A final refusal of our re-INVITE to T.38 (488, 606) leaves the call as it
+// was, on G.711; libre retries after a 491 itself.
+void SipEndpoint::SeeMessage(const std::uint8_t* bytes, std::size_t length) {
+  constexpr std::string_view kResponse = "SIP/2.0 ";
+  if (!awaitingT38_ || !call_ || length <= kResponse.size() ||
+      std::string_view(reinterpret_cast<const char*>(bytes), kResponse.size()) != kResponse) {
+    return;
+  }
+  mbuf* copy = mbuf_alloc(length);
+  mbuf_write_mem(copy, bytes, length);
+  copy->pos = 0;
+  sip_msg* msg = nullptr;
+  const bool refused = sip_msg_decode(&msg, copy) == 0 && pl_strcmp(&msg->cseq.met, "INVITE") == 0 &&
+                       pl_strcmp(&msg->callid, sip_dialog_callid(sipsess_dialog(call_))) == 0 && msg->scode >= 300 &&
+                       msg->scode != 401 && msg->scode != 407 && msg->scode != 491;
+  if (refused) {
+    awaitingT38_ = false;
+    Log(std::to_string(msg->scode) + " " + Text(msg->reason) + " to our re-INVITE to T.38: the fax goes on over " +
+        SipMediumName(medium_));
+  }
+  mem_deref(copy);
+  mem_deref(msg);
 }
 
 int SipEndpoint::OnAnswer(const sip_msg* msg, void* arg) {
   auto* self = static_cast<SipEndpoint*>(arg);
   const SipMedium medium = self->TakeDescription(msg->mb, false);
   if (self->state_ == CallState::kUp) {  // the answer to our re-INVITE
+    self->awaitingT38_ = false;
     if (medium != SipMedium::kNone && medium != self->medium_) {
       self->UseMedium(medium);
       if (self->handlers_.mediumChanged) self->handlers_.mediumChanged(medium);
@@ -482,16 +558,58 @@ void SipEndpoint::OnRegistered(int error, const sip_msg* msg, void* arg) {
   const int status = error == 0 && msg ? msg->scode : 0;
   const std::string text = status ? std::to_string(status) + " " + Text(msg->reason) : std::strerror(error);
   self->Log("REGISTER: " + text);
+  if (status >= 200 && status < 300) {
+    self->LearnPublicAddress(msg);
+    const bool first = !sa_isset(&self->native_->registrar, SA_ALL);
+    sa_cpy(&self->native_->registrar, &msg->src);
+    if (first && self->account_.keepAliveSeconds > 0) {
+      self->Log("keep-alive (CRLF) to the registrar every " + std::to_string(self->account_.keepAliveSeconds) + " s");
+      tmr_start(&self->native_->keepAlive, self->account_.keepAliveSeconds * 1000ULL, &OnKeepAlive, self);
+    }
+  }
   if (self->handlers_.registered) self->handlers_.registered(status, text);
+}
+
+void SipEndpoint::LearnPublicAddress(const sip_msg* answer) {
+  pl received{};
+  pl rport{};
+  if (msg_param_decode(&answer->via.params, "received", &received) != 0) return;
+  const std::string port = msg_param_decode(&answer->via.params, "rport", &rport) == 0 && rport.l > 0
+                               ? Text(rport)
+                               : std::to_string(SipPort());
+  const std::string address = Text(received) + ":" + port;
+  sa media{};
+  if (sa_set_str(&media, Text(received).c_str(), 0) != 0) {
+    Log("the registrar's received= is no address: " + Text(received));
+    return;
+  }
+  if (address == localIp_ + ":" + std::to_string(SipPort()) || address == publicAddress_) return;
+  publicAddress_ = address;
+  description_->SetAddress(media);
+  Log("public address " + address + " (the registrar's answer): the Contact of our calls and our SDP take it");
+}
+
+// A CRLF keeps the NAT binding of our SIP port open between REGISTERs.
+void SipEndpoint::OnKeepAlive(void* arg) {
+  auto* self = static_cast<SipEndpoint*>(arg);
+  mbuf* crlf = mbuf_alloc(4);
+  mbuf_write_str(crlf, "\r\n\r\n");
+  crlf->pos = 0;
+  sip_send(self->sip_, nullptr, SIP_TRANSP_UDP, &self->native_->registrar, crlf);
+  mem_deref(crlf);
+  tmr_start(&self->native_->keepAlive, self->account_.keepAliveSeconds * 1000ULL, &OnKeepAlive, self);
 }
 
 void SipEndpoint::OnUdptl(const sa* source, mbuf* datagram, void* arg) {
   auto* self = static_cast<SipEndpoint*>(arg);
   if (!self->udptlIn_ || !sa_cmp(source, &self->native_->remote, SA_ADDR) || self->Lose()) return;
   tmr_start(&self->native_->udptlQuiet, kUdptlQuietMs, &OnUdptlQuiet, self);
+  // A malformed datagram, or a sequence number far off the stream's: the
+  // first of each in a call is logged.
   std::string problem;
-  if (!self->udptlIn_->Take({mbuf_buf(datagram), mbuf_get_left(datagram)}, &problem) && self->badDatagrams_++ == 0) {
-    self->Log("UDPTL datagram dropped: " + problem);
+  const bool taken = self->udptlIn_->Take({mbuf_buf(datagram), mbuf_get_left(datagram)}, &problem);
+  if (!problem.empty() && (taken ? self->sequenceJumps_ : self->badDatagrams_)++ == 0) {
+    self->Log(std::string(taken ? "UDPTL: " : "UDPTL datagram dropped: ") + problem);
   }
 }
 
@@ -518,15 +636,17 @@ void SipEndpoint::OnRtp(const sa*, const rtp_header* header, mbuf* payload, void
 
 // ------------------------------------------------------------ media
 
-void SipEndpoint::SendIfp(const std::uint8_t* bytes, int length) {
+void SipEndpoint::SendIfp(const std::uint8_t* bytes, int length, int copies) {
   if (!udptlOut_) return;
   const std::vector<std::uint8_t> datagram = udptlOut_->Datagram(IfpPacket(bytes, bytes + length));
-  if (Lose()) return;
-  mbuf* buffer = mbuf_alloc(datagram.size());
-  mbuf_write_mem(buffer, datagram.data(), datagram.size());
-  buffer->pos = 0;
-  udp_send(udptl_, &native_->remote, buffer);
-  mem_deref(buffer);
+  for (int copy = 0; copy < std::max(copies, 1); ++copy) {
+    if (Lose()) continue;
+    mbuf* buffer = mbuf_alloc(datagram.size());
+    mbuf_write_mem(buffer, datagram.data(), datagram.size());
+    buffer->pos = 0;
+    udp_send(udptl_, &native_->remote, buffer);
+    mem_deref(buffer);
+  }
 }
 
 void SipEndpoint::SimulateLoss(double share, unsigned seed) {

@@ -70,6 +70,43 @@ void SetPageDataRight(t31_state_t* modem) {
   core->rx_data_handler = &RxDataInLineOrder;
 }
 
+// Listens on an audio call for a fax machine at the far end: its calling
+// tone (CNG) when it calls, the V.21 preamble of its first frames when it
+// answers.
+class FaxToneWatch {
+ public:
+  FaxToneWatch()
+      : cng_(modem_connect_tones_rx_init(nullptr, MODEM_CONNECT_TONES_FAX_CNG, &Heard, this)),
+        preamble_(modem_connect_tones_rx_init(nullptr, MODEM_CONNECT_TONES_FAX_PREAMBLE, &Heard, this)) {}
+  ~FaxToneWatch() {
+    modem_connect_tones_rx_free(cng_);
+    modem_connect_tones_rx_free(preamble_);
+  }
+  FaxToneWatch(const FaxToneWatch&) = delete;
+  FaxToneWatch& operator=(const FaxToneWatch&) = delete;
+
+  // What these samples of the far end completed: "CNG", "V.21 preamble", or
+  // nothing.
+  const char* Listen(const std::int16_t* samples, int count) {
+    modem_connect_tones_rx(cng_, samples, count);
+    modem_connect_tones_rx(preamble_, samples, count);
+    switch (heard_) {
+      case MODEM_CONNECT_TONES_FAX_CNG: return "CNG";
+      case MODEM_CONNECT_TONES_FAX_PREAMBLE: return "V.21 preamble";
+      default: return nullptr;
+    }
+  }
+
+ private:
+  static void Heard(void* user, int tone, int, int) {
+    if (tone != MODEM_CONNECT_TONES_NONE) static_cast<FaxToneWatch*>(user)->heard_ = tone;
+  }
+
+  modem_connect_tones_rx_state_t* cng_;
+  modem_connect_tones_rx_state_t* preamble_;
+  int heard_ = MODEM_CONNECT_TONES_NONE;
+};
+
 class SipLine {
  public:
   explicit SipLine(const std::string& name) : modem_(name), section_(SipSection(name)) {
@@ -122,6 +159,7 @@ class SipLine {
       Log(problem);
       return;
     }
+    t38_ = account->t38;
     stepPeriod_ = std::chrono::duration_cast<Clock::duration>(
         std::chrono::duration<double, std::milli>(kStepMs / account->speed));
     SipEndpoint::Handlers handlers;
@@ -130,6 +168,8 @@ class SipLine {
       ringStep_ = 0;
     };
     handlers.answered = [this] {
+      dialling_ = false;
+      askedForT38_ = false;
       UseMedium();
       t31_call_event(t31_, AT_CALL_EVENT_CONNECTED);
     };
@@ -189,7 +229,7 @@ class SipLine {
     if (hold != held_) modem_.HoldOutput(held_ = hold);
     FollowDtr();
     if (ringing_ && ringStep_++ % kRingEverySteps == 0) t31_call_event(t31_, AT_CALL_EVENT_ALERTING);
-    if (endpoint_ && endpoint_->Medium() == SipMedium::kT38) {
+    if (t31_->t38_mode) {
       t31_t38_send_timeout(t31_, kStepSamples);
       return;
     }
@@ -199,6 +239,7 @@ class SipLine {
     if (endpoint_) {
       endpoint_->SendAudio(samples);
       endpoint_->TakeAudio(samples);
+      if (toneWatch_ && endpoint_->InCall()) AskForT38(toneWatch_->Listen(samples, kStepSamples));
     } else {
       std::fill(samples, samples + kStepSamples, 0);
     }
@@ -238,6 +279,11 @@ class SipLine {
   void UseMedium() {
     if (endpoint_->Medium() != SipMedium::kNone) lastMedium_ = endpoint_->Medium();
     const bool t38 = endpoint_->Medium() == SipMedium::kT38;
+    if (t38 || !t38_ || askedForT38_) {
+      toneWatch_.reset();
+    } else if (!toneWatch_) {
+      toneWatch_ = std::make_unique<FaxToneWatch>();
+    }
     if (t38 == (t31_->t38_mode != 0)) return;
     t31_set_mode(t31_, t38);
     const int modem = t31_->modem;
@@ -251,14 +297,35 @@ class SipLine {
     }
   }
 
+  // A fax machine heard on an audio call: the call is moved to T.38 (once;
+  // a far end that refuses keeps the fax on G.711).
+  void AskForT38(const char* heard) {
+    if (!heard) return;
+    toneWatch_.reset();
+    askedForT38_ = true;
+    Log(std::string("heard the far end's ") + heard + " on G.711");
+    endpoint_->OfferT38();
+  }
+
+  // A far end that hangs up while the modem waits for a command gets NO
+  // CARRIER said as well, which spandsp leaves out there.
   void CallEnded(const SipCallEnd& end) {
     int event = AT_CALL_EVENT_HANGUP;
     if (dialling_) {
       if (end.Busy()) event = AT_CALL_EVENT_BUSY;
       if (end.NoAnswer()) event = AT_CALL_EVENT_NO_ANSWER;
     }
+    const at_state_t& at = t31_->at_state;
+    const bool silent = event == AT_CALL_EVENT_HANGUP && !dialling_ && !ringing_ &&
+                        at.at_rx_mode == AT_MODE_OFFHOOK_COMMAND && !at.dte_is_waiting;
     dialling_ = ringing_ = false;
     t31_call_event(t31_, event);
+    if (silent) modem_.Receive("\r\nNO CARRIER\r\n");
+    // A modem stopped in the middle of sending takes commands again (its
+    // flow control would hold them back for good), and off the call it is
+    // on audio, where the silence that ends an ATH runs out by itself.
+    clearToSend_ = true;
+    t31_set_mode(t31_, false);
   }
 
   void Log(const std::string& line) {
@@ -274,11 +341,9 @@ class SipLine {
     return static_cast<int>(length);
   }
 
-  // UDPTL's redundancy repeats each packet in the datagrams after it, so
-  // each goes once, whatever count spandsp asks for.
-  static int T38Tx(t38_core_state_t*, void* user, const uint8_t* bytes, int length, int) {
+  static int T38Tx(t38_core_state_t*, void* user, const uint8_t* bytes, int length, int copies) {
     auto* self = static_cast<SipLine*>(user);
-    if (self->endpoint_) self->endpoint_->SendIfp(bytes, length);
+    if (self->endpoint_) self->endpoint_->SendIfp(bytes, length, copies);
     return 0;
   }
 
@@ -294,6 +359,7 @@ class SipLine {
         break;
       case AT_MODEM_CONTROL_ANSWER:
         self->ringing_ = false;
+        self->askedForT38_ = false;
         if (!self->endpoint_ || !self->endpoint_->Answer()) {
           t31_call_event(t31, AT_CALL_EVENT_HANGUP);
           break;
@@ -331,6 +397,9 @@ class SipLine {
   Clock::duration stepPeriod_ = std::chrono::milliseconds(20);
   t31_state_t* t31_ = nullptr;
   std::unique_ptr<SipEndpoint> endpoint_;
+  bool t38_ = false;  // the account allows T.38
+  std::unique_ptr<FaxToneWatch> toneWatch_;  // on an audio call, until we ask for T.38
+  bool askedForT38_ = false;
   std::ofstream log_;
   bool clearToSend_ = true;
   bool held_ = false;

@@ -3,15 +3,18 @@
 # [SIP] of TV.INI, no registration) against tools/sip_fax_peer, a spandsp
 # fax machine on SIP, all on 127.0.0.1: over T.38, and over G.711 with a far
 # end that refuses T.38 with 488 (the line calls again with G.711 alone),
-# and over calls that start on G.711 and move to T.38
-# by the far end's re-INVITE, over T.38 with 5% of the datagrams lost each
-# way (the redundancy of 3 recovers them), and over a call whose session the
-# far end refreshes in the middle of a page. Every page arrives pixel for
+# and over calls that start on G.711 and move to T.38: by the far end's
+# re-INVITE, and by ours once the line hears the far end's fax machine (its
+# CNG when it calls, its V.21 preamble when it answers; a far end that
+# refuses with 488 or 606 keeps the fax on G.711). The moved calls lose 10%
+# of their datagrams each way (the redundancy of 3 recovers them) and have
+# their session refreshed in the middle of a page, by re-INVITE or UPDATE. Every page arrives pixel for
 # pixel in 2-D coding (MR: no error correction over a SIP line), at its own
 # resolution, and tvfax and the line's log name the medium
 # the call took. A far end that answers 486 is BUSY to the modem; one that
-# hangs up in the middle of a page ends the send with a failure within
-# seconds.
+# hangs up in the middle of a page or in training ends the call with a
+# failure within seconds; a call that loses 30% of its datagrams each way
+# ends within bounds.
 #   sip_line_test.sh TVFAX SIP_FAX_PEER send|receive|failures
 set -euo pipefail
 source "$(dirname "$0")/fax_pages.sh"
@@ -29,6 +32,13 @@ trap cleanup EXIT
 cd "$work"
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
+
+logged() { # logged TEXT...: the line's log says each
+  local text
+  for text in "$@"; do
+    grep -qF "$text" home/SIP.LOG || fail "the log lacks \"$text\": $(cat home/SIP.LOG)"
+  done
+}
 
 # use_account DOMAIN LOCAL_PORT: our account calls DOMAIN; the lines run at
 # twice the clock's pace.
@@ -72,9 +82,9 @@ send_over() { # send_over MEDIUM [PEER OPTION...]
   check_sent_pages letter.apf received.tif 3 "over $medium"
 }
 
-receive_over() { # receive_over MEDIUM [PEER OPTION...]
-  local medium=$1
-  shift
+# receiving: tvfax receives one call in the background; sets receive_pid
+# and port, the line's SIP port (a free one, which its log names).
+receiving() {
   rm -f FAX0001.APF
   use_account 127.0.0.1 0
   timeout 100 "$tvfax" receive --home home --device sip --class 1 --dir "$work" --one --station "TESS RX" \
@@ -84,10 +94,14 @@ receive_over() { # receive_over MEDIUM [PEER OPTION...]
     grep -q ' SIP on 127.0.0.1:' home/SIP.LOG 2>/dev/null && break
     sleep 0.1
   done
-  # The line took a free port; its log says which.
-  local port
   port=$(sed -n 's/.* SIP on 127\.0\.0\.1:\([0-9]*\) .*/\1/p' home/SIP.LOG)
   [ -n "$port" ] || fail "the line did not come up: $(cat home/SIP.LOG receive.out)"
+}
+
+receive_over() { # receive_over MEDIUM [PEER OPTION...]
+  local medium=$1
+  shift
+  receiving
   timeout 100 "$peer" --call "tess@127.0.0.1:$port" --send call.tif --ident "FAR END 42" --speed 2 --timeout 100 "$@" \
     > peer.out 2> peer.err || fail "far end over $medium: $(cat peer.out peer.err)"
   wait "$receive_pid" || fail "tvfax receive over $medium failed: $(cat receive.out)"
@@ -121,25 +135,59 @@ hang_up_in_page() {
   peer_pid=
 }
 
+# A caller that hangs up in training: the modem says NO CARRIER and the
+# receive ends within seconds with what happened.
+hang_up_in_training() {
+  receiving
+  timeout 30 "$peer" --call "tess@127.0.0.1:$port" --send call.tif --speed 2 --timeout 30 --hang-up-after 6 \
+    > peer.out 2> peer.err || true
+  local start=$SECONDS
+  wait "$receive_pid" && fail "received from a far end that hung up: $(cat receive.out)"
+  receive_pid=
+  grep -qx 'Failed: Fax failed in mid-session' receive.out || fail "receive: $(cat receive.out)"
+  [ $((SECONDS - start)) -le 10 ] || fail "the receive took $((SECONDS - start)) s to give up"
+  logged 'call ended: the far end hung up'
+}
+
+# 30% of the datagrams lost each way: the send ends within bounds, failed
+# with a message or with the pages the far end confirmed (spandsp's
+# receiver confirms pages with some damaged rows).
+lossy_send() {
+  answering_peer --speed 2 --timeout 60 --loss 30 --seed 3
+  local start=$SECONDS
+  timeout 60 "$tvfax" send --home home --device sip --class 1 5551234 letter.apf > send.out || true
+  [ $((SECONDS - start)) -le 40 ] || fail "the send took $((SECONDS - start)) s to end"
+  wait "$peer_pid" || true
+  peer_pid=
+  tail -n 1 send.out | grep -Eq '^(Failed: |Sent 3 pages )' || fail "last line: $(tail -n 1 send.out)"
+}
+
 case $part in
   send)
     make_letter
     send_over G.711 --no-t38
+    logged "heard the far end's V.21 preamble on G.711" "488 Not Acceptable Here to our re-INVITE to T.38: the fax goes on over G.711"
     send_over T.38 --reinvite
-    # Lost datagrams and a session refresh in the middle of a page, one call.
-    send_over T.38 --loss 5 --seed 7 --refresh-after 20
-    grep -q 're-INVITE: the call stays on T.38' home/SIP.LOG || fail "no session refresh: $(cat home/SIP.LOG)"
+    # Our move to T.38, lost datagrams and a session refresh in the middle
+    # of a page, one call.
+    send_over T.38 --audio-first --loss 10 --seed 7 --refresh-after 20
+    logged "heard the far end's V.21 preamble on G.711" "re-INVITE to T.38" "re-INVITE: the call stays on T.38"
     ;;
   receive)
     make_call_pages
-    receive_over G.711 --no-t38
+    receive_over G.711 --no-t38 --refuse-with 606
+    logged "heard the far end's CNG on G.711" "606 Not Acceptable to our re-INVITE to T.38: the fax goes on over G.711"
     receive_over T.38 --reinvite
-    receive_over T.38 --loss 5 --seed 11
+    receive_over T.38 --audio-first --loss 10 --seed 11 --update-after 20
+    logged "heard the far end's CNG on G.711" "re-INVITE to T.38" "UPDATE: the call stays on T.38"
     ;;
   failures)
     make_letter
+    make_call_pages
     busy
     hang_up_in_page
+    hang_up_in_training
+    lossy_send
     ;;
   *) fail "no such part: $part" ;;
 esac

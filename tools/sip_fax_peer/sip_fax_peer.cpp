@@ -14,7 +14,8 @@
 // that share of the T.38 datagrams each way (seeded by --seed N).
 // --hang-up-after SECONDS ends the call (BYE) that long into it, of line
 // time; --refresh-after SECONDS refreshes the session then (a re-INVITE on
-// the same medium), as session timers do in the middle of a page.
+// the same medium), as session timers do in the middle of a page, and
+// --update-after SECONDS by an UPDATE.
 //
 // It listens on 127.0.0.1 only and prints "ready PORT" once it takes calls;
 // at the end of the call one line "result CODE pages N medium MEDIUM remote
@@ -52,12 +53,15 @@ struct Options {
   std::string callTo;  // USER@HOST:PORT
   std::string sendFile;
   bool t38 = true;
+  bool audioFirst = false;
   bool reinvite = false;
   bool busy = false;
+  int refusal = 488;
   std::string registrar;  // USER:PASSWORD
   double lossPercent = 0;
   double hangUpAfter = 0;  // seconds of line time into the call; 0: never
   double refreshAfter = 0;
+  double updateAfter = 0;
   unsigned seed = 1;
   int redundancy = 3;
   double speed = 1;
@@ -69,9 +73,9 @@ struct Options {
   std::fprintf(stderr,
                "sip_fax_peer: %s\n"
                "usage: sip_fax_peer (--answer OUT.tif | --call USER@HOST:PORT --send IN.tif) [--port N] [--user NAME]\n"
-               "                    [--ident ID] [--no-t38 | --reinvite | --busy] [--redundancy N] [--speed X]\n"
-               "                    [--registrar USER:PASSWORD] [--loss PERCENT] [--seed N] [--hang-up-after SECONDS]\n"
-               "                    [--refresh-after SECONDS]\n"
+               "                    [--ident ID] [--no-t38 [--refuse-with STATUS] | --audio-first | --reinvite | --busy]\n"
+               "                    [--redundancy N] [--speed X] [--registrar USER:PASSWORD] [--loss PERCENT] [--seed N]\n"
+               "                    [--hang-up-after SECONDS] [--refresh-after SECONDS] [--update-after SECONDS]\n"
                "                    [--timeout SECONDS] [--log]\n",
                why.c_str());
   std::exit(2);
@@ -99,6 +103,11 @@ Options ParseOptions(int argc, char** argv) {
       o.ident = value();
     } else if (arg == "--no-t38") {
       o.t38 = false;
+    } else if (arg == "--refuse-with") {
+      o.refusal = std::atoi(value().c_str());
+      if (o.refusal < 400 || o.refusal > 699) Usage("--refuse-with needs a SIP status of 400 to 699");
+    } else if (arg == "--audio-first") {
+      o.audioFirst = true;
     } else if (arg == "--reinvite") {
       o.reinvite = true;
     } else if (arg == "--busy") {
@@ -112,6 +121,9 @@ Options ParseOptions(int argc, char** argv) {
     } else if (arg == "--refresh-after") {
       o.refreshAfter = std::atof(value().c_str());
       if (o.refreshAfter <= 0) Usage("--refresh-after needs a number of seconds");
+    } else if (arg == "--update-after") {
+      o.updateAfter = std::atof(value().c_str());
+      if (o.updateAfter <= 0) Usage("--update-after needs a number of seconds");
     } else if (arg == "--seed") {
       o.seed = static_cast<unsigned>(std::strtoul(value().c_str(), nullptr, 10));
       if (o.seed == 0) Usage("--seed needs a number above 0");
@@ -131,7 +143,9 @@ Options ParseOptions(int argc, char** argv) {
       Usage("unknown option " + arg);
     }
   }
-  if (o.reinvite + o.busy + !o.t38 > 1) Usage("give at most one of --no-t38, --reinvite and --busy");
+  if (o.audioFirst + o.reinvite + o.busy + !o.t38 > 1) {
+    Usage("give at most one of --no-t38, --audio-first, --reinvite and --busy");
+  }
   if (o.answerFile.empty() == o.callTo.empty()) Usage("give exactly one of --answer and --call");
   if (!o.callTo.empty() && (o.sendFile.empty() || o.callTo.find('@') == std::string::npos)) {
     Usage("--call needs USER@HOST:PORT and --send IN.tif");
@@ -225,8 +239,8 @@ class Peer {
     };
     if (options_.log) handlers.log = [](const std::string& line) { std::fprintf(stderr, "sip: %s\n", line.c_str()); };
     endpoint_ = std::make_unique<SipEndpoint>(account, std::string(), std::move(handlers));
-    endpoint_->SetT38Later(options_.reinvite);
-    endpoint_->SetStrict(!options_.t38);
+    endpoint_->SetT38Later(options_.audioFirst || options_.reinvite);
+    endpoint_->RefuseT38With(options_.t38 ? 0 : options_.refusal);
     endpoint_->SimulateLoss(options_.lossPercent / 100, options_.seed);
     tmr_init(&tick_);
   }
@@ -287,6 +301,7 @@ class Peer {
       endpoint_->OfferT38();
     }
     if (callSteps_ >= 0 && ++callSteps_ == StepsIn(options_.refreshAfter)) endpoint_->Refresh();
+    if (callSteps_ >= 0 && callSteps_ == StepsIn(options_.updateAfter)) endpoint_->Refresh(true);
     if (callSteps_ >= 0 && callSteps_ == StepsIn(options_.hangUpAfter)) {
       endpoint_->HangUp();  // BYE
       Finish(-1, "hung up");
@@ -391,8 +406,8 @@ class Peer {
     self->phaseEDone_ = true;
   }
 
-  static int T38Tx(t38_core_state_t*, void* user, const uint8_t* bytes, int length, int) {
-    static_cast<Peer*>(user)->endpoint_->SendIfp(bytes, length);
+  static int T38Tx(t38_core_state_t*, void* user, const uint8_t* bytes, int length, int copies) {
+    static_cast<Peer*>(user)->endpoint_->SendIfp(bytes, length, copies);
     return 0;
   }
 
