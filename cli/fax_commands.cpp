@@ -115,6 +115,12 @@ std::string CodingSaid(const TQaAbstractFax& fax) {
   return note.empty() ? note : ", " + note;
 }
 
+// ", 12 damaged rows on page 1" where received pages came damaged.
+std::string DamageSaid(const TQaAbstractFax& fax) {
+  const std::string note = DamageNote(fax.Session().common.damagedPages);
+  return note.empty() ? note : ", " + note;
+}
+
 // How a call over a SIP line went (" over T.38"); empty for other lines.
 std::string OverSip(const TQaComPort& port) {
   const std::string medium = SipLineMedium(port.DeviceName());
@@ -369,7 +375,7 @@ int ReceiveCommand(const Args& args) {
       TApfFileHeader header;
       const int filePages = ApfReadFileHeader(f.FaxFile(), header) == 0 ? header.pageCount : 0;
       status.Say("Received " + f.FaxFile() + " pages " + std::to_string(filePages) + " from \"" + f.RemoteID() +
-                 "\"" + OverSip(run.port) + CodingSaid(f));
+                 "\"" + OverSip(run.port) + CodingSaid(f) + DamageSaid(f));
       ++faxes;
       pages += filePages;
     } else if (code == TFaxLogCode::lfaxReceiveFail) {

@@ -110,8 +110,11 @@ std::string TQaFaxLog::LogEntry(const TQaAbstractFax& fax, TFaxLogCode code, con
   switch (code) {
     case TFaxLogCode::lfaxReceiveStart:
       return "Receive " + c.faxFile + " from " + c.remoteId + " started at " + now + kEndOfLine;
-    case TFaxLogCode::lfaxReceiveOk:
-      return "Receive finished OK at " + now + kEndOfLine + coding + kEndOfLine;
+    case TFaxLogCode::lfaxReceiveOk: {
+      const std::string damage = DamageNote(c.damagedPages);
+      return "Receive finished OK at " + now + kEndOfLine + coding + (damage.empty() ? damage : "  (" + damage + ")" + kEndOfLine) +
+             kEndOfLine;
+    }
     case TFaxLogCode::lfaxReceiveSkip:
       return "Receive skipped at " + now + kEndOfLine + kEndOfLine;
     case TFaxLogCode::lfaxReceiveFail:

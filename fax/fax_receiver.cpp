@@ -940,6 +940,7 @@ int TFaxReceiverMachine::OpenNewFile() {
   }
   fileOpen_ = true;
   pageOpen_ = false;
+  c.damagedPages.clear();
   return 0;
 }
 
@@ -983,12 +984,14 @@ int TFaxReceiverMachine::BeginFilePage() {
   pageDataEnded_ = false;
   commandRepeats_ = 0;
   pageBuffer_.clear();
+  rowCheck_.emplace(p.wide ? kWideWidth : kStandardWidth);
   return 0;
 }
 
 int TFaxReceiverMachine::FlushPageBuffer() {
   // A page to re-code is kept whole until its end.
   if (pageBuffer_.empty() || (pageOpen_ && RecodesPage())) return 0;
+  if (rowCheck_) rowCheck_->Add(pageBuffer_.data(), pageBuffer_.size());
   const int rc = writer_.Write(pageBuffer_.data(), pageBuffer_.size());
   pageBuffer_.clear();
   return rc == 0 ? 0 : ecDeviceWriteError;
@@ -1004,11 +1007,16 @@ bool TFaxReceiverMachine::RecodesPage() const {
 int TFaxReceiverMachine::FinishPage() {
   if (!pageOpen_) return 0;
   pageOpen_ = false;
+  // Rows that did not decode are left out of a re-coded page; a page stored
+  // as it came keeps them. Either way the fax says how many there were.
+  T4PageDecodeResult recoded;
   if (RecodesPage()) {
     const SessionParameters& p = session_.modem.params;
-    pageBuffer_ = T4RecodeToMh(pageBuffer_, p.coding, p.wide ? kWideWidth : kStandardWidth);
+    pageBuffer_ = T4RecodeToMh(pageBuffer_, p.coding, p.wide ? kWideWidth : kStandardWidth, &recoded);
   }
   if (const int rc = FlushPageBuffer(); rc != 0) return rc;
+  const int damaged = recoded.damagedLines + (rowCheck_ ? rowCheck_->EndPage() : 0);
+  if (damaged > 0) session_.common.damagedPages.push_back({session_.common.currentPage, damaged});
   return writer_.EndPage();
 }
 

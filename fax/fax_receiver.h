@@ -184,6 +184,7 @@ class TFaxReceiverMachine {
   EventTimer ringWindow_;       // the next RING of the same call comes before its end
   TrainingCheck training_;
   std::vector<std::uint8_t> pageBuffer_;
+  std::optional<T4RowCheck> rowCheck_;  // over the page as it is stored
 
   // The answer kSendMcf sends (MCF, PPR, CTR or ERR).
   std::uint8_t answerFcf_ = kFcfMCF;

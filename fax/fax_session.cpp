@@ -118,6 +118,16 @@ const Class2Commands& Class2CommandsFor(TFaxClass faxClass) {
   return faxClass == TFaxClass::fcClass2_0 ? kClass2_0 : kClass2;
 }
 
+std::string DamageNote(const std::vector<PageDamage>& damage) {
+  std::string note;
+  for (const PageDamage& d : damage) {
+    const std::string rows = std::to_string(d.rows);
+    note += note.empty() ? rows + (d.rows == 1 ? " damaged row" : " damaged rows") : ", " + rows;
+    note += " on page " + std::to_string(d.page);
+  }
+  return note;
+}
+
 int StartFaxSession(FaxSession& session, const FaxPrepare& prepare, FaxMachine machine) {
   FaxCommonData& c = session.common;
   session.machine = std::move(machine);

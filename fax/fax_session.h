@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "fax/fax_status.h"
 #include "fax/session_parameters.h"
@@ -61,6 +62,15 @@ struct Class2Commands {
 };
 const Class2Commands& Class2CommandsFor(TFaxClass faxClass);
 
+// A received page that came with damaged rows (left out of the stored page).
+struct PageDamage {
+  int page = 0;
+  int rows = 0;
+};
+
+// "12 damaged rows on page 1, 3 on page 2"; empty when none.
+std::string DamageNote(const std::vector<PageDamage>& damage);
+
 struct FaxCommonData {
   int availHandle = 0;       // received data arrives as avail events of handle 0
   int statusTimer = 0;
@@ -97,6 +107,7 @@ struct FaxCommonData {
   std::string headerTitle;
   bool prepared = false;
   bool deviceGone = false;  // the modem's device went during the session
+  std::vector<PageDamage> damagedPages;  // of the fax being received
 };
 
 struct FaxModemData {

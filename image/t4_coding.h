@@ -408,4 +408,31 @@ std::size_t T4Decoder::Decode(const std::uint8_t* data, std::size_t size, Sink&&
   return static_cast<std::size_t>((in.Used() + 7) / 8);
 }
 
+// Counts the damaged rows of a one-dimensional page given in pieces: rows an
+// EOL ended short of or past a whole line, and rows of another width.
+class T4RowCheck {
+ public:
+  explicit T4RowCheck(int width) : width_(width) {}
+
+  void Add(const std::uint8_t* data, std::size_t size) { decoder_.Decode(data, size, Counter{this}); }
+  // The damaged rows, at the page's end.
+  int EndPage() {
+    decoder_.EndOfData(Counter{this});
+    return otherWidth_ + decoder_.BrokenLines();
+  }
+
+ private:
+  struct Counter {
+    T4RowCheck* check;
+    bool operator()(const std::uint8_t*, int bytes) const {
+      if (bytes * 8 != check->width_) ++check->otherWidth_;
+      return true;
+    }
+  };
+
+  T4Decoder decoder_;
+  int width_;
+  int otherWidth_ = 0;
+};
+
 }  // namespace tv

@@ -323,6 +323,33 @@ TEST_F(Receiving, Class1DamagedFramesAreAskedForAgainAndNeverActedOn) {
   EXPECT_EQ(std::count(commands.begin(), commands.end(), "AT+FRH=3"), 6);
 }
 
+// Rows that do not decode (the line spoiled them) are counted for their
+// page and said in the history; a whole page has none.
+TEST_F(Receiving, Class1DamagedRowsAreCountedForTheirPage) {
+  test::ScriptedModem modem("rx-class1-rows");
+  Class1SetUp(modem);
+  T4PageEncoder encoder(T4Coding::kMh, kStandardWidth);
+  std::vector<std::uint8_t> row(kStandardWidth / 8);
+  for (int r = 0; r < 120; ++r) {
+    for (std::size_t i = 0; i < row.size(); ++i) row[i] = static_cast<std::uint8_t>((r + 1) * (i % 7) * 37);
+    encoder.AddLine(row.data());
+  }
+  const std::vector<std::uint8_t> coded = encoder.Finish();
+  const std::string whole(coded.begin(), coded.end());
+  std::string spoiled = whole;
+  for (std::size_t at = spoiled.size() / 3; at < spoiled.size() / 3 + 8; ++at) spoiled[at] ^= 0x5A;
+  Class1Caller(modem, {whole, spoiled});
+  Start(modem, TFaxClass::fcClass1);
+  ASSERT_TRUE(RunToFinish());
+  EXPECT_EQ(finishCode_, 0);
+  const std::vector<PageDamage>& damage = fax_->Session().common.damagedPages;
+  ASSERT_EQ(damage.size(), 1u);
+  EXPECT_EQ(damage[0].page, 2);
+  EXPECT_GT(damage[0].rows, 0);
+  EXPECT_NE(TQaFaxLog::LogEntry(*fax_, TFaxLogCode::lfaxReceiveOk, "now").find("  (" + DamageNote(damage) + ")\r\n"),
+            std::string::npos);
+}
+
 // DLE SUB in page data stands for two DLEs (a modem with double escaping on).
 // --- Error correction -------------------------------------------------------------
 
