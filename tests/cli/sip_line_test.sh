@@ -153,7 +153,7 @@ hang_up_in_training() {
 # with a message or with the pages the far end confirmed (spandsp's
 # receiver confirms pages with some damaged rows).
 lossy_send() {
-  answering_peer --speed 2 --timeout 60 --loss 30 --seed 3
+  answering_peer --speed 4 --timeout 60 --loss 30 --seed 3
   local start=$SECONDS
   timeout 60 "$tvfax" send --home home --device sip --class 1 5551234 letter.apf > send.out || true
   [ $((SECONDS - start)) -le 40 ] || fail "the send took $((SECONDS - start)) s to end"
