@@ -112,8 +112,8 @@ std::string TQaFaxLog::LogEntry(const TQaAbstractFax& fax, TFaxLogCode code, con
       return "Receive " + c.faxFile + " from " + c.remoteId + " started at " + now + kEndOfLine;
     case TFaxLogCode::lfaxReceiveOk: {
       const std::string damage = DamageNote(c.damagedPages);
-      return "Receive finished OK at " + now + kEndOfLine + coding + (damage.empty() ? damage : "  (" + damage + ")" + kEndOfLine) +
-             kEndOfLine;
+      const std::string damageLine = damage.empty() ? damage : "  (" + damage + ")" + kEndOfLine;
+      return "Receive finished OK at " + now + kEndOfLine + coding + damageLine + kEndOfLine;
     }
     case TFaxLogCode::lfaxReceiveSkip:
       return "Receive skipped at " + now + kEndOfLine + kEndOfLine;
