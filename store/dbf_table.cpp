@@ -153,10 +153,13 @@ void DbfTable::Flush() {
 }
 
 void DbfTable::ReadHeader() {
-  const std::uint64_t fileSize = file_.Size();
   unsigned char head[kHeaderSize];
   if (file_.ReadAt(0, head, kHeaderSize) != kHeaderSize)
     throw XbaseError(xbBadTable, path_ + " is too short to be a table");
+  // The length after the count: a writer adds the record before it counts
+  // it, so a count read first never runs ahead of the records, whatever
+  // another program appends meanwhile.
+  const std::uint64_t fileSize = file_.Size();
   if (head[0] != kVersionFoxBase) {
     char hex[8];
     std::snprintf(hex, sizeof hex, "0x%02X", head[0]);
